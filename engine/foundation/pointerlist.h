@@ -1,0 +1,116 @@
+// Doubly linked list of pointers whose nodes come from a pool; the list never owns the items.
+#pragma once
+#include <cstdint>
+
+#include "engine/foundation/memorypool.h"
+
+constexpr uint32_t kListAppend = 0xFFFFFFFFu;  // any index outside the list appends
+constexpr uint32_t kListSorted = 0xFFFFFFFEu;  // CStringList: the sorted position, ignoring case
+
+template <class T>
+class CPointerList {
+  struct Node {
+    Node* prev;
+    Node* next;
+    T* item;
+  };
+
+ public:
+  static constexpr uint32_t kPoolBlockSize = 4056;
+
+  CPointerList() : m_pool(kPoolBlockSize) {}
+  ~CPointerList() {
+    Empty();
+    m_pool.FreeAll();
+  }
+  CPointerList(const CPointerList&) = delete;
+  CPointerList& operator=(const CPointerList&) = delete;
+
+  // Inserts before the node at `index`; any index outside 0..count-1 appends.
+  bool Add(T* item, uint32_t index = kListAppend) {
+    Node* n = static_cast<Node*>(m_pool.Allocate(sizeof(Node)));
+    if (!n) return false;
+    n->item = item;
+    if (!m_head) {
+      n->prev = n->next = nullptr;
+      m_head = m_tail = n;
+    } else if (index < m_count) {
+      Node* at = NodeAt(index);
+      n->next = at;
+      n->prev = at->prev;
+      if (at->prev) at->prev->next = n;
+      else m_head = n;
+      at->prev = n;
+    } else {
+      n->prev = m_tail;
+      n->next = nullptr;
+      m_tail->next = n;
+      m_tail = n;
+    }
+    ++m_count;
+    return true;
+  }
+
+  bool Remove(uint32_t index) {
+    if (index >= m_count) return false;
+    Node* n = NodeAt(index);
+    if (n->prev) n->prev->next = n->next;
+    else m_head = n->next;
+    if (n->next) n->next->prev = n->prev;
+    else m_tail = n->prev;
+    --m_count;
+    return true;
+  }
+
+  bool Exists(uint32_t index) const { return index < m_count; }
+  uint32_t GetCount() const { return m_count; }
+
+  // The item slot; an index out of range throws an integer.
+  T*& operator[](uint32_t index) {
+    if (index >= m_count) throw static_cast<int>(index);
+    return NodeAt(index)->item;
+  }
+  T* const& operator[](uint32_t index) const {
+    if (index >= m_count) throw static_cast<int>(index);
+    return NodeAt(index)->item;
+  }
+
+  void Empty() {
+    m_pool.FreeAll();
+    m_head = m_tail = nullptr;
+    m_count = 0;
+  }
+
+  class Iterator {
+   public:
+    Iterator() = default;
+    Iterator(const CPointerList& list, uint32_t start = 0) : m_node(start < list.m_count ? list.NodeAt(start) : nullptr) {}
+    explicit operator bool() const { return m_node != nullptr; }
+    bool IsEnd() const { return m_node == nullptr; }
+    T* operator*() const { return m_node->item; }
+    T* operator->() const { return m_node->item; }
+    Iterator& operator++() {
+      if (m_node) m_node = m_node->next;
+      return *this;
+    }
+    bool operator!=(const Iterator& o) const { return m_node != o.m_node; }
+    bool operator==(const Iterator& o) const { return m_node == o.m_node; }
+
+   private:
+    Node* m_node = nullptr;
+  };
+  Iterator begin() const { return Iterator(*this, 0); }
+  Iterator end() const { return Iterator(); }
+
+ private:
+  Node* NodeAt(uint32_t index) const {
+    Node* n = m_head;
+    while (index--) n = n->next;
+    return n;
+  }
+
+  CMemoryPool m_pool;
+  Node* m_head = nullptr;
+  Node* m_tail = nullptr;
+  uint32_t m_count = 0;
+};

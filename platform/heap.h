@@ -1,0 +1,23 @@
+// Global and local heap blocks that remember the size they were asked for.
+#pragma once
+#include "platform/types.h"
+
+constexpr UINT GMEM_FIXED = 0x0000;
+constexpr UINT GMEM_ZEROINIT = 0x0040;
+constexpr UINT GPTR = GMEM_ZEROINIT;
+constexpr UINT LMEM_FIXED = 0x0000;
+constexpr UINT LMEM_ZEROINIT = 0x0040;
+constexpr UINT LPTR = LMEM_ZEROINIT;
+
+// Null when the heap refuses; never throws. Free returns null on success.
+HGLOBAL GlobalAlloc(UINT flags, size_t bytes);
+HGLOBAL GlobalFree(HGLOBAL block);
+size_t GlobalSize(HGLOBAL block);
+HLOCAL LocalAlloc(UINT flags, size_t bytes);
+HLOCAL LocalFree(HLOCAL block);
+size_t LocalSize(HLOCAL block);
+
+namespace vtx::heap {
+// Tests: let the next `n` allocations succeed, then refuse every one until reset with -1.
+void FailAfter(long n);
+}

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/install-deps.sh
+jobs="$(nproc)"
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DVANTREX_SANITIZE=ON >/dev/null
+cmake --build build/test -j"$jobs"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+(cd build/test && ctest --output-on-failure -j"$jobs")
+if [ -x tools/run-fuzz.sh ]; then
+  tools/run-fuzz.sh
+fi

@@ -1,0 +1,112 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/errors.h"
+
+namespace {
+
+bool AnsiIsUtf8Requested() {
+  const char* e = std::getenv("VANTREX_CODEPAGE");
+  return e && std::string(e) == "UTF-8";
+}
+
+TEST(CodePage, Windows1252RoundTripsEveryByte) {
+  if (AnsiIsUtf8Requested()) GTEST_SKIP();
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  std::u16string w = vtx::AnsiToWide(all);
+  ASSERT_EQ(w.size(), 255u);
+  EXPECT_EQ(w[0x80 - 1], u'\u20AC');  // euro sign
+  EXPECT_EQ(w[0x9F - 1], u'\u0178');
+  EXPECT_EQ(w[0xE9 - 1], u'\u00E9');
+  EXPECT_EQ(vtx::WideToAnsi(w), all);
+}
+
+TEST(CodePage, CharacterOutsideThePageGivesDefaultAndFlag) {
+  if (AnsiIsUtf8Requested()) GTEST_SKIP();
+  const char16_t text[] = u"a\u0100b\U0001F600c";
+  char out[16];
+  BOOL used = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof out, nullptr, &used);
+  ASSERT_EQ(n, 6);  // a ? b ? c NUL: the surrogate pair is one character
+  EXPECT_STREQ(out, "a?b?c");
+  EXPECT_TRUE(used);
+  used = FALSE;
+  n = WideCharToMultiByte(CP_ACP, 0, u"plain", -1, out, sizeof out, nullptr, &used);
+  EXPECT_EQ(n, 6);
+  EXPECT_FALSE(used);
+}
+
+TEST(CodePage, LengthQueryAndShortBuffer) {
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, nullptr, 0), 4);
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", 3, nullptr, 0), 3);
+  char16_t small[2];
+  SetLastError(0);
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, small, 2), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"abc", -1, nullptr, 0, nullptr, nullptr), 4);
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, nullptr, -1, nullptr, 0), 0);
+  EXPECT_EQ(MultiByteToWideChar(12345, 0, "a", -1, nullptr, 0), 0);
+}
+
+TEST(CodePage, Utf8BothWays) {
+  const char* utf8 = "z\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  std::u16string w = vtx::Utf8ToWide(utf8);
+  EXPECT_EQ(w, u"z\u00E9\u20AC\U0001F600");
+  EXPECT_EQ(vtx::WideToUtf8(w), utf8);
+  char16_t out[8];
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xC3(", 2, out, 8), 2);  // invalid byte: U+FFFD
+  EXPECT_EQ(out[0], 0xFFFD);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xC3(", 2, out, 8), 0);
+}
+
+TEST(CodePage, AnsiPageFromEnvironment) {
+  if (!AnsiIsUtf8Requested()) {
+    // Run this same test in a child whose environment names UTF-8.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("VANTREX_CODEPAGE", "UTF-8", 1);
+      execl("/proc/self/exe", "self", "--gtest_filter=CodePage.AnsiPageFromEnvironment", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    return;
+  }
+  EXPECT_TRUE(vtx::AnsiCodePageIsUtf8());
+  EXPECT_EQ(vtx::AnsiToWide("\xC3\xA9"), u"\u00E9");
+  BOOL used = TRUE;
+  char out[8];
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"\u0100", -1, out, 8, nullptr, &used), 3);
+  EXPECT_STREQ(out, "\xC4\x80");
+}
+
+TEST(CodePage, CaseInsensitiveCompares) {
+  struct {
+    const char* a;
+    const char* b;
+    int sign;
+  } cases[] = {{"abc", "ABC", 0}, {"abc", "abd", -1}, {"B", "a", 1}, {"_", "A", -1}, {"", "", 0}, {"a", "", 1},
+               {"\xE9", "\xC9", 1}};  // only ASCII letters fold
+  for (const auto& c : cases) {
+    int r = _stricmp(c.a, c.b);
+    EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b;
+    std::u16string wa = vtx::AnsiToWide(c.a), wb = vtx::AnsiToWide(c.b);
+    int rw = _wcsicmp(wa.c_str(), wb.c_str());
+    EXPECT_EQ((rw > 0) - (rw < 0), c.sign) << c.a << " vs " << c.b;
+  }
+  EXPECT_EQ(_strnicmp("abcX", "ABCy", 3), 0);
+  EXPECT_EQ(vtx::UnicodeICompare(u"\u00E9t\u00C9", u"\u00C9T\u00E9"), 0);
+  EXPECT_NE(vtx::UnicodeICompare(u"a", u"b"), 0);
+}
+
+}  // namespace
