@@ -1,0 +1,294 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/codepage.h"
+
+namespace {
+
+HRESULT FailFromErrno() { return HRESULT_FROM_WIN32(vtx::SetLastErrorFromErrno()); }
+
+HRESULT Fail(DWORD win32) {
+  SetLastError(win32);
+  return HRESULT_FROM_WIN32(win32);
+}
+
+bool CopyOut(const std::string& s, char* out, size_t size) {
+  if (s.size() + 1 > size) return false;
+  memcpy(out, s.c_str(), s.size() + 1);
+  return true;
+}
+
+bool EndsWithNoCase(const std::string& name, const char* ext) {
+  size_t n = strlen(ext);
+  return name.size() >= n && _stricmp(name.c_str() + name.size() - n, ext) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Names of a folder's entries (not "." or ".."), sorted without regard to case.
+HRESULT FolderEntries(const std::string& folder, std::vector<std::string>* names) {
+  DIR* d = opendir(folder.empty() ? "." : folder.c_str());
+  if (!d) {
+    DWORD e = vtx::Win32FromErrno(errno);
+    return Fail(e == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : e);
+  }
+  while (const dirent* ent = readdir(d)) {
+    if (strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0) continue;
+    names->emplace_back(ent->d_name);
+  }
+  closedir(d);
+  std::sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) {
+    int c = _stricmp(a.c_str(), b.c_str());
+    return c != 0 ? c < 0 : a < b;
+  });
+  return S_OK;
+}
+
+HRESULT WriteAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = write(fd, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FailFromErrno();
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return S_OK;
+}
+
+std::string TempFolder() {
+  const char* t = getenv("TMPDIR");
+  std::string s = (t && *t) ? t : "/tmp";
+  if (s.back() != '/') s += '/';
+  return s;
+}
+
+}  // namespace
+
+HRESULT SHGetFolderPathA(void*, int folder, HANDLE, DWORD, char* path) {
+  if (!path) return E_INVALIDARG;
+  *path = 0;
+  if ((folder & 0xFF) != CSIDL_COMMON_APPDATA) return Fail(ERROR_FILE_NOT_FOUND);
+  const char* env = getenv("VANTREX_APPDATA");
+  std::string dir = (env && *env) ? env : "/var/lib";
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (!IsDirectory(dir)) {
+    if (!(folder & CSIDL_FLAG_CREATE)) return Fail(ERROR_FILE_NOT_FOUND);
+    HRESULT hr = vtx::MakeDirectories(dir.c_str());
+    if (FAILED(hr)) return hr;
+  }
+  if (!CopyOut(dir, path, MAX_PATH)) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  return S_OK;
+}
+
+BOOL CreateDirectoryA(const char* path, void*) {
+  if (!path || !*path) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (mkdir(path, 0777) != 0) {
+    vtx::SetLastErrorFromErrno();
+    if (errno == EEXIST) SetLastError(ERROR_ALREADY_EXISTS);
+    if (errno == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL DeleteFileA(const char* path) {
+  if (!path || unlink(path) != 0) {
+    if (path) vtx::SetLastErrorFromErrno();
+    else SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetFileAttributesA(const char* path) {
+  struct stat st;
+  if (!path || stat(path, &st) != 0) {
+    if (path) vtx::SetLastErrorFromErrno();
+    else SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return access(path, W_OK) == 0 ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+}
+
+DWORD GetTempPathA(DWORD size, char* buffer) {
+  std::string t = TempFolder();
+  if (!buffer || t.size() + 1 > size) return static_cast<DWORD>(t.size() + 1);
+  memcpy(buffer, t.c_str(), t.size() + 1);
+  return static_cast<DWORD>(t.size());
+}
+
+UINT GetTempFileNameA(const char* folder, const char* prefix, UINT unique, char* result) {
+  if (!folder || !result || unique != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string pre = prefix ? std::string(prefix).substr(0, 3) : std::string();
+  std::string path;
+  if (FAILED(vtx::WriteTempFile(folder, pre.c_str(), ".tmp", "", 0, &path))) return 0;
+  if (!CopyOut(path, result, MAX_PATH)) {
+    unlink(path.c_str());
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  return 1;
+}
+
+namespace vtx {
+
+bool IsPlainFileName(const char* name) {
+  if (!name || !*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return false;
+  return strpbrk(name, "/\\:") == nullptr;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+HRESULT MakeDirectories(const char* path) {
+  if (!path || !*path) return Fail(ERROR_PATH_NOT_FOUND);
+  std::string p = path;
+  for (size_t i = 1; i <= p.size(); ++i) {
+    if (i < p.size() && p[i] != '/') continue;
+    std::string part = p.substr(0, i);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return FailFromErrno();
+  }
+  if (!IsDirectory(p)) return Fail(ERROR_DIRECTORY);
+  return S_OK;
+}
+
+HRESULT ReadWholeFile(const char* path, std::string* data) {
+  if (!path || !data) return E_INVALIDARG;
+  data->clear();
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return FailFromErrno();
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    HRESULT hr = FailFromErrno();
+    close(fd);
+    return hr;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    close(fd);
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      HRESULT hr = FailFromErrno();
+      close(fd);
+      data->clear();
+      return hr;
+    }
+    if (n == 0) break;
+    data->append(chunk, static_cast<size_t>(n));
+  }
+  close(fd);
+  return S_OK;
+}
+
+HRESULT WriteWholeFile(const char* path, const void* data, size_t size) {
+  if (!path || (!data && size)) return E_INVALIDARG;
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return FailFromErrno();
+  HRESULT hr = WriteAll(fd, data, size);
+  if (close(fd) != 0 && SUCCEEDED(hr)) hr = FailFromErrno();
+  return hr;
+}
+
+HRESULT FileSize(const char* path, uint64_t* size) {
+  if (!path || !size) return E_INVALIDARG;
+  struct stat st;
+  if (stat(path, &st) != 0) return FailFromErrno();
+  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  *size = static_cast<uint64_t>(st.st_size);
+  return S_OK;
+}
+
+HRESULT WriteTempFile(const char* folder, const char* prefix, const char* suffix, const void* data,
+                      size_t size, std::string* path) {
+  if (!path || (!data && size)) return E_INVALIDARG;
+  path->clear();
+  std::string sfx = suffix ? suffix : "";
+  std::string name = JoinPath(folder && *folder ? folder : TempFolder(),
+                              std::string(prefix ? prefix : "") + "XXXXXX" + sfx);
+  std::vector<char> tmpl(name.begin(), name.end());
+  tmpl.push_back(0);
+  int fd = mkstemps(tmpl.data(), static_cast<int>(sfx.size()));  // mode 0600
+  if (fd < 0) return FailFromErrno();
+  HRESULT hr = WriteAll(fd, data, size);
+  if (close(fd) != 0 && SUCCEEDED(hr)) hr = FailFromErrno();
+  if (FAILED(hr)) {
+    unlink(tmpl.data());
+    return hr;
+  }
+  *path = tmpl.data();
+  return S_OK;
+}
+
+HRESULT ListFiles(const char* folder, const char* extension, std::vector<std::string>* names) {
+  if (!folder || !names) return E_INVALIDARG;
+  names->clear();
+  std::vector<std::string> all;
+  HRESULT hr = FolderEntries(folder, &all);
+  if (FAILED(hr)) return hr;
+  for (const std::string& n : all) {
+    if (extension && *extension && !EndsWithNoCase(n, extension)) continue;
+    struct stat st;
+    if (stat(JoinPath(folder, n).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    names->push_back(n);
+  }
+  return S_OK;
+}
+
+HRESULT ResolveFileName(const char* folder, const char* name, std::string* path) {
+  if (!folder || !name || !*name || !path) return E_INVALIDARG;
+  path->clear();
+  std::string current = folder;
+  std::string rest = name;
+  while (!rest.empty()) {
+    size_t slash = rest.find('/');
+    std::string part = rest.substr(0, slash);
+    bool last = slash == std::string::npos;
+    rest = last ? std::string() : rest.substr(slash + 1);
+    if (part.empty() || part == ".") continue;
+    std::string exact = JoinPath(current, part);
+    struct stat st;
+    if (lstat(exact.c_str(), &st) == 0) {
+      current = exact;
+      continue;
+    }
+    std::vector<std::string> entries;
+    if (FAILED(FolderEntries(current, &entries))) return Fail(ERROR_PATH_NOT_FOUND);
+    auto it = std::find_if(entries.begin(), entries.end(),
+                           [&](const std::string& e) { return _stricmp(e.c_str(), part.c_str()) == 0; });
+    if (it == entries.end()) return Fail(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    current = JoinPath(current, *it);
+  }
+  *path = current;
+  return S_OK;
+}
+
+}  // namespace vtx

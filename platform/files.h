@@ -1,0 +1,72 @@
+// Files and folders: special folders, directories, private temporary files, whole-file reads and
+// writes, and names whose case may not match the disk.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/types.h"
+
+constexpr int CSIDL_COMMON_APPDATA = 0x0023;
+constexpr int CSIDL_FLAG_CREATE = 0x8000;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
+// The path of a special folder into `path` (MAX_PATH characters). Only the common application-data
+// folder exists: $VANTREX_APPDATA, else /var/lib. CSIDL_FLAG_CREATE creates it when missing.
+// S_OK, or 0x80070002 (unknown folder, or missing without the create flag) and other errors.
+HRESULT SHGetFolderPathA(void* window, int folder, HANDLE token, DWORD flags, char* path);
+
+// One directory; its parent must exist. FALSE with last error 183 when it exists, 3 when the
+// parent is missing.
+BOOL CreateDirectoryA(const char* path, void* security);
+BOOL DeleteFileA(const char* path);
+// FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY or FILE_ATTRIBUTE_NORMAL; INVALID_FILE_ATTRIBUTES
+// with the last error set when the path does not exist.
+DWORD GetFileAttributesA(const char* path);
+// The temporary folder ($TMPDIR, else /tmp) with a trailing "/"; the length, 0 on failure, or the
+// size needed when `size` is too small (as Windows does).
+DWORD GetTempPathA(DWORD size, char* buffer);
+// Creates a new empty file, mode 0600, named `prefix` (up to its first 3 characters), six random
+// characters and ".tmp" in `folder`, and writes its path to `result` (MAX_PATH characters).
+// Nonzero on success; 0 with the last error set. `unique` must be 0.
+UINT GetTempFileNameA(const char* folder, const char* prefix, UINT unique, char* result);
+
+namespace vtx {
+
+// True for a name that stays inside the folder it is looked up in: not empty, not "." or "..",
+// and without "/", "\" or ":".
+bool IsPlainFileName(const char* name);
+
+// mkdir -p: every missing folder of `path` is created. S_OK when it exists afterwards.
+HRESULT MakeDirectories(const char* path);
+
+// The whole file as bytes. 0x80070002 when missing, 0x80070005 when not readable.
+HRESULT ReadWholeFile(const char* path, std::string* data);
+// Creates or truncates the file in place (a new file gets mode 0666 less the umask) and writes
+// every byte; a short write is a failure.
+HRESULT WriteWholeFile(const char* path, const void* data, size_t size);
+HRESULT FileSize(const char* path, uint64_t* size);
+
+// A new private temporary file (mode 0600) in `folder` (null: the temporary folder) named
+// `prefix`, six random characters and `suffix`, holding `data`. On any failure nothing is left.
+HRESULT WriteTempFile(const char* folder, const char* prefix, const char* suffix, const void* data,
+                      size_t size, std::string* path);
+
+// The regular files of `folder` whose names end in `extension` (with its ".", compared without
+// regard to case; null or "" lists every file), sorted by name without regard to case.
+// 0x80070003 when the folder cannot be read.
+HRESULT ListFiles(const char* folder, const char* extension, std::vector<std::string>* names);
+
+// The path of `name` inside `folder`, where each component of `name` may differ in case from the
+// disk: the exact name wins, else the first match without regard to case (in sorted order).
+// 0x80070002 (0x80070003 for a folder component) when nothing matches.
+HRESULT ResolveFileName(const char* folder, const char* name, std::string* path);
+
+// `folder` + "/" + `name`, without doubling a "/" already there.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace vtx

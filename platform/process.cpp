@@ -1,0 +1,283 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+extern char** environ;
+
+namespace {
+
+HRESULT FromErrno(int err) {
+  DWORD e = err == ENOEXEC ? static_cast<DWORD>(ERROR_BAD_FORMAT) : vtx::Win32FromErrno(err);
+  SetLastError(e);
+  return HRESULT_FROM_WIN32(e);
+}
+
+// Nobody waits for this child any more: a thread of its own collects it so that it never stays
+// a zombie.
+void ReapLater(pid_t pid) {
+  try {
+    std::thread([pid] {
+      int st;
+      while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (...) {
+    // No thread to be had: collect it now if it has ended; otherwise it stays until we exit.
+    int st;
+    waitpid(pid, &st, WNOHANG);
+  }
+}
+
+HRESULT Spawn(const vtx::ProgramStart& start, bool detached, pid_t* pidOut) {
+  std::string path;
+  HRESULT hr = vtx::ResolveProgram(start, &path);
+  if (FAILED(hr)) return hr;
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const std::string& a : start.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  if (posix_spawn_file_actions_init(&actions) != 0) return E_OUTOFMEMORY;
+  if (posix_spawnattr_init(&attr) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return E_OUTOFMEMORY;
+  }
+  // No console for our children: stdin from /dev/null, stdout and stderr as ours, and none of
+  // our other descriptors.
+  int rc = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (rc == 0 && !start.directory.empty())
+    rc = posix_spawn_file_actions_addchdir_np(&actions, start.directory.c_str());
+  if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int s = 1; s < 32; ++s)
+    if (s != SIGKILL && s != SIGSTOP) sigaddset(&defaults, s);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                (detached ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP);
+  if (rc == 0) rc = posix_spawnattr_setflags(&attr, flags);
+  if (rc == 0) rc = posix_spawnattr_setsigmask(&attr, &none);
+  if (rc == 0) rc = posix_spawnattr_setsigdefault(&attr, &defaults);
+  if (rc == 0 && !detached) rc = posix_spawnattr_setpgroup(&attr, 0);
+
+  pid_t pid = -1;
+  if (rc == 0) rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return FromErrno(rc);
+  *pidOut = pid;
+  return S_OK;
+}
+
+bool EndsWithExe(const std::string& s) {
+  return s.size() > 4 && _stricmp(s.c_str() + s.size() - 4, ".exe") == 0;
+}
+
+}  // namespace
+
+namespace vtx {
+
+HRESULT ResolveProgram(const ProgramStart& start, std::string* path) {
+  if (!path) return E_INVALIDARG;
+  path->clear();
+  if (start.program.empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  std::string found;
+  if (start.program[0] == '/') {
+    if (access(start.program.c_str(), F_OK) != 0) return FromErrno(errno);
+    found = start.program;
+  } else {
+    std::string base = start.directory.empty() ? "." : start.directory;
+    HRESULT hr = ResolveFileName(base.c_str(), start.program.c_str(), &found);
+    if (FAILED(hr) && EndsWithExe(start.program)) {
+      std::string bare = start.program.substr(0, start.program.size() - 4);
+      hr = ResolveFileName(base.c_str(), bare.c_str(), &found);
+    }
+    if (FAILED(hr)) return hr;
+  }
+  // The child changes to its directory before it starts: a relative path would no longer hold.
+  if (found[0] != '/') {
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) return FromErrno(errno);
+    found = JoinPath(cwd, found);
+  }
+  *path = found;
+  return S_OK;
+}
+
+ChildProcess::~ChildProcess() {
+  if (pidfd_ >= 0) close(pidfd_);
+  if (pid_ > 0) ReapLater(pid_);
+}
+
+HRESULT ChildProcess::Start(const ProgramStart& start) {
+  if (pid_ > 0) return E_UNEXPECTED;
+  pid_t pid;
+  HRESULT hr = Spawn(start, false, &pid);
+  if (FAILED(hr)) return hr;
+  pid_ = pid;
+  pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));  // -1 on an old kernel: the wait polls
+  return S_OK;
+}
+
+HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
+  DWORD ignored;
+  if (!exitCode) exitCode = &ignored;
+  *exitCode = E_FAIL;
+  if (pid_ <= 0) return E_UNEXPECTED;
+
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  bool ended = false;
+  int pause = 1;
+  for (;;) {
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      ended = true;
+      break;
+    }
+    if (r < 0 && errno != EINTR) {
+      // The status is lost (someone else collected it): that is no success.
+      pid_ = -1;
+      *exitCode = E_FAIL;
+      return E_FAIL;
+    }
+    int waitMs = -1;
+    if (timeoutMs != INFINITE) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) break;
+      waitMs = static_cast<int>(std::min<long long>(left, 1 << 30));
+    }
+    if (pidfd_ >= 0) {
+      pollfd p{pidfd_, POLLIN, 0};
+      poll(&p, 1, waitMs);
+    } else {
+      int step = waitMs < 0 ? pause : std::min(pause, waitMs);
+      std::this_thread::sleep_for(std::chrono::milliseconds(step));
+      pause = std::min(pause * 2, 50);
+    }
+  }
+  if (!ended) {
+    // The program and everything it started go.
+    kill(-pid_, SIGKILL);
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    *exitCode = E_TIMEOUT;
+    SetLastError(ERROR_TIMEOUT);
+    return E_TIMEOUT;
+  }
+  pid_ = -1;
+  *exitCode = CodeFromWaitStatus(status);
+  return S_OK;
+}
+
+HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode) {
+  if (exitCode) *exitCode = E_FAIL;
+  ChildProcess child;
+  HRESULT hr = child.Start(start);
+  if (FAILED(hr)) {
+    if (exitCode) *exitCode = hr;
+    return hr;
+  }
+  return child.Wait(timeoutMs, exitCode);
+}
+
+HRESULT StartDetached(const ProgramStart& start, pid_t* pid) {
+  pid_t child;
+  HRESULT hr = Spawn(start, true, &child);
+  if (FAILED(hr)) return hr;
+  if (pid) *pid = child;
+  ReapLater(child);
+  return S_OK;
+}
+
+int ExitStatusFromCode(DWORD code) {
+  if (code <= 15) return static_cast<int>(code);
+  if ((code & 0xFFFF0000u) == 0x80040000u) {
+    DWORD family = (code >> 13) & 7;
+    DWORD low = code & 0x1FFF;
+    if (family >= 1 && low <= 15) return static_cast<int>(family * 16 + low);
+  }
+  return 1;
+}
+
+DWORD CodeFromExitStatus(int status) {
+  if (status == 0) return 0;
+  if (status >= 16 && status <= 127)
+    return 0x80040000u | (static_cast<DWORD>(status / 16) << 13) | static_cast<DWORD>(status % 16);
+  return E_FAIL;
+}
+
+DWORD CodeFromWaitStatus(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return CodeFromExitStatus(WEXITSTATUS(waitStatus));
+  if (WIFSIGNALED(waitStatus)) return E_KILLED_BY_SIGNAL;
+  return E_FAIL;
+}
+
+void ExitWithCode(DWORD code) { std::exit(ExitStatusFromCode(code)); }
+
+std::vector<std::string> SplitParameterText(const char* text) {
+  std::vector<std::string> out;
+  if (!text) return out;
+  const char* p = text;
+  for (;;) {
+    while (*p == ' ' || *p == '\t') ++p;
+    if (!*p) break;
+    std::string arg;
+    bool quoted = false;
+    while (*p) {
+      if (!quoted && (*p == ' ' || *p == '\t')) break;
+      if (*p == '\\') {
+        size_t n = 0;
+        while (p[n] == '\\') ++n;
+        p += n;
+        if (*p == '"') {
+          arg.append(n / 2, '\\');
+          if (n % 2) {
+            arg += '"';
+            ++p;
+          }
+        } else {
+          arg.append(n, '\\');
+        }
+        continue;
+      }
+      if (*p == '"') {
+        if (quoted && p[1] == '"') {
+          arg += '"';
+          p += 2;
+        } else {
+          quoted = !quoted;
+          ++p;
+        }
+        continue;
+      }
+      arg += *p++;
+    }
+    out.push_back(std::move(arg));
+  }
+  return out;
+}
+
+}  // namespace vtx

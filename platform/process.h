@@ -1,0 +1,75 @@
+// Starting programs (in place of ShellExecuteEx and CreateProcess): an explicit argument vector,
+// a working directory, no shell and no PATH search; waits with a limit; 32-bit exit codes.
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/types.h"
+
+namespace vtx {
+
+struct ProgramStart {
+  // An absolute path, a path relative to `directory`, or a bare name found in `directory`
+  // (its case may differ from the disk, and a missing ".exe" ending is tolerated).
+  std::string program;
+  // The program's arguments after its own name, passed exactly as they are.
+  std::vector<std::string> arguments;
+  // Working directory; empty keeps the caller's.
+  std::string directory;
+};
+
+// The program file that `start` names, or 0x80070002 when it does not exist.
+HRESULT ResolveProgram(const ProgramStart& start, std::string* path);
+
+// A started child in a process group of its own. Destroying it while the child still runs leaves
+// the child running and has it reaped when it ends.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // S_OK, or the HRESULT of the failed start (0x80070002 missing program, 0x80070005 not
+  // executable, 0x8007000B not a program the system can run).
+  HRESULT Start(const ProgramStart& start);
+  // Waits up to `timeoutMs` (INFINITE: no limit). S_OK with the program's 32-bit code in
+  // `exitCode` (see CodeFromWaitStatus). When the limit passes the whole process group is
+  // killed and the result is 0x800705B4. Any failure leaves that failure in `exitCode`, never 0.
+  HRESULT Wait(DWORD timeoutMs, DWORD* exitCode);
+  pid_t Pid() const { return pid_; }
+  bool Running() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+  int pidfd_ = -1;
+};
+
+// Start, then Wait.
+HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode);
+
+// Starts a program that nobody waits for, in a session of its own; it is reaped when it ends.
+// `pid` (optional) receives its process id.
+HRESULT StartDetached(const ProgramStart& start, pid_t* pid = nullptr);
+
+// Exit codes. A Linux exit status has 8 bits, so a program of ours ending with an 0x8004xxxx code
+// whose family (bits 13-15) is 1-7 and whose low bits are 0-15 exits with family * 16 + low.
+// 0 stays 0, 1-15 stay as they are, anything else exits with 1.
+int ExitStatusFromCode(DWORD code);
+// The parent's side: status 0 is 0, 16-127 is the 0x8004xxxx code again, any other status
+// 0x80004005; death by a signal 0x8007042B; an unreadable status 0x80004005, never success.
+DWORD CodeFromExitStatus(int status);
+DWORD CodeFromWaitStatus(int waitStatus);
+// Ends the program with `code` (stdio flushed, exit handlers run).
+[[noreturn]] void ExitWithCode(DWORD code);
+
+// Splits a parameter text the way Windows programs split their command line: blanks and TABs
+// separate arguments outside double quotes; 2n backslashes before a '"' give n backslashes and
+// the quote opens or closes a quoted part, 2n+1 give n backslashes and a literal '"'; inside a
+// quoted part '""' is a literal '"'; other backslashes are literal. "" is an empty argument.
+std::vector<std::string> SplitParameterText(const char* text);
+
+}  // namespace vtx

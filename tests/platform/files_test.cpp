@@ -1,0 +1,175 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/support/text.h"
+
+using vtxtest::TempDir;
+
+namespace {
+
+class EnvVar {
+ public:
+  EnvVar(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old, had_ = true;
+    setenv(name, value.c_str(), 1);
+  }
+  ~EnvVar() {
+    if (had_) setenv(name_, old_.c_str(), 1);
+    else unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+void Touch(const std::string& path) { std::ofstream(path) << "x"; }
+
+}  // namespace
+
+TEST(Files, CommonAppDataFollowsTheOverrideAndIsCreatedOnRequest) {
+  TempDir dir;
+  EnvVar env("VANTREX_APPDATA", dir / "app/data/");
+  char path[MAX_PATH];
+  EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), 0x80070002u);
+  ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, path), S_OK);
+  EXPECT_EQ(std::string(path), dir / "app/data");
+  EXPECT_EQ(GetFileAttributesA(path), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), S_OK);
+  EXPECT_EQ(SHGetFolderPathA(nullptr, 0x001A, nullptr, 0, path), 0x80070002u);
+}
+
+TEST(Files, CommonAppDataDefault) {
+  const char* old = getenv("VANTREX_APPDATA");
+  std::string saved = old ? old : "";
+  unsetenv("VANTREX_APPDATA");
+  char path[MAX_PATH];
+  EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), S_OK);
+  EXPECT_STREQ(path, "/var/lib");
+  if (old) setenv("VANTREX_APPDATA", saved.c_str(), 1);
+}
+
+TEST(Files, Directories) {
+  TempDir dir;
+  std::string a = dir / "a";
+  EXPECT_FALSE(CreateDirectoryA((dir / "x/y").c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(CreateDirectoryA(a.c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryA(a.c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+  EXPECT_EQ(vtx::MakeDirectories((dir / "b/c/d/").c_str()), S_OK);
+  EXPECT_EQ(GetFileAttributesA((dir / "b/c/d").c_str()), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(vtx::MakeDirectories((dir / "b/c/d").c_str()), S_OK);
+  Touch(dir / "file");
+  EXPECT_TRUE(FAILED(vtx::MakeDirectories((dir / "file/sub").c_str())));
+  EXPECT_TRUE(FAILED(vtx::MakeDirectories((dir / "file").c_str())));
+  EXPECT_EQ(GetFileAttributesA((dir / "none").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Files, WholeFiles) {
+  TempDir dir;
+  std::string f = dir / "data.bin";
+  const char bytes[] = {'a', 0, '\r', '\n', char(0xAE)};
+  ASSERT_EQ(vtx::WriteWholeFile(f.c_str(), bytes, sizeof bytes), S_OK);
+  std::string back;
+  ASSERT_EQ(vtx::ReadWholeFile(f.c_str(), &back), S_OK);
+  EXPECT_EQ(back, std::string(bytes, sizeof bytes));
+  uint64_t size = 0;
+  EXPECT_EQ(vtx::FileSize(f.c_str(), &size), S_OK);
+  EXPECT_EQ(size, sizeof bytes);
+
+  ASSERT_EQ(vtx::WriteWholeFile(f.c_str(), "z", 1), S_OK);  // truncated in place
+  ASSERT_EQ(vtx::ReadWholeFile(f.c_str(), &back), S_OK);
+  EXPECT_EQ(back, "z");
+
+  EXPECT_EQ(vtx::ReadWholeFile((dir / "none").c_str(), &back), 0x80070002u);
+  EXPECT_EQ(vtx::FileSize((dir / "none").c_str(), &size), 0x80070002u);
+  EXPECT_EQ(vtx::ReadWholeFile(dir.path().c_str(), &back), E_ACCESSDENIED);
+  EXPECT_EQ(vtx::WriteWholeFile((dir / "no/such").c_str(), "z", 1), 0x80070002u);
+  EXPECT_TRUE(DeleteFileA(f.c_str()));
+  EXPECT_FALSE(DeleteFileA(f.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Files, PrivateTemporaryFiles) {
+  TempDir dir;
+  EnvVar env("TMPDIR", dir.path());
+  char folder[MAX_PATH];
+  ASSERT_EQ(GetTempPathA(MAX_PATH, folder), dir.path().size() + 1);
+  EXPECT_EQ(std::string(folder), dir.path() + "/");
+  EXPECT_GT(GetTempPathA(2, folder), 2u);
+
+  std::string a, b;
+  ASSERT_EQ(vtx::WriteTempFile(nullptr, "HVX", ".tmp", "rates", 5, &a), S_OK);
+  ASSERT_EQ(vtx::WriteTempFile(nullptr, "HVX", ".tmp", "", 0, &b), S_OK);
+  EXPECT_NE(a, b);
+  std::string name = a.substr(dir.path().size() + 1);
+  EXPECT_EQ(name.substr(0, 3), "HVX");
+  EXPECT_EQ(name.size(), 3u + 6u + 4u);
+  EXPECT_EQ(name.substr(9), ".tmp");
+  struct stat st;
+  ASSERT_EQ(stat(a.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::string back;
+  ASSERT_EQ(vtx::ReadWholeFile(a.c_str(), &back), S_OK);
+  EXPECT_EQ(back, "rates");
+
+  char result[MAX_PATH];
+  ASSERT_NE(GetTempFileNameA(folder, "tmpfile", 0, result), 0u);
+  EXPECT_EQ(std::string(result).substr(dir.path().size() + 1, 3), "tmp");
+  ASSERT_EQ(stat(result, &st), 0);
+  EXPECT_EQ(st.st_size, 0);
+  EXPECT_EQ(GetTempFileNameA((dir / "missing").c_str(), "HVX", 0, result), 0u);
+  EXPECT_TRUE(FAILED(vtx::WriteTempFile((dir / "missing").c_str(), "HVX", ".tmp", "x", 1, &a)));
+  EXPECT_TRUE(a.empty());
+}
+
+TEST(Files, PlainFileNames) {
+  for (const char* bad : {"", ".", "..", "a/b", "..\\x.ini", "C:x.ini", "/etc/passwd", "../Default.ini"})
+    EXPECT_FALSE(vtx::IsPlainFileName(bad)) << bad;
+  EXPECT_FALSE(vtx::IsPlainFileName(nullptr));
+  for (const char* good : {"Default.ini", "...", ".hidden", "a b.INI"})
+    EXPECT_TRUE(vtx::IsPlainFileName(good)) << good;
+}
+
+TEST(Files, ListByExtensionWithoutRegardToCase) {
+  TempDir dir;
+  Touch(dir / "b.INI");
+  Touch(dir / "A.ini");
+  Touch(dir / "c.Ini");
+  Touch(dir / "notes.txt");
+  Touch(dir / "ini");
+  ASSERT_EQ(mkdir((dir / "sub.ini").c_str(), 0755), 0);
+  std::vector<std::string> names;
+  ASSERT_EQ(vtx::ListFiles(dir.path().c_str(), ".ini", &names), S_OK);
+  EXPECT_EQ(names, (std::vector<std::string>{"A.ini", "b.INI", "c.Ini"}));
+  ASSERT_EQ(vtx::ListFiles(dir.path().c_str(), nullptr, &names), S_OK);
+  EXPECT_EQ(names.size(), 5u);
+  EXPECT_EQ(vtx::ListFiles((dir / "none").c_str(), ".ini", &names), 0x80070003u);
+  EXPECT_TRUE(names.empty());
+}
+
+TEST(Files, ResolveNamesWithoutRegardToCase) {
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir / "Filters").c_str(), 0755), 0);
+  Touch(dir / "Filters/SovFeed.INI");
+  Touch(dir / "Filters/exact.ini");
+  Touch(dir / "Filters/EXACT.ini");
+  std::string path;
+  ASSERT_EQ(vtx::ResolveFileName(dir.path().c_str(), "filters/sovfeed.ini", &path), S_OK);
+  EXPECT_EQ(path, dir / "Filters/SovFeed.INI");
+  ASSERT_EQ(vtx::ResolveFileName((dir / "Filters").c_str(), "EXACT.ini", &path), S_OK);
+  EXPECT_EQ(path, dir / "Filters/EXACT.ini");
+  EXPECT_EQ(vtx::ResolveFileName(dir.path().c_str(), "filters/none.ini", &path), 0x80070002u);
+  EXPECT_EQ(vtx::ResolveFileName(dir.path().c_str(), "nodir/sovfeed.ini", &path), 0x80070003u);
+  EXPECT_EQ(vtx::ResolveFileName((dir / "gone").c_str(), "x", &path), 0x80070003u);
+}
