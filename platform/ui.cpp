@@ -1,0 +1,80 @@
+#include "platform/ui.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+
+namespace {
+
+struct Button {
+  int id;
+  const char* label;  // the first letter is the key
+};
+
+std::vector<Button> ButtonsOf(UINT type) {
+  switch (type & 0xF) {
+    case MB_OKCANCEL: return {{IDOK, "OK"}, {IDCANCEL, "Cancel"}};
+    case MB_ABORTRETRYIGNORE: return {{IDABORT, "Abort"}, {IDRETRY, "Retry"}, {IDIGNORE, "Ignore"}};
+    case MB_YESNOCANCEL: return {{IDYES, "Yes"}, {IDNO, "No"}, {IDCANCEL, "Cancel"}};
+    case MB_YESNO: return {{IDYES, "Yes"}, {IDNO, "No"}};
+    case MB_RETRYCANCEL: return {{IDRETRY, "Retry"}, {IDCANCEL, "Cancel"}};
+    default: return {{IDOK, "OK"}};
+  }
+}
+
+const char* KindOf(UINT type) {
+  switch (type & 0xF0) {
+    case MB_ICONHAND: return "error";
+    case MB_ICONQUESTION: return "question";
+    case MB_ICONWARNING: return "warning";
+    case MB_ICONINFORMATION: return "information";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+namespace vtx::ui {
+
+int MessageBoxOn(FILE* in, FILE* out, bool interactive, const char* text, const char* caption, UINT type) {
+  std::vector<Button> buttons = ButtonsOf(type);
+  size_t def = (type >> 8) & 0xF;
+  if (def >= buttons.size()) def = 0;
+  std::string cap = vtx::AnsiToUtf8(caption ? caption : "Error");
+  std::string body = vtx::AnsiToUtf8(text ? text : "");
+  const char* kind = KindOf(type);
+  std::fprintf(out, "%s%s%s%s: %s\n", cap.c_str(), kind ? " (" : "", kind ? kind : "", kind ? ")" : "",
+               body.c_str());
+  if (!interactive || !in || buttons.size() == 1) {
+    std::fflush(out);
+    return buttons[def].id;
+  }
+  for (;;) {
+    for (size_t i = 0; i < buttons.size(); ++i)
+      std::fprintf(out, "%s[%c]%s", i ? " " : "", buttons[i].label[0], buttons[i].label + 1);
+    std::fprintf(out, " (default %s): ", buttons[def].label);
+    std::fflush(out);
+    char line[256];
+    if (!std::fgets(line, sizeof line, in)) return buttons[def].id;
+    std::string answer;
+    for (char* p = line; *p; ++p)
+      if (!std::isspace(static_cast<unsigned char>(*p))) answer.push_back(static_cast<char>(std::tolower(*p)));
+    if (answer.empty()) return buttons[def].id;
+    for (auto& b : buttons) {
+      std::string label;
+      for (const char* p = b.label; *p; ++p) label.push_back(static_cast<char>(std::tolower(*p)));
+      if (answer == label || (answer.size() == 1 && answer[0] == label[0])) return b.id;
+    }
+  }
+}
+
+}  // namespace vtx::ui
+
+int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
+  bool tty = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+  return vtx::ui::MessageBoxOn(stdin, stderr, tty, text, caption, type);
+}

@@ -1,0 +1,593 @@
+#include "server/app.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/heap.h"
+#include "platform/ui.h"
+
+namespace vtx::server {
+
+namespace {
+
+constexpr WORD EVENTLOG_INFORMATION_TYPE = 4;
+constexpr DWORD kEventStarted = 0xA;
+constexpr DWORD kEventStopped = 0xB;
+constexpr UINT kTimerUpdate = 1;
+constexpr UINT kTimerLastChange = 2;
+constexpr UINT kTimerLastChangeEach = 3;
+
+// Process-wide state of the run; the main thread alone touches it.
+struct Server {
+  Seams seams;
+  bool serviceMode = false;
+  HWND hwndApp = nullptr;
+  BYTE exitCode = 0;
+  bool savedAtEndSession = false;
+  HMODULE hResLib = nullptr;
+  HICON hSmallIcon = nullptr;  // there are no icons here; the notification channels take null
+  bool classRegistered = false;
+  std::unique_ptr<Settings> settings;
+  // Command state.
+  bool configLocked = false;
+  DWORD lockOwner = 0;
+  DWORD pendingUpdateRequests = 0;
+  HRESULT lastUpdateResult = S_OK;
+  // A reload asked for while an update ran waits for the update's result to be applied first.
+  bool reloadWhenIdle = false;
+};
+
+Server* g_server = nullptr;
+
+LRESULT Reply(HRESULT hr) { return static_cast<LRESULT>(static_cast<DWORD>(hr)); }
+
+DWORD ReadU32(const BYTE* p) {
+  DWORD v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// A NUL-terminated string at `offset` inside the payload, or null when it does not end there.
+const char* StringIn(const BYTE* data, DWORD size, DWORD& offset) {
+  if (offset >= size) return nullptr;
+  const void* end = std::memchr(data + offset, 0, size - offset);
+  if (!end) return nullptr;
+  const char* s = reinterpret_cast<const char*>(data + offset);
+  offset = static_cast<DWORD>(static_cast<const BYTE*>(end) - data) + 1;
+  return s;
+}
+
+void ArmStalenessTimers(Server& s) {
+  s.seams.scheduler->ArmLastChangeTimer(*s.settings, s.hwndApp);
+  s.seams.scheduler->ArmLastChangeEachTimer(*s.settings, s.hwndApp);
+}
+
+std::string LoadText(Server& s, UINT id, int max) {
+  std::string buf(static_cast<size_t>(max) + 1, '\0');
+  int n = s.seams.resources->LoadString(s.hResLib, id, buf.data(), max + 1);
+  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return buf;
+}
+
+void WaitWhileUpdating(Server& s) {
+  MSG m;
+  while (s.seams.scheduler->IsBusy()) {
+    WaitMessage();
+    PeekMessageA(&m, s.hwndApp, 0, 0, PM_NOREMOVE);
+  }
+}
+
+HRESULT StartUpdate(Server& s, bool manual) {
+  HRESULT hr = s.seams.scheduler->StartUpdate(*s.settings, s.hwndApp, s.hSmallIcon);
+  if (FAILED(hr) && !manual)
+    s.seams.notifications->NotifyError(*s.settings, s.serviceMode, s.hwndApp, 83, 81, s.hResLib, hr);
+  return hr;
+}
+
+void ApplyUpdateResult(Server& s, Settings* copy, HRESULT hr) {
+  UpdateScheduler& sched = *s.seams.scheduler;
+  if (copy) {
+    if (FAILED(s.settings->CopyFrom(*copy)))
+      s.lastUpdateResult = E_OUTOFMEMORY;
+    else
+      s.lastUpdateResult = s.settings->SaveINI();
+    sched.SetLastAttempt(SUCCEEDED(s.lastUpdateResult));
+    if (FAILED(s.lastUpdateResult))
+      s.seams.notifications->NotifyError(*s.settings, s.serviceMode, s.hwndApp, 83, 81, s.hResLib,
+                                         s.lastUpdateResult);
+    ArmStalenessTimers(s);
+  } else {
+    s.lastUpdateResult = FAILED(hr) ? hr : E_FAIL;
+    sched.SetLastAttempt(false);
+  }
+  if (sched.CustomActionDue()) {
+    std::string errorText;
+    HRESULT ca = s.settings->ExecuteCustomAction(s.hwndApp, errorText);
+    if (FAILED(ca)) {
+      if (!errorText.empty()) {
+        std::string caption = LoadText(s, 382, 500);
+        s.seams.notifications->ShowNotification(*s.settings, s.serviceMode, s.hwndApp, errorText.c_str(),
+                                                caption.c_str(), MB_ICONHAND, s.hResLib);
+      } else {
+        s.seams.notifications->NotifyError(*s.settings, s.serviceMode, s.hwndApp, 83, 382, s.hResLib, ca);
+      }
+    }
+  }
+  sched.Schedule(*s.settings, s.hwndApp);
+}
+
+HRESULT LockConfig(Server& s, WPARAM owner) {
+  if (s.seams.scheduler->IsBusy()) return owner == 0 ? VX_E_UPDATING_MANAGER : VX_E_UPDATING_SERVER;
+  if (s.configLocked) return owner == 0 && s.lockOwner != 0 ? VX_E_LOCKED_BY_SERVER : VX_E_LOCKED;
+  HRESULT hr = s.settings->Save();
+  if (hr == E_ACCESSDENIED)
+    return s.seams.store->CanSaveSettings() == E_ACCESSDENIED ? VX_E_KEY_NOT_WRITABLE : E_ACCESSDENIED;
+  if (FAILED(hr)) return hr;
+  s.configLocked = true;
+  s.lockOwner = static_cast<DWORD>(owner);
+  s.pendingUpdateRequests = 0;
+  KillTimer(s.hwndApp, kTimerLastChange);
+  KillTimer(s.hwndApp, kTimerLastChangeEach);
+  return hr;
+}
+
+void ReloadSettings(Server& s) {
+  s.settings->Load();
+  s.seams.scheduler->Schedule(*s.settings, s.hwndApp);
+}
+
+HRESULT UnlockConfig(Server& s, WPARAM reload) {
+  s.configLocked = false;
+  if (reload) {
+    if (s.seams.scheduler->IsBusy())
+      s.reloadWhenIdle = true;
+    else
+      ReloadSettings(s);
+  }
+  ArmStalenessTimers(s);
+  return S_OK;
+}
+
+HRESULT UpdateNow(Server& s) {
+  if (s.configLocked) {
+    ++s.pendingUpdateRequests;
+    return VX_E_LOCKED_COUNTED;
+  }
+  if (!s.seams.scheduler->IsBusy()) {
+    HRESULT hr = StartUpdate(s, true);
+    if (FAILED(hr)) return hr;
+  }
+  WaitWhileUpdating(s);
+  return s.lastUpdateResult;
+}
+
+void OnTimer(Server& s, WPARAM id) {
+  switch (id) {
+    case kTimerUpdate:
+      if (s.configLocked)
+        ++s.pendingUpdateRequests;
+      else if (s.seams.scheduler->KillAndTestIdle(s.hwndApp))
+        StartUpdate(s, false);
+      break;
+    case kTimerLastChange:
+      if (!s.configLocked) {
+        s.seams.scheduler->CheckLastChange(*s.settings, s.hwndApp);
+        s.seams.scheduler->ArmLastChangeTimer(*s.settings, s.hwndApp);
+      }
+      break;
+    case kTimerLastChangeEach:
+      if (!s.configLocked) {
+        s.seams.scheduler->CheckLastChangeEach(*s.settings, s.hwndApp);
+        s.seams.scheduler->ArmLastChangeEachTimer(*s.settings, s.hwndApp);
+      }
+      break;
+  }
+}
+
+// A currency code packed into wParam: 1 to 4 letters or digits, the first in the low byte, the
+// rest of the bytes zero.
+bool UnpackCode(WPARAM wParam, char code[5]) {
+  if (wParam > 0xFFFFFFFFu) return false;
+  int n = 0;
+  bool ended = false;
+  for (int i = 0; i < 4; ++i) {
+    char c = static_cast<char>((wParam >> (8 * i)) & 0xFF);
+    if (c == 0) {
+      ended = true;
+    } else if (ended || !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) {
+      return false;
+    } else {
+      code[n++] = c;
+    }
+  }
+  code[n] = 0;
+  return n > 0;
+}
+
+HRESULT ShowMessage(Server& s, const COPYDATASTRUCT& cds) {
+  if (!cds.lpData || cds.cbData < 8) return E_INVALIDARG;
+  auto* data = static_cast<const BYTE*>(cds.lpData);
+  DWORD offset = 4;
+  const char* text = StringIn(data, cds.cbData, offset);
+  if (!text) return E_INVALIDARG;
+  std::string caption = LoadText(s, 32, 1000);
+  if (s.seams.scheduler->IsBusy()) WaitWhileUpdating(s);
+  return s.seams.notifications->ShowNotification(*s.settings, s.serviceMode, s.hwndApp, text, caption.c_str(),
+                                                 ReadU32(data), s.hResLib);
+}
+
+HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import) {
+  if (!cds.lpData || cds.cbData < 8) return E_INVALIDARG;
+  auto* data = static_cast<const BYTE*>(cds.lpData);
+  DWORD offset = 4;
+  const char* path = StringIn(data, cds.cbData, offset);
+  if (!path) return E_INVALIDARG;
+  std::string file = path;  // the payload is the caller's; keep our own copy across the calls
+  HRESULT hr = static_cast<HRESULT>(AppCommand(Origin::Process, s.hwndApp, WM_VX_LOCKCONFIG, 1, 0));
+  if (FAILED(hr)) return hr;
+  DWORD flag = ReadU32(data);
+  hr = import ? s.seams.store->ImportConfiguration(file.c_str(), flag)
+              : s.seams.store->ExportConfiguration(file.c_str(), flag);
+  AppCommand(Origin::Process, s.hwndApp, WM_VX_UNLOCKCONFIG, import ? 1 : 0, 0);
+  return hr;
+}
+
+LRESULT TestNotification(Server& s, const COPYDATASTRUCT& cds) {
+  if (!cds.lpData || cds.cbData < 20 || s.seams.scheduler->IsBusy()) return 0;
+  auto* data = static_cast<const BYTE*>(cds.lpData);
+  NotificationTest test;
+  test.messagesToLog = ReadU32(data);
+  test.messagesToFile = ReadU32(data + 4);
+  test.messagesViaEmail = ReadU32(data + 8);
+  test.messagesOnScreen = ReadU32(data + 12);
+  DWORD offset = 16;
+  for (auto& str : test.strings)
+    if (!(str = StringIn(data, cds.cbData, offset))) return 0;
+  std::unique_ptr<Settings> copy = s.seams.store->NewSettings();
+  if (!copy || FAILED(copy->CopyFrom(*s.settings))) return 0;
+  copy->SetNotificationTest(test);
+  s.seams.notifications->ShowNotificationId(*copy, s.serviceMode, s.hwndApp, 175, 32, kTypeInformation, s.hResLib,
+                                            0, 0, 0);
+  return 0;
+}
+
+LRESULT CopyData(Server& s, const COPYDATASTRUCT* cds) {
+  if (!cds) return 0;
+  switch (cds->dwData) {
+    case WM_VX_SHOWMESSAGE: return Reply(ShowMessage(s, *cds));
+    case WM_VX_IMPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, true));
+    case WM_VX_EXPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, false));
+    case WM_VX_TESTNOTIFICATION: return TestNotification(s, *cds);
+    default: return 0;
+  }
+}
+
+// Requests that only this process may make: the update thread's reports carry pointers, and the
+// timers and the end of the session are the system's own.
+bool OnlyFromInside(UINT msg) {
+  if (msg == WM_COPYDATA) return false;
+  return msg < 0x8000 || (msg >= WM_VX_UPDATEDONE && msg <= WM_VX_DEFINITIONSDONE);
+}
+
+// Our own exclusive lock that closes the race of two servers starting together.
+int TakeInstanceLock(bool* held) {
+  *held = false;
+  std::string dir = vtx::sync::RuntimeDir();
+  mkdir(dir.c_str(), 0770);
+  std::string path = dir + "/vtxserver.lock";
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+  if (fd < 0) return -1;  // no lock to be had: the window and pipe check still stands
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *held = errno == EWOULDBLOCK;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+HWND CreateAppWindow(Server& s, HINSTANCE instance) {
+  WNDCLASSA wc{};
+  if (!GetClassInfoA(instance, kAppWindowClass, &wc)) {
+    wc = WNDCLASSA{};
+    wc.lpfnWndProc = AppWindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = const_cast<char*>(IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_WINDOW + 1));
+    wc.lpszClassName = kAppWindowClass;
+    if (RegisterClassA(&wc)) s.classRegistered = true;
+  }
+  return CreateWindowExA(0, kAppWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                         CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+}
+
+void RunImport(const Seams& seams, const std::string& file) {
+  Resources& res = *seams.resources;
+  HMODULE lib = res.LoadResourceLibrary(kAppKeyPath);
+  if (!lib) return;
+  HRESULT hr = seams.store->CanSaveSettings();
+  if (SUCCEEDED(hr)) {
+    if (res.FormatMessageBox(nullptr, 440, 32, MB_YESNO | MB_ICONQUESTION, lib, file.c_str()) == IDYES) {
+      HRESULT sent = SendImportToServer(*seams.link, file.c_str());
+      if (SUCCEEDED(sent))
+        res.FormatMessageBox(nullptr, 441, 32, MB_ICONINFORMATION, lib, file.c_str());
+      else if (IsServerFacility(sent))
+        res.FormatMessageBox(nullptr, sent & 0xFFFF, 32, 0, lib, nullptr);
+      else
+        res.MessageBoxHResultOK(nullptr, 83, 32, lib, sent);
+    }
+  } else if (hr == E_ACCESSDENIED) {
+    res.FormatMessageBox(nullptr, 442, 32, MB_ICONHAND, lib, nullptr);
+  } else {
+    res.MessageBoxHResultOK(nullptr, 83, 32, lib, hr);
+  }
+  res.FreeResourceLibrary(lib);
+}
+
+void MainLoop(Server& s) {
+  bool pipeUsable = true;
+  for (;;) {
+    HANDLE ev = pipeUsable ? s.seams.pipe->GetEvent() : nullptr;
+    DWORD count = ev ? 1 : 0;
+    DWORD r = MsgWaitForMultipleObjects(count, &ev, FALSE, INFINITE, QS_ALLINPUT);
+    if (count == 1 && r == WAIT_OBJECT_0) {
+      s.seams.pipe->ServeRequest(s.hwndApp, AppPipeProc);
+      continue;
+    }
+    if (r == WAIT_FAILED) {
+      if (count == 0) return;  // the queue itself is gone: nothing can ever end the loop
+      pipeUsable = false;      // a broken pipe event must not spin the loop; messages still work
+      continue;
+    }
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD)) {
+      if (m.message == WM_VX_EXIT) {
+        s.exitCode = LOBYTE(m.wParam);
+        return;
+      }
+      DispatchMessageA(&m);
+    }
+  }
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& tokens) {
+  CommandLine cl;
+  for (const std::string& t : tokens) {
+    if (t.size() < 2 || (t[0] != '-' && t[0] != '/')) continue;
+    std::string rest = t.substr(1);
+    if (_stricmp(rest.c_str(), "SERVICE") == 0) {
+      cl.serviceMode = true;
+    } else if (rest[0] == 'l' && rest.size() > 1) {
+      // On Linux a plain path such as "/lib/x" starts with the switch character too, so the
+      // file must follow a colon or be an absolute path itself.
+      if (rest[1] == ':')
+        cl.imports.push_back(rest.substr(2));
+      else if (rest[1] == '/')
+        cl.imports.push_back(rest.substr(1));
+    }
+  }
+  return cl;
+}
+
+std::vector<std::string> SplitCommandLine(const std::string& text) {
+  std::vector<std::string> tokens;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i >= text.size()) break;
+    size_t end;
+    if (text[i] == '"') {
+      end = text.find('"', i + 1);
+      if (end == std::string::npos) end = text.size();
+      tokens.push_back(text.substr(i + 1, end - i - 1));
+      i = end + 1;
+    } else {
+      end = text.find(' ', i);
+      if (end == std::string::npos) end = text.size();
+      tokens.push_back(text.substr(i, end - i));
+      i = end;
+    }
+  }
+  return tokens;
+}
+
+HRESULT SendImportToServer(ServerLink& link, const char* path) {
+  if (!path || !*path) return E_INVALIDARG;
+  size_t len = std::strlen(path);
+  if (len > 0x7FFFFFF0u) return E_INVALIDARG;
+  DWORD size = static_cast<DWORD>(len + 8);
+  auto* block = static_cast<BYTE*>(GlobalAlloc(GPTR, size));
+  if (!block) return E_OUTOFMEMORY;
+  DWORD flag = 1;
+  std::memcpy(block, &flag, sizeof flag);
+  std::memcpy(block + 4, path, len + 1);
+  COPYDATASTRUCT cds{WM_VX_IMPORTSETTINGS, size, block};
+  DWORD result = 0;
+  HRESULT hr = link.SendVXVMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), &result);
+  GlobalFree(block);
+  return FAILED(hr) ? hr : result;
+}
+
+void MigrateMessagesFile(SettingsStore& store) {
+  std::string target, path;
+  if (!store.ReadAppString("DisplayMessages", target) || !store.ReadAppString("Path", path)) return;
+  if (target.empty() || path.empty()) return;
+  std::string old = path;
+  if (old.back() != '/') old += '/';
+  old += "messages.txt";
+  int in = open(old.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return;
+  int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660);  // never over an existing file
+  if (out < 0) {
+    close(in);
+    return;
+  }
+  bool ok = true;
+  char buf[8192];
+  for (;;) {
+    ssize_t n = read(in, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(out, buf + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  close(in);
+  if (close(out) != 0) ok = false;
+  if (ok)
+    unlink(old.c_str());
+  else
+    unlink(target.c_str());  // a half copy must not stand in for the messages
+}
+
+LRESULT AppWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return AppCommand(Origin::Process, hwnd, msg, wParam, lParam);
+}
+
+LRESULT AppPipeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return AppCommand(Origin::Outside, hwnd, msg, wParam, lParam);
+}
+
+LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (origin == Origin::Outside && OnlyFromInside(msg)) return 0;
+  Server* sp = g_server;
+  if (!sp || !sp->settings || hwnd != sp->hwndApp) return msg >= 0x8000 ? 0 : DefWindowProcA(hwnd, msg, wParam, lParam);
+  Server& s = *sp;
+  switch (msg) {
+    case WM_VX_UPDATEDONE:
+    case WM_VX_DEFINITIONSDONE:
+      ApplyUpdateResult(s, reinterpret_cast<Settings*>(wParam), S_OK);
+      return 0;
+    case WM_VX_UPDATEFAILED:
+      ApplyUpdateResult(s, nullptr, static_cast<HRESULT>(lParam));
+      return 0;
+    case WM_VX_UPDATEIDLE:
+      if (s.reloadWhenIdle && !s.seams.scheduler->IsBusy()) {
+        s.reloadWhenIdle = false;
+        ReloadSettings(s);
+        ArmStalenessTimers(s);
+      }
+      return 0;
+    case WM_VX_LOCKCONFIG: return Reply(LockConfig(s, wParam));
+    case WM_VX_UNLOCKCONFIG: return Reply(UnlockConfig(s, wParam));
+    case WM_VX_QUIT:
+      PostMessageA(hwnd, WM_VX_EXIT, wParam, 0);
+      return 0;
+    case WM_VX_UPDATENOW: return Reply(UpdateNow(s));
+    case WM_VX_USESMAPIEMAIL:
+      return s.settings->MessagesViaEmail() && !s.settings->IsMessageEmailProfileSmtp() ? 1 : 0;
+    case WM_VX_CANSAVESETTINGS: return Reply(s.seams.store->CanSaveSettings());
+    case WM_VX_GETPENDINGUPDATES: return s.pendingUpdateRequests;
+    case WM_VX_ISUPDATING: return s.seams.scheduler->IsBusy() ? 1 : 0;
+    case WM_VX_EXIT: return 0;
+    case WM_VX_PING: return 1;
+    case WM_VX_COUNTHIT: {
+      char code[5];
+      if (!UnpackCode(wParam, code)) return 0;
+      return s.seams.store->IncrementUnitHits(code) ? 1 : 0;
+    }
+    case WM_COPYDATA: return CopyData(s, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case WM_ENDSESSION:
+      if (!wParam) return 0;
+      s.settings->Save();
+      s.savedAtEndSession = true;
+      PostMessageA(hwnd, WM_VX_EXIT, 2, 0);
+      return 0;
+    case WM_TIMER:
+      OnTimer(s, wParam);
+      return 0;
+    default:
+      return msg >= 0x8000 ? 0 : DefWindowProcA(hwnd, msg, wParam, lParam);
+  }
+}
+
+int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
+  Server s;
+  s.seams = seams;
+  MigrateMessagesFile(*seams.store);
+  CommandLine cl = ParseCommandLine(arguments);
+  s.serviceMode = cl.serviceMode;
+  for (const std::string& file : cl.imports) RunImport(seams, file);
+  if (s.serviceMode) seams.events->ReportServerEvent(kEventStarted, EVENTLOG_INFORMATION_TYPE, nullptr, 0);
+
+  int instanceLock = -1;
+  bool run = cl.imports.empty();
+  if (run) {
+    bool held = false;
+    instanceLock = TakeInstanceLock(&held);
+    run = !held && !seams.link->CanSendVXVMessages();
+  }
+  if (run) {
+    seams.internet->Construct();
+    seams.store->UpgradeRegistryAtStartup();
+    s.hResLib = seams.resources->LoadResourceLibrary(kAppKeyPath);
+    if (!s.hResLib) {
+      std::unique_ptr<Settings> bare = seams.store->NewSettings();
+      if (bare && bare->Create(nullptr))
+        seams.notifications->ShowNotification(*bare, s.serviceMode, nullptr,
+                                              "The resource library could not be loaded.", "Vantrex", MB_ICONHAND,
+                                              nullptr);
+    } else {
+      seams.scheduler->Set(s.hResLib, kTimerUpdate, s.serviceMode);
+      s.settings = seams.store->NewSettings();
+      bool created = s.settings && s.settings->Create(s.hResLib);
+      s.savedAtEndSession = false;
+      s.pendingUpdateRequests = 0;
+      if (created) {
+        g_server = &s;
+        s.hwndApp = CreateAppWindow(s, nullptr);
+      }
+      if (!s.hwndApp) {
+        // Settings that could not be created end the run as a window that could not be made.
+        if (s.settings)
+          seams.notifications->ShowNotificationId(*s.settings, s.serviceMode, nullptr, 178, 32, MB_ICONHAND,
+                                                  s.hResLib, 0, 0, 0);
+      } else {
+        seams.scheduler->Schedule(*s.settings, s.hwndApp);
+        ArmStalenessTimers(s);
+        seams.pipe->Create(kAppPipeName);
+        vtx::messages::RouteEndSessionSignals(s.hwndApp);
+        MainLoop(s);
+        vtx::messages::RouteEndSessionSignals(nullptr);
+        if (!s.savedAtEndSession) s.settings->Save();
+        seams.scheduler->Kill(s.hwndApp);
+        KillTimer(s.hwndApp, kTimerLastChange);
+        KillTimer(s.hwndApp, kTimerLastChangeEach);
+        DestroyWindow(s.hwndApp);
+        if (s.classRegistered) {
+          UnregisterClassA(kAppWindowClass, nullptr);
+          s.classRegistered = false;
+        }
+        seams.pipe->Destroy();
+      }
+      g_server = nullptr;
+      seams.resources->FreeResourceLibrary(s.hResLib);
+    }
+    seams.internet->Destroy();
+  }
+  if (s.serviceMode) seams.events->ReportServerEvent(kEventStopped, EVENTLOG_INFORMATION_TYPE, &s.exitCode, 1);
+  if (instanceLock >= 0) close(instanceLock);
+  return 0;
+}
+
+}  // namespace vtx::server

@@ -1,0 +1,12 @@
+// vtxserver's entry point.
+#include <string>
+#include <vector>
+
+#include "server/app.h"
+#include "server/defaults.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  vtx::server::DefaultSeams defaults;
+  return vtx::server::RunServer(arguments, defaults.seams());
+}

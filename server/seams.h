@@ -1,0 +1,146 @@
+// What the server calls on the rest of the system. Each interface holds exactly the operations
+// that the start-up and the command window use; the engine's own classes are put behind them
+// later (settings, scheduler and update thread, notifications, resource library, event log,
+// reaching the server, the pipe server, the internet connection). Until then the defaults in
+// defaults.h stand in.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "platform/messages.h"
+#include "server/commands.h"
+
+namespace vtx::server {
+
+// CSettings: the server's configuration and rates data. Filled in later by the settings classes.
+class Settings {
+ public:
+  virtual ~Settings() = default;
+  // Allocates the data block and loads it (first load); false when out of memory.
+  virtual bool Create(HMODULE resourceLibrary) = 0;
+  virtual HRESULT Load() = 0;
+  virtual HRESULT Save() = 0;
+  // Stores the rates data under "INI".
+  virtual HRESULT SaveINI() = 0;
+  virtual HRESULT CopyFrom(const Settings& from) = 0;
+  virtual bool MessagesViaEmail() const = 0;
+  virtual bool IsMessageEmailProfileSmtp() const = 0;
+  // Puts the test notification's four switches and five strings into these settings.
+  virtual void SetNotificationTest(const NotificationTest& test) = 0;
+  // Runs the custom action; on failure an error text may come back in errorText.
+  virtual HRESULT ExecuteCustomAction(HWND window, std::string& errorText) = 0;
+};
+
+// Settings services and the application key. Filled in later by the settings services, the
+// configuration file and the registry upgrade.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual std::unique_ptr<Settings> NewSettings() = 0;
+  // 0, or 0x80070005 when the application key cannot be written.
+  virtual HRESULT CanSaveSettings() = 0;
+  // 1 on success, 0 on failure.
+  virtual BOOL IncrementUnitHits(const char* code) = 0;
+  virtual HRESULT ImportConfiguration(const char* path, DWORD addExtension) = 0;
+  virtual HRESULT ExportConfiguration(const char* path, DWORD addExtension) = 0;
+  // A string value of the application key; false when it is missing.
+  virtual bool ReadAppString(const char* name, std::string& value) = 0;
+  virtual void UpgradeRegistryAtStartup() = 0;
+};
+
+// UpdateTimer with its embedded update thread and the staleness timers. Filled in later by the
+// scheduler and the update thread.
+class UpdateScheduler {
+ public:
+  virtual ~UpdateScheduler() = default;
+  virtual void Set(HMODULE resourceLibrary, UINT timerId, bool serviceFlag) = 0;
+  virtual void Schedule(Settings& settings, HWND hwnd) = 0;
+  virtual void Kill(HWND hwnd) = 0;
+  // 1 when the timer was killed and the update thread is idle, else 0.
+  virtual int KillAndTestIdle(HWND hwnd) = 0;
+  virtual HRESULT StartUpdate(Settings& settings, HWND hwnd, HICON icon) = 0;
+  virtual void SetLastAttempt(bool succeeded) = 0;
+  // The update thread's busy and custom-action-due flags.
+  virtual bool IsBusy() const = 0;
+  virtual bool CustomActionDue() const = 0;
+  virtual void ArmLastChangeTimer(Settings& settings, HWND hwnd) = 0;
+  virtual void CheckLastChange(Settings& settings, HWND hwnd) = 0;
+  virtual void ArmLastChangeEachTimer(Settings& settings, HWND hwnd) = 0;
+  virtual void CheckLastChangeEach(Settings& settings, HWND hwnd) = 0;
+};
+
+// The update thread's notification calls from the main thread. Each refuses with 0x80070420
+// while an update runs. Filled in later by the run notifications.
+class Notifications {
+ public:
+  virtual ~Notifications() = default;
+  virtual HRESULT ShowNotification(Settings& settings, bool serviceFlag, HWND owner, const char* text,
+                                   const char* caption, UINT type, HMODULE resourceLibrary) = 0;
+  virtual HRESULT ShowNotificationId(Settings& settings, bool serviceFlag, HWND owner, UINT textId, UINT captionId,
+                                     UINT type, HMODULE resourceLibrary, DWORD_PTR insert1, DWORD_PTR insert2,
+                                     DWORD_PTR insert3) = 0;
+  virtual HRESULT NotifyError(Settings& settings, bool serviceFlag, HWND owner, UINT textId, UINT captionId,
+                              HMODULE resourceLibrary, HRESULT hr) = 0;
+};
+
+// The language resource library and its message boxes. Filled in later by the resource library.
+class Resources {
+ public:
+  virtual ~Resources() = default;
+  virtual HMODULE LoadResourceLibrary(const char* appKeyPath) = 0;
+  virtual void FreeResourceLibrary(HMODULE module) = 0;
+  // Characters copied (without the NUL), 0 when the string is missing.
+  virtual int LoadString(HMODULE module, UINT id, char* buffer, int bufferSize) = 0;
+  // The box's answer, 0 on any failure. `insert` may be null.
+  virtual int FormatMessageBox(HWND owner, UINT textId, UINT captionId, UINT type, HMODULE module,
+                               const char* insert) = 0;
+  virtual int MessageBoxHResultOK(HWND owner, UINT textId, UINT captionId, HMODULE module, HRESULT hr) = 0;
+};
+
+// ReportServerEvent: one entry of the event source "Hulvane Vantrex". Filled in later by the event log.
+class EventLog {
+ public:
+  virtual ~EventLog() = default;
+  virtual void ReportServerEvent(DWORD eventId, WORD type, const void* data, DWORD dataSize) = 0;
+};
+
+// CanSendVXVMessages / SendVXVMessage. Filled in later with the pipe path.
+class ServerLink {
+ public:
+  virtual ~ServerLink() = default;
+  virtual BOOL CanSendVXVMessages() = 0;
+  virtual HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) = 0;
+};
+
+// CPipeMessageServer on the application pipe. Filled in later by the pipe protocol.
+class PipeServer {
+ public:
+  virtual ~PipeServer() = default;
+  virtual HRESULT Create(const char* pipeName) = 0;
+  // The event that is signalled when a request waits; null when there is no pipe.
+  virtual HANDLE GetEvent() = 0;
+  // Serves one request through `proc` as if it were a message to `hwnd`.
+  virtual HRESULT ServeRequest(HWND hwnd, WNDPROC proc) = 0;
+  virtual void Destroy() = 0;
+};
+
+// The CINetConnection that keeps the internet library loaded for the whole run. Filled in later.
+class InternetConnection {
+ public:
+  virtual ~InternetConnection() = default;
+  virtual void Construct() = 0;
+  virtual void Destroy() = 0;
+};
+
+struct Seams {
+  SettingsStore* store = nullptr;
+  UpdateScheduler* scheduler = nullptr;
+  Notifications* notifications = nullptr;
+  Resources* resources = nullptr;
+  EventLog* events = nullptr;
+  ServerLink* link = nullptr;
+  PipeServer* pipe = nullptr;
+  InternetConnection* internet = nullptr;
+};
+
+}  // namespace vtx::server

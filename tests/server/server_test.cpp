@@ -1,0 +1,689 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "platform/errors.h"
+#include "platform/ui.h"
+#include "server/app.h"
+#include "server/defaults.h"
+#include "tests/support/text.h"
+
+using namespace vtx::server;
+
+namespace {
+
+struct Note {
+  std::string caption, text;
+  UINT type;
+};
+
+class RecordingNotifications : public StderrNotifications {
+ public:
+  using StderrNotifications::StderrNotifications;
+  std::vector<Note> notes() {
+    std::lock_guard<std::mutex> l(m);
+    return list;
+  }
+
+ protected:
+  void Deliver(const std::string& caption, const std::string& text, UINT type) override {
+    std::lock_guard<std::mutex> l(m);
+    list.push_back({caption, text, type});
+  }
+
+ private:
+  std::mutex m;
+  std::vector<Note> list;
+};
+
+struct Box {
+  UINT textId;
+  UINT type;
+  std::string insert;
+  HRESULT hr;
+};
+
+class RecordingResources : public BuiltInResources {
+ public:
+  int FormatMessageBox(HWND, UINT textId, UINT, UINT type, HMODULE, const char* insert) override {
+    std::lock_guard<std::mutex> l(m);
+    boxes.push_back({textId, type, insert ? insert : "", 0});
+    return (type & 0xF) == MB_YESNO ? answer : IDOK;
+  }
+  int MessageBoxHResultOK(HWND, UINT textId, UINT, HMODULE, HRESULT hr) override {
+    std::lock_guard<std::mutex> l(m);
+    boxes.push_back({textId, 0x10010, "", hr});
+    return IDOK;
+  }
+  std::mutex m;
+  std::vector<Box> boxes;
+  int answer = IDYES;
+};
+
+class RecordingScheduler : public BasicScheduler {
+ public:
+  using BasicScheduler::BasicScheduler;
+  HRESULT StartUpdate(Settings& settings, HWND hwnd, HICON icon) override {
+    ++starts;
+    if (FAILED(startFailure)) return startFailure;
+    return BasicScheduler::StartUpdate(settings, hwnd, icon);
+  }
+  void Schedule(Settings&, HWND) override { ++schedules; }
+  void ArmLastChangeTimer(Settings&, HWND) override { ++arms; }
+  void ArmLastChangeEachTimer(Settings&, HWND) override { ++arms; }
+  void CheckLastChange(Settings&, HWND) override { ++checks; }
+  void CheckLastChangeEach(Settings&, HWND) override { ++checks; }
+  std::atomic<int> starts{0}, schedules{0}, arms{0}, checks{0};
+  HRESULT startFailure = S_OK;
+};
+
+class RecordingEvents : public EventLog {
+ public:
+  void ReportServerEvent(DWORD id, WORD type, const void* data, DWORD size) override {
+    std::lock_guard<std::mutex> l(m);
+    EXPECT_EQ(type, 4);
+    ids.push_back(id);
+    if (id == 0xB) {
+      EXPECT_EQ(size, 1u);
+      exitCode = *static_cast<const BYTE*>(data);
+    }
+  }
+  std::vector<DWORD> Ids() {
+    std::lock_guard<std::mutex> l(m);
+    return ids;
+  }
+  std::mutex m;
+  std::vector<DWORD> ids;
+  int exitCode = -1;
+};
+
+// Requests "from outside": served by the main loop when the event is set, as the pipe will be.
+class FakePipe : public PipeServer {
+ public:
+  FakePipe() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), done_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+  ~FakePipe() override {
+    CloseHandle(event_);
+    CloseHandle(done_);
+  }
+  HRESULT Create(const char* name) override {
+    created = name;
+    return S_OK;
+  }
+  HANDLE GetEvent() override { return event_; }
+  HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override {
+    ResetEvent(event_);
+    reply_ = static_cast<DWORD>(proc(hwnd, msg_, wParam_, lParam_));
+    SetEvent(done_);
+    return S_OK;
+  }
+  void Destroy() override {}
+  // From a test thread; the reply of the procedure.
+  DWORD Request(UINT msg, WPARAM wParam, LPARAM lParam) {
+    msg_ = msg;
+    wParam_ = wParam;
+    lParam_ = lParam;
+    SetEvent(event_);
+    EXPECT_EQ(WaitForSingleObject(done_, 5000), WAIT_OBJECT_0);
+    return reply_;
+  }
+  std::string created;
+
+ private:
+  HANDLE event_, done_;
+  UINT msg_ = 0;
+  WPARAM wParam_ = 0;
+  LPARAM lParam_ = 0;
+  DWORD reply_ = 0;
+};
+
+// One wired set of seams around an in-memory store.
+struct Rig {
+  MemoryStore store;
+  RecordingScheduler scheduler{store};
+  RecordingResources resources;
+  RecordingNotifications notifications{scheduler, resources};
+  RecordingEvents events;
+  WindowLink link;
+  FakePipe pipe;
+  NoInternet internet;
+  Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
+};
+
+class Server : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1); }
+  void TearDown() override {
+    if (thread.joinable()) {
+      if (hwnd) SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
+      thread.join();
+    }
+  }
+  // Starts the server on its own thread and waits for its window.
+  void Start(std::vector<std::string> args = {}) {
+    thread = std::thread([this, args] { RunServer(args, rig.seams()); });
+    for (int i = 0; i < 1000 && !(hwnd = FindWindowA(kAppWindowClass, nullptr)); ++i) Sleep(5);
+    ASSERT_NE(hwnd, nullptr);
+  }
+  void Stop(WPARAM code = 0) {
+    SendMessageA(hwnd, WM_VX_QUIT, code, 0);
+    thread.join();
+    hwnd = nullptr;
+  }
+  DWORD Send(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return static_cast<DWORD>(SendMessageA(hwnd, msg, wParam, lParam));
+  }
+  DWORD SendData(ULONG_PTR code, const std::string& payload, DWORD size = 0xFFFFFFFF) {
+    COPYDATASTRUCT cds{code, size == 0xFFFFFFFF ? static_cast<DWORD>(payload.size()) : size,
+                       const_cast<char*>(payload.data())};
+    return Send(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+  }
+  static std::string U32(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+  // An update whose run waits until `go` is set; what it returns is `result`.
+  void HoldUpdates(HRESULT result = S_OK) {
+    go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    rig.scheduler.run = [this, result](Settings& copy) {
+      WaitForSingleObject(go, 10000);
+      static_cast<MemorySettings&>(copy).values.rates = "fresh";
+      return result;
+    };
+  }
+  // Posted messages have no reply: wait until their effect shows.
+  template <class F>
+  static bool Eventually(F done) {
+    for (int i = 0; i < 2500; ++i) {
+      if (done()) return true;
+      Sleep(2);
+    }
+    return done();
+  }
+  void WaitBusy() {
+    for (int i = 0; i < 1000 && !rig.scheduler.IsBusy(); ++i) Sleep(2);
+    ASSERT_TRUE(rig.scheduler.IsBusy());
+  }
+
+  vtxtest::TempDir dir;
+  Rig rig;
+  std::thread thread;
+  HWND hwnd = nullptr;
+  HANDLE go = nullptr;
+};
+
+TEST(CommandLine, SwitchSpellings) {
+  struct Case {
+    std::vector<std::string> tokens;
+    bool service;
+    std::vector<std::string> imports;
+  } cases[] = {
+      {{"/SERVICE"}, true, {}},
+      {{"-service"}, true, {}},
+      {{"/SeRvIcE"}, true, {}},
+      {{"SERVICE"}, false, {}},
+      {{"/SERVICES"}, false, {}},
+      {{"/l:/tmp/a.vx-cnf"}, false, {"/tmp/a.vx-cnf"}},
+      {{"-l/srv/conf"}, false, {"/srv/conf"}},
+      {{"/l:relative.vx-cnf"}, false, {"relative.vx-cnf"}},
+      {{"/l:"}, false, {""}},
+      {{"/L:/tmp/a"}, false, {}},  // upper-case L is not the switch
+      {{"/lib/x"}, false, {}},     // a Linux path, not "/l" + "ib/x"
+      {{"/l"}, false, {}},
+      {{"/lconf"}, false, {}},
+      {{"/x", "/SERVICE", "-l:/a", "-l:/b"}, true, {"/a", "/b"}},
+  };
+  for (const Case& c : cases) {
+    CommandLine cl = ParseCommandLine(c.tokens);
+    EXPECT_EQ(cl.serviceMode, c.service) << c.tokens[0];
+    EXPECT_EQ(cl.imports, c.imports) << c.tokens[0];
+  }
+  EXPECT_EQ(SplitCommandLine("  /SERVICE \"-l:/tmp/a b.vx-cnf\"  x"),
+            (std::vector<std::string>{"/SERVICE", "-l:/tmp/a b.vx-cnf", "x"}));
+}
+
+TEST_F(Server, ServiceRunFramedByEventsAndQuitCodeIsTheLowByte) {
+  Start({"/service"});
+  EXPECT_EQ(rig.pipe.created, kAppPipeName);
+  EXPECT_EQ(Send(WM_VX_PING), 1u);
+  EXPECT_EQ(Send(WM_VX_EXIT, 5), 0u);  // sent rather than posted: not the end of the run
+  EXPECT_EQ(Send(0x8070), 0u);
+  EXPECT_EQ(Send(WM_VX_PING), 1u);
+  int savesBefore = rig.store.saves;
+  Stop(0x1FF);
+  EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
+  EXPECT_EQ(rig.events.exitCode, 0xFF);
+  EXPECT_EQ(rig.store.saves, savesBefore + 1);  // saved at the end
+  EXPECT_FALSE(FindWindowA(kAppWindowClass, nullptr));
+  WNDCLASSA wc;
+  EXPECT_FALSE(GetClassInfoA(nullptr, kAppWindowClass, &wc));  // unregistered again
+}
+
+TEST_F(Server, SecondInstanceEndsAtOnce) {
+  Start();
+  Rig second;
+  EXPECT_EQ(RunServer({"-SERVICE"}, second.seams()), 0);
+  EXPECT_EQ(second.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
+  EXPECT_EQ(second.events.exitCode, 0);
+  EXPECT_EQ(second.store.loads, 0);
+  EXPECT_TRUE(second.pipe.created.empty());
+  EXPECT_EQ(Send(WM_VX_PING), 1u);
+}
+
+TEST_F(Server, InstanceLockHeldElsewhereEndsTheRunLikeARunningServer) {
+  // Another server that took the lock but has no window yet: the race of two starts.
+  int fd = open((dir / "vtxserver.lock").c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 0);
+  EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
+  EXPECT_EQ(rig.store.loads, 0);
+  close(fd);
+}
+
+TEST_F(Server, EndSessionSavesOnceAndEndsWithCodeTwo) {
+  Start({"/SERVICE"});
+  int saves = rig.store.saves;
+  EXPECT_EQ(Send(WM_ENDSESSION, 0), 0u);
+  EXPECT_EQ(rig.store.saves, saves);
+  EXPECT_EQ(Send(WM_VX_PING), 1u);
+  EXPECT_EQ(Send(WM_ENDSESSION, 1), 0u);
+  thread.join();
+  hwnd = nullptr;
+  EXPECT_EQ(rig.store.saves, saves + 1);
+  EXPECT_EQ(rig.events.exitCode, 2);
+}
+
+TEST_F(Server, TerminationSignalEndsTheSession) {
+  Start({"/SERVICE"});
+  int saves = rig.store.saves;
+  raise(SIGTERM);
+  thread.join();
+  hwnd = nullptr;
+  EXPECT_EQ(rig.store.saves, saves + 1);
+  EXPECT_EQ(rig.events.exitCode, 2);
+}
+
+TEST_F(Server, LockProtocol) {
+  Start();
+  struct Step {
+    UINT msg;
+    WPARAM wParam;
+    DWORD reply;
+  } steps[] = {
+      {WM_VX_LOCKCONFIG, 0, 0},
+      {WM_VX_LOCKCONFIG, 0, VX_E_LOCKED},
+      {WM_VX_LOCKCONFIG, 1, VX_E_LOCKED},
+      {WM_VX_UNLOCKCONFIG, 0, 0},
+      {WM_VX_LOCKCONFIG, 1, 0},
+      {WM_VX_LOCKCONFIG, 0, VX_E_LOCKED_BY_SERVER},
+      {WM_VX_LOCKCONFIG, 1, VX_E_LOCKED},
+      {WM_VX_UNLOCKCONFIG, 0, 0},
+  };
+  for (const Step& s : steps) EXPECT_EQ(Send(s.msg, s.wParam), s.reply) << std::hex << s.msg << " " << s.wParam;
+
+  // A lock that cannot save takes nothing.
+  struct Failure {
+    HRESULT save, canSave, reply;
+  } failures[] = {
+      {E_ACCESSDENIED, E_ACCESSDENIED, VX_E_KEY_NOT_WRITABLE},
+      {E_ACCESSDENIED, S_OK, E_ACCESSDENIED},
+      {E_FAIL, S_OK, E_FAIL},
+  };
+  for (const Failure& f : failures) {
+    rig.store.saveResult = f.save;
+    rig.store.canSave = f.canSave;
+    EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), f.reply);
+  }
+  rig.store.saveResult = S_OK;
+  rig.store.canSave = S_OK;
+  EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), 0u);
+
+  // While locked, update requests are counted; a new lock starts the count again.
+  EXPECT_EQ(Send(WM_VX_UPDATENOW), VX_E_LOCKED_COUNTED);
+  EXPECT_EQ(Send(WM_VX_GETPENDINGUPDATES), 1u);
+  int checks = rig.scheduler.checks;
+  PostMessageA(hwnd, WM_TIMER, 2, 0);
+  PostMessageA(hwnd, WM_TIMER, 3, 0);
+  PostMessageA(hwnd, WM_TIMER, 1, 0);  // posted messages run in order: this one comes last
+  EXPECT_TRUE(Eventually([&] { return Send(WM_VX_GETPENDINGUPDATES) == 2; }));
+  EXPECT_EQ(rig.scheduler.checks, checks);  // no staleness warnings while locked
+  EXPECT_EQ(rig.scheduler.starts, 0);
+
+  // An import while the manager's session holds the lock is refused and imports nothing.
+  EXPECT_EQ(SendData(WM_VX_IMPORTSETTINGS, U32(1) + "/tmp/conf.vx-cnf" + '\0'), VX_E_LOCKED);
+  EXPECT_TRUE(rig.store.imports.empty());
+
+  int loads = rig.store.loads, arms = rig.scheduler.arms, schedules = rig.scheduler.schedules;
+  EXPECT_EQ(Send(WM_VX_UNLOCKCONFIG, 1), 0u);
+  EXPECT_EQ(rig.store.loads, loads + 1);
+  EXPECT_EQ(rig.scheduler.schedules, schedules + 1);
+  EXPECT_EQ(rig.scheduler.arms, arms + 2);
+  EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), 0u);
+  EXPECT_EQ(Send(WM_VX_GETPENDINGUPDATES), 0u);
+  EXPECT_EQ(Send(WM_VX_UNLOCKCONFIG, 0), 0u);
+  EXPECT_EQ(rig.store.loads, loads + 1);  // no reload
+
+  // Unlocked, the timers do their work.
+  PostMessageA(hwnd, WM_TIMER, 2, 0);
+  PostMessageA(hwnd, WM_TIMER, 3, 0);
+  EXPECT_TRUE(Eventually([&] { return rig.scheduler.checks == checks + 2; }));
+}
+
+TEST_F(Server, UpdateNowReturnsTheWholeRunsResult) {
+  HoldUpdates();
+  Start();
+  DWORD first = 1, second = 1;
+  std::thread a([&] { first = Send(WM_VX_UPDATENOW); });
+  WaitBusy();
+  // The main thread waits for the run, yet answers sent messages meanwhile, as on Windows.
+  EXPECT_EQ(Send(WM_VX_ISUPDATING), 1u);
+  EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), VX_E_UPDATING_MANAGER);
+  EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 1), VX_E_UPDATING_SERVER);
+  EXPECT_EQ(SendData(WM_VX_TESTNOTIFICATION, std::string(16, '\0') + std::string(5, '\0')), 0u);
+  std::thread b([&] { second = Send(WM_VX_UPDATENOW); });  // joins the running update
+  Sleep(30);
+  SetEvent(go);
+  a.join();
+  b.join();
+  EXPECT_EQ(first, 0u);
+  EXPECT_EQ(second, 0u);
+  EXPECT_EQ(rig.store.stored.rates, "fresh");
+  EXPECT_EQ(rig.store.saveINIs, 1);
+  EXPECT_EQ(rig.scheduler.starts, 1);
+  EXPECT_FALSE(rig.scheduler.lastAttemptFailed);
+  EXPECT_EQ(Send(WM_VX_ISUPDATING), 0u);
+  EXPECT_TRUE(rig.notifications.notes().empty());  // the test notification was refused while busy
+
+  // A failed run: its code is the reply, nothing is stored, the attempt counts as failed.
+  rig.scheduler.run = [](Settings&) -> HRESULT { return 0x80072EE7; };
+  EXPECT_EQ(Send(WM_VX_UPDATENOW), 0x80072EE7u);
+  EXPECT_EQ(rig.store.saveINIs, 1);
+  EXPECT_TRUE(rig.scheduler.lastAttemptFailed);
+  // A request that cannot start gets the start's failure.
+  rig.scheduler.startFailure = E_BUSY;
+  EXPECT_EQ(Send(WM_VX_UPDATENOW), E_BUSY);
+  EXPECT_TRUE(rig.notifications.notes().empty());  // a manual request's start failure is the reply only
+}
+
+TEST_F(Server, TimerOneStartsAnUpdateAndReportsAFailedStart) {
+  Start();
+  rig.scheduler.startFailure = 0x80070008;
+  PostMessageA(hwnd, WM_TIMER, 1, 0);
+  EXPECT_TRUE(Eventually([&] { return rig.scheduler.starts == 1; }));
+  EXPECT_EQ(Send(WM_VX_PING), 1u);
+  auto notes = rig.notifications.notes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].caption, "Vantrex update");
+  EXPECT_EQ(notes[0].type, 0x10010u);
+
+  rig.scheduler.startFailure = S_OK;
+  HANDLE ran = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  rig.scheduler.run = [ran](Settings&) {
+    SetEvent(ran);
+    return S_OK;
+  };
+  PostMessageA(hwnd, WM_TIMER, 1, 0);
+  EXPECT_EQ(WaitForSingleObject(ran, 5000), WAIT_OBJECT_0);
+  EXPECT_TRUE(Eventually([&] { return rig.store.saveINIs == 1; }));
+  CloseHandle(ran);
+}
+
+TEST_F(Server, ReloadAskedForDuringAnUpdateWaitsForItsResult) {
+  HoldUpdates();
+  rig.store.stored.customAction = "";
+  Start();
+  std::thread a([&] { Send(WM_VX_UPDATENOW); });
+  WaitBusy();
+  // The manager wrote a new configuration and asks for a reload while the run goes on.
+  {
+    std::lock_guard<std::mutex> l(rig.store.lock);
+    rig.store.stored.emailProfile = "new profile";
+  }
+  EXPECT_EQ(Send(WM_VX_UNLOCKCONFIG, 1), 0u);
+  SetEvent(go);
+  a.join();
+  EXPECT_EQ(Send(WM_VX_PING), 1u);
+  ASSERT_NE(rig.store.live, nullptr);
+  EXPECT_EQ(rig.store.live->values.emailProfile, "new profile");
+  EXPECT_EQ(rig.store.live->values.rates, "fresh");
+  Stop();
+  EXPECT_EQ(rig.store.stored.emailProfile, "new profile");  // the exit save keeps it
+}
+
+TEST_F(Server, RequestsFromOutsideCannotUseInternalCodes) {
+  HoldUpdates();
+  SetEvent(go);
+  Start();
+  int saveINIs = rig.store.saveINIs;
+  EXPECT_EQ(rig.pipe.Request(WM_VX_PING, 0, 0), 1u);
+  EXPECT_EQ(rig.pipe.Request(WM_VX_UPDATEDONE, 0x1234, 0), 0u);  // a forged pointer
+  EXPECT_EQ(rig.pipe.Request(WM_VX_UPDATEFAILED, 0, E_FAIL), 0u);
+  EXPECT_EQ(rig.pipe.Request(WM_VX_DEFINITIONSDONE, 0x1234, 0), 0u);
+  EXPECT_EQ(rig.pipe.Request(WM_TIMER, 1, 0), 0u);
+  EXPECT_EQ(rig.pipe.Request(WM_ENDSESSION, 1, 0), 0u);
+  EXPECT_EQ(rig.pipe.Request(WM_CLOSE, 0, 0), 0u);
+  EXPECT_EQ(rig.store.saveINIs, saveINIs);
+  EXPECT_EQ(rig.scheduler.starts, 0);
+  EXPECT_EQ(rig.pipe.Request(WM_VX_GETPENDINGUPDATES, 0, 0), 0u);
+  // The client commands pass.
+  EXPECT_EQ(rig.pipe.Request(WM_VX_LOCKCONFIG, 0, 0), 0u);
+  EXPECT_EQ(rig.pipe.Request(WM_VX_UPDATENOW, 0, 0), VX_E_LOCKED_COUNTED);
+  EXPECT_EQ(rig.pipe.Request(WM_VX_UNLOCKCONFIG, 0, 0), 0u);
+  EXPECT_EQ(rig.pipe.Request(WM_VX_UPDATENOW, 0, 0), 0u);
+  std::string payload = U32(MB_ICONINFORMATION) + "hello" + '\0';
+  COPYDATASTRUCT cds{WM_VX_SHOWMESSAGE, static_cast<DWORD>(payload.size()), payload.data()};
+  EXPECT_EQ(rig.pipe.Request(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), 0u);
+  EXPECT_EQ(rig.pipe.Request(WM_VX_QUIT, 7, 0), 0u);
+  thread.join();
+  hwnd = nullptr;
+  ASSERT_EQ(rig.notifications.notes().size(), 1u);
+  EXPECT_EQ(rig.notifications.notes()[0].text, "hello");
+}
+
+TEST_F(Server, PayloadsAreReadWithinTheirLength) {
+  Start();
+  std::string good = U32(0x10030) + "Rates are old" + '\0';
+  EXPECT_EQ(SendData(WM_VX_SHOWMESSAGE, good), 0u);
+  EXPECT_EQ(SendData(WM_VX_SHOWMESSAGE, good, 7), E_INVALIDARG);
+  EXPECT_EQ(SendData(WM_VX_SHOWMESSAGE, U32(0) + "abcdefgh"), E_INVALIDARG);  // no NUL inside cbData
+  EXPECT_EQ(SendData(WM_VX_SHOWMESSAGE, good, 10), E_INVALIDARG);
+  COPYDATASTRUCT none{WM_VX_SHOWMESSAGE, 20, nullptr};
+  EXPECT_EQ(Send(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&none)), E_INVALIDARG);
+  EXPECT_EQ(Send(WM_COPYDATA, 0, 0), 0u);
+  EXPECT_EQ(SendData(0x8070, good), 0u);
+  auto notes = rig.notifications.notes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].caption, "Vantrex");
+  EXPECT_EQ(notes[0].text, "Rates are old");
+  EXPECT_EQ(notes[0].type, 0x10030u);
+
+  EXPECT_EQ(SendData(WM_VX_IMPORTSETTINGS, U32(1) + "/tmp/unterminated"), E_INVALIDARG);
+  EXPECT_EQ(SendData(WM_VX_EXPORTSETTINGS, U32(1), 4), E_INVALIDARG);
+  EXPECT_TRUE(rig.store.imports.empty());
+  EXPECT_TRUE(rig.store.exports.empty());
+  EXPECT_EQ(SendData(WM_VX_EXPORTSETTINGS, U32(1) + "/tmp/out" + '\0'), 0u);
+  EXPECT_EQ(rig.store.exports, (std::vector<std::string>{"/tmp/out"}));
+  EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), 0u);  // the export released its lock
+
+  EXPECT_EQ(Send(WM_VX_UNLOCKCONFIG, 0), 0u);
+  std::string strings = std::string("<SMTP>") + '\0' + "ops@example.org" + '\0' + "srv@example.org" + '\0' +
+                        "mail.example.org" + '\0' + "/tmp/log.txt" + '\0';
+  std::string test = U32(1) + U32(1) + U32(1) + U32(0) + strings;
+  EXPECT_EQ(SendData(WM_VX_TESTNOTIFICATION, test, 19), 0u);
+  EXPECT_EQ(SendData(WM_VX_TESTNOTIFICATION, test, static_cast<DWORD>(test.size() - 1)), 0u);  // last string cut
+  EXPECT_EQ(rig.notifications.notes().size(), 1u);
+  EXPECT_EQ(SendData(WM_VX_TESTNOTIFICATION, test), 0u);
+  notes = rig.notifications.notes();
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[1].type, kTypeInformation);
+  EXPECT_EQ(notes[1].text, "This is a test notification from the Vantrex server.");
+  EXPECT_EQ(rig.store.live->values.emailProfile, "");  // only the copy took the test's values
+}
+
+TEST_F(Server, HitCountsTakeOnlyCurrencyCodes) {
+  Start();
+  struct Case {
+    WPARAM packed;
+    DWORD reply;
+    const char* counted;
+  } cases[] = {
+      {0x00445355, 1, "USD"},  {0x44434241, 1, "ABCD"}, {0x00000031, 1, "1"},
+      {0, 0, nullptr},         {0x00245355, 0, nullptr},  // "US$"
+      {0x44530055, 0, nullptr},  // "U", NUL, "SD"
+      {0x0A445355, 0, nullptr},  {static_cast<WPARAM>(0x100445355ull), 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Send(WM_VX_COUNTHIT, c.packed), c.reply) << std::hex << c.packed;
+    if (c.counted) {
+      EXPECT_EQ(rig.store.hits[c.counted], 1u) << c.counted;
+    }
+  }
+  EXPECT_EQ(rig.store.hits.size(), 3u);
+}
+
+TEST_F(Server, SimpleQueries) {
+  Start();
+  rig.store.canSave = E_ACCESSDENIED;
+  EXPECT_EQ(Send(WM_VX_CANSAVESETTINGS), E_ACCESSDENIED);
+  rig.store.canSave = S_OK;
+  EXPECT_EQ(Send(WM_VX_CANSAVESETTINGS), 0u);
+  struct Case {
+    bool viaEmail;
+    const char* profile;
+    DWORD reply;
+  } cases[] = {{false, "Outlook", 0}, {true, "<smtp>", 0}, {true, "Outlook", 1}};
+  for (const Case& c : cases) {
+    rig.store.stored.messagesViaEmail = c.viaEmail;
+    rig.store.stored.emailProfile = c.profile;
+    Send(WM_VX_UNLOCKCONFIG, 1);
+    EXPECT_EQ(Send(WM_VX_USESMAPIEMAIL), c.reply) << c.profile;
+  }
+  EXPECT_EQ(Send(WM_VX_ISUPDATING), 0u);
+  EXPECT_EQ(Send(0x8004), 0u);
+}
+
+class ImportSwitch : public Server {
+ protected:
+  void RunImport(const char* arg) {
+    Rig client;
+    client.resources.answer = answer;
+    client.store.canSave = canSave;
+    EXPECT_EQ(RunServer({arg}, client.seams()), 0);
+    EXPECT_EQ(client.store.loads, 0);  // the import run never becomes a server
+    boxes = client.resources.boxes;
+  }
+  int answer = IDYES;
+  HRESULT canSave = S_OK;
+  std::vector<Box> boxes;
+};
+
+TEST_F(ImportSwitch, AsksThenHandsTheFileToTheRunningServer) {
+  Start();
+  RunImport("/l:/tmp/site.vx-cnf");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].textId, 440u);
+  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(boxes[0].insert, "/tmp/site.vx-cnf");
+  EXPECT_EQ(boxes[1].textId, 441u);
+  EXPECT_EQ(boxes[1].type, static_cast<UINT>(MB_ICONINFORMATION));
+  EXPECT_EQ(rig.store.imports, (std::vector<std::string>{"/tmp/site.vx-cnf"}));
+  EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), 0u);  // the import unlocked again
+
+  // Locked by the manager: the server's own code is shown by its text number.
+  RunImport("-l/tmp/other.vx-cnf");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].textId, VX_E_LOCKED & 0xFFFF);
+  EXPECT_EQ(boxes[1].type, 0u);
+  EXPECT_EQ(rig.store.imports.size(), 1u);
+  Send(WM_VX_UNLOCKCONFIG, 0);
+
+  answer = IDNO;
+  RunImport("/l:/tmp/site.vx-cnf");
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(rig.store.imports.size(), 1u);
+
+  answer = IDYES;
+  rig.store.configFileResult = 0x80070002;
+  RunImport("/l:/tmp/missing.vx-cnf");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].textId, 83u);
+  EXPECT_EQ(boxes[1].hr, 0x80070002u);
+
+  canSave = E_ACCESSDENIED;
+  RunImport("/l:/tmp/site.vx-cnf");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].textId, 442u);
+  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_ICONHAND));
+  canSave = E_FAIL;
+  RunImport("/l:/tmp/site.vx-cnf");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].textId, 83u);
+  EXPECT_EQ(Send(WM_VX_PING), 1u);
+}
+
+TEST_F(ImportSwitch, WithoutAServerTheSendFails) {
+  RunImport("/l:/tmp/site.vx-cnf");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].textId, 83u);
+  EXPECT_EQ(boxes[1].hr, E_SERVER_UNAVAILABLE);
+  RunImport("/l:");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].hr, E_INVALIDARG);
+}
+
+TEST_F(Server, StartFailuresAreNotifiedAndEndTheRun) {
+  rig.resources.loadFails = true;
+  EXPECT_EQ(RunServer({}, rig.seams()), 0);
+  auto notes = rig.notifications.notes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].text, "The resource library could not be loaded.");
+  EXPECT_EQ(notes[0].caption, "Vantrex");
+  EXPECT_EQ(notes[0].type, static_cast<UINT>(MB_ICONHAND));
+
+  Rig other;
+  other.store.createFails = true;
+  EXPECT_EQ(RunServer({}, other.seams()), 0);
+  notes = other.notifications.notes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].text, "The Vantrex server could not create its command window.");
+  EXPECT_FALSE(FindWindowA(kAppWindowClass, nullptr));
+}
+
+TEST_F(Server, MessagesFileMigration) {
+  struct Case {
+    bool oldExists, targetExists, trailingSlash;
+    bool copied;
+  } cases[] = {
+      {true, false, false, true},
+      {true, false, true, true},
+      {true, true, false, false},
+      {false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    vtxtest::TempDir d;
+    std::string old = d / "messages.txt", target = d / "display.txt";
+    if (c.oldExists) std::ofstream(old) << "old messages";
+    if (c.targetExists) std::ofstream(target) << "current";
+    MemoryStore store;
+    store.appStrings["DisplayMessages"] = target;
+    store.appStrings["Path"] = d.path() + (c.trailingSlash ? "/" : "");
+    MigrateMessagesFile(store);
+    std::ifstream t(target);
+    std::string content((std::istreambuf_iterator<char>(t)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(access(old.c_str(), F_OK) == 0, c.oldExists && !c.copied);
+    if (c.copied) {
+      EXPECT_EQ(content, "old messages");
+    }
+    if (c.targetExists) {
+      EXPECT_EQ(content, "current");
+    }
+  }
+}
+
+}  // namespace
