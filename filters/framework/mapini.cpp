@@ -1,13 +1,17 @@
 #include "filters/framework/mapini.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/codepage.h"
+#include "platform/errors.h"
 
 namespace {
 
-// A row record: kind, the value count in two halves, the name, then the values, each with its NUL.
-constexpr uint32_t kHeadChars = 3;
+constexpr DWORD kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 
 bool IsBlank(char16_t c) { return c == ' ' || c == '\t' || c == 0x00A0; }
 
@@ -31,12 +35,22 @@ bool MatchName(const char16_t* text, const char16_t* name, bool wholeMatch) {
   }
 }
 
-enum class Section { kNone, kNames, kCodes };
-
-Section SectionOf(const char16_t* name) {
-  if (_wcsicmp(name, u"Names") == 0) return Section::kNames;
-  if (_wcsicmp(name, u"Codes") == 0) return Section::kCodes;
-  return Section::kNone;
+// Walks the keys of one section of the map in file order: the section is told by the key table
+// at each section row. `visit` returns true to stop; the visited values follow one another.
+template <class Visit>
+void ForEachKey(const CMapIni& map, uint32_t sectionId, Visit visit) {
+  uint32_t current = IniNoId;
+  for (CMapIni::Row row : map) {
+    uint32_t type = CMapIni::GetType(row);
+    const char16_t* name = CMapIni::GetName(row);
+    if (type == IniTypeSection) {
+      current = FindIniTableEntryID<char16_t>(name, nullptr, g_MapIniTable, kMapIniTableRows);
+      continue;
+    }
+    if (current != sectionId || type == IniTypeLine) continue;
+    const char16_t* values = name + vtx::StrLen16(name) + 1;
+    if (visit(name, values, CMapIni::GetStringCount(row))) return;
+  }
 }
 
 // A key as a result: keys of more than three characters are no currency code.
@@ -63,44 +77,89 @@ bool CopyCode(const char* result, char code[4]) {
 
 }  // namespace
 
-bool CMapIni::AddSection(const char16_t* name) { return AddRow(kSectionRow, name, nullptr, 0); }
+const IniTableEntry<char16_t> g_MapIniTable[kMapIniTableRows] = {
+    {u"Names", nullptr, kMapNamesSection, IniTypeSection},
+    {u"Names", IniAny<char16_t>(), kMapNamesKey, IniTypeMultiString},
+    {u"Codes", nullptr, kMapCodesSection, IniTypeSection},
+    {u"Codes", IniAny<char16_t>(), kMapCodesKey, IniTypeMultiString},
+};
 
-bool CMapIni::AddMultiString(const char16_t* key, const char16_t* const* values, uint32_t count) {
-  return AddRow(kListRow, key, values, count);
-}
-
-bool CMapIni::AddRow(RowKind kind, const char16_t* key, const char16_t* const* values, uint32_t count) {
-  if (!key || (count && !values)) return false;
-  uint64_t chars = kHeadChars + vtx::StrLen16(key) + 1;
-  for (uint32_t i = 0; i < count; ++i) chars += (values[i] ? vtx::StrLen16(values[i]) : 0) + 1;
-  if (chars * sizeof(char16_t) > UINT32_MAX) return false;
-  char16_t* block = static_cast<char16_t*>(GlobalAlloc(0, static_cast<size_t>(chars) * sizeof(char16_t)));
-  if (!block) return false;
-  block[0] = kind;
-  block[1] = static_cast<char16_t>(count & 0xFFFF);
-  block[2] = static_cast<char16_t>(count >> 16);
-  char16_t* p = block + kHeadChars;
-  size_t n = vtx::StrLen16(key) + 1;
-  std::memcpy(p, key, n * sizeof(char16_t));
-  p += n;
-  for (uint32_t i = 0; i < count; ++i) {
-    n = values[i] ? vtx::StrLen16(values[i]) : 0;
-    if (n) std::memcpy(p, values[i], n * sizeof(char16_t));
-    p[n] = 0;
-    p += n + 1;
+HRESULT LoadIniFile(CMapIni* map, const char* path, const IniTableEntry<char16_t>* table, uint32_t count) {
+  if (!map || !path) return E_POINTER;
+  int fd;
+  do fd = open(path, O_RDONLY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    HRESULT hr = vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
+    close(fd);
+    return hr;
   }
-  bool added = m_rows.AddEx(block, kListAppend, static_cast<uint32_t>(chars * sizeof(char16_t)));
+  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) >= UINT32_MAX / 2) {
+    close(fd);
+    SetLastError(S_ISREG(st.st_mode) ? kErrorFileTooLarge : vtx::Win32FromErrno(EISDIR));
+    return HRESULT_FROM_WIN32(GetLastError());
+  }
+  size_t size = static_cast<size_t>(st.st_size);
+  // Two NULs end the text in either width.
+  auto* block = static_cast<unsigned char*>(GlobalAlloc(0, size + 2));
+  if (!block) {
+    close(fd);
+    return E_OUTOFMEMORY;
+  }
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = read(fd, block + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      HRESULT hr = vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
+      GlobalFree(block);
+      close(fd);
+      return hr;
+    }
+    if (n == 0) break;  // the file got shorter while we read it
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  block[got] = 0;
+  block[got + 1] = 0;
+
+  HRESULT hr = S_OK;
+  if (got >= 2 && block[0] == 0xFF && block[1] == 0xFE) {
+    size_t chars = (got - 2) / 2;
+    auto* wide = static_cast<char16_t*>(GlobalAlloc(0, (chars + 1) * sizeof(char16_t)));
+    if (!wide) {
+      hr = E_OUTOFMEMORY;
+    } else {
+      for (size_t i = 0; i < chars; ++i)
+        wide[i] = static_cast<char16_t>(block[2 + 2 * i] | (block[3 + 2 * i] << 8));
+      wide[chars] = 0;
+      if (!map->SetBuffer(wide)) hr = E_OUTOFMEMORY;
+      GlobalFree(wide);
+    }
+  } else {
+    CStringW wide;
+    wide = reinterpret_cast<const char*>(block);
+    if (wide.IsNull() || !map->SetBuffer(wide.GetBuffer())) hr = E_OUTOFMEMORY;
+  }
   GlobalFree(block);
-  return added;
+  if (FAILED(hr)) return hr;
+  return map->Load(table, count);
 }
 
-CMapIni::Row CMapIni::Decode(const char16_t* record) {
-  Row row;
-  row.kind = static_cast<RowKind>(record[0]);
-  row.count = static_cast<uint32_t>(record[1]) | (static_cast<uint32_t>(record[2]) << 16);
-  row.name = record + kHeadChars;
-  row.values = row.name + vtx::StrLen16(row.name) + 1;
-  return row;
+bool LoadMapIni(CMapIni* map) {
+  char self[MAX_PATH + 1];
+  ssize_t n = readlink("/proc/self/exe", self, MAX_PATH);
+  if (n <= 0) return false;
+  self[n] = 0;
+  char* slash = std::strrchr(self, '/');
+  if (!slash) return false;
+  CString<char> path;
+  slash[1] = 0;
+  if (!path.Merge(self) || !path.Merge("map.ini")) return false;
+  return SUCCEEDED(LoadIniFile(map, path.GetBuffer(), g_MapIniTable, kMapIniTableRows));
 }
 
 bool CMapDocument::Set(const char* ansi) {
@@ -121,23 +180,17 @@ const char16_t* CMapDocument::At(const char* place) const {
 
 const char* FindNameCodeW(CMapIni& map, const char16_t* text, bool wholeMatch) {
   if (!text) return nullptr;
-  Section section = Section::kNone;
-  for (const char16_t* record : map) {
-    CMapIni::Row row = CMapIni::Decode(record);
-    if (row.kind == CMapIni::kSectionRow) {
-      section = SectionOf(row.name);
-      continue;
-    }
-    if (section != Section::kNames) continue;
-    const char16_t* name = row.values;
-    for (uint32_t i = 0; i < row.count; ++i, name += vtx::StrLen16(name) + 1) {
+  const char* result = nullptr;
+  ForEachKey(map, kMapNamesSection, [&](const char16_t* key, const char16_t* name, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, name += vtx::StrLen16(name) + 1) {
       if (!MatchName(text, name, wholeMatch)) continue;
-      const char* code = KeyResult(row.name, map.NameResult());
-      if (!code || _stricmp(code, "XXX") == 0) return nullptr;
-      return code;
+      const char* code = KeyResult(key, map.NameResult());
+      if (code && _stricmp(code, "XXX") != 0) result = code;
+      return true;
     }
-  }
-  return nullptr;
+    return false;
+  });
+  return result;
 }
 
 const char* FindNameCode(CMapIni& map, const char* text, bool wholeMatch) {
@@ -156,19 +209,16 @@ const char* FindCodeAlias(CMapIni& map, const char* code) {
   if (!code) return nullptr;
   CStringW wide;
   if (!ToWide(code, &wide)) return nullptr;
-  Section section = Section::kNone;
-  for (const char16_t* record : map) {
-    CMapIni::Row row = CMapIni::Decode(record);
-    if (row.kind == CMapIni::kSectionRow) {
-      section = SectionOf(row.name);
-      continue;
-    }
-    if (section != Section::kCodes) continue;
-    const char16_t* item = row.values;
-    for (uint32_t i = 0; i < row.count; ++i, item += vtx::StrLen16(item) + 1)
-      if (_wcsicmp(item, wide.GetBuffer()) == 0) return KeyResult(row.name, map.CodeResult());
-  }
-  return nullptr;
+  const char* result = nullptr;
+  ForEachKey(map, kMapCodesSection, [&](const char16_t* key, const char16_t* item, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, item += vtx::StrLen16(item) + 1)
+      if (_wcsicmp(item, wide.GetBuffer()) == 0) {
+        result = KeyResult(key, map.CodeResult());
+        return true;
+      }
+    return false;
+  });
+  return result;
 }
 
 namespace {

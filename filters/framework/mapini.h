@@ -5,42 +5,33 @@
 #include <cstdint>
 
 #include "engine/foundation/cstring.h"
-#include "engine/foundation/stringlist.h"
+#include "engine/foundation/inidatabuffer.h"
 
-class CMapIni {
+// Ids of the key table.
+enum MapIniId : uint32_t { kMapNamesSection = 0, kMapNamesKey = 1, kMapCodesSection = 2, kMapCodesKey = 3 };
+constexpr uint32_t kMapIniTableRows = 4;
+extern const IniTableEntry<char16_t> g_MapIniTable[kMapIniTableRows];
+
+// The loaded file: its rows in file order, and a result buffer for each kind of look-up.
+class CMapIni : public CIniDataBuffer<char16_t> {
  public:
   static constexpr uint32_t kResultChars = 80;
 
-  // The rows, in the order of the file. False when out of memory (the rows stay as they were).
-  bool AddSection(const char16_t* name);
-  bool AddMultiString(const char16_t* key, const char16_t* const* values, uint32_t count);
-  void Empty() { m_rows.Empty(); }
-  uint32_t GetRowCount() const { return m_rows.GetCount(); }
-
-  // Row walking for the look-ups.
-  enum RowKind : char16_t { kSectionRow = 1, kListRow = 5 };
-  struct Row {
-    RowKind kind;
-    const char16_t* name;
-    uint32_t count;
-    const char16_t* values;  // `count` NUL-terminated texts one after the other
-  };
-  using Iterator = CStringList<char16_t>::Iterator;
-  Iterator begin() const { return m_rows.begin(); }
-  Iterator end() const { return m_rows.end(); }
-  static Row Decode(const char16_t* record);
-
-  // Result buffers of the two kinds of look-up.
   char* NameResult() { return m_nameResult; }
   char* CodeResult() { return m_codeResult; }
 
  private:
-  bool AddRow(RowKind kind, const char16_t* name, const char16_t* const* values, uint32_t count);
-
-  CStringList<char16_t> m_rows;
   char m_nameResult[kResultChars] = {};
   char m_codeResult[kResultChars] = {};
 };
+
+// Reads an INI file into the map: UTF-16 little-endian when it begins with the bytes FF FE,
+// else text of the ANSI code page. An HRESULT: file errors as 0x8007xxxx, 0x8007000E without
+// memory, 0x8007000D for malformed text.
+HRESULT LoadIniFile(CMapIni* map, const char* path, const IniTableEntry<char16_t>* table, uint32_t count);
+
+// Loads "map.ini" from the folder of the running program.
+bool LoadMapIni(CMapIni* map);
 
 // A document converted to wide text once, so that names can be looked up at every position of
 // its ANSI text without converting the rest of it each time.

@@ -148,13 +148,13 @@ TEST_F(MapIniTest, DocumentLookupsMatchTheTextLookups) {
 }
 
 TEST_F(MapIniTest, AddingWithoutMemoryLeavesTheRows) {
-  uint32_t rows = map.GetRowCount();
+  uint32_t rows = map.GetCount();
   const char16_t* v[] = {u"a"};
   vtx::heap::FailAfter(0);
   bool added = map.AddMultiString(u"ABC", v, 1);
   vtx::heap::FailAfter(-1);
   EXPECT_FALSE(added);
-  EXPECT_EQ(map.GetRowCount(), rows);
+  EXPECT_EQ(map.GetCount(), rows);
   EXPECT_FALSE(map.AddSection(nullptr));
 }
 
