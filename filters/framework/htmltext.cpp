@@ -87,9 +87,10 @@ uint32_t DecodeEntity(const char16_t* text, char16_t* codePoint) {
     uint32_t value = 0;
     uint32_t digits = ReadDigits(text + prefix, hex ? 16 : 10, &value);
     if (!digits) return 0;
-    // Code point 0 is no character: taking it would cut the text short.
-    char16_t cp = static_cast<char16_t>(value & 0xFFFF);
-    if (cp == 0) return 0;
+    // Code point 0 would cut the text short, and a number beyond 16 bits would come out as
+    // some other character: neither is an entity.
+    if (value == 0 || value > 0xFFFF) return 0;
+    char16_t cp = static_cast<char16_t>(value);
     uint32_t count = prefix + digits;
     if (text[count] == ';') ++count;
     *codePoint = cp;

@@ -20,6 +20,10 @@ bool SameIgnoringCase(char16_t a, char16_t b) { return a == b || vtx::UnicodeFol
 // One name of a [Names] list against the text. A TAB in the name stands for any run of blanks,
 // TABs and no-break spaces in the text, or none.
 bool MatchName(const char16_t* text, const char16_t* name, bool wholeMatch) {
+  // An empty item (two commas in a row) would match every text.
+  const char16_t* q = name;
+  while (*q == '\t') ++q;
+  if (!*q) return false;
   const char16_t* p = text;
   const char16_t* word = name;
   for (;;) {
@@ -150,9 +154,9 @@ HRESULT LoadIniFile(CMapIni* map, const char* path, const IniTableEntry<char16_t
 }
 
 bool LoadMapIni(CMapIni* map) {
-  char self[MAX_PATH + 1];
-  ssize_t n = readlink("/proc/self/exe", self, MAX_PATH);
-  if (n <= 0) return false;
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof self) return false;  // none, or cut short
   self[n] = 0;
   char* slash = std::strrchr(self, '/');
   if (!slash) return false;
@@ -212,7 +216,7 @@ const char* FindCodeAlias(CMapIni& map, const char* code) {
   const char* result = nullptr;
   ForEachKey(map, kMapCodesSection, [&](const char16_t* key, const char16_t* item, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i, item += vtx::StrLen16(item) + 1)
-      if (_wcsicmp(item, wide.GetBuffer()) == 0) {
+      if (*item && _wcsicmp(item, wide.GetBuffer()) == 0) {
         result = KeyResult(key, map.CodeResult());
         return true;
       }

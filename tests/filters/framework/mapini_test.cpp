@@ -94,6 +94,13 @@ TEST_F(MapIniTest, IgnoredNamesAndOverlongKeysGiveNoCode) {
   EXPECT_EQ(Code(FindCodeAlias(map, "WID")), "(none)");
 }
 
+TEST_F(MapIniTest, EmptyItemsMatchNothing) {
+  Fill(map, {{u"[Names]", {}}, {u"ZZZ", {u"", u"\t"}}, {u"[Codes]", {}}, {u"YYY", {u""}}});
+  EXPECT_EQ(Code(FindNameCode(map, "Something else", false)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, "", true)), "(none)");
+  EXPECT_EQ(Code(FindCodeAlias(map, "")), "(none)");
+}
+
 TEST_F(MapIniTest, CodeAliases) {
   EXPECT_EQ(Code(FindCodeAlias(map, "ABC")), "XXX");
   EXPECT_EQ(Code(FindCodeAlias(map, "abc")), "XXX");
