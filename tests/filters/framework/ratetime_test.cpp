@@ -7,6 +7,7 @@
 #include <ctime>
 #include <set>
 #include <string>
+#include <unistd.h>
 
 #include "tests/support/text.h"
 
@@ -134,6 +135,7 @@ TEST(LocalTimeToUtc, EveryTableZoneAgreesWithTheCLibrary) {
                           {2016, 12, 1}, {2024, 6, 15}, {2045, 1, 10}, {2045, 8, 10}};
   const char* savedTz = std::getenv("TZ");
   std::string saved = savedTz ? savedTz : "";
+  uint32_t compared = 0;
   for (const TimeZoneRow& row : TimeZoneTable) {
     vtx::tz::ZoneInformation zone;
     bool found = false;
@@ -143,8 +145,12 @@ TEST(LocalTimeToUtc, EveryTableZoneAgreesWithTheCLibrary) {
         break;
       }
     ASSERT_TRUE(found) << row.keyName;
+    // The C library needs the zone's own file; some systems keep only the newer name of a zone.
+    std::string file = std::string("/usr/share/zoneinfo/") + zone.zoneId;
+    if (access(file.c_str(), R_OK) != 0) continue;
     setenv("TZ", zone.zoneId, 1);
     tzset();
+    ++compared;
     for (const auto& d : dates) {
       std::tm tm{};
       tm.tm_year = d[0] - 1900;
@@ -159,6 +165,7 @@ TEST(LocalTimeToUtc, EveryTableZoneAgreesWithTheCLibrary) {
           << row.keyName << " (" << zone.zoneId << ") " << d[0] << "-" << d[1] << "-" << d[2];
     }
   }
+  EXPECT_GT(compared, kTimeZoneTableRows / 2);
   if (savedTz) setenv("TZ", saved.c_str(), 1);
   else unsetenv("TZ");
   tzset();
