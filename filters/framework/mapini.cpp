@@ -1,0 +1,251 @@
+#include "filters/framework/mapini.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+
+namespace {
+
+constexpr DWORD kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
+
+bool IsBlank(char16_t c) { return c == ' ' || c == '\t' || c == 0x00A0; }
+
+bool SameIgnoringCase(char16_t a, char16_t b) { return a == b || vtx::UnicodeFold(a) == vtx::UnicodeFold(b); }
+
+// One name of a [Names] list against the text. A TAB in the name stands for any run of blanks,
+// TABs and no-break spaces in the text, or none.
+bool MatchName(const char16_t* text, const char16_t* name, bool wholeMatch) {
+  // An empty item (two commas in a row) would match every text.
+  const char16_t* q = name;
+  while (*q == '\t') ++q;
+  if (!*q) return false;
+  const char16_t* p = text;
+  const char16_t* word = name;
+  for (;;) {
+    const char16_t* wordEnd = word;
+    while (*wordEnd && *wordEnd != '\t') ++wordEnd;
+    size_t length = static_cast<size_t>(wordEnd - word);
+    for (size_t i = 0; i < length; ++i)
+      if (!p[i] || !SameIgnoringCase(p[i], word[i])) return false;
+    p += length;
+    if (!*wordEnd) return !wholeMatch || !*p;
+    while (IsBlank(*p)) ++p;
+    word = wordEnd + 1;
+  }
+}
+
+// Walks the keys of one section of the map in file order: the section is told by the key table
+// at each section row. `visit` returns true to stop; the visited values follow one another.
+template <class Visit>
+void ForEachKey(const CMapIni& map, uint32_t sectionId, Visit visit) {
+  uint32_t current = IniNoId;
+  for (CMapIni::Row row : map) {
+    uint32_t type = CMapIni::GetType(row);
+    const char16_t* name = CMapIni::GetName(row);
+    if (type == IniTypeSection) {
+      current = FindIniTableEntryID<char16_t>(name, nullptr, g_MapIniTable, kMapIniTableRows);
+      continue;
+    }
+    if (current != sectionId || type == IniTypeLine) continue;
+    const char16_t* values = name + vtx::StrLen16(name) + 1;
+    if (visit(name, values, CMapIni::GetStringCount(row))) return;
+  }
+}
+
+// A key as a result: keys of more than three characters are no currency code.
+const char* KeyResult(const char16_t* key, char* buffer) {
+  size_t length = vtx::StrLen16(key);
+  if (length == 0 || length > 3) return nullptr;
+  int n = WideCharToMultiByte(CP_ACP, 0, key, static_cast<int>(length), buffer, CMapIni::kResultChars - 1, nullptr, nullptr);
+  if (n <= 0) return nullptr;
+  buffer[n] = 0;
+  return buffer;
+}
+
+bool ToWide(const char* ansi, CStringW* wide) {
+  *wide = ansi;
+  return !wide->IsNull();
+}
+
+bool CopyCode(const char* result, char code[4]) {
+  size_t length = std::strlen(result);
+  if (length == 0 || length > 3) return false;
+  std::memcpy(code, result, length + 1);
+  return true;
+}
+
+}  // namespace
+
+const IniTableEntry<char16_t> g_MapIniTable[kMapIniTableRows] = {
+    {u"Names", nullptr, kMapNamesSection, IniTypeSection},
+    {u"Names", IniAny<char16_t>(), kMapNamesKey, IniTypeMultiString},
+    {u"Codes", nullptr, kMapCodesSection, IniTypeSection},
+    {u"Codes", IniAny<char16_t>(), kMapCodesKey, IniTypeMultiString},
+};
+
+HRESULT LoadIniFile(CMapIni* map, const char* path, const IniTableEntry<char16_t>* table, uint32_t count) {
+  if (!map || !path) return E_POINTER;
+  int fd;
+  do fd = open(path, O_RDONLY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    HRESULT hr = vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
+    close(fd);
+    return hr;
+  }
+  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) >= UINT32_MAX / 2) {
+    close(fd);
+    SetLastError(S_ISREG(st.st_mode) ? kErrorFileTooLarge : vtx::Win32FromErrno(EISDIR));
+    return HRESULT_FROM_WIN32(GetLastError());
+  }
+  size_t size = static_cast<size_t>(st.st_size);
+  // Two NULs end the text in either width.
+  auto* block = static_cast<unsigned char*>(GlobalAlloc(0, size + 2));
+  if (!block) {
+    close(fd);
+    return E_OUTOFMEMORY;
+  }
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = read(fd, block + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      HRESULT hr = vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
+      GlobalFree(block);
+      close(fd);
+      return hr;
+    }
+    if (n == 0) break;  // the file got shorter while we read it
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  block[got] = 0;
+  block[got + 1] = 0;
+
+  HRESULT hr = S_OK;
+  if (got >= 2 && block[0] == 0xFF && block[1] == 0xFE) {
+    size_t chars = (got - 2) / 2;
+    auto* wide = static_cast<char16_t*>(GlobalAlloc(0, (chars + 1) * sizeof(char16_t)));
+    if (!wide) {
+      hr = E_OUTOFMEMORY;
+    } else {
+      for (size_t i = 0; i < chars; ++i)
+        wide[i] = static_cast<char16_t>(block[2 + 2 * i] | (block[3 + 2 * i] << 8));
+      wide[chars] = 0;
+      if (!map->SetBuffer(wide)) hr = E_OUTOFMEMORY;
+      GlobalFree(wide);
+    }
+  } else {
+    CStringW wide;
+    wide = reinterpret_cast<const char*>(block);
+    if (wide.IsNull() || !map->SetBuffer(wide.GetBuffer())) hr = E_OUTOFMEMORY;
+  }
+  GlobalFree(block);
+  if (FAILED(hr)) return hr;
+  return map->Load(table, count);
+}
+
+bool LoadMapIni(CMapIni* map) {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof self) return false;  // none, or cut short
+  self[n] = 0;
+  char* slash = std::strrchr(self, '/');
+  if (!slash) return false;
+  CString<char> path;
+  slash[1] = 0;
+  if (!path.Merge(self) || !path.Merge("map.ini")) return false;
+  return SUCCEEDED(LoadIniFile(map, path.GetBuffer(), g_MapIniTable, kMapIniTableRows));
+}
+
+bool CMapDocument::Set(const char* ansi) {
+  m_ansi = ansi;
+  m_length = ansi ? CStringUtil<char>::StringLen(ansi) : 0;
+  m_wide.Empty();
+  if (!ansi) return false;
+  if (vtx::AnsiCodePageIsUtf8()) return true;  // no fixed width: At() has nothing to offer
+  if (!ToWide(ansi, &m_wide)) return false;
+  // A single-byte page gives one character per byte.
+  return m_wide.GetLength() == m_length;
+}
+
+const char16_t* CMapDocument::At(const char* place) const {
+  if (m_wide.IsNull() || !m_ansi || place < m_ansi || place > m_ansi + m_length) return nullptr;
+  return m_wide.GetBuffer() + (place - m_ansi);
+}
+
+const char* FindNameCodeW(CMapIni& map, const char16_t* text, bool wholeMatch) {
+  if (!text) return nullptr;
+  const char* result = nullptr;
+  ForEachKey(map, kMapNamesSection, [&](const char16_t* key, const char16_t* name, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, name += vtx::StrLen16(name) + 1) {
+      if (!MatchName(text, name, wholeMatch)) continue;
+      const char* code = KeyResult(key, map.NameResult());
+      if (code && _stricmp(code, "XXX") != 0) result = code;
+      return true;
+    }
+    return false;
+  });
+  return result;
+}
+
+const char* FindNameCode(CMapIni& map, const char* text, bool wholeMatch) {
+  if (!text) return nullptr;
+  CStringW wide;
+  if (!ToWide(text, &wide)) return nullptr;
+  return FindNameCodeW(map, wide.GetBuffer(), wholeMatch);
+}
+
+const char* FindNameCodeAt(CMapIni& map, const CMapDocument& document, const char* place, bool wholeMatch) {
+  if (const char16_t* wide = document.At(place)) return FindNameCodeW(map, wide, wholeMatch);
+  return FindNameCode(map, place, wholeMatch);
+}
+
+const char* FindCodeAlias(CMapIni& map, const char* code) {
+  if (!code) return nullptr;
+  CStringW wide;
+  if (!ToWide(code, &wide)) return nullptr;
+  const char* result = nullptr;
+  ForEachKey(map, kMapCodesSection, [&](const char16_t* key, const char16_t* item, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, item += vtx::StrLen16(item) + 1)
+      if (*item && _wcsicmp(item, wide.GetBuffer()) == 0) {
+        result = KeyResult(key, map.CodeResult());
+        return true;
+      }
+    return false;
+  });
+  return result;
+}
+
+namespace {
+bool ResolveNameCode(CMapIni& map, const char* found, char code[4]) {
+  if (!found || !CopyCode(found, code)) return false;
+  const char* alias = FindCodeAlias(map, code);
+  if (!alias) return true;
+  if (_stricmp(alias, "XXX") == 0) return false;
+  return CopyCode(alias, code);
+}
+}  // namespace
+
+bool LookupCurrencyName(CMapIni& map, const char* text, bool wholeMatch, char code[4]) {
+  return ResolveNameCode(map, FindNameCode(map, text, wholeMatch), code);
+}
+
+bool LookupCurrencyNameAt(CMapIni& map, const CMapDocument& document, const char* place, bool wholeMatch, char code[4]) {
+  return ResolveNameCode(map, FindNameCodeAt(map, document, place, wholeMatch), code);
+}
+
+bool LookupCurrencyCode(CMapIni& map, const char* providerCode, char code[4]) {
+  if (!providerCode) return false;
+  const char* alias = FindCodeAlias(map, providerCode);
+  if (alias && _stricmp(alias, "XXX") == 0) return false;
+  return CopyCode(alias ? alias : providerCode, code);
+}

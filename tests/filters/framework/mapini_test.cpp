@@ -1,0 +1,168 @@
+#include "filters/framework/mapini.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "platform/heap.h"
+
+namespace {
+
+bool AnsiIsUtf8() {
+  const char* e = std::getenv("VANTREX_CODEPAGE");
+  return e && std::string(e) == "UTF-8";
+}
+
+struct Line {
+  std::u16string name;  // "[Section]" or a key
+  std::vector<std::u16string> values;
+};
+
+void Fill(CMapIni& map, std::initializer_list<Line> lines) {
+  for (const Line& l : lines) {
+    if (l.name.size() > 1 && l.name.front() == u'[') {
+      ASSERT_TRUE(map.AddSection(l.name.substr(1, l.name.size() - 2).c_str()));
+      continue;
+    }
+    std::vector<const char16_t*> v;
+    for (const auto& s : l.values) v.push_back(s.c_str());
+    ASSERT_TRUE(map.AddMultiString(l.name.c_str(), v.data(), static_cast<uint32_t>(v.size())));
+  }
+}
+
+// U+00A0 in the ANSI code page.
+std::string Nbsp() { return AnsiIsUtf8() ? "\xC2\xA0" : "\xA0"; }
+
+std::string Code(const char* c) { return c ? c : "(none)"; }
+
+class MapIniTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Fill(map, {
+                  {u"[General]", {}},
+                  {u"GBP", {u"Euro"}},  // outside [Names]: never looked at
+                  {u"[names]", {}},
+                  {u"XXX", {u"Gold", u"Euro\tarea\tmembers"}},
+                  {u"EUR", {u"Euro"}},
+                  {u"JPY", {u"Japanese\tyen"}},
+                  {u"USD", {u"U.S.\tdollar", u"US\tDollar"}},
+                  {u"AUD", {u"Australian\tdollar\tx", u"Australian"}},
+                  {u"LONG", {u"Longname"}},
+                  {u"[Codes]", {}},
+                  {u"XXX", {u"ABC"}},
+                  {u"TRY", {u"TRL", u"ytl"}},
+                  {u"CNY", {u"RMB"}},
+                  {u"WIDE", {u"WID"}},
+              });
+  }
+  CMapIni map;
+};
+
+TEST_F(MapIniTest, WholeMatchAndPrefixMatch) {
+  EXPECT_EQ(Code(FindNameCode(map, "EURO", true)), "EUR");
+  EXPECT_EQ(Code(FindNameCode(map, "Euro area", true)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, "Euro area", false)), "EUR");
+  EXPECT_EQ(Code(FindNameCode(map, "Eur", false)), "(none)");  // a shorter text fails
+  EXPECT_EQ(Code(FindNameCode(map, "Euro ", true)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, "", false)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, nullptr, false)), "(none)");
+}
+
+TEST_F(MapIniTest, TabStandsForAnyRunOfBlanks) {
+  for (const std::string& text : {std::string("Japanese yen"), std::string("Japanese  yen"), std::string("JAPANESE\tYEN"),
+                                  "Japanese" + Nbsp() + "yen", std::string("Japaneseyen"), "Japanese \t" + Nbsp() + " yen"})
+    EXPECT_EQ(Code(FindNameCode(map, text.c_str(), true)), "JPY") << text;
+  EXPECT_EQ(Code(FindNameCode(map, "Japanese ye", true)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, "Japanes yen", true)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, "U.S.  Dollar (noon)", false)), "USD");
+}
+
+TEST_F(MapIniTest, EveryNameStartsAgainFromTheWholeText) {
+  // "Australian dollar x" fails half-way through; the next name is tried from the start.
+  EXPECT_EQ(Code(FindNameCode(map, "Australian dollar", true)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, "Australian dollar", false)), "AUD");
+  EXPECT_EQ(Code(FindNameCode(map, "Australian", true)), "AUD");
+}
+
+TEST_F(MapIniTest, IgnoredNamesAndOverlongKeysGiveNoCode) {
+  EXPECT_EQ(Code(FindNameCode(map, "gold", true)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, "Euro area members", true)), "(none)");  // XXX comes first
+  EXPECT_EQ(Code(FindNameCode(map, "Longname", true)), "(none)");
+  EXPECT_EQ(Code(FindCodeAlias(map, "WID")), "(none)");
+}
+
+TEST_F(MapIniTest, EmptyItemsMatchNothing) {
+  Fill(map, {{u"[Names]", {}}, {u"ZZZ", {u"", u"\t"}}, {u"[Codes]", {}}, {u"YYY", {u""}}});
+  EXPECT_EQ(Code(FindNameCode(map, "Something else", false)), "(none)");
+  EXPECT_EQ(Code(FindNameCode(map, "", true)), "(none)");
+  EXPECT_EQ(Code(FindCodeAlias(map, "")), "(none)");
+}
+
+TEST_F(MapIniTest, CodeAliases) {
+  EXPECT_EQ(Code(FindCodeAlias(map, "ABC")), "XXX");
+  EXPECT_EQ(Code(FindCodeAlias(map, "abc")), "XXX");
+  EXPECT_EQ(Code(FindCodeAlias(map, "YTL")), "TRY");
+  EXPECT_EQ(Code(FindCodeAlias(map, "EUR")), "(none)");
+  EXPECT_EQ(Code(FindCodeAlias(map, "RM")), "(none)");
+  EXPECT_EQ(Code(FindCodeAlias(map, nullptr)), "(none)");
+  // The two kinds of look-up keep their own results.
+  const char* name = FindNameCode(map, "Euro", true);
+  const char* code = FindCodeAlias(map, "RMB");
+  EXPECT_EQ(Code(name), "EUR");
+  EXPECT_EQ(Code(code), "CNY");
+}
+
+TEST_F(MapIniTest, CombinedLookups) {
+  Fill(map, {{u"[Names]", {}}, {u"TRL", {u"Turkish\tlira"}}, {u"ABC", {u"Alphabet"}}});
+  char code[4] = "---";
+  EXPECT_TRUE(LookupCurrencyName(map, "Turkish lira", true, code));
+  EXPECT_STREQ(code, "TRY");
+  EXPECT_FALSE(LookupCurrencyName(map, "Alphabet", true, code));  // its code is ignored
+  EXPECT_FALSE(LookupCurrencyName(map, "Nothing", true, code));
+  EXPECT_TRUE(LookupCurrencyCode(map, "RMB", code));
+  EXPECT_STREQ(code, "CNY");
+  EXPECT_TRUE(LookupCurrencyCode(map, "SEK", code));
+  EXPECT_STREQ(code, "SEK");
+  EXPECT_FALSE(LookupCurrencyCode(map, "ABC", code));
+  EXPECT_FALSE(LookupCurrencyCode(map, "ABCD", code));
+}
+
+// Looking names up in a converted document gives what converting the rest each time gives.
+TEST_F(MapIniTest, DocumentLookupsMatchTheTextLookups) {
+  std::string doc = "Rates\r\n+U.S. dollar 1.25\r\nJapanese " + Nbsp() +
+                    "yen 110\r\nEuro area\r\nAustralian dollar x\tGold\r\nJapanese";
+  CMapDocument document;
+  ASSERT_TRUE(document.Set(doc.c_str()));
+  EXPECT_EQ(document.GetText(), doc.c_str());
+  int found = 0;
+  for (size_t i = 0; i <= doc.size(); ++i)
+    for (bool whole : {false, true}) {
+      std::string expected = Code(FindNameCode(map, doc.c_str() + i, whole));
+      EXPECT_EQ(Code(FindNameCodeAt(map, document, doc.c_str() + i, whole)), expected) << i;
+      if (expected != "(none)") ++found;
+    }
+  EXPECT_GE(found, 4);
+  char code[4];
+  EXPECT_TRUE(LookupCurrencyNameAt(map, document, doc.c_str() + doc.find("Japanese"), false, code));
+  EXPECT_STREQ(code, "JPY");
+  if (!AnsiIsUtf8()) {
+    EXPECT_EQ(document.At(doc.c_str() + 5)[0], u'\r');
+    EXPECT_EQ(document.At(doc.c_str() + doc.size() + 1), nullptr);
+  }
+}
+
+TEST_F(MapIniTest, AddingWithoutMemoryLeavesTheRows) {
+  uint32_t rows = map.GetCount();
+  const char16_t* v[] = {u"a"};
+  vtx::heap::FailAfter(0);
+  bool added = map.AddMultiString(u"ABC", v, 1);
+  vtx::heap::FailAfter(-1);
+  EXPECT_FALSE(added);
+  EXPECT_EQ(map.GetCount(), rows);
+  EXPECT_FALSE(map.AddSection(nullptr));
+}
+
+}  // namespace
