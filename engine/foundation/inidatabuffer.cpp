@@ -306,6 +306,9 @@ class Parser {
         }
         return m_data.Add(type, name, m_pointers.Data(), m_items) ? S_OK : E_OUTOFMEMORY;
       }
+      case IniTypePath:
+        // Kept a path, so that writing it out again does not escape its backslashes.
+        return m_data.AddPath(name, first) ? S_OK : E_OUTOFMEMORY;
       default:
         return m_data.AddString(name, first) ? S_OK : E_OUTOFMEMORY;
     }
@@ -475,9 +478,10 @@ HRESULT CIniDataBuffer<T>::Save() {
       case IniTypeMultiPath: {
         if (!KeyNameReadsBack(name)) return E_INVALIDDATA;
         if (!AddText(line, name) || !AddAscii(line, " = ")) return E_OUTOFMEMORY;
-        for (uint32_t i = 0; i < D::GetStringCount(row); ++i) {
+        const T* value = D::GetStringValue(row);
+        for (uint32_t i = 0; i < D::GetStringCount(row); ++i, value += CStringUtil<T>::StringLen(value) + 1) {
           bool refused = false;
-          if ((i && !AddAscii(line, ", ")) || !WriteValue(line, D::GetStringN(row, i), type, D::GetFlags(row), &refused))
+          if ((i && !AddAscii(line, ", ")) || !WriteValue(line, value, type, D::GetFlags(row), &refused))
             return refused ? E_INVALIDDATA : E_OUTOFMEMORY;
         }
         break;

@@ -46,6 +46,12 @@ TYPED_TEST(IniData, RowsKeepTypeLineNameAndValuesInOrder) {
   ASSERT_TRUE(d.AddSection(s("General").c_str()));  // a second section of the same name stays
   EXPECT_FALSE(d.AddString(nullptr, s("x").c_str()));
   ASSERT_EQ(d.GetCount(), 6u);
+  {
+    MemoryIni<T> n;
+    ASSERT_TRUE(n.AddString(s("Null").c_str(), nullptr));  // a null value is an empty text
+    EXPECT_EQ(Narrow(D::GetStringValue(n[0])), "");
+    EXPECT_FALSE(n.AddMultiString(s("L").c_str(), nullptr, 2));
+  }
 
   std::vector<typename D::Row> rows;
   for (auto r : d) rows.push_back(r);
