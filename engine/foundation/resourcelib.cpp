@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/regvalue.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/locale.h"
@@ -23,10 +24,6 @@ constexpr int kSeparatorMax = 100;
 constexpr int kCaptionMax = 500;
 constexpr int kHResultCaptionMax = 200;
 constexpr UINT kErrorBoxStyle = 0x10010;  // MB_OK | MB_ICONHAND | MB_SETFOREGROUND
-
-bool NoValue(const char*, const char*, CStringA&) { return false; }
-
-std::atomic<vtx::ResourceValueReader> g_reader{NoValue};
 
 int HeadlessBox(void*, const char* text, const char* caption, UINT type) {
   std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
@@ -55,10 +52,6 @@ char* FormatText(const char* text, DWORD extraFlags, const FormatInserts& insert
 }  // namespace
 
 namespace vtx {
-
-ResourceValueReader SetResourceValueReader(ResourceValueReader reader) {
-  return g_reader.exchange(reader ? reader : NoValue);
-}
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
   return g_box.exchange(handler ? handler : HeadlessBox);
@@ -167,13 +160,12 @@ HMODULE LoadResourceLibrary(const char* appKeyPath) {
   LANGID primary = PRIMARYLANGID(lang);
   const LANGID candidates[] = {lang, primary, static_cast<LANGID>(primary | 0x400), static_cast<LANGID>(primary | 0x800),
                                0};
-  vtx::ResourceValueReader reader = g_reader.load();
   for (LANGID id : candidates) {
     char name[32];
     std::snprintf(name, sizeof name, "Resources%04X", id);
-    CStringA path;
-    if (!reader(appKeyPath, name, path) || path.IsEmpty()) continue;
-    if (HMODULE module = LoadLibraryA(path.c_str())) return module;
+    RegStringValueA path;
+    if (FAILED(path.Load(HKEY_LOCAL_MACHINE, appKeyPath, name)) || !path.GetString() || !*path.GetString()) continue;
+    if (HMODULE module = LoadLibraryA(path.GetString())) return module;
     // A catalogue that exists but does not load is worth a line: the program stops without it.
     if (GetLastError() == ERROR_BAD_FORMAT)
       std::fprintf(stderr, "vantrex: %s\n", vtx::LastCatalogueError().c_str());

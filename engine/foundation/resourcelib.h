@@ -14,11 +14,6 @@
 HMODULE LoadResourceLibrary(const char* appKeyPath);
 
 namespace vtx {
-// Reads one REG_SZ value of HKEY_LOCAL_MACHINE\<keyPath>; false when it is missing.
-using ResourceValueReader = bool (*)(const char* keyPath, const char* valueName, CStringA& text);
-// Where LoadResourceLibrary reads its values (tests and programs set it); returns the old one.
-ResourceValueReader SetResourceValueReader(ResourceValueReader reader);
-
 // Shows a message box and returns the button pressed. The handler in force until a program
 // sets its own never waits: it writes the text to stderr and answers with the default button.
 using MessageBoxHandler = int (*)(void* window, const char* text, const char* caption, UINT type);

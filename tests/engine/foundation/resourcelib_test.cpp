@@ -1,11 +1,12 @@
 #include "engine/foundation/resourcelib.h"
 
+#include "engine/foundation/regvalue.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -14,18 +15,6 @@
 #include "tests/support/text.h"
 
 namespace {
-
-// The registry values LoadResourceLibrary reads, kept in memory.
-std::map<std::string, std::string> g_values;
-std::vector<std::string> g_asked;
-
-bool ReadValue(const char* key, const char* name, CStringA& text) {
-  g_asked.push_back(std::string(key) + "|" + name);
-  auto it = g_values.find(name);
-  if (it == g_values.end()) return false;
-  text = it->second.c_str();
-  return true;
-}
 
 struct Box {
   std::string text, caption;
@@ -187,31 +176,46 @@ TEST(HeadlessBox, AnswersWithTheDefaultButton) {
   EXPECT_EQ(vtx::ShowMessageBox(nullptr, "text", "caption", 0x24), 6);
 }
 
+// The value names tried, in order: each one found names a catalogue that is not there, so the
+// next one is read.
 TEST_F(ResourceLib, LoadResourceLibraryCandidates) {
-  vtx::ResourceValueReader old = vtx::SetResourceValueReader(ReadValue);
+  setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
   setenv("LC_ALL", "de_DE.UTF-8", 1);
-  g_values.clear();
-  g_asked.clear();
-  EXPECT_EQ(LoadResourceLibrary("SOFTWARE\\Hulvane\\Vantrex\\4.0"), nullptr);
-  const std::vector<std::string> expected = {
-      "SOFTWARE\\Hulvane\\Vantrex\\4.0|Resources0407", "SOFTWARE\\Hulvane\\Vantrex\\4.0|Resources0007",
-      "SOFTWARE\\Hulvane\\Vantrex\\4.0|Resources0407", "SOFTWARE\\Hulvane\\Vantrex\\4.0|Resources0807",
-      "SOFTWARE\\Hulvane\\Vantrex\\4.0|Resources0000"};
-  EXPECT_EQ(g_asked, expected);
-
-  // A value naming a missing file, one naming a malformed catalogue: both skipped.
+  const char* key = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
+  EXPECT_EQ(LoadResourceLibrary(key), nullptr);  // no values at all
   std::string bad = dir_ / "bad.cat";
   std::ofstream(bad) << "junk\n";
-  g_values = {{"Resources0407", dir_ / "missing.cat"}, {"Resources0007", bad}, {"Resources0807", path_}};
-  g_asked.clear();
-  HMODULE m = LoadResourceLibrary("KEY");
+  const struct {
+    const char* name;
+    std::string path;
+  } values[] = {{"Resources0407", dir_ / "missing.cat"},
+                {"Resources0007", bad},
+                {"Resources0807", ""},
+                {"Resources0000", path_}};
+  for (const auto& v : values) {
+    RegStringValueA s;
+    s = v.path.c_str();
+    ASSERT_EQ(s.Save(HKEY_LOCAL_MACHINE, key, v.name), S_OK);
+  }
+  HMODULE m = LoadResourceLibrary(key);
   EXPECT_EQ(m, module_);
-  EXPECT_EQ(g_asked.size(), 4u);
-  char buf[16];
+  char buf[32];
   EXPECT_GT(LoadStringA(m, 32, buf, sizeof buf), 0);
   FreeLibrary(m);
+  // The primary language's own value comes before "Resources0000".
+  RegStringValueA s;
+  std::string other = dir_ / "de.cat";
+  std::ofstream(other) << "[strings]\n32 Vantrex (Deutsch)\n";
+  s = other.c_str();
+  ASSERT_EQ(s.Save(HKEY_LOCAL_MACHINE, key, "Resources0807"), S_OK);
+  m = LoadResourceLibrary(key);
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(m, module_);
+  LoadStringA(m, 32, buf, sizeof buf);
+  EXPECT_STREQ(buf, "Vantrex (Deutsch)");
+  FreeLibrary(m);
   unsetenv("LC_ALL");
-  vtx::SetResourceValueReader(old);
+  unsetenv("VANTREX_REGISTRY");
 }
 
 TEST(ResourceLibEnglish, TheShippedCatalogueLoads) {
