@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/codepage.h"
@@ -23,12 +24,48 @@ namespace {
 
 constexpr LCID kEnUs = 0x0409;
 
+// The system's three-letter language abbreviations, which CLDR does not have. These LCIDs are
+// also the candidates of the locale list.
+const struct {
+  LCID lcid;
+  const char* abbrev;
+} kAbbreviations[] = {
+    {0x0401, "ARA"}, {0x0402, "BGR"}, {0x0403, "CAT"}, {0x0404, "CHT"}, {0x0405, "CSY"}, {0x0406, "DAN"},
+    {0x0407, "DEU"}, {0x0408, "ELL"}, {0x0409, "ENU"}, {0x040A, "ESP"}, {0x040B, "FIN"}, {0x040C, "FRA"},
+    {0x040D, "HEB"}, {0x040E, "HUN"}, {0x040F, "ISL"}, {0x0410, "ITA"}, {0x0411, "JPN"}, {0x0412, "KOR"},
+    {0x0413, "NLD"}, {0x0414, "NOR"}, {0x0415, "PLK"}, {0x0416, "PTB"}, {0x0417, "RMC"}, {0x0418, "ROM"},
+    {0x0419, "RUS"}, {0x041A, "HRV"}, {0x041B, "SKY"}, {0x041C, "SQI"}, {0x041D, "SVE"}, {0x041E, "THA"},
+    {0x041F, "TRK"}, {0x0420, "URD"}, {0x0421, "IND"}, {0x0422, "UKR"}, {0x0423, "BEL"}, {0x0424, "SLV"},
+    {0x0425, "ETI"}, {0x0426, "LVI"}, {0x0427, "LTH"}, {0x0429, "FAR"}, {0x042A, "VIT"}, {0x042D, "EUQ"},
+    {0x042E, "HSB"}, {0x042F, "MKI"}, {0x0430, "SOT"}, {0x0431, "TSO"}, {0x0432, "TSN"}, {0x0433, "VEN"},
+    {0x0434, "XHO"}, {0x0435, "ZUL"}, {0x0436, "AFK"}, {0x0438, "FOS"}, {0x0439, "HIN"}, {0x043A, "MLT"},
+    {0x043B, "SME"}, {0x043C, "GLA"}, {0x043D, "YID"}, {0x043E, "MSL"}, {0x0801, "ARI"}, {0x0804, "CHS"},
+    {0x0807, "DES"}, {0x0809, "ENG"}, {0x080A, "ESM"}, {0x080C, "FRB"}, {0x0810, "ITS"}, {0x0812, "KOR"},
+    {0x0813, "NLB"}, {0x0814, "NON"}, {0x0816, "PTG"}, {0x0818, "ROD"}, {0x0819, "RUM"}, {0x081A, "SRL"},
+    {0x081D, "SVF"}, {0x083C, "IRE"}, {0x0C01, "ARE"}, {0x0C04, "ZHH"}, {0x0C07, "DEA"}, {0x0C09, "ENA"},
+    {0x0C0A, "ESN"}, {0x0C0C, "FRC"}, {0x0C1A, "SRB"}, {0x1001, "ARL"}, {0x1004, "ZHI"}, {0x1007, "DEL"},
+    {0x1009, "ENC"}, {0x100A, "ESG"}, {0x100C, "FRS"}, {0x1401, "ARG"}, {0x1407, "DEC"}, {0x1409, "ENZ"},
+    {0x140A, "ESC"}, {0x140C, "FRL"}, {0x1801, "ARM"}, {0x1809, "ENI"}, {0x180A, "ESA"}, {0x1C01, "ART"},
+    {0x1C09, "ENS"}, {0x1C0A, "ESD"}, {0x2001, "ARO"}, {0x2009, "ENJ"}, {0x200A, "ESV"}, {0x2401, "ARY"},
+    {0x2409, "ENB"}, {0x240A, "ESO"}, {0x2801, "ARS"}, {0x2809, "ENL"}, {0x280A, "ESR"}, {0x2C01, "ARJ"},
+    {0x2C09, "ENT"}, {0x2C0A, "ESS"}, {0x3001, "ARB"}, {0x300A, "ESF"}, {0x3401, "ARK"}, {0x340A, "ESL"},
+    {0x3801, "ARU"}, {0x380A, "ESY"}, {0x3C01, "ARH"}, {0x3C0A, "ESZ"}, {0x4001, "ARQ"}, {0x400A, "ESB"},
+    {0x440A, "ESE"}, {0x480A, "ESH"}, {0x4C0A, "ESI"}, {0x500A, "ESU"},
+};
+
+const char* Abbreviation(LCID lcid) {
+  for (const auto& a : kAbbreviations)
+    if (a.lcid == lcid) return a.abbrev;
+  return nullptr;
+}
+
 struct LocaleData {
   std::u16string decimal = u".", thousand = u",", grouping = u"3;0";
   std::u16string monDecimal = u".", monThousand = u",", monGrouping = u"3;0";
   std::u16string currency = u"$", intlSymbol = u"USD";
   DWORD digits = 2, currDigits = 2, posCurr = 0, negCurr = 0;
   DWORD language = kEnUs;
+  bool known = false;  // ICU has data for the locale's language
   std::u16string engLanguage = u"English", engCountry = u"United States";
   std::u16string iso639 = u"en", iso3166 = u"US";
 };
@@ -123,6 +160,15 @@ LocaleData Build(LCID lcid) {
   icu::Locale loc(name);
   if (loc.isBogus()) return d;
   d.language = lcid;
+  {
+    static const std::set<std::string> available = [] {
+      std::set<std::string> a;
+      for (int32_t i = 0; i < uloc_countAvailable(); ++i) a.insert(uloc_getAvailable(i));
+      return a;
+    }();
+    d.known = available.count(loc.getLanguage()) || available.count(loc.getBaseName());
+  }
+  if (!d.known) return d;
 
   status = U_ZERO_ERROR;
   icu::DecimalFormatSymbols sym(loc, status);
@@ -182,9 +228,11 @@ const LocaleData& Data(LCID lcid) {
   return *slot;
 }
 
-// The item as text, or false for an unknown item.
-bool ItemText(LCID lcid, LCTYPE item, std::u16string& out, DWORD& number, bool& isNumber) {
-  const LocaleData& d = Data(vtx::ResolveLcid(lcid));
+// The item as text; the Win32 error for an unknown item, or for a name that an unknown locale
+// does not have.
+DWORD ItemText(LCID lcid, LCTYPE item, std::u16string& out, DWORD& number, bool& isNumber) {
+  LCID resolved = vtx::ResolveLcid(lcid);
+  const LocaleData& d = Data(resolved);
   isNumber = false;
   auto num = [&](DWORD v) {
     number = v;
@@ -207,19 +255,30 @@ bool ItemText(LCID lcid, LCTYPE item, std::u16string& out, DWORD& number, bool& 
     case LOCALE_ICURRDIGITS: num(d.currDigits); break;
     case LOCALE_ICURRENCY: num(d.posCurr); break;
     case LOCALE_INEGCURR: num(d.negCurr); break;
-    case LOCALE_SENGLANGUAGE: out = d.engLanguage; break;
-    case LOCALE_SENGCOUNTRY: out = d.engCountry; break;
-    case LOCALE_SISO639LANGNAME: out = d.iso639; break;
-    case LOCALE_SISO3166CTRYNAME: out = d.iso3166; break;
+    case LOCALE_SENGLANGUAGE:
+    case LOCALE_SENGCOUNTRY:
+    case LOCALE_SISO639LANGNAME:
+    case LOCALE_SISO3166CTRYNAME:
+      if (!d.known && resolved != kEnUs) return ERROR_INVALID_PARAMETER;
+      out = item == LOCALE_SENGLANGUAGE ? d.engLanguage
+            : item == LOCALE_SENGCOUNTRY ? d.engCountry
+            : item == LOCALE_SISO639LANGNAME ? d.iso639 : d.iso3166;
+      break;
+    case LOCALE_SABBREVLANGNAME: {
+      const char* a = Abbreviation(resolved);
+      if (!a) return ERROR_INVALID_PARAMETER;
+      out = Ascii16(a);
+      break;
+    }
     case LOCALE_ILANGUAGE: {
       char t[8];
       std::snprintf(t, sizeof t, "%04x", d.language & 0xFFFF);
       out = Ascii16(t);
       break;
     }
-    default: return false;
+    default: return ERROR_INVALID_FLAGS;
   }
-  return true;
+  return ERROR_SUCCESS;
 }
 
 template <class T>
@@ -245,8 +304,10 @@ int GetInfo(LCID locale, LCTYPE type, T* data, int size) {
   std::u16string text;
   DWORD number = 0;
   bool isNumber = false;
-  if (!ItemText(locale, item, text, number, isNumber) || (returnNumber && !isNumber)) {
-    SetLastError(ERROR_INVALID_FLAGS);
+  DWORD error = ItemText(locale, item, text, number, isNumber);
+  if (!error && returnNumber && !isNumber) error = ERROR_INVALID_FLAGS;
+  if (error) {
+    SetLastError(error);
     return 0;
   }
   if (returnNumber) {
@@ -297,6 +358,18 @@ LCID ResolveLcid(LCID locale) {
     return GetUserDefaultLCID();
   if (locale == LOCALE_INVARIANT) return kEnUs;
   return locale;
+}
+
+DWORD EnumSystemLocalesList(LCID* out, DWORD capacity) {
+  std::set<LCID> ids{kEnUs};
+  for (const auto& a : kAbbreviations)
+    if (Data(a.lcid).known) ids.insert(a.lcid);
+  DWORD n = 0;
+  for (LCID id : ids) {
+    if (out && n < capacity) out[n] = id;
+    ++n;
+  }
+  return n;
 }
 
 }  // namespace vtx

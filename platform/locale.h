@@ -62,7 +62,9 @@ LCID GetSystemDefaultLCID();
 // Windows semantics: the count includes the NUL; a size of 0 asks for the count needed; a short
 // buffer gives 0 and last error 122; an unknown item gives 0 and last error 1004. With
 // LOCALE_RETURN_NUMBER a numeric item is written as one DWORD (size counts characters, at least
-// 4 bytes' worth). A locale ICU does not know answers with the en-US values.
+// 4 bytes' worth). A locale ICU does not know answers with the en-US formats; its names
+// (SENGLANGUAGE, SENGCOUNTRY, the ISO names) and a SABBREVLANGNAME outside our own table give 0
+// and last error 87.
 int GetLocaleInfoA(LCID locale, LCTYPE type, LPSTR data, int size);
 int GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int size);
 
@@ -78,7 +80,11 @@ BOOL IsCharAlphaNumericA(char c);
 namespace vtx {
 // The LCID of a POSIX or BCP 47 locale name ("de_DE.UTF-8@euro", "de-DE"); 0 when ICU knows none.
 LCID LcidFromLocaleName(const char* name);
-// LCID_INSTALLED / LCID_SUPPORTED resolved: the user default, system default and neutral ids
+// The locales of the system, in ascending order: those of the language-tag table that ICU has
+// data for, and 1033. Stores up to `capacity` ids and returns how many there are; nothing is kept
+// between calls, so any number of threads may ask at once.
+DWORD EnumSystemLocalesList(LCID* out, DWORD capacity);
+// The LCID a call means: the user default, system default and neutral ids
 // become the user's LCID.
 LCID ResolveLcid(LCID locale);
 }  // namespace vtx

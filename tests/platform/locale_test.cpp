@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -120,6 +123,89 @@ TEST(Locale, CharacterClasses) {
   EXPECT_FALSE(IsCharAlphaNumericW(u'-'));
   EXPECT_TRUE(IsCharAlphaNumericA(static_cast<char>(0xE9)));  // é in Windows-1252
   EXPECT_FALSE(IsCharAlphaNumericA(static_cast<char>(0xA0)));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Locale, CurrencyLocaleNames) {
+  EXPECT_EQ(Info(1033, LOCALE_SABBREVLANGNAME), "ENU");
+  EXPECT_EQ(Info(0x0407, LOCALE_SABBREVLANGNAME), "DEU");
+  EXPECT_EQ(Info(0x0410, LOCALE_SABBREVLANGNAME), "ITA");
+  EXPECT_EQ(Info(0x040C, LOCALE_SABBREVLANGNAME), "FRA");
+  EXPECT_EQ(Info(0x0411, LOCALE_SABBREVLANGNAME), "JPN");
+  EXPECT_EQ(Info(0x0C07, LOCALE_SENGCOUNTRY), "Austria");
+  EXPECT_EQ(Info(0x0809, LOCALE_SENGCOUNTRY), "United Kingdom");
+  // Names an unknown locale does not have fail, so that callers take their own fallback.
+  for (LCTYPE t : {LOCALE_SABBREVLANGNAME, LOCALE_SENGLANGUAGE, LOCALE_SENGCOUNTRY}) {
+    SetLastError(0);
+    EXPECT_EQ(Info(0x7777, t), "<fail>");
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
+  EXPECT_EQ(Info(0x0481, LOCALE_SABBREVLANGNAME), "<fail>");  // known to ICU, not to our table
+  char16_t wide[16];
+  ASSERT_GT(GetLocaleInfoW(0x0481, LOCALE_SENGLANGUAGE, wide, 16), 0);
+  EXPECT_EQ(std::u16string(wide), u"M\u0101ori");
+}
+
+TEST(Locale, SystemLocaleList) {
+  DWORD n = vtx::EnumSystemLocalesList(nullptr, 0);
+  ASSERT_GT(n, 100u);
+  std::vector<LCID> ids(n);
+  EXPECT_EQ(vtx::EnumSystemLocalesList(ids.data(), n), n);
+  for (DWORD i = 1; i < n; ++i) EXPECT_LT(ids[i - 1], ids[i]);
+  auto has = [&](LCID id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+  EXPECT_TRUE(has(0x0409));
+  EXPECT_TRUE(has(0x0407));
+  EXPECT_TRUE(has(0x0C07));
+  EXPECT_FALSE(has(0x0009));  // neutral rows are not locales
+  EXPECT_FALSE(has(0x0430));  // no ICU data for Sesotho
+  for (LCID id : ids) {
+    char buf[64];
+    EXPECT_GT(GetLocaleInfoA(id, LOCALE_SABBREVLANGNAME, buf, sizeof buf), 0) << std::hex << id;
+    EXPECT_GT(GetLocaleInfoA(id, LOCALE_SENGLANGUAGE, buf, sizeof buf), 0) << std::hex << id;
+    DWORD pos = 99, neg = 99;
+    GetLocaleInfoA(id, LOCALE_ICURRENCY | LOCALE_RETURN_NUMBER, reinterpret_cast<LPSTR>(&pos), 4);
+    GetLocaleInfoA(id, LOCALE_INEGCURR | LOCALE_RETURN_NUMBER, reinterpret_cast<LPSTR>(&neg), 4);
+    EXPECT_LE(pos, 3u) << std::hex << id;
+    EXPECT_LE(neg, 15u) << std::hex << id;
+  }
+  LCID few[3];
+  EXPECT_EQ(vtx::EnumSystemLocalesList(few, 3), n);  // a short array gets the first ones
+  EXPECT_EQ(few[0], ids[0]);
+}
+
+TEST(Locale, ListsFromManyThreadsAtOnce) {
+  std::vector<std::thread> threads;
+  std::vector<DWORD> counts(8);
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&counts, i] {
+      std::vector<LCID> ids(300);
+      counts[i] = vtx::EnumSystemLocalesList(ids.data(), 300);
+      for (DWORD k = 0; k < counts[i] && k < 300; ++k) GetLocaleInfoA(ids[k], LOCALE_SMONGROUPING, nullptr, 0);
+    });
+  for (auto& t : threads) t.join();
+  for (DWORD c : counts) EXPECT_EQ(c, counts[0]);
+}
+
+TEST(Locale, CurrencyPatternNumbers) {
+  const struct {
+    LCID lcid;
+    DWORD positive, negative;
+  } rows[] = {
+      {0x0409, 0, 0},   // $1.1, ($1.1)
+      {0x0407, 3, 8},   // 1,1 €, -1,1 €
+      {0x0413, 2, 12},  // € 1,1, € -1,1
+      {0x0809, 0, 1},   // £1.1, -£1.1
+  };
+  for (const auto& r : rows) {
+    DWORD pos = 99, neg = 99;
+    GetLocaleInfoA(r.lcid, LOCALE_ICURRENCY | LOCALE_RETURN_NUMBER, reinterpret_cast<LPSTR>(&pos), 4);
+    GetLocaleInfoA(r.lcid, LOCALE_INEGCURR | LOCALE_RETURN_NUMBER, reinterpret_cast<LPSTR>(&neg), 4);
+    EXPECT_EQ(pos, r.positive) << std::hex << r.lcid;
+    EXPECT_EQ(neg, r.negative) << std::hex << r.lcid;
+  }
 }
 
 }  // namespace

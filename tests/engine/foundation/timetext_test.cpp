@@ -164,3 +164,17 @@ TEST(TimeText, KeywordsAndSuffixes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The system's locale list is drawn from the same rows: every specific LCID has its abbreviation.
+TEST(TimeText, EverySpecificRowHasAnAbbreviation) {
+  for (size_t i = 0; i < vtx::timetext::kLangCount; ++i) {
+    LCID lcid = vtx::timetext::kLangs[i].lcid;
+    if (!(lcid & 0xFC00)) continue;
+    char buf[8];
+    EXPECT_EQ(GetLocaleInfoA(lcid, LOCALE_SABBREVLANGNAME, buf, sizeof buf), 4) << std::hex << lcid;
+  }
+}
+
+}  // namespace
