@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,21 @@ namespace {
 constexpr uint32_t kMagic = 0x45564C47;  // "EVLG"
 constexpr size_t kMaxDatagram = 8192;
 constexpr int kFacilityDaemon = 3;
+
+std::mutex g_tableMutex;
+const vtx::EventMessageText* g_table = nullptr;
+size_t g_tableCount = 0;
+
+bool OwnTableText(DWORD id, std::string& text) {
+  std::lock_guard<std::mutex> lock(g_tableMutex);
+  const vtx::EventMessageText* t = g_table;
+  for (size_t i = 0; t && i < g_tableCount; ++i)
+    if (t[i].id == id) {
+      text = t[i].utf8;
+      return true;
+    }
+  return false;
+}
 
 struct EventSource {
   uint32_t magic = kMagic;
@@ -60,7 +76,7 @@ std::string EntryText(DWORD eventId, WORD numStrings, LPCSTR* strings) {
   for (WORD i = 0; i < numStrings; ++i) items.emplace_back(strings && strings[i] ? strings[i] : "");
   FormatInserts inserts{items.data(), items.size()};
   std::string table;
-  if (vtx::MessageTableText(nullptr, eventId, table)) {
+  if (vtx::MessageTableText(nullptr, eventId, table) || OwnTableText(eventId, table)) {
     std::u16string source = vtx::Utf8ToWide(table);
     char16_t* out = nullptr;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER, source.c_str(), 0, 0,
@@ -111,6 +127,14 @@ void Send(const std::string& datagram) {
 }
 
 }  // namespace
+
+namespace vtx {
+void SetEventMessageTable(const EventMessageText* table, size_t count) {
+  std::lock_guard<std::mutex> lock(g_tableMutex);
+  g_table = table;
+  g_tableCount = table ? count : 0;
+}
+}  // namespace vtx
 
 HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source) {
   if (server && *server) {

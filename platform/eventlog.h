@@ -1,6 +1,7 @@
 // The event log: entries go to the system log as syslog datagrams on $VANTREX_SYSLOG_SOCKET
 // (default /dev/log). The text is the message-table entry of the event id, from the loaded
-// catalogues, with the entry's insert strings; no listener means the entry is dropped.
+// catalogues or else the program's own table, with the entry's insert strings; no listener means
+// the entry is dropped.
 #pragma once
 #include "platform/types.h"
 
@@ -20,6 +21,17 @@ BOOL DeregisterEventSource(HANDLE eventLog);
 // TRUE also when nobody listens; FALSE (last error 6 or 87) only for a bad handle or arguments.
 BOOL ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid, WORD numStrings,
                   DWORD dataSize, LPCSTR* strings, LPVOID rawData);
+
+namespace vtx {
+// The program's own message table: the texts of event ids that no loaded catalogue has (a program
+// that could not load its catalogue still logs readable entries). The table must outlive its use;
+// null clears it.
+struct EventMessageText {
+  DWORD id;
+  const char* utf8;
+};
+void SetEventMessageTable(const EventMessageText* table, size_t count);
+}  // namespace vtx
 
 using PFN_RegisterEventSourceA = HANDLE (*)(LPCSTR, LPCSTR);
 using PFN_DeregisterEventSource = BOOL (*)(HANDLE);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/eventmessages.h"
 #include "engine/foundation/regvalue.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
@@ -225,6 +226,7 @@ CEventLog::CEventLog()
     : m_pRegisterEventSourceA(RegisterEventSourceA),
       m_pDeregisterEventSource(DeregisterEventSource),
       m_pReportEventA(ReportEventA) {
+  vtx::SetEventMessageTable(vtx::kEventMessages, vtx::kEventMessageCount);
   HANDLE probe = m_pRegisterEventSourceA(nullptr, "test");
   if (probe) m_pDeregisterEventSource(probe);
   else if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) m_pRegisterEventSourceA = nullptr;

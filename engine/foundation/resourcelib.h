@@ -64,7 +64,8 @@ int FormatMessageBox(void* window, UINT textId, UINT captionId, UINT type, HMODU
 // The system text of `hr` under the caption; without one, the text `textId` with the code as %1.
 int MessageBoxHResultOK(void* window, UINT textId, UINT captionId, HMODULE module, HRESULT hr);
 
-// The event-log entry points; the log counts as available when all three are there.
+// The event-log entry points; the log counts as available when all three are there. Creating one
+// also gives the event log the programs' own message table.
 class CEventLog {
  public:
   CEventLog();

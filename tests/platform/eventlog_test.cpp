@@ -100,6 +100,22 @@ TEST_F(EventLog, MissingTextOrInsertsStillLogs) {
   DeregisterEventSource(h);
 }
 
+TEST_F(EventLog, OwnTableWhenNoCatalogueHasTheId) {
+  Listener listener(socket_);
+  static const vtx::EventMessageText table[] = {{0xC0000006, "The resource library could not be loaded.\r\n"},
+                                                {0xA, "not this one"}};
+  vtx::SetEventMessageTable(table, 2);
+  HANDLE h = RegisterEventSourceA(nullptr, "Hulvane Vantrex Messenger");
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_ERROR_TYPE, 0, 0xC0000006, nullptr, 0, 0, nullptr, nullptr));
+  std::string got = listener.Receive();
+  EXPECT_NE(got.find(" HulvaneVantrexMessenger["), std::string::npos) << got;
+  EXPECT_NE(got.find("error: The resource library could not be loaded."), std::string::npos) << got;
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0xA, nullptr, 0, 0, nullptr, nullptr));
+  EXPECT_NE(listener.Receive().find("Vantrex application started."), std::string::npos);  // the catalogue first
+  vtx::SetEventMessageTable(nullptr, 0);
+  DeregisterEventSource(h);
+}
+
 TEST_F(EventLog, NoListenerIsNoError) {
   HANDLE h = RegisterEventSourceA(nullptr, "Hulvane Vantrex");
   ASSERT_NE(h, nullptr);

@@ -1,5 +1,6 @@
 #include "engine/foundation/resourcelib.h"
 
+#include "engine/foundation/eventmessages.h"
 #include "engine/foundation/regvalue.h"
 
 #include <gtest/gtest.h>
@@ -235,6 +236,12 @@ TEST(ResourceLibEnglish, TheShippedCatalogueLoads) {
   std::string text;
   vtx::MessageTableText(m, 0xC0000006, text);
   EXPECT_EQ(text, "The resource library could not be loaded.\r\n");
+  // The programs' own table says the same as the English catalogue.
+  ASSERT_EQ(vtx::kEventMessageCount, 11u);
+  for (size_t i = 0; i < vtx::kEventMessageCount; ++i) {
+    EXPECT_TRUE(vtx::MessageTableText(m, vtx::kEventMessages[i].id, text));
+    EXPECT_EQ(text, vtx::kEventMessages[i].utf8);
+  }
   EXPECT_EQ(Take(FormatItems("USD\tGBP\tJPY", 96, 97, m)), "USD, GBP and JPY");
   EXPECT_EQ(Take(PrintFormatMessage(83, m, 0x8007000Eu)), "The operation failed with error 0x8007000E.");
   FreeLibrary(m);
