@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -69,6 +70,7 @@ struct Request : Handle {
   unsigned long authOffered = 0, proxyAuthOffered = 0;
   curl_slist* slist = nullptr;
   char errorText[CURL_ERROR_SIZE] = {};
+  std::chrono::steady_clock::time_point lastData;  // the receive time-out counts from here
 };
 
 struct Session : Handle {
@@ -432,6 +434,7 @@ unsigned long AuthScheme(const std::string& headerValue) {
 size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   auto* r = static_cast<Request*>(user);
   size_t len = size * n;
+  r->lastData = std::chrono::steady_clock::now();
   std::string line(data, len);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   if (line.compare(0, 5, "HTTP/") == 0) {
@@ -454,6 +457,7 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
 
 size_t OnData(char* data, size_t size, size_t n, void* user) {
   auto* r = static_cast<Request*>(user);
+  r->lastData = std::chrono::steady_clock::now();
   r->pending.append(data, size * n);
   return size * n;
 }
@@ -540,7 +544,13 @@ void Pump(Request* r) {
       r->result = CURLE_OUT_OF_MEMORY;
     }
     if (r->done || r->pos < r->pending.size()) break;
-    curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    curl_multi_poll(multi, nullptr, 0, 200, nullptr);
+    auto idle = std::chrono::steady_clock::now() - r->lastData;
+    if (idle > std::chrono::milliseconds(r->session->receiveTimeoutMs)) {
+      curl_multi_remove_handle(multi, r->easy);
+      r->done = true;
+      r->result = CURLE_OPERATION_TIMEDOUT;
+    }
   }
 }
 
@@ -626,9 +636,6 @@ bool Send(Request* r, const HeaderList& extra) {
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
   }
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(s->connectTimeoutMs));
-  // No byte for the receive time-out ends the transfer.
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(s->receiveTimeoutMs / 1000)));
 
   CrackedUrl cracked;
   std::string host = Crack(r->url, cracked) ? cracked.host : std::string();
@@ -683,8 +690,19 @@ bool Send(Request* r, const HeaderList& extra) {
   }
   r->active = true;
   r->sent = true;
+  // Waiting for the connection has its own time-out; the receive time-out starts after it.
+  r->lastData = std::chrono::steady_clock::now() + std::chrono::milliseconds(s->connectTimeoutMs);
   Pump(r);
   if (r->done && r->result != CURLE_OK && r->pending.empty()) {
+    // A proxy that refuses a tunnel without credentials answers like any other request, so
+    // that the caller can answer the challenge.
+    long connectCode = 0;
+    curl_easy_getinfo(e, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    if (connectCode == 407 && r->http) {
+      r->status = 407;
+      r->result = CURLE_OK;
+      return true;
+    }
     SetLastError(MapCurl(*r));
     return false;
   }
@@ -866,14 +884,19 @@ BOOL InternetCloseHandle(HINTERNET handle) {
     delete c;
   } else {
     auto* s = static_cast<Session*>(h);
-    std::vector<Handle*> kids(s->children.begin(), s->children.end());
-    for (Handle* k : kids)
-      if (k->kind == Kind::Request) CloseRequest(static_cast<Request*>(k));
-    for (Handle* k : kids)
-      if (k->kind == Kind::Connect) {
-        Unregister(k);
-        delete k;
-      }
+    std::vector<Request*> requests;
+    std::vector<Connect*> connects;
+    for (Handle* k : s->children) {
+      if (k->kind == Kind::Request)
+        requests.push_back(static_cast<Request*>(k));
+      else
+        connects.push_back(static_cast<Connect*>(k));
+    }
+    for (Request* r : requests) CloseRequest(r);
+    for (Connect* c : connects) {
+      Unregister(c);
+      delete c;
+    }
     Unregister(s);
     curl_multi_cleanup(s->multi);
     delete s;
@@ -1174,12 +1197,8 @@ BOOL InternetCrackUrlA(LPCSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSA
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // Pointer-form components point into the caller's text, so the text is taken as it is.
+  // Offsets of the cracked text are offsets into the caller's text too.
   std::string text = TextArg(url, urlLength);
-  if (text.size() != std::strlen(url)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   CrackedUrl c;
   if (!Crack(text, c)) return FALSE;
   bool decode = (flags & (ICU_DECODE | ICU_ESCAPE)) != 0;

@@ -315,7 +315,7 @@ void CINetConnection::CheckRequest(HINTERNET request) {
       DWORD userOption = status == 401 ? INTERNET_OPTION_USERNAME : INTERNET_OPTION_PROXY_USERNAME;
       DWORD passwordOption = status == 401 ? INTERNET_OPTION_PASSWORD : INTERNET_OPTION_PROXY_PASSWORD;
       const char* form = status == 401 ? "Authorization: Basic %s\r\n" : "Proxy-Authorization: Basic %s\r\n";
-      if (!user.IsEmpty() && !password.IsNull()) {
+      if (!user.IsEmpty()) {
         if (InternetSetOptionA(request, userOption, const_cast<char*>(user.c_str()), user.GetLength()) &&
             InternetSetOptionA(request, passwordOption, const_cast<char*>(password.c_str()), password.GetLength())) {
           resend = true;
@@ -372,9 +372,15 @@ void CINetConnection::CheckRequest(HINTERNET request) {
 
 HRESULT CINetConnection::LoadInternet(HINTERNET handle, CBuffer<char>& output, DWORD lineLimit, BOOL reportProgress) {
   bool progress = false;
-  if (reportProgress && m_pfnProgress) {
-    DWORD length = 0, size = sizeof length;
-    if (HttpQueryInfoA(handle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr)) {
+  DWORD length = 0, size = sizeof length;
+  if (HttpQueryInfoA(handle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr)) {
+    // An announced size over the limit is refused before anything is read.
+    if (length > kMaxDownloadBytes) {
+      output.Empty();
+      SetLastError(kErrorDownloadTooLarge);
+      return LastError();
+    }
+    if (reportProgress && m_pfnProgress) {
       HRESULT answer = m_pfnProgress(0, length, 0, m_dwProgressContext);
       if (answer) return answer;
       progress = true;
@@ -411,11 +417,12 @@ HRESULT CINetConnection::LoadInternet(HINTERNET handle, CBuffer<char>& output, D
 HRESULT CINetConnection::LoadFile(int file, CBuffer<char>& output, DWORD lineLimit) {
   bool progress = false;
   struct stat st;
-  if (m_pfnProgress && fstat(file, &st) == 0 && S_ISREG(st.st_mode)) {
-    if (static_cast<uint64_t>(st.st_size) > kMaxDownloadBytes) {
-      SetLastError(kErrorDownloadTooLarge);
-      return LastError();
-    }
+  bool regular = fstat(file, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && static_cast<uint64_t>(st.st_size) > kMaxDownloadBytes) {
+    SetLastError(kErrorDownloadTooLarge);
+    return LastError();
+  }
+  if (regular && m_pfnProgress) {
     HRESULT answer = m_pfnProgress(0, static_cast<DWORD>(st.st_size), 0, m_dwProgressContext);
     if (answer) return answer;
     progress = true;

@@ -193,14 +193,26 @@ TEST_F(Connection, LineLimitKeepsExactlyTheFirstLines) {
   EXPECT_EQ(out, Lines(2));
 }
 
-TEST_F(Connection, FileOverTheSizeLimitIsRefusedUnread) {
+TEST_F(Connection, FilesOverTheSizeLimitAreRefusedUnread) {
   std::string path = www() + "/huge.csv";
-  ASSERT_EQ(truncate((WriteAll(path, ""), path.c_str()), kMaxDownloadBytes + 1), 0);
+  WriteAll(path, "");
+  ASSERT_EQ(truncate(path.c_str(), kMaxDownloadBytes), 0);
   CINetConnection c;
   std::string out;
+  EXPECT_EQ(Load(c, "file://" + path, out), S_OK);
+  EXPECT_EQ(out.size(), kMaxDownloadBytes) << "the limit itself still loads";
+
+  ASSERT_EQ(truncate(path.c_str(), kMaxDownloadBytes + 1), 0);
   EXPECT_EQ(Load(c, "file://" + path, out), HRESULT_FROM_WIN32(kErrorDownloadTooLarge));
   EXPECT_TRUE(out.empty());
   EXPECT_NE(ErrorText(c, nullptr).find("64 MiB"), std::string::npos);
+
+  int port = StartFiles();
+  ASSERT_GT(port, 0);
+  ASSERT_EQ(c.Open(), S_OK);
+  EXPECT_EQ(Load(c, "http://127.0.0.1:" + std::to_string(port) + "/huge.csv", out),
+            HRESULT_FROM_WIN32(kErrorDownloadTooLarge)) << "announced too large";
+  EXPECT_TRUE(out.empty());
 }
 
 // ---- HTTP ----
@@ -435,6 +447,30 @@ TEST_F(Connection, NamedProxyAnswersItsChallengeWithTheProxyCredentials) {
   EXPECT_EQ(out, "via proxy\n");
   EXPECT_EQ(c.m_dwLastError, 0u);
   EXPECT_NE(ReadAll(dir / "tinyproxy.log").find("rates.txt"), std::string::npos) << "the request went through the proxy";
+}
+
+TEST_F(Connection, ProxyTunnelChallengeIsAnsweredToo) {
+  int files = StartFiles();
+  int proxy = StartTinyproxy(true);
+  ASSERT_GT(files, 0);
+  ASSERT_GT(proxy, 0);
+  // The target speaks plain HTTP: a tunnel that opens then fails its TLS handshake.
+  std::string url = "https://127.0.0.1:" + std::to_string(files) + "/", out;
+  INetConnectionSettings s;
+  s.Proxy = 1;
+  s.ProxyServer = ("127.0.0.1:" + std::to_string(proxy)).c_str();
+  CINetConnection anonymous;
+  ASSERT_EQ(FillConnectionBlock(s, anonymous), S_OK);
+  ASSERT_EQ(anonymous.Open(), S_OK);
+  EXPECT_EQ(Load(anonymous, url, out), S_OK);
+  EXPECT_EQ(anonymous.m_dwLastError, 12015u);
+
+  s.ProxyUserName = "proxyuser";
+  s.ProxyPassword = "proxypass";
+  CINetConnection c;
+  ASSERT_EQ(FillConnectionBlock(s, c), S_OK);
+  ASSERT_EQ(c.Open(), S_OK);
+  EXPECT_EQ(Load(c, url, out), FromInet(12157)) << "the tunnel was opened";
 }
 
 TEST_F(Connection, LocalNamesBypassTheNamedProxy) {

@@ -1,7 +1,8 @@
-"""HTTP server for the connection tests: status pages, redirects, streams without a length,
-the client's port (to see connection reuse), the request headers and POST answers."""
+"""HTTP server for the connection tests: status pages, redirects, streams without a length, a
+stalled answer, the client's port (to see connection reuse), the request headers and POST answers."""
 import http.server
 import sys
+import time
 import urllib.parse
 
 
@@ -31,6 +32,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path.startswith("/redirect?to="):
             target = urllib.parse.unquote(path[len("/redirect?to="):])
             self.reply(302, b"", [("Location", target)])
+        elif path == "/stall":
+            self.send_response(200)
+            self.send_header("Content-Length", "100")
+            self.end_headers()
+            self.wfile.write(b"first bytes")
+            self.wfile.flush()
+            time.sleep(10)
+            self.close_connection = True
         elif path.startswith("/stream/"):
             left = int(path.split("/")[2])
             self.send_response(200)
