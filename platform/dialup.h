@@ -1,5 +1,6 @@
-// The dial-up (RAS) subset the update engine calls. Linux has no RAS: RasAvailable() is false
-// and every call answers ERROR_CALL_NOT_IMPLEMENTED, so nothing is ever dialled or hung up.
+// The dial-up (RAS) subset the update engine calls. Linux has no RAS: vtx::dialup::Available()
+// is false, the phone book and the list of connections are empty, and dialling, hanging up and
+// editing answer ERROR_CALL_NOT_IMPLEMENTED, so nothing is ever dialled or hung up.
 #pragma once
 #include "platform/types.h"
 

@@ -1004,6 +1004,19 @@ BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD* 
 
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength) {
   switch (option) {
+    case INTERNET_OPTION_CONNECTED_STATE: {
+      DWORD state = 0;
+      if (!buffer || bufferLength < sizeof state) {
+        SetLastError(ERROR_INTERNET_BAD_OPTION_LENGTH);
+        return FALSE;
+      }
+      std::memcpy(&state, buffer, sizeof state);
+      if (state & INTERNET_STATE_DISCONNECTED_BY_USER) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+      }
+      return TRUE;
+    }
     case INTERNET_OPTION_USERNAME:
     case INTERNET_OPTION_PASSWORD:
     case INTERNET_OPTION_PROXY_USERNAME:

@@ -6,7 +6,8 @@
 #include "platform/types.h"
 
 using HINTERNET = void*;
-using HWND = void*;
+struct HWND__;
+using HWND = HWND__*;
 using INTERNET_PORT = WORD;
 
 // Access types of InternetOpenA.
@@ -143,6 +144,7 @@ BOOL InternetReadFile(HINTERNET request, LPVOID buffer, DWORD toRead, DWORD* rea
 BOOL InternetGoOnline(LPCSTR url, HWND parent, DWORD reserved);
 BOOL InternetGetConnectedState(DWORD* flags, DWORD reserved);
 BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD* bufferLength);
+// The connected state (no handle) can only be set to connected: there is no offline mode.
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength);
 HINTERNET InternetConnectA(HINTERNET session, LPCSTR server, INTERNET_PORT port, LPCSTR user,
                            LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context);

@@ -71,6 +71,11 @@ class CINetConnection {
   static HRESULT PostOandaQuery(const char* query, DWORD_PTR connection);
   static HRESULT ReadOandaBuffer(void* destination, DWORD size, DWORD* count, DWORD_PTR connection);
   HRESULT LastError();
+  BOOL GetConnectedState(DWORD* flags) { return InternetGetConnectedState(flags, 0); }
+  BOOL SetGlobalOffline(BOOL offline) {
+    DWORD state = offline ? INTERNET_STATE_DISCONNECTED_BY_USER : INTERNET_STATE_CONNECTED;
+    return InternetSetOptionA(nullptr, INTERNET_OPTION_CONNECTED_STATE, &state, sizeof state);
+  }
   void ClearError() {
     m_dwLastError = 0;
     m_dwRasError = 0;
