@@ -99,6 +99,33 @@ TEST(Inet, CrackCopiesOrPointsAtComponents) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_UNRECOGNIZED_SCHEME));
 }
 
+TEST(Inet, ArbitraryAddressesNeverBreakTheParsers) {
+  const char pieces[][8] = {"http:", "//", "/", "@", ":", "[", "]", "%", "%4", "%41", "?", "#", "..", ".", " ",
+                            "\\", "\x01", "\xFF", "a", "9", "file:", "99999"};
+  uint32_t seed = 12345;
+  for (int i = 0; i < 5000; ++i) {
+    std::string url;
+    int n = static_cast<int>((seed = seed * 1103515245 + 12345) >> 16) % 12;
+    for (int k = 0; k < n; ++k) url += pieces[((seed = seed * 1103515245 + 12345) >> 16) % std::size(pieces)];
+    char out[64];
+    DWORD size = sizeof out;
+    InternetCanonicalizeUrlA(url.c_str(), out, &size, i % 2 ? ICU_BROWSER_MODE : ICU_DECODE | ICU_NO_ENCODE);
+    char host[8];
+    URL_COMPONENTSA c{};
+    c.dwStructSize = sizeof c;
+    c.lpszHostName = host;
+    c.dwHostNameLength = sizeof host;
+    c.dwUrlPathLength = 1;
+    c.dwExtraInfoLength = 1;
+    if (InternetCrackUrlA(url.c_str(), 0, ICU_DECODE, &c)) {
+      EXPECT_LT(c.dwHostNameLength, sizeof host) << url;
+      if (c.lpszUrlPath) {
+        EXPECT_LE(c.lpszUrlPath + c.dwUrlPathLength, url.c_str() + url.size()) << url;
+      }
+    }
+  }
+}
+
 TEST(Inet, HandlesAreCheckedAndTheDialogNeedsAHandler) {
   DWORD n = 0;
   char b[4];
