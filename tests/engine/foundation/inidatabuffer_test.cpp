@@ -230,6 +230,28 @@ TYPED_TEST(IniText, WritesRowsAsText) {
   }
 }
 
+// Text that was read and written again reads back the same, and a second write changes nothing.
+TYPED_TEST(IniText, ReadTextWrittenAgainKeepsItsRows) {
+  using T = TypeParam;
+  Table<T> table;
+  const char* text =
+      "; comment\r\nTop = 0x1F\r\n[General]\r\nSource = \"ECB; Frankfurt\"\r\nP = C:\\dir\\\r\n"
+      "L = a , \"b,c\" , \"\"\r\nQ = C:\\a, \"C:\\b;c\"\r\nN = 0xfffffffb\r\nU = 7\r\nE = \\x41\\tz\r\n";
+  const char* written =
+      "Top = 0x1f\r\n\r\n[General]\r\nSource = \"ECB; Frankfurt\"\r\nP = C:\\dir\\\r\n"
+      "L = a, \"b,c\", \"\"\r\nQ = C:\\a, \"C:\\b;c\"\r\nN = 0xfffffffb\r\nU = 7\r\nE = A\\x9z\r\n";
+  CIniDataBuffer<T> d;
+  ASSERT_TRUE(d.SetBuffer(Str<T>(text).c_str()));
+  ASSERT_EQ(d.Load(table.data(), table.size()), S_OK);
+  const auto rows = Dump(d);
+  ASSERT_EQ(d.Save(), S_OK);
+  EXPECT_EQ(Show(d.GetText()), Show(Str<T>(written).c_str()));
+  ASSERT_EQ(d.Load(table.data(), table.size()), S_OK);
+  EXPECT_EQ(Dump(d), rows);
+  ASSERT_EQ(d.Save(), S_OK);
+  EXPECT_EQ(Show(d.GetText()), Show(Str<T>(written).c_str()));
+}
+
 TEST(IniText8, HighBytesAreEscapedInStringsOnly) {
   CIniDataBufferA d;
   d.AddString("s", "caf\xe9");
