@@ -459,6 +459,14 @@ TEST_F(IniFile, FailuresAreReportedWithTheirCodes) {
   EXPECT_EQ(line, 3u);
   EXPECT_EQ(d.GetCount(), 1u);  // the rows before the error stay
 
+  // Text after a NUL byte would be lost: refused with the NUL's line. NULs at the end are harmless.
+  std::string nul = Write("nul.ini", std::string("a = 1\r\nb = 2\0c = 3\r\n", 20));
+  EXPECT_EQ(IniLoadFile(nul.c_str(), &d, nullptr, 0, &line), E_INVALIDDATA);
+  EXPECT_EQ(line, 2u);
+  std::string padded = Write("padded.ini", std::string("a = 1\r\n\0\0", 9));
+  EXPECT_EQ(IniLoadFile(padded.c_str(), &d, nullptr, 0, &line), S_OK);
+  EXPECT_EQ(d.GetCount(), 1u);
+
   EXPECT_EQ(IniLoadFile((dir / "missing.ini").c_str(), &d, nullptr, 0, &line), 0x80070002u);
   EXPECT_EQ(line, 0u);
   EXPECT_EQ(IniLoadFile(dir.path().c_str(), &d, nullptr, 0, &line), HRESULT_FROM_WIN32(ERROR_DIRECTORY));
