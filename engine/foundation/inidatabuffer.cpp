@@ -2,6 +2,7 @@
 #include "engine/foundation/inidatabuffer.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -571,6 +572,20 @@ HRESULT IniLoadFile(const char* path, CIniDataBuffer<char>* data, const IniTable
   }
   close(fd);
   block[got] = 0;
+  // The text would end at a NUL byte: refuse a file that holds more after one rather than drop it.
+  const char* nul = static_cast<const char*>(std::memchr(block, 0, got));
+  if (nul) {
+    const char* p = nul;
+    while (p < block + got && !*p) ++p;
+    if (p < block + got) {
+      if (errorLine) {
+        *errorLine = 1;
+        for (const char* q = block; q < nul; ++q) *errorLine += *q == '\n';
+      }
+      GlobalFree(block);
+      return E_INVALIDDATA;
+    }
+  }
   bool set = data->SetBuffer(block);
   GlobalFree(block);
   if (!set) return E_OUTOFMEMORY;

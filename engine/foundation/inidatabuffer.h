@@ -41,7 +41,8 @@ using CIniDataBufferA = CIniDataBuffer<char>;
 using CIniDataBufferW = CIniDataBuffer<char16_t>;
 
 // Reads a whole file into `data` and loads it with the key table. A load failure puts the parser's
-// line into `errorLine` (0 otherwise). File failures give the system error as an HRESULT.
+// line into `errorLine` (0 otherwise). File failures give the system error as an HRESULT; a file
+// with text after a NUL byte is malformed (0x8007000D, the NUL's line), trailing NULs are ignored.
 HRESULT IniLoadFile(const char* path, CIniDataBuffer<char>* data, const IniTableEntry<char>* table, uint32_t count,
                     uint32_t* errorLine);
 

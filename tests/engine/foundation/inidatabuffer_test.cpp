@@ -230,6 +230,28 @@ TYPED_TEST(IniText, WritesRowsAsText) {
   }
 }
 
+// Text that was read and written again reads back the same, and a second write changes nothing.
+TYPED_TEST(IniText, ReadTextWrittenAgainKeepsItsRows) {
+  using T = TypeParam;
+  Table<T> table;
+  const char* text =
+      "; comment\r\nTop = 0x1F\r\n[General]\r\nSource = \"ECB; Frankfurt\"\r\nP = C:\\dir\\\r\n"
+      "L = a , \"b,c\" , \"\"\r\nQ = C:\\a, \"C:\\b;c\"\r\nN = 0xfffffffb\r\nU = 7\r\nE = \\x41\\tz\r\n";
+  const char* written =
+      "Top = 0x1f\r\n\r\n[General]\r\nSource = \"ECB; Frankfurt\"\r\nP = C:\\dir\\\r\n"
+      "L = a, \"b,c\", \"\"\r\nQ = C:\\a, \"C:\\b;c\"\r\nN = 0xfffffffb\r\nU = 7\r\nE = A\\x9z\r\n";
+  CIniDataBuffer<T> d;
+  ASSERT_TRUE(d.SetBuffer(Str<T>(text).c_str()));
+  ASSERT_EQ(d.Load(table.data(), table.size()), S_OK);
+  const auto rows = Dump(d);
+  ASSERT_EQ(d.Save(), S_OK);
+  EXPECT_EQ(Show(d.GetText()), Show(Str<T>(written).c_str()));
+  ASSERT_EQ(d.Load(table.data(), table.size()), S_OK);
+  EXPECT_EQ(Dump(d), rows);
+  ASSERT_EQ(d.Save(), S_OK);
+  EXPECT_EQ(Show(d.GetText()), Show(Str<T>(written).c_str()));
+}
+
 TEST(IniText8, HighBytesAreEscapedInStringsOnly) {
   CIniDataBufferA d;
   d.AddString("s", "caf\xe9");
@@ -436,6 +458,14 @@ TEST_F(IniFile, FailuresAreReportedWithTheirCodes) {
   EXPECT_EQ(IniLoadFile(bad.c_str(), &d, nullptr, 0, &line), E_INVALIDDATA);
   EXPECT_EQ(line, 3u);
   EXPECT_EQ(d.GetCount(), 1u);  // the rows before the error stay
+
+  // Text after a NUL byte would be lost: refused with the NUL's line. NULs at the end are harmless.
+  std::string nul = Write("nul.ini", std::string("a = 1\r\nb = 2\0c = 3\r\n", 20));
+  EXPECT_EQ(IniLoadFile(nul.c_str(), &d, nullptr, 0, &line), E_INVALIDDATA);
+  EXPECT_EQ(line, 2u);
+  std::string padded = Write("padded.ini", std::string("a = 1\r\n\0\0", 9));
+  EXPECT_EQ(IniLoadFile(padded.c_str(), &d, nullptr, 0, &line), S_OK);
+  EXPECT_EQ(d.GetCount(), 1u);
 
   EXPECT_EQ(IniLoadFile((dir / "missing.ini").c_str(), &d, nullptr, 0, &line), 0x80070002u);
   EXPECT_EQ(line, 0u);
