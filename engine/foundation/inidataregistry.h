@@ -1,0 +1,41 @@
+// Registry backend of the typed INI data: the values of the base key are the rows before any
+// section, each direct subkey a section whose values are its rows.
+#pragma once
+#include <cstdint>
+
+#include "engine/foundation/cstring.h"
+#include "engine/foundation/inidata.h"
+#include "engine/foundation/regvalue.h"
+
+template <class T>
+class CIniDataRegistry : public CIniData<T> {
+ public:
+  CIniDataRegistry() = default;
+
+  // Keeps the root and a copy of the path; false when the copy could not be made.
+  bool SetBaseKey(HKEY root, const char* path);
+  HKEY GetRootKey() const { return m_hRoot; }
+  const char* GetBaseKey() const { return m_strBase.GetBuffer(); }
+
+  // Appends the rows of the base key and its sections, read in one store snapshot: REG_SZ,
+  // REG_DWORD and REG_MULTI_SZ values, typed by the key table; other value types and deeper
+  // subkeys are skipped. A value whose type does not fit its table entry fails the load with
+  // 0x80070057 (the rows read so far stay). No base key: 0x80070006.
+  HRESULT Load(const IniTableEntry<T>* table, uint32_t count) override;
+  // Replaces the base key with the rows, in one store transaction: on any failure the old contents
+  // stay whole. A section name that cannot be a key name (empty, or holding '\') is 0x80070057.
+  HRESULT Save() override;
+
+  // Adds the values of an open key as rows of `section` (null: no section); Win32 code.
+  DWORD LoadSection(HKEY key, const T* section, const IniTableEntry<T>* table, uint32_t count);
+
+ private:
+  HKEY m_hRoot = nullptr;
+  CStringA m_strBase;
+};
+
+extern template class CIniDataRegistry<char>;
+extern template class CIniDataRegistry<char16_t>;
+
+using CIniDataRegistryA = CIniDataRegistry<char>;
+using CIniDataRegistryW = CIniDataRegistry<char16_t>;

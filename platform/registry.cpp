@@ -1,0 +1,950 @@
+#include "platform/registry.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "platform/codepage.h"
+
+struct VtxRegKey {
+  uint32_t magic;
+  int64_t id;
+  REGSAM access;
+};
+
+namespace {
+
+constexpr uint32_t kKeyMagic = 0x4B524756;  // "VGRK"
+constexpr int kBusyTimeoutMs = 30000;
+constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE_ACCESS;
+
+using Name = std::u16string;
+
+// ---- the connection of this thread -------------------------------------------------------------
+
+struct Conn {
+  sqlite3* db = nullptr;
+  std::string path;
+  pid_t pid = 0;
+  bool readOnly = false;
+  // No store exists and none can be made: reads see an empty store, writes get `openError`. With no
+  // connection and `absent` clear, every call gets `openError`.
+  bool absent = false;
+  DWORD openError = ERROR_SUCCESS;
+  int level = 0;  // open transaction scopes
+  std::unordered_map<const char*, sqlite3_stmt*> stmts;
+
+  void Close() {
+    // A connection inherited across fork belongs to the parent: leave it alone.
+    if (db && pid == getpid()) {
+      for (auto& s : stmts) sqlite3_finalize(s.second);
+      sqlite3_close_v2(db);
+    }
+    stmts.clear();
+    db = nullptr;
+    readOnly = absent = false;
+    openError = ERROR_SUCCESS;
+    level = 0;
+  }
+  ~Conn() { Close(); }
+};
+
+thread_local Conn t_conn;
+thread_local std::string t_pathText;
+
+DWORD FromSqlite(int rc, sqlite3* db = nullptr) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+      return ERROR_SUCCESS;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ERROR_BUSY;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_NOMEM:
+      return ERROR_OUTOFMEMORY;
+    case SQLITE_IOERR:
+      return ERROR_REGISTRY_IO_FAILED;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return ERROR_REGISTRY_CORRUPT;
+    case SQLITE_FULL:
+      return ERROR_DISK_FULL;
+    case SQLITE_TOOBIG:
+      return ERROR_INVALID_PARAMETER;
+    case SQLITE_CANTOPEN: {
+      int e = db ? sqlite3_system_errno(db) : 0;
+      return (e == EACCES || e == EPERM || e == EROFS) ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+    }
+    default:
+      return ERROR_INTERNAL_ERROR;
+  }
+}
+
+DWORD Exec(Conn& c, const char* sql) { return FromSqlite(sqlite3_exec(c.db, sql, nullptr, nullptr, nullptr), c.db); }
+
+uint64_t NowFileTime() {
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  // 100 ns ticks since 1601-01-01.
+  return (static_cast<uint64_t>(tv.tv_sec) + 11644473600ull) * 10000000ull + static_cast<uint64_t>(tv.tv_usec) * 10;
+}
+
+void MakeParentDirectory(const std::string& path) {
+  for (size_t i = 1; i < path.size(); ++i) {
+    if (path[i] != '/') continue;
+    std::string dir = path.substr(0, i);
+    if (mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return;
+  }
+}
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL, name BLOB NOT NULL,"
+    " fold BLOB NOT NULL, written INTEGER NOT NULL DEFAULT 0);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS keys_child ON keys(parent, fold);"
+    "CREATE TABLE IF NOT EXISTS vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
+    " name BLOB NOT NULL, fold BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS vals_name ON vals(key, fold);"
+    "CREATE INDEX IF NOT EXISTS vals_key ON vals(key);"
+    "PRAGMA user_version = 1;";
+
+// The schema version of the store, -1 with `error` set when it cannot be read.
+int SchemaVersion(sqlite3* db, DWORD& error) {
+  sqlite3_stmt* s = nullptr;
+  int v = -1;
+  int rc = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) v = sqlite3_column_int(s, 0);
+  else error = FromSqlite(rc, db);
+  sqlite3_finalize(s);
+  return v;
+}
+
+void InsertRoot(Conn& c, int64_t id, const char16_t* name);
+
+void Open(Conn& c, const std::string& path) {
+  c.Close();
+  c.path = path;
+  c.pid = getpid();
+  MakeParentDirectory(path);
+  struct stat st{};
+  if (stat(path.c_str(), &st) != 0) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+    if (fd >= 0) {
+      close(fd);
+    } else if (errno != EEXIST) {
+      // ENOENT: the directory could not be made either.
+      int e = errno;
+      c.absent = true;
+      c.openError = (e == EACCES || e == EPERM || e == EROFS || e == ENOENT) ? ERROR_ACCESS_DENIED : vtx::Win32FromErrno(e);
+      return;
+    }
+  }
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    c.openError = FromSqlite(rc, db);
+    sqlite3_close_v2(db);
+    return;
+  }
+  c.db = db;
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db, 0);
+  c.readOnly = sqlite3_db_readonly(db, "main") == 1;
+  DWORD error = ERROR_SUCCESS;
+  int version = SchemaVersion(db, error);
+  if (version < 0) {
+    c.Close();
+    c.openError = error;
+    return;
+  }
+  if (c.readOnly) {
+    if (version == 0) {  // an empty file nobody may fill: an empty store
+      c.Close();
+      c.absent = true;
+      c.openError = ERROR_ACCESS_DENIED;
+    }
+    return;
+  }
+  // Readers never wait for writers in WAL mode; NORMAL keeps the store whole through a crash of any
+  // process (only a power loss may undo the last commits).
+  Exec(c, "PRAGMA journal_mode=WAL");
+  Exec(c, "PRAGMA synchronous=NORMAL");
+  if (version == 0) {
+    DWORD e = Exec(c, "BEGIN IMMEDIATE");
+    if (e == ERROR_SUCCESS) {
+      e = Exec(c, kSchema);
+      if (e == ERROR_SUCCESS) {
+        InsertRoot(c, 1, u"HKEY_CURRENT_USER");
+        InsertRoot(c, 2, u"HKEY_LOCAL_MACHINE");
+        e = Exec(c, "COMMIT");
+      }
+      if (e != ERROR_SUCCESS) Exec(c, "ROLLBACK");
+    }
+    if (e != ERROR_SUCCESS) {
+      c.Close();
+      c.openError = e;
+    }
+  }
+}
+
+// The connection of this thread for the current store path; null when there is no store, with the
+// error that writes get.
+Conn* Connection() {
+  Conn& c = t_conn;
+  const char* path = vtx::RegistryStorePath();
+  if (c.pid != getpid()) {
+    c.db = nullptr;  // inherited across fork; never touch it
+    c.stmts.clear();
+    c.level = 0;
+    c.path.clear();
+    c.absent = false;
+  }
+  // A store that was missing may have been made since.
+  bool same = c.db && c.path == path;
+  if (!same && c.level == 0) Open(c, path);
+  return &c;
+}
+
+// ERROR_SUCCESS when reads may go on: an open store, or none at all that nobody may make (it reads
+// as empty); else the failure that met the store.
+DWORD Usable(const Conn& c) {
+  if (c.db) return ERROR_SUCCESS;
+  if (c.absent) return ERROR_SUCCESS;
+  return c.openError ? c.openError : ERROR_INTERNAL_ERROR;
+}
+
+// A prepared statement of this connection, reset when the holder goes.
+class Stmt {
+ public:
+  Stmt(Conn& c, const char* sql) {
+    auto it = c.stmts.find(sql);
+    if (it != c.stmts.end()) {
+      s_ = it->second;
+    } else if (sqlite3_prepare_v3(c.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s_, nullptr) == SQLITE_OK) {
+      c.stmts[sql] = s_;
+    } else {
+      s_ = nullptr;
+      err_ = FromSqlite(sqlite3_errcode(c.db), c.db);
+    }
+  }
+  ~Stmt() {
+    if (s_) {
+      sqlite3_reset(s_);
+      sqlite3_clear_bindings(s_);
+    }
+  }
+  bool ok() const { return s_ != nullptr; }
+  DWORD error() const { return err_; }
+  Stmt& Int(int i, int64_t v) {
+    if (s_) sqlite3_bind_int64(s_, i, v);
+    return *this;
+  }
+  Stmt& Blob(int i, const void* p, size_t n) {
+    if (s_) sqlite3_bind_blob64(s_, i, n ? p : "", n, SQLITE_TRANSIENT);
+    return *this;
+  }
+  Stmt& Text16(int i, const Name& n) { return Blob(i, n.data(), n.size() * 2); }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step() {
+    if (!s_) return SQLITE_ERROR;
+    return sqlite3_step(s_);
+  }
+  int64_t ColInt(int i) { return sqlite3_column_int64(s_, i); }
+  Name ColName(int i) {
+    const void* p = sqlite3_column_blob(s_, i);
+    int n = sqlite3_column_bytes(s_, i);
+    Name out(static_cast<size_t>(n) / 2, u'\0');
+    if (p && n >= 2) std::memcpy(out.data(), p, out.size() * 2);
+    return out;
+  }
+  const BYTE* ColData(int i, DWORD& size) {
+    const void* p = sqlite3_column_blob(s_, i);
+    size = static_cast<DWORD>(sqlite3_column_bytes(s_, i));
+    return static_cast<const BYTE*>(p);
+  }
+
+ private:
+  sqlite3_stmt* s_ = nullptr;
+  DWORD err_ = ERROR_INTERNAL_ERROR;
+};
+
+// The fold of a name: upper case, big-endian so that the bytes sort as the characters do.
+std::string Fold(const Name& n) {
+  std::string f(n.size() * 2, '\0');
+  for (size_t i = 0; i < n.size(); ++i) {
+    char16_t u = vtx::UnicodeUpper(n[i]);
+    f[2 * i] = static_cast<char>(u >> 8);
+    f[2 * i + 1] = static_cast<char>(u & 0xFF);
+  }
+  return f;
+}
+
+void InsertRoot(Conn& c, int64_t id, const char16_t* name) {
+  Name n(name);
+  std::string f = Fold(n);
+  Stmt s(c, "INSERT OR IGNORE INTO keys(id, parent, name, fold, written) VALUES(?, 0, ?, ?, ?)");
+  s.Int(1, id).Text16(2, n).Blob(3, f.data(), f.size()).Int(4, static_cast<int64_t>(NowFileTime()));
+  s.Step();
+}
+
+// ---- keys ------------------------------------------------------------------------------------
+
+bool IsRoot(HKEY k) {
+  auto v = reinterpret_cast<uintptr_t>(k);
+  return v == 0x80000001u || v == 0x80000002u;
+}
+
+// The key a handle stands for and the access it was opened with.
+DWORD Resolve(HKEY k, int64_t& id, REGSAM& access) {
+  if (!k) return ERROR_INVALID_HANDLE;
+  if (IsRoot(k)) {
+    id = static_cast<int64_t>(reinterpret_cast<uintptr_t>(k) & 0xF);
+    access = KEY_ALL_ACCESS;
+    return ERROR_SUCCESS;
+  }
+  if (k->magic != kKeyMagic) return ERROR_INVALID_HANDLE;
+  id = k->id;
+  access = k->access;
+  return ERROR_SUCCESS;
+}
+
+// ERROR_SUCCESS when the key still exists, ERROR_KEY_DELETED when not.
+DWORD KeyAlive(Conn& c, int64_t id) {
+  if (!c.db) return id <= 2 ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+  Stmt s(c, "SELECT 1 FROM keys WHERE id = ?");
+  if (!s.ok()) return s.error();
+  int rc = s.Int(1, id).Step();
+  if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+  return FromSqlite(rc, c.db);
+}
+
+// Splits a subkey path; a single trailing backslash is allowed, empty components are not.
+DWORD ParsePath(const Name& path, std::u16string_view* out, size_t& count, size_t max) {
+  count = 0;
+  if (path.empty()) return ERROR_SUCCESS;
+  size_t start = 0;
+  for (;;) {
+    size_t end = path.find(u'\\', start);
+    size_t len = (end == Name::npos ? path.size() : end) - start;
+    if (len == 0) {
+      // Only a trailing backslash may stand alone.
+      if (end == Name::npos && start > 0) return ERROR_SUCCESS;
+      return ERROR_BAD_PATHNAME;
+    }
+    if (len > REG_MAX_KEY_NAME) return ERROR_INVALID_PARAMETER;
+    if (count == max) return ERROR_BAD_PATHNAME;
+    out[count++] = std::u16string_view(path).substr(start, len);
+    if (end == Name::npos) return ERROR_SUCCESS;
+    start = end + 1;
+    if (start == path.size()) return ERROR_SUCCESS;
+  }
+}
+
+constexpr size_t kMaxDepth = 512;
+
+// The id of a direct subkey, 0 when there is none.
+DWORD ChildId(Conn& c, int64_t parent, std::u16string_view name, int64_t& id) {
+  id = 0;
+  if (!c.db) return ERROR_SUCCESS;
+  std::string f = Fold(Name(name));
+  Stmt s(c, "SELECT id FROM keys WHERE parent = ? AND fold = ?");
+  if (!s.ok()) return s.error();
+  int rc = s.Int(1, parent).Blob(2, f.data(), f.size()).Step();
+  if (rc == SQLITE_ROW) {
+    id = s.ColInt(0);
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c.db);
+}
+
+HKEY NewHandle(int64_t id, REGSAM access) {
+  auto* k = new (std::nothrow) VtxRegKey{kKeyMagic, id, access};
+  return k;
+}
+
+// Runs a change as one unit: its own transaction, or a savepoint inside the caller's scope.
+class Change {
+ public:
+  explicit Change(Conn& c) : c_(c) {
+    if (!c.db) {
+      status_ = c.openError ? c.openError : ERROR_INTERNAL_ERROR;
+      return;
+    }
+    if (c.readOnly) {
+      status_ = ERROR_ACCESS_DENIED;
+      return;
+    }
+    outer_ = c.level == 0;
+    status_ = Exec(c, outer_ ? "BEGIN IMMEDIATE" : "SAVEPOINT vtx_change");
+    open_ = status_ == ERROR_SUCCESS;
+  }
+  ~Change() {
+    if (open_) Undo();
+  }
+  DWORD status() const { return status_; }
+  DWORD Finish(DWORD result) {
+    if (!open_) return result;
+    if (result != ERROR_SUCCESS) {
+      Undo();
+      return result;
+    }
+    DWORD e = Exec(c_, outer_ ? "COMMIT" : "RELEASE vtx_change");
+    if (e != ERROR_SUCCESS) {
+      Undo();
+      return e;
+    }
+    open_ = false;
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  void Undo() {
+    open_ = false;
+    if (outer_) {
+      if (!sqlite3_get_autocommit(c_.db)) Exec(c_, "ROLLBACK");
+    } else {
+      Exec(c_, "ROLLBACK TO vtx_change");
+      Exec(c_, "RELEASE vtx_change");
+    }
+  }
+  Conn& c_;
+  DWORD status_ = ERROR_SUCCESS;
+  bool outer_ = false;
+  bool open_ = false;
+};
+
+DWORD Touch(Conn& c, int64_t id) {
+  Stmt s(c, "UPDATE keys SET written = ? WHERE id = ?");
+  if (!s.ok()) return s.error();
+  int rc = s.Int(1, static_cast<int64_t>(NowFileTime())).Int(2, id).Step();
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c.db);
+}
+
+DWORD OpenKey(HKEY key, const Name& sub, REGSAM access, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  int64_t id;
+  REGSAM have;
+  DWORD e = Resolve(key, id, have);
+  if (e) return e;
+  std::u16string_view parts[kMaxDepth];
+  size_t n;
+  if ((e = ParsePath(sub, parts, n, kMaxDepth))) return e;
+  Conn& c = *Connection();
+  if ((e = Usable(c))) return e;
+  if ((access & kWriteAccess) && (c.readOnly || !c.db)) return ERROR_ACCESS_DENIED;
+  if ((e = KeyAlive(c, id))) return e;
+  for (size_t i = 0; i < n; ++i) {
+    int64_t child;
+    if ((e = ChildId(c, id, parts[i], child))) return e;
+    if (!child) return ERROR_FILE_NOT_FOUND;
+    id = child;
+  }
+  HKEY h = NewHandle(id, access);
+  if (!h) return ERROR_OUTOFMEMORY;
+  *result = h;
+  return ERROR_SUCCESS;
+}
+
+DWORD CreateKey(HKEY key, const Name& sub, REGSAM access, PHKEY result, DWORD* disposition) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  int64_t id;
+  REGSAM have;
+  DWORD e = Resolve(key, id, have);
+  if (e) return e;
+  std::u16string_view parts[kMaxDepth];
+  size_t n;
+  if ((e = ParsePath(sub, parts, n, kMaxDepth))) return e;
+  Conn& c = *Connection();
+  // Opening what exists needs no write; only a missing key makes a change.
+  if ((e = Usable(c))) return e;
+  if ((e = KeyAlive(c, id))) return e;
+  size_t i = 0;
+  for (; i < n; ++i) {
+    int64_t child;
+    if ((e = ChildId(c, id, parts[i], child))) return e;
+    if (!child) break;
+    id = child;
+  }
+  if (i == n) {
+    if ((access & kWriteAccess) && (c.readOnly || !c.db)) return ERROR_ACCESS_DENIED;
+    HKEY h = NewHandle(id, access);
+    if (!h) return ERROR_OUTOFMEMORY;
+    if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
+    *result = h;
+    return ERROR_SUCCESS;
+  }
+  if (i == 0 && !(have & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+  Change change(c);
+  if ((e = change.status())) return e;
+  // Another writer may have made part of the path since we looked: walk again under the lock.
+  for (; i < n && e == ERROR_SUCCESS; ++i) {
+    int64_t child;
+    if ((e = ChildId(c, id, parts[i], child))) break;
+    if (!child) {
+      Name name(parts[i]);
+      std::string f = Fold(name);
+      Stmt s(c, "INSERT INTO keys(parent, name, fold, written) VALUES(?, ?, ?, ?)");
+      if (!s.ok()) {
+        e = s.error();
+        break;
+      }
+      int rc = s.Int(1, id).Text16(2, name).Blob(3, f.data(), f.size()).Int(4, static_cast<int64_t>(NowFileTime())).Step();
+      if (rc != SQLITE_DONE) {
+        e = FromSqlite(rc, c.db);
+        break;
+      }
+      child = sqlite3_last_insert_rowid(c.db);
+      if ((e = Touch(c, id))) break;
+    }
+    id = child;
+  }
+  if ((e = change.Finish(e))) return e;
+  HKEY h = NewHandle(id, access);
+  if (!h) return ERROR_OUTOFMEMORY;
+  if (disposition) *disposition = REG_CREATED_NEW_KEY;
+  *result = h;
+  return ERROR_SUCCESS;
+}
+
+// Resolves a handle for an operation that needs `need` access and a living key.
+DWORD Begin(HKEY key, REGSAM need, Conn*& c, int64_t& id) {
+  REGSAM have;
+  DWORD e = Resolve(key, id, have);
+  if (e) return e;
+  if ((have & need) != need) return ERROR_ACCESS_DENIED;
+  c = Connection();
+  if ((e = Usable(*c))) return e;
+  return KeyAlive(*c, id);
+}
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Stored string data (UTF-16LE) in the ANSI code page; an odd last byte is dropped.
+std::string StoredToAnsi(const BYTE* p, DWORD size) {
+  Name w(size / 2, u'\0');
+  if (p && !w.empty()) std::memcpy(w.data(), p, w.size() * 2);
+  return vtx::WideToAnsi(w);
+}
+
+// Copies out data and name for the query and enumeration calls.
+DWORD Deliver(const BYTE* p, DWORD size, BYTE* data, DWORD* dataBytes) {
+  if (!dataBytes) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  DWORD room = *dataBytes;
+  *dataBytes = size;
+  if (!data) return ERROR_SUCCESS;
+  if (room < size) return ERROR_MORE_DATA;
+  if (size) std::memcpy(data, p, size);
+  return ERROR_SUCCESS;
+}
+
+DWORD QueryValue(HKEY key, const Name& name, bool ansi, DWORD* type, BYTE* data, DWORD* dataBytes) {
+  if (data && !dataBytes) return ERROR_INVALID_PARAMETER;
+  Conn* c;
+  int64_t id;
+  DWORD e = Begin(key, KEY_QUERY_VALUE, c, id);
+  if (e) return e;
+  if (!c->db) return ERROR_FILE_NOT_FOUND;
+  std::string f = Fold(name);
+  Stmt s(*c, "SELECT type, data FROM vals WHERE key = ? AND fold = ?");
+  if (!s.ok()) return s.error();
+  int rc = s.Int(1, id).Blob(2, f.data(), f.size()).Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
+  DWORD t = static_cast<DWORD>(s.ColInt(0));
+  DWORD size;
+  const BYTE* p = s.ColData(1, size);
+  if (type) *type = t;
+  if (ansi && IsStringType(t)) {
+    std::string a = StoredToAnsi(p, size);
+    return Deliver(reinterpret_cast<const BYTE*>(a.data()), static_cast<DWORD>(a.size()), data, dataBytes);
+  }
+  return Deliver(p, size, data, dataBytes);
+}
+
+DWORD SetValue(HKEY key, const Name& name, DWORD type, const BYTE* data, DWORD size) {
+  if (name.size() > REG_MAX_VALUE_NAME) return ERROR_INVALID_PARAMETER;
+  if (!data && size) return ERROR_NOACCESS;
+  Conn* c;
+  int64_t id;
+  DWORD e = Begin(key, KEY_SET_VALUE, c, id);
+  if (e) return e;
+  Change change(*c);
+  if ((e = change.status())) return e;
+  std::string f = Fold(name);
+  {
+    Stmt s(*c,
+           "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
+           " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+    if (!s.ok()) return change.Finish(s.error());
+    int rc = s.Int(1, id).Text16(2, name).Blob(3, f.data(), f.size()).Int(4, type).Blob(5, data, size).Step();
+    if (rc != SQLITE_DONE) e = FromSqlite(rc, c->db);
+  }
+  if (!e) e = Touch(*c, id);
+  return change.Finish(e);
+}
+
+DWORD DeleteValue(HKEY key, const Name& name) {
+  Conn* c;
+  int64_t id;
+  DWORD e = Begin(key, KEY_SET_VALUE, c, id);
+  if (e) return e;
+  if (!c->db) return ERROR_FILE_NOT_FOUND;
+  Change change(*c);
+  if ((e = change.status())) return e;
+  std::string f = Fold(name);
+  {
+    Stmt s(*c, "DELETE FROM vals WHERE key = ? AND fold = ?");
+    if (!s.ok()) return change.Finish(s.error());
+    int rc = s.Int(1, id).Blob(2, f.data(), f.size()).Step();
+    if (rc != SQLITE_DONE)
+      e = FromSqlite(rc, c->db);
+    else if (sqlite3_changes(c->db) == 0)
+      e = ERROR_FILE_NOT_FOUND;
+  }
+  if (!e) e = Touch(*c, id);
+  return change.Finish(e);
+}
+
+DWORD DeleteKey(HKEY key, const Name& sub) {
+  int64_t id;
+  REGSAM have;
+  DWORD e = Resolve(key, id, have);
+  if (e) return e;
+  std::u16string_view parts[kMaxDepth];
+  size_t n;
+  if ((e = ParsePath(sub, parts, n, kMaxDepth))) return e;
+  if (n == 0) return ERROR_INVALID_PARAMETER;
+  Conn& c = *Connection();
+  if ((e = Usable(c))) return e;
+  if ((e = KeyAlive(c, id))) return e;
+  int64_t parent = id;
+  for (size_t i = 0; i < n; ++i) {
+    parent = id;
+    int64_t child;
+    if ((e = ChildId(c, id, parts[i], child))) return e;
+    if (!child) return ERROR_FILE_NOT_FOUND;
+    id = child;
+  }
+  Change change(c);
+  if ((e = change.status())) return e;
+  {
+    Stmt s(c, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
+    if (!s.ok()) return change.Finish(s.error());
+    int rc = s.Int(1, id).Step();
+    if (rc == SQLITE_ROW) return change.Finish(ERROR_ACCESS_DENIED);
+    if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c.db));
+  }
+  for (const char* sql : {"DELETE FROM vals WHERE key = ?", "DELETE FROM keys WHERE id = ?"}) {
+    Stmt s(c, sql);
+    if (!s.ok()) return change.Finish(s.error());
+    int rc = s.Int(1, id).Step();
+    if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c.db));
+  }
+  return change.Finish(Touch(c, parent));
+}
+
+// Copies a name out in the width of the call; sizes in characters.
+template <class T>
+DWORD DeliverName(const Name& name, T* out, DWORD* chars) {
+  if (!out || !chars) return ERROR_INVALID_PARAMETER;
+  std::basic_string<T> text;
+  if constexpr (sizeof(T) == 1)
+    text = vtx::WideToAnsi(name);
+  else
+    text = name;
+  if (*chars < text.size() + 1) {
+    *chars = static_cast<DWORD>(text.size());
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(out, text.data(), text.size() * sizeof(T));
+  out[text.size()] = 0;
+  *chars = static_cast<DWORD>(text.size());
+  return ERROR_SUCCESS;
+}
+
+template <class T>
+DWORD EnumKey(HKEY key, DWORD index, T* name, DWORD* chars, T* cls, DWORD* clsChars, FILETIME* lastWrite) {
+  Conn* c;
+  int64_t id;
+  DWORD e = Begin(key, KEY_ENUMERATE_SUB_KEYS, c, id);
+  if (e) return e;
+  if (!c->db) return ERROR_NO_MORE_ITEMS;
+  Stmt s(*c, "SELECT name, written FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
+  if (!s.ok()) return s.error();
+  int rc = s.Int(1, id).Int(2, index).Step();
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
+  if (lastWrite) *lastWrite = U64ToFileTime(static_cast<uint64_t>(s.ColInt(1)));
+  if (cls && clsChars && *clsChars) cls[0] = 0;
+  if (clsChars) *clsChars = 0;
+  return DeliverName(s.ColName(0), name, chars);
+}
+
+template <class T>
+DWORD EnumValue(HKEY key, DWORD index, T* name, DWORD* chars, DWORD* type, BYTE* data, DWORD* dataBytes) {
+  if (data && !dataBytes) return ERROR_INVALID_PARAMETER;
+  Conn* c;
+  int64_t id;
+  DWORD e = Begin(key, KEY_QUERY_VALUE, c, id);
+  if (e) return e;
+  if (!c->db) return ERROR_NO_MORE_ITEMS;
+  Stmt s(*c, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY id LIMIT 1 OFFSET ?");
+  if (!s.ok()) return s.error();
+  int rc = s.Int(1, id).Int(2, index).Step();
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
+  DWORD t = static_cast<DWORD>(s.ColInt(1));
+  if (type) *type = t;
+  DWORD size;
+  const BYTE* p = s.ColData(2, size);
+  DWORD de;
+  if (sizeof(T) == 1 && IsStringType(t)) {
+    std::string a = StoredToAnsi(p, size);
+    de = Deliver(reinterpret_cast<const BYTE*>(a.data()), static_cast<DWORD>(a.size()), data, dataBytes);
+  } else {
+    de = Deliver(p, size, data, dataBytes);
+  }
+  DWORD ne = DeliverName(s.ColName(0), name, chars);
+  return ne ? ne : de;
+}
+
+template <class T>
+DWORD QueryInfo(HKEY key, T* cls, DWORD* clsChars, DWORD* subKeys, DWORD* maxSubKey, DWORD* maxClass,
+                DWORD* values, DWORD* maxValueName, DWORD* maxValue, DWORD* security, FILETIME* lastWrite) {
+  Conn* c;
+  int64_t id;
+  DWORD e = Begin(key, KEY_QUERY_VALUE, c, id);
+  if (e) return e;
+  DWORD nKeys = 0, lKey = 0, nVals = 0, lName = 0, lData = 0;
+  uint64_t written = 0;
+  if (c->db) {
+    // The A forms measure in the ANSI code page, which a multi-byte page can make longer.
+    bool exact = sizeof(T) == 1 && vtx::AnsiCodePageIsUtf8();
+    if (exact) {
+      Stmt s(*c, "SELECT name FROM keys WHERE parent = ?");
+      if (!s.ok()) return s.error();
+      s.Int(1, id);
+      int rc;
+      while ((rc = s.Step()) == SQLITE_ROW) {
+        ++nKeys;
+        lKey = std::max<DWORD>(lKey, static_cast<DWORD>(vtx::WideToAnsi(s.ColName(0)).size()));
+      }
+      if (rc != SQLITE_DONE) return FromSqlite(rc, c->db);
+      Stmt v(*c, "SELECT name, type, data FROM vals WHERE key = ?");
+      if (!v.ok()) return v.error();
+      v.Int(1, id);
+      while ((rc = v.Step()) == SQLITE_ROW) {
+        ++nVals;
+        lName = std::max<DWORD>(lName, static_cast<DWORD>(vtx::WideToAnsi(v.ColName(0)).size()));
+        DWORD size;
+        const BYTE* p = v.ColData(2, size);
+        if (IsStringType(static_cast<DWORD>(v.ColInt(1)))) size = static_cast<DWORD>(StoredToAnsi(p, size).size());
+        lData = std::max(lData, size);
+      }
+      if (rc != SQLITE_DONE) return FromSqlite(rc, c->db);
+    } else {
+      Stmt s(*c, "SELECT count(*), ifnull(max(length(name)), 0) FROM keys WHERE parent = ?");
+      if (!s.ok()) return s.error();
+      int rc = s.Int(1, id).Step();
+      if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
+      nKeys = static_cast<DWORD>(s.ColInt(0));
+      lKey = static_cast<DWORD>(s.ColInt(1) / 2);
+      Stmt v(*c, "SELECT count(*), ifnull(max(length(name)), 0), ifnull(max(length(data)), 0) FROM vals WHERE key = ?");
+      if (!v.ok()) return v.error();
+      rc = v.Int(1, id).Step();
+      if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
+      nVals = static_cast<DWORD>(v.ColInt(0));
+      lName = static_cast<DWORD>(v.ColInt(1) / 2);
+      lData = static_cast<DWORD>(v.ColInt(2));
+    }
+    Stmt w(*c, "SELECT written FROM keys WHERE id = ?");
+    if (w.ok() && w.Int(1, id).Step() == SQLITE_ROW) written = static_cast<uint64_t>(w.ColInt(0));
+  }
+  if (cls && clsChars && *clsChars) cls[0] = 0;
+  if (clsChars) *clsChars = 0;
+  if (subKeys) *subKeys = nKeys;
+  if (maxSubKey) *maxSubKey = lKey;
+  if (maxClass) *maxClass = 0;
+  if (values) *values = nVals;
+  if (maxValueName) *maxValueName = lName;
+  if (maxValue) *maxValue = lData;
+  if (security) *security = 0;
+  if (lastWrite) *lastWrite = U64ToFileTime(written);
+  return ERROR_SUCCESS;
+}
+
+Name W(LPCWSTR s) { return s ? Name(s) : Name(); }
+Name A(LPCSTR s) { return s && *s ? vtx::AnsiToWide(s) : Name(); }
+
+}  // namespace
+
+// ---- the Win32 calls -------------------------------------------------------------------------
+
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  return static_cast<LSTATUS>(OpenKey(key, A(subKey), access, result));
+}
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  return static_cast<LSTATUS>(OpenKey(key, W(subKey), access, result));
+}
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access, void*, PHKEY result,
+                        DWORD* disposition) {
+  return static_cast<LSTATUS>(CreateKey(key, A(subKey), access, result, disposition));
+}
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access, void*, PHKEY result,
+                        DWORD* disposition) {
+  return static_cast<LSTATUS>(CreateKey(key, W(subKey), access, result, disposition));
+}
+LSTATUS RegCloseKey(HKEY key) {
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (IsRoot(key)) return ERROR_SUCCESS;
+  if (key->magic != kKeyMagic) return ERROR_INVALID_HANDLE;
+  key->magic = 0;
+  delete key;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, DWORD*, DWORD* type, BYTE* data, DWORD* dataBytes) {
+  return static_cast<LSTATUS>(QueryValue(key, A(name), true, type, data, dataBytes));
+}
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, DWORD*, DWORD* type, BYTE* data, DWORD* dataBytes) {
+  return static_cast<LSTATUS>(QueryValue(key, W(name), false, type, data, dataBytes));
+}
+LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD dataBytes) {
+  if (IsStringType(type) && data && dataBytes) {
+    Name w = vtx::AnsiToWide(std::string(reinterpret_cast<const char*>(data), dataBytes));
+    return static_cast<LSTATUS>(
+        SetValue(key, A(name), type, reinterpret_cast<const BYTE*>(w.data()), static_cast<DWORD>(w.size() * 2)));
+  }
+  return static_cast<LSTATUS>(SetValue(key, A(name), type, data, dataBytes));
+}
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD dataBytes) {
+  return static_cast<LSTATUS>(SetValue(key, W(name), type, data, dataBytes));
+}
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR name) { return static_cast<LSTATUS>(DeleteValue(key, A(name))); }
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) { return static_cast<LSTATUS>(DeleteValue(key, W(name))); }
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) { return static_cast<LSTATUS>(DeleteKey(key, A(subKey))); }
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) { return static_cast<LSTATUS>(DeleteKey(key, W(subKey))); }
+
+LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* nameChars, DWORD*, LPSTR keyClass, DWORD* classChars,
+                      FILETIME* lastWrite) {
+  return static_cast<LSTATUS>(EnumKey(key, index, name, nameChars, keyClass, classChars, lastWrite));
+}
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWORD*, LPWSTR keyClass,
+                      DWORD* classChars, FILETIME* lastWrite) {
+  return static_cast<LSTATUS>(EnumKey(key, index, name, nameChars, keyClass, classChars, lastWrite));
+}
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, DWORD* nameChars, DWORD*, DWORD* type, BYTE* data,
+                      DWORD* dataBytes) {
+  return static_cast<LSTATUS>(EnumValue(key, index, name, nameChars, type, data, dataBytes));
+}
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWORD*, DWORD* type, BYTE* data,
+                      DWORD* dataBytes) {
+  return static_cast<LSTATUS>(EnumValue(key, index, name, nameChars, type, data, dataBytes));
+}
+LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, DWORD* classChars, DWORD*, DWORD* subKeys, DWORD* maxSubKeyChars,
+                         DWORD* maxClassChars, DWORD* values, DWORD* maxValueNameChars, DWORD* maxValueBytes,
+                         DWORD* securityBytes, FILETIME* lastWrite) {
+  return static_cast<LSTATUS>(QueryInfo(key, keyClass, classChars, subKeys, maxSubKeyChars, maxClassChars, values,
+                                        maxValueNameChars, maxValueBytes, securityBytes, lastWrite));
+}
+LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classChars, DWORD*, DWORD* subKeys, DWORD* maxSubKeyChars,
+                         DWORD* maxClassChars, DWORD* values, DWORD* maxValueNameChars, DWORD* maxValueBytes,
+                         DWORD* securityBytes, FILETIME* lastWrite) {
+  return static_cast<LSTATUS>(QueryInfo(key, keyClass, classChars, subKeys, maxSubKeyChars, maxClassChars, values,
+                                        maxValueNameChars, maxValueBytes, securityBytes, lastWrite));
+}
+
+// ---- transactions and the store --------------------------------------------------------------
+
+namespace vtx {
+
+RegTransaction::RegTransaction(Kind kind) {
+  Conn& c = *Connection();
+  if (!c.db) {
+    DWORD usable = Usable(c);
+    m_status = kind == Read && usable == ERROR_SUCCESS ? ERROR_SUCCESS : (c.openError ? c.openError : ERROR_INTERNAL_ERROR);
+    return;
+  }
+  if (kind == Write && c.readOnly) {
+    m_status = ERROR_ACCESS_DENIED;
+    return;
+  }
+  m_level = c.level + 1;
+  std::string sql;
+  if (c.level == 0)
+    sql = kind == Write ? "BEGIN IMMEDIATE" : "BEGIN";
+  else
+    sql = "SAVEPOINT vtx_scope" + std::to_string(m_level);
+  m_status = Exec(c, sql.c_str());
+  if (m_status == ERROR_SUCCESS) {
+    c.level = m_level;
+    m_open = true;
+  }
+}
+
+RegTransaction::~RegTransaction() { Rollback(); }
+
+DWORD RegTransaction::Commit() {
+  if (!m_open) return m_status ? m_status : ERROR_SUCCESS;
+  Conn& c = t_conn;
+  std::string sql = m_level == 1 ? std::string("COMMIT") : "RELEASE vtx_scope" + std::to_string(m_level);
+  DWORD e = Exec(c, sql.c_str());
+  if (e != ERROR_SUCCESS) {
+    Rollback();
+    return e;
+  }
+  m_open = false;
+  c.level = m_level - 1;
+  return ERROR_SUCCESS;
+}
+
+void RegTransaction::Rollback() {
+  if (!m_open) return;
+  Conn& c = t_conn;
+  m_open = false;
+  if (m_level == 1) {
+    if (c.db && !sqlite3_get_autocommit(c.db)) Exec(c, "ROLLBACK");
+  } else {
+    std::string n = "vtx_scope" + std::to_string(m_level);
+    Exec(c, ("ROLLBACK TO " + n).c_str());
+    Exec(c, ("RELEASE " + n).c_str());
+  }
+  c.level = m_level - 1;
+}
+
+const char* RegistryStorePath() {
+  const char* env = std::getenv("VANTREX_REGISTRY");
+  t_pathText = env && *env ? env : "/var/lib/vantrex/registry.db";
+  return t_pathText.c_str();
+}
+
+DWORD RegistryWriteProbe() {
+  Conn& c = *Connection();
+  if (!c.db) return c.openError ? c.openError : ERROR_INTERNAL_ERROR;
+  if (c.readOnly) return ERROR_ACCESS_DENIED;
+  Change change(c);
+  DWORD e = change.status();
+  if (e) return e;
+  e = Exec(c, "UPDATE keys SET written = written WHERE id = 2");
+  // Never keep the probe's change.
+  return e ? e : ERROR_SUCCESS;
+}
+
+}  // namespace vtx
