@@ -1,0 +1,75 @@
+// The calculator engine that rounds and renders amounts, and the number text every amount passes through.
+#pragma once
+#include <cstdint>
+
+#include "platform/types.h"
+
+// Half away from zero to a multiple of `unit`; unit 0 cuts to an integer. A value that is not
+// finite comes back unchanged.
+double RoundCurrency(double value, double unit);
+// Rates are units per euro; an "is base" side is the euro itself.
+double ConvertCurrency(double amount, double rate1, bool rate1IsBase, double rate2, bool rate2IsBase);
+// 10 to the power of minus the user locale's number of digits.
+double GetNumberRoundingValue();
+// The shortest plain text of `value` that fits `width` characters with its NUL ('.' as decimal
+// point); the exponent form when no plain form fits. Fewer significant digits are tried, one at a
+// time, before giving up. False for a value that is not finite or when not even one digit fits.
+bool DoubleToString(double value, char* buffer, uint32_t width, uint32_t minFractionDigits = 0);
+
+class CCalculator {
+ public:
+  enum : uint32_t { ValueCurrency = 0, ValueNumber = 1 };
+  static constexpr const char* kErrorText = "- E -";
+
+  explicit CCalculator(uint32_t owner = 0);
+
+  bool ClearDisplay();
+  bool IsClearedDisplay() const;
+  bool IsError() const;
+  void SetError();
+  void SetDisplay(double value, uint32_t digits = 0, bool noRounding = false);
+  int SetDisplayValue(double value);
+  void Constant(double value);
+  void SetRounding(bool on);
+  void Round();
+  int SetBase(uint32_t base);
+  void SetValueType(uint32_t type);
+  const char* GetDisplay(uint32_t digits = 0);
+
+  void SetRoundingValue(double unit) { m_roundingValue = unit; }
+  void SetMinFractDigits(uint32_t digits) { m_minFractDigits = digits; }
+  void SetDecimalSeparator(char c) { m_decimalSeparator = c; }
+  void SetThousandSeparator(char c) { m_thousandSeparator = c; }
+  void SetFormatting(bool on) { m_formatting = on ? 1 : 0; }
+  bool HasMemory() const { return m_memory != 0.0; }
+  uint32_t ValueType() const { return m_valueType; }
+  uint32_t Base() const { return m_base; }
+  double Value() const { return m_value; }
+  const char* DisplayText() const { return m_display; }
+  uint32_t Owner() const { return m_owner; }
+
+ private:
+  char m_display[34];
+  char m_formatted[70];
+  double m_value = 0.0;
+  // Operator state of the interactive operations; zero here.
+  double m_pendingOperand = 0.0;
+  uint32_t m_pendingOperator = 0;
+  uint32_t m_operatorState = 0;
+  double m_secondOperand = 0.0;
+  uint32_t m_operatorState2 = 0;
+  uint32_t m_operatorBookkeeping = 0;
+  double m_memory = 0.0;
+  double m_roundingValue = 1.0;
+  uint32_t m_minFractDigits = 0;
+  char m_decimalSeparator = 0;
+  char m_thousandSeparator = 0;
+  uint32_t m_base = 10;
+  uint32_t m_freshEntry = 1;
+  uint32_t m_constant = 0;
+  uint32_t m_rounding = 1;
+  uint32_t m_formatting = 0;
+  uint32_t m_valueType = ValueCurrency;
+  uint32_t m_owner;
+  uint32_t m_pendingOperation = 0;
+};

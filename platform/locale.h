@@ -1,0 +1,90 @@
+// Locale identifiers and locale information: the user's locale from the environment, number and
+// currency formats from ICU by LCID, case mapping and character classes.
+#pragma once
+#include <vector>
+
+#include "platform/types.h"
+
+using LCID = DWORD;
+using LANGID = WORD;
+using LCTYPE = DWORD;
+
+constexpr LCID LOCALE_NEUTRAL = 0x0000;
+constexpr LCID LOCALE_INVARIANT = 0x007F;
+constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
+constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
+constexpr LANGID LANG_NEUTRAL = 0x00;
+constexpr LANGID LANG_USER_DEFAULT = 0x0400;
+constexpr LANGID LANG_ENGLISH = 0x09;
+constexpr LANGID LANG_GERMAN = 0x07;
+constexpr LANGID LANG_ITALIAN = 0x10;
+constexpr DWORD LCID_INSTALLED = 0x1;
+constexpr DWORD LCID_SUPPORTED = 0x2;
+
+constexpr LANGID PRIMARYLANGID(LANGID id) { return static_cast<LANGID>(id & 0x3FF); }
+constexpr LANGID SUBLANGID(LANGID id) { return static_cast<LANGID>(id >> 10); }
+constexpr LANGID MAKELANGID(LANGID primary, LANGID sub) { return static_cast<LANGID>((sub << 10) | primary); }
+constexpr LANGID LANGIDFROMLCID(LCID lcid) { return static_cast<LANGID>(lcid & 0xFFFF); }
+
+// Items of GetLocaleInfo.
+constexpr LCTYPE LOCALE_ILANGUAGE = 0x0001;
+constexpr LCTYPE LOCALE_SABBREVLANGNAME = 0x0003;
+constexpr LCTYPE LOCALE_SDECIMAL = 0x000E;
+constexpr LCTYPE LOCALE_STHOUSAND = 0x000F;
+constexpr LCTYPE LOCALE_SGROUPING = 0x0010;
+constexpr LCTYPE LOCALE_IDIGITS = 0x0011;
+constexpr LCTYPE LOCALE_SCURRENCY = 0x0014;
+constexpr LCTYPE LOCALE_SINTLSYMBOL = 0x0015;
+constexpr LCTYPE LOCALE_SMONDECIMALSEP = 0x0016;
+constexpr LCTYPE LOCALE_SMONTHOUSANDSEP = 0x0017;
+constexpr LCTYPE LOCALE_SMONGROUPING = 0x0018;
+constexpr LCTYPE LOCALE_ICURRDIGITS = 0x0019;
+constexpr LCTYPE LOCALE_ICURRENCY = 0x001B;
+constexpr LCTYPE LOCALE_INEGCURR = 0x001C;
+constexpr LCTYPE LOCALE_SENGLANGUAGE = 0x1001;
+constexpr LCTYPE LOCALE_SENGCOUNTRY = 0x1002;
+constexpr LCTYPE LOCALE_SISO639LANGNAME = 0x0059;
+constexpr LCTYPE LOCALE_SISO3166CTRYNAME = 0x005A;
+constexpr LCTYPE LOCALE_NOUSEROVERRIDE = 0x80000000;
+constexpr LCTYPE LOCALE_USE_CP_ACP = 0x40000000;
+constexpr LCTYPE LOCALE_RETURN_NUMBER = 0x20000000;
+
+constexpr DWORD LCMAP_LOWERCASE = 0x00000100;
+constexpr DWORD LCMAP_UPPERCASE = 0x00000200;
+constexpr DWORD LCMAP_LINGUISTIC_CASING = 0x01000000;
+
+// The user's locale from LC_ALL, else LANG ("de_DE.UTF-8" gives 0x0407); en-US (0x0409) for "C",
+// "POSIX", nothing, or a locale ICU does not know.
+LCID GetUserDefaultLCID();
+LANGID GetUserDefaultLangID();
+LCID GetSystemDefaultLCID();
+
+// Windows semantics: the count includes the NUL; a size of 0 asks for the count needed; a short
+// buffer gives 0 and last error 122; an unknown item gives 0 and last error 1004. With
+// LOCALE_RETURN_NUMBER a numeric item is written as one DWORD (size counts characters, at least
+// 4 bytes' worth). A locale ICU does not know answers with the en-US formats; its names
+// (SENGLANGUAGE, SENGCOUNTRY, the ISO names) and a SABBREVLANGNAME outside our own table give 0
+// and last error 87.
+int GetLocaleInfoA(LCID locale, LCTYPE type, LPSTR data, int size);
+int GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int size);
+
+// Case mapping one character for one character (no expansion, as the system does), with the
+// Turkish and Azeri dotted i under LCMAP_LINGUISTIC_CASING. Source length -1 = NUL-terminated,
+// the NUL included; a destination size of 0 asks for the count.
+int LCMapStringW(LCID locale, DWORD flags, LPCWSTR src, int srcChars, LPWSTR dst, int dstChars);
+
+BOOL IsCharAlphaNumericW(WCHAR c);
+// The byte is read in the ANSI code page.
+BOOL IsCharAlphaNumericA(char c);
+
+namespace vtx {
+// The LCID of a POSIX or BCP 47 locale name ("de_DE.UTF-8@euro", "de-DE"); 0 when ICU knows none.
+LCID LcidFromLocaleName(const char* name);
+// The locales of the system, in ascending order: those of the language-tag table that ICU has
+// data for, and 1033. Stores up to `capacity` ids and returns how many there are; nothing is kept
+// between calls, so any number of threads may ask at once.
+DWORD EnumSystemLocalesList(LCID* out, DWORD capacity);
+// The LCID a call means: the user default, system default and neutral ids
+// become the user's LCID.
+LCID ResolveLcid(LCID locale);
+}  // namespace vtx

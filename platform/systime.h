@@ -1,0 +1,13 @@
+// System time and FILETIME / SYSTEMTIME conversions (UTC, proleptic Gregorian calendar).
+#pragma once
+#include "platform/types.h"
+
+// FILETIME values at or above this limit are rejected by the conversions, as on the other system.
+constexpr uint64_t kFileTimeLimit = 0x8000000000000000ull;
+
+void GetSystemTimeAsFileTime(FILETIME* out);
+void GetSystemTime(SYSTEMTIME* out);
+// FALSE (last error 87) for a time at or above the limit.
+BOOL FileTimeToSystemTime(const FILETIME* in, SYSTEMTIME* out);
+// FALSE (last error 87) for an impossible date or time (30 February, hour 24, year before 1601).
+BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out);

@@ -1,0 +1,123 @@
+#include "platform/eventlog.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/resources.h"
+#include "tests/support/text.h"
+
+namespace {
+
+// A syslog listener of our own: a datagram socket bound in a temporary folder.
+class Listener {
+ public:
+  explicit Listener(const std::string& path) : path_(path) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~Listener() { close(fd_); }
+  bool bound() const { return bound_; }
+  std::string Receive() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1) return "<nothing>";
+    char buf[9000];
+    ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "<nothing>";
+  }
+
+ private:
+  std::string path_;
+  int fd_;
+  bool bound_ = false;
+};
+
+class EventLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    socket_ = dir_ / "log";
+    setenv("VANTREX_SYSLOG_SOCKET", socket_.c_str(), 1);
+    std::string cat = dir_ / "msg.cat";
+    std::ofstream(cat) << "[messages]\n0xA Vantrex application started.\n0x40000001 %1\n"
+                          "0xC0000005 The Vantrex application could not be started.\\r\\n\n"
+                          "0x20 %1 and %2\n";
+    module_ = LoadLibraryA(cat.c_str());
+    ASSERT_NE(module_, nullptr);
+  }
+  void TearDown() override {
+    FreeLibrary(module_);
+    unsetenv("VANTREX_SYSLOG_SOCKET");
+  }
+  vtxtest::TempDir dir_;
+  std::string socket_;
+  HMODULE module_ = nullptr;
+};
+
+TEST_F(EventLog, EntryArrivesWithIdTypeAndText) {
+  Listener listener(socket_);
+  ASSERT_TRUE(listener.bound());
+  HANDLE h = RegisterEventSourceA(nullptr, "Hulvane Vantrex");
+  ASSERT_NE(h, nullptr);
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0xA, nullptr, 0, 0, nullptr, nullptr));
+  std::string got = listener.Receive();
+  EXPECT_EQ(got.rfind("<30>", 0), 0u) << got;  // daemon.info
+  EXPECT_NE(got.find(" HulvaneVantrex["), std::string::npos) << got;
+  EXPECT_NE(got.find("]: event 0x0000000A information: Vantrex application started."), std::string::npos) << got;
+
+  LPCSTR strings[] = {"Rates of 2005-08-22\r\nwere stored."};
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_WARNING_TYPE, 0, 0x40000001, nullptr, 1, 0, strings, nullptr));
+  got = listener.Receive();
+  EXPECT_EQ(got.rfind("<28>", 0), 0u) << got;
+  EXPECT_NE(got.find("event 0x40000001 warning: Rates of 2005-08-22 were stored."), std::string::npos) << got;
+
+  unsigned char exitCode = 0xFF;
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_ERROR_TYPE, 0, 0xC0000005, nullptr, 0, 1, nullptr, &exitCode));
+  got = listener.Receive();
+  EXPECT_EQ(got.rfind("<27>", 0), 0u) << got;
+  EXPECT_NE(got.find("error: The Vantrex application could not be started. [data: FF]"), std::string::npos) << got;
+  EXPECT_TRUE(DeregisterEventSource(h));
+}
+
+TEST_F(EventLog, MissingTextOrInsertsStillLogs) {
+  Listener listener(socket_);
+  HANDLE h = RegisterEventSourceA(nullptr, "Src");
+  LPCSTR strings[] = {"only one"};
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0x20, nullptr, 1, 0, strings, nullptr));
+  EXPECT_NE(listener.Receive().find("event 0x00000020 information: %1 and %2"), std::string::npos);
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0x999, nullptr, 1, 0, strings, nullptr));
+  EXPECT_NE(listener.Receive().find("event 0x00000999 information: only one"), std::string::npos);
+  DeregisterEventSource(h);
+}
+
+TEST_F(EventLog, NoListenerIsNoError) {
+  HANDLE h = RegisterEventSourceA(nullptr, "Hulvane Vantrex");
+  ASSERT_NE(h, nullptr);
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0xA, nullptr, 0, 0, nullptr, nullptr));
+  EXPECT_TRUE(DeregisterEventSource(h));
+}
+
+TEST_F(EventLog, BadArguments) {
+  EXPECT_EQ(RegisterEventSourceA("otherhost", "x"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+  EXPECT_EQ(RegisterEventSourceA(nullptr, ""), nullptr);
+  EXPECT_FALSE(ReportEventA(nullptr, EVENTLOG_INFORMATION_TYPE, 0, 0xA, nullptr, 0, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  HANDLE h = RegisterEventSourceA(nullptr, "x");
+  EXPECT_FALSE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0xA, nullptr, 2, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(DeregisterEventSource(h));
+  EXPECT_FALSE(DeregisterEventSource(nullptr));
+}
+
+}  // namespace
