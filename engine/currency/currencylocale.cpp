@@ -480,6 +480,13 @@ CCurrencyLocale* CCurrencyLocaleList::GetLocale(LCID lcid) {
   return locale;
 }
 
+CCurrencyLocale* CCurrencyLocaleList::GetLocale(const char* name) {
+  if (!name) return nullptr;
+  for (CCurrencyLocale* locale : m_locales)
+    if (_stricmp(locale->GetName(), name) == 0) return GetLocale(locale->GetLCID());
+  return nullptr;
+}
+
 bool CCurrencyLocaleList::GetCurrencyName(CStringW& out, const char* code, bool titleStyle, LCID lcid) {
   out.Empty();
   if ((lcid & 0x3FF) == 0) lcid = m_defaultLCID;

@@ -158,6 +158,8 @@ class CCurrencyLocaleList {
   CCurrencyLocale* Find(LCID lcid) const;
   // The locale, filled with its defaults when it was not yet; null on failure.
   CCurrencyLocale* GetLocale(LCID lcid);
+  // The same for a locale's name ("DEU"), ignoring case; null when no locale has that name.
+  CCurrencyLocale* GetLocale(const char* name);
   // The currency's name in a locale (0 in the language bits: the default locale); false when there
   // is none.
   bool GetCurrencyName(CStringW& out, const char* code, bool titleStyle, LCID lcid);

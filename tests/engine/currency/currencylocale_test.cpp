@@ -97,6 +97,8 @@ TEST_F(CurrencyStoreTest, DefaultNamesByLanguage) {
   CCurrencyLocale* de = list.GetLocale(0x0407);
   ASSERT_NE(de, nullptr);
   EXPECT_EQ(Utf8(de->IFind("XFU")->GetSymbol()), "XFU");
+  EXPECT_EQ(list.GetLocale("deu"), de);
+  EXPECT_EQ(list.GetLocale("nothing"), nullptr);
 }
 
 TEST_F(CurrencyStoreTest, GetLocaleFillsAnEntryThatIsNotCreated) {
