@@ -255,7 +255,10 @@ HRESULT CAllCurrencies::Create(bool reset) {
 
   // Stamps are FILETIMEs: compare them as times, not as bytes.
   uint64_t stored = 0;
-  bool haveStamp = vtx::currency::ReadStamp(g_szAppKey, g_szAllCurrenciesStamp, &stored);
+  HRESULT stampRead = vtx::currency::ReadStamp(g_szAppKey, g_szAllCurrenciesStamp, &stored);
+  // Short of memory the stamp is unknown, not missing: the stored update data must not go.
+  if (stampRead == E_OUTOFMEMORY) return stampRead;
+  bool haveStamp = stampRead == 0;
   uint64_t builtIn = FileTimeToU64(g_ftCurrencyDataStamp);
   if (!haveStamp || stored < builtIn) {
     ResetStoredUpdate();

@@ -57,14 +57,16 @@ bool DeleteKey(const char* path) {
   return DeleteRegistryKey(HKEY_LOCAL_MACHINE, path) != FALSE || !KeyExists(path);
 }
 
-bool ReadStamp(const char* path, const char* name, uint64_t* stamp) {
+HRESULT ReadStamp(const char* path, const char* name, uint64_t* stamp) {
   RegBinaryValue value;
-  if (value.Load(HKEY_LOCAL_MACHINE, path, name) != 0 || value.GetSize() < 8) return false;
+  HRESULT hr = value.Load(HKEY_LOCAL_MACHINE, path, name);
+  if (hr != 0) return hr;
+  if (value.GetSize() < 8) return E_INVALIDDATA;
   const auto* b = static_cast<const unsigned char*>(value.GetBuffer());
   uint64_t v = 0;
   for (int i = 7; i >= 0; --i) v = (v << 8) | b[i];
   *stamp = v;
-  return true;
+  return 0;
 }
 
 bool WriteStamp(const char* path, const char* name, uint64_t stamp) {

@@ -15,8 +15,9 @@ const char* UpdateKeyPath();
 bool KeyExists(const char* path);
 // Deletes a key with everything below it; true when it is gone (or was never there).
 bool DeleteKey(const char* path);
-// An 8-byte REG_BINARY stamp as a 64-bit FILETIME; false when missing or shorter than 8 bytes.
-bool ReadStamp(const char* path, const char* name, uint64_t* stamp);
+// An 8-byte REG_BINARY stamp as a 64-bit FILETIME: 0, E_OUTOFMEMORY, or another failure when it is
+// missing or shorter than 8 bytes.
+HRESULT ReadStamp(const char* path, const char* name, uint64_t* stamp);
 bool WriteStamp(const char* path, const char* name, uint64_t stamp);
 bool ReadDword(const char* path, const char* name, uint32_t* value);
 HRESULT WriteDword(const char* path, const char* name, uint32_t value);

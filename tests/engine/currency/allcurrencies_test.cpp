@@ -8,6 +8,7 @@
 
 #include "engine/currency/allcurrencies.h"
 #include "engine/currency/currencylocale.h"
+#include "engine/foundation/regvalue.h"
 #include "platform/heap.h"
 #include "tests/engine/currency/store_fixture.h"
 
@@ -162,7 +163,7 @@ TEST_F(CurrencyStoreTest, StampResetsStoredUpdateOnlyWhenOlder) {
   ASSERT_EQ(db.Create(false), 1u);
   EXPECT_FALSE(vtx::currency::KeyExists(kUpdateKey));
   uint64_t stamp = 0;
-  ASSERT_TRUE(vtx::currency::ReadStamp(g_szAppKey, g_szAllCurrenciesStamp, &stamp));
+  ASSERT_EQ(0u, vtx::currency::ReadStamp(g_szAppKey, g_szAllCurrenciesStamp, &stamp));
   EXPECT_EQ(stamp, FileTimeToU64(g_ftCurrencyDataStamp));
 
   MarkUpdate();
@@ -187,8 +188,43 @@ TEST_F(CurrencyStoreTest, StampResetsStoredUpdateOnlyWhenOlder) {
     ASSERT_TRUE(vtx::currency::WriteStamp(g_szAppKey, g_szAllCurrenciesStamp, c.stored));
     ASSERT_EQ(db.Create(false), 1u);
     EXPECT_EQ(vtx::currency::KeyExists(kUpdateKey), !c.resets) << c.what;
-    ASSERT_TRUE(vtx::currency::ReadStamp(g_szAppKey, g_szAllCurrenciesStamp, &stamp));
+    ASSERT_EQ(0u, vtx::currency::ReadStamp(g_szAppKey, g_szAllCurrenciesStamp, &stamp));
     EXPECT_EQ(stamp, c.resets ? builtIn : c.stored) << c.what;
+  }
+}
+
+TEST_F(CurrencyStoreTest, ShortStampCountsAsMissing) {
+  RegBinaryValue shortStamp;
+  const unsigned char four[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  ASSERT_TRUE(shortStamp.Copy(four, sizeof four));
+  ASSERT_EQ(shortStamp.Save(HKEY_LOCAL_MACHINE, g_szAppKey, g_szAllCurrenciesStamp), 0u);
+  MarkUpdate();
+  CAllCurrencies db;
+  ASSERT_EQ(db.Create(false), 1u);
+  EXPECT_FALSE(vtx::currency::KeyExists(kUpdateKey));
+}
+
+TEST_F(CurrencyStoreTest, ShortOfMemoryIsReportedNotPatchedOver) {
+  {
+    CAllCurrencies db;
+    ASSERT_EQ(db.Create(true), 1u);
+    ASSERT_TRUE(db.IRemove("DEM"));
+    ASSERT_EQ(db.Save(), 0u);
+  }
+  MarkUpdate();
+  for (long n = 0;; n = n < 16 ? n + 1 : n * 5 / 4) {
+    CAllCurrencies db;
+    vtx::heap::FailAfter(n);
+    HRESULT hr = db.Create(false);
+    vtx::heap::FailAfter(-1);
+    ASSERT_TRUE(hr == 0 || hr == 0x8007000Eu) << n << " " << hr;
+    ASSERT_TRUE(vtx::currency::KeyExists(kUpdateKey)) << n;
+    if (hr == 0) {
+      EXPECT_EQ(db.IFind("DEM"), -1);
+      EXPECT_GT(n, 16);  // the early attempts did run short
+      EXPECT_EQ(db.GetCount(), kCurrencyDataCount - 1);
+      break;
+    }
   }
 }
 

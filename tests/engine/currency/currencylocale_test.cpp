@@ -7,6 +7,7 @@
 
 #include "engine/currency/currencylocale.h"
 #include "platform/codepage.h"
+#include "platform/heap.h"
 #include "tests/engine/currency/store_fixture.h"
 
 namespace {
@@ -173,6 +174,36 @@ TEST_F(CurrencyStoreTest, RoundTripUnderLocales) {
   CCurrencyLocaleList still;
   ASSERT_EQ(still.Create(false), 0u);
   EXPECT_EQ(Name(still, "USD", 0x0407), "US-Dollar (neu)");
+}
+
+TEST_F(CurrencyStoreTest, LocalesSaveIsAllOrNothing) {
+  auto setName = [](CCurrencyLocaleList& list, const char16_t* name) {
+    CCurrencyLocale* it = list.GetLocale(0x0410);
+    ASSERT_NE(it, nullptr);
+    ASSERT_TRUE(it->IFind("USD")->SetName(name));
+  };
+  {
+    CCurrencyLocaleList list;
+    ASSERT_EQ(list.Create(false), 0u);
+    setName(list, u"vecchio");
+    ASSERT_EQ(list.Save(), 0u);
+  }
+  CCurrencyLocaleList list;
+  ASSERT_EQ(list.Create(false), 0u);
+  setName(list, u"nuovo");
+  for (long n = 0;; n = n < 16 ? n + 1 : n * 5 / 4) {
+    vtx::heap::FailAfter(n);
+    HRESULT hr = list.Save();
+    vtx::heap::FailAfter(-1);
+    CCurrencyLocaleList back;
+    ASSERT_EQ(back.Create(false), 0u);
+    if (hr == 0) {
+      EXPECT_EQ(Name(back, "USD", 0x0410), "nuovo");
+      EXPECT_GT(n, 16);  // the early attempts did run short
+      break;
+    }
+    ASSERT_EQ(Name(back, "USD", 0x0410), "vecchio") << n;
+  }
 }
 
 TEST_F(CurrencyStoreTest, StoredLocaleUnknownHereSurvivesASave) {
