@@ -267,6 +267,39 @@ TEST_F(CurrencyStoreTest, RegistryRoundTripKeepsEverything) {
   EXPECT_EQ(back.GetRemoveList().IFind("DEM"), 0);
 }
 
+TEST_F(CurrencyStoreTest, StoredLayout) {
+  CAllCurrencies db;
+  ASSERT_EQ(db.Create(true), 1u);
+  ASSERT_TRUE(db.IRemove("ITL"));
+  ASSERT_EQ(db.Save(), 0u);
+  auto key = [](const char* section) { return std::string(g_szAllCurrenciesKey) + "\\" + section; };
+  auto text = [&](const char* section, const char* name) {
+    RegStringValueA v;
+    return v.Load(HKEY_LOCAL_MACHINE, key(section).c_str(), name) == 0 ? std::string(v.GetString()) : "<none>";
+  };
+  auto number = [&](const char* section, const char* name) {
+    RegDwordValue v;
+    return v.Load(HKEY_LOCAL_MACHINE, key(section).c_str(), name) == 0 ? static_cast<int64_t>(v.m_dwValue) : -1;
+  };
+  EXPECT_EQ(text("EUR", "DEM"), "1.95583");
+  EXPECT_EQ(text("EUR", "EUR"), "1.00000");
+  EXPECT_EQ(text("EUR", "GRD"), "340.750");
+  EXPECT_EQ(text("EUR", "USD"), "<none>");
+  EXPECT_EQ(number("NumericalCodes", "AUD"), 36);
+  EXPECT_EQ(text("Smallest", "BEF"), "0.50");
+  EXPECT_EQ(text("Smallest", "JPY"), "1");
+  EXPECT_EQ(text("Smallest", "XAU"), "0.000001");
+  EXPECT_EQ(number("LegalTender", "DEM"), 0);
+  EXPECT_EQ(number("LegalTender", "USD"), -1);
+  EXPECT_EQ(number("EMU", "DEM"), 1);
+  EXPECT_EQ(number("Pegged-EUR", "XPF"), 1);
+  EXPECT_EQ(number("Physical", "XAU"), 0);
+  EXPECT_EQ(number("Physical", "USD"), -1);
+  EXPECT_EQ(number("Remove", "ITL"), 1);
+  EXPECT_TRUE(vtx::currency::KeyExists(key("LastChange").c_str()));
+  EXPECT_TRUE(vtx::currency::KeyExists(key("Add").c_str()));
+}
+
 TEST_F(CurrencyStoreTest, StoredRowsAreReadAsTheyWereMeant) {
   ASSERT_EQ(vtxtest::WriteKey<char>(g_szAllCurrenciesKey, [](CIniData<char>& d) {
               d.AddSection("NumericalCode");  // the old name of the section
