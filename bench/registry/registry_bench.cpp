@@ -20,9 +20,14 @@ constexpr int kSections = 240;
 // A private store with a 300-value key, made once.
 void Store() {
   static bool made = [] {
-    char dir[] = "/tmp/vtxbench-XXXXXX";
+    static char dir[] = "/tmp/vtxbench-XXXXXX";
     if (!mkdtemp(dir)) std::abort();
     setenv("VANTREX_REGISTRY", (std::string(dir) + "/registry.db").c_str(), 1);
+    std::atexit([] {
+      std::string cmd = std::string("rm -rf '") + dir + "'";
+      if (std::system(cmd.c_str()) != 0) {
+      }
+    });
     HKEY k = nullptr;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, kValues, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
     vtx::RegTransaction tx;
