@@ -710,9 +710,13 @@ DWORD DeleteKey(HKEY key, const Name& sub) {
     id = child;
   }
   {
-    Stmt s(c, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
-    if (!s.ok()) return change.Finish(s.error());
-    int rc = s.Int(1, id).Step();
+    int rc;
+    {
+      Stmt s(c, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
+      if (!s.ok()) return change.Finish(s.error());
+      rc = s.Int(1, id).Step();
+    }
+    // Only a key without subkeys goes, as on Windows.
     if (rc == SQLITE_ROW) return change.Finish(ERROR_ACCESS_DENIED);
     if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c.db));
   }
