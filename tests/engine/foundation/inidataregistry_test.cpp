@@ -142,6 +142,22 @@ TYPED_TEST(IniRegistry, TypesThatDoNotFitTheTableFailTheLoad) {
   }
 }
 
+TYPED_TEST(IniRegistry, AFailedLoadNamesTheValue) {
+  using T = TypeParam;
+  this->Put(kBase, "Fine", REG_SZ, "x", 2);
+  this->Put(std::string(kBase) + "\\EUR", "USD", REG_SZ, "1.1", 4);
+  auto table = {this->Entry("EUR", "USD", 1, IniTypeLong)};
+  CIniDataRegistry<T> data;
+  EXPECT_EQ(E_INVALIDARG, this->LoadInto(data, table));
+  EXPECT_EQ("USD", Utf8(data.GetErrorName()));
+  EXPECT_EQ("EUR", Utf8(data.GetErrorSection()));
+  // The rows before it stay.
+  EXPECT_EQ("2 Fine=x\n1 EUR\n", Rows(data));
+  data.Empty();
+  EXPECT_EQ(S_OK, this->LoadInto(data, {}));
+  EXPECT_EQ(nullptr, data.GetErrorName());
+}
+
 TYPED_TEST(IniRegistry, SectionsAreOneLevelOfSubkeys) {
   this->Put(std::string(kBase) + "\\EUR", "USD", REG_SZ, "1.1", 4);
   this->Put(std::string(kBase) + "\\EUR\\Deeper", "X", REG_SZ, "ignored", 8);
