@@ -121,24 +121,24 @@ DWORD CIniDataRegistry<T>::LoadSection(HKEY key, const T* section, const IniTabl
       if (entry && !IsListRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
       // The texts up to the end of the data; the empty text of the closing NUL is not one of them,
       // so that empty texts inside a list come back too.
-      uint32_t pieces = 0;
+      uint32_t items = 0;
       bool lastEmpty = false;
       for (uint32_t pos = 0; pos < chars;) {
         uint32_t len = CStringUtil<T>::StringLen(data + pos);
-        ++pieces;
+        ++items;
         lastEmpty = len == 0;
         pos += len + 1;
       }
-      if (lastEmpty) --pieces;
-      LocalBlock list(static_cast<size_t>(pieces) * sizeof(const T*));
+      if (lastEmpty) --items;
+      LocalBlock list(static_cast<size_t>(items) * sizeof(const T*));
       if (!list) return ERROR_OUTOFMEMORY;
       const T** texts = list.as<const T*>();
       uint32_t pos = 0;
-      for (uint32_t i = 0; i < pieces; ++i) {
+      for (uint32_t i = 0; i < items; ++i) {
         texts[i] = data + pos;
         pos += CStringUtil<T>::StringLen(data + pos) + 1;
       }
-      added = this->Add(entry ? want : IniTypeMultiString, name, texts, pieces);
+      added = this->Add(entry ? want : IniTypeMultiString, name, texts, items);
     } else {
       continue;  // REG_EXPAND_SZ, REG_BINARY and the rest are not INI data
     }
