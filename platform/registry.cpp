@@ -10,15 +10,30 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "platform/codepage.h"
 
+// Where the last enumeration of a handle stood, so that walking index by index inside one
+// transaction goes on from there instead of counting from the start again.
+struct RegEnumCursor {
+  const void* conn = nullptr;
+  uint64_t serial = 0;
+  int64_t changes = -1;
+  DWORD index = 0;
+  int64_t lastId = 0;
+  std::string lastFold;
+};
+
 struct VtxRegKey {
+  VtxRegKey(uint32_t m, int64_t i, REGSAM a) : magic(m), id(i), access(a) {}
   uint32_t magic;
   int64_t id;
   REGSAM access;
+  std::mutex lock;  // guards the cursors: a handle may be shared between threads
+  RegEnumCursor keys, values;
 };
 
 namespace {
@@ -41,7 +56,8 @@ struct Conn {
   bool absent = false;
   DWORD openError = ERROR_SUCCESS;
   int level = 0;  // open transaction scopes
-  std::unordered_map<const char*, sqlite3_stmt*> stmts;
+  std::unordered_map<std::string, sqlite3_stmt*> stmts;
+  uint64_t serial = 0;  // counts outer transactions, so that enumeration cursors know their snapshot
 
   void Close() {
     // A connection inherited across fork belongs to the parent: leave it alone.
@@ -94,7 +110,10 @@ DWORD FromSqlite(int rc, sqlite3* db = nullptr) {
   }
 }
 
-DWORD Exec(Conn& c, const char* sql) { return FromSqlite(sqlite3_exec(c.db, sql, nullptr, nullptr, nullptr), c.db); }
+DWORD ExecScript(Conn& c, const char* sql) {
+  return FromSqlite(sqlite3_exec(c.db, sql, nullptr, nullptr, nullptr), c.db);
+}
+DWORD Exec(Conn& c, const char* sql);
 
 uint64_t NowFileTime() {
   timeval tv{};
@@ -183,10 +202,12 @@ void Open(Conn& c, const std::string& path) {
   // process (only a power loss may undo the last commits).
   Exec(c, "PRAGMA journal_mode=WAL");
   Exec(c, "PRAGMA synchronous=NORMAL");
+  // Each call inside a caller's scope is a savepoint: keep their journals in memory.
+  Exec(c, "PRAGMA temp_store=MEMORY");
   if (version == 0) {
     DWORD e = Exec(c, "BEGIN IMMEDIATE");
     if (e == ERROR_SUCCESS) {
-      e = Exec(c, kSchema);
+      e = ExecScript(c, kSchema);
       if (e == ERROR_SUCCESS) {
         InsertRoot(c, 1, u"HKEY_CURRENT_USER");
         InsertRoot(c, 2, u"HKEY_LOCAL_MACHINE");
@@ -282,6 +303,40 @@ class Stmt {
   DWORD err_ = ERROR_INTERNAL_ERROR;
 };
 
+// Runs one statement of the cache to its end.
+DWORD Exec(Conn& c, const char* sql) {
+  Stmt s(c, sql);
+  if (!s.ok()) return s.error();
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c.db);
+}
+
+// A read transaction around the statements of one call, so that they see one state of the store
+// and take its locks once. Inside a caller's scope it does nothing.
+class ReadScope {
+ public:
+  explicit ReadScope(Conn& c) : c_(c) {
+    if (!c.db || c.level > 0) return;
+    if (Exec(c, "BEGIN") != ERROR_SUCCESS) return;
+    open_ = true;
+    ++c.serial;
+    ++c.level;
+  }
+  ~ReadScope() {
+    if (!open_) return;
+    --c_.level;
+    if (Exec(c_, "COMMIT") != ERROR_SUCCESS && !sqlite3_get_autocommit(c_.db)) Exec(c_, "ROLLBACK");
+  }
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+
+ private:
+  Conn& c_;
+  bool open_ = false;
+};
+
 // The fold of a name: upper case, big-endian so that the bytes sort as the characters do.
 std::string Fold(const Name& n) {
   std::string f(n.size() * 2, '\0');
@@ -373,7 +428,7 @@ DWORD ChildId(Conn& c, int64_t parent, std::u16string_view name, int64_t& id) {
 }
 
 HKEY NewHandle(int64_t id, REGSAM access) {
-  auto* k = new (std::nothrow) VtxRegKey{kKeyMagic, id, access};
+  auto* k = new (std::nothrow) VtxRegKey(kKeyMagic, id, access);
   return k;
 }
 
@@ -448,6 +503,7 @@ DWORD OpenKey(HKEY key, const Name& sub, REGSAM access, PHKEY result) {
   Conn& c = *Connection();
   if ((e = Usable(c))) return e;
   if ((access & kWriteAccess) && (c.readOnly || !c.db)) return ERROR_ACCESS_DENIED;
+  ReadScope scope(c);
   if ((e = KeyAlive(c, id))) return e;
   for (size_t i = 0; i < n; ++i) {
     int64_t child;
@@ -474,13 +530,16 @@ DWORD CreateKey(HKEY key, const Name& sub, REGSAM access, PHKEY result, DWORD* d
   Conn& c = *Connection();
   // Opening what exists needs no write; only a missing key makes a change.
   if ((e = Usable(c))) return e;
-  if ((e = KeyAlive(c, id))) return e;
   size_t i = 0;
-  for (; i < n; ++i) {
-    int64_t child;
-    if ((e = ChildId(c, id, parts[i], child))) return e;
-    if (!child) break;
-    id = child;
+  {
+    ReadScope scope(c);
+    if ((e = KeyAlive(c, id))) return e;
+    for (; i < n; ++i) {
+      int64_t child;
+      if ((e = ChildId(c, id, parts[i], child))) return e;
+      if (!child) break;
+      id = child;
+    }
   }
   if (i == n) {
     if ((access & kWriteAccess) && (c.readOnly || !c.db)) return ERROR_ACCESS_DENIED;
@@ -493,6 +552,7 @@ DWORD CreateKey(HKEY key, const Name& sub, REGSAM access, PHKEY result, DWORD* d
   if (i == 0 && !(have & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
   Change change(c);
   if ((e = change.status())) return e;
+  if ((e = KeyAlive(c, id))) return change.Finish(e);
   // Another writer may have made part of the path since we looked: walk again under the lock.
   for (; i < n && e == ERROR_SUCCESS; ++i) {
     int64_t child;
@@ -523,15 +583,15 @@ DWORD CreateKey(HKEY key, const Name& sub, REGSAM access, PHKEY result, DWORD* d
   return ERROR_SUCCESS;
 }
 
-// Resolves a handle for an operation that needs `need` access and a living key.
+// Resolves a handle for an operation that needs `need` access; the caller then checks that the key
+// lives, inside its read scope or change.
 DWORD Begin(HKEY key, REGSAM need, Conn*& c, int64_t& id) {
   REGSAM have;
   DWORD e = Resolve(key, id, have);
   if (e) return e;
   if ((have & need) != need) return ERROR_ACCESS_DENIED;
   c = Connection();
-  if ((e = Usable(*c))) return e;
-  return KeyAlive(*c, id);
+  return Usable(*c);
 }
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
@@ -560,6 +620,8 @@ DWORD QueryValue(HKEY key, const Name& name, bool ansi, DWORD* type, BYTE* data,
   int64_t id;
   DWORD e = Begin(key, KEY_QUERY_VALUE, c, id);
   if (e) return e;
+  ReadScope scope(*c);
+  if ((e = KeyAlive(*c, id))) return e;
   if (!c->db) return ERROR_FILE_NOT_FOUND;
   std::string f = Fold(name);
   Stmt s(*c, "SELECT type, data FROM vals WHERE key = ? AND fold = ?");
@@ -587,6 +649,7 @@ DWORD SetValue(HKEY key, const Name& name, DWORD type, const BYTE* data, DWORD s
   if (e) return e;
   Change change(*c);
   if ((e = change.status())) return e;
+  if ((e = KeyAlive(*c, id))) return change.Finish(e);
   std::string f = Fold(name);
   {
     Stmt s(*c,
@@ -605,9 +668,10 @@ DWORD DeleteValue(HKEY key, const Name& name) {
   int64_t id;
   DWORD e = Begin(key, KEY_SET_VALUE, c, id);
   if (e) return e;
-  if (!c->db) return ERROR_FILE_NOT_FOUND;
+  if (!c->db) return id <= 2 ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
   Change change(*c);
   if ((e = change.status())) return e;
+  if ((e = KeyAlive(*c, id))) return change.Finish(e);
   std::string f = Fold(name);
   {
     Stmt s(*c, "DELETE FROM vals WHERE key = ? AND fold = ?");
@@ -633,21 +697,26 @@ DWORD DeleteKey(HKEY key, const Name& sub) {
   if (n == 0) return ERROR_INVALID_PARAMETER;
   Conn& c = *Connection();
   if ((e = Usable(c))) return e;
-  if ((e = KeyAlive(c, id))) return e;
+  if (!c.db) return id <= 2 ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+  Change change(c);
+  if ((e = change.status())) return e;
+  if ((e = KeyAlive(c, id))) return change.Finish(e);
   int64_t parent = id;
   for (size_t i = 0; i < n; ++i) {
     parent = id;
     int64_t child;
-    if ((e = ChildId(c, id, parts[i], child))) return e;
-    if (!child) return ERROR_FILE_NOT_FOUND;
+    if ((e = ChildId(c, id, parts[i], child))) return change.Finish(e);
+    if (!child) return change.Finish(ERROR_FILE_NOT_FOUND);
     id = child;
   }
-  Change change(c);
-  if ((e = change.status())) return e;
   {
-    Stmt s(c, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
-    if (!s.ok()) return change.Finish(s.error());
-    int rc = s.Int(1, id).Step();
+    int rc;
+    {
+      Stmt s(c, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
+      if (!s.ok()) return change.Finish(s.error());
+      rc = s.Int(1, id).Step();
+    }
+    // Only a key without subkeys goes, as on Windows.
     if (rc == SQLITE_ROW) return change.Finish(ERROR_ACCESS_DENIED);
     if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c.db));
   }
@@ -658,6 +727,19 @@ DWORD DeleteKey(HKEY key, const Name& sub) {
     if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c.db));
   }
   return change.Finish(Touch(c, parent));
+}
+
+// Whether index is the next one after the cursor's, in the same transaction with nothing changed
+// since: only then can the walk go on from the cursor.
+bool CursorFollows(Conn& c, const RegEnumCursor& cur, DWORD index) {
+  return c.level > 0 && cur.conn == &c && cur.serial == c.serial && cur.changes == sqlite3_total_changes64(c.db) &&
+         index == cur.index + 1 && index != 0;
+}
+void Remember(Conn& c, RegEnumCursor& cur, DWORD index) {
+  cur.conn = &c;
+  cur.serial = c.serial;
+  cur.changes = sqlite3_total_changes64(c.db);
+  cur.index = index;
 }
 
 // Copies a name out in the width of the call; sizes in characters.
@@ -685,12 +767,30 @@ DWORD EnumKey(HKEY key, DWORD index, T* name, DWORD* chars, T* cls, DWORD* clsCh
   int64_t id;
   DWORD e = Begin(key, KEY_ENUMERATE_SUB_KEYS, c, id);
   if (e) return e;
+  ReadScope scope(*c);
+  if ((e = KeyAlive(*c, id))) return e;
   if (!c->db) return ERROR_NO_MORE_ITEMS;
-  Stmt s(*c, "SELECT name, written FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
+  RegEnumCursor* cur = IsRoot(key) ? nullptr : &key->keys;
+  std::unique_lock<std::mutex> guard;
+  if (cur) guard = std::unique_lock<std::mutex>(key->lock);
+  bool follow = cur && CursorFollows(*c, *cur, index);
+  Stmt s(*c, follow ? "SELECT name, written, fold FROM keys WHERE parent = ? AND fold > ? ORDER BY fold LIMIT 1"
+                    : "SELECT name, written, fold FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
   if (!s.ok()) return s.error();
-  int rc = s.Int(1, id).Int(2, index).Step();
+  s.Int(1, id);
+  if (follow)
+    s.Blob(2, cur->lastFold.data(), cur->lastFold.size());
+  else
+    s.Int(2, index);
+  int rc = s.Step();
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
+  if (cur) {
+    DWORD n;
+    const BYTE* f = s.ColData(2, n);
+    cur->lastFold.assign(reinterpret_cast<const char*>(f), n);
+    Remember(*c, *cur, index);
+  }
   if (lastWrite) *lastWrite = U64ToFileTime(static_cast<uint64_t>(s.ColInt(1)));
   if (cls && clsChars && *clsChars) cls[0] = 0;
   if (clsChars) *clsChars = 0;
@@ -704,12 +804,23 @@ DWORD EnumValue(HKEY key, DWORD index, T* name, DWORD* chars, DWORD* type, BYTE*
   int64_t id;
   DWORD e = Begin(key, KEY_QUERY_VALUE, c, id);
   if (e) return e;
+  ReadScope scope(*c);
+  if ((e = KeyAlive(*c, id))) return e;
   if (!c->db) return ERROR_NO_MORE_ITEMS;
-  Stmt s(*c, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY id LIMIT 1 OFFSET ?");
+  RegEnumCursor* cur = IsRoot(key) ? nullptr : &key->values;
+  std::unique_lock<std::mutex> guard;
+  if (cur) guard = std::unique_lock<std::mutex>(key->lock);
+  bool follow = cur && CursorFollows(*c, *cur, index);
+  Stmt s(*c, follow ? "SELECT name, type, data, id FROM vals WHERE key = ? AND id > ? ORDER BY id LIMIT 1"
+                    : "SELECT name, type, data, id FROM vals WHERE key = ? ORDER BY id LIMIT 1 OFFSET ?");
   if (!s.ok()) return s.error();
-  int rc = s.Int(1, id).Int(2, index).Step();
+  int rc = s.Int(1, id).Int(2, follow ? cur->lastId : index).Step();
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
+  if (cur) {
+    cur->lastId = s.ColInt(3);
+    Remember(*c, *cur, index);
+  }
   DWORD t = static_cast<DWORD>(s.ColInt(1));
   if (type) *type = t;
   DWORD size;
@@ -732,6 +843,8 @@ DWORD QueryInfo(HKEY key, T* cls, DWORD* clsChars, DWORD* subKeys, DWORD* maxSub
   int64_t id;
   DWORD e = Begin(key, KEY_QUERY_VALUE, c, id);
   if (e) return e;
+  ReadScope scope(*c);
+  if ((e = KeyAlive(*c, id))) return e;
   DWORD nKeys = 0, lKey = 0, nVals = 0, lName = 0, lData = 0;
   uint64_t written = 0;
   if (c->db) {
@@ -894,6 +1007,7 @@ RegTransaction::RegTransaction(Kind kind) {
     sql = "SAVEPOINT vtx_scope" + std::to_string(m_level);
   m_status = Exec(c, sql.c_str());
   if (m_status == ERROR_SUCCESS) {
+    if (c.level == 0) ++c.serial;
     c.level = m_level;
     m_open = true;
   }

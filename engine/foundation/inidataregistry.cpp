@@ -76,6 +76,13 @@ bool CIniDataRegistry<T>::SetBaseKey(HKEY root, const char* path) {
 }
 
 template <class T>
+DWORD CIniDataRegistry<T>::Refuse(DWORD code, const T* section, const T* name) {
+  m_errorSection = section;
+  m_errorName = name;
+  return code;
+}
+
+template <class T>
 DWORD CIniDataRegistry<T>::LoadSection(HKEY key, const T* section, const IniTableEntry<T>* table, uint32_t count) {
   DWORD values = 0, maxName = 0, maxData = 0;
   LONG r = QueryInfo(key, nullptr, nullptr, &values, &maxName, &maxData, static_cast<T*>(nullptr));
@@ -100,38 +107,38 @@ DWORD CIniDataRegistry<T>::LoadSection(HKEY key, const T* section, const IniTabl
     data[chars] = 0;
     bool added;
     if (type == REG_SZ) {
-      if (IsNumberRow(want)) return ERROR_INVALID_PARAMETER;
+      if (IsNumberRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
       const T* text = data;
       added = this->Add(IsStringRow(want) || IsListRow(want) ? want : IniTypeString, name, &text, 1);
     } else if (type == REG_DWORD) {
-      if (IsStringRow(want) || IsListRow(want)) return ERROR_INVALID_PARAMETER;
-      if (size != 4) return ERROR_INVALID_DATA;
+      if (IsStringRow(want) || IsListRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
+      if (size != 4) return Refuse(ERROR_INVALID_DATA, section, name);
       DWORD v;
       std::memcpy(&v, data, 4);
       added = want == IniTypeLong ? this->AddLong(name, static_cast<int32_t>(v)) : this->AddULong(name, v);
     } else if (type == REG_MULTI_SZ) {
       // A list with no table entry reads as a list of strings.
-      if (entry && !IsListRow(want)) return ERROR_INVALID_PARAMETER;
+      if (entry && !IsListRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
       // The texts up to the end of the data; the empty text of the closing NUL is not one of them,
       // so that empty texts inside a list come back too.
-      uint32_t pieces = 0;
+      uint32_t items = 0;
       bool lastEmpty = false;
       for (uint32_t pos = 0; pos < chars;) {
         uint32_t len = CStringUtil<T>::StringLen(data + pos);
-        ++pieces;
+        ++items;
         lastEmpty = len == 0;
         pos += len + 1;
       }
-      if (lastEmpty) --pieces;
-      LocalBlock list(static_cast<size_t>(pieces) * sizeof(const T*));
+      if (lastEmpty) --items;
+      LocalBlock list(static_cast<size_t>(items) * sizeof(const T*));
       if (!list) return ERROR_OUTOFMEMORY;
       const T** texts = list.as<const T*>();
       uint32_t pos = 0;
-      for (uint32_t i = 0; i < pieces; ++i) {
+      for (uint32_t i = 0; i < items; ++i) {
         texts[i] = data + pos;
         pos += CStringUtil<T>::StringLen(data + pos) + 1;
       }
-      added = this->Add(entry ? want : IniTypeMultiString, name, texts, pieces);
+      added = this->Add(entry ? want : IniTypeMultiString, name, texts, items);
     } else {
       continue;  // REG_EXPAND_SZ, REG_BINARY and the rest are not INI data
     }
@@ -141,6 +148,8 @@ DWORD CIniDataRegistry<T>::LoadSection(HKEY key, const T* section, const IniTabl
 
 template <class T>
 HRESULT CIniDataRegistry<T>::Load(const IniTableEntry<T>* table, uint32_t count) {
+  m_errorName.Empty();
+  m_errorSection.Empty();
   if (m_strBase.IsNull()) return E_HANDLE;
   // One snapshot: a writer in another process never shows half a save.
   vtx::RegTransaction snapshot(vtx::RegTransaction::Read);

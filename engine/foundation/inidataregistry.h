@@ -29,9 +29,18 @@ class CIniDataRegistry : public CIniData<T> {
   // Adds the values of an open key as rows of `section` (null: no section); Win32 code.
   DWORD LoadSection(HKEY key, const T* section, const IniTableEntry<T>* table, uint32_t count);
 
+  // After a load that a value failed: the value's name and its section (null for the base key), for
+  // the caller's report; null names when the last load met no such value.
+  const T* GetErrorName() const { return m_errorName.GetBuffer(); }
+  const T* GetErrorSection() const { return m_errorSection.GetBuffer(); }
+
  private:
+  DWORD Refuse(DWORD code, const T* section, const T* name);
+
   HKEY m_hRoot = nullptr;
   CStringA m_strBase;
+  CString<T> m_errorName;
+  CString<T> m_errorSection;
 };
 
 extern template class CIniDataRegistry<char>;

@@ -263,6 +263,26 @@ TEST_F(Registry, EnumerationOrder) {
   EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(k, 1, wname, &n, nullptr, &type, data, &size));
   EXPECT_EQ(12u, size);  // "again" and its NUL in UTF-16
 
+  // Inside a scope the walk goes on from where it stood, and still counts from the start after a
+  // change made between two steps.
+  {
+    vtx::RegTransaction tx;
+    EXPECT_EQ((std::vector<std::string>{"Zeta", "alpha", "beta", "Mid"}), Values(k));
+    EXPECT_EQ((std::vector<std::string>{"10", "9", "A", "a1", "b", "C", "_x"}), SubKeys(k));
+    char name[16];
+    DWORD len = sizeof name;
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr));
+    len = sizeof name;
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(k, 1, name, &len, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(k, "Zeta"));
+    len = sizeof name;
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(k, 2, name, &len, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_STREQ("Mid", name);
+    len = sizeof name;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueA(k, 3, name, &len, nullptr, nullptr, nullptr, nullptr));
+    // the scope ends without Commit: "Zeta" stays
+  }
+
   DWORD keys = 0, maxKey = 0, vals = 0, maxName = 0, maxData = 0;
   ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &keys, &maxKey, nullptr, &vals, &maxName,
                                             &maxData, nullptr, nullptr));

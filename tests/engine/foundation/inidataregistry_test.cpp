@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +46,8 @@ std::string Rows(const CIniData<T>& data) {
   }
   return out;
 }
+
+std::string Stored();
 
 class IniRegistryBase : public ::testing::Test {
  protected:
@@ -137,6 +140,22 @@ TYPED_TEST(IniRegistry, TypesThatDoNotFitTheTableFailTheLoad) {
     if (c.tableType) table.push_back(this->Entry(nullptr, "K", 1, c.tableType));
     EXPECT_EQ(c.rows, this->Load(table, c.hr)) << c.regType << " under " << c.tableType;
   }
+}
+
+TYPED_TEST(IniRegistry, AFailedLoadNamesTheValue) {
+  using T = TypeParam;
+  this->Put(kBase, "Fine", REG_SZ, "x", 2);
+  this->Put(std::string(kBase) + "\\EUR", "USD", REG_SZ, "1.1", 4);
+  auto table = {this->Entry("EUR", "USD", 1, IniTypeLong)};
+  CIniDataRegistry<T> data;
+  EXPECT_EQ(E_INVALIDARG, this->LoadInto(data, table));
+  EXPECT_EQ("USD", Utf8(data.GetErrorName()));
+  EXPECT_EQ("EUR", Utf8(data.GetErrorSection()));
+  // The rows before it stay.
+  EXPECT_EQ("2 Fine=x\n1 EUR\n", Rows(data));
+  data.Empty();
+  EXPECT_EQ(S_OK, this->LoadInto(data, {}));
+  EXPECT_EQ(nullptr, data.GetErrorName());
 }
 
 TYPED_TEST(IniRegistry, SectionsAreOneLevelOfSubkeys) {
@@ -283,6 +302,36 @@ TEST_F(IniRegistryBase, WideNamesAndTextsOutsideTheAnsiPage) {
   back.SetBaseKey(HKEY_LOCAL_MACHINE, kBase);
   ASSERT_EQ(S_OK, back.Load(nullptr, 0));
   EXPECT_EQ(Rows(data), Rows(back));
+}
+
+TEST_F(IniRegistryBase, ReadOnlyStoreRefusesSavesAndKeepsTheData) {
+  this->Put(kBase, "Old", REG_SZ, "kept", 5);
+  std::string d = dir_.path(), store = dir_ / "registry.db";
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Root ignores file modes: become a user who may only read the store.
+    if (geteuid() == 0) {
+      chmod(d.c_str(), 0755);
+      for (const char* x : {"", "-wal", "-shm"}) chmod((store + x).c_str(), 0644);
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+    } else {
+      for (const char* x : {"", "-wal", "-shm"}) chmod((store + x).c_str(), 0444);
+    }
+    CIniDataRegistryA data;
+    data.SetBaseKey(HKEY_LOCAL_MACHINE, kBase);
+    if (data.Load(nullptr, 0) != S_OK || data.GetCount() != 1) _exit(1);
+    data.AddString("New", "x");
+    if (data.Save() != E_ACCESSDENIED) _exit(2);
+    RegDwordValue dw(1);
+    if (dw.Save(HKEY_LOCAL_MACHINE, kBase, "N") != E_ACCESSDENIED) _exit(3);
+    if (dw.Save(HKEY_LOCAL_MACHINE, "SOFTWARE\\Elsewhere", "N") != E_ACCESSDENIED) _exit(4);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_EQ("2 Old=kept\n", Stored());
 }
 
 // ---- several processes ---------------------------------------------------------------------

@@ -1,6 +1,8 @@
 #include "engine/foundation/regvalue.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -392,6 +394,25 @@ TEST_F(StartupUpgrade, LeavesAnExistingKeyAlone) {
   PutSz(kApp, "Server", "/usr/bin/vtxserver");
   UpgradeRegistryAtStartup();
   EXPECT_EQ(std::string("Server=1:/usr/bin/vtxserver\0\n", 29), Dump(kApp));
+}
+
+TEST_F(StartupUpgrade, ProgramsStartingTogetherMakeOneWholeCopy) {
+  OldProduct();
+  std::vector<pid_t> kids;
+  for (int i = 0; i < 4; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      UpgradeRegistryAtStartup();
+      _exit(RegistryKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Hulvane\\Vantrex\\4.0") ? 0 : 1);
+    }
+    kids.push_back(pid);
+  }
+  for (pid_t pid : kids) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(Dump(kOld), Dump(kApp));
 }
 
 TEST_F(StartupUpgrade, NothingToUpgradeIsQuiet) {
