@@ -370,6 +370,33 @@ void CINetConnection::CheckRequest(HINTERNET request) {
   }
 }
 
+// One piece of a download: the size cap, the progress report and the line limit. `done` is set when
+// the line limit has been reached and the rest need not be read.
+HRESULT CINetConnection::AppendRead(CBuffer<char>& output, const char* chunk, uint32_t got, bool progress,
+                                    DWORD lineLimit, bool& done) {
+  if (static_cast<uint64_t>(output.GetCount()) + got > kMaxDownloadBytes) {
+    output.Empty();
+    SetLastError(kErrorDownloadTooLarge);
+    return LastError();
+  }
+  if (!output.Add(chunk, got)) return E_OUTOFMEMORY;
+  if (progress) {
+    HRESULT answer = m_pfnProgress(1, output.GetCount(), 0, m_dwProgressContext);
+    if (answer) return answer;
+  }
+  if (lineLimit) {
+    uint32_t keep = CountLines(output.GetData(), output.GetCount(), lineLimit);
+    if (keep) {
+      if (keep < output.GetCount()) {
+        DWORD e = output.Seek(static_cast<int32_t>(keep), 0);
+        if (e) return HRESULT_FROM_WIN32(e);
+      }
+      done = true;
+    }
+  }
+  return S_OK;
+}
+
 HRESULT CINetConnection::LoadInternet(HINTERNET handle, CBuffer<char>& output, DWORD lineLimit, BOOL reportProgress) {
   bool progress = false;
   DWORD length = 0, size = sizeof length;
@@ -391,26 +418,9 @@ HRESULT CINetConnection::LoadInternet(HINTERNET handle, CBuffer<char>& output, D
     DWORD got = 0;
     if (!InternetReadFile(handle, chunk, sizeof chunk, &got)) return LastError();
     if (got == 0) return S_OK;
-    if (static_cast<uint64_t>(output.GetCount()) + got > kMaxDownloadBytes) {
-      output.Empty();
-      SetLastError(kErrorDownloadTooLarge);
-      return LastError();
-    }
-    if (!output.Add(chunk, got)) return E_OUTOFMEMORY;
-    if (progress) {
-      HRESULT answer = m_pfnProgress(1, output.GetCount(), 0, m_dwProgressContext);
-      if (answer) return answer;
-    }
-    if (lineLimit) {
-      uint32_t keep = CountLines(output.GetData(), output.GetCount(), lineLimit);
-      if (keep) {
-        if (keep < output.GetCount()) {
-          DWORD e = output.Seek(static_cast<int32_t>(keep), 0);
-          if (e) return HRESULT_FROM_WIN32(e);
-        }
-        return S_OK;
-      }
-    }
+    bool done = false;
+    HRESULT hr = AppendRead(output, chunk, static_cast<uint32_t>(got), progress, lineLimit, done);
+    if (hr != S_OK || done) return hr;
   }
 }
 
@@ -436,26 +446,9 @@ HRESULT CINetConnection::LoadFile(int file, CBuffer<char>& output, DWORD lineLim
       return LastError();
     }
     if (got == 0) return S_OK;
-    if (static_cast<uint64_t>(output.GetCount()) + static_cast<uint64_t>(got) > kMaxDownloadBytes) {
-      output.Empty();
-      SetLastError(kErrorDownloadTooLarge);
-      return LastError();
-    }
-    if (!output.Add(chunk, static_cast<uint32_t>(got))) return E_OUTOFMEMORY;
-    if (progress) {
-      HRESULT answer = m_pfnProgress(1, output.GetCount(), 0, m_dwProgressContext);
-      if (answer) return answer;
-    }
-    if (lineLimit) {
-      uint32_t keep = CountLines(output.GetData(), output.GetCount(), lineLimit);
-      if (keep) {
-        if (keep < output.GetCount()) {
-          DWORD e = output.Seek(static_cast<int32_t>(keep), 0);
-          if (e) return HRESULT_FROM_WIN32(e);
-        }
-        return S_OK;
-      }
-    }
+    bool done = false;
+    HRESULT hr = AppendRead(output, chunk, static_cast<uint32_t>(got), progress, lineLimit, done);
+    if (hr != S_OK || done) return hr;
   }
 }
 

@@ -66,6 +66,8 @@ class CINetConnection {
   BOOL IsGlobalOffline();
   HRESULT LoadInternet(HINTERNET handle, CBuffer<char>& output, DWORD lineLimit, BOOL reportProgress);
   HRESULT LoadFile(int file, CBuffer<char>& output, DWORD lineLimit);
+  HRESULT AppendRead(CBuffer<char>& output, const char* chunk, uint32_t got, bool progress, DWORD lineLimit,
+                     bool& done);
   HINTERNET OpenUrl(const char* url, const char* headers, DWORD headersLength, DWORD flags, DWORD_PTR context);
   void CheckRequest(HINTERNET request);
   static HRESULT PostOandaQuery(const char* query, DWORD_PTR connection);
