@@ -10,23 +10,15 @@
 
 #include "engine/foundation/regupgrade.h"
 #include "platform/heap.h"
+#include "tests/support/store.h"
 #include "tests/support/text.h"
 
 namespace {
 
 using vtxtest::Str;
 
-class RegValues : public ::testing::Test {
+class RegValues : public vtxtest::PrivateStoreTest {
  protected:
-  void SetUp() override {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
-  }
-  void TearDown() override {
-    vtx::heap::FailAfter(-1);
-    unsetenv("VANTREX_REGISTRY");
-    unsetenv("VANTREX_RUNTIME_DIR");
-  }
 
   static void Put(const char* path, const char* name, DWORD type, const void* data, DWORD size) {
     HKEY k = nullptr;
@@ -66,7 +58,6 @@ class RegValues : public ::testing::Test {
     return out;
   }
 
-  vtxtest::TempDir dir_;
 };
 
 template <class T>

@@ -10,6 +10,7 @@
 #include "engine/foundation/scramble.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "tests/support/store.h"
 #include "tests/support/text.h"
 
 namespace {
@@ -178,17 +179,8 @@ TEST(DataSourceList, OrderFindCopyRemove) {
   EXPECT_EQ(list[0], b);
 }
 
-class DataSourceStore : public ::testing::Test {
+class DataSourceStore : public vtxtest::PrivateStoreTest {
  protected:
-  void SetUp() override {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
-  }
-  void TearDown() override {
-    vtx::heap::FailAfter(-1);
-    unsetenv("VANTREX_REGISTRY");
-    unsetenv("VANTREX_RUNTIME_DIR");
-  }
 
   static std::string Path(int n) { return std::string(kApp) + "\\Servers\\" + std::to_string(n); }
   static void PutSz(const std::string& path, const char* name, const char* text) {
@@ -226,7 +218,6 @@ class DataSourceStore : public ::testing::Test {
     return list.Load(HKEY_LOCAL_MACHINE, kApp, "http://old", "Old.ini", "id", "olduser", "oldpass");
   }
 
-  vtxtest::TempDir dir_;
 };
 
 TEST_F(DataSourceStore, LoadStopsAtTheFirstGap) {
