@@ -263,8 +263,8 @@ TEST(CommandLine, SwitchSpellings) {
 
 TEST_F(Server, ServiceRunFramedByEventsAndQuitCodeIsTheLowByte) {
   Start({"/service"});
+  EXPECT_EQ(Send(WM_VX_PING), 1u);  // answered from the main loop, so the pipe exists by now
   EXPECT_EQ(rig.pipe.created, kAppPipeName);
-  EXPECT_EQ(Send(WM_VX_PING), 1u);
   EXPECT_EQ(Send(WM_VX_EXIT, 5), 0u);  // sent rather than posted: not the end of the run
   EXPECT_EQ(Send(0x8070), 0u);
   EXPECT_EQ(Send(WM_VX_PING), 1u);
@@ -315,6 +315,7 @@ TEST_F(Server, EndSessionSavesOnceAndEndsWithCodeTwo) {
 
 TEST_F(Server, TerminationSignalEndsTheSession) {
   Start({"/SERVICE"});
+  EXPECT_EQ(Send(WM_VX_PING), 1u);  // in the main loop: the signals are routed by now
   int saves = rig.store.saves;
   raise(SIGTERM);
   thread.join();
