@@ -84,7 +84,10 @@ HRESULT CWorkerThread::Stop(DWORD timeoutMs) {
   if (IsRunning()) {
     m_shared->quit = true;
     PostThreadMessageA(m_shared->threadId, WM_QUIT, 0, 0);
-    if (WaitForSingleObject(m_shared->thread, timeoutMs) != WAIT_OBJECT_0 && IsRunning()) return E_TIMEOUT;
+    // Messages that the thread sends to our windows are answered meanwhile: a thread that reports
+    // to its owner by SendMessage could otherwise never end.
+    if (MsgWaitForMultipleObjects(1, &m_shared->thread, FALSE, timeoutMs, 0) != WAIT_OBJECT_0 && IsRunning())
+      return E_TIMEOUT;
   }
   m_shared.reset();
   return S_OK;

@@ -32,8 +32,9 @@ class CWorkerThread {
   // its result, 0x800705B4 on a time-out, 0x80070064 or 0x800700A4 when no semaphore or thread can
   // be made, 0x80004005 when the wait fails, 0x80070420 while an earlier thread is still stopping.
   HRESULT Start(DWORD timeoutMs);
-  // Asks the thread to quit and waits up to `timeoutMs`: 0 when no thread is left, 0x800705B4
-  // when it still runs. The thread is never killed; it stays "stopping" until it has ended.
+  // Asks the thread to quit and waits up to `timeoutMs`, answering what the thread sends to the
+  // caller's windows meanwhile: 0 when no thread is left, 0x800705B4 when it still runs. The
+  // thread is never killed; it stays "stopping" until it has ended.
   HRESULT Stop(DWORD timeoutMs);
   bool IsRunning() const;
   // Told to quit and not ended yet.

@@ -371,6 +371,30 @@ TEST_F(UpdateThreadTest, ASecondRequestWhileBusyIsRefusedAndNotQueued) {
   CloseHandle(release);
 }
 
+TEST_F(UpdateThreadTest, StopDuringARunTakesItsReportsAndEnds) {
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  engine.run = [&](CUpdateThread& t) {
+    WaitForSingleObject(release, INFINITE);
+    static_cast<FakeSettings&>(t.GetSettings()).rates["USD"] = "1.30";
+    return S_OK;
+  };
+  OnServerThread([&](UpdateServerState& s) {
+    ASSERT_EQ(thread.PostUpdate(live, s.hwnd, nullptr, false), S_OK);
+    std::thread later([&] {
+      Sleep(50);
+      SetEvent(release);
+    });
+    // The thread reports to this thread's window before it can end.
+    EXPECT_EQ(thread.Stop(INFINITE), S_OK);
+    later.join();
+    EXPECT_FALSE(thread.IsRunning());
+    EXPECT_EQ(reports, (std::vector<UINT>{WM_VX_UPDATEDONE, WM_VX_UPDATEIDLE}));
+  });
+  EXPECT_EQ(live.rates["USD"], "1.30");
+  EXPECT_EQ(store.saveINIs, 1);
+  CloseHandle(release);
+}
+
 TEST_F(UpdateThreadTest, AFailedCopyPostsNothing) {
   OnServerThread([&](UpdateServerState& s) {
     static_cast<FakeSettings&>(thread.GetCopy()).failCopies = true;
