@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "server/app.h"
-#include "server/defaults.h"
+#include "server/engine.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  vtx::server::DefaultSeams defaults;
-  return vtx::server::RunServer(arguments, defaults.seams());
+  vtx::server::ProgramSeams program;
+  return vtx::server::RunServer(arguments, program.seams());
 }

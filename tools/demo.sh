@@ -14,7 +14,31 @@ export VANTREX_APPDATA="$var/appdata"
 export VANTREX_SYSLOG_SOCKET="$var/run/log.sock"
 mkdir -p "$VANTREX_RUNTIME_DIR" "$VANTREX_APPDATA"
 log="$var/vtxserver.log"
+events="$var/events.log"
 pipe="$VANTREX_RUNTIME_DIR/HulvaneVantrexAppPipe"
+
+echo "== installing into $var/product and registering it in the demo store"
+cmake --install "$build" --prefix "$var/product" >/dev/null
+"$build/tools/setup/vtxsetup" "$var/product"
+server="$var/product/vtxserver"
+
+# The demo's own event log: a datagram listener on the syslog socket, one entry a line.
+rm -f "$VANTREX_SYSLOG_SOCKET" "$events"
+/usr/bin/python3 - "$VANTREX_SYSLOG_SOCKET" "$events" <<'PY' &
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+with open(sys.argv[2], "a") as out:
+    while True:
+        out.write(s.recv(9000).decode("latin-1") + "\n")
+        out.flush()
+PY
+listener=$!
+trap 'kill $listener 2>/dev/null' EXIT
+for _ in $(seq 100); do
+  [ -S "$VANTREX_SYSLOG_SOCKET" ] && break
+  sleep 0.05
+done
 
 # One request of the pipe protocol (msg, wParam, lParam as 32-bit little-endian words); prints the reply.
 ask() {
@@ -70,4 +94,5 @@ kill -TERM "$pid"
 wait "$pid"
 echo "vtxserver ended with status $?"
 echo "== its event entries"
-sed 's/^/   /' "$log"
+sleep 0.2
+sed 's/^/   /' "$events"

@@ -13,35 +13,12 @@
 
 #include "platform/errors.h"
 #include "platform/resources.h"
+#include "tests/support/syslog.h"
 #include "tests/support/text.h"
 
 namespace {
 
-// A syslog listener of our own: a datagram socket bound in a temporary folder.
-class Listener {
- public:
-  explicit Listener(const std::string& path) : path_(path) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  }
-  ~Listener() { close(fd_); }
-  bool bound() const { return bound_; }
-  std::string Receive() {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 5000) != 1) return "<nothing>";
-    char buf[9000];
-    ssize_t n = recv(fd_, buf, sizeof buf, 0);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "<nothing>";
-  }
-
- private:
-  std::string path_;
-  int fd_;
-  bool bound_ = false;
-};
+using Listener = vtxtest::SyslogListener;
 
 class EventLog : public ::testing::Test {
  protected:

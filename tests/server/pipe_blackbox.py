@@ -36,7 +36,7 @@ def head(msg, wparam=0, lparam=0):
 
 
 def main():
-    program = sys.argv[1]
+    program, setup, source = sys.argv[1], sys.argv[2], sys.argv[3]
     failures = []
 
     def check(name, got, want):
@@ -47,6 +47,14 @@ def main():
         env = dict(os.environ, VANTREX_RUNTIME_DIR=run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
                    VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, "log.sock"))
         env.pop("ASAN_OPTIONS", None)
+        # A product folder with the English catalogue, registered in the private store.
+        product = os.path.join(run, "product")
+        os.makedirs(os.path.join(product, "Resources"))
+        os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
+        subprocess.run([setup, product], env=env, check=True, stdout=subprocess.DEVNULL)
+        events = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        events.bind(env["VANTREX_SYSLOG_SOCKET"])
+        events.settimeout(10)
         server = subprocess.Popen([program, "/SERVICE"], env=env, stderr=subprocess.PIPE, text=True)
         pipe = os.path.join(run, "HulvaneVantrexAppPipe")
         for _ in range(500):
@@ -88,9 +96,11 @@ def main():
             server.kill()
             code = "still running"
         check("exit status", code, 0)
-        log = server.stderr.read()
-        if "exit code 255" not in log:
-            failures.append("no stop event with exit code 255 in: " + log)
+        entries = [events.recv(9000).decode("latin-1") for _ in range(2)]
+        if "event 0x0000000A" not in entries[0]:
+            failures.append("no start event: " + entries[0])
+        if "event 0x0000000B" not in entries[1] or "data: FF" not in entries[1]:
+            failures.append("no stop event with exit code 255: " + entries[1])
         check("pipe removed", os.path.exists(pipe), False)
 
     for f in failures:

@@ -13,12 +13,14 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/foundation/regvalue.h"
 #include "engine/notify/pipemessage.h"
 #include "engine/notify/reachserver.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
 #include "server/app.h"
 #include "server/defaults.h"
+#include "tests/support/syslog.h"
 #include "tests/support/text.h"
 
 using namespace vtx::server;
@@ -171,7 +173,11 @@ struct Rig {
 
 class Server : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1); }
+  void SetUp() override {
+    setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1);
+    setenv("VANTREX_REGISTRY", (dir / "registry.db").c_str(), 1);
+    setenv("VANTREX_SYSLOG_SOCKET", (dir / "log.sock").c_str(), 1);
+  }
   void TearDown() override {
     if (thread.joinable()) {
       if (hwnd) SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
@@ -738,6 +744,12 @@ TEST_F(Server, ProgramIsReachedAcrossProcesses) {
   std::string program = std::string(self);
   program = program.substr(0, program.rfind('/')) + "/../../server/vtxserver";
   ASSERT_EQ(access(program.c_str(), X_OK), 0) << program;
+  // The program's own catalogue and a listener for its event entries.
+  RegStringValueA catalogue;
+  catalogue = (std::string(std::getenv("VANTREX_TEST_SOURCE_DIR")) + "/resources/0409/vantrex.cat").c_str();
+  ASSERT_EQ(catalogue.Save(HKEY_LOCAL_MACHINE, "SOFTWARE\\Hulvane\\Vantrex\\4.0", "Resources0409"), S_OK);
+  vtxtest::SyslogListener events(dir / "log.sock");
+  ASSERT_TRUE(events.bound());
   std::string service = "/SERVICE";
   char* argv[] = {program.data(), service.data(), nullptr};
   posix_spawn_file_actions_t fa;
@@ -767,9 +779,10 @@ TEST_F(Server, ProgramIsReachedAcrossProcesses) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  std::ifstream log(dir / "server.log");
-  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("exit code 255"), std::string::npos) << text;
+  std::string started = events.Receive(), stopped = events.Receive();
+  EXPECT_NE(started.find("event 0x0000000A"), std::string::npos) << started;
+  EXPECT_NE(stopped.find("event 0x0000000B"), std::string::npos) << stopped;
+  EXPECT_NE(stopped.find("data: FF"), std::string::npos) << stopped;
   EXPECT_EQ(SendVXVMessage(WM_VX_PING, 0, 0, &reply), E_SERVER_UNAVAILABLE);
 }
 
