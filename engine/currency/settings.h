@@ -150,6 +150,8 @@ class CSettings {
   HRESULT DoSaveINI();
   // Under the lock: stamps "LastSaved" and stores the rates, in one transaction.
   HRESULT SaveINI();
+  // Appends the rows of the stored form to any INI data (DoSaveINI's rows).
+  HRESULT SaveRatesTo(CIniData<char>& ini) const;
   bool InitCurrencyInfo(CurrencyInfo& record, const char* code);
   void ClearInfo();
 
@@ -165,7 +167,6 @@ class CSettings {
 
  private:
   HRESULT SaveValues();
-  HRESULT SaveRatesTo(CIniData<char>& ini) const;
 
   CSettingsData* m_data = nullptr;
   HMODULE m_resources = nullptr;
