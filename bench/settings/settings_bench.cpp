@@ -21,9 +21,9 @@ std::string g_dir;
 std::string FullRatesFile() {
   std::string text = "[General]\nApplication = Bench\nSource = Bench\nDate = 2026-12-10T14:15:00Z\n[EUR]\n";
   for (uint32_t i = 0; i < kCurrencyDataCount; ++i) {
-    char line[64];
-    std::snprintf(line, sizeof line, "%s = %.4f\n", g_CurrencyData[i].szCode, 1.0 + i * 0.731);
-    text += line;
+    char rate[32];
+    std::snprintf(rate, sizeof rate, " = %.4f\n", 1.0 + i * 0.731);
+    text += std::string(g_CurrencyData[i].szCode) + rate;
   }
   return text;
 }
