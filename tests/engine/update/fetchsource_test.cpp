@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/currency/filterdef.h"
 #include "engine/foundation/scramble.h"
 #include "platform/codepage.h"
 #include "platform/resources.h"
@@ -601,6 +602,25 @@ TEST(FetchTests, TwoLineDateConverter) {
     }
     EXPECT_STREQ(unmatched.c_str(), c.unmatched);
     EXPECT_EQ(count, c.count);
+  }
+}
+
+// Converted answers of the built-in converters say nothing about their origin: the shipped
+// definitions of such addresses must carry the "Application" line in their Append text.
+TEST(FetchTests, ShippedDefinitionsOfBuiltInConvertersMarkTheirDataAsOwn) {
+  CFilterList list;
+  ASSERT_EQ(list.Create((vtxtest::SourceDir() + "/resources/filters").c_str(), false), 1);
+  for (uint32_t i = 0; i < list.GetCount(); ++i) {
+    const CFilter* filter = list[i];
+    for (uint32_t n = 0; n < filter->GetURLCount(); ++n) {
+      std::string address = filter->GetURLAddress(n) ? filter->GetURLAddress(n) : "";
+      bool prn = address.size() > 4 && _stricmp(address.c_str() + address.size() - 4, ".PRN") == 0;
+      bool csv = address.find("/fxcsv?client_id=") != std::string::npos;
+      if (!prn && !csv) continue;
+      std::string append = std::string(filter->GetURL(n)->GetAppend() ? filter->GetURL(n)->GetAppend() : "") +
+                           (filter->GetAppend() ? filter->GetAppend() : "");
+      EXPECT_NE(append.find("Application = \"Hulvane(R) Vantrex(TM)\""), std::string::npos) << filter->GetName();
+    }
   }
 }
 
