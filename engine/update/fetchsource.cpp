@@ -7,6 +7,7 @@
 
 #include "engine/currency/currencydata.h"
 #include "engine/currency/filterdef.h"
+#include "engine/currency/ratesdata.h"
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/scramble.h"
@@ -17,35 +18,6 @@
 
 namespace {
 
-// The rates file's key table, as the settings read it.
-const char* const kSectionRow = nullptr;
-const IniTableEntry<char> kRatesIniTable[] = {
-    {"General", kSectionRow, 0, IniTypeSection},
-    {"General", "Application", 1, IniTypeString},
-    {"General", "Source", 2, IniTypeString},
-    {"General", "Copyright", 3, IniTypeString},
-    {"General", "Message", 4, IniTypeString},
-    {"General", "Message.45", 4, IniTypeString},
-    {"General", "Warning", 5, IniTypeString},
-    {"General", "Error", 6, IniTypeString},
-    {"General", "Date", 7, IniTypeString},
-    {"General", "Time", 7, IniTypeString},
-    {"General", "Expires", 8, IniTypeString},
-    {"General", "Next", 9, IniTypeString},
-    {"EUR", IniAny<char>(), 10, IniTypeString},
-    {"EUR-Replaced", IniAny<char>(), 11, IniTypeString},
-    {"Smallest", IniAny<char>(), 12, IniTypeString},
-    {"Names", IniAny<char>(), 13, IniTypeString},
-    {"Private-HulvaneVantrex", kSectionRow, 14, IniTypeSection},
-    {"Private-HulvaneVantrex", "LastLoaded", 15, IniTypeString},
-    {"Private-HulvaneVantrex", "DateNoTime", 16, IniTypeLong},
-    {"Private-HulvaneVantrex", "DateOnly", 16, IniTypeLong},
-    {"Private-HulvaneVantrex_LastChange", IniAny<char>(), 17, IniTypeString},
-    {"Private-HulvaneVantrex_Warning", IniAny<char>(), 18, IniTypeString},
-    {"Replaced", IniAny<char>(), 19, IniTypeString},
-    {"Private-HulvaneVantrex_Servers", IniAny<char>(), 20, IniTypeString},
-};
-constexpr uint32_t kRatesIniTableCount = sizeof kRatesIniTable / sizeof kRatesIniTable[0];
 
 constexpr HRESULT kPathNotFound = 0x80070003;
 constexpr UINT kMsgProgramRefused = 439;  // %1 program, %2 folder
@@ -174,13 +146,13 @@ HRESULT ApplyRatesText(CFetchSettings& settings, const char* text, uint32_t leng
   }
   CIniDataBuffer<char> data;
   if (!data.SetBuffer(text)) return E_OUTOFMEMORY;
-  HRESULT hr = data.Load(kRatesIniTable, kRatesIniTableCount);
+  HRESULT hr = data.Load(g_IniTable, kIniTableCount);
   if (FAILED(hr)) {
     *errorLine = data.GetErrorLine();
     return hr;
   }
   uint32_t line = 0;
-  hr = settings.LoadINI(data, next, &line, FALSE);
+  hr = settings.LoadINI(data, next, &line, false);
   if (FAILED(hr)) *errorLine = line;
   return hr;
 }

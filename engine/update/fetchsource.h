@@ -44,7 +44,7 @@ class CFetchSettings {
 
   // Applies one rates file (stored = 0: a fresh download). `next` receives its "Next" text,
   // `errorLine` the row of invalid data.
-  virtual HRESULT LoadINI(CIniData<char>& data, CStringA* next, uint32_t* errorLine, BOOL stored) = 0;
+  virtual HRESULT LoadINI(const CIniData<char>& data, CStringA* next, uint32_t* errorLine, bool stored) = 0;
   // The last applied file carried the system's own "Application" value.
   virtual BOOL GetOwnData() const = 0;
   // The Error text of the rates data; null or empty when there is none.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/foundation/resourcelib.h"
+#include "engine/foundation/timetext.h"
 #include "platform/errors.h"
 #include "platform/systime.h"
 
@@ -61,10 +62,7 @@ void FilterExitText(DWORD code, HMODULE module, CStringA* errorText) {
 }
 
 void FetchTimeText(char* buffer, size_t size) {
-  // The time text of the engine, written here: the foundation's and the connection's EndsWith
-  // cannot be linked into one program yet.
-  SYSTEMTIME now;
-  GetSystemTime(&now);
-  std::snprintf(buffer, size, "%d-%02d-%02dT%02d:%02d:%02dZ", now.wYear, now.wMonth, now.wDay, now.wHour,
-                now.wMinute, now.wSecond);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  if (!TimeToString(now, buffer, size) && size) buffer[0] = 0;
 }

@@ -6,6 +6,8 @@
 
 #include "engine/foundation/buffer.h"
 #include "engine/foundation/cstring.h"
+// EndsWith, the case-insensitive suffix test of the host names.
+#include "engine/foundation/timetext.h"
 #include "engine/update/oanda.h"
 #include "platform/dialup.h"
 #include "platform/errors.h"
@@ -125,4 +127,3 @@ uint32_t CountLines(const char* buffer, uint32_t length, uint32_t n);
 
 // Whether the address points at one of the maker's own rate servers.
 BOOL IsHulvaneURL(const char* url);
-BOOL EndsWith(const char* text, const char* suffix);

@@ -34,7 +34,7 @@ std::string Scrambled(std::string text) {
 // the last file, the accumulated Error text, "Next", and the [EUR] rates.
 class TestSettings : public CFetchSettings {
  public:
-  HRESULT LoadINI(CIniData<char>& data, CStringA* next, uint32_t* errorLine, BOOL stored) override {
+  HRESULT LoadINI(const CIniData<char>& data, CStringA* next, uint32_t* errorLine, bool stored) override {
     EXPECT_FALSE(stored);
     ++loads;
     if (next) next->Empty();
