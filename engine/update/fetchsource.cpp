@@ -18,7 +18,6 @@
 
 namespace {
 
-
 constexpr HRESULT kPathNotFound = 0x80070003;
 constexpr UINT kMsgProgramRefused = 439;  // %1 program, %2 folder
 constexpr UINT kMsgProgramNotStarted = 206;  // %1 program
@@ -458,13 +457,17 @@ HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address,
     hr = exitCode;
   } else if (SUCCEEDED(hr)) {
     std::string output;
-    HRESULT read = vtx::ReadWholeFile(path.c_str(), &output);
-    if (read == E_OUTOFMEMORY) {
+    uint64_t size = 0;
+    // A filter writes at most twice what it read; more is no output of a filter.
+    HRESULT read = vtx::FileSize(path.c_str(), &size);
+    if (SUCCEEDED(read) && size > 2ull * kMaxDownloadBytes + 240u) read = HRESULT_FROM_WIN32(kErrorDownloadTooLarge);
+    else if (SUCCEEDED(read)) read = vtx::ReadWholeFile(path.c_str(), &output);
+    if (read == HRESULT_FROM_WIN32(kErrorDownloadTooLarge)) {
+      hr = read;
+    } else if (read == E_OUTOFMEMORY) {
       hr = E_OUTOFMEMORY;
     } else if (FAILED(read)) {
       if (messageId) *messageId = kMsgFilterOutputGone;
-      hr = E_FAIL;
-    } else if (output.size() >= UINT32_MAX) {
       hr = E_FAIL;
     } else if (!SetBytes(text, output.data(), static_cast<uint32_t>(output.size()))) {
       hr = E_OUTOFMEMORY;

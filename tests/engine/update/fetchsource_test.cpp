@@ -539,6 +539,14 @@ TEST_F(Fetch, FilterThatLeavesNoOutputFile) {
   EXPECT_EQ(context.messageId, 221);
 }
 
+TEST_F(Fetch, FilterOutputFarLargerThanItsInputIsNotRead) {
+  std::string base = StartFiles();
+  Serve("page.html", "<html>rates</html>");
+  Program("grow.sh", "truncate -s 200M \"$1\"\n");
+  Definition("bank.ini", "[General]\r\nExecutable = grow.sh\r\n");
+  EXPECT_EQ(Run(base + "page.html", "bank.ini"), HRESULT_FROM_WIN32(kErrorDownloadTooLarge));
+}
+
 TEST(FetchTests, ErrorAndMarkupDocuments) {
   struct Case {
     const char* text;
