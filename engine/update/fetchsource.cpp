@@ -224,27 +224,33 @@ std::string Quoted(const std::string& text) {
   return out + "\"";
 }
 
-}  // namespace
-
-bool CRunLogLists::AddPage(const char* url, const char* name, const char* address) {
-  const char* items[Count] = {url ? url : "", name ? name : "", address ? address : "", "", "", "", ""};
-  for (int i = 0; i < Count; ++i) {
-    if (!lists[i].Add(items[i])) {
-      for (int j = 0; j < i; ++j) lists[j].Remove(lists[j].GetCount() - 1);
+// Appends one page to the run log with empty contents; false when out of memory (nothing is
+// left appended then).
+bool AddLogPage(CFetchThread& thread, const char* url, const char* name, const char* address) {
+  const char* items[FetchLogCount] = {url ? url : "", name ? name : "", address ? address : "", "", "", "", ""};
+  for (uint32_t i = 0; i < FetchLogCount; ++i) {
+    if (!thread.GetRunLog(static_cast<FetchLogList>(i)).Add(items[i])) {
+      for (uint32_t j = 0; j < i; ++j) {
+        CStringList<char>& list = thread.GetRunLog(static_cast<FetchLogList>(j));
+        list.Remove(list.GetCount() - 1);
+      }
       return false;
     }
   }
   return true;
 }
 
-bool CRunLogLists::SetLast(int list, const char* data, uint32_t size) {
-  CStringList<char>& l = lists[list];
-  uint32_t n = l.GetCount();
+// Replaces an item of the last page; `size` 0 takes a NUL-terminated text.
+bool SetLogItem(CFetchThread& thread, FetchLogList which, const char* data, uint32_t size = 0) {
+  CStringList<char>& list = thread.GetRunLog(which);
+  uint32_t n = list.GetCount();
   if (!n) return false;
   // The new item goes in before the old one is dropped, so that a failure changes nothing.
-  if (!l.Add(data ? data : "", n - 1, data ? size : 0)) return false;
-  return l.Remove(n);
+  if (!list.Add(data ? data : "", n - 1, data ? size : 0)) return false;
+  return list.Remove(n);
 }
+
+}  // namespace
 
 int32_t IsErrorDocument(const char* text, uint32_t length) {
   if (!text) return -1;
@@ -483,7 +489,6 @@ HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address,
 HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
   CFetchSettings& settings = thread.GetSettings();
   HMODULE module = thread.GetResourceLibrary();
-  CRunLogLists& runLog = thread.GetRunLog();
 
   context.messageId = -1;
   context.errorLine = 0;
@@ -546,7 +551,7 @@ HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
       csv = true;
     }
 
-    if (!runLog.AddPage(requested, displayName.c_str(), addressName.c_str())) return E_OUTOFMEMORY;
+    if (!AddLogPage(thread, requested, displayName.c_str(), addressName.c_str())) return E_OUTOFMEMORY;
 
     hr = DownloadParts(thread, context, requested, prn ? 2 : 0, answer);
     if (FAILED(hr)) return hr;
@@ -555,8 +560,8 @@ HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
     std::snprintf(number, sizeof number, "%u", answer.GetCount());
     char stamp[40];
     FetchTimeText(stamp, sizeof stamp);
-    if (!runLog.SetLast(CRunLogLists::Contents, answer.GetData(), answer.GetCount() + 1) ||
-        !runLog.SetLast(CRunLogLists::Length, number) || !runLog.SetLast(CRunLogLists::Time, stamp))
+    if (!SetLogItem(thread, FetchLogContents, answer.GetData(), answer.GetCount() + 1) ||
+        !SetLogItem(thread, FetchLogLength, number) || !SetLogItem(thread, FetchLogTime, stamp))
       return E_OUTOFMEMORY;
 
     // Conversion.
@@ -610,7 +615,7 @@ HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
       context.messageId = kMsgMarkupPage;
       return E_INVALIDDATA;
     }
-    if (converted && !runLog.SetLast(CRunLogLists::Converted, answer.GetData(), answer.GetCount() + 1))
+    if (converted && !SetLogItem(thread, FetchLogConverted, answer.GetData(), answer.GetCount() + 1))
       return E_OUTOFMEMORY;
 
     CStringA next;

@@ -65,20 +65,17 @@ class CFetchSettings {
   virtual CSettings* GetConnectionSettings() = 0;
 };
 
-// The seven run log lists of the update thread, item i belonging to the i-th page fetched.
-// Contents are kept with their length (they may hold NUL bytes) and a NUL after them.
-struct CRunLogLists {
-  enum { URL, Name, Address, Contents, Length, Time, Converted, Count };
-  CStringList<char> lists[Count];
-
-  void Empty() {
-    for (auto& l : lists) l.Empty();
-  }
-  uint32_t GetCount() const { return lists[URL].GetCount(); }
-  // Appends one page with empty contents; false when out of memory (nothing is left appended).
-  bool AddPage(const char* url, const char* name, const char* address);
-  // Replaces an item of the last page; `size` 0 takes a NUL-terminated text.
-  bool SetLast(int list, const char* data, uint32_t size = 0);
+// The update thread's seven run log lists, in its order; item i of each belongs to the i-th page
+// fetched. Contents are kept with their length (they may hold NUL bytes) and a NUL after them.
+enum FetchLogList : uint32_t {
+  FetchLogUrl = 0,
+  FetchLogName,
+  FetchLogAddress,
+  FetchLogContents,
+  FetchLogLength,
+  FetchLogTime,
+  FetchLogConverted,
+  FetchLogCount
 };
 
 // What a fetch needs of the update thread.
@@ -87,7 +84,7 @@ class CFetchThread {
   virtual ~CFetchThread() = default;
   virtual CFetchSettings& GetSettings() = 0;  // the settings in use
   virtual HMODULE GetResourceLibrary() = 0;
-  virtual CRunLogLists& GetRunLog() = 0;
+  virtual CStringList<char>& GetRunLog(FetchLogList which) = 0;
   // Sets the connection's user agent for a request to `address`.
   virtual void MakeUserAgent(CINetConnection& connection, const char* address) = 0;
   // Waits `ms` milliseconds; false when the thread was asked to stop meanwhile.

@@ -24,12 +24,12 @@ class SettingsThread : public CFetchThread {
   explicit SettingsThread(CSettings& settings) : fetch(settings) {}
   CFetchSettings& GetSettings() override { return fetch; }
   HMODULE GetResourceLibrary() override { return nullptr; }
-  CRunLogLists& GetRunLog() override { return runLog; }
+  CStringList<char>& GetRunLog(FetchLogList which) override { return runLog[which]; }
   void MakeUserAgent(CINetConnection& connection, const char*) override { connection.SetAgent("Vantrex test"); }
   bool Sleep(DWORD) override { return true; }
 
   CSettingsFetch fetch;
-  CRunLogLists runLog;
+  CStringList<char> runLog[FetchLogCount];
 };
 
 class FetchOnSettings : public ::testing::Test {

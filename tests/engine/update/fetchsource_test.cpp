@@ -93,7 +93,7 @@ class TestThread : public CFetchThread {
  public:
   CFetchSettings& GetSettings() override { return settings; }
   HMODULE GetResourceLibrary() override { return settings.module; }
-  CRunLogLists& GetRunLog() override { return runLog; }
+  CStringList<char>& GetRunLog(FetchLogList which) override { return runLog[which]; }
   void MakeUserAgent(CINetConnection& connection, const char*) override { connection.SetAgent("Vantrex test"); }
   bool Sleep(DWORD ms) override {
     sleeps.push_back(ms);
@@ -101,12 +101,13 @@ class TestThread : public CFetchThread {
   }
 
   TestSettings settings;
-  CRunLogLists runLog;
+  CStringList<char> runLog[FetchLogCount];
   std::vector<DWORD> sleeps;
   bool stopped = false;
 };
 
-std::string Item(const CRunLogLists& log, int list, uint32_t page) { return log.lists[list][page]; }
+using RunLog = CStringList<char>[FetchLogCount];
+std::string Item(const RunLog& log, FetchLogList list, uint32_t page) { return log[list][page]; }
 
 class Fetch : public ::testing::Test {
  protected:
@@ -182,13 +183,13 @@ TEST_F(Fetch, PlainRatesFileIsAppliedAndLogged) {
   EXPECT_EQ(thread.settings.rates["USD"], "1.1");
   EXPECT_EQ(context.messageId, -1);
   EXPECT_EQ(context.pageCount, 1u);
-  const CRunLogLists& log = thread.runLog;
-  ASSERT_EQ(log.GetCount(), 1u);
-  EXPECT_EQ(Item(log, CRunLogLists::URL, 0), base + "rates.ini");
-  EXPECT_EQ(Item(log, CRunLogLists::Contents, 0), text);
-  EXPECT_EQ(Item(log, CRunLogLists::Length, 0), std::to_string(text.size()));
-  EXPECT_EQ(Item(log, CRunLogLists::Time, 0).size(), 20u);
-  EXPECT_EQ(Item(log, CRunLogLists::Converted, 0), "");  // nothing had to be converted
+  const RunLog& log = thread.runLog;
+  ASSERT_EQ(log[FetchLogUrl].GetCount(), 1u);
+  EXPECT_EQ(Item(log, FetchLogUrl, 0), base + "rates.ini");
+  EXPECT_EQ(Item(log, FetchLogContents, 0), text);
+  EXPECT_EQ(Item(log, FetchLogLength, 0), std::to_string(text.size()));
+  EXPECT_EQ(Item(log, FetchLogTime, 0).size(), 20u);
+  EXPECT_EQ(Item(log, FetchLogConverted, 0), "");  // nothing had to be converted
 }
 
 TEST_F(Fetch, DataWithoutTheSystemsApplicationAreRefused) {
@@ -245,10 +246,10 @@ TEST_F(Fetch, ScrambledEniFileKeepsItsZeroBytes) {
   std::string base = StartFiles();
   ASSERT_EQ(Run(base + "rates.ENI"), S_OK) << context.errorText.c_str();
   EXPECT_EQ(thread.settings.rates["USD"], "1.25");
-  const CRunLogLists& log = thread.runLog;
-  EXPECT_EQ(Item(log, CRunLogLists::Length, 0), std::to_string(scrambled.size()));
-  EXPECT_EQ(std::memcmp(log.lists[CRunLogLists::Contents][0], scrambled.data(), scrambled.size()), 0);
-  EXPECT_EQ(Item(log, CRunLogLists::Converted, 0), plain);
+  const RunLog& log = thread.runLog;
+  EXPECT_EQ(Item(log, FetchLogLength, 0), std::to_string(scrambled.size()));
+  EXPECT_EQ(std::memcmp(log[FetchLogContents][0], scrambled.data(), scrambled.size()), 0);
+  EXPECT_EQ(Item(log, FetchLogConverted, 0), plain);
 }
 
 TEST_F(Fetch, AnswerWithAZeroByteInsideIsRefusedNotCut) {
@@ -268,7 +269,7 @@ TEST_F(Fetch, TwoPartsJoinedByABarAreOneAnswer) {
   EXPECT_EQ(thread.settings.rates["USD"], "1.3");
   EXPECT_EQ(Requests("general.txt"), 1);
   EXPECT_EQ(Requests("eur.txt"), 1);
-  EXPECT_EQ(thread.runLog.GetCount(), 1u);
+  EXPECT_EQ(thread.runLog[FetchLogUrl].GetCount(), 1u);
 }
 
 TEST_F(Fetch, NextChainFetchesEveryPageOnce) {
@@ -280,8 +281,8 @@ TEST_F(Fetch, NextChainFetchesEveryPageOnce) {
   EXPECT_EQ(context.messageId, -1);
   EXPECT_EQ(thread.settings.rates["USD"], "1.1");
   EXPECT_EQ(thread.settings.rates["JPY"], "130");
-  ASSERT_EQ(thread.runLog.GetCount(), 2u);
-  EXPECT_EQ(Item(thread.runLog, CRunLogLists::URL, 1), base + "page2.ini");
+  ASSERT_EQ(thread.runLog[FetchLogUrl].GetCount(), 2u);
+  EXPECT_EQ(Item(thread.runLog, FetchLogUrl, 1), base + "page2.ini");
 }
 
 TEST_F(Fetch, NextLoopEndsWithMessage90AndSucceeds) {
@@ -343,11 +344,11 @@ TEST_F(Fetch, PrnFileIsConvertedFromItsFirstTwoLinesAndOwnedThroughAppend) {
   EXPECT_EQ(thread.settings.rates["USD"], "1.2345");
   EXPECT_EQ(thread.settings.rates["JPY"], "135.5");
   EXPECT_EQ(thread.settings.rates["CHF"], "1.55");
-  const CRunLogLists& log = thread.runLog;
-  uint32_t last = log.GetCount() - 1;
-  EXPECT_EQ(Item(log, CRunLogLists::Name, last), "Two-line rates");
-  EXPECT_EQ(Item(log, CRunLogLists::Address, last), "Daily");
-  EXPECT_EQ(Item(log, CRunLogLists::Converted, last),
+  const RunLog& log = thread.runLog;
+  uint32_t last = log[FetchLogUrl].GetCount() - 1;
+  EXPECT_EQ(Item(log, FetchLogName, last), "Two-line rates");
+  EXPECT_EQ(Item(log, FetchLogAddress, last), "Daily");
+  EXPECT_EQ(Item(log, FetchLogConverted, last),
             "[General]\r\nDate = 2005-08-22T23:00:00Z\r\n[EUR]\r\nUSD = 1.2345\r\nJPY = 135.5\r\nCHF = 1.55\r\n"
             "[Private-HulvaneVantrex]\r\nDateNoTime = 1\r\n");
 }
@@ -374,7 +375,7 @@ TEST_F(Fetch, QuoteServiceCsvIsConverted) {
   EXPECT_EQ(thread.settings.rates["USD"], "1.2346");  // (1.2340 + 1.2351) / 2, to 4 decimals
   EXPECT_EQ(thread.settings.rates["JPY"], "135.55");
   EXPECT_EQ(thread.settings.rates["CHF"], "1.6");  // 1.55 rounded half away from zero to 1 decimal
-  EXPECT_EQ(Item(thread.runLog, CRunLogLists::Converted, 0),
+  EXPECT_EQ(Item(thread.runLog, FetchLogConverted, 0),
             "[EUR]\r\nUSD = 1.2346\r\nJPY = 135.55\r\nCHF = 1.6\r\n[Names]\r\nUSD = \"US Dollar\"\r\n"
             "JPY = \"Japanese \\\"Yen\\\"\"\r\n");
 
@@ -475,7 +476,7 @@ TEST_F(Fetch, ScrambledFilterOutputIsUnscrambled) {
   Definition("bank.ini", "[General]\r\nExecutable = feed.sh\r\n");
   ASSERT_EQ(Run(base + "page.html", "bank.ini"), S_OK) << context.errorText.c_str();
   EXPECT_EQ(thread.settings.rates["USD"], "1.75");
-  EXPECT_EQ(Item(thread.runLog, CRunLogLists::Converted, 0), output);
+  EXPECT_EQ(Item(thread.runLog, FetchLogConverted, 0), output);
 }
 
 TEST_F(Fetch, FailingFilterExplainsItsExitCode) {
