@@ -320,6 +320,18 @@ TEST_F(Fetch, NextMayNotSwitchToAnotherKindOfAddress) {
   EXPECT_EQ(context.pageCount, 2u);
 }
 
+TEST_F(Fetch, FileSourceFollowsAFileNextButNoWebNext) {
+  std::string base = StartFiles();
+  Serve("web.ini", "[EUR]\r\nGBP = 0.7\r\n");
+  WriteAll(dir / "two.ini", "[General]\r\nNext = \"" + base + "web.ini\"\r\n[EUR]\r\nJPY = 130\r\n");
+  WriteAll(dir / "one.ini", std::string(kOwn) + "Next = \"file://" + (dir / "two.ini") + "\"\r\n[EUR]\r\nUSD = 1.1\r\n");
+  ASSERT_EQ(Run("file://" + (dir / "one.ini")), S_OK);
+  EXPECT_EQ(context.pageCount, 2u);
+  EXPECT_EQ(context.messageId, 602);
+  EXPECT_EQ(thread.settings.rates["JPY"], "130");
+  EXPECT_EQ(Requests("web.ini"), 0);
+}
+
 TEST_F(Fetch, EndlessChainStopsAfter100Pages) {
   std::string base = StartFiles();
   for (int i = 0; i < 105; ++i)
