@@ -1,0 +1,667 @@
+#include "engine/update/fetchsource.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "engine/currency/currencydata.h"
+#include "engine/currency/filterdef.h"
+#include "engine/currency/ratesdata.h"
+#include "engine/foundation/calculator.h"
+#include "engine/foundation/inidatabuffer.h"
+#include "engine/foundation/scramble.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/resources.h"
+
+namespace {
+
+constexpr HRESULT kPathNotFound = 0x80070003;
+constexpr UINT kMsgProgramRefused = 439;  // %1 program, %2 folder
+constexpr UINT kMsgProgramNotStarted = 206;  // %1 program
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsSpaceOrLineEnd(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// A NUL after the count, for readers of C texts; the count stays the length.
+bool Terminate(CBuffer<char>& buffer) {
+  if (!buffer.Add('\0')) return false;
+  buffer.Seek(-1, 1);
+  return true;
+}
+
+bool SetBytes(CBuffer<char>& buffer, const char* data, uint32_t length) {
+  buffer.Seek(0, 0);
+  return buffer.Add(data, length) && Terminate(buffer);
+}
+
+bool EndsWithNoCase(const char* text, uint32_t length, const char* suffix) {
+  uint32_t n = static_cast<uint32_t>(std::strlen(suffix));
+  return length > n && _strnicmp(text + length - n, suffix, n) == 0;
+}
+
+bool AddText(CBuffer<char>& out, const char* text) {
+  return out.Add(text, static_cast<uint32_t>(std::strlen(text)));
+}
+
+// Which addresses a "Next" may lead to: web addresses among themselves, files to files; the
+// quote protocol never.
+enum class SchemeFamily { Unknown, Web, File, Quote };
+
+SchemeFamily FamilyOf(const char* part, size_t length) {
+  size_t n = 0;
+  while (n < length && IsLetter(part[n])) ++n;
+  if (n == length || part[n] != ':' || n < 2) return SchemeFamily::Unknown;
+  std::string scheme(part, n);
+  for (char& c : scheme) c = static_cast<char>(c | 0x20);
+  if (scheme == "http" || scheme == "https" || scheme == "ftp") return SchemeFamily::Web;
+  if (scheme == "file") return SchemeFamily::File;
+  if (scheme == "fxp" || scheme == "fxpd") return SchemeFamily::Quote;
+  return SchemeFamily::Unknown;
+}
+
+bool NextKeepsScheme(const char* page, const char* next) {
+  const char* bar = std::strchr(page, '|');
+  SchemeFamily family = FamilyOf(page, bar ? static_cast<size_t>(bar - page) : std::strlen(page));
+  if (family != SchemeFamily::Web && family != SchemeFamily::File) return false;
+  for (const char* p = next;;) {
+    const char* end = std::strchr(p, '|');
+    size_t n = end ? static_cast<size_t>(end - p) : std::strlen(p);
+    if (FamilyOf(p, n) != family) return false;
+    if (!end) return true;
+    p = end + 1;
+  }
+}
+
+// One download with its tries; the pause between two tries ends early when the thread stops.
+HRESULT LoadWithRetries(CFetchThread& thread, FetchContext& context, const char* address, DWORD lineLimit,
+                        DWORD attempts, CBuffer<char>& out) {
+  CFetchSettings& settings = thread.GetSettings();
+  uint64_t pauseMs = static_cast<uint64_t>(settings.GetUpdateRetryPause()) * 1000u;
+  if (pauseMs >= INFINITE) pauseMs = INFINITE - 1;
+  HRESULT hr = E_FAIL;
+  for (DWORD attempt = 1; attempt <= attempts; ++attempt) {
+    hr = context.connection->Load(address, out, kFetchLoadFlags, lineLimit, settings.GetConnectionSettings(),
+                                  context.parentWindow);
+    if (SUCCEEDED(hr) || attempt == attempts) break;
+    if (pauseMs && !thread.Sleep(static_cast<DWORD>(pauseMs))) break;
+  }
+  if (FAILED(hr)) return hr;
+  const char* error = context.connection->GetErrorString(nullptr);
+  if (error && *error) return E_FAIL;
+  return S_OK;
+}
+
+// The "|"-separated parts of the address, downloaded in turn and joined into one answer.
+HRESULT DownloadParts(CFetchThread& thread, FetchContext& context, const char* address, DWORD lineLimit,
+                      CBuffer<char>& answer) {
+  DWORD attempts = thread.GetSettings().GetUpdateAttempts();
+  if (attempts == 0) attempts = 1;
+  if (attempts > 10) attempts = 10;
+  answer.Seek(0, 0);
+  for (const char* p = address;;) {
+    const char* end = std::strchr(p, '|');
+    CStringA part;
+    if (end) {
+      std::string piece(p, static_cast<size_t>(end - p));
+      part = piece.c_str();
+    } else {
+      part = p;
+    }
+    if (part.IsNull()) return E_OUTOFMEMORY;
+    CBuffer<char> bytes(1000, 1000);
+    HRESULT hr = LoadWithRetries(thread, context, part, lineLimit, attempts, bytes);
+    if (FAILED(hr)) return hr;
+    if (!answer.Add(bytes.GetData(), bytes.GetCount())) return E_OUTOFMEMORY;
+    if (!end) break;
+    p = end + 1;
+  }
+  return Terminate(answer) ? S_OK : E_OUTOFMEMORY;
+}
+
+bool OnlyBlanks(const char* text, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i)
+    if (!IsSpaceOrLineEnd(text[i])) return false;
+  return true;
+}
+
+// Parses rates text and applies it to the settings; the parser's or the settings' line on failure.
+HRESULT ApplyRatesText(CFetchSettings& settings, const char* text, uint32_t length, CStringA* next,
+                       uint32_t* errorLine) {
+  // The reader stops at a NUL: a text that goes on after one would be applied in part.
+  const char* nul = static_cast<const char*>(std::memchr(text, 0, length));
+  if (nul) {
+    for (const char* p = nul; p < text + length; ++p)
+      if (*p) {
+        uint32_t line = 1;
+        for (const char* q = text; q < nul; ++q)
+          if (*q == '\n') ++line;
+        *errorLine = line;
+        return E_INVALIDDATA;
+      }
+  }
+  CIniDataBuffer<char> data;
+  if (!data.SetBuffer(text)) return E_OUTOFMEMORY;
+  HRESULT hr = data.Load(g_IniTable, kIniTableCount);
+  if (FAILED(hr)) {
+    *errorLine = data.GetErrorLine();
+    return hr;
+  }
+  uint32_t line = 0;
+  hr = settings.LoadINI(data, next, &line, false);
+  if (FAILED(hr)) *errorLine = line;
+  return hr;
+}
+
+// The English name of a currency from the built-in table; empty when it has none.
+CStringA EnglishName(const std::string& code) {
+  for (const auto& info : g_CurrencyInfoDataEnglish)
+    if (info.szCode && _stricmp(info.szCode, code.c_str()) == 0 && info.szName) {
+      CStringA name;
+      name = info.szName;
+      return name;
+    }
+  return CStringA("");
+}
+
+// The next token of a line; `separators` end it. Empty at the line's end.
+std::string NextToken(const char*& p, const char* end, const char* separators) {
+  while (p < end && std::strchr(separators, *p)) ++p;
+  const char* start = p;
+  while (p < end && !std::strchr(separators, *p)) ++p;
+  return std::string(start, static_cast<size_t>(p - start));
+}
+
+// Finds the end of the line that starts at p: the CR or LF, or null when the text ends first.
+const char* LineEnd(const char* p, const char* end) {
+  while (p < end && *p != '\r' && *p != '\n') ++p;
+  return p < end ? p : nullptr;
+}
+const char* AfterLineEnd(const char* p, const char* end) {
+  if (p < end && *p == '\r') ++p;
+  if (p < end && *p == '\n') ++p;
+  return p;
+}
+
+// A CSV number: the value and the number of its digits after the point; false when it is none.
+bool ParseCsvNumber(const std::string& field, double* value, uint32_t* decimals) {
+  const char* b = field.data();
+  const char* e = b + field.size();
+  while (b < e && IsBlank(*b)) ++b;
+  while (e > b && IsBlank(e[-1])) --e;
+  auto [ptr, ec] = std::from_chars(b, e, *value);
+  if (ec != std::errc() || ptr != e) return false;
+  const char* dot = static_cast<const char*>(std::memchr(b, '.', static_cast<size_t>(e - b)));
+  *decimals = dot ? static_cast<uint32_t>(e - dot - 1) : 0;
+  return true;
+}
+
+// The name on the currency list's line "CODE|name|...", empty when there is none.
+std::string ListName(const char* list, const std::string& code) {
+  for (const char* p = list; p && *p;) {
+    if (std::strncmp(p, code.c_str(), code.size()) == 0 && p[code.size()] == '|') {
+      const char* name = p + code.size() + 1;
+      size_t n = std::strcspn(name, "\r\n|");
+      return std::string(name, n);
+    }
+    const char* nl = std::strpbrk(p, "\r\n");
+    if (!nl) break;
+    p = nl + 1;
+  }
+  return std::string();
+}
+
+// A text in double quotes as the INI reader reads it back.
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Appends one page to the run log with empty contents; false when out of memory (nothing is
+// left appended then).
+bool AddLogPage(CFetchThread& thread, const char* url, const char* name, const char* address) {
+  const char* items[FetchLogCount] = {url ? url : "", name ? name : "", address ? address : "", "", "", "", ""};
+  for (uint32_t i = 0; i < FetchLogCount; ++i) {
+    if (!thread.GetRunLog(static_cast<FetchLogList>(i)).Add(items[i])) {
+      for (uint32_t j = 0; j < i; ++j) {
+        CStringList<char>& list = thread.GetRunLog(static_cast<FetchLogList>(j));
+        list.Remove(list.GetCount() - 1);
+      }
+      return false;
+    }
+  }
+  return true;
+}
+
+// Replaces an item of the last page; `size` 0 takes a NUL-terminated text.
+bool SetLogItem(CFetchThread& thread, FetchLogList which, const char* data, uint32_t size = 0) {
+  CStringList<char>& list = thread.GetRunLog(which);
+  uint32_t n = list.GetCount();
+  if (!n) return false;
+  // The new item goes in before the old one is dropped, so that a failure changes nothing.
+  if (!list.Add(data ? data : "", n - 1, data ? size : 0)) return false;
+  return list.Remove(n);
+}
+
+}  // namespace
+
+int32_t IsErrorDocument(const char* text, uint32_t length) {
+  if (!text) return -1;
+  uint32_t i = 0;
+  while (i < length && IsBlank(text[i])) ++i;
+  static const char* const kWords[] = {"ERROR", "FEHLER", "ERREUR", "ERRORE"};
+  for (const char* word : kWords) {
+    uint32_t n = static_cast<uint32_t>(std::strlen(word));
+    if (length - i >= n && _strnicmp(text + i, word, n) == 0) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+bool IsMarkupDocument(const char* text, uint32_t length) {
+  if (!text) return false;
+  uint32_t i = 0;
+  while (i < length && IsSpaceOrLineEnd(text[i])) ++i;
+  return i < length && text[i] == '<';
+}
+
+bool IsScrambledOutput(const char* text, uint32_t length) {
+  if (!text) return false;
+  uint32_t i = 0;
+  while (i < length && IsSpaceOrLineEnd(text[i])) ++i;
+  if (i == length) return false;
+  return text[i] != '[' && text[i] != ';';
+}
+
+HRESULT ConvertTwoLineDate(CBuffer<char>& text, CStringA& unmatchedList, uint32_t& unmatchedCount) {
+  const char* begin = text.GetData();
+  const char* end = begin + text.GetCount();
+  if (!begin) return E_INVALIDDATA;
+  const char* headerEnd = LineEnd(begin, end);
+  if (!headerEnd) return E_INVALIDDATA;
+  const char* values = AfterLineEnd(headerEnd, end);
+  const char* valuesEnd = LineEnd(values, end);
+  if (!valuesEnd) return E_INVALIDDATA;
+
+  const char* h = begin;
+  while (h < headerEnd && IsBlank(*h)) ++h;
+  const char* v = values;
+  while (v < valuesEnd && IsBlank(*v)) ++v;
+
+  CBuffer<char> out(1000, 1000);
+  bool ok = true;
+  if (headerEnd - h >= 4 && _strnicmp(h, "DATE", 4) == 0) {
+    const char* t = v;
+    while (t < valuesEnd && ((*t >= '0' && *t <= '9') || *t == '-')) ++t;
+    if (t == v || t == valuesEnd || !IsBlank(*t)) return E_INVALIDDATA;
+    ok = AddText(out, "[General]\r\nDate = ") && out.Add(v, static_cast<uint32_t>(t - v)) &&
+         AddText(out, "T23:00:00Z\r\n");
+    // The date column is no rate.
+    NextToken(h, headerEnd, " \t*");
+    v = t;
+  }
+  ok = ok && AddText(out, "[EUR]\r\n");
+
+  for (;;) {
+    std::string code = NextToken(h, headerEnd, " \t*");
+    std::string value = NextToken(v, valuesEnd, " \t");
+    if (code.empty() || value.empty()) break;
+    size_t dots = 0;
+    for (char c : value) dots += c == '.';
+    if (dots > 1) {
+      // Several columns run together: this code and the next ones have no value of their own.
+      for (size_t k = 0; k < dots && !code.empty(); ++k) {
+        std::string entry = code;
+        CStringA name = EnglishName(code);
+        if (!name.IsEmpty()) entry += std::string(" (") + name.c_str() + ")";
+        if (!unmatchedList.IsEmpty()) entry.insert(entry.begin(), '\t');
+        CString<char> list;
+        list = unmatchedList.c_str();
+        if (!list.Merge(entry.c_str())) return E_OUTOFMEMORY;
+        unmatchedList = list.c_str();
+        ++unmatchedCount;
+        if (k + 1 < dots) code = NextToken(h, headerEnd, " \t*");
+      }
+      continue;
+    }
+    if (code.size() < 2 || value.size() < 2) continue;
+    ok = ok && out.Add(code.data(), static_cast<uint32_t>(code.size())) && AddText(out, " = ") &&
+         out.Add(value.data(), static_cast<uint32_t>(value.size())) && AddText(out, "\r\n");
+  }
+  ok = ok && AddText(out, "[Private-HulvaneVantrex]\r\nDateNoTime = 1\r\n");
+  if (!ok || !SetBytes(text, out.GetData(), out.GetCount())) return E_OUTOFMEMORY;
+  return S_OK;
+}
+
+HRESULT MakeQuoteCsvQuery(CFetchSettings& settings, const char* currencyList, CStringA* query) {
+  std::string q = "&exch=";
+  bool first = true;
+  auto add = [&](const char* code, size_t n) {
+    if (!first) q += '_';
+    q.append(code, n);
+    first = false;
+  };
+  if (settings.GetOnlyUpdateExisting()) {
+    for (uint32_t i = 0; i < settings.GetActiveCount(); ++i) {
+      const char* code = settings.GetActiveCode(i);
+      if (code && *code) add(code, std::strlen(code));
+    }
+  } else {
+    for (const char* p = currencyList; p && *p;) {
+      if (IsLetter(p[0]) && IsLetter(p[1]) && IsLetter(p[2]) && p[3] == '|') add(p, 3);
+      const char* nl = std::strpbrk(p, "\r\n");
+      if (!nl) break;
+      p = nl + 1;
+    }
+  }
+  q += "&expr=EUR";
+  *query = q.c_str();
+  return query->IsNull() ? E_OUTOFMEMORY : S_OK;
+}
+
+HRESULT ConvertQuoteCsv(CBuffer<char>& text, const char* currencyList, CStringA* errorText) {
+  const char* p = text.GetData();
+  const char* end = p + text.GetCount();
+  if (!p) return E_INVALIDDATA;
+  auto lineOf = [&](const char* from) {
+    const char* e = from;
+    while (e < end && *e != '\r' && *e != '\n') ++e;
+    return std::string(from, static_cast<size_t>(e - from));
+  };
+  auto nextLine = [&](const char* from) {
+    while (from < end && *from != '\r' && *from != '\n') ++from;
+    return AfterLineEnd(from, end);
+  };
+  std::string first = lineOf(p);
+  const char* second = nextLine(p);
+  if (first.compare(0, 9, "Client_id") != 0 || lineOf(second).compare(0, 30, "base,quote,amount,date,ask,bid") != 0) {
+    if (errorText) *errorText = first.c_str();
+    return E_FAIL;
+  }
+
+  std::string rates = "[EUR]\r\n";
+  std::string names = "[Names]\r\n";
+  for (const char* line = nextLine(second); line < end; line = nextLine(line)) {
+    std::string row = lineOf(line);
+    if (row.compare(0, 4, "EUR,") != 0) continue;
+    std::string code = row.substr(4, 3);
+    std::string fields[5];
+    size_t pos = 4;
+    for (int f = 0; f < 5; ++f) {
+      size_t comma = row.find(',', pos);
+      if (f < 4 && comma == std::string::npos) return E_FAIL;
+      fields[f] = row.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+      pos = comma == std::string::npos ? row.size() : comma + 1;
+    }
+    // fields: quote, amount, date, ask, bid
+    double ask = 0.0, bid = 0.0;
+    uint32_t askDecimals = 0, bidDecimals = 0;
+    if (!ParseCsvNumber(fields[3], &ask, &askDecimals) || !ParseCsvNumber(fields[4], &bid, &bidDecimals))
+      return E_INVALIDDATA;
+    if (ask == 0.0 || bid == 0.0) return E_INVALIDDATA;
+    uint32_t decimals = askDecimals > bidDecimals ? askDecimals : bidDecimals;
+    double unit = 1.0;
+    for (uint32_t i = 0; i < decimals; ++i) unit /= 10.0;
+    CCalculator calculator;
+    calculator.SetRoundingValue(unit);
+    calculator.SetMinFractDigits(decimals);
+    calculator.SetDisplay((ask + bid) * 0.5);
+    if (calculator.IsError()) return E_INVALIDDATA;
+    rates += code + " = " + calculator.GetDisplay() + "\r\n";
+    std::string name = ListName(currencyList, code);
+    if (!name.empty()) names += code + " = " + Quoted(name) + "\r\n";
+  }
+  std::string all = rates + names;
+  if (!SetBytes(text, all.data(), static_cast<uint32_t>(all.size()))) return E_OUTOFMEMORY;
+  return S_OK;
+}
+
+HRESULT ExecuteFilterProgram(const char* directory, const char* program, const char* text1, const char* text2,
+                             const char* text3, int32_t number, DWORD timeoutMs, HMODULE module,
+                             DWORD* exitCode, CStringA* errorText) {
+  if (exitCode) *exitCode = 0;
+  if (!program || !text1 || !text2) return E_INVALIDARG;
+  if (!vtx::IsPlainFileName(program)) {
+    FormatFetchText(errorText, program, kMsgProgramRefused, module, program, "Filters");
+    return E_INVALIDARG;
+  }
+  if (!directory || !*directory) return kPathNotFound;
+  std::string address(text2);
+  if (address.size() > 254) address.resize(254);
+  vtx::ProgramStart start;
+  start.program = program;
+  start.arguments = {text1, address, text3 ? text3 : "", std::to_string(number)};
+  start.directory = directory;
+  vtx::ChildProcess child;
+  if (FAILED(child.Start(start))) {
+    FormatFetchText(errorText, program, kMsgProgramNotStarted, module, program);
+    return E_FAIL;
+  }
+  DWORD code = 0;
+  HRESULT hr = child.Wait(timeoutMs, &code);
+  if (exitCode) *exitCode = code;
+  return hr;
+}
+
+HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address, const char* filterName,
+                  int32_t urlIndex, int32_t* messageId, CStringA* errorText, CFetchSettings& settings,
+                  HMODULE module) {
+  std::string path;
+  if (FAILED(vtx::WriteTempFile(nullptr, "HVX", ".tmp", text.GetData(), text.GetCount(), &path))) return E_FAIL;
+
+  DWORD exitCode = 0;
+  HRESULT hr = settings.ExecuteFilter(program, path.c_str(), address ? address : "", filterName, urlIndex,
+                                      &exitCode, errorText);
+  if (static_cast<int32_t>(exitCode) < 0) {
+    FilterExitText(exitCode, module, errorText);
+    hr = exitCode;
+  } else if (SUCCEEDED(hr)) {
+    std::string output;
+    uint64_t size = 0;
+    // A filter writes at most twice what it read; more is no output of a filter.
+    HRESULT read = vtx::FileSize(path.c_str(), &size);
+    if (SUCCEEDED(read) && size > 2ull * kMaxDownloadBytes + 240u) read = HRESULT_FROM_WIN32(kErrorDownloadTooLarge);
+    else if (SUCCEEDED(read)) read = vtx::ReadWholeFile(path.c_str(), &output);
+    if (read == HRESULT_FROM_WIN32(kErrorDownloadTooLarge)) {
+      hr = read;
+    } else if (read == E_OUTOFMEMORY) {
+      hr = E_OUTOFMEMORY;
+    } else if (FAILED(read)) {
+      if (messageId) *messageId = kMsgFilterOutputGone;
+      hr = E_FAIL;
+    } else if (!SetBytes(text, output.data(), static_cast<uint32_t>(output.size()))) {
+      hr = E_OUTOFMEMORY;
+    } else {
+      hr = S_OK;
+    }
+  }
+  DeleteFileA(path.c_str());
+  if (SUCCEEDED(hr) && IsScrambledOutput(text.GetData(), text.GetCount())) ScrambleBuffer(text.GetData(), text.GetCount());
+  return hr;
+}
+
+HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
+  CFetchSettings& settings = thread.GetSettings();
+  HMODULE module = thread.GetResourceLibrary();
+
+  context.messageId = -1;
+  context.errorLine = 0;
+  context.unmatchedCount = 0;
+  context.errorText.Empty();
+  context.unmatchedList.Empty();
+  context.unmatchedAddress.Empty();
+  context.pageAddress.Empty();
+  context.pageCount = 0;
+  if (!context.connection) return E_POINTER;
+
+  CFilter filter;
+  const char* filterName = context.filterName.IsEmpty() ? nullptr : context.filterName.c_str();
+  bool haveFilter = filter.Create(settings.GetFiltersFolder(), filterName) == 1;
+  CStringA displayName, addressName;
+  if (haveFilter) {
+    displayName = filter.GetDisplayName();
+    const char* name = filter.GetAddressName(context.rawAddress.c_str());
+    addressName = name ? name : context.rawAddress.c_str();
+  }
+  const int32_t urlIndex = haveFilter ? filter.FindURL(context.rawAddress.c_str()) : -1;
+  const CFilter::CFilterURL* url = urlIndex >= 0 ? filter.GetURL(static_cast<uint32_t>(urlIndex)) : nullptr;
+
+  CStringList<char> visited;
+  CStringA page = context.address;
+  bool ownData = false;
+  HRESULT hr = S_OK;
+  CBuffer<char> answer(1000, 1000);
+
+  while (!page.IsEmpty()) {
+    if (!visited.Add(page.c_str())) return E_OUTOFMEMORY;
+    ++context.pageCount;
+    context.pageAddress = page;
+    thread.MakeUserAgent(*context.connection, page);
+    context.errorLine = 0;
+
+    const uint32_t pageLength = page.GetLength();
+    bool prn = EndsWithNoCase(page, pageLength, ".PRN");
+    const bool eni = EndsWithNoCase(page, pageLength, ".ENI");
+
+    // The quote service's CSV answer needs the service's currency list and a query of codes.
+    bool csv = false;
+    CStringA requested = page;
+    CBuffer<char> currencyList(1000, 1000);
+    if (std::strstr(page, "/fxcsv?client_id=") && filterName && haveFilter && url && url->GetResource() &&
+        *url->GetResource()) {
+      hr = context.connection->Load(url->GetResource(), currencyList, kFetchLoadFlags, 0,
+                                    settings.GetConnectionSettings(), context.parentWindow);
+      if (FAILED(hr)) return hr;
+      const char* error = context.connection->GetErrorString(nullptr);
+      if (error && *error) return E_FAIL;
+      if (!Terminate(currencyList)) return E_OUTOFMEMORY;
+      CStringA query;
+      hr = MakeQuoteCsvQuery(settings, currencyList.GetData(), &query);
+      if (FAILED(hr)) return hr;
+      CString<char> full;
+      full = page.c_str();
+      if (full.IsNull() || !full.Merge(query)) return E_OUTOFMEMORY;
+      requested = full.c_str();
+      csv = true;
+    }
+
+    if (!AddLogPage(thread, requested, displayName.c_str(), addressName.c_str())) return E_OUTOFMEMORY;
+
+    hr = DownloadParts(thread, context, requested, prn ? 2 : 0, answer);
+    if (FAILED(hr)) return hr;
+
+    char number[16];
+    std::snprintf(number, sizeof number, "%u", answer.GetCount());
+    char stamp[40];
+    FetchTimeText(stamp, sizeof stamp);
+    if (!SetLogItem(thread, FetchLogContents, answer.GetData(), answer.GetCount() + 1) ||
+        !SetLogItem(thread, FetchLogLength, number) || !SetLogItem(thread, FetchLogTime, stamp))
+      return E_OUTOFMEMORY;
+
+    // Conversion.
+    bool converted = false;
+    bool ranProgram = false;
+    if (filterName) {
+      if (!haveFilter) {
+        context.messageId = kMsgNoDefinition;
+        return E_NOTFOUND_FILE;
+      }
+      const char* program = url && url->GetExecutable() && *url->GetExecutable() ? url->GetExecutable()
+                                                                                   : filter.GetExecutable();
+      if (program && *program) {
+        hr = RunFilter(answer, program, requested, filterName, urlIndex, &context.messageId, &context.errorText,
+                       settings, module);
+        if (FAILED(hr)) return hr;
+        // What a filter writes is a rates file already.
+        prn = false;
+        csv = false;
+        converted = ranProgram = true;
+      }
+    }
+    if (!ranProgram && eni) {
+      ScrambleBuffer(answer.GetData(), answer.GetCount());
+      converted = true;
+    }
+    const char* data = answer.GetData();
+    const uint32_t length = answer.GetCount();
+    if (OnlyBlanks(data, length)) {
+      context.messageId = kMsgEmptyAnswer;
+      return E_INVALIDDATA;
+    }
+    int32_t errorAt = IsErrorDocument(data, length);
+    if (errorAt >= 0) {
+      std::string text(data + errorAt, length - static_cast<uint32_t>(errorAt));
+      text.resize(std::strlen(text.c_str()));
+      context.errorText = text.c_str();
+      return E_INVALIDDATA;
+    }
+    if (prn) {
+      hr = ConvertTwoLineDate(answer, context.unmatchedList, context.unmatchedCount);
+      if (FAILED(hr)) return hr;
+      if (!context.unmatchedList.IsEmpty()) context.unmatchedAddress = page;
+      converted = true;
+    } else if (csv) {
+      hr = ConvertQuoteCsv(answer, currencyList.GetData(), &context.errorText);
+      if (FAILED(hr)) return hr;
+      converted = true;
+    }
+    if (IsMarkupDocument(answer.GetData(), answer.GetCount())) {
+      context.messageId = kMsgMarkupPage;
+      return E_INVALIDDATA;
+    }
+    if (converted && !SetLogItem(thread, FetchLogConverted, answer.GetData(), answer.GetCount() + 1))
+      return E_OUTOFMEMORY;
+
+    CStringA next;
+    hr = ApplyRatesText(settings, answer.GetData(), answer.GetCount(), &next, &context.errorLine);
+    if (FAILED(hr)) return hr;
+    const char* error = settings.GetError();
+    if (error && *error) {
+      context.errorText = error;
+      return E_FAIL;
+    }
+    if (settings.GetOwnData()) ownData = true;
+
+    if (next.IsEmpty()) break;
+    if (visited.Find(next) >= 0) {
+      context.messageId = kMsgNextLoop;
+      break;
+    }
+    if (!NextKeepsScheme(page, next)) {
+      context.messageId = kMsgNextSchemeChanged;
+      break;
+    }
+    if (context.pageCount >= kMaxFetchPages) {
+      context.messageId = kMsgNextPageLimit;
+      break;
+    }
+    page = next;
+  }
+
+  // The definition's own additions; they count for the own-data flag as the pages do.
+  if (url) {
+    const char* appends[2] = {url->GetAppend(), filter.GetAppend()};
+    for (const char* append : appends) {
+      if (!append || !*append) continue;
+      uint32_t line = 0;
+      hr = ApplyRatesText(settings, append, static_cast<uint32_t>(std::strlen(append)), nullptr, &line);
+      if (FAILED(hr)) {
+        context.errorLine = line;
+        return hr;
+      }
+      if (settings.GetOwnData()) ownData = true;
+    }
+  }
+
+  if (!ownData) {
+    context.messageId = kMsgNotOwnData;
+    return E_INVALIDARG;
+  }
+  return S_OK;
+}
