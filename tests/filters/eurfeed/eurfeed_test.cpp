@@ -194,4 +194,21 @@ TEST_F(Eurfeed, MapIniBesideTheProgram) {
   EXPECT_NE(text.find("Date = 2026-03-01T13:15:00Z\r\n"), std::string::npos) << text;
 }
 
+TEST_F(Eurfeed, BundledSamplePage) {
+  std::string page = dir / "eurofxref.html";
+  std::filesystem::copy_file(std::string(VANTREX_SAMPLES) + "/eurofxref.html", page);
+  ASSERT_EQ(Convert(page), 0u);
+  std::string text = Unscrambled(ReadFile(page));
+  size_t rates = text.find("\r\n[EUR]\r\n\r\n");
+  size_t names = text.find("\r\n[Names]\r\n\r\n");
+  ASSERT_NE(rates, std::string::npos);
+  ASSERT_NE(names, std::string::npos);
+  // Every currency of the page has its rate and its name.
+  std::string section = text.substr(rates, names - rates);
+  size_t count = 0;
+  for (size_t at = section.find(" = "); at != std::string::npos; at = section.find(" = ", at + 1)) ++count;
+  EXPECT_EQ(count, 30u);  // 29 currencies and the euro
+  EXPECT_NE(section.find("USD = 1.0856\r\n"), std::string::npos);
+}
+
 }  // namespace
