@@ -112,33 +112,38 @@ class CReferenceRows {
 
 }  // namespace
 
+// The day of a run of digits: trying each place of the run from its start, the first number of
+// 1 to 31 is the value of its last one or two digits (leading zeros aside). 0 when there is none.
+// Every place of one run meets the same month and year, so one look at the run decides it all.
+uint32_t DayOfRun(const char* start, const char* end) {
+  if (end - start >= 2 && end[-2] != '0') {
+    uint32_t two = static_cast<uint32_t>((end[-2] - '0') * 10 + (end[-1] - '0'));
+    if (two <= 31) return two;
+  }
+  return static_cast<uint32_t>(end[-1] - '0');
+}
+
 const char* FindDayMonthDate(const char* text, FILETIME* localTime) {
   if (!text || !localTime) return nullptr;
   const char* p = text;
   for (;;) {
     p = SkipFiller(p);
     if (!*p) return nullptr;
-    const char* start = p;
-    uint32_t day = 0;
-    uint32_t year = 0;
-    uint32_t month = 0;
-    const char* q = start;
-    if (IsDigit(*q)) {
-      q = ReadNumber(q, &day);
-      if (day >= 1 && day <= 31) {
-        q = SkipFiller(q);
-        month = MatchMonth(q, &q);
-      }
-    }
-    if (!month) {
-      p = start + 1;
+    if (!IsDigit(*p)) {
+      ++p;
       continue;
     }
+    const char* runEnd = p;
+    while (IsDigit(*runEnd)) ++runEnd;
+    uint32_t day = DayOfRun(p, runEnd);
+    p = runEnd;
+    if (!day) continue;
+    const char* q = SkipFiller(runEnd);
+    uint32_t month = MatchMonth(q, &q);
+    if (!month) continue;
     q = SkipFiller(q);
-    if (!IsDigit(*q)) {
-      p = start + 1;
-      continue;
-    }
+    if (!IsDigit(*q)) continue;
+    uint32_t year = 0;
     q = ReadNumber(q, &year);
     SYSTEMTIME st = {};
     st.wYear = static_cast<WORD>(year <= 0xFFFF ? year : 0);
@@ -151,6 +156,7 @@ const char* FindDayMonthDate(const char* text, FILETIME* localTime) {
       *localTime = ft;
       return q;
     }
+    // An impossible date: the search goes on after its year.
     p = q;
   }
 }
@@ -190,7 +196,8 @@ const char* CCellReader::Next() {
     }
     char c = *p;
     uint32_t taken = 1;
-    if (c == '&') {
+    // A full text takes no more characters, decoded or not.
+    if (c == '&' && m_length < kMaxText) {
       char decoded;
       if (uint32_t n = DecodeEntityAnsi(p + 1, &decoded)) {
         c = decoded;

@@ -37,7 +37,13 @@ TEST(FindDayMonthDate, Dates) {
       {"0 June 2026 32 June 2026", "2026-06-02 14:15", ""},
       {"10 December 1500", nullptr, nullptr},
       {"10 December", nullptr, nullptr},
+      // A day is tried at every place of its digits.
       {"99999999999999999999 December 2026", "2026-12-09 14:15", ""},
+      {"0012 December 2026", "2026-12-12 14:15", ""},
+      {"123 December 2026", "2026-12-23 14:15", ""},
+      {"132 December 2026", "2026-12-02 14:15", ""},
+      {"100 December 2026", nullptr, nullptr},
+      {"31 June 2026 5", nullptr, nullptr},
       {"10 December 99999999999999999999", nullptr, nullptr},
       {"<td>10</td><td>December", nullptr, nullptr},
       {"<unclosed 10 December 2026", nullptr, nullptr},
