@@ -4,7 +4,6 @@
 
 #include "filters/framework/htmltext.h"
 #include "filters/framework/ratetime.h"
-#include "platform/codepage.h"
 #include "platform/heap.h"
 #include "platform/systime.h"
 
