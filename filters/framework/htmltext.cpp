@@ -97,6 +97,8 @@ uint32_t DecodeEntity(const char16_t* text, char16_t* codePoint) {
     return count;
   }
 
+  // Every name begins with a letter; a lone '&' is common in text.
+  if (!IsAsciiLetter(text[0])) return 0;
   const HtmlEntity* best = nullptr;
   uint32_t bestLength = 0;
   for (const HtmlEntity& e : g_HtmlEntities) {
@@ -120,17 +122,24 @@ uint32_t DecodeEntity(const char16_t* text, char16_t* codePoint) {
 
 uint32_t DecodeEntityAnsi(const char* text, char* byte) {
   if (!text || !byte) return 0;
-  // The longest entity is far shorter than this.
+  // Entities are ASCII, which every code page here shares: only the ASCII text after the '&'
+  // can decide one, so it is widened as it is. This keeps a page full of '&' from costing a
+  // code-page conversion at each, and a stray byte further on from hiding the entity.
   constexpr int kMaxBytes = 79;
-  int n = 0;
-  while (n < kMaxBytes && text[n]) ++n;
   char16_t wide[kMaxBytes + 1];
-  int chars = n ? MultiByteToWideChar(CP_ACP, 0, text, n, wide, kMaxBytes) : 0;
-  if (chars < 0) chars = 0;
-  wide[chars] = 0;
+  int n = 0;
+  while (n < kMaxBytes && text[n] && static_cast<unsigned char>(text[n]) < 0x80) {
+    wide[n] = static_cast<char16_t>(text[n]);
+    ++n;
+  }
+  wide[n] = 0;
   char16_t cp = 0;
   uint32_t count = DecodeEntity(wide, &cp);
   if (!count) return 0;
+  if (cp < 0x80) {
+    *byte = static_cast<char>(cp);
+    return count;
+  }
   char out[8];
   BOOL usedDefault = FALSE;
   int bytes = WideCharToMultiByte(CP_ACP, 0, &cp, 1, out, sizeof out, nullptr, &usedDefault);

@@ -88,6 +88,16 @@ TEST(HtmlEntities, AnsiFormGivesTheCodePageByte) {
   EXPECT_EQ(b, '<');
 }
 
+TEST(HtmlEntities, AnsiFormLooksOnlyAtTheEntity) {
+  // A byte that is no character of the code page after the entity does not hide it.
+  char b = 0;
+  EXPECT_EQ(DecodeEntityAnsi("amp;\xFF\xFE", &b), 4u);
+  EXPECT_EQ(b, '&');
+  EXPECT_EQ(DecodeEntityAnsi("#x41\xC3\xA9", &b), 4u);
+  EXPECT_EQ(b, 'A');
+  EXPECT_EQ(DecodeEntityAnsi("\xE9" "acute;", &b), 0u);
+}
+
 TEST(StripHtml, RemovesTagsAndDecodesEntities) {
   struct Case {
     const char* in;
