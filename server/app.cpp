@@ -487,12 +487,13 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
   switch (msg) {
     case WM_VX_UPDATEDONE:
     case WM_VX_DEFINITIONSDONE:
-      ApplyUpdateResult(s, reinterpret_cast<Settings*>(wParam), S_OK);
+      ApplyUpdateResult(s, s.seams.scheduler->ReportedSettings(wParam), S_OK);
       return 0;
     case WM_VX_UPDATEFAILED:
       ApplyUpdateResult(s, nullptr, static_cast<HRESULT>(lParam));
       return 0;
     case WM_VX_UPDATEIDLE:
+      s.seams.scheduler->OnUpdateIdle(*s.settings);
       if (s.reloadWhenIdle && !s.seams.scheduler->IsBusy()) {
         s.reloadWhenIdle = false;
         ReloadSettings(s);

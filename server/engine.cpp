@@ -1,10 +1,13 @@
 #include "server/engine.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/foundation/regupgrade.h"
-#include "engine/foundation/resourcelib.h"
+#include "engine/foundation/regvalue.h"
+#include "platform/codepage.h"
 #include "platform/eventlog.h"
+#include "platform/heap.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
 
@@ -12,11 +15,16 @@ namespace vtx::server {
 
 namespace {
 const char kEventSource[] = "Hulvane Vantrex";
+constexpr DWORD kStopWaitMs = 10000;
 
 int TerminalMessageBox(void* window, const char* text, const char* caption, UINT type) {
   return ::MessageBoxA(static_cast<HWND>(window), text, caption, type);
 }
+
+CUpdateSettings& UpdateView(Settings& settings) { return static_cast<EngineSettings&>(settings).Update(); }
 }  // namespace
+
+// ---- resources and events ----
 
 HMODULE CatalogueResources::LoadResourceLibrary(const char* appKeyPath) { return ::LoadResourceLibrary(appKeyPath); }
 
@@ -46,9 +54,148 @@ void SystemEventLog::ReportServerEvent(DWORD eventId, WORD type, const void* dat
   log_.m_pDeregisterEventSource(source);
 }
 
-void ProgramStore::UpgradeRegistryAtStartup() { ::UpgradeRegistryAtStartup(); }
+// ---- settings ----
 
-ProgramSeams::ProgramSeams() : scheduler(store), notifications(scheduler, resources) {
+EngineSettings::EngineSettings()
+    : owned_(std::make_unique<CSettings>()), settings_(owned_.get()), update_(*settings_) {}
+
+EngineSettings::EngineSettings(CSettings& settings) : settings_(&settings), update_(settings) {}
+
+bool EngineSettings::Create(HMODULE resourceLibrary) { return settings_->Create(resourceLibrary); }
+
+HRESULT EngineSettings::Load() {
+  settings_->Load(false);
+  return S_OK;
+}
+
+HRESULT EngineSettings::Save() { return settings_->Save(); }
+
+HRESULT EngineSettings::SaveINI() { return settings_->SaveINI(); }
+
+HRESULT EngineSettings::CopyFrom(const Settings& from) {
+  const auto& other = static_cast<const EngineSettings&>(from);
+  return settings_->CopyFrom(*other.settings_) ? S_OK : E_OUTOFMEMORY;
+}
+
+bool EngineSettings::MessagesViaEmail() const {
+  return settings_->GetData() && settings_->GetData()->MessagesViaEmail != 0;
+}
+
+bool EngineSettings::IsMessageEmailProfileSmtp() const {
+  const CSettingsData* d = settings_->GetData();
+  return d && d->MessagesEmailProfile.GetBuffer() && _stricmp(d->MessagesEmailProfile.GetBuffer(), "<SMTP>") == 0;
+}
+
+void EngineSettings::SetNotificationTest(const NotificationTest& test) {
+  CSettingsData* d = settings_->GetData();
+  if (!d) return;
+  d->MessagesToLog = test.messagesToLog != 0;
+  d->MessagesToFile = test.messagesToFile != 0;
+  d->MessagesViaEmail = test.messagesViaEmail != 0;
+  d->MessagesOnScreen = test.messagesOnScreen != 0;
+  CStringA* strings[5] = {&d->MessagesEmailProfile, &d->MessagesEmailRecipients, &d->MessagesEmailSender,
+                          &d->MessagesEmailSmtpServer, &d->MessagesFile};
+  for (int i = 0; i < 5; ++i) {
+    const char* text = test.strings[i];
+    *strings[i] = text && *text ? text : nullptr;
+  }
+}
+
+HRESULT EngineSettings::ExecuteCustomAction(HWND window, std::string& errorText) {
+  char* text = nullptr;
+  HRESULT hr = update_.ExecuteCustomAction(window, &text);
+  errorText = text ? text : "";
+  if (text) GlobalFree(text);
+  return hr;
+}
+
+// ---- the application key ----
+
+std::unique_ptr<Settings> EngineStore::NewSettings() { return std::make_unique<EngineSettings>(); }
+
+HRESULT EngineStore::CanSaveSettings() { return ::CanSaveSettings(); }
+
+HRESULT EngineStore::ImportConfiguration(const char*, DWORD) { return E_NOTIMPL; }
+
+HRESULT EngineStore::ExportConfiguration(const char*, DWORD) { return E_NOTIMPL; }
+
+bool EngineStore::ReadAppString(const char* name, std::string& value) {
+  RegStringValueA text;
+  if (FAILED(text.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, name)) || !text.GetString()) return false;
+  value = text.GetString();
+  return true;
+}
+
+void EngineStore::UpgradeRegistryAtStartup() { ::UpgradeRegistryAtStartup(); }
+
+// ---- the update thread ----
+
+HRESULT ServerUpdateEngine::UpdateRun(CUpdateThread&) { return E_NOTIMPL; }
+
+HRESULT ServerUpdateEngine::CheckDefinitions(CUpdateThread&, const char*) { return E_NOTIMPL; }
+
+void ServerUpdateEngine::Notify(CUpdateThread&, HWND, const char* text, const char* caption, UINT, HMODULE) {
+  std::fprintf(stderr, "vtxserver: %s: %s\n", vtx::AnsiToUtf8(caption ? caption : "").c_str(),
+               vtx::AnsiToUtf8(text ? text : "").c_str());
+}
+
+void ServerUpdateEngine::ArchiveRun(CUpdateThread&) {}
+
+EngineScheduler::EngineScheduler(IUpdateEngine& engine)
+    : thread_(std::make_unique<CUpdateSettings>(), engine),
+      reported_(static_cast<CUpdateSettings&>(thread_.GetCopy()).Get()) {}
+
+EngineScheduler::~EngineScheduler() { thread_.Stop(kStopWaitMs); }
+
+void EngineScheduler::Set(HMODULE resourceLibrary, UINT timerId, bool serviceFlag) {
+  resourceLibrary_ = resourceLibrary;
+  timerId_ = timerId;
+  serviceFlag_ = serviceFlag;
+}
+
+void EngineScheduler::Kill(HWND hwnd) {
+  if (timerId_ != 0xFFFFFFFF) KillTimer(hwnd, timerId_);
+}
+
+int EngineScheduler::KillAndTestIdle(HWND hwnd) {
+  if (timerId_ >= 0xFFFFFFFE) return 0;
+  KillTimer(hwnd, timerId_);
+  return IsBusy() ? 0 : 1;
+}
+
+HRESULT EngineScheduler::StartUpdate(Settings& settings, HWND hwnd, HICON icon) {
+  HRESULT hr = thread_.Start(resourceLibrary_, serviceFlag_);
+  if (FAILED(hr)) return hr;
+  if (thread_.IsBusy()) return E_UNEXPECTED;
+  return thread_.PostUpdate(UpdateView(settings), hwnd, icon, false);
+}
+
+Settings* EngineScheduler::ReportedSettings(WPARAM wParam) {
+  return reinterpret_cast<IUpdateSettings*>(wParam) == &thread_.GetCopy() ? &reported_ : nullptr;
+}
+
+void EngineScheduler::OnUpdateIdle(Settings& settings) {
+  if (!thread_.IsBusy()) thread_.SendDeferredNotices(UpdateView(settings));
+}
+
+HRESULT EngineNotifications::ShowNotification(Settings& settings, bool serviceFlag, HWND owner, const char* text,
+                                              const char* caption, UINT type, HMODULE resourceLibrary) {
+  return thread_.ShowNotification(UpdateView(settings), serviceFlag, owner, text, caption, type, resourceLibrary);
+}
+
+HRESULT EngineNotifications::ShowNotificationId(Settings& settings, bool serviceFlag, HWND owner, UINT textId,
+                                                UINT captionId, UINT type, HMODULE resourceLibrary,
+                                                DWORD_PTR insert1, DWORD_PTR insert2, DWORD_PTR insert3) {
+  return thread_.ShowNotificationId(UpdateView(settings), serviceFlag, owner, textId, captionId, type,
+                                    resourceLibrary, insert1, insert2, insert3);
+}
+
+HRESULT EngineNotifications::NotifyError(Settings& settings, bool serviceFlag, HWND owner, UINT textId,
+                                         UINT captionId, HMODULE resourceLibrary, HRESULT hr) {
+  return thread_.NotifyError(UpdateView(settings), serviceFlag, owner, textId, captionId, resourceLibrary, hr);
+}
+
+ProgramSeams::ProgramSeams() : scheduler(engine), notifications(scheduler.Thread()) {
   // A box of the server is answered on the terminal when there is one, else at once.
   vtx::SetMessageBoxHandler(TerminalMessageBox);
 }

@@ -1,7 +1,12 @@
-// The engine's own classes behind the server's seams, for the program (the tests may use the
-// stand-ins of defaults.h where they drive behaviour the engine would make slow or external).
+// The engine's own classes behind the server's seams, for the program. The tests of the command
+// window use the stand-ins of defaults.h where they drive behaviour directly.
 #pragma once
+#include <memory>
+
+#include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/update/updatesettings.h"
+#include "engine/update/updatethread.h"
 #include "server/defaults.h"
 
 namespace vtx::server {
@@ -26,19 +31,108 @@ class SystemEventLog : public EventLog {
   CEventLog log_;
 };
 
-// The settings are still kept in memory; the start-up registry upgrade is the real one.
-class ProgramStore : public MemoryStore {
+// CSettings, owned or a view of another's, and the view of it that the update thread takes.
+class EngineSettings : public Settings {
  public:
+  EngineSettings();
+  explicit EngineSettings(CSettings& settings);
+  CSettings& Get() { return *settings_; }
+  CUpdateSettings& Update() { return update_; }
+
+  bool Create(HMODULE resourceLibrary) override;
+  HRESULT Load() override;
+  HRESULT Save() override;
+  HRESULT SaveINI() override;
+  HRESULT CopyFrom(const Settings& from) override;
+  bool MessagesViaEmail() const override;
+  bool IsMessageEmailProfileSmtp() const override;
+  void SetNotificationTest(const NotificationTest& test) override;
+  HRESULT ExecuteCustomAction(HWND window, std::string& errorText) override;
+
+ private:
+  std::unique_ptr<CSettings> owned_;
+  CSettings* settings_;
+  CUpdateSettings update_;
+};
+
+// The application key itself. Hit counts and the configuration file are still to come: hits are
+// counted in memory, and import and export fail with 0x80004001.
+class EngineStore : public MemoryStore {
+ public:
+  std::unique_ptr<Settings> NewSettings() override;
+  HRESULT CanSaveSettings() override;
+  HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
+  HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
+  bool ReadAppString(const char* name, std::string& value) override;
   void UpgradeRegistryAtStartup() override;
+};
+
+// What the update thread calls for the run itself and for notices.
+class ServerUpdateEngine : public IUpdateEngine {
+ public:
+  HRESULT UpdateRun(CUpdateThread& thread) override;
+  HRESULT CheckDefinitions(CUpdateThread& thread, const char* unknownCodes) override;
+  void Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
+              HMODULE resourceLibrary) override;
+  void ArchiveRun(CUpdateThread& thread) override;
+};
+
+// The update thread behind the scheduler seam. Automatic scheduling and the staleness timers are
+// still to come: only requested updates run.
+class EngineScheduler : public UpdateScheduler {
+ public:
+  explicit EngineScheduler(IUpdateEngine& engine);
+  ~EngineScheduler() override;
+  CUpdateThread& Thread() { return thread_; }
+
+  void Set(HMODULE resourceLibrary, UINT timerId, bool serviceFlag) override;
+  void Schedule(Settings&, HWND) override {}
+  void Kill(HWND hwnd) override;
+  int KillAndTestIdle(HWND hwnd) override;
+  HRESULT StartUpdate(Settings& settings, HWND hwnd, HICON icon) override;
+  void SetLastAttempt(bool) override {}
+  bool IsBusy() const override { return thread_.IsBusy(); }
+  bool CustomActionDue() const override { return thread_.IsCustomActionDue(); }
+  void ArmLastChangeTimer(Settings&, HWND) override {}
+  void CheckLastChange(Settings&, HWND) override {}
+  void ArmLastChangeEachTimer(Settings&, HWND) override {}
+  void CheckLastChangeEach(Settings&, HWND) override {}
+  Settings* ReportedSettings(WPARAM wParam) override;
+  void OnUpdateIdle(Settings& settings) override;
+
+ private:
+  CUpdateThread thread_;
+  EngineSettings reported_;  // the thread's copy, as the command window sees it
+  HMODULE resourceLibrary_ = nullptr;
+  UINT timerId_ = 0xFFFFFFFF;
+  bool serviceFlag_ = false;
+};
+
+// The command window's notices go through the update thread, which holds them back while it hands
+// its result over.
+class EngineNotifications : public Notifications {
+ public:
+  explicit EngineNotifications(CUpdateThread& thread) : thread_(thread) {}
+  HRESULT ShowNotification(Settings& settings, bool serviceFlag, HWND owner, const char* text, const char* caption,
+                           UINT type, HMODULE resourceLibrary) override;
+  HRESULT ShowNotificationId(Settings& settings, bool serviceFlag, HWND owner, UINT textId, UINT captionId,
+                             UINT type, HMODULE resourceLibrary, DWORD_PTR insert1, DWORD_PTR insert2,
+                             DWORD_PTR insert3) override;
+  HRESULT NotifyError(Settings& settings, bool serviceFlag, HWND owner, UINT textId, UINT captionId,
+                      HMODULE resourceLibrary, HRESULT hr) override;
+
+ private:
+  CUpdateThread& thread_;
 };
 
 struct ProgramSeams {
   ProgramSeams();
   Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
-  ProgramStore store;
-  BasicScheduler scheduler;
+  EngineStore store;
+  ServerUpdateEngine engine;
+  EngineScheduler scheduler;
   CatalogueResources resources;
-  StderrNotifications notifications;
+  EngineNotifications notifications;
   SystemEventLog events;
   VxvLink link;
   AppPipe pipe;

@@ -67,6 +67,10 @@ class UpdateScheduler {
   virtual void CheckLastChange(Settings& settings, HWND hwnd) = 0;
   virtual void ArmLastChangeEachTimer(Settings& settings, HWND hwnd) = 0;
   virtual void CheckLastChangeEach(Settings& settings, HWND hwnd) = 0;
+  // The settings that a WM_VX_UPDATEDONE or WM_VX_DEFINITIONSDONE carries in its wParam.
+  virtual Settings* ReportedSettings(WPARAM wParam) { return reinterpret_cast<Settings*>(wParam); }
+  // WM_VX_UPDATEIDLE: the notices that waited for the hand-over go out now.
+  virtual void OnUpdateIdle(Settings& settings) { (void)settings; }
 };
 
 // The update thread's notification calls from the main thread. Each refuses with 0x80070420

@@ -1,6 +1,4 @@
-// The server's side of the update thread: its command window applies the thread's result, sends
-// what waited during the hand-over, and waits for a running update while still taking the
-// thread's reports. All of it runs on the thread that owns the command window.
+// What the owner of the update thread needs of the update scheduler when it takes a run's result.
 #pragma once
 #include "engine/update/updatethread.h"
 
@@ -16,30 +14,3 @@ class IUpdateSchedule {
   virtual void ArmLastChangeTimer(IUpdateSettings& settings, HWND hwnd) = 0;
   virtual void ArmLastChangeEachTimer(IUpdateSettings& settings, HWND hwnd) = 0;
 };
-
-// The server state the hand-over reads and writes.
-struct UpdateServerState {
-  IUpdateSettings* settings = nullptr;  // the server's live settings
-  CUpdateThread* thread = nullptr;
-  IUpdateSchedule* schedule = nullptr;
-  HWND hwnd = nullptr;  // the command window
-  HMODULE resourceLibrary = nullptr;
-  bool serviceMode = false;
-  HRESULT lastUpdateResult = S_OK;
-};
-
-// Takes the thread's result: with a copy (WM_VX_UPDATEDONE, WM_VX_DEFINITIONSDONE) the server's
-// settings take it and the rates data are stored; without one (WM_VX_UPDATEFAILED) `hr` is the
-// run's failure. Then the custom action when it is due, and the next automatic update.
-void ApplyUpdateResult(UpdateServerState& state, IUpdateSettings* copy, HRESULT hr);
-
-// The thread reports idle: the notices of the hand-over go out now.
-void OnUpdateIdle(UpdateServerState& state);
-
-// The command window's handling of the four reports; false for any other message.
-bool HandleUpdateReport(UpdateServerState& state, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
-
-// While the thread is busy: WaitMessage, then a look at the command window's queue without
-// removing anything, so that the reports sent by the thread are handled inside the wait and
-// nothing else is dispatched.
-void WaitWhileUpdating(const CUpdateThread& thread, HWND hwnd);

@@ -9,7 +9,7 @@
 
 #include "engine/currency/ratesdata.h"
 #include "engine/foundation/inidatabuffer.h"
-#include "engine/update/updatehandover.h"
+#include "tests/engine/update/ownerwindow.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/systime.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
-#include "engine/update/updatehandover.h"
+#include "tests/engine/update/ownerwindow.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/registry.h"

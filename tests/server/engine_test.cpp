@@ -1,0 +1,121 @@
+// The server with the engine behind its seams: the real settings in a private store and the real
+// update thread, with a run of the test's own.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "engine/currency/ratesdata.h"
+#include "engine/currency/settings.h"
+#include "engine/foundation/inidatabuffer.h"
+#include "engine/foundation/regvalue.h"
+#include "engine/update/updatesettings.h"
+#include "server/app.h"
+#include "server/engine.h"
+#include "tests/support/store.h"
+
+namespace {
+
+using namespace vtx::server;
+
+// Applies a fixed rates file to the thread's copy, or fails with `result`.
+class TestEngine : public ServerUpdateEngine {
+ public:
+  HRESULT UpdateRun(CUpdateThread& thread) override {
+    ++runs;
+    if (FAILED(result)) return result;
+    CSettings& settings = static_cast<CUpdateSettings&>(thread.GetSettings()).Get();
+    CIniDataBuffer<char> ini;
+    if (!ini.SetBuffer("[General]\r\nSource = test\r\n[EUR]\r\nUSD = 1.25\r\nJPY = 130.5\r\n")) return E_OUTOFMEMORY;
+    HRESULT hr = ini.Load(g_IniTable, kIniTableCount);
+    if (FAILED(hr)) return hr;
+    settings.LoadINIBegin();
+    hr = settings.LoadINI(ini, nullptr, nullptr, false);
+    settings.LoadINIEnd();
+    return hr;
+  }
+  void Notify(CUpdateThread&, HWND, const char* text, const char*, UINT, HMODULE) override {
+    notices.push_back(text ? text : "");
+  }
+  HRESULT result = S_OK;
+  std::atomic<int> runs{0};
+  std::vector<std::string> notices;
+};
+
+struct EngineRig {
+  EngineRig() : scheduler(engine), notifications(scheduler.Thread()) {}
+  Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
+  EngineStore store;
+  TestEngine engine;
+  EngineScheduler scheduler;
+  BuiltInResources resources;
+  EngineNotifications notifications;
+  StderrEventLog events;
+  VxvLink link;
+  AppPipe pipe;
+  NoInternet internet;
+};
+
+class ServerWithEngine : public vtxtest::PrivateStoreTest {
+ protected:
+  void Start() {
+    thread = std::thread([this] { RunServer({}, rig.seams()); });
+    for (int i = 0; i < 1000 && !(hwnd = FindWindowA(kAppWindowClass, nullptr)); ++i) Sleep(5);
+    ASSERT_NE(hwnd, nullptr);
+  }
+  void TearDown() override {
+    if (thread.joinable()) {
+      SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
+      thread.join();
+    }
+    vtxtest::PrivateStoreTest::TearDown();
+  }
+  double StoredRate(const char* code) {
+    CSettings stored;
+    if (!stored.Create(nullptr)) return -2;
+    CRatesData& rates = stored.GetRates();
+    for (uint32_t i = 0; i < rates.Active.GetCount(); ++i)
+      if (std::strcmp(rates[i]->szCode, code) == 0) return rates[i]->dRate;
+    return -3;
+  }
+
+  EngineRig rig;
+  std::thread thread;
+  HWND hwnd = nullptr;
+};
+
+TEST_F(ServerWithEngine, UpdateNowRunsOnTheThreadAndStoresItsRates) {
+  Start();
+  EXPECT_EQ(static_cast<HRESULT>(SendMessageA(hwnd, WM_VX_UPDATENOW, 0, 0)), S_OK);
+  EXPECT_EQ(rig.engine.runs.load(), 1);
+  EXPECT_DOUBLE_EQ(StoredRate("USD"), 1.25);
+  EXPECT_DOUBLE_EQ(StoredRate("JPY"), 130.5);
+  RegBinaryValue saved;
+  EXPECT_EQ(saved.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, "LastSaved"), S_OK);
+}
+
+TEST_F(ServerWithEngine, AFailedRunReturnsItsCodeAndStoresNothing) {
+  rig.engine.result = 0x80040123;
+  Start();
+  EXPECT_EQ(static_cast<HRESULT>(SendMessageA(hwnd, WM_VX_UPDATENOW, 0, 0)), 0x80040123u);
+  EXPECT_EQ(StoredRate("USD"), -3);  // no such record: nothing was stored
+}
+
+TEST_F(ServerWithEngine, SettingsReloadAndSaveGoThroughTheStore) {
+  RegDwordValue proxy;
+  proxy.m_dwValue = 0;
+  ASSERT_EQ(proxy.Save(HKEY_LOCAL_MACHINE, kAppKeyPath, "Proxy"), S_OK);
+  Start();
+  EXPECT_EQ(static_cast<HRESULT>(SendMessageA(hwnd, WM_VX_CANSAVESETTINGS, 0, 0)), S_OK);
+  SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
+  thread.join();
+  // The exit save wrote the whole configuration back, the stored value included.
+  RegDwordValue back;
+  ASSERT_EQ(back.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, "Proxy"), S_OK);
+  EXPECT_EQ(back.m_dwValue, 0u);
+  RegDwordValue attempts;
+  EXPECT_EQ(attempts.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, "UpdateAttempts"), S_OK);
+}
+
+}  // namespace
