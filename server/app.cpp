@@ -77,10 +77,21 @@ std::string LoadText(Server& s, UINT id, int max) {
   return buf;
 }
 
+// Messages that the update thread sends are delivered inside the wait and the non-removing look,
+// so the run's result is applied meanwhile. Pipe requests are served here too, one at a time,
+// where Windows would deliver a message sent from another process: a ping or a lock attempt is
+// answered during a long update instead of queueing behind it.
 void WaitWhileUpdating(Server& s) {
   MSG m;
   while (s.seams.scheduler->IsBusy()) {
-    WaitMessage();
+    HANDLE ev = s.seams.pipe->GetEvent();
+    DWORD count = ev ? 1 : 0;
+    DWORD r = MsgWaitForMultipleObjects(count, &ev, FALSE, INFINITE, QS_ALLINPUT);
+    if (count == 1 && r == WAIT_OBJECT_0) {
+      s.seams.pipe->ServeRequest(s.hwndApp, AppPipeProc);
+      continue;
+    }
+    if (r == WAIT_FAILED) WaitMessage();
     PeekMessageA(&m, s.hwndApp, 0, 0, PM_NOREMOVE);
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/notify/reachserver.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
@@ -297,14 +298,26 @@ void StderrEventLog::ReportServerEvent(DWORD eventId, WORD type, const void* dat
   std::fprintf(stderr, "\n");
 }
 
-BOOL WindowLink::CanSendVXVMessages() { return FindWindowA(kAppWindowClass, nullptr) ? TRUE : FALSE; }
+BOOL VxvLink::CanSendVXVMessages() { return ::CanSendVXVMessages(); }
 
-HRESULT WindowLink::SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) {
-  HWND hwnd = FindWindowA(kAppWindowClass, nullptr);
-  if (!hwnd) return E_SERVER_UNAVAILABLE;
-  LRESULT r = SendMessageA(hwnd, msg, wParam, lParam);
-  if (result) *result = static_cast<DWORD>(r);
-  return S_OK;
+HRESULT VxvLink::SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) {
+  return ::SendVXVMessage(msg, wParam, lParam, result);
+}
+
+namespace {
+struct PipeTarget {
+  HWND hwnd;
+  WNDPROC proc;
+};
+DWORD PipeToProc(DWORD_PTR context, DWORD msg, WPARAM wParam, LPARAM lParam) {
+  auto* t = reinterpret_cast<PipeTarget*>(context);
+  return static_cast<DWORD>(t->proc(t->hwnd, msg, wParam, lParam));
+}
+}  // namespace
+
+HRESULT AppPipe::ServeRequest(HWND hwnd, WNDPROC proc) {
+  PipeTarget target{hwnd, proc};
+  return server_.ServeRequest(reinterpret_cast<DWORD_PTR>(&target), PipeToProc);
 }
 
 DefaultSeams::DefaultSeams() : scheduler(store), notifications(scheduler, resources) {}

@@ -1,6 +1,6 @@
 // Stand-ins behind the seams until the engine's classes are put there: settings held in memory,
 // an update thread with no data sources, notifications and event entries on stderr, English texts
-// built in, the window path to the server only, and no pipe.
+// built in. Reaching the server and the application pipe are the real ones.
 #pragma once
 #include <atomic>
 #include <functional>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/notify/pipemessage.h"
 #include "platform/errors.h"
 #include "server/seams.h"
 
@@ -147,19 +148,23 @@ class StderrEventLog : public EventLog {
   void ReportServerEvent(DWORD eventId, WORD type, const void* data, DWORD dataSize) override;
 };
 
-// The window path of reaching the server; without its window the server counts as not running.
-class WindowLink : public ServerLink {
+// The server's window in this process, else its pipe.
+class VxvLink : public ServerLink {
  public:
   BOOL CanSendVXVMessages() override;
   HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) override;
 };
 
-class NoPipe : public PipeServer {
+// The application pipe: each request goes through the given procedure as a message to the window.
+class AppPipe : public PipeServer {
  public:
-  HRESULT Create(const char*) override { return E_NOTIMPL; }
-  HANDLE GetEvent() override { return nullptr; }
-  HRESULT ServeRequest(HWND, WNDPROC) override { return E_NOTIMPL; }
-  void Destroy() override {}
+  HRESULT Create(const char* pipeName) override { return server_.Create(pipeName); }
+  HANDLE GetEvent() override { return server_.GetEvent(); }
+  HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override;
+  void Destroy() override { server_.Close(); }
+
+ private:
+  CPipeMessageServer server_;
 };
 
 class NoInternet : public InternetConnection {
@@ -177,8 +182,8 @@ struct DefaultSeams {
   BuiltInResources resources;
   StderrNotifications notifications;
   StderrEventLog events;
-  WindowLink link;
-  NoPipe pipe;
+  VxvLink link;
+  AppPipe pipe;
   NoInternet internet;
 };
 

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -11,6 +13,8 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/notify/pipemessage.h"
+#include "engine/notify/reachserver.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
 #include "server/app.h"
@@ -18,6 +22,8 @@
 #include "tests/support/text.h"
 
 using namespace vtx::server;
+
+extern char** environ;
 
 namespace {
 
@@ -152,10 +158,15 @@ struct Rig {
   RecordingResources resources;
   RecordingNotifications notifications{scheduler, resources};
   RecordingEvents events;
-  WindowLink link;
+  VxvLink link;
   FakePipe pipe;
+  AppPipe realPipe;
+  bool useRealPipe = false;
   NoInternet internet;
-  Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
+  Seams seams() {
+    return Seams{&store, &scheduler, &notifications, &resources, &events, &link,
+                 useRealPipe ? static_cast<PipeServer*>(&realPipe) : &pipe, &internet};
+  }
 };
 
 class Server : public ::testing::Test {
@@ -172,6 +183,9 @@ class Server : public ::testing::Test {
     thread = std::thread([this, args] { RunServer(args, rig.seams()); });
     for (int i = 0; i < 1000 && !(hwnd = FindWindowA(kAppWindowClass, nullptr)); ++i) Sleep(5);
     ASSERT_NE(hwnd, nullptr);
+    if (rig.useRealPipe) {
+      ASSERT_TRUE(Eventually([] { return CPipeMessageClient::PipeExists(kAppPipeName) != 0; }));
+    }
   }
   void Stop(WPARAM code = 0) {
     SendMessageA(hwnd, WM_VX_QUIT, code, 0);
@@ -684,6 +698,78 @@ TEST_F(Server, MessagesFileMigration) {
       EXPECT_EQ(content, "current");
     }
   }
+}
+
+TEST_F(Server, PipeRequestsAreAnsweredWhileAnUpdateNowWaits) {
+  rig.useRealPipe = true;
+  HoldUpdates();
+  Start();
+  DWORD first = 1;
+  std::thread a([&] {
+    CPipeMessageClient client;
+    EXPECT_EQ(client.SendMessageA(kAppPipeName, WM_VX_UPDATENOW, 0, 0, &first), S_OK);
+  });
+  WaitBusy();
+  CPipeMessageClient client;
+  DWORD reply = 0;
+  EXPECT_EQ(client.SendMessageTimeoutA(kAppPipeName, WM_VX_PING, 0, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(reply, 1u);
+  EXPECT_EQ(client.SendMessageTimeoutA(kAppPipeName, WM_VX_LOCKCONFIG, 0, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(reply, VX_E_UPDATING_MANAGER);
+  EXPECT_EQ(client.SendMessageTimeoutA(kAppPipeName, WM_VX_COUNTHIT, 0x00524843, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(reply, 1u);
+  EXPECT_EQ(client.SendMessageTimeoutA(kAppPipeName, WM_VX_UPDATEDONE, 0x1234, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(reply, 0u);  // refused from outside, even in the middle of a run
+  SetEvent(go);
+  a.join();
+  EXPECT_EQ(first, 0u);
+  EXPECT_EQ(rig.store.hits["CHR"], 1u);
+  EXPECT_EQ(rig.store.saveINIs, 1);
+}
+
+// The real program in a process of its own, reached only through its pipe.
+TEST_F(Server, ProgramIsReachedAcrossProcesses) {
+  // Beside this test program's build tree: tests/server/ -> server/vtxserver.
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = 0;
+  std::string program = std::string(self);
+  program = program.substr(0, program.rfind('/')) + "/../../server/vtxserver";
+  ASSERT_EQ(access(program.c_str(), X_OK), 0) << program;
+  std::string service = "/SERVICE";
+  char* argv[] = {program.data(), service.data(), nullptr};
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 2, (dir / "server.log").c_str(), O_WRONLY | O_CREAT, 0600);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &fa, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  ASSERT_TRUE(Eventually([] { return CanSendVXVMessages() != 0; }));
+  DWORD reply = 0;
+  EXPECT_EQ(SendVXVMessageTimeout(WM_VX_PING, 0, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(reply, 1u);
+
+  // A second server sees the first through its pipe.
+  EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 0);
+  EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
+  EXPECT_EQ(rig.store.loads, 0);
+
+  // The import switch hands its file over.
+  Rig client;
+  EXPECT_EQ(RunServer({"-l:/tmp/site.vx-cnf"}, client.seams()), 0);
+  ASSERT_EQ(client.resources.boxes.size(), 2u);
+  EXPECT_EQ(client.resources.boxes[1].textId, 441u);
+
+  EXPECT_EQ(SendVXVMessage(WM_VX_QUIT, 0x1FF, 0, &reply), S_OK);
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream log(dir / "server.log");
+  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("exit code 255"), std::string::npos) << text;
+  EXPECT_EQ(SendVXVMessage(WM_VX_PING, 0, 0, &reply), E_SERVER_UNAVAILABLE);
 }
 
 }  // namespace

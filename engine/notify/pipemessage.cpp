@@ -1,0 +1,158 @@
+#include "engine/notify/pipemessage.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/errors.h"
+#include "platform/heap.h"
+
+namespace {
+
+// How long a connected client may take to deliver its request or take its reply.
+constexpr DWORD kServeDeadlineMs = 3000;
+
+void PutU32(BYTE* p, DWORD v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
+}
+DWORD GetU32(const BYTE* p) {
+  return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
+         static_cast<DWORD>(p[3]) << 24;
+}
+
+struct SocketSource {
+  int fd;
+  uint64_t deadline;
+};
+
+DWORD ReadSocket(void* source, void* buffer, size_t size) {
+  auto* s = static_cast<SocketSource*>(source);
+  return vtx::pipes::ReadAll(s->fd, buffer, size, s->deadline, nullptr);
+}
+
+}  // namespace
+
+HRESULT ReadPipeRequest(PipeReadFn read, void* source, PipeRequest& request) {
+  request = PipeRequest{};
+  BYTE head[12];
+  if (read(source, head, sizeof head) != ERROR_SUCCESS) return E_UNEXPECTED;
+  request.head = MessagePacket{GetU32(head), GetU32(head + 4), GetU32(head + 8)};
+  if (request.head.msg != WM_COPYDATA) return S_OK;
+  request.hasData = true;
+  if (read(source, head, sizeof head) != ERROR_SUCCESS) return E_UNEXPECTED;
+  request.cds.dwData = GetU32(head);
+  request.cds.cbData = GetU32(head + 4);
+  request.cds.lpData = nullptr;  // the sender's pointer means nothing here
+  if (request.cds.cbData == 0) return S_OK;
+  if (request.cds.cbData > kPipeMaxData) return E_INVALIDDATA;
+  void* data = GlobalAlloc(GMEM_FIXED, request.cds.cbData);
+  if (!data) return E_OUTOFMEMORY;
+  if (read(source, data, request.cds.cbData) != ERROR_SUCCESS) {
+    GlobalFree(data);
+    return E_INVALIDDATA;
+  }
+  request.cds.lpData = data;
+  return S_OK;
+}
+
+void FreePipeRequest(PipeRequest& request) {
+  if (request.cds.lpData) GlobalFree(request.cds.lpData);
+  request.cds.lpData = nullptr;
+}
+
+BOOL CPipeMessageClient::CallPipe(const char* pipeName, const void* in, DWORD inSize, void* out, DWORD outSize,
+                                  DWORD* bytesRead, DWORD timeoutMs) {
+  if (bytesRead) *bytesRead = 0;
+  uint64_t deadline =
+      timeoutMs <= 1 || timeoutMs == INFINITE ? vtx::sync::kNoDeadline : vtx::sync::DeadlineAfter(timeoutMs);
+  int fd = -1;
+  DWORD e = vtx::pipes::Connect(pipeName, deadline, &fd);
+  if (e == ERROR_SUCCESS) e = vtx::pipes::WriteAll(fd, in, inSize, deadline);
+  size_t got = 0;
+  if (e == ERROR_SUCCESS) e = vtx::pipes::ReadAll(fd, out, outSize, deadline, &got);
+  if (fd >= 0) close(fd);
+  if (bytesRead) *bytesRead = static_cast<DWORD>(got);
+  if (e != ERROR_SUCCESS) {
+    SetLastError(e);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CPipeMessageClient::PipeExists(const char* pipeName) { return vtx::pipes::Exists(pipeName) ? TRUE : FALSE; }
+
+HRESULT CPipeMessageClient::SendMessageTimeoutA(const char* pipeName, DWORD msg, WPARAM wParam, LPARAM lParam,
+                                                DWORD timeoutMs, DWORD* result) {
+  BYTE small[12];
+  BYTE* request = small;
+  DWORD size = sizeof small;
+  if (msg == WM_COPYDATA) {
+    auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (!cds) return E_POINTER;
+    // Without data there is nothing to send, whatever cbData says.
+    DWORD cb = cds->lpData ? cds->cbData : 0;
+    if (cb > 0xFFFFFFFFu - 24) return E_INVALIDARG;
+    request = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, cb + 24));
+    if (!request) return E_OUTOFMEMORY;
+    size = cb + 24;
+    PutU32(request + 12, static_cast<DWORD>(cds->dwData));
+    PutU32(request + 16, cb);
+    PutU32(request + 20, static_cast<DWORD>(reinterpret_cast<uintptr_t>(cds->lpData)));
+    if (cb) std::memcpy(request + 24, cds->lpData, cb);
+  }
+  PutU32(request, msg);
+  PutU32(request + 4, static_cast<DWORD>(wParam));
+  PutU32(request + 8, static_cast<DWORD>(lParam));
+  BYTE reply[4] = {0, 0, 0, 0};
+  HRESULT hr = S_OK;
+  if (!CallPipe(pipeName, request, size, reply, sizeof reply, nullptr, timeoutMs)) {
+    hr = HRESULT_FROM_WIN32(GetLastError());
+    std::memset(reply, 0, sizeof reply);
+  }
+  if (request != small) GlobalFree(request);
+  if (result) *result = GetU32(reply);
+  return hr;
+}
+
+HRESULT CPipeMessageServer::Create(const char* pipeName) {
+  Close();
+  DWORD e = listener_.Create(pipeName);
+  if (e != ERROR_SUCCESS) return HRESULT_FROM_WIN32(e);
+  event_ = vtx::sync::CreateFdHandle(listener_.Fd());
+  if (!event_) {
+    listener_.Close();
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+void CPipeMessageServer::Close() {
+  if (event_) CloseHandle(event_);
+  event_ = nullptr;
+  listener_.Close();
+}
+
+HRESULT CPipeMessageServer::ServeRequest(DWORD_PTR context, PipeMessageHandler handler) {
+  if (listener_.Fd() < 0) return E_FAIL;
+  int fd = listener_.Accept();
+  if (fd < 0) return S_OK;  // the client gave up before we came to it
+  SocketSource source{fd, vtx::sync::DeadlineAfter(kServeDeadlineMs)};
+  PipeRequest request;
+  HRESULT hr = ReadPipeRequest(ReadSocket, &source, request);
+  DWORD reply = 0;
+  if (hr == E_INVALIDDATA || hr == E_OUTOFMEMORY) {
+    reply = hr;  // refused unread; the handler never sees a size without its data
+  } else if (SUCCEEDED(hr)) {
+    LPARAM lParam = request.hasData ? reinterpret_cast<LPARAM>(&request.cds) : static_cast<LPARAM>(request.head.lParam);
+    if (handler) reply = handler(context, request.head.msg, request.head.wParam, lParam);
+    FreePipeRequest(request);
+  }
+  if (hr != E_UNEXPECTED) {
+    BYTE out[4];
+    PutU32(out, reply);
+    DWORD e = vtx::pipes::WriteAll(fd, out, sizeof out, vtx::sync::DeadlineAfter(kServeDeadlineMs));
+    if (SUCCEEDED(hr) && e != ERROR_SUCCESS) hr = HRESULT_FROM_WIN32(e);
+  }
+  close(fd);
+  return hr;
+}

@@ -1,0 +1,72 @@
+// Window-message requests over a named pipe: the client sends one request shaped like a
+// SendMessage call and gets one 32-bit reply; the server hands each request to a handler on its
+// owner's thread.
+#pragma once
+#include "platform/messages.h"
+#include "platform/pipes.h"
+
+// Wire layout, little-endian: msg, wParam, lParam (12 bytes); for WM_COPYDATA then dwData, cbData,
+// lpData (12 bytes) and cbData bytes of data. The reply is one u32.
+struct MessagePacket {
+  DWORD msg;
+  DWORD wParam;
+  DWORD lParam;
+};
+
+// The result of a request; `context` is what the owner passes with each serve call. For
+// WM_COPYDATA, lParam points to a COPYDATASTRUCT whose data are valid during the call only.
+using PipeMessageHandler = DWORD (*)(DWORD_PTR context, DWORD msg, WPARAM wParam, LPARAM lParam);
+
+// Data blocks above this size are refused with 0x8007000D, unread.
+constexpr DWORD kPipeMaxData = 1u << 20;
+
+// One request as the server read it. `data` is a GlobalAlloc block (null when cbData is 0).
+struct PipeRequest {
+  MessagePacket head{};
+  COPYDATASTRUCT cds{};
+  bool hasData = false;
+};
+
+// Reads one request through `read` (which returns 0, or a Win32 error when it cannot deliver
+// exactly `size` bytes). 0x8000FFFF when the head is short; 0x8007000D when cbData is above the
+// cap or the data do not arrive; 0x8007000E when the data cannot be held. On failure nothing
+// stays allocated.
+using PipeReadFn = DWORD (*)(void* source, void* buffer, size_t size);
+HRESULT ReadPipeRequest(PipeReadFn read, void* source, PipeRequest& request);
+void FreePipeRequest(PipeRequest& request);
+
+class CPipeMessageClient {
+ public:
+  // Time-outs of 0 and 1 never expire (a busy pipe is waited for without limit); any other
+  // time-out covers the whole call. For WM_COPYDATA lParam points to the caller's COPYDATASTRUCT.
+  HRESULT SendMessageTimeoutA(const char* pipeName, DWORD msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
+                              DWORD* result);
+  HRESULT SendMessageA(const char* pipeName, DWORD msg, WPARAM wParam, LPARAM lParam, DWORD* result) {
+    return SendMessageTimeoutA(pipeName, msg, wParam, lParam, 0, result);
+  }
+  // One write-then-read transaction; FALSE with the last error set on failure.
+  static BOOL CallPipe(const char* pipeName, const void* in, DWORD inSize, void* out, DWORD outSize,
+                       DWORD* bytesRead, DWORD timeoutMs);
+  static BOOL PipeExists(const char* pipeName);
+};
+
+class CPipeMessageServer {
+ public:
+  CPipeMessageServer() = default;
+  ~CPipeMessageServer() { Close(); }
+  CPipeMessageServer(const CPipeMessageServer&) = delete;
+  CPipeMessageServer& operator=(const CPipeMessageServer&) = delete;
+
+  // 0x800700E7 when another process serves the pipe.
+  HRESULT Create(const char* pipeName);
+  // Signalled while a client waits; the owner waits on it with its message queue.
+  HANDLE GetEvent() const { return event_; }
+  // Serves one waiting client (nothing when none waits). A client that does not deliver its
+  // request within a few seconds is dropped. Safe to call again from inside a handler.
+  HRESULT ServeRequest(DWORD_PTR context, PipeMessageHandler handler);
+  void Close();
+
+ private:
+  vtx::pipes::Listener listener_;
+  HANDLE event_ = nullptr;
+};

@@ -1,0 +1,250 @@
+#include "engine/notify/pipemessage.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/notify/reachserver.h"
+#include "platform/errors.h"
+#include "tests/support/text.h"
+
+namespace {
+
+constexpr char kPipe[] = "\\\\.\\pipe\\VtxTestPipe";
+
+struct Seen {
+  DWORD msg;
+  WPARAM wParam;
+  DWORD dwData;
+  DWORD cbData;
+  bool dataNull;
+  std::string data;
+};
+
+std::mutex g_lock;
+std::vector<Seen> g_seen;
+
+DWORD Handler(DWORD_PTR context, DWORD msg, WPARAM wParam, LPARAM lParam) {
+  Seen s{msg, wParam, 0, 0, true, ""};
+  if (msg == WM_COPYDATA) {
+    auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    s.dwData = static_cast<DWORD>(cds->dwData);
+    s.cbData = cds->cbData;
+    s.dataNull = cds->lpData == nullptr;
+    if (cds->lpData) s.data.assign(static_cast<const char*>(cds->lpData), cds->cbData);
+  }
+  if (msg == WM_USER + 50) Sleep(100);  // a slow request
+  std::lock_guard<std::mutex> l(g_lock);
+  g_seen.push_back(s);
+  return static_cast<DWORD>(context) + msg;
+}
+
+// A pipe server on its own thread, serving until told to stop.
+class Pipes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1);
+    g_seen.clear();
+  }
+  void TearDown() override { StopServer(); }
+  void StartServer() {
+    ASSERT_EQ(server.Create(kPipe), S_OK);
+    stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread = std::thread([this] {
+      HANDLE handles[2] = {server.GetEvent(), stop};
+      for (;;) {
+        DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        if (r != WAIT_OBJECT_0) break;
+        results.push_back(server.ServeRequest(1000, Handler));
+      }
+    });
+  }
+  void StopServer() {
+    if (!thread.joinable()) return;
+    SetEvent(stop);
+    thread.join();
+    CloseHandle(stop);
+    server.Close();
+  }
+  std::vector<Seen> SeenList() {
+    std::lock_guard<std::mutex> l(g_lock);
+    return g_seen;
+  }
+  // Writes raw bytes and reads the reply word, as a foreign client would.
+  DWORD Raw(const std::string& bytes, bool closeWrite) {
+    int fd = -1;
+    EXPECT_EQ(vtx::pipes::Connect(kPipe, vtx::sync::DeadlineAfter(2000), &fd), 0u);
+    EXPECT_EQ(vtx::pipes::WriteAll(fd, bytes.data(), bytes.size(), vtx::sync::DeadlineAfter(2000)), 0u);
+    if (closeWrite) shutdown(fd, SHUT_WR);
+    DWORD reply = 0xDEADBEEF;
+    size_t got = 0;
+    vtx::pipes::ReadAll(fd, &reply, 4, vtx::sync::DeadlineAfter(5000), &got);
+    close(fd);
+    return got == 4 ? reply : 0xDEADBEEF;
+  }
+  static std::string U32(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+
+  vtxtest::TempDir dir;
+  CPipeMessageServer server;
+  std::thread thread;
+  HANDLE stop = nullptr;
+  std::vector<HRESULT> results;
+};
+
+TEST_F(Pipes, RequestsAndCopyDataReachTheHandler) {
+  StartServer();
+  EXPECT_TRUE(CPipeMessageClient::PipeExists(kPipe));
+  CPipeMessageClient client;
+  DWORD reply = 0;
+  EXPECT_EQ(client.SendMessageA(kPipe, WM_USER + 1, 7, 9, &reply), S_OK);
+  EXPECT_EQ(reply, 1000u + WM_USER + 1);
+
+  std::string payload("hello\0world", 11);
+  COPYDATASTRUCT cds{0x8069, static_cast<DWORD>(payload.size()), payload.data()};
+  EXPECT_EQ(client.SendMessageTimeoutA(kPipe, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), 5000, &reply), S_OK);
+  COPYDATASTRUCT empty{0x8073, 0, nullptr};
+  EXPECT_EQ(client.SendMessageA(kPipe, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&empty), &reply), S_OK);
+  COPYDATASTRUCT sizeWithoutData{0x8074, 5, nullptr};  // sent with cbData 0, no stray bytes
+  EXPECT_EQ(client.SendMessageA(kPipe, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&sizeWithoutData), &reply), S_OK);
+  EXPECT_EQ(client.SendMessageA(kPipe, WM_COPYDATA, 0, 0, &reply), E_POINTER);
+
+  auto seen = SeenList();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].wParam, 7u);
+  EXPECT_EQ(seen[1].dwData, 0x8069u);
+  EXPECT_EQ(seen[1].data, payload);
+  EXPECT_EQ(seen[2].cbData, 0u);
+  EXPECT_TRUE(seen[2].dataNull);
+  EXPECT_EQ(seen[3].dwData, 0x8074u);
+  EXPECT_EQ(seen[3].cbData, 0u);
+  EXPECT_TRUE(seen[3].dataNull);
+}
+
+TEST_F(Pipes, NoServerTimeoutsAndBusyPipes) {
+  CPipeMessageClient client;
+  DWORD reply = 99;
+  EXPECT_EQ(client.SendMessageA(kPipe, WM_USER, 0, 0, &reply), 0x80070002u);
+  EXPECT_EQ(reply, 0u);
+  EXPECT_FALSE(CPipeMessageClient::PipeExists(kPipe));
+  EXPECT_EQ(SendVXVMessage(0x806F, 0, 0, &reply), E_SERVER_UNAVAILABLE);
+  EXPECT_FALSE(CanSendVXVMessages());
+
+  // A server that never serves: the whole call ends at its time-out.
+  ASSERT_EQ(server.Create(kPipe), S_OK);
+  uint64_t t0 = vtx::sync::NowMs();
+  reply = 99;
+  EXPECT_EQ(client.SendMessageTimeoutA(kPipe, WM_USER, 0, 0, 300, &reply), E_TIMEOUT);
+  EXPECT_EQ(reply, 0u);
+  uint64_t took = vtx::sync::NowMs() - t0;
+  EXPECT_GE(took, 290u);
+  EXPECT_LT(took, 3000u);
+  // When the server comes to it, the request is there but its sender is gone.
+  EXPECT_EQ(WaitForSingleObject(server.GetEvent(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(server.ServeRequest(0, Handler), HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE));
+
+  // Only one process (here: one listener) serves a pipe name.
+  CPipeMessageServer second;
+  EXPECT_EQ(second.Create(kPipe), HRESULT_FROM_WIN32(ERROR_PIPE_BUSY));
+  server.Close();
+  EXPECT_FALSE(CPipeMessageClient::PipeExists(kPipe));
+}
+
+TEST_F(Pipes, StaleSocketFileIsReplacedAndTheSocketIsNotOpenToOthers) {
+  std::ofstream(dir / "VtxTestPipe") << "left behind";
+  StartServer();
+  struct stat st;
+  ASSERT_EQ(stat((dir / "VtxTestPipe").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  CPipeMessageClient client;
+  DWORD reply = 0;
+  EXPECT_EQ(client.SendMessageA(kPipe, WM_USER, 0, 0, &reply), S_OK);
+  EXPECT_EQ(vtx::pipes::SocketPath("\\\\.\\pipe\\a/b"), "");
+  EXPECT_EQ(vtx::pipes::SocketPath("/tmp/x"), "");
+  EXPECT_EQ(vtx::pipes::SocketPath("\\\\.\\PIPE\\Name"), dir / "Name");
+}
+
+TEST_F(Pipes, MalformedRequestsAreRefusedWithoutTheHandler) {
+  StartServer();
+  std::string head = U32(WM_COPYDATA) + U32(0) + U32(0);
+  // Data larger than the cap: refused unread.
+  EXPECT_EQ(Raw(head + U32(0x8069) + U32(2u << 20) + U32(0), false), E_INVALIDDATA);
+  // Fewer data bytes than announced.
+  EXPECT_EQ(Raw(head + U32(0x8069) + U32(100) + U32(0) + "only ten b", true), E_INVALIDDATA);
+  EXPECT_TRUE(SeenList().empty());
+  // Half a head: no reply, and the server goes on.
+  EXPECT_EQ(Raw(U32(0x806F), true), 0xDEADBEEFu);
+  EXPECT_EQ(Raw(U32(WM_USER) + U32(0) + U32(0), false), 1000u + WM_USER);
+}
+
+TEST_F(Pipes, SilentClientDoesNotHoldTheServer) {
+  StartServer();
+  int silent = -1;
+  ASSERT_EQ(vtx::pipes::Connect(kPipe, vtx::sync::DeadlineAfter(1000), &silent), 0u);
+  CPipeMessageClient client;
+  DWORD reply = 0;
+  EXPECT_EQ(client.SendMessageTimeoutA(kPipe, WM_USER + 2, 0, 0, 10000, &reply), S_OK);
+  EXPECT_EQ(reply, 1000u + WM_USER + 2);
+  close(silent);
+}
+
+TEST_F(Pipes, ConcurrentClientsAreAllServedOneAtATime) {
+  StartServer();
+  std::vector<std::thread> clients;
+  std::atomic<int> ok{0};
+  for (int i = 0; i < 6; ++i)
+    clients.emplace_back([&, i] {
+      CPipeMessageClient client;
+      DWORD reply = 0;
+      UINT msg = i % 2 ? WM_USER + 50 : WM_USER + 3;
+      if (client.SendMessageTimeoutA(kPipe, msg, i, 0, 20000, &reply) == S_OK && reply == 1000u + msg) ++ok;
+    });
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(ok, 6);
+  EXPECT_EQ(SeenList().size(), 6u);
+}
+
+TEST(PipeRequestReader, ReadsFromAnySource) {
+  struct Mem {
+    std::string bytes;
+    size_t at = 0;
+  };
+  auto read = [](void* src, void* buf, size_t n) -> DWORD {
+    auto* m = static_cast<Mem*>(src);
+    if (m->bytes.size() - m->at < n) return ERROR_BROKEN_PIPE;
+    std::memcpy(buf, m->bytes.data() + m->at, n);
+    m->at += n;
+    return 0;
+  };
+  auto u32 = [](DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  struct Case {
+    std::string bytes;
+    HRESULT hr;
+  } cases[] = {
+      {u32(0x806F) + u32(1) + u32(2), S_OK},
+      {u32(0x806F) + u32(1), E_UNEXPECTED},
+      {u32(WM_COPYDATA) + u32(0) + u32(0) + u32(5) + u32(3) + u32(0) + "abc", S_OK},
+      {u32(WM_COPYDATA) + u32(0) + u32(0) + u32(5) + u32(3) + u32(0) + "ab", E_INVALIDDATA},
+      {u32(WM_COPYDATA) + u32(0) + u32(0) + u32(5), E_UNEXPECTED},
+      {u32(WM_COPYDATA) + u32(0) + u32(0) + u32(5) + u32(kPipeMaxData + 1) + u32(0), E_INVALIDDATA},
+  };
+  for (const Case& c : cases) {
+    Mem m{c.bytes};
+    PipeRequest r;
+    EXPECT_EQ(ReadPipeRequest(read, &m, r), c.hr);
+    if (c.hr == S_OK && r.hasData) {
+      EXPECT_EQ(std::string(static_cast<char*>(r.cds.lpData), r.cds.cbData), "abc");
+    }
+    FreePipeRequest(r);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#!/usr/bin/python3
+"""vtxserver through its pipe, with a client that is not ours: golden request bytes on a raw socket."""
+import os
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+WM_COPYDATA = 0x4A
+WM_TIMER = 0x113
+WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG, WM_VX_QUIT = 0x8065, 0x8066, 0x8067
+WM_VX_ISUPDATING, WM_VX_PING, WM_VX_COUNTHIT = 0x806D, 0x806F, 0x8075
+
+
+def request(path, data, half_close=False, timeout=10):
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.settimeout(timeout)
+    s.connect(path)
+    s.sendall(data)
+    if half_close:
+        s.shutdown(socket.SHUT_WR)
+    reply = b""
+    while len(reply) < 4:
+        chunk = s.recv(4 - len(reply))
+        if not chunk:
+            break
+        reply += chunk
+    s.close()
+    return struct.unpack("<I", reply)[0] if len(reply) == 4 else None
+
+
+def head(msg, wparam=0, lparam=0):
+    return struct.pack("<III", msg, wparam, lparam)
+
+
+def main():
+    program = sys.argv[1]
+    failures = []
+
+    def check(name, got, want):
+        if got != want:
+            failures.append(f"{name}: got {got!r}, want {want!r}")
+
+    with tempfile.TemporaryDirectory() as run:
+        env = dict(os.environ, VANTREX_RUNTIME_DIR=run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
+                   VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, "log.sock"))
+        env.pop("ASAN_OPTIONS", None)
+        server = subprocess.Popen([program, "/SERVICE"], env=env, stderr=subprocess.PIPE, text=True)
+        pipe = os.path.join(run, "HulvaneVantrexAppPipe")
+        for _ in range(500):
+            if os.path.exists(pipe):
+                break
+            time.sleep(0.01)
+        else:
+            server.kill()
+            print("the pipe never appeared", file=sys.stderr)
+            return 1
+        mode = os.stat(pipe).st_mode & 0o777
+        check("socket mode", oct(mode), oct(0o660))
+
+        check("ping", request(pipe, head(WM_VX_PING)), 1)
+        check("is updating", request(pipe, head(WM_VX_ISUPDATING)), 0)
+        check("lock", request(pipe, head(WM_VX_LOCKCONFIG, 0)), 0)
+        check("lock again", request(pipe, head(WM_VX_LOCKCONFIG, 0)), 0x80040207)
+        check("unlock", request(pipe, head(WM_VX_UNLOCKCONFIG, 0)), 0)
+        check("count USD", request(pipe, head(WM_VX_COUNTHIT, 0x00445355)), 1)
+        check("count US$", request(pipe, head(WM_VX_COUNTHIT, 0x00245355)), 0)
+        check("timer from outside", request(pipe, head(WM_TIMER, 1)), 0)
+        # WM_COPYDATA announcing 100 bytes, delivering 3.
+        short = head(WM_COPYDATA) + struct.pack("<III", 0x8069, 100, 0) + b"abc"
+        check("short copydata", request(pipe, short, half_close=True), 0x8007000D)
+        huge = head(WM_COPYDATA) + struct.pack("<III", 0x8069, 0x7FFFFFFF, 0)
+        check("oversized cbData", request(pipe, huge), 0x8007000D)
+        # A show-message request whose text is not terminated inside cbData.
+        unterminated = head(WM_COPYDATA) + struct.pack("<III", 0x8069, 8, 0) + struct.pack("<I", 0x40) + b"abcd"
+        check("unterminated text", request(pipe, unterminated), 0x80070057)
+        # A client that says nothing is dropped; the next one is served.
+        silent = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        silent.connect(pipe)
+        check("ping after a silent client", request(pipe, head(WM_VX_PING)), 1)
+        silent.close()
+        check("quit", request(pipe, head(WM_VX_QUIT, 0x1FF)), 0)
+        try:
+            code = server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            code = "still running"
+        check("exit status", code, 0)
+        log = server.stderr.read()
+        if "exit code 255" not in log:
+            failures.append("no stop event with exit code 255 in: " + log)
+        check("pipe removed", os.path.exists(pipe), False)
+
+    for f in failures:
+        print("FAIL", f, file=sys.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
