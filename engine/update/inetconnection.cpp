@@ -577,13 +577,6 @@ uint32_t CountLines(const char* buffer, uint32_t length, uint32_t n) {
   return 0;
 }
 
-BOOL EndsWith(const char* text, const char* suffix) {
-  if (!text || !suffix) return FALSE;
-  size_t a = std::strlen(text), b = std::strlen(suffix);
-  if (b > a) return FALSE;
-  return _stricmp(text + (a - b), suffix) == 0 ? TRUE : FALSE;
-}
-
 BOOL IsHulvaneURL(const char* url) {
   if (!url || !*url) return FALSE;
   CINetConnection connection;

@@ -6,6 +6,7 @@
 
 #include "engine/foundation/buffer.h"
 #include "engine/foundation/cstring.h"
+#include "engine/foundation/timetext.h"  // EndsWith
 #include "engine/update/oanda.h"
 #include "platform/dialup.h"
 #include "platform/errors.h"
@@ -125,4 +126,3 @@ uint32_t CountLines(const char* buffer, uint32_t length, uint32_t n);
 
 // Whether the address points at one of the maker's own rate servers.
 BOOL IsHulvaneURL(const char* url);
-BOOL EndsWith(const char* text, const char* suffix);

@@ -1,0 +1,47 @@
+// The per-run archive: a folder per update run under the logs folder with, for every fetched
+// page, what was fetched from where, the downloaded bytes and the converted rates, and the run's
+// messages.
+#pragma once
+#include <cstdint>
+
+#include "engine/foundation/cstring.h"
+#include "engine/foundation/stringlist.h"
+#include "platform/errors.h"
+#include "platform/types.h"
+
+// What a run recorded; item i of every list belongs to the i-th fetched page.
+struct CRunLog {
+  CStringList<char> m_URLs;       // the address loaded
+  CStringList<char> m_Names;      // the data source's name
+  CStringList<char> m_Addresses;  // the address's display name from the filter definition
+  CStringList<char> m_Contents;   // the downloaded bytes (with a NUL after them)
+  CStringList<char> m_Lengths;    // their count as decimal text
+  CStringList<char> m_Times;      // time of the fetch
+  CStringList<char> m_Filtered;   // the converted rates text
+
+  void Empty();
+  uint32_t GetCount() const { return m_URLs.GetCount(); }
+  // Records one page; the contents may hold any bytes. Null texts are recorded empty. False when
+  // memory runs out (the log then holds no part of this page).
+  bool AddPage(const char* url, const char* name, const char* address, const void* contents, uint32_t length,
+               const char* time, const char* filtered);
+};
+
+// The logs folder under the common application data ("<data>/Hulvane/Vantrex/Logs"), created
+// when missing.
+HRESULT GetRunLogsFolder(CStringA& folder);
+// Creates "<logsFolder>/<UTC time without '-' and ':'>", with "-1", "-2", ... appended while the
+// name is taken. `now` null: the current time. 0x800700CE when the name would not fit a path.
+HRESULT CreateRunFolder(const char* logsFolder, CStringA& folder, const FILETIME* now = nullptr);
+// The extension of the address's last path segment (".csv"; at most 15 characters; the query
+// does not count), else ".txt".
+void RunFileExtension(const char* url, CStringA& extension);
+// Writes "<folder>/<index as 4 digits>_<name><extension>" (no number when index is negative)
+// with exactly `length` bytes; a name that would not fit a path with 40 characters to spare is
+// skipped with 0x800700CE.
+HRESULT WriteRunFile(const char* folder, int32_t index, const char* name, const char* extension, const void* data,
+                     uint32_t length);
+// The whole archive of a run into a new folder under `logsFolder` (null: GetRunLogsFolder).
+// A file that cannot be written is skipped; the result is the first failure, 0 when all went.
+HRESULT ArchiveRun(const CRunLog& log, const char* runMessages, const char* logsFolder = nullptr,
+                   const FILETIME* now = nullptr, CStringA* createdFolder = nullptr);
