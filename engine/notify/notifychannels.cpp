@@ -101,9 +101,15 @@ DWORD WriteEntry(int fd, const std::string& entry, bool onTop) {
     e = ReadAt(fd, whole.data() + entry.size(), static_cast<size_t>(oldSize), 0);
     if (e) return e;
     e = Reserve(fd, 0, static_cast<off_t>(whole.size()));
-    if (!e) e = WriteAt(fd, whole.data(), whole.size(), 0);
     if (e) {
-      // The room was there; put back what may have been overwritten.
+      // Nothing was overwritten; only the size may have moved.
+      if (ftruncate(fd, oldSize) != 0) {
+      }
+      return e;
+    }
+    e = WriteAt(fd, whole.data(), whole.size(), 0);
+    if (e) {
+      // The room was there, so the old contents fit back where they were.
       if (WriteAt(fd, whole.data() + entry.size(), static_cast<size_t>(oldSize), 0) == ERROR_SUCCESS &&
           ftruncate(fd, oldSize) != 0) {
       }
@@ -172,9 +178,19 @@ BOOL GetComputerDomainName(char* buffer, DWORD size) {
   if (!buffer || !size) return FALSE;
   DWORD n = size;
   if (GetComputerNameExA(ComputerNameDnsFullyQualified, buffer, &n)) return TRUE;
-  // The full name does not fit: the host label alone, as the workstation's name.
+  // The full name does not fit: the host label, then "." and as much of the domain as fits.
   n = size;
   if (!GetComputerNameA(buffer, &n)) return FALSE;
+  size_t used = std::strlen(buffer);
+  if (size - used < 2) return TRUE;
+  char domain[256];
+  DWORD d = sizeof domain;
+  if (!GetComputerNameExA(ComputerNameDnsDomain, domain, &d) || !domain[0]) return TRUE;
+  buffer[used++] = '.';
+  size_t room = size - used - 1;
+  size_t take = std::strlen(domain) < room ? std::strlen(domain) : room;
+  std::memcpy(buffer + used, domain, take);
+  buffer[used + take] = 0;
   return TRUE;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -17,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/foundation/regvalue.h"
 #include "platform/heap.h"
@@ -118,6 +120,26 @@ TEST_F(Channels, KindOfEachIconPicksEventTypeTitleAndTypeWord) {
   EXPECT_EQ(std::string(title), "Vantrex warning from " + computer_);
   LocalFree(title);
   EXPECT_EQ(MakeMessageTitle(0x10010, nullptr), nullptr);  // no catalogue, no string
+}
+
+// In a host-name namespace of its own, so that the machine has a domain whatever it is called.
+TEST(ComputerName, DomainNameIsCutToTheBuffer) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const char name[] = "relay.example.org";
+    if (unshare(CLONE_NEWUTS) != 0 || sethostname(name, sizeof name - 1) != 0) _exit(77);
+    char full[64], cut[9], label[6];
+    bool ok = GetComputerDomainName(full, sizeof full) && std::strcmp(full, name) == 0 &&
+              GetComputerDomainName(cut, sizeof cut) && std::strcmp(cut, "relay.ex") == 0 &&
+              GetComputerDomainName(label, sizeof label) && std::strcmp(label, "relay") == 0;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no host-name namespace here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(Channels, EventLogEntryHasTheKindsTypeAndTheText) {
