@@ -6,7 +6,7 @@
 
 #include "engine/foundation/buffer.h"
 #include "engine/foundation/cstring.h"
-#include "engine/foundation/timetext.h"  // EndsWith
+#include "engine/foundation/timetext.h"
 #include "engine/update/oanda.h"
 #include "platform/dialup.h"
 #include "platform/errors.h"
@@ -126,3 +126,4 @@ uint32_t CountLines(const char* buffer, uint32_t length, uint32_t n);
 
 // Whether the address points at one of the maker's own rate servers.
 BOOL IsHulvaneURL(const char* url);
+// EndsWith, the case-insensitive suffix test, is the foundation's (timetext.h).
