@@ -21,29 +21,34 @@ const char* Item(const CStringList<char>& list, uint32_t i) { return list.Exists
 
 }  // namespace
 
-void CRunLog::Empty() {
-  for (CStringList<char>* l : {&m_URLs, &m_Names, &m_Addresses, &m_Contents, &m_Lengths, &m_Times, &m_Filtered})
-    l->Empty();
+void GetRunLogLists(CUpdateThread& thread, RunLogLists& lists) {
+  for (uint32_t i = 0; i < RunLogListCount; ++i) lists[i] = &thread.GetRunLog(static_cast<RunLogList>(i));
 }
 
-bool CRunLog::AddPage(const char* url, const char* name, const char* address, const void* contents,
-                      uint32_t length, const char* time, const char* filtered) {
-  if (length == UINT32_MAX) return false;
+bool AddRunLogPage(const RunLogLists& lists, const char* url, const char* name, const char* address,
+                   const void* contents, uint32_t length, const char* time, const char* converted) {
+  if (length == UINT32_MAX || (length && !contents)) return false;
   char count[16];
   std::snprintf(count, sizeof count, "%u", length);
   char* block = static_cast<char*>(GlobalAlloc(0, static_cast<size_t>(length) + 1));
   if (!block) return false;
   if (length) std::memcpy(block, contents, length);
   block[length] = 0;
-  CStringList<char>* lists[] = {&m_URLs, &m_Names, &m_Addresses, &m_Contents, &m_Lengths, &m_Times, &m_Filtered};
-  const void* items[] = {url ? url : "", name ? name : "", address ? address : "", block, count,
-                         time ? time : "", filtered ? filtered : ""};
-  uint32_t sizes[] = {0, 0, 0, length + 1, 0, 0, 0};
+  const void* items[RunLogListCount] = {};
+  uint32_t sizes[RunLogListCount] = {};
+  items[RunLogUrl] = url ? url : "";
+  items[RunLogSourceName] = name ? name : "";
+  items[RunLogAddress] = address ? address : "";
+  items[RunLogContents] = block;
+  sizes[RunLogContents] = length + 1;
+  items[RunLogLength] = count;
+  items[RunLogTime] = time ? time : "";
+  items[RunLogConverted] = converted ? converted : "";
   uint32_t added = 0;
-  for (; added < 7; ++added)
+  for (; added < RunLogListCount; ++added)
     if (!lists[added]->Add(items[added], kListAppend, sizes[added])) break;
   GlobalFree(block);
-  if (added == 7) return true;
+  if (added == RunLogListCount) return true;
   for (uint32_t i = 0; i < added; ++i) lists[i]->Remove(lists[i]->GetCount() - 1);
   return false;
 }
@@ -116,8 +121,8 @@ HRESULT WriteRunFile(const char* folder, int32_t index, const char* name, const 
   return vtx::WriteWholeFile(path.c_str(), data, data ? length : 0);
 }
 
-HRESULT ArchiveRun(const CRunLog& log, const char* runMessages, const char* logsFolder, const FILETIME* now,
-                   CStringA* createdFolder) {
+HRESULT ArchiveRunLog(const RunLogLists& lists, const char* runMessages, const char* logsFolder, const FILETIME* now,
+                      CStringA* createdFolder) {
   CStringA logs;
   if (!logsFolder) {
     HRESULT hr = GetRunLogsFolder(logs);
@@ -131,17 +136,22 @@ HRESULT ArchiveRun(const CRunLog& log, const char* runMessages, const char* logs
   auto keep = [&first](HRESULT r) {
     if (FAILED(r) && SUCCEEDED(first)) first = r;
   };
-  for (uint32_t i = 0; i < log.GetCount(); ++i) {
-    std::string info = std::string("Data source: ") + Item(log.m_Names, i) + "\r\nAddress: " + Item(log.m_Addresses, i) +
-                       "\r\nURL: " + Item(log.m_URLs, i) + "\r\nTime: " + Item(log.m_Times, i) + "\r\n";
+  const CStringList<char>& urls = *lists[RunLogUrl];
+  const CStringList<char>& contentsList = *lists[RunLogContents];
+  for (uint32_t i = 0; i < urls.GetCount(); ++i) {
+    std::string info = std::string("Data source: ") + Item(*lists[RunLogSourceName], i) + "\r\nAddress: " +
+                       Item(*lists[RunLogAddress], i) + "\r\nURL: " + Item(urls, i) + "\r\nTime: " +
+                       Item(*lists[RunLogTime], i) + "\r\n";
     int32_t n = static_cast<int32_t>(i);
     keep(WriteRunFile(folder, n, "info", ".txt", info.data(), static_cast<uint32_t>(info.size())));
 
     // Exactly the recorded bytes: the count from the length text, never beyond the block.
-    const char* contents = Item(log.m_Contents, i);
-    size_t have = log.m_Contents.Exists(i) && log.m_Contents[i] ? GlobalSize(log.m_Contents[i]) : 0;
+    const char* contents = Item(contentsList, i);
+    // The block ends with a NUL that is not part of the download.
+    size_t have = contentsList.Exists(i) && contentsList[i] ? GlobalSize(contentsList[i]) : 0;
+    if (have) --have;
     size_t count = std::strlen(contents);
-    const char* lengthText = Item(log.m_Lengths, i);
+    const char* lengthText = Item(*lists[RunLogLength], i);
     if (*lengthText) {
       char* end = nullptr;
       errno = 0;
@@ -150,10 +160,10 @@ HRESULT ArchiveRun(const CRunLog& log, const char* runMessages, const char* logs
     }
     if (count > have) count = have;
     CStringA ext;
-    RunFileExtension(Item(log.m_URLs, i), ext);
+    RunFileExtension(Item(urls, i), ext);
     keep(WriteRunFile(folder, n, "contents", ext.c_str(), contents, static_cast<uint32_t>(count)));
 
-    const char* filtered = Item(log.m_Filtered, i);
+    const char* filtered = Item(*lists[RunLogConverted], i);
     keep(WriteRunFile(folder, n, "filtered", ".ini", filtered, static_cast<uint32_t>(std::strlen(filtered))));
   }
   const char* messages = runMessages ? runMessages : "";

@@ -6,26 +6,21 @@
 
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/stringlist.h"
+#include "engine/update/updatethread.h"
 #include "platform/errors.h"
 #include "platform/types.h"
 
-// What a run recorded; item i of every list belongs to the i-th fetched page.
-struct CRunLog {
-  CStringList<char> m_URLs;       // the address loaded
-  CStringList<char> m_Names;      // the data source's name
-  CStringList<char> m_Addresses;  // the address's display name from the filter definition
-  CStringList<char> m_Contents;   // the downloaded bytes (with a NUL after them)
-  CStringList<char> m_Lengths;    // their count as decimal text
-  CStringList<char> m_Times;      // time of the fetch
-  CStringList<char> m_Filtered;   // the converted rates text
+// The run log: seven lists in RunLogList order, item i of each belonging to the i-th fetched
+// page. The contents are byte blocks (any bytes, with a NUL after them); the length list holds
+// their counts as decimal text.
+using RunLogLists = CStringList<char>* [RunLogListCount];
 
-  void Empty();
-  uint32_t GetCount() const { return m_URLs.GetCount(); }
-  // Records one page; the contents may hold any bytes. Null texts are recorded empty. False when
-  // memory runs out (the log then holds no part of this page).
-  bool AddPage(const char* url, const char* name, const char* address, const void* contents, uint32_t length,
-               const char* time, const char* filtered);
-};
+// The thread's seven lists.
+void GetRunLogLists(CUpdateThread& thread, RunLogLists& lists);
+// Records one page; null texts are recorded empty. False when memory runs out (the log then
+// holds no part of this page).
+bool AddRunLogPage(const RunLogLists& lists, const char* url, const char* name, const char* address,
+                   const void* contents, uint32_t length, const char* time, const char* converted);
 
 // The logs folder under the common application data ("<data>/Hulvane/Vantrex/Logs"), created
 // when missing.
@@ -43,5 +38,5 @@ HRESULT WriteRunFile(const char* folder, int32_t index, const char* name, const 
                      uint32_t length);
 // The whole archive of a run into a new folder under `logsFolder` (null: GetRunLogsFolder).
 // A file that cannot be written is skipped; the result is the first failure, 0 when all went.
-HRESULT ArchiveRun(const CRunLog& log, const char* runMessages, const char* logsFolder = nullptr,
-                   const FILETIME* now = nullptr, CStringA* createdFolder = nullptr);
+HRESULT ArchiveRunLog(const RunLogLists& lists, const char* runMessages, const char* logsFolder = nullptr,
+                      const FILETIME* now = nullptr, CStringA* createdFolder = nullptr);

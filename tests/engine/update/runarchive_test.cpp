@@ -24,6 +24,15 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+// Seven lists as the update thread keeps them.
+struct Lists {
+  CStringList<char> store[RunLogListCount];
+  RunLogLists lists;
+  Lists() {
+    for (uint32_t i = 0; i < RunLogListCount; ++i) lists[i] = &store[i];
+  }
+};
+
 FILETIME At(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
   SYSTEMTIME st{y, mo, 0, d, h, mi, s, 0};
   FILETIME ft{};
@@ -53,14 +62,14 @@ TEST(RunArchive, ExtensionOfTheLastPathSegment) {
 
 TEST(RunArchive, TwoSourcesEveryFileWithItsBytes) {
   vtxtest::TempDir dir;
-  CRunLog log;
+  Lists log;
   const std::string binary("PK\x03\x04\0\0\xff\xfe\r\n\0end", 14);
-  ASSERT_TRUE(log.AddPage("http://x.org/eurofxref.xml?x=1", "ECB", "Euro reference rates", binary.data(),
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/eurofxref.xml?x=1", "ECB", "Euro reference rates", binary.data(),
                           static_cast<uint32_t>(binary.size()), "2005-08-22T09:57:19Z", "[EUR]\r\nUSD = 1.2\r\n"));
-  ASSERT_TRUE(log.AddPage("http://y.org/daily/", "Other", nullptr, "a;b", 3, "2005-08-22T09:57:21Z", ""));
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://y.org/daily/", "Other", nullptr, "a;b", 3, "2005-08-22T09:57:21Z", ""));
   FILETIME now = At(2005, 8, 22, 9, 57, 19);
   CStringA folder;
-  ASSERT_EQ(ArchiveRun(log, "---\r\nmessages\r\n", dir.path().c_str(), &now, &folder), S_OK);
+  ASSERT_EQ(ArchiveRunLog(log.lists, "---\r\nmessages\r\n", dir.path().c_str(), &now, &folder), S_OK);
   EXPECT_EQ(std::string(folder.c_str()), dir / "20050822T095719Z");
 
   std::vector<std::string> names;
@@ -84,19 +93,20 @@ TEST(RunArchive, TwoSourcesEveryFileWithItsBytes) {
 
 TEST(RunArchive, RecordedLengthIsHonouredButNeverOverread) {
   vtxtest::TempDir dir;
-  CRunLog log;
-  ASSERT_TRUE(log.AddPage("http://x.org/a.csv", "S", "", "abcdef", 6, "", ""));
+  Lists log;
+  CStringList<char>& lengths = log.store[RunLogLength];
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/a.csv", "S", "", "abcdef", 6, "", ""));
   // A length text that claims less, or more than the block holds.
-  log.m_Lengths.Remove(0u);
-  ASSERT_TRUE(log.m_Lengths.Add("4"));
-  ASSERT_TRUE(log.AddPage("http://x.org/b.csv", "S", "", "xyz", 3, "", ""));
-  log.m_Lengths.Remove(1u);
-  ASSERT_TRUE(log.m_Lengths.Add("1000000"));
+  lengths.Remove(0u);
+  ASSERT_TRUE(lengths.Add("4"));
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/b.csv", "S", "", "xyz", 3, "", ""));
+  lengths.Remove(1u);
+  ASSERT_TRUE(lengths.Add("1000000"));
   FILETIME now = At(2006, 1, 2, 3, 4, 5);
   CStringA folder;
-  ASSERT_EQ(ArchiveRun(log, nullptr, dir.path().c_str(), &now, &folder), S_OK);
+  ASSERT_EQ(ArchiveRunLog(log.lists, nullptr, dir.path().c_str(), &now, &folder), S_OK);
   EXPECT_EQ(ReadFile(std::string(folder.c_str()) + "/0000_contents.csv"), "abcd");
-  EXPECT_LE(ReadFile(std::string(folder.c_str()) + "/0001_contents.csv").size(), 4u);
+  EXPECT_EQ(ReadFile(std::string(folder.c_str()) + "/0001_contents.csv"), "xyz");
   EXPECT_EQ(ReadFile(std::string(folder.c_str()) + "/messages.txt"), "");
 }
 
@@ -130,9 +140,9 @@ TEST(RunArchive, LogsFolderUnderTheCommonApplicationData) {
   ASSERT_EQ(GetRunLogsFolder(folder), S_OK);
   EXPECT_EQ(std::string(folder.c_str()), dir / "Hulvane/Vantrex/Logs");
   EXPECT_NE(GetFileAttributesA(folder) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  CRunLog empty;
+  Lists empty;
   CStringA run;
-  EXPECT_EQ(ArchiveRun(empty, "m", nullptr, nullptr, &run), S_OK);
+  EXPECT_EQ(ArchiveRunLog(empty.lists, "m", nullptr, nullptr, &run), S_OK);
   EXPECT_EQ(ReadFile(std::string(run.c_str()) + "/messages.txt"), "m");
   unsetenv("VANTREX_APPDATA");
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@
 #include "engine/currency/datasource.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/notifychannels.h"
+#include "engine/update/runarchive.h"
+#include "engine/update/updatesettings.h"
 #include "platform/resources.h"
 #include "tests/support/text.h"
 
@@ -67,6 +70,22 @@ class RecordingWindow : public IMessageWindow {
   std::vector<std::pair<std::string, UINT>> messages;
 };
 
+// The update engine as far as the notifications go.
+class NotifyingEngine : public IUpdateEngine {
+ public:
+  explicit NotifyingEngine(CRunNotifier& notifier) : notifier_(notifier) {}
+  HRESULT UpdateRun(CUpdateThread&) override { return E_NOTIMPL; }
+  HRESULT CheckDefinitions(CUpdateThread&, const char*) override { return S_OK; }
+  void Notify(CUpdateThread& t, HWND owner, const char* text, const char* caption, UINT type,
+              HMODULE module) override {
+    notifier_.Notify(t, owner, text, caption, type, module);
+  }
+  void ArchiveRun(CUpdateThread& t) override { notifier_.ArchiveRun(t); }
+
+ private:
+  CRunNotifier& notifier_;
+};
+
 bool Contains(const std::vector<std::string>& entries, const std::string& part) {
   for (const auto& e : entries)
     if (e.find(part) != std::string::npos) return true;
@@ -89,8 +108,9 @@ class RunNotify : public ::testing::Test {
     d.MessagesToFile = 1;
     d.MessagesFile = (dir_ / "messages").c_str();
     d.MessagesViaEmail = 0;
-    thread_.m_pSettings = &settings_;
-    thread_.m_pMessageWindow = &window_;
+    live_ = std::make_unique<CUpdateSettings>(settings_);
+    thread_.SetSettingsInUse(live_.get());
+    notifier_.m_pMessageWindow = &window_;
   }
   void TearDown() override {
     FreeLibrary(module_);
@@ -101,35 +121,38 @@ class RunNotify : public ::testing::Test {
   std::string src_;
   HMODULE module_ = nullptr;
   CSettings settings_;
-  CUpdateThreadNotify thread_;
+  std::unique_ptr<CUpdateSettings> live_;
+  CRunNotifier notifier_;
+  NotifyingEngine engine_{notifier_};
+  CUpdateThread thread_{std::make_unique<CUpdateSettings>(), engine_};
   RecordingWindow window_;
 };
 
 TEST_F(RunNotify, EveryChannelWithoutTheMessengerFallsBackToTheOwnWindow) {
   SyslogListener log(dir_ / "log");
   ASSERT_TRUE(log.bound());
-  Notify(thread_, nullptr, "Rates are stale.", "Vantrex", 0x10030, module_);
+  notifier_.Notify(thread_, nullptr, "Rates are stale.", "Vantrex", 0x10030, module_);
   ASSERT_EQ(window_.messages.size(), 1u);
   EXPECT_EQ(window_.messages[0], std::make_pair(std::string("Rates are stale."), 0x10030u));
   EXPECT_TRUE(Contains(log.Drain(), "event 0x40000001 warning: Rates are stale."));
   EXPECT_NE(ReadFile(dir_ / "messages.log").find("Vantrex warning from "), std::string::npos);
-  EXPECT_NE(std::string(thread_.m_strRunMessages.c_str()).find("\r\nRates are stale.\r\n"), std::string::npos);
+  EXPECT_NE(std::string(thread_.GetRunMessages().c_str()).find("\r\nRates are stale.\r\n"), std::string::npos);
 
   // Switched off, a channel stays silent; collecting off keeps the run messages as they were.
   CSettingsData& d = *settings_.GetData();
   d.MessagesOnScreen = 0;
   d.MessagesToFile = 0;
-  thread_.m_bCollectingOff = true;
-  std::string before = thread_.m_strRunMessages.c_str();
-  Notify(thread_, nullptr, "Second.", "Vantrex", 0x10040, module_);
+  thread_.SetCollectingOff(true);
+  std::string before = thread_.GetRunMessages().c_str();
+  notifier_.Notify(thread_, nullptr, "Second.", "Vantrex", 0x10040, module_);
   EXPECT_EQ(window_.messages.size(), 1u);
-  EXPECT_EQ(std::string(thread_.m_strRunMessages.c_str()), before);
+  EXPECT_EQ(std::string(thread_.GetRunMessages().c_str()), before);
   EXPECT_EQ(ReadFile(dir_ / "messages.log").find("Second."), std::string::npos);
   EXPECT_TRUE(Contains(log.Drain(), "information: Second."));
 }
 
 TEST_F(RunNotify, InformationGoesToTheWindowWithTheUserIcon) {
-  NotifyInfo(thread_, nullptr, "Update finished.", module_);
+  notifier_.NotifyInfo(thread_, nullptr, "Update finished.", module_);
   ASSERT_EQ(window_.messages.size(), 1u);
   EXPECT_EQ(window_.messages[0].second, static_cast<UINT>(MB_USERICON));
   EXPECT_NE(ReadFile(dir_ / "messages.log").find("Vantrex information from "), std::string::npos);
@@ -150,14 +173,14 @@ TEST_F(RunNotify, NoticeDuringAFetchNamesTheSource) {
               "index.en.html");
     ASSERT_TRUE(sources.Add(s));
   }
-  thread_.m_nSourceIndex = 1;
-  Notify(thread_, nullptr, "No rates in the page.", "Vantrex", 0x10010, module_);
+  thread_.SetSourceIndex(1);
+  notifier_.Notify(thread_, nullptr, "No rates in the page.", "Vantrex", 0x10010, module_);
   ASSERT_EQ(window_.messages.size(), 1u);
   EXPECT_EQ(window_.messages[0].first,
             "Data source: European Central Bank (Euro foreign exchange reference rates)\r\nNo rates in the page.");
   // Outside a fetch the text stands alone.
-  thread_.m_nSourceIndex = -1;
-  Notify(thread_, nullptr, "Plain.", "Vantrex", 0x10010, module_);
+  thread_.SetSourceIndex(-1);
+  notifier_.Notify(thread_, nullptr, "Plain.", "Vantrex", 0x10010, module_);
   EXPECT_EQ(window_.messages[1].first, "Plain.");
 }
 
@@ -165,14 +188,15 @@ TEST_F(RunNotify, MissingStringStillReachesTheEventLog) {
   SyslogListener log(dir_ / "log");
   ASSERT_TRUE(log.bound());
   settings_.GetData()->MessagesToLog = 0;
-  NotifyId(thread_, nullptr, 60001, 32, 0x10010, module_, "ECB", 42u);
-  std::string expected = "Message 60001 (text missing from the resource library): %1 = ECB, %2 = 42 (0x2A), %3 = 0 (0x0)";
+  thread_.NotifyId(nullptr, 60001, 32, 0x10010, module_, 42, 0, 0);
+  std::string expected = "Message 60001 (text missing from the resource library): %1 = 42 (0x2A), %2 = 0 (0x0), %3 = 0 (0x0)";
   ASSERT_EQ(window_.messages.size(), 1u);
   EXPECT_EQ(window_.messages[0].first, expected);
-  EXPECT_TRUE(Contains(log.Drain(), "error: " + expected));
+  EXPECT_TRUE(Contains(log.Drain(), "warning: The resource library has no text 60001;"));
 
-  NotifyId(thread_, nullptr, 83, 81, 0x10010, module_, 0x80070005u);
+  thread_.NotifyId(nullptr, 83, 81, 0x10010, module_, 0x80070005u, 0, 0);
   EXPECT_EQ(window_.messages.back().first, "The operation failed with error 0x80070005.");
+  EXPECT_TRUE(log.Drain().empty());
 }
 
 TEST_F(RunNotify, MailFailureIsReportedNotReturned) {
@@ -185,61 +209,43 @@ TEST_F(RunNotify, MailFailureIsReportedNotReturned) {
   d.MessagesViaEmail = 1;
   d.MessagesEmailProfile = "<SMTP>";
   d.MessagesEmailRecipients = "admin@example.org";
-  Notify(thread_, nullptr, "Mail me.", "Vantrex", 0x10010, module_);
+  notifier_.Notify(thread_, nullptr, "Mail me.", "Vantrex", 0x10010, module_);
   EXPECT_TRUE(Contains(log.Drain(), "error: A notification could not be sent by e-mail: "));
   ASSERT_EQ(window_.messages.size(), 1u);
   EXPECT_EQ(window_.messages[0].second, static_cast<UINT>(MB_ICONHAND));
   EXPECT_EQ(window_.messages[0].first.rfind("A notification could not be sent by e-mail: ", 0), 0u);
 }
 
-TEST_F(RunNotify, MainThreadCallsAreRefusedWhileBusy) {
-  thread_.m_bBusy = true;
-  EXPECT_EQ(ShowNotification(thread_, settings_, false, nullptr, "t", "c", 0x10040, module_), E_BUSY);
-  EXPECT_EQ(ShowNotificationId(thread_, settings_, false, nullptr, 175, 32, 0x10040, module_), E_BUSY);
-  EXPECT_EQ(NotifyError(thread_, settings_, false, nullptr, 83, 81, module_, E_ACCESSDENIED), E_BUSY);
-  EXPECT_TRUE(window_.messages.empty());
-  thread_.m_bBusy = false;
-
-  thread_.m_nSourceIndex = -1;
-  EXPECT_EQ(ShowNotificationId(thread_, settings_, true, nullptr, 175, 32, 0x10040, module_), S_OK);
-  EXPECT_EQ(thread_.m_pSettings, &thread_.m_Settings);
-  EXPECT_TRUE(thread_.m_bServiceFlag);
+TEST_F(RunNotify, MainThreadNoticesGoOutOnACopyOfTheSettings) {
+  EXPECT_EQ(thread_.ShowNotificationId(*live_, true, nullptr, 175, 32, 0x10040, module_), S_OK);
+  EXPECT_EQ(&thread_.GetSettings(), &thread_.GetCopy());
+  EXPECT_TRUE(thread_.GetServiceFlag());
   ASSERT_EQ(window_.messages.size(), 1u);
   EXPECT_EQ(window_.messages[0].first.rfind("This is a test notification", 0), 0u);
 
-  EXPECT_EQ(NotifyError(thread_, settings_, false, nullptr, 83, 81, module_, 0x8004DEADu), S_OK);
+  EXPECT_EQ(thread_.NotifyError(*live_, false, nullptr, 83, 81, module_, 0x8004DEADu), S_OK);
   EXPECT_EQ(window_.messages.back().first, "The operation failed with error 0x8004DEAD.");
   EXPECT_EQ(window_.messages.back().second, 0x10010u);
 }
 
-TEST_F(RunNotify, ArchiveFollowsLogFXData) {
+TEST_F(RunNotify, ArchiveOfTheThreadsRun) {
+  RunLogLists lists;
+  GetRunLogLists(thread_, lists);
+  ASSERT_TRUE(AddRunLogPage(lists, "http://a.org/r.csv", "A", "Rates A", "x\0y", 3, "t1", "[EUR]"));
+  ASSERT_TRUE(AddRunLogPage(lists, "http://b.org/r", "B", "Rates B", "z", 1, "t2", "[EUR]"));
+  notifier_.Notify(thread_, nullptr, "Collected.", "Vantrex", 0x10030, module_);
   std::string logs = dir_ / "logs";
   ASSERT_EQ(system(("mkdir -p " + logs).c_str()), 0);
-  auto runs = [&] {
-    std::vector<std::string> names;
-    std::string out = dir_ / "list";
-    if (system(("ls " + logs + " > " + out).c_str()) == 0) {
-      std::istringstream in(ReadFile(out));
-      for (std::string line; std::getline(in, line);) names.push_back(line);
-    }
-    return names.size();
-  };
-  // Missing: only runs with messages.
-  EXPECT_EQ(ArchiveRun(thread_, logs.c_str()), S_FALSE);
-  EXPECT_EQ(runs(), 0u);
-  ASSERT_TRUE(MessageToString("A message.", 0x10030, thread_.m_strRunMessages, module_));
-  EXPECT_EQ(ArchiveRun(thread_, logs.c_str()), S_OK);
-  EXPECT_EQ(runs(), 1u);
-  for (DWORD mode : {0u, 3u}) {
-    RegDwordValue v(mode);
-    ASSERT_EQ(v.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "LogFXData"), S_OK);
-    EXPECT_EQ(ArchiveRun(thread_, logs.c_str()), S_FALSE);
-  }
-  RegDwordValue always(2);
-  ASSERT_EQ(always.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "LogFXData"), S_OK);
-  thread_.m_strRunMessages.Empty();
-  EXPECT_EQ(ArchiveRun(thread_, logs.c_str()), S_OK);
-  EXPECT_EQ(runs(), 2u);
+  ASSERT_EQ(notifier_.ArchiveRun(thread_, logs.c_str()), S_OK);
+  std::string out = dir_ / "list";
+  ASSERT_EQ(system(("cd " + logs + " && ls */ > " + out).c_str()), 0);
+  EXPECT_EQ(ReadFile(out),
+            "0000_contents.csv\n0000_filtered.ini\n0000_info.txt\n0001_contents.txt\n0001_filtered.ini\n"
+            "0001_info.txt\nmessages.txt\n");
+  ASSERT_EQ(system(("cat " + logs + "/*/0000_contents.csv > " + out).c_str()), 0);
+  EXPECT_EQ(ReadFile(out), std::string("x\0y", 3));
+  ASSERT_EQ(system(("cat " + logs + "/*/messages.txt > " + out).c_str()), 0);
+  EXPECT_NE(ReadFile(out).find("\r\nCollected.\r\n"), std::string::npos);
 }
 
 }  // namespace
