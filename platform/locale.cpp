@@ -1,5 +1,6 @@
 #include "platform/locale.h"
 
+#include <unicode/datefmt.h>
 #include <unicode/dcfmtsym.h>
 #include <unicode/decimfmt.h>
 #include <unicode/locid.h>
@@ -67,7 +68,7 @@ struct LocaleData {
   DWORD language = kEnUs;
   bool known = false;  // ICU has data for the locale's language
   std::u16string engLanguage = u"English", engCountry = u"United States";
-  std::u16string iso639 = u"en", iso3166 = u"US";
+  std::u16string iso639 = u"en", iso3166 = u"US", iso3166a3 = u"USA";
 };
 
 std::u16string FromUnicodeString(const icu::UnicodeString& s) {
@@ -216,6 +217,7 @@ LocaleData Build(LCID lcid) {
   d.engCountry = FromUnicodeString(text);
   d.iso639 = Ascii16(loc.getLanguage());
   d.iso3166 = Ascii16(loc.getCountry());
+  d.iso3166a3 = Ascii16(loc.getISO3Country());
   return d;
 }
 
@@ -263,6 +265,10 @@ DWORD ItemText(LCID lcid, LCTYPE item, std::u16string& out, DWORD& number, bool&
       out = item == LOCALE_SENGLANGUAGE ? d.engLanguage
             : item == LOCALE_SENGCOUNTRY ? d.engCountry
             : item == LOCALE_SISO639LANGNAME ? d.iso639 : d.iso3166;
+      break;
+    case LOCALE_SABBREVCTRYNAME:
+      if (!d.known && resolved != kEnUs) return ERROR_INVALID_PARAMETER;
+      out = d.iso3166a3;
       break;
     case LOCALE_SABBREVLANGNAME: {
       const char* a = Abbreviation(resolved);
@@ -431,3 +437,32 @@ BOOL IsCharAlphaNumericA(char c) {
   if (MultiByteToWideChar(CP_ACP, 0, s, 1, w, 1) != 1) return FALSE;
   return IsCharAlphaNumericW(w[0]);
 }
+
+namespace vtx {
+bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, std::string* time) {
+  char name[ULOC_FULLNAME_CAPACITY] = {};
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t len = uloc_getLocaleForLCID(ResolveLcid(locale), name, sizeof name, &status);
+  if (U_FAILURE(status) || len <= 0) std::strcpy(name, "en_US");
+  icu::Locale loc(name);
+  // FILETIME counts 100 ns from 1601; ICU counts milliseconds from 1970.
+  constexpr uint64_t kEpochOffset = 116444736000000000ull;
+  uint64_t ticks = FileTimeToU64(utc);
+  if (ticks < kEpochOffset) return false;
+  UDate when = static_cast<UDate>((ticks - kEpochOffset) / 10000);
+  auto format = [&](icu::DateFormat* f, std::string* out) {
+    std::unique_ptr<icu::DateFormat> owned(f);
+    if (!owned) return false;
+    icu::UnicodeString text;
+    owned->format(when, text);
+    std::u16string wide = FromUnicodeString(text);
+    // CLDR puts narrow no-break spaces into times; the ANSI code page has none.
+    for (char16_t& c : wide)
+      if (c == 0x202F || c == 0x00A0) c = u' ';
+    *out = WideToAnsi(wide);
+    return !out->empty();
+  };
+  return format(icu::DateFormat::createDateInstance(icu::DateFormat::kShort, loc), date) &&
+         format(icu::DateFormat::createTimeInstance(icu::DateFormat::kMedium, loc), time);
+}
+}  // namespace vtx

@@ -1,6 +1,7 @@
 // Locale identifiers and locale information: the user's locale from the environment, number and
 // currency formats from ICU by LCID, case mapping and character classes.
 #pragma once
+#include <string>
 #include <vector>
 
 #include "platform/types.h"
@@ -29,6 +30,7 @@ constexpr LANGID LANGIDFROMLCID(LCID lcid) { return static_cast<LANGID>(lcid & 0
 // Items of GetLocaleInfo.
 constexpr LCTYPE LOCALE_ILANGUAGE = 0x0001;
 constexpr LCTYPE LOCALE_SABBREVLANGNAME = 0x0003;
+constexpr LCTYPE LOCALE_SABBREVCTRYNAME = 0x0007;  // ISO 3166 three-letter code ("USA")
 constexpr LCTYPE LOCALE_SDECIMAL = 0x000E;
 constexpr LCTYPE LOCALE_STHOUSAND = 0x000F;
 constexpr LCTYPE LOCALE_SGROUPING = 0x0010;
@@ -87,4 +89,10 @@ DWORD EnumSystemLocalesList(LCID* out, DWORD capacity);
 // The LCID a call means: the user default, system default and neutral ids
 // become the user's LCID.
 LCID ResolveLcid(LCID locale);
+}  // namespace vtx
+
+namespace vtx {
+// A UTC time as the locale writes its short date and its time with seconds, in the process's time
+// zone and the ANSI code page; false when the locale or the time cannot be formatted.
+bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, std::string* time);
 }  // namespace vtx

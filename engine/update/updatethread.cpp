@@ -4,6 +4,8 @@
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/notifychannels.h"
+#include "engine/update/runnotify.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/registry.h"
@@ -111,20 +113,25 @@ void CUpdateThread::Notify(HWND owner, const char* text, const char* caption, UI
 }
 
 namespace {
-// String `textId` formatted over three inserts, with its caption; false when a string is missing.
+// String `textId` formatted over three inserts, with its caption. A missing string does not
+// swallow the notice: it goes out as a text naming the id and the inserts, under the product's
+// name, and the event log records the gap. Always true.
 bool FormatNotice(HMODULE module, UINT textId, UINT captionId, const FormatInsert& i1, const FormatInsert& i2,
                   const FormatInsert& i3, std::string& text, std::string& caption) {
   caption = LoadText(module, captionId, kCaptionMax);
   std::string source = LoadText(module, textId, kTextMax);
-  if (caption.empty() || source.empty()) return false;
   const FormatInsert items[3] = {i1, i2, i3};
   FormatInserts inserts{items, 3};
   LocalText out;
-  if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                      source.c_str(), 0, 0, reinterpret_cast<LPSTR>(&out.p), 0, &inserts) ||
-      !out.p)
-    return false;
-  text = out.p;
+  bool formatted =
+      !source.empty() &&
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                     source.c_str(), 0, 0, reinterpret_cast<LPSTR>(&out.p), 0, &inserts) &&
+      out.p;
+  bool captionMissing = caption.empty();
+  if (captionMissing) caption = g_szNotifyEventSource;
+  text = formatted ? std::string(out.p) : vtx::update::MissingTextNotice(textId, i1, i2, i3);
+  if (!formatted || captionMissing) vtx::update::ReportMissingText(textId, captionId, captionMissing, !formatted);
   return true;
 }
 }  // namespace

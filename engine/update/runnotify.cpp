@@ -1,0 +1,174 @@
+#include "engine/update/runnotify.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "engine/currency/allcurrencies.h"
+#include "engine/currency/datasource.h"
+#include "engine/currency/filterdef.h"
+#include "engine/currency/settings.h"
+#include "engine/foundation/regvalue.h"
+#include "engine/notify/mail.h"
+#include "engine/notify/notifychannels.h"
+#include "engine/update/runarchive.h"
+#include "engine/update/updatesettings.h"
+#include "platform/codepage.h"
+#include "platform/heap.h"
+
+namespace {
+
+constexpr UINT kNoType = 0;
+
+struct LocalText {
+  char* p = nullptr;
+  ~LocalText() { LocalFree(p); }
+};
+
+std::string SystemText(HRESULT hr) {
+  LocalText t;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, hr, 0x400, reinterpret_cast<LPSTR>(&t.p), 0, nullptr);
+  return t.p ? std::string(t.p) : std::string();
+}
+
+std::string InsertText(const FormatInsert& insert) {
+  char number[48];
+  switch (insert.kind) {
+    case FormatInsert::Kind::Text: return insert.text ? insert.text : "";
+    case FormatInsert::Kind::WideText: return insert.wide ? vtx::WideToAnsi(insert.wide) : "";
+    case FormatInsert::Kind::Signed:
+      std::snprintf(number, sizeof number, "%lld", static_cast<long long>(insert.i));
+      return number;
+    case FormatInsert::Kind::Unsigned:
+      std::snprintf(number, sizeof number, "%llu (0x%llX)", static_cast<unsigned long long>(insert.u),
+                    static_cast<unsigned long long>(insert.u));
+      return number;
+  }
+  return "";
+}
+
+// The real settings behind the thread's settings in use, or null.
+const CSettings* SettingsOf(CUpdateThread& thread) {
+  auto* s = dynamic_cast<CUpdateSettings*>(&thread.GetSettings());
+  return s && s->Get().GetData() ? &s->Get() : nullptr;
+}
+
+}  // namespace
+
+namespace vtx::update {
+
+std::string MissingTextNotice(UINT textId, const FormatInsert& insert1, const FormatInsert& insert2,
+                              const FormatInsert& insert3) {
+  std::string text = "Message " + std::to_string(textId) + " (text missing from the resource library)";
+  const FormatInsert* inserts[] = {&insert1, &insert2, &insert3};
+  for (int i = 0; i < 3; ++i) text += (i ? ", %" : ": %") + std::to_string(i + 1) + " = " + InsertText(*inserts[i]);
+  return text;
+}
+
+void ReportMissingText(UINT textId, UINT captionId, bool captionMissing, bool textMissing) {
+  std::string text = "The resource library has no text";
+  if (textMissing) text += " " + std::to_string(textId);
+  if (textMissing && captionMissing) text += " and no caption";
+  if (captionMissing) text += " " + std::to_string(captionId);
+  text += "; a notice went out without it.";
+  CEventLog log;
+  MessageToLog(text.c_str(), MB_ICONEXCLAMATION, &log);
+}
+
+std::string SourceNoticeText(const CSettings& settings, int32_t sourceIndex, const char* text, HMODULE module) {
+  std::string plain = text ? text : "";
+  if (sourceIndex < 0 || !settings.GetData()) return plain;
+  const CDataSourceList& sources = settings.GetData()->Sources;
+  uint32_t index = static_cast<uint32_t>(sourceIndex);
+  if (index >= sources.GetCount() || !sources[index]) return plain;
+  const CDataSource* source = sources[index];
+  RegStringValueA folder;
+  if (FAILED(folder.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "Filters")) || !folder.GetString()) return plain;
+  CFilterList filters;
+  if (!filters.Create(folder.GetString(), false)) return plain;
+  int32_t found = filters.Find(source->GetFilter());
+  if (found < 0) found = filters.Find(nullptr);
+  if (found < 0 || !filters[static_cast<uint32_t>(found)]) return plain;
+  const CFilter* filter = filters[static_cast<uint32_t>(found)];
+  const char* url = source->GetURL() ? source->GetURL() : "";
+  const char* address = filter->GetAddressName(url);
+  const char* name = filter->GetDisplayName();
+  LocalText composed{
+      PrintFormatMessage(kSourceNoticeText, module, name ? name : "", address ? address : url, plain.c_str())};
+  return composed.p ? std::string(composed.p) : plain;
+}
+
+}  // namespace vtx::update
+
+void CRunNotifier::ReportMailFailure(HWND owner, HRESULT hr, const CStringA& errorText, HMODULE module) {
+  std::string reason = errorText.IsEmpty() ? SystemText(hr) : std::string(errorText.c_str());
+  if (reason.empty()) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%X", hr);
+    reason = code;
+  }
+  LocalText message{PrintFormatMessage(kMailFailureText, module, reason.c_str())};
+  std::string text = message.p ? std::string(message.p) : "A notification could not be sent by e-mail: " + reason;
+  MessageToLog(text.c_str(), MB_ICONHAND, &m_EventLog);
+  if (FAILED(PipeMessageDialog(0, text.c_str())) && m_pMessageWindow)
+    m_pMessageWindow->AddMessage(owner, text.c_str(), MB_ICONHAND, module);
+}
+
+void CRunNotifier::SendMail(const CSettings& settings, bool serviceFlag, HWND owner, const char* text, UINT type,
+                            HMODULE module) {
+  const CSettingsData& s = *settings.GetData();
+  CStringA errorText;
+  HRESULT hr;
+  if (_stricmp(s.MessagesEmailProfile.c_str(), g_szSmtpProfile) == 0) {
+    hr = MessageToSMTPMail(text, type, s.MessagesEmailRecipients, s.MessagesEmailSender, s.MessagesEmailSmtpServer,
+                           module, &errorText);
+  } else {
+    const char* profile = s.MessagesEmailProfile.IsEmpty() ||
+                                  _stricmp(s.MessagesEmailProfile.c_str(), g_szDefaultMailProfile) == 0
+                              ? nullptr
+                              : s.MessagesEmailProfile.c_str();
+    hr = MessageToEmail(text, type, s.MessagesEmailRecipients, profile, serviceFlag ? TRUE : FALSE, module,
+                        &errorText);
+  }
+  if (FAILED(hr) || !errorText.IsEmpty()) ReportMailFailure(owner, hr, errorText, module);
+}
+
+void CRunNotifier::FanOut(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
+                          HMODULE module, bool info) {
+  const CSettings* settings = SettingsOf(thread);
+  std::string composed;
+  try {
+    composed = settings ? vtx::update::SourceNoticeText(*settings, thread.GetSourceIndex(), text, module)
+                        : std::string(text ? text : "");
+  } catch (const std::bad_alloc&) {
+    composed.clear();
+  }
+  const char* message = composed.empty() && text ? text : composed.c_str();
+  if (settings) {
+    const CSettingsData& s = *settings->GetData();
+    if (s.MessagesOnScreen) {
+      HRESULT hr = info ? PipeMessageDialog(0, message) : PipeMessageBox(nullptr, message, caption ? caption : "", type);
+      if (FAILED(hr) && m_pMessageWindow) m_pMessageWindow->AddMessage(owner, message, info ? MB_USERICON : type, module);
+    }
+    if (s.MessagesToLog) MessageToLog(message, type, &m_EventLog);
+    if (s.MessagesToFile) MessageToFile(message, type, s.MessagesFile, module, &m_EventLog, TRUE);
+    if (s.MessagesViaEmail) SendMail(*settings, thread.GetServiceFlag(), owner, message, type, module);
+  }
+  if (!thread.IsCollectingOff()) MessageToString(message, type, thread.GetRunMessages(), module);
+}
+
+void CRunNotifier::Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
+                          HMODULE resourceLibrary) {
+  FanOut(thread, owner, text, caption, type, resourceLibrary, false);
+}
+
+void CRunNotifier::NotifyInfo(CUpdateThread& thread, HWND owner, const char* text, HMODULE resourceLibrary) {
+  FanOut(thread, owner, text, nullptr, kNoType, resourceLibrary, true);
+}
+
+HRESULT CRunNotifier::ArchiveRun(CUpdateThread& thread, const char* logsFolder) {
+  RunLogLists lists;
+  GetRunLogLists(thread, lists);
+  return ArchiveRunLog(lists, thread.GetRunMessages().c_str(), logsFolder);
+}

@@ -1,0 +1,424 @@
+#include "engine/notify/notifychannels.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/foundation/regvalue.h"
+#include "platform/heap.h"
+#include "platform/registry.h"
+#include "platform/resources.h"
+#include "platform/sysinfo.h"
+#include "tests/support/text.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A syslog listener the test binds.
+class SyslogListener {
+ public:
+  explicit SyslogListener(const std::string& path) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~SyslogListener() { close(fd_); }
+  bool bound() const { return bound_; }
+  std::string Receive(int waitMs = 5000) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, waitMs) != 1) return "<nothing>";
+    char buf[9000];
+    ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "<nothing>";
+  }
+
+ private:
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+class Channels : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
+    setenv("VANTREX_RUNTIME_DIR", dir_.path().c_str(), 1);
+    setenv("VANTREX_SYSLOG_SOCKET", (dir_ / "log").c_str(), 1);
+    const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
+    ASSERT_NE(src, nullptr);
+    module_ = LoadLibraryA((std::string(src) + "/resources/0409/vantrex.cat").c_str());
+    ASSERT_NE(module_, nullptr);
+    char name[256];
+    ASSERT_TRUE(GetComputerDomainName(name, sizeof name));
+    computer_ = name;
+  }
+  void TearDown() override {
+    FreeLibrary(module_);
+    unsetenv("VANTREX_SYSLOG_SOCKET");
+    unsetenv("VANTREX_RUNTIME_DIR");
+    unsetenv("VANTREX_REGISTRY");
+  }
+  void SetRecentOnTop(DWORD value) {
+    RegDwordValue v(value);
+    ASSERT_EQ(v.Save(HKEY_LOCAL_MACHINE, g_szNotifyAppKey, "MessagesFileRecentOnTop"), S_OK);
+  }
+  // The texts of the entries in file order.
+  static std::vector<std::string> EntryTexts(const std::string& file) {
+    std::vector<std::string> texts;
+    static const std::regex entry("---\r\n\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ [^\r\n]+\r\n([^\r\n]*)\r\n");
+    for (std::sregex_iterator i(file.begin(), file.end(), entry), end; i != end; ++i) texts.push_back((*i)[1]);
+    return texts;
+  }
+
+  vtxtest::TempDir dir_;
+  HMODULE module_ = nullptr;
+  std::string computer_;
+  CEventLog eventLog_;
+};
+
+TEST_F(Channels, KindOfEachIconPicksEventTypeTitleAndTypeWord) {
+  struct Case {
+    UINT flags;
+    WORD eventType;
+    UINT title, typeWord;
+  } cases[] = {
+      {0x10010, EVENTLOG_ERROR_TYPE, 169, 370},       {0x10030, EVENTLOG_WARNING_TYPE, 168, 371},
+      {0x10040, EVENTLOG_INFORMATION_TYPE, 167, 372}, {0x10000, EVENTLOG_INFORMATION_TYPE, 167, 372},
+      {0x80, EVENTLOG_INFORMATION_TYPE, 167, 373},    {0x20, EVENTLOG_INFORMATION_TYPE, 167, 372},
+  };
+  for (const Case& c : cases) {
+    MessageKind k = GetMessageKind(c.flags);
+    EXPECT_EQ(k.eventType, c.eventType) << std::hex << c.flags;
+    EXPECT_EQ(k.titleId, c.title) << std::hex << c.flags;
+    EXPECT_EQ(k.typeWordId, c.typeWord) << std::hex << c.flags;
+  }
+  char* title = MakeMessageTitle(0x10030, module_);
+  ASSERT_NE(title, nullptr);
+  EXPECT_EQ(std::string(title), "Vantrex warning from " + computer_);
+  LocalFree(title);
+  EXPECT_EQ(MakeMessageTitle(0x10010, nullptr), nullptr);  // no catalogue, no string
+}
+
+// In a host-name namespace of its own, so that the machine has a domain whatever it is called.
+TEST(ComputerName, DomainNameIsCutToTheBuffer) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const char name[] = "relay.example.org";
+    if (unshare(CLONE_NEWUTS) != 0 || sethostname(name, sizeof name - 1) != 0) _exit(77);
+    char full[64], cut[9], label[6];
+    bool ok = GetComputerDomainName(full, sizeof full) && std::strcmp(full, name) == 0 &&
+              GetComputerDomainName(cut, sizeof cut) && std::strcmp(cut, "relay.ex") == 0 &&
+              GetComputerDomainName(label, sizeof label) && std::strcmp(label, "relay") == 0;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no host-name namespace here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(Channels, EventLogEntryHasTheKindsTypeAndTheText) {
+  SyslogListener listener(dir_ / "log");
+  ASSERT_TRUE(listener.bound());
+  EXPECT_EQ(MessageToLog("Rates are stale.", 0x10030, &eventLog_), S_OK);
+  std::string got = listener.Receive();
+  EXPECT_NE(got.find(" HulvaneVantrex["), std::string::npos) << got;
+  EXPECT_NE(got.find("event 0x40000001 warning: Rates are stale."), std::string::npos) << got;
+  EXPECT_EQ(MessageToLog("Stored.", 0x10040, &eventLog_), S_OK);
+  EXPECT_NE(listener.Receive().find("event 0x40000001 information: Stored."), std::string::npos);
+
+  EXPECT_EQ(MessageToLog("x", 0x10, nullptr), E_POINTER);
+  CEventLog missing;
+  missing.m_pReportEventA = nullptr;
+  EXPECT_EQ(MessageToLog("x", 0x10, &missing), 0x80070485u);
+}
+
+TEST_F(Channels, LogFileNewestFirstUnlessTurnedOff) {
+  std::string base = dir_ / "messages";
+  ASSERT_EQ(MessageToFile("first", 0x10040, base.c_str(), module_, &eventLog_, TRUE), S_OK);
+  ASSERT_EQ(MessageToFile("second", 0x10010, base.c_str(), module_, &eventLog_, TRUE), S_OK);
+  std::string file = ReadFile(base + ".log");
+  EXPECT_EQ(EntryTexts(file), (std::vector<std::string>{"second", "first"})) << file;
+  EXPECT_EQ(file.rfind("---\r\n", 0), 0u);
+  EXPECT_NE(file.find("Z Vantrex error from " + computer_ + "\r\nsecond\r\n"), std::string::npos) << file;
+  // Nothing but the two entries: "---\r\n", time, blank, title, CR LF, text, CR LF each.
+  size_t fixed = 5 + 20 + 1 + 2 + 2;
+  EXPECT_EQ(file.size(), fixed + std::strlen("Vantrex information from ") + computer_.size() + std::strlen("first") +
+                             fixed + std::strlen("Vantrex error from ") + computer_.size() + std::strlen("second"));
+
+  SetRecentOnTop(0);
+  ASSERT_EQ(MessageToFile("third", 0x10030, base.c_str(), module_, &eventLog_, TRUE), S_OK);
+  EXPECT_EQ(EntryTexts(ReadFile(base + ".log")), (std::vector<std::string>{"second", "first", "third"}));
+  SetRecentOnTop(1);
+  ASSERT_EQ(MessageToFile("fourth", 0x10030, base.c_str(), module_, &eventLog_, TRUE), S_OK);
+  EXPECT_EQ(EntryTexts(ReadFile(base + ".log"))[0], "fourth");
+}
+
+TEST_F(Channels, LogExtensionIsAddedOnlyWhenMissingAndAskedFor) {
+  struct Case {
+    const char* name;
+    BOOL add;
+    const char* written;
+  } cases[] = {{"a", TRUE, "a.log"}, {"b.LOG", TRUE, "b.LOG"}, {"c.txt", TRUE, "c.txt.log"}, {"d.txt", FALSE, "d.txt"}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(MessageToFile("m", 0, (dir_ / c.name).c_str(), module_, &eventLog_, c.add), S_OK);
+    EXPECT_EQ(EntryTexts(ReadFile(dir_ / c.written)).size(), 1u) << c.name;
+  }
+  // Nothing to write and nowhere to write it are no failures.
+  EXPECT_EQ(MessageToFile(nullptr, 0, (dir_ / "e").c_str(), module_, &eventLog_, TRUE), S_OK);
+  EXPECT_EQ(MessageToFile("m", 0, "", module_, &eventLog_, TRUE), S_OK);
+  EXPECT_NE(access((dir_ / "e.log").c_str(), F_OK), 0);
+}
+
+TEST_F(Channels, LockedLogFileFailsWithSharingViolationAndTellsTheEventLog) {
+  SyslogListener listener(dir_ / "log");
+  ASSERT_TRUE(listener.bound());
+  std::string path = dir_ / "held.log";
+  ASSERT_EQ(MessageToFile("kept", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
+  int fd = vtx::notify::OpenMessageFile(path.c_str(), 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(MessageToFile("lost", 0, path.c_str(), module_, &eventLog_, FALSE), HRESULT_FROM_WIN32(32));
+  std::string got = listener.Receive();
+  EXPECT_NE(got.find("event 0x40000001 error: A notification could not be written to the messages file:"),
+            std::string::npos)
+      << got;
+  // A second opener of the same file inside this process is held off too.
+  EXPECT_EQ(vtx::notify::OpenMessageFile(path.c_str(), 0), -1);
+  close(fd);
+  EXPECT_EQ(EntryTexts(ReadFile(path)), (std::vector<std::string>{"kept"}));
+  // Once released, a writer that waits gets its turn.
+  fd = vtx::notify::OpenMessageFile(path.c_str(), 0);
+  ASSERT_GE(fd, 0);
+  std::thread release([fd] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    close(fd);
+  });
+  EXPECT_EQ(MessageToFile("after", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
+  release.join();
+  EXPECT_EQ(EntryTexts(ReadFile(path)), (std::vector<std::string>{"after", "kept"}));
+}
+
+// A full disk, made by a file size limit: the write fails before the file changes, in both orders.
+TEST_F(Channels, FullDiskLeavesTheLogFileWhole) {
+  SyslogListener listener(dir_ / "log");
+  ASSERT_TRUE(listener.bound());
+  std::string path = dir_ / "full.log";
+  std::string big(3000, 'x');
+  ASSERT_EQ(MessageToFile(big.c_str(), 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
+  ASSERT_EQ(MessageToFile("second", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
+  const std::string before = ReadFile(path);
+
+  for (DWORD onTop : {1u, 0u}) {
+    SetRecentOnTop(onTop);
+    sighandler_t old = signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = before.size() + 20;  // room for a part of the entry only
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    HRESULT hr = MessageToFile("does not fit", 0, path.c_str(), module_, &eventLog_, FALSE);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old);
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_DISK_FULL)) << onTop;
+    EXPECT_EQ(ReadFile(path), before) << onTop;
+    EXPECT_NE(listener.Receive().find("could not be written to the messages file"), std::string::npos);
+  }
+}
+
+TEST_F(Channels, RunMessagesTextStacksLikeTheFile) {
+  CStringA log;
+  EXPECT_FALSE(MessageToString(nullptr, 0, log, module_));
+  ASSERT_TRUE(MessageToString("one", 0x10040, log, module_));
+  ASSERT_TRUE(MessageToString("two", 0x10030, log, module_));
+  EXPECT_EQ(EntryTexts(log.c_str()), (std::vector<std::string>{"two", "one"}));
+  SetRecentOnTop(0);
+  ASSERT_TRUE(MessageToString("three", 0, log, module_));
+  EXPECT_EQ(EntryTexts(log.c_str()), (std::vector<std::string>{"two", "one", "three"}));
+}
+
+TEST_F(Channels, DisplayHeaderPicksTheSourceFormForSourceNotices) {
+  char* plain = DisplayMessageEntry("Rates stored", 0x10030, module_);
+  ASSERT_NE(plain, nullptr);
+  std::string p = plain;
+  LocalFree(plain);
+  static const std::regex header(
+      ".+ \\(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\\) Warning: Rates stored");
+  EXPECT_TRUE(std::regex_match(p, header)) << p;
+
+  char* source = DisplayMessageEntry("Data source: ECB (daily)\r\nNo rates", 0x80, module_);
+  ASSERT_NE(source, nullptr);
+  std::string s = source;
+  LocalFree(source);
+  EXPECT_NE(s.find(") Message from a data source: Data source: ECB"), std::string::npos) << s;
+}
+
+TEST(MailAddress, ListsOfEntries) {
+  struct Case {
+    const char* list;
+    std::vector<std::pair<std::string, std::string>> entries;  // name, address
+  } cases[] = {
+      {"a@x.org; \"Ann Lee\" <ann@y.org>, c@z.org",
+       {{"", "a@x.org"}, {"Ann Lee", "ann@y.org"}, {"", "c@z.org"}}},
+      {"<only@x.org>", {{"", "only@x.org"}}},
+      {"  first@x.org second@x.org ", {{"", "second@x.org"}}},  // a later word replaces the address
+      {"a@x.org;;  ,b@x.org", {{"", "a@x.org"}, {"", "b@x.org"}}},
+      {"", {}},
+      {" \t ;", {}},
+  };
+  for (const Case& c : cases) {
+    const char* pos = c.list;
+    CStringA name, address;
+    for (const auto& e : c.entries) {
+      ASSERT_TRUE(GetMailAddress(&pos, name, address)) << c.list;
+      EXPECT_EQ(vtxtest::Narrow(name.c_str()), e.first) << c.list;
+      EXPECT_EQ(vtxtest::Narrow(address.c_str()), e.second) << c.list;
+    }
+    EXPECT_FALSE(GetMailAddress(&pos, name, address)) << c.list;
+    EXPECT_EQ(*pos, '\0') << c.list;
+  }
+  for (const char* broken : {"\"Ann <ann@y.org>", "Ann <ann@y.org", "a@x.org \"unclosed"}) {
+    const char* pos = broken;
+    CStringA name, address;
+    EXPECT_FALSE(GetMailAddress(&pos, name, address)) << broken;
+  }
+}
+
+TEST(CommandLine, ProgramAndArguments) {
+  struct Case {
+    const char* line;
+    const char* program;
+    const char* arguments;
+  } cases[] = {
+      {"  \"/opt/my tools/check\"  -k  KEY ", "/opt/my tools/check", "-k  KEY "},
+      {"/usr/bin/act a b", "/usr/bin/act", "a b"},
+      {"/usr/bin/act", "/usr/bin/act", ""},
+      {"\"/no/closing quote", "/no/closing quote", ""},
+      {"\"\" args", "", "args"},
+      {"   ", "", ""},
+  };
+  for (const Case& c : cases) {
+    CStringA program = "stale", arguments = "stale";
+    SplitCommandLine(c.line, program, arguments);
+    EXPECT_EQ(vtxtest::Narrow(program.c_str()), c.program) << c.line;
+    EXPECT_EQ(vtxtest::Narrow(arguments.c_str()), c.arguments) << c.line;
+  }
+}
+
+// The messenger requests as a listener that is not ours (socat) receives them.
+class Messenger : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("VANTREX_RUNTIME_DIR", dir_.path().c_str(), 1);
+    if (system("command -v socat >/dev/null 2>&1") != 0) GTEST_SKIP() << "socat is not installed";
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    unsetenv("VANTREX_RUNTIME_DIR");
+  }
+  // One connection: `size` bytes of the request go to the file "got", then `reply` goes back.
+  void Listen(size_t size, uint32_t reply) {
+    std::string socketPath = dir_ / "HulvaneVantrexMsngPipe";
+    std::string replyBytes;
+    for (int i = 0; i < 4; ++i) replyBytes.push_back(static_cast<char>(reply >> (8 * i)));
+    std::ofstream(dir_ / "reply", std::ios::binary) << replyBytes;
+    std::string script = "head -c " + std::to_string(size) + " > " + (dir_ / "got") + "; cat " + (dir_ / "reply");
+    pid_ = fork();
+    if (pid_ == 0) {
+      execlp("socat", "socat", ("UNIX-LISTEN:" + socketPath).c_str(), ("SYSTEM:" + script).c_str(),
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 500 && access(socketPath.c_str(), F_OK) != 0; ++i) usleep(10000);
+    ASSERT_EQ(access(socketPath.c_str(), F_OK), 0);
+  }
+  // What arrived, with the sender's data pointer (bytes 20-23) blanked.
+  std::string Received() {
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    std::string got = ReadFile(dir_ / "got");
+    if (got.size() >= 24) got.replace(20, 4, 4, '\0');
+    return got;
+  }
+  static std::string Head(uint32_t dwData, uint32_t cbData) {
+    std::string h;
+    auto put = [&h](uint32_t v) {
+      for (int i = 0; i < 4; ++i) h.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    put(74);
+    put(0);
+    h.append(4, '\0');  // lParam: the sender's pointer, blanked below
+    put(dwData);
+    put(cbData);
+    put(0);
+    return h;
+  }
+  static std::string Blank8(std::string s) {
+    s.replace(8, 4, 4, '\0');
+    return s;
+  }
+
+  vtxtest::TempDir dir_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(Messenger, MessageBoxBytes) {
+  std::string expected = Head(1, 5 + 7 + 14) + std::string("\x34\x12\x00\x00\x30\x00\x01\x00", 8) +
+                         std::string("Stale\0Vantrex\0\0\0\0\0", 18);
+  Listen(expected.size(), 0);
+  EXPECT_EQ(PipeMessageBox(reinterpret_cast<HWND>(0x1234), "Stale", "Vantrex", 0x10030), S_OK);
+  EXPECT_EQ(Blank8(Received()), expected);
+}
+
+TEST_F(Messenger, MessageDialogBytes) {
+  std::string expected = Head(2, 4 + 9) + std::string("\x07\x00\x00\x00" "Info\0\0\0\0\0", 13);
+  Listen(expected.size(), 0);
+  EXPECT_EQ(PipeMessageDialog(7, "Info"), S_OK);
+  EXPECT_EQ(Blank8(Received()), expected);
+}
+
+TEST_F(Messenger, ExecuteBytesAndReply) {
+  // A missing string travels as an empty one.
+  std::string strings("/bin/act\0-x\0/tmp\0\0\0pw\0", 22);
+  std::string expected = Head(3, 18 + 8 + 2 + 4 + 0 + 0 + 2) + std::string("\x00\x00\x00\x00\x01\x00\x00\x00", 8) +
+                         strings + std::string(4, '\0');
+  Listen(expected.size(), 3);
+  EXPECT_EQ(PipeExecute(nullptr, "/bin/act", "-x", "/tmp", nullptr, "", "pw", TRUE), 3u);
+  EXPECT_EQ(Blank8(Received()), expected);
+}
+
+TEST_F(Messenger, WithoutTheMessenger) {
+  EXPECT_EQ(PipeExecute(nullptr, "/bin/true", "", "", "", "", "", FALSE), E_SERVER_UNAVAILABLE);
+  EXPECT_EQ(PipeMessageBox(nullptr, "t", "c", 0), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(PipeMessageBox(nullptr, nullptr, "c", 0), E_INVALIDARG);
+  EXPECT_EQ(PipeMessageDialog(0, nullptr), E_INVALIDARG);
+}
+
+}  // namespace

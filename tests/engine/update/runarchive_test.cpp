@@ -1,0 +1,150 @@
+#include "engine/update/runarchive.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/systime.h"
+#include "tests/support/text.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Seven lists as the update thread keeps them.
+struct Lists {
+  CStringList<char> store[RunLogListCount];
+  RunLogLists lists;
+  Lists() {
+    for (uint32_t i = 0; i < RunLogListCount; ++i) lists[i] = &store[i];
+  }
+};
+
+FILETIME At(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
+  SYSTEMTIME st{y, mo, 0, d, h, mi, s, 0};
+  FILETIME ft{};
+  SystemTimeToFileTime(&st, &ft);
+  return ft;
+}
+
+TEST(RunArchive, ExtensionOfTheLastPathSegment) {
+  struct Case {
+    const char* url;
+    const char* ext;
+  } cases[] = {
+      {"http://x.org/rates/eurofxref.xml?d=2005.08.22", ".xml"},
+      {"http://x.org/a.b/file", ".txt"},
+      {"ftp://x.org/pub/list.csv", ".csv"},
+      {"file:C:\\data\\rates.htm", ".htm"},
+      {"http://x.org/page.", ".txt"},
+      {"http://x.org/f.abcdefghijklmnopqrst", ".abcdefghijklmn"},  // 15 characters at most
+      {"http://x.org/p/", ".txt"},
+  };
+  for (const Case& c : cases) {
+    CStringA ext;
+    RunFileExtension(c.url, ext);
+    EXPECT_STREQ(ext.c_str(), c.ext) << c.url;
+  }
+}
+
+TEST(RunArchive, TwoSourcesEveryFileWithItsBytes) {
+  vtxtest::TempDir dir;
+  Lists log;
+  const std::string binary("PK\x03\x04\0\0\xff\xfe\r\n\0end", 14);
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/eurofxref.xml?x=1", "ECB", "Euro reference rates", binary.data(),
+                          static_cast<uint32_t>(binary.size()), "2005-08-22T09:57:19Z", "[EUR]\r\nUSD = 1.2\r\n"));
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://y.org/daily/", "Other", nullptr, "a;b", 3, "2005-08-22T09:57:21Z", ""));
+  FILETIME now = At(2005, 8, 22, 9, 57, 19);
+  CStringA folder;
+  ASSERT_EQ(ArchiveRunLog(log.lists, "---\r\nmessages\r\n", dir.path().c_str(), &now, &folder), S_OK);
+  EXPECT_EQ(std::string(folder.c_str()), dir / "20050822T095719Z");
+
+  std::vector<std::string> names;
+  ASSERT_EQ(vtx::ListFiles(folder, nullptr, &names), S_OK);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"0000_contents.xml", "0000_filtered.ini", "0000_info.txt",
+                                             "0001_contents.txt", "0001_filtered.ini", "0001_info.txt",
+                                             "messages.txt"}));
+  std::string f = folder.c_str();
+  EXPECT_EQ(ReadFile(f + "/0000_contents.xml"), binary);
+  EXPECT_EQ(ReadFile(f + "/0000_info.txt"),
+            "Data source: ECB\r\nAddress: Euro reference rates\r\nURL: http://x.org/eurofxref.xml?x=1\r\n"
+            "Time: 2005-08-22T09:57:19Z\r\n");
+  EXPECT_EQ(ReadFile(f + "/0000_filtered.ini"), "[EUR]\r\nUSD = 1.2\r\n");
+  EXPECT_EQ(ReadFile(f + "/0001_contents.txt"), "a;b");
+  EXPECT_EQ(ReadFile(f + "/0001_info.txt"),
+            "Data source: Other\r\nAddress: \r\nURL: http://y.org/daily/\r\nTime: 2005-08-22T09:57:21Z\r\n");
+  EXPECT_EQ(ReadFile(f + "/0001_filtered.ini"), "");
+  EXPECT_EQ(ReadFile(f + "/messages.txt"), "---\r\nmessages\r\n");
+}
+
+TEST(RunArchive, RecordedLengthIsHonouredButNeverOverread) {
+  vtxtest::TempDir dir;
+  Lists log;
+  CStringList<char>& lengths = log.store[RunLogLength];
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/a.csv", "S", "", "abcdef", 6, "", ""));
+  // A length text that claims less, or more than the block holds.
+  lengths.Remove(0u);
+  ASSERT_TRUE(lengths.Add("4"));
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/b.csv", "S", "", "xyz", 3, "", ""));
+  lengths.Remove(1u);
+  ASSERT_TRUE(lengths.Add("1000000"));
+  FILETIME now = At(2006, 1, 2, 3, 4, 5);
+  CStringA folder;
+  ASSERT_EQ(ArchiveRunLog(log.lists, nullptr, dir.path().c_str(), &now, &folder), S_OK);
+  EXPECT_EQ(ReadFile(std::string(folder.c_str()) + "/0000_contents.csv"), "abcd");
+  EXPECT_EQ(ReadFile(std::string(folder.c_str()) + "/0001_contents.csv"), "xyz");
+  EXPECT_EQ(ReadFile(std::string(folder.c_str()) + "/messages.txt"), "");
+}
+
+TEST(RunArchive, RunsInTheSameSecondGetNumberedFolders) {
+  vtxtest::TempDir dir;
+  FILETIME now = At(2005, 8, 22, 9, 57, 19);
+  std::vector<std::string> made;
+  for (int i = 0; i < 3; ++i) {
+    CStringA folder;
+    ASSERT_EQ(CreateRunFolder(dir.path().c_str(), folder, &now), S_OK);
+    made.push_back(folder.c_str());
+  }
+  EXPECT_EQ(made, (std::vector<std::string>{dir / "20050822T095719Z", dir / "20050822T095719Z-1",
+                                            dir / "20050822T095719Z-2"}));
+  // A file of that name counts as taken too.
+  std::ofstream(dir / "20050822T095720Z") << "x";
+  FILETIME later = At(2005, 8, 22, 9, 57, 20);
+  CStringA folder;
+  ASSERT_EQ(CreateRunFolder(dir.path().c_str(), folder, &later), S_OK);
+  EXPECT_EQ(std::string(folder.c_str()), dir / "20050822T095720Z-1");
+
+  std::string deep = dir.path() + "/" + std::string(250, 'd');
+  EXPECT_EQ(CreateRunFolder(deep.c_str(), folder, &now), 0x800700CEu);
+  EXPECT_EQ(WriteRunFile(dir.path().c_str(), 0, std::string(230, 'n').c_str(), ".txt", "x", 1), 0x800700CEu);
+}
+
+TEST(RunArchive, LogsFolderUnderTheCommonApplicationData) {
+  vtxtest::TempDir dir;
+  setenv("VANTREX_APPDATA", dir.path().c_str(), 1);
+  CStringA folder;
+  ASSERT_EQ(GetRunLogsFolder(folder), S_OK);
+  EXPECT_EQ(std::string(folder.c_str()), dir / "Hulvane/Vantrex/Logs");
+  EXPECT_NE(GetFileAttributesA(folder) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  Lists empty;
+  CStringA run;
+  EXPECT_EQ(ArchiveRunLog(empty.lists, "m", nullptr, nullptr, &run), S_OK);
+  EXPECT_EQ(ReadFile(std::string(run.c_str()) + "/messages.txt"), "m");
+  unsetenv("VANTREX_APPDATA");
+}
+
+}  // namespace
