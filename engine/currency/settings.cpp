@@ -1,0 +1,744 @@
+#include "engine/currency/settings.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+
+#include "engine/currency/currencystore.h"
+#include "engine/currency/ratesdata.h"
+#include "engine/foundation/inidataregistry.h"
+#include "engine/foundation/regvalue.h"
+#include "engine/foundation/scramble.h"
+#include "platform/heap.h"
+#include "platform/resources.h"
+#include "platform/sync.h"
+#include "platform/systime.h"
+
+const char g_szSettingsMutex[] = "HulvaneVantrexMutex";
+const char g_szIniKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\INI";
+const char g_szServersKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Servers";
+
+namespace {
+
+using vtx::RegTransaction;
+
+constexpr char kProfileSmtp[] = "<SMTP>";
+constexpr char kProfileDefault[] = "<Windows Messaging Default>";
+constexpr uint32_t kOandaMessageId = 192;
+constexpr uint32_t kOandaSourceId = 187;
+
+// ---------------------------------------------------------------------------------------------
+// The data-source seam's stand-in: no sources, and "Servers" is left as it is.
+
+class CNoDataSources final : public IDataSourceList {
+ public:
+  void Empty() override {}
+  bool CopyFrom(const IDataSourceList&) override { return true; }
+  HRESULT Load(const char*, const char*, const char*, const char*, const char*) override { return 0; }
+  HRESULT Save() const override { return 0; }
+  bool GetDefaultDataSource(CStringA&, CStringA&) const override { return false; }
+};
+
+DataSourceListFactory g_dataSourceFactory = nullptr;
+
+// ---------------------------------------------------------------------------------------------
+// Values of the application key, read from one open key.
+
+class KeyReader {
+ public:
+  KeyReader() {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, g_szAppKey, 0, KEY_READ, &m_key) != ERROR_SUCCESS) m_key = nullptr;
+  }
+  ~KeyReader() {
+    if (m_key) RegCloseKey(m_key);
+  }
+  KeyReader(const KeyReader&) = delete;
+  KeyReader& operator=(const KeyReader&) = delete;
+
+  // A REG_DWORD or any other 4-byte value.
+  bool Dword(const char* name, uint32_t* value) const {
+    if (!m_key) return false;
+    DWORD type = 0, size = sizeof(uint32_t);
+    uint32_t v = 0;
+    if (RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size) != ERROR_SUCCESS ||
+        size != sizeof v)
+      return false;
+    *value = v;
+    return true;
+  }
+  uint32_t Number(const char* name, uint32_t fallback) const {
+    uint32_t v;
+    return Dword(name, &v) ? v : fallback;
+  }
+  uint32_t Bool(const char* name, uint32_t fallback) const {
+    uint32_t v;
+    return Dword(name, &v) ? (v != 0 ? 1 : 0) : fallback;
+  }
+  // A REG_SZ value; false (the text untouched) when missing, of another type or out of memory.
+  bool String(const char* name, CStringA& out) const {
+    if (!m_key) return false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      DWORD type = 0, size = 0;
+      if (RegQueryValueExA(m_key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) return false;
+      char* block = static_cast<char*>(GlobalAlloc(0, static_cast<size_t>(size) + 1));
+      if (!block) return false;
+      DWORD got = size;
+      LONG r = RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(block), &got);
+      if (r == ERROR_MORE_DATA) {
+        GlobalFree(block);
+        continue;  // the value grew between the two calls
+      }
+      if (r != ERROR_SUCCESS || type != REG_SZ) {
+        GlobalFree(block);
+        return false;
+      }
+      block[got < size + 1 ? got : size] = 0;
+      out.Attach(block);
+      return true;
+    }
+    return false;
+  }
+  // Bytes of any type; false when missing.
+  bool Binary(const char* name, RegBinaryValue& out) const {
+    if (!m_key) return false;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(m_key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+    if (!out.SetBuffer(size ? size : 1)) return false;
+    DWORD got = size;
+    if (RegQueryValueExA(m_key, name, nullptr, &type, static_cast<BYTE*>(out.GetBuffer()), &got) != ERROR_SUCCESS)
+      return false;
+    if (got != size) return false;
+    return true;
+  }
+  // An 8-byte FILETIME; a shorter value counts as missing, so the time is zero.
+  FILETIME Time(const char* name) const {
+    FILETIME t{};
+    RegBinaryValue v;
+    if (Binary(name, v) && v.GetSize() >= sizeof t) std::memcpy(&t, v.GetBuffer(), sizeof t);
+    return t;
+  }
+
+ private:
+  HKEY m_key = nullptr;
+};
+
+// Values written into one open key; every call gives its HRESULT.
+class KeyWriter {
+ public:
+  KeyWriter() {
+    LONG r = RegCreateKeyExA(HKEY_LOCAL_MACHINE, g_szAppKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_READ,
+                             nullptr, &m_key, nullptr);
+    m_status = r == ERROR_SUCCESS ? 0 : HRESULT_FROM_WIN32(static_cast<DWORD>(r));
+    if (r != ERROR_SUCCESS) m_key = nullptr;
+  }
+  ~KeyWriter() {
+    if (m_key) RegCloseKey(m_key);
+  }
+  KeyWriter(const KeyWriter&) = delete;
+  KeyWriter& operator=(const KeyWriter&) = delete;
+  HRESULT Status() const { return m_status; }
+
+  HRESULT Dword(const char* name, uint32_t value) const {
+    return Result(RegSetValueExA(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
+  }
+  HRESULT Binary(const char* name, const void* data, uint32_t size) const {
+    return Result(RegSetValueExA(m_key, name, 0, REG_BINARY, static_cast<const BYTE*>(data), size));
+  }
+  HRESULT Time(const char* name, const FILETIME& t) const { return Binary(name, &t, sizeof t); }
+  // Null deletes the value; a missing value counts as deleted.
+  HRESULT String(const char* name, const char* text) const {
+    if (!text) {
+      LONG r = RegDeleteValueA(m_key, name);
+      return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND ? 0 : HRESULT_FROM_WIN32(static_cast<DWORD>(r));
+    }
+    return Result(RegSetValueExA(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                 static_cast<DWORD>(std::strlen(text) + 1)));
+  }
+  HRESULT Delete(const char* name) const { return String(name, nullptr); }
+
+ private:
+  static HRESULT Result(LONG r) { return r == ERROR_SUCCESS ? 0 : HRESULT_FROM_WIN32(static_cast<DWORD>(r)); }
+  HKEY m_key = nullptr;
+  HRESULT m_status = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Credentials.
+
+void Wipe(void* data, size_t size) {
+  volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
+  while (size--) *p++ = 0;
+}
+
+// Wipes the text before it is freed: a password must not stay behind in freed memory.
+void WipeString(CStringA& s) {
+  if (char* p = s.GetBuffer()) Wipe(p, std::strlen(p));
+  s.Empty();
+}
+
+HRESULT ReadCredentials(const KeyReader& key, const char* name, CStringA* const* strings, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) WipeString(*strings[i]);
+  RegBinaryValue v;
+  if (!key.Binary(name, v)) return 0;
+  bool ok = vtx::settings::ParseCredentials(static_cast<const uint8_t*>(v.GetBuffer()), v.GetSize(), strings, count);
+  Wipe(v.GetBuffer(), v.GetSize());
+  return ok ? 0 : E_OUTOFMEMORY;
+}
+
+HRESULT WriteCredentials(const KeyWriter& key, const char* name, const CStringA* const* strings, uint32_t count,
+                         uint32_t deleteAtOrBelow) {
+  const char* texts[7] = {};
+  for (uint32_t i = 0; i < count && i < 7; ++i) texts[i] = strings[i]->GetBuffer();
+  uint8_t* buffer = nullptr;
+  uint32_t size = 0;
+  if (!vtx::settings::BuildCredentials(texts, count, deleteAtOrBelow, &buffer, &size)) return E_OUTOFMEMORY;
+  if (!size) return key.Delete(name);
+  HRESULT hr = key.Binary(name, buffer, size);
+  Wipe(buffer, size);
+  GlobalFree(buffer);
+  return hr;
+}
+
+// The part of the host name after its first dot, else the system's domain name; empty when none.
+void GetComputerDomainName(char* buffer, size_t size) {
+  buffer[0] = 0;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) == 0) {
+    if (const char* dot = std::strchr(host, '.'); dot && dot[1]) {
+      std::snprintf(buffer, size, "%s", dot + 1);
+      return;
+    }
+  }
+  char domain[256] = {};
+  if (getdomainname(domain, sizeof domain - 1) == 0 && domain[0] && std::strcmp(domain, "(none)") != 0)
+    std::snprintf(buffer, size, "%s", domain);
+}
+
+bool CopyString(CStringA& to, const CStringA& from) {
+  to = from.GetBuffer();
+  return from.IsNull() || !to.IsNull();
+}
+
+bool CopyInfoList(CStringList<char>& to, const CStringList<char>& from) {
+  to.Empty();
+  for (char* e : from)
+    if (!to.Add(e, kListAppend, sizeof(CurrencyInfo))) return false;
+  return true;
+}
+
+// Whether loading must write: the old admin value to migrate, or the database's stamp to renew.
+bool LoadWillWrite() {
+  if (RegistryValueExists(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServiceAllowAdmin")) return true;
+  uint64_t stored = 0;
+  HRESULT hr = vtx::currency::ReadStamp(g_szAppKey, g_szAllCurrenciesStamp, &stored);
+  uint64_t builtIn = static_cast<uint64_t>(g_ftCurrencyDataStamp.dwHighDateTime) << 32 | g_ftCurrencyDataStamp.dwLowDateTime;
+  return hr != 0 || stored < builtIn;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+void SetDataSourceListFactory(DataSourceListFactory factory) { g_dataSourceFactory = factory; }
+
+IDataSourceList* NewDataSourceList() {
+  if (g_dataSourceFactory) return g_dataSourceFactory();
+  return new (std::nothrow) CNoDataSources;
+}
+
+namespace vtx::settings {
+
+bool BuildCredentials(const char* const* strings, uint32_t count, uint32_t deleteAtOrBelow, uint8_t** buffer,
+                      uint32_t* size) {
+  *buffer = nullptr;
+  *size = 0;
+  uint64_t n = 1;
+  for (uint32_t i = 0; i < count; ++i) n += (strings[i] ? std::strlen(strings[i]) : 0) + 1;
+  if (n <= deleteAtOrBelow) return true;
+  uint64_t total = n + (32 - n % 32);
+  if (total > 0xFFFFFFF0ull) return false;
+  auto* b = static_cast<uint8_t*>(GlobalAlloc(0, static_cast<size_t>(total)));
+  if (!b) return false;
+  b[0] = static_cast<uint8_t>(count);
+  size_t at = 1;
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t len = strings[i] ? std::strlen(strings[i]) : 0;
+    if (len) std::memcpy(b + at, strings[i], len);
+    at += len;
+    b[at++] = 0;
+  }
+  uint32_t t = static_cast<uint32_t>(vtx::sync::NowMs());
+  for (; at < total; ++at) {
+    b[at] = static_cast<uint8_t>(t);
+    t = (t >> 1) | (t << 31);
+  }
+  EncryptBuffer(b, static_cast<uint32_t>(total));
+  *buffer = b;
+  *size = static_cast<uint32_t>(total);
+  return true;
+}
+
+bool ParseCredentials(const uint8_t* data, uint32_t size, CStringA* const* strings, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) strings[i]->Empty();
+  if (!data || !size) return true;
+  auto* plain = static_cast<uint8_t*>(GlobalAlloc(0, size));
+  if (!plain) return false;
+  std::memcpy(plain, data, size);
+  DecryptBuffer(plain, size);
+  bool ok = true;
+  uint32_t at = 1;
+  for (uint32_t i = 0; i < count && at < size; ++i) {
+    uint32_t end = at;
+    while (end < size && plain[end]) ++end;
+    uint32_t len = end - at;
+    char* text = static_cast<char*>(GlobalAlloc(0, static_cast<size_t>(len) + 1));
+    if (!text) {
+      ok = false;
+      break;
+    }
+    std::memcpy(text, plain + at, len);
+    text[len] = 0;
+    strings[i]->Attach(text);
+    at = end + 1;
+  }
+  Wipe(plain, size);
+  GlobalFree(plain);
+  return ok;
+}
+
+}  // namespace vtx::settings
+
+// ---------------------------------------------------------------------------------------------
+
+bool CRatesData::CopyFrom(const CRatesData& other) {
+  if (!CopyInfoList(Active, other.Active)) return false;
+  if (!CopyString(Source, other.Source) || !CopyString(Copyright, other.Copyright) ||
+      !CopyString(Message, other.Message) || !CopyString(Warning, other.Warning) || !CopyString(Error, other.Error))
+    return false;
+  OwnData = other.OwnData;
+  LastLoaded = other.LastLoaded;
+  Created = other.Created;
+  DateNoTime = other.DateNoTime;
+  Expires = other.Expires;
+  return true;
+}
+
+CSettingsData::CSettingsData() {
+  Rates = new (std::nothrow) CRatesData;
+  Sources = NewDataSourceList();
+}
+
+CSettingsData::~CSettingsData() {
+  for (CStringA* s : {&DialUpUserName, &DialUpPassword, &DialUpDomain, &ServerUserName, &ServerPassword,
+                      &ProxyUserName, &ProxyPassword, &CustomActionUserName, &CustomActionPassword,
+                      &ClientValidationUserName, &ClientValidationPassword})
+    WipeString(*s);
+  delete Rates;
+  delete Sources;
+}
+
+bool CSettingsData::CopyFrom(const CSettingsData& other) {
+  if (!Rates || !Sources || !other.Rates || !other.Sources) return false;
+  if (!Rates->CopyFrom(*other.Rates)) return false;
+  static_cast<CSettingsValues&>(*this) = other;
+  static CStringA CSettingsData::*const kStrings[] = {
+      &CSettingsData::ProxyServer,          &CSettingsData::DialUp,
+      &CSettingsData::UserAgent,            &CSettingsData::DialUpUserName,
+      &CSettingsData::DialUpPassword,       &CSettingsData::DialUpDomain,
+      &CSettingsData::ServerUserName,       &CSettingsData::ServerPassword,
+      &CSettingsData::ProxyUserName,        &CSettingsData::ProxyPassword,
+      &CSettingsData::MessagesEmailProfile, &CSettingsData::MessagesEmailRecipients,
+      &CSettingsData::MessagesEmailSmtpServer, &CSettingsData::MessagesEmailSender,
+      &CSettingsData::MessagesFile,         &CSettingsData::CustomAction,
+      &CSettingsData::CustomActionUserName, &CSettingsData::CustomActionPassword,
+      &CSettingsData::ClientValidation,     &CSettingsData::ClientValidationUserName,
+      &CSettingsData::ClientValidationPassword,
+  };
+  for (auto m : kStrings)
+    if (!CopyString(this->*m, other.*m)) return false;
+  if (!Currencies.CopyFrom(other.Currencies)) return false;
+  if (!Locales.CopyFrom(other.Locales)) return false;
+  if (!Sources->CopyFrom(*other.Sources)) return false;
+  EuroCache.Empty();
+  return true;
+}
+
+int32_t CSettingsData::IFind(const char* text) const {
+  if (!text || !Rates) return -1;
+  int32_t i = Rates->Active.IFind(text);
+  if (i >= 0) return i;
+  const char* name = GetCurrencyName(text);
+  return name != text ? Rates->Active.IFind(name) : -1;
+}
+
+const char* CSettingsData::GetCurrencyName(const char* text) const {
+  if (!text || text[0] < '0' || text[0] > '9') return text;
+  for (const char* p = text; *p; ++p)
+    if (*p < '0' || *p > '9') return text;
+  int32_t i = Currencies.IFind(text);
+  return i >= 0 ? Currencies[static_cast<uint32_t>(i)]->szCode : text;
+}
+
+CSettingsData* CSettingsDataHolder::Create() {
+  delete m_data;
+  m_data = new (std::nothrow) CSettingsData;
+  if (m_data && (!m_data->Rates || !m_data->Sources)) {
+    delete m_data;
+    m_data = nullptr;
+  }
+  return m_data;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CSettings::~CSettings() { delete m_data; }
+
+bool CSettings::Create(HMODULE resources) {
+  if (!m_data) {
+    CSettingsDataHolder holder;
+    if (!holder.Create()) return false;
+    m_data = holder.Detach();
+  }
+  m_resources = resources;
+  Load(true);
+  return true;
+}
+
+bool CSettings::CopyFrom(const CSettings& other) {
+  if (!other.m_data) return false;
+  CSettingsDataHolder holder;
+  if (!holder.Create() || !holder.Get()->CopyFrom(*other.m_data)) return false;
+  delete m_data;
+  m_data = holder.Detach();
+  m_resources = other.m_resources;
+  return true;
+}
+
+int CSettings::GetOandaMessage(char* buffer, int size) const {
+  return LoadStringA(m_resources, kOandaMessageId, buffer, size);
+}
+int CSettings::GetOandaSource(char* buffer, int size) const {
+  return LoadStringA(m_resources, kOandaSourceId, buffer, size);
+}
+
+CCurrencyLocaleList* CSettings::GetLocaleList() {
+  if (!m_data) return nullptr;
+  if (!m_data->Locales.IsCreated() && m_data->Locales.Create(false) != 0) return nullptr;
+  return &m_data->Locales;
+}
+
+bool CSettings::GetDefaultDataSource(CStringA& address, CStringA& filter) const {
+  address.Empty();
+  filter.Empty();
+  return m_data && m_data->Sources->GetDefaultDataSource(address, filter);
+}
+
+void CSettings::Load(bool first) {
+  if (!m_data) return;
+  CSettingsData& d = *m_data;
+
+  // One snapshot of the store, so that a save by another process is seen whole or not at all. Only
+  // the rare load that has to write (a migration, a new database stamp) takes a write scope.
+  std::optional<RegTransaction> scope;
+  if (LoadWillWrite()) {
+    scope.emplace(RegTransaction::Write);
+    if (scope->Status() != ERROR_SUCCESS) scope.reset();
+  }
+  if (!scope) scope.emplace(RegTransaction::Read);
+
+  KeyReader key;
+
+  // 1. Notification channels and the e-mail texts.
+  d.MessagesOnScreen = key.Bool("MessagesOnScreen", 1);
+  d.MessagesToLog = key.Bool("MessagesToLog", 1);
+  d.MessagesToFile = key.Bool("MessagesToFile", 0);
+  uint32_t viaEmail = 0;
+  bool viaEmailStored = key.Dword("MessagesViaEmail", &viaEmail);
+  d.MessagesViaEmail = viaEmailStored && viaEmail ? 1 : 0;
+  if (!key.String("MessagesEmailProfile", d.MessagesEmailProfile))
+    d.MessagesEmailProfile = viaEmailStored ? kProfileDefault : kProfileSmtp;
+  if (!key.String("MessagesEmailRecipients", d.MessagesEmailRecipients)) d.MessagesEmailRecipients.Empty();
+  if (!key.String("MessagesEmailSender", d.MessagesEmailSender)) d.MessagesEmailSender.Empty();
+  if (!key.String("MessagesEmailSmtpServer", d.MessagesEmailSmtpServer)) d.MessagesEmailSmtpServer.Empty();
+  if (!key.String("MessagesFile", d.MessagesFile)) d.MessagesFile.Empty();
+  if (d.MessagesEmailSmtpServer.IsEmpty()) d.MessagesEmailSmtpServer = "localhost";
+  if (d.MessagesEmailSender.IsEmpty()) {
+    char domain[115 - 8];
+    GetComputerDomainName(domain, sizeof domain);
+    if (domain[0]) {
+      char sender[115];
+      std::snprintf(sender, sizeof sender, "vantrex@%s", domain);
+      d.MessagesEmailSender = sender;
+    }
+  }
+
+  // 2. Staleness limits, remembered so that a changed limit restarts the checks.
+  const uint32_t oldMax = d.LastChangeMaxSeconds, oldPause = d.LastChangeWarningPause,
+                 oldEachMax = d.LastChangeEachMaxSeconds, oldWeekend = d.LastChangeNoWeekendWarnings;
+  d.LastChangeMaxSeconds = key.Number("LastChangeMaxSeconds", 91200);
+  d.LastChangeWarningPause = key.Number("LastChangeWarningPause", 86400);
+  d.LastChangeEachMaxSeconds = key.Number("LastChangeEachMaxSeconds", 0);
+  d.LastChangeNoWeekendWarnings = key.Bool("LastChangeNoWeekendWarnings", 1);
+  d.PartialDataWarnings = key.Bool("PartialDataWarnings", 1);
+  d.ConflictingEMU = key.Number("ConflictingEMU", 0);
+  d.ConflictingPegged = key.Number("ConflictingPegged", 0);
+  d.UnknownCurrencies = key.Number("UnknownCurrencies", 0);
+  d.MultiServerMode = key.Number("MultiServerMode", 0);
+  d.AllowAdminCOM = key.Number("AllowAdminCOM", 0);
+
+  // 3. The old name of the web service's admin switch moves to the new one.
+  uint32_t oldAdmin = 0;
+  if (key.Dword("WebServiceAllowAdmin", &oldAdmin)) {
+    KeyWriter w;
+    if (w.Status() == 0 && w.Dword("AllowAdminWebService", oldAdmin) == 0) w.Delete("WebServiceAllowAdmin");
+  }
+  d.AllowAdminWebService = key.Number("AllowAdminWebService", 0);
+  d.ExecuteCustomAction = key.Number("ExecuteCustomAction", 0);
+  d.CrossCheckError = key.Bool("CrossCheckError", 0);
+  d.CrossCheckMaxFluctuation = key.Number("CrossCheckMaxFluctuation", 15);
+  d.LastChangeChecked = key.Time("LastChangeChecked");
+  d.LastChangeLastWarning = key.Time("LastChangeLastWarning");
+  d.LastChangeEachChecked = key.Time("LastChangeEachChecked");
+  d.LastChangeEachLastWarning = key.Time("LastChangeEachLastWarning");
+  d.LastChangeReference = key.Time("LastChangeReference");
+
+  // 4.
+  if (!first && (oldMax != d.LastChangeMaxSeconds || oldPause != d.LastChangeWarningPause ||
+                 oldEachMax != d.LastChangeEachMaxSeconds || oldWeekend != d.LastChangeNoWeekendWarnings)) {
+    d.LastChangeChecked = FILETIME{};
+    d.LastChangeEachChecked = FILETIME{};
+  }
+
+  // 5. Programs and their accounts.
+  if (!key.String("CustomAction", d.CustomAction)) d.CustomAction.Empty();
+  {
+    CStringA* const runAs[] = {&d.CustomActionUserName, &d.CustomActionPassword};
+    ReadCredentials(key, "CustomActionRunAs", runAs, 2);
+  }
+  if (!key.String("ClientValidation", d.ClientValidation)) d.ClientValidation.Empty();
+  {
+    CStringA* const runAs[] = {&d.ClientValidationUserName, &d.ClientValidationPassword};
+    ReadCredentials(key, "ClientValidationRunAs", runAs, 2);
+  }
+
+  // 6. The currency database; the locale list and the euro cache follow it.
+  bool builtIn = d.Currencies.Create(false) == 1;
+  d.Locales.Empty();
+  d.EuroCache.Empty();
+
+  // 7. Connection.
+  if (!key.String("ProxyServer", d.ProxyServer)) d.ProxyServer = ":80";
+  if (!key.String("DialUp", d.DialUp)) d.DialUp.Empty();
+  if (!key.String("UserAgent", d.UserAgent)) d.UserAgent.Empty();
+  std::strcpy(d.BaseUnit, "EUR");
+  {
+    CStringA base;
+    if (key.String("BaseUnit", base) && !base.IsEmpty()) std::snprintf(d.BaseUnit, sizeof d.BaseUnit, "%s", base.c_str());
+  }
+  {
+    CStringA* const auth[] = {&d.DialUpUserName, &d.DialUpPassword, &d.DialUpDomain, &d.ServerUserName,
+                              &d.ServerPassword, &d.ProxyUserName,  &d.ProxyPassword};
+    ReadCredentials(key, "Authentication", auth, 7);
+  }
+  d.OnlyUpdateExisting = key.Bool("OnlyUpdateExisting", 0);
+  d.AlwaysRetainEuro = key.Bool("AlwaysRetainEuro", 1);
+  d.MessageOnlyOnce = key.Bool("MessageOnlyOnce", 1);
+  d.AutoUpdate = key.Bool("AutoUpdate", 0);
+  d.Modem = key.Bool("Modem", 0);
+  d.Proxy = key.Number("Proxy", 2);
+  d.NoProxyForLAN = key.Bool("NoProxyForLAN", 1);
+  d.HangUp = key.Bool("HangUp", 1);
+  d.UpdateAtLeast = key.Number("UpdateAtLeast", 86400);
+  d.UpdateAtMost = key.Number("UpdateAtMost", 3600);
+  d.UpdateAttempts = key.Number("UpdateAttempts", 2);
+  d.UpdateRetryPause = key.Number("UpdateRetryPause", 5);
+  d.FluctuationError = key.Bool("FluctuationError", 0);
+  d.MaxFluctuation = key.Number("MaxFluctuation", 15);
+  d.EMULoadSuccess = key.Time("EMULoadSuccess");
+  d.EMULoadFailure = key.Time("EMULoadFailure");
+
+  // 8. Data sources; the single source of older versions only matters when "Servers" is missing.
+  {
+    CStringA address, filter, userId;
+    if (!RegistryKeyExists(HKEY_LOCAL_MACHINE, g_szServersKey)) {
+      if (key.String("DataSource", address)) {
+        if (!key.String("DataSourceFilter", filter)) filter.Empty();
+      } else {
+        GetDefaultDataSource(address, filter);
+      }
+      if (!key.String("UserID", userId)) userId.Empty();
+    }
+    d.Sources->Load(address, filter, userId, d.ServerUserName, d.ServerPassword);
+  }
+
+  // 9.
+  d.Rates->Active.Empty();
+  ClearInfo();
+  d.Rates->Warning.Empty();
+  d.Rates->Error.Empty();
+
+  // 10. The stored rates; without them the euro alone.
+  bool loaded = false;
+  {
+    CIniDataRegistry<char> ini;
+    if (ini.SetBaseKey(HKEY_LOCAL_MACHINE, g_szIniKey) && ini.Load(g_IniTable, kIniTableCount) == 0) {
+      LoadINIBegin();
+      if (LoadINI(ini, nullptr, nullptr, true) == 0) {
+        LoadINIEnd();
+        loaded = true;
+      }
+    }
+  }
+  if (!loaded) d.Currencies.GetEuroCurrencies(d.Rates->Active, 3);
+
+  // 11.
+  if (builtIn) d.Currencies.SetRates(d.Rates->Active, &d.Locales, 0, nullptr, nullptr, nullptr, nullptr);
+
+  if (scope->Status() == ERROR_SUCCESS) scope->Commit();
+}
+
+HRESULT CSettings::SaveValues() {
+  CSettingsData& d = *m_data;
+  KeyWriter w;
+  HRESULT hr = w.Status();
+  if (hr) return hr;
+#define VTX_TRY(call)    \
+  do {                   \
+    hr = (call);         \
+    if (hr) return hr;   \
+  } while (0)
+  VTX_TRY(w.Dword("MessagesOnScreen", d.MessagesOnScreen));
+  VTX_TRY(w.Dword("MessagesToLog", d.MessagesToLog));
+  VTX_TRY(w.Dword("MessagesToFile", d.MessagesToFile));
+  VTX_TRY(w.Dword("MessagesViaEmail", d.MessagesViaEmail));
+  VTX_TRY(w.String("MessagesEmailProfile", d.MessagesEmailProfile));
+  VTX_TRY(w.String("MessagesEmailRecipients", d.MessagesEmailRecipients));
+  VTX_TRY(w.String("MessagesEmailSender", d.MessagesEmailSender));
+  VTX_TRY(w.String("MessagesEmailSmtpServer", d.MessagesEmailSmtpServer));
+  VTX_TRY(w.String("MessagesFile", d.MessagesFile));
+  VTX_TRY(w.Dword("LastChangeMaxSeconds", d.LastChangeMaxSeconds));
+  VTX_TRY(w.Dword("LastChangeWarningPause", d.LastChangeWarningPause));
+  VTX_TRY(w.Dword("LastChangeEachMaxSeconds", d.LastChangeEachMaxSeconds));
+  VTX_TRY(w.Dword("LastChangeNoWeekendWarnings", d.LastChangeNoWeekendWarnings));
+  VTX_TRY(w.Dword("PartialDataWarnings", d.PartialDataWarnings));
+  VTX_TRY(w.Time("LastChangeChecked", d.LastChangeChecked));
+  VTX_TRY(w.Time("LastChangeLastWarning", d.LastChangeLastWarning));
+  VTX_TRY(w.Time("LastChangeEachChecked", d.LastChangeEachChecked));
+  VTX_TRY(w.Time("LastChangeEachLastWarning", d.LastChangeEachLastWarning));
+  VTX_TRY(w.Time("LastChangeReference", d.LastChangeReference));
+  VTX_TRY(w.Dword("ConflictingEMU", d.ConflictingEMU));
+  VTX_TRY(w.Dword("ConflictingPegged", d.ConflictingPegged));
+  VTX_TRY(w.Dword("UnknownCurrencies", d.UnknownCurrencies));
+  VTX_TRY(w.Dword("MultiServerMode", d.MultiServerMode));
+  VTX_TRY(w.Dword("AllowAdminCOM", d.AllowAdminCOM));
+  VTX_TRY(w.Dword("AllowAdminWebService", d.AllowAdminWebService));
+  VTX_TRY(w.Dword("ExecuteCustomAction", d.ExecuteCustomAction));
+  VTX_TRY(w.Dword("CrossCheckError", d.CrossCheckError));
+  VTX_TRY(w.Dword("CrossCheckMaxFluctuation", d.CrossCheckMaxFluctuation));
+  VTX_TRY(w.String("CustomAction", d.CustomAction));
+  VTX_TRY(w.String("ClientValidation", d.ClientValidation));
+  VTX_TRY(d.Locales.Save());
+  VTX_TRY(d.Currencies.Save());
+  VTX_TRY(d.Sources->Save());
+  VTX_TRY(w.String("ProxyServer", d.ProxyServer));
+  VTX_TRY(w.String("DialUp", d.DialUp));
+  VTX_TRY(w.String("UserAgent", d.UserAgent));
+  VTX_TRY(w.String("BaseUnit", d.BaseUnit));
+  {
+    const CStringA* const auth[] = {&d.DialUpUserName, &d.DialUpPassword, &d.DialUpDomain, &d.ServerUserName,
+                                    &d.ServerPassword, &d.ProxyUserName,  &d.ProxyPassword};
+    VTX_TRY(WriteCredentials(w, "Authentication", auth, 7, 8));
+    const CStringA* const action[] = {&d.CustomActionUserName, &d.CustomActionPassword};
+    VTX_TRY(WriteCredentials(w, "CustomActionRunAs", action, 2, 3));
+    const CStringA* const validation[] = {&d.ClientValidationUserName, &d.ClientValidationPassword};
+    VTX_TRY(WriteCredentials(w, "ClientValidationRunAs", validation, 2, 3));
+  }
+  VTX_TRY(w.Dword("OnlyUpdateExisting", d.OnlyUpdateExisting));
+  VTX_TRY(w.Dword("AlwaysRetainEuro", d.AlwaysRetainEuro));
+  VTX_TRY(w.Dword("MessageOnlyOnce", d.MessageOnlyOnce));
+  VTX_TRY(w.Dword("AutoUpdate", d.AutoUpdate));
+  VTX_TRY(w.Dword("Modem", d.Modem));
+  VTX_TRY(w.Dword("Proxy", d.Proxy));
+  VTX_TRY(w.Dword("NoProxyForLAN", d.NoProxyForLAN));
+  VTX_TRY(w.Dword("HangUp", d.HangUp));
+  VTX_TRY(w.Dword("UpdateAtLeast", d.UpdateAtLeast));
+  VTX_TRY(w.Dword("UpdateAtMost", d.UpdateAtMost));
+  VTX_TRY(w.Dword("UpdateAttempts", d.UpdateAttempts));
+  VTX_TRY(w.Dword("UpdateRetryPause", d.UpdateRetryPause));
+  VTX_TRY(w.Dword("FluctuationError", d.FluctuationError));
+  VTX_TRY(w.Dword("MaxFluctuation", d.MaxFluctuation));
+  VTX_TRY(w.Time("EMULoadSuccess", d.EMULoadSuccess));
+  VTX_TRY(w.Time("EMULoadFailure", d.EMULoadFailure));
+#undef VTX_TRY
+  return 0;
+}
+
+HRESULT CSettings::Save() {
+  if (!m_data) return E_POINTER;
+  CSettingsAccess lock;
+  // Readers in other processes see the old configuration or the new one, never a mix.
+  RegTransaction scope(RegTransaction::Write);
+  if (scope.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(scope.Status());
+  HRESULT hr = SetLastSaved();
+  if (hr == 0) hr = SaveValues();
+  if (hr == 0) hr = DoSaveINI();
+  if (hr != 0) {
+    scope.Rollback();
+    return hr;
+  }
+  DWORD rc = scope.Commit();
+  return rc == ERROR_SUCCESS ? 0 : HRESULT_FROM_WIN32(rc);
+}
+
+HRESULT CSettings::CanSave() const { return CanSaveSettings(); }
+
+HRESULT CSettings::SetLastSaved() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  RegBinaryValue v;
+  if (!v.Copy(&now, sizeof now)) return E_OUTOFMEMORY;
+  return v.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "LastSaved");
+}
+
+FILETIME CSettings::GetLastSaved() const {
+  KeyReader key;
+  return key.Time("LastSaved");
+}
+
+HRESULT CanSaveSettings() {
+  RegTransaction scope(RegTransaction::Write);
+  if (scope.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(scope.Status());
+  HRESULT hr = RegDwordValue(0).Save(HKEY_LOCAL_MACHINE, g_szAppKey, "_RegWriteTest");
+  if (hr == 0) DeleteRegistryValue(HKEY_LOCAL_MACHINE, g_szAppKey, "_RegWriteTest");
+  // Nothing of the probe is kept, not even a newly created application key.
+  scope.Rollback();
+  return hr;
+}
+
+HRESULT SaveRegistryCStringA(const char* text, HKEY root, const char* key, const char* name) {
+  if (!text) {
+    DeleteRegistryValue(root, key, name);
+    return 0;
+  }
+  RegStringValueA v;
+  v = text;
+  if (!v.GetString()) return E_OUTOFMEMORY;
+  return v.Save(root, key, name);
+}
+
+CSettingsAccess::CSettingsAccess() {
+  // The lock file's rights are the runtime folder's: there is no access list to open up here.
+  m_mutex = CreateMutexA(nullptr, FALSE, g_szSettingsMutex);
+  if (!m_mutex) return;
+  DWORD w = WaitForSingleObject(m_mutex, INFINITE);
+  m_held = w == WAIT_OBJECT_0 || w == WAIT_ABANDONED;
+}
+
+CSettingsAccess::~CSettingsAccess() {
+  if (!m_mutex) return;
+  if (m_held) ReleaseMutex(m_mutex);
+  CloseHandle(m_mutex);
+}

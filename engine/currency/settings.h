@@ -1,0 +1,200 @@
+// The whole configuration and the current rates, their registry persistence under the application
+// key, copies, and the system-wide settings lock.
+#pragma once
+#include <cstdint>
+
+#include "engine/currency/allcurrencies.h"
+#include "engine/currency/currencyinfo.h"
+#include "engine/currency/currencylocale.h"
+#include "engine/currency/datasourceseam.h"
+#include "engine/foundation/cstring.h"
+#include "engine/foundation/inidata.h"
+#include "engine/foundation/stringlist.h"
+#include "platform/registry.h"
+#include "platform/types.h"
+
+extern const char g_szSettingsMutex[];  // "HulvaneVantrexMutex"
+extern const char g_szIniKey[];         // the rates data: "<application key>\INI"
+extern const char g_szServersKey[];
+
+// The texts and times of the rates files applied last, with the active currency list. Applying a
+// file works on a copy of this part alone and swaps it in whole.
+struct CRatesData {
+  CStringList<char> Active;  // CurrencyInfo blocks
+  CStringA Source, Copyright, Message, Warning, Error;
+  uint32_t OwnData = 0;  // the last file was written by this system
+  FILETIME LastLoaded{};
+  FILETIME Created{};
+  uint32_t DateNoTime = 0;
+  FILETIME Expires{};
+
+  bool CopyFrom(const CRatesData& other);
+  CurrencyInfo* operator[](uint32_t index) const { return reinterpret_cast<CurrencyInfo*>(Active[index]); }
+};
+
+// Every plain value of the block, with the defaults of a new block (Load has its own defaults).
+struct CSettingsValues {
+  char BaseUnit[16] = "EUR";
+  uint32_t MessagesOnScreen = 1, MessagesToLog = 1, MessagesToFile = 0, MessagesViaEmail = 0;
+  uint32_t LastChangeMaxSeconds = 91200, LastChangeWarningPause = 86400, LastChangeEachMaxSeconds = 0;
+  uint32_t LastChangeNoWeekendWarnings = 1, PartialDataWarnings = 1;
+  FILETIME LastChangeChecked{}, LastChangeLastWarning{}, LastChangeEachChecked{}, LastChangeEachLastWarning{},
+      LastChangeReference{};
+  uint32_t ConflictingEMU = 0, ConflictingPegged = 0, UnknownCurrencies = 0, MultiServerMode = 0;
+  uint32_t AllowAdminCOM = 1, AllowAdminWebService = 1;
+  uint32_t ExecuteCustomAction = 0;
+  uint32_t CrossCheckError = 0;
+  uint32_t CrossCheckMaxFluctuation = 15;
+  uint32_t OnlyUpdateExisting = 0, AlwaysRetainEuro = 1, MessageOnlyOnce = 0, AutoUpdate = 0, Modem = 0;
+  uint32_t Proxy = 2;  // 0 direct, 1 ProxyServer, 2 the system's settings
+  uint32_t NoProxyForLAN = 1, HangUp = 1, FluctuationError = 0;
+  uint32_t MaxFluctuation = 15;
+  uint32_t UpdateAtLeast = 0, UpdateAtMost = 0;
+  uint32_t UpdateAttempts = 0, UpdateRetryPause = 0;
+  FILETIME EMULoadSuccess{}, EMULoadFailure{};
+};
+
+class CSettingsData : public CSettingsValues {
+ public:
+  CSettingsData();
+  ~CSettingsData();
+  CSettingsData(const CSettingsData&) = delete;
+  CSettingsData& operator=(const CSettingsData&) = delete;
+
+  // Deep copy; false when memory runs out (this block is then partly copied).
+  bool CopyFrom(const CSettingsData& other);
+
+  // Index in the active list by code (ignoring case), else by numeric code; -1 when none.
+  int32_t IFind(const char* text) const;
+  // The letter code for a text that is wholly a known numeric code, else the text itself.
+  const char* GetCurrencyName(const char* text) const;
+
+  CRatesData* Rates = nullptr;  // never null in a constructed block
+  CStringA ProxyServer, DialUp, UserAgent;
+  // The credentials stored in "Authentication", in their stored order.
+  CStringA DialUpUserName, DialUpPassword, DialUpDomain, ServerUserName, ServerPassword, ProxyUserName,
+      ProxyPassword;
+  CStringA MessagesEmailProfile, MessagesEmailRecipients, MessagesEmailSmtpServer, MessagesEmailSender,
+      MessagesFile;
+  CStringA CustomAction, CustomActionUserName, CustomActionPassword;
+  CStringA ClientValidation, ClientValidationUserName, ClientValidationPassword;
+  CCurrencyLocaleList Locales;
+  CAllCurrencies Currencies;
+  IDataSourceList* Sources = nullptr;  // never null in a constructed block
+  CStringList<char> EuroCache;         // CurrencyInfo blocks of the euro area, filled on demand
+};
+
+// Owns a block while it is being built.
+class CSettingsDataHolder {
+ public:
+  CSettingsDataHolder() = default;
+  ~CSettingsDataHolder() { delete m_data; }
+  CSettingsDataHolder(const CSettingsDataHolder&) = delete;
+  CSettingsDataHolder& operator=(const CSettingsDataHolder&) = delete;
+  // A new block; null when out of memory.
+  CSettingsData* Create();
+  CSettingsData* Detach() {
+    CSettingsData* d = m_data;
+    m_data = nullptr;
+    return d;
+  }
+  CSettingsData* Get() const { return m_data; }
+
+ private:
+  CSettingsData* m_data = nullptr;
+};
+
+// Flags of CurrencyInfo (the record's "flags" word) that applying a file clears first.
+constexpr uint32_t kInfoClearedByBegin = 0x77;
+
+class CSettings {
+ public:
+  CSettings() = default;
+  ~CSettings();
+  CSettings(const CSettings&) = delete;
+  CSettings& operator=(const CSettings&) = delete;
+
+  // Makes the block when there is none and loads it; false when out of memory.
+  bool Create(HMODULE resources);
+  // Reads everything; missing or unreadable values take their defaults. `first` is false for a
+  // reload, which restarts the staleness checks when their limits changed.
+  void Load(bool first);
+  // Writes everything under the lock, in one store transaction: all of it or nothing.
+  HRESULT Save();
+  // Deep copy into a new block; false (this one untouched) when out of memory.
+  bool CopyFrom(const CSettings& other);
+  HRESULT CanSave() const;
+
+  // "LastSaved": the current time, and back (zero when missing).
+  HRESULT SetLastSaved();
+  FILETIME GetLastSaved() const;
+
+  CSettingsData* GetData() const { return m_data; }
+  CRatesData& GetRates() const { return *m_data->Rates; }
+  HMODULE GetResourceLibrary() const { return m_resources; }
+  // Strings 192 and 187 of the resource library: the message and source lines of quoted rates.
+  int GetOandaMessage(char* buffer, int size) const;
+  int GetOandaSource(char* buffer, int size) const;
+  // The locale list, created on first use; null when it cannot be.
+  CCurrencyLocaleList* GetLocaleList();
+  // The default data source (address and filter), from the data-source side.
+  bool GetDefaultDataSource(CStringA& address, CStringA& filter) const;
+
+  // Rates data.
+  void LoadINIBegin();
+  // Applies a rates file. `stored` is true for the system's own stored rates. On failure nothing
+  // changes and `errorLine` (when given) holds the offending row's line.
+  HRESULT LoadINI(const CIniData<char>& data, CStringA* next, uint32_t* errorLine, bool stored);
+  void LoadINIEnd();
+  // Rewrites "<application key>\INI" with the current rates, all or nothing.
+  HRESULT DoSaveINI();
+  // Under the lock: stamps "LastSaved" and stores the rates, in one transaction.
+  HRESULT SaveINI();
+  bool InitCurrencyInfo(CurrencyInfo& record, const char* code);
+  void ClearInfo();
+
+  // Active-list and database look-ups.
+  // The constant euro record for "EUR" (or "978"), else the euro-area record of that code; null
+  // when the code is not a euro-area currency.
+  const CurrencyInfo* IsEuroCurrency(const char* code);
+  // The database record when the database pegs the code to the euro; else null.
+  const CurrencyData* IsPeggedToEURCurrency(const char* code) const;
+  // Appends a copy; null when out of memory.
+  CurrencyInfo* Add(const CurrencyInfo& record);
+  bool Remove(const char* code);
+
+ private:
+  HRESULT SaveValues();
+  HRESULT SaveRatesTo(CIniData<char>& ini) const;
+
+  CSettingsData* m_data = nullptr;
+  HMODULE m_resources = nullptr;
+};
+
+// Writes and deletes "_RegWriteTest": the HRESULT of the write (0x80070005 when access is denied).
+HRESULT CanSaveSettings();
+// A null string deletes the value (result 0); otherwise a REG_SZ write and its HRESULT.
+HRESULT SaveRegistryCStringA(const char* text, HKEY root, const char* key, const char* name);
+
+// The system-wide settings lock, held for the object's lifetime.
+class CSettingsAccess {
+ public:
+  CSettingsAccess();
+  ~CSettingsAccess();
+  CSettingsAccess(const CSettingsAccess&) = delete;
+  CSettingsAccess& operator=(const CSettingsAccess&) = delete;
+  bool IsHeld() const { return m_held; }
+
+ private:
+  HANDLE m_mutex = nullptr;
+  bool m_held = false;
+};
+
+namespace vtx::settings {
+// Builds the scrambled credentials value of `count` strings (null strings are empty); `size` 0
+// means the value is to be deleted. The buffer is GlobalAlloc'ed; the caller wipes and frees it.
+bool BuildCredentials(const char* const* strings, uint32_t count, uint32_t minimum, uint8_t** buffer,
+                      uint32_t* size);
+// Unscrambles a stored value and takes out up to `count` strings; those beyond the end stay null.
+bool ParseCredentials(const uint8_t* data, uint32_t size, CStringA* const* strings, uint32_t count);
+}  // namespace vtx::settings

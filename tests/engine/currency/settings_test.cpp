@@ -1,0 +1,544 @@
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "engine/foundation/regvalue.h"
+#include "engine/foundation/scramble.h"
+#include "platform/sync.h"
+#include "tests/engine/currency/settings_fixture.h"
+
+namespace {
+
+using vtxtest::SettingsTest;
+
+const char* const kApp = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
+
+uint32_t StoredDword(const char* name, uint32_t missing = 0xDEADBEEF) {
+  RegDwordValue v;
+  return v.Load(HKEY_LOCAL_MACHINE, kApp, name) == 0 ? static_cast<uint32_t>(v) : missing;
+}
+void PutDword(const char* name, uint32_t value) {
+  ASSERT_EQ(0u, RegDwordValue(value).Save(HKEY_LOCAL_MACHINE, kApp, name));
+}
+void PutString(const char* name, const char* text) {
+  ASSERT_EQ(0u, SaveRegistryCStringA(text, HKEY_LOCAL_MACHINE, kApp, name));
+}
+// The stored bytes of a value, unscrambled; empty when it is missing.
+std::vector<uint8_t> StoredPlain(const char* name) {
+  RegBinaryValue v;
+  if (v.Load(HKEY_LOCAL_MACHINE, kApp, name) != 0) return {};
+  std::vector<uint8_t> b(static_cast<uint8_t*>(v.GetBuffer()), static_cast<uint8_t*>(v.GetBuffer()) + v.GetSize());
+  DecryptBuffer(b.data(), static_cast<uint32_t>(b.size()));
+  return b;
+}
+
+struct DefaultRow {
+  const char* name;
+  uint32_t CSettingsValues::*field;
+  uint32_t constructed;  // a new block
+  uint32_t loaded;       // after Load on an empty key
+};
+
+TEST_F(SettingsTest, DefaultsOfANewBlockAndOfAnEmptyKey) {
+  const DefaultRow rows[] = {
+      {"MessagesOnScreen", &CSettingsValues::MessagesOnScreen, 1, 1},
+      {"MessagesToLog", &CSettingsValues::MessagesToLog, 1, 1},
+      {"MessagesToFile", &CSettingsValues::MessagesToFile, 0, 0},
+      {"MessagesViaEmail", &CSettingsValues::MessagesViaEmail, 0, 0},
+      {"LastChangeMaxSeconds", &CSettingsValues::LastChangeMaxSeconds, 91200, 91200},
+      {"LastChangeWarningPause", &CSettingsValues::LastChangeWarningPause, 86400, 86400},
+      {"LastChangeEachMaxSeconds", &CSettingsValues::LastChangeEachMaxSeconds, 0, 0},
+      {"LastChangeNoWeekendWarnings", &CSettingsValues::LastChangeNoWeekendWarnings, 1, 1},
+      {"PartialDataWarnings", &CSettingsValues::PartialDataWarnings, 1, 1},
+      {"ConflictingEMU", &CSettingsValues::ConflictingEMU, 0, 0},
+      {"ConflictingPegged", &CSettingsValues::ConflictingPegged, 0, 0},
+      {"UnknownCurrencies", &CSettingsValues::UnknownCurrencies, 0, 0},
+      {"MultiServerMode", &CSettingsValues::MultiServerMode, 0, 0},
+      {"AllowAdminCOM", &CSettingsValues::AllowAdminCOM, 1, 0},
+      {"AllowAdminWebService", &CSettingsValues::AllowAdminWebService, 1, 0},
+      {"ExecuteCustomAction", &CSettingsValues::ExecuteCustomAction, 0, 0},
+      {"CrossCheckError", &CSettingsValues::CrossCheckError, 0, 0},
+      {"CrossCheckMaxFluctuation", &CSettingsValues::CrossCheckMaxFluctuation, 15, 15},
+      {"OnlyUpdateExisting", &CSettingsValues::OnlyUpdateExisting, 0, 0},
+      {"AlwaysRetainEuro", &CSettingsValues::AlwaysRetainEuro, 1, 1},
+      {"MessageOnlyOnce", &CSettingsValues::MessageOnlyOnce, 0, 1},
+      {"AutoUpdate", &CSettingsValues::AutoUpdate, 0, 0},
+      {"Modem", &CSettingsValues::Modem, 0, 0},
+      {"Proxy", &CSettingsValues::Proxy, 2, 2},
+      {"NoProxyForLAN", &CSettingsValues::NoProxyForLAN, 1, 1},
+      {"HangUp", &CSettingsValues::HangUp, 1, 1},
+      {"FluctuationError", &CSettingsValues::FluctuationError, 0, 0},
+      {"MaxFluctuation", &CSettingsValues::MaxFluctuation, 15, 15},
+      {"UpdateAtLeast", &CSettingsValues::UpdateAtLeast, 0, 86400},
+      {"UpdateAtMost", &CSettingsValues::UpdateAtMost, 0, 3600},
+      {"UpdateAttempts", &CSettingsValues::UpdateAttempts, 0, 2},
+      {"UpdateRetryPause", &CSettingsValues::UpdateRetryPause, 0, 5},
+  };
+  CSettingsData fresh;
+  for (const auto& r : rows) EXPECT_EQ(r.constructed, fresh.*r.field) << r.name;
+  EXPECT_STREQ("EUR", fresh.BaseUnit);
+  EXPECT_TRUE(fresh.ProxyServer.IsNull());
+  EXPECT_TRUE(fresh.MessagesEmailProfile.IsNull());
+
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  const CSettingsData& d = *s.GetData();
+  for (const auto& r : rows) EXPECT_EQ(r.loaded, d.*r.field) << r.name;
+  EXPECT_STREQ("EUR", d.BaseUnit);
+  EXPECT_STREQ("<SMTP>", d.MessagesEmailProfile.c_str());
+  EXPECT_STREQ("localhost", d.MessagesEmailSmtpServer.c_str());
+  EXPECT_STREQ(":80", d.ProxyServer.c_str());
+  EXPECT_TRUE(d.DialUp.IsNull());
+  EXPECT_TRUE(d.UserAgent.IsNull());
+  EXPECT_TRUE(d.MessagesEmailRecipients.IsNull());
+  EXPECT_TRUE(d.MessagesFile.IsNull());
+  EXPECT_TRUE(d.CustomAction.IsNull());
+  EXPECT_TRUE(d.ServerPassword.IsNull());
+  EXPECT_EQ(0u, U64(d.LastChangeChecked));
+  EXPECT_EQ(0u, U64(d.EMULoadSuccess));
+  // No stored rates: the euro alone.
+  ASSERT_EQ(1u, s.GetRates().Active.GetCount());
+  EXPECT_STREQ("EUR", s.GetRates()[0]->szCode);
+  EXPECT_EQ(237u, d.Currencies.GetCount());
+}
+
+TEST_F(SettingsTest, LoadFallbacksOfSingleValues) {
+  PutDword("MessagesViaEmail", 0);
+  PutString("BaseUnit", "");
+  PutString("MessagesEmailSmtpServer", "");
+  // A string of another type is unreadable.
+  ASSERT_EQ(0u, RegDwordValue(7).Save(HKEY_LOCAL_MACHINE, kApp, "ProxyServer"));
+  // A time shorter than 8 bytes is missing.
+  RegBinaryValue shortTime;
+  ASSERT_TRUE(shortTime.Copy("\x01\x02\x03", 3));
+  ASSERT_EQ(0u, shortTime.Save(HKEY_LOCAL_MACHINE, kApp, "LastChangeChecked"));
+  PutDword("HangUp", 7);  // a bool loads as 1
+  PutDword("MaxFluctuation", 40);
+
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  const CSettingsData& d = *s.GetData();
+  EXPECT_STREQ("<Windows Messaging Default>", d.MessagesEmailProfile.c_str());
+  EXPECT_STREQ("EUR", d.BaseUnit);
+  EXPECT_STREQ("localhost", d.MessagesEmailSmtpServer.c_str());
+  EXPECT_STREQ(":80", d.ProxyServer.c_str());
+  EXPECT_EQ(0u, U64(d.LastChangeChecked));
+  EXPECT_EQ(1u, d.HangUp);
+  EXPECT_EQ(40u, d.MaxFluctuation);
+
+  PutString("BaseUnit", "ABCDEFGHIJKLMNOPQRST");
+  s.Load(false);
+  EXPECT_STREQ("ABCDEFGHIJKLMNO", d.BaseUnit);
+}
+
+TEST_F(SettingsTest, OldAdminValueMovesToItsNewName) {
+  PutDword("WebServiceAllowAdmin", 1);
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  EXPECT_EQ(1u, s.GetData()->AllowAdminWebService);
+  EXPECT_EQ(1u, StoredDword("AllowAdminWebService"));
+  EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, kApp, "WebServiceAllowAdmin"));
+  s.Load(false);
+  EXPECT_EQ(1u, s.GetData()->AllowAdminWebService);
+}
+
+TEST_F(SettingsTest, ChangedStalenessLimitRestartsTheChecksOnReloadOnly) {
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  CSettingsData& d = *s.GetData();
+  d.LastChangeChecked = Ft(1111);
+  d.LastChangeEachChecked = Ft(2222);
+  d.LastChangeLastWarning = Ft(3333);
+  ASSERT_EQ(0u, s.Save());
+
+  s.Load(false);  // nothing changed
+  EXPECT_EQ(1111u, U64(d.LastChangeChecked));
+  PutDword("LastChangeMaxSeconds", 5000);
+  s.Load(false);
+  EXPECT_EQ(0u, U64(d.LastChangeChecked));
+  EXPECT_EQ(0u, U64(d.LastChangeEachChecked));
+  EXPECT_EQ(3333u, U64(d.LastChangeLastWarning));
+
+  PutDword("LastChangeMaxSeconds", 6000);
+  CSettings first;
+  ASSERT_TRUE(first.Create(nullptr));
+  EXPECT_EQ(1111u, U64(first.GetData()->LastChangeChecked));
+}
+
+TEST_F(SettingsTest, CredentialsValueSizesAndDeletion) {
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  CSettingsData& d = *s.GetData();
+  ASSERT_EQ(0u, s.Save());
+  EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, kApp, "Authentication"));
+  EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, kApp, "CustomActionRunAs"));
+
+  d.ProxyPassword = "abc";  // 1 + 4 + 6 = 11 bytes before padding
+  ASSERT_EQ(0u, s.Save());
+  std::vector<uint8_t> plain = StoredPlain("Authentication");
+  ASSERT_EQ(32u, plain.size());
+  EXPECT_EQ(7, plain[0]);
+  EXPECT_EQ(0, std::memcmp(plain.data() + 1, "\0\0\0\0\0\0abc\0", 10));
+
+  // 1 + 25 + 6 = 32 bytes: a whole further block of padding.
+  d.ProxyPassword = "abcdefghijklmnopqrstuvwx";
+  ASSERT_EQ(0u, s.Save());
+  EXPECT_EQ(64u, StoredPlain("Authentication").size());
+
+  d.ProxyPassword.Empty();
+  d.ClientValidationUserName = "svc";
+  ASSERT_EQ(0u, s.Save());
+  EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, kApp, "Authentication"));
+  plain = StoredPlain("ClientValidationRunAs");
+  ASSERT_EQ(32u, plain.size());
+  EXPECT_EQ(2, plain[0]);
+}
+
+TEST_F(SettingsTest, CredentialsReadBackOnlyWithinTheStoredValue) {
+  // A value cut after the second string's first bytes: that string ends at the end, the rest are null.
+  const char raw[] = "\x07user\0pa";
+  std::vector<uint8_t> b(raw, raw + sizeof raw - 1);
+  EncryptBuffer(b.data(), static_cast<uint32_t>(b.size()));
+  RegBinaryValue v;
+  ASSERT_TRUE(v.Copy(b.data(), static_cast<uint32_t>(b.size())));
+  ASSERT_EQ(0u, v.Save(HKEY_LOCAL_MACHINE, kApp, "Authentication"));
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  const CSettingsData& d = *s.GetData();
+  EXPECT_STREQ("user", d.DialUpUserName.c_str());
+  EXPECT_STREQ("pa", d.DialUpPassword.c_str());
+  EXPECT_TRUE(d.DialUpDomain.IsNull());
+  EXPECT_TRUE(d.ProxyPassword.IsNull());
+}
+
+// Every value away from its default, the credentials and a few rates.
+void FillEverything(CSettings& s) {
+  CSettingsData& d = *s.GetData();
+  std::strcpy(d.BaseUnit, "USD");
+  d.MessagesOnScreen = 0;
+  d.MessagesToLog = 0;
+  d.MessagesToFile = 1;
+  d.MessagesViaEmail = 1;
+  d.LastChangeMaxSeconds = 1;
+  d.LastChangeWarningPause = 2;
+  d.LastChangeEachMaxSeconds = 3;
+  d.LastChangeNoWeekendWarnings = 0;
+  d.PartialDataWarnings = 0;
+  d.LastChangeChecked = SettingsTest::Ft(11);
+  d.LastChangeLastWarning = SettingsTest::Ft(12);
+  d.LastChangeEachChecked = SettingsTest::Ft(13);
+  d.LastChangeEachLastWarning = SettingsTest::Ft(14);
+  d.LastChangeReference = SettingsTest::Ft(15);
+  d.ConflictingEMU = 2;
+  d.ConflictingPegged = 1;
+  d.UnknownCurrencies = 3;
+  d.MultiServerMode = 2;
+  d.AllowAdminCOM = 1;
+  d.AllowAdminWebService = 1;
+  d.ExecuteCustomAction = 4;
+  d.CrossCheckError = 1;
+  d.CrossCheckMaxFluctuation = 7;
+  d.OnlyUpdateExisting = 1;
+  d.AlwaysRetainEuro = 0;
+  d.MessageOnlyOnce = 0;
+  d.AutoUpdate = 1;
+  d.Modem = 1;
+  d.Proxy = 1;
+  d.NoProxyForLAN = 0;
+  d.HangUp = 0;
+  d.FluctuationError = 1;
+  d.MaxFluctuation = 9;
+  d.UpdateAtLeast = 100;
+  d.UpdateAtMost = 50;
+  d.UpdateAttempts = 6;
+  d.UpdateRetryPause = 8;
+  d.EMULoadSuccess = SettingsTest::Ft(21);
+  d.EMULoadFailure = SettingsTest::Ft(22);
+  d.ProxyServer = "proxy.example:3128";
+  d.DialUp = "Provider";
+  d.UserAgent = "Agent/1";
+  d.MessagesEmailProfile = "<SMTP>";
+  d.MessagesEmailRecipients = "ops@example.org";
+  d.MessagesEmailSmtpServer = "mail.example.org";
+  d.MessagesEmailSender = "vtx@example.org";
+  d.MessagesFile = "/tmp/messages.log";
+  d.CustomAction = "after.sh -q";
+  d.ClientValidation = "check.sh";
+  const char* creds[] = {"du", "dp", "dd", "su", "sp", "pu", "pp", "cu", "cp", "vu", "vp"};
+  CStringA* fields[] = {&d.DialUpUserName,       &d.DialUpPassword,      &d.DialUpDomain,     &d.ServerUserName,
+                        &d.ServerPassword,       &d.ProxyUserName,       &d.ProxyPassword,    &d.CustomActionUserName,
+                        &d.CustomActionPassword, &d.ClientValidationUserName, &d.ClientValidationPassword};
+  for (size_t i = 0; i < 11; ++i) *fields[i] = creds[i];
+}
+
+TEST_F(SettingsTest, SaveAndLoadRoundTripOfAFullConfiguration) {
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  FillEverything(s);
+  s.GetData()->OnlyUpdateExisting = 0;
+  ASSERT_EQ(0u, Apply(s,
+                      "[General]\r\nApplication = x\r\nSource = Bank\r\nCopyright = (c) Bank\r\nMessage = Hello\r\n"
+                      "Date = 2026-12-09T14:15:00Z\r\nExpires = 2026-12-10T14:15:00Z\r\n"
+                      "[EUR]\r\nUSD = 1.0523\r\nJPY = 163.12\r\nDEM = 1.95583\r\n"
+                      "[Smallest]\r\nJPY = 1\r\n"
+                      "[Private-HulvaneVantrex]\r\nDateNoTime = 1\r\n"));
+  s.GetData()->OnlyUpdateExisting = 1;
+  ASSERT_EQ(0u, s.Save());
+  EXPECT_NE(0u, U64(s.GetLastSaved()));
+
+  CSettings t;
+  ASSERT_TRUE(t.Create(nullptr));
+  const CSettingsData& a = *s.GetData();
+  const CSettingsData& b = *t.GetData();
+  EXPECT_EQ(0, std::memcmp(static_cast<const CSettingsValues*>(&a), static_cast<const CSettingsValues*>(&b),
+                           sizeof(CSettingsValues)));
+  CStringA CSettingsData::*strings[] = {
+      &CSettingsData::ProxyServer, &CSettingsData::DialUp, &CSettingsData::UserAgent,
+      &CSettingsData::DialUpUserName, &CSettingsData::DialUpPassword, &CSettingsData::DialUpDomain,
+      &CSettingsData::ServerUserName, &CSettingsData::ServerPassword, &CSettingsData::ProxyUserName,
+      &CSettingsData::ProxyPassword, &CSettingsData::MessagesEmailProfile, &CSettingsData::MessagesEmailRecipients,
+      &CSettingsData::MessagesEmailSmtpServer, &CSettingsData::MessagesEmailSender, &CSettingsData::MessagesFile,
+      &CSettingsData::CustomAction, &CSettingsData::CustomActionUserName, &CSettingsData::CustomActionPassword,
+      &CSettingsData::ClientValidation, &CSettingsData::ClientValidationUserName,
+      &CSettingsData::ClientValidationPassword};
+  for (auto m : strings) EXPECT_EQ(Text(a.*m), Text(b.*m));
+
+  const CRatesData& r = t.GetRates();
+  EXPECT_EQ("Bank", Text(r.Source));
+  EXPECT_EQ("(c) Bank", Text(r.Copyright));
+  EXPECT_EQ("Hello", Text(r.Message));
+  EXPECT_EQ(U64(s.GetRates().Created), U64(r.Created));
+  EXPECT_EQ(U64(s.GetRates().Expires), U64(r.Expires));
+  EXPECT_EQ(1u, r.DateNoTime);
+  ASSERT_EQ(s.GetRates().Active.GetCount(), r.Active.GetCount());
+  for (uint32_t i = 0; i < r.Active.GetCount(); ++i) {
+    const CurrencyInfo& x = *s.GetRates()[i];
+    const CurrencyInfo& y = *r[i];
+    EXPECT_STREQ(x.szCode, y.szCode);
+    EXPECT_EQ(x.dRate, y.dRate) << x.szCode;
+    EXPECT_EQ(x.dwRateDecimals, y.dwRateDecimals) << x.szCode;
+    EXPECT_EQ(x.dSmallest, y.dSmallest) << x.szCode;
+    EXPECT_EQ(x.dwSmallestDecimals, y.dwSmallestDecimals) << x.szCode;
+    EXPECT_EQ(U64(x.ftLastChange) / 10000000, U64(y.ftLastChange) / 10000000) << x.szCode;  // to the second
+  }
+  EXPECT_EQ(163.12, Rate(t, "JPY"));
+  EXPECT_EQ(1.0, Find(t, "JPY")->dSmallest);
+}
+
+// A data-source list whose save writes part of "Servers" and then fails.
+class FailingSources final : public IDataSourceList {
+ public:
+  void Empty() override {}
+  bool CopyFrom(const IDataSourceList&) override { return true; }
+  HRESULT Load(const char*, const char*, const char*, const char*, const char*) override { return 0; }
+  HRESULT Save() const override {
+    SaveRegistryCStringA("http://half", HKEY_LOCAL_MACHINE, "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Servers\\1", "URL");
+    return E_INVALIDARG;
+  }
+  bool GetDefaultDataSource(CStringA&, CStringA&) const override { return false; }
+};
+
+TEST_F(SettingsTest, AFailedSaveLeavesTheOldConfigurationWhole) {
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  ASSERT_EQ(0u, s.Save());
+  FILETIME saved = s.GetLastSaved();
+
+  SetDataSourceListFactory([]() -> IDataSourceList* { return new FailingSources; });
+  CSettings f;
+  ASSERT_TRUE(f.Create(nullptr));
+  SetDataSourceListFactory(nullptr);
+  f.GetData()->MessagesToFile = 1;
+  f.GetData()->MaxFluctuation = 77;
+  f.GetData()->ProxyPassword = "secret";
+  EXPECT_EQ(E_INVALIDARG, f.Save());
+
+  EXPECT_EQ(0u, StoredDword("MessagesToFile"));
+  EXPECT_EQ(15u, StoredDword("MaxFluctuation"));
+  EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, kApp, "Authentication"));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Servers"));
+  EXPECT_EQ(U64(saved), U64(s.GetLastSaved()));
+}
+
+TEST_F(SettingsTest, CopyFromIsDeepAndKeepsTheOldBlockWhenItFails) {
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  FillEverything(s);
+  ASSERT_EQ(0u, Apply(s, "[EUR]\nUSD = 1.05\n", true));
+  CSettings c;
+  ASSERT_TRUE(c.CopyFrom(s));
+  ASSERT_NE(s.GetData(), c.GetData());
+  EXPECT_EQ("proxy.example:3128", Text(c.GetData()->ProxyServer));
+  EXPECT_EQ("sp", Text(c.GetData()->ServerPassword));
+  EXPECT_EQ(1.05, Rate(c, "USD"));
+  EXPECT_EQ(237u, c.GetData()->Currencies.GetCount());
+  c.GetData()->ProxyServer = "other";
+  c.GetData()->MaxFluctuation = 1;
+  ASSERT_EQ(0u, Apply(c, "[EUR]\nUSD = 2\n"));
+  EXPECT_EQ("proxy.example:3128", Text(s.GetData()->ProxyServer));
+  EXPECT_EQ(9u, s.GetData()->MaxFluctuation);
+  EXPECT_EQ(1.05, Rate(s, "USD"));
+
+  CSettings empty;
+  CSettingsData* before = c.GetData();
+  EXPECT_FALSE(c.CopyFrom(empty));
+  EXPECT_EQ(before, c.GetData());
+}
+
+TEST_F(SettingsTest, CanSaveLeavesNothingBehind) {
+  EXPECT_EQ(0u, CanSaveSettings());
+  EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, kApp, "_RegWriteTest"));
+  EXPECT_EQ(0u, SaveRegistryCStringA(nullptr, HKEY_LOCAL_MACHINE, kApp, "NotThere"));
+}
+
+TEST_F(SettingsTest, ReadOnlyStoreRefusesSaves) {
+  if (geteuid() == 0) GTEST_SKIP() << "file modes do not bind root";
+  vtxtest::TempDir dir;
+  std::string path = dir / "ro.db";
+  setenv("VANTREX_REGISTRY", path.c_str(), 1);
+  {
+    CSettings s;
+    ASSERT_TRUE(s.Create(nullptr));
+    ASSERT_EQ(0u, s.Save());
+  }
+  chmod(path.c_str(), 0444);
+  chmod(dir.path().c_str(), 0555);
+  // A thread of its own: store connections are per thread and opened on first use.
+  HRESULT can = 0, save = 0;
+  uint32_t proxy = 0;
+  std::thread([&] {
+    CSettings s;
+    if (!s.Create(nullptr)) return;
+    proxy = s.GetData()->Proxy;
+    can = CanSaveSettings();
+    save = s.Save();
+  }).join();
+  chmod(dir.path().c_str(), 0755);
+  setenv("VANTREX_REGISTRY", (vtxtest::StoreDir() / "registry.db").c_str(), 1);
+  EXPECT_EQ(2u, proxy);
+  EXPECT_EQ(E_ACCESSDENIED, can);
+  EXPECT_EQ(E_ACCESSDENIED, save);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Several processes.
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+TEST_F(SettingsTest, TwoProcessesSavingAtOnce) {
+  {
+    CSettings s;
+    ASSERT_TRUE(s.Create(nullptr));
+    s.GetData()->MaxFluctuation = s.GetData()->UpdateAttempts = 1;
+    ASSERT_EQ(0u, s.Save());
+  }
+  std::string counter = vtxtest::StoreDir() / "counter";
+  { std::ofstream(counter) << 0; }
+  const int kRounds = 12;
+  // Each save writes a pair of values that belong together; the lock also guards a slow
+  // read-modify-write of a counter file.
+  auto saver = [&](uint32_t base) {
+    CSettings s;
+    if (!s.Create(nullptr)) return 1;
+    for (int i = 0; i < kRounds; ++i) {
+      s.GetData()->MaxFluctuation = base + i;
+      s.GetData()->UpdateAttempts = base + i;
+      {
+        CSettingsAccess lock;
+        if (!lock.IsHeld()) return 2;
+        int n = 0;
+        { std::ifstream(counter) >> n; }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        { std::ofstream(counter) << n + 1; }
+        if (s.Save() != 0) return 3;  // the lock is recursive within a thread
+      }
+    }
+    return 0;
+  };
+  pid_t a = fork();
+  if (a == 0) _exit(saver(1000));
+  pid_t b = fork();
+  if (b == 0) _exit(saver(2000));
+  int mixed = 0;
+  for (int i = 0; i < 25; ++i) {
+    CSettings r;
+    ASSERT_TRUE(r.Create(nullptr));
+    if (r.GetData()->MaxFluctuation != r.GetData()->UpdateAttempts) {
+      ++mixed;
+    }
+  }
+  EXPECT_EQ(0, WaitExit(a));
+  EXPECT_EQ(0, WaitExit(b));
+  EXPECT_EQ(0, mixed);
+  int n = 0;
+  std::ifstream(counter) >> n;
+  EXPECT_EQ(2 * kRounds, n);
+  CSettings last;
+  ASSERT_TRUE(last.Create(nullptr));
+  uint32_t v = last.GetData()->MaxFluctuation;
+  EXPECT_TRUE(v == 1000 + kRounds - 1 || v == 2000 + kRounds - 1) << v;
+}
+
+std::string RatesText(int generation, int count) {
+  std::string text = "[General]\nSource = gen" + std::to_string(generation) + "\n[EUR]\n";
+  for (int i = 0; i < count; ++i) {
+    char code[4] = {static_cast<char>('A' + i / 26 % 26), static_cast<char>('A' + i % 26), 'Q', 0};
+    text += std::string(code) + " = " + std::to_string(generation) + ".5\n";
+  }
+  return text;
+}
+
+TEST_F(SettingsTest, KilledDuringSaveIniLeavesTheOldRatesWhole) {
+  const int kCount = 400;
+  {
+    CSettings s;
+    ASSERT_TRUE(s.Create(nullptr));
+    ASSERT_EQ(0u, Apply(s, RatesText(1, kCount)));
+    ASSERT_EQ(0u, s.SaveINI());
+  }
+  std::mt19937 rng(4711);
+  for (int round = 0; round < 12; ++round) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      CSettings s;
+      if (!s.Create(nullptr)) _exit(1);
+      for (int g = 2;; ++g) {
+        s.ClearInfo();  // a new run's texts, not an accumulation
+        if (Apply(s, RatesText(g, kCount), true) != 0) _exit(2);
+        s.SaveINI();
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(20000 + rng() % 200000));
+    kill(pid, SIGKILL);
+    WaitExit(pid);
+
+    CSettings r;
+    ASSERT_TRUE(r.Create(nullptr));
+    const CRatesData& rates = r.GetRates();
+    ASSERT_EQ(static_cast<uint32_t>(kCount) + 1, rates.Active.GetCount()) << "round " << round;
+    std::string source = Text(rates.Source);
+    ASSERT_EQ(0u, source.rfind("gen", 0));
+    double expected = std::stoi(source.substr(3)) + 0.5;
+    for (uint32_t i = 0; i < rates.Active.GetCount(); ++i)
+      if (std::strcmp(rates[i]->szCode, "EUR") != 0) {
+        ASSERT_EQ(expected, rates[i]->dRate) << rates[i]->szCode;
+      }
+    // The lock the killed process held is free again.
+    CSettingsAccess lock;
+    EXPECT_TRUE(lock.IsHeld());
+  }
+}
+
+}  // namespace
