@@ -200,15 +200,18 @@ std::string DoubleText(double d) {
 
 bool ParseDouble(const std::string& raw, double* out) {
   std::string t = Trim(raw);
-  if (t == "INF" || t == "+INF") {
+  // XML Schema spells INF and NaN; clients of other languages send inf, nan or Infinity.
+  std::string lower;
+  for (char c : t) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "inf" || lower == "+inf" || lower == "infinity" || lower == "+infinity") {
     *out = HUGE_VAL;
     return true;
   }
-  if (t == "-INF") {
+  if (lower == "-inf" || lower == "-infinity") {
     *out = -HUGE_VAL;
     return true;
   }
-  if (t == "NaN") {
+  if (lower == "nan") {
     *out = std::nan("");
     return true;
   }

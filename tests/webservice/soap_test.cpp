@@ -82,7 +82,7 @@ TEST(Soap, ValueTypesAreRequiredAndChecked) {
   EXPECT_EQ(Result(half("<amount>5</amount><round>1</round>")), "3");
   EXPECT_EQ(Result(half("<amount>INF</amount><round>0</round>")), "INF");
   for (const char* bad : {"<round>true</round>", "<amount>1</amount>", "<amount>1,5</amount><round>true</round>",
-                          "<amount>1</amount><round>yes</round>", "<amount>inf</amount><round>true</round>",
+                          "<amount>1</amount><round>yes</round>", "<amount>infinite</amount><round>true</round>",
                           "<amount xsi:nil=\"true\"/><round>true</round>",
                           "<amount>1</amount><amount>2</amount><round>true</round>"}) {
     Reply r = half(bad);
@@ -152,11 +152,17 @@ TEST(Soap, DoublesReadAndPrintShortestRoundTrip) {
   EXPECT_EQ(DoubleText(0.1), "0.1");
   EXPECT_EQ(DoubleText(-HUGE_VAL), "-INF");
   double d;
+  for (const char* inf : {"INF", "inf", "+Infinity"}) {
+    EXPECT_TRUE(ParseDouble(inf, &d)) << inf;
+    EXPECT_EQ(d, HUGE_VAL);
+  }
+  EXPECT_TRUE(ParseDouble("NaN", &d));
+  EXPECT_TRUE(std::isnan(d));
   EXPECT_TRUE(ParseDouble("+.5", &d));
   EXPECT_EQ(d, 0.5);
   EXPECT_TRUE(ParseDouble("5.E2", &d));
   EXPECT_EQ(d, 500);
-  for (const char* bad : {"", ".", "e5", "1e", "0x10", "1 2", "nan", "Infinity", "1e999"})
+  for (const char* bad : {"", ".", "e5", "1e", "0x10", "1 2", "nan1", "Inf2", "1e999"})
     EXPECT_FALSE(ParseDouble(bad, &d)) << bad;
 }
 
