@@ -1,9 +1,14 @@
 // The frame: loading the settings, client validation with real programs, and the utilities.
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cstring>
+#include <thread>
+
 #include <fstream>
 #include <sstream>
 
+#include "platform/sync.h"
 #include "tests/webservice/web_fixture.h"
 
 using namespace vtxtest;
@@ -25,7 +30,10 @@ class Frame : public WebTest {
     Script("slow.sh", "sleep 20");
     Script("killed.sh", "kill -9 $$");
   }
-  void TearDown() override { g_dwValidatorTimeoutMs = 30000; }
+  void TearDown() override {
+    g_dwValidatorTimeoutMs = 30000;
+    g_pfnPipeExecute = nullptr;
+  }
 
   void Script(const std::string& name, const std::string& body) {
     std::string path = validators + "/" + name;
@@ -181,4 +189,55 @@ TEST_F(Frame, PrintCurrencyValueFollowsTheLocaleFormat) {
   EXPECT_EQ(print("1234.5", "EUR", kPrintSymbol | kPrintAscii, 16), "<0>");
   EXPECT_EQ(print("1234.5", "EUR", kPrintSymbol | kPrintAscii, 17), "1.234,50 &#8364;");
   EXPECT_EQ(print("12e5", "EUR", kPrintSymbol), "<0>");
+}
+
+namespace {
+std::string g_pipeParams, g_pipeAccount;
+HRESULT g_pipeAnswer = 0;
+HRESULT FakePipeExecute(const char* program, const char* parameters, const char* folder, const char* user,
+                        const char* domain, const char* password, DWORD wait) {
+  g_pipeParams = std::string(program) + "|" + parameters + "|" + (std::strstr(folder, "/Validators") ? "V" : folder);
+  g_pipeAccount = std::string(domain) + "|" + user + "|" + password + "|" + std::to_string(wait);
+  return g_pipeAnswer;
+}
+}  // namespace
+
+TEST_F(Frame, MessengerRunsTheValidatorWithTheAccountAndAQuotedKey) {
+  SetString("ClientValidation", "accept.sh -v");
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  s.GetData()->ClientValidationUserName = "CORP\\checker";
+  s.GetData()->ClientValidationPassword = "pw";
+  ASSERT_EQ(0u, s.Save());
+  g_pfnPipeExecute = FakePipeExecute;
+  g_pipeAnswer = 5;
+  EXPECT_EQ(Call("two words"), "System.UnauthorizedAccessException 00000005 client");
+  EXPECT_EQ(g_pipeParams, "accept.sh|-v \"two words\"|V");
+  EXPECT_EQ(g_pipeAccount, "CORP|checker|pw|1");
+  g_pipeAnswer = 0;
+  EXPECT_EQ(Call("k"), "ok");
+  // Without the messenger the program runs directly, without the account.
+  g_pipeAnswer = E_SERVER_UNAVAILABLE;
+  EXPECT_EQ(Call("direct"), "ok");
+  EXPECT_EQ(Args(), "-v\ndirect\n");
+  g_pfnPipeExecute = nullptr;
+}
+
+TEST_F(Frame, SettingsLockIsWaitedForWithALimit) {
+  HANDLE held = nullptr;
+  std::atomic<bool> taken{false};
+  std::thread holder([&] {
+    held = CreateMutexA(nullptr, FALSE, g_szSettingsMutex);
+    ASSERT_EQ(WaitForSingleObject(held, INFINITE), WAIT_OBJECT_0);
+    taken = true;
+    Sleep(1500);
+    ReleaseMutex(held);
+    CloseHandle(held);
+  });
+  while (!taken) Sleep(10);
+  g_dwSettingsLockTimeoutMs = 300;
+  EXPECT_EQ(Call("k"), "System.Runtime.InteropServices.COMException 800705B4 server");
+  g_dwSettingsLockTimeoutMs = 30000;
+  EXPECT_EQ(Call("k"), "ok");  // waits for the holder
+  holder.join();
 }

@@ -1,5 +1,6 @@
 // vtxwebservice as a program on 127.0.0.1, called with zeep from its WSDL, with curl and xmllint.
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -183,4 +184,19 @@ TEST_F(Host, CallsRunConcurrently) {
   for (size_t at = 0; (at = out.find("<ConvertToStrResult>2.50;1.60</ConvertToStrResult>", at)) != std::string::npos; ++at)
     ++count;
   EXPECT_EQ(count, 16u) << out;
+}
+
+TEST_F(Host, IdleConnectionsAreClosed) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port_);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(3, send(s, "POS", 3, 0));  // a request that never ends
+  pollfd p{s, POLLIN, 0};
+  ASSERT_EQ(1, poll(&p, 1, 8000));  // the host runs with a 2 s idle time-out
+  char c;
+  EXPECT_LE(recv(s, &c, 1, 0), 0);
+  close(s);
 }

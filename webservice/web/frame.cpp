@@ -24,6 +24,7 @@
 SendVXVMessageTimeoutFn g_pfnSendVXVMessageTimeout = nullptr;
 PipeExecuteFn g_pfnPipeExecute = nullptr;
 DWORD g_dwValidatorTimeoutMs = 30000;
+DWORD g_dwSettingsLockTimeoutMs = 30000;
 
 namespace {
 constexpr UINT kIdBadValidator = 439;
@@ -101,7 +102,7 @@ CVantrexSession::CVantrexSession() {
   } else {
     RegCloseKey(key);
     HANDLE mutex = CreateMutexA(nullptr, FALSE, g_szSettingsMutex);
-    DWORD wait = mutex ? WaitForSingleObject(mutex, kSettingsLockTimeoutMs) : WAIT_FAILED;
+    DWORD wait = mutex ? WaitForSingleObject(mutex, g_dwSettingsLockTimeoutMs) : WAIT_FAILED;
     if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
       m_createResult = m_settings.Create(m_resources) ? S_OK : E_OUTOFMEMORY;
       ReleaseMutex(mutex);

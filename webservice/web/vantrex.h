@@ -43,8 +43,8 @@ extern PipeExecuteFn g_pfnPipeExecute;
 
 // Limits of the frame.
 // The validator's limit; a variable so that tests need not wait half a minute.
-extern DWORD g_dwValidatorTimeoutMs;  // 30000
-constexpr DWORD kSettingsLockTimeoutMs = 30000;
+extern DWORD g_dwValidatorTimeoutMs;     // 30000
+extern DWORD g_dwSettingsLockTimeoutMs;  // 30000
 constexpr DWORD kHitCountTimeoutMs = 2000;
 constexpr size_t kMaxListItems = 1000;
 
