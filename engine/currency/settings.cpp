@@ -1,19 +1,19 @@
 #include "engine/currency/settings.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
 
 #include "engine/currency/currencystore.h"
+#include "engine/currency/filterdef.h"
 #include "engine/currency/ratesdata.h"
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/scramble.h"
 #include "platform/heap.h"
 #include "platform/resources.h"
+#include "platform/sysinfo.h"
 #include "platform/sync.h"
 #include "platform/systime.h"
 
@@ -29,20 +29,8 @@ constexpr char kProfileSmtp[] = "<SMTP>";
 constexpr char kProfileDefault[] = "<Windows Messaging Default>";
 constexpr uint32_t kOandaMessageId = 192;
 constexpr uint32_t kOandaSourceId = 187;
-
-// ---------------------------------------------------------------------------------------------
-// The data-source seam's stand-in: no sources, and "Servers" is left as it is.
-
-class CNoDataSources final : public IDataSourceList {
- public:
-  void Empty() override {}
-  bool CopyFrom(const IDataSourceList&) override { return true; }
-  HRESULT Load(const char*, const char*, const char*, const char*, const char*) override { return 0; }
-  HRESULT Save() const override { return 0; }
-  bool GetDefaultDataSource(CStringA&, CStringA&) const override { return false; }
-};
-
-DataSourceListFactory g_dataSourceFactory = nullptr;
+// The maker's rates service: a rates file of this system's own form.
+constexpr char kDefaultRatesService[] = "https://rates.hulvane.com/vantrex/4.0/rates.ini";
 
 // ---------------------------------------------------------------------------------------------
 // Values of the application key, read from one open key.
@@ -202,19 +190,11 @@ HRESULT WriteCredentials(const KeyWriter& key, const char* name, const CStringA*
   return hr;
 }
 
-// The part of the host name after its first dot, else the system's domain name; empty when none.
-void GetComputerDomainName(char* buffer, size_t size) {
+// The computer's DNS domain; empty when it has none.
+void GetComputerDomainName(char* buffer, DWORD size) {
   buffer[0] = 0;
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) == 0) {
-    if (const char* dot = std::strchr(host, '.'); dot && dot[1]) {
-      std::snprintf(buffer, size, "%s", dot + 1);
-      return;
-    }
-  }
-  char domain[256] = {};
-  if (getdomainname(domain, sizeof domain - 1) == 0 && domain[0] && std::strcmp(domain, "(none)") != 0)
-    std::snprintf(buffer, size, "%s", domain);
+  DWORD n = size;
+  if (!GetComputerNameExA(ComputerNameDnsDomain, buffer, &n)) buffer[0] = 0;
 }
 
 bool CopyString(CStringA& to, const CStringA& from) {
@@ -241,13 +221,6 @@ bool LoadWillWrite() {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-
-void SetDataSourceListFactory(DataSourceListFactory factory) { g_dataSourceFactory = factory; }
-
-IDataSourceList* NewDataSourceList() {
-  if (g_dataSourceFactory) return g_dataSourceFactory();
-  return new (std::nothrow) CNoDataSources;
-}
 
 namespace vtx::settings {
 
@@ -326,10 +299,7 @@ bool CRatesData::CopyFrom(const CRatesData& other) {
   return true;
 }
 
-CSettingsData::CSettingsData() {
-  Rates = new (std::nothrow) CRatesData;
-  Sources = NewDataSourceList();
-}
+CSettingsData::CSettingsData() { Rates = new (std::nothrow) CRatesData; }
 
 CSettingsData::~CSettingsData() {
   for (CStringA* s : {&DialUpUserName, &DialUpPassword, &DialUpDomain, &ServerUserName, &ServerPassword,
@@ -337,11 +307,10 @@ CSettingsData::~CSettingsData() {
                       &ClientValidationUserName, &ClientValidationPassword})
     WipeString(*s);
   delete Rates;
-  delete Sources;
 }
 
 bool CSettingsData::CopyFrom(const CSettingsData& other) {
-  if (!Rates || !Sources || !other.Rates || !other.Sources) return false;
+  if (!Rates || !other.Rates) return false;
   if (!Rates->CopyFrom(*other.Rates)) return false;
   static_cast<CSettingsValues&>(*this) = other;
   static CStringA CSettingsData::*const kStrings[] = {
@@ -361,7 +330,7 @@ bool CSettingsData::CopyFrom(const CSettingsData& other) {
     if (!CopyString(this->*m, other.*m)) return false;
   if (!Currencies.CopyFrom(other.Currencies)) return false;
   if (!Locales.CopyFrom(other.Locales)) return false;
-  if (!Sources->CopyFrom(*other.Sources)) return false;
+  if (!Sources.CopyFrom(other.Sources)) return false;
   EuroCache.Empty();
   return true;
 }
@@ -385,7 +354,7 @@ const char* CSettingsData::GetCurrencyName(const char* text) const {
 CSettingsData* CSettingsDataHolder::Create() {
   delete m_data;
   m_data = new (std::nothrow) CSettingsData;
-  if (m_data && (!m_data->Rates || !m_data->Sources)) {
+  if (m_data && !m_data->Rates) {
     delete m_data;
     m_data = nullptr;
   }
@@ -433,7 +402,20 @@ CCurrencyLocaleList* CSettings::GetLocaleList() {
 bool CSettings::GetDefaultDataSource(CStringA& address, CStringA& filter) const {
   address.Empty();
   filter.Empty();
-  return m_data && m_data->Sources->GetDefaultDataSource(address, filter);
+  RegStringValue<char> folder;
+  if (folder.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "Filters") == 0 && folder.GetString() && *folder.GetString()) {
+    CFilterList filters;
+    if (!filters.Create(folder.GetString(), false)) return false;
+    int32_t i = filters.Find(nullptr);
+    if (i >= 0) {
+      const CFilter& f = *filters[static_cast<uint32_t>(i)];
+      address = f.GetURLAddress(0);
+      filter = f.GetName();
+      return (!f.GetURLAddress(0) || !address.IsNull()) && (!f.GetName() || !filter.IsNull());
+    }
+  }
+  address = kDefaultRatesService;
+  return !address.IsNull();
 }
 
 void CSettings::Load(bool first) {
@@ -571,7 +553,7 @@ void CSettings::Load(bool first) {
       }
       if (!key.String("UserID", userId)) userId.Empty();
     }
-    d.Sources->Load(address, filter, userId, d.ServerUserName, d.ServerPassword);
+    d.Sources.Load(HKEY_LOCAL_MACHINE, g_szAppKey, address, filter, userId, d.ServerUserName, d.ServerPassword);
   }
 
   // 9.
@@ -642,7 +624,7 @@ HRESULT CSettings::SaveValues() {
   VTX_TRY(w.String("ClientValidation", d.ClientValidation));
   VTX_TRY(d.Locales.Save());
   VTX_TRY(d.Currencies.Save());
-  VTX_TRY(d.Sources->Save());
+  VTX_TRY(d.Sources.Save(HKEY_LOCAL_MACHINE, g_szAppKey));
   VTX_TRY(w.String("ProxyServer", d.ProxyServer));
   VTX_TRY(w.String("DialUp", d.DialUp));
   VTX_TRY(w.String("UserAgent", d.UserAgent));

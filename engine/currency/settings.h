@@ -6,7 +6,7 @@
 #include "engine/currency/allcurrencies.h"
 #include "engine/currency/currencyinfo.h"
 #include "engine/currency/currencylocale.h"
-#include "engine/currency/datasourceseam.h"
+#include "engine/currency/datasource.h"
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/inidata.h"
 #include "engine/foundation/stringlist.h"
@@ -80,7 +80,7 @@ class CSettingsData : public CSettingsValues {
   CStringA ClientValidation, ClientValidationUserName, ClientValidationPassword;
   CCurrencyLocaleList Locales;
   CAllCurrencies Currencies;
-  IDataSourceList* Sources = nullptr;  // never null in a constructed block
+  CDataSourceList Sources;
   CStringList<char> EuroCache;         // CurrencyInfo blocks of the euro area, filled on demand
 };
 
@@ -137,7 +137,8 @@ class CSettings {
   int GetOandaSource(char* buffer, int size) const;
   // The locale list, created on first use; null when it cannot be.
   CCurrencyLocaleList* GetLocaleList();
-  // The default data source (address and filter), from the data-source side.
+  // The first address of the default filter definition and that definition's file name; without
+  // definitions the maker's rates service and no filter. False when out of memory.
   bool GetDefaultDataSource(CStringA& address, CStringA& filter) const;
 
   // Rates data.
@@ -150,6 +151,8 @@ class CSettings {
   HRESULT DoSaveINI();
   // Under the lock: stamps "LastSaved" and stores the rates, in one transaction.
   HRESULT SaveINI();
+  // Appends the rows of the stored form to any INI data (DoSaveINI's rows).
+  HRESULT SaveRatesTo(CIniData<char>& ini) const;
   bool InitCurrencyInfo(CurrencyInfo& record, const char* code);
   void ClearInfo();
 
@@ -165,7 +168,6 @@ class CSettings {
 
  private:
   HRESULT SaveValues();
-  HRESULT SaveRatesTo(CIniData<char>& ini) const;
 
   CSettingsData* m_data = nullptr;
   HMODULE m_resources = nullptr;

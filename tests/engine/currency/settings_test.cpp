@@ -277,6 +277,16 @@ void FillEverything(CSettings& s) {
                         &d.ServerPassword,       &d.ProxyUserName,       &d.ProxyPassword,    &d.CustomActionUserName,
                         &d.CustomActionPassword, &d.ClientValidationUserName, &d.ClientValidationPassword};
   for (size_t i = 0; i < 11; ++i) *fields[i] = creds[i];
+  d.Sources.Empty();
+  for (int i = 1; i <= 2; ++i) {
+    auto* src = new CDataSource;
+    src->SetURL(("https://rates.example/" + std::to_string(i) + "/[yyyy].txt").c_str());
+    src->SetFilter("eurfeed.ini");
+    src->SetUserData1("u1");
+    src->SetUserNameA(i == 1 ? "srcuser" : nullptr);
+    src->SetPassword(i == 1 ? "srcpass" : nullptr);
+    d.Sources.Add(src);
+  }
 }
 
 TEST_F(SettingsTest, SaveAndLoadRoundTripOfAFullConfiguration) {
@@ -311,6 +321,15 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripOfAFullConfiguration) {
       &CSettingsData::ClientValidationPassword};
   for (auto m : strings) EXPECT_EQ(Text(a.*m), Text(b.*m));
 
+  ASSERT_EQ(2u, b.Sources.GetCount());
+  for (uint32_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(Text(a.Sources[i]->GetURL()), Text(b.Sources[i]->GetURL()));
+    EXPECT_EQ(Text(a.Sources[i]->GetFilter()), Text(b.Sources[i]->GetFilter()));
+    EXPECT_EQ(Text(a.Sources[i]->GetUserData1()), Text(b.Sources[i]->GetUserData1()));
+    EXPECT_EQ(Text(a.Sources[i]->GetUserNameA()), Text(b.Sources[i]->GetUserNameA()));
+    EXPECT_EQ(Text(a.Sources[i]->GetPassword()), Text(b.Sources[i]->GetPassword()));
+  }
+
   const CRatesData& r = t.GetRates();
   EXPECT_EQ("Bank", Text(r.Source));
   EXPECT_EQ("(c) Bank", Text(r.Copyright));
@@ -333,39 +352,30 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripOfAFullConfiguration) {
   EXPECT_EQ(1.0, Find(t, "JPY")->dSmallest);
 }
 
-// A data-source list whose save writes part of "Servers" and then fails.
-class FailingSources final : public IDataSourceList {
- public:
-  void Empty() override {}
-  bool CopyFrom(const IDataSourceList&) override { return true; }
-  HRESULT Load(const char*, const char*, const char*, const char*, const char*) override { return 0; }
-  HRESULT Save() const override {
-    SaveRegistryCStringA("http://half", HKEY_LOCAL_MACHINE, "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Servers\\1", "URL");
-    return E_INVALIDARG;
-  }
-  bool GetDefaultDataSource(CStringA&, CStringA&) const override { return false; }
-};
-
 TEST_F(SettingsTest, AFailedSaveLeavesTheOldConfigurationWhole) {
   CSettings s;
   ASSERT_TRUE(s.Create(nullptr));
   ASSERT_EQ(0u, s.Save());
   FILETIME saved = s.GetLastSaved();
 
-  SetDataSourceListFactory([]() -> IDataSourceList* { return new FailingSources; });
   CSettings f;
   ASSERT_TRUE(f.Create(nullptr));
-  SetDataSourceListFactory(nullptr);
   f.GetData()->MessagesToFile = 1;
   f.GetData()->MaxFluctuation = 77;
   f.GetData()->ProxyPassword = "secret";
-  EXPECT_EQ(E_INVALIDARG, f.Save());
+  // The data sources come after these values in a save; one without an address fails it.
+  auto* source = new CDataSource;
+  ASSERT_TRUE(f.GetData()->Sources.Add(source));
+  EXPECT_EQ(E_UNEXPECTED, f.Save());
 
   EXPECT_EQ(0u, StoredDword("MessagesToFile"));
   EXPECT_EQ(15u, StoredDword("MaxFluctuation"));
   EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, kApp, "Authentication"));
-  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Servers"));
   EXPECT_EQ(U64(saved), U64(s.GetLastSaved()));
+  CSettings t;
+  ASSERT_TRUE(t.Create(nullptr));
+  ASSERT_EQ(1u, t.GetData()->Sources.GetCount());
+  EXPECT_NE(nullptr, t.GetData()->Sources[0]->GetURL());
 }
 
 TEST_F(SettingsTest, CopyFromIsDeepAndKeepsTheOldBlockWhenItFails) {
@@ -391,6 +401,40 @@ TEST_F(SettingsTest, CopyFromIsDeepAndKeepsTheOldBlockWhenItFails) {
   CSettingsData* before = c.GetData();
   EXPECT_FALSE(c.CopyFrom(empty));
   EXPECT_EQ(before, c.GetData());
+}
+
+TEST_F(SettingsTest, WithoutServersTheOldSourceOrTheDefaultOne) {
+  {
+    CSettings s;
+    ASSERT_TRUE(s.Create(nullptr));
+    ASSERT_EQ(1u, s.GetData()->Sources.GetCount());
+    EXPECT_EQ(0u, Text(s.GetData()->Sources[0]->GetURL()).rfind("https://", 0));
+    EXPECT_EQ(nullptr, s.GetData()->Sources[0]->GetFilter());
+  }
+  vtxtest::TempDir filters;
+  {
+    std::ofstream(filters / "default.INI") << "[URL]\r\nAddress = \"https://bank.example/rates.html\"\r\n";
+  }
+  PutString("Filters", filters.path().c_str());
+  {
+    CSettings s;
+    ASSERT_TRUE(s.Create(nullptr));
+    ASSERT_EQ(1u, s.GetData()->Sources.GetCount());
+    EXPECT_EQ("https://bank.example/rates.html", Text(s.GetData()->Sources[0]->GetURL()));
+    EXPECT_EQ("default.INI", Text(s.GetData()->Sources[0]->GetFilter()));
+  }
+  PutString("DataSource", "http://old.example/rates.txt");
+  PutString("DataSourceFilter", "old.ini");
+  PutString("UserID", "me");
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  s.GetData()->ServerUserName = "su";
+  s.Load(false);
+  ASSERT_EQ(1u, s.GetData()->Sources.GetCount());
+  const CDataSource& old = *s.GetData()->Sources[0];
+  EXPECT_EQ("http://old.example/rates.txt", Text(old.GetURL()));
+  EXPECT_EQ("old.ini", Text(old.GetFilter()));
+  EXPECT_EQ("me", Text(old.GetUserData1()));
 }
 
 TEST_F(SettingsTest, CanSaveLeavesNothingBehind) {
