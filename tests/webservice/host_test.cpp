@@ -1,0 +1,202 @@
+// vtxwebservice as a program on 127.0.0.1, called with zeep from its WSDL, with curl and xmllint.
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "engine/foundation/timetext.h"
+#include "tests/webservice/web_fixture.h"
+
+extern char** environ;
+using namespace vtxtest;
+
+namespace {
+
+std::string Shell(const std::string& cmd, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+  int st = pclose(p);
+  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+uint16_t FreePort() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+class Host : public WebTest {
+ protected:
+  static void SetUpTestSuite() {
+    WebTest::SetUpTestSuite();
+    SeedStore();
+    CSettings s;
+    ASSERT_TRUE(s.Create(nullptr));
+    FILETIME winter, summer;
+    ASSERT_TRUE(StringToTime("2005-02-28T13:05:09Z", &winter));
+    ASSERT_TRUE(StringToTime("2005-07-17T10:00:00Z", &summer));
+    s.GetRates()[static_cast<uint32_t>(s.GetData()->IFind("USD"))]->ftLastChange = winter;
+    s.GetRates()[static_cast<uint32_t>(s.GetData()->IFind("GBP"))]->ftLastChange = summer;
+    ASSERT_EQ(0u, s.SaveINI());
+
+    const char* build = std::getenv("VANTREX_BUILD_DIR");
+    ASSERT_NE(build, nullptr);
+    std::string program = std::string(build) + "/webservice/vtxwebservice";
+    port_ = FreePort();
+    std::string port = std::to_string(port_);
+    const char* argv[] = {program.c_str(), "--port", port.c_str(), "--path", "/Vantrex.asmx", "--idle-timeout", "2",
+                          nullptr};
+    ASSERT_EQ(0, posix_spawn(&pid_, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ));
+    url_ = "http://127.0.0.1:" + port + "/Vantrex.asmx";
+    for (int i = 0; i < 100; ++i) {
+      int st = -1;
+      Shell("curl -s -o /dev/null '" + url_ + "?wsdl'", &st);
+      if (st == 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    FAIL() << "vtxwebservice did not answer";
+  }
+  static void TearDownTestSuite() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int st = 0;
+      waitpid(pid_, &st, 0);
+      EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    }
+  }
+  void SetUp() override {}
+
+  // POSTs a body from a file: "<status>\n<body>".
+  static std::string Post(const std::string& body, const std::string& type = "text/xml; charset=utf-8") {
+    std::string file = WebDir() / "body.xml";
+    std::ofstream(file, std::ios::binary) << body;
+    return Shell("curl -s -w '\\n%{http_code}' -H 'Content-Type: " + type + "' --data-binary @" + file + " '" + url_ +
+               "'");
+  }
+  static std::string Envelope(const std::string& inner, const char* ns = "http://schemas.xmlsoap.org/soap/envelope/") {
+    return std::string("<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"") + ns +
+           "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><s:Body>" + inner + "</s:Body></s:Envelope>";
+  }
+
+  static inline pid_t pid_ = -1;
+  static inline uint16_t port_ = 0;
+  static inline std::string url_;
+};
+
+const char kOps[] = "urn:hulvane:vantrex:webservice:4.0/";
+
+}  // namespace
+
+TEST_F(Host, ZeepCallsEveryOperationFromTheWsdl) {
+  const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
+  ASSERT_NE(src, nullptr);
+  int st = -1;
+  std::string out = Shell("/usr/bin/python3 " + std::string(src) + "/tests/webservice/zeep_client.py '" + url_ +
+                            "?wsdl' 2>&1",
+                        &st);
+  EXPECT_EQ(st, 0) << out;
+}
+
+TEST_F(Host, WsdlIsValidXml) {
+  std::string file = WebDir() / "service.wsdl";
+  int st = -1;
+  Shell("curl -s -o " + file + " '" + url_ + "?WSDL'", &st);
+  ASSERT_EQ(st, 0);
+  Shell("xmllint --noout --nonet " + file, &st);
+  EXPECT_EQ(st, 0);
+  std::string wsdl = Shell("cat " + file);
+  EXPECT_NE(wsdl.find("<soap:address location=\"http://127.0.0.1:" + std::to_string(port_) + "/Vantrex.asmx\"/>"),
+            std::string::npos);
+  EXPECT_NE(wsdl.find("Vantrex - An exchange rate information and currency conversion Web service."),
+            std::string::npos);
+  EXPECT_EQ(Shell("curl -s -o /dev/null -w '%{http_code}' 'http://127.0.0.1:" + std::to_string(port_) + "/other'"), "404");
+}
+
+TEST_F(Host, RawEnvelopes) {
+  const std::string op = std::string("<ConvertToNum xmlns=\"") + kOps + "\">";
+  const std::string args = "<fromCurrency>EUR</fromCurrency><toCurrency>USD</toCurrency><amount>4</amount>"
+                           "<rounding>false</rounding>";
+  struct {
+    std::string body;
+    std::string type;
+    const char* status;
+    const char* part;
+  } cases[] = {
+      {Envelope(op + args + "<date xsi:nil=\"true\"/></ConvertToNum>"), "text/xml", "200",
+       "<ConvertToNumResult>5</ConvertToNumResult>"},
+      {Envelope(op + args + "<date/></ConvertToNum>"), "text/xml", "200", "<ConvertToNumResult>5</ConvertToNumResult>"},
+      {Envelope(op + args + "<date>x</date></ConvertToNum>"), "text/xml", "500", "<faultcode>soap:Client</faultcode>"},
+      {Envelope(op + args + "</ConvertToNum>", "http://www.w3.org/2003/05/soap-envelope"), "application/soap+xml",
+       "200", "<ConvertToNumResult>5</ConvertToNumResult>"},
+      {Envelope(op + "</ConvertToNum>", "http://www.w3.org/2003/05/soap-envelope"), "application/soap+xml", "400",
+       "<soap:Value>soap:Sender</soap:Value>"},
+      {"<!DOCTYPE lol [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>" +
+           Envelope(op + "<fromCurrency>&b;</fromCurrency></ConvertToNum>"),
+       "text/xml", "500", "document type declaration is not allowed"},
+      {"<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>", "text/xml", "500",
+       "not well-formed"},
+      {Envelope(std::string("<ConvertAll xmlns=\"") + kOps + "\"/>"), "text/xml", "500", "Unknown operation: ConvertAll"},
+  };
+  for (const auto& c : cases) {
+    std::string r = Post(c.body, c.type);
+    EXPECT_EQ(r.substr(r.rfind('\n') + 1), c.status) << c.body << "\n" << r;
+    EXPECT_NE(r.find(c.part), std::string::npos) << c.body << "\n" << r;
+  }
+  std::string big = Envelope(op + "<fromCurrency>" + std::string(2u << 20, 'x') + "</fromCurrency></ConvertToNum>");
+  std::string r = Post(big);
+  EXPECT_EQ(r.substr(r.rfind('\n') + 1), "413");
+  // The host goes on serving after all of these.
+  r = Post(Envelope(op + args + "</ConvertToNum>"));
+  EXPECT_EQ(r.substr(r.rfind('\n') + 1), "200");
+}
+
+TEST_F(Host, CallsRunConcurrently) {
+  const std::string body = Envelope(std::string("<ConvertToStr xmlns=\"") + kOps +
+                                    "\"><fromCurrency>EUR</fromCurrency><toCurrency>USD;GBP</toCurrency>"
+                                    "<amount>2</amount><rounding>true</rounding><format>+</format></ConvertToStr>");
+  std::string file = WebDir() / "concurrent.xml";
+  std::ofstream(file) << body;
+  std::string cmd;
+  for (int i = 0; i < 16; ++i)
+    cmd += "curl -s -H 'Content-Type: text/xml' --data-binary @" + file + " '" + url_ + "' & ";
+  cmd += "wait";
+  std::string out = Shell(cmd);
+  size_t count = 0;
+  for (size_t at = 0; (at = out.find("<ConvertToStrResult>2.50;1.60</ConvertToStrResult>", at)) != std::string::npos; ++at)
+    ++count;
+  EXPECT_EQ(count, 16u) << out;
+}
+
+TEST_F(Host, IdleConnectionsAreClosed) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port_);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(3, send(s, "POS", 3, 0));  // a request that never ends
+  pollfd p{s, POLLIN, 0};
+  ASSERT_EQ(1, poll(&p, 1, 8000));  // the host runs with a 2 s idle time-out
+  char c;
+  EXPECT_LE(recv(s, &c, 1, 0), 0);
+  close(s);
+}

@@ -1,0 +1,182 @@
+// Envelopes, faults and the description of a small service, without HTTP.
+#include "webservice/soap.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "tests/support/text.h"
+
+using namespace vtx::soap;
+
+namespace {
+
+const char kNs[] = "urn:test:echo/";
+
+Service MakeService() {
+  Service s{"Echo", kNs, "A test service.", {}};
+  s.operations.push_back(Operation{"Echo", "Echoes text.", {{"clientKey", Type::String}, {"text", Type::String}},
+                                   Type::String, [](const std::vector<Value>& a) {
+                                     if (!a[1].text) return Value::Str("<null>");
+                                     return Value::Str("[" + *a[1].text + "]");
+                                   }});
+  s.operations.push_back(Operation{"Half", "Halves.", {{"amount", Type::Double}, {"round", Type::Boolean}},
+                                   Type::Double, [](const std::vector<Value>& a) {
+                                     double v = a[0].number / 2;
+                                     return Value::Num(a[1].flag ? std::round(v) : v);
+                                   }});
+  s.operations.push_back(Operation{"Fail", "Fails.", {}, Type::String, [](const std::vector<Value>&) -> Value {
+                                     throw ServiceFault(true, "System.ArgumentNullException",
+                                                        "Value cannot be null.\r\nParameter name: Currency",
+                                                        "Currency", 0x80004003);
+                                   }});
+  return s;
+}
+
+std::string Envelope(const std::string& body, Version v = Version::Soap11, const std::string& prolog = "") {
+  return prolog + "<e:Envelope xmlns:e=\"" + std::string(v == Version::Soap11 ? kSoap11Ns : kSoap12Ns) +
+         "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><e:Body>" + body + "</e:Body></e:Envelope>";
+}
+
+Reply Call(const std::string& xml, const std::string& type = "text/xml; charset=utf-8", const std::string& action = "") {
+  static Service s = MakeService();
+  return Dispatch(s, xml.data(), xml.size(), type, action);
+}
+
+std::string Result(const Reply& r) {
+  size_t b = r.body.find("Result>"), e = r.body.find("</", b);
+  return b == std::string::npos ? "<none>" : r.body.substr(b + 7, e - b - 7);
+}
+
+}  // namespace
+
+TEST(Soap, StringsAreNullWhenAbsentOrNilAndEmptyWhenEmpty) {
+  struct {
+    const char* inner;
+    const char* result;
+  } cases[] = {
+      {"", "&lt;null&gt;"},
+      {"<t:text xsi:nil=\"true\"/>", "&lt;null&gt;"},
+      {"<t:text xsi:nil=\"1\">ignored</t:text>", "&lt;null&gt;"},
+      {"<t:text/>", "[]"},
+      {"<t:text>a&amp;b</t:text>", "[a&amp;b]"},
+      {"<t:text><![CDATA[<x>]]></t:text>", "[&lt;x&gt;]"},
+      {"<text>unqualified</text>", "&lt;null&gt;"},
+  };
+  for (const auto& c : cases) {
+    Reply r = Call(Envelope(std::string("<t:Echo xmlns:t=\"") + kNs + "\">" + c.inner + "</t:Echo>"));
+    EXPECT_EQ(r.status, 200) << c.inner << r.body;
+    EXPECT_EQ(Result(r), c.result) << c.inner;
+  }
+}
+
+TEST(Soap, ValueTypesAreRequiredAndChecked) {
+  auto half = [](const std::string& inner) {
+    return Call(Envelope(std::string("<Half xmlns=\"") + kNs + "\">" + inner + "</Half>"));
+  };
+  Reply ok = half("<amount> 3 </amount><round>false</round>");
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(Result(ok), "1.5");
+  EXPECT_EQ(Result(half("<amount>5</amount><round>1</round>")), "3");
+  EXPECT_EQ(Result(half("<amount>INF</amount><round>0</round>")), "INF");
+  for (const char* bad : {"<round>true</round>", "<amount>1</amount>", "<amount>1,5</amount><round>true</round>",
+                          "<amount>1</amount><round>yes</round>", "<amount>infinite</amount><round>true</round>",
+                          "<amount xsi:nil=\"true\"/><round>true</round>",
+                          "<amount>1</amount><amount>2</amount><round>true</round>"}) {
+    Reply r = half(bad);
+    EXPECT_EQ(r.status, 500) << bad;
+    EXPECT_NE(r.body.find("<faultcode>soap:Client</faultcode>"), std::string::npos) << bad << r.body;
+  }
+}
+
+TEST(Soap, MalformedRequestsAreClientFaults) {
+  const std::string echo = std::string("<Echo xmlns=\"") + kNs + "\"/>";
+  struct {
+    std::string xml;
+    const char* message;
+  } cases[] = {
+      {"<not xml", "not well-formed"},
+      {Envelope(echo, Version::Soap11, "<!DOCTYPE e:Envelope [<!ENTITY a \"aaaa\">]>"), "document type"},
+      {"<!DOCTYPE x SYSTEM \"http://127.0.0.1:1/x.dtd\"><x/>", "document type"},
+      {"<x/>", "not a SOAP envelope"}, {"<Envelope/>", "namespace does not match"},
+      {Envelope(echo, Version::Soap12), "namespace does not match"},
+      {Envelope(""), "holds no operation"},
+      {Envelope("<Nope xmlns=\"urn:test:echo/\"/>"), "Unknown operation: Nope"},
+      {Envelope("<Echo xmlns=\"urn:other\"/>"), "Unknown operation: Echo"},
+      {Envelope(echo + echo), "more than one"},
+  };
+  for (const auto& c : cases) {
+    Reply r = Call(c.xml);
+    EXPECT_EQ(r.status, 500) << c.xml;
+    EXPECT_NE(r.body.find("soap:Client"), std::string::npos) << c.xml;
+    EXPECT_NE(r.body.find(c.message), std::string::npos) << c.xml << "\n" << r.body;
+  }
+  EXPECT_EQ(Call(Envelope(echo), "application/json").status, 415);
+  EXPECT_EQ(Call(Envelope(echo), "text/xml", "\"urn:test:echo/Half\"").status, 500);
+  EXPECT_EQ(Call(Envelope(echo), "text/xml", "\"urn:test:echo/Echo\"").status, 200);
+}
+
+TEST(Soap, FaultsCarryTypeParameterAndHResultInBothVersions) {
+  const std::string fail = std::string("<Fail xmlns=\"") + kNs + "\"/>";
+  Reply r11 = Call(Envelope(fail));
+  EXPECT_EQ(r11.status, 500);
+  for (const char* part : {"<faultcode>soap:Client</faultcode>", "<faultstring>Value cannot be null.&#xD;\nParameter name: Currency</faultstring>",
+                           "<ExceptionType>System.ArgumentNullException</ExceptionType>",
+                           "<ParameterName>Currency</ParameterName>", "<HResult>0x80004003</HResult>"})
+    EXPECT_NE(r11.body.find(part), std::string::npos) << part << "\n" << r11.body;
+  Reply r12 = Call(Envelope(fail, Version::Soap12), "application/soap+xml; charset=utf-8");
+  EXPECT_EQ(r12.status, 400);
+  EXPECT_NE(r12.body.find("<soap:Value>soap:Sender</soap:Value>"), std::string::npos) << r12.body;
+  EXPECT_NE(r12.contentType.find("application/soap+xml"), std::string::npos);
+}
+
+TEST(Soap, TextIsMadeSafeForXml) {
+  EXPECT_EQ(XmlEscape("a<b>&\"c\""), "a&lt;b&gt;&amp;&quot;c&quot;");
+  EXPECT_EQ(XmlEscape("\x01" "x"), "\xEF\xBF\xBDx");                      // control character
+  EXPECT_EQ(XmlEscape("\xC3\xA9\xE2\x82\xAC"), "\xC3\xA9\xE2\x82\xAC");  // é €
+  EXPECT_EQ(XmlEscape("\xC3"), "\xEF\xBF\xBD");                          // cut sequence
+  EXPECT_EQ(XmlEscape("\xED\xA0\x80"), "\xEF\xBF\xBD");                  // a lone surrogate
+  EXPECT_EQ(XmlEscape("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");          // overlong
+  EXPECT_EQ(XmlEscape("\xF0\x9F\x92\xB6"), "\xF0\x9F\x92\xB6");
+}
+
+TEST(Soap, DoublesReadAndPrintShortestRoundTrip) {
+  for (double d : {0.1, 1.0 / 3, 1e21, -2.5e-300, 123456789.125, 0.0})
+    {
+      double back;
+      ASSERT_TRUE(ParseDouble(DoubleText(d), &back)) << DoubleText(d);
+      EXPECT_EQ(back, d);
+    }
+  EXPECT_EQ(DoubleText(0.1), "0.1");
+  EXPECT_EQ(DoubleText(-HUGE_VAL), "-INF");
+  double d;
+  for (const char* inf : {"INF", "inf", "+Infinity"}) {
+    EXPECT_TRUE(ParseDouble(inf, &d)) << inf;
+    EXPECT_EQ(d, HUGE_VAL);
+  }
+  EXPECT_TRUE(ParseDouble("NaN", &d));
+  EXPECT_TRUE(std::isnan(d));
+  EXPECT_TRUE(ParseDouble("+.5", &d));
+  EXPECT_EQ(d, 0.5);
+  EXPECT_TRUE(ParseDouble("5.E2", &d));
+  EXPECT_EQ(d, 500);
+  for (const char* bad : {"", ".", "e5", "1e", "0x10", "1 2", "nan1", "Inf2", "1e999"})
+    EXPECT_FALSE(ParseDouble(bad, &d)) << bad;
+}
+
+TEST(Soap, DescriptionIsValidXmlWithBothPorts) {
+  Service s = MakeService();
+  std::string wsdl = WriteWsdl(s, "http://127.0.0.1:1/echo");
+  vtxtest::TempDir dir;
+  std::ofstream(dir / "echo.wsdl") << wsdl;
+  std::string cmd = "xmllint --noout --nonet '" + (dir / "echo.wsdl") + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  for (const char* part : {"elementFormDefault=\"qualified\"", "<wsdl:port name=\"EchoSoap\"",
+                           "<wsdl:port name=\"EchoSoap12\"", "soapAction=\"urn:test:echo/Half\"",
+                           "<s:element minOccurs=\"0\" maxOccurs=\"1\" name=\"text\" type=\"s:string\"/>",
+                           "<s:element minOccurs=\"1\" maxOccurs=\"1\" name=\"amount\" type=\"s:double\"/>",
+                           "<wsdl:documentation xmlns:wsdl=\"http://schemas.xmlsoap.org/wsdl/\">Halves.</wsdl:documentation>"})
+    EXPECT_NE(wsdl.find(part), std::string::npos) << part;
+}

@@ -1,0 +1,133 @@
+#include "webservice/httphost.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <strings.h>
+
+#include <cstring>
+#include <new>
+
+namespace vtx::soap {
+namespace {
+
+struct Call {
+  std::string body;
+  bool tooLarge = false;
+};
+
+MHD_Result Send(MHD_Connection* c, unsigned status, const std::string& body, const char* type,
+                const char* allow = nullptr) {
+  MHD_Response* r = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (!r) return MHD_NO;
+  MHD_add_response_header(r, "Content-Type", type);
+  if (allow) MHD_add_response_header(r, "Allow", allow);
+  MHD_Result ok = MHD_queue_response(c, status, r);
+  MHD_destroy_response(r);
+  return ok;
+}
+
+MHD_Result FindWsdl(void* cls, MHD_ValueKind, const char* key, const char*) {
+  if (key && strcasecmp(key, "wsdl") == 0) *static_cast<bool*>(cls) = true;
+  return MHD_YES;
+}
+
+MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+                  const char* upload, size_t* uploadSize, void** state) {
+  auto* host = static_cast<HttpHost*>(cls);
+  const HostOptions& opt = host->Options();
+  const bool post = std::strcmp(method, "POST") == 0;
+  if (!*state) {
+    // First call: only the head is known.
+    if (std::strcmp(url, opt.path.c_str()) != 0) return Send(connection, 404, "Not found.\n", "text/plain");
+    if (!post) {
+      if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
+        return Send(connection, 405, "Method not allowed.\n", "text/plain", "GET, POST");
+      bool wsdl = false;
+      MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, FindWsdl, &wsdl);
+      if (!wsdl) return Send(connection, 404, "Ask for " + opt.path + "?wsdl for the service description.\n", "text/plain");
+      const char* hostHeader = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
+      std::string where = hostHeader && *hostHeader ? hostHeader : opt.address + ":" + std::to_string(host->Port());
+      // A Host header can hold anything; the location takes only what an authority can hold.
+      for (char ch : where)
+        if (!(std::isalnum(static_cast<unsigned char>(ch)) || std::strchr(".-:[]_", ch)))
+          where = opt.address + ":" + std::to_string(host->Port());
+      return Send(connection, 200, WriteWsdl(host->GetService(), "http://" + where + opt.path),
+                  "text/xml; charset=utf-8");
+    }
+    auto* call = new (std::nothrow) Call;
+    if (!call) return MHD_NO;
+    const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
+    if (length && std::strtoull(length, nullptr, 10) > opt.maxBodyBytes) call->tooLarge = true;
+    *state = call;
+    if (call->tooLarge) return Send(connection, 413, "The request is larger than 1 MiB.\n", "text/plain");
+    return MHD_YES;
+  }
+  auto* call = static_cast<Call*>(*state);
+  if (*uploadSize) {
+    if (!call->tooLarge && call->body.size() + *uploadSize > opt.maxBodyBytes) {
+      call->tooLarge = true;
+      call->body.clear();
+      call->body.shrink_to_fit();
+    }
+    if (!call->tooLarge) call->body.append(upload, *uploadSize);
+    *uploadSize = 0;
+    return MHD_YES;
+  }
+  if (call->tooLarge) return Send(connection, 413, "The request is larger than 1 MiB.\n", "text/plain");
+  const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
+  const char* action = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "SOAPAction");
+  Reply reply = Dispatch(host->GetService(), call->body.data(), call->body.size(), type ? type : "",
+                         action ? action : "");
+  return Send(connection, static_cast<unsigned>(reply.status), reply.body, reply.contentType.c_str());
+}
+
+void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+  delete static_cast<Call*>(*state);
+  *state = nullptr;
+}
+
+}  // namespace
+
+HttpHost::~HttpHost() { Stop(); }
+
+bool HttpHost::Start(const HostOptions& options, std::string* error) {
+  options_ = options;
+  sockaddr_in6 a6{};
+  sockaddr_in a4{};
+  sockaddr* addr;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL;
+  if (inet_pton(AF_INET, options.address.c_str(), &a4.sin_addr) == 1) {
+    a4.sin_family = AF_INET;
+    a4.sin_port = htons(options.port);
+    addr = reinterpret_cast<sockaddr*>(&a4);
+  } else if (inet_pton(AF_INET6, options.address.c_str(), &a6.sin6_addr) == 1) {
+    a6.sin6_family = AF_INET6;
+    a6.sin6_port = htons(options.port);
+    addr = reinterpret_cast<sockaddr*>(&a6);
+    flags |= MHD_USE_IPv6;
+  } else {
+    if (error) *error = "not a numeric IP address: " + options.address;
+    return false;
+  }
+  unsigned threads = options.threads ? options.threads : 1;
+  MHD_Daemon* d = MHD_start_daemon(flags, options.port, nullptr, nullptr, Handle, this, MHD_OPTION_SOCK_ADDR, addr,
+                                   MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT,
+                                   static_cast<unsigned>(options.idleTimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
+                                   Completed, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u, MHD_OPTION_END);
+  if (!d) {
+    if (error) *error = "cannot listen on " + options.address + ":" + std::to_string(options.port);
+    return false;
+  }
+  daemon_ = d;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(d, MHD_DAEMON_INFO_BIND_PORT);
+  port_ = info ? info->port : options.port;
+  return true;
+}
+
+void HttpHost::Stop() {
+  if (daemon_) MHD_stop_daemon(static_cast<MHD_Daemon*>(daemon_));
+  daemon_ = nullptr;
+}
+
+}  // namespace vtx::soap

@@ -1,0 +1,100 @@
+// vtxwebservice: the SOAP host of the Vantrex web service.
+//   vtxwebservice [--address A] [--port N] [--path /P] [--threads N] [--idle-timeout S]
+// Defaults come from the registry values "WebServiceAddress", "WebServicePort", "WebServicePath" and
+// "WebServiceThreads" under the application key, else 127.0.0.1, 8080, /Vantrex and 8 threads.
+#include <libxml/parser.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/currency/allcurrencies.h"
+#include "engine/foundation/regvalue.h"
+#include "webservice/httphost.h"
+#include "webservice/web/service.h"
+
+namespace {
+
+bool ReadNumber(const char* text, unsigned long max, unsigned long* out) {
+  char* end = nullptr;
+  unsigned long v = std::strtoul(text, &end, 10);
+  if (!*text || *end || v > max) return false;
+  *out = v;
+  return true;
+}
+
+int Usage(const char* why) {
+  std::fprintf(stderr, "vtxwebservice: %s\nusage: vtxwebservice [--address A] [--port N] [--path /P] "
+                       "[--threads N] [--idle-timeout S]\n", why);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  xmlInitParser();
+  vtx::soap::HostOptions opt;
+  {
+    RegStringValueA s;
+    if (SUCCEEDED(s.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServiceAddress")) && s.GetString() && *s.GetString())
+      opt.address = s.GetString();
+    RegStringValueA p;
+    if (SUCCEEDED(p.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServicePath")) && p.GetString() && *p.GetString())
+      opt.path = p.GetString();
+    RegDwordValue port;
+    if (SUCCEEDED(port.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServicePort")) && port.m_dwValue <= 65535)
+      opt.port = static_cast<uint16_t>(port.m_dwValue);
+    RegDwordValue threads;
+    if (SUCCEEDED(threads.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServiceThreads")) && threads.m_dwValue >= 1 &&
+        threads.m_dwValue <= 256)
+      opt.threads = threads.m_dwValue;
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) return Usage(("missing value after " + a).c_str());
+    const char* v = argv[++i];
+    unsigned long n = 0;
+    if (a == "--address") {
+      opt.address = v;
+    } else if (a == "--path") {
+      if (v[0] != '/') return Usage("the path must begin with '/'");
+      opt.path = v;
+    } else if (a == "--port") {
+      if (!ReadNumber(v, 65535, &n)) return Usage("bad port");
+      opt.port = static_cast<uint16_t>(n);
+    } else if (a == "--threads") {
+      if (!ReadNumber(v, 256, &n) || n == 0) return Usage("bad thread count");
+      opt.threads = static_cast<unsigned>(n);
+    } else if (a == "--idle-timeout") {
+      if (!ReadNumber(v, 86400, &n) || n == 0) return Usage("bad idle time-out");
+      opt.idleTimeoutSeconds = static_cast<unsigned>(n);
+    } else {
+      return Usage(("unknown option " + a).c_str());
+    }
+  }
+
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  static const vtx::soap::Service service = MakeVantrexService();
+  vtx::soap::HttpHost host(service);
+  std::string error;
+  if (!host.Start(opt, &error)) {
+    std::fprintf(stderr, "vtxwebservice: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("vtxwebservice listening on http://%s:%u%s\n", opt.address.c_str(), host.Port(), opt.path.c_str());
+  std::fflush(stdout);
+  int sig = 0;
+  sigwait(&stop, &sig);
+  host.Stop();
+  xmlCleanupParser();
+  return 0;
+}

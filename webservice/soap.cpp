@@ -1,0 +1,433 @@
+#include "webservice/soap.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace vtx::soap {
+
+const char kSoap11Ns[] = "http://schemas.xmlsoap.org/soap/envelope/";
+const char kSoap12Ns[] = "http://www.w3.org/2003/05/soap-envelope";
+namespace {
+const char kXsiNs[] = "http://www.w3.org/2001/XMLSchema-instance";
+constexpr uint32_t kE_INVALIDARG = 0x80070057;
+constexpr uint32_t kE_INVALIDDATA = 0x8007000D;
+constexpr uint32_t kE_OUTOFMEMORY = 0x8007000E;
+constexpr uint32_t kE_FAIL = 0x80004005;
+
+[[noreturn]] void Malformed(const std::string& message, uint32_t hr = kE_INVALIDDATA) {
+  throw ServiceFault(true, "System.Web.Services.Protocols.SoapException", message, "", hr);
+}
+
+struct DocFree {
+  void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+struct CtxtFree {
+  void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
+};
+
+// The parser stops at a document type declaration: no internal subset, no entities, no DTD fetch.
+void RefuseDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+  ctxt->_private = reinterpret_cast<void*>(1);
+  xmlStopParser(ctxt);
+}
+
+bool IsNs(const xmlNode* n, const char* ns) {
+  return n->ns && n->ns->href && std::strcmp(reinterpret_cast<const char*>(n->ns->href), ns) == 0;
+}
+bool IsName(const xmlNode* n, const char* name) { return std::strcmp(reinterpret_cast<const char*>(n->name), name) == 0; }
+
+const xmlNode* FirstElement(const xmlNode* n) {
+  for (; n; n = n->next)
+    if (n->type == XML_ELEMENT_NODE) return n;
+  return nullptr;
+}
+
+bool HasNonBlankText(const xmlNode* parent) {
+  for (const xmlNode* c = parent->children; c; c = c->next)
+    if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE)
+      for (const xmlChar* p = c->content; p && *p; ++p)
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') return true;
+  return false;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n"), e = s.find_last_not_of(" \t\r\n");
+  return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+std::string Content(const xmlNode* n) {
+  std::string s;
+  for (const xmlNode* c = n->children; c; c = c->next) {
+    if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+      if (c->content) s += reinterpret_cast<const char*>(c->content);
+    } else if (c->type == XML_ELEMENT_NODE) {
+      Malformed(std::string("Element ") + reinterpret_cast<const char*>(n->name) + " must hold text only.");
+    }
+  }
+  return s;
+}
+
+bool IsNil(const xmlNode* n) {
+  for (const xmlAttr* a = n->properties; a; a = a->next) {
+    if (!a->ns || !a->ns->href || std::strcmp(reinterpret_cast<const char*>(a->ns->href), kXsiNs) != 0 ||
+        std::strcmp(reinterpret_cast<const char*>(a->name), "nil") != 0)
+      continue;
+    xmlChar* v = xmlNodeListGetString(a->doc, a->children, 1);
+    std::string t = Trim(v ? reinterpret_cast<const char*>(v) : "");
+    xmlFree(v);
+    return t == "true" || t == "1";
+  }
+  return false;
+}
+
+Value ReadValue(const Param& p, const xmlNode* n) {
+  if (p.type == Type::String) {
+    if (IsNil(n)) return Value::Str(std::nullopt);
+    return Value::Str(Content(n));
+  }
+  if (IsNil(n)) Malformed(std::string("Parameter ") + p.name + " requires a value.", kE_INVALIDARG);
+  std::string t = Trim(Content(n));
+  if (p.type == Type::Boolean) {
+    if (t == "true" || t == "1") return Value::Bool(true);
+    if (t == "false" || t == "0") return Value::Bool(false);
+    Malformed(std::string("Parameter ") + p.name + " is not a boolean.", kE_INVALIDARG);
+  }
+  double d;
+  if (!ParseDouble(t, &d)) Malformed(std::string("Parameter ") + p.name + " is not a double.", kE_INVALIDARG);
+  return Value::Num(d);
+}
+
+void AppendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+const char* TypeName(Type t) {
+  switch (t) {
+    case Type::String: return "s:string";
+    case Type::Double: return "s:double";
+    case Type::Boolean: return "s:boolean";
+  }
+  return "s:string";
+}
+
+std::string ValueText(const Value& v) {
+  switch (v.type) {
+    case Type::String: return XmlEscape(v.text ? *v.text : std::string());
+    case Type::Double: return DoubleText(v.number);
+    case Type::Boolean: return v.flag ? "true" : "false";
+  }
+  return {};
+}
+
+char Hex(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
+}  // namespace
+
+const Operation* Service::Find(const std::string& opName) const {
+  for (const Operation& op : operations)
+    if (opName == op.name) return &op;
+  return nullptr;
+}
+
+std::string XmlEscape(const std::string& s) {
+  std::string out;
+  out.reserve(s.size() + 8);
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    uint32_t c = *p;
+    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+    bool ok = extra >= 0 && end - p > extra;
+    if (ok) {
+      if (extra) c &= 0x3F >> extra;
+      for (int i = 1; i <= extra && ok; ++i) {
+        if ((p[i] & 0xC0) != 0x80) ok = false;
+        c = (c << 6) | (p[i] & 0x3F);
+      }
+      // Overlong forms and values beyond Unicode are not characters.
+      static const uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+      if (ok && (c < minimum[extra] || c > 0x10FFFF)) ok = false;
+    }
+    if (!ok) {
+      AppendUtf8(out, 0xFFFD);
+      ++p;
+      continue;
+    }
+    p += extra + 1;
+    bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+                   c >= 0x10000;
+    if (!allowed) c = 0xFFFD;
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\r': out += "&#xD;"; break;
+      default: AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
+std::string DoubleText(double d) {
+  if (std::isnan(d)) return "NaN";
+  if (std::isinf(d)) return d > 0 ? "INF" : "-INF";
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, d);
+  return std::string(buf, r.ptr);
+}
+
+bool ParseDouble(const std::string& raw, double* out) {
+  std::string t = Trim(raw);
+  // XML Schema spells INF and NaN; clients of other languages send inf, nan or Infinity.
+  std::string lower;
+  for (char c : t) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "inf" || lower == "+inf" || lower == "infinity" || lower == "+infinity") {
+    *out = HUGE_VAL;
+    return true;
+  }
+  if (lower == "-inf" || lower == "-infinity") {
+    *out = -HUGE_VAL;
+    return true;
+  }
+  if (lower == "nan") {
+    *out = std::nan("");
+    return true;
+  }
+  // [+-]? (digits (. digits?)? | . digits) ([eE] [+-]? digits)?
+  size_t i = 0, n = t.size();
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  size_t mant = 0;
+  while (i < n && t[i] >= '0' && t[i] <= '9') ++i, ++mant;
+  if (i < n && t[i] == '.') {
+    ++i;
+    while (i < n && t[i] >= '0' && t[i] <= '9') ++i, ++mant;
+  }
+  if (mant == 0) return false;
+  if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    size_t exp = 0;
+    while (i < n && t[i] >= '0' && t[i] <= '9') ++i, ++exp;
+    if (exp == 0) return false;
+  }
+  if (i != n) return false;
+  const char* b = t.c_str();
+  if (*b == '+') ++b;
+  auto r = std::from_chars(b, t.c_str() + n, *out);
+  return r.ec == std::errc() && r.ptr == t.c_str() + n;
+}
+
+Request ParseRequest(const Service& service, const char* body, size_t size, Version version,
+                     const std::string& soapAction) {
+  std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlNewParserCtxt());
+  if (!ctxt) throw std::bad_alloc();
+  ctxt->sax->internalSubset = RefuseDoctype;
+  ctxt->sax->externalSubset = RefuseDoctype;
+  ctxt->_private = nullptr;
+  if (size > static_cast<size_t>(INT32_MAX)) Malformed("The request is too large.");
+  std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(ctxt.get(), body, static_cast<int>(size), nullptr, nullptr,
+                                                         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                                             XML_PARSE_NOCDATA));
+  if (ctxt->_private) Malformed("A document type declaration is not allowed.");
+  if (!doc || !ctxt->wellFormed) Malformed("The request is not well-formed XML.");
+
+  Request req;
+  req.version = version;
+  const char* envNs = version == Version::Soap12 ? kSoap12Ns : kSoap11Ns;
+  const xmlNode* env = xmlDocGetRootElement(doc.get());
+  if (!env || !IsName(env, "Envelope")) Malformed("The request is not a SOAP envelope.");
+  if (!IsNs(env, envNs)) Malformed("The envelope's namespace does not match the content type's SOAP version.");
+  const xmlNode* part = FirstElement(env->children);
+  if (part && IsNs(part, envNs) && IsName(part, "Header")) part = FirstElement(part->next);
+  if (!part || !IsNs(part, envNs) || !IsName(part, "Body")) Malformed("The envelope has no Body.");
+  const xmlNode* wrapper = FirstElement(part->children);
+  if (!wrapper) Malformed("The Body holds no operation.");
+  if (FirstElement(wrapper->next)) Malformed("The Body holds more than one element.");
+  std::string opName = reinterpret_cast<const char*>(wrapper->name);
+  req.op = IsNs(wrapper, service.ns.c_str()) ? service.Find(opName) : nullptr;
+  if (!req.op) Malformed("Unknown operation: " + opName, kE_INVALIDARG);
+  std::string action = soapAction;
+  if (action.size() >= 2 && action.front() == '"' && action.back() == '"') action = action.substr(1, action.size() - 2);
+  if (!action.empty() && action != service.ns + opName)
+    Malformed("The SOAPAction \"" + action + "\" does not match the operation " + opName + ".", kE_INVALIDARG);
+
+  std::vector<const xmlNode*> found(req.op->params.size(), nullptr);
+  for (const xmlNode* c = FirstElement(wrapper->children); c; c = FirstElement(c->next)) {
+    if (!IsNs(c, service.ns.c_str())) continue;  // not ours: ignored, as unknown elements are
+    for (size_t i = 0; i < found.size(); ++i) {
+      if (!IsName(c, req.op->params[i].name)) continue;
+      if (found[i]) Malformed(std::string("Parameter ") + req.op->params[i].name + " is given twice.", kE_INVALIDARG);
+      found[i] = c;
+    }
+  }
+  if (HasNonBlankText(wrapper)) Malformed("The operation element holds text.");
+  for (size_t i = 0; i < found.size(); ++i) {
+    const Param& p = req.op->params[i];
+    if (found[i]) {
+      req.args.push_back(ReadValue(p, found[i]));
+    } else if (p.type == Type::String) {
+      req.args.push_back(Value::Str(std::nullopt));
+    } else {
+      Malformed(std::string("Parameter ") + p.name + " is required.", kE_INVALIDARG);
+    }
+  }
+  return req;
+}
+
+std::string WriteResponse(const Service& service, const Request& request, const Value& result) {
+  const bool v12 = request.version == Version::Soap12;
+  std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope xmlns:soap=\"";
+  out += v12 ? kSoap12Ns : kSoap11Ns;
+  out += "\"><soap:Body><";
+  out += request.op->name;
+  out += "Response xmlns=\"" + XmlEscape(service.ns) + "\">";
+  if (result.type != Type::String || result.text) {
+    out += "<" + std::string(request.op->name) + "Result>" + ValueText(result) + "</" + request.op->name + "Result>";
+  }
+  out += "</" + std::string(request.op->name) + "Response></soap:Body></soap:Envelope>";
+  return out;
+}
+
+std::string WriteFault(const Service& service, Version version, const ServiceFault& fault) {
+  char hr[11] = "0x";
+  for (int i = 0; i < 8; ++i) hr[2 + i] = Hex(fault.hr >> (28 - 4 * i));
+  hr[10] = 0;
+  std::string detail = "<ExceptionInfo xmlns=\"" + XmlEscape(service.ns) + "\"><ExceptionType>" +
+                       XmlEscape(fault.type) + "</ExceptionType>";
+  if (!fault.paramName.empty()) detail += "<ParameterName>" + XmlEscape(fault.paramName) + "</ParameterName>";
+  detail += std::string("<HResult>") + hr + "</HResult></ExceptionInfo>";
+  std::string text = XmlEscape(fault.what());
+  std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope xmlns:soap=\"";
+  if (version == Version::Soap12) {
+    out += kSoap12Ns;
+    out += "\"><soap:Body><soap:Fault><soap:Code><soap:Value>";
+    out += fault.client ? "soap:Sender" : "soap:Receiver";
+    out += "</soap:Value></soap:Code><soap:Reason><soap:Text xml:lang=\"en\">" + text +
+           "</soap:Text></soap:Reason><soap:Detail>" + detail + "</soap:Detail></soap:Fault>";
+  } else {
+    out += kSoap11Ns;
+    out += "\"><soap:Body><soap:Fault><faultcode>";
+    out += fault.client ? "soap:Client" : "soap:Server";
+    out += "</faultcode><faultstring>" + text + "</faultstring><detail>" + detail + "</detail></soap:Fault>";
+  }
+  out += "</soap:Body></soap:Envelope>";
+  return out;
+}
+
+std::string WriteWsdl(const Service& service, const std::string& location) {
+  const std::string ns = XmlEscape(service.ns);
+  std::string o;
+  o.reserve(16384);
+  o += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+       "<wsdl:definitions xmlns:soap=\"http://schemas.xmlsoap.org/wsdl/soap/\""
+       " xmlns:soap12=\"http://schemas.xmlsoap.org/wsdl/soap12/\""
+       " xmlns:s=\"http://www.w3.org/2001/XMLSchema\""
+       " xmlns:http=\"http://schemas.xmlsoap.org/wsdl/http/\""
+       " xmlns:tns=\"" + ns + "\" targetNamespace=\"" + ns + "\" xmlns:wsdl=\"http://schemas.xmlsoap.org/wsdl/\">\n"
+       "<wsdl:documentation xmlns:wsdl=\"http://schemas.xmlsoap.org/wsdl/\">" + XmlEscape(service.description) +
+       "</wsdl:documentation>\n"
+       "<wsdl:types><s:schema elementFormDefault=\"qualified\" targetNamespace=\"" + ns + "\">\n";
+  for (const Operation& op : service.operations) {
+    o += std::string("<s:element name=\"") + op.name + "\"><s:complexType><s:sequence>";
+    for (const Param& p : op.params) {
+      o += std::string("<s:element minOccurs=\"") + (p.type == Type::String ? "0" : "1") + "\" maxOccurs=\"1\" name=\"" +
+           p.name + "\" type=\"" + TypeName(p.type) + "\"/>";
+    }
+    o += "</s:sequence></s:complexType></s:element>\n";
+    o += std::string("<s:element name=\"") + op.name + "Response\"><s:complexType><s:sequence><s:element minOccurs=\"" +
+         (op.result == Type::String ? "0" : "1") + "\" maxOccurs=\"1\" name=\"" + op.name + "Result\" type=\"" +
+         TypeName(op.result) + "\"/></s:sequence></s:complexType></s:element>\n";
+  }
+  o += "</s:schema></wsdl:types>\n";
+  for (const Operation& op : service.operations) {
+    std::string n = op.name;
+    o += "<wsdl:message name=\"" + n + "SoapIn\"><wsdl:part name=\"parameters\" element=\"tns:" + n +
+         "\"/></wsdl:message>\n";
+    o += "<wsdl:message name=\"" + n + "SoapOut\"><wsdl:part name=\"parameters\" element=\"tns:" + n +
+         "Response\"/></wsdl:message>\n";
+  }
+  o += "<wsdl:portType name=\"" + service.name + "Soap\">\n";
+  for (const Operation& op : service.operations) {
+    std::string n = op.name;
+    o += "<wsdl:operation name=\"" + n + "\"><wsdl:documentation xmlns:wsdl=\"http://schemas.xmlsoap.org/wsdl/\">" +
+         XmlEscape(op.description) + "</wsdl:documentation><wsdl:input message=\"tns:" + n +
+         "SoapIn\"/><wsdl:output message=\"tns:" + n + "SoapOut\"/></wsdl:operation>\n";
+  }
+  o += "</wsdl:portType>\n";
+  for (const char* prefix : {"soap", "soap12"}) {
+    std::string pre = prefix;
+    std::string binding = service.name + (pre == "soap" ? "Soap" : "Soap12");
+    o += "<wsdl:binding name=\"" + binding + "\" type=\"tns:" + service.name + "Soap\"><" + pre +
+         ":binding transport=\"http://schemas.xmlsoap.org/soap/http\"/>\n";
+    for (const Operation& op : service.operations) {
+      o += std::string("<wsdl:operation name=\"") + op.name + "\"><" + pre + ":operation soapAction=\"" + ns + op.name +
+           "\" style=\"document\"/><wsdl:input><" + pre + ":body use=\"literal\"/></wsdl:input><wsdl:output><" + pre +
+           ":body use=\"literal\"/></wsdl:output></wsdl:operation>\n";
+    }
+    o += "</wsdl:binding>\n";
+  }
+  o += "<wsdl:service name=\"" + service.name + "\"><wsdl:documentation xmlns:wsdl=\"http://schemas.xmlsoap.org/wsdl/\">" +
+       XmlEscape(service.description) + "</wsdl:documentation>\n";
+  o += "<wsdl:port name=\"" + service.name + "Soap\" binding=\"tns:" + service.name + "Soap\"><soap:address location=\"" +
+       XmlEscape(location) + "\"/></wsdl:port>\n";
+  o += "<wsdl:port name=\"" + service.name + "Soap12\" binding=\"tns:" + service.name +
+       "Soap12\"><soap12:address location=\"" + XmlEscape(location) + "\"/></wsdl:port>\n";
+  o += "</wsdl:service>\n</wsdl:definitions>\n";
+  return o;
+}
+
+Reply Dispatch(const Service& service, const char* body, size_t size, const std::string& contentType,
+               const std::string& soapAction) {
+  std::string media = contentType.substr(0, contentType.find(';'));
+  media = Trim(media);
+  for (char& c : media) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  Version version;
+  if (media == "text/xml") {
+    version = Version::Soap11;
+  } else if (media == "application/soap+xml") {
+    version = Version::Soap12;
+  } else {
+    return Reply{415, "Content type must be text/xml (SOAP 1.1) or application/soap+xml (SOAP 1.2).\n",
+                 "text/plain; charset=utf-8"};
+  }
+  const std::string ctype = version == Version::Soap12 ? "application/soap+xml; charset=utf-8" : "text/xml; charset=utf-8";
+  auto faultReply = [&](const ServiceFault& f) {
+    int status = version == Version::Soap12 && f.client ? 400 : 500;
+    return Reply{status, WriteFault(service, version, f), ctype};
+  };
+  try {
+    Request req = ParseRequest(service, body, size, version, soapAction);
+    Value result = req.op->call(req.args);
+    return Reply{200, WriteResponse(service, req, result), ctype};
+  } catch (const ServiceFault& f) {
+    return faultReply(f);
+  } catch (const std::bad_alloc&) {
+    return faultReply(ServiceFault(false, "System.OutOfMemoryException", "Out of memory.", "", kE_OUTOFMEMORY));
+  } catch (const std::exception& e) {
+    return faultReply(ServiceFault(false, "System.Exception", e.what(), "", kE_FAIL));
+  }
+}
+
+}  // namespace vtx::soap

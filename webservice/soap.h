@@ -1,0 +1,105 @@
+// SOAP 1.1 and 1.2 envelopes (document/literal wrapped), faults and the WSDL, all driven by one
+// operation table. Knows nothing of HTTP or of what the operations do.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vtx::soap {
+
+enum class Type { String, Double, Boolean };
+
+// A parameter or result. Strings are UTF-8; a string without value is null.
+struct Value {
+  Type type = Type::String;
+  std::optional<std::string> text;
+  double number = 0;
+  bool flag = false;
+
+  static Value Str(std::optional<std::string> s) { return Value{Type::String, std::move(s), 0, false}; }
+  static Value Num(double d) { return Value{Type::Double, std::nullopt, d, false}; }
+  static Value Bool(bool b) { return Value{Type::Boolean, std::nullopt, 0, b}; }
+};
+
+struct Param {
+  const char* name;
+  Type type;
+};
+
+// What an operation throws to end the call with a fault.
+struct ServiceFault : std::runtime_error {
+  ServiceFault(bool clientFault, std::string exceptionType, const std::string& message, std::string parameter,
+               uint32_t hresult)
+      : std::runtime_error(message),
+        client(clientFault),
+        type(std::move(exceptionType)),
+        paramName(std::move(parameter)),
+        hr(hresult) {}
+  bool client;            // the caller's fault (Client / Sender), else Server / Receiver
+  std::string type;       // exception type, as "System.ArgumentNullException"
+  std::string paramName;  // empty when none
+  uint32_t hr;
+};
+
+struct Operation {
+  const char* name;
+  const char* description;
+  std::vector<Param> params;
+  Type result;
+  std::function<Value(const std::vector<Value>&)> call;
+};
+
+struct Service {
+  std::string name;  // "Vantrex"
+  std::string ns;    // target namespace; soapAction = ns + operation
+  std::string description;
+  std::vector<Operation> operations;
+
+  const Operation* Find(const std::string& name) const;
+};
+
+enum class Version { Soap11, Soap12 };
+
+extern const char kSoap11Ns[];
+extern const char kSoap12Ns[];
+
+// A request read from an envelope: the operation and its arguments in table order.
+struct Request {
+  Version version = Version::Soap11;
+  const Operation* op = nullptr;
+  std::vector<Value> args;
+};
+
+// Reads an envelope. `version` is the form the content type asks for; the envelope's own namespace
+// must agree. A DOCTYPE, malformed XML, a wrong envelope, an unknown operation or a bad value throw
+// a client ServiceFault; nothing is fetched from the network and no entity is expanded.
+Request ParseRequest(const Service& service, const char* body, size_t size, Version version,
+                     const std::string& soapAction);
+
+// The response envelope of a result, and the fault envelope of a fault.
+std::string WriteResponse(const Service& service, const Request& request, const Value& result);
+std::string WriteFault(const Service& service, Version version, const ServiceFault& fault);
+
+// The service description; `location` is the address clients are to call.
+std::string WriteWsdl(const Service& service, const std::string& location);
+
+// XML-safe text: valid UTF-8 of characters XML can carry, everything else U+FFFD; escaped.
+std::string XmlEscape(const std::string& utf8);
+// The shortest text that reads back as the same double (INF, -INF, NaN as XML Schema spells them).
+std::string DoubleText(double d);
+// XML Schema double text; false when it is not one.
+bool ParseDouble(const std::string& text, double* out);
+
+// Runs one request through the table: the response or fault envelope, with the HTTP status.
+struct Reply {
+  int status;
+  std::string body;
+  std::string contentType;
+};
+Reply Dispatch(const Service& service, const char* body, size_t size, const std::string& contentType,
+               const std::string& soapAction);
+
+}  // namespace vtx::soap

@@ -1,0 +1,316 @@
+// The frame every operation shares: exceptions, the session, client validation and the utilities.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/currency/allcurrencies.h"
+#include "engine/foundation/calculator.h"
+#include "engine/foundation/regvalue.h"
+#include "engine/foundation/resourcelib.h"
+#include "engine/foundation/timetext.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/numtext.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/sync.h"
+#include "platform/systime.h"
+#include "webservice/web/vantrex.h"
+
+SendVXVMessageTimeoutFn g_pfnSendVXVMessageTimeout = nullptr;
+PipeExecuteFn g_pfnPipeExecute = nullptr;
+DWORD g_dwValidatorTimeoutMs = 30000;
+DWORD g_dwSettingsLockTimeoutMs = 30000;
+
+namespace {
+constexpr UINT kIdBadValidator = 439;
+constexpr UINT kIdNoCurrency = 512;
+constexpr UINT kIdNotSet = 526;
+constexpr HRESULT kCOR_E_APPLICATION = 0x80131600;
+constexpr HRESULT kNotFound = 0x80070490;
+constexpr HRESULT kNotSet = 0x80020012;
+
+std::string LoadText(UINT id) {
+  HMODULE module = LoadResourceLibrary(g_szAppKey);
+  char buffer[1000] = "";
+  if (module) {
+    if (LoadStringA(module, id, buffer, sizeof buffer) <= 0) buffer[0] = 0;
+    FreeLibrary(module);
+  }
+  return buffer;
+}
+
+[[noreturn]] void ThrowText(WebException::Kind kind, UINT id, const char* fallback, HRESULT hr) {
+  std::string text = LoadText(id);
+  throw WebException(kind, text.empty() ? fallback : text, "", hr);
+}
+}  // namespace
+
+const char* WebException::TypeName() const {
+  switch (m_kind) {
+    case Kind::Application: return "System.ApplicationException";
+    case Kind::Argument: return "System.ArgumentException";
+    case Kind::ArgumentNull: return "System.ArgumentNullException";
+    case Kind::OutOfMemory: return "System.OutOfMemoryException";
+    case Kind::Refused: return "System.UnauthorizedAccessException";
+    case Kind::HResult: return "System.Runtime.InteropServices.COMException";
+  }
+  return "System.Exception";
+}
+
+bool WebException::IsClientFault() const {
+  return m_kind == Kind::Argument || m_kind == Kind::ArgumentNull || m_kind == Kind::Refused;
+}
+
+void ThrowAppException(UINT id) { ThrowText(WebException::Kind::Application, id, "Undefined Exception", kCOR_E_APPLICATION); }
+void ThrowNoCurrencyException() { ThrowText(WebException::Kind::Argument, kIdNoCurrency, "Currency not found.", E_INVALIDARG); }
+void ThrowNotSetException() { ThrowText(WebException::Kind::Argument, kIdNotSet, "Currency rate not set.", E_INVALIDARG); }
+
+void ThrowHResult(HRESULT hr) {
+  if (hr == E_OUTOFMEMORY) throw WebException(WebException::Kind::OutOfMemory, "Out of memory.", "", hr);
+  if (hr == E_INVALIDARG)
+    throw WebException(WebException::Kind::Argument, "Value does not fall within the expected range.", "", hr);
+  char text[300];
+  const char* system = vtx::SystemErrorText(hr);
+  if (system)
+    std::snprintf(text, sizeof text, "%s (0x%08X)", system, hr);
+  else
+    std::snprintf(text, sizeof text, "Exception from HRESULT: 0x%08X", hr);
+  throw WebException(WebException::Kind::HResult, text, "", hr);
+}
+
+StringToAnsi::StringToAnsi(const ManagedString& s) {
+  if (!s) return;
+  m_text = s->c_str();
+  if (m_text.IsNull()) throw std::bad_alloc();
+}
+
+StringToUni::StringToUni(const ManagedString& s) : m_text(s) {}
+
+CVantrexSession::CVantrexSession() {
+  m_resources = LoadResourceLibrary(g_szAppKey);
+  // The settings come from the store whether or not a catalogue loaded; a store that cannot be
+  // read ends the call before anything is decided from defaults.
+  HKEY key = nullptr;
+  LSTATUS st = RegOpenKeyExA(HKEY_LOCAL_MACHINE, g_szAppKey, 0, KEY_READ, &key);
+  if (st != ERROR_SUCCESS) {
+    m_createResult = HRESULT_FROM_WIN32(st);
+  } else {
+    RegCloseKey(key);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, g_szSettingsMutex);
+    DWORD wait = mutex ? WaitForSingleObject(mutex, g_dwSettingsLockTimeoutMs) : WAIT_FAILED;
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+      m_createResult = m_settings.Create(m_resources) ? S_OK : E_OUTOFMEMORY;
+      ReleaseMutex(mutex);
+    } else {
+      m_createResult = wait == WAIT_TIMEOUT ? E_TIMEOUT : HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_INTERNAL_ERROR);
+    }
+    if (mutex) CloseHandle(mutex);
+  }
+  if (FAILED(m_createResult)) {
+    if (m_resources) FreeLibrary(m_resources);
+    m_resources = nullptr;
+    char text[200];
+    std::snprintf(text, sizeof text, "The Vantrex settings could not be loaded (0x%08X).", m_createResult);
+    throw WebException(m_createResult == E_OUTOFMEMORY ? WebException::Kind::OutOfMemory : WebException::Kind::HResult,
+                       text, "", m_createResult);
+  }
+}
+
+CVantrexSession::~CVantrexSession() {
+  if (m_resources) FreeLibrary(m_resources);
+}
+
+char16_t GetSeparator() {
+  RegStringValueW value;
+  if (SUCCEEDED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "Separator")) && value.GetString()) {
+    char16_t c = value.GetString()[0];
+    // A letter, digit, blank or control character would split the numbers themselves.
+    if (c > 0x20 && c < 0x7F && !std::isalnum(static_cast<int>(c))) return c;
+  }
+  return u';';
+}
+
+LCID GetLocaleID(const ManagedString& text, CSettings* settings) {
+  if (!text) return LOCALE_SYSTEM_DEFAULT;
+  const char16_t* p = text->c_str();
+  if (*p >= u'0' && *p <= u'9') return vtx::TextToUnsigned<char16_t>(p, nullptr, 0);
+  if (settings) {
+    CCurrencyLocaleList* list = settings->GetLocaleList();
+    StringToAnsi name(text);
+    if (list)
+      if (CCurrencyLocale* locale = FindLocale(*list, name.GetAnsi())) return locale->GetLCID();
+  }
+  return LOCALE_SYSTEM_DEFAULT;
+}
+
+bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size) {
+  constexpr uint64_t kEpoch = 116444736000000000ull;
+  uint64_t ticks = FileTimeToU64(utc);
+  if (ticks < kEpoch || size == 0) return false;
+  time_t seconds = static_cast<time_t>((ticks - kEpoch) / 10000000u);
+  tm local{};
+  if (!localtime_r(&seconds, &local)) return false;
+  long offset = local.tm_gmtoff / 60;
+  char sign = offset < 0 ? '-' : '+';
+  if (offset < 0) offset = -offset;
+  int n = std::snprintf(buffer, size, "%d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", local.tm_year + 1900,
+                        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, sign, offset / 60,
+                        offset % 60);
+  return n > 0 && static_cast<size_t>(n) < size;
+}
+
+void SplitCommandLine(const char* commandLine, CStringA& program, CStringA& arguments) {
+  program.Empty();
+  arguments.Empty();
+  if (!commandLine) return;
+  const char* p = commandLine;
+  while (*p == ' ' || *p == '\t') ++p;
+  std::string prog;
+  if (*p == '"') {
+    const char* end = std::strchr(p + 1, '"');
+    prog.assign(p + 1, end ? end : p + std::strlen(p));
+    p = end ? end + 1 : p + std::strlen(p);
+  } else {
+    const char* end = p;
+    while (*end && *end != ' ' && *end != '\t') ++end;
+    prog.assign(p, end);
+    p = end;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  if (!prog.empty()) program = prog.c_str();
+  if (*p) arguments = p;
+}
+
+HRESULT GetVXFolderName(CStringA& result, const char* subfolder) {
+  if (!subfolder) return E_INVALIDARG;
+  RegStringValueA path;
+  HRESULT hr = path.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "Path");
+  if (FAILED(hr)) return hr;
+  if (!path.GetString() || !*path.GetString()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  std::string s = path.GetString();
+  if (s.back() != '/') s += '/';
+  s += subfolder;
+  result = s.c_str();
+  return result.IsNull() ? E_OUTOFMEMORY : 1;
+}
+
+HRESULT ConvertUnit(CSettings& settings, double amount, const char* from, const char* to, char* text,
+                    uint32_t textSize, uint32_t flags, const char* separators, double* result) {
+  if (!from || !to) return E_INVALIDARG;
+  CSettingsData* data = settings.GetData();
+  if (!data) return E_UNEXPECTED;
+  static const CurrencyInfo kEuro = [] {
+    CurrencyInfo e{};
+    std::strcpy(e.szCode, "EUR");
+    e.dRate = 1.0;
+    e.dSmallest = 0.01;
+    e.dwSmallestDecimals = 2;
+    e.dwRateDecimals = 0;
+    return e;
+  }();
+  auto look = [&](const char* code, const CurrencyInfo** out) -> HRESULT {
+    if ((flags & kConvertEuroItself) && (_stricmp(code, "EUR") == 0 || std::strcmp(code, "978") == 0)) {
+      *out = &kEuro;
+      return S_OK;
+    }
+    int32_t i = data->IFind(code);
+    if (i < 0) return kNotFound;
+    *out = settings.GetRates()[static_cast<uint32_t>(i)];
+    // -1.0 marks a rate that was never set; a rate must be a positive number to convert with.
+    if (!((*out)->dRate > 0) || !std::isfinite((*out)->dRate)) return kNotSet;
+    return S_OK;
+  };
+  const CurrencyInfo* a = nullptr;
+  const CurrencyInfo* b = nullptr;
+  HRESULT hr = look(from, &a);
+  if (hr == S_OK) hr = look(to, &b);
+  if (hr) return hr;
+  double value = ConvertCurrency(amount, a->dRate, false, b->dRate, false);
+  if (text && textSize) {
+    CCalculator calc;
+    calc.SetValueType(CCalculator::ValueCurrency);
+    calc.SetRoundingValue(b->dSmallest);
+    calc.SetMinFractDigits(b->dwSmallestDecimals);
+    calc.SetRounding((flags & kConvertRound) != 0);
+    calc.SetFormatting((flags & kConvertFormat) != 0);
+    if (separators && *separators) {
+      calc.SetDecimalSeparator(separators[0]);
+      calc.SetThousandSeparator(separators[1] ? separators[1] : 1);
+    }
+    calc.Constant(value);
+    const char* display = calc.GetDisplay();
+    std::snprintf(text, textSize, "%s", display ? display : "");
+    size_t n = std::strlen(text);
+    if (n && text[n - 1] == '.') text[n - 1] = 0;
+  }
+  if (result) *result = (flags & kConvertRound) ? RoundCurrency(value, b->dSmallest) : value;
+  return S_OK;
+}
+
+HRESULT ExecuteClientValidation(CSettings& settings, uint32_t, const char* clientKey, CStringA* error) {
+  CSettingsData* data = settings.GetData();
+  if (!data) return E_UNEXPECTED;
+  if (data->ClientValidation.IsEmpty()) return S_OK;
+  CStringA program, parameters;
+  SplitCommandLine(data->ClientValidation, program, parameters);
+  if (program.IsEmpty()) return S_OK;
+  if (std::strpbrk(program, "\\/:")) {
+    if (error) {
+      char* text = PrintFormatMessage(kIdBadValidator, settings.GetResourceLibrary(), program.c_str(), "Validators");
+      if (text) {
+        *error = text;
+        LocalFree(text);
+      } else {
+        std::string fallback = std::string("The client validation program \"") + program.c_str() +
+                               "\" must be a plain file name in the \"Validators\" folder.";
+        *error = fallback.c_str();
+      }
+    }
+    return E_INVALIDARG;
+  }
+  CStringA domain, user;
+  if (!data->ClientValidationUserName.IsEmpty()) {
+    std::string account = data->ClientValidationUserName.c_str();
+    size_t slash = account.find('\\');
+    if (slash == std::string::npos) {
+      user = account.c_str();
+    } else {
+      domain = account.substr(0, slash).c_str();
+      user = account.substr(slash + 1).c_str();
+    }
+  }
+  std::string key;
+  bool hasKey = clientKey != nullptr;
+  if (hasKey) {
+    key.assign(clientKey, strnlen(clientKey, 254));
+    for (char& c : key)
+      if (c == '"' || c == '\\' || c == '/' || c == ':') c = '_';
+  }
+  CStringA folder;
+  HRESULT hr = GetVXFolderName(folder, "Validators");
+  if (FAILED(hr)) return hr;
+
+  hr = E_SERVER_UNAVAILABLE;
+  if (g_pfnPipeExecute) {
+    // The key travels as one quoted argument; it holds neither '"' nor '\' any more.
+    std::string params = parameters.IsNull() ? "" : parameters.c_str();
+    if (hasKey) params += (params.empty() ? "\"" : " \"") + key + "\"";
+    hr = g_pfnPipeExecute(program, params.c_str(), folder, user.c_str(), domain.c_str(),
+                          data->ClientValidationPassword.c_str(), 1);
+  }
+  if (hr != E_SERVER_UNAVAILABLE) return hr;
+
+  vtx::ProgramStart start;
+  start.program = program.c_str();
+  start.arguments = vtx::SplitParameterText(parameters.IsNull() ? "" : parameters.c_str());
+  if (hasKey) start.arguments.push_back(key);
+  start.directory = folder.c_str();
+  DWORD code = E_FAIL;
+  hr = vtx::RunProgram(start, g_dwValidatorTimeoutMs, &code);
+  return FAILED(hr) ? hr : code;
+}

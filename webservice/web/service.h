@@ -1,0 +1,8 @@
+// The operation table of the service: what the host dispatches and what the WSDL describes.
+#pragma once
+#include "webservice/soap.h"
+
+// The namespace of the service; soapAction = namespace + operation name.
+extern const char g_szServiceNamespace[];
+
+vtx::soap::Service MakeVantrexService();

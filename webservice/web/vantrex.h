@@ -1,0 +1,146 @@
+// The web library: the service class Hulvane.Web.Services.Vantrex as a plain C++ API, the per-call
+// session, client validation and the rate and conversion operations. Knows nothing of HTTP or XML.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "engine/currency/settings.h"
+#include "engine/foundation/cstring.h"
+#include "platform/types.h"
+
+// A string of the web interface: UTF-16, or null.
+using ManagedString = std::optional<std::u16string>;
+
+// What an operation throws; the host turns it into a fault.
+class WebException : public std::runtime_error {
+ public:
+  enum class Kind { Application, Argument, ArgumentNull, OutOfMemory, Refused, HResult };
+  WebException(Kind kind, const std::string& message, std::string param, HRESULT hr)
+      : std::runtime_error(message), m_kind(kind), m_param(std::move(param)), m_hr(hr) {}
+  Kind GetKind() const { return m_kind; }
+  const std::string& GetParamName() const { return m_param; }
+  HRESULT GetHResult() const { return m_hr; }
+  // The exception's type name, as "System.ArgumentNullException".
+  const char* TypeName() const;
+  // The caller's fault (argument errors and refused validation), as against the server's.
+  bool IsClientFault() const;
+
+ private:
+  Kind m_kind;
+  std::string m_param;
+  HRESULT m_hr;
+};
+
+// Seams to the server and the messenger, set by the program that links their clients. Null (the
+// default) means that side cannot be reached: nothing is counted, validators run directly.
+using SendVXVMessageTimeoutFn = HRESULT (*)(UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, DWORD* result);
+extern SendVXVMessageTimeoutFn g_pfnSendVXVMessageTimeout;
+using PipeExecuteFn = HRESULT (*)(const char* program, const char* parameters, const char* folder, const char* user,
+                                  const char* domain, const char* password, DWORD wait);
+extern PipeExecuteFn g_pfnPipeExecute;
+
+// Limits of the frame.
+// The validator's limit; a variable so that tests need not wait half a minute.
+extern DWORD g_dwValidatorTimeoutMs;     // 30000
+extern DWORD g_dwSettingsLockTimeoutMs;  // 30000
+constexpr DWORD kHitCountTimeoutMs = 2000;
+constexpr size_t kMaxListItems = 1000;
+
+// Native text made from a managed string; null stays null.
+class StringToAnsi {
+ public:
+  explicit StringToAnsi(const ManagedString& s);
+  const char* GetAnsi() const { return m_text.GetBuffer(); }
+
+ private:
+  CStringA m_text;
+};
+class StringToUni {
+ public:
+  explicit StringToUni(const ManagedString& s);
+  const char16_t* GetUni() const { return m_text ? m_text->c_str() : nullptr; }
+
+ private:
+  std::optional<std::u16string> m_text;
+};
+
+// One per call: the resource library and this call's own copy of the settings and rates. The
+// settings never depend on the library; when they cannot be loaded the constructor throws.
+class CVantrexSession {
+ public:
+  CVantrexSession();
+  ~CVantrexSession();
+  CVantrexSession(const CVantrexSession&) = delete;
+  CVantrexSession& operator=(const CVantrexSession&) = delete;
+  CSettings& GetSettings() { return m_settings; }
+  HMODULE GetResources() const { return m_resources; }
+  HRESULT GetCreateResult() const { return m_createResult; }
+
+ private:
+  HMODULE m_resources = nullptr;
+  HRESULT m_createResult = 0;
+  CSettings m_settings;
+};
+
+// Utility functions of the web module.
+[[noreturn]] void ThrowAppException(UINT id);
+[[noreturn]] void ThrowNoCurrencyException();
+[[noreturn]] void ThrowNotSetException();
+// Throws the exception that stands for a failing HRESULT.
+[[noreturn]] void ThrowHResult(HRESULT hr);
+char16_t GetSeparator();
+LCID GetLocaleID(const ManagedString& text, CSettings* settings);
+// Local time with the offset from UTC of that moment, as 2005-03-01T14:05:09+01:00.
+bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size);
+
+// Settings services the operations build on.
+// The program and its arguments of a command line; the program may be quoted.
+void SplitCommandLine(const char* commandLine, CStringA& program, CStringA& arguments);
+// "<Path>/<subfolder>"; 1 on success, else the HRESULT of the failure.
+HRESULT GetVXFolderName(CStringA& result, const char* subfolder);
+// Converts between two active currencies (codes or numeric codes); see the flags below.
+constexpr uint32_t kConvertRound = 1, kConvertFormat = 2, kConvertEuroItself = 4;
+HRESULT ConvertUnit(CSettings& settings, double amount, const char* from, const char* to, char* text,
+                    uint32_t textSize, uint32_t flags, const char* separators, double* result);
+// 0 accepts the client; `error` (optional) receives a text that explains a refusal.
+HRESULT ExecuteClientValidation(CSettings& settings, uint32_t window, const char* clientKey, CStringA* error);
+
+// Currency locale members the formatted conversions use.
+CCurrencyLocale* FindLocale(const CCurrencyLocaleList& list, const char* name);
+constexpr uint32_t kPrintSymbol = 1, kPrintAscii = 2, kPrintAllDigits = 4;
+int PrintCurrencyValue(const CCurrencyLocale& locale, const char* number, const char* code, const char16_t* decimal,
+                       const char16_t* thousand, char16_t* output, int outputSize, uint32_t flags);
+
+namespace Hulvane::Web::Services {
+
+class Vantrex {
+ public:
+  static const char* const kDescription;
+
+  double ConvertToNum(const ManagedString& clientKey, const ManagedString& fromCurrency,
+                      const ManagedString& toCurrency, double amount, bool rounding, const ManagedString& date,
+                      const ManagedString& type);
+  ManagedString ConvertToStr(const ManagedString& clientKey, const ManagedString& fromCurrency,
+                             const ManagedString& toCurrency, double amount, bool rounding,
+                             const ManagedString& format, const ManagedString& date, const ManagedString& type);
+  double RateNum(const ManagedString& clientKey, const ManagedString& baseCurrency, const ManagedString& toCurrency,
+                 bool rounding, const ManagedString& date, const ManagedString& type);
+  ManagedString RateStr(const ManagedString& clientKey, const ManagedString& baseCurrency,
+                        const ManagedString& toCurrency, bool rounding, const ManagedString& format,
+                        const ManagedString& date, const ManagedString& type);
+  ManagedString RateTimeLocal(const ManagedString& clientKey, const ManagedString& baseCurrency,
+                              const ManagedString& toCurrency, const ManagedString& priority,
+                              const ManagedString& date, const ManagedString& type);
+  ManagedString RateTimeUT(const ManagedString& clientKey, const ManagedString& baseCurrency,
+                           const ManagedString& toCurrency, const ManagedString& priority, const ManagedString& date,
+                           const ManagedString& type);
+
+ private:
+  ManagedString RateTime(const ManagedString& clientKey, const ManagedString& baseCurrency,
+                         const ManagedString& toCurrency, const ManagedString& priority, const ManagedString& date,
+                         const ManagedString& type, bool local);
+};
+
+}  // namespace Hulvane::Web::Services
