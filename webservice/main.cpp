@@ -12,8 +12,11 @@
 
 #include "engine/currency/allcurrencies.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/notify/notifychannels.h"
+#include "engine/notify/reachserver.h"
 #include "webservice/httphost.h"
 #include "webservice/web/service.h"
+#include "webservice/web/vantrex.h"
 
 namespace {
 
@@ -35,6 +38,12 @@ int Usage(const char* why) {
 
 int main(int argc, char** argv) {
   xmlInitParser();
+  // Hit counts go to the server, validators with an account through the messenger.
+  g_pfnSendVXVMessageTimeout = ::SendVXVMessageTimeout;
+  g_pfnPipeExecute = [](const char* program, const char* parameters, const char* folder, const char* user,
+                        const char* domain, const char* password, DWORD wait) {
+    return ::PipeExecute(nullptr, program, parameters, folder, user, domain, password, wait ? TRUE : FALSE);
+  };
   vtx::soap::HostOptions opt;
   {
     RegStringValueA s;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/notify/notifychannels.h"
 #include "platform/sync.h"
 #include "tests/webservice/web_fixture.h"
 
@@ -216,8 +217,12 @@ TEST_F(Frame, MessengerRunsTheValidatorWithTheAccountAndAQuotedKey) {
   EXPECT_EQ(g_pipeAccount, "CORP|checker|pw|1");
   g_pipeAnswer = 0;
   EXPECT_EQ(Call("k"), "ok");
-  // Without the messenger the program runs directly, without the account.
+  // Without the messenger a configured account is not bypassed: the client is refused.
   g_pipeAnswer = E_SERVER_UNAVAILABLE;
+  EXPECT_EQ(Call("direct"), "System.UnauthorizedAccessException 8007053D client");
+  // With no account configured the program runs directly.
+  s.GetData()->ClientValidationUserName = nullptr;
+  ASSERT_EQ(0u, s.Save());
   EXPECT_EQ(Call("direct"), "ok");
   EXPECT_EQ(Args(), "-v\ndirect\n");
   g_pfnPipeExecute = nullptr;

@@ -12,6 +12,7 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/foundation/timetext.h"
+#include "engine/notify/notifychannels.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/numtext.h"
@@ -164,28 +165,6 @@ bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size) {
   return n > 0 && static_cast<size_t>(n) < size;
 }
 
-void SplitCommandLine(const char* commandLine, CStringA& program, CStringA& arguments) {
-  program.Empty();
-  arguments.Empty();
-  if (!commandLine) return;
-  const char* p = commandLine;
-  while (*p == ' ' || *p == '\t') ++p;
-  std::string prog;
-  if (*p == '"') {
-    const char* end = std::strchr(p + 1, '"');
-    prog.assign(p + 1, end ? end : p + std::strlen(p));
-    p = end ? end + 1 : p + std::strlen(p);
-  } else {
-    const char* end = p;
-    while (*end && *end != ' ' && *end != '\t') ++end;
-    prog.assign(p, end);
-    p = end;
-  }
-  while (*p == ' ' || *p == '\t') ++p;
-  if (!prog.empty()) program = prog.c_str();
-  if (*p) arguments = p;
-}
-
 HRESULT GetVXFolderName(CStringA& result, const char* subfolder) {
   if (!subfolder) return E_INVALIDARG;
   RegStringValueA path;
@@ -304,6 +283,9 @@ HRESULT ExecuteClientValidation(CSettings& settings, uint32_t, const char* clien
                           data->ClientValidationPassword.c_str(), 1);
   }
   if (hr != E_SERVER_UNAVAILABLE) return hr;
+  // A configured account is never bypassed: without the messenger the program runs with the
+  // service's own rights, so it runs directly only when no account is configured.
+  if (!user.IsEmpty()) return E_SERVER_UNAVAILABLE;
 
   vtx::ProgramStart start;
   start.program = program.c_str();

@@ -96,8 +96,6 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings);
 bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size);
 
 // Settings services the operations build on.
-// The program and its arguments of a command line; the program may be quoted.
-void SplitCommandLine(const char* commandLine, CStringA& program, CStringA& arguments);
 // "<Path>/<subfolder>"; 1 on success, else the HRESULT of the failure.
 HRESULT GetVXFolderName(CStringA& result, const char* subfolder);
 // Converts between two active currencies (codes or numeric codes); see the flags below.
