@@ -111,8 +111,7 @@ bool CColumnRows::Read(CadRecord* record) {
       continue;
     }
     if (!haveCode) {
-      haveCode = LookupCurrencyNameAt(m_map, m_document, m_p, false, record->code) && IsCurrencyCode(record->code);
-      if (!haveCode) record->code[0] = 0;
+      haveCode = LookupNamePrefixAt(m_map, m_document, m_p, record->code);
       ++m_p;
       continue;
     }

@@ -114,3 +114,21 @@ bool ReadDigits(const char*& text, uint32_t* value) {
   *value = static_cast<uint32_t>(v);
   return true;
 }
+
+bool LookupNamePrefixAt(CMapIni& map, const CMapDocument& document, const char* place, char code[4]) {
+  bool found;
+  if (document.At(place)) {
+    found = LookupCurrencyNameAt(map, document, place, false, code);
+  } else {
+    // Far longer than any name with the blanks a page puts between its words.
+    char window[256];
+    size_t n = 0;
+    while (n < sizeof window - 1 && place[n]) ++n;
+    std::memcpy(window, place, n);
+    window[n] = 0;
+    found = LookupCurrencyName(map, window, false, code);
+  }
+  if (found && IsCurrencyCode(code)) return true;
+  code[0] = 0;
+  return false;
+}

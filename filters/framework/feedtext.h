@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "filters/framework/mapini.h"
 #include "platform/heap.h"
 #include "platform/types.h"
 
@@ -40,6 +41,12 @@ uint32_t FullYear(uint32_t year);
 // The FILETIME of a calendar date and time; false when there is no such moment.
 bool MakeFeedTime(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute, uint32_t second,
                   FILETIME* out);
+
+// The currency whose name (map.ini, as a prefix) starts at `place` of the document, as a three-
+// letter code. Where the document has no wide text at hand (a multi-byte code page) only a
+// window of the text after the place is looked at, so that a scan over every place of a page
+// stays linear.
+bool LookupNamePrefixAt(CMapIni& map, const CMapDocument& document, const char* place, char code[4]);
 
 // Digits at the text as an unsigned number (saturating); false when there is no digit.
 bool ReadDigits(const char*& text, uint32_t* value);

@@ -78,8 +78,7 @@ bool CDollarLines::Read(UsdRecord* record) {
       if (c == '+') {
         record->dollarQuoted = 1;
       } else {
-        haveCode = LookupCurrencyNameAt(m_map, m_document, m_p, false, record->code) && IsCurrencyCode(record->code);
-        if (!haveCode) record->code[0] = 0;
+        haveCode = LookupNamePrefixAt(m_map, m_document, m_p, record->code);
       }
       ++m_p;
       continue;
