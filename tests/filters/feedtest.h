@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/scramble.h"
 #include "filters/framework/frame.h"
 #include "filters/framework/mapini.h"
@@ -80,6 +81,21 @@ inline double Rate(const std::string& text, const std::string& code) {
   for (const std::string& line : RateLines(text))
     if (line.compare(0, code.size() + 3, code + " = ") == 0) return std::strtod(line.c_str() + code.size() + 3, nullptr);
   return -1;
+}
+
+// The value of a key as the server's INI reader reads the rates text, or "(none)" when the text
+// does not read or lacks the key.
+inline std::string IniValue(const std::string& text, const std::string& key) {
+  CIniDataBuffer<char> ini;
+  if (!ini.SetBuffer(text.c_str()) || ini.Load(nullptr, 0) != 0) return "(unreadable)";
+  for (uint32_t i = 0; i < ini.GetCount(); ++i) {
+    const char* name = CIniDataBuffer<char>::GetName(ini[i]);
+    if (name && key == name) {
+      const char* value = CIniDataBuffer<char>::GetStringValue(ini[i]);
+      return value ? value : "";
+    }
+  }
+  return "(none)";
 }
 
 struct Run {

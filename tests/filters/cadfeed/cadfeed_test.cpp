@@ -107,6 +107,7 @@ TEST(CadfeedProgram, ConvertsTheFixture) {
   feedtest::Run run = feedtest::RunFilter("cadfeed", feedtest::Fixture("cadfeed", "rates.html"));
   ASSERT_EQ(run.code, 0u);
   EXPECT_EQ(run.file, feedtest::Fixture("cadfeed", "rates.expected"));
+  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
 }
 
 TEST(CadfeedProgram, Failures) {

@@ -101,6 +101,13 @@ TEST_F(Quofeed, Errors) {
   EXPECT_EQ(General(text), "Copyright = \"a b\"\r\n");
 }
 
+TEST_F(Quofeed, ProviderTextReadsBackWhole) {
+  std::string text;
+  ASSERT_EQ(Convert("Notice,\"C:\\feed \x01(c) caf\xE9\tco\"\nRedistribution,'no'\n", &text), 0u);
+  EXPECT_EQ(feedtest::IniValue(text, "Copyright"), "C:\\feed  (c) caf\xE9 co 'no'");
+  EXPECT_EQ(feedtest::IniValue(text, "Source"), "Xenon Laboratories Data Feed Service");
+}
+
 TEST_F(Quofeed, Rates) {
   std::string text;
   ASSERT_EQ(Convert("\"Base Currency\",USD\n"
@@ -127,6 +134,7 @@ TEST(QuofeedProgram, ConvertsTheFixture) {
   feedtest::Run run = feedtest::RunFilter("quofeed", feedtest::Fixture("quofeed", "rates.csv"));
   ASSERT_EQ(run.code, 0u);
   EXPECT_EQ(run.file, feedtest::Fixture("quofeed", "rates.expected"));
+  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
 }
 
 TEST(QuofeedProgram, Failures) {

@@ -102,6 +102,7 @@ TEST(UsdfeedProgram, ConvertsTheFixture) {
   feedtest::Run run = feedtest::RunFilter("usdfeed", feedtest::Fixture("usdfeed", "rates.html"));
   ASSERT_EQ(run.code, 0u);
   EXPECT_EQ(run.file, feedtest::Fixture("usdfeed", "rates.expected"));
+  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
 }
 
 TEST(UsdfeedProgram, Failures) {
