@@ -88,9 +88,7 @@ const char* FindDateColumns(const char* text, uint32_t* column, FILETIME* latest
 }
 
 CColumnRows::CColumnRows(CMapIni& map, const char* text, const char* place, uint32_t wanted)
-    : m_map(map), m_start(text), m_p(place), m_wanted(wanted) {
-  m_document.Set(text);  // without it every look-up converts the rest of the text itself
-}
+    : m_names(map, text), m_start(text), m_p(place), m_wanted(wanted) {}
 
 bool CColumnRows::Read(CadRecord* record) {
   *record = CadRecord{};
@@ -111,7 +109,7 @@ bool CColumnRows::Read(CadRecord* record) {
       continue;
     }
     if (!haveCode) {
-      haveCode = LookupNamePrefixAt(m_map, m_document, m_p, record->code);
+      haveCode = m_names.LookupAt(m_p, record->code);
       ++m_p;
       continue;
     }

@@ -29,8 +29,7 @@ class CColumnRows {
   bool Read(CadRecord* record);
 
  private:
-  CMapIni& m_map;
-  CMapDocument m_document;
+  CNameScanner m_names;
   const char* m_start;
   const char* m_p;
   uint32_t m_wanted;

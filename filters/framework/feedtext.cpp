@@ -6,6 +6,7 @@
 #include <locale.h>
 
 #include "platform/codepage.h"
+#include "platform/types.h"
 #include "platform/systime.h"
 
 namespace {
@@ -115,18 +116,55 @@ bool ReadDigits(const char*& text, uint32_t* value) {
   return true;
 }
 
-bool LookupNamePrefixAt(CMapIni& map, const CMapDocument& document, const char* place, char code[4]) {
+CNameScanner::CNameScanner(CMapIni& map, const char* text) : m_map(map) {
+  m_document.Set(text);  // without it every look-up converts the rest of the text itself
+  // Bytes of other code pages and first letters that fold are not worked out: any byte beyond
+  // ASCII stays a candidate.
+  for (uint32_t b = 0x80; b < 256; ++b) m_mayStart[b] = true;
+  auto mark = [this](char16_t c) {
+    if (c < 0x80) {
+      m_mayStart[c] = true;
+      if (c >= 'a' && c <= 'z') m_mayStart[c - 'a' + 'A'] = true;
+      if (c >= 'A' && c <= 'Z') m_mayStart[c - 'A' + 'a'] = true;
+    }
+  };
+  uint32_t section = IniNoId;
+  for (CMapIni::Row row : map) {
+    uint32_t type = CMapIni::GetType(row);
+    const char16_t* key = CMapIni::GetName(row);
+    if (type == IniTypeSection) {
+      section = FindIniTableEntryID<char16_t>(key, nullptr, g_MapIniTable, kMapIniTableRows);
+      continue;
+    }
+    if (section != kMapNamesSection || type == IniTypeLine) continue;
+    const char16_t* name = key + vtx::StrLen16(key) + 1;
+    for (uint32_t i = 0, n = CMapIni::GetStringCount(row); i < n; ++i, name += vtx::StrLen16(name) + 1) {
+      if (*name == '\t') {
+        // An empty first word lets the name start anywhere.
+        for (bool& m : m_mayStart) m = true;
+        return;
+      }
+      mark(*name);
+      mark(vtx::UnicodeFold(*name));
+    }
+  }
+}
+
+bool CNameScanner::LookupAt(const char* place, char code[4]) {
+  code[0] = 0;
+  if (!m_mayStart[static_cast<unsigned char>(*place)]) return false;
   bool found;
-  if (document.At(place)) {
-    found = LookupCurrencyNameAt(map, document, place, false, code);
+  if (m_document.At(place)) {
+    found = LookupCurrencyNameAt(m_map, m_document, place, false, code);
   } else {
-    // Far longer than any name with the blanks a page puts between its words.
+    // A multi-byte code page gives no wide copy at hand: a window of the text after the place,
+    // far longer than any name with the blanks a page puts between its words.
     char window[256];
     size_t n = 0;
     while (n < sizeof window - 1 && place[n]) ++n;
     std::memcpy(window, place, n);
     window[n] = 0;
-    found = LookupCurrencyName(map, window, false, code);
+    found = LookupCurrencyName(m_map, window, false, code);
   }
   if (found && IsCurrencyCode(code)) return true;
   code[0] = 0;

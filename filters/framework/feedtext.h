@@ -42,11 +42,21 @@ uint32_t FullYear(uint32_t year);
 bool MakeFeedTime(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute, uint32_t second,
                   FILETIME* out);
 
-// The currency whose name (map.ini, as a prefix) starts at `place` of the document, as a three-
-// letter code. Where the document has no wide text at hand (a multi-byte code page) only a
-// window of the text after the place is looked at, so that a scan over every place of a page
-// stays linear.
-bool LookupNamePrefixAt(CMapIni& map, const CMapDocument& document, const char* place, char code[4]);
+// Looks currency names (map.ini, as prefixes) up at place after place of one text, as the
+// column and line filters scan their pages.
+class CNameScanner {
+ public:
+  CNameScanner(CMapIni& map, const char* text);
+  // The three-letter code of the currency whose name starts at `place` of the text.
+  bool LookupAt(const char* place, char code[4]);
+
+ private:
+  CMapIni& m_map;
+  CMapDocument m_document;
+  // Bytes at which some name may start: most places of a page are passed over unseen, so the
+  // scan of a large page stays quick.
+  bool m_mayStart[256] = {};
+};
 
 // Digits at the text as an unsigned number (saturating); false when there is no digit.
 bool ReadDigits(const char*& text, uint32_t* value);

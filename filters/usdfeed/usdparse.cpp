@@ -55,9 +55,7 @@ uint32_t IsNotAvailable(const char* start, const char* p) {
 }
 
 CDollarLines::CDollarLines(CMapIni& map, const char* text, const char* place)
-    : m_map(map), m_start(text), m_p(place) {
-  m_document.Set(text);
-}
+    : m_names(map, text), m_start(text), m_p(place) {}
 
 bool CDollarLines::Read(UsdRecord* record) {
   *record = UsdRecord{};
@@ -78,7 +76,7 @@ bool CDollarLines::Read(UsdRecord* record) {
       if (c == '+') {
         record->dollarQuoted = 1;
       } else {
-        haveCode = LookupNamePrefixAt(m_map, m_document, m_p, record->code);
+        haveCode = m_names.LookupAt(m_p, record->code);
       }
       ++m_p;
       continue;

@@ -28,8 +28,7 @@ class CDollarLines {
   bool Read(UsdRecord* record);
 
  private:
-  CMapIni& m_map;
-  CMapDocument m_document;
+  CNameScanner m_names;
   const char* m_start;
   const char* m_p;
 };
