@@ -78,3 +78,38 @@ TEST(FilterFeeds, DownloadedConvertedAndReadBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// The programs beside no map.ini: every one but tolfeed refuses to run, and leaves the file.
+TEST(FilterFeeds, WithoutMapIni) {
+  struct Case {
+    Feed feed;
+    DWORD code;
+  } cases[] = {
+      {{"sovfeed", "rates.html"}, 0x8004600A}, {{"sdrfeed", "rates.tsv"}, 0x8004600A},
+      {{"cadfeed", "rates.html"}, 0x80046002}, {{"quofeed", "rates.csv"}, 0x8004600A},
+      {{"usdfeed", "rates.html"}, 0x8004600A}, {{"tolfeed", "rates.html"}, 0},
+  };
+  vtxtest::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.feed.program);
+    std::string exe = dir / c.feed.program;
+    std::string copy = "cp '" + feedtest::BuildDir() + "/filters/" + c.feed.program + "/" + c.feed.program + "' '" + exe + "'";
+    ASSERT_EQ(std::system(copy.c_str()), 0);
+    std::string input = feedtest::Fixture(c.feed.program, c.feed.fixture);
+    std::string temp = dir / "download.tmp";
+    vtxtest::WriteAll(temp, input);
+    vtx::ProgramStart start;
+    start.program = exe;
+    start.arguments = {temp, "http://example.com/", c.feed.program, "-1"};
+    DWORD code = 0xFFFFFFFF;
+    ASSERT_EQ(vtx::RunProgram(start, INFINITE, &code), S_OK);
+    EXPECT_EQ(code, c.code);
+    if (c.code) {
+      EXPECT_EQ(vtxtest::ReadAll(temp), input);
+    }
+  }
+}
+
+}  // namespace
