@@ -1,4 +1,4 @@
-// Pieces that the row parsers of the filters share: numbers as rates, currency codes, dates of
+// What the row parsers of the filters share: numbers as rates, currency codes, dates of
 // the rates, and the list of parsed rows.
 #pragma once
 #include <cstdint>
