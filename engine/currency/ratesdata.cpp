@@ -8,6 +8,7 @@
 #include <new>
 
 #include "engine/currency/settings.h"
+#include "engine/foundation/calculator.h"
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/timetext.h"
 #include "platform/heap.h"
@@ -62,22 +63,6 @@ int32_t FindIn(const CSettingsData& d, const CRatesData& rates, const char* code
   if (i >= 0) return i;
   const char* name = d.GetCurrencyName(code);
   return name != code ? rates.Active.IFind(name) : -1;
-}
-
-// A stored rate or unit: the shortest plain text that reads back as the same number, with at least
-// its decimals. Never an exponent form, which the reader refuses, and no digits lost to a width.
-bool FormatAmount(double value, uint32_t decimals, char* buffer, uint32_t size) {
-  if (!std::isfinite(value) || value < 0 || size < 2) return false;
-  auto [end, ec] = std::to_chars(buffer, buffer + size - 1, value + 0.0, std::chars_format::fixed);
-  if (ec != std::errc()) return false;
-  const char* dot = static_cast<const char*>(std::memchr(buffer, '.', static_cast<size_t>(end - buffer)));
-  uint32_t have = dot ? static_cast<uint32_t>(end - dot - 1) : 0;
-  if (have < decimals) {
-    if (!dot && end < buffer + size - 1) *end++ = '.';
-    while (have < decimals && end < buffer + size - 1) *end++ = '0', ++have;
-  }
-  *end = 0;
-  return true;
 }
 
 }  // namespace
@@ -439,13 +424,13 @@ HRESULT CSettings::SaveRatesTo(CIniData<char>& ini) const {
   for (char* e : r.Active) {
     const CurrencyInfo& rec = *reinterpret_cast<const CurrencyInfo*>(e);
     if (!ok) break;
-    if (rec.dRate >= 0 && FormatAmount(rec.dRate, rec.dwRateDecimals, text, sizeof text)) ok = ini.AddString(rec.szCode, text);
+    if (rec.dRate >= 0 && PlainAmountText(rec.dRate, rec.dwRateDecimals, text, sizeof text)) ok = ini.AddString(rec.szCode, text);
   }
   if (ok) ok = ini.AddSection("Smallest");
   for (char* e : r.Active) {
     const CurrencyInfo& rec = *reinterpret_cast<const CurrencyInfo*>(e);
     if (!ok) break;
-    if (rec.dSmallest > 0 && FormatAmount(rec.dSmallest, rec.dwSmallestDecimals, text, sizeof text))
+    if (rec.dSmallest > 0 && PlainAmountText(rec.dSmallest, rec.dwSmallestDecimals, text, sizeof text))
       ok = ini.AddString(rec.szCode, text);
   }
   if (ok) ok = ini.AddSection(kPrivate);

@@ -292,3 +292,17 @@ const char* CCalculator::GetDisplay(uint32_t digits) {
   std::memcpy(m_formatted, out.c_str(), out.size() + 1);
   return m_formatted;
 }
+
+bool PlainAmountText(double value, uint32_t decimals, char* buffer, uint32_t size) {
+  if (!std::isfinite(value) || value < 0 || size < 2) return false;
+  auto [end, ec] = std::to_chars(buffer, buffer + size - 1, value + 0.0, std::chars_format::fixed);
+  if (ec != std::errc()) return false;
+  const char* dot = static_cast<const char*>(std::memchr(buffer, '.', static_cast<size_t>(end - buffer)));
+  uint32_t have = dot ? static_cast<uint32_t>(end - dot - 1) : 0;
+  if (have < decimals) {
+    if (!dot && end < buffer + size - 1) *end++ = '.';
+    while (have < decimals && end < buffer + size - 1) *end++ = '0', ++have;
+  }
+  *end = 0;
+  return true;
+}

@@ -15,6 +15,10 @@ double GetNumberRoundingValue();
 // point); the exponent form when no plain form fits. Fewer significant digits are tried, one at a
 // time, before giving up. False for a value that is not finite or when not even one digit fits.
 bool DoubleToString(double value, char* buffer, uint32_t width, uint32_t minFractionDigits = 0);
+// A rate or unit as rates files carry it: the shortest plain text that reads back as the same
+// number, with at least `decimals` fraction digits. Never an exponent form, which rates-file
+// readers refuse, and no digits lost to a width. False for negative or non-finite values.
+bool PlainAmountText(double value, uint32_t decimals, char* buffer, uint32_t size);
 
 class CCalculator {
  public:

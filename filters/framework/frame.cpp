@@ -230,8 +230,10 @@ bool CFilterOutput::AddQuoted(const char* key, const char* value) {
 CFilterOutput::RateResult CFilterOutput::AddRate(const char* code, double value) {
   if (m_failed) return RateResult::NoMemory;
   if (!(value >= 0.0)) return RateResult::Skipped;  // negative or not a number
-  char text[16];
-  if (!DoubleToString(value, text, sizeof text)) return RateResult::Skipped;
+  char text[400];
+  if (!DoubleToString(value, text, 16)) return RateResult::Skipped;
+  // The server refuses a whole file for one exponent form: very small or large values go plain.
+  if (std::strpbrk(text, "eE") && !PlainAmountText(value, 0, text, sizeof text)) return RateResult::Skipped;
   return AddValue(code, text) ? RateResult::Written : RateResult::NoMemory;
 }
 

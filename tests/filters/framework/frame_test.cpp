@@ -173,6 +173,14 @@ TEST(FilterOutput, RatesThatCannotBeStoredAreSkipped) {
   EXPECT_EQ(Text(out), "ABC = 0\r\nJPY = 123.456789\r\n");
 }
 
+TEST(FilterOutput, ExtremeRatesAreWrittenPlainSoThatTheServerReadsThem) {
+  CFilterOutput out;
+  ASSERT_TRUE(out.Create(0));
+  ASSERT_EQ(out.AddRate("XAU", 6.5e-20), CFilterOutput::RateResult::Written);
+  ASSERT_EQ(out.AddRate("ZWD", 1e22), CFilterOutput::RateResult::Written);
+  EXPECT_EQ(Text(out), "XAU = 0.000000000000000000065\r\nZWD = 10000000000000000000000\r\n");
+}
+
 TEST(FilterOutput, QuotedValuesAreEscapedAsTheIniWriterDoes) {
   struct Case {
     const char* value;
