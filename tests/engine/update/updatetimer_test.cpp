@@ -430,6 +430,25 @@ TEST_F(UpdateTimerTest, NeverSetRatesAndConstantRates) {
   EXPECT_EQ(engine.Notices().size(), 1u);
 }
 
+TEST_F(UpdateTimerTest, ALimitOfSixtyDaysWarnsOnlyWhenDue) {
+  d().LastChangeMaxSeconds = 60 * 86400;
+  d().LastChangeNoWeekendWarnings = 0;
+  Add("USD", 1.08, kFriday);
+  timer.ArmLastChangeTimer(live, hwnd);
+  EXPECT_EQ(clock.Ms(2), 0x7FFFFFFFu);
+  for (int step = 0; step < 2; ++step) {
+    clock.time += 0x7FFFFFFFull * 10000;
+    Fire(2);
+    EXPECT_TRUE(engine.Notices().empty()) << "step " << step;
+  }
+  // The rest in whole seconds, rounded up: never early.
+  EXPECT_EQ(clock.Ms(2), 889033000u);
+  clock.time = kFriday + 60 * kDay;
+  Fire(2);
+  ASSERT_EQ(engine.Notices().size(), 1u);
+  EXPECT_EQ(engine.Notices()[0], "Vantrex|The exchange rates have not changed for 60 days.");
+}
+
 TEST_F(UpdateTimerTest, NoLimitNoTimer) {
   clock.timers[2] = 5;
   d().LastChangeMaxSeconds = 0;
