@@ -166,6 +166,21 @@ class CSettings {
   CurrencyInfo* Add(const CurrencyInfo& record);
   bool Remove(const char* code);
 
+  // Staleness of the active rates. `now` (UTC) defaults to the system time. The lists are
+  // tab-separated entries "CODE (English name)" on the global heap (GlobalFree), null when empty.
+  // The latest last change over the active records; zero when none was ever set.
+  FILETIME GetLastChange() const;
+  // The oldest last change over the floating records (euro-area and euro-pegged ones skipped); a
+  // record never changed counts as `now`; zero when none floats.
+  FILETIME GetLeastRecentChange(const FILETIME* now = nullptr);
+  // Floating records with a rate whose last change is at least `seconds` old (never changed counts
+  // as exactly that old); `latest` gets the most recent last change among those listed, `count`
+  // their number, `floating` the number of floating records examined. Any output may be null.
+  char* GetLastChangeCurrencies(uint32_t seconds, FILETIME* latest, uint32_t* count, uint32_t* floating,
+                                const FILETIME* now = nullptr);
+  // Floating records without a rate (0, or never set).
+  char* GetNeverSetCurrencies(uint32_t* count, uint32_t* floating = nullptr);
+
  private:
   HRESULT SaveValues();
 
