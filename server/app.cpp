@@ -493,7 +493,7 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       ApplyUpdateResult(s, nullptr, static_cast<HRESULT>(lParam));
       return 0;
     case WM_VX_UPDATEIDLE:
-      s.seams.scheduler->OnUpdateIdle(*s.settings);
+      s.seams.scheduler->OnUpdateIdle(*s.settings, s.hwndApp);
       if (s.reloadWhenIdle && !s.seams.scheduler->IsBusy()) {
         s.reloadWhenIdle = false;
         ReloadSettings(s);

@@ -15,7 +15,6 @@ namespace vtx::server {
 
 namespace {
 const char kEventSource[] = "Hulvane Vantrex";
-constexpr DWORD kStopWaitMs = 10000;
 
 int TerminalMessageBox(void* window, const char* text, const char* caption, UINT type) {
   return ::MessageBoxA(static_cast<HWND>(window), text, caption, type);
@@ -141,42 +140,43 @@ void ServerUpdateEngine::Notify(CUpdateThread&, HWND, const char* text, const ch
 
 void ServerUpdateEngine::ArchiveRun(CUpdateThread&) {}
 
-EngineScheduler::EngineScheduler(IUpdateEngine& engine)
-    : thread_(std::make_unique<CUpdateSettings>(), engine),
-      reported_(static_cast<CUpdateSettings&>(thread_.GetCopy()).Get()) {}
-
-EngineScheduler::~EngineScheduler() { thread_.Stop(kStopWaitMs); }
-
 void EngineScheduler::Set(HMODULE resourceLibrary, UINT timerId, bool serviceFlag) {
-  resourceLibrary_ = resourceLibrary;
-  timerId_ = timerId;
-  serviceFlag_ = serviceFlag;
+  timer_.Set(resourceLibrary, timerId, serviceFlag);
 }
 
-void EngineScheduler::Kill(HWND hwnd) {
-  if (timerId_ != 0xFFFFFFFF) KillTimer(hwnd, timerId_);
-}
+void EngineScheduler::Schedule(Settings& settings, HWND hwnd) { timer_.Schedule(UpdateView(settings), hwnd); }
 
-int EngineScheduler::KillAndTestIdle(HWND hwnd) {
-  if (timerId_ >= 0xFFFFFFFE) return 0;
-  KillTimer(hwnd, timerId_);
-  return IsBusy() ? 0 : 1;
-}
+void EngineScheduler::Kill(HWND hwnd) { timer_.Kill(hwnd); }
+
+int EngineScheduler::KillAndTestIdle(HWND hwnd) { return timer_.KillAndTestIdle(hwnd); }
 
 HRESULT EngineScheduler::StartUpdate(Settings& settings, HWND hwnd, HICON icon) {
-  HRESULT hr = thread_.Start(resourceLibrary_, serviceFlag_);
-  if (FAILED(hr)) return hr;
-  if (thread_.IsBusy()) return E_UNEXPECTED;
-  return thread_.PostUpdate(UpdateView(settings), hwnd, icon, false);
+  return timer_.StartUpdate(UpdateView(settings), hwnd, icon);
+}
+
+void EngineScheduler::SetLastAttempt(bool succeeded) { timer_.SetLastAttempt(succeeded); }
+
+void EngineScheduler::ArmLastChangeTimer(Settings& settings, HWND hwnd) {
+  timer_.ArmLastChangeTimer(UpdateView(settings), hwnd);
+}
+
+void EngineScheduler::CheckLastChange(Settings& settings, HWND hwnd) {
+  timer_.CheckLastChange(UpdateView(settings), hwnd);
+}
+
+void EngineScheduler::ArmLastChangeEachTimer(Settings& settings, HWND hwnd) {
+  timer_.ArmLastChangeEachTimer(UpdateView(settings), hwnd);
+}
+
+void EngineScheduler::CheckLastChangeEach(Settings& settings, HWND hwnd) {
+  timer_.CheckLastChangeEach(UpdateView(settings), hwnd);
 }
 
 Settings* EngineScheduler::ReportedSettings(WPARAM wParam) {
-  return reinterpret_cast<IUpdateSettings*>(wParam) == &thread_.GetCopy() ? &reported_ : nullptr;
+  return reinterpret_cast<IUpdateSettings*>(wParam) == &timer_.GetThread().GetCopy() ? &reported_ : nullptr;
 }
 
-void EngineScheduler::OnUpdateIdle(Settings& settings) {
-  if (!thread_.IsBusy()) thread_.SendDeferredNotices(UpdateView(settings));
-}
+void EngineScheduler::OnUpdateIdle(Settings& settings, HWND hwnd) { timer_.OnUpdateIdle(UpdateView(settings), hwnd); }
 
 HRESULT EngineNotifications::ShowNotification(Settings& settings, bool serviceFlag, HWND owner, const char* text,
                                               const char* caption, UINT type, HMODULE resourceLibrary) {

@@ -7,6 +7,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
+#include "engine/update/updatetimer.h"
 #include "server/defaults.h"
 
 namespace vtx::server {
@@ -77,35 +78,33 @@ class ServerUpdateEngine : public IUpdateEngine {
   void ArchiveRun(CUpdateThread& thread) override;
 };
 
-// The update thread behind the scheduler seam. Automatic scheduling and the staleness timers are
-// still to come: only requested updates run.
+// The update scheduler with its update thread behind the scheduler seam.
 class EngineScheduler : public UpdateScheduler {
  public:
-  explicit EngineScheduler(IUpdateEngine& engine);
-  ~EngineScheduler() override;
-  CUpdateThread& Thread() { return thread_; }
+  explicit EngineScheduler(IUpdateEngine& engine) : timer_(engine), reported_(ThreadSettings()) {}
+  UpdateTimer& Timer() { return timer_; }
+  CUpdateThread& Thread() { return timer_.GetThread(); }
 
   void Set(HMODULE resourceLibrary, UINT timerId, bool serviceFlag) override;
-  void Schedule(Settings&, HWND) override {}
+  void Schedule(Settings& settings, HWND hwnd) override;
   void Kill(HWND hwnd) override;
   int KillAndTestIdle(HWND hwnd) override;
   HRESULT StartUpdate(Settings& settings, HWND hwnd, HICON icon) override;
-  void SetLastAttempt(bool) override {}
-  bool IsBusy() const override { return thread_.IsBusy(); }
-  bool CustomActionDue() const override { return thread_.IsCustomActionDue(); }
-  void ArmLastChangeTimer(Settings&, HWND) override {}
-  void CheckLastChange(Settings&, HWND) override {}
-  void ArmLastChangeEachTimer(Settings&, HWND) override {}
-  void CheckLastChangeEach(Settings&, HWND) override {}
+  void SetLastAttempt(bool succeeded) override;
+  bool IsBusy() const override { return timer_.IsBusy(); }
+  bool CustomActionDue() const override { return timer_.CustomActionDue(); }
+  void ArmLastChangeTimer(Settings& settings, HWND hwnd) override;
+  void CheckLastChange(Settings& settings, HWND hwnd) override;
+  void ArmLastChangeEachTimer(Settings& settings, HWND hwnd) override;
+  void CheckLastChangeEach(Settings& settings, HWND hwnd) override;
   Settings* ReportedSettings(WPARAM wParam) override;
-  void OnUpdateIdle(Settings& settings) override;
+  void OnUpdateIdle(Settings& settings, HWND hwnd) override;
 
  private:
-  CUpdateThread thread_;
+  CSettings& ThreadSettings() { return static_cast<CUpdateSettings&>(timer_.GetThread().GetCopy()).Get(); }
+
+  UpdateTimer timer_;
   EngineSettings reported_;  // the thread's copy, as the command window sees it
-  HMODULE resourceLibrary_ = nullptr;
-  UINT timerId_ = 0xFFFFFFFF;
-  bool serviceFlag_ = false;
 };
 
 // The command window's notices go through the update thread, which holds them back while it hands

@@ -70,7 +70,10 @@ class UpdateScheduler {
   // The settings that a WM_VX_UPDATEDONE or WM_VX_DEFINITIONSDONE carries in its wParam.
   virtual Settings* ReportedSettings(WPARAM wParam) { return reinterpret_cast<Settings*>(wParam); }
   // WM_VX_UPDATEIDLE: the notices that waited for the hand-over go out now.
-  virtual void OnUpdateIdle(Settings& settings) { (void)settings; }
+  virtual void OnUpdateIdle(Settings& settings, HWND hwnd) {
+    (void)settings;
+    (void)hwnd;
+  }
 };
 
 // The update thread's notification calls from the main thread. Each refuses with 0x80070420

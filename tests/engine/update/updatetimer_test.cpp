@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/update/updatehandover.h"
+#include "tests/engine/update/ownerwindow.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/resources.h"
