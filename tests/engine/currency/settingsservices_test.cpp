@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
-#include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/systime.h"
 #include "tests/engine/currency/settings_fixture.h"
