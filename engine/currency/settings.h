@@ -10,6 +10,7 @@
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/inidata.h"
 #include "engine/foundation/stringlist.h"
+#include "platform/messages.h"
 #include "platform/registry.h"
 #include "platform/types.h"
 
@@ -141,6 +142,52 @@ class CSettings {
   // definitions the maker's rates service and no filter. False when out of memory.
   bool GetDefaultDataSource(CStringA& address, CStringA& filter) const;
 
+  // Services on the loaded settings: programs, lists of active currencies, conversions, tests.
+  static constexpr DWORD kDefaultFilterTimeoutMs = 10u * 60u * 1000u;  // a hung filter must not block updates
+  // ConvertUnit flags.
+  static constexpr uint32_t kConvertRound = 1, kConvertFormat = 2, kConvertEuroItself = 4;
+  // CheckFlags modes.
+  static constexpr uint32_t kCheckAllBits = 1, kCheckEuroArea = 2, kCheckPegged = 4, kCheckShowRate = 8,
+                            kCheckMark = 16;
+
+  // Runs a filter program of the product folder's "Filters" subfolder with the filter command line's
+  // four arguments (file, address cut to 254 characters, filter name, address index) and waits up to
+  // the filter time limit. `exitCode` gets the program's code, a failure code (never 0) when its
+  // status cannot be read; `errorText` explains a refused name or a failed start.
+  HRESULT ExecuteFilter(const char* program, const char* text1, const char* text2, const char* text3,
+                        int32_t number, DWORD* exitCode, CStringA* errorText) const;
+  void SetFilterTimeout(DWORD ms) { m_filterTimeoutMs = ms; }
+  // Starts CustomAction from the "Actions" subfolder through the messenger, under the run-as account;
+  // without the messenger directly, but only when no account is configured (else 0x8007053D).
+  // `errorText` (GlobalFree it) explains a refused program name.
+  HRESULT ExecuteCustomAction(HWND window, char** errorText = nullptr) const;
+
+  // Active currencies by their flags as a tab-separated list, each entry the code (with its rate in
+  // mode 8) and the English name; GlobalFree it; null when nothing matched.
+  char* CheckFlags(uint32_t bits, uint32_t* count, uint32_t mode);
+  // Every active currency has a fixed euro rate (an empty list too).
+  bool OnlyConstantCurrencies() const;
+
+  // Converts between two active currencies (codes or numeric codes as text); `text` (optional)
+  // receives the display of a currency calculator, `result` (optional) the amount.
+  HRESULT ConvertUnit(double amount, const char* from, const char* to, char* text, uint32_t textSize, uint32_t flags,
+                      const char* separators, double* result);
+  // The value of one unit of `code` in `base`.
+  HRESULT CurrencyRateToString(const char* code, const char* base, char* text, uint32_t textSize);
+
+  bool IsMessageEmailProfileSmtp() const;
+  bool IsMessageEmailProfileDefault() const;
+  bool SetMessageEmailProfileSmtp();
+  bool SetMessageEmailProfileDefault();
+  // Some data source's address is on the maker's rates hosts; the test of an address is the
+  // internet connection's IsHulvaneURL, which lives above this library.
+  bool HasHulvaneDataSource(BOOL (*isHulvaneURL)(const char* url)) const;
+  // No currency-definitions check stored yet, or the later of the last success and failure is
+  // 7 days or more ago (never when it lies in the future).
+  bool IsTimeToLoadEMU() const;
+  // Stamps EMULoadSuccess or EMULoadFailure with the current time, in the block and the store.
+  HRESULT EMUUpdateCompleted(bool success);
+
   // Rates data.
   void LoadINIBegin();
   // Applies a rates file. `stored` is true for the system's own stored rates. On failure nothing
@@ -186,7 +233,46 @@ class CSettings {
 
   CSettingsData* m_data = nullptr;
   HMODULE m_resources = nullptr;
+  DWORD m_filterTimeoutMs = kDefaultFilterTimeoutMs;
 };
+
+// Hit counters: one REG_DWORD per currency code under "<application key>\Hits", a missing value
+// counting 0. Each returns 1 on success, 0 on failure, retrying short store conflicts.
+BOOL SetUnitHits(const char* code, DWORD count);  // 0 deletes the value
+BOOL GetUnitHits(const char* code, DWORD* count);
+// Read and write in one store transaction, so that concurrent counts are not lost; 0xFFFFFFFF stays.
+BOOL IncrementUnitHits(const char* code);
+
+// "<Path>/<subfolder>" of the product folder "Path": 1 on success, else the HRESULT of the failure
+// (0x80070003 for an empty "Path").
+HRESULT GetVXFolderName(CStringA& result, const char* subfolder);
+// The log folder (MAX_PATH characters), created when missing, without a trailing "/".
+bool GetLogPath(char* buffer);
+
+// Runs a filter program from `directory` with the four arguments of the filter command line and a
+// time limit; start failures and refused names leave a text in `errorText`.
+HRESULT ExecuteFilterProgram(const char* directory, const char* program, const char* text1, const char* text2,
+                             const char* text3, int32_t number, DWORD timeoutMs, HMODULE resourceLibrary,
+                             DWORD* exitCode, CStringA* errorText);
+
+// A copy of the active currency list (CurrencyInfo blocks).
+class CCurrencyList : public CStringList<char> {
+ public:
+  // False when out of memory.
+  bool CopyFrom(const CSettings& settings);
+  // Replaces the settings' active list whole; on failure it stays as it was.
+  bool CopyTo(CSettings& settings) const;
+  // True when the sets differ: a code on one side only, or a rate that is not equal.
+  bool CompareRates(const CCurrencyList& other) const;
+};
+
+namespace vtx::settings {
+// The messenger's program start (the notification channels' PipeExecute), set by the programs
+// that link the channels in; null counts as a messenger out of reach (0x8007053D).
+using PipeExecuteFunction = HRESULT (*)(HWND owner, const char* file, const char* parameters, const char* directory,
+                                        const char* user, const char* domain, const char* password, BOOL wait);
+extern PipeExecuteFunction PipeExecute;
+}  // namespace vtx::settings
 
 // Writes and deletes "_RegWriteTest": the HRESULT of the write (0x80070005 when access is denied).
 HRESULT CanSaveSettings();

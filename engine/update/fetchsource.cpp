@@ -13,14 +13,10 @@
 #include "engine/foundation/scramble.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "platform/resources.h"
 
 namespace {
 
-constexpr HRESULT kPathNotFound = 0x80070003;
-constexpr UINT kMsgProgramRefused = 439;  // %1 program, %2 folder
-constexpr UINT kMsgProgramNotStarted = 206;  // %1 program
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsSpaceOrLineEnd(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -420,33 +416,6 @@ HRESULT ConvertQuoteCsv(CBuffer<char>& text, const char* currencyList, CStringA*
   std::string all = rates + names;
   if (!SetBytes(text, all.data(), static_cast<uint32_t>(all.size()))) return E_OUTOFMEMORY;
   return S_OK;
-}
-
-HRESULT ExecuteFilterProgram(const char* directory, const char* program, const char* text1, const char* text2,
-                             const char* text3, int32_t number, DWORD timeoutMs, HMODULE module,
-                             DWORD* exitCode, CStringA* errorText) {
-  if (exitCode) *exitCode = 0;
-  if (!program || !text1 || !text2) return E_INVALIDARG;
-  if (!vtx::IsPlainFileName(program)) {
-    FormatFetchText(errorText, program, kMsgProgramRefused, module, program, "Filters");
-    return E_INVALIDARG;
-  }
-  if (!directory || !*directory) return kPathNotFound;
-  std::string address(text2);
-  if (address.size() > 254) address.resize(254);
-  vtx::ProgramStart start;
-  start.program = program;
-  start.arguments = {text1, address, text3 ? text3 : "", std::to_string(number)};
-  start.directory = directory;
-  vtx::ChildProcess child;
-  if (FAILED(child.Start(start))) {
-    FormatFetchText(errorText, program, kMsgProgramNotStarted, module, program);
-    return E_FAIL;
-  }
-  DWORD code = 0;
-  HRESULT hr = child.Wait(timeoutMs, &code);
-  if (exitCode) *exitCode = code;
-  return hr;
 }
 
 HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address, const char* filterName,

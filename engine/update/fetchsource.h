@@ -135,7 +135,8 @@ int32_t IsErrorDocument(const char* text, uint32_t length);
 bool IsMarkupDocument(const char* text, uint32_t length);
 
 // Runs a filter program from `directory` with the four arguments of the filter command line and a
-// time limit; start failures and refused names leave a text in `errorText`.
+// time limit; start failures and refused names leave a text in `errorText`. The settings' own filter
+// run (CSettings::ExecuteFilter) is the same code.
 HRESULT ExecuteFilterProgram(const char* directory, const char* program, const char* text1, const char* text2,
                              const char* text3, int32_t number, DWORD timeoutMs, HMODULE resourceLibrary,
                              DWORD* exitCode, CStringA* errorText);
