@@ -82,9 +82,25 @@ std::string TempFolder() {
 HRESULT SHGetFolderPathA(void*, int folder, HANDLE, DWORD, char* path) {
   if (!path) return E_INVALIDARG;
   *path = 0;
-  if ((folder & 0xFF) != CSIDL_COMMON_APPDATA) return Fail(ERROR_FILE_NOT_FOUND);
-  const char* env = getenv("VANTREX_APPDATA");
-  std::string dir = (env && *env) ? env : "/var/lib";
+  // Common application data is the system's ($VANTREX_APPDATA); the user's folders follow the
+  // XDG base directories.
+  const char* env = nullptr;
+  const char* homeRelative = nullptr;
+  const char* fallback = nullptr;
+  switch (folder & 0xFF) {
+    case CSIDL_COMMON_APPDATA: env = "VANTREX_APPDATA"; fallback = "/var/lib"; break;
+    case CSIDL_APPDATA: env = "XDG_CONFIG_HOME"; homeRelative = "/.config"; break;
+    case CSIDL_LOCAL_APPDATA: env = "XDG_DATA_HOME"; homeRelative = "/.local/share"; break;
+    case CSIDL_PERSONAL: env = "HOME"; break;
+    default: return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  const char* value = getenv(env);
+  const char* home = getenv("HOME");
+  std::string dir;
+  if (value && *value) dir = value;
+  else if (homeRelative && home && *home) dir = std::string(home) + homeRelative;
+  else if (fallback) dir = fallback;
+  else return Fail(ERROR_FILE_NOT_FOUND);
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   if (!IsDirectory(dir)) {
     if (!(folder & CSIDL_FLAG_CREATE)) return Fail(ERROR_FILE_NOT_FOUND);

@@ -8,6 +8,9 @@
 #include "platform/errors.h"
 #include "platform/types.h"
 
+constexpr int CSIDL_PERSONAL = 0x0005;
+constexpr int CSIDL_APPDATA = 0x001A;
+constexpr int CSIDL_LOCAL_APPDATA = 0x001C;
 constexpr int CSIDL_COMMON_APPDATA = 0x0023;
 constexpr int CSIDL_FLAG_CREATE = 0x8000;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;

@@ -272,6 +272,8 @@ namespace vtx::settings {
 using PipeExecuteFunction = HRESULT (*)(HWND owner, const char* file, const char* parameters, const char* directory,
                                         const char* user, const char* domain, const char* password, BOOL wait);
 extern PipeExecuteFunction PipeExecute;
+// The definitions check is due: no stamp yet, or the later of the two 7 days old or more (FILETIME units).
+bool IsTimeToLoadEMU(uint64_t lastSuccess, uint64_t lastFailure, uint64_t now);
 }  // namespace vtx::settings
 
 // Writes and deletes "_RegWriteTest": the HRESULT of the write (0x80070005 when access is denied).

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/currency/settings.h"
+#include "engine/foundation/commandline.h"
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
@@ -71,32 +72,6 @@ char* GlobalText(const std::string& text) {
   return block;
 }
 
-// Program (in double quotes, or up to the first blank) and the rest after blanks.
-void SplitCommandLine(const char* commandLine, std::string& program, std::string& arguments) {
-  program.clear();
-  arguments.clear();
-  if (!commandLine) return;
-  const char* p = commandLine;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '"') {
-    const char* end = std::strchr(p + 1, '"');
-    if (!end) end = p + std::strlen(p);
-    program.assign(p + 1, end);
-    p = *end ? end + 1 : end;
-  } else {
-    const char* end = p;
-    while (*end && *end != ' ' && *end != '\t') ++end;
-    program.assign(p, end);
-    p = end;
-  }
-  while (*p == ' ' || *p == '\t') ++p;
-  arguments = p;
-}
-
-// A name that stays inside the folder it is started from.
-bool IsPlainProgramName(const char* name) {
-  return name && *name && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 && !std::strpbrk(name, "/\\:");
-}
 
 // The filter run behind both entry points; `folderResult` is 1 when `folder` holds the folder.
 HRESULT RunFilterProgram(HRESULT folderResult, const char* folder, const char* program, const char* text1,
@@ -104,7 +79,7 @@ HRESULT RunFilterProgram(HRESULT folderResult, const char* folder, const char* p
                          DWORD* exitCode, CStringA* errorText) {
   if (exitCode) *exitCode = 0;
   if (!program || !text1 || !text2) return E_INVALIDARG;
-  if (!IsPlainProgramName(program)) {
+  if (!vtx::IsPlainFileName(program)) {
     std::string fallback = std::string("The program name \"") + program + "\" is refused.";
     SetErrorText(errorText, fallback.c_str(), kMsgProgramRefused, module, program, "Filters");
     return E_INVALIDARG;
@@ -250,7 +225,7 @@ HRESULT CSettings::ExecuteFilter(const char* program, const char* text1, const c
                                  int32_t number, DWORD* exitCode, CStringA* errorText) const {
   CStringA folder;
   // A refused name is refused before the folder is looked up.
-  HRESULT folderResult = program && IsPlainProgramName(program) ? GetVXFolderName(folder, "Filters") : 1;
+  HRESULT folderResult = program && vtx::IsPlainFileName(program) ? GetVXFolderName(folder, "Filters") : 1;
   return RunFilterProgram(folderResult, folder.c_str(), program, text1, text2, text3, number, m_filterTimeoutMs,
                           m_resources, exitCode, errorText);
 }
@@ -259,10 +234,11 @@ HRESULT CSettings::ExecuteCustomAction(HWND window, char** errorText) const {
   if (errorText) *errorText = nullptr;
   if (!m_data) return E_POINTER;
   const CSettingsData& d = *m_data;
-  std::string program, arguments;
-  SplitCommandLine(d.CustomAction.c_str(), program, arguments);
-  if (program.empty()) return 0;
-  if (!IsPlainProgramName(program.c_str())) {
+  CStringA programText, argumentText;
+  SplitCommandLine(d.CustomAction.c_str(), programText, argumentText);
+  if (programText.IsEmpty()) return 0;
+  std::string program = programText.c_str(), arguments = argumentText.c_str();
+  if (!vtx::IsPlainFileName(program.c_str())) {
     if (errorText) {
       CStringA text;
       std::string fallback = "The program name \"" + program + "\" is refused.";
@@ -420,13 +396,16 @@ bool CSettings::HasHulvaneDataSource(BOOL (*isHulvaneURL)(const char* url)) cons
   return false;
 }
 
-bool CSettings::IsTimeToLoadEMU() const {
-  if (!m_data) return true;
-  uint64_t last = std::max(U64(m_data->EMULoadSuccess), U64(m_data->EMULoadFailure));
+bool vtx::settings::IsTimeToLoadEMU(uint64_t lastSuccess, uint64_t lastFailure, uint64_t now) {
+  uint64_t last = std::max(lastSuccess, lastFailure);
   if (last == 0) return true;
-  uint64_t now = Now();
   if (last > now) return false;
   return now - last >= kWeek;
+}
+
+bool CSettings::IsTimeToLoadEMU() const {
+  if (!m_data) return true;
+  return vtx::settings::IsTimeToLoadEMU(U64(m_data->EMULoadSuccess), U64(m_data->EMULoadFailure), Now());
 }
 
 HRESULT CSettings::EMUUpdateCompleted(bool success) {

@@ -234,43 +234,9 @@ CEventLog::CEventLog()
 
 CEventLog::~CEventLog() = default;
 
-namespace {
-bool Folder(const char* env, const char* homeRelative, std::string& out) {
-  const char* v = env ? std::getenv(env) : nullptr;
-  if (v && *v) {
-    out = v;
-    return true;
-  }
-  if (!homeRelative) return false;
-  const char* home = std::getenv("HOME");
-  if (!home || !*home) return false;
-  out = std::string(home) + homeRelative;
-  return true;
-}
-}  // namespace
-
 BOOL GetSpecialFolderPath(int folder, char* buffer) {
   if (!buffer) return FALSE;
-  buffer[0] = 0;
-  std::string path;
-  bool ok;
-  switch (folder & 0xFF) {
-    case CSIDL_COMMON_APPDATA:
-      ok = Folder("VANTREX_APPDATA", nullptr, path);
-      if (!ok) {
-        path = "/var/lib";
-        ok = true;
-      }
-      break;
-    case CSIDL_APPDATA: ok = Folder("XDG_CONFIG_HOME", "/.config", path); break;
-    case CSIDL_LOCAL_APPDATA: ok = Folder("XDG_DATA_HOME", "/.local/share", path); break;
-    case CSIDL_PERSONAL: ok = Folder("HOME", nullptr, path); break;
-    default: ok = false; break;
-  }
-  if (!ok || path.size() >= MAX_PATH) return FALSE;
-  if ((folder & CSIDL_FLAG_CREATE) && FAILED(MakeSureDirectoryPathExists((path + "/").c_str()))) return FALSE;
-  std::memcpy(buffer, path.c_str(), path.size() + 1);
-  return TRUE;
+  return SUCCEEDED(SHGetFolderPathA(nullptr, folder, nullptr, 0, buffer)) ? TRUE : FALSE;
 }
 
 HRESULT MakeSureDirectoryPathExists(const char* path) {

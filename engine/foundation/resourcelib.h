@@ -1,6 +1,7 @@
 // The language resource library, texts formatted with numbered inserts, message boxes for
 // results, the event-log entry points, special folders and directory paths.
 #pragma once
+#include "platform/files.h"
 #include <cstddef>
 
 #include "engine/foundation/cstring.h"
@@ -82,11 +83,6 @@ class CEventLog {
   PFN_ReportEventA m_pReportEventA = nullptr;
 };
 
-constexpr int CSIDL_PERSONAL = 0x0005;
-constexpr int CSIDL_APPDATA = 0x001A;
-constexpr int CSIDL_LOCAL_APPDATA = 0x001C;
-constexpr int CSIDL_COMMON_APPDATA = 0x0023;
-constexpr int CSIDL_FLAG_CREATE = 0x8000;
 
 // The folder into `buffer` (MAX_PATH characters): common application data is $VANTREX_APPDATA
 // (default /var/lib), the user's is $XDG_CONFIG_HOME or ~/.config, the local one $XDG_DATA_HOME or

@@ -2,6 +2,7 @@
 // event-log entry, the messages log file, the in-memory log text, the header of an on-screen
 // entry, the requests to the messenger pipe, and the parsing of recipient lists and command lines.
 #pragma once
+#include "engine/foundation/commandline.h"
 #include <cstdint>
 #include <string>
 
@@ -89,5 +90,3 @@ HRESULT PipeExecute(HWND owner, const char* file, const char* parameters, const 
 // <address> or a bare address, entries ended by ',' or ';'. TRUE when an address was found;
 // FALSE also for a quote or '<' without its partner.
 BOOL GetMailAddress(const char** position, CStringA& name, CStringA& address);
-// Program (in double quotes, or up to the first blank) and the arguments after it.
-void SplitCommandLine(const char* commandLine, CStringA& program, CStringA& arguments);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/currency/settings.h"
 #include "engine/foundation/timetext.h"
 #include "platform/files.h"
 #include "platform/heap.h"
@@ -54,14 +55,9 @@ bool AddRunLogPage(const RunLogLists& lists, const char* url, const char* name, 
 }
 
 HRESULT GetRunLogsFolder(CStringA& folder) {
-  char base[MAX_PATH];
-  HRESULT hr = SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, base);
-  if (FAILED(hr)) return hr;
-  std::string path = vtx::JoinPath(base, "Hulvane/Vantrex/Logs");
-  if (path.size() >= MAX_PATH) return kNameTooLong;
-  hr = vtx::MakeDirectories(path.c_str());
-  if (FAILED(hr)) return hr;
-  folder = path.c_str();
+  char path[MAX_PATH];
+  if (!GetLogPath(path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  folder = path;
   return folder.IsNull() ? E_OUTOFMEMORY : S_OK;
 }
 

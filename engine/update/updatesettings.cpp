@@ -7,10 +7,6 @@
 #include "platform/systime.h"
 
 namespace {
-constexpr uint64_t kWeek = 6048000000000ull;  // 7 days in 100 ns units
-
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-
 const CurrencyInfo* Info(const CStringList<char>& list, uint32_t i) {
   return reinterpret_cast<const CurrencyInfo*>(list[i]);
 }
@@ -23,14 +19,6 @@ int32_t FindCode(const CStringList<char>& list, const char* code) {
 }
 }  // namespace
 
-namespace vtx::update {
-bool IsTimeToLoadEMU(uint64_t lastSuccess, uint64_t lastFailure, uint64_t now) {
-  uint64_t last = lastSuccess > lastFailure ? lastSuccess : lastFailure;
-  if (last == 0) return true;
-  if (last > now) return false;
-  return now - last >= kWeek;
-}
-}  // namespace vtx::update
 
 CUpdateSettings::CUpdateSettings() : m_owned(std::make_unique<CSettings>()), m_settings(m_owned.get()) {}
 
@@ -41,17 +29,10 @@ bool CUpdateSettings::CopyFrom(const IUpdateSettings& other) {
   if (!o) return false;
   if (o->m_settings == m_settings) return true;
   if (!m_settings->CopyFrom(*o->m_settings)) return false;
-  if (!m_customAction) m_customAction = o->m_customAction;
   return true;
 }
 
-bool CUpdateSettings::IsTimeToLoadEMU() const {
-  const CSettingsData* d = m_settings->GetData();
-  if (!d) return true;
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  return vtx::update::IsTimeToLoadEMU(U64(d->EMULoadSuccess), U64(d->EMULoadFailure), U64(now));
-}
+bool CUpdateSettings::IsTimeToLoadEMU() const { return m_settings->IsTimeToLoadEMU(); }
 
 BOOL CUpdateSettings::GetHangUp() const {
   const CSettingsData* d = m_settings->GetData();
@@ -141,7 +122,5 @@ void CUpdateSettings::GetConnectionSettings(INetConnectionSettings& out) const {
 HRESULT CUpdateSettings::SaveINI() { return m_settings->SaveINI(); }
 
 HRESULT CUpdateSettings::ExecuteCustomAction(HWND window, char** errorText) {
-  if (errorText) *errorText = nullptr;
-  if (!m_customAction) return E_NOTIMPL;
-  return m_customAction(*m_settings, window, errorText);
+  return m_settings->ExecuteCustomAction(window, errorText);
 }

@@ -8,8 +8,6 @@
 
 class CUpdateSettings : public IUpdateSettings {
  public:
-  // Runs the custom action of `settings`: the settings services put theirs here.
-  using CustomActionRunner = std::function<HRESULT(CSettings& settings, HWND window, char** errorText)>;
 
   // Owns a settings object of its own (the update thread's copy).
   CUpdateSettings();
@@ -17,7 +15,6 @@ class CUpdateSettings : public IUpdateSettings {
   explicit CUpdateSettings(CSettings& settings);
 
   CSettings& Get() const { return *m_settings; }
-  void SetCustomActionRunner(CustomActionRunner runner) { m_customAction = std::move(runner); }
 
   bool CopyFrom(const IUpdateSettings& other) override;
   bool IsTimeToLoadEMU() const override;
@@ -33,16 +30,10 @@ class CUpdateSettings : public IUpdateSettings {
   HRESULT CompareWithBuiltInTable(char** newCodes, uint32_t* newCount) const override;
   void GetConnectionSettings(INetConnectionSettings& out) const override;
   HRESULT SaveINI() override;
-  // Without a runner: 0x80004001 (nothing can start the program).
   HRESULT ExecuteCustomAction(HWND window, char** errorText) override;
 
  private:
   std::unique_ptr<CSettings> m_owned;
   CSettings* m_settings;
-  CustomActionRunner m_customAction;
 };
 
-namespace vtx::update {
-// The rule of CSettings::IsTimeToLoadEMU on two stamps and the current time (all FILETIME units).
-bool IsTimeToLoadEMU(uint64_t lastSuccess, uint64_t lastFailure, uint64_t now);
-}  // namespace vtx::update

@@ -43,7 +43,21 @@ TEST(Files, CommonAppDataFollowsTheOverrideAndIsCreatedOnRequest) {
   EXPECT_EQ(std::string(path), dir / "app/data");
   EXPECT_EQ(GetFileAttributesA(path), FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), S_OK);
-  EXPECT_EQ(SHGetFolderPathA(nullptr, 0x001A, nullptr, 0, path), 0x80070002u);
+  EXPECT_EQ(SHGetFolderPathA(nullptr, 0x0030, nullptr, 0, path), 0x80070002u);  // a folder we do not have
+}
+
+TEST(Files, UserFoldersFollowTheBaseDirectories) {
+  TempDir dir;
+  EnvVar home("HOME", dir.path());
+  EnvVar config("XDG_CONFIG_HOME", "");
+  EnvVar data("XDG_DATA_HOME", dir / "data");
+  char path[MAX_PATH];
+  ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, path), S_OK);
+  EXPECT_EQ(std::string(path), dir / ".config");
+  ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, path), S_OK);
+  EXPECT_EQ(std::string(path), dir / "data");
+  ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, path), S_OK);
+  EXPECT_EQ(std::string(path), dir.path());
 }
 
 TEST(Files, CommonAppDataDefault) {

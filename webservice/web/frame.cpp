@@ -165,19 +165,6 @@ bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size) {
   return n > 0 && static_cast<size_t>(n) < size;
 }
 
-HRESULT GetVXFolderName(CStringA& result, const char* subfolder) {
-  if (!subfolder) return E_INVALIDARG;
-  RegStringValueA path;
-  HRESULT hr = path.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "Path");
-  if (FAILED(hr)) return hr;
-  if (!path.GetString() || !*path.GetString()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-  std::string s = path.GetString();
-  if (s.back() != '/') s += '/';
-  s += subfolder;
-  result = s.c_str();
-  return result.IsNull() ? E_OUTOFMEMORY : 1;
-}
-
 HRESULT ConvertUnit(CSettings& settings, double amount, const char* from, const char* to, char* text,
                     uint32_t textSize, uint32_t flags, const char* separators, double* result) {
   if (!from || !to) return E_INVALIDARG;

@@ -96,8 +96,6 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings);
 bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size);
 
 // Settings services the operations build on.
-// "<Path>/<subfolder>"; 1 on success, else the HRESULT of the failure.
-HRESULT GetVXFolderName(CStringA& result, const char* subfolder);
 // Converts between two active currencies (codes or numeric codes); see the flags below.
 constexpr uint32_t kConvertRound = 1, kConvertFormat = 2, kConvertEuroItself = 4;
 HRESULT ConvertUnit(CSettings& settings, double amount, const char* from, const char* to, char* text,
