@@ -18,7 +18,6 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/timetext.h"
-#include "engine/update/updatehandover.h"
 #include "platform/resources.h"
 #include "tests/engine/update/servers.h"
 #include "tests/support/text.h"
@@ -88,15 +87,6 @@ class RecordingEngine : public CUpdateEngine {
   std::vector<Notice> notices;
   std::vector<std::string> checked;
   bool collectingOffInCheck = false;
-};
-
-class FakeSchedule : public IUpdateSchedule {
- public:
-  void SetLastAttempt(bool ok) override { attempts.push_back(ok); }
-  void Schedule(IUpdateSettings&, HWND) override {}
-  void ArmLastChangeTimer(IUpdateSettings&, HWND) override {}
-  void ArmLastChangeEachTimer(IUpdateSettings&, HWND) override {}
-  std::vector<bool> attempts;
 };
 
 uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
@@ -610,7 +600,8 @@ TEST_F(UpdateRun, PausesBetweenTriesEndWhenTheThreadStops) {
 
 class UpdateThroughThread : public UpdateRun {
  protected:
-  // The server's side: a window of its own takes the thread's reports and applies the result.
+  // The server's side: a window of its own takes the thread's reports, stores an accepted run's
+  // rates as the server does, and waits for the run while it takes them.
   void RunOnServerThread() {
     std::thread server([&] {
       WNDCLASSA wc{};
@@ -621,16 +612,10 @@ class UpdateThroughThread : public UpdateRun {
       ASSERT_NE(hwnd, nullptr);
       SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
       CUpdateThread worker(std::make_unique<CUpdateSettings>(), engine);
-      state.settings = &liveUpdate;
-      state.thread = &worker;
-      state.schedule = &schedule;
-      state.hwnd = hwnd;
-      state.resourceLibrary = module;
       ASSERT_EQ(worker.Start(module, false), S_OK);
       ASSERT_EQ(worker.PostUpdate(liveUpdate, hwnd, nullptr, false), S_OK);
-      WaitWhileUpdating(worker, hwnd);
       MSG m;
-      for (int i = 0; i < 2000 && (worker.IsBusy() || !idle); ++i) {
+      for (int i = 0; i < 4000 && (worker.IsBusy() || !idle); ++i) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
         while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
       }
@@ -644,16 +629,20 @@ class UpdateThroughThread : public UpdateRun {
     auto* self = reinterpret_cast<UpdateThroughThread*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (!self || msg < WM_VX_UPDATEDONE || msg > WM_VX_DEFINITIONSDONE) return 0;
     self->reports.push_back(msg);
-    if (msg == WM_VX_UPDATEIDLE) self->idle = true;
-    LRESULT r = 0;
-    HandleUpdateReport(self->state, msg, w, l, &r);
-    return r;
+    if (msg == WM_VX_UPDATEDONE) {
+      auto* copy = reinterpret_cast<IUpdateSettings*>(w);
+      self->result = self->liveUpdate.CopyFrom(*copy) ? self->liveUpdate.SaveINI() : E_OUTOFMEMORY;
+    } else if (msg == WM_VX_UPDATEFAILED) {
+      self->result = static_cast<HRESULT>(l);
+    } else if (msg == WM_VX_UPDATEIDLE) {
+      self->idle = true;
+    }
+    return 0;
   }
 
   CUpdateSettings liveUpdate{live};
-  FakeSchedule schedule;
-  UpdateServerState state;
   std::vector<UINT> reports;
+  HRESULT result = E_UNEXPECTED;
   bool idle = false;
 };
 
@@ -663,7 +652,7 @@ TEST_F(UpdateThroughThread, AcceptedRatesAreStoredWithLastSaved) {
   ASSERT_EQ(U64(live.GetLastSaved()), 0u);
   RunOnServerThread();
   EXPECT_EQ(reports, (std::vector<UINT>{WM_VX_UPDATEDONE, WM_VX_UPDATEIDLE}));
-  EXPECT_EQ(state.lastUpdateResult, S_OK);
+  EXPECT_EQ(result, S_OK);
   EXPECT_EQ(Rate("USD"), 1.25);
   EXPECT_NE(U64(live.GetLastSaved()), 0u);
   CSettings stored;
@@ -681,10 +670,9 @@ TEST_F(UpdateThroughThread, AFailedRunLeavesTheServersRatesAlone) {
   AddSource(File("empty.ini", ""));
   RunOnServerThread();
   EXPECT_EQ(reports, (std::vector<UINT>{WM_VX_UPDATEFAILED, WM_VX_UPDATEIDLE}));
-  EXPECT_EQ(state.lastUpdateResult, kNoRatesSet);
+  EXPECT_EQ(result, kNoRatesSet);
   EXPECT_EQ(Rate("USD"), 1.0);
   EXPECT_EQ(U64(live.GetLastSaved()), 0u);
-  EXPECT_EQ(schedule.attempts, std::vector<bool>{false});
 }
 
 }  // namespace
