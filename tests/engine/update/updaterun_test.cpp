@@ -506,6 +506,16 @@ TEST_F(UpdateRun, RefusedBeforeAnythingIsFetched) {
   }
 }
 
+TEST_F(UpdateRun, DialUpWithoutADialUpLibrary) {
+  Seed({{"USD", "1.0"}});
+  D().Modem = 1;
+  D().DialUp = "Office";
+  AddSource(File("a.ini", "USD = 1.01\r\n"));
+  EXPECT_EQ(Run(), static_cast<HRESULT>(0x80004002));
+  EXPECT_EQ(Said(), std::vector<std::string>{"#86"});
+  EXPECT_EQ(thread.GetRunLog(RunLogUrl).GetCount(), 0u);
+}
+
 TEST_F(UpdateRun, FailedFetchesAreReportedWithAddressLineAndReason) {
   std::string base = StartHttp();
   WriteAll(dir / "www/bad.ini", std::string(kOwn) + "[EUR]\r\nUSD = 1.1\r\nGBP = -2\r\n");
