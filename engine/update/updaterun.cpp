@@ -211,7 +211,7 @@ class UpdateRunner {
   uint32_t m_fetched = 0;  // successful fetches whose texts were merged
   std::string m_missing;
   uint32_t m_missingCount = 0;
-  bool m_note140 = false;
+  bool m_warnNothingSet = false;
 };
 
 HRESULT UpdateRunner::Execute() {
@@ -595,7 +595,7 @@ HRESULT UpdateRunner::CheckData() {
     if (reinterpret_cast<const CurrencyInfo*>(block)->dwFlags & kInfoFromRatesFile) anySet = true;
   if (!anySet) {
     if (m_floated && d.OnlyUpdateExisting) {
-      m_note140 = d.PartialDataWarnings != 0;
+      m_warnNothingSet = d.PartialDataWarnings != 0;
     } else if (m_floated || Rates().Active.GetCount() == 0) {
       // With floating rates and nothing new, the end of the load has already dropped them:
       // accepting the run would wipe the stored rates.
@@ -628,7 +628,7 @@ void UpdateRunner::Warn() {
     Say(kMsgUnmatched, kCaptionRates, kNotifyWarning,
         {m_context.unmatchedAddress.c_str(), joined.c_str(), m_context.unmatchedCount});
   }
-  if (m_note140) {
+  if (m_warnNothingSet) {
     Say(kMsgNothingSetKept, kCaptionRates, kNotifyWarning, {m_context.pageCount});
   } else if (d.PartialDataWarnings) {
     // Codes that only some sources of a cross-check had were named already.
