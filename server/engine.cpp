@@ -5,6 +5,7 @@
 
 #include "engine/foundation/regupgrade.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/notify/notifychannels.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/heap.h"
@@ -129,17 +130,6 @@ void EngineStore::UpgradeRegistryAtStartup() { ::UpgradeRegistryAtStartup(); }
 
 // ---- the update thread ----
 
-HRESULT ServerUpdateEngine::UpdateRun(CUpdateThread&) { return E_NOTIMPL; }
-
-HRESULT ServerUpdateEngine::CheckDefinitions(CUpdateThread&, const char*) { return E_NOTIMPL; }
-
-void ServerUpdateEngine::Notify(CUpdateThread&, HWND, const char* text, const char* caption, UINT, HMODULE) {
-  std::fprintf(stderr, "vtxserver: %s: %s\n", vtx::AnsiToUtf8(caption ? caption : "").c_str(),
-               vtx::AnsiToUtf8(text ? text : "").c_str());
-}
-
-void ServerUpdateEngine::ArchiveRun(CUpdateThread&) {}
-
 void EngineScheduler::Set(HMODULE resourceLibrary, UINT timerId, bool serviceFlag) {
   timer_.Set(resourceLibrary, timerId, serviceFlag);
 }
@@ -198,6 +188,8 @@ HRESULT EngineNotifications::NotifyError(Settings& settings, bool serviceFlag, H
 ProgramSeams::ProgramSeams() : scheduler(engine), notifications(scheduler.Thread()) {
   // A box of the server is answered on the terminal when there is one, else at once.
   vtx::SetMessageBoxHandler(TerminalMessageBox);
+  // Custom actions with an account are started by the messenger.
+  vtx::settings::PipeExecute = ::PipeExecute;
 }
 
 }  // namespace vtx::server

@@ -5,6 +5,7 @@
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/update/updaterun.h"
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
 #include "engine/update/updatetimer.h"
@@ -68,16 +69,6 @@ class EngineStore : public MemoryStore {
   void UpgradeRegistryAtStartup() override;
 };
 
-// What the update thread calls for the run itself and for notices.
-class ServerUpdateEngine : public IUpdateEngine {
- public:
-  HRESULT UpdateRun(CUpdateThread& thread) override;
-  HRESULT CheckDefinitions(CUpdateThread& thread, const char* unknownCodes) override;
-  void Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
-              HMODULE resourceLibrary) override;
-  void ArchiveRun(CUpdateThread& thread) override;
-};
-
 // The update scheduler with its update thread behind the scheduler seam.
 class EngineScheduler : public UpdateScheduler {
  public:
@@ -128,7 +119,7 @@ struct ProgramSeams {
   ProgramSeams();
   Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
   EngineStore store;
-  ServerUpdateEngine engine;
+  CUpdateEngine engine;
   EngineScheduler scheduler;
   CatalogueResources resources;
   EngineNotifications notifications;

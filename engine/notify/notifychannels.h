@@ -2,10 +2,10 @@
 // event-log entry, the messages log file, the in-memory log text, the header of an on-screen
 // entry, the requests to the messenger pipe, and the parsing of recipient lists and command lines.
 #pragma once
-#include "engine/foundation/commandline.h"
 #include <cstdint>
 #include <string>
 
+#include "engine/foundation/commandline.h"
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/resourcelib.h"
 #include "platform/errors.h"

@@ -1,5 +1,7 @@
 #include "engine/update/updaterun.h"
 
+#include "engine/update/useragent.h"
+
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -16,7 +18,6 @@
 #include "platform/sync.h"
 #include "platform/systime.h"
 
-const char g_szDefaultUserAgent[] = "Hulvane Vantrex/4.5";
 
 using vtx::update::CheckFlags;
 using vtx::update::FindRecord;
@@ -216,7 +217,7 @@ class UpdateRunner {
 
 HRESULT UpdateRunner::Execute() {
   CSettingsData& d = Data();
-  m_floated = !vtx::update::OnlyConstantCurrencies(m_settings);
+  m_floated = !m_settings.OnlyConstantCurrencies();
   if (d.Modem && d.DialUp.IsEmpty()) {
     Say(kMsgModemWithoutEntry, kCaptionError, kNotifyError);
     return E_INVALIDARG;
@@ -665,17 +666,21 @@ HRESULT CUpdateEngine::UpdateRun(CUpdateThread& thread) {
 
 HRESULT CUpdateEngine::CheckDefinitions(CUpdateThread&, const char*) { return E_NOTIMPL; }
 
-void CUpdateEngine::Notify(CUpdateThread&, HWND, const char*, const char*, UINT, HMODULE) {}
-
-void CUpdateEngine::ArchiveRun(CUpdateThread&) {}
-
-void CUpdateEngine::NotifyInfo(CUpdateThread& thread, HWND owner, const char* text, HMODULE resourceLibrary) {
-  std::string caption = LoadText(resourceLibrary, kCaptionRates, kCaptionMax);
-  Notify(thread, owner, text, caption.c_str(), 0, resourceLibrary);
+void CUpdateEngine::Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
+                           HMODULE resourceLibrary) {
+  m_notifier.Notify(thread, owner, text, caption, type, resourceLibrary);
 }
 
-void CUpdateEngine::MakeUserAgent(CUpdateThread&, CINetConnection& connection, const char*) {
-  connection.SetAgent(g_szDefaultUserAgent);
+void CUpdateEngine::ArchiveRun(CUpdateThread& thread) { m_notifier.ArchiveRun(thread); }
+
+void CUpdateEngine::NotifyInfo(CUpdateThread& thread, HWND owner, const char* text, HMODULE resourceLibrary) {
+  m_notifier.NotifyInfo(thread, owner, text, resourceLibrary);
+}
+
+void CUpdateEngine::MakeUserAgent(CUpdateThread& thread, CINetConnection& connection, const char* address) {
+  auto* settings = dynamic_cast<CUpdateSettings*>(&thread.GetSettings());
+  const CSettingsData* d = settings ? settings->Get().GetData() : nullptr;
+  ::MakeUserAgent(d ? d->UserAgent.c_str() : nullptr, connection, address);
 }
 
 std::unique_ptr<IUpdateEngine> MakeUpdateEngine() { return std::make_unique<CUpdateEngine>(); }

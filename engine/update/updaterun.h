@@ -5,11 +5,10 @@
 
 #include "engine/update/fetchsettings.h"
 #include "engine/update/fetchsource.h"
+#include "engine/update/runnotify.h"
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
 
-// The user agent of every request until the configured one is expanded.
-extern const char g_szDefaultUserAgent[];  // "Hulvane Vantrex/4.5"
 
 // The run's result when no source set a rate and nothing else accepts it.
 constexpr HRESULT kNoRatesSet = 0x80070450;
@@ -21,15 +20,20 @@ class CUpdateEngine : public IUpdateEngine {
   HRESULT UpdateRun(CUpdateThread& thread) override;
   // The currency-definitions check is not part of this engine yet.
   HRESULT CheckDefinitions(CUpdateThread& thread, const char* unknownCodes) override;
-  // Without notification channels nothing is written.
+  // Through every channel the thread's settings switch on.
   void Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
               HMODULE resourceLibrary) override;
   void ArchiveRun(CUpdateThread& thread) override;
 
-  // An informational text (the data sources' own message): Notify with type 0.
+  // An informational text (the data sources' own message).
   virtual void NotifyInfo(CUpdateThread& thread, HWND owner, const char* text, HMODULE resourceLibrary);
   // Sets the agent for a request to `address` (null: the connection as a whole).
   virtual void MakeUserAgent(CUpdateThread& thread, CINetConnection& connection, const char* address);
+
+  CRunNotifier& Notifier() { return m_notifier; }
+
+ private:
+  CRunNotifier m_notifier;
 };
 
 // The engine the server runs its updates with.

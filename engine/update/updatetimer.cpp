@@ -63,28 +63,6 @@ class SystemClock : public IScheduleClock {
   BOOL PostTimer(HWND hwnd, UINT_PTR id) override { return PostMessageA(hwnd, WM_TIMER, id, 0); }
 };
 
-// Every active currency is fixed to the euro (an empty list counts as such).
-bool OnlyConstantCurrencies(const CSettings& settings) {
-  const CSettingsData* d = settings.GetData();
-  if (!d) return true;
-  const CRatesData& r = *d->Rates;
-  for (uint32_t i = 0; i < r.Active.GetCount(); ++i) {
-    int32_t k = d->Currencies.IFind(r[i]->szCode);
-    if (k < 0) return false;
-    if (!(d->Currencies[static_cast<uint32_t>(k)]->dwFlags & (kCurrencyEuroArea | kCurrencyPeggedEuro))) return false;
-  }
-  return true;
-}
-
-// Some data source is on one of the maker's rate hosts.
-bool HasHulvaneDataSource(const CSettings& settings) {
-  const CSettingsData* d = settings.GetData();
-  if (!d) return false;
-  for (CDataSource* source : d->Sources)
-    if (source && IsHulvaneURL(source->GetURL())) return true;
-  return false;
-}
-
 std::string LoadText(HMODULE module, UINT id) {
   char buf[1001];
   int n = LoadStringA(module, id, buf, sizeof buf);
@@ -261,7 +239,7 @@ void UpdateTimer::Schedule(CUpdateSettings& settings, HWND hwnd) {
   in.expires = U64(d->Rates->Expires);
   in.updateAtLeast = d->UpdateAtLeast;
   in.updateAtMost = d->UpdateAtMost;
-  in.hulvaneSource = HasHulvaneDataSource(settings.Get());
+  in.hulvaneSource = settings.Get().HasHulvaneDataSource(IsHulvaneURL);
   const int64_t delay = vtx::schedule::UpdateDelayMs(in);
   if (delay <= 0) {
     m_updatePending = m_clock->PostTimer(hwnd, m_timerId) != FALSE;
@@ -352,7 +330,7 @@ bool UpdateTimer::DoCheckLastChange(CUpdateSettings& settings, HWND hwnd) {
   if (!d || !Now(&now)) return true;
   const FILETIME t = s.GetLastChange();
   if (U64(t) != U64(d->LastChangeChecked)) return true;  // the rates changed since the arm
-  if (!OnlyConstantCurrencies(s)) {
+  if (!s.OnlyConstantCurrencies()) {
     HRESULT hr;
     if (U64(t)) {
       const int64_t age = SecondsBetween(U64(t), now);
@@ -376,7 +354,7 @@ bool UpdateTimer::DoCheckLastChangeEach(CUpdateSettings& settings, HWND hwnd) {
   CSettingsData* d = s.GetData();
   uint64_t now;
   if (!d || !Now(&now)) return true;
-  if (OnlyConstantCurrencies(s)) return true;
+  if (s.OnlyConstantCurrencies()) return true;
   const FILETIME nowTime = FromU64(now);
   bool refused = false;
 

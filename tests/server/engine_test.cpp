@@ -20,7 +20,7 @@ namespace {
 using namespace vtx::server;
 
 // Applies a fixed rates file to the thread's copy, or fails with `result`.
-class TestEngine : public ServerUpdateEngine {
+class TestEngine : public CUpdateEngine {
  public:
   HRESULT UpdateRun(CUpdateThread& thread) override {
     ++runs;

@@ -77,6 +77,10 @@ class RecordingEngine : public CUpdateEngine {
     std::lock_guard<std::mutex> l(lock);
     notices.push_back(Notice{text ? text : "", caption ? caption : "", type, t.GetSourceIndex()});
   }
+  // The sources' own messages, recorded as the type-0 notices they are.
+  void NotifyInfo(CUpdateThread& t, HWND owner, const char* text, HMODULE module) override {
+    Notify(t, owner, text, "Vantrex", 0, module);
+  }
   HRESULT CheckDefinitions(CUpdateThread& t, const char* codes) override {
     checked.push_back(codes ? codes : "<periodic>");
     collectingOffInCheck = t.IsCollectingOff();
