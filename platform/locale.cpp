@@ -83,7 +83,7 @@ std::u16string FromUnicodeString(const icu::UnicodeString& s) {
 std::u16string GroupingText(int primary, int secondary) {
   if (primary <= 0) return u"0";
   std::string t = std::to_string(primary);
-  if (secondary > 0 && secondary != primary) t += ";" + std::to_string(secondary);
+  if (secondary > 0 && secondary != primary) t.append(";").append(std::to_string(secondary));
   t += ";0";
   return std::u16string(t.begin(), t.end());
 }

@@ -219,9 +219,10 @@ bool FormatOne(const FormatInsert& in, const Spec& s, bool narrowSource, std::u1
     else out += std::u16string(pad, u' ') + std::u16string(1, ch);
     return true;
   }
-  std::string fmt = "%" + s.flags;
+  std::string fmt(1, '%');
+  fmt += s.flags;
   if (s.width >= 0) fmt += std::to_string(s.width);
-  if (s.precision >= 0) fmt += "." + std::to_string(s.precision);
+  if (s.precision >= 0) fmt.append(".").append(std::to_string(s.precision));
   fmt += "ll";
   fmt += s.conv;
   char buf[4200];

@@ -304,7 +304,8 @@ std::string WriteResponse(const Service& service, const Request& request, const 
   out += request.op->name;
   out += "Response xmlns=\"" + XmlEscape(service.ns) + "\">";
   if (result.type != Type::String || result.text) {
-    out += "<" + std::string(request.op->name) + "Result>" + ValueText(result) + "</" + request.op->name + "Result>";
+    out.append("<").append(request.op->name).append("Result>").append(ValueText(result));
+    out.append("</").append(request.op->name).append("Result>");
   }
   out += "</" + std::string(request.op->name) + "Response></soap:Body></soap:Envelope>";
   return out;

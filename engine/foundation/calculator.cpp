@@ -276,7 +276,7 @@ const char* CCalculator::GetDisplay(uint32_t digits) {
     if (m_decimalSeparator) decimal = std::string(1, m_decimalSeparator);
     else {
       decimal = LocaleText(number ? LOCALE_SDECIMAL : LOCALE_SMONDECIMALSEP);
-      if (decimal.empty()) decimal = ".";
+      if (decimal.empty()) decimal.assign(1, '.');
     }
   }
   // Separators stand between groups only.

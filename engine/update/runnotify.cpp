@@ -60,17 +60,24 @@ namespace vtx::update {
 
 std::string MissingTextNotice(UINT textId, const FormatInsert& insert1, const FormatInsert& insert2,
                               const FormatInsert& insert3) {
-  std::string text = "Message " + std::to_string(textId) + " (text missing from the resource library)";
+  std::string text = "Message ";
+  text += std::to_string(textId);
+  text += " (text missing from the resource library)";
   const FormatInsert* inserts[] = {&insert1, &insert2, &insert3};
-  for (int i = 0; i < 3; ++i) text += (i ? ", %" : ": %") + std::to_string(i + 1) + " = " + InsertText(*inserts[i]);
+  for (int i = 0; i < 3; ++i) {
+    text += i ? ", %" : ": %";
+    text += std::to_string(i + 1);
+    text += " = ";
+    text += InsertText(*inserts[i]);
+  }
   return text;
 }
 
 void ReportMissingText(UINT textId, UINT captionId, bool captionMissing, bool textMissing) {
   std::string text = "The resource library has no text";
-  if (textMissing) text += " " + std::to_string(textId);
+  if (textMissing) text.append(" ").append(std::to_string(textId));
   if (textMissing && captionMissing) text += " and no caption";
-  if (captionMissing) text += " " + std::to_string(captionId);
+  if (captionMissing) text.append(" ").append(std::to_string(captionId));
   text += "; a notice went out without it.";
   CEventLog log;
   MessageToLog(text.c_str(), MB_ICONEXCLAMATION, &log);
