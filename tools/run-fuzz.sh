@@ -27,6 +27,11 @@ for src in fuzz/*_fuzz.cpp; do
   mkdir -p "$work/corpus"
   # A copy, so that what the run finds does not land in the source tree.
   if [ -d "fuzz/corpus/$name" ]; then cp -R "fuzz/corpus/$name/." "$work/corpus/"; fi
+  # A parser's test fixtures seed its fuzzer as well (expected outputs are not inputs).
+  for fixtures in "tests/filters/$name/fixtures" "tests/filters/$name/pages"; do
+    [ -d "$fixtures" ] || continue
+    find "$fixtures" -maxdepth 1 -type f ! -name '*.expected' -exec cp {} "$work/corpus/" \;
+  done
   "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$build/artifacts/$name-" "$work/corpus" >"$work/log" 2>&1 &
   names+=("$name")

@@ -130,4 +130,12 @@ inline Run RunFilter(const std::string& program, const std::string& input,
   return run;
 }
 
+// The built program converts a fixture into exactly its expected rates file, marked as ours.
+inline void ExpectFixtureConverts(const std::string& program, const std::string& input, const std::string& expected) {
+  Run run = RunFilter(program, Fixture(program, input));
+  ASSERT_EQ(run.code, 0u) << input;
+  EXPECT_EQ(run.file, Fixture(program, expected)) << input;
+  EXPECT_EQ(IniValue(run.file, "Application"), kFilterApplication) << input;
+}
+
 }  // namespace feedtest

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace vtxtest {
 
@@ -30,6 +31,17 @@ class SyslogListener {
     char buf[9000];
     ssize_t n = recv(fd_, buf, sizeof buf, 0);
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "<nothing>";
+  }
+  // Every entry that arrives until none has come for `waitMs`.
+  std::vector<std::string> Drain(int waitMs = 300) {
+    std::vector<std::string> got;
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, waitMs) != 1) return got;
+      char buf[9000];
+      ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n > 0) got.emplace_back(buf, static_cast<size_t>(n));
+    }
   }
 
  private:

@@ -1,6 +1,8 @@
 // Test helpers: ASCII literals in either character width, and a private store per test program.
 #pragma once
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -19,6 +21,14 @@ std::string Narrow(const T* text) {
   if (text)
     for (const T* p = text; *p; ++p) s.push_back(static_cast<char>(*p));
   return s;
+}
+
+// The whole file, or an empty text when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 // A fresh temporary directory, removed with the object.

@@ -25,41 +25,14 @@
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/sysinfo.h"
+#include "tests/support/syslog.h"
 #include "tests/support/text.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using vtxtest::ReadFile;
 
-// A syslog listener the test binds.
-class SyslogListener {
- public:
-  explicit SyslogListener(const std::string& path) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  }
-  ~SyslogListener() { close(fd_); }
-  bool bound() const { return bound_; }
-  std::string Receive(int waitMs = 5000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, waitMs) != 1) return "<nothing>";
-    char buf[9000];
-    ssize_t n = recv(fd_, buf, sizeof buf, 0);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "<nothing>";
-  }
-
- private:
-  int fd_ = -1;
-  bool bound_ = false;
-};
+using vtxtest::SyslogListener;
 
 class Channels : public ::testing::Test {
  protected:

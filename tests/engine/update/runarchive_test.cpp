@@ -17,12 +17,7 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using vtxtest::ReadFile;
 
 // Seven lists as the update thread keeps them.
 struct Lists {

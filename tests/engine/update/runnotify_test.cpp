@@ -21,44 +21,14 @@
 #include "engine/update/runarchive.h"
 #include "engine/update/updatesettings.h"
 #include "platform/resources.h"
+#include "tests/support/syslog.h"
 #include "tests/support/text.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using vtxtest::ReadFile;
 
-class SyslogListener {
- public:
-  explicit SyslogListener(const std::string& path) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  }
-  ~SyslogListener() { close(fd_); }
-  bool bound() const { return bound_; }
-  // Every entry that arrives within the wait.
-  std::vector<std::string> Drain(int waitMs = 300) {
-    std::vector<std::string> got;
-    for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, waitMs) != 1) return got;
-      char buf[9000];
-      ssize_t n = recv(fd_, buf, sizeof buf, 0);
-      if (n > 0) got.emplace_back(buf, static_cast<size_t>(n));
-    }
-  }
-
- private:
-  int fd_ = -1;
-  bool bound_ = false;
-};
+using vtxtest::SyslogListener;
 
 // The server's own message window, as the fan-out sees it.
 class RecordingWindow : public IMessageWindow {

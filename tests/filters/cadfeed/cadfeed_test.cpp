@@ -104,10 +104,7 @@ TEST_F(Cadfeed, EuroValue) {
 }
 
 TEST(CadfeedProgram, ConvertsTheFixture) {
-  feedtest::Run run = feedtest::RunFilter("cadfeed", feedtest::Fixture("cadfeed", "rates.html"));
-  ASSERT_EQ(run.code, 0u);
-  EXPECT_EQ(run.file, feedtest::Fixture("cadfeed", "rates.expected"));
-  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
+  feedtest::ExpectFixtureConverts("cadfeed", "rates.html", "rates.expected");
 }
 
 TEST(CadfeedProgram, Failures) {

@@ -20,12 +20,7 @@ namespace {
 using P = FilterProgram;
 using F = FilterFailure;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using vtxtest::ReadFile;
 
 void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;

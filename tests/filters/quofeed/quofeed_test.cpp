@@ -131,10 +131,7 @@ TEST_F(Quofeed, Rates) {
 }
 
 TEST(QuofeedProgram, ConvertsTheFixture) {
-  feedtest::Run run = feedtest::RunFilter("quofeed", feedtest::Fixture("quofeed", "rates.csv"));
-  ASSERT_EQ(run.code, 0u);
-  EXPECT_EQ(run.file, feedtest::Fixture("quofeed", "rates.expected"));
-  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
+  feedtest::ExpectFixtureConverts("quofeed", "rates.csv", "rates.expected");
 }
 
 TEST(QuofeedProgram, Failures) {

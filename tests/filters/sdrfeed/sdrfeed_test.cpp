@@ -127,10 +127,7 @@ TEST_F(Sdrfeed, WithoutAEuroValueNothingIsWritten) {
 }
 
 TEST(SdrfeedProgram, ConvertsTheFixture) {
-  feedtest::Run run = feedtest::RunFilter("sdrfeed", feedtest::Fixture("sdrfeed", "rates.tsv"));
-  ASSERT_EQ(run.code, 0u);
-  EXPECT_EQ(run.file, feedtest::Fixture("sdrfeed", "rates.expected"));
-  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
+  feedtest::ExpectFixtureConverts("sdrfeed", "rates.tsv", "rates.expected");
 }
 
 TEST(SdrfeedProgram, Failures) {

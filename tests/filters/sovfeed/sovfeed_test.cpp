@@ -117,10 +117,7 @@ TEST_F(Sovfeed, DateSearch) {
 }
 
 TEST(SovfeedProgram, ConvertsTheFixture) {
-  feedtest::Run run = feedtest::RunFilter("sovfeed", feedtest::Fixture("sovfeed", "rates.html"));
-  ASSERT_EQ(run.code, 0u);
-  EXPECT_EQ(run.file, feedtest::Fixture("sovfeed", "rates.expected"));
-  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
+  feedtest::ExpectFixtureConverts("sovfeed", "rates.html", "rates.expected");
 }
 
 TEST(SovfeedProgram, Failures) {

@@ -90,13 +90,8 @@ TEST(Tolfeed, RowsThatFail) {
 }
 
 TEST(TolfeedProgram, ConvertsTheFixtures) {
-  feedtest::Run run = feedtest::RunFilter("tolfeed", feedtest::Fixture("tolfeed", "rates.html"));
-  ASSERT_EQ(run.code, 0u);
-  EXPECT_EQ(run.file, feedtest::Fixture("tolfeed", "rates.expected"));
-  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
-  run = feedtest::RunFilter("tolfeed", feedtest::Fixture("tolfeed", "two.html"));
-  ASSERT_EQ(run.code, 0u);
-  EXPECT_EQ(run.file, feedtest::Fixture("tolfeed", "two.expected"));
+  feedtest::ExpectFixtureConverts("tolfeed", "rates.html", "rates.expected");
+  feedtest::ExpectFixtureConverts("tolfeed", "two.html", "two.expected");
 }
 
 TEST(TolfeedProgram, Failures) {

@@ -99,10 +99,7 @@ TEST(UsdfeedMarks, NotAvailable) {
 }
 
 TEST(UsdfeedProgram, ConvertsTheFixture) {
-  feedtest::Run run = feedtest::RunFilter("usdfeed", feedtest::Fixture("usdfeed", "rates.html"));
-  ASSERT_EQ(run.code, 0u);
-  EXPECT_EQ(run.file, feedtest::Fixture("usdfeed", "rates.expected"));
-  EXPECT_EQ(feedtest::IniValue(run.file, "Application"), kFilterApplication);
+  feedtest::ExpectFixtureConverts("usdfeed", "rates.html", "rates.expected");
 }
 
 TEST(UsdfeedProgram, Failures) {
