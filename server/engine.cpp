@@ -115,6 +115,8 @@ std::unique_ptr<Settings> EngineStore::NewSettings() { return std::make_unique<E
 
 HRESULT EngineStore::CanSaveSettings() { return ::CanSaveSettings(); }
 
+BOOL EngineStore::IncrementUnitHits(const char* code) { return ::IncrementUnitHits(code); }
+
 HRESULT EngineStore::ImportConfiguration(const char*, DWORD) { return E_NOTIMPL; }
 
 HRESULT EngineStore::ExportConfiguration(const char*, DWORD) { return E_NOTIMPL; }

@@ -57,12 +57,13 @@ class EngineSettings : public Settings {
   CUpdateSettings update_;
 };
 
-// The application key itself. Hit counts and the configuration file are still to come: hits are
-// counted in memory, and import and export fail with 0x80004001.
+// The application key itself. The configuration file is still to come: import and export fail
+// with 0x80004001.
 class EngineStore : public MemoryStore {
  public:
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override;
+  BOOL IncrementUnitHits(const char* code) override;
   HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
   HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
   bool ReadAppString(const char* name, std::string& value) override;

@@ -102,6 +102,16 @@ TEST_F(ServerWithEngine, AFailedRunReturnsItsCodeAndStoresNothing) {
   EXPECT_EQ(StoredRate("USD"), -3);  // no such record: nothing was stored
 }
 
+TEST_F(ServerWithEngine, HitsAreCountedInTheStore) {
+  Start();
+  const DWORD usd = 'U' | 'S' << 8 | 'D' << 16;
+  EXPECT_EQ(SendMessageA(hwnd, WM_VX_COUNTHIT, usd, 0), 1);
+  EXPECT_EQ(SendMessageA(hwnd, WM_VX_COUNTHIT, usd, 0), 1);
+  DWORD count = 0;
+  ASSERT_TRUE(GetUnitHits("USD", &count));
+  EXPECT_EQ(count, 2u);
+}
+
 TEST_F(ServerWithEngine, SettingsReloadAndSaveGoThroughTheStore) {
   RegDwordValue proxy;
   proxy.m_dwValue = 0;
