@@ -395,7 +395,7 @@ HRESULT CAllCurrencies::Load(const CIniData<char>& data, uint32_t* errorLine) {
 }
 
 HRESULT CAllCurrencies::SaveTo(CIniData<char>& data) const {
-  char text[64];
+  char text[400];  // the plain form of any double
   auto section = [&](const char* name) { return data.AddSection(name); };
   auto number = [&](const char* key, uint32_t v) { return data.AddULong(key, v); };
 

@@ -131,8 +131,9 @@ bool TimeToText(const FILETIME& time, char* buffer, size_t size) { return TimeTo
 bool TextToTime(const char* text, FILETIME* time) { return StringToTime(text, time); }
 
 bool AmountToText(double value, uint32_t decimals, char* buffer, size_t size) {
-  if (size < 17) return false;
-  return DoubleToString(value, buffer, 16, decimals);
+  // Plain form only: the reader refuses an exponent form, and one such row would make the whole
+  // stored table unreadable.
+  return PlainAmountText(value, decimals, buffer, static_cast<uint32_t>(size));
 }
 
 uint32_t LocaleNumber(DWORD lcid, LocaleItem item, uint32_t fallback) {

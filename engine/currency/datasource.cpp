@@ -458,6 +458,11 @@ HRESULT CDataSourceList::Save(HKEY root, const char* appKey) const {
     DWORD e = GetLastError();
     if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) return HRESULT_FROM_WIN32(e);
   }
+  // The key itself stays, empty or not: a missing "Servers" key reads as an older version's
+  // configuration and brings the default source back.
+  RegStringValueA keyOnly;
+  HRESULT made = keyOnly.Save(root, path, nullptr);
+  if (FAILED(made)) return made;
   uint32_t n = 0;
   for (const CDataSource* s : *this) {
     if (!ServersPath(path, appKey, ++n)) return E_OUTOFMEMORY;

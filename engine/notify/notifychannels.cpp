@@ -413,8 +413,12 @@ HRESULT PipeExecute(HWND owner, const char* file, const char* parameters, const 
     return E_OUTOFMEMORY;
   }
   DWORD reply = 0;
-  // No time limit: with the wait flag the reply comes when the program ends.
-  if (FAILED(SendToMessenger(VXMSG_EXECUTE, payload, 0, &reply))) return E_SERVER_UNAVAILABLE;
+  // With the wait flag the reply comes when the program ends: the messenger's own limit for a waited
+  // program, and a margin, bound it. Only a pipe that nobody serves means "messenger out of reach"; a
+  // request that was delivered and then failed must not make the caller start the program again itself.
+  HRESULT hr = SendToMessenger(VXMSG_EXECUTE, payload, wait ? kExecuteWaitTimeoutMs : kMessengerTimeoutMs, &reply);
+  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return E_SERVER_UNAVAILABLE;
+  if (FAILED(hr)) return hr;
   return reply;
 }
 

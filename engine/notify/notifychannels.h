@@ -34,6 +34,8 @@ constexpr DWORD VXMSG_DELETEDISPLAYLOG = 0x8000;
 // A messenger that does not take a message box or dialog request within this time counts as
 // not running, so that the caller falls back to its own window.
 constexpr DWORD kMessengerTimeoutMs = 30000;
+// A program run through the messenger and waited for (client validation): its 30 s and a margin.
+constexpr DWORD kExecuteWaitTimeoutMs = 35000;
 
 // The computer's full DNS name, cut to size - 1 characters; FALSE when no name is known.
 BOOL GetComputerDomainName(char* buffer, DWORD size);

@@ -13,6 +13,7 @@ using Hulvane::Web::Services::Vantrex;
 namespace {
 
 std::vector<std::string> g_hits;
+HRESULT g_hitAnswer = S_OK;
 HRESULT RecordHit(UINT msg, WPARAM w, LPARAM, DWORD timeout, DWORD* result) {
   EXPECT_EQ(msg, vtx::server::WM_VX_COUNTHIT);
   EXPECT_EQ(timeout, kHitCountTimeoutMs);
@@ -20,8 +21,8 @@ HRESULT RecordHit(UINT msg, WPARAM w, LPARAM, DWORD timeout, DWORD* result) {
   for (int i = 0; i < 4; ++i)
     if (char c = static_cast<char>((w >> (8 * i)) & 0xFF)) code += c;
   g_hits.push_back(code + (w >> 24 ? "+" : ""));
-  if (result) *result = 0;
-  return 0x8007053D;  // a server that is not running changes nothing
+  if (result) *result = 1;
+  return g_hitAnswer;
 }
 
 class WebOps : public WebTest {
@@ -29,6 +30,7 @@ class WebOps : public WebTest {
   void SetUp() override {
     WebTest::SetUp();
     g_hits.clear();
+    g_hitAnswer = S_OK;
     g_pfnSendVXVMessageTimeout = RecordHit;
   }
   void TearDown() override { g_pfnSendVXVMessageTimeout = nullptr; }
@@ -111,6 +113,12 @@ TEST_F(WebOps, ConvertToStrPlainNumbersAndLists) {
   g_hits.clear();
   EXPECT_EQ(Str("USD;GBP", "EUR", 2, false, "+"), "1.6;2.5");
   EXPECT_EQ(g_hits, (std::vector<std::string>{"EUR", "USD", "GBP"}));
+  // A server that does not answer costs one count's time-out per call, not one per item.
+  g_hits.clear();
+  g_hitAnswer = E_TIMEOUT;
+  EXPECT_EQ(Str("EUR", "USD;GBP;JPY", 2, false, "+"), "2.5;1.6;320");
+  EXPECT_EQ(g_hits, (std::vector<std::string>{"EUR"}));
+  g_hitAnswer = S_OK;
   EXPECT_EQ(N(v.RateStr(M("k"), M("EUR"), M("USD"), true, M("+"), M(nullptr), M(nullptr))), "1.25");
 
   SetString("Separator", "|");

@@ -55,18 +55,28 @@ void ThrowConversion(HRESULT hr) {
   ThrowHResult(hr);
 }
 
-// Counts one use of a currency in the server; only codes of the active list are counted, and a
-// count that fails stays silent.
-void CountHit(CSettings& settings, const char* text) {
-  if (!g_pfnSendVXVMessageTimeout || !text) return;
-  int32_t i = settings.GetData()->IFind(text);
-  if (i < 0) return;
-  const char* code = settings.GetRates()[static_cast<uint32_t>(i)]->szCode;
-  uint32_t packed = 0;
-  for (int k = 0; k < 4 && code[k]; ++k) packed |= static_cast<uint32_t>(static_cast<unsigned char>(code[k])) << (8 * k);
-  DWORD answer = 0;
-  g_pfnSendVXVMessageTimeout(vtx::server::WM_VX_COUNTHIT, packed, 0, kHitCountTimeoutMs, &answer);
-}
+// Counts uses of currencies in the server for one call; only codes of the active list are counted,
+// and a count that fails stays silent. After one failed count the rest of the call counts nothing,
+// so that a server that does not answer delays a call by one time-out at most, whatever its list.
+class HitCounter {
+ public:
+  explicit HitCounter(CSettings& settings) : m_settings(settings) {}
+  void Count(const char* text) {
+    if (m_unreachable || !g_pfnSendVXVMessageTimeout || !text) return;
+    int32_t i = m_settings.GetData()->IFind(text);
+    if (i < 0) return;
+    const char* code = m_settings.GetRates()[static_cast<uint32_t>(i)]->szCode;
+    uint32_t packed = 0;
+    for (int k = 0; k < 4 && code[k]; ++k) packed |= static_cast<uint32_t>(static_cast<unsigned char>(code[k])) << (8 * k);
+    DWORD answer = 0;
+    if (FAILED(g_pfnSendVXVMessageTimeout(vtx::server::WM_VX_COUNTHIT, packed, 0, kHitCountTimeoutMs, &answer)))
+      m_unreachable = true;
+  }
+
+ private:
+  CSettings& m_settings;
+  bool m_unreachable = false;
+};
 
 std::vector<std::string> SplitList(const char* text, char separator) {
   std::vector<std::string> items;
@@ -149,8 +159,9 @@ double Vantrex::ConvertToNum(const ManagedString& clientKey, const ManagedString
   CheckAmount(amount);
   StringToAnsi from(fromCurrency), to(toCurrency);
   CSettings& settings = session.GetSettings();
-  CountHit(settings, from.GetAnsi());
-  CountHit(settings, to.GetAnsi());
+  HitCounter hits(settings);
+  hits.Count(from.GetAnsi());
+  hits.Count(to.GetAnsi());
   double value = 0;
   HRESULT hr = ConvertUnit(settings, amount, from.GetAnsi(), to.GetAnsi(), nullptr, 0, rounding ? kConvertRound : 0,
                            nullptr, &value);
@@ -198,13 +209,14 @@ ManagedString Vantrex::ConvertToStr(const ManagedString& clientKey, const Manage
   if (froms.size() > 1 && tos.size() > 1) ThrowArgument("Only one side may hold a list of currencies.");
   const size_t count = froms.size() > tos.size() ? froms.size() : tos.size();
   const bool fromIsSingle = froms.size() == 1;
-  CountHit(settings, fromIsSingle ? froms[0].c_str() : tos[0].c_str());
+  HitCounter hits(settings);
+  hits.Count(fromIsSingle ? froms[0].c_str() : tos[0].c_str());
 
   std::u16string result;
   for (size_t i = 0; i < count; ++i) {
     const std::string& fi = fromIsSingle ? froms[0] : froms[i];
     const std::string& ti = fromIsSingle ? tos[i] : tos[0];
-    CountHit(settings, fromIsSingle ? ti.c_str() : fi.c_str());
+    hits.Count(fromIsSingle ? ti.c_str() : fi.c_str());
     if (i) result += static_cast<char16_t>(static_cast<unsigned char>(separator));
     char number[kNumberTextSize] = "";
     HRESULT hr = ConvertUnit(settings, amount, fi.c_str(), ti.c_str(), number, kNumberTextSize,

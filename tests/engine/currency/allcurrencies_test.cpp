@@ -242,6 +242,14 @@ TEST_F(CurrencyStoreTest, RegistryRoundTripKeepsEverything) {
   xyz.ftLastChange = U64ToFileTime(0x01C5A6FFE2A944CAull - 0x01C5A6FFE2A944CAull % 10000000ull);
   xyz.dwServers = 7;
   ASSERT_TRUE(db.Add(xyz));
+  // Amounts whose shortest text needs more digits than a display: stored plain, read back whole.
+  CurrencyData huge;
+  InitCurrencyData(huge, "XZZ");
+  huge.dRate = 1e16;
+  huge.dSmallest = 1.5e-15;
+  huge.dwSmallestDecimals = 16;
+  huge.dwNumericCode = 999;
+  ASSERT_TRUE(db.Add(huge));
   ASSERT_EQ(db.Save(), 0u);
 
   CAllCurrencies back;

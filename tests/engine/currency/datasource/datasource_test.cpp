@@ -251,6 +251,18 @@ TEST_F(DataSourceStore, NoOldAddressGivesNoSource) {
   EXPECT_EQ(list.Save(HKEY_LOCAL_MACHINE, kApp), S_OK);
 }
 
+TEST_F(DataSourceStore, AnEmptyListStaysEmpty) {
+  CDataSourceList list;
+  list.Add(NewSource("http://a/", "A.ini"));
+  ASSERT_EQ(list.Save(HKEY_LOCAL_MACHINE, kApp), S_OK);
+  list.Empty();
+  ASSERT_EQ(list.Save(HKEY_LOCAL_MACHINE, kApp), S_OK);
+  // No sources is a configuration of its own, not an older version's that needs the default source.
+  CDataSourceList back;
+  ASSERT_EQ(back.Load(HKEY_LOCAL_MACHINE, kApp, "http://default/", "Default.ini", nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(back.GetCount(), 0u);
+}
+
 TEST_F(DataSourceStore, SaveAndLoadAgain) {
   CDataSourceList list;
   CDataSource* a = NewSource("http://a/[yyyy]", "A.ini");
