@@ -10,6 +10,10 @@
 
 namespace vtx::soap {
 namespace {
+// Connections at once, and from one address: at 1 MiB of body each, a bound on the memory that
+// unfinished uploads can hold.
+constexpr unsigned kConnectionLimit = 256;
+constexpr unsigned kConnectionsPerAddress = 64;
 
 struct Call {
   std::string body;
@@ -111,17 +115,21 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
     return false;
   }
   unsigned threads = options.threads ? options.threads : 1;
+  // Every connection may buffer a whole request body: the connection limits bound that memory.
+  port_ = options.port;
   MHD_Daemon* d = MHD_start_daemon(flags, options.port, nullptr, nullptr, Handle, this, MHD_OPTION_SOCK_ADDR, addr,
                                    MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT,
                                    static_cast<unsigned>(options.idleTimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
-                                   Completed, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u, MHD_OPTION_END);
+                                   Completed, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
+                                   MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                                   kConnectionsPerAddress, MHD_OPTION_END);
   if (!d) {
     if (error) *error = "cannot listen on " + options.address + ":" + std::to_string(options.port);
     return false;
   }
   daemon_ = d;
   const MHD_DaemonInfo* info = MHD_get_daemon_info(d, MHD_DAEMON_INFO_BIND_PORT);
-  port_ = info ? info->port : options.port;
+  if (info && info->port) port_ = info->port;
   return true;
 }
 

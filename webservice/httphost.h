@@ -1,6 +1,7 @@
 // The HTTP side of the SOAP host: a libmicrohttpd thread pool that answers POST <path> with the SOAP
 // dispatch of a service and GET <path>?wsdl with its description.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,7 +37,7 @@ class HttpHost {
   const Service& service_;
   HostOptions options_;
   void* daemon_ = nullptr;
-  uint16_t port_ = 0;
+  std::atomic<uint16_t> port_{0};  // read by the workers while Start runs
 };
 
 }  // namespace vtx::soap

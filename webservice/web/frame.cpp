@@ -253,7 +253,11 @@ HRESULT ExecuteClientValidation(CSettings& settings, uint32_t, const char* clien
   std::string key;
   bool hasKey = clientKey != nullptr;
   if (hasKey) {
-    key.assign(clientKey, strnlen(clientKey, 254));
+    size_t cut = strnlen(clientKey, 254);
+    // In a multi-byte code page the cut must not split a character.
+    if (vtx::AnsiCodePageIsUtf8() && clientKey[cut])
+      while (cut > 0 && (static_cast<unsigned char>(clientKey[cut]) & 0xC0) == 0x80) --cut;
+    key.assign(clientKey, cut);
     for (char& c : key)
       if (c == '"' || c == '\\' || c == '/' || c == ':') c = '_';
   }
