@@ -41,6 +41,10 @@ struct Server {
   DWORD lockOwner = 0;
   DWORD pendingUpdateRequests = 0;
   HRESULT lastUpdateResult = S_OK;
+  // The results applied so far, the latest few by number: an update-now that waits answers with the
+  // result of the run it waited for, even when another run was started and ended inside its wait.
+  uint64_t resultsApplied = 0;
+  HRESULT recentResults[16] = {};
   // A reload asked for while an update ran waits for the update's result to be applied first.
   bool reloadWhenIdle = false;
 };
@@ -119,6 +123,8 @@ void ApplyUpdateResult(Server& s, Settings* copy, HRESULT hr) {
     s.lastUpdateResult = FAILED(hr) ? hr : E_FAIL;
     sched.SetLastAttempt(false);
   }
+  s.recentResults[s.resultsApplied % 16] = s.lastUpdateResult;
+  ++s.resultsApplied;
   if (sched.CustomActionDue()) {
     std::string errorText;
     HRESULT ca = s.settings->ExecuteCustomAction(s.hwndApp, errorText);
@@ -176,8 +182,10 @@ HRESULT UpdateNow(Server& s) {
     HRESULT hr = StartUpdate(s, true);
     if (FAILED(hr)) return hr;
   }
+  uint64_t next = s.resultsApplied;
   WaitWhileUpdating(s);
-  return s.lastUpdateResult;
+  // The result of the run this request waited for, even when another ran inside the wait.
+  return s.resultsApplied > next && s.resultsApplied - next <= 16 ? s.recentResults[next % 16] : s.lastUpdateResult;
 }
 
 void OnTimer(Server& s, WPARAM id) {
@@ -581,6 +589,8 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
         vtx::messages::RouteEndSessionSignals(s.hwndApp);
         MainLoop(s);
         vtx::messages::RouteEndSessionSignals(nullptr);
+        // A run still under way hands its result over (and stores its rates) while the window exists.
+        WaitWhileUpdating(s);
         if (!s.savedAtEndSession) s.settings->Save();
         seams.scheduler->Kill(s.hwndApp);
         KillTimer(s.hwndApp, kTimerLastChange);

@@ -314,7 +314,9 @@ BOOL CUpdateThread::OnMessage(MSG* msg) {
   else
     Report(WM_VX_UPDATEDONE, reinterpret_cast<WPARAM>(&settings), 0);
   m_sourceIndex = -1;
+  // Once busy is clear the owner may hand out the next run (and its window): read it first.
+  HWND owner = m_owner;
   m_busy = false;
-  SendMessageA(m_owner, WM_VX_UPDATEIDLE, 0, 0);
+  SendMessageA(owner, WM_VX_UPDATEIDLE, 0, 0);
   return FALSE;
 }

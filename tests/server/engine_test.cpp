@@ -24,6 +24,7 @@ class TestEngine : public CUpdateEngine {
  public:
   HRESULT UpdateRun(CUpdateThread& thread) override {
     ++runs;
+    if (delayMs) Sleep(delayMs);
     if (FAILED(result)) return result;
     CSettings& settings = static_cast<CUpdateSettings&>(thread.GetSettings()).Get();
     CIniDataBuffer<char> ini;
@@ -39,6 +40,7 @@ class TestEngine : public CUpdateEngine {
     notices.push_back(text ? text : "");
   }
   HRESULT result = S_OK;
+  DWORD delayMs = 0;
   std::atomic<int> runs{0};
   std::vector<std::string> notices;
 };
@@ -100,6 +102,19 @@ TEST_F(ServerWithEngine, AFailedRunReturnsItsCodeAndStoresNothing) {
   Start();
   EXPECT_EQ(static_cast<HRESULT>(SendMessageA(hwnd, WM_VX_UPDATENOW, 0, 0)), 0x80040123u);
   EXPECT_EQ(StoredRate("USD"), -3);  // no such record: nothing was stored
+}
+
+TEST_F(ServerWithEngine, QuitDuringAnAutomaticRunStillStoresItsRates) {
+  RegDwordValue on(1);
+  ASSERT_EQ(on.Save(HKEY_LOCAL_MACHINE, kAppKeyPath, "AutoUpdate"), S_OK);
+  rig.engine.delayMs = 500;
+  Start();
+  for (int i = 0; i < 1000 && rig.engine.runs.load() == 0; ++i) Sleep(5);
+  ASSERT_EQ(rig.engine.runs.load(), 1);  // the first automatic run is under way
+  SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
+  thread.join();
+  EXPECT_FALSE(rig.scheduler.IsBusy());
+  EXPECT_DOUBLE_EQ(StoredRate("USD"), 1.25);
 }
 
 TEST_F(ServerWithEngine, HitsAreCountedInTheStore) {
