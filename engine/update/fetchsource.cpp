@@ -487,6 +487,17 @@ HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
   HRESULT hr = S_OK;
   CBuffer<char> answer(1000, 1000);
 
+  // The source's credentials belong to its own host: a page that a downloaded "Next" names on
+  // another host never gets them.
+  struct CredentialHost {
+    CINetConnection& connection;
+    ~CredentialHost() { connection.SetCredentialHost(nullptr); }
+  } credentialHost{*context.connection};
+  {
+    char host[1024];
+    context.connection->SetCredentialHost(
+        SUCCEEDED(context.connection->GetHostName(context.address.c_str(), host, sizeof host)) ? host : nullptr);
+  }
   while (!page.IsEmpty()) {
     if (!visited.Add(page.c_str())) return E_OUTOFMEMORY;
     ++context.pageCount;

@@ -303,9 +303,9 @@ void CINetConnection::CheckRequest(HINTERNET request) {
         char where[2048];
         DWORD whereSize = sizeof where;
         char host[1024];
+        const CStringA& owner = m_strCredentialHost.IsEmpty() ? m_strSourceHost : m_strCredentialHost;
         if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, where, &whereSize) ||
-            FAILED(GetHostName(where, host, sizeof host)) || m_strSourceHost.IsEmpty() ||
-            _stricmp(host, m_strSourceHost.c_str()) != 0)
+            FAILED(GetHostName(where, host, sizeof host)) || owner.IsEmpty() || _stricmp(host, owner.c_str()) != 0)
           break;
       }
       CBuffer<char> scratch(100, 100);

@@ -61,6 +61,9 @@ class CINetConnection {
   // 4 quote server, 0 none.
   const char* GetErrorString(DWORD* kind);
   HRESULT GetHostName(const char* url, char* buffer, DWORD size);
+  // The host that the server credentials belong to for the loads that follow (a data source whose
+  // pages name further pages); null or empty: the host of each load's own address.
+  void SetCredentialHost(const char* host) { m_strCredentialHost = host; }
   HRESULT CanonicalizeUrl(const char* url, CBuffer<char>& output, DWORD flags);
   BOOL CheckRasAPI();
   BOOL AlreadyConnected();
@@ -116,6 +119,7 @@ class CINetConnection {
   DWORD_PTR m_dwRequestContext = 0;
   // Host of the address being loaded: only its own server gets the server credentials.
   CStringA m_strSourceHost;
+  CStringA m_strCredentialHost;
   // The HTTP status behind a status error, so that its text can name it.
   DWORD m_dwHttpStatus = 0;
 };

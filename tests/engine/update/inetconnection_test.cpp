@@ -417,6 +417,14 @@ TEST_F(Connection, CredentialsGoOnlyToTheSourcesOwnHost) {
   EXPECT_EQ(Load(c, "http://127.0.0.1:" + std::to_string(redirector) + "/redirect?to=" + target, out), S_OK);
   EXPECT_EQ(c.m_dwLastError, 12015u);
   EXPECT_EQ(SecretRequests(1), 1) << "the other host's challenge was not answered";
+
+  // A page that another page named is loaded on its own, but the credentials still belong to the
+  // data source's host.
+  c.SetCredentialHost("rates.example");
+  EXPECT_EQ(Load(c, "http://127.0.0.1:" + std::to_string(auth) + "/secret/rates.txt", out), S_OK);
+  EXPECT_EQ(c.m_dwLastError, 12015u);
+  EXPECT_EQ(SecretRequests(2), 2) << "a challenge of a host other than the source's is not answered";
+  c.SetCredentialHost(nullptr);
 }
 
 // ---- Proxies (tinyproxy) ----
