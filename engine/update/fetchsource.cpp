@@ -1,5 +1,8 @@
 #include "engine/update/fetchsource.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -310,23 +313,34 @@ HRESULT ConvertTwoLineDate(CBuffer<char>& text, CStringA& unmatchedList, uint32_
     if (code.empty() || value.empty()) break;
     size_t dots = 0;
     for (char c : value) dots += c == '.';
+    auto unmatched = [&](const std::string& which) {
+      std::string entry = which;
+      CStringA name = EnglishName(which);
+      if (!name.IsEmpty()) entry.append(" (").append(name.c_str()).append(")");
+      if (!unmatchedList.IsEmpty()) entry.insert(entry.begin(), '\t');
+      CString<char> list;
+      list = unmatchedList.c_str();
+      if (!list.Merge(entry.c_str())) return false;
+      unmatchedList = list.c_str();
+      ++unmatchedCount;
+      return true;
+    };
     if (dots > 1) {
       // Several columns run together: this code and the next ones have no value of their own.
       for (size_t k = 0; k < dots && !code.empty(); ++k) {
-        std::string entry = code;
-        CStringA name = EnglishName(code);
-        if (!name.IsEmpty()) entry += std::string(" (") + name.c_str() + ")";
-        if (!unmatchedList.IsEmpty()) entry.insert(entry.begin(), '\t');
-        CString<char> list;
-        list = unmatchedList.c_str();
-        if (!list.Merge(entry.c_str())) return E_OUTOFMEMORY;
-        unmatchedList = list.c_str();
-        ++unmatchedCount;
+        if (!unmatched(code)) return E_OUTOFMEMORY;
         if (k + 1 < dots) code = NextToken(h, headerEnd, " \t*");
       }
       continue;
     }
     if (code.size() < 2 || value.size() < 2) continue;
+    // A column without a usable rate ("NA", a sign, a comma) is reported, never written: one such
+    // row would make the whole file unreadable to the rates reader.
+    double rate = 0.0;
+    if (!vtx::rates::ParseDecimal(value.c_str(), &rate, nullptr) || rate < 0.0) {
+      if (!unmatched(code)) return E_OUTOFMEMORY;
+      continue;
+    }
     ok = ok && out.Add(code.data(), static_cast<uint32_t>(code.size())) && AddText(out, " = ") &&
          out.Add(value.data(), static_cast<uint32_t>(value.size())) && AddText(out, "\r\n");
   }
@@ -386,7 +400,6 @@ HRESULT ConvertQuoteCsv(CBuffer<char>& text, const char* currencyList, CStringA*
   for (const char* line = nextLine(second); line < end; line = nextLine(line)) {
     std::string row = lineOf(line);
     if (row.compare(0, 4, "EUR,") != 0) continue;
-    std::string code = row.substr(4, 3);
     std::string fields[5];
     size_t pos = 4;
     for (int f = 0; f < 5; ++f) {
@@ -396,11 +409,17 @@ HRESULT ConvertQuoteCsv(CBuffer<char>& text, const char* currencyList, CStringA*
       pos = comma == std::string::npos ? row.size() : comma + 1;
     }
     // fields: quote, amount, date, ask, bid
+    const std::string& code = fields[0];
+    if (code.size() != 3 || !std::all_of(code.begin(), code.end(), [](char c) {
+          return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        }))
+      continue;  // not a currency code: nothing the rates reader could use
     double ask = 0.0, bid = 0.0;
     uint32_t askDecimals = 0, bidDecimals = 0;
     if (!ParseCsvNumber(fields[3], &ask, &askDecimals) || !ParseCsvNumber(fields[4], &bid, &bidDecimals))
       return E_INVALIDDATA;
-    if (ask == 0.0 || bid == 0.0) return E_INVALIDDATA;
+    // Zero, negative and non-finite quotes give no rate.
+    if (!(ask > 0.0) || !(bid > 0.0) || !std::isfinite(ask) || !std::isfinite(bid)) return E_INVALIDDATA;
     uint32_t decimals = askDecimals > bidDecimals ? askDecimals : bidDecimals;
     double unit = 1.0;
     for (uint32_t i = 0; i < decimals; ++i) unit /= 10.0;

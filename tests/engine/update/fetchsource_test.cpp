@@ -378,7 +378,8 @@ TEST_F(Fetch, QuoteServiceCsvIsConverted) {
   Serve("currencies.txt", "USD|US Dollar|x\r\nJPY|Japanese \"Yen\"\r\nxx|no code\r\nCHF|\r\n");
   Serve("fxcsv",
         "Client_id,abc\r\nbase,quote,amount,date,ask,bid\r\nEUR,USD,1,2005-08-22,1.2340,1.2351\r\n"
-        "USD,EUR,1,2005-08-22,0.81,0.82\r\nEUR,JPY,1,2005-08-22,135.50,135.60\r\nEUR,CHF,1,2005-08-22,1.5,1.6\r\n");
+        "USD,EUR,1,2005-08-22,0.81,0.82\r\nEUR,JPY,1,2005-08-22,135.50,135.60\r\nEUR,CHF,1,2005-08-22,1.5,1.6\r\n"
+        "EUR,US,1,2005-08-22,1.5,1.5\r\n");  // no currency code: skipped
   Definition("quote.ini", "[General]\r\nName = \"Quote service\"\r\nAppend = \"[General]\\r\\nApplication = "
                           "\\\"Hulvane(R) Vantrex(TM)\\\"\\r\\n\"\r\n[URL]\r\nAddress = \"" +
                               address + "\"\r\nResource = \"" + base + "currencies.txt\"\r\n");
@@ -411,6 +412,9 @@ TEST_F(Fetch, QuoteServiceCsvFailures) {
       {"Invalid client id\r\nplease register\r\n", E_FAIL, "Invalid client id"},
       {"Client_id,abc\r\nbase,quote,amount,date,ask,bid\r\nEUR,USD,1,2005-08-22,1.2\r\n", E_FAIL, ""},
       {"Client_id,abc\r\nbase,quote,amount,date,ask,bid\r\nEUR,USD,1,2005-08-22,0.0,1.2\r\n", E_INVALIDDATA, ""},
+      // negative quotes (a mean of zero among them) give no rate
+      {"Client_id,abc\r\nbase,quote,amount,date,ask,bid\r\nEUR,USD,1,2005-08-22,-1.30,-1.32\r\n", E_INVALIDDATA, ""},
+      {"Client_id,abc\r\nbase,quote,amount,date,ask,bid\r\nEUR,CHF,1,2005-08-22,1.5,-1.5\r\n", E_INVALIDDATA, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
@@ -422,7 +426,7 @@ TEST_F(Fetch, QuoteServiceCsvFailures) {
   Definition("quote.ini", "[URL]\r\nAddress = \"" + base + "fxcsv?client_id=abc\"\r\nResource = \"" + base +
                               "nolist.txt\"\r\n");
   EXPECT_EQ(Run(base + "fxcsv?client_id=abc", "quote.ini"), E_FAIL);
-  EXPECT_EQ(Requests("fxcsv?client_id=abc&"), 3);
+  EXPECT_EQ(Requests("fxcsv?client_id=abc&"), 5);
 }
 
 // A server that closes every connection of /drop without an answer, and logs each request.
@@ -606,6 +610,10 @@ TEST(FetchTests, TwoLineDateConverter) {
       {"date USD JPY CHF\n2005-01-02 1.1 130.51.5 9.9\n", S_OK,
        "[General]\r\nDate = 2005-01-02T23:00:00Z\r\n[EUR]\r\nUSD = 1.1\r\n[Private-HulvaneVantrex]\r\nDateNoTime = 1\r\n",
        "JPY (Yen)\tCHF (Swiss Franc)", 2},
+      // values that are no rate are reported, not written
+      {"DATE USD JPY CHF\n2005-01-02 NA -1.5 1,2\n", S_OK,
+       "[General]\r\nDate = 2005-01-02T23:00:00Z\r\n[EUR]\r\n[Private-HulvaneVantrex]\r\nDateNoTime = 1\r\n",
+       "USD (US Dollar)\tJPY (Yen)\tCHF (Swiss Franc)", 3},
       {"DATE USD\n2005-01-02\n", E_INVALIDDATA, nullptr, "", 0},
       {"DATE USD\nx 1.1\n", E_INVALIDDATA, nullptr, "", 0},
       {"USD JPY\n1.1 130", E_INVALIDDATA, nullptr, "", 0},
