@@ -118,6 +118,16 @@ bool ReadDigits(const char*& text, uint32_t* value) {
 
 CNameScanner::CNameScanner(CMapIni& map, const char* text) : m_map(map) {
   m_document.Set(text);  // without it every look-up converts the rest of the text itself
+  m_indexed = m_index.Build(map);
+  if (m_indexed && !vtx::AnsiCodePageIsUtf8()) {
+    // A single-byte code page: exactly the bytes whose character begins some name.
+    for (uint32_t b = 1; b < 256; ++b) {
+      char byte = static_cast<char>(b);
+      char16_t wide = 0;
+      m_mayStart[b] = MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) == 1 && m_index.MayStart(wide);
+    }
+    return;
+  }
   // Bytes of other code pages and first letters that fold are not worked out: any byte beyond
   // ASCII stays a candidate.
   for (uint32_t b = 0x80; b < 256; ++b) m_mayStart[b] = true;
@@ -154,8 +164,8 @@ bool CNameScanner::LookupAt(const char* place, char code[4]) {
   code[0] = 0;
   if (!m_mayStart[static_cast<unsigned char>(*place)]) return false;
   bool found;
-  if (m_document.At(place)) {
-    found = LookupCurrencyNameAt(m_map, m_document, place, false, code);
+  if (const char16_t* wide = m_document.At(place)) {
+    found = m_indexed ? m_index.Lookup(wide, code) : LookupCurrencyNameAt(m_map, m_document, place, false, code);
   } else {
     // A multi-byte code page gives no wide copy at hand: a window of the text after the place,
     // far longer than any name with the blanks a page puts between its words.

@@ -53,6 +53,9 @@ class CNameScanner {
  private:
   CMapIni& m_map;
   CMapDocument m_document;
+  // The names by their first character: a place tries only the names that can start there.
+  CNameIndex m_index;
+  bool m_indexed = false;
   // Bytes at which some name may start: most places of a page are passed over unseen, so the
   // scan of a large page stays quick.
   bool m_mayStart[256] = {};

@@ -249,3 +249,40 @@ bool LookupCurrencyCode(CMapIni& map, const char* providerCode, char code[4]) {
   if (alias && _stricmp(alias, "XXX") == 0) return false;
   return CopyCode(alias ? alias : providerCode, code);
 }
+
+bool CNameIndex::Build(CMapIni& map) {
+  m_map = &map;
+  m_byFirst.clear();
+  bool usable = true;
+  ForEachKey(map, kMapNamesSection, [&](const char16_t* key, const char16_t* name, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, name += vtx::StrLen16(name) + 1) {
+      if (!*name) continue;  // an empty item matches nothing
+      if (*name == '\t') {
+        usable = false;
+        return true;
+      }
+      m_byFirst[vtx::UnicodeFold(*name)].push_back(Entry{key, name});
+    }
+    return false;
+  });
+  if (!usable) m_byFirst.clear();
+  return usable;
+}
+
+const char* CNameIndex::Find(const char16_t* text) const {
+  if (!m_map || !text || !*text) return nullptr;
+  auto bucket = m_byFirst.find(vtx::UnicodeFold(*text));
+  if (bucket == m_byFirst.end()) return nullptr;
+  for (const Entry& e : bucket->second) {
+    if (!MatchName(text, e.name, false)) continue;
+    const char* code = KeyResult(e.key, m_map->NameResult());
+    return code && _stricmp(code, "XXX") != 0 ? code : nullptr;
+  }
+  return nullptr;
+}
+
+bool CNameIndex::Lookup(const char16_t* text, char code[4]) const {
+  return m_map && ResolveNameCode(*m_map, Find(text), code);
+}
+
+bool CNameIndex::MayStart(char16_t c) const { return m_byFirst.count(vtx::UnicodeFold(c)) != 0; }

@@ -3,6 +3,8 @@
 // them; a key "XXX" marks rows to ignore.
 #pragma once
 #include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/inidatabuffer.h"
@@ -66,3 +68,26 @@ const char* FindCodeAlias(CMapIni& map, const char* code);
 bool LookupCurrencyName(CMapIni& map, const char* text, bool wholeMatch, char code[4]);
 bool LookupCurrencyNameAt(CMapIni& map, const CMapDocument& document, const char* place, bool wholeMatch, char code[4]);
 bool LookupCurrencyCode(CMapIni& map, const char* providerCode, char code[4]);
+
+// The [Names] of a map by the first character of each name (ignoring case), in file order: the
+// look-ups at every place of a page then try only the names that can start there, with the same
+// results as FindNameCodeW and LookupCurrencyName.
+class CNameIndex {
+ public:
+  // False when a name may start anywhere (an empty first word): the index cannot serve that map.
+  bool Build(CMapIni& map);
+  // FindNameCodeW(map, text, false).
+  const char* Find(const char16_t* text) const;
+  // The code and its alias, as LookupCurrencyName.
+  bool Lookup(const char16_t* text, char code[4]) const;
+  // Some name begins with this character, ignoring case.
+  bool MayStart(char16_t c) const;
+
+ private:
+  struct Entry {
+    const char16_t* key;
+    const char16_t* name;
+  };
+  CMapIni* m_map = nullptr;
+  std::unordered_map<char16_t, std::vector<Entry>> m_byFirst;
+};

@@ -154,6 +154,28 @@ TEST_F(MapIniTest, DocumentLookupsMatchTheTextLookups) {
   }
 }
 
+TEST_F(MapIniTest, TheNameIndexFindsWhatTheWalkFinds) {
+  std::string doc = "Rates\r\n+U.S. dollar 1.25\r\nJapanese " + Nbsp() +
+                    "yen 110\r\nEuro area\r\nAustralian dollar x\tGold\r\njapanese yen\r\nXTS test";
+  CMapDocument document;
+  ASSERT_TRUE(document.Set(doc.c_str()));
+  if (AnsiIsUtf8()) GTEST_SKIP() << "a multi-byte page has no wide text at each place";
+  CNameIndex index;
+  ASSERT_TRUE(index.Build(map));
+  int found = 0;
+  for (size_t i = 0; i < doc.size(); ++i) {
+    const char16_t* wide = document.At(doc.c_str() + i);
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ(Code(index.Find(wide)), Code(FindNameCodeW(map, wide, false))) << i;
+    char a[4] = "", b[4] = "";
+    bool viaIndex = index.Lookup(wide, a), viaWalk = LookupCurrencyNameAt(map, document, doc.c_str() + i, false, b);
+    EXPECT_EQ(viaIndex, viaWalk) << i;
+    EXPECT_STREQ(a, b) << i;
+    found += viaIndex;
+  }
+  EXPECT_GE(found, 3);
+}
+
 TEST_F(MapIniTest, AddingWithoutMemoryLeavesTheRows) {
   uint32_t rows = map.GetCount();
   const char16_t* v[] = {u"a"};
