@@ -5,16 +5,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "engine/currency/allcurrencies.h"
 #include "engine/currency/currencystore.h"
 #include "engine/currency/update.h"
+#include "fuzz/privatestore.h"
 
 namespace {
 
-std::string g_dir;
 CAllCurrencies* g_builtIn = nullptr;
 
 void Check(bool ok) {
@@ -24,15 +23,7 @@ void Check(bool ok) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char dir[] = "/tmp/vtx-update-fuzz-XXXXXX";
-  if (!mkdtemp(dir)) std::abort();
-  g_dir = dir;
-  std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(g_dir, ec);
-  });
-  setenv("VANTREX_REGISTRY", (std::string(dir) + "/registry.db").c_str(), 1);
-  setenv("VANTREX_RUNTIME_DIR", dir, 1);
+  fuzzstore::UsePrivateStore("update");
   g_builtIn = new CAllCurrencies;
   Check(g_builtIn->Create(true) == 1);
   return 0;
