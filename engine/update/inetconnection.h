@@ -3,6 +3,8 @@
 // addresses into memory.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "engine/foundation/buffer.h"
 #include "engine/foundation/cstring.h"
@@ -132,4 +134,7 @@ uint32_t CountLines(const char* buffer, uint32_t length, uint32_t n);
 
 // Whether the address points at one of the maker's own rate servers.
 BOOL IsHulvaneURL(const char* url);
+// Replaces the maker's rate servers of the build: host names (each with every host below it) and
+// address literals. Two empty lists restore the build's own. For tests with a local server.
+void SetHulvaneHosts(const std::vector<std::string>& domains, const std::vector<std::string>& addresses);
 // EndsWith, the case-insensitive suffix test, is the foundation's (timetext.h).
