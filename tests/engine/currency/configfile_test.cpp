@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
@@ -62,7 +63,10 @@ void DumpKey(HKEY key, const std::string& path, std::string& out) {
     else if (type == REG_DWORD && size == 4)
       out += std::to_string(*reinterpret_cast<const uint32_t*>(data.data()));
     else
-      for (DWORD b = 0; b < size; ++b) out += "0123456789abcdef"[(data[b] >> 4) & 15], out += "0123456789abcdef"[data[b] & 15];
+      for (DWORD b = 0; b < size; ++b) {
+        out.push_back("0123456789abcdef"[(data[b] >> 4) & 15]);
+        out.push_back("0123456789abcdef"[data[b] & 15]);
+      }
     out += "\n";
   }
   out += path + "/\n";  // keys show even when empty

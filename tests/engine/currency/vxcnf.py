@@ -35,8 +35,8 @@ class Key:
     def maxima(self):
         if self.declared is not None:
             return self.declared
-        return (max((len(k.name) for k in self.subkeys), default=0),
-                max((len(n) for n, _, _ in self.values), default=0),
+        return (max((chars(k.name) for k in self.subkeys), default=0),
+                max((chars(n) for n, _, _ in self.values), default=0),
                 max((len(d) for _, _, d in self.values), default=0))
 
     def plain(self):
