@@ -49,7 +49,6 @@ const ErrorText kWin32Texts[] = {
     {ERROR_BUSY, "The requested resource is in use."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_FILENAME_EXCED_RANGE, "The file name or extension is too long."},
-    {ERROR_FILE_TOO_LARGE, "The file size exceeds the limit allowed and cannot be saved."},
     {ERROR_BAD_PIPE, "The pipe state is invalid."},
     {ERROR_PIPE_BUSY, "All pipe instances are busy."},
     {ERROR_NO_DATA, "The pipe is being closed."},
