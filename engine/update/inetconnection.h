@@ -19,8 +19,8 @@ class CSettings;
 
 // No data source is anywhere near this; a larger answer is refused rather than held in memory.
 constexpr uint32_t kMaxDownloadBytes = 64u * 1024u * 1024u;
-// Win32 ERROR_FILE_TOO_LARGE: the last error of a download that passes the limit.
-constexpr DWORD kErrorDownloadTooLarge = 223;
+// The last error of a download that passes the limit.
+constexpr DWORD kErrorDownloadTooLarge = ERROR_FILE_TOO_LARGE;
 
 // result = callback(kind, value, 0, context): kind 0 announces the total size, kind 1 the bytes
 // read so far; a nonzero result stops the load and becomes its result.
