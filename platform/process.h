@@ -41,6 +41,8 @@ class ChildProcess {
   // killed and the result is 0x800705B4. Any failure leaves that failure in `exitCode`, never 0.
   HRESULT Wait(DWORD timeoutMs, DWORD* exitCode);
   pid_t Pid() const { return pid_; }
+  // Readable once the child has ended (-1 on a kernel without process descriptors).
+  int PidFd() const { return pidfd_; }
   bool Running() const { return pid_ > 0; }
 
  private:
