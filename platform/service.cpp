@@ -203,28 +203,26 @@ HRESULT RemoveUnit(const std::string& unit, std::string* message) {
   return S_OK;
 }
 
-HRESULT StartUnit(const std::string& unit, std::string* message) {
+namespace {
+HRESULT ControlUnit(const char* verb, const std::string& unit, DWORD timeoutMs, std::string* message) {
   if (!SystemdRunning()) {
-    Say(message, "cannot start " + unit + ": systemd is not running on this machine");
+    Say(message, std::string("cannot ") + verb + " " + unit + ": systemd is not running on this machine");
     return E_FAIL;
   }
-  if (FAILED(Systemctl({"start", unit}, kSystemctlStartMs))) {
-    Say(message, "systemctl start " + unit + " failed");
+  if (FAILED(Systemctl({verb, unit}, timeoutMs))) {
+    Say(message, std::string("systemctl ") + verb + " " + unit + " failed");
     return E_FAIL;
   }
   return S_OK;
 }
+}  // namespace
+
+HRESULT StartUnit(const std::string& unit, std::string* message) {
+  return ControlUnit("start", unit, kSystemctlStartMs, message);
+}
 
 HRESULT StopUnit(const std::string& unit, std::string* message) {
-  if (!SystemdRunning()) {
-    Say(message, "cannot stop " + unit + ": systemd is not running on this machine");
-    return E_FAIL;
-  }
-  if (FAILED(Systemctl({"stop", unit}, kSystemctlStopMs))) {
-    Say(message, "systemctl stop " + unit + " failed");
-    return E_FAIL;
-  }
-  return S_OK;
+  return ControlUnit("stop", unit, kSystemctlStopMs, message);
 }
 
 void Notify(const char* state) {
