@@ -338,11 +338,12 @@ ServiceModule* ServiceModule::running_ = nullptr;
 void ServiceModule::Run() {
   runThreadId_ = GetCurrentThreadId();
   running_ = this;
+  // The pipe first: a service reported ready answers its pipe.
+  HRESULT hr = pipe_.Create(pipeName_.c_str());
+  if (FAILED(hr)) Say("cannot serve the pipe " + pipeName_ + ": " + (vtx::SystemErrorText(hr) ? vtx::SystemErrorText(hr) : "error"));
   SetServiceStatus(SERVICE_RUNNING);
   LogEvent(2, EVENTLOG_INFORMATION_TYPE);
   ArmWatchdog();
-  HRESULT hr = pipe_.Create(pipeName_.c_str());
-  if (FAILED(hr)) Say("cannot serve the pipe " + pipeName_ + ": " + (vtx::SystemErrorText(hr) ? vtx::SystemErrorText(hr) : "error"));
 
   while (!stopRequested_) {
     std::vector<HANDLE> handles;
