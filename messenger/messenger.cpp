@@ -9,11 +9,9 @@
 #include <cstring>
 
 #include "engine/foundation/regvalue.h"
-#include "engine/foundation/timetext.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/servicepipe.h"
 #include "platform/files.h"
-#include "platform/systime.h"
 
 namespace vtx::msg {
 
@@ -36,14 +34,6 @@ constexpr int kLockTries = 10;
 constexpr DWORD kLockPauseMs = 500;
 // The product's group: its service accounts have it as their primary group.
 constexpr char kProductGroup[] = "vantrex";
-
-std::string NowText() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  char text[32] = "";
-  TimeToString(now, text);
-  return text;
-}
 
 // A line of a text that begins with "---" would let the text pose as more than one entry.
 std::string Neutralised(const char* text) {
@@ -206,7 +196,6 @@ DWORD Messenger::OnStart() {
 }
 
 void Messenger::OnRunEnded() {
-  ping_.Cancel();
   // Programs still waited for end with the service; their callers learn it.
   for (auto& run : runs_) {
     if (run->watch) Unwatch(run->watch);
@@ -304,32 +293,11 @@ DWORD Messenger::OnRequest(DWORD msg, WPARAM, LPARAM lParam) {
 }
 
 void Messenger::OnWatchdogTick() {
-  if (ping_.Pending()) return;
-  if (!CPipeMessageClient::PipeExists(g_szServicePipe)) {
-    Alarm();
-    return;
-  }
-  DWORD limit = std::min(kPingLimitMs, WatchdogMs());
-  if (FAILED(ping_.Send(g_szServicePipe, VXSVC_PING, limit))) {
-    Alarm();
-    return;
-  }
-  Watch(ping_.Handle(), ping_.Deadline(), [this](bool answered) {
-    DWORD reply = 0;
-    HRESULT hr = answered ? ping_.Finish(&reply) : E_TIMEOUT;
-    ping_.Cancel();
-    if (SUCCEEDED(hr)) {
-      std::string status = "vtxservice answered at " + NowText();
-      SetServiceStatus(vtx::svc::SERVICE_RUNNING, status.c_str());
-    } else {
-      Alarm();
-    }
-  });
+  CheckPeer("vtxservice", CPipeMessageClient::PipeExists(g_szServicePipe) != FALSE, g_szServicePipe, VXSVC_PING,
+            kPingLimitMs);
 }
 
-void Messenger::Alarm() {
-  std::string status = "vtxservice did not answer at " + NowText();
-  SetServiceStatus(vtx::svc::SERVICE_RUNNING, status.c_str());
+void Messenger::OnPeerSilent() {
   char text[2000] = "";
   if (LoadStringA(resources_, kAlarmText, text, sizeof text) <= 0) return;
   vtx::svc::AlarmChannels c = vtx::svc::ReadAlarmChannels();

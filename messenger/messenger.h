@@ -48,6 +48,7 @@ class Messenger : public vtx::svc::ServiceModule {
   void OnRunEnded() override;
   DWORD OnRequest(DWORD msg, WPARAM wParam, LPARAM lParam) override;
   void OnWatchdogTick() override;
+  void OnPeerSilent() override;
   std::vector<vtx::service::UnitConfig> Units() const override;
   HRESULT OnInstalled(std::string* message) override;
   void OnUninstalled() override;
@@ -57,11 +58,9 @@ class Messenger : public vtx::svc::ServiceModule {
   DWORD Execute(const COPYDATASTRUCT& cds);
   bool MayExecute();
   void FinishRun(WaitedRun* run, bool ended);
-  void Alarm();
 
   HMODULE resources_ = nullptr;
   std::string displayLog_;
-  vtx::svc::PipePing ping_;
   std::vector<std::unique_ptr<WaitedRun>> runs_;
 };
 

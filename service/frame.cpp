@@ -8,9 +8,11 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/regupgrade.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/foundation/timetext.h"
 #include "engine/notify/notifychannels.h"
 #include "platform/codepage.h"
 #include "platform/process.h"
+#include "platform/systime.h"
 
 namespace vtx::svc {
 
@@ -154,6 +156,38 @@ std::vector<vtx::service::UnitConfig> ServiceModule::Units() const {
   unit.description = description_;
   unit.program = ProgramPath();
   return {unit};
+}
+
+std::string ServiceModule::NowText() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  char text[32] = "";
+  TimeToString(now, text);
+  return text;
+}
+
+void ServiceModule::CheckPeer(const char* peerName, bool reachable, const char* pipeName, DWORD msg, DWORD limitMs) {
+  if (peerPing_.Pending()) return;
+  std::string peer = peerName;
+  auto silent = [this, peer] {
+    std::string status = peer + " did not answer at " + NowText();
+    SetServiceStatus(SERVICE_RUNNING, status.c_str());
+    OnPeerSilent();
+  };
+  // The answer may take up to the interval: a longer wait would overlap the next tick.
+  if (!reachable || FAILED(peerPing_.Send(pipeName, msg, std::min(limitMs, WatchdogMs())))) {
+    silent();
+    return;
+  }
+  Watch(peerPing_.Handle(), peerPing_.Deadline(), [this, peer, silent](bool answered) {
+    DWORD reply = 0;
+    HRESULT hr = answered ? peerPing_.Finish(&reply) : E_TIMEOUT;
+    peerPing_.Cancel();
+    // Any answer counts: the peer is alive.
+    if (FAILED(hr)) return silent();
+    std::string status = peer + " answered at " + NowText();
+    SetServiceStatus(SERVICE_RUNNING, status.c_str());
+  });
 }
 
 void ServiceModule::Say(const std::string& text) const { std::fprintf(stderr, "%s: %s\n", program_.c_str(), text.c_str()); }
@@ -387,6 +421,7 @@ void ServiceModule::Run() {
 
   if (timer_) KillTimer(nullptr, timer_);
   timer_ = 0;
+  peerPing_.Cancel();
   pipe_.Close();
   running_ = nullptr;
 }

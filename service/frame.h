@@ -102,6 +102,8 @@ class ServiceModule {
   DWORD WatchdogInterval() const { return interval_; }
   DWORD WatchdogMs() const;
   const char* ServiceName() const { return serviceName_.c_str(); }
+  // The current time in the event log's UTC form.
+  static std::string NowText();
   // A line on stderr, "<program>: <text>".
   void Say(const std::string& text) const;
 
@@ -126,6 +128,12 @@ class ServiceModule {
   virtual DWORD OnRequest(DWORD msg, WPARAM wParam, LPARAM lParam) = 0;
   // One tick of the watchdog timer.
   virtual void OnWatchdogTick() = 0;
+  // One watchdog check of another program over its pipe: `msg` with a time limit of at most
+  // `limitMs` and the watchdog interval. An unreachable peer, a failed request or no answer in
+  // time calls OnPeerSilent; an answer shows in the status. While a check waits for its answer,
+  // further ticks leave the decision to it.
+  void CheckPeer(const char* peerName, bool reachable, const char* pipeName, DWORD msg, DWORD limitMs);
+  virtual void OnPeerSilent() {}
   // The units that RegServer writes (the first is the service's own) and UnregServer removes.
   virtual std::vector<vtx::service::UnitConfig> Units() const;
   // What else the installation and its removal do.
@@ -169,6 +177,7 @@ class ServiceModule {
   CPipeMessageServer pipe_;
   CEventLog eventLog_;
   std::vector<WatchEntry> watches_;
+  PipePing peerPing_;
   static ServiceModule* running_;
   WatchId nextWatch_ = 1;
 };

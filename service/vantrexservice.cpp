@@ -8,12 +8,10 @@
 #include <cstring>
 
 #include "engine/foundation/regvalue.h"
-#include "engine/foundation/timetext.h"
 #include "engine/notify/mail.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servicepipe.h"
-#include "platform/systime.h"
 #include "server/commands.h"
 
 namespace vtx::svc {
@@ -40,14 +38,6 @@ constexpr DWORD kLeastExitWaitMs = 5000;
 // The checks at start-up wait this long for the server's answer.
 constexpr DWORD kCheckTimeoutMs = 30000;
 
-std::string NowText() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  char text[32] = "";
-  TimeToString(now, text);
-  return text;
-}
-
 std::string CodeText(HRESULT hr) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", hr);
@@ -61,7 +51,6 @@ VantrexService::VantrexService()
     : ServiceModule("vtxservice", kServiceName, kDescription, kServiceName, g_szServicePipe) {}
 
 VantrexService::~VantrexService() {
-  ping_.Cancel();
   if (serverHandle_) CloseHandle(serverHandle_);
 }
 
@@ -121,7 +110,6 @@ HRESULT VantrexService::StopServerApp(DWORD timeoutMs) {
 
 void VantrexService::StopServer() {
   uint64_t deadline = vtx::sync::DeadlineAfter(kStopLimitMs);
-  ping_.Cancel();
   if (serverWatch_) Unwatch(serverWatch_);
   serverWatch_ = 0;
   StopServerApp(kStopLimitMs);
@@ -205,36 +193,10 @@ DWORD VantrexService::OnRequest(DWORD msg, WPARAM, LPARAM lParam) {
 }
 
 void VantrexService::OnWatchdogTick() {
-  // A check still waiting for its answer decides about this tick as well.
-  if (ping_.Pending()) return;
-  if (!CanSendVXVMessages()) {
-    Alarm();
-    return;
-  }
-  // The answer may take up to the interval (never more than five minutes): a longer wait would
-  // overlap the next tick.
-  DWORD limit = std::min(kPingLimitMs, WatchdogMs());
-  if (FAILED(ping_.Send(vtx::server::kAppPipeName, vtx::server::WM_VX_PING, limit))) {
-    Alarm();
-    return;
-  }
-  Watch(ping_.Handle(), ping_.Deadline(), [this](bool answered) {
-    DWORD reply = 0;
-    HRESULT hr = answered ? ping_.Finish(&reply) : E_TIMEOUT;
-    ping_.Cancel();
-    // Any answer counts: the server is alive.
-    if (SUCCEEDED(hr)) {
-      std::string status = "vtxserver answered at " + NowText();
-      SetServiceStatus(SERVICE_RUNNING, status.c_str());
-    } else {
-      Alarm();
-    }
-  });
+  CheckPeer("vtxserver", CanSendVXVMessages() != FALSE, vtx::server::kAppPipeName, vtx::server::WM_VX_PING, kPingLimitMs);
 }
 
-void VantrexService::Alarm() {
-  std::string status = "vtxserver did not answer at " + NowText();
-  SetServiceStatus(SERVICE_RUNNING, status.c_str());
+void VantrexService::OnPeerSilent() {
   HMODULE lib = LoadResourceLibrary(g_szNotifyAppKey);
   if (!lib) return;
   char caption[100] = "";

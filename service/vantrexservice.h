@@ -15,6 +15,7 @@ class VantrexService : public ServiceModule {
   void OnRunEnded() override;
   DWORD OnRequest(DWORD msg, WPARAM wParam, LPARAM lParam) override;
   void OnWatchdogTick() override;
+  void OnPeerSilent() override;
   std::vector<vtx::service::UnitConfig> Units() const override;
 
  private:
@@ -25,12 +26,10 @@ class VantrexService : public ServiceModule {
   // The stop path: the server is told to quit, then given the rest of the limit to end.
   void StopServer();
   void WatchServer();
-  void Alarm();
 
   vtx::ChildProcess server_;
   HANDLE serverHandle_ = nullptr;
   WatchId serverWatch_ = 0;
-  PipePing ping_;
 };
 
 }  // namespace vtx::svc

@@ -23,6 +23,7 @@
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "tests/support/rawpipe.h"
 #include "tests/support/syslog.h"
 #include "tests/support/text.h"
 
@@ -47,30 +48,16 @@ std::vector<std::string> Split(const std::string& text) {
   }
 }
 
-std::string U32(uint32_t v) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
-  return s;
-}
-std::string CopyData(uint32_t dwData, const std::string& data, uint32_t cbData) {
-  return U32(74) + U32(0) + U32(0) + U32(dwData) + U32(cbData) + U32(0) + data;
-}
+using vtxtest::CopyData;
+using vtxtest::U32;
+using vtxtest::WaitFor;
+
 std::string Str(const std::string& s) { return s + std::string(1, '\0'); }
 std::string Execute(uint32_t wait, const std::string& file, const std::string& parameters, const std::string& user = "",
                     const std::string& domain = "", const std::string& password = "", const std::string& dir = "") {
   std::string p = U32(0) + U32(wait) + Str(file) + Str(parameters) + Str(dir) + Str(user) + Str(domain) + Str(password) +
                   std::string(4, '\0');
-  return CopyData(3, p, static_cast<uint32_t>(p.size()));
-}
-
-template <class F>
-bool WaitFor(F done, int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
+  return CopyData(3, p);
 }
 
 class Store : public ::testing::Test {
@@ -291,15 +278,10 @@ class MessengerProgram : public Store {
 
   // One request with socat; `as` runs socat under the test account.
   std::string Ask(const std::string& request, bool asTestUser = false) {
-    static std::atomic<int> n{0};
-    std::string tag = std::to_string(n++);
-    std::string in = dir_ / ("req" + tag), out = dir_ / ("rep" + tag);
-    std::ofstream(in, std::ios::binary) << request;
-    std::string prefix = asTestUser ? "setpriv --reuid=" + std::to_string(uid_) + " --regid=" + std::to_string(gid_) + " --clear-groups " : "";
-    std::string cmd = prefix + "socat -t40 -T40 - UNIX-CONNECT:'" + (dir_ / "run/HulvaneVantrexMsngPipe") + "' < '" +
-                      in + "' > '" + out + "'";
-    if (std::system(cmd.c_str()) != 0) return "<socat failed>";
-    return vtxtest::ReadFile(out);
+    std::string prefix = asTestUser ? "setpriv --reuid=" + std::to_string(uid_) + " --regid=" + std::to_string(gid_) +
+                                          " --clear-groups "
+                                    : "";
+    return vtxtest::Socat(dir_ / "run/HulvaneVantrexMsngPipe", request, dir_.path(), prefix, 40);
   }
 
   static std::string user_;

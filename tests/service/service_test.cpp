@@ -18,6 +18,7 @@
 
 #include "engine/foundation/regvalue.h"
 #include "service/frame.h"
+#include "tests/support/rawpipe.h"
 #include "tests/support/syslog.h"
 #include "tests/support/text.h"
 
@@ -54,25 +55,10 @@ int RunToEnd(const std::string& program, const std::vector<std::string>& args) {
   return pid < 0 ? -1 : WaitExit(pid, 60000);
 }
 
-template <class F>
-bool WaitFor(F done, int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-std::string U32(uint32_t v) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
-  return s;
-}
-std::string Request(uint32_t msg) { return U32(msg) + U32(0) + U32(0); }
-std::string CopyData(uint32_t dwData, const std::string& data, uint32_t cbData) {
-  return U32(74) + U32(0) + U32(0) + U32(dwData) + U32(cbData) + U32(0) + data;
-}
+using vtxtest::CopyData;
+using vtxtest::Request;
+using vtxtest::U32;
+using vtxtest::WaitFor;
 
 class ServiceProgram : public ::testing::Test {
  protected:
@@ -141,11 +127,7 @@ class ServiceProgram : public ::testing::Test {
   }
 
   std::string Socat(const std::string& pipe, const std::string& request) {
-    std::string in = dir_ / "request", out = dir_ / "reply";
-    std::ofstream(in, std::ios::binary) << request;
-    std::string cmd = "socat -t5 -T10 - UNIX-CONNECT:'" + (dir_ / ("run/" + pipe)) + "' < '" + in + "' > '" + out + "'";
-    if (std::system(cmd.c_str()) != 0) return "<socat failed>";
-    return vtxtest::ReadFile(out);
+    return vtxtest::Socat(dir_ / ("run/" + pipe), request, dir_.path());
   }
 
   bool LogHas(const std::string& text) {
