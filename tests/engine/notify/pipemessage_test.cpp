@@ -196,6 +196,43 @@ TEST_F(Pipes, SilentClientDoesNotHoldTheServer) {
   close(silent);
 }
 
+// Silent clients hold connections without delaying anyone: a ping is answered while a thousand of
+// them are open, a slow client's request is put together from its pieces, and a silent connection
+// is ended once its deadline for the whole request has passed.
+TEST_F(Pipes, SilentAndSlowClientsDelayNobody) {
+  StartServer();
+  std::vector<int> silent;
+  for (int i = 0; i < 1000; ++i) {
+    int fd = -1;
+    ASSERT_EQ(vtx::pipes::Connect(kPipe, vtx::sync::DeadlineAfter(5000), &fd), 0u) << i;
+    silent.push_back(fd);
+  }
+  int slow = -1;
+  ASSERT_EQ(vtx::pipes::Connect(kPipe, vtx::sync::DeadlineAfter(5000), &slow), 0u);
+  std::string request = U32(WM_USER + 4) + U32(0) + U32(0);
+  ASSERT_EQ(vtx::pipes::WriteAll(slow, request.data(), 5, vtx::sync::DeadlineAfter(1000)), 0u);
+
+  CPipeMessageClient client;
+  for (int i = 0; i < 3; ++i) {
+    DWORD reply = 0;
+    EXPECT_EQ(client.SendMessageTimeoutA(kPipe, 0x806F, 0, 0, 2000, &reply), S_OK);
+    EXPECT_EQ(reply, 1000u + 0x806F);
+  }
+  ASSERT_EQ(vtx::pipes::WriteAll(slow, request.data() + 5, request.size() - 5, vtx::sync::DeadlineAfter(1000)), 0u);
+  DWORD reply = 0;
+  size_t got = 0;
+  EXPECT_EQ(vtx::pipes::ReadAll(slow, &reply, 4, vtx::sync::DeadlineAfter(2000), &got), 0u);
+  EXPECT_EQ(reply, 1000u + WM_USER + 4);
+  close(slow);
+
+  // The silent ones are ended by the server (their reads see the end) after their deadline.
+  char byte;
+  EXPECT_EQ(vtx::pipes::ReadAll(silent.front(), &byte, 1, vtx::sync::DeadlineAfter(10000), &got),
+            static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  for (int fd : silent) close(fd);
+  for (const Seen& s : SeenList()) EXPECT_TRUE(s.msg == 0x806F || s.msg == WM_USER + 4u) << s.msg;
+}
+
 TEST_F(Pipes, ConcurrentClientsAreAllServedOneAtATime) {
   StartServer();
   std::vector<std::thread> clients;
