@@ -309,6 +309,8 @@ HRESULT ConvertTwoLineDate(CBuffer<char>& text, CStringA& unmatchedList, uint32_
   }
   ok = ok && AddText(out, "[EUR]\r\n");
 
+  // Built here and handed over once: a page may have very many unmatched columns.
+  std::string list = unmatchedList.IsEmpty() ? std::string() : std::string(unmatchedList.c_str());
   for (;;) {
     std::string code = NextToken(h, headerEnd, " \t*");
     std::string value = NextToken(v, valuesEnd, " \t");
@@ -316,14 +318,10 @@ HRESULT ConvertTwoLineDate(CBuffer<char>& text, CStringA& unmatchedList, uint32_
     size_t dots = 0;
     for (char c : value) dots += c == '.';
     auto unmatched = [&](const std::string& which) {
-      std::string entry = which;
+      if (!list.empty()) list += '\t';
+      list += which;
       CStringA name = EnglishName(which);
-      if (!name.IsEmpty()) entry.append(" (").append(name.c_str()).append(")");
-      if (!unmatchedList.IsEmpty()) entry.insert(entry.begin(), '\t');
-      CString<char> list;
-      list = unmatchedList.c_str();
-      if (!list.Merge(entry.c_str())) return false;
-      unmatchedList = list.c_str();
+      if (!name.IsEmpty()) list.append(" (").append(name.c_str()).append(")");
       ++unmatchedCount;
       return true;
     };
@@ -347,6 +345,7 @@ HRESULT ConvertTwoLineDate(CBuffer<char>& text, CStringA& unmatchedList, uint32_
          out.Add(value.data(), static_cast<uint32_t>(value.size())) && AddText(out, "\r\n");
   }
   ok = ok && AddText(out, "[Private-HulvaneVantrex]\r\nDateNoTime = 1\r\n");
+  if (!list.empty() && (unmatchedList = list.c_str()).IsNull()) return E_OUTOFMEMORY;
   if (!ok || !SetBytes(text, out.GetData(), out.GetCount())) return E_OUTOFMEMORY;
   return S_OK;
 }

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Grows the committed corpus of one fuzz target by a long run, then minimises it into
+# fuzz/corpus/<name> (libFuzzer's -merge=1), so that the short run of ./test.sh starts from it.
+#   tools/grow-corpus.sh <name> [runs]     (runs: executions of the long run, default 10000000)
+# Builds the target in build/fuzz-long (clang, the fuzzer's instrumentation). Meant for a quiet
+# moment or a low priority (nice -n 19): the run takes one core until it ends.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+name="$1"
+runs="${2:-10000000}"
+target="${name}_fuzz"
+[ -f "fuzz/$target.cpp" ] || { echo "grow-corpus: no fuzz/$target.cpp" >&2; exit 2; }
+build=build/fuzz-long
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVANTREX_FUZZ=ON -DVANTREX_TESTS=OFF -DVANTREX_SANITIZE=OFF >/dev/null
+fi
+# Two runs may start together: one build at a time in the shared folder.
+flock "$build/.build-lock" cmake --build "$build" -j2 --target "$target" >/dev/null
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+work="$build/grow/$name"
+rm -rf "$work"
+mkdir -p "$work/corpus" "$work/artifacts" "fuzz/corpus/$name"
+cp -R "fuzz/corpus/$name/." "$work/corpus/"
+for fixtures in "tests/filters/$name/fixtures" "tests/filters/$name/pages"; do
+  [ -d "$fixtures" ] || continue
+  find "$fixtures" -maxdepth 1 -type f ! -name '*.expected' -exec cp {} "$work/corpus/" \;
+done
+"$build/fuzz/$target" -runs="$runs" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1 || {
+  echo "grow-corpus $name: the run failed (see $work/log and $work/artifacts)" >&2
+  tail -n 40 "$work/log" >&2
+  exit 1
+}
+mkdir -p "$work/merged"
+"$build/fuzz/$target" -merge=1 -timeout=10 -rss_limit_mb=2048 "$work/merged" "$work/corpus" >"$work/merge.log" 2>&1
+rm -rf "fuzz/corpus/$name"
+mkdir -p "fuzz/corpus/$name"
+cp "$work/merged/." -R "fuzz/corpus/$name/"
+echo "grow-corpus $name: $(grep -E '^stat::number_of_executed_units' "$work/log" | tail -1)," \
+  "$(find "fuzz/corpus/$name" -type f | wc -l) inputs kept"
