@@ -225,9 +225,9 @@ HRESULT ReadWholeFile(const char* path, std::string* data) {
   return S_OK;
 }
 
-HRESULT WriteWholeFile(const char* path, const void* data, size_t size) {
+HRESULT WriteWholeFile(const char* path, const void* data, size_t size, unsigned mode) {
   if (!path || (!data && size)) return E_INVALIDARG;
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd < 0) return FailFromErrno();
   HRESULT hr = WriteAll(fd, data, size);
   if (close(fd) != 0 && SUCCEEDED(hr)) hr = FailFromErrno();

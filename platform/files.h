@@ -49,9 +49,9 @@ HRESULT MakeDirectories(const char* path);
 
 // The whole file as bytes. 0x80070002 when missing, 0x80070005 when not readable.
 HRESULT ReadWholeFile(const char* path, std::string* data);
-// Creates or truncates the file in place (a new file gets mode 0666 less the umask) and writes
-// every byte; a short write is a failure.
-HRESULT WriteWholeFile(const char* path, const void* data, size_t size);
+// Creates or truncates the file in place (a new file gets `mode` less the umask) and writes every
+// byte; a short write is a failure.
+HRESULT WriteWholeFile(const char* path, const void* data, size_t size, unsigned mode = 0666);
 // Writes a new file beside `path` and renames it over `path`, so that a reader sees the old
 // contents or the new ones, never a part. The file keeps its mode; a new one gets `newMode`.
 HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode);
