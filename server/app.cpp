@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/notify/notifychannels.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
@@ -273,7 +274,7 @@ LRESULT TestNotification(Server& s, const COPYDATASTRUCT& cds) {
   std::unique_ptr<Settings> copy = s.seams.store->NewSettings();
   if (!copy || FAILED(copy->CopyFrom(*s.settings))) return 0;
   copy->SetNotificationTest(test);
-  s.seams.notifications->ShowNotificationId(*copy, s.serviceMode, s.hwndApp, 175, 32, kTypeInformation, s.hResLib,
+  s.seams.notifications->ShowNotificationId(*copy, s.serviceMode, s.hwndApp, 175, 32, kNotifyInformation, s.hResLib,
                                             0, 0, 0);
   return 0;
 }
@@ -314,22 +315,22 @@ int TakeInstanceLock(bool* held) {
 
 HWND CreateAppWindow(Server& s, HINSTANCE instance) {
   WNDCLASSA wc{};
-  if (!GetClassInfoA(instance, kAppWindowClass, &wc)) {
+  if (!GetClassInfoA(instance, g_szAppWindowClass, &wc)) {
     wc = WNDCLASSA{};
     wc.lpfnWndProc = AppWindowProc;
     wc.hInstance = instance;
     wc.hCursor = const_cast<char*>(IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_WINDOW + 1));
-    wc.lpszClassName = kAppWindowClass;
+    wc.lpszClassName = g_szAppWindowClass;
     if (RegisterClassA(&wc)) s.classRegistered = true;
   }
-  return CreateWindowExA(0, kAppWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+  return CreateWindowExA(0, g_szAppWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                          CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
 }
 
 void RunImport(const Seams& seams, const std::string& file) {
   Resources& res = *seams.resources;
-  HMODULE lib = res.LoadResourceLibrary(kAppKeyPath);
+  HMODULE lib = res.LoadResourceLibrary(g_szAppKey);
   if (!lib) return;
   HRESULT hr = seams.store->CanSaveSettings();
   if (SUCCEEDED(hr)) {
@@ -560,7 +561,7 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
   if (run) {
     seams.internet->Construct();
     seams.store->UpgradeRegistryAtStartup();
-    s.hResLib = seams.resources->LoadResourceLibrary(kAppKeyPath);
+    s.hResLib = seams.resources->LoadResourceLibrary(g_szAppKey);
     if (!s.hResLib) {
       std::unique_ptr<Settings> bare = seams.store->NewSettings();
       if (bare && bare->Create(nullptr))
@@ -585,7 +586,7 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
       } else {
         seams.scheduler->Schedule(*s.settings, s.hwndApp);
         ArmStalenessTimers(s);
-        seams.pipe->Create(kAppPipeName);
+        seams.pipe->Create(g_szAppPipe);
         vtx::messages::RouteEndSessionSignals(s.hwndApp);
         MainLoop(s);
         vtx::messages::RouteEndSessionSignals(nullptr);
@@ -597,7 +598,7 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
         KillTimer(s.hwndApp, kTimerLastChangeEach);
         DestroyWindow(s.hwndApp);
         if (s.classRegistered) {
-          UnregisterClassA(kAppWindowClass, nullptr);
+          UnregisterClassA(g_szAppWindowClass, nullptr);
           s.classRegistered = false;
         }
         seams.pipe->Destroy();

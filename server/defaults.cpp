@@ -103,12 +103,7 @@ bool MemoryStore::ReadAppString(const char* name, std::string& value) {
 }
 
 void MemoryStore::UpgradeRegistryAtStartup() {
-  // Nothing to copy in memory; the lock is taken as every program does at start.
-  HANDLE m = CreateMutexA(nullptr, FALSE, kUpgradeMutexName);
-  if (!m) return;
-  DWORD r = WaitForSingleObject(m, INFINITE);
-  if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) ReleaseMutex(m);
-  CloseHandle(m);
+  // Nothing to copy in memory.
 }
 
 // ---- update thread ----

@@ -123,7 +123,7 @@ HRESULT EngineStore::ExportConfiguration(const char*, DWORD) { return E_NOTIMPL;
 
 bool EngineStore::ReadAppString(const char* name, std::string& value) {
   RegStringValueA text;
-  if (FAILED(text.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, name)) || !text.GetString()) return false;
+  if (FAILED(text.Load(HKEY_LOCAL_MACHINE, g_szAppKey, name)) || !text.GetString()) return false;
   value = text.GetString();
   return true;
 }

@@ -8,9 +8,19 @@
 #include <string>
 
 #include "platform/messages.h"
-#include "server/commands.h"
+#include "engine/notify/servercommands.h"
 
 namespace vtx::server {
+
+// TestNotificationData, read out of its payload.
+struct NotificationTest {
+  DWORD messagesToLog = 0;
+  DWORD messagesToFile = 0;
+  DWORD messagesViaEmail = 0;
+  DWORD messagesOnScreen = 0;
+  // Profile, recipients, sender, SMTP server, messages file; empty means "not set".
+  const char* strings[5] = {"", "", "", "", ""};
+};
 
 // CSettings: the server's configuration and rates data. Filled in later by the settings classes.
 class Settings {

@@ -18,8 +18,8 @@
 #include "platform/systime.h"
 
 const char g_szSettingsMutex[] = "HulvaneVantrexMutex";
-const char g_szIniKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\INI";
-const char g_szServersKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Servers";
+const char g_szIniKey[] = VTX_APP_KEY "\\INI";
+const char g_szServersKey[] = VTX_APP_KEY "\\Servers";
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/servercommands.h"
 #include "platform/codepage.h"
 #include "platform/heap.h"
 #include "platform/process.h"
@@ -23,7 +24,7 @@ PipeExecuteFunction PipeExecute = nullptr;
 
 namespace {
 
-constexpr char kHitsKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Hits";
+constexpr char kHitsKey[] = VTX_APP_KEY "\\Hits";
 constexpr uint32_t kHitAttempts = 5;
 constexpr DWORD kHitRetryMs = 250;
 constexpr HRESULT kFileNotFound = 0x80070002;

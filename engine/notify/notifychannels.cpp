@@ -22,8 +22,6 @@
 #include "platform/systime.h"
 
 const char g_szNotifyEventSource[] = "Hulvane Vantrex";
-const char g_szNotifyAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
-const char g_szMessengerPipe[] = "\\\\.\\pipe\\HulvaneVantrexMsngPipe";
 
 namespace {
 
@@ -202,7 +200,7 @@ char* MakeMessageTitle(UINT flags, HMODULE resourceLibrary) {
 
 BOOL GetRecentOnTop() {
   RegDwordValue value;
-  if (FAILED(value.Load(HKEY_LOCAL_MACHINE, g_szNotifyAppKey, "MessagesFileRecentOnTop"))) return TRUE;
+  if (FAILED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "MessagesFileRecentOnTop"))) return TRUE;
   return value != 0 ? TRUE : FALSE;
 }
 

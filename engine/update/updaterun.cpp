@@ -29,7 +29,6 @@ static_assert(static_cast<uint32_t>(FetchLogCount) == static_cast<uint32_t>(RunL
 namespace {
 
 constexpr HRESULT kNoInterface = 0x80004002;  // a system library is missing
-constexpr UINT kInfo = 0x10000;  // plain, in front
 constexpr UINT kCaptionRates = 32;
 constexpr UINT kCaptionError = 81;
 constexpr int kCaptionMax = 500;
@@ -525,7 +524,7 @@ void UpdateRunner::ReportError(HRESULT hr) {
   const bool failed = FAILED(hr);
   if (m_context.messageId >= 0) {
     UINT id = static_cast<UINT>(m_context.messageId);
-    Say(id, id == 90 ? kCaptionRates : kCaptionError, failed ? kNotifyError : kInfo, {m_context.pageAddress.c_str()});
+    Say(id, id == 90 ? kCaptionRates : kCaptionError, failed ? kNotifyError : kNotifyPlain, {m_context.pageAddress.c_str()});
     return;
   }
   if (!m_context.errorText.IsEmpty()) {

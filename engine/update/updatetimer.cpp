@@ -20,7 +20,6 @@ constexpr UINT kSeparator = 96, kLastSeparator = 97;
 constexpr UINT kTextStale = 193, kTextAge = 194, kTextNeverSet = 195;
 constexpr UINT kTextAllStale = 207, kTextSomeStale = 230;
 constexpr UINT kTextSomeNeverSet = 472, kTextAllNeverSet = 473;
-constexpr UINT kNotifyType = 0x10030;
 constexpr HRESULT kUnexpected = static_cast<HRESULT>(0x8000FFFF);
 
 uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
@@ -319,7 +318,7 @@ void UpdateTimer::CheckLastChangeEach(CUpdateSettings& settings, HWND hwnd) {
 HRESULT UpdateTimer::Notice(CUpdateSettings& settings, HWND hwnd, const char* text) {
   if (!text) return S_OK;
   std::string caption = LoadText(m_resourceLibrary, kCaption);
-  return m_thread.ShowNotification(settings, m_serviceFlag, hwnd, text, caption.c_str(), kNotifyType,
+  return m_thread.ShowNotification(settings, m_serviceFlag, hwnd, text, caption.c_str(), kNotifyWarning,
                                    m_resourceLibrary);
 }
 
@@ -339,7 +338,7 @@ bool UpdateTimer::DoCheckLastChange(CUpdateSettings& settings, HWND hwnd) {
                                : nullptr};
       hr = Notice(settings, hwnd, text.p);
     } else {
-      hr = m_thread.ShowNotificationId(settings, m_serviceFlag, hwnd, kTextNeverSet, kCaption, kNotifyType,
+      hr = m_thread.ShowNotificationId(settings, m_serviceFlag, hwnd, kTextNeverSet, kCaption, kNotifyWarning,
                                        m_resourceLibrary);
     }
     // A warning refused while an update runs is not one: the pause must not start.

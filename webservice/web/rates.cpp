@@ -9,7 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/numtext.h"
 #include "platform/systime.h"
-#include "server/commands.h"
+#include "engine/notify/servercommands.h"
 #include "webservice/web/vantrex.h"
 
 namespace Hulvane::Web::Services {
@@ -69,7 +69,7 @@ class HitCounter {
     uint32_t packed = 0;
     for (int k = 0; k < 4 && code[k]; ++k) packed |= static_cast<uint32_t>(static_cast<unsigned char>(code[k])) << (8 * k);
     DWORD answer = 0;
-    if (FAILED(g_pfnSendVXVMessageTimeout(vtx::server::WM_VX_COUNTHIT, packed, 0, kHitCountTimeoutMs, &answer)))
+    if (FAILED(g_pfnSendVXVMessageTimeout(WM_VX_COUNTHIT, packed, 0, kHitCountTimeoutMs, &answer)))
       m_unreachable = true;
   }
 
