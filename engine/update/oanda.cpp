@@ -1,4 +1,4 @@
-// The quote protocol itself is not built yet: both transports refuse, so that a source with
+// There is no quote-protocol client: both transports refuse (0x80004001), so that a source with
 // such an address fails its fetch with a clear result instead of delivering nothing.
 #include "engine/update/oanda.h"
 

@@ -18,7 +18,7 @@ class CUpdateEngine : public IUpdateEngine {
   // Fetches the data sources of thread.GetSettings() (a CUpdateSettings) in the order of
   // "MultiServerMode", checks the new rates and reports; on success the copy holds the new data.
   HRESULT UpdateRun(CUpdateThread& thread) override;
-  // The currency-definitions check is not part of this engine yet.
+  // There is no currency-definitions check: 0x80004001.
   HRESULT CheckDefinitions(CUpdateThread& thread, const char* unknownCodes) override;
   // Through every channel the thread's settings switch on.
   void Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,

@@ -13,6 +13,7 @@
 #include "engine/update/updatesettings.h"
 #include "server/app.h"
 #include "server/engine.h"
+#include "tests/server/fakes.h"
 #include "tests/support/store.h"
 
 namespace {

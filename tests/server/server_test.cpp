@@ -20,7 +20,7 @@
 #include "platform/errors.h"
 #include "platform/ui.h"
 #include "server/app.h"
-#include "server/defaults.h"
+#include "tests/server/fakes.h"
 #include "tests/support/syslog.h"
 #include "tests/support/text.h"
 
