@@ -1,18 +1,14 @@
 #include "server/app.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <memory>
 
 #include "engine/notify/notifychannels.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/sync.h"
 #include "platform/ui.h"
 
 namespace vtx::server {
@@ -297,20 +293,24 @@ bool OnlyFromInside(UINT msg) {
   return msg < 0x8000 || (msg >= WM_VX_UPDATEDONE && msg <= WM_VX_DEFINITIONSDONE);
 }
 
-// Our own exclusive lock that closes the race of two servers starting together.
-int TakeInstanceLock(bool* held) {
+// A named mutex that closes the race of two servers starting together: the one that holds it runs.
+// Null when it is held by another server (*held) or cannot be had at all (then the window and pipe
+// check decides alone).
+HANDLE TakeInstanceLock(bool* held) {
   *held = false;
-  std::string dir = vtx::sync::RuntimeDir();
-  mkdir(dir.c_str(), 0770);
-  std::string path = dir + "/vtxserver.lock";
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-  if (fd < 0) return -1;  // no lock to be had: the window and pipe check still stands
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    *held = errno == EWOULDBLOCK;
-    close(fd);
-    return -1;
-  }
-  return fd;
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
+  if (!mutex) return nullptr;
+  DWORD r = WaitForSingleObject(mutex, 0);
+  if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) return mutex;
+  *held = r == WAIT_TIMEOUT;
+  CloseHandle(mutex);
+  return nullptr;
+}
+
+void ReleaseInstanceLock(HANDLE mutex) {
+  if (!mutex) return;
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
 }
 
 HWND CreateAppWindow(Server& s, HINSTANCE instance) {
@@ -441,43 +441,9 @@ void MigrateMessagesFile(SettingsStore& store) {
   std::string target, path;
   if (!store.ReadAppString("DisplayMessages", target) || !store.ReadAppString("Path", path)) return;
   if (target.empty() || path.empty()) return;
-  std::string old = path;
-  if (old.back() != '/') old += '/';
-  old += "messages.txt";
-  int in = open(old.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return;
-  int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660);  // never over an existing file
-  if (out < 0) {
-    close(in);
-    return;
-  }
-  bool ok = true;
-  char buf[8192];
-  for (;;) {
-    ssize_t n = read(in, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = write(out, buf + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  close(in);
-  if (close(out) != 0) ok = false;
-  if (ok)
-    unlink(old.c_str());
-  else
-    unlink(target.c_str());  // a half copy must not stand in for the messages
+  std::string old = vtx::JoinPath(path, "messages.txt");
+  // Never over an existing file; a failed copy leaves nothing behind and the old file in place.
+  if (CopyFileA(old.c_str(), target.c_str(), TRUE)) DeleteFileA(old.c_str());
 }
 
 LRESULT AppWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -551,7 +517,7 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
   for (const std::string& file : cl.imports) RunImport(seams, file);
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStarted, EVENTLOG_INFORMATION_TYPE, nullptr, 0);
 
-  int instanceLock = -1;
+  HANDLE instanceLock = nullptr;
   bool run = cl.imports.empty();
   if (run) {
     bool held = false;
@@ -609,7 +575,7 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
     seams.internet->Destroy();
   }
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStopped, EVENTLOG_INFORMATION_TYPE, &s.exitCode, 1);
-  if (instanceLock >= 0) close(instanceLock);
+  ReleaseInstanceLock(instanceLock);
   return 0;
 }
 

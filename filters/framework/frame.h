@@ -31,12 +31,6 @@ DWORD FilterExitCode(FilterProgram program, FilterFailure failure);
 const char* FilterProgramName(FilterProgram program);
 const char* FilterSourceName(FilterProgram program);
 
-// Size of the file, or -1 when it cannot be opened or is no regular file.
-int64_t GetFileSizeByName(const char* path);
-// True only when exactly `size` bytes were read.
-bool ReadWholeFile(const char* path, void* buffer, uint32_t size);
-// Creates or truncates the file; true only when every byte was written.
-bool WriteWholeFile(const char* path, const void* buffer, uint32_t size);
 
 // The downloaded file of one run, NUL-terminated.
 class CFilterInput {

@@ -298,13 +298,23 @@ TEST_F(Server, SecondInstanceEndsAtOnce) {
 
 TEST_F(Server, InstanceLockHeldElsewhereEndsTheRunLikeARunningServer) {
   // Another server that took the lock but has no window yet: the race of two starts.
-  int fd = open((dir / "vtxserver.lock").c_str(), O_RDWR | O_CREAT, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread other([&] {
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+    SetEvent(taken);
+    WaitForSingleObject(done, 30000);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  });
+  ASSERT_EQ(WaitForSingleObject(taken, 5000), WAIT_OBJECT_0);
   EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 0);
+  SetEvent(done);
+  other.join();
+  CloseHandle(taken);
+  CloseHandle(done);
   EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
   EXPECT_EQ(rig.store.loads, 0);
-  close(fd);
 }
 
 TEST_F(Server, EndSessionSavesOnceAndEndsWithCodeTwo) {
