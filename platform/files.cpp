@@ -98,6 +98,21 @@ HRESULT SHGetFolderPathA(void*, int folder, HANDLE, DWORD, char* path) {
   return S_OK;
 }
 
+BOOL GetSpecialFolderPath(int folder, char* buffer) {
+  if (!buffer) return FALSE;
+  return SUCCEEDED(SHGetFolderPathA(nullptr, folder, nullptr, 0, buffer)) ? TRUE : FALSE;
+}
+
+HRESULT MakeSureDirectoryPathExists(const char* path) {
+  if (!path) return E_POINTER;
+  struct stat st{};
+  if (*path && stat(path, &st) == 0) return S_OK;
+  if (strlen(path) >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);
+  const char* slash = strrchr(path, '/');
+  if (!slash || slash == path) return S_OK;
+  return vtx::MakeDirectories(std::string(path, slash).c_str());
+}
+
 BOOL CreateDirectoryA(const char* path, void*) {
   if (!path || !*path) {
     SetLastError(ERROR_PATH_NOT_FOUND);

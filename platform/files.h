@@ -26,6 +26,12 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 // CSIDL_FLAG_CREATE creates the folder when missing. S_OK, or 0x80070002 (another folder, no value
 // to build it from, or missing without the create flag) and other errors.
 HRESULT SHGetFolderPathA(void* window, int folder, HANDLE token, DWORD flags, char* path);
+// The same as a BOOL; FALSE for an unknown folder or any failure.
+BOOL GetSpecialFolderPath(int folder, char* buffer);
+
+// Creates every missing directory of `path` up to its last '/' (the part after it is taken as a
+// file name). 0, 0x8007006F for 260 characters or more, or the system error.
+HRESULT MakeSureDirectoryPathExists(const char* path);
 
 // One directory; its parent must exist. FALSE with last error 183 when it exists, 3 when the
 // parent is missing.

@@ -13,6 +13,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/servercommands.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/process.h"
 #include "platform/sync.h"

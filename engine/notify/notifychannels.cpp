@@ -35,13 +35,6 @@ constexpr UINT kSourceEntryHeaderText = 415;
 constexpr DWORD kFileLockWaitMs = 2000;
 
 
-std::string LoadText(HMODULE module, UINT id, int size) {
-  std::string buf(static_cast<size_t>(size), '\0');
-  int n = LoadStringA(module, id, buf.data(), size);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
-
 bool EndsWithNoCase(const std::string& s, const char* suffix) {
   size_t n = std::strlen(suffix);
   return s.size() >= n && _stricmp(s.c_str() + s.size() - n, suffix) == 0;
@@ -330,7 +323,7 @@ BOOL MessageToString(const char* text, UINT flags, CStringA& output, HMODULE res
 
 char* DisplayMessageEntry(const char* title, UINT flags, HMODULE resourceLibrary) {
   try {
-    std::string typeWord = LoadText(resourceLibrary, GetMessageKind(flags).typeWordId, 150);
+    std::string typeWord = LoadText(resourceLibrary, GetMessageKind(flags).typeWordId, 149);
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     std::string date, time;
@@ -342,7 +335,7 @@ char* DisplayMessageEntry(const char* title, UINT flags, HMODULE resourceLibrary
     timeText += stamp;
     timeText += ")";
     UINT format = kEntryHeaderText;
-    std::string prefix = LoadText(resourceLibrary, kSourcePrefixText, 4000);
+    std::string prefix = LoadText(resourceLibrary, kSourcePrefixText, 3999);
     size_t colon = prefix.find(':');
     if (title && colon != std::string::npos && std::strncmp(title, prefix.c_str(), colon + 1) == 0)
       format = kSourceEntryHeaderText;

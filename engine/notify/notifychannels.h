@@ -7,6 +7,7 @@
 
 #include "engine/foundation/commandline.h"
 #include "engine/foundation/cstring.h"
+#include "engine/foundation/eventlog.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/servercommands.h"
 #include "platform/errors.h"

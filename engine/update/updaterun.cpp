@@ -57,13 +57,6 @@ enum : UINT {
   kMsgMissingError = 433,
 };
 
-std::string LoadText(HMODULE module, UINT id, int max) {
-  std::string buf(static_cast<size_t>(max) + 1, '\0');
-  int n = LoadStringA(module, id, buf.data(), max + 1);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
-
 struct LocalText {
   char* p = nullptr;
   ~LocalText() {

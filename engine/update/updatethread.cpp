@@ -31,13 +31,6 @@ struct LocalText {
   }
 };
 
-std::string LoadText(HMODULE module, UINT id, int max) {
-  std::string buf(static_cast<size_t>(max) + 1, '\0');
-  int n = LoadStringA(module, id, buf.data(), max + 1);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
-
 // A DWORD of the application key; false when it cannot be read.
 bool ReadAppDword(const char* name, DWORD* value) {
   RegDwordValue v;

@@ -62,12 +62,6 @@ class SystemClock : public IScheduleClock {
   BOOL PostTimer(HWND hwnd, UINT_PTR id) override { return PostMessageA(hwnd, WM_TIMER, id, 0); }
 };
 
-std::string LoadText(HMODULE module, UINT id) {
-  char buf[1001];
-  int n = LoadStringA(module, id, buf, sizeof buf);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-}
-
 // String 194 of a duration, its items joined; null when a string is missing.
 char* AgeText(HMODULE module, uint64_t seconds) {
   vtx::schedule::Age a = vtx::schedule::SplitSeconds(seconds);
@@ -317,7 +311,7 @@ void UpdateTimer::CheckLastChangeEach(CUpdateSettings& settings, HWND hwnd) {
 
 HRESULT UpdateTimer::Notice(CUpdateSettings& settings, HWND hwnd, const char* text) {
   if (!text) return S_OK;
-  std::string caption = LoadText(m_resourceLibrary, kCaption);
+  std::string caption = LoadText(m_resourceLibrary, kCaption, 1000);
   return m_thread.ShowNotification(settings, m_serviceFlag, hwnd, text, caption.c_str(), kNotifyWarning,
                                    m_resourceLibrary);
 }

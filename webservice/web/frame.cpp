@@ -35,18 +35,17 @@ constexpr HRESULT kCOR_E_APPLICATION = 0x80131600;
 constexpr HRESULT kNotFound = 0x80070490;
 constexpr HRESULT kNotSet = 0x80020012;
 
-std::string LoadText(UINT id) {
+// A text of the catalogue, loaded for this one look-up.
+std::string CatalogueText(UINT id) {
   HMODULE module = LoadResourceLibrary(g_szAppKey);
-  char buffer[1000] = "";
-  if (module) {
-    if (LoadStringA(module, id, buffer, sizeof buffer) <= 0) buffer[0] = 0;
-    FreeLibrary(module);
-  }
-  return buffer;
+  if (!module) return {};
+  std::string text = LoadText(module, id, 999);
+  FreeLibrary(module);
+  return text;
 }
 
 [[noreturn]] void ThrowText(WebException::Kind kind, UINT id, const char* fallback, HRESULT hr) {
-  std::string text = LoadText(id);
+  std::string text = CatalogueText(id);
   throw WebException(kind, text.empty() ? fallback : text, "", hr);
 }
 }  // namespace
