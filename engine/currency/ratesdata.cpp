@@ -28,8 +28,6 @@ constexpr char kPrivateServers[] = "Private-HulvaneVantrex_Servers";
 const char* Any() { return IniAny<char>(); }
 
 bool IsZero(const FILETIME& t) { return t.dwLowDateTime == 0 && t.dwHighDateTime == 0; }
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-
 // The constant euro record: the euro itself, always at rate 1.
 const CurrencyInfo kConstantEuro = [] {
   CurrencyInfo e{};
@@ -274,13 +272,13 @@ HRESULT CSettings::LoadINI(const CIniData<char>& data, CStringA* next, uint32_t*
         FILETIME t;
         if (!StringToTime(value, &t)) break;
         dateSeen = true;
-        if (IsZero(r.Created) || U64(t) > U64(r.Created)) r.Created = t;
+        if (IsZero(r.Created) || FileTimeToU64(t) > FileTimeToU64(r.Created)) r.Created = t;
         break;
       }
       case IniExpires: {
         FILETIME t;
         if (!StringToTime(value, &t)) break;
-        if (IsZero(r.Expires) || U64(t) < U64(r.Expires)) r.Expires = t;
+        if (IsZero(r.Expires) || FileTimeToU64(t) < FileTimeToU64(r.Expires)) r.Expires = t;
         break;
       }
       case IniNext:

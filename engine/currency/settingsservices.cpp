@@ -40,11 +40,10 @@ constexpr char kProfileDefault[] = "<Windows Messaging Default>";
 constexpr uint64_t kWeek = 6048000000000ull;  // 7 days in 100 ns units
 constexpr LCID kEnglish = 1033;
 
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
 uint64_t Now() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  return U64(now);
+  return FileTimeToU64(now);
 }
 
 const CurrencyInfo* Info(const CStringList<char>& list, uint32_t i) {
@@ -407,7 +406,7 @@ bool vtx::settings::IsTimeToLoadEMU(uint64_t lastSuccess, uint64_t lastFailure, 
 
 bool CSettings::IsTimeToLoadEMU() const {
   if (!m_data) return true;
-  return vtx::settings::IsTimeToLoadEMU(U64(m_data->EMULoadSuccess), U64(m_data->EMULoadFailure), Now());
+  return vtx::settings::IsTimeToLoadEMU(FileTimeToU64(m_data->EMULoadSuccess), FileTimeToU64(m_data->EMULoadFailure), Now());
 }
 
 HRESULT CSettings::EMUUpdateCompleted(bool success) {

@@ -146,8 +146,6 @@ bool CopyRecords(const CStringList<char>& from, CStringList<char>& to) {
   return true;
 }
 
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-
 // One update run on the thread's settings copy.
 class UpdateRunner {
  public:
@@ -399,7 +397,7 @@ void UpdateRunner::RecheckFluctuation() {
     const CurrencyInfo& old = *Record(before, static_cast<uint32_t>(j));
     // A rate that ends where it began did not change, whatever the sources said on the way.
     if (old.dRate == r.dRate) r.ftLastChange = old.ftLastChange;
-    if (old.dRate == 0.0 || U64(old.ftLastChange) == 0) continue;
+    if (old.dRate == 0.0 || FileTimeToU64(old.ftLastChange) == 0) continue;
     const double p = limit * old.dRate * 0.01;
     if ((r.dRate > old.dRate && r.dRate > old.dRate + p) || (r.dRate < old.dRate && r.dRate < old.dRate - p))
       r.dwFlags |= kInfoFluctuation;
