@@ -16,7 +16,7 @@
 #include "engine/notify/reachserver.h"
 #include "webservice/httphost.h"
 #include "webservice/web/service.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace {
 

@@ -7,8 +7,11 @@
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/scramble.h"
 #include "engine/foundation/timetext.h"
+#include "filters/framework/htmltext.h"
+#include "filters/framework/mapini.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -207,6 +210,24 @@ bool CFilterOutput::AddEuroRate() { return AddValue("EUR", "1.00"); }
 
 void CFilterOutput::Scramble() {
   if (m_data) ScrambleBuffer(m_data, m_length);
+}
+
+namespace {
+// Everything is released before the program ends, so the exit code is all that is left.
+DWORD RunFilter(FilterProgram program, const FilterProgramRun& run, int argc, const char* const* argv) {
+  CFilterInput input;
+  if (DWORD code = input.Read(program, argc, argv)) return code;
+  if (run.refusesWebPage && IsHtmlText(input.Text())) return FilterExitCode(program, FilterFailure::InputIsWebPage);
+  CMapIni map;
+  if (run.loadsMapIni && !LoadMapIni(&map)) return FilterExitCode(program, FilterFailure::MapIniNotLoaded);
+  CFilterOutput output;
+  if (DWORD code = run.convert(run.loadsMapIni ? &map : nullptr, input.Text(), input.Size(), output)) return code;
+  return WriteFilterOutput(program, input.Path(), output);
+}
+}  // namespace
+
+int RunFilterProgram(FilterProgram program, const FilterProgramRun& run, int argc, const char* const* argv) {
+  return vtx::ExitStatusFromCode(RunFilter(program, run, argc, argv));
 }
 
 DWORD WriteFilterOutput(FilterProgram program, const char* path, CFilterOutput& output) {

@@ -113,6 +113,20 @@ class CFilterOutput {
 // incomplete text is never written).
 DWORD WriteFilterOutput(FilterProgram program, const char* path, CFilterOutput& output);
 
+class CMapIni;
+
+// What sets the programs apart: whether a web page is refused as input before anything else,
+// whether map.ini is loaded, and the conversion (`map` is null without map.ini): 0 or the
+// program's exit code.
+struct FilterProgramRun {
+  bool refusesWebPage;
+  bool loadsMapIni;
+  DWORD (*convert)(CMapIni* map, char* text, uint32_t size, CFilterOutput& output);
+};
+// A filter program's whole run: reads the input file named on the command line, converts it and
+// writes the rates file over it. The exit status of the program.
+int RunFilterProgram(FilterProgram program, const FilterProgramRun& run, int argc, const char* const* argv);
+
 // Lines of the "[General]" section.
 constexpr const char* kFilterApplication = "Hulvane(R) Vantrex(TM)";
 constexpr const char* kFilterCopyright =

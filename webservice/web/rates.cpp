@@ -10,7 +10,7 @@
 #include "platform/numtext.h"
 #include "platform/systime.h"
 #include "engine/notify/servercommands.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace Hulvane::Web::Services {
 

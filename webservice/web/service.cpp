@@ -3,7 +3,7 @@
 #include <new>
 
 #include "platform/codepage.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 const char g_szServiceNamespace[] = "urn:hulvane:vantrex:webservice:4.0/";
 

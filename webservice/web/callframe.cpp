@@ -20,7 +20,7 @@
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/systime.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 SendVXVMessageTimeoutFn g_pfnSendVXVMessageTimeout = nullptr;
 PipeExecuteFn g_pfnPipeExecute = nullptr;
