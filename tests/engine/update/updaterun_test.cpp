@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -598,6 +599,41 @@ TEST_F(UpdateRun, QuoteServerSourcesDeliverRatesOrTheServersText) {
   EXPECT_TRUE(FAILED(Run()));
   ASSERT_EQ(engine.notices.size(), 1u);
   EXPECT_NE(engine.notices[0].text.find("maintenance until noon"), std::string::npos) << engine.notices[0].text;
+}
+
+TEST_F(UpdateRun, FailedUpdateMailsItsNotice) {
+  // The real engine's notices through the channels, e-mail by SMTP to aiosmtpd.
+  int smtpPort = vtxtest::FreePort();
+  mkdir((dir / "mails").c_str(), 0700);
+  ServerProcess smtp;
+  ASSERT_EQ(smtp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/notify/smtpserver.py",
+                        std::to_string(smtpPort), dir / "mails"},
+                       smtpPort, dir / "smtp.log"),
+            "");
+  D().MessagesOnScreen = 0;
+  D().MessagesToLog = 0;
+  D().MessagesViaEmail = 1;
+  D().MessagesEmailProfile = "<SMTP>";
+  D().MessagesEmailRecipients = "\"Rates Admin\" <admin@example.org>";
+  D().MessagesEmailSender = "vantrex@example.org";
+  D().MessagesEmailSmtpServer = ("127.0.0.1:" + std::to_string(smtpPort)).c_str();
+  AddSource("file://" + dir / "www/missing.ini");
+
+  CUpdateEngine real;
+  CUpdateThread mailing{std::make_unique<CUpdateSettings>(), real};
+  ASSERT_EQ(mailing.Start(module, false), S_OK);
+  CUpdateSettings work(live);
+  mailing.SetSettingsInUse(&work);
+  EXPECT_TRUE(FAILED(real.UpdateRun(mailing)));
+  mailing.SetSettingsInUse(nullptr);
+  mailing.Stop(INFINITE);
+
+  std::string mail;
+  for (int i = 0; i < 400 && (mail = ReadAll(dir / "mails/mail-1.txt")).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  EXPECT_NE(mail.find("rcpt: \"admin@example.org\""), std::string::npos) << mail;
+  EXPECT_NE(mail.find("body: \"#110 file://" + dir / "www/missing.ini"), std::string::npos) << mail;
+  EXPECT_NE(mail.find("header Subject: \"Hulvane Vantrex\""), std::string::npos) << mail;  // no title text here
 }
 
 TEST_F(UpdateRun, ShippedTextsFormatWithTheirInserts) {
