@@ -52,6 +52,7 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
 
 std::string SocketPath(const char* pipeName) {
   if (!pipeName) return "";
+  if (pipeName[0] == '/') return pipeName;
   size_t n = sizeof kPrefix - 1;
   if (_strnicmp(pipeName, kPrefix, n) != 0) return "";
   std::string name = pipeName + n;
@@ -142,8 +143,8 @@ DWORD Listener::Create(const char* pipeName) {
   std::string path = SocketPath(pipeName);
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return ERROR_INVALID_NAME;
-  std::string dir = vtx::sync::RuntimeDir();
-  mkdir(dir.c_str(), 0770);
+  std::string dir = path.substr(0, path.rfind('/'));
+  if (!dir.empty()) mkdir(dir.c_str(), 0770);
   int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
   if (lock < 0) return vtx::Win32FromErrno(errno);
   if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
@@ -191,6 +192,14 @@ DWORD Listener::Create(const char* pipeName) {
   lock_ = lock;
   path_ = path;
   return ERROR_SUCCESS;
+}
+
+bool PeerUid(int fd, uid_t* uid) {
+  ucred cred{};
+  socklen_t size = sizeof cred;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred) return false;
+  *uid = cred.uid;
+  return true;
 }
 
 int Listener::Accept() {

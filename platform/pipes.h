@@ -1,6 +1,8 @@
 // Named pipes of the system as Unix domain stream sockets: "\\.\pipe\NAME" is the socket
 // $VANTREX_RUNTIME_DIR/NAME. Results are Win32 error codes (0 on success).
 #pragma once
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -10,7 +12,12 @@
 namespace vtx::pipes {
 
 // The socket path of a pipe name, empty when the name is not "\\.\pipe\NAME" with a plain NAME.
+// An absolute path names a socket of its own folder (the per-user sockets of a desktop program);
+// every function below takes either form.
 std::string SocketPath(const char* pipeName);
+
+// The user id of the process at the other end of a connected socket; false when unknown.
+bool PeerUid(int fd, uid_t* uid);
 
 // True when a server listens on the pipe (its owner holds the pipe's lock), without connecting.
 bool Exists(const char* pipeName);

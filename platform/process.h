@@ -40,13 +40,21 @@ class ChildProcess {
   // `exitCode` (see CodeFromWaitStatus). When the limit passes the whole process group is
   // killed and the result is 0x800705B4. Any failure leaves that failure in `exitCode`, never 0.
   HRESULT Wait(DWORD timeoutMs, DWORD* exitCode);
+  // The same, except that a program still running when the limit passes is left running (and
+  // reaped when it ends): 0x800705B4 then.
+  HRESULT WaitOrLeave(DWORD timeoutMs, DWORD* exitCode);
   pid_t Pid() const { return pid_; }
   bool Running() const { return pid_ > 0; }
 
  private:
+  HRESULT WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode);
+
   pid_t pid_ = -1;
   int pidfd_ = -1;
 };
+
+// The first executable file `name` in the absolute folders of $PATH, or 0x80070002.
+HRESULT FindOnPath(const char* name, std::string* path);
 
 // Start, then Wait.
 HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode);

@@ -136,6 +136,11 @@ HRESULT CPipeMessageServer::ServeRequest(DWORD_PTR context, PipeMessageHandler h
   if (listener_.Fd() < 0) return E_FAIL;
   int fd = listener_.Accept();
   if (fd < 0) return S_OK;  // the client gave up before we came to it
+  uid_t peer;
+  if (ownUserOnly_ && (!vtx::pipes::PeerUid(fd, &peer) || peer != geteuid())) {
+    close(fd);
+    return E_ACCESSDENIED;
+  }
   SocketSource source{fd, vtx::sync::DeadlineAfter(kServeDeadlineMs)};
   PipeRequest request;
   HRESULT hr = ReadPipeRequest(ReadSocket, &source, request);

@@ -65,8 +65,13 @@ class CPipeMessageServer {
   // request within a few seconds is dropped. Safe to call again from inside a handler.
   HRESULT ServeRequest(DWORD_PTR context, PipeMessageHandler handler);
   void Close();
+  // From now on a client running under another user id is closed unheard.
+  void AcceptOwnUserOnly() { ownUserOnly_ = true; }
+  // The listening descriptor (readable while a client waits), -1 when closed.
+  int Fd() const { return listener_.Fd(); }
 
  private:
   vtx::pipes::Listener listener_;
   HANDLE event_ = nullptr;
+  bool ownUserOnly_ = false;
 };
