@@ -34,6 +34,10 @@ bool ReadAppDword(const char* name, DWORD* value) {
 
 void SleepMs(DWORD ms) { Sleep(ms); }
 
+int BoxThroughPlatform(void* window, const char* text, const char* caption, UINT type) {
+  return MessageBoxA(static_cast<HWND>(window), text, caption, type);
+}
+
 }  // namespace
 
 Switches ParseSwitches(int argc, const char* const* argv) {
@@ -89,6 +93,8 @@ LRESULT ManagerWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 CManagerWindow::CManagerWindow(ManagerParts parts) : parts_(std::move(parts)) {
+  // Every box of the manager, formatted from the catalogue or not, goes through platform/ui.
+  SetMessageBoxHandler(BoxThroughPlatform);
   session_ = parts_.session ? std::move(parts_.session) : MakeConfigSession();
   displayLog_ = parts_.displayLog ? std::move(parts_.displayLog) : MakeDisplayLog();
   tray_ = parts_.tray ? std::move(parts_.tray) : MakeTrayView();
@@ -267,10 +273,6 @@ bool HaveDisplay() {
   return false;
 }
 
-int BoxThroughPlatform(void* window, const char* text, const char* caption, UINT type) {
-  return MessageBoxA(static_cast<HWND>(window), text, caption, type);
-}
-
 }  // namespace
 
 int ManagerMain(int argc, char** argv, ManagerParts parts) {
@@ -281,8 +283,11 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
   }
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
-  InstallQtMessageBoxes();
-  SetMessageBoxHandler(BoxThroughPlatform);
+  if (parts.boxes) {
+    vtx::ui::SetMessageBoxBackend(parts.boxes);
+  } else {
+    InstallQtMessageBoxes();
+  }
   DesktopQuitFilter desktopQuit;
 
   if (sw.wait) WaitForManagerWindow(10000);

@@ -10,6 +10,7 @@
 #include "manager/seams.h"
 #include "manager/traymenu.h"
 #include "platform/messages.h"
+#include "platform/ui.h"
 
 class QSocketNotifier;
 
@@ -40,6 +41,8 @@ struct ManagerParts {
   std::unique_ptr<IDisplayLog> displayLog;
   std::unique_ptr<ITrayView> tray;
   ILauncher* launcher = nullptr;
+  // Shows the message boxes in place of Qt's (tests).
+  vtx::ui::MessageBoxBackend boxes = nullptr;
   // Sees every request that reaches the manager through its socket (tests).
   std::function<void(UINT msg)> onRequest;
 };
