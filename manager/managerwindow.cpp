@@ -288,6 +288,10 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
   } else {
     InstallQtMessageBoxes();
   }
+  struct ClipboardScope {
+    ClipboardScope() { InstallQtClipboard(true); }
+    ~ClipboardScope() { InstallQtClipboard(false); }
+  } clipboard;
   DesktopQuitFilter desktopQuit;
 
   if (sw.wait) WaitForManagerWindow(10000);

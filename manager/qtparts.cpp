@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QCursor>
 #include <QEvent>
 #include <QIcon>
@@ -17,6 +18,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
+#include "platform/clipboard.h"
 #include "platform/codepage.h"
 #include "platform/ui.h"
 
@@ -99,6 +101,24 @@ class QtTrayView : public ITrayView {
   std::unique_ptr<QMenu> menu_;
 };
 
+class QtClipboard : public vtx::clipboard::Backend {
+ public:
+  bool ReadText(std::u16string* text) override {
+    if (!OnGuiThread()) return false;
+    QString t = QGuiApplication::clipboard()->text();
+    *text = t.toStdU16String();
+    return !t.isEmpty();
+  }
+  bool WriteText(const std::u16string& text) override {
+    if (!OnGuiThread()) return false;
+    QGuiApplication::clipboard()->setText(QString::fromStdU16String(text));
+    return true;
+  }
+
+ private:
+  static bool OnGuiThread() { return qApp && QThread::currentThread() == qApp->thread(); }
+};
+
 // The configuration window is not part of this manager: opening the configuration says so, and
 // the session ends when the user has read it.
 class CConfigSession : public IConfigSession {
@@ -156,34 +176,43 @@ std::unique_ptr<QSocketNotifier> MakeQueuePump(std::function<void()> quit) {
   return pump;
 }
 
+void InstallQtClipboard(bool install) {
+  static QtClipboard clipboard;
+  vtx::clipboard::SetBackend(install ? &clipboard : nullptr);
+}
+
 void InstallQtMessageBoxes() { vtx::ui::SetMessageBoxBackend(QtBoxBackend); }
 
-int ShowQtMessageBox(const char* text, const char* caption, UINT type) {
-  QMessageBox box(QtIcon(type), FromAnsi(caption), FromAnsi(text));
+std::unique_ptr<QMessageBox> MakeQtMessageBox(const char* text, const char* caption, UINT type) {
+  auto box = std::make_unique<QMessageBox>(QtIcon(type), FromAnsi(caption), FromAnsi(text));
   std::vector<int> ids = vtx::ui::ButtonsOf(type);
   std::vector<QPushButton*> buttons;
-  for (int id : ids) buttons.push_back(box.addButton(QtButton(id)));
-  box.setDefaultButton(buttons[vtx::ui::DefaultButtonIndex(type)]);
-  // Escape answers as the box's own close would: Cancel, else No, else a lone OK.
-  int closeAnswer = ids.size() == 1 ? ids[0] : 0;
-  for (int id : {IDCANCEL, IDNO})
-    if (!closeAnswer)
-      for (size_t i = 0; i < ids.size(); ++i)
-        if (ids[i] == id) {
-          box.setEscapeButton(buttons[i]);
-          closeAnswer = id;
-        }
-  if (!closeAnswer) closeAnswer = IDCANCEL;
+  for (int id : ids) buttons.push_back(box->addButton(QtButton(id)));
+  box->setDefaultButton(buttons[vtx::ui::DefaultButtonIndex(type)]);
+  // Escape answers as the box's own close does: Cancel, else No.
+  for (int id : {IDNO, IDCANCEL})
+    for (size_t i = 0; i < ids.size(); ++i)
+      if (ids[i] == id) box->setEscapeButton(buttons[i]);
+  return box;
+}
+
+int ShowQtMessageBox(const char* text, const char* caption, UINT type) {
+  std::unique_ptr<QMessageBox> box = MakeQtMessageBox(text, caption, type);
   if (type & MB_SETFOREGROUND) {
-    box.show();
-    box.raise();
-    box.activateWindow();
+    box->show();
+    box->raise();
+    box->activateWindow();
   }
-  box.exec();
-  QAbstractButton* clicked = box.clickedButton();
-  for (size_t i = 0; i < ids.size(); ++i)
-    if (clicked == buttons[i]) return ids[i];
-  return closeAnswer;
+  box->exec();
+  std::vector<int> ids = vtx::ui::ButtonsOf(type);
+  if (QAbstractButton* clicked = box->clickedButton())
+    for (int id : ids)
+      if (box->standardButton(clicked) == QtButton(id)) return id;
+  // Closed without a button (or the loop ended): Cancel, else No, else the lone OK.
+  for (int id : {IDCANCEL, IDNO})
+    for (int b : ids)
+      if (b == id) return id;
+  return ids.size() == 1 ? ids[0] : IDCANCEL;
 }
 
 void FillMenu(QMenu* menu, const std::vector<MenuItem>& items, const std::function<void(UINT)>& command) {

@@ -12,6 +12,7 @@
 #include "platform/messages.h"
 
 class QMenu;
+class QMessageBox;
 class QSocketNotifier;
 
 namespace vtx::manager {
@@ -28,6 +29,12 @@ void InstallQtMessageBoxes();
 // Returns the id of the button pressed; a box closed otherwise answers Cancel (or No, or OK when
 // that is its only button).
 int ShowQtMessageBox(const char* text, const char* caption, UINT type);
+// The same box, not shown yet.
+std::unique_ptr<QMessageBox> MakeQtMessageBox(const char* text, const char* caption, UINT type);
+
+// The desktop's clipboard behind the platform clipboard functions (used on the GUI thread; other
+// threads find it empty and cannot write it); false takes it away again.
+void InstallQtClipboard(bool install);
 
 // Fills a Qt menu from the menu items; a chosen command reaches `command` with its id.
 void FillMenu(QMenu* menu, const std::vector<MenuItem>& items, const std::function<void(UINT)>& command);

@@ -1,6 +1,7 @@
 // The manager's frame in-process on the offscreen platform: switches, the wait for a manager, the
 // actions menu, the tray, message boxes, requests through the socket and the quit path.
 #include <QApplication>
+#include <QClipboard>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,6 +19,8 @@
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/pipemessage.h"
 #include "manager/browserview.h"
+#include "platform/clipboard.h"
+#include "platform/heap.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
 #include "manager/qtparts.h"
@@ -313,7 +316,7 @@ class FrameTest : public QObject {
     manager.RunMessageLoop(true);
     QCOMPARE(ScriptedBoxes::Shown().size(), size_t{1});
     QCOMPARE(ScriptedBoxes::Shown()[0].text,
-             std::string("The configuration window is not part of this version of Vantrex Manager."));
+             std::string("There is no configuration window in this version."));
     QCOMPARE(ScriptedBoxes::Shown()[0].caption, std::string("Vantrex"));
     QCOMPARE(ScriptedBoxes::Shown()[0].type, MB_ICONINFORMATION | MB_SETFOREGROUND);
     QVERIFY(!manager.Session().IsRunning());
@@ -434,6 +437,31 @@ class FrameTest : public QObject {
     QCOMPARE(launcher.calls.size(), size_t{1});
     QCOMPARE(launcher.calls[0].target, std::string("https://www.example.com/a b"));
     QCOMPARE(OpenControlPanelApplet("mlcfg32.cpl"), 0);
+  }
+
+  void qtClipboard() {
+    InstallQtClipboard(true);
+    QVERIFY(OpenClipboard(nullptr));
+    const char text[] = "12.50 EUR";
+    HGLOBAL block = GlobalAlloc(GMEM_FIXED, sizeof text);
+    memcpy(block, text, sizeof text);
+    QVERIFY(SetClipboardData(CF_TEXT, block));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString(text));
+    QGuiApplication::clipboard()->setText(QString::fromUtf8("7 \xE2\x82\xAC"));
+    QCOMPARE(QString::fromStdU16String(static_cast<const char16_t*>(GetClipboardData(CF_UNICODETEXT))),
+             QString::fromUtf8("7 \xE2\x82\xAC"));
+    QVERIFY(CloseClipboard());
+    // Other threads never touch the desktop's clipboard.
+    bool read = true;
+    std::thread([&] {
+      if (OpenClipboard(nullptr)) {
+        read = GetClipboardData(CF_TEXT) != nullptr;
+        CloseClipboard();
+      }
+    }).join();
+    QVERIFY(!read);
+    InstallQtClipboard(false);
+    QVERIFY(!OpenClipboard(nullptr));
   }
 
   // The Qt box: icon, buttons in order, the default button, and the answer of each way out.

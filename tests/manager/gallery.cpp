@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSet>
 #include <QTimer>
@@ -18,6 +19,8 @@
 #include "manager/managerdefs.h"
 #include "manager/qtparts.h"
 #include "manager/traymenu.h"
+#include "platform/resources.h"
+#include "platform/ui.h"
 #include "tests/manager/fixture.h"
 
 using namespace vtx::manager;
@@ -143,8 +146,21 @@ int main(int argc, char** argv) {
     QString name;
     std::function<std::vector<QWidget*>()> open;
   };
+  std::unique_ptr<QMessageBox> box;
   std::vector<Shot> shots = {
       {"traymenu", [&] { return OpenTrayMenu(env, lib, launcher, controller, keep); }},
+      // What a plain start shows: the box of the product's configuration session.
+      {"noconfiguration",
+       [&] {
+         char text[500], caption[100];
+         LoadStringA(lib, kStrNoConfigurationWindow, text, sizeof text);
+         LoadStringA(lib, kStrProduct, caption, sizeof caption);
+         box = MakeQtMessageBox(text, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
+         box->move(80, 80);
+         box->show();
+         Settle();
+         return std::vector<QWidget*>{box.get()};
+       }},
   };
 
   bool ok = true;
