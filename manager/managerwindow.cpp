@@ -179,9 +179,7 @@ void CManagerWindow::OpenConfiguration(HWND owner, LRESULT* result) {
 void CManagerWindow::RunMessageLoop(bool quitWhenConfigurationEnds) {
   quitWhenConfigurationEnds_ = quitWhenConfigurationEnds;
   if (quitting_ || !window_) return;
-  inLoop_ = true;
   QCoreApplication::exec();
-  inLoop_ = false;
 }
 
 void CManagerWindow::Quit() {
@@ -242,8 +240,9 @@ LRESULT CManagerWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void CManagerWindow::Destroy() {
-  // The Part's order: the watch, the tray icon, the window, the catalogue, the class, the message
-  // window, the session.
+  if (destroyed_) return;
+  destroyed_ = true;
+  // In this order: the watch, the tray icon, the window, the catalogue, the class.
   displayLog_->Close();
   if (trayIconShown_) tray_->Remove();
   trayIconShown_ = false;

@@ -100,7 +100,7 @@ class CManagerWindow {
   bool trayIconShown_ = false;
   std::string displayLogPath_;
   bool quitting_ = false;
-  bool inLoop_ = false;
+  bool destroyed_ = false;
   ManagerParts parts_;
   std::unique_ptr<IConfigSession> session_;
   std::unique_ptr<IDisplayLog> displayLog_;

@@ -428,6 +428,36 @@ class FrameTest : public QObject {
     QVERIFY(second.log.empty());
   }
 
+  // The display log is watched on a silent start only, and hears how the message window closed.
+  void displayLogSeam() {
+    ManagerEnvironment env;
+    vtxtest::PutAppString("DisplayMessages", env / "messages/display.txt");
+    struct RecordingLog : IDisplayLog {
+      std::vector<std::string>* log;
+      void Watch(const std::string& path, HWND window, HMODULE resources) override {
+        log->push_back("watch " + path + (IsWindow(window) && resources ? "" : " without window"));
+      }
+      void Read() override { log->push_back("read"); }
+      void OnMessageWindowClosed(WPARAM result) override { log->push_back("closed " + std::to_string(result)); }
+      void Close() override { log->push_back("close"); }
+    };
+    for (DWORD mode : {DWORD{0}, CManagerWindow::kModeSilent}) {
+      std::vector<std::string> log;
+      Parts parts;
+      ManagerParts p = parts.Make();
+      auto display = std::make_unique<RecordingLog>();
+      display->log = &log;
+      p.displayLog = std::move(display);
+      CManagerWindow manager(std::move(p));
+      QVERIFY(manager.Create(mode));
+      SendMessageA(manager.Window(), WM_VXMGR_MESSAGEWINDOWCLOSED, 1, 0);
+      manager.Destroy();
+      std::vector<std::string> expected{"closed 1", "close"};
+      if (mode) expected.insert(expected.begin(), "watch " + (env / "messages/display.txt"));
+      QCOMPARE(log, expected);
+    }
+  }
+
   void browserView() {
     vtxtest::RecordingLauncher launcher;
     CBrowserView view(launcher);
