@@ -50,9 +50,13 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
 
 }  // namespace
 
+namespace {
+// A pipe name's socket, or an absolute socket path as it is.
+std::string PathOf(const char* name) { return name && name[0] == '/' ? std::string(name) : SocketPath(name); }
+}  // namespace
+
 std::string SocketPath(const char* pipeName) {
   if (!pipeName) return "";
-  if (pipeName[0] == '/') return pipeName;
   size_t n = sizeof kPrefix - 1;
   if (_strnicmp(pipeName, kPrefix, n) != 0) return "";
   std::string name = pipeName + n;
@@ -61,7 +65,7 @@ std::string SocketPath(const char* pipeName) {
 }
 
 bool Exists(const char* pipeName) {
-  std::string path = SocketPath(pipeName);
+  std::string path = PathOf(pipeName);
   if (path.empty()) return false;
   int lock = open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
   if (lock < 0) return false;
@@ -73,7 +77,7 @@ bool Exists(const char* pipeName) {
 DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
   *out = -1;
   sockaddr_un addr;
-  if (!FillAddress(SocketPath(pipeName), addr)) return ERROR_INVALID_NAME;
+  if (!FillAddress(PathOf(pipeName), addr)) return ERROR_INVALID_NAME;
   for (;;) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return vtx::Win32FromErrno(errno);
@@ -140,7 +144,7 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadline, size_t* got) {
 
 DWORD Listener::Create(const char* pipeName) {
   Close();
-  std::string path = SocketPath(pipeName);
+  std::string path = PathOf(pipeName);
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return ERROR_INVALID_NAME;
   std::string dir = path.substr(0, path.rfind('/'));

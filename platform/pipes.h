@@ -12,8 +12,8 @@
 namespace vtx::pipes {
 
 // The socket path of a pipe name, empty when the name is not "\\.\pipe\NAME" with a plain NAME.
-// An absolute path names a socket of its own folder (the per-user sockets of a desktop program);
-// every function below takes either form.
+// The functions below also take an absolute socket path in place of a pipe name (the per-user
+// sockets of a desktop program).
 std::string SocketPath(const char* pipeName);
 
 // The user id of the process at the other end of a connected socket; false when unknown.
