@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -142,7 +144,6 @@ bool CManagerWindow::Create(DWORD mode) {
     return false;
   }
   if (server_.Fd() >= 0) {
-    server_.AcceptOwnUserOnly();
     serverNotifier_ = std::make_unique<QSocketNotifier>(server_.Fd(), QSocketNotifier::Read);
     QObject::connect(serverNotifier_.get(), &QSocketNotifier::activated,
                      [this] { server_.ServeRequest(reinterpret_cast<DWORD_PTR>(this), OnSocketRequest); });
@@ -206,7 +207,10 @@ void CManagerWindow::OnTrayNotify(WPARAM id, LPARAM mouse) {
 
 DWORD CManagerWindow::OnSocketRequest(DWORD_PTR context, DWORD msg, WPARAM, LPARAM) {
   auto* self = reinterpret_cast<CManagerWindow*>(context);
-  // Other processes may only ask to open the configuration or to close.
+  // Only the user's own processes, and they may only ask to open the configuration or to close.
+  uid_t uid;
+  gid_t gid;
+  if (!self->server_.Caller(&uid, &gid) || uid != geteuid()) return 0;
   if (msg != WM_VXMGR_OPENCONFIGURATION && msg != WM_VXMGR_CLOSE) return 0;
   if (self->parts_.onRequest) self->parts_.onRequest(msg);
   if (!self->window_) return 0;

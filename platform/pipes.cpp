@@ -142,6 +142,15 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadline, size_t* got) {
   return result;
 }
 
+bool PeerCredentials(int fd, uid_t* uid, gid_t* gid) {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) return false;
+  if (uid) *uid = cred.uid;
+  if (gid) *gid = cred.gid;
+  return true;
+}
+
 DWORD Listener::Create(const char* pipeName) {
   Close();
   std::string path = PathOf(pipeName);
@@ -196,14 +205,6 @@ DWORD Listener::Create(const char* pipeName) {
   lock_ = lock;
   path_ = path;
   return ERROR_SUCCESS;
-}
-
-bool PeerUid(int fd, uid_t* uid) {
-  ucred cred{};
-  socklen_t size = sizeof cred;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred) return false;
-  *uid = cred.uid;
-  return true;
 }
 
 int Listener::Accept() {

@@ -16,9 +16,6 @@ namespace vtx::pipes {
 // sockets of a desktop program).
 std::string SocketPath(const char* pipeName);
 
-// The user id of the process at the other end of a connected socket; false when unknown.
-bool PeerUid(int fd, uid_t* uid);
-
 // True when a server listens on the pipe (its owner holds the pipe's lock), without connecting.
 bool Exists(const char* pipeName);
 
@@ -31,6 +28,9 @@ DWORD Connect(const char* pipeName, uint64_t deadlineMs, int* fd);
 // the other side went away (never SIGPIPE). ReadAll reports in *got what did arrive.
 DWORD WriteAll(int fd, const void* data, size_t size, uint64_t deadlineMs);
 DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadlineMs, size_t* got);
+
+// Who is at the other end of a connection, as the kernel saw it when it connected.
+bool PeerCredentials(int fd, uid_t* uid, gid_t* gid);
 
 // The listening side. The socket file is mode 0660 with the group "vantrex" when it exists.
 // The pipe's lock ($VANTREX_RUNTIME_DIR/NAME.lock) is held while listening: it makes the owner the
