@@ -356,6 +356,24 @@ HRESULT WriteWholeFile(const char* path, const void* data, size_t size) {
   return FAILED(hr) ? hr : closed;
 }
 
+HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode) {
+  if (!path || !*path || (!data && size)) return E_INVALIDARG;
+  struct stat old;
+  mode_t mode = stat(path, &old) == 0 ? (old.st_mode & 07777) : static_cast<mode_t>(newMode);
+  std::string name = std::string(path) + ".XXXXXX";
+  std::vector<char> tmpl(name.begin(), name.end());
+  tmpl.push_back(0);
+  ScopedFd fd(mkstemp(tmpl.data()));
+  if (!fd) return FailFromErrno();
+  HRESULT hr = WriteFully(fd.Get(), data, size);
+  if (SUCCEEDED(hr) && (fchmod(fd.Get(), mode) != 0 || fsync(fd.Get()) != 0)) hr = FailFromErrno();
+  HRESULT closed = fd.Close();
+  if (SUCCEEDED(hr)) hr = closed;
+  if (SUCCEEDED(hr) && rename(tmpl.data(), path) != 0) hr = FailFromErrno();
+  if (FAILED(hr)) unlink(tmpl.data());
+  return hr;
+}
+
 HRESULT FileSize(const char* path, uint64_t* size) {
   if (!path || !size) return E_INVALIDARG;
   struct stat st;

@@ -59,7 +59,7 @@ class EngineSettings : public Settings {
   CUpdateSettings update_;
 };
 
-// The application key itself. There is no configuration file: import and export answer 0x80004001.
+// The application key itself, with its configuration file.
 class EngineStore : public SettingsStore {
  public:
   std::unique_ptr<Settings> NewSettings() override;

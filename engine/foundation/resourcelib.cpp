@@ -56,6 +56,35 @@ std::string LoadText(HMODULE module, UINT id, int max) {
   return text;
 }
 
+namespace {
+struct LocalString {
+  char* p = nullptr;
+  ~LocalString() {
+    if (p) LocalFree(p);
+  }
+};
+}  // namespace
+
+std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatInsert> inserts) {
+  std::string source = LoadText(module, id, kTextMax);
+  if (source.empty()) return source;
+  std::vector<FormatInsert> items(inserts);
+  std::vector<DWORD> values;
+  for (const FormatInsert& i : items)
+    values.push_back(i.kind == FormatInsert::Kind::Unsigned ? static_cast<DWORD>(i.u)
+                     : i.kind == FormatInsert::Kind::Signed ? static_cast<DWORD>(i.i)
+                                                            : 0u);
+  CStringA rewritten;
+  if (!vtx::RewriteChoices(source.c_str(), values.data(), values.size(), rewritten)) return "";
+  FormatInserts all{items.data(), items.size()};
+  LocalString out;
+  if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                      rewritten.c_str(), 0, 0, reinterpret_cast<LPSTR>(&out.p), 0, &all) ||
+      !out.p)
+    return "";
+  return out.p;
+}
+
 namespace vtx {
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {

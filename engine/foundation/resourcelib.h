@@ -2,6 +2,7 @@
 // results.
 #pragma once
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 
 #include "engine/foundation/cstring.h"
@@ -15,6 +16,9 @@ HMODULE LoadResourceLibrary(const char* appKeyPath);
 
 // String `id` of the library, at most `max` characters; empty when it is missing.
 std::string LoadText(HMODULE module, UINT id, int max = 4000);
+// String `id` (at most 4000 characters) over the inserts; numeric inserts also pick the text's
+// choices (vtx::RewriteChoices). Empty when the string is missing or names more inserts than given.
+std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatInsert> inserts);
 
 namespace vtx {
 // Shows a message box and returns the button pressed. The handler in force until a program

@@ -1,7 +1,5 @@
 #include "engine/update/updaterun.h"
 
-#include "engine/update/useragent.h"
-
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -9,9 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/currency/update.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/foundation/stringutil.h"
+#include "engine/notify/notifychannels.h"
+#include "engine/update/definitions.h"
 #include "engine/update/ratechecks.h"
+#include "engine/update/useragent.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/resources.h"
@@ -64,29 +66,10 @@ struct LocalText {
   }
 };
 
-// String `id` over the inserts; numeric inserts also pick the text's choices. Empty when the
-// string is missing or names more inserts than given.
-std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatInsert> inserts) {
-  std::string source = LoadText(module, id, kTextMax);
-  if (source.empty()) return source;
-  std::vector<FormatInsert> items(inserts);
-  std::vector<DWORD> values;
-  for (const FormatInsert& i : items)
-    values.push_back(i.kind == FormatInsert::Kind::Unsigned ? static_cast<DWORD>(i.u)
-                     : i.kind == FormatInsert::Kind::Signed ? static_cast<DWORD>(i.i)
-                                                            : 0u);
-  CStringA rewritten;
-  if (!vtx::RewriteChoices(source.c_str(), values.data(), values.size(), rewritten)) return "";
-  FormatInserts all{items.data(), items.size()};
-  LocalText out;
-  if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                      rewritten.c_str(), 0, 0, reinterpret_cast<LPSTR>(&out.p), 0, &all) ||
-      !out.p)
-    return "";
-  return out.p;
-}
+}  // namespace
 
-// TAB-separated items joined for a sentence.
+namespace vtx::update {
+
 std::string Joined(const std::string& items, HMODULE module) {
   LocalText joined{FormatItems(items.c_str(), 96, 97, module)};
   if (joined.p) return joined.p;
@@ -101,7 +84,6 @@ std::string Hex(HRESULT hr) {
   return text;
 }
 
-// The system's text of a code without its closing line end, else the code in hexadecimal.
 std::string SystemText(HRESULT hr) {
   const char* text = vtx::SystemErrorText(hr);
   if (!text || !*text) return Hex(hr);
@@ -109,6 +91,13 @@ std::string SystemText(HRESULT hr) {
   while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.pop_back();
   return s;
 }
+
+}  // namespace vtx::update
+
+namespace {
+
+using vtx::update::Joined;
+using vtx::update::SystemText;
 
 // Collecting of run messages off for one scope, then as it was.
 class CollectingOff {
@@ -601,9 +590,12 @@ void UpdateRunner::CheckUnknownCodes() {
   const CSettingsData& d = Data();
   if (d.UnknownCurrencies == 1) return;
   std::string codes;
+  CUpdate stored;  // read on first need
   for (char* block : Rates().Active) {
     const char* code = reinterpret_cast<const CurrencyInfo*>(block)->szCode;
     if (d.Currencies.IFind(code) >= 0 || CAllCurrencies::IFindHardcoded(code) >= 0) continue;
+    if (!stored.IsLoaded()) stored.Create();
+    if (stored.Defines(code)) continue;
     if (!codes.empty()) codes += ';';
     codes += code;
   }
@@ -654,7 +646,12 @@ HRESULT CUpdateEngine::UpdateRun(CUpdateThread& thread) {
   return run.Execute();
 }
 
-HRESULT CUpdateEngine::CheckDefinitions(CUpdateThread&, const char*) { return E_NOTIMPL; }
+HRESULT CUpdateEngine::CheckDefinitions(CUpdateThread& thread, const char* unknownCodes) {
+  const char* address = m_definitionsAddress.empty() ? DefinitionsAddress() : m_definitionsAddress.c_str();
+  return RunDefinitionsCheck(*this, thread, address, unknownCodes);
+}
+
+void CUpdateEngine::LogEvent(const char* text, UINT type) { MessageToLog(text, type, &m_notifier.m_EventLog); }
 
 void CUpdateEngine::Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
                            HMODULE resourceLibrary) {

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "platform/errors.h"
 
@@ -88,6 +89,73 @@ TEST(CodePage, AnsiPageFromEnvironment) {
   char out[8];
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"\u0100", -1, out, 8, nullptr, &used), 3);
   EXPECT_STREQ(out, "\xC4\x80");
+}
+
+// Runs one test of this program in a child whose ANSI page is `page`; its exit status and output.
+std::pair<int, std::string> RunWithPage(const char* test, const char* page) {
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, ""};
+  pid_t pid = fork();
+  if (pid < 0) return {-1, ""};
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    dup2(fds[1], 2);
+    close(fds[0]);
+    close(fds[1]);
+    setenv("VANTREX_CODEPAGE", page, 1);
+    setenv("VANTREX_TEST_PAGE_CHILD", "1", 1);
+    std::string filter = std::string("--gtest_filter=CodePage.") + test;
+    execl("/proc/self/exe", "self", filter.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string err;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
+}
+
+bool InPageChild() { return std::getenv("VANTREX_TEST_PAGE_CHILD") != nullptr; }
+
+TEST(CodePage, MultiBytePageFallsBackToWindows1252) {
+  if (InPageChild()) {
+    EXPECT_STREQ(vtx::AnsiCodePageName(), "WINDOWS-1252");
+    EXPECT_EQ(vtx::AnsiToWide("\x93\xfa\x96\x7b"), u"\u201C\u00FA\u2013{");
+    EXPECT_EQ(vtx::WideToAnsi(u"\u65E5\u672C \u20AC"), "?? \x80");
+    return;
+  }
+  for (const char* page : {"CP932", "CP936", "CP949", "EUC-JP", "GB18030"}) {
+    auto [code, err] = RunWithPage("MultiBytePageFallsBackToWindows1252", page);
+    EXPECT_EQ(code, 0) << page << ": " << err;
+    EXPECT_NE(err.find(std::string("code page \"") + page + "\" is not a single-byte code page known here; using Windows-1252"),
+              std::string::npos)
+        << page << ": " << err;
+  }
+}
+
+TEST(CodePage, SingleBytePagesFromIconv) {
+  // Cyrillic; Hebrew, whose letters iconv holds back for marks that may follow.
+  const struct {
+    const char* page;
+    const char* bytes;
+    std::u16string wide;
+  } pages[] = {{"CP1251", "\xC6\xFF", u"\u0416\u044F"}, {"CP1255", "\xE0\xFA", u"\u05D0\u05EA"}};
+  for (const auto& p : pages) {
+    if (InPageChild()) {
+      if (std::string(p.page) != std::getenv("VANTREX_CODEPAGE")) continue;
+      EXPECT_STREQ(vtx::AnsiCodePageName(), p.page);
+      EXPECT_EQ(vtx::AnsiToWide(p.bytes), p.wide);
+      EXPECT_EQ(vtx::WideToAnsi(p.wide), p.bytes);
+      continue;
+    }
+    auto [code, err] = RunWithPage("SingleBytePagesFromIconv", p.page);
+    EXPECT_EQ(code, 0) << p.page << ": " << err;
+    EXPECT_EQ(err.find("using Windows-1252"), std::string::npos) << p.page << ": " << err;
+  }
 }
 
 TEST(CodePage, CaseInsensitiveCompares) {
