@@ -125,6 +125,71 @@ void CSettings::LoadINIEnd() {
   }
 }
 
+HRESULT CSettings::ApplyRate(CRatesData& r, const char* code, const char* value, bool replaced, bool stored,
+                             const FILETIME& now) {
+  CSettingsData& d = *m_data;
+  int32_t index = FindIn(d, r, code);
+  if (d.OnlyUpdateExisting && !stored && index < 0) return 0;
+  double rate = 0;
+  uint32_t decimals = 0;
+  // One decimal number, nothing else; a negative rate is refused. Zero stays "no rate".
+  if (!value || !vtx::rates::ParseDecimal(value, &rate, &decimals) || rate < 0) return E_INVALIDARG;
+  rate += 0.0;  // no "-0"
+
+  // Euro-area and pegged currencies keep their fixed rates unless the settings say otherwise.
+  bool fixed = false;
+  if (const CurrencyInfo* euro = IsEuroCurrency(code)) {
+    if (euro->dRate != rate && d.ConflictingEMU != 2) {
+      rate = euro->dRate;
+      decimals = euro->dwRateDecimals;
+      if (!d.AlwaysRetainEuro) fixed = true;
+    }
+  }
+  if (const CurrencyData* peg = IsPeggedToEURCurrency(code)) {
+    if (peg->dRate != 0 && peg->dRate != rate && d.ConflictingPegged != 2) {
+      rate = peg->dRate;
+      decimals = peg->dwRateDecimals;
+      fixed = true;
+    }
+  }
+
+  CurrencyInfo* rec;
+  if (index >= 0) {
+    rec = r[static_cast<uint32_t>(index)];
+    if (rec->dRate != -1.0) {
+      rec->dwFlags &= ~kInfoFluctuation;
+      if (!stored) {
+        const double old = rec->dRate;
+        if (old != 0) {
+          const double band = old * d.MaxFluctuation * 0.01;
+          if (rate > old + band || rate < old - band) rec->dwFlags |= kInfoFluctuation;
+        }
+        // A new rate, or a rate that never had a time, changes now.
+        if (rate != old || IsZero(rec->ftLastChange)) rec->ftLastChange = now;
+      }
+    } else if (!stored) {
+      rec->ftLastChange = now;
+    }
+  } else {
+    CurrencyInfo fresh;
+    InitCurrencyInfo(fresh, code);
+    fresh.dwFlags = 0;
+    if (!stored) fresh.ftLastChange = now;
+    char* added = nullptr;
+    if (!r.Active.AddEx(&fresh, kListAppend, sizeof fresh, &added)) return E_OUTOFMEMORY;
+    rec = reinterpret_cast<CurrencyInfo*>(added);
+  }
+  rec->dRate = rate;
+  rec->dwRateDecimals = decimals;
+  rec->dwFlags |= kInfoFromRatesFile;
+  if (fixed)
+    rec->dwFlags |= kInfoFixedRate;
+  else
+    rec->dwFlags &= ~kInfoFixedRate;
+  if (replaced) rec->dwFlags |= kInfoEuroReplaced;
+  return 0;
+}
+
 HRESULT CSettings::LoadINI(const CIniData<char>& data, CStringA* next, uint32_t* errorLine, bool stored) {
   using D = CIniData<char>;
   if (next) next->Empty();
@@ -220,65 +285,9 @@ HRESULT CSettings::LoadINI(const CIniData<char>& data, CStringA* next, uint32_t*
       case IniEUR:
       case IniEURReplaced: {
         if (!isCode) break;
-        int32_t index = FindIn(d, r, name);
-        if (d.OnlyUpdateExisting && !stored && index < 0) break;
-        double rate = 0;
-        uint32_t decimals = 0;
-        // One decimal number, nothing else; a negative rate is refused. Zero stays "no rate".
-        if (D::GetStringCount(row) != 1 || !vtx::rates::ParseDecimal(value, &rate, &decimals) || rate < 0)
-          return refuse(row);
-        rate += 0.0;  // no "-0"
-
-        bool fixed = false;
-        if (const CurrencyInfo* euro = IsEuroCurrency(name)) {
-          if (euro->dRate != rate && d.ConflictingEMU != 2) {
-            rate = euro->dRate;
-            decimals = euro->dwRateDecimals;
-            if (!d.AlwaysRetainEuro) fixed = true;
-          }
-        }
-        if (const CurrencyData* peg = IsPeggedToEURCurrency(name)) {
-          if (peg->dRate != 0 && peg->dRate != rate && d.ConflictingPegged != 2) {
-            rate = peg->dRate;
-            decimals = peg->dwRateDecimals;
-            fixed = true;
-          }
-        }
-
-        CurrencyInfo* rec;
-        if (index >= 0) {
-          rec = r[static_cast<uint32_t>(index)];
-          if (rec->dRate != -1.0) {
-            rec->dwFlags &= ~kInfoFluctuation;
-            if (!stored) {
-              const double old = rec->dRate;
-              if (old != 0) {
-                const double band = old * d.MaxFluctuation * 0.01;
-                if (rate > old + band || rate < old - band) rec->dwFlags |= kInfoFluctuation;
-              }
-              // A new rate, or a rate that never had a time, changes now.
-              if (rate != old || IsZero(rec->ftLastChange)) rec->ftLastChange = now;
-            }
-          } else if (!stored) {
-            rec->ftLastChange = now;
-          }
-        } else {
-          CurrencyInfo fresh;
-          InitCurrencyInfo(fresh, name);
-          fresh.dwFlags = 0;
-          if (!stored) fresh.ftLastChange = now;
-          char* added = nullptr;
-          if (!r.Active.AddEx(&fresh, kListAppend, sizeof fresh, &added)) return E_OUTOFMEMORY;
-          rec = reinterpret_cast<CurrencyInfo*>(added);
-        }
-        rec->dRate = rate;
-        rec->dwRateDecimals = decimals;
-        rec->dwFlags |= kInfoFromRatesFile;
-        if (fixed)
-          rec->dwFlags |= kInfoFixedRate;
-        else
-          rec->dwFlags &= ~kInfoFixedRate;
-        if (id == IniEURReplaced) rec->dwFlags |= kInfoEuroReplaced;
+        HRESULT hr = ApplyRate(r, name, D::GetStringCount(row) == 1 ? value : nullptr, id == IniEURReplaced, stored, now);
+        if (hr == E_INVALIDARG) return refuse(row);
+        if (hr) return hr;
         break;
       }
 
