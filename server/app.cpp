@@ -516,6 +516,73 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
   }
 }
 
+namespace {
+
+// Timers, the pipe and the main loop; then the way out while the window still exists.
+void Serve(Server& s) {
+  const Seams& seams = s.seams;
+  seams.scheduler->Schedule(*s.settings, s.hwndApp);
+  ArmStalenessTimers(s);
+  seams.pipe->Create(g_szAppPipe);
+  vtx::messages::RouteEndSessionSignals(s.hwndApp);
+  MainLoop(s);
+  vtx::messages::RouteEndSessionSignals(nullptr);
+  // A run still under way hands its result over (and stores its rates) while the window exists.
+  WaitWhileUpdating(s);
+  if (!s.savedAtEndSession) s.settings->Save();
+  seams.scheduler->Kill(s.hwndApp);
+  KillTimer(s.hwndApp, kTimerLastChange);
+  KillTimer(s.hwndApp, kTimerLastChangeEach);
+  DestroyWindow(s.hwndApp);
+  if (s.classRegistered) {
+    UnregisterClassA(g_szAppWindowClass, nullptr);
+    s.classRegistered = false;
+  }
+  seams.pipe->Destroy();
+}
+
+// The run with its resource library: the settings, the command window and serving.
+void RunWithResources(Server& s) {
+  const Seams& seams = s.seams;
+  seams.scheduler->Set(s.hResLib, kTimerUpdate, s.serviceMode);
+  s.settings = seams.store->NewSettings();
+  bool created = s.settings && s.settings->Create(s.hResLib);
+  s.savedAtEndSession = false;
+  s.pendingUpdateRequests = 0;
+  if (created) {
+    g_server = &s;
+    s.hwndApp = CreateAppWindow(s, nullptr);
+  }
+  if (s.hwndApp) {
+    Serve(s);
+  } else if (s.settings) {
+    // Settings that could not be created end the run as a window that could not be made.
+    seams.notifications->ShowNotificationId(*s.settings, s.serviceMode, nullptr, 178, 32, MB_ICONHAND, s.hResLib, 0,
+                                            0, 0);
+  }
+  g_server = nullptr;
+}
+
+// Everything of a run that is the one server of the machine.
+void RunAsTheServer(Server& s) {
+  const Seams& seams = s.seams;
+  seams.internet->Construct();
+  seams.store->UpgradeRegistryAtStartup();
+  s.hResLib = seams.resources->LoadResourceLibrary(g_szAppKey);
+  if (s.hResLib) {
+    RunWithResources(s);
+    seams.resources->FreeResourceLibrary(s.hResLib);
+  } else {
+    std::unique_ptr<Settings> bare = seams.store->NewSettings();
+    if (bare && bare->Create(nullptr))
+      seams.notifications->ShowNotification(*bare, s.serviceMode, nullptr, "The resource library could not be loaded.",
+                                            "Vantrex", MB_ICONHAND, nullptr);
+  }
+  seams.internet->Destroy();
+}
+
+}  // namespace
+
 int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
   Server s;
   s.seams = seams;
@@ -525,6 +592,8 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
   for (const std::string& file : cl.imports) RunImport(seams, file);
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStarted, EVENTLOG_INFORMATION_TYPE, nullptr, 0);
 
+  // One server per machine: an import hands its file over and ends, and so does a start while
+  // another server holds the instance lock or answers.
   HANDLE instanceLock = nullptr;
   bool run = cl.imports.empty();
   if (run) {
@@ -532,56 +601,8 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
     instanceLock = TakeInstanceLock(&held);
     run = !held && !seams.link->CanSendVXVMessages();
   }
-  if (run) {
-    seams.internet->Construct();
-    seams.store->UpgradeRegistryAtStartup();
-    s.hResLib = seams.resources->LoadResourceLibrary(g_szAppKey);
-    if (!s.hResLib) {
-      std::unique_ptr<Settings> bare = seams.store->NewSettings();
-      if (bare && bare->Create(nullptr))
-        seams.notifications->ShowNotification(*bare, s.serviceMode, nullptr,
-                                              "The resource library could not be loaded.", "Vantrex", MB_ICONHAND,
-                                              nullptr);
-    } else {
-      seams.scheduler->Set(s.hResLib, kTimerUpdate, s.serviceMode);
-      s.settings = seams.store->NewSettings();
-      bool created = s.settings && s.settings->Create(s.hResLib);
-      s.savedAtEndSession = false;
-      s.pendingUpdateRequests = 0;
-      if (created) {
-        g_server = &s;
-        s.hwndApp = CreateAppWindow(s, nullptr);
-      }
-      if (!s.hwndApp) {
-        // Settings that could not be created end the run as a window that could not be made.
-        if (s.settings)
-          seams.notifications->ShowNotificationId(*s.settings, s.serviceMode, nullptr, 178, 32, MB_ICONHAND,
-                                                  s.hResLib, 0, 0, 0);
-      } else {
-        seams.scheduler->Schedule(*s.settings, s.hwndApp);
-        ArmStalenessTimers(s);
-        seams.pipe->Create(g_szAppPipe);
-        vtx::messages::RouteEndSessionSignals(s.hwndApp);
-        MainLoop(s);
-        vtx::messages::RouteEndSessionSignals(nullptr);
-        // A run still under way hands its result over (and stores its rates) while the window exists.
-        WaitWhileUpdating(s);
-        if (!s.savedAtEndSession) s.settings->Save();
-        seams.scheduler->Kill(s.hwndApp);
-        KillTimer(s.hwndApp, kTimerLastChange);
-        KillTimer(s.hwndApp, kTimerLastChangeEach);
-        DestroyWindow(s.hwndApp);
-        if (s.classRegistered) {
-          UnregisterClassA(g_szAppWindowClass, nullptr);
-          s.classRegistered = false;
-        }
-        seams.pipe->Destroy();
-      }
-      g_server = nullptr;
-      seams.resources->FreeResourceLibrary(s.hResLib);
-    }
-    seams.internet->Destroy();
-  }
+  if (run) RunAsTheServer(s);
+
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStopped, EVENTLOG_INFORMATION_TYPE, &s.exitCode, 1);
   ReleaseInstanceLock(instanceLock);
   return 0;
