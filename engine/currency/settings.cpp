@@ -693,14 +693,16 @@ HRESULT CSettings::SaveValues() {
   return hr;
 }
 
-HRESULT CSettings::Save() {
+HRESULT CSettings::Save() { return SaveUnderLock(true); }
+
+HRESULT CSettings::SaveUnderLock(bool values) {
   if (!m_data) return E_POINTER;
   CSettingsAccess lock;
   // Readers in other processes see the old configuration or the new one, never a mix.
   RegTransaction scope(RegTransaction::Write);
   if (scope.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(scope.Status());
   HRESULT hr = SetLastSaved();
-  if (hr == 0) hr = SaveValues();
+  if (hr == 0 && values) hr = SaveValues();
   if (hr == 0) hr = DoSaveINI();
   if (hr != 0) {
     scope.Rollback();

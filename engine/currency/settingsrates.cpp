@@ -401,17 +401,4 @@ HRESULT CSettings::DoSaveINI() {
   return ini.Save();
 }
 
-HRESULT CSettings::SaveINI() {
-  if (!m_data) return E_POINTER;
-  CSettingsAccess lock;
-  vtx::RegTransaction scope(vtx::RegTransaction::Write);
-  if (scope.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(scope.Status());
-  HRESULT hr = SetLastSaved();
-  if (hr == 0) hr = DoSaveINI();
-  if (hr != 0) {
-    scope.Rollback();
-    return hr;
-  }
-  DWORD rc = scope.Commit();
-  return rc == ERROR_SUCCESS ? 0 : HRESULT_FROM_WIN32(rc);
-}
+HRESULT CSettings::SaveINI() { return SaveUnderLock(false); }
