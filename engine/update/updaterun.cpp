@@ -34,7 +34,6 @@ constexpr HRESULT kNoInterface = 0x80004002;  // a system library is missing
 constexpr UINT kCaptionRates = 32;
 constexpr UINT kCaptionError = 81;
 constexpr int kCaptionMax = 500;
-constexpr int kTextMax = 4000;
 
 enum : UINT {
   kMsgBadLine = 82,
