@@ -283,8 +283,9 @@ size_t Utf8Next(const char* text, size_t n, uint32_t* cp, bool* valid) {
     if ((s[k] & 0xC0) != 0x80) return 1;
     v = (v << 6) | (s[k] & 0x3F);
   }
-  if ((len == 3 && (v < 0x800 || (v >= 0xD800 && v <= 0xDFFF))) || (len == 4 && (v < 0x10000 || v > 0x10FFFF)))
-    return 1;
+  // An encoded surrogate is well formed but no character: one U+FFFD for the whole sequence.
+  if (len == 3 && v >= 0xD800 && v <= 0xDFFF) return 3;
+  if ((len == 3 && v < 0x800) || (len == 4 && (v < 0x10000 || v > 0x10FFFF))) return 1;
   *cp = v;
   if (valid) *valid = true;
   return len;
