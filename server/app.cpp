@@ -269,10 +269,10 @@ LRESULT TestNotification(Server& s, const COPYDATASTRUCT& cds) {
     if (!(str = StringIn(data, cds.cbData, offset))) return 0;
   std::unique_ptr<Settings> copy = s.seams.store->NewSettings();
   if (!copy || FAILED(copy->CopyFrom(*s.settings))) return 0;
-  copy->SetNotificationTest(test);
+  HRESULT refused = copy->SetNotificationTest(test);
   s.seams.notifications->ShowNotificationId(*copy, s.serviceMode, s.hwndApp, 175, 32, kNotifyInformation, s.hResLib,
                                             0, 0, 0);
-  return 0;
+  return Reply(FAILED(refused) ? refused : S_OK);
 }
 
 LRESULT CopyData(Server& s, const COPYDATASTRUCT* cds) {

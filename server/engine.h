@@ -36,6 +36,11 @@ class SystemEventLog : public EventLog {
 };
 
 // CSettings, owned or a view of another's, and the view of it that the update thread takes.
+// The test notification's rule for the messages file that a caller names (`requested`): the
+// configured one or a file directly in the log folder, ".log" added as the file channel adds it.
+// No file at all is allowed: nothing is written then.
+bool IsTestMessagesFileAllowed(const char* configured, const char* requested);
+
 class EngineSettings : public Settings {
  public:
   EngineSettings();
@@ -50,7 +55,7 @@ class EngineSettings : public Settings {
   HRESULT CopyFrom(const Settings& from) override;
   bool MessagesViaEmail() const override;
   bool IsMessageEmailProfileSmtp() const override;
-  void SetNotificationTest(const NotificationTest& test) override;
+  HRESULT SetNotificationTest(const NotificationTest& test) override;
   HRESULT ExecuteCustomAction(HWND window, std::string& errorText) override;
 
  private:

@@ -33,8 +33,10 @@ class Settings {
   virtual HRESULT CopyFrom(const Settings& from) = 0;
   virtual bool MessagesViaEmail() const = 0;
   virtual bool IsMessageEmailProfileSmtp() const = 0;
-  // Puts the test notification's four switches and five strings into these settings.
-  virtual void SetNotificationTest(const NotificationTest& test) = 0;
+  // Puts the test notification's four switches and five strings into these settings. A messages
+  // file other than the configured one or a file of the log folder is refused: the file channel is
+  // then off and the result 0x80070005.
+  virtual HRESULT SetNotificationTest(const NotificationTest& test) = 0;
   // Runs the custom action; on failure an error text may come back in errorText.
   virtual HRESULT ExecuteCustomAction(HWND window, std::string& errorText) = 0;
 };

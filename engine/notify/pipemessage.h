@@ -86,8 +86,9 @@ class CPipeMessageServer {
   // handler.
   HRESULT ServeRequest(DWORD_PTR context, PipeMessageHandler handler);
   void Close();
-  // The listening descriptor (readable while a client waits), -1 when closed.
-  int Fd() const { return listener_.Fd(); }
+  // A descriptor that is readable while a request waits (for another event loop to watch), -1 when
+  // closed.
+  int Fd() const { return server_.ReadyFd(); }
 
   // Inside a handler: who sent the request (the kernel's word, not the request's).
   bool Caller(uid_t* uid, gid_t* gid) const;

@@ -36,7 +36,7 @@ class MemorySettings : public Settings {
   HRESULT CopyFrom(const Settings& from) override;
   bool MessagesViaEmail() const override { return values.messagesViaEmail; }
   bool IsMessageEmailProfileSmtp() const override;
-  void SetNotificationTest(const NotificationTest& test) override;
+  HRESULT SetNotificationTest(const NotificationTest& test) override;
   HRESULT ExecuteCustomAction(HWND window, std::string& errorText) override;
 
   SettingsValues values;

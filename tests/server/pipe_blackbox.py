@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """vtxserver through its pipe, with a client that is not ours: golden request bytes on a raw socket."""
 import os
+import resource
 import socket
 import struct
 import subprocess
@@ -89,6 +90,30 @@ def main():
         silent.connect(pipe)
         check("ping after a silent client", request(pipe, head(WM_VX_PING)), 1)
         silent.close()
+        # A thousand silent clients hold nobody up: a ping is answered while they are connected.
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        if soft != resource.RLIM_INFINITY and soft < 2048:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (2048 if hard == resource.RLIM_INFINITY else min(2048, hard), hard))
+        crowd = []
+        for _ in range(1000):
+            c = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            c.connect(pipe)
+            crowd.append(c)
+        check("ping among 1000 silent clients", request(pipe, head(WM_VX_PING), timeout=2), 1)
+        for c in crowd:
+            c.close()
+        # The test notification writes its file entry only into the product's messages files.
+        def test_notification(path):
+            payload = struct.pack("<IIII", 0, 1, 0, 0) + b"\0\0\0\0" + path.encode() + b"\0"
+            return request(pipe, head(WM_COPYDATA) + struct.pack("<III", 0x8076, len(payload), 0) + payload)
+        elsewhere = os.path.join(run, "elsewhere")
+        check("test notification elsewhere", test_notification(elsewhere), 0x80070005)
+        check("nothing written elsewhere", os.path.exists(elsewhere + ".log"), False)
+        logs = os.path.join(run, "Hulvane", "Vantrex", "Logs")
+        check("test notification in the log folder", test_notification(os.path.join(logs, "test")), 0)
+        written = os.path.join(logs, "test.log")
+        check("entry in the log folder", os.path.exists(written) and open(written, "rb").read().startswith(b"---"),
+              True)
         check("quit", request(pipe, head(WM_VX_QUIT, 0x1FF)), 0)
         try:
             code = server.wait(timeout=10)
