@@ -403,6 +403,7 @@ HRESULT ImportConfiguration(const char* path, BOOL addExtension) {
   if (FAILED(hr = ReadConfiguration(data, file.size(), nullptr))) return hr;
 
   CSettingsAccess lock;
+  if (!lock.IsHeld()) return lock.Status();
   vtx::RegTransaction scope(vtx::RegTransaction::Write);
   if (scope.Status()) return HRESULT_FROM_WIN32(scope.Status());
   HKEY app = nullptr;

@@ -69,6 +69,10 @@ int main(int argc, char** argv) {
   if (!ok) return 1;
   if (address || schedule) {
     CSettingsAccess lock;
+    if (!lock.IsHeld()) {
+      Report("the settings lock", lock.Status());
+      return 1;
+    }
     CSettings settings;
     if (!settings.Create(nullptr)) {
       Report("settings", E_OUTOFMEMORY);
