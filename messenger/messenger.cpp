@@ -1,7 +1,6 @@
 #include "messenger/messenger.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -33,7 +32,6 @@ constexpr size_t kMaxPath = 260;
 constexpr int kLockTries = 10;
 constexpr DWORD kLockPauseMs = 500;
 // The product's group: its service accounts have it as their primary group.
-constexpr char kProductGroup[] = "vantrex";
 
 // A line of a text that begins with "---" would let the text pose as more than one entry.
 std::string Neutralised(const char* text) {
@@ -214,8 +212,8 @@ bool Messenger::MayExecute() {
   gid_t gid;
   if (!Pipe().Caller(&uid, &gid)) return false;
   if (uid == 0 || uid == geteuid()) return true;
-  const group* g = getgrnam(kProductGroup);
-  return g && g->gr_gid == gid;
+  gid_t product;
+  return vtx::ProductGroup(&product) && product == gid;
 }
 
 DWORD Messenger::Execute(const COPYDATASTRUCT& cds) {

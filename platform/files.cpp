@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -279,15 +280,39 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-HRESULT MakeDirectories(const char* path) {
+HRESULT MakeDirectories(const char* path, unsigned mode) {
   if (!path || !*path) return Fail(ERROR_PATH_NOT_FOUND);
   std::string p = path;
   for (size_t i = 1; i <= p.size(); ++i) {
     if (i < p.size() && p[i] != '/') continue;
     std::string part = p.substr(0, i);
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return FailFromErrno();
+    if (mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) return FailFromErrno();
   }
   if (!IsDirectory(p)) return Fail(ERROR_DIRECTORY);
+  return S_OK;
+}
+
+bool ProductGroup(gid_t* gid) {
+  group entry{};
+  group* found = nullptr;
+  char buffer[4096];
+  if (getgrnam_r("vantrex", &entry, buffer, sizeof buffer, &found) != 0 || !found) return false;
+  if (gid) *gid = found->gr_gid;
+  return true;
+}
+
+HRESULT ShareWithProductGroup(int fd, unsigned mode) {
+  gid_t gid;
+  if (ProductGroup(&gid) && fchown(fd, static_cast<uid_t>(-1), gid) != 0) return FailFromErrno();
+  if (fchmod(fd, static_cast<mode_t>(mode)) != 0) return FailFromErrno();
+  return S_OK;
+}
+
+HRESULT ShareWithProductGroup(const char* path, unsigned mode) {
+  if (!path) return E_INVALIDARG;
+  gid_t gid;
+  if (ProductGroup(&gid) && chown(path, static_cast<uid_t>(-1), gid) != 0) return FailFromErrno();
+  if (chmod(path, static_cast<mode_t>(mode)) != 0) return FailFromErrno();
   return S_OK;
 }
 

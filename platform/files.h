@@ -1,6 +1,8 @@
 // Files and folders: special folders, directories, private temporary files, descriptors that close
 // themselves, whole-file reads, writes and copies, and names whose case may not match the disk.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -95,8 +97,16 @@ HRESULT WriteFully(int fd, const void* data, size_t size, int64_t offset = -1);
 // and without "/", "\" or ":".
 bool IsPlainFileName(const char* name);
 
-// mkdir -p: every missing folder of `path` is created. S_OK when it exists afterwards.
-HRESULT MakeDirectories(const char* path);
+// mkdir -p: every missing folder of `path` is created (with `mode` less the umask). S_OK when it
+// exists afterwards.
+HRESULT MakeDirectories(const char* path, unsigned mode = 0777);
+
+// The product's group "vantrex"; false when the system has none.
+bool ProductGroup(gid_t* gid);
+// Gives a file (or folder) of ours `mode` and, when there is one, the product group: what the
+// product's programs running under different accounts share. The umask plays no part.
+HRESULT ShareWithProductGroup(int fd, unsigned mode);
+HRESULT ShareWithProductGroup(const char* path, unsigned mode);
 
 // The whole file as bytes. 0x80070002 when missing, 0x80070005 when not readable (a folder too).
 HRESULT ReadWholeFile(const char* path, std::string* data);

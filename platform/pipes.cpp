@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -18,6 +17,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/socket.h"
 
 namespace vtx::pipes {
@@ -137,10 +137,16 @@ DWORD Listener::Create(const char* pipeName) {
   std::string path = PathOf(pipeName);
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return ERROR_INVALID_NAME;
-  std::string dir = path.substr(0, path.rfind('/'));
-  if (!dir.empty()) mkdir(dir.c_str(), 0770);
-  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+  if (pipeName[0] == '/') {
+    std::string dir = path.substr(0, path.rfind('/'));
+    if (!dir.empty()) mkdir(dir.c_str(), 0770);
+  } else if (HRESULT hr = vtx::sync::MakeRuntimeDir(); FAILED(hr)) {
+    return (hr & 0xFFFF0000u) == 0x80070000u ? (hr & 0xFFFF) : ERROR_PATH_NOT_FOUND;
+  }
+  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
   if (lock < 0) return vtx::Win32FromErrno(errno);
+  // The product's programs under other accounts look at the lock to tell whether the pipe is served.
+  vtx::ShareWithProductGroup(lock, 0660);
   if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
     DWORD e = errno == EWOULDBLOCK ? ERROR_PIPE_BUSY : vtx::Win32FromErrno(errno);
     close(lock);
@@ -167,11 +173,8 @@ DWORD Listener::Create(const char* pipeName) {
   mode_t old = umask(0117);
   int rc = bind(fd, reinterpret_cast<sockaddr*>(&tempAddr), sizeof tempAddr);
   umask(old);
-  if (rc == 0 && listen(fd, 64) == 0) {
-    if (group* g = getgrnam("vantrex"))
-      if (chown(temp.c_str(), static_cast<uid_t>(-1), g->gr_gid) != 0) {
-      }
-    rc = chmod(temp.c_str(), 0660) == 0 && rename(temp.c_str(), path.c_str()) == 0 ? 0 : -1;
+  if (rc == 0 && listen(fd, SOMAXCONN) == 0) {
+    rc = SUCCEEDED(vtx::ShareWithProductGroup(temp.c_str(), 0660)) && rename(temp.c_str(), path.c_str()) == 0 ? 0 : -1;
   } else {
     rc = -1;
   }

@@ -38,7 +38,8 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadlineMs, size_t* got)
 // Who is at the other end of a connection, as the kernel saw it when it connected.
 bool PeerCredentials(int fd, uid_t* uid, gid_t* gid);
 
-// The listening side. The socket file is mode 0660 with the group "vantrex" when it exists.
+// The listening side. The socket file and its lock are mode 0660 in the product group (when the
+// system has it); a missing runtime folder is made with its parents.
 // The pipe's lock ($VANTREX_RUNTIME_DIR/NAME.lock) is held while listening: it makes the owner the
 // only process that may replace a socket file left behind by a server that died.
 class Listener {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,6 +148,32 @@ struct Child {
     return status;
   }
 };
+
+// The runtime folder is made with its missing parents, closed to others; the lock files in it are
+// for the product's accounts, and a link in a lock file's place is not followed.
+TEST_F(Sync, RuntimeFolderAndLockFilesAreTheProducts) {
+  std::string runtime = dir / "a/b/run";
+  setenv("VANTREX_RUNTIME_DIR", runtime.c_str(), 1);
+  mode_t old = umask(0);
+  HANDLE m = CreateMutexA(nullptr, FALSE, "VtxTest_Modes");
+  umask(old);
+  ASSERT_NE(m, nullptr);
+  struct stat st;
+  for (const std::string& folder : {dir / "a", dir / "a/b", runtime}) {
+    ASSERT_EQ(stat(folder.c_str(), &st), 0) << folder;
+    EXPECT_EQ(st.st_mode & 0777, 0750u) << folder;
+  }
+  ASSERT_EQ(stat((runtime + "/locks").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0770u);
+  ASSERT_EQ(stat((runtime + "/locks/VtxTest_Modes").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  CloseHandle(m);
+
+  std::string target = dir / "target";
+  ASSERT_EQ(symlink(target.c_str(), (runtime + "/locks/VtxTest_Link").c_str()), 0);
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, "VtxTest_Link"), nullptr);
+  EXPECT_NE(access(target.c_str(), F_OK), 0);
+}
 
 TEST(MutexChild, Run) {
   const char* mode = std::getenv("VTX_MUTEX_CHILD");
