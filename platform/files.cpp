@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/codepage.h"
 #include "platform/heap.h"
@@ -409,25 +411,54 @@ HRESULT FileSize(const char* path, uint64_t* size) {
 }
 
 HRESULT WriteTempFile(const char* folder, const char* prefix, const char* suffix, const void* data,
-                      size_t size, std::string* path) {
+                      size_t size, std::string* path, ScopedFd* inUse) {
   if (!path || (!data && size)) return E_INVALIDARG;
   path->clear();
+  if (inUse) inUse->Reset();
   std::string sfx = suffix ? suffix : "";
   std::string name = JoinPath(folder && *folder ? folder : TempFolder(),
                               std::string(prefix ? prefix : "") + "XXXXXX" + sfx);
   std::vector<char> tmpl(name.begin(), name.end());
   tmpl.push_back(0);
-  ScopedFd fd(mkstemps(tmpl.data(), static_cast<int>(sfx.size())));  // mode 0600
+  ScopedFd fd(mkostemps(tmpl.data(), static_cast<int>(sfx.size()), O_CLOEXEC));  // mode 0600
   if (!fd) return FailFromErrno();
-  HRESULT hr = WriteFully(fd.Get(), data, size);
-  HRESULT closed = fd.Close();
-  if (SUCCEEDED(hr)) hr = closed;
+  HRESULT hr = inUse && flock(fd.Get(), LOCK_SH) != 0 ? FailFromErrno() : S_OK;
+  if (SUCCEEDED(hr)) hr = WriteFully(fd.Get(), data, size);
+  if (SUCCEEDED(hr) && inUse) {
+    *inUse = std::move(fd);
+  } else {
+    HRESULT closed = fd.Close();
+    if (SUCCEEDED(hr)) hr = closed;
+  }
   if (FAILED(hr)) {
+    if (inUse) inUse->Reset();
     unlink(tmpl.data());
     return hr;
   }
   *path = tmpl.data();
   return S_OK;
+}
+
+void RemoveStaleTempFiles(const char* folder, const char* prefix, const char* suffix) {
+  std::string dir = folder && *folder ? folder : TempFolder();
+  std::string pre = prefix ? prefix : "", sfx = suffix ? suffix : "";
+  std::vector<std::string> names;
+  if (FAILED(FolderEntries(dir, &names))) return;
+  time_t now = time(nullptr);
+  for (const std::string& n : names) {
+    if (n.size() < pre.size() + sfx.size() || n.compare(0, pre.size(), pre) != 0 ||
+        n.compare(n.size() - sfx.size(), sfx.size(), sfx) != 0)
+      continue;
+    std::string path = JoinPath(dir, n);
+    ScopedFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st, again;
+    if (!fd || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || now - st.st_mtime < 60)
+      continue;
+    // A file that a living process holds is in use; holding the lock ourselves, the name still
+    // leads to the file we looked at before it goes.
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+    if (lstat(path.c_str(), &again) == 0 && again.st_ino == st.st_ino && again.st_dev == st.st_dev) unlink(path.c_str());
+  }
 }
 
 HRESULT ListFiles(const char* folder, const char* extension, std::vector<std::string>* names) {

@@ -127,8 +127,14 @@ HRESULT FileSize(const char* path, uint64_t* size);
 
 // A new private temporary file (mode 0600) in `folder` (null: the temporary folder) named
 // `prefix`, six random characters and `suffix`, holding `data`. On any failure nothing is left.
+// With `inUse`, the file stays open there under a lock that marks it as this process's for as long
+// as the holder lives (RemoveStaleTempFiles leaves it alone).
 HRESULT WriteTempFile(const char* folder, const char* prefix, const char* suffix, const void* data,
-                      size_t size, std::string* path);
+                      size_t size, std::string* path, ScopedFd* inUse = nullptr);
+// Deletes what a process that died left of its temporary files: this account's regular files
+// `prefix`*`suffix` in `folder` (null: the temporary folder) that no living process marks as in
+// use and that are older than a minute.
+void RemoveStaleTempFiles(const char* folder, const char* prefix, const char* suffix);
 
 // The regular files of `folder` whose names end in `extension` (with its ".", compared without
 // regard to case; null or "" lists every file), sorted by name without regard to case.

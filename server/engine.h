@@ -6,6 +6,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/pipemessage.h"
+#include "engine/update/fetchsource.h"
 #include "engine/update/inetconnection.h"
 #include "engine/update/updaterun.h"
 #include "engine/update/updatesettings.h"
@@ -144,7 +145,11 @@ class AppPipe : public PipeServer {
 // The connection object that keeps the internet library loaded for the whole run.
 class RunConnection : public InternetConnection {
  public:
-  void Construct() override { connection_ = std::make_unique<CINetConnection>(); }
+  void Construct() override {
+    // What a server killed during a filter run left in the temporary folder goes now.
+    RemoveStaleFilterFiles();
+    connection_ = std::make_unique<CINetConnection>();
+  }
   void Destroy() override { connection_.reset(); }
 
  private:

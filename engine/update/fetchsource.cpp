@@ -440,7 +440,10 @@ HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address,
                   int32_t urlIndex, int32_t* messageId, CStringA* errorText, CFetchSettings& settings,
                   HMODULE module) {
   std::string path;
-  if (FAILED(vtx::WriteTempFile(nullptr, "HVX", ".tmp", text.GetData(), text.GetCount(), &path))) return E_FAIL;
+  vtx::ScopedFd inUse;  // marks the file as ours until it is deleted below
+  if (FAILED(vtx::WriteTempFile(nullptr, kFilterFilePrefix, kFilterFileSuffix, text.GetData(), text.GetCount(), &path,
+                                &inUse)))
+    return E_FAIL;
 
   DWORD exitCode = 0;
   HRESULT hr = settings.ExecuteFilter(program, path.c_str(), address ? address : "", filterName, urlIndex,
@@ -674,6 +677,8 @@ HRESULT ApplyAppends(CFetchSettings& settings, FetchContext& context, const Sour
 }
 
 }  // namespace
+
+void RemoveStaleFilterFiles() { vtx::RemoveStaleTempFiles(nullptr, kFilterFilePrefix, kFilterFileSuffix); }
 
 HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
   context.messageId = -1;
