@@ -1,5 +1,6 @@
 #include "server/app.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -8,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/pipes.h"
 #include "platform/sync.h"
 #include "platform/ui.h"
 
@@ -21,6 +23,10 @@ constexpr DWORD kEventStopped = 0xB;
 constexpr UINT kTimerUpdate = 1;
 constexpr UINT kTimerLastChange = 2;
 constexpr UINT kTimerLastChangeEach = 3;
+// A server killed a moment ago still holds its locks until its process is gone; one that is
+// starting holds the instance lock before it answers. How long a new server waits for either.
+constexpr DWORD kInstanceWaitMs = 10000;
+constexpr DWORD kPingLimitMs = 2000;
 
 // Process-wide state of the run; the main thread alone touches it.
 struct Server {
@@ -42,6 +48,8 @@ struct Server {
   // result of the run it waited for, even when another run was started and ended inside its wait.
   uint64_t resultsApplied = 0;
   HRESULT recentResults[16] = {};
+  // What the run ends with: 0, or 1 when the server could not do its job (it said why).
+  int status = 0;
   // A reload asked for while an update ran waits for the update's result to be applied first.
   bool reloadWhenIdle = false;
 };
@@ -293,18 +301,56 @@ bool OnlyFromInside(UINT msg) {
   return msg < 0x8000 || (msg >= WM_VX_UPDATEDONE && msg <= WM_VX_DEFINITIONSDONE);
 }
 
-// A named mutex that closes the race of two servers starting together: the one that holds it runs.
-// Null when it is held by another server (*held) or cannot be had at all (then the window and pipe
-// check decides alone).
-HANDLE TakeInstanceLock(bool* held) {
-  *held = false;
+// One line on stderr about a server that cannot do its job.
+void SayWhy(const std::string& text) { std::fprintf(stderr, "vtxserver: %s\n", text.c_str()); }
+
+std::string ErrorText(DWORD win32) {
+  const char* text = vtx::SystemErrorText(HRESULT_FROM_WIN32(win32));
+  char code[32];
+  std::snprintf(code, sizeof code, " (0x%08X)", static_cast<unsigned>(HRESULT_FROM_WIN32(win32)));
+  return (text ? std::string(text) : std::string("error")) + code;
+}
+
+// A server that answers a ping is the machine's server; a socket or a lock left by one that is
+// ending does not count.
+bool AnotherServerAnswers(const Seams& seams) {
+  DWORD reply = 0;
+  return seams.link->CanSendVXVMessages() &&
+         SUCCEEDED(seams.link->SendVXVMessageTimeout(WM_VX_PING, 0, 0, kPingLimitMs, &reply)) && reply == 1;
+}
+
+enum class Instance { Ours, Another, Failed };
+
+// The instance lock, a named mutex, closes the race of two servers starting together: the one that
+// holds it runs. A holder that does not answer is ending (a kill) or starting: its lock is waited
+// for. A lock that cannot be had at all leaves the machine without a guard against a second
+// server, so this one does not run.
+Instance TakeInstanceLock(const Seams& seams, HANDLE* lock) {
+  *lock = nullptr;
   HANDLE mutex = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
-  if (!mutex) return nullptr;
+  if (!mutex) {
+    SayWhy("cannot make its instance lock in " + vtx::sync::RuntimeDir() + ": " + ErrorText(GetLastError()));
+    return Instance::Failed;
+  }
   DWORD r = WaitForSingleObject(mutex, 0);
-  if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) return mutex;
-  *held = r == WAIT_TIMEOUT;
-  CloseHandle(mutex);
-  return nullptr;
+  if (r == WAIT_TIMEOUT) {
+    if (AnotherServerAnswers(seams)) {
+      CloseHandle(mutex);
+      return Instance::Another;
+    }
+    r = WaitForSingleObject(mutex, kInstanceWaitMs);
+  }
+  if (r != WAIT_OBJECT_0 && r != WAIT_ABANDONED) {
+    DWORD e = GetLastError();
+    CloseHandle(mutex);
+    if (r == WAIT_TIMEOUT && AnotherServerAnswers(seams)) return Instance::Another;
+    SayWhy(r == WAIT_TIMEOUT ? "another vtxserver holds the instance lock in " + vtx::sync::RuntimeDir() +
+                                   " but does not answer"
+                             : "cannot take its instance lock: " + ErrorText(e));
+    return Instance::Failed;
+  }
+  *lock = mutex;
+  return Instance::Ours;
 }
 
 void ReleaseInstanceLock(HANDLE mutex) {
@@ -523,10 +569,20 @@ void Serve(Server& s) {
   const Seams& seams = s.seams;
   seams.scheduler->Schedule(*s.settings, s.hwndApp);
   ArmStalenessTimers(s);
-  seams.pipe->Create(g_szAppPipe);
-  vtx::messages::RouteEndSessionSignals(s.hwndApp);
-  MainLoop(s);
-  vtx::messages::RouteEndSessionSignals(nullptr);
+  // A killed server's pipe goes with its process, moments after the kill; without the pipe the
+  // other programs could not reach this server, so it does not run.
+  HRESULT piped = seams.pipe->Create(g_szAppPipe);
+  for (uint64_t until = vtx::sync::DeadlineAfter(kInstanceWaitMs);
+       piped == HRESULT_FROM_WIN32(ERROR_PIPE_BUSY) && vtx::sync::NowMs() < until;)
+    Sleep(50), piped = seams.pipe->Create(g_szAppPipe);
+  if (FAILED(piped)) {
+    SayWhy("cannot serve its pipe " + vtx::pipes::SocketPath(g_szAppPipe) + ": " + ErrorText(piped & 0xFFFF));
+    s.status = 1;
+  } else {
+    vtx::messages::RouteEndSessionSignals(s.hwndApp);
+    MainLoop(s);
+    vtx::messages::RouteEndSessionSignals(nullptr);
+  }
   // A run still under way hands its result over (and stores its rates) while the window exists.
   WaitWhileUpdating(s);
   if (!s.savedAtEndSession) s.settings->Save();
@@ -595,17 +651,19 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
   // One server per machine: an import hands its file over and ends, and so does a start while
   // another server holds the instance lock or answers.
   HANDLE instanceLock = nullptr;
-  bool run = cl.imports.empty();
-  if (run) {
-    bool held = false;
-    instanceLock = TakeInstanceLock(&held);
-    run = !held && !seams.link->CanSendVXVMessages();
+  if (cl.imports.empty()) {
+    switch (TakeInstanceLock(seams, &instanceLock)) {
+      case Instance::Ours:
+        if (!AnotherServerAnswers(seams)) RunAsTheServer(s);
+        break;
+      case Instance::Another: break;
+      case Instance::Failed: s.status = 1; break;
+    }
   }
-  if (run) RunAsTheServer(s);
 
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStopped, EVENTLOG_INFORMATION_TYPE, &s.exitCode, 1);
   ReleaseInstanceLock(instanceLock);
-  return 0;
+  return s.status;
 }
 
 }  // namespace vtx::server

@@ -217,6 +217,10 @@ HRESULT VxvLink::SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* r
   return ::SendVXVMessage(msg, wParam, lParam, result);
 }
 
+HRESULT VxvLink::SendVXVMessageTimeout(UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, DWORD* result) {
+  return ::SendVXVMessageTimeout(msg, wParam, lParam, timeoutMs, result);
+}
+
 namespace {
 struct PipeTarget {
   HWND hwnd;

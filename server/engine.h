@@ -128,6 +128,7 @@ class VxvLink : public ServerLink {
  public:
   BOOL CanSendVXVMessages() override;
   HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) override;
+  HRESULT SendVXVMessageTimeout(UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, DWORD* result) override;
 };
 
 // The application pipe: each request goes through the given procedure as a message to the window.

@@ -125,6 +125,7 @@ class ServerLink {
   virtual ~ServerLink() = default;
   virtual BOOL CanSendVXVMessages() = 0;
   virtual HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) = 0;
+  virtual HRESULT SendVXVMessageTimeout(UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, DWORD* result) = 0;
 };
 
 // CPipeMessageServer on the application pipe.
