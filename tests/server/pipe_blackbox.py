@@ -38,6 +38,7 @@ def head(msg, wparam=0, lparam=0):
 
 def main():
     program, setup, source = sys.argv[1], sys.argv[2], sys.argv[3]
+    os.umask(0o022)
     failures = []
 
     def check(name, got, want):
@@ -45,7 +46,9 @@ def main():
             failures.append(f"{name}: got {got!r}, want {want!r}")
 
     with tempfile.TemporaryDirectory() as run:
-        env = dict(os.environ, VANTREX_RUNTIME_DIR=run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
+        # A runtime folder whose parents are missing too.
+        runtime = os.path.join(run, "missing", "parents", "runtime")
+        env = dict(os.environ, VANTREX_RUNTIME_DIR=runtime, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
                    VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, "log.sock"))
         env.pop("ASAN_OPTIONS", None)
         # A product folder with the English catalogue, registered in the private store.
@@ -53,11 +56,18 @@ def main():
         os.makedirs(os.path.join(product, "Resources"))
         os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
         subprocess.run([setup, product], env=env, check=True, stdout=subprocess.DEVNULL)
+        # A runtime folder that cannot be made: no instance lock, no pipe, no server.
+        blocked = os.path.join(run, "a-file")
+        open(blocked, "w").close()
+        refused = subprocess.run([program], env=dict(env, VANTREX_RUNTIME_DIR=os.path.join(blocked, "runtime")),
+                                 capture_output=True, text=True, timeout=60)
+        check("exit without a runtime folder", refused.returncode, 1)
+        check("its reason", "instance lock" in refused.stderr and len(refused.stderr.strip().splitlines()) == 1, True)
         events = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         events.bind(env["VANTREX_SYSLOG_SOCKET"])
         events.settimeout(10)
         server = subprocess.Popen([program, "/SERVICE"], env=env, stderr=subprocess.PIPE, text=True)
-        pipe = os.path.join(run, "HulvaneVantrexAppPipe")
+        pipe = os.path.join(runtime, "HulvaneVantrexAppPipe")
         for _ in range(500):
             if os.path.exists(pipe):
                 break
@@ -68,6 +78,8 @@ def main():
             return 1
         mode = os.stat(pipe).st_mode & 0o777
         check("socket mode", oct(mode), oct(0o660))
+        for folder in (os.path.join(run, "missing"), os.path.join(run, "missing", "parents"), runtime):
+            check("mode of " + folder, oct(os.stat(folder).st_mode & 0o777), oct(0o750))
 
         check("ping", request(pipe, head(WM_VX_PING)), 1)
         check("is updating", request(pipe, head(WM_VX_ISUPDATING)), 0)
