@@ -11,12 +11,12 @@ runs="${2:-10000000}"
 target="${name}_fuzz"
 [ -f "fuzz/$target.cpp" ] || { echo "grow-corpus: no fuzz/$target.cpp" >&2; exit 2; }
 build=build/fuzz-long
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVANTREX_FUZZ=ON -DVANTREX_TESTS=OFF -DVANTREX_SANITIZE=OFF >/dev/null
-fi
-# Two runs may start together: one build at a time in the shared folder.
-flock "$build/.build-lock" cmake --build "$build" -j2 --target "$target" >/dev/null
+mkdir -p "$build"
+# Two runs may start together: one configuration and build at a time in the shared folder (a new
+# target needs the configuration again).
+flock "$build/.build-lock" sh -c "CC=clang CXX=clang++ cmake -S . -B '$build' -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVANTREX_FUZZ=ON -DVANTREX_TESTS=OFF -DVANTREX_SANITIZE=OFF >/dev/null && \
+  cmake --build '$build' -j2 --target '$target' >/dev/null"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
