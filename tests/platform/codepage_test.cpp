@@ -1,13 +1,12 @@
 #include "platform/codepage.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
 
 #include "platform/errors.h"
+#include "tests/support/child.h"
 
 namespace {
 
@@ -66,28 +65,21 @@ TEST(CodePage, Utf8BothWays) {
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xC3(", 2, out, 8), 0);
 }
 
-TEST(CodePage, AnsiPageFromEnvironment) {
-  if (!AnsiIsUtf8Requested()) {
-    // Run this same test in a child whose environment names UTF-8.
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      setenv("VANTREX_CODEPAGE", "UTF-8", 1);
-      execl("/proc/self/exe", "self", "--gtest_filter=CodePage.AnsiPageFromEnvironment", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    return;
-  }
-  EXPECT_TRUE(vtx::AnsiCodePageIsUtf8());
-  EXPECT_EQ(vtx::AnsiToWide("\xC3\xA9"), u"\u00E9");
+// The ANSI page as a program started with VANTREX_CODEPAGE=UTF-8 sees it: 0, or the check that failed.
+VTX_CHILD(Utf8AnsiPage) {
+  if (!vtx::AnsiCodePageIsUtf8()) return 1;
+  if (vtx::AnsiToWide("\xC3\xA9") != u"\u00E9") return 2;
   BOOL used = TRUE;
   char out[8];
-  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"\u0100", -1, out, 8, nullptr, &used), 3);
-  EXPECT_STREQ(out, "\xC4\x80");
+  if (WideCharToMultiByte(CP_ACP, 0, u"\u0100", -1, out, 8, nullptr, &used) != 3) return 3;
+  if (std::string(out) != "\xC4\x80") return 4;
+  return 0;
+}
+
+TEST(CodePage, AnsiPageFromEnvironment) {
+  vtxtest::Child child("Utf8AnsiPage", {}, {{"VANTREX_CODEPAGE", "UTF-8"}});
+  ASSERT_TRUE(child.Started());
+  EXPECT_EQ(child.Wait(), 0) << "the check that failed";
 }
 
 TEST(CodePage, CaseInsensitiveCompares) {

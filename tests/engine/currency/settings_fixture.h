@@ -2,7 +2,6 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,13 +13,6 @@
 namespace vtxtest {
 
 class SettingsTest : public CurrencyStoreTest {
- protected:
-  static void SetUpTestSuite() {
-    CurrencyStoreTest::SetUpTestSuite();
-    setenv("VANTREX_RUNTIME_DIR", StoreDir().path().c_str(), 1);
-  }
-
-
  public:
   // Applies a rates file as the server does: begin, load, end.
   static HRESULT Apply(CSettings& s, const std::string& text, bool stored = false, uint32_t* line = nullptr,
@@ -45,8 +37,6 @@ class SettingsTest : public CurrencyStoreTest {
     return c ? c->dRate : -99.0;
   }
 
-  static uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-  static FILETIME Ft(uint64_t v) { return FILETIME{static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)}; }
   static std::string Text(const char* s) { return s ? s : "<null>"; }
 };
 

@@ -5,26 +5,20 @@
 #include <string>
 
 #include "platform/systime.h"
+#include "tests/support/dates.h"
 #include "tests/support/text.h"
 
 namespace {
 
-FILETIME Make(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms) {
-  SYSTEMTIME st{y, mo, 0, d, h, mi, s, ms};
-  FILETIME ft{};
-  EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
-  return ft;
-}
-
 TEST(TimeText, ToStringDropsMilliseconds) {
   char buf[32];
-  ASSERT_TRUE(TimeToString(Make(2005, 8, 22, 9, 57, 19, 500), buf));
+  ASSERT_TRUE(TimeToString(vtxtest::Utc(2005, 8, 22, 9, 57, 19, 500), buf));
   EXPECT_STREQ(buf, "2005-08-22T09:57:19Z");
   char16_t wide[32];
-  ASSERT_TRUE(TimeToString(Make(1601, 1, 1, 0, 0, 0, 0), wide));
+  ASSERT_TRUE(TimeToString(vtxtest::Utc(1601, 1, 1, 0, 0, 0, 0), wide));
   EXPECT_EQ(std::u16string(wide), u"1601-01-01T00:00:00Z");
   char small[20];
-  EXPECT_FALSE(TimeToString(Make(2005, 8, 22, 9, 57, 19, 0), small));  // 20 characters and the NUL
+  EXPECT_FALSE(TimeToString(vtxtest::Utc(2005, 8, 22, 9, 57, 19, 0), small));  // 20 characters and the NUL
   EXPECT_FALSE(TimeToString(U64ToFileTime(kFileTimeLimit), buf));
 }
 
@@ -47,7 +41,7 @@ TEST(TimeText, FromString) {
   }
   FILETIME ft{};
   ASSERT_TRUE(StringToTime("2005-08-22T09:57:19Z", &ft));
-  EXPECT_EQ(FileTimeToU64(ft), FileTimeToU64(Make(2005, 8, 22, 9, 57, 19, 0)));
+  EXPECT_EQ(FileTimeToU64(ft), FileTimeToU64(vtxtest::Utc(2005, 8, 22, 9, 57, 19, 0)));
 }
 
 TEST(TimeText, SecondArithmetic) {
