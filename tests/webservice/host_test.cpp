@@ -52,7 +52,9 @@ class Host : public WebTest {
     url_ = "http://127.0.0.1:" + port + "/Vantrex.asmx";
   }
   static void TearDownTestSuite() {
-    if (server_.Running()) EXPECT_EQ(server_.Stop(std::chrono::seconds(10)), 0);
+    if (server_.Running()) {
+      EXPECT_EQ(server_.Stop(std::chrono::seconds(10)), 0);
+    }
   }
   void SetUp() override {}
 
