@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <unicode/uchar.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,10 +46,13 @@ struct AnsiPage {
   SingleByte table;
 };
 
+// The table of a single-byte page; false for an unknown page and for a multi-byte one (a byte
+// that only begins a character), which the table cannot represent.
 bool BuildFromIconv(const std::string& name, SingleByte& t) {
   iconv_t cd = iconv_open("UTF-16LE", name.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   int converted = 0;
+  bool multiByte = false;
   for (int b = 0; b < 256; ++b) {
     char in[1] = {static_cast<char>(b)};
     char out[8];
@@ -57,6 +61,9 @@ bool BuildFromIconv(const std::string& name, SingleByte& t) {
     size_t inLeft = 1, outLeft = sizeof out;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     size_t r = iconv(cd, &pin, &inLeft, &pout, &outLeft);
+    if (r == static_cast<size_t>(-1) && errno == EINVAL) multiByte = true;
+    // A page that composes letters with following marks holds the letter back until flushed.
+    if (r != static_cast<size_t>(-1)) iconv(cd, nullptr, nullptr, &pout, &outLeft);
     if (r != static_cast<size_t>(-1) && inLeft == 0 && sizeof out - outLeft == 2) {
       t.toWide[b] = static_cast<char16_t>(static_cast<unsigned char>(out[0]) | (static_cast<unsigned char>(out[1]) << 8));
       ++converted;
@@ -65,7 +72,7 @@ bool BuildFromIconv(const std::string& name, SingleByte& t) {
     }
   }
   iconv_close(cd);
-  return converted >= 128;
+  return !multiByte && converted >= 128;
 }
 
 const AnsiPage& Ansi() {

@@ -171,8 +171,14 @@ LocaleData Build(LCID lcid) {
   }
   if (!d.known) return d;
 
+  // Amounts are written with Latin digits; separators and patterns must be the ones that go with
+  // them, not those of the locale's native digits (Arabic-script locales).
+  icu::Locale numbers(loc);
   status = U_ZERO_ERROR;
-  icu::DecimalFormatSymbols sym(loc, status);
+  numbers.setKeywordValue("numbers", "latn", status);
+  if (U_FAILURE(status)) numbers = loc;
+  status = U_ZERO_ERROR;
+  icu::DecimalFormatSymbols sym(numbers, status);
   if (U_SUCCESS(status)) {
     d.decimal = FromUnicodeString(sym.getSymbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol));
     d.thousand = FromUnicodeString(sym.getSymbol(icu::DecimalFormatSymbols::kGroupingSeparatorSymbol));
@@ -182,13 +188,13 @@ LocaleData Build(LCID lcid) {
     d.intlSymbol = FromUnicodeString(sym.getSymbol(icu::DecimalFormatSymbols::kIntlCurrencySymbol));
   }
   status = U_ZERO_ERROR;
-  std::unique_ptr<icu::NumberFormat> number(icu::NumberFormat::createInstance(loc, UNUM_DECIMAL, status));
+  std::unique_ptr<icu::NumberFormat> number(icu::NumberFormat::createInstance(numbers, UNUM_DECIMAL, status));
   if (U_SUCCESS(status)) {
     if (auto* df = dynamic_cast<icu::DecimalFormat*>(number.get()))
       d.grouping = df->isGroupingUsed() ? GroupingText(df->getGroupingSize(), df->getSecondaryGroupingSize()) : u"0";
   }
   status = U_ZERO_ERROR;
-  std::unique_ptr<icu::NumberFormat> money(icu::NumberFormat::createInstance(loc, UNUM_CURRENCY, status));
+  std::unique_ptr<icu::NumberFormat> money(icu::NumberFormat::createInstance(numbers, UNUM_CURRENCY, status));
   if (U_SUCCESS(status)) {
     if (auto* df = dynamic_cast<icu::DecimalFormat*>(money.get())) {
       d.monGrouping = df->isGroupingUsed() ? GroupingText(df->getGroupingSize(), df->getSecondaryGroupingSize()) : u"0";

@@ -56,6 +56,9 @@ struct Conn {
   bool absent = false;
   DWORD openError = ERROR_SUCCESS;
   int level = 0;  // open transaction scopes
+  // The level of the outermost open read scope, 0 when none: nothing inside it may write, since its
+  // end would undo the change after the change was reported done.
+  int readLevel = 0;
   std::unordered_map<std::string, sqlite3_stmt*> stmts;
   uint64_t serial = 0;  // counts outer transactions, so that enumeration cursors know their snapshot
 
@@ -69,7 +72,7 @@ struct Conn {
     db = nullptr;
     readOnly = absent = false;
     openError = ERROR_SUCCESS;
-    level = 0;
+    level = readLevel = 0;
   }
   ~Conn() { Close(); }
 };
@@ -230,7 +233,7 @@ Conn* Connection() {
   if (c.pid != getpid()) {
     c.db = nullptr;  // inherited across fork; never touch it
     c.stmts.clear();
-    c.level = 0;
+    c.level = c.readLevel = 0;
     c.path.clear();
     c.absent = false;
   }
@@ -440,7 +443,7 @@ class Change {
       status_ = c.openError ? c.openError : ERROR_INTERNAL_ERROR;
       return;
     }
-    if (c.readOnly) {
+    if (c.readOnly || c.readLevel) {
       status_ = ERROR_ACCESS_DENIED;
       return;
     }
@@ -995,7 +998,7 @@ RegTransaction::RegTransaction(Kind kind) {
     m_status = kind == Read && usable == ERROR_SUCCESS ? ERROR_SUCCESS : (c.openError ? c.openError : ERROR_INTERNAL_ERROR);
     return;
   }
-  if (kind == Write && c.readOnly) {
+  if (kind == Write && (c.readOnly || c.readLevel)) {
     m_status = ERROR_ACCESS_DENIED;
     return;
   }
@@ -1009,6 +1012,7 @@ RegTransaction::RegTransaction(Kind kind) {
   if (m_status == ERROR_SUCCESS) {
     if (c.level == 0) ++c.serial;
     c.level = m_level;
+    if (kind == Read && !c.readLevel) c.readLevel = m_level;
     m_open = true;
   }
 }
@@ -1026,6 +1030,7 @@ DWORD RegTransaction::Commit() {
   }
   m_open = false;
   c.level = m_level - 1;
+  if (c.readLevel >= m_level) c.readLevel = 0;
   return ERROR_SUCCESS;
 }
 
@@ -1041,6 +1046,7 @@ void RegTransaction::Rollback() {
     Exec(c, ("RELEASE " + n).c_str());
   }
   c.level = m_level - 1;
+  if (c.readLevel >= m_level) c.readLevel = 0;
 }
 
 const char* RegistryStorePath() {

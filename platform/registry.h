@@ -99,8 +99,9 @@ namespace vtx {
 class RegTransaction {
  public:
   enum Kind { Write, Read };
-  // A Write scope waits (busy time-out) for other writers; a Read scope sees one snapshot and must
-  // not write. The constructor's result is Status().
+  // A Write scope waits (busy time-out) for other writers; a Read scope sees one snapshot and may
+  // not write: inside it every change and every Write scope fails with ERROR_ACCESS_DENIED. The
+  // constructor's result is Status().
   explicit RegTransaction(Kind kind = Write);
   ~RegTransaction();
   RegTransaction(const RegTransaction&) = delete;

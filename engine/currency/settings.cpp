@@ -472,12 +472,15 @@ void CSettings::Load(bool first) {
   d.AllowAdminCOM = key.Number("AllowAdminCOM", 0);
 
   // 3. The old name of the web service's admin switch moves to the new one.
-  uint32_t oldAdmin = 0;
+  // A load that cannot write (read-only store, or a read scope around it) keeps the old value in
+  // force and leaves it stored for a later load to move.
+  uint32_t oldAdmin = 0, adminDefault = 0;
   if (key.Dword("WebServiceAllowAdmin", &oldAdmin)) {
     KeyWriter w;
     if (w.Status() == 0 && w.Dword("AllowAdminWebService", oldAdmin) == 0) w.Delete("WebServiceAllowAdmin");
+    else adminDefault = oldAdmin;
   }
-  d.AllowAdminWebService = key.Number("AllowAdminWebService", 0);
+  d.AllowAdminWebService = key.Number("AllowAdminWebService", adminDefault);
   d.ExecuteCustomAction = key.Number("ExecuteCustomAction", 0);
   d.CrossCheckError = key.Bool("CrossCheckError", 0);
   d.CrossCheckMaxFluctuation = key.Number("CrossCheckMaxFluctuation", 15);

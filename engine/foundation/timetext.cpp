@@ -165,7 +165,7 @@ constexpr int64_t kTicksPerSecond = 10000000;
 
 bool AsciiLetterOrDigit(char16_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
-// Reads one decimal field; false when no digit is there.
+// Reads one decimal field as strtol does (leading blanks, a sign); false when no digit is there.
 template <class T>
 bool Field(const T*& p, int32_t& value) {
   const T* end;
@@ -198,8 +198,6 @@ bool StringToTime(const T* text, FILETIME* out) {
   int32_t f[6];
   const T* p = text;
   for (int i = 0; i < 6; ++i) {
-    // strtol would take blanks and a sign; the fields are plain digits.
-    if (*p < '0' || *p > '9') return false;
     if (!Field(p, f[i]) || f[i] < kMin[i] || f[i] > kMax[i] || *p != static_cast<T>(kAfter[i])) return false;
     ++p;
   }

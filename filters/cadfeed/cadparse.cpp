@@ -1,6 +1,7 @@
 #include "filters/cadfeed/cadparse.h"
 
 #include <cstring>
+#include <string>
 
 #include "filters/framework/htmltext.h"
 #include "filters/framework/ratetime.h"
@@ -40,8 +41,9 @@ uint32_t ParseIsoDate(const char* text, FILETIME* date) {
   return static_cast<uint32_t>(p - text);
 }
 
-const char* FindDateColumns(const char* text, uint32_t* column, FILETIME* latest) {
+const char* FindDateColumns(const char* text, uint32_t* column, FILETIME* latest, const char** line) {
   const char* p = text;
+  const char* lineStart = text;
   bool inLine = false;
   uint32_t columns = 0;
   while (*p) {
@@ -55,8 +57,11 @@ const char* FindDateColumns(const char* text, uint32_t* column, FILETIME* latest
     if (IsBlank(c)) {
       ++p;
     } else if (c == '\r' || c == '\n') {
-      if (inLine) return p + 1;
-      ++p;
+      if (inLine) {
+        if (line) *line = lineStart;
+        return p + 1;
+      }
+      lineStart = ++p;
     } else if (IsDigit(c) &&
                (inLine || (p - text >= 3 && p[-1] == ' ' && p[-2] == ' ' && p[-3] == ' ') || (p > text && p[-1] == '\t'))) {
       FILETIME date;
@@ -87,14 +92,14 @@ const char* FindDateColumns(const char* text, uint32_t* column, FILETIME* latest
   return nullptr;
 }
 
-CColumnRows::CColumnRows(CMapIni& map, const char* text, const char* place, uint32_t wanted)
-    : m_names(map, text), m_start(text), m_p(place), m_wanted(wanted) {}
+CColumnRows::CColumnRows(CMapIni& map, const char* text, const char* place, uint32_t wanted, const char* end)
+    : m_names(map, text), m_start(text), m_p(place), m_end(end), m_wanted(wanted) {}
 
 bool CColumnRows::Read(CadRecord* record) {
   *record = CadRecord{};
   bool haveCode = false;
   uint32_t columns = 0;
-  while (*m_p) {
+  while (*m_p && m_p != m_end) {
     char c = *m_p;
     if (IsBlank(c) || c == '\r') {
       ++m_p;
@@ -148,9 +153,18 @@ DWORD ParseCadfeed(CMapIni& map, const char* text, CFeedList<CadRecord>& rows, F
   uint32_t column = 0;
   const char* place = FindDateColumns(text, &column, date);
   if (!place) return FilterExitCode(kProgram, FilterFailure::NoDate);
-  CColumnRows reader(map, text, place, column);
+  uint32_t nextColumn = 0;
+  FILETIME nextDate{};
+  const char* nextHeader = nullptr;
+  FindDateColumns(place, &nextColumn, &nextDate, &nextHeader);
+  CColumnRows reader(map, text, place, column, nextHeader);
+  std::string codes;  // every code of the table so far, three characters each
   CadRecord record;
   while (reader.Read(&record)) {
+    bool again = false;
+    for (size_t i = 0; i < codes.size() && !again; i += 3) again = IsCode(record.code, codes.substr(i, 3).c_str());
+    if (again) break;
+    codes.append(record.code, 3);
     if (!(record.value > 0)) continue;
     if (!rows.Append(record)) return FilterExitCode(kProgram, FilterFailure::RecordMemory);
   }
@@ -163,9 +177,8 @@ DWORD ConvertCadfeed(CMapIni& map, char* text, uint32_t size, CFilterOutput& out
   FILETIME date{};
   if (DWORD code = ParseCadfeed(map, text, rows, &date)) return code;
 
-  // The first euro row counts; a later one may be another table's.
   double euro = 0;
-  for (const CadRecord* r = rows.First(); r && !(euro > 0); r = r->next)
+  for (const CadRecord* r = rows.First(); r; r = r->next)
     if (IsCode(r->code, "EUR")) euro = r->value;
   if (!(euro > 0)) return FilterExitCode(kProgram, FilterFailure::NoEuro);
 

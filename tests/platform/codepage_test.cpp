@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <iterator>
 
 #include "platform/errors.h"
 #include "tests/support/child.h"
@@ -79,7 +80,52 @@ VTX_CHILD(Utf8AnsiPage) {
 TEST(CodePage, AnsiPageFromEnvironment) {
   vtxtest::Child child("Utf8AnsiPage", {}, {{"VANTREX_CODEPAGE", "UTF-8"}});
   ASSERT_TRUE(child.Started());
-  EXPECT_EQ(child.Wait(), 0) << "the check that failed";
+  EXPECT_EQ(child.Wait(), 0) << "the check that failed; " << child.Output();
+}
+
+// The ANSI page of a program started with a multi-byte VANTREX_CODEPAGE: 0, or the check that failed.
+VTX_CHILD(FallbackAnsiPage) {
+  if (std::string(vtx::AnsiCodePageName()) != "WINDOWS-1252") return 1;
+  if (vtx::AnsiToWide("\x93\xfa\x96\x7b") != u"\u201C\u00FA\u2013{") return 2;
+  if (vtx::WideToAnsi(u"\u65E5\u672C \u20AC") != "?? \x80") return 3;
+  return 0;
+}
+
+TEST(CodePage, MultiBytePageFallsBackToWindows1252) {
+  for (const char* page : {"CP932", "CP936", "CP949", "EUC-JP", "GB18030"}) {
+    vtxtest::Child child("FallbackAnsiPage", {}, {{"VANTREX_CODEPAGE", page}});
+    EXPECT_EQ(child.Wait(), 0) << page << ": " << child.Output();
+    EXPECT_NE(child.Output().find(std::string("code page \"") + page +
+                                  "\" is not a single-byte code page known here; using Windows-1252"),
+              std::string::npos)
+        << page << ": " << child.Output();
+  }
+}
+
+struct PageCase {
+  const char* page;
+  const char* bytes;
+  std::u16string wide;
+};
+// Cyrillic; Hebrew, whose letters iconv holds back for marks that may follow.
+const PageCase kSingleBytePages[] = {{"CP1251", "\xC6\xFF", u"\u0416\u044F"}, {"CP1255", "\xE0\xFA", u"\u05D0\u05EA"}};
+
+// The page of kSingleBytePages[<index>] as the program's ANSI page: 0, or the check that failed.
+VTX_CHILD(SingleBytePage) {
+  const PageCase& p = kSingleBytePages[std::stoul(args.at(0))];
+  if (std::string(vtx::AnsiCodePageName()) != p.page) return 1;
+  if (vtx::AnsiToWide(p.bytes) != p.wide) return 2;
+  if (vtx::WideToAnsi(p.wide) != p.bytes) return 3;
+  return 0;
+}
+
+TEST(CodePage, SingleBytePagesFromIconv) {
+  for (size_t i = 0; i < std::size(kSingleBytePages); ++i) {
+    const PageCase& p = kSingleBytePages[i];
+    vtxtest::Child child("SingleBytePage", {std::to_string(i)}, {{"VANTREX_CODEPAGE", p.page}});
+    EXPECT_EQ(child.Wait(), 0) << p.page << ": " << child.Output();
+    EXPECT_EQ(child.Output().find("using Windows-1252"), std::string::npos) << p.page << ": " << child.Output();
+  }
 }
 
 TEST(CodePage, CaseInsensitiveCompares) {

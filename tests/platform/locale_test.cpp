@@ -46,6 +46,21 @@ TEST(Locale, OtherLocalesComeFromIcu) {
   EXPECT_EQ(Info(0x040C, LOCALE_STHOUSAND), "\xA0");
 }
 
+TEST(Locale, ArabicScriptLocalesSeparateLikeTheirLatinDigits) {
+  // Their native digits have their own separators (U+066B, U+066C), which the Latin digits we
+  // print do not go with and no ANSI page outside Arabic holds.
+  for (LCID lcid : {0x0401, 0x0429, 0x0801, 0x0C01, 0x2001, 0x2401, 0x2801, 0x2C01, 0x3001, 0x3401, 0x3C01, 0x4001}) {
+    for (LCTYPE type : {LOCALE_SDECIMAL, LOCALE_STHOUSAND, LOCALE_SMONDECIMALSEP, LOCALE_SMONTHOUSANDSEP}) {
+      char16_t wide[8] = {};
+      ASSERT_EQ(GetLocaleInfoW(lcid, type, wide, 8), 2) << std::hex << lcid << " " << type;
+      EXPECT_TRUE(wide[0] == u'.' || wide[0] == u',') << std::hex << lcid << " " << type << " " << static_cast<int>(wide[0]);
+      EXPECT_EQ(Info(lcid, type), std::string(1, static_cast<char>(wide[0]))) << std::hex << lcid << " " << type;
+    }
+  }
+  EXPECT_EQ(Info(0x0401, LOCALE_SMONDECIMALSEP), ".");
+  EXPECT_EQ(Info(0x0401, LOCALE_SMONTHOUSANDSEP), ",");
+}
+
 TEST(Locale, UnknownLocaleAnswersWithUsValues) {
   EXPECT_EQ(Info(0x7777, LOCALE_SDECIMAL), ".");
   EXPECT_EQ(Info(0x7777, LOCALE_SGROUPING), "3;0");

@@ -359,6 +359,44 @@ TEST_F(Registry, TransactionScopesNest) {
   RegCloseKey(k);
 }
 
+TEST_F(Registry, NothingWritesInsideAReadScope) {
+  HKEY k = Create("SOFTWARE\\ReadTx");
+  SetSz(k, "Before", "1");
+  auto writes = [&] {
+    DWORD v = 1;
+    HKEY s = nullptr;
+    const DWORD results[] = {
+        static_cast<DWORD>(RegSetValueExA(k, "In", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v)),
+        static_cast<DWORD>(RegDeleteValueA(k, "Before")),
+        static_cast<DWORD>(RegCreateKeyExA(k, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &s, nullptr)),
+        vtx::RegTransaction(vtx::RegTransaction::Write).Status(),
+    };
+    for (DWORD r : results) EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), r);
+  };
+  {
+    // Outermost, committed or not, and nested in a write scope: every change fails where it is made.
+    vtx::RegTransaction read(vtx::RegTransaction::Read);
+    ASSERT_EQ(ERROR_SUCCESS, read.Status());
+    writes();
+    { vtx::RegTransaction inner(vtx::RegTransaction::Read); writes(); }
+    writes();
+    EXPECT_EQ(ERROR_SUCCESS, read.Commit());
+  }
+  {
+    vtx::RegTransaction outer;
+    SetSz(k, "Outer", "1");
+    {
+      vtx::RegTransaction read(vtx::RegTransaction::Read);
+      writes();
+    }
+    SetSz(k, "After", "1");  // the write scope writes again once the read scope has ended
+    EXPECT_EQ(ERROR_SUCCESS, outer.Commit());
+  }
+  EXPECT_EQ((std::vector<std::string>{"Before", "Outer", "After"}), Values(k));
+  EXPECT_TRUE(SubKeys(k).empty());
+  RegCloseKey(k);
+}
+
 TEST_F(Registry, TwoProcessesWritingOneKeyLoseNothing) {
   RegCloseKey(Create("SOFTWARE\\Shared"));
   auto writer = [](const char* prefix) {

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -51,7 +52,8 @@ inline int WaitExit(pid_t pid, std::chrono::milliseconds limit = std::chrono::se
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// This test program started as the child helper `name`, its stdin and stdout on pipes of ours.
+// This test program started as the child helper `name`: its stdin on a pipe of ours, its stdout and
+// stderr together on another.
 class Child {
  public:
   Child(const std::string& name, const std::vector<std::string>& args = {},
@@ -81,6 +83,7 @@ class Child {
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, in[0], 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 2);
     if (posix_spawn(&pid_, a[0], &fa, nullptr, a.data(), e.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
     close(in[0]);
@@ -101,20 +104,15 @@ class Child {
 
   bool Started() const { return pid_ > 0; }
 
-  // True once the child's stdout has carried `marker`; false when it ends or `limit` passes first.
+  // True once the child's output has carried `marker`; false when it ends or `limit` passes first.
   bool WaitFor(const std::string& marker, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (seen_.find(marker) == std::string::npos) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-      pollfd p{fromChild_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) return false;
-      char buf[256];
-      ssize_t n = read(fromChild_, buf, sizeof buf);
-      if (n <= 0) return false;
-      seen_.append(buf, static_cast<size_t>(n));
-    }
+    while (output_.find(marker) == std::string::npos)
+      if (!ReadSome(end)) return false;
     return true;
   }
+  // What the child wrote to its stdout and stderr so far.
+  const std::string& Output() const { return output_; }
   bool Send(const std::string& bytes) {
     return toChild_ >= 0 && write(toChild_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   }
@@ -122,18 +120,36 @@ class Child {
     if (toChild_ >= 0) close(toChild_);
     toChild_ = -1;
   }
-  // The exit code, or -1 when the child was killed, or did not end within `limit` (it is then killed).
+  // Reads the child's output to its end, then gives its exit code: -1 when the child was killed, or did
+  // not end within `limit` (it is then killed).
   int Wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     if (pid_ <= 0) return -1;
-    int code = WaitExit(pid_, limit);
+    CloseStdin();
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (ReadSome(end)) {
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    int code = WaitExit(pid_, std::max(left, std::chrono::milliseconds(0)));
     pid_ = -1;
     return code;
   }
 
  private:
+  // Appends what the child writes next; false at the end of its output or at `end`.
+  bool ReadSome(std::chrono::steady_clock::time_point end) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    pollfd p{fromChild_, POLLIN, 0};
+    if (fromChild_ < 0 || left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) return false;
+    char buf[4096];
+    ssize_t n = read(fromChild_, buf, sizeof buf);
+    if (n <= 0) return false;
+    output_.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
   pid_t pid_ = -1;
   int toChild_ = -1, fromChild_ = -1;
-  std::string seen_;
+  std::string output_;
 };
 
 // Runs `body` in a forked copy of this process and gives its exit code (-1 when it did not exit by

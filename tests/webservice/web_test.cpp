@@ -144,6 +144,8 @@ TEST_F(WebOps, ConvertToStrFormatsThroughTheLocales) {
   EXPECT_EQ(Str("USD", "EUR", 1234.5 * 1.25, true, "1031>"), de);
   EXPECT_EQ(Str("USD", "EUR", 1234.5 * 1.25, true, "0x407>"), de);
   EXPECT_EQ(Str("USD", "EUR", 1234.5 * 1.25, true, "de>"), de);
+  // Arabic-script locales print Latin digits, with the separators that go with them.
+  EXPECT_EQ(Str("EUR", "USD", 987654, true, "ARA<"), "USD 1,234,567.50");
   // A name followed by a single character loses the name; separators before a name stay.
   EXPECT_EQ(Str("EUR", "USD", 987.6, true, "DEU."), "1,234.50");
   EXPECT_EQ(Str("EUR", "USD", 987.6, true, ",.DEU"), "1.234,50");

@@ -75,14 +75,14 @@ TEST_F(RatesTest, GeneralTextsAccumulateAndOwnDataIsRecognised) {
 TEST_F(RatesTest, DatesKeepTheLaterCreatedAndTheEarlierExpiry) {
   CStringA next;
   ASSERT_EQ(0u, Apply(s,
-                      "[General]\nDate = 2026-12-01T10:00:00Z\nTime = 2026-12-03T10:00:00Z\nDate = 2026-12-02T10:00:00Z\n"
+                      "[General]\nDate = 2026-12-01T10:00:00Z\nTime = 2026-12-03T10:00:00Z\nDate = \"  2026-12-04T10:00:00Z\"\n"
                       "Expires = 2026-12-09T00:00:00Z\nExpires = 2026-12-08T00:00:00Z\nNext = 2026-12-04T00:00:00Z\n"
                       "[Private-HulvaneVantrex]\nDateOnly = 1\nLastLoaded = 2026-12-03T11:00:00Z\n",
                       false, nullptr, &next));
   const CRatesData& r = s.GetRates();
   char text[32];
   ASSERT_TRUE(TimeToString(r.Created, text));
-  EXPECT_STREQ("2026-12-03T10:00:00Z", text);
+  EXPECT_STREQ("2026-12-04T10:00:00Z", text);  // the quoted date with leading blanks counts
   ASSERT_TRUE(TimeToString(r.Expires, text));
   EXPECT_STREQ("2026-12-08T00:00:00Z", text);
   ASSERT_TRUE(TimeToString(r.LastLoaded, text));

@@ -151,6 +151,24 @@ TEST_F(SettingsTest, OldAdminValueMovesToItsNewName) {
   EXPECT_EQ(1u, s.GetData()->AllowAdminWebService);
 }
 
+TEST_F(SettingsTest, LoadThatCannotWriteKeepsTheOldAdminValueInForceAndStored) {
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  PutDword("WebServiceAllowAdmin", 1);
+  {
+    // Inside a read scope the load's write scope cannot start: it loads in a read scope of its own.
+    vtx::RegTransaction read(vtx::RegTransaction::Read);
+    s.Load(false);
+    EXPECT_EQ(1u, s.GetData()->AllowAdminWebService);
+  }
+  EXPECT_EQ(1u, StoredDword("WebServiceAllowAdmin"));
+  EXPECT_EQ(0xDEADBEEFu, StoredDword("AllowAdminWebService"));
+  s.Load(false);
+  EXPECT_EQ(1u, s.GetData()->AllowAdminWebService);
+  EXPECT_EQ(1u, StoredDword("AllowAdminWebService"));
+  EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, kApp, "WebServiceAllowAdmin"));
+}
+
 TEST_F(SettingsTest, ChangedStalenessLimitRestartsTheChecksOnReloadOnly) {
   CSettings s;
   ASSERT_TRUE(s.Create(nullptr));

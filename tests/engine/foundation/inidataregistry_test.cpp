@@ -331,6 +331,19 @@ TEST_F(IniRegistryBase, ReadOnlyStoreRefusesSavesAndKeepsTheData) {
   EXPECT_EQ("2 Old=kept\n", Stored());
 }
 
+TEST_F(IniRegistryBase, SaveInsideAReadScopeFailsAndStoresNothing) {
+  this->Put(kBase, "Old", REG_SZ, "kept", 5);
+  {
+    // The scope's end would undo whatever the save wrote: it must not report success.
+    vtx::RegTransaction read(vtx::RegTransaction::Read);
+    CIniDataRegistryA data;
+    data.SetBaseKey(HKEY_LOCAL_MACHINE, kBase);
+    data.AddString("New", "x");
+    EXPECT_EQ(E_ACCESSDENIED, data.Save());
+  }
+  EXPECT_EQ("2 Old=kept\n", Stored());
+}
+
 // ---- several processes ---------------------------------------------------------------------
 
 // A rates-sized key: `sections` sections of `keys` values, every text carrying `tag`.

@@ -94,13 +94,32 @@ TEST_F(Cadfeed, Rows) {
 TEST_F(Cadfeed, EuroValue) {
   const std::string head = "<pre>Date   2005-03-01   2005-03-02\n";
   std::string text;
-  // The first euro row counts.
+  // A second euro row is another table's: the first table stands alone.
   ASSERT_EQ(Convert(head + "Euro 1 2\nU.S. Dollar 1 1\nEuro 1 4\n</pre>", &text), 0u);
-  EXPECT_EQ(RateLines(text), (std::vector<std::string>{"EUR = 1", "USD = 2", "EUR = 0.5", "CAD = 2"}));
+  EXPECT_EQ(RateLines(text), (std::vector<std::string>{"EUR = 1", "USD = 2", "CAD = 2"}));
   EXPECT_EQ(Convert(head + "U.S. Dollar 1 1\n"), 0x8004C003u);
   EXPECT_EQ(Convert(head + "Euro 1 N/A\nU.S. Dollar 1 1\n"), 0x8004C003u);
   EXPECT_EQ(Convert(head), 0x8004C003u);
   EXPECT_EQ(Convert("<html><body>Page not found</body></html>"), 0x8004C001u);
+}
+
+TEST_F(Cadfeed, OnlyTheFirstTableCounts) {
+  const std::string noon =
+      "<pre>Noon rates\nDate (YYYY-MM-DD)      2005-02-28      2005-03-01\n"
+      "U.S. Dollar            1.2390          1.2401\nEuro                   1.6402          1.6410\n\n";
+  // A later table, with or without its own header of dates, and with its euro row first or last.
+  const char* later[] = {
+      "Ten-day averages\nDate (YYYY-MM-DD)      2005-02-28      2005-03-01\n"
+      "U.S. Dollar            1.2340          1.2350\nEuro                   1.6340          1.6350\n",
+      "Ten-day averages\n   2005-03-02   2005-03-03\nSwiss Franc   1.05   1.06\nEuro   1.6340   1.6350\n",
+      "Ten-day averages\nEuro                   1.6340          1.6350\n"
+      "U.S. Dollar            1.2340          1.2350\n",
+  };
+  for (const char* table : later) {
+    std::string text;
+    ASSERT_EQ(Convert(noon + table + "</pre>", &text), 0u) << table;
+    EXPECT_EQ(RateLines(text), (std::vector<std::string>{"USD = 1.3232803806145", "EUR = 1", "CAD = 1.641"})) << table;
+  }
 }
 
 TEST(CadfeedProgram, ConvertsTheFixture) {
