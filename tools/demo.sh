@@ -23,6 +23,9 @@ pipe="$VANTREX_RUNTIME_DIR/HulvaneVantrexAppPipe"
 echo "== installing into $product and registering it in the demo store ($VANTREX_REGISTRY)"
 cmake --install "$build" --prefix "$product" >/dev/null
 cp "$source_dir/resources/samples/eurofxref.html" "$var/pages/eurofxref.html"
+# The currency-definitions check after the first update reads a local sample, not the maker's host.
+cp "$source_dir/resources/samples/definitions.txt" "$var/pages/definitions.txt"
+export VANTREX_DEFINITIONS_URL="file://$var/pages/definitions.txt"
 "$product/vtxsetup" "$product" --source "file://$var/pages/eurofxref.html" eurfeed.ini --schedule 3600 86400
 server="$product/vtxserver"
 
