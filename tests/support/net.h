@@ -1,4 +1,4 @@
-// Free ports of 127.0.0.1 for the tests' servers.
+// Free ports of 127.0.0.1 for the tests' servers, and whether a server listens yet.
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace vtxtest {
 
@@ -34,6 +37,21 @@ inline bool Accepts(int port) {
   bool ok = s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   if (s >= 0) close(s);
   return ok;
+}
+
+// True once a socket listens at the path: its entry in /proc/net/unix carries the accepting flag. (The
+// socket's file appears at bind, before the listen.)
+inline bool UnixSocketListens(const std::string& path) {
+  std::ifstream in("/proc/net/unix");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string num, refs, protocol, flags, type, state, inode, name;
+    if (fields >> num >> refs >> protocol >> flags >> type >> state >> inode >> name && name == path &&
+        flags == "00010000")
+      return true;
+  }
+  return false;
 }
 
 }  // namespace vtxtest

@@ -29,6 +29,7 @@
 #include "tests/support/child.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
+#include "tests/support/net.h"
 #include "tests/support/paths.h"
 #include "tests/support/store.h"
 #include "tests/support/syslog.h"
@@ -331,7 +332,7 @@ class Messenger : public ::testing::Test {
              static_cast<char*>(nullptr));
       _exit(127);
     }
-    ASSERT_TRUE(vtxtest::Eventually([&] { return access(socketPath.c_str(), F_OK) == 0; })) << "socat did not listen";
+    ASSERT_TRUE(vtxtest::Eventually([&] { return vtxtest::UnixSocketListens(socketPath); })) << "socat did not listen";
   }
   // What arrived, with the sender's data pointer (bytes 20-23) blanked.
   std::string Received() {
