@@ -13,7 +13,7 @@
 #include "engine/update/updatesettings.h"
 #include "server/app.h"
 #include "server/engine.h"
-#include "tests/support/store.h"
+#include "tests/support/storetest.h"
 #include "tests/support/wait.h"
 
 namespace {

@@ -1,11 +1,8 @@
 // A registry store, runtime folder, application-data folder and event-log socket of the test's own,
 // in a fresh temporary folder: what the programs otherwise find under /var/lib, /run and /dev/log.
 #pragma once
-#include <gtest/gtest.h>
-
 #include <string>
 
-#include "platform/heap.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 
@@ -36,14 +33,6 @@ class PrivateStore {
  private:
   TempDir dir_;
   ScopedEnv registry_, runtime_, appdata_, syslog_;
-};
-
-// A test with a store of its own, and a heap that refuses nothing afterwards.
-class PrivateStoreTest : public ::testing::Test {
- protected:
-  void TearDown() override { vtx::heap::FailAfter(-1); }
-
-  PrivateStore store_;
 };
 
 // A store shared by the tests of a suite: call Use() in SetUpTestSuite.

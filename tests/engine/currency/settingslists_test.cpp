@@ -6,7 +6,7 @@
 #include "platform/heap.h"
 #include "platform/systime.h"
 #include "tests/support/dates.h"
-#include "tests/support/store.h"
+#include "tests/support/storetest.h"
 
 namespace {
 

@@ -26,6 +26,7 @@
 #include "tests/support/paths.h"
 #include "tests/support/servers.h"
 #include "tests/support/store.h"
+#include "tests/support/wait.h"
 
 using vtxtest::ReadFile;
 using vtxtest::ServerProcess;
@@ -574,14 +575,14 @@ TEST_F(UpdateRun, HttpSourcesWithAFilterProgram) {
 
 TEST_F(UpdateRun, QuoteServerSourcesDeliverRatesOrTheServersText) {
   // The scripted quote server: the currency list, then one quote each.
-  WriteAll(dir / "fxp.json",
+  WriteFile(dir / "fxp.json",
            "{\"currencies\": \"fxp/1.1 200 OK\\r\\ncontent-lines: 2\\r\\n\\r\\nUSD US Dollar\\r\\n"
            "JPY Japanese Yen\\r\\n.\\r\\n\",\n"
            " \"USD\": \"fxp/1.1 200 OK\\r\\ncontent-lines: 1\\r\\n\\r\\n1.1000 1.1002\\r\\n.\\r\\n\",\n"
            " \"JPY\": \"fxp/1.1 503 JPY is closed\\r\\ncontent-lines: 0\\r\\n\\r\\n.\\r\\n\"}\n");
   int fxpPort = vtxtest::FreePort();
   ServerProcess fxp;
-  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/fxpserver.py",
+  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/fxpserver.py"),
                        std::to_string(fxpPort), dir / "fxp.json", dir / "fxp-queries.log"},
                       fxpPort, dir / "fxp.log"),
             "");
@@ -590,13 +591,13 @@ TEST_F(UpdateRun, QuoteServerSourcesDeliverRatesOrTheServersText) {
   ASSERT_EQ(Run(), S_OK);
   EXPECT_EQ(Rate("USD"), 1.1001);
   EXPECT_EQ(Info("JPY"), nullptr);  // its quote failed: the source did not deliver it
-  EXPECT_EQ(ReadAll(dir / "fxp-queries.log"), "currencies\nUSD\nJPY\n");
+  EXPECT_EQ(ReadFile(dir / "fxp-queries.log"), "currencies\nUSD\nJPY\n");
 
   // A server that refuses the whole exchange: the run fails with the server's own words.
-  WriteAll(dir / "fxp.json",
+  WriteFile(dir / "fxp.json",
            "{\"currencies\": \"fxp/1.1 500 maintenance until noon\\r\\ncontent-lines: 0\\r\\n\\r\\n.\\r\\n\"}\n");
   fxp.Stop();
-  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/fxpserver.py",
+  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/fxpserver.py"),
                        std::to_string(fxpPort), dir / "fxp.json", dir / "fxp-queries.log"},
                       fxpPort, dir / "fxp.log"),
             "");
@@ -610,7 +611,7 @@ TEST_F(UpdateRun, FailedUpdateMailsItsNotice) {
   int smtpPort = vtxtest::FreePort();
   mkdir((dir / "mails").c_str(), 0700);
   ServerProcess smtp;
-  ASSERT_EQ(smtp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/notify/smtpserver.py",
+  ASSERT_EQ(smtp.Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/notify/smtpserver.py"),
                         std::to_string(smtpPort), dir / "mails"},
                        smtpPort, dir / "smtp.log"),
             "");
@@ -633,8 +634,7 @@ TEST_F(UpdateRun, FailedUpdateMailsItsNotice) {
   mailing.Stop(INFINITE);
 
   std::string mail;
-  for (int i = 0; i < 400 && (mail = ReadAll(dir / "mails/mail-1.txt")).empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  vtxtest::Eventually([&] { return !(mail = ReadFile(dir / "mails/mail-1.txt")).empty(); });
   EXPECT_NE(mail.find("rcpt: \"admin@example.org\""), std::string::npos) << mail;
   EXPECT_NE(mail.find("body: \"#110 file://" + dir / "www/missing.ini"), std::string::npos) << mail;
   EXPECT_NE(mail.find("header Subject: \"Hulvane Vantrex\""), std::string::npos) << mail;  // no title text here

@@ -19,7 +19,7 @@
 #include "tests/support/dates.h"
 #include "tests/support/paths.h"
 #include "tests/support/servers.h"
-#include "tests/support/store.h"
+#include "tests/support/storetest.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "platform/files.h"
 #include "platform/heap.h"
 #include "tests/support/dates.h"
-#include "tests/support/store.h"
+#include "tests/support/storetest.h"
 
 namespace {
 
@@ -348,7 +348,7 @@ TEST_F(DataSourceStore, SaveJoinsTheCallersTransaction) {
 }
 
 TEST_F(DataSourceStore, ReplacedAddressesAreBroughtUpToDate) {
-  std::string folder = store_ / "filters";
+  std::string folder = dir_ / "filters";
   ASSERT_EQ(vtx::MakeDirectories(folder.c_str()), S_OK);
   const char* def =
       "[General]\r\nName = Bank\r\n"
@@ -374,7 +374,7 @@ TEST_F(DataSourceStore, ReplacedAddressesAreBroughtUpToDate) {
             "http://old/rates|Other.ini|-|-|-|-\n"
             "http://elsewhere|bank.ini|-|-|-|-\n");
 
-  PutSz(kApp, "Filters", (store_ / "missing").c_str());
+  PutSz(kApp, "Filters", (dir_ / "missing").c_str());
   ASSERT_EQ(LoadAll(list), S_OK);
   EXPECT_STREQ(list[0]->GetURL(), "HTTP://OLD/rates");
 }
