@@ -3,26 +3,21 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "platform/files.h"
 
 namespace vtxtest {
 
 // The whole file, or an empty text when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::string data;
+  return vtx::ReadWholeFile(path.c_str(), &data) == S_OK ? data : std::string();
 }
 
 // Writes the bytes as the whole file; false when it cannot be written.
 inline bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  out.close();
-  return static_cast<bool>(out);
+  return vtx::WriteWholeFile(path.c_str(), bytes.data(), bytes.size()) == S_OK;
 }
 
 // Writes a shell script that its owner may run: "#!/bin/sh", then the body.

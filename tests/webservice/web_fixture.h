@@ -14,7 +14,7 @@
 #include "engine/foundation/regvalue.h"
 #include "tests/support/store.h"
 #include "tests/support/text.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace vtxtest {
 
