@@ -161,8 +161,12 @@ CDataSourceDialog::CDataSourceDialog(DataSourceDialogData& data, const CDataSour
 CDataSourceDialog::~CDataSourceDialog() = default;
 
 const CFilter::CFilterURL* CDataSourceDialog::Entry() const {
-  if (!filter_ || selected_ < 0) return nullptr;
-  return filter_->GetURL(static_cast<uint32_t>(addressBox_->itemData(selected_).toInt()));
+  if (!filter_) return nullptr;
+  // The selected entry, else the one whose text was typed.
+  int i = selected_;
+  if (i < 0 && !addressBox_->currentText().isEmpty())
+    i = addressBox_->findText(addressBox_->currentText(), Qt::MatchFixedString);
+  return i < 0 ? nullptr : filter_->GetURL(static_cast<uint32_t>(addressBox_->itemData(i).toInt()));
 }
 
 std::string CDataSourceDialog::Address() const {
@@ -220,7 +224,7 @@ void CDataSourceDialog::OnAddressEdited() {
 
 void CDataSourceDialog::OnAddressLeft() {
   // A typed address is written the way the downloads will read it.
-  if (selected_ >= 0 || userDataNeeded_ || addressBox_->currentText().isEmpty()) return;
+  if (Entry() || userDataNeeded_ || addressBox_->currentText().isEmpty()) return;
   CINetConnection connection;
   CBuffer<char> canonical(0, 0);
   if (FAILED(connection.CanonicalizeUrl(ToAnsi(addressBox_->currentText()).c_str(), canonical, ICU_BROWSER_MODE)))
@@ -245,7 +249,7 @@ void CDataSourceDialog::Update() {
       addressBox_->lineEdit()->selectAll();
     }
   }
-  const CFilter::CFilterURL* entry = Entry();
+  const CFilter::CFilterURL* entry = selected_ >= 0 ? Entry() : nullptr;
   description_->setPlainText(entry && entry->GetComment() ? FromAnsi(entry->GetComment()) : QString());
   FitEditScrollBar(description_);
   const char* information = filter_ ? filter_->GetInformation() : nullptr;

@@ -66,7 +66,8 @@ class CDataSourceDialog : public CKitDialog {
  private:
   void Update();
   void SelectEntry(int index);
-  // The selected entry's definition, null when the text is typed.
+  // The definition of the selected entry or of the one whose text was typed; null for an address
+  // of the user's own.
   const CFilter::CFilterURL* Entry() const;
   std::string Address() const;
   void UpdateUserData();

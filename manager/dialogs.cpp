@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QPixmap>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -72,9 +73,9 @@ bool FitEditScrollBar(QAbstractScrollArea* edit) {
 bool CIconButton::Set(QWidget* dialog, int buttonId, int iconId, HMODULE) {
   InitDialogResources();
   auto* button = qobject_cast<QAbstractButton*>(FindControl(dialog, buttonId));
-  QIcon icon(QString(":/vtxdialogs/icons/%1.png").arg(iconId));
-  if (!button || icon.isNull()) return false;
-  button->setIcon(icon);
+  QPixmap pixmap(QString(":/vtxdialogs/icons/%1.png").arg(iconId));
+  if (!button || pixmap.isNull()) return false;
+  button->setIcon(QIcon(pixmap));
   button->setIconSize(QSize(16, 16));
   return true;
 }
