@@ -98,7 +98,7 @@ CDataSourceDialog::CDataSourceDialog(DataSourceDialogData& data, const CDataSour
   addressBox_->setInsertPolicy(QComboBox::NoInsert);
   addressBox_->setCompleter(nullptr);
   addressBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  addressBox_->setMinimumContentsLength(40);
+  addressBox_->setMinimumContentsLength(50);
   userData_ = kit_.Add(1209, new QLineEdit(this));
   QPushButton* account = kit_.AddButton(1061, kStrAccountButton);
   description_ = kit_.Add(1169, new QPlainTextEdit(this));
@@ -177,6 +177,7 @@ std::string CDataSourceDialog::Address() const {
 
 void CDataSourceDialog::SelectEntry(int index) {
   addressBox_->setCurrentIndex(index);
+  addressBox_->lineEdit()->setCursorPosition(0);
   selected_ = index;
 }
 
@@ -246,7 +247,9 @@ void CDataSourceDialog::Update() {
     }
     if (found >= 0) {
       SelectEntry(found);
-      addressBox_->lineEdit()->selectAll();
+      // Highlighted, with its beginning in view.
+      int n = static_cast<int>(addressBox_->currentText().size());
+      addressBox_->lineEdit()->setSelection(n, -n);
     }
   }
   const CFilter::CFilterURL* entry = selected_ >= 0 ? Entry() : nullptr;

@@ -137,7 +137,10 @@ CCurrencyChoiceDialog::CCurrencyChoiceDialog(CSettings& settings, QWidget* owner
   }
   list_->sortItems(sortColumn_, Qt::AscendingOrder);
   list_->header()->setSortIndicator(sortColumn_, Qt::AscendingOrder);
-  for (int c = 0; c < 2; ++c) list_->resizeColumnToContents(c);
+  // The code column as wide as its widest text, the names in the rest.
+  list_->resizeColumnToContents(0);
+  list_->header()->setStretchLastSection(true);
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   QObject::connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int c) { SortBy(c); });
   QObject::connect(list_, &QTreeWidget::itemSelectionChanged, this,
