@@ -109,12 +109,9 @@ CDataSourceDialog::CDataSourceDialog(DataSourceDialogData& data, const CDataSour
   link->setFixedHeight(link->fontMetrics().lineSpacing() + 8);
 
   auto* grid = new QGridLayout(this);
-  grid->addWidget(kit_.AddLabel(1024, kStrFilterLabel, filterBox_), 0, 0);
-  grid->addWidget(filterBox_, 0, 1, 1, 2);
-  grid->addWidget(kit_.AddLabel(1023, kStrAddressLabel, addressBox_), 1, 0);
-  grid->addWidget(addressBox_, 1, 1, 1, 2);
-  grid->addWidget(kit_.AddLabel(1025, kStrUserDataLabel, userData_), 2, 0);
-  grid->addWidget(userData_, 2, 1);
+  kit_.AddRow(grid, 0, 1024, kStrFilterLabel, filterBox_, 2);
+  kit_.AddRow(grid, 1, 1023, kStrAddressLabel, addressBox_, 2);
+  kit_.AddRow(grid, 2, 1025, kStrUserDataLabel, userData_);
   grid->addWidget(account, 2, 2);
   grid->addWidget(descriptionLabel, 3, 0, Qt::AlignTop);
   grid->addWidget(description_, 3, 1, 1, 2);
@@ -339,15 +336,11 @@ CDialUpDialog::CDialUpDialog(CSettings& settings, QWidget* owner, HMODULE module
   auto* hangUp = kit_.Add(1032, new QCheckBox(kit_.Text(kStrDialUpHangUp), this));
 
   auto* grid = new QGridLayout(this);
-  grid->addWidget(kit_.AddLabel(1041, kStrDialUpEntryLabel, entries), 0, 0);
-  grid->addWidget(entries, 0, 1);
+  kit_.AddRow(grid, 0, 1041, kStrDialUpEntryLabel, entries);
   grid->addWidget(edit, 0, 2);
-  grid->addWidget(kit_.AddLabel(1042, kStrUserLabel, user), 1, 0);
-  grid->addWidget(user, 1, 1, 1, 2);
-  grid->addWidget(kit_.AddLabel(1043, kStrPasswordLabel, password), 2, 0);
-  grid->addWidget(password, 2, 1, 1, 2);
-  grid->addWidget(kit_.AddLabel(1044, kStrDomainLabel, domain), 3, 0);
-  grid->addWidget(domain, 3, 1, 1, 2);
+  kit_.AddRow(grid, 1, 1042, kStrUserLabel, user, 2);
+  kit_.AddRow(grid, 2, 1043, kStrPasswordLabel, password, 2);
+  kit_.AddRow(grid, 3, 1044, kStrDomainLabel, domain, 2);
   grid->addWidget(hangUp, 4, 1, 1, 2);
   grid->setColumnMinimumWidth(1, 220);
   grid->setColumnStretch(1, 1);

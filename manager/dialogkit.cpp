@@ -6,6 +6,7 @@
 #include <QChildEvent>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -112,6 +113,11 @@ QLabel* CFormKit::AddLabel(int id, UINT textId, QWidget* buddy) {
   auto* label = Add(id, new QLabel(Text(textId), form_));
   if (buddy) label->setBuddy(buddy);
   return label;
+}
+
+void CFormKit::AddRow(QGridLayout* grid, int row, int labelId, UINT textId, QWidget* field, int fieldColumns) {
+  grid->addWidget(AddLabel(labelId, textId, field), row, 0);
+  grid->addWidget(field, row, 1, 1, fieldColumns);
 }
 
 QPushButton* CFormKit::AddButton(int id, UINT textId) { return Add(id, new QPushButton(Text(textId), form_)); }

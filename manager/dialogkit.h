@@ -21,6 +21,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QDialogButtonBox;
+class QGridLayout;
 
 namespace vtx::manager {
 
@@ -67,6 +68,8 @@ class CFormKit : public QObject {
   // A label of string `textId`; with a buddy its mnemonic focuses that control.
   QLabel* AddLabel(int id, UINT textId, QWidget* buddy = nullptr);
   QPushButton* AddButton(int id, UINT textId);
+  // A row of a grid: the label of string `textId` (id `labelId`) and its field beside it.
+  void AddRow(QGridLayout* grid, int row, int labelId, UINT textId, QWidget* field, int fieldColumns = 1);
   QWidget* Control(int id) const { return FindControl(form_, id); }
   template <class W>
   W* Control(int id) const {

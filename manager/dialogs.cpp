@@ -199,12 +199,9 @@ CAccountDialog::CAccountDialog(const char* user, const char* password, QWidget* 
   passwordEdit->ShowStored(!password_.empty());
 
   auto* grid = new QGridLayout(this);
-  grid->addWidget(kit_.AddLabel(1064, kStrUserLabel, userEdit), 0, 0);
-  grid->addWidget(userEdit, 0, 1);
-  grid->addWidget(kit_.AddLabel(1065, kStrPasswordLabel, passwordEdit), 1, 0);
-  grid->addWidget(passwordEdit, 1, 1);
-  grid->addWidget(kit_.AddLabel(1066, kStrDomainLabel, domainEdit), 2, 0);
-  grid->addWidget(domainEdit, 2, 1);
+  kit_.AddRow(grid, 0, 1064, kStrUserLabel, userEdit);
+  kit_.AddRow(grid, 1, 1065, kStrPasswordLabel, passwordEdit);
+  kit_.AddRow(grid, 2, 1066, kStrDomainLabel, domainEdit);
   grid->setColumnMinimumWidth(1, 220);
   grid->addWidget(MakeButtons(), 3, 0, 1, 2);
 
@@ -289,10 +286,8 @@ CMailServerDialog::CMailServerDialog(const char* server, const char* sender, QWi
   auto* serverEdit = kit_.Add(1214, new QLineEdit(FromAnsi(server), this));
   auto* senderEdit = kit_.Add(1216, new QLineEdit(FromAnsi(sender), this));
   auto* grid = new QGridLayout(this);
-  grid->addWidget(kit_.AddLabel(1213, kStrMailServerLabel, serverEdit), 0, 0);
-  grid->addWidget(serverEdit, 0, 1);
-  grid->addWidget(kit_.AddLabel(1215, kStrMailSenderLabel, senderEdit), 1, 0);
-  grid->addWidget(senderEdit, 1, 1);
+  kit_.AddRow(grid, 0, 1213, kStrMailServerLabel, serverEdit);
+  kit_.AddRow(grid, 1, 1215, kStrMailSenderLabel, senderEdit);
   grid->setColumnMinimumWidth(1, 260);
   grid->addWidget(MakeButtons(), 2, 0, 1, 2);
   for (QLineEdit* e : {serverEdit, senderEdit})

@@ -47,6 +47,14 @@ void OnNextModal(std::function<void(QDialog*)> act) {
   });
 }
 
+// A new data source with only Alpha offered, chosen, and its entry with user data selected.
+void ChooseAlphaClientEntry(CDataSourceDialog& d) {
+  d.show();
+  d.FilterList()->setCurrentIndex(0);
+  d.AddressBox()->setCurrentIndex(1);
+  d.OnEntryChosen(1);
+}
+
 void Type(QLineEdit* edit, const QString& text) {
   edit->clear();
   QTest::keyClicks(edit, text);
@@ -59,10 +67,10 @@ class DialogsTest : public QObject {
 
  private slots:
   void initTestCase() {
-    env_ = std::make_unique<vtxtest::ManagerEnvironment>();
-    lib_ = LoadResourceLibrary(kAppKey);
+    c_ = std::make_unique<vtxtest::CatalogueEnvironment>();
+    lib_ = c_->lib;
     QVERIFY(lib_);
-    filters_ = *env_ / "filters";
+    filters_ = c_->env / "filters";
     std::filesystem::create_directories(filters_);
     Write(filters_ + "/alpha.ini",
           "[General]\nName = \"Alpha\"\nInformation = \"https://alpha.example/\"\n"
@@ -80,7 +88,7 @@ class DialogsTest : public QObject {
   }
   void cleanupTestCase() {
     list_.Empty();
-    FreeLibrary(lib_);
+    c_.reset();
   }
   void cleanup() { SetProgramVersionReader(nullptr); }
 
@@ -370,10 +378,7 @@ class DialogsTest : public QObject {
       ScriptedBoxes boxes({c.answer});
       DataSourceDialogData data;
       CDataSourceDialog d(data, nullptr, list_, "alpha.ini", nullptr, lib_);
-      d.show();
-      d.FilterList()->setCurrentIndex(0);
-      d.AddressBox()->setCurrentIndex(1);
-      d.OnEntryChosen(1);
+      ChooseAlphaClientEntry(d);
       QCOMPARE(d.AddressBox()->currentText(), QString("https://alpha.example/client/[1]/rates.csv"));
       QVERIFY(d.Kit().Control(1209)->isEnabled());
       d.OkButton()->click();
@@ -389,10 +394,7 @@ class DialogsTest : public QObject {
     ScriptedBoxes none;
     DataSourceDialogData data;
     CDataSourceDialog d(data, nullptr, list_, "alpha.ini", nullptr, lib_);
-    d.show();
-    d.FilterList()->setCurrentIndex(0);
-    d.AddressBox()->setCurrentIndex(1);
-    d.OnEntryChosen(1);
+    ChooseAlphaClientEntry(d);
     d.OkButton()->click();
     QCOMPARE(d.result(), IDC_OK);
     QCOMPARE(ScriptedBoxes::Shown().size(), size_t{0});
@@ -574,7 +576,7 @@ class DialogsTest : public QObject {
   }
 
  private:
-  std::unique_ptr<vtxtest::ManagerEnvironment> env_;
+  std::unique_ptr<vtxtest::CatalogueEnvironment> c_;
   HMODULE lib_ = nullptr;
   std::string filters_;
   CFilterList list_;

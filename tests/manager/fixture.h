@@ -65,6 +65,17 @@ class ManagerEnvironment {
   TempDir dir_;
 };
 
+// A test's environment with the catalogue loaded.
+class CatalogueEnvironment {
+ public:
+  CatalogueEnvironment() : lib(LoadResourceLibrary(vtx::manager::kAppKey)) {}
+  ~CatalogueEnvironment() {
+    if (lib) FreeLibrary(lib);
+  }
+  ManagerEnvironment env;
+  HMODULE lib;
+};
+
 // Message boxes answered from a script, those formatted from the catalogue included: each box is
 // recorded; a box with no answer left is unexpected and answers Cancel, so nothing modal ever
 // waits in a test.

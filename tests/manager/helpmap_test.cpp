@@ -80,11 +80,11 @@ class HelpMapTest : public QObject {
 
  private slots:
   void initTestCase() {
-    env_ = std::make_unique<vtxtest::ManagerEnvironment>();
-    f_.lib = LoadResourceLibrary(kAppKey);
+    c_ = std::make_unique<vtxtest::CatalogueEnvironment>();
+    f_.lib = c_->lib;
     QVERIFY(f_.lib);
     QVERIFY(f_.settings.Create(f_.lib));
-    std::string folder = *env_ / "filters";
+    std::string folder = c_->env / "filters";
     std::filesystem::copy(vtxtest::SourceDir() + "/resources/filters", folder);
     QVERIFY(f_.filters.Create(folder.c_str(), true));
     QVERIFY(f_.filters.GetCount() > 1);
@@ -93,7 +93,6 @@ class HelpMapTest : public QObject {
   }
   void cleanupTestCase() {
     f_.filters.Empty();
-    FreeLibrary(f_.lib);
   }
 
   void EveryFormMatchesItsHelpMap() {
@@ -135,7 +134,7 @@ class HelpMapTest : public QObject {
   }
 
  private:
-  std::unique_ptr<vtxtest::ManagerEnvironment> env_;
+  std::unique_ptr<vtxtest::CatalogueEnvironment> c_;
   Fixture f_;
 };
 

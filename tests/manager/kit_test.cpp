@@ -71,11 +71,11 @@ class KitTest : public QObject {
 
  private slots:
   void initTestCase() {
-    env_ = std::make_unique<vtxtest::ManagerEnvironment>();
-    lib_ = LoadResourceLibrary(kAppKey);
+    c_ = std::make_unique<vtxtest::CatalogueEnvironment>();
+    lib_ = c_->lib;
     QVERIFY(lib_);
   }
-  void cleanupTestCase() { FreeLibrary(lib_); }
+  void cleanupTestCase() { c_.reset(); }
 
   void TooltipLayoutTable() {
     QString a20(20, 'a'), b20(20, 'b'), c20(20, 'c'), x50(50, 'x'), a42(42, 'a');
@@ -365,7 +365,7 @@ class KitTest : public QObject {
   }
 
  private:
-  std::unique_ptr<vtxtest::ManagerEnvironment> env_;
+  std::unique_ptr<vtxtest::CatalogueEnvironment> c_;
   HMODULE lib_ = nullptr;
 };
 
