@@ -254,7 +254,7 @@ void CDataSourceDialog::Update() {
   FitEditScrollBar(description_);
   const char* information = filter_ ? filter_->GetInformation() : nullptr;
   if (information && *information) {
-    std::string text = ToAnsi(LoadText(Kit().Module(), kStrHomePageLink, nullptr, 100));
+    std::string text = LoadText(Kit().Module(), kStrHomePageLink, 100);
     homePage_.SetLink(this, 1168, text.c_str(), information, kLinkCursor, Kit().Module());
   } else {
     homePage_.SetText(this, 1168, static_cast<const char*>(nullptr), -1, Kit().Module());

@@ -15,8 +15,8 @@
 #include <QPushButton>
 #include <QTextEdit>
 
+#include "engine/foundation/resourcelib.h"
 #include "platform/codepage.h"
-#include "platform/resources.h"
 
 namespace vtx::manager {
 
@@ -46,13 +46,7 @@ QString FromAnsi(const char* text) { return QString::fromStdString(AnsiToUtf8(te
 
 std::string ToAnsi(const QString& text) { return Utf8ToAnsi(text.toStdString()); }
 
-QString LoadText(HMODULE module, UINT id, bool* found, int limit) {
-  std::string buffer(static_cast<size_t>(limit) * 4 + 1, '\0');
-  int n = module ? LoadStringA(module, id, buffer.data(), static_cast<int>(buffer.size())) : 0;
-  if (found) *found = n > 0;
-  buffer.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return FromAnsi(buffer.c_str()).left(limit);
-}
+QString CatalogueText(HMODULE module, UINT id, int limit) { return FromAnsi(LoadText(module, id, limit).c_str()); }
 
 void SetVtxId(QWidget* widget, int id) {
   if (widget) widget->setProperty(kVtxIdProperty, id);
@@ -94,7 +88,7 @@ CFormKit::CFormKit(QWidget* form, HMODULE module) : form_(form), module_(module)
   Watch(form_);
 }
 
-CFormKit::~CFormKit() = default;
+CFormKit::~CFormKit() { delete menu_; }
 
 void CFormKit::Watch(QWidget* widget) {
   widget->installEventFilter(this);
@@ -141,10 +135,11 @@ bool CFormKit::ShowHelp(QWidget* control) {
   return tooltip_.ShowText(text, control);
 }
 
-QMenu* CFormKit::HelpMenu() const { return menu_ && menu_->isVisible() ? menu_.get() : nullptr; }
+QMenu* CFormKit::HelpMenu() const { return menu_ && menu_->isVisible() ? menu_.data() : nullptr; }
 
 void CFormKit::OpenHelpMenu(QWidget* control, QPoint at) {
-  menu_ = std::make_unique<QMenu>(form_);
+  delete menu_;
+  menu_ = new QMenu(form_);
   menuControl_ = control;
   QAction* item = menu_->addAction(Text(kStrHelpMenuItem));
   QObject::connect(item, &QAction::triggered, this, [this] {

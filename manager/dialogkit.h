@@ -8,7 +8,6 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,9 +27,8 @@ namespace vtx::manager {
 // Texts in the ANSI code page and Qt's.
 QString FromAnsi(const char* text);
 std::string ToAnsi(const QString& text);
-// String `id` of the catalogue, at most `limit` characters; empty when it is missing (`found`
-// says which).
-QString LoadText(HMODULE module, UINT id, bool* found = nullptr, int limit = 4000);
+// String `id` of the catalogue (LoadText), at most `limit` characters; empty when it is missing.
+QString CatalogueText(HMODULE module, UINT id, int limit = 4000);
 
 // Every control carries its control id in the property "vtxId"; ids repeat between dialogs and
 // pages, so a control is looked up only within its own form (dialog or page).
@@ -58,7 +56,7 @@ class CFormKit : public QObject {
 
   QWidget* Form() const { return form_; }
   HMODULE Module() const { return module_; }
-  QString Text(UINT id) const { return LoadText(module_, id); }
+  QString Text(UINT id) const { return CatalogueText(module_, id); }
 
   template <class W>
   W* Add(int id, W* widget) {
@@ -104,7 +102,7 @@ class CFormKit : public QObject {
   std::vector<int> noHelp_;
   std::function<QString(int, int)> helpText_;
   CTooltipWindow tooltip_;
-  std::unique_ptr<QMenu> menu_;
+  QPointer<QMenu> menu_;  // a child of the form
   QPointer<QWidget> menuControl_;
 };
 

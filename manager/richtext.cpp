@@ -191,9 +191,8 @@ HRESULT CRichLinkText::SetText(QWidget* dialog, int itemId, const char* text, in
 HRESULT CRichLinkText::SetText(QWidget* dialog, int itemId, UINT stringId, int cursorId, HMODULE module) {
   Reset();
   if (!dialog) return E_INVALIDARG;
-  bool found = false;
-  QString t = LoadText(module, stringId, &found);
-  if (!found) return E_INVALIDARG;
+  QString t = CatalogueText(module, stringId);
+  if (t.isEmpty()) return E_INVALIDARG;
   return Show(dialog, itemId, &t, cursorId);
 }
 
@@ -308,9 +307,8 @@ HRESULT CRichText::Attach(QWidget* dialog, int itemId, UINT stringId, HMODULE mo
 HRESULT CRichText::SetText(const char* text) { return Show(FromAnsi(text)); }
 
 HRESULT CRichText::SetText(UINT stringId, HMODULE module) {
-  bool found = false;
-  QString t = LoadText(module, stringId, &found);
-  if (!found) return E_INVALIDARG;
+  QString t = CatalogueText(module, stringId);
+  if (t.isEmpty()) return E_INVALIDARG;
   return Show(t);
 }
 

@@ -181,9 +181,8 @@ CTooltipWindow::CTooltipWindow() = default;
 CTooltipWindow::~CTooltipWindow() { Hide(); }
 
 bool CTooltipWindow::ShowForControl(UINT helpId, int controlId, QWidget* dialog, HMODULE module) {
-  bool found = false;
-  QString text = LoadText(module, helpId, &found);
-  if (!found) return false;
+  QString text = CatalogueText(module, helpId);
+  if (text.isEmpty()) return false;
   QWidget* control = dialog ? FindControl(dialog, controlId) : nullptr;
   return control && ShowText(text, control);
 }

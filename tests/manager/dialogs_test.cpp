@@ -29,7 +29,7 @@ namespace {
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-QString Text(HMODULE lib, UINT id) { return LoadText(lib, id); }
+QString Text(HMODULE lib, UINT id) { return CatalogueText(lib, id); }
 
 // A program of version 4.0.0.0.
 bool Version4(const char*, WORD v[4]) {
@@ -297,6 +297,7 @@ class DialogsTest : public QObject {
     QCOMPARE(d.AddressBox()->currentText(), QString("file:///tmp/rates.ini"));
     QCOMPARE(d.SelectedEntry(), 0);
     QVERIFY(d.OkButton()->isEnabled());
+    QCOMPARE(d.AddressBox()->lineEdit()->maxLength(), 500);
     QCOMPARE(d.Kit().HelpFor(IDC_OK), 342);
     QVERIFY(d.HomePageLink().DisplayText().isEmpty());  // no Information
     d.OkButton()->click();
@@ -327,6 +328,12 @@ class DialogsTest : public QObject {
     QCOMPARE(data.url, std::string("https://alpha.example/rates.csv"));
     QCOMPARE(data.filterName, std::string("alpha.ini"));
     QCOMPARE(data.user, std::string("me"));
+
+    // The address box takes twice the length of a long address.
+    source.SetURL(("http://long.example/" + std::string(280, 'x')).c_str());
+    CDataSourceDialog longer(data, &source, list_, nullptr, nullptr, lib_);
+    QCOMPARE(longer.AddressBox()->lineEdit()->maxLength(), 600);
+    QCOMPARE(longer.AddressBox()->currentText().size(), 300);
   }
 
   void DataSourceTypedNameStoresTheAddress() {

@@ -108,9 +108,8 @@ class HelpMapTest : public QObject {
         QWidget* control = kit.Control(id);
         QVERIFY2(control, qPrintable(QString("%1: no control %2").arg(row.name).arg(id)));
         if (help < 0) continue;
-        bool found = false;
-        QString text = LoadText(f_.lib, static_cast<UINT>(help), &found);
-        QVERIFY2(found && !text.trimmed().isEmpty(), qPrintable(QString("%1: string %2").arg(row.name).arg(help)));
+        QString text = CatalogueText(f_.lib, static_cast<UINT>(help));
+        QVERIFY2(!text.trimmed().isEmpty(), qPrintable(QString("%1: string %2").arg(row.name).arg(help)));
         QVERIFY2(kit.ShowHelp(control), qPrintable(QString("%1: help of %2").arg(row.name).arg(id)));
         QCOMPARE(kit.Tooltip().Text(), text);
         kit.Tooltip().Hide();

@@ -147,7 +147,7 @@ class KitTest : public QObject {
     QTest::keyClick(f.edit, Qt::Key_F1);
     QWidget* pop = f.kit.Tooltip().Window();
     QVERIFY(pop && pop->isVisible());
-    QCOMPARE(f.kit.Tooltip().Text(), LoadText(lib_, 51));
+    QCOMPARE(f.kit.Tooltip().Text(), CatalogueText(lib_, 51));
     QVERIFY(pop->geometry().top() >= f.edit->mapToGlobal(QPoint(0, f.edit->height())).y());
     // F1 was pressed before the pop-up opened: its release does not hide it.
     QTest::keyRelease(pop, Qt::Key_F1);
@@ -181,10 +181,10 @@ class KitTest : public QObject {
     QMenu* menu = f.kit.HelpMenu();
     QVERIFY(menu);
     QCOMPARE(menu->actions().size(), 1);
-    QCOMPARE(menu->actions().at(0)->text(), LoadText(lib_, kStrHelpMenuItem));
+    QCOMPARE(menu->actions().at(0)->text(), CatalogueText(lib_, kStrHelpMenuItem));
     menu->actions().at(0)->trigger();
     menu->close();
-    QCOMPARE(f.kit.Tooltip().Text(), LoadText(lib_, 303));
+    QCOMPARE(f.kit.Tooltip().Text(), CatalogueText(lib_, 303));
     f.kit.Tooltip().Hide();
     // A control without help: no menu.
     ContextMenuAt(&f.dialog, f.label->geometry().center());
@@ -285,7 +285,7 @@ class KitTest : public QObject {
 
     CRichText plain;
     QCOMPARE(plain.Attach(&dialog, 1168, UINT{kStrHomePageLink}, lib_), S_OK);
-    QCOMPARE(plain.Control()->toPlainText(), LoadText(lib_, kStrHomePageLink));
+    QCOMPARE(plain.Control()->toPlainText(), CatalogueText(lib_, kStrHomePageLink));
     QCOMPARE(plain.SetText(UINT{65000}, lib_), E_INVALIDARG);
   }
 
