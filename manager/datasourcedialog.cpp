@@ -272,7 +272,7 @@ void CDataSourceDialog::CheckVersion(const char* minimum, UINT warning) {
   WORD version[4] = {};
   if (!g_versionReader(server.GetString(), version)) return;
   if (ProgramOlderThan(minimum, version))
-    FormatMessageBox(this, warning, kStrCaption, MB_ICONEXCLAMATION, Kit().Module());
+    FormatMessageBox(this, warning, kStrProduct, MB_ICONEXCLAMATION, Kit().Module());
 }
 
 void CDataSourceDialog::UpdateUserData() {
@@ -296,7 +296,7 @@ void CDataSourceDialog::OnOk() {
   if (userData.empty() && userDataNeeded_) {
     RegStringValueA id;
     if (SUCCEEDED(id.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "UserID")) && id.GetString() && *id.GetString()) {
-      int answer = FormatMessageBox(this, kStrUseUserId, kStrCaption, MB_YESNOCANCEL | MB_ICONEXCLAMATION,
+      int answer = FormatMessageBox(this, kStrUseUserId, kStrProduct, MB_YESNOCANCEL | MB_ICONEXCLAMATION,
                                     Kit().Module(), id.GetString());
       if (answer == IDCANCEL) return;
       if (answer == IDYES) userData = id.GetString();

@@ -1,6 +1,7 @@
 // Numbers of the catalogue texts that the dialogs of the configuration pages show: their titles,
 // labels and messages (the help texts are numbered in each dialog's help map).
 #pragma once
+#include "manager/managerdefs.h"
 #include "platform/types.h"
 
 namespace vtx::manager {
@@ -27,8 +28,7 @@ constexpr UINT kStrDialUpEditButton = 3117;
 constexpr UINT kStrDialUpHangUp = 3118;
 constexpr UINT kStrDescriptionLabel = 3119;
 
-// The design's.
-constexpr UINT kStrCaption = 32;
+// The design's (the caption of boxes is managerdefs.h's kStrProduct).
 constexpr UINT kStrAccountTitle[3] = {128, 137, 381};
 constexpr UINT kStrCurrencyCodeHeader = 284;
 constexpr UINT kStrCurrencyNameHeader = 285;

@@ -489,7 +489,7 @@ class DialogsTest : public QObject {
       d.FilterList()->setCurrentIndex(0);
       QCOMPARE(ScriptedBoxes::Shown().size(), size_t{1});
       QCOMPARE(QString::fromStdString(ScriptedBoxes::Shown()[0].text), Text(lib_, kStrFilterNeedsVersion));
-      QCOMPARE(QString::fromStdString(ScriptedBoxes::Shown()[0].caption), Text(lib_, kStrCaption));
+      QCOMPARE(QString::fromStdString(ScriptedBoxes::Shown()[0].caption), Text(lib_, kStrProduct));
       QCOMPARE(ScriptedBoxes::Shown()[0].type, UINT{MB_ICONEXCLAMATION});
       // The second entry's own 4.1 warns with the address's text; the dialog goes on.
       d.AddressBox()->setCurrentIndex(1);
