@@ -8,16 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/resourcelib.h"
 #include "manager/managerdefs.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/store.h"
 
 namespace vtxtest {
-
-inline std::string SourceDir() { return VANTREX_SOURCE_DIR; }
-inline std::string BuildDir() { return VANTREX_BUILD_DIR; }
 
 // Values under the application key.
 inline void PutAppString(const char* name, const std::string& utf8) {
@@ -46,26 +47,31 @@ inline void PutAppDword(const char* name, DWORD value) {
 class ManagerEnvironment {
  public:
   explicit ManagerEnvironment(bool catalogue = true) {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
     mkdir((dir_ / "xdg").c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", (dir_ / "xdg").c_str(), 1);
-    if (catalogue) PutAppString("Resources0409", SourceDir() + "/resources/0409/vantrex.cat");
-  }
-  ~ManagerEnvironment() {
-    unsetenv("VANTREX_REGISTRY");
-    unsetenv("VANTREX_RUNTIME_DIR");
-    unsetenv("XDG_RUNTIME_DIR");
+    if (catalogue) PutAppString("Resources0409", SourcePath("resources/0409/vantrex.cat"));
   }
   std::string operator/(const std::string& name) const { return dir_ / name; }
   const std::string& path() const { return dir_.path(); }
 
  private:
-  TempDir dir_;
+  PrivateStore dir_;
+  ScopedEnv xdg_{"XDG_RUNTIME_DIR", dir_ / "xdg"};
 };
 
-// Message boxes answered from a script: each box is recorded; a box with no answer left is
-// unexpected and answers Cancel, so nothing modal ever waits in a test.
+// A test's environment with the catalogue loaded.
+class CatalogueEnvironment {
+ public:
+  CatalogueEnvironment() : lib(LoadResourceLibrary(vtx::manager::kAppKey)) {}
+  ~CatalogueEnvironment() {
+    if (lib) FreeLibrary(lib);
+  }
+  ManagerEnvironment env;
+  HMODULE lib;
+};
+
+// Message boxes answered from a script, those formatted from the catalogue included: each box is
+// recorded; a box with no answer left is unexpected and answers Cancel, so nothing modal ever
+// waits in a test.
 class ScriptedBoxes {
  public:
   struct Box {
@@ -78,8 +84,15 @@ class ScriptedBoxes {
     shown_.clear();
     unexpected_ = 0;
     previous_ = vtx::ui::SetMessageBoxBackend(Answer);
+    previousHandler_ = vtx::SetMessageBoxHandler(
+        [](void* owner, const char* text, const char* caption, UINT type) {
+          return MessageBoxA(static_cast<HWND>(owner), text, caption, type);
+        });
   }
-  ~ScriptedBoxes() { vtx::ui::SetMessageBoxBackend(previous_); }
+  ~ScriptedBoxes() {
+    vtx::ui::SetMessageBoxBackend(previous_);
+    vtx::SetMessageBoxHandler(previousHandler_);
+  }
   static const std::vector<Box>& Shown() { return shown_; }
   static int Unexpected() { return unexpected_; }
   static size_t AnswersLeft() { return answers_.size(); }
@@ -99,6 +112,7 @@ class ScriptedBoxes {
   static inline std::vector<Box> shown_;
   static inline int unexpected_ = 0;
   vtx::ui::MessageBoxBackend previous_ = nullptr;
+  vtx::MessageBoxHandler previousHandler_ = nullptr;
 };
 
 }  // namespace vtxtest

@@ -5,13 +5,14 @@ server and ending. On a busy machine a killed process may go some time after the
 held stopped while the next server starts, and killed a moment later."""
 import os
 import signal
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from vtxtest import message, pipe_request  # noqa: E402
 
 WM_VX_UPDATENOW, WM_VX_PING, WM_VX_QUIT = 0x8068, 0x806F, 0x8067
 ROUNDS = 25
@@ -19,18 +20,7 @@ ROUNDS = 25
 
 def request(path, msg, timeout=2.0):
     try:
-        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        s.settimeout(timeout)
-        s.connect(path)
-        s.sendall(struct.pack("<III", msg, 0, 0))
-        reply = b""
-        while len(reply) < 4:
-            chunk = s.recv(4 - len(reply))
-            if not chunk:
-                break
-            reply += chunk
-        s.close()
-        return struct.unpack("<I", reply)[0] if len(reply) == 4 else None
+        return pipe_request(path, message(msg), timeout=timeout)
     except OSError:
         return None
 
