@@ -69,6 +69,11 @@ HRESULT ReadPipeRequest(PipeReadFn read, void* source, PipeRequest& request) {
   return S_OK;
 }
 
+HRESULT ReadPipeRequest(const void* bytes, size_t size, PipeRequest& request) {
+  MemorySource source{static_cast<const unsigned char*>(bytes), size};
+  return ReadPipeRequest(ReadMemory, &source, request);
+}
+
 void FreePipeRequest(PipeRequest& request) {
   if (request.cds.lpData) GlobalFree(request.cds.lpData);
   request.cds.lpData = nullptr;
@@ -184,9 +189,8 @@ HRESULT CPipeMessageServer::ServeRequest(DWORD_PTR context, PipeMessageHandler h
   vtx::pipes::ReceivedRequest received;
   if (!server_.Next(received)) return S_OK;
   int fd = received.fd;
-  MemorySource source{received.bytes.data(), received.bytes.size()};
   PipeRequest request;
-  HRESULT hr = ReadPipeRequest(ReadMemory, &source, request);
+  HRESULT hr = ReadPipeRequest(received.bytes.data(), received.bytes.size(), request);
   received.bytes = {};
   DWORD reply = 0;
   if (hr == E_INVALIDDATA || hr == E_OUTOFMEMORY) {

@@ -33,6 +33,8 @@ struct PipeRequest {
 // stays allocated.
 using PipeReadFn = DWORD (*)(void* source, void* buffer, size_t size);
 HRESULT ReadPipeRequest(PipeReadFn read, void* source, PipeRequest& request);
+// The same from the bytes that arrived.
+HRESULT ReadPipeRequest(const void* bytes, size_t size, PipeRequest& request);
 void FreePipeRequest(PipeRequest& request);
 
 class CPipeMessageClient {

@@ -9,7 +9,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from vtxtest import message as head, pipe_request as request, wait_for  # noqa: E402
+from vtxtest import message as head, pipe_request as request, private_store, register_product, wait_for  # noqa: E402
 
 WM_COPYDATA = 0x4A
 WM_TIMER = 0x113
@@ -29,14 +29,9 @@ def main():
     with tempfile.TemporaryDirectory() as run:
         # A runtime folder whose parents are missing too.
         runtime = os.path.join(run, "missing", "parents", "runtime")
-        env = dict(os.environ, VANTREX_RUNTIME_DIR=runtime, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
-                   VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, "log.sock"))
+        env = private_store(run, runtime)
         env.pop("ASAN_OPTIONS", None)
-        # A product folder with the English catalogue, registered in the private store.
-        product = os.path.join(run, "product")
-        os.makedirs(os.path.join(product, "Resources"))
-        os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
-        subprocess.run([setup, product], env=env, check=True, stdout=subprocess.DEVNULL)
+        register_product(run, source, setup, env)
         # A runtime folder that cannot be made: no instance lock, no pipe, no server.
         blocked = os.path.join(run, "a-file")
         open(blocked, "w").close()

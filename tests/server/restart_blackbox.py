@@ -12,7 +12,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from vtxtest import message, pipe_request  # noqa: E402
+from vtxtest import message, pipe_request, private_store, register_product  # noqa: E402
 
 WM_VX_UPDATENOW, WM_VX_PING, WM_VX_QUIT = 0x8068, 0x806F, 0x8067
 ROUNDS = 25
@@ -28,13 +28,9 @@ def request(path, msg, timeout=2.0):
 def main():
     program, setup, source = sys.argv[1], sys.argv[2], sys.argv[3]
     with tempfile.TemporaryDirectory() as run:
-        env = dict(os.environ, VANTREX_RUNTIME_DIR=run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
-                   VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, "log.sock"))
+        env = private_store(run)
         env.pop("ASAN_OPTIONS", None)
-        product = os.path.join(run, "product")
-        os.makedirs(os.path.join(product, "Resources"))
-        os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
-        subprocess.run([setup, product], env=env, check=True, stdout=subprocess.DEVNULL)
+        register_product(run, source, setup, env)
         pipe = os.path.join(run, "HulvaneVantrexAppPipe")
 
         # Clients that keep the server busy the whole time.
