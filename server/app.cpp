@@ -248,8 +248,13 @@ HRESULT ShowMessage(Server& s, const COPYDATASTRUCT& cds) {
                                                  ReadU32(data), s.hResLib);
 }
 
-HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import) {
+// The file of a request from another program is read or written with that program's rights: the
+// server never reads or writes a file for a caller that the caller could not itself.
+HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import, Origin origin) {
   if (!cds.lpData || cds.cbData < 8) return E_INVALIDARG;
+  vtx::Account caller{};
+  if (origin == Origin::Outside && !s.seams.pipe->Caller(&caller)) return E_ACCESSDENIED;
+  const vtx::Account* as = origin == Origin::Outside ? &caller : nullptr;
   auto* data = static_cast<const BYTE*>(cds.lpData);
   DWORD offset = 4;
   const char* path = StringIn(data, cds.cbData, offset);
@@ -258,8 +263,8 @@ HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import) {
   HRESULT hr = static_cast<HRESULT>(AppCommand(Origin::Process, s.hwndApp, WM_VX_LOCKCONFIG, 1, 0));
   if (FAILED(hr)) return hr;
   DWORD flag = ReadU32(data);
-  hr = import ? s.seams.store->ImportConfiguration(file.c_str(), flag)
-              : s.seams.store->ExportConfiguration(file.c_str(), flag);
+  hr = import ? s.seams.store->ImportConfiguration(file.c_str(), flag, as)
+              : s.seams.store->ExportConfiguration(file.c_str(), flag, as);
   AppCommand(Origin::Process, s.hwndApp, WM_VX_UNLOCKCONFIG, import ? 1 : 0, 0);
   return hr;
 }
@@ -283,12 +288,12 @@ LRESULT TestNotification(Server& s, const COPYDATASTRUCT& cds) {
   return Reply(FAILED(refused) ? refused : S_OK);
 }
 
-LRESULT CopyData(Server& s, const COPYDATASTRUCT* cds) {
+LRESULT CopyData(Server& s, const COPYDATASTRUCT* cds, Origin origin) {
   if (!cds) return 0;
   switch (cds->dwData) {
     case WM_VX_SHOWMESSAGE: return Reply(ShowMessage(s, *cds));
-    case WM_VX_IMPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, true));
-    case WM_VX_EXPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, false));
+    case WM_VX_IMPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, true, origin));
+    case WM_VX_EXPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, false, origin));
     case WM_VX_TESTNOTIFICATION: return TestNotification(s, *cds);
     default: return 0;
   }
@@ -547,7 +552,7 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       if (!UnpackCode(wParam, code)) return 0;
       return s.seams.store->IncrementUnitHits(code) ? 1 : 0;
     }
-    case WM_COPYDATA: return CopyData(s, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case WM_COPYDATA: return CopyData(s, reinterpret_cast<const COPYDATASTRUCT*>(lParam), origin);
     case WM_ENDSESSION:
       if (!wParam) return 0;
       s.settings->Save();

@@ -135,12 +135,12 @@ HRESULT EngineStore::CanSaveSettings() { return ::CanSaveSettings(); }
 
 BOOL EngineStore::IncrementUnitHits(const char* code) { return ::IncrementUnitHits(code); }
 
-HRESULT EngineStore::ImportConfiguration(const char* path, DWORD addExtension) {
-  return ::ImportConfiguration(path, addExtension != 0);
+HRESULT EngineStore::ImportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) {
+  return ::ImportConfiguration(path, addExtension != 0, as);
 }
 
-HRESULT EngineStore::ExportConfiguration(const char* path, DWORD addExtension) {
-  return ::ExportConfiguration(path, addExtension != 0);
+HRESULT EngineStore::ExportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) {
+  return ::ExportConfiguration(path, addExtension != 0, as);
 }
 
 bool EngineStore::ReadAppString(const char* name, std::string& value) {

@@ -71,8 +71,8 @@ class EngineStore : public SettingsStore {
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override;
   BOOL IncrementUnitHits(const char* code) override;
-  HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
-  HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
+  HRESULT ImportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) override;
+  HRESULT ExportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) override;
   bool ReadAppString(const char* name, std::string& value) override;
   void UpgradeRegistryAtStartup() override;
 };
@@ -137,6 +137,7 @@ class AppPipe : public PipeServer {
   HRESULT Create(const char* pipeName) override { return server_.Create(pipeName); }
   HANDLE GetEvent() override { return server_.GetEvent(); }
   HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override;
+  bool Caller(vtx::Account* account) override { return server_.Caller(&account->uid, &account->gid); }
   void Destroy() override { server_.Close(); }
 
  private:

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/messages.h"
+#include "platform/process.h"
 #include "engine/notify/servercommands.h"
 
 namespace vtx::server {
@@ -50,8 +51,9 @@ class SettingsStore {
   virtual HRESULT CanSaveSettings() = 0;
   // 1 on success, 0 on failure.
   virtual BOOL IncrementUnitHits(const char* code) = 0;
-  virtual HRESULT ImportConfiguration(const char* path, DWORD addExtension) = 0;
-  virtual HRESULT ExportConfiguration(const char* path, DWORD addExtension) = 0;
+  // With `as`, the file is read or written with that account's rights (the caller of the request).
+  virtual HRESULT ImportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) = 0;
+  virtual HRESULT ExportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) = 0;
   // A string value of the application key; false when it is missing.
   virtual bool ReadAppString(const char* name, std::string& value) = 0;
   virtual void UpgradeRegistryAtStartup() = 0;
@@ -137,6 +139,8 @@ class PipeServer {
   virtual HANDLE GetEvent() = 0;
   // Serves one request through `proc` as if it were a message to `hwnd`.
   virtual HRESULT ServeRequest(HWND hwnd, WNDPROC proc) = 0;
+  // Inside a request: the account of the process that sent it; false when it cannot be told.
+  virtual bool Caller(vtx::Account* account) = 0;
   virtual void Destroy() = 0;
 };
 

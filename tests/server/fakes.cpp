@@ -82,13 +82,13 @@ BOOL MemoryStore::IncrementUnitHits(const char* code) {
   return TRUE;
 }
 
-HRESULT MemoryStore::ImportConfiguration(const char* path, DWORD) {
+HRESULT MemoryStore::ImportConfiguration(const char* path, DWORD, const vtx::Account*) {
   std::lock_guard<std::mutex> l(lock);
   imports.push_back(path);
   return configFileResult;
 }
 
-HRESULT MemoryStore::ExportConfiguration(const char* path, DWORD) {
+HRESULT MemoryStore::ExportConfiguration(const char* path, DWORD, const vtx::Account*) {
   std::lock_guard<std::mutex> l(lock);
   exports.push_back(path);
   return configFileResult;

@@ -52,8 +52,8 @@ class MemoryStore : public SettingsStore {
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override { return canSave; }
   BOOL IncrementUnitHits(const char* code) override;
-  HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
-  HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
+  HRESULT ImportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) override;
+  HRESULT ExportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) override;
   bool ReadAppString(const char* name, std::string& value) override;
   void UpgradeRegistryAtStartup() override;
 

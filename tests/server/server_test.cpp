@@ -141,6 +141,11 @@ class FakePipe : public PipeServer {
     return S_OK;
   }
   void Destroy() override {}
+  bool Caller(vtx::Account* account) override {
+    *account = caller;
+    return true;
+  }
+  vtx::Account caller{geteuid(), getegid()};
   // From a test thread; the reply of the procedure.
   DWORD Request(UINT msg, WPARAM wParam, LPARAM lParam) {
     msg_ = msg;
