@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/regvalue.h"
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
 #include "manager/configsheet.h"
