@@ -188,7 +188,8 @@ int main(int argc, char** argv) {
       // What a plain start shows without a server: the configuration window.
       {"configuration", [&](const Shooter& shoot) { return ShootConfiguration(lib, launcher, shoot); }},
   };
-  for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env)) shots.push_back({s.name, s.open});
+  for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env))
+    shots.push_back({s.name, [open = s.open](const Shooter& shoot) { return shoot(open()); }});
 
   bool ok = true;
   for (Shot& shot : shots) ok = shot.take(shooter(shot.name)) && ok;
