@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -22,6 +23,7 @@
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
 #include "manager/configtexts.h"
+#include "manager/dialogtexts.h"
 #include "manager/listcolumns.h"
 #include "manager/managerdefs.h"
 #include "manager/offgui.h"
@@ -39,7 +41,7 @@ constexpr UINT kTitleTimerMs = 500;
 constexpr int kTitleMax = 80;
 constexpr int kTestTitleMax = 200;
 
-QString Ansi(const std::string& text) { return QString::fromStdString(AnsiToUtf8(text.c_str())); }
+QString Ansi(const std::string& text) { return FromAnsi(text.c_str()); }
 
 // The lists with the common behaviour: their page, commands, sorting and columns.
 struct ListSpec {
@@ -119,9 +121,9 @@ class TextPage : public IConfigPage {
  public:
   explicit TextPage(UINT titleId) : titleId_(titleId) {}
   UINT TitleId() const override { return titleId_; }
-  void BuildPage(ConfigurationSheet& sheet, QWidget* page, int) override {
+  void BuildPage(ConfigurationSheet&, QWidget* page, CFormKit& kit, int) override {
     auto* layout = new QVBoxLayout(page);
-    auto* text = new QLabel(Ansi(LoadText(sheet.Resources(), kStrPageWithoutSettings)), page);
+    auto* text = new QLabel(kit.Text(kStrPageWithoutSettings), page);
     text->setWordWrap(true);
     layout->addWidget(text);
     layout->addStretch();
@@ -133,6 +135,31 @@ class TextPage : public IConfigPage {
 };
 
 }  // namespace
+
+const HelpMap& PageHelpMap(int index) {
+  static const std::vector<HelpMap> maps = {
+      {{1003, 38}, {1012, 39}, {1013, 41}, {1014, 40}, {1015, 43}, {1016, 176}, {1017, 200}, {1018, 323},
+       {1019, 322}, {1025, 346}, {1158, 315}, {1159, 315}, {1160, 316}, {1161, 316}, {1162, 317}, {1163, 317}},
+      {{1140, 288}, {1141, 289}, {1142, 290}, {1143, 291}, {1144, 305}, {1145, 304}, {1146, 477}, {1218, 476},
+       {1219, 476}},
+      {{1104, 255}, {1105, 251}, {1106, 252}, {1107, 253}, {1138, 254}},
+      {{1009, 54},  {1012, 55},  {1016, 55},  {1018, 55},  {1013, 56},  {1017, 56},  {1019, 56},
+       {1014, 325}, {1015, 326}, {1020, 327}, {1021, 330}, {1022, 330}, {1163, 330}, {1023, 331},
+       {1024, 331}, {1164, 331}, {1160, 324}, {1161, 328}, {1162, 329}, {1165, 332}, {1166, 332}},
+      {{1171, 354}, {1172, 353}, {1173, 353}, {1174, 355}, {1175, 355}, {1176, 351}, {1177, 352}, {1178, 375},
+       {1179, 405}, {1180, 405}, {1181, 407}, {1184, 406}},
+      {{1029, 62}, {1030, 63}, {1034, 67}, {1039, 67}, {1035, 68}, {1036, 64}, {1037, 65}, {1038, 66},
+       {1040, 66}, {1041, 139}, {1042, 227}},
+      {{1178, 358}, {1179, 358}, {1193, 358}, {1182, 359}, {1183, 359}, {1189, 359}, {1184, 361}, {1185, 361},
+       {1190, 361}, {1186, 362}, {1191, 362}, {1192, 362}, {1187, 360}, {1188, 360}, {1194, 363}, {1195, 366},
+       {1197, 366}, {1198, 366}, {1199, 367}, {1200, 367}, {1201, 368}, {1202, 368}, {1203, 368}, {1204, 369}},
+      {{1075, 159}, {1076, 160}, {1077, 161}, {1078, 163}, {1081, 163}, {1079, 164}, {1082, 164}, {1080, 162},
+       {1083, 216}, {1084, 217}, {1085, 217}, {1086, 218}, {1087, 53}, {1089, 171}, {1210, 229}},
+      {},
+  };
+  static const HelpMap none;
+  return index >= 0 && index < static_cast<int>(maps.size()) ? maps[index] : none;
+}
 
 std::vector<std::unique_ptr<IConfigPage>> MakeConfigurationPages() {
   std::vector<std::unique_ptr<IConfigPage>> pages;
@@ -197,7 +224,12 @@ bool ConfigurationSheet::Run(QWidget* owner, const QIcon& icon, CSettings& setti
   window_ = new PropertySheet(owner, true);
   window_->setWindowIcon(icon);
   SetTitle(kStrConfigurationTitle, kTitleMax);
-  for (auto& page : pages_) window_->AddPage(Ansi(LoadText(resources_, page->TitleId())));
+  window_->OkButton()->setText(CatalogueText(resources_, kStrOk));
+  window_->CancelButton()->setText(CatalogueText(resources_, kStrCancel));
+  window_->ApplyButton()->setText(CatalogueText(resources_, kStrApply));
+  for (auto& page : pages_) window_->AddPage(CatalogueText(resources_, page->TitleId()));
+  kits_.clear();
+  kits_.resize(kPageCount);
   window_->onFirstView = [this](int index) { FirstView(index); };
   window_->onApply = [this](bool ok) { return Apply(ok); };
 
@@ -248,6 +280,7 @@ void ConfigurationSheet::Close() {
   worker_.reset();
   testing_ = false;
   lists_.clear();
+  kits_.clear();
   delete window_.data();
   window_ = nullptr;
   pageState_.clear();
@@ -273,9 +306,22 @@ void ConfigurationSheet::MarkPageChanged(int index) {
   window_->SetPageChanged(index, true);
 }
 
+CFormKit* ConfigurationSheet::Kit(int index) const {
+  return index >= 0 && index < static_cast<int>(kits_.size()) ? kits_[index].get() : nullptr;
+}
+
 void ConfigurationSheet::FirstView(int index) {
   QWidget* page = window_->Page(index);
-  pages_[index]->BuildPage(*this, page, index);
+  kits_[index] = std::make_unique<CFormKit>(page, resources_);
+  CFormKit& kit = *kits_[index];
+  kit.SetHelpMap(PageHelpMap(index));
+  // The currency list's topic names the base currency.
+  kit.SetHelpText([this](int, int help) {
+    if (help != static_cast<int>(kStrCurrencyListHelp)) return CatalogueText(resources_, static_cast<UINT>(help));
+    const char* base = settings_.GetData() ? settings_.GetData()->BaseUnit : "";
+    return Ansi(FormatString(resources_, kStrCurrencyListHelp, {FormatInsert(base)}));
+  });
+  pages_[index]->BuildPage(*this, page, kit, index);
   WireEdits(index, page);
   Initialise(index, false);
 }
@@ -305,7 +351,7 @@ bool ConfigurationSheet::Command(int index, int controlId, UINT code) {
 
 void ConfigurationSheet::WireEdits(int index, QWidget* page) {
   for (QWidget* w : page->findChildren<QWidget*>()) {
-    int id = w->property("vtxId").toInt();
+    int id = VtxId(w);
     if (id <= 0) continue;
     auto edited = [this, index, id](UINT code) {
       MarkPageChanged(index);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/currency/settings.h"
+#include "manager/dialogkit.h"
 #include "manager/propertysheet.h"
 #include "platform/messages.h"
 
@@ -39,7 +40,8 @@ struct PageNotification {
 
 // One page of the configuration window. The frame calls these on the GUI thread.
 //
-// Controls carry their control id in the property "vtxId". After BuildPage the frame connects the
+// Controls carry their control id (the kit's Add). Each page has its kit with the page's help map,
+// so F1 and the help menu work on every control that has a topic. After BuildPage the frame connects the
 // user's edits of every control with an id: a text field's edits (EN_CHANGE), a combo box's choice
 // (CBN_SELCHANGE, typed text CBN_EDITCHANGE) and a check box's or radio button's click (BN_CLICKED)
 // mark the page changed and reach OnPageCommand; a push button's click reaches OnPageCommand only.
@@ -50,9 +52,9 @@ class IConfigPage {
   virtual ~IConfigPage() = default;
   // The page's tab title.
   virtual UINT TitleId() const = 0;
-  // Creates the page's controls inside `page`, once, on its first view; lists with the common
-  // behaviour are registered here (ConfigurationSheet::AttachList).
-  virtual void BuildPage(ConfigurationSheet& sheet, QWidget* page, int index) = 0;
+  // Creates the page's controls inside `page` with its kit, once, on its first view; lists with
+  // the common behaviour are registered here (ConfigurationSheet::AttachList).
+  virtual void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) = 0;
   // Fills the page from sheet.Settings(); the frame holds the initialising flag meanwhile.
   virtual void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) = 0;
   // A control's command; true when handled.
@@ -107,6 +109,8 @@ class ConfigurationSheet {
   // The page's window once it has been initialised, else null.
   QWidget* PageWindow(int index) const;
   PropertySheet* Window() const { return window_; }
+  // The page's kit once the page is built, else null.
+  CFormKit* Kit(int index) const;
   // Runs a control's command on the page, as a click of that control would.
   bool Command(int index, int controlId, UINT code = BN_CLICKED);
   // Gives `list` (one of the four list ids) its headers and stored column widths, and the common
@@ -158,6 +162,7 @@ class ConfigurationSheet {
   Options options_;
   std::vector<std::unique_ptr<IConfigPage>> pages_;
   std::vector<Page> pageState_;
+  std::vector<std::unique_ptr<CFormKit>> kits_;
   std::vector<std::unique_ptr<AttachedList>> lists_;
   std::vector<std::pair<int, SortState>> sortStates_;
   CSettings settings_;
@@ -180,6 +185,9 @@ class ConfigurationSheet {
 // window has closed.
 bool RunConfigurationSheet(ConfigurationSheet& sheet, QWidget* owner, const QIcon& icon, CSettings& settings,
                            int startPage, QPointer<PropertySheet>* slot);
+
+// The help topics of the page's controls (none on page 8).
+const HelpMap& PageHelpMap(int index);
 
 // The product's nine pages.
 std::vector<std::unique_ptr<IConfigPage>> MakeConfigurationPages();

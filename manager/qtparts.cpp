@@ -19,6 +19,7 @@
 #include "engine/currency/settings.h"
 #include "engine/notify/notifychannels.h"
 #include "manager/configsession.h"
+#include "manager/dialogkit.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
 #include "platform/clipboard.h"
@@ -31,8 +32,6 @@ static void InitManagerResources() { Q_INIT_RESOURCE(manager); }
 namespace vtx::manager {
 
 namespace {
-
-QString FromAnsi(const char* text) { return QString::fromStdString(AnsiToUtf8(text ? text : "")); }
 
 QMessageBox::StandardButton QtButton(int id) {
   switch (id) {

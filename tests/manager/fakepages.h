@@ -56,7 +56,9 @@ class FakePage : public vtx::manager::IConfigPage {
   FakePage(int index, PageLog* log) : index_(index), log_(log) {}
   UINT TitleId() const override { return vtx::manager::kStrPageTitleFirst + index_; }
 
-  void BuildPage(vtx::manager::ConfigurationSheet& sheet, QWidget* page, int index) override {
+  void BuildPage(vtx::manager::ConfigurationSheet& sheet, QWidget* page, vtx::manager::CFormKit& kit,
+                 int index) override {
+    kit_ = &kit;
     auto* layout = new QVBoxLayout(page);
     edit = Add(layout, kEditId, new QLineEdit(page));
     check = Add(layout, kCheckId, new QCheckBox("check", page));
@@ -130,7 +132,7 @@ class FakePage : public vtx::manager::IConfigPage {
  private:
   template <class W>
   W* Add(QVBoxLayout* layout, int id, W* w) {
-    w->setProperty("vtxId", id);
+    kit_->Add(id, w);
     layout->addWidget(w);
     return w;
   }
@@ -158,6 +160,7 @@ class FakePage : public vtx::manager::IConfigPage {
 
   int index_;
   PageLog* log_;
+  vtx::manager::CFormKit* kit_ = nullptr;
 };
 
 struct FakePages {

@@ -301,6 +301,31 @@ class SheetTest : public QObject {
     QCOMPARE(ConfigurationSheet(run.lib).Sort(kLocaleListId).column, 1);
   }
 
+  // F1 on the currency list shows its topic with the base currency; a control without a topic
+  // shows nothing.
+  void helpOnTheCurrencyList() {
+    SheetRun run;
+    std::strcpy(run.settings.GetData()->BaseUnit, "CHF");
+    QString shown, withoutTopic = "none";
+    run.Run(0, [&](PropertySheet& w) {
+      CFormKit* kit = run.sheet->Kit(0);
+      QVERIFY(kit);
+      run.Page(0).list->setFocus();
+      QTest::keyClick(run.Page(0).list, Qt::Key_F1);
+      shown = kit->Tooltip().Text();
+      kit->Tooltip().Hide();
+      QTest::keyClick(run.Page(0).edit, Qt::Key_F1);
+      withoutTopic = kit->Tooltip().Window() ? kit->Tooltip().Text() : "";
+      w.reject();
+    });
+    QString expected = QString::fromStdString(FormatString(run.lib, 38, {FormatInsert("CHF")}));
+    QVERIFY(expected.contains("CHF"));
+    QCOMPARE(shown, expected);
+    QCOMPARE(withoutTopic, QString());
+    QCOMPARE(PageHelpMap(3).size(), size_t{21});
+    QVERIFY(PageHelpMap(8).empty());
+  }
+
   // The fit of a list's columns, in pixels.
   void columnFit_data() {
     QTest::addColumn<QList<int>>("stored");
