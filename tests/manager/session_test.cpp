@@ -32,26 +32,19 @@
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
 #include "tests/manager/serverpeer.h"
+#include "tests/manager/waiting.h"
 
 using namespace vtx::manager;
+using vtxtest::Ended;
 using vtxtest::Endpoint;
 using vtxtest::ManagerEnvironment;
 using vtxtest::ScriptedBoxes;
+using vtxtest::WaitFor;
 
 namespace {
 
 const QString kHost = QString::fromStdString(vtxtest::BuildDir() + "/tests/manager/manager_sessionhost");
 const QString kManager = QString::fromStdString(vtxtest::BuildDir() + "/manager/vtxmanager");
-
-bool WaitUntil(const std::function<bool()>& condition, int ms = 15000) {
-  QElapsedTimer t;
-  t.start();
-  while (!condition()) {
-    if (t.elapsed() > ms) return false;
-    QTest::qWait(20);
-  }
-  return true;
-}
 
 QStringList Lines(const std::string& path) {
   return QString::fromStdString(vtxtest::ReadFile(path)).split('\n', Qt::SkipEmptyParts);
@@ -134,15 +127,6 @@ struct ServerScene {
   QStringList Log() { return Lines(env / "manager.log"); }
 };
 
-int Ended(QProcess& p, int ms = 30000) {
-  if (!p.waitForFinished(ms)) {
-    p.kill();
-    p.waitForFinished(5000);
-    return -1000;
-  }
-  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2000;
-}
-
 // ---- in-process ----
 
 std::vector<UINT> g_notified;
@@ -198,7 +182,7 @@ struct Scene {
     });
     look.start(20);
     session->Start(lib, nullptr, notify, WM_VXMGR_CONTROLWINDOWCLOSED);
-    bool ended = WaitUntil([&] { return !session->IsRunning(); }, ms);
+    bool ended = WaitFor([&] { return !session->IsRunning(); }, ms);
     if (!ended) session->EndForQuit();
     QTest::qWait(50);  // the end's post
     return ended;
@@ -256,7 +240,7 @@ class SessionTest : public QObject {
     bool readOnly = setup == "read-only";
     if (readOnly) scene.ShareReadOnly();
     auto manager = scene.Start(kHost, {}, {{"VTX_SHEET", sheet}, {"VTX_BOXES", answers}}, readOnly);
-    QCOMPARE(Ended(*manager), 0);
+    QCOMPARE(Ended(*manager, 30000), 0);
 
     HMODULE lib = LoadResourceLibrary(kAppKey);
     QStringList seen, expected;
@@ -286,7 +270,7 @@ class SessionTest : public QObject {
     QVERIFY(scene.Start());
     scene.ShareReadOnly();
     auto manager = scene.Start(kHost, {}, {{"VTX_BOXES", "2"}, {"VTX_TRAY_CLICK_AT_BOX", "1"}}, true);
-    QCOMPARE(Ended(*manager), 0);
+    QCOMPARE(Ended(*manager, 30000), 0);
     QStringList boxes;
     for (const QString& line : scene.Log())
       if (line.startsWith("box ")) boxes << line;
@@ -308,7 +292,7 @@ class SessionTest : public QObject {
     ServerScene scene;
     QVERIFY(scene.Start());
     auto manager = scene.Start(kManager, {}, {});
-    QVERIFY(WaitUntil([] { return FileExists(ManagerLockFilePath()); }));
+    QVERIFY(WaitFor([] { return FileExists(ManagerLockFilePath()); }));
     QVERIFY(!scene.ServerUnlocked());
     QElapsedTimer t;
     t.start();
@@ -325,7 +309,7 @@ class SessionTest : public QObject {
       QVERIFY(!scene.ServerUnlocked());  // no lock expires
       QVERIFY(FileExists(ManagerLockFilePath()));
       auto next = scene.Start(kManager, {"/s"}, {});
-      QVERIFY(WaitUntil([] { return !FileExists(ManagerLockFilePath()); }));
+      QVERIFY(WaitFor([] { return !FileExists(ManagerLockFilePath()); }));
       QVERIFY(scene.ServerUnlocked());
       kill(static_cast<pid_t>(next->processId()), SIGTERM);
       QCOMPARE(Ended(*next), 0);
@@ -423,7 +407,7 @@ class SessionTest : public QObject {
     QVERIFY(scene.Run([&](CConfigSession& s) {
       if (test) {
         s.Sheet()->TestUpdate(false);
-        QVERIFY(WaitUntil([&] { return !s.Sheet()->Testing(); }));
+        QVERIFY(WaitFor([&] { return !s.Sheet()->Testing(); }));
       }
       close == "ok" ? PressOk(s) : PressCancel(s);
     }));

@@ -17,6 +17,7 @@
 #include "manager/configsession.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
+#include "tests/manager/hostlog.h"
 #include "manager/propertysheet.h"
 #include "platform/codepage.h"
 
@@ -24,14 +25,7 @@ using namespace vtx::manager;
 
 namespace {
 
-void Log(const std::string& line) {
-  const char* path = std::getenv("VTX_MANAGER_LOG");
-  if (!path) return;
-  if (FILE* f = std::fopen(path, "a")) {
-    std::fprintf(f, "%s\n", line.c_str());
-    std::fclose(f);
-  }
-}
+void Log(const std::string& line) { vtxtest::HostLog(line); }
 
 std::string Env(const char* name) {
   const char* v = std::getenv(name);

@@ -20,12 +20,14 @@
 #include "manager/qtparts.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/waiting.h"
 
 using namespace vtx::manager;
 using vtxtest::FakePages;
 using vtxtest::ManagerEnvironment;
 using vtxtest::ScriptedBoxes;
 using vtxtest::ScriptedEngine;
+using vtxtest::WaitFor;
 
 namespace {
 
@@ -71,16 +73,6 @@ struct SheetRun {
 void Type(QLineEdit* edit, const QString& text) {
   edit->clear();
   QTest::keyClicks(edit, text);
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int ms = 10000) {
-  QElapsedTimer t;
-  t.start();
-  while (!condition()) {
-    if (t.elapsed() > ms) return false;
-    QTest::qWait(20);
-  }
-  return true;
 }
 
 }  // namespace
@@ -199,6 +191,36 @@ class SheetTest : public QObject {
     QCOMPARE(title, QString("Vantrex Configuration"));
     QCOMPARE(run.pages.log.Count("init"), 1);
     QVERIFY(run.pages.log.Has("init " + std::to_string(opened) + " initialising"));
+  }
+
+  // The sheet without Apply (for the currency properties): pages built on their first view, and
+  // OK closes only when the owner agrees.
+  void sheetWithoutApply() {
+    PropertySheet sheet(nullptr, false);
+    std::vector<int> viewed;
+    int applies = 0;
+    bool agree = false;
+    sheet.onFirstView = [&](int i) { viewed.push_back(i); };
+    sheet.onApply = [&](bool ok) {
+      applies += ok;
+      return agree;
+    };
+    sheet.AddPage("one");
+    sheet.AddPage("two");
+    QVERIFY(!sheet.ApplyButton());
+    QVERIFY(viewed.empty());
+    sheet.Start(1);
+    sheet.SetCurrentPage(0);
+    sheet.SetCurrentPage(1);
+    QCOMPARE(viewed, (std::vector<int>{1, 0}));
+    sheet.show();
+    sheet.OkButton()->click();
+    QVERIFY(sheet.isVisible());
+    agree = true;
+    sheet.OkButton()->click();
+    QVERIFY(!sheet.isVisible());
+    QCOMPARE(sheet.result(), int(QDialog::Accepted));
+    QCOMPARE(applies, 2);
   }
 
   // OK with a page that refuses: the window switches to it and stays open; a Cancel then hands
@@ -412,7 +434,7 @@ class SheetTest : public QObject {
       p.list->topLevelItem(0)->setSelected(true);
       removeOnBefore = p.remove->isEnabled();
       QTest::mouseClick(p.test, Qt::LeftButton);
-      QVERIFY(WaitUntil([&] { return run.engine->Running(); }));
+      QVERIFY(WaitFor([&] { return run.engine->Running(); }));
       pagesOff = !p.edit->isEnabled() && !p.test->isEnabled();
       buttonsOff = !w.OkButton()->isEnabled() && !w.CancelButton()->isEnabled();
       tabsOff = !w.Tabs()->tabBar()->isEnabled();
@@ -425,7 +447,7 @@ class SheetTest : public QObject {
       SendMessageA(run.sheet->ControlWindow(), WM_TIMER, 2, 0);
       titles[2] = run.sheet->TitleString();
       run.engine->Release();
-      QVERIFY(WaitUntil([&] { return !run.sheet->Testing(); }));
+      QVERIFY(WaitFor([&] { return !run.sheet->Testing(); }));
       removeOnAfter = p.remove->isEnabled();
       okOnAfter = w.OkButton()->isEnabled();
       applyOnAfter = w.ApplyButton()->isEnabled();
@@ -478,7 +500,7 @@ class SheetTest : public QObject {
     run.settings.GetData()->ExecuteCustomAction = rule;
     run.Run(definitions ? 1 : 0, [&](PropertySheet& w) {
       QTest::mouseClick(run.Page(definitions ? 1 : 0).test, Qt::LeftButton);
-      QVERIFY(WaitUntil([&] { return !run.sheet->Testing(); }));
+      QVERIFY(WaitFor([&] { return !run.sheet->Testing(); }));
       w.reject();
     });
     QVERIFY(run.sheet->TestUpdateStarted());
@@ -511,7 +533,7 @@ class SheetTest : public QObject {
     run.engine->add = {"USD"};
     run.Run(0, [&](PropertySheet& w) {
       QTest::mouseClick(run.Page(0).test, Qt::LeftButton);
-      QVERIFY(WaitUntil([&] { return ScriptedBoxes::Shown().size() == 1; }));
+      QVERIFY(WaitFor([&] { return ScriptedBoxes::Shown().size() == 1; }));
       w.reject();
     });
     QCOMPARE(ScriptedBoxes::Shown().size(), size_t{1});
@@ -528,7 +550,7 @@ class SheetTest : public QObject {
     QElapsedTimer closing;
     run.Run(0, [&](PropertySheet& w) {
       QTest::mouseClick(run.Page(0).test, Qt::LeftButton);
-      QVERIFY(WaitUntil([&] { return run.engine->Running(); }));
+      QVERIFY(WaitFor([&] { return run.engine->Running(); }));
       closing.start();
       w.reject();
     });
