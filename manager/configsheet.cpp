@@ -44,7 +44,7 @@ constexpr int kTestTitleMax = 200;
 QString Ansi(const std::string& text) { return FromAnsi(text.c_str()); }
 
 // The lists with the common behaviour: their page, commands, sorting and columns.
-struct ListSpec {
+struct ListKind {
   int listId;
   int removeCommand;  // 0: none
   int openCommand;
@@ -57,8 +57,8 @@ struct ListSpec {
 constexpr UINT kImageOnlyHeader = 148;
 constexpr UINT kBaseCodeHeader = 199;
 
-const std::vector<ListSpec>& ListSpecs() {
-  static const std::vector<ListSpec> specs = {
+const std::vector<ListKind>& ListKinds() {
+  static const std::vector<ListKind> kinds = {
       {kCurrencyListId, 1013, 1014, true, 0, true,
        {{27, "SettingsCurrencyColumn1"},
         {151, "SettingsCurrencyColumn2"},
@@ -77,11 +77,11 @@ const std::vector<ListSpec>& ListSpecs() {
       {kSourceListId, 1020, 1015, false, 0, false,
        {{336, "SettingsServerListColumn1"}, {337, "SettingsServerListColumn2"}}},
   };
-  return specs;
+  return kinds;
 }
 
-const ListSpec* FindSpec(int listId) {
-  for (const ListSpec& s : ListSpecs())
+const ListKind* FindKind(int listId) {
+  for (const ListKind& s : ListKinds())
     if (s.listId == listId) return &s;
   return nullptr;
 }
@@ -173,7 +173,7 @@ struct ConfigurationSheet::Page {
 
 struct ConfigurationSheet::AttachedList {
   int page;
-  const ListSpec* spec;
+  const ListKind* kind;
   QPointer<QTreeWidget> list;
   Compare compare;
   bool fitted = false;
@@ -267,7 +267,7 @@ void ConfigurationSheet::Close() {
   for (auto& l : lists_)
     if (l->list && l->fitted && PageWindow(l->page)) {
       std::vector<std::string> names;
-      for (auto& c : l->spec->columns) names.push_back(c.second);
+      for (auto& c : l->kind->columns) names.push_back(c.second);
       StoreColumnWidths(l->list, names);
     }
   if (controlWindow_) {
@@ -338,8 +338,8 @@ void ConfigurationSheet::Initialise(int index, bool refill) {
   pageState_[index].window = page;
   for (auto& l : lists_) {
     if (l->page != index || !l->list) continue;
-    if (l->spec->sortable) SortList(l->spec->listId);
-    pages_[index]->OnPageNotify(*this, page, {l->spec->listId, LVN_ITEMCHANGED}, index);
+    if (l->kind->sortable) SortList(l->kind->listId);
+    pages_[index]->OnPageNotify(*this, page, {l->kind->listId, LVN_ITEMCHANGED}, index);
   }
 }
 
@@ -377,22 +377,22 @@ void ConfigurationSheet::WireEdits(int index, QWidget* page) {
 
 ConfigurationSheet::AttachedList* ConfigurationSheet::FindList(int listId) {
   for (auto& l : lists_)
-    if (l->spec->listId == listId && l->list) return l.get();
+    if (l->kind->listId == listId && l->list) return l.get();
   return nullptr;
 }
 
 ConfigurationSheet::SortState ConfigurationSheet::Sort(int listId) const {
   for (auto& [id, state] : sortStates_)
     if (id == listId) return state;
-  const ListSpec* spec = FindSpec(listId);
-  return SortState{spec ? spec->firstSortColumn : 0, false};
+  const ListKind* kind = FindKind(listId);
+  return SortState{kind ? kind->firstSortColumn : 0, false};
 }
 
 void ConfigurationSheet::AttachList(int index, QTreeWidget* list, int listId, Compare compare) {
-  const ListSpec* spec = FindSpec(listId);
-  if (!spec || !list) return;
+  const ListKind* kind = FindKind(listId);
+  if (!kind || !list) return;
   QStringList headers;
-  for (auto& [headerId, name] : spec->columns) {
+  for (auto& [headerId, name] : kind->columns) {
     std::string text;
     if (headerId == kBaseCodeHeader) {
       const char* base = settings_.GetData() ? settings_.GetData()->BaseUnit : "";
@@ -402,13 +402,13 @@ void ConfigurationSheet::AttachList(int index, QTreeWidget* list, int listId, Co
     }
     headers << Ansi(text);
   }
-  list->setColumnCount(static_cast<int>(spec->columns.size()));
+  list->setColumnCount(static_cast<int>(kind->columns.size()));
   list->setHeaderLabels(headers);
   list->setRootIsDecorated(false);
-  list->header()->setSectionsClickable(spec->sortable);
+  list->header()->setSectionsClickable(kind->sortable);
   list->header()->setStretchLastSection(false);
 
-  auto attached = std::make_unique<AttachedList>(AttachedList{index, spec, list, std::move(compare)});
+  auto attached = std::make_unique<AttachedList>(AttachedList{index, kind, list, std::move(compare)});
   AttachedList* a = attached.get();
   lists_.push_back(std::move(attached));
 
@@ -416,33 +416,33 @@ void ConfigurationSheet::AttachList(int index, QTreeWidget* list, int listId, Co
     if (QWidget* page = PageWindow(index))
       pages_[index]->OnPageNotify(*this, page, {listId, LVN_ITEMCHANGED}, index);
   });
-  QObject::connect(list, &QTreeWidget::itemDoubleClicked, list, [this, index, spec] {
-    if (spec->openCommand) Command(index, spec->openCommand);
+  QObject::connect(list, &QTreeWidget::itemDoubleClicked, list, [this, index, kind] {
+    if (kind->openCommand) Command(index, kind->openCommand);
   });
-  QObject::connect(list->header(), &QHeaderView::sectionClicked, list, [this, spec](int column) {
-    if (!spec->sortable) return;
-    SortState state = Sort(spec->listId);
+  QObject::connect(list->header(), &QHeaderView::sectionClicked, list, [this, kind](int column) {
+    if (!kind->sortable) return;
+    SortState state = Sort(kind->listId);
     state.descending = state.column == column ? !state.descending : false;
     state.column = column;
-    auto it = std::find_if(sortStates_.begin(), sortStates_.end(), [&](auto& s) { return s.first == spec->listId; });
+    auto it = std::find_if(sortStates_.begin(), sortStates_.end(), [&](auto& s) { return s.first == kind->listId; });
     if (it == sortStates_.end()) {
-      sortStates_.push_back({spec->listId, state});
+      sortStates_.push_back({kind->listId, state});
     } else {
       it->second = state;
     }
-    SortList(spec->listId);
+    SortList(kind->listId);
   });
-  list->installEventFilter(new EventHook(list, [this, index, spec, a](QEvent* event) {
+  list->installEventFilter(new EventHook(list, [this, index, kind, a](QEvent* event) {
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
-        spec->removeCommand) {
-      Command(index, spec->removeCommand);
+        kind->removeCommand) {
+      Command(index, kind->removeCommand);
       return true;
     }
     // The widths are fitted to the list's size once it is laid out and shown.
     if (event->type() == QEvent::Show && !a->fitted && a->list) {
       std::vector<std::string> names;
-      for (auto& c : spec->columns) names.push_back(c.second);
-      ApplyColumnWidths(a->list, names, spec->giveToName);
+      for (auto& c : kind->columns) names.push_back(c.second);
+      ApplyColumnWidths(a->list, names, kind->giveToName);
       a->fitted = true;
     }
     return false;
