@@ -188,6 +188,17 @@ class CSettings {
   // Stamps EMULoadSuccess or EMULoadFailure with the current time, in the block and the store.
   HRESULT EMUUpdateCompleted(bool success);
 
+  // Country, domain and locale mappings: the ISO 4217 code (at most 3 characters and a NUL) into
+  // `output`. A country is an ISO 3166 alpha-2, alpha-3 or numeric code; a domain a URL or host
+  // name whose last label is looked up; without a row (or with `activeOnly` and an inactive
+  // currency) the answer falls back to an active currency of the same two first letters, the
+  // default locale's currency, then the first active currency; empty only when nothing is active.
+  HRESULT CountryToCurrency(const char* country, bool activeOnly, char* output);
+  HRESULT DomainToCurrency(const char* domain, bool activeOnly, char* output);
+  HRESULT LocaleToCurrency(LCID lcid, bool activeOnly, char* output);
+  // The table walk and its fallbacks; in domain mode the text is matched against the keys only.
+  void DoCountryToCurrency(const char* text, bool activeOnly, bool domainMode, char* output);
+
   // Rates data.
   void LoadINIBegin();
   // Applies a rates file. `stored` is true for the system's own stored rates. On failure nothing
@@ -213,6 +224,20 @@ class CSettings {
   CurrencyInfo* Add(const CurrencyInfo& record);
   bool Remove(const char* code);
 
+  // "LastSaved" into *out (zero when it cannot be read).
+  void GetLastSaved(FILETIME* out) const;
+  // Brings a euro-area record into the active list: an existing one takes the record's rate (its
+  // last change becomes now), smallest unit and decimals; a missing one is added at its sorted place.
+  // True when anything changed.
+  bool ResetEuro(const CurrencyInfo& record);
+  // Remove every active currency that IsEuroCurrency does not (does) recognise; true when any went.
+  bool RemoveNonEuro();
+  bool RemoveEuro();
+  // The database has the code and it is not legal tender (any more).
+  bool IsReplacedCurrency(const char* code) const;
+  // The code (or numeric code) is in the active list.
+  bool IsValidUnit(const char* code) const;
+
   // Staleness of the active rates. `now` (UTC) defaults to the system time. The lists are
   // tab-separated entries "CODE (English name)" on the global heap (GlobalFree), null when empty.
   // The latest last change over the active records; zero when none was ever set.
@@ -230,6 +255,7 @@ class CSettings {
 
  private:
   HRESULT SaveValues();
+  bool RemoveEuroRecords(bool euro);
 
   CSettingsData* m_data = nullptr;
   HMODULE m_resources = nullptr;
@@ -258,8 +284,10 @@ HRESULT ExecuteFilterProgram(const char* directory, const char* program, const c
 // A copy of the active currency list (CurrencyInfo blocks).
 class CCurrencyList : public CStringList<char> {
  public:
-  // False when out of memory.
+  // Empties the list and copies the settings' active list; false when out of memory.
   bool CopyFrom(const CSettings& settings);
+  // Appends copies of every record of another list; false when out of memory.
+  bool CopyFrom(const CCurrencyList& other);
   // Replaces the settings' active list whole; on failure it stays as it was.
   bool CopyTo(CSettings& settings) const;
   // True when the sets differ: a code on one side only, or a rate that is not equal.
