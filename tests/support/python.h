@@ -1,0 +1,31 @@
+// Runs Debian's Python on a script, as the reference that a result is checked against.
+#pragma once
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "tests/support/text.h"
+
+namespace vtxtest {
+
+// The script's standard output; `input` is its standard input. `status` gets the exit status.
+inline std::string RunPython(const std::string& script, const std::string& input = "", int* status = nullptr) {
+  TempDir dir;
+  std::ofstream(dir / "script.py") << script;
+  std::ofstream(dir / "input", std::ios::binary) << input;
+  std::string cmd = "/usr/bin/python3 " + (dir / "script.py") + " < " + (dir / "input");
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int st = pclose(p);
+  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+}  // namespace vtxtest
