@@ -1,0 +1,80 @@
+// The operations on the rates data as a whole: their texts and times, the present time, the version.
+#include "engine/foundation/timetext.h"
+#include "platform/systime.h"
+#include "webservice/web/vantrex.h"
+
+namespace Hulvane::Web::Services {
+
+namespace {
+
+// Runs `work` on the call's settings after the frame's first steps.
+template <class F>
+auto WithSettings(const ManagedString& clientKey, F work) {
+  CVantrexSession session;
+  Validate(session, clientKey);
+  return work(session.GetSettings());
+}
+
+ManagedString Text(const CStringA& text) { return text.IsNull() ? std::u16string() : FromAnsi(text.c_str()); }
+
+FILETIME Now() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return now;
+}
+
+}  // namespace
+
+ManagedString Vantrex::CurrentTimeLocal(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings&) { return FormatTime(Now(), true); });
+}
+
+ManagedString Vantrex::CurrentTimeUT(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings&) { return FormatTime(Now(), false); });
+}
+
+ManagedString Vantrex::InformationCopyright(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetRates().Copyright); });
+}
+
+ManagedString Vantrex::InformationMessage(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetRates().Message); });
+}
+
+ManagedString Vantrex::InformationSource(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetRates().Source); });
+}
+
+ManagedString Vantrex::InformationCreationTimeLocal(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetRates().Created, true); });
+}
+
+ManagedString Vantrex::InformationCreationTimeUT(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetRates().Created, false); });
+}
+
+ManagedString Vantrex::InformationExpirationTimeLocal(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetRates().Expires, true); });
+}
+
+ManagedString Vantrex::InformationExpirationTimeUT(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetRates().Expires, false); });
+}
+
+ManagedString Vantrex::LastChangeTimeLocal(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetLastChange(), true); });
+}
+
+ManagedString Vantrex::LastChangeTimeUT(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetLastChange(), false); });
+}
+
+int32_t Vantrex::SecondsSinceLastChange(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings& s) { return SecondsSinceClamped(s.GetLastChange()); });
+}
+
+ManagedString Vantrex::Version(const ManagedString& clientKey) {
+  return WithSettings(clientKey, [](CSettings&) { return FromAnsi("4.0"); });
+}
+
+}  // namespace Hulvane::Web::Services
