@@ -97,6 +97,8 @@ class CCalculator {
   // Keeps the pending and repeat state clean after an error; true when the display is in error.
   bool EndOnError();
   bool DisplayIsFull() const;
+  // A new entry over a display of "0"; false when it showed an unentered "0" already.
+  bool ZeroDisplay();
 
   char m_display[34];
   char m_formatted[70];

@@ -94,11 +94,7 @@ bool CCalculator::Backspace() {
   return true;
 }
 
-bool CCalculator::Clear() {
-  if (m_pendingFlag && !m_entered) {
-    m_pendingFlag = 0;
-    m_pendingOperator = 0;
-  }
+bool CCalculator::ZeroDisplay() {
   m_entering = 0;
   m_value = 0.0;
   if (std::strcmp(m_display, "0") == 0 && !m_entered) return false;
@@ -108,18 +104,20 @@ bool CCalculator::Clear() {
   return true;
 }
 
+bool CCalculator::Clear() {
+  if (m_pendingFlag && !m_entered) {
+    m_pendingFlag = 0;
+    m_pendingOperator = 0;
+  }
+  return ZeroDisplay();
+}
+
 bool CCalculator::ClearAll() {
   m_pendingFlag = 0;
   m_pendingOperator = 0;
   m_pendingOperand = 0.0;
   m_repeatFlag = 0;
-  m_entering = 0;
-  m_value = 0.0;
-  if (std::strcmp(m_display, "0") == 0 && !m_entered) return false;
-  std::strcpy(m_display, "0");
-  m_entered = 0;
-  m_constant = 0;
-  return true;
+  return ZeroDisplay();
 }
 
 bool CCalculator::SetMemory(double value, const char* label) {

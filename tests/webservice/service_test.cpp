@@ -2,27 +2,23 @@
 // store, called through the WSDL by zeep and by npm's soap package, and by curl for the host's
 // conventions.
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
-#include <thread>
 
 #include "engine/foundation/timetext.h"
 #include "engine/notify/reachserver.h"
 #include "server/commands.h"
+#include "tests/engine/update/servers.h"
+#include "tests/support/command.h"
 #include "tests/support/rawpipe.h"
 #include "tests/support/syslog.h"
 #include "tests/webservice/web_fixture.h"
 
-extern char** environ;
 using namespace vtxtest;
 
 namespace {
@@ -32,30 +28,6 @@ constexpr char kRates[] =
     "Expires = 2005-03-02T13:05:09Z\n"
     "[EUR]\nUSD = 1.25\nGBP = 0.8\nJPY = 160\nCHF = 0\nDEM = 1.95583\nXPF = 119.3317422\n"
     "[Smallest]\nJPY = 1\n";
-
-std::string Shell(const std::string& cmd, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-  int st = pclose(p);
-  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return out;
-}
-
-uint16_t FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
   std::vector<char*> argv;
@@ -111,25 +83,16 @@ class Service : public WebTest {
     server_ = Spawn({build + "/server/vtxserver", "/SERVICE"}, WebDir() / "server.log");
     ASSERT_GT(server_, 0);
     ASSERT_TRUE(WaitFor([] { return CanSendVXVMessages() != 0; }, 20000)) << ReadFile(WebDir() / "server.log");
-    port_ = FreePort();
-    web_ = Spawn({build + "/webservice/vtxwebservice", "--port", std::to_string(port_), "--path", "/Vantrex.asmx"},
-                 WebDir() / "web.log");
-    ASSERT_GT(web_, 0);
+    port_ = static_cast<uint16_t>(vtxtest::FreePort());
     url_ = "http://127.0.0.1:" + std::to_string(port_) + "/Vantrex.asmx";
-    ASSERT_TRUE(WaitFor(
-        [] {
-          int st = -1;
-          Shell("curl -s -o /dev/null -f '" + url_ + "?wsdl'", &st);
-          return st == 0;
-        },
-        20000))
-        << ReadFile(WebDir() / "web.log");
+    web_ = new ServerProcess;
+    ASSERT_EQ(web_->Start({build + "/webservice/vtxwebservice", "--port", std::to_string(port_), "--path",
+                           "/Vantrex.asmx"},
+                          port_, WebDir() / "web.log"),
+              "");
   }
   static void TearDownTestSuite() {
-    if (web_ > 0) {
-      kill(web_, SIGTERM);
-      waitpid(web_, nullptr, 0);
-    }
+    delete web_;
     if (server_ > 0) {
       DWORD reply = 0;
       SendVXVMessageTimeout(vtx::server::WM_VX_QUIT, 0, 0, 10000, &reply);
@@ -142,12 +105,13 @@ class Service : public WebTest {
   void SetUp() override {}
 
   static std::string Zeep(const std::string& phase, int* status) {
-    return Shell("/usr/bin/python3 " + source_ + "/tests/webservice/zeep_operations.py '" + url_ + "?wsdl' " + phase +
+    return RunCommand("/usr/bin/python3 " + source_ + "/tests/webservice/zeep_operations.py '" + url_ + "?wsdl' " + phase +
                      " '" + product_ + "/Configurations' 2>&1",
                  status);
   }
 
-  static inline pid_t server_ = -1, web_ = -1;
+  static inline pid_t server_ = -1;
+  static inline ServerProcess* web_ = nullptr;
   static inline uint16_t port_ = 0;
   static inline std::string url_, source_, product_;
   static inline SyslogListener* events_ = nullptr;
@@ -167,7 +131,7 @@ TEST_F(Service, NpmSoapClient) {
       << "the npm packages of " << client << " are not installed (./test.sh installs them)";
   for (const char* phase : {"read", "admin"}) {
     int st = -1;
-    std::string out = Shell("node " + client + "/client.js '" + url_ + "?wsdl' " + phase + " 2>&1", &st);
+    std::string out = RunCommand("node " + client + "/client.js '" + url_ + "?wsdl' " + phase + " 2>&1", &st);
     EXPECT_EQ(st, 0) << phase << ": " << out;
   }
 }
@@ -213,7 +177,7 @@ TEST_F(Service, AdministrationAgainstTheServer) {
   DWORD reply = 0;
   ASSERT_EQ(SendVXVMessageTimeout(vtx::server::WM_VX_LOCKCONFIG, 0, 0, 10000, &reply), S_OK);
   ASSERT_EQ(reply, 0u);
-  std::string fault = Shell("curl -s -H 'Content-Type: text/xml' --data-binary '<s:Envelope xmlns:s=\""
+  std::string fault = RunCommand("curl -s -H 'Content-Type: text/xml' --data-binary '<s:Envelope xmlns:s=\""
                             "http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><AdminUpdateNow xmlns=\""
                             "urn:hulvane:vantrex:webservice:4.0/\"/></s:Body></s:Envelope>' '" +
                             url_ + "'");
@@ -226,22 +190,22 @@ TEST_F(Service, AdministrationAgainstTheServer) {
 
 TEST_F(Service, HostConventions) {
   int st = -1;
-  std::string page = Shell("curl -s -f '" + url_ + "'", &st);
+  std::string page = RunCommand("curl -s -f '" + url_ + "'", &st);
   ASSERT_EQ(st, 0);
   EXPECT_NE(page.find("<a href=\"" + url_ + "?wsdl\">"), std::string::npos) << page;
   EXPECT_NE(page.find("<dt>DomainToCurrency</dt><dd>Returns a currency code (ISO 4217 Alpha-3) associated to the "
                       "specified domain (string ending with IANA TLD).</dd>"),
             std::string::npos);
-  EXPECT_EQ(Shell("curl -s -o /dev/null -w '%{http_code}' '" + url_ + "?other'"), "404");
+  EXPECT_EQ(RunCommand("curl -s -o /dev/null -w '%{http_code}' '" + url_ + "?other'"), "404");
   const std::string header = "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Header>"
                              "<a:Ticket xmlns:a=\"urn:a\" s:mustUnderstand=\"1\">t</a:Ticket></s:Header><s:Body>"
                              "<Version xmlns=\"urn:hulvane:vantrex:webservice:4.0/\"/></s:Body></s:Envelope>";
   std::ofstream(WebDir() / "header.xml") << header;
-  std::string r = Shell("curl -s -w '\\n%{http_code}' -H 'Content-Type: text/xml' --data-binary @" +
+  std::string r = RunCommand("curl -s -w '\\n%{http_code}' -H 'Content-Type: text/xml' --data-binary @" +
                         (WebDir() / "header.xml") + " '" + url_ + "'");
   EXPECT_NE(r.find("<faultcode>soap:MustUnderstand</faultcode>"), std::string::npos) << r;
   EXPECT_EQ(r.substr(r.rfind('\n') + 1), "500");
   std::ofstream(WebDir() / "version.xml") << "<Envelope xmlns=\"urn:not-soap\"><Body/></Envelope>";
-  r = Shell("curl -s -H 'Content-Type: text/xml' --data-binary @" + (WebDir() / "version.xml") + " '" + url_ + "'");
+  r = RunCommand("curl -s -H 'Content-Type: text/xml' --data-binary @" + (WebDir() / "version.xml") + " '" + url_ + "'");
   EXPECT_NE(r.find("<faultcode>soap:VersionMismatch</faultcode>"), std::string::npos) << r;
 }

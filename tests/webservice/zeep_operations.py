@@ -12,27 +12,14 @@ import stat
 import sys
 
 import zeep
-from zeep.exceptions import Fault
 
-failures = []
-
-
-def check(name, got, want):
-    if got != want:
-        failures.append(f"{name}: got {got!r}, want {want!r}")
+from zeepcheck import check, fault_of as fault, report
 
 
 def fault_of(call):
-    try:
-        call()
-    except Fault as f:
-        kind = None
-        if f.detail is not None:
-            for el in f.detail.iter():
-                if el.tag.split('}')[-1] == 'ExceptionType':
-                    kind = el.text
-        return (f.message, kind)
-    return None
+    """A fault's message and exception type, or None."""
+    f = fault(call)
+    return None if f is None else (f[1], f[2].get('ExceptionType'))
 
 
 def utc(text):
@@ -141,10 +128,7 @@ def main():
             admin_off(svc, tag)
         else:
             admin(svc, tag, sys.argv[3])
-    if failures:
-        print('\n'.join(failures))
-        return 1
-    return 0
+    return report()
 
 
 sys.exit(main())

@@ -192,6 +192,16 @@ ManagedString Mapped(HRESULT hr, const char* code) {
   return FromAnsi(code);
 }
 
+// A country or domain text through one of the settings' mappings.
+ManagedString Map(const ManagedString& clientKey, const ManagedString& text, bool activeOnly,
+                  HRESULT (CSettings::*mapping)(const char*, bool, char*)) {
+  CVantrexSession session;
+  Validate(session, clientKey);
+  StringToAnsi ansi(text);
+  char code[4] = "";
+  return Mapped((session.GetSettings().*mapping)(ansi.GetAnsi(), activeOnly, code), code);
+}
+
 }  // namespace
 
 ManagedString Vantrex::CurrencySymbol(const ManagedString& clientKey, const ManagedString& currency,
@@ -206,19 +216,11 @@ ManagedString Vantrex::CurrencyCustom(const ManagedString& clientKey, const Mana
 
 ManagedString Vantrex::CountryToCurrency(const ManagedString& clientKey, const ManagedString& country,
                                          bool activeOnly) {
-  CVantrexSession session;
-  Validate(session, clientKey);
-  StringToAnsi text(country);
-  char code[4] = "";
-  return Mapped(session.GetSettings().CountryToCurrency(text.GetAnsi(), activeOnly, code), code);
+  return Map(clientKey, country, activeOnly, &CSettings::CountryToCurrency);
 }
 
 ManagedString Vantrex::DomainToCurrency(const ManagedString& clientKey, const ManagedString& domain, bool activeOnly) {
-  CVantrexSession session;
-  Validate(session, clientKey);
-  StringToAnsi text(domain);
-  char code[4] = "";
-  return Mapped(session.GetSettings().DomainToCurrency(text.GetAnsi(), activeOnly, code), code);
+  return Map(clientKey, domain, activeOnly, &CSettings::DomainToCurrency);
 }
 
 ManagedString Vantrex::LocaleToCurrency(const ManagedString& clientKey, const ManagedString& locale, bool activeOnly) {

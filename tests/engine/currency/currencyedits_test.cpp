@@ -1,12 +1,11 @@
 // Edits of the active list, the currency database and the locales, and amounts converted in texts.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 #include "engine/currency/convertbuffer.h"
-#include "platform/clipboard.h"
 #include "tests/engine/currency/settings_fixture.h"
+#include "tests/support/clipboard.h"
 
 namespace {
 
@@ -131,24 +130,6 @@ TEST_F(CurrencyEdits, Locales) {
 
 namespace {
 
-class MemoryClipboard : public vtx::ClipboardProvider {
- public:
-  bool Get(UINT format, std::string* bytes) override {
-    auto it = formats.find(format);
-    if (it == formats.end()) return false;
-    *bytes = it->second;
-    return true;
-  }
-  bool Set(UINT format, const std::string& bytes) override {
-    formats[format] = bytes;
-    return true;
-  }
-  bool Clear() override {
-    formats.clear();
-    return true;
-  }
-  std::map<UINT, std::string> formats;
-};
 
 std::string Converted(CSettings& s, const char* text, const char* from, const char* to, uint32_t* count,
                       HRESULT want = S_OK) {
@@ -171,7 +152,7 @@ TEST_F(CurrencyEdits, AmountsInTexts) {
   EXPECT_EQ(Converted(s, "1 x", "EUR", "CHF", &n, 0x80070490), "");
 
   EXPECT_EQ(ConvertClipboard(s, "EUR", "JPY", true, false, &n), 0x80070032u) << "no desktop clipboard";
-  MemoryClipboard desk;
+  vtxtest::MemoryClipboard desk;
   vtx::SetClipboardProvider(&desk);
   EXPECT_EQ(ConvertClipboard(s, "EUR", "JPY", true, false, &n), S_OK) << "an empty clipboard";
   EXPECT_EQ(n, 0u);

@@ -11,7 +11,7 @@
 #include "engine/foundation/timetext.h"
 #include "platform/resources.h"
 #include "platform/systime.h"
-#include "tests/support/python.h"
+#include "tests/support/command.h"
 
 TEST(Language, CodesOfLocales) {
   char code[3];

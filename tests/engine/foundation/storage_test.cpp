@@ -6,14 +6,14 @@
 
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/heap.h"
-#include "tests/support/python.h"
+#include "tests/support/command.h"
+#include "tests/support/clipboard.h"
 
 using vtxtest::TempDir;
 
@@ -193,35 +193,12 @@ TEST(Storage, WriteFileCutsAtThePosition) {
   EXPECT_EQ(bad.Create((dir / "no/such/folder").c_str()), 0x80070002u);
 }
 
-namespace {
-
-class MemoryClipboard : public vtx::ClipboardProvider {
- public:
-  bool Get(UINT format, std::string* bytes) override {
-    auto it = formats.find(format);
-    if (it == formats.end()) return false;
-    *bytes = it->second;
-    return true;
-  }
-  bool Set(UINT format, const std::string& bytes) override {
-    formats[format] = bytes;
-    return true;
-  }
-  bool Clear() override {
-    formats.clear();
-    return true;
-  }
-  std::map<UINT, std::string> formats;
-};
-
-}  // namespace
-
 TEST(Storage, ClipboardWithAndWithoutADesktop) {
   {
     CClipboard none;
     EXPECT_EQ(none.Open(), 0x80070032u) << "no desktop clipboard in a daemon";
   }
-  MemoryClipboard desk;
+  vtxtest::MemoryClipboard desk;
   vtx::SetClipboardProvider(&desk);
   {
     CClipboard clip;

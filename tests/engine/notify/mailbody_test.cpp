@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/notify/mailmessage.h"
-#include "tests/support/python.h"
+#include "tests/support/command.h"
 
 namespace {
 
