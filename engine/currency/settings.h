@@ -131,6 +131,28 @@ class CSettings {
   FILETIME GetLastSaved() const;
 
   CSettingsData* GetData() const { return m_data; }
+  // One-line accessors of the block (a block must exist).
+  const char* GetBaseUnit() const { return m_data->BaseUnit; }
+  // The active record of the base unit; null when it is not active.
+  CurrencyInfo* GetBase() const {
+    int32_t i = m_data->IFind(m_data->BaseUnit);
+    return i < 0 ? nullptr : GetRates()[static_cast<uint32_t>(i)];
+  }
+  int32_t IFind(const char* code) const { return m_data->IFind(code); }
+  const char* GetCurrencyName(const char* text) const { return m_data->GetCurrencyName(text); }
+  uint32_t GetAllowAdminWebService() const { return m_data->AllowAdminWebService; }
+  uint32_t GetOnlyUpdateExisting() const { return m_data->OnlyUpdateExisting; }
+  uint32_t GetAlwaysRetainEuro() const { return m_data->AlwaysRetainEuro; }
+  CAllCurrencies& GetAllCurrencies() const { return m_data->Currencies; }
+  CDataSourceList& GetDataSourceList() const { return m_data->Sources; }
+  const FILETIME& GetCreated() const { return m_data->Rates->Created; }
+  const FILETIME& GetExpires() const { return m_data->Rates->Expires; }
+  const char* GetSource() const { return m_data->Rates->Source; }
+  const char* GetCopyright() const { return m_data->Rates->Copyright; }
+  const char* GetMessageA() const { return m_data->Rates->Message; }
+  // Restart the staleness checks of the rates as a whole, and of single currencies.
+  void ResetLastChange() { m_data->LastChangeChecked = m_data->LastChangeLastWarning = FILETIME{}; }
+  void ResetLastChangeEach() { m_data->LastChangeEachChecked = m_data->LastChangeEachLastWarning = FILETIME{}; }
   CRatesData& GetRates() const { return *m_data->Rates; }
   HMODULE GetResourceLibrary() const { return m_resources; }
   // Strings 192 and 187 of the resource library: the message and source lines of quoted rates.

@@ -28,7 +28,7 @@ class AdminCall {
  public:
   explicit AdminCall(const ManagedString& clientKey) {
     Validate(m_session, clientKey);
-    if (!m_session.GetSettings().GetData()->AllowAdminWebService) ThrowAppException(kIdAdminNotAllowed);
+    if (!m_session.GetSettings().GetAllowAdminWebService()) ThrowAppException(kIdAdminNotAllowed);
   }
 
  private:

@@ -15,7 +15,7 @@ auto WithSettings(const ManagedString& clientKey, F work) {
   return work(session.GetSettings());
 }
 
-ManagedString Text(const CStringA& text) { return text.IsNull() ? std::u16string() : FromAnsi(text.c_str()); }
+ManagedString Text(const char* text) { return text ? FromAnsi(text) : std::u16string(); }
 
 FILETIME Now() {
   FILETIME now;
@@ -34,31 +34,31 @@ ManagedString Vantrex::CurrentTimeUT(const ManagedString& clientKey) {
 }
 
 ManagedString Vantrex::InformationCopyright(const ManagedString& clientKey) {
-  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetRates().Copyright); });
+  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetCopyright()); });
 }
 
 ManagedString Vantrex::InformationMessage(const ManagedString& clientKey) {
-  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetRates().Message); });
+  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetMessageA()); });
 }
 
 ManagedString Vantrex::InformationSource(const ManagedString& clientKey) {
-  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetRates().Source); });
+  return WithSettings(clientKey, [](CSettings& s) { return Text(s.GetSource()); });
 }
 
 ManagedString Vantrex::InformationCreationTimeLocal(const ManagedString& clientKey) {
-  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetRates().Created, true); });
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetCreated(), true); });
 }
 
 ManagedString Vantrex::InformationCreationTimeUT(const ManagedString& clientKey) {
-  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetRates().Created, false); });
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetCreated(), false); });
 }
 
 ManagedString Vantrex::InformationExpirationTimeLocal(const ManagedString& clientKey) {
-  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetRates().Expires, true); });
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetExpires(), true); });
 }
 
 ManagedString Vantrex::InformationExpirationTimeUT(const ManagedString& clientKey) {
-  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetRates().Expires, false); });
+  return WithSettings(clientKey, [](CSettings& s) { return FormatTime(s.GetExpires(), false); });
 }
 
 ManagedString Vantrex::LastChangeTimeLocal(const ManagedString& clientKey) {
