@@ -517,22 +517,6 @@ bool SplitNumberText(const std::string& value, uint32_t digits, bool leadingZero
   return true;
 }
 
-std::string GroupDigits(const std::string& integer, uint32_t grouping, const std::string& separator) {
-  size_t first = grouping >= 10 ? grouping / 10 : grouping;
-  size_t rest = grouping >= 10 ? grouping % 10 : grouping;
-  std::string out;
-  size_t count = 0, group = first;
-  for (size_t k = integer.size(); k-- > 0;) {
-    out.insert(out.begin(), integer[k]);
-    if (group && ++count == group && k > 0) {
-      out.insert(0, separator);
-      count = 0;
-      group = rest;
-    }
-  }
-  return out;
-}
-
 }  // namespace vtx
 
 int GetNumberFormatA(LCID locale, DWORD flags, LPCSTR value, const NUMBERFMTA* format, LPSTR number, int size) {

@@ -106,8 +106,23 @@ struct NumberParts {
 };
 bool SplitNumberText(const std::string& value, uint32_t digits, bool leadingZero, NumberParts* out);
 // The integer digits with a separator between groups: `grouping` 0-9 digits per group (0 none), or
-// 32 for a group of 3 and then groups of 2.
-std::string GroupDigits(const std::string& integer, uint32_t grouping, const std::string& separator);
+// 32 for a group of 3 and then groups of 2. Narrow or wide.
+template <class S>
+S GroupDigits(const std::string& integer, uint32_t grouping, const S& separator) {
+  size_t first = grouping >= 10 ? grouping / 10 : grouping;
+  size_t rest = grouping >= 10 ? grouping % 10 : grouping;
+  S out;
+  size_t count = 0, group = first;
+  for (size_t k = integer.size(); k-- > 0;) {
+    out.insert(out.begin(), static_cast<typename S::value_type>(integer[k]));
+    if (group && ++count == group && k > 0) {
+      out.insert(0, separator);
+      count = 0;
+      group = rest;
+    }
+  }
+  return out;
+}
 }  // namespace vtx
 
 namespace vtx {
