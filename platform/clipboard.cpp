@@ -2,134 +2,131 @@
 
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
+#include "platform/sync.h"
 
 namespace {
 
-constexpr DWORD kClipboardNotOpen = 1418;
+std::mutex g_lock;
+vtx::clipboard::Backend* g_backend = nullptr;
+DWORD g_owner = 0;  // the thread that has the clipboard open
+std::vector<HGLOBAL> g_blocks;
 
-struct State {
-  std::mutex lock;
-  vtx::ClipboardProvider* provider = nullptr;
-  bool open = false;
-  std::thread::id owner;
-  std::vector<HGLOBAL> handed;  // blocks given out by GetClipboardData, freed at the close
-};
-
-State& Clip() {
-  static State s;
-  return s;
+// Caller holds g_lock.
+bool OpenHere() {
+  if (g_owner == GetCurrentThreadId()) return true;
+  SetLastError(ERROR_CLIPBOARD_NOT_OPEN);
+  return false;
 }
 
-void FreeHanded(State& s) {
-  for (HGLOBAL b : s.handed) GlobalFree(b);
-  s.handed.clear();
-}
-
-// The provider when this thread holds the clipboard open.
-vtx::ClipboardProvider* Opened(State& s) {
-  if (!s.open || s.owner != std::this_thread::get_id() || !s.provider) {
-    SetLastError(kClipboardNotOpen);
-    return nullptr;
-  }
-  return s.provider;
+HGLOBAL Copy(const void* data, size_t bytes) {
+  HGLOBAL block = GlobalAlloc(GMEM_FIXED, bytes);
+  if (block) std::memcpy(block, data, bytes);
+  return block;
 }
 
 }  // namespace
 
 BOOL OpenClipboard(HWND) {
-  State& s = Clip();
-  std::lock_guard<std::mutex> g(s.lock);
-  if (!s.provider) {
-    SetLastError(ERROR_NOT_SUPPORTED);
+  std::lock_guard<std::mutex> l(g_lock);
+  if (!g_backend) {
+    SetLastError(ERROR_CLIPBOARD_NOT_OPEN);
     return FALSE;
   }
-  if (s.open && s.owner != std::this_thread::get_id()) {
+  if (g_owner && g_owner != GetCurrentThreadId()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  s.open = true;
-  s.owner = std::this_thread::get_id();
+  g_owner = GetCurrentThreadId();
   return TRUE;
 }
 
 BOOL CloseClipboard() {
-  State& s = Clip();
-  std::lock_guard<std::mutex> g(s.lock);
-  if (!Opened(s)) return FALSE;
-  FreeHanded(s);
-  s.open = false;
+  std::lock_guard<std::mutex> l(g_lock);
+  if (!OpenHere()) return FALSE;
+  for (HGLOBAL b : g_blocks) GlobalFree(b);
+  g_blocks.clear();
+  g_owner = 0;
   return TRUE;
 }
 
 BOOL EmptyClipboard() {
-  State& s = Clip();
-  std::lock_guard<std::mutex> g(s.lock);
-  vtx::ClipboardProvider* p = Opened(s);
-  if (!p) return FALSE;
-  if (!p->Clear()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  return TRUE;
+  std::lock_guard<std::mutex> l(g_lock);
+  if (!OpenHere()) return FALSE;
+  return g_backend->WriteText(u"") ? TRUE : FALSE;
 }
 
-HGLOBAL GetClipboardData(UINT format) {
-  State& s = Clip();
-  std::lock_guard<std::mutex> g(s.lock);
-  vtx::ClipboardProvider* p = Opened(s);
-  if (!p) return nullptr;
-  std::string bytes;
-  if (!p->Get(format, &bytes)) {
-    SetLastError(ERROR_NOT_FOUND);
-    return nullptr;
-  }
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-  if (!block) return nullptr;
-  if (!bytes.empty()) std::memcpy(block, bytes.data(), bytes.size());
-  s.handed.push_back(block);
-  return block;
-}
-
-HGLOBAL SetClipboardData(UINT format, HGLOBAL block) {
-  State& s = Clip();
-  std::lock_guard<std::mutex> g(s.lock);
-  vtx::ClipboardProvider* p = Opened(s);
-  if (!p) return nullptr;
-  if (!block) {
+HANDLE GetClipboardData(UINT format) {
+  std::lock_guard<std::mutex> l(g_lock);
+  if (!OpenHere()) return nullptr;
+  if (format != CF_TEXT && format != CF_UNICODETEXT) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  std::string bytes(static_cast<const char*>(block), GlobalSize(block));
-  if (!p->Set(format, bytes)) {
-    SetLastError(ERROR_ACCESS_DENIED);
+  std::u16string text;
+  if (!g_backend->ReadText(&text) || text.empty()) {
+    SetLastError(ERROR_NOT_FOUND);
     return nullptr;
   }
-  GlobalFree(block);
+  HGLOBAL block;
+  if (format == CF_UNICODETEXT) {
+    block = Copy(text.c_str(), (text.size() + 1) * sizeof(char16_t));
+  } else {
+    std::string ansi = vtx::WideToAnsi(text);
+    block = Copy(ansi.c_str(), ansi.size() + 1);
+  }
+  if (!block) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  g_blocks.push_back(block);
   return block;
 }
 
 BOOL IsClipboardFormatAvailable(UINT format) {
-  State& s = Clip();
-  std::lock_guard<std::mutex> g(s.lock);
-  std::string bytes;
-  return s.provider && s.provider->Get(format, &bytes) ? TRUE : FALSE;
+  std::lock_guard<std::mutex> l(g_lock);
+  std::u16string text;
+  return g_backend && (format == CF_TEXT || format == CF_UNICODETEXT) && g_backend->ReadText(&text) &&
+         !text.empty();
 }
 
-namespace vtx {
-
-void SetClipboardProvider(ClipboardProvider* provider) {
-  State& s = Clip();
-  std::lock_guard<std::mutex> g(s.lock);
-  s.provider = provider;
-  if (!provider) {
-    FreeHanded(s);
-    s.open = false;
+HANDLE SetClipboardData(UINT format, HANDLE block) {
+  std::lock_guard<std::mutex> l(g_lock);
+  if (!OpenHere()) return nullptr;
+  if ((format != CF_TEXT && format != CF_UNICODETEXT) || !block) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
   }
+  size_t size = GlobalSize(block);
+  std::u16string text;
+  if (format == CF_UNICODETEXT) {
+    const auto* p = static_cast<const char16_t*>(block);
+    size_t n = 0;
+    while (n < size / 2 && p[n]) ++n;
+    text.assign(p, n);
+  } else {
+    const auto* p = static_cast<const char*>(block);
+    text = vtx::AnsiToWide(std::string(p, strnlen(p, size)));
+  }
+  if (!g_backend->WriteText(text)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  g_blocks.push_back(block);
+  return block;
 }
 
-}  // namespace vtx
+namespace vtx::clipboard {
+
+Backend* SetBackend(Backend* backend) {
+  std::lock_guard<std::mutex> l(g_lock);
+  Backend* old = g_backend;
+  g_backend = backend;
+  return old;
+}
+
+}  // namespace vtx::clipboard

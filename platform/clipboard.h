@@ -1,5 +1,5 @@
-// The clipboard of the desktop, where a program has one (the manager's): a program that shows a
-// desktop installs a provider; without one every call fails cleanly with last error 50.
+// The clipboard (text formats only). A program with a desktop installs its clipboard as the
+// backend; without one, opening the clipboard fails cleanly (last error 1418), as in a daemon.
 #pragma once
 #include <string>
 
@@ -8,32 +8,33 @@
 
 constexpr UINT CF_TEXT = 1;
 constexpr UINT CF_UNICODETEXT = 13;
+constexpr DWORD ERROR_CLIPBOARD_NOT_OPEN = 1418;
 
-// FALSE with last error 50 without a desktop clipboard, 5 while another thread holds it open.
+// One opener at a time in the process; the others get FALSE with ERROR_ACCESS_DENIED.
 BOOL OpenClipboard(HWND owner);
+// Frees the blocks that GetClipboardData handed out.
 BOOL CloseClipboard();
-// Removes every format; the clipboard must be open.
 BOOL EmptyClipboard();
-// The data of a format as a global block that the clipboard owns until it is closed; null with
-// last error 1168 when the format is not there (or 1418 when the clipboard is not open).
-HGLOBAL GetClipboardData(UINT format);
-// Hands a global block to the clipboard (it frees it); null on failure (the block stays the
-// caller's).
-HGLOBAL SetClipboardData(UINT format, HGLOBAL block);
+// The text as a GlobalAlloc block (CF_TEXT: ANSI code page; CF_UNICODETEXT: UTF-16), terminated,
+// owned by the clipboard until it is closed. Null with last error 1168 when there is no text,
+// 1418 when the clipboard is not open, 87 for other formats.
+HANDLE GetClipboardData(UINT format);
 BOOL IsClipboardFormatAvailable(UINT format);
+// Puts the text of a GlobalAlloc block (up to its NUL or its size) on the clipboard and takes
+// the block; returns it, or null with the last error set.
+HANDLE SetClipboardData(UINT format, HANDLE block);
 
-namespace vtx {
+namespace vtx::clipboard {
 
-// The desktop's clipboard: CF_TEXT as ANSI bytes, CF_UNICODETEXT as UTF-16 bytes, each with its
-// terminator. Called with the clipboard open, on the thread that opened it.
-class ClipboardProvider {
+class Backend {
  public:
-  virtual ~ClipboardProvider() = default;
-  virtual bool Get(UINT format, std::string* bytes) = 0;
-  virtual bool Set(UINT format, const std::string& bytes) = 0;
-  virtual bool Clear() = 0;
+  virtual ~Backend() = default;
+  // False when the clipboard holds no text.
+  virtual bool ReadText(std::u16string* text) = 0;
+  virtual bool WriteText(const std::u16string& text) = 0;
 };
-// Installs (null removes) the provider; it must outlive its use.
-void SetClipboardProvider(ClipboardProvider* provider);
 
-}  // namespace vtx
+// Installs the desktop's clipboard for the process (null: none); returns the previous one.
+Backend* SetBackend(Backend* backend);
+
+}  // namespace vtx::clipboard

@@ -11,6 +11,6 @@
 HRESULT ConvertBuffer(const char* text, CWriteStorage& writer, const char* from, const char* to, CSettings& settings,
                       bool round, bool format, uint32_t* count);
 // The same on the clipboard's text, which is replaced when an amount was converted. An empty or
-// text-less clipboard converts nothing and succeeds; without a desktop clipboard 0x80070032.
+// text-less clipboard converts nothing and succeeds; without a desktop clipboard 0x8007058A.
 HRESULT ConvertClipboard(CSettings& settings, const char* from, const char* to, bool round, bool format,
                          uint32_t* count);

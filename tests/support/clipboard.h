@@ -1,29 +1,22 @@
 // A desktop clipboard in memory, for the code that uses one where a program provides it.
 #pragma once
-#include <map>
 #include <string>
 
 #include "platform/clipboard.h"
 
 namespace vtxtest {
 
-class MemoryClipboard : public vtx::ClipboardProvider {
+class MemoryClipboard : public vtx::clipboard::Backend {
  public:
-  bool Get(UINT format, std::string* bytes) override {
-    auto it = formats.find(format);
-    if (it == formats.end()) return false;
-    *bytes = it->second;
+  bool ReadText(std::u16string* t) override {
+    *t = text;
+    return !text.empty();
+  }
+  bool WriteText(const std::u16string& t) override {
+    text = t;
     return true;
   }
-  bool Set(UINT format, const std::string& bytes) override {
-    formats[format] = bytes;
-    return true;
-  }
-  bool Clear() override {
-    formats.clear();
-    return true;
-  }
-  std::map<UINT, std::string> formats;
+  std::u16string text;
 };
 
 }  // namespace vtxtest

@@ -10,7 +10,7 @@
 
 #include "engine/foundation/timetext.h"
 #include "platform/systime.h"
-#include "server/commands.h"
+#include "engine/notify/servercommands.h"
 #include "tests/webservice/web_fixture.h"
 
 using namespace vtxtest;
@@ -245,12 +245,12 @@ TEST_F(Operations, ConfigurationFilesStayInTheirFolder) {
   v.AdminSave(k, M("team/Monday.VX-CNF"));
   v.AdminLoad(k, U((folder + "/backup.vx-cnf").c_str()));
   ASSERT_EQ(g_sent.size(), 3u);
-  EXPECT_EQ(g_sent[0].code, vtx::server::WM_VX_EXPORTSETTINGS);
+  EXPECT_EQ(g_sent[0].code, WM_VX_EXPORTSETTINGS);
   EXPECT_EQ(g_sent[0].text, folder + "/backup.vx-cnf");
   EXPECT_EQ(g_sent[0].head, 1u);
   EXPECT_EQ(g_sent[0].size, g_sent[0].text.size() + 8);
   EXPECT_EQ(g_sent[1].text, folder + "/team/Monday.VX-CNF");
-  EXPECT_EQ(g_sent[2].code, vtx::server::WM_VX_IMPORTSETTINGS);
+  EXPECT_EQ(g_sent[2].code, WM_VX_IMPORTSETTINGS);
   EXPECT_EQ(g_sent[2].text, folder + "/backup.vx-cnf");
 
   const std::string refused = "System.UnauthorizedAccessException|";
@@ -278,7 +278,7 @@ TEST_F(Operations, MessagesAndUpdates) {
   v.AdminMessage(k, U("warn"), 2);
   v.AdminMessage(k, U("info"), 7);
   ASSERT_EQ(g_sent.size(), 3u);
-  EXPECT_EQ(g_sent[0].code, vtx::server::WM_VX_SHOWMESSAGE);
+  EXPECT_EQ(g_sent[0].code, WM_VX_SHOWMESSAGE);
   EXPECT_EQ(g_sent[0].head, 0x10010u);
   EXPECT_EQ(g_sent[0].text, "Rates & <more>");
   EXPECT_EQ(g_sent[1].head, 0x10030u);
@@ -296,7 +296,7 @@ TEST_F(Operations, MessagesAndUpdates) {
   g_dwAdminUpdateTimeoutMs = 1234;
   v.AdminUpdateNow(k);
   ASSERT_EQ(g_sent.size(), 1u);
-  EXPECT_EQ(g_sent[0].msg, vtx::server::WM_VX_UPDATENOW);
+  EXPECT_EQ(g_sent[0].msg, WM_VX_UPDATENOW);
   EXPECT_EQ(g_sent[0].timeout, 1234u) << "an update is waited for with a limit";
   g_answer = 0x80040201;
   EXPECT_EQ(Fails([&] { v.AdminUpdateNow(k); }),

@@ -12,7 +12,7 @@
 
 #include "engine/foundation/timetext.h"
 #include "engine/notify/reachserver.h"
-#include "server/commands.h"
+#include "engine/notify/servercommands.h"
 #include "tests/engine/update/servers.h"
 #include "tests/support/command.h"
 #include "tests/support/rawpipe.h"
@@ -95,7 +95,7 @@ class Service : public WebTest {
     delete web_;
     if (server_ > 0) {
       DWORD reply = 0;
-      SendVXVMessageTimeout(vtx::server::WM_VX_QUIT, 0, 0, 10000, &reply);
+      SendVXVMessageTimeout(WM_VX_QUIT, 0, 0, 10000, &reply);
       int st = 0;
       waitpid(server_, &st, 0);
       EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << ReadFile(WebDir() / "server.log");
@@ -175,7 +175,7 @@ TEST_F(Service, AdministrationAgainstTheServer) {
 
   // While a session holds the configuration, an update is only counted: string 513.
   DWORD reply = 0;
-  ASSERT_EQ(SendVXVMessageTimeout(vtx::server::WM_VX_LOCKCONFIG, 0, 0, 10000, &reply), S_OK);
+  ASSERT_EQ(SendVXVMessageTimeout(WM_VX_LOCKCONFIG, 0, 0, 10000, &reply), S_OK);
   ASSERT_EQ(reply, 0u);
   std::string fault = RunCommand("curl -s -H 'Content-Type: text/xml' --data-binary '<s:Envelope xmlns:s=\""
                             "http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><AdminUpdateNow xmlns=\""
@@ -184,7 +184,7 @@ TEST_F(Service, AdministrationAgainstTheServer) {
   EXPECT_NE(fault.find("The configuration is being edited. The update will run when the editing session ends."),
             std::string::npos)
       << fault;
-  EXPECT_EQ(SendVXVMessageTimeout(vtx::server::WM_VX_UNLOCKCONFIG, 0, 0, 10000, &reply), S_OK);
+  EXPECT_EQ(SendVXVMessageTimeout(WM_VX_UNLOCKCONFIG, 0, 0, 10000, &reply), S_OK);
   g_pfnSendVXVMessageTimeout = nullptr;
 }
 

@@ -10,8 +10,8 @@
 #include "engine/currency/configfile.h"
 #include "platform/heap.h"
 #include "platform/messages.h"
-#include "server/commands.h"
-#include "webservice/web/vantrex.h"
+#include "engine/notify/servercommands.h"
+#include "webservice/web/operations.h"
 
 DWORD g_dwAdminUpdateTimeoutMs = 900000;
 
@@ -43,7 +43,7 @@ class AdminCall {
 // 13-15 marks it as a filter's code; anything else failing is the HRESULT's exception.
 void ThrowServerReply(HRESULT hr) {
   if (!FAILED(hr)) return;
-  if ((hr & 0x1FFF0000u) == 0x00040000u && (hr & 0xE000u) == 0) ThrowAppException(hr & 0xFFFFu);
+  if (IsServerFacility(hr) && (hr & 0xE000u) == 0) ThrowAppException(hr & 0xFFFFu);
   ThrowHResult(hr);
 }
 
@@ -126,13 +126,13 @@ HRESULT SendSettingsFileVXVMessage(UINT code, const std::string& path) {
 void Vantrex::AdminLoad(const ManagedString& clientKey, const ManagedString& file) {
   AdminCall call(clientKey);
   StringToAnsi name(file);
-  SendSettingsFileVXVMessage(vtx::server::WM_VX_IMPORTSETTINGS, ConfigurationPath(name.GetAnsi()));
+  SendSettingsFileVXVMessage(WM_VX_IMPORTSETTINGS, ConfigurationPath(name.GetAnsi()));
 }
 
 void Vantrex::AdminSave(const ManagedString& clientKey, const ManagedString& file) {
   AdminCall call(clientKey);
   StringToAnsi name(file);
-  SendSettingsFileVXVMessage(vtx::server::WM_VX_EXPORTSETTINGS, ConfigurationPath(name.GetAnsi()));
+  SendSettingsFileVXVMessage(WM_VX_EXPORTSETTINGS, ConfigurationPath(name.GetAnsi()));
 }
 
 void Vantrex::AdminMessage(const ManagedString& clientKey, const ManagedString& text, int32_t type) {
@@ -142,7 +142,7 @@ void Vantrex::AdminMessage(const ManagedString& clientKey, const ManagedString& 
   const size_t length = std::strlen(message.GetAnsi());
   if (length > kMaxAdminMessageBytes) ThrowArgument("The message is longer than 8192 bytes.", "text");
   const uint32_t style = type == 2 ? 0x10030u : type == 3 ? 0x10010u : 0x10000u;
-  HRESULT hr = SendCopyData(vtx::server::WM_VX_SHOWMESSAGE, style, std::string(message.GetAnsi(), length),
+  HRESULT hr = SendCopyData(WM_VX_SHOWMESSAGE, style, std::string(message.GetAnsi(), length),
                             kAdminCommandTimeoutMs);
   if (FAILED(hr)) ThrowHResult(hr);
 }
@@ -151,7 +151,7 @@ void Vantrex::AdminUpdateNow(const ManagedString& clientKey) {
   AdminCall call(clientKey);
   if (!g_pfnSendVXVMessageTimeout) ThrowHResult(E_SERVER_UNAVAILABLE);
   DWORD answer = 0;
-  HRESULT hr = g_pfnSendVXVMessageTimeout(vtx::server::WM_VX_UPDATENOW, 0, 0, g_dwAdminUpdateTimeoutMs, &answer);
+  HRESULT hr = g_pfnSendVXVMessageTimeout(WM_VX_UPDATENOW, 0, 0, g_dwAdminUpdateTimeoutMs, &answer);
   if (FAILED(hr)) ThrowHResult(hr);
   ThrowServerReply(answer);
 }

@@ -5,7 +5,7 @@
 
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/timetext.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace Hulvane::Web::Services {
 

@@ -1,7 +1,7 @@
 // The operations on the rates data as a whole: their texts and times, the present time, the version.
 #include "engine/foundation/timetext.h"
 #include "platform/systime.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace Hulvane::Web::Services {
 

@@ -151,15 +151,15 @@ TEST_F(CurrencyEdits, AmountsInTexts) {
   EXPECT_EQ(n, 0u);
   EXPECT_EQ(Converted(s, "1 x", "EUR", "CHF", &n, 0x80070490), "");
 
-  EXPECT_EQ(ConvertClipboard(s, "EUR", "JPY", true, false, &n), 0x80070032u) << "no desktop clipboard";
+  EXPECT_EQ(ConvertClipboard(s, "EUR", "JPY", true, false, &n), 0x8007058Au) << "no desktop clipboard";
   vtxtest::MemoryClipboard desk;
-  vtx::SetClipboardProvider(&desk);
+  vtx::clipboard::SetBackend(&desk);
   EXPECT_EQ(ConvertClipboard(s, "EUR", "JPY", true, false, &n), S_OK) << "an empty clipboard";
   EXPECT_EQ(n, 0u);
-  desk.formats[CF_TEXT] = std::string("Total: 3.1 EUR", 15);
+  desk.text = u"Total: 3.1 EUR";
   EXPECT_EQ(ConvertClipboard(s, "EUR", "JPY", true, false, &n), S_OK);
   EXPECT_EQ(n, 1u);
-  EXPECT_EQ(desk.formats[CF_TEXT], std::string("Total: 496 EUR", 15));
-  vtx::SetClipboardProvider(nullptr);
+  EXPECT_EQ(desk.text, u"Total: 496 EUR");
+  vtx::clipboard::SetBackend(nullptr);
   unsetenv("LC_ALL");
 }

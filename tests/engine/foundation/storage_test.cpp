@@ -196,10 +196,10 @@ TEST(Storage, WriteFileCutsAtThePosition) {
 TEST(Storage, ClipboardWithAndWithoutADesktop) {
   {
     CClipboard none;
-    EXPECT_EQ(none.Open(), 0x80070032u) << "no desktop clipboard in a daemon";
+    EXPECT_EQ(none.Open(), 0x8007058Au) << "no desktop clipboard in a daemon";
   }
   vtxtest::MemoryClipboard desk;
-  vtx::SetClipboardProvider(&desk);
+  vtx::clipboard::SetBackend(&desk);
   {
     CClipboard clip;
     ASSERT_EQ(clip.Open(), S_OK);
@@ -214,7 +214,7 @@ TEST(Storage, ClipboardWithAndWithoutADesktop) {
     EXPECT_EQ(in.GetSize(), 6u);
     ASSERT_EQ(clip.Close(), S_OK);
   }
-  EXPECT_EQ(desk.formats[CF_TEXT], std::string("12.50", 6));
+  EXPECT_EQ(desk.text, u"12.50");
   EXPECT_FALSE(CloseClipboard()) << "not open";
-  vtx::SetClipboardProvider(nullptr);
+  vtx::clipboard::SetBackend(nullptr);
 }
