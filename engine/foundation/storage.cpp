@@ -43,6 +43,17 @@ bool Target(int64_t offset, int origin, int64_t position, int64_t length, int64_
   return *out >= 0;
 }
 
+// Opens a wide file name through its ANSI form, as systems without wide file functions do.
+template <class F>
+HRESULT WithAnsiName(const char16_t* name, F open) {
+  if (!name) return E_INVALIDARG;
+  char* ansi = AnsiFileName(name);
+  if (!ansi) return E_OUTOFMEMORY;
+  HRESULT hr = open(ansi);
+  GlobalFree(ansi);
+  return hr;
+}
+
 }  // namespace
 
 uint16_t CalculateCRC(const void* data, size_t length, uint16_t start) {
@@ -133,11 +144,7 @@ HRESULT CReadFile::Create(const char* name) {
 }
 
 HRESULT CReadFile::Create(const char16_t* name) {
-  char* ansi = AnsiFileName(name);
-  if (!ansi) return name ? E_OUTOFMEMORY : E_INVALIDARG;
-  HRESULT hr = Create(static_cast<const char*>(ansi));
-  GlobalFree(ansi);
-  return hr;
+  return WithAnsiName(name, [this](const char* ansi) { return Create(ansi); });
 }
 
 HRESULT CReadFile::Read(void* buffer, uint32_t size, uint32_t* read) {
@@ -257,11 +264,7 @@ HRESULT CWriteFile::Create(const char* name) {
 }
 
 HRESULT CWriteFile::Create(const char16_t* name) {
-  char* ansi = AnsiFileName(name);
-  if (!ansi) return name ? E_OUTOFMEMORY : E_INVALIDARG;
-  HRESULT hr = Create(static_cast<const char*>(ansi));
-  GlobalFree(ansi);
-  return hr;
+  return WithAnsiName(name, [this](const char* ansi) { return Create(ansi); });
 }
 
 HRESULT CWriteFile::Write(const void* data, uint32_t size) {
