@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 
 namespace vtxtest {
 

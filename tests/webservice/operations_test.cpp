@@ -11,6 +11,7 @@
 #include "engine/foundation/timetext.h"
 #include "platform/systime.h"
 #include "engine/notify/servercommands.h"
+#include "tests/support/paths.h"
 #include "tests/webservice/web_fixture.h"
 
 using namespace vtxtest;
@@ -67,7 +68,7 @@ class Operations : public WebTest {
     s.GetRates()[static_cast<uint32_t>(s.GetData()->IFind("GBP"))]->dwServers = 3;
     s.GetRates().Message = "Rates & more <b>\r\nsecond line\x01";
     ASSERT_EQ(0u, s.SaveINI());
-    std::string cat = std::string(std::getenv("VANTREX_TEST_SOURCE_DIR")) + "/resources/0409/vantrex.cat";
+    std::string cat = SourcePath("resources/0409/vantrex.cat");
     SetString("Resources0409", cat.c_str());
     SetString("Resources0000", cat.c_str());
     SetString("Path", WebDir().path().c_str());

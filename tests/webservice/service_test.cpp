@@ -13,10 +13,12 @@
 #include "engine/foundation/timetext.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servercommands.h"
-#include "tests/engine/update/servers.h"
 #include "tests/support/command.h"
-#include "tests/support/rawpipe.h"
+#include "tests/support/net.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
 #include "tests/support/syslog.h"
+#include "tests/support/wait.h"
 #include "tests/webservice/web_fixture.h"
 
 using namespace vtxtest;
@@ -69,7 +71,7 @@ class Service : public WebTest {
     ASSERT_EQ(0u, s.SaveINI());
     ASSERT_TRUE(SetUnitHits("USD", 12));
     ASSERT_TRUE(SetUnitHits("GBP", 0xFFFFFFFF));
-    source_ = std::getenv("VANTREX_TEST_SOURCE_DIR");
+    source_ = SourceDir();
     std::string cat = source_ + "/resources/0409/vantrex.cat";
     SetString("Resources0409", cat.c_str());
     SetString("Resources0000", cat.c_str());
@@ -79,14 +81,14 @@ class Service : public WebTest {
     SetString("Path", product_.c_str());
     SetDword("AllowAdminWebService", 1);
 
-    const std::string build = VANTREX_BUILD_DIR;
-    server_ = Spawn({build + "/server/vtxserver", "/SERVICE"}, WebDir() / "server.log");
+    server_ = Spawn({Program("vtxserver"), "/SERVICE"}, WebDir() / "server.log");
     ASSERT_GT(server_, 0);
-    ASSERT_TRUE(WaitFor([] { return CanSendVXVMessages() != 0; }, 20000)) << ReadFile(WebDir() / "server.log");
-    port_ = static_cast<uint16_t>(vtxtest::FreePort());
+    ASSERT_TRUE(Eventually([] { return CanSendVXVMessages() != 0; }, std::chrono::seconds(20)))
+        << ReadFile(WebDir() / "server.log");
+    port_ = FreePort();
     url_ = "http://127.0.0.1:" + std::to_string(port_) + "/Vantrex.asmx";
     web_ = new ServerProcess;
-    ASSERT_EQ(web_->Start({build + "/webservice/vtxwebservice", "--port", std::to_string(port_), "--path",
+    ASSERT_EQ(web_->Start({Program("vtxwebservice"), "--port", std::to_string(port_), "--path",
                            "/Vantrex.asmx"},
                           port_, WebDir() / "web.log"),
               "");

@@ -38,7 +38,7 @@ TEST_F(CurrencyEdits, EuroRecordsInTheActiveList) {
   Find(s, "DEM")->ftLastChange = FILETIME{};
   EXPECT_TRUE(s.ResetEuro(changed));
   EXPECT_DOUBLE_EQ(Rate(s, "DEM"), 2.0);
-  EXPECT_NE(U64(Find(s, "DEM")->ftLastChange), 0u) << "a new rate is a change now";
+  EXPECT_NE(FileTimeToU64(Find(s, "DEM")->ftLastChange), 0u) << "a new rate is a change now";
   EXPECT_STREQ(s.GetRates()[0]->szCode, "DEM") << "added before the first code that sorts after it";
 
   EXPECT_TRUE(s.RemoveEuro());
