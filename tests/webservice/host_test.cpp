@@ -58,8 +58,7 @@ class Host : public WebTest {
     s.GetRates()[static_cast<uint32_t>(s.GetData()->IFind("GBP"))]->ftLastChange = summer;
     ASSERT_EQ(0u, s.SaveINI());
 
-    const char* build = std::getenv("VANTREX_BUILD_DIR");
-    ASSERT_NE(build, nullptr);
+    const char* build = VANTREX_BUILD_DIR;
     std::string program = std::string(build) + "/webservice/vtxwebservice";
     port_ = FreePort();
     std::string port = std::to_string(port_);
