@@ -29,12 +29,15 @@ int MsUntil(uint64_t deadline) {
   return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
 }
 
-// Waits until fd is ready for `events`; ERROR_TIMEOUT at the deadline.
+// Waits until fd is ready for `events`; ERROR_TIMEOUT at the deadline, ERROR_OPERATION_ABORTED when
+// the program stops meanwhile.
 DWORD WaitFd(int fd, short events, uint64_t deadline) {
   for (;;) {
-    pollfd p{fd, events, 0};
-    int r = poll(&p, 1, MsUntil(deadline));
-    if (r > 0) return ERROR_SUCCESS;
+    if (vtx::sync::StopRequested()) return ERROR_OPERATION_ABORTED;
+    pollfd p[2] = {{fd, events, 0}, {vtx::sync::StopFd(), POLLIN, 0}};
+    int r = poll(p, p[1].fd >= 0 ? 2 : 1, MsUntil(deadline));
+    if (r > 0 && p[0].revents) return ERROR_SUCCESS;
+    if (r > 0) continue;
     if (r == 0) return ERROR_TIMEOUT;
     if (errno != EINTR) return vtx::Win32FromErrno(errno);
   }
@@ -86,6 +89,7 @@ DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
     if (e == EACCES || e == EPERM) return ERROR_ACCESS_DENIED;
     if (e != EAGAIN && e != EINTR) return vtx::Win32FromErrno(e);
     // The server's queue is full: the pipe is busy, so wait for a free place.
+    if (vtx::sync::StopRequested()) return ERROR_OPERATION_ABORTED;
     int left = MsUntil(deadline);
     if (left == 0) return ERROR_TIMEOUT;
     usleep(static_cast<useconds_t>(left < 0 || left > 5 ? 5 : left) * 1000);

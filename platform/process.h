@@ -38,7 +38,8 @@ class ChildProcess {
   HRESULT Start(const ProgramStart& start);
   // Waits up to `timeoutMs` (INFINITE: no limit). S_OK with the program's 32-bit code in
   // `exitCode` (see CodeFromWaitStatus). When the limit passes the whole process group is
-  // killed and the result is 0x800705B4. Any failure leaves that failure in `exitCode`, never 0.
+  // killed and the result is 0x800705B4; when the program is asked to stop meanwhile, the same
+  // with 0x800703E3. Any failure leaves that failure in `exitCode`, never 0.
   HRESULT Wait(DWORD timeoutMs, DWORD* exitCode);
   pid_t Pid() const { return pid_; }
   bool Running() const { return pid_ > 0; }
