@@ -4,18 +4,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/currency/ratesdata.h"
 #include "engine/currency/settings.h"
 #include "engine/foundation/inidatabuffer.h"
+#include "fuzz/privatestore.h"
 
 namespace {
 
 CSettings* g_settings = nullptr;
-std::string g_dir;
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -43,15 +42,7 @@ void Reset(CSettings& s) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char dir[] = "/tmp/vtx-rates-fuzz-XXXXXX";
-  if (!mkdtemp(dir)) std::abort();
-  g_dir = dir;
-  std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(g_dir, ec);
-  });
-  setenv("VANTREX_REGISTRY", (std::string(dir) + "/registry.db").c_str(), 1);
-  setenv("VANTREX_RUNTIME_DIR", dir, 1);
+  fuzzstore::UsePrivateStore("rates");
   g_settings = new CSettings;
   Check(g_settings->Create(nullptr));
   return 0;

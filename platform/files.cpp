@@ -234,6 +234,23 @@ HRESULT WriteWholeFile(const char* path, const void* data, size_t size) {
   return hr;
 }
 
+HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode) {
+  if (!path || !*path || (!data && size)) return E_INVALIDARG;
+  struct stat old;
+  mode_t mode = stat(path, &old) == 0 ? (old.st_mode & 07777) : static_cast<mode_t>(newMode);
+  std::string name = std::string(path) + ".XXXXXX";
+  std::vector<char> tmpl(name.begin(), name.end());
+  tmpl.push_back(0);
+  int fd = mkstemp(tmpl.data());
+  if (fd < 0) return FailFromErrno();
+  HRESULT hr = WriteAll(fd, data, size);
+  if (SUCCEEDED(hr) && (fchmod(fd, mode) != 0 || fsync(fd) != 0)) hr = FailFromErrno();
+  if (close(fd) != 0 && SUCCEEDED(hr)) hr = FailFromErrno();
+  if (SUCCEEDED(hr) && rename(tmpl.data(), path) != 0) hr = FailFromErrno();
+  if (FAILED(hr)) unlink(tmpl.data());
+  return hr;
+}
+
 HRESULT FileSize(const char* path, uint64_t* size) {
   if (!path || !size) return E_INVALIDARG;
   struct stat st;

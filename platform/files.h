@@ -52,6 +52,9 @@ HRESULT ReadWholeFile(const char* path, std::string* data);
 // Creates or truncates the file in place (a new file gets mode 0666 less the umask) and writes
 // every byte; a short write is a failure.
 HRESULT WriteWholeFile(const char* path, const void* data, size_t size);
+// Writes a new file beside `path` and renames it over `path`, so that a reader sees the old
+// contents or the new ones, never a part. The file keeps its mode; a new one gets `newMode`.
+HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode);
 HRESULT FileSize(const char* path, uint64_t* size);
 
 // A new private temporary file (mode 0600) in `folder` (null: the temporary folder) named

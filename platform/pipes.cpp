@@ -141,6 +141,15 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadline, size_t* got) {
   return result;
 }
 
+bool PeerCredentials(int fd, uid_t* uid, gid_t* gid) {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) return false;
+  if (uid) *uid = cred.uid;
+  if (gid) *gid = cred.gid;
+  return true;
+}
+
 DWORD Listener::Create(const char* pipeName) {
   Close();
   std::string path = SocketPath(pipeName);

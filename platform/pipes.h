@@ -1,6 +1,8 @@
 // Named pipes of the system as Unix domain stream sockets: "\\.\pipe\NAME" is the socket
 // $VANTREX_RUNTIME_DIR/NAME. Results are Win32 error codes (0 on success).
 #pragma once
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -25,6 +27,9 @@ DWORD Connect(const char* pipeName, uint64_t deadlineMs, int* fd);
 // (vtx::sync::RequestStop). ReadAll reports in *got what did arrive.
 DWORD WriteAll(int fd, const void* data, size_t size, uint64_t deadlineMs);
 DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadlineMs, size_t* got);
+
+// Who is at the other end of a connection, as the kernel saw it when it connected.
+bool PeerCredentials(int fd, uid_t* uid, gid_t* gid);
 
 // The listening side. The socket file is mode 0660 with the group "vantrex" when it exists.
 // The pipe's lock ($VANTREX_RUNTIME_DIR/NAME.lock) is held while listening: it makes the owner the

@@ -30,12 +30,14 @@ HRESULT FromErrno(int err) {
 
 // Nobody waits for this child any more: a thread of its own collects it so that it never stays
 // a zombie.
-void ReapLater(pid_t pid) {
+// A logon session of the child ends after it.
+void ReapLater(pid_t pid, std::unique_ptr<vtx::LogonSession, vtx::LogonSessionDeleter> session = {}) {
   try {
-    std::thread([pid] {
+    std::thread([pid, s = std::move(session)]() mutable {
       int st;
       while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
       }
+      s.reset();
     }).detach();
   } catch (...) {
     // No thread to be had: collect it now if it has ended; otherwise it stays until we exit.
@@ -126,7 +128,7 @@ HRESULT ResolveProgram(const ProgramStart& start, std::string* path) {
 
 ChildProcess::~ChildProcess() {
   if (pidfd_ >= 0) close(pidfd_);
-  if (pid_ > 0) ReapLater(pid_);
+  if (pid_ > 0) ReapLater(pid_, std::move(session_));
 }
 
 HRESULT ChildProcess::Start(const ProgramStart& start) {
@@ -159,6 +161,7 @@ HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
     if (r < 0 && errno != EINTR) {
       // The status is lost (someone else collected it): that is no success.
       pid_ = -1;
+      session_.reset();
       *exitCode = E_FAIL;
       return E_FAIL;
     }
@@ -185,6 +188,7 @@ HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+    session_.reset();
     bool stopped = vtx::sync::StopRequested();
     HRESULT hr = stopped ? HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED) : E_TIMEOUT;
     *exitCode = hr;
@@ -192,6 +196,7 @@ HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
     return hr;
   }
   pid_ = -1;
+  session_.reset();
   *exitCode = CodeFromWaitStatus(status);
   return S_OK;
 }

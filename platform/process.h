@@ -3,6 +3,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,17 @@ struct ProgramStart {
 // The program file that `start` names, or 0x80070002 when it does not exist.
 HRESULT ResolveProgram(const ProgramStart& start, std::string* path);
 
+// The PAM session of a program started under another account; it ends when the program has ended.
+class LogonSession;
+struct LogonSessionDeleter {
+  void operator()(LogonSession* session) const;
+};
+
+// The PAM service file of those logons: $VANTREX_PAM_DIR, else /etc/pam.d, with "hulvane-vantrex".
+std::string LogonServicePath();
+// The text the installation writes there (pam_unix for authentication, account and session).
+const char* LogonServiceText();
+
 // A started child in a process group of its own. Destroying it while the child still runs leaves
 // the child running and has it reaped when it ends.
 class ChildProcess {
@@ -36,17 +48,32 @@ class ChildProcess {
   // S_OK, or the HRESULT of the failed start (0x80070002 missing program, 0x80070005 not
   // executable, 0x8007000B not a program the system can run).
   HRESULT Start(const ProgramStart& start);
+  // Starts the program under an account that logs on with its password through PAM: authenticated,
+  // the account checked, a session opened for the program's lifetime. The program gets the
+  // account's groups, uid and home (its folder when `start` names none) and a small environment.
+  // 0x8007052E for an unknown user or a wrong password, 0x8007054B for a domain other than this
+  // machine, other logon failures as their Win32 codes.
+  HRESULT StartWithLogon(const ProgramStart& start, const char* user, const char* domain, const char* password);
+  // Starts the program as the account with this uid, without a logon (a caller the kernel names);
+  // for our own uid a plain Start.
+  HRESULT StartAsUid(const ProgramStart& start, uid_t uid);
   // Waits up to `timeoutMs` (INFINITE: no limit). S_OK with the program's 32-bit code in
   // `exitCode` (see CodeFromWaitStatus). When the limit passes the whole process group is
   // killed and the result is 0x800705B4; when the program is asked to stop meanwhile, the same
   // with 0x800703E3. Any failure leaves that failure in `exitCode`, never 0.
   HRESULT Wait(DWORD timeoutMs, DWORD* exitCode);
   pid_t Pid() const { return pid_; }
+  // Readable once the child has ended (-1 on a kernel without process descriptors).
+  int PidFd() const { return pidfd_; }
   bool Running() const { return pid_ > 0; }
 
  private:
+  HRESULT StartAsIdentity(const ProgramStart& start, uid_t uid, gid_t gid, const std::vector<gid_t>& groups,
+                          const std::string& home, const std::vector<std::string>& environment);
+
   pid_t pid_ = -1;
   int pidfd_ = -1;
+  std::unique_ptr<LogonSession, LogonSessionDeleter> session_;
 };
 
 // Start, then Wait.

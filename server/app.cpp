@@ -327,7 +327,15 @@ HWND CreateAppWindow(Server& s, HINSTANCE instance) {
                          CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
 }
 
-void RunImport(const Seams& seams, const std::string& file) {
+// The server opens the file from its own folder: a relative name is made whole here first.
+std::string FromWorkingFolder(const std::string& file) {
+  if (file.empty() || file[0] == '/') return file;
+  char cwd[4096];
+  return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + file : file;
+}
+
+void RunImport(const Seams& seams, const std::string& given) {
+  std::string file = FromWorkingFolder(given);
   Resources& res = *seams.resources;
   HMODULE lib = res.LoadResourceLibrary(kAppKeyPath);
   if (!lib) return;

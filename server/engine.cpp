@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/currency/configfile.h"
 #include "engine/foundation/regupgrade.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/notifychannels.h"
@@ -117,9 +118,13 @@ HRESULT EngineStore::CanSaveSettings() { return ::CanSaveSettings(); }
 
 BOOL EngineStore::IncrementUnitHits(const char* code) { return ::IncrementUnitHits(code); }
 
-HRESULT EngineStore::ImportConfiguration(const char*, DWORD) { return E_NOTIMPL; }
+HRESULT EngineStore::ImportConfiguration(const char* path, DWORD addExtension) {
+  return ::ImportConfiguration(path, addExtension != 0);
+}
 
-HRESULT EngineStore::ExportConfiguration(const char*, DWORD) { return E_NOTIMPL; }
+HRESULT EngineStore::ExportConfiguration(const char* path, DWORD addExtension) {
+  return ::ExportConfiguration(path, addExtension != 0);
+}
 
 bool EngineStore::ReadAppString(const char* name, std::string& value) {
   RegStringValueA text;

@@ -57,8 +57,7 @@ class EngineSettings : public Settings {
   CUpdateSettings update_;
 };
 
-// The application key itself. The configuration file is still to come: import and export fail
-// with 0x80004001.
+// The application key itself, with its configuration file.
 class EngineStore : public MemoryStore {
  public:
   std::unique_ptr<Settings> NewSettings() override;

@@ -95,11 +95,15 @@ fi
 echo "== Installing the programs, the filter programs and the English catalogue into $product"
 cmake --install "$build" --prefix "$product" >/dev/null
 cp "$source_dir/resources/samples/eurofxref.html" "$var/pages/eurofxref.html"
+# The currency-definitions check after the first update reads a local sample, not the maker's host.
+cp "$source_dir/resources/samples/definitions.txt" "$var/pages/definitions.txt"
+export VANTREX_DEFINITIONS_URL="file://$var/pages/definitions.txt"
 "$product/vtxsetup" "$product" --source "file://$var/pages/eurofxref.html" eurfeed.ini --schedule 3600 86400 \
   >/dev/null
 echo "   Registered that folder in the demo store $VANTREX_REGISTRY, with one data source: a copy of a"
 echo "   sample page in the European Central Bank's format (made-up rates), converted by eurfeed."
-echo "   Automatic updates come at most every hour and at least once a day."
+echo "   Automatic updates come at most every hour and at least once a day; the check of the currency"
+echo "   definitions that follows the first update reads a local sample of the maker's update text."
 server="$product/vtxserver"
 
 # The demo's own event log: a datagram listener on the syslog socket, one entry a line.

@@ -44,6 +44,18 @@ const char* SkipBlanks(const char* p) {
   return p;
 }
 
+// Appends a code to a tab-separated text.
+bool AppendCode(CString<char>& text, const char* code, const char* separator) {
+  if (!text.IsEmpty() && !text.Merge(separator)) return false;
+  return text.Merge(code);
+}
+
+char* Hand(CString<char>& text) { return text.IsEmpty() ? nullptr : text.Detach(); }
+
+}  // namespace
+
+namespace vtx::currency {
+
 // The whole text (blanks around allowed) as a decimal number: stored numeric codes are written
 // zero-padded ("036") and must never be read as octal.
 bool ParseDecimal(const char* text, uint32_t* out) {
@@ -98,15 +110,11 @@ bool ParseAmount(const char* text, double* out, uint32_t* decimals) {
   return true;
 }
 
-// Appends a code to a tab-separated text.
-bool AppendCode(CString<char>& text, const char* code, const char* separator) {
-  if (!text.IsEmpty() && !text.Merge(separator)) return false;
-  return text.Merge(code);
-}
+}  // namespace vtx::currency
 
-char* Hand(CString<char>& text) { return text.IsEmpty() ? nullptr : text.Detach(); }
-
-}  // namespace
+using vtx::currency::ParseAmount;
+using vtx::currency::ParseDecimal;
+using vtx::currency::ParseSwitch;
 
 void InitCurrencyData(CurrencyData& record, const char* code) {
   std::memset(&record, 0, sizeof record);
@@ -244,8 +252,14 @@ HRESULT CAllCurrencies::Compare(const CAllCurrencies* other, char** text, uint32
   return 0;
 }
 
+ICurrencyUpdate* CAllCurrencies::GetUpdate() {
+  if (m_update) return m_update;
+  if (!m_storedUpdate) m_storedUpdate = MakeStoredCurrencyUpdate();
+  return m_storedUpdate.get();
+}
+
 HRESULT CAllCurrencies::ResetStoredUpdate() {
-  if (m_update) return m_update->Reset();
+  if (ICurrencyUpdate* update = GetUpdate()) return update->Reset();
   return vtx::currency::DeleteKey(vtx::currency::UpdateKeyPath()) ? 0 : E_FAIL;
 }
 
@@ -461,7 +475,7 @@ HRESULT CAllCurrencies::SetRates(CStringList<char>& active, CCurrencyLocaleList*
   if (newCount) *newCount = 0;
   CString<char> unknown, added;
   uint32_t nUnknown = 0, nNew = 0;
-  bool updateRead = false;
+  ICurrencyUpdate* update = nullptr;  // read once, on first need
 
   uint32_t i = 0;
   while (i < active.GetCount()) {
@@ -470,11 +484,11 @@ HRESULT CAllCurrencies::SetRates(CStringList<char>& active, CCurrencyLocaleList*
     int32_t at = IFindCode(code);
     if (at < 0) {
       int32_t hard = IFindHardcoded(code);
-      if (hard < 0 && m_update && !updateRead) {
-        if (m_update->Create() == E_OUTOFMEMORY) return E_OUTOFMEMORY;
-        updateRead = true;
+      if (!update) {
+        update = GetUpdate();
+        if (!update || update->Create() == E_OUTOFMEMORY) return E_OUTOFMEMORY;
       }
-      bool defined = hard >= 0 || (m_update && m_update->Defines(code));
+      bool defined = hard >= 0 || update->Defines(code);
       if (!defined) {
         if (!AppendCode(unknown, code, "\t")) return E_OUTOFMEMORY;
         ++nUnknown;
@@ -499,10 +513,10 @@ HRESULT CAllCurrencies::SetRates(CStringList<char>& active, CCurrencyLocaleList*
         if (mode & 8) info->dwFlags |= kInfoWarning;
         if (hard >= 0) {
           if (!Add(g_CurrencyData[hard])) return E_OUTOFMEMORY;
-        } else if (m_update->Update(*this, code) == E_OUTOFMEMORY) {
+        } else if (update->Update(*this, code) == E_OUTOFMEMORY) {
           return E_OUTOFMEMORY;
         }
-        if (m_update && locales && m_update->Update(*locales, code) == E_OUTOFMEMORY) return E_OUTOFMEMORY;
+        if (locales && update->Update(*locales, code) == E_OUTOFMEMORY) return E_OUTOFMEMORY;
       }
       at = IFindCode(code);
     }

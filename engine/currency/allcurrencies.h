@@ -2,6 +2,7 @@
 // kept in the registry under "AllCurrencies".
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "engine/currency/currencydata.h"
 #include "engine/currency/currencyinfo.h"
@@ -22,11 +23,24 @@ class ICurrencyUpdate {
   virtual HRESULT Create() = 0;
   // Whether the update data define a currency of that code (ignoring case).
   virtual bool Defines(const char* code) const = 0;
-  // Applies the update's record (and removal) of one code to the database.
+  // Applies the update's record and removal of one code to the database; null: of every code.
   virtual HRESULT Update(CAllCurrencies& database, const char* code) = 0;
-  // Puts the update's names and symbols of one code into the locales.
+  // Puts the update's names and symbols of one code into the locales; null: of every code.
   virtual HRESULT Update(CCurrencyLocaleList& locales, const char* code) = 0;
 };
+
+// The stored update data ("Update", the definitions update's CUpdate); null when out of memory.
+std::unique_ptr<ICurrencyUpdate> MakeStoredCurrencyUpdate();
+
+namespace vtx::currency {
+// Number texts of the stored forms, independent of the process locale. A whole decimal number
+// (never octal: stored numeric codes are zero-padded).
+bool ParseDecimal(const char* text, uint32_t* out);
+// A flag: a number, or one of the words true/yes/false/no.
+bool ParseSwitch(const char* text, bool* out);
+// A plain decimal number ("1.95583", "-2"); `decimals` gets the count of digits after the '.'.
+bool ParseAmount(const char* text, double* out, uint32_t* decimals);
+}  // namespace vtx::currency
 
 // Ids of g_AcIniTable.
 enum AcIniId : uint32_t {
@@ -62,9 +76,10 @@ class CAllCurrencies {
   CAllCurrencies(const CAllCurrencies&) = delete;
   CAllCurrencies& operator=(const CAllCurrencies&) = delete;
 
-  // The update data that Create resets and SetRates consults; null resets by deleting "Update"
-  // directly and knows no update records. Not owned.
+  // The update data that Create resets and SetRates consults (not owned); null: the stored ones.
   void SetUpdate(ICurrencyUpdate* update) { m_update = update; }
+  // That update data; null only when out of memory.
+  ICurrencyUpdate* GetUpdate();
 
   // Index in the built-in table (ignoring case); -1 when absent or null.
   static int32_t IFindHardcoded(const char* code);
@@ -72,6 +87,8 @@ class CAllCurrencies {
   int32_t Find(uint32_t numericCode) const;
   // Index by code (ignoring case), else by the text as a decimal numeric code; -1 when absent.
   int32_t IFind(const char* text) const;
+  // Index by code alone (ignoring case); -1 when absent or null.
+  int32_t IFindCode(const char* code) const;
 
   // Adds or replaces a record; false when out of memory.
   bool Add(const CurrencyData& record);
@@ -131,13 +148,13 @@ class CAllCurrencies {
   Iterator end() const { return Iterator(m_records.end()); }
 
  private:
-  int32_t IFindCode(const char* code) const;
   HRESULT ResetStoredUpdate();
 
   CStringList<char> m_records;  // CurrencyData blocks
   CStringList<char> m_add;      // codes not in the built-in table
   CStringList<char> m_remove;   // built-in codes that were removed
   ICurrencyUpdate* m_update = nullptr;
+  std::unique_ptr<ICurrencyUpdate> m_storedUpdate;  // made on first need when none was set
   HRESULT m_loadError = 0;
   uint32_t m_loadErrorLine = 0;
 };

@@ -8,6 +8,7 @@
 #include "engine/currency/currencystore.h"
 #include "engine/currency/filterdef.h"
 #include "engine/currency/ratesdata.h"
+#include "engine/currency/update.h"
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/scramble.h"
@@ -395,7 +396,10 @@ int CSettings::GetOandaSource(char* buffer, int size) const {
 
 CCurrencyLocaleList* CSettings::GetLocaleList() {
   if (!m_data) return nullptr;
-  if (!m_data->Locales.IsCreated() && m_data->Locales.Create(false) != 0) return nullptr;
+  if (!m_data->Locales.IsCreated()) {
+    if (m_data->Locales.Create(false) != 0) return nullptr;
+    ApplyStoredUpdate(nullptr, &m_data->Locales);
+  }
   return &m_data->Locales;
 }
 
@@ -511,6 +515,7 @@ void CSettings::Load(bool first) {
 
   // 6. The currency database; the locale list and the euro cache follow it.
   bool builtIn = d.Currencies.Create(false) == 1;
+  if (builtIn) ApplyStoredUpdate(&d.Currencies, nullptr);
   d.Locales.Empty();
   d.EuroCache.Empty();
 
@@ -580,7 +585,10 @@ void CSettings::Load(bool first) {
   if (!loaded) d.Currencies.GetEuroCurrencies(d.Rates->Active, 3);
 
   // 11.
-  if (builtIn) d.Currencies.SetRates(d.Rates->Active, &d.Locales, 0, nullptr, nullptr, nullptr, nullptr);
+  // An uncreated locale list would drop the names at its creation; it takes them then instead.
+  if (builtIn)
+    d.Currencies.SetRates(d.Rates->Active, d.Locales.IsCreated() ? &d.Locales : nullptr, 0, nullptr, nullptr,
+                          nullptr, nullptr);
 
   if (scope->Status() == ERROR_SUCCESS) scope->Commit();
 }

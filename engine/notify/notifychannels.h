@@ -34,8 +34,10 @@ constexpr DWORD VXMSG_DELETEDISPLAYLOG = 0x8000;
 // A messenger that does not take a message box or dialog request within this time counts as
 // not running, so that the caller falls back to its own window.
 constexpr DWORD kMessengerTimeoutMs = 30000;
-// A program run through the messenger and waited for (client validation): its 30 s and a margin.
-constexpr DWORD kExecuteWaitTimeoutMs = 35000;
+// A program that the messenger starts and waits for ends within this time or is killed; its
+// caller waits that long and a margin.
+constexpr DWORD kExecuteRunLimitMs = 30000;
+constexpr DWORD kExecuteWaitTimeoutMs = kExecuteRunLimitMs + 5000;
 
 // The computer's full DNS name, cut to size - 1 characters; FALSE when no name is known.
 BOOL GetComputerDomainName(char* buffer, DWORD size);

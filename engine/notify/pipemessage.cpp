@@ -114,6 +114,39 @@ HRESULT CPipeMessageClient::SendMessageTimeoutA(const char* pipeName, DWORD msg,
   return hr;
 }
 
+PipeReply& PipeReply::operator=(PipeReply&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void PipeReply::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+HRESULT PipeReply::Send(DWORD reply) {
+  if (fd_ < 0) return E_HANDLE;
+  BYTE out[4];
+  PutU32(out, reply);
+  DWORD e = vtx::pipes::WriteAll(fd_, out, sizeof out, vtx::sync::DeadlineAfter(kServeDeadlineMs));
+  Close();
+  return HRESULT_FROM_WIN32(e);
+}
+
+bool CPipeMessageServer::Caller(uid_t* uid, gid_t* gid) const {
+  return serving_ >= 0 && vtx::pipes::PeerCredentials(serving_, uid, gid);
+}
+
+PipeReply CPipeMessageServer::DeferReply() {
+  int fd = serving_;
+  serving_ = -1;
+  return PipeReply(fd);
+}
+
 HRESULT CPipeMessageServer::Create(const char* pipeName) {
   Close();
   DWORD e = listener_.Create(pipeName);
@@ -144,8 +177,14 @@ HRESULT CPipeMessageServer::ServeRequest(DWORD_PTR context, PipeMessageHandler h
     reply = hr;  // refused unread; the handler never sees a size without its data
   } else if (SUCCEEDED(hr)) {
     LPARAM lParam = request.hasData ? reinterpret_cast<LPARAM>(&request.cds) : static_cast<LPARAM>(request.head.lParam);
+    // A handler may serve the pipe again inside itself: the caller of this request is restored after.
+    int outer = serving_;
+    serving_ = fd;
     if (handler) reply = handler(context, request.head.msg, request.head.wParam, lParam);
+    bool deferred = serving_ != fd;
+    serving_ = outer;
     FreePipeRequest(request);
+    if (deferred) return hr;  // the connection and its answer belong to the handler's owner now
   }
   if (hr != E_UNEXPECTED) {
     BYTE out[4];

@@ -50,6 +50,24 @@ class CPipeMessageClient {
   static BOOL PipeExists(const char* pipeName);
 };
 
+// The connection of a request whose answer is sent later (see CPipeMessageServer::DeferReply).
+// Dropped without an answer, the client sees the connection end.
+class PipeReply {
+ public:
+  PipeReply() = default;
+  explicit PipeReply(int fd) : fd_(fd) {}
+  PipeReply(PipeReply&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  PipeReply& operator=(PipeReply&& other) noexcept;
+  ~PipeReply() { Close(); }
+  // Sends the answer and ends the connection.
+  HRESULT Send(DWORD reply);
+  bool Valid() const { return fd_ >= 0; }
+
+ private:
+  void Close();
+  int fd_ = -1;
+};
+
 class CPipeMessageServer {
  public:
   CPipeMessageServer() = default;
@@ -66,7 +84,14 @@ class CPipeMessageServer {
   HRESULT ServeRequest(DWORD_PTR context, PipeMessageHandler handler);
   void Close();
 
+  // Inside a handler: who sent the request (the kernel's word, not the request's).
+  bool Caller(uid_t* uid, gid_t* gid) const;
+  // Inside a handler: keeps the connection open for an answer that the owner sends later through
+  // the result; what the handler returns is then not sent.
+  PipeReply DeferReply();
+
  private:
   vtx::pipes::Listener listener_;
   HANDLE event_ = nullptr;
+  int serving_ = -1;  // the connection whose request the handler runs
 };

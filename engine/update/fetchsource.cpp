@@ -62,44 +62,10 @@ SchemeFamily FamilyOf(const char* part, size_t length) {
   return SchemeFamily::Unknown;
 }
 
-bool NextKeepsScheme(const char* page, const char* next) {
-  const char* bar = std::strchr(page, '|');
-  SchemeFamily family = FamilyOf(page, bar ? static_cast<size_t>(bar - page) : std::strlen(page));
-  if (family != SchemeFamily::Web && family != SchemeFamily::File) return false;
-  for (const char* p = next;;) {
-    const char* end = std::strchr(p, '|');
-    size_t n = end ? static_cast<size_t>(end - p) : std::strlen(p);
-    if (FamilyOf(p, n) != family) return false;
-    if (!end) return true;
-    p = end + 1;
-  }
-}
-
-// One download with its tries; the pause between two tries ends early when the thread stops.
-HRESULT LoadWithRetries(CFetchThread& thread, FetchContext& context, const char* address, DWORD lineLimit,
-                        DWORD attempts, CBuffer<char>& out) {
-  CFetchSettings& settings = thread.GetSettings();
-  uint64_t pauseMs = static_cast<uint64_t>(settings.GetUpdateRetryPause()) * 1000u;
-  if (pauseMs >= INFINITE) pauseMs = INFINITE - 1;
-  HRESULT hr = E_FAIL;
-  for (DWORD attempt = 1; attempt <= attempts; ++attempt) {
-    hr = context.connection->Load(address, out, kFetchLoadFlags, lineLimit, settings.GetConnectionSettings(),
-                                  context.parentWindow);
-    if (SUCCEEDED(hr) || attempt == attempts) break;
-    if (pauseMs && !thread.Sleep(static_cast<DWORD>(pauseMs))) break;
-  }
-  if (FAILED(hr)) return hr;
-  const char* error = context.connection->GetErrorString(nullptr);
-  if (error && *error) return E_FAIL;
-  return S_OK;
-}
-
 // The "|"-separated parts of the address, downloaded in turn and joined into one answer.
 HRESULT DownloadParts(CFetchThread& thread, FetchContext& context, const char* address, DWORD lineLimit,
                       CBuffer<char>& answer) {
-  DWORD attempts = thread.GetSettings().GetUpdateAttempts();
-  if (attempts == 0) attempts = 1;
-  if (attempts > 10) attempts = 10;
+  const DWORD attempts = FetchTries(thread.GetSettings().GetUpdateAttempts());
   answer.Seek(0, 0);
   for (const char* p = address;;) {
     const char* end = std::strchr(p, '|');
@@ -250,6 +216,42 @@ bool SetLogItem(CFetchThread& thread, FetchLogList which, const char* data, uint
 }
 
 }  // namespace
+
+bool NextKeepsScheme(const char* page, const char* next) {
+  const char* bar = std::strchr(page, '|');
+  SchemeFamily family = FamilyOf(page, bar ? static_cast<size_t>(bar - page) : std::strlen(page));
+  if (family != SchemeFamily::Web && family != SchemeFamily::File) return false;
+  for (const char* p = next;;) {
+    const char* end = std::strchr(p, '|');
+    size_t n = end ? static_cast<size_t>(end - p) : std::strlen(p);
+    if (FamilyOf(p, n) != family) return false;
+    if (!end) return true;
+    p = end + 1;
+  }
+}
+
+DWORD FetchTries(DWORD updateAttempts) {
+  if (updateAttempts == 0) return 1;
+  return updateAttempts > 10 ? 10 : updateAttempts;
+}
+
+HRESULT LoadWithRetries(CFetchThread& thread, FetchContext& context, const char* address, DWORD lineLimit,
+                        DWORD attempts, CBuffer<char>& out) {
+  CFetchSettings& settings = thread.GetSettings();
+  uint64_t pauseMs = static_cast<uint64_t>(settings.GetUpdateRetryPause()) * 1000u;
+  if (pauseMs >= INFINITE) pauseMs = INFINITE - 1;
+  HRESULT hr = E_FAIL;
+  for (DWORD attempt = 1; attempt <= attempts; ++attempt) {
+    hr = context.connection->Load(address, out, kFetchLoadFlags, lineLimit, settings.GetConnectionSettings(),
+                                  context.parentWindow);
+    if (SUCCEEDED(hr) || attempt == attempts) break;
+    if (pauseMs && !thread.Sleep(static_cast<DWORD>(pauseMs))) break;
+  }
+  if (FAILED(hr)) return hr;
+  const char* error = context.connection->GetErrorString(nullptr);
+  if (error && *error) return E_FAIL;
+  return S_OK;
+}
 
 int32_t IsErrorDocument(const char* text, uint32_t length) {
   if (!text) return -1;

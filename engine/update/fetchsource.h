@@ -110,6 +110,17 @@ struct FetchContext {
 
 HRESULT FetchSource(CFetchThread& thread, FetchContext& context);
 
+// The tries of a download for the UpdateAttempts setting: 0 counts as 1, more than 10 as 10.
+DWORD FetchTries(DWORD updateAttempts);
+// One download with up to `attempts` tries, UpdateRetryPause seconds apart; the pause ends early
+// when the thread stops. A load that succeeds but leaves an error text of the connection gives
+// 0x80004005.
+HRESULT LoadWithRetries(CFetchThread& thread, FetchContext& context, const char* address, DWORD lineLimit,
+                        DWORD attempts, CBuffer<char>& out);
+// Whether a page may name `next` as its next page: web addresses lead to web addresses, files to
+// files (every "|"-part), the quote protocol nowhere.
+bool NextKeepsScheme(const char* page, const char* next);
+
 // Runs a filter program over `text` (its count is its length) on a private temporary file "HVX...";
 // on success `text` holds the filter's output, unscrambled, with a NUL after its count.
 HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address, const char* filterName,

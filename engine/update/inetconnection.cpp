@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,9 +23,28 @@ constexpr HRESULT kDialUpPasswordTooLong = 0x8004025D;  // text 605
 constexpr HRESULT kDialUpDomainTooLong = 0x8004025E;    // text 606
 constexpr DWORD kReadChunk = 1000;
 
-// The maker's rate servers.
+// The maker's rate servers, as built; SetHulvaneHosts replaces them.
 const char* const kHulvaneDomains[] = {"hulvane.com", "hulvane.net", "vantrex-rates.com"};
 const char* const kHulvaneAddresses[] = {"192.0.2.41", "192.0.2.42", "198.51.100.17"};
+
+struct HulvaneHosts {
+  std::mutex lock;
+  bool replaced = false;
+  std::vector<std::string> domains, addresses;
+};
+HulvaneHosts& Hosts() {
+  static HulvaneHosts hosts;
+  return hosts;
+}
+
+bool IsHulvaneHost(const char* host, const std::vector<std::string>& domains,
+                   const std::vector<std::string>& addresses) {
+  for (const std::string& domain : domains)
+    if (EndsWith(host, ("." + domain).c_str()) || _stricmp(host, domain.c_str()) == 0) return true;
+  for (const std::string& address : addresses)
+    if (address == host) return true;
+  return false;
+}
 
 bool StartsWithNoCase(const char* text, const char* prefix) {
   return _strnicmp(text, prefix, std::strlen(prefix)) == 0;
@@ -582,12 +603,19 @@ BOOL IsHulvaneURL(const char* url) {
   CINetConnection connection;
   char host[1024];
   if (FAILED(connection.GetHostName(url, host, sizeof host)) || !host[0]) return FALSE;
-  for (const char* domain : kHulvaneDomains) {
-    char dotted[64];
-    std::snprintf(dotted, sizeof dotted, ".%s", domain);
-    if (EndsWith(host, dotted) || _stricmp(host, domain) == 0) return TRUE;
-  }
-  for (const char* address : kHulvaneAddresses)
-    if (std::strcmp(host, address) == 0) return TRUE;
-  return FALSE;
+  HulvaneHosts& hosts = Hosts();
+  std::lock_guard<std::mutex> guard(hosts.lock);
+  if (hosts.replaced) return IsHulvaneHost(host, hosts.domains, hosts.addresses) ? TRUE : FALSE;
+  return IsHulvaneHost(host, {std::begin(kHulvaneDomains), std::end(kHulvaneDomains)},
+                       {std::begin(kHulvaneAddresses), std::end(kHulvaneAddresses)})
+             ? TRUE
+             : FALSE;
+}
+
+void SetHulvaneHosts(const std::vector<std::string>& domains, const std::vector<std::string>& addresses) {
+  HulvaneHosts& hosts = Hosts();
+  std::lock_guard<std::mutex> guard(hosts.lock);
+  hosts.replaced = !domains.empty() || !addresses.empty();
+  hosts.domains = domains;
+  hosts.addresses = addresses;
 }

@@ -3,6 +3,8 @@
 // addresses into memory.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "engine/foundation/buffer.h"
 #include "engine/foundation/cstring.h"
@@ -17,8 +19,8 @@ class CSettings;
 
 // No data source is anywhere near this; a larger answer is refused rather than held in memory.
 constexpr uint32_t kMaxDownloadBytes = 64u * 1024u * 1024u;
-// Win32 ERROR_FILE_TOO_LARGE: the last error of a download that passes the limit.
-constexpr DWORD kErrorDownloadTooLarge = 223;
+// The last error of a download that passes the limit.
+constexpr DWORD kErrorDownloadTooLarge = ERROR_FILE_TOO_LARGE;
 
 // result = callback(kind, value, 0, context): kind 0 announces the total size, kind 1 the bytes
 // read so far; a nonzero result stops the load and becomes its result.
@@ -134,4 +136,7 @@ uint32_t CountLines(const char* buffer, uint32_t length, uint32_t n);
 
 // Whether the address points at one of the maker's own rate servers.
 BOOL IsHulvaneURL(const char* url);
+// Replaces the maker's rate servers of the build: host names (each with every host below it) and
+// address literals. Two empty lists restore the build's own. For tests with a local server.
+void SetHulvaneHosts(const std::vector<std::string>& domains, const std::vector<std::string>& addresses);
 // EndsWith, the case-insensitive suffix test, is the foundation's (timetext.h).

@@ -11,8 +11,7 @@ int32_t FindRecord(const CStringList<char>& list, const char* code) { return lis
 
 namespace {
 // " (English name)", or empty.
-std::string NameSuffix(CSettings& settings, const char* code) {
-  CCurrencyLocaleList* locales = settings.GetLocaleList();
+std::string NameSuffix(CCurrencyLocaleList* locales, const char* code) {
   CStringW wide;
   if (!locales || !code || !locales->GetCurrencyName(wide, code, false, 1033) || wide.IsEmpty()) return "";
   CStringA name;
@@ -22,7 +21,11 @@ std::string NameSuffix(CSettings& settings, const char* code) {
 }  // namespace
 
 std::string CodeWithName(CSettings& settings, const char* code) {
-  return std::string(code ? code : "") + NameSuffix(settings, code);
+  return CodeWithName(settings.GetLocaleList(), code);
+}
+
+std::string CodeWithName(CCurrencyLocaleList* locales, const char* code) {
+  return std::string(code ? code : "") + NameSuffix(locales, code);
 }
 
 std::string CheckFlags(CSettings& settings, uint32_t bits, uint32_t mode, uint32_t* count) {

@@ -12,6 +12,8 @@ std::string CheckFlags(CSettings& settings, uint32_t bits, uint32_t mode, uint32
 
 // "CODE" or "CODE (English name)".
 std::string CodeWithName(CSettings& settings, const char* code);
+// The same with the names of a locale list (null: none).
+std::string CodeWithName(CCurrencyLocaleList* locales, const char* code);
 
 // Index of the record with that code (ignoring case) in a list of CurrencyInfo blocks; -1 when none.
 int32_t FindRecord(const CStringList<char>& list, const char* code);

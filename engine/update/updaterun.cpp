@@ -1,7 +1,5 @@
 #include "engine/update/updaterun.h"
 
-#include "engine/update/useragent.h"
-
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -9,9 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/currency/update.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/foundation/stringutil.h"
+#include "engine/notify/notifychannels.h"
+#include "engine/update/definitions.h"
 #include "engine/update/ratechecks.h"
+#include "engine/update/useragent.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/resources.h"
@@ -58,13 +60,6 @@ enum : UINT {
   kMsgMissingError = 433,
 };
 
-std::string LoadText(HMODULE module, UINT id, int max) {
-  std::string buf(static_cast<size_t>(max) + 1, '\0');
-  int n = LoadStringA(module, id, buf.data(), max + 1);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
-
 struct LocalText {
   char* p = nullptr;
   ~LocalText() {
@@ -72,8 +67,17 @@ struct LocalText {
   }
 };
 
-// String `id` over the inserts; numeric inserts also pick the text's choices. Empty when the
-// string is missing or names more inserts than given.
+}  // namespace
+
+namespace vtx::update {
+
+std::string LoadText(HMODULE module, UINT id, int max) {
+  std::string buf(static_cast<size_t>(max) + 1, '\0');
+  int n = LoadStringA(module, id, buf.data(), max + 1);
+  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return buf;
+}
+
 std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatInsert> inserts) {
   std::string source = LoadText(module, id, kTextMax);
   if (source.empty()) return source;
@@ -94,7 +98,6 @@ std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatIn
   return out.p;
 }
 
-// TAB-separated items joined for a sentence.
 std::string Joined(const std::string& items, HMODULE module) {
   LocalText joined{FormatItems(items.c_str(), 96, 97, module)};
   if (joined.p) return joined.p;
@@ -109,7 +112,6 @@ std::string Hex(HRESULT hr) {
   return text;
 }
 
-// The system's text of a code without its closing line end, else the code in hexadecimal.
 std::string SystemText(HRESULT hr) {
   const char* text = vtx::SystemErrorText(hr);
   if (!text || !*text) return Hex(hr);
@@ -117,6 +119,15 @@ std::string SystemText(HRESULT hr) {
   while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.pop_back();
   return s;
 }
+
+}  // namespace vtx::update
+
+namespace {
+
+using vtx::update::FormatString;
+using vtx::update::Joined;
+using vtx::update::LoadText;
+using vtx::update::SystemText;
 
 // Collecting of run messages off for one scope, then as it was.
 class CollectingOff {
@@ -617,9 +628,12 @@ void UpdateRunner::CheckUnknownCodes() {
   const CSettingsData& d = Data();
   if (d.UnknownCurrencies == 1) return;
   std::string codes;
+  CUpdate stored;  // read on first need
   for (char* block : Rates().Active) {
     const char* code = reinterpret_cast<const CurrencyInfo*>(block)->szCode;
     if (d.Currencies.IFind(code) >= 0 || CAllCurrencies::IFindHardcoded(code) >= 0) continue;
+    if (!stored.IsLoaded()) stored.Create();
+    if (stored.Defines(code)) continue;
     if (!codes.empty()) codes += ';';
     codes += code;
   }
@@ -670,7 +684,12 @@ HRESULT CUpdateEngine::UpdateRun(CUpdateThread& thread) {
   return run.Execute();
 }
 
-HRESULT CUpdateEngine::CheckDefinitions(CUpdateThread&, const char*) { return E_NOTIMPL; }
+HRESULT CUpdateEngine::CheckDefinitions(CUpdateThread& thread, const char* unknownCodes) {
+  const char* address = m_definitionsAddress.empty() ? DefinitionsAddress() : m_definitionsAddress.c_str();
+  return RunDefinitionsCheck(*this, thread, address, unknownCodes);
+}
+
+void CUpdateEngine::LogEvent(const char* text, UINT type) { MessageToLog(text, type, &m_notifier.m_EventLog); }
 
 void CUpdateEngine::Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
                            HMODULE resourceLibrary) {

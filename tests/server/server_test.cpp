@@ -770,13 +770,13 @@ TEST_F(Server, ProgramIsReachedAcrossProcesses) {
   EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
   EXPECT_EQ(rig.store.loads, 0);
 
-  // The import switch hands its file over; the program cannot import configuration files yet and
-  // its answer comes back as a failure box.
+  // The import switch hands its file over; the program's answer for a missing file comes back as a
+  // failure box.
   Rig client;
-  EXPECT_EQ(RunServer({"-l:/tmp/site.vx-cnf"}, client.seams()), 0);
+  EXPECT_EQ(RunServer({"-l:" + dir / "missing.vx-cnf"}, client.seams()), 0);
   ASSERT_EQ(client.resources.boxes.size(), 2u);
   EXPECT_EQ(client.resources.boxes[1].textId, 83u);
-  EXPECT_EQ(client.resources.boxes[1].hr, E_NOTIMPL);
+  EXPECT_EQ(client.resources.boxes[1].hr, E_NOTFOUND_FILE);
 
   EXPECT_EQ(SendVXVMessage(WM_VX_QUIT, 0x1FF, 0, &reply), S_OK);
   int status = -1;

@@ -137,7 +137,8 @@ void Scan(const std::string& code, std::set<unsigned>& ids) {
 
 std::set<unsigned> TextsTheCodeNames(const fs::path& source) {
   std::set<unsigned> ids;
-  for (const char* tree : {"engine", "server", "webservice", "tools"}) {
+  for (const char* tree : {"engine", "server", "service", "messenger", "webservice", "manager", "tools"}) {
+    if (!fs::exists(source / tree)) continue;
     for (const auto& entry : fs::recursive_directory_iterator(source / tree)) {
       std::string ext = entry.path().extension();
       if (ext == ".cpp" || ext == ".h") Scan(WithoutComments(vtxtest::ReadFile(entry.path())), ids);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/currency/ratesdata.h"
+#include "engine/currency/update.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/timetext.h"
@@ -466,7 +467,14 @@ TEST_F(UpdateRun, SourcesMessageOnlyOnce) {
 
 TEST_F(UpdateRun, UnknownCodesStartADefinitionsCheck) {
   Seed({{"USD", "1.0"}});
-  AddSource(File("a.ini", "USD = 1.01\r\nXQZ = 5\r\n"));
+  // A code that the stored definitions update defines is known.
+  CUpdate stored;
+  const std::string text = "[NumericalCodes]\r\nXQY = 1\r\n";
+  ASSERT_EQ(stored.Load(text.data(), static_cast<uint32_t>(text.size()), nullptr, nullptr, nullptr, nullptr, nullptr,
+                        nullptr),
+            S_OK);
+  ASSERT_EQ(stored.Save(), S_OK);
+  AddSource(File("a.ini", "USD = 1.01\r\nXQZ = 5\r\nXQY = 6\r\n"));
   ASSERT_EQ(Run(), S_OK);
   EXPECT_EQ(engine.checked, std::vector<std::string>{"XQZ"});
   EXPECT_TRUE(engine.collectingOffInCheck);

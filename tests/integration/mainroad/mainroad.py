@@ -129,6 +129,10 @@ def main():
             sample = f.read()
         with open(os.path.join(www, "eurofxref.html"), "wb") as f:
             f.write(sample)
+        with open(os.path.join(source, "resources", "samples", "definitions.txt"), "rb") as f:
+            definitions = f.read()
+        with open(os.path.join(www, "definitions.txt"), "wb") as f:
+            f.write(definitions)
         fixtures = [("sovfeed", "rates.html"), ("tolfeed", "rates.html"), ("sdrfeed", "rates.tsv"),
                     ("cadfeed", "rates.html"), ("quofeed", "rates.csv"), ("usdfeed", "rates.html")]
         for program, name in fixtures:
@@ -149,6 +153,8 @@ def main():
                 return False
         wait_for(listening, 10)
         inst = Installation(cmake, build, root)
+        # The currency-definitions check after a first update reads the local page, not the maker's host.
+        inst.env["VANTREX_DEFINITIONS_URL"] = base + "definitions.txt"
 
         def requests_for(path):
             with open(os.path.join(root, "http.log")) as f:
@@ -161,6 +167,8 @@ def main():
             server = inst.start()
             check("update now", ask(inst.pipe, WM_VX_UPDATENOW) == 0, "the run failed")
             inst.stop(server)
+            check("definitions check", requests_for("definitions.txt") == 1,
+                  f"{requests_for('definitions.txt')} requests")
             rates = inst.rates()
             check("stored rates", rates.get("USD") == 1.0856 and rates.get("JPY") == 163.42 and len(rates) == 30,
                   repr(rates))
