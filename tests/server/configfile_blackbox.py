@@ -99,6 +99,8 @@ class Server:
         product = os.path.join(run, "product")
         os.makedirs(os.path.join(product, "Resources"))
         os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
+        os.symlink(os.path.join(source, "resources", "filters"), os.path.join(product, "Filters"))
+        os.symlink(program, os.path.join(product, "vtxserver"))
         subprocess.run([setup, product], env=self.env, check=True, stdout=subprocess.DEVNULL)
         self.proc = subprocess.Popen([program], env=self.env, stderr=subprocess.DEVNULL)
         self.pipe = os.path.join(run, "HulvaneVantrexAppPipe")
