@@ -102,6 +102,25 @@ const ErrorText kWin32Texts[] = {
     {ERROR_INVALID_THREAD_ID, "Invalid thread identifier."},
     {ERROR_NO_SYSTEM_RESOURCES, "Insufficient system resources exist to complete the requested service."},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
+    {WSAEINTR, "A blocking operation was interrupted."},
+    {WSAEINVAL, "An invalid argument was supplied."},
+    {WSAEMFILE, "Too many open sockets."},
+    {WSAEWOULDBLOCK, "A non-blocking socket operation could not be completed immediately."},
+    {WSAEAFNOSUPPORT, "An address incompatible with the requested protocol was used."},
+    {WSAEADDRNOTAVAIL, "The requested address is not valid in its context."},
+    {WSAENETDOWN, "A socket operation encountered a dead network."},
+    {WSAENETUNREACH, "A socket operation was attempted to an unreachable network."},
+    {WSAECONNABORTED, "An established connection was aborted by the software in your host machine."},
+    {WSAECONNRESET, "An existing connection was forcibly closed by the remote host."},
+    {WSAENOBUFS, "No buffer space is available for the socket operation."},
+    {WSAENOTCONN, "The socket is not connected."},
+    {WSAETIMEDOUT, "The connection timed out: the other side did not answer in time."},
+    {WSAECONNREFUSED, "No connection could be made because the target machine actively refused it."},
+    {WSAEHOSTUNREACH, "A socket operation was attempted to an unreachable host."},
+    {WSAHOST_NOT_FOUND, "No such host is known."},
+    {WSATRY_AGAIN, "The host name could not be resolved now; the name server did not answer."},
+    {WSANO_RECOVERY, "A nonrecoverable error occurred during a name lookup."},
+    {WSANO_DATA, "The requested name is valid, but no address of the requested type was found."},
 };
 
 const ErrorText kHresultTexts[] = {
@@ -141,7 +160,7 @@ DWORD Win32FromErrno(int err) {
     case ECONNREFUSED: return ERROR_CONNECTION_REFUSED;
     case ENOSYS: case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
     case ECONNRESET: case ENOTCONN: return ERROR_PIPE_NOT_CONNECTED;
-    case EINTR: return ERROR_OPERATION_ABORTED;
+    case EINTR: case ECANCELED: return ERROR_OPERATION_ABORTED;
     case EFAULT: return ERROR_NOACCESS;
     case ELOOP: return ERROR_INVALID_NAME;
     default: return ERROR_INVALID_FUNCTION;

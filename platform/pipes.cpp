@@ -14,6 +14,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/socket.h"
 
 namespace vtx::pipes {
 
@@ -21,26 +22,13 @@ namespace {
 
 constexpr char kPrefix[] = "\\\\.\\pipe\\";
 
-int MsUntil(uint64_t deadline) {
-  if (deadline == vtx::sync::kNoDeadline) return -1;
-  uint64_t now = vtx::sync::NowMs();
-  if (deadline <= now) return 0;
-  uint64_t left = deadline - now;
-  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
-}
+using vtx::sync::MsUntil;
 
 // Waits until fd is ready for `events`; ERROR_TIMEOUT at the deadline, ERROR_OPERATION_ABORTED when
 // the program stops meanwhile.
 DWORD WaitFd(int fd, short events, uint64_t deadline) {
-  for (;;) {
-    if (vtx::sync::StopRequested()) return ERROR_OPERATION_ABORTED;
-    pollfd p[2] = {{fd, events, 0}, {vtx::sync::StopFd(), POLLIN, 0}};
-    int r = poll(p, p[1].fd >= 0 ? 2 : 1, MsUntil(deadline));
-    if (r > 0 && p[0].revents) return ERROR_SUCCESS;
-    if (r > 0) continue;
-    if (r == 0) return ERROR_TIMEOUT;
-    if (errno != EINTR) return vtx::Win32FromErrno(errno);
-  }
+  int e = vtx::WaitForSocket(fd, events, deadline);
+  return e ? vtx::Win32FromErrno(e) : ERROR_SUCCESS;
 }
 
 bool FillAddress(const std::string& path, sockaddr_un& addr) {
@@ -97,22 +85,9 @@ DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
 }
 
 DWORD WriteAll(int fd, const void* data, size_t size, uint64_t deadline) {
-  auto* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = send(fd, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      p += n;
-      size -= static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (DWORD e = WaitFd(fd, POLLOUT, deadline)) return e;
-      continue;
-    }
-    return n < 0 && errno != EPIPE && errno != ECONNRESET ? vtx::Win32FromErrno(errno) : ERROR_BROKEN_PIPE;
-  }
-  return ERROR_SUCCESS;
+  int e = vtx::SendAllBytes(fd, data, size, deadline);
+  if (e == EPIPE || e == ECONNRESET) return ERROR_BROKEN_PIPE;
+  return vtx::Win32FromErrno(e);
 }
 
 DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadline, size_t* got) {

@@ -63,9 +63,11 @@ HRESULT Spawn(const vtx::ProgramStart& start, bool detached, pid_t* pidOut) {
     posix_spawn_file_actions_destroy(&actions);
     return E_OUTOFMEMORY;
   }
-  // No console for our children: stdin from /dev/null, stdout and stderr as ours, and none of
-  // our other descriptors.
-  int rc = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  // No console for our children: stdin from /dev/null (or the caller's descriptor), stdout and
+  // stderr as ours (or the caller's), and none of our other descriptors.
+  int rc = start.inputFd >= 0 ? posix_spawn_file_actions_adddup2(&actions, start.inputFd, 0)
+                              : posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (rc == 0 && start.errorFd >= 0) rc = posix_spawn_file_actions_adddup2(&actions, start.errorFd, 2);
   if (rc == 0 && !start.directory.empty())
     rc = posix_spawn_file_actions_addchdir_np(&actions, start.directory.c_str());
   if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);

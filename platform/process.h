@@ -20,6 +20,10 @@ struct ProgramStart {
   std::vector<std::string> arguments;
   // Working directory; empty keeps the caller's.
   std::string directory;
+  // Descriptors the child gets as its standard input and error output; -1: /dev/null and ours.
+  // They stay the caller's.
+  int inputFd = -1;
+  int errorFd = -1;
 };
 
 // The program file that `start` names, or 0x80070002 when it does not exist.

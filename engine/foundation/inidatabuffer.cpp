@@ -529,6 +529,13 @@ HRESULT vtx::ini::FileErrorResult(DWORD lastError) {
   return lastError == 0 ? E_FAIL : HRESULT_FROM_WIN32(lastError);
 }
 
+bool vtx::ini::QuoteStringValue(const char* value, CBuffer<char>& out) {
+  Scratch<char> text;
+  bool refused = false;
+  return WriteValue(text, value ? value : "", IniTypeString, IniFlagQuote, &refused) &&
+         out.Add(text.Data(), text.Count());
+}
+
 HRESULT IniLoadFile(const char* path, CIniDataBuffer<char>* data, const IniTableEntry<char>* table, uint32_t count,
                     uint32_t* errorLine) {
   if (errorLine) *errorLine = 0;

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "engine/currency/currencydata.h"
@@ -181,12 +182,9 @@ std::string ListName(const char* list, const std::string& code) {
 
 // A text in double quotes as the INI reader reads it back.
 std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
+  CBuffer<char> out(0, 64);
+  if (!vtx::ini::QuoteStringValue(text.c_str(), out)) throw std::bad_alloc();
+  return std::string(out.GetData(), out.GetCount());
 }
 
 // Appends one page to the run log with empty contents; false when out of memory (nothing is

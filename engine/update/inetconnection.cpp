@@ -274,9 +274,12 @@ HRESULT CINetConnection::Load(const char* url, CBuffer<char>& output, DWORD flag
 
   if (StartsWithNoCase(canonical, "fxpd:")) {
     m_bQuoteMode = TRUE;
-    const char* server = canonical + 5;
-    if (server[0] == '/' && server[1] == '/') server += 2;
-    m_hQuoteConnection = InternetConnectA(m_hSession, server, INTERNET_DEFAULT_HTTP_PORT, m_strServerUserName.c_str(),
+    // The server may name its port ("fxpd://host:8080"); 80 without one.
+    CStringA server;
+    uint16_t port = INTERNET_DEFAULT_HTTP_PORT;
+    HRESULT parsed = ParseQuoteAddress(canonical, INTERNET_DEFAULT_HTTP_PORT, &server, &port);
+    if (FAILED(parsed)) return parsed;
+    m_hQuoteConnection = InternetConnectA(m_hSession, server.c_str(), port, m_strServerUserName.c_str(),
                                           m_strServerPassword.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
     if (!m_hQuoteConnection) return LastError();
     m_dwRequestFlags = flags;
