@@ -47,7 +47,7 @@ def main():
             (["relative/folder"], 2, "absolute path"),
             ([not_product], 2, "holds no vtxserver"),
             ([product, "--source", "rates.example/page.html", "eurfeed.ini"], 2, "no scheme"),
-            ([product, "--source", "fxp://quotes.example", "eurfeed.ini"], 2, "no scheme"),
+            ([product, "--source", "gopher://rates.example/page", "eurfeed.ini"], 2, "no scheme"),
             ([product, "--source", "file:///tmp/page.html", "missing.ini"], 2, "missing.ini cannot be loaded"),
             ([product, "--source", "file:///tmp/page.html", "../eurfeed.ini"], 2, "cannot be loaded"),
             ([product, "--source", "file:///tmp/page.html"], 2, "needs an address and a filter"),

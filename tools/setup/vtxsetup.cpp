@@ -23,8 +23,8 @@ const char kUsage[] =
     "                [--schedule <seconds at most> <seconds at least>]\n"
     "Registers an installed product folder (an absolute path that holds vtxserver and Filters/) in the\n"
     "registry store ($VANTREX_REGISTRY, default /var/lib/vantrex/registry.db).\n"
-    "  --source    the one data source: an http://, https://, ftp:// or file: address and the name of\n"
-    "              its filter definition in the folder's Filters/ (for example eurfeed.ini)\n"
+    "  --source    the one data source: an http://, https://, ftp://, file:, fxp: or fxpd: address and\n"
+    "              the name of its filter definition in the folder's Filters/ (for example eurfeed.ini)\n"
     "  --schedule  the shortest and the longest time between automatic updates, in seconds\n"
     "              (0 < at most <= at least); switches automatic updates on\n";
 
@@ -62,7 +62,7 @@ bool IsDirectory(const std::string& path) {
 
 // The addresses the update's connection can fetch.
 bool SupportedAddress(const char* address) {
-  for (const char* scheme : {"http://", "https://", "ftp://", "file:"})
+  for (const char* scheme : {"http://", "https://", "ftp://", "file:", "fxp:", "fxpd:"})
     if (_strnicmp(address, scheme, std::strlen(scheme)) == 0 && address[std::strlen(scheme)]) return true;
   return false;
 }
@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
   std::string problem = FolderProblem(folder);
   if (!problem.empty()) return Refuse(problem);
   if (address && !SupportedAddress(address))
-    return Refuse(std::string("the address ") + address + " has no scheme the update can fetch (http://, https://, ftp://, file:)");
+    return Refuse(std::string("the address ") + address +
+                  " has no scheme the update can fetch (http://, https://, ftp://, file:, fxp:, fxpd:)");
   if (filter) {
     CFilter definition;
     HRESULT hr = E_FAIL;

@@ -125,13 +125,14 @@ void Scan(const std::string& code, std::set<unsigned>& ids) {
       Numbers(code.substr(k + 1, end - k - 1), ids);
     }
   }
-  // Replies of the server's own facility: the low word of 0x8004xxxx without a family is its text.
+  // Replies of the server's own facility: the low word of 0x8004xxxx without a family is its text;
+  // the mail system's own codes (0x800401xx) carry none.
   for (size_t at = code.find("0x8004"); at != std::string::npos; at = code.find("0x8004", at + 1)) {
     std::string low = code.substr(at + 6, 4);
     if (low.size() < 4 || !std::all_of(low.begin(), low.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) continue;
     if (at + 10 < code.size() && std::isxdigit(static_cast<unsigned char>(code[at + 10]))) continue;
     unsigned n = static_cast<unsigned>(std::stoul(low, nullptr, 16));
-    if (n >= 10 && n < 0x2000) ids.insert(n);
+    if (n >= 10 && n < 0x2000 && (n < 0x100 || n > 0x1FF)) ids.insert(n);
   }
 }
 
@@ -155,7 +156,7 @@ TEST(CatalogueIds, TheScanFindsEachWayOfNamingAText) {
                        "Say(flag == 0 ? 318 : 319, kCaptionError, 12);  // Say(999)\n"
                        "s.notifications->NotifyError(*s.settings, mode, hwnd, 83, 81, lib, hr);\n"
                        "LoadText(s, 382, 500); LoadText(526);\n"
-                       "constexpr HRESULT kBusy = 0x80040204, kFilter = 0x80042001;\n"),
+                       "constexpr HRESULT kBusy = 0x80040204, kFilter = 0x80042001, kMapi = 0x8004010F;\n"),
        ids);
   EXPECT_EQ(ids, (std::set<unsigned>{81, 82, 83, 193, 194, 318, 319, 382, 445, 446, 516, 526}));
 }
