@@ -386,7 +386,7 @@ TEST(MailText, RecipientEntriesForTheProfile) {
   EXPECT_EQ(unresolved, 0u);
 }
 
-// ---- The local mail transport: msmtp as sendmail, delivering to the same server ----
+// ---- The local mail transport: msmtp in sendmail's place, delivering to the same server ----
 
 class TransportMail : public Mail {
  protected:
@@ -394,6 +394,8 @@ class TransportMail : public Mail {
     Mail::SetUp();
     const char* home = std::getenv("HOME");
     home_ = home ? home : "";
+    // msmtp itself rather than its sendmail link, which would displace a host's own mail transport.
+    setenv("VANTREX_SENDMAIL", kMsmtp, 1);
   }
   void TearDown() override {
     if (home_.empty()) unsetenv("HOME");
@@ -411,6 +413,7 @@ class TransportMail : public Mail {
     chmod(rc.c_str(), 0600);
   }
 
+  static constexpr const char* kMsmtp = "/usr/bin/msmtp";
   std::string home_;
 };
 
@@ -450,11 +453,11 @@ TEST_F(TransportMail, ProfilesAndTransportsThatCannotSend) {
   char said[512];
   ASSERT_GT(LoadStringA(module, 182, said, sizeof said), 0);
   EXPECT_STREQ(error.c_str(), said);
-  unsetenv("VANTREX_SENDMAIL");
+  setenv("VANTREX_SENDMAIL", kMsmtp, 1);
   // A transport that cannot deliver: its own complaint is the error text.
   Configure(vtxtest::FreePort());
   EXPECT_EQ(MessageToEmail("x", 0, "a@example.org", nullptr, FALSE, module, &error), E_FAIL);
-  EXPECT_EQ(std::string(error.c_str()).rfind("The local mail transport (/usr/sbin/sendmail) refused the message: ", 0), 0u)
+  EXPECT_EQ(std::string(error.c_str()).rfind("The local mail transport (/usr/bin/msmtp) refused the message: ", 0), 0u)
       << error.c_str();
   EXPECT_TRUE(NothingReceived());
 }
