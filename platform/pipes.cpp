@@ -41,6 +41,11 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
 
 }  // namespace
 
+namespace {
+// A pipe name's socket, or an absolute socket path as it is.
+std::string PathOf(const char* name) { return name && name[0] == '/' ? std::string(name) : SocketPath(name); }
+}  // namespace
+
 std::string SocketPath(const char* pipeName) {
   if (!pipeName) return "";
   size_t n = sizeof kPrefix - 1;
@@ -51,7 +56,7 @@ std::string SocketPath(const char* pipeName) {
 }
 
 bool Exists(const char* pipeName) {
-  std::string path = SocketPath(pipeName);
+  std::string path = PathOf(pipeName);
   if (path.empty()) return false;
   int lock = open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
   if (lock < 0) return false;
@@ -63,7 +68,7 @@ bool Exists(const char* pipeName) {
 DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
   *out = -1;
   sockaddr_un addr;
-  if (!FillAddress(SocketPath(pipeName), addr)) return ERROR_INVALID_NAME;
+  if (!FillAddress(PathOf(pipeName), addr)) return ERROR_INVALID_NAME;
   for (;;) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return vtx::Win32FromErrno(errno);
@@ -127,11 +132,11 @@ bool PeerCredentials(int fd, uid_t* uid, gid_t* gid) {
 
 DWORD Listener::Create(const char* pipeName) {
   Close();
-  std::string path = SocketPath(pipeName);
+  std::string path = PathOf(pipeName);
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return ERROR_INVALID_NAME;
-  std::string dir = vtx::sync::RuntimeDir();
-  mkdir(dir.c_str(), 0770);
+  std::string dir = path.substr(0, path.rfind('/'));
+  if (!dir.empty()) mkdir(dir.c_str(), 0770);
   int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
   if (lock < 0) return vtx::Win32FromErrno(errno);
   if (flock(lock, LOCK_EX | LOCK_NB) != 0) {

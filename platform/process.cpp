@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "platform/codepage.h"
@@ -143,7 +145,11 @@ HRESULT ChildProcess::Start(const ProgramStart& start) {
   return S_OK;
 }
 
-HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
+HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) { return WaitFor(timeoutMs, true, exitCode); }
+
+HRESULT ChildProcess::WaitOrLeave(DWORD timeoutMs, DWORD* exitCode) { return WaitFor(timeoutMs, false, exitCode); }
+
+HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode) {
   DWORD ignored;
   if (!exitCode) exitCode = &ignored;
   *exitCode = E_FAIL;
@@ -183,6 +189,11 @@ HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
       pause = std::min(pause * 2, 50);
     }
   }
+  if (!ended && !killAtLimit) {
+    *exitCode = E_TIMEOUT;
+    SetLastError(ERROR_TIMEOUT);
+    return E_TIMEOUT;  // the destructor has it reaped when it ends
+  }
   if (!ended) {
     // The program and everything it started go: its time is up, or the program stops.
     kill(-pid_, SIGKILL);
@@ -201,6 +212,30 @@ HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
   session_.reset();
   *exitCode = CodeFromWaitStatus(status);
   return S_OK;
+}
+
+HRESULT FindOnPath(const char* name, std::string* path) {
+  path->clear();
+  const char* list = std::getenv("PATH");
+  if (!name || !*name || std::strchr(name, '/') || !list) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  std::string all = list;
+  size_t start = 0;
+  for (;;) {
+    size_t end = all.find(':', start);
+    std::string dir = all.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    // Relative entries would depend on the current folder: never searched.
+    if (!dir.empty() && dir[0] == '/') {
+      std::string candidate = JoinPath(dir, name);
+      struct stat st;
+      if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+        *path = candidate;
+        return S_OK;
+      }
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 }
 
 HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode) {

@@ -66,12 +66,16 @@ class ChildProcess {
   // killed and the result is 0x800705B4; when the program is asked to stop meanwhile, the same
   // with 0x800703E3. Any failure leaves that failure in `exitCode`, never 0.
   HRESULT Wait(DWORD timeoutMs, DWORD* exitCode);
+  // The same, except that a program still running when the limit passes is left running (and
+  // reaped when it ends): 0x800705B4 then.
+  HRESULT WaitOrLeave(DWORD timeoutMs, DWORD* exitCode);
   pid_t Pid() const { return pid_; }
   // Readable once the child has ended (-1 on a kernel without process descriptors).
   int PidFd() const { return pidfd_; }
   bool Running() const { return pid_ > 0; }
 
  private:
+  HRESULT WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode);
   HRESULT StartAsIdentity(const ProgramStart& start, uid_t uid, gid_t gid, const std::vector<gid_t>& groups,
                           const std::string& home, const std::vector<std::string>& environment);
 
@@ -79,6 +83,9 @@ class ChildProcess {
   int pidfd_ = -1;
   std::unique_ptr<LogonSession, LogonSessionDeleter> session_;
 };
+
+// The first executable file `name` in the absolute folders of $PATH, or 0x80070002.
+HRESULT FindOnPath(const char* name, std::string* path);
 
 // Start, then Wait.
 HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode);
