@@ -25,17 +25,20 @@ def check(name, ok, detail=""):
 
 
 def ask(pipe, msg, wparam=0, timeout=120):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.settimeout(timeout)
-    s.connect(pipe)
-    s.sendall(struct.pack("<III", msg, wparam, 0))
-    reply = b""
-    while len(reply) < 4:
-        chunk = s.recv(4 - len(reply))
-        if not chunk:
-            break
-        reply += chunk
-    s.close()
+    """One request over the pipe: the 32-bit reply, or None when no server answers."""
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.settimeout(timeout)
+            s.connect(pipe)
+            s.sendall(struct.pack("<III", msg, wparam, 0))
+            reply = b""
+            while len(reply) < 4:
+                chunk = s.recv(4 - len(reply))
+                if not chunk:
+                    break
+                reply += chunk
+    except OSError:
+        return None
     return struct.unpack("<I", reply)[0] if len(reply) == 4 else None
 
 
