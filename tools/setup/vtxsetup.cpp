@@ -17,7 +17,6 @@
 #include "platform/errors.h"
 
 namespace {
-const char kAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
 const char kUsage[] =
     "usage: vtxsetup <product folder> [--source <address> <filter definition>]\n"
     "                [--schedule <seconds at most> <seconds at least>]\n"
@@ -43,7 +42,7 @@ int Refuse(const std::string& why) {
 bool Put(const char* name, const std::string& text) {
   RegStringValueA value;
   value = text.c_str();
-  return Report(name, value.Save(HKEY_LOCAL_MACHINE, kAppKey, name));
+  return Report(name, value.Save(HKEY_LOCAL_MACHINE, g_szAppKey, name));
 }
 
 bool Seconds(const char* text, uint32_t* value) {
