@@ -81,6 +81,7 @@ const ErrorText kWin32Texts[] = {
     {ERROR_PROCESS_ABORTED, "The process terminated unexpectedly."},
     {ERROR_SERVICE_EXISTS, "The specified service already exists."},
     {ERROR_NO_UNICODE_TRANSLATION, "No mapping for the Unicode character exists in the target code page."},
+    {ERROR_SHUTDOWN_IN_PROGRESS, "The program is shutting down."},
     {ERROR_NOT_FOUND, "Element not found."},
     {ERROR_CANCELLED, "The operation was canceled by the user."},
     {ERROR_CONNECTION_REFUSED, "The remote computer refused the network connection."},

@@ -1,6 +1,7 @@
 // Registers an installed product folder in the registry store: the values every program reads to
 // find the server, the filter programs and definitions, the actions, the validators and the
-// English resource catalogue. Optionally configures the data source and the update schedule.
+// English resource catalogue. Optionally configures the data source and the update schedule. With
+// a server running, it writes inside a configuration session of that server.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +14,12 @@
 #include "engine/currency/filterdef.h"
 #include "engine/currency/settings.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/foundation/resourcelib.h"
+#include "engine/notify/reachserver.h"
+#include "engine/notify/servercommands.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/resources.h"
 
 namespace {
 const char kUsage[] =
@@ -64,6 +69,65 @@ bool SupportedAddress(const char* address) {
   for (const char* scheme : {"http://", "https://", "ftp://", "file:", "fxp:", "fxpd:"})
     if (_strnicmp(address, scheme, std::strlen(scheme)) == 0 && address[std::strlen(scheme)]) return true;
   return false;
+}
+
+constexpr DWORD kServerTimeoutMs = 30000;
+
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "vtxsetup: %s\n", why.c_str());
+  return 1;
+}
+
+// A code in words: the catalogue's text of a server code, else the system's text, and the number.
+std::string CodeText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", hr);
+  std::string text;
+  if (IsServerFacility(hr)) {
+    if (HMODULE module = LoadResourceLibrary(g_szAppKey)) {
+      text = LoadText(module, hr & 0xFFFF);
+      FreeLibrary(module);
+    }
+  } else if (const char* system = vtx::SystemErrorText(hr)) {
+    text = system;
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text.empty() ? code : text + " (" + code + ")";
+}
+
+// The values of the product folder, and the data source and schedule when given.
+bool Write(const std::string& folder, const char* address, const char* filter, bool schedule, uint32_t atMost,
+           uint32_t atLeast) {
+  // The catalogue answers for every language too ("Resources0000"), so any locale finds it.
+  const std::string catalogue = folder + "/Resources/0409/vantrex.cat";
+  bool ok = Put("Path", folder) && Put("Filters", folder + "/Filters") && Put("Actions", folder + "/Actions") &&
+            Put("Validators", folder + "/Validators") && Put("Server", folder + "/vtxserver") &&
+            Put("Resources0409", catalogue) && Put("Resources0000", catalogue);
+  if (!ok) return false;
+  if (!address && !schedule) return true;
+  CSettingsAccess lock;
+  CSettings settings;
+  if (!settings.Create(nullptr)) return Report("settings", E_OUTOFMEMORY);
+  CSettingsData& d = *settings.GetData();
+  if (address) {
+    // The one data source of this installation.
+    auto* source = new (std::nothrow) CDataSource;
+    bool made = source && source->SetURL(address) && source->SetFilter(filter);
+    if (made) {
+      d.Sources.Empty();
+      made = d.Sources.Add(source);
+    }
+    if (!made) {
+      delete source;
+      return Report("data source", E_OUTOFMEMORY);
+    }
+  }
+  if (schedule) {
+    d.AutoUpdate = 1;
+    d.UpdateAtMost = atMost;
+    d.UpdateAtLeast = atLeast;
+  }
+  return Report("settings", settings.Save());
 }
 
 // Why the folder is not an installed product folder, or empty when it is one.
@@ -123,41 +187,24 @@ int main(int argc, char** argv) {
     }
   }
 
-  // The catalogue answers for every language too ("Resources0000"), so any locale finds it.
-  const std::string catalogue = folder + "/Resources/0409/vantrex.cat";
-  bool ok = Put("Path", folder) && Put("Filters", folder + "/Filters") && Put("Actions", folder + "/Actions") &&
-            Put("Validators", folder + "/Validators") && Put("Server", folder + "/vtxserver") &&
-            Put("Resources0409", catalogue) && Put("Resources0000", catalogue);
-  if (!ok) return 1;
-  if (address || schedule) {
-    CSettingsAccess lock;
-    CSettings settings;
-    if (!settings.Create(nullptr)) {
-      Report("settings", E_OUTOFMEMORY);
-      return 1;
-    }
-    CSettingsData& d = *settings.GetData();
-    if (address) {
-      // The one data source of this installation.
-      auto* source = new (std::nothrow) CDataSource;
-      bool made = source && source->SetURL(address) && source->SetFilter(filter);
-      if (made) {
-        d.Sources.Empty();
-        made = d.Sources.Add(source);
-      }
-      if (!made) {
-        delete source;
-        Report("data source", E_OUTOFMEMORY);
-        return 1;
-      }
-    }
-    if (schedule) {
-      d.AutoUpdate = 1;
-      d.UpdateAtMost = atMost;
-      d.UpdateAtLeast = atLeast;
-    }
-    if (!Report("settings", settings.Save())) return 1;
+  // A running server is asked for the configuration lock first, as a configuration session does,
+  // and reads the new configuration when it is unlocked: the change takes effect at once and its
+  // own save at the end keeps it.
+  bool session = CanSendVXVMessages() != FALSE;
+  if (session) {
+    DWORD reply = 0;
+    HRESULT hr = SendVXVMessageTimeout(WM_VX_LOCKCONFIG, 0, 0, kServerTimeoutMs, &reply);
+    if (FAILED(hr)) return Fail("the running vtxserver does not answer: " + CodeText(hr));
+    if (FAILED(static_cast<HRESULT>(reply)))
+      return Fail("the running vtxserver refuses the configuration lock: " + CodeText(static_cast<HRESULT>(reply)));
   }
+  bool ok = Write(folder, address, filter, schedule, atMost, atLeast);
+  if (session) {
+    DWORD reply = 0;
+    HRESULT hr = SendVXVMessageTimeout(WM_VX_UNLOCKCONFIG, ok ? 1 : 0, 0, kServerTimeoutMs, &reply);
+    if (FAILED(hr)) return Fail("the running vtxserver could not be unlocked: " + CodeText(hr));
+  }
+  if (!ok) return 1;
   std::printf("registered %s\n", folder.c_str());
   return 0;
 }

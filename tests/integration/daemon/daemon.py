@@ -19,6 +19,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from mainroad import (WM_VX_PING, WM_VX_QUIT, WM_VX_UPDATENOW, Installation, ask, check,  # noqa: E402
                       failures, wait_for)
 
+WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG = 0x8065, 0x8066
+
 STOP_LIMIT = 10  # seconds
 
 
@@ -174,6 +176,14 @@ def main():
                            env=inst.env, capture_output=True, text=True)
         check("vtxsetup beside the server", r.returncode == 0, repr(r))
         check("vtxsetup's change in force", ask(inst.pipe, WM_VX_UPDATENOW) == 0 and inst.rates().get("USD") == 2.2222,
+              repr(inst.rates()))
+        # Another session holds the lock: vtxsetup says so and changes nothing.
+        ask(inst.pipe, WM_VX_LOCKCONFIG)
+        r = subprocess.run([os.path.join(inst.product, "vtxsetup"), inst.product, "--source", first, "eurfeed.ini"],
+                           env=inst.env, capture_output=True, text=True)
+        check("vtxsetup during another session", r.returncode == 1 and "locked by another session" in r.stderr, repr(r))
+        ask(inst.pipe, WM_VX_UNLOCKCONFIG)
+        check("nothing changed", ask(inst.pipe, WM_VX_UPDATENOW) == 0 and inst.rates().get("USD") == 2.2222,
               repr(inst.rates()))
         behind = dict(inst.env, VANTREX_RUNTIME_DIR=os.path.join(root, "elsewhere"))
         subprocess.run([os.path.join(inst.product, "vtxsetup"), inst.product, "--source", first, "eurfeed.ini"],
