@@ -82,6 +82,13 @@ class RunNotify : public ::testing::Test {
     thread_.SetSettingsInUse(live_.get());
     notifier_.m_pMessageWindow = &window_;
   }
+  // E-mail on, to an SMTP server that cannot be reached: every mail fails.
+  void MailThatFails() {
+    CSettingsData& d = *settings_.GetData();
+    d.MessagesViaEmail = 1;
+    d.MessagesEmailProfile = "<SMTP>";
+    d.MessagesEmailRecipients = "admin@example.org";
+  }
   void TearDown() override {
     FreeLibrary(module_);
     for (const char* v : {"VANTREX_REGISTRY", "VANTREX_RUNTIME_DIR", "VANTREX_SYSLOG_SOCKET"}) unsetenv(v);
@@ -153,9 +160,7 @@ TEST_F(RunNotify, ScreenNoticesWithoutAScreenGoToTheEventLog) {
   // The report of a failed mail is in the event log already: the screen's fallback adds nothing.
   d.MessagesOnScreen = 0;
   d.MessagesToLog = 0;
-  d.MessagesViaEmail = 1;
-  d.MessagesEmailProfile = "<SMTP>";
-  d.MessagesEmailRecipients = "admin@example.org";
+  MailThatFails();
   notifier_.Notify(thread_, nullptr, "Mail me.", "Vantrex", 0x10040, module_);
   entries = log.Drain();
   ASSERT_EQ(entries.size(), 1u);
@@ -217,9 +222,7 @@ TEST_F(RunNotify, MailFailureIsReportedNotReturned) {
   d.MessagesOnScreen = 0;
   d.MessagesToLog = 0;
   d.MessagesToFile = 0;
-  d.MessagesViaEmail = 1;
-  d.MessagesEmailProfile = "<SMTP>";
-  d.MessagesEmailRecipients = "admin@example.org";
+  MailThatFails();
   notifier_.Notify(thread_, nullptr, "Mail me.", "Vantrex", 0x10010, module_);
   EXPECT_TRUE(Contains(log.Drain(), "error: A notification could not be sent by e-mail: "));
   ASSERT_EQ(window_.messages.size(), 1u);

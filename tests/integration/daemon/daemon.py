@@ -17,7 +17,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mainroad"))
 from mainroad import (WM_VX_PING, WM_VX_QUIT, WM_VX_UPDATENOW, Installation, ask, check,  # noqa: E402
-                      failures, wait_for)
+                      finish, wait_for)
 
 WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG = 0x8065, 0x8066
 
@@ -207,10 +207,7 @@ def main():
         ask(inst.pipe, WM_VX_QUIT)
         s.end()
 
-    for f in failures:
-        print("FAIL", f, file=sys.stderr)
-    print(f"{0 if failures else 1} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    return finish()
 
 
 if __name__ == "__main__":
