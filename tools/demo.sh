@@ -61,7 +61,7 @@ if value & 0x1FFF0000 == 0x00040000:
     for line in open(sys.argv[1], encoding="utf-8"):
         number, _, rest = line.rstrip("\n").partition(" ")
         if number == wanted:
-            text = ": " + rest
+            text = ": " + rest.rstrip(".")
 print("failed with %s%s" % (code, text))
 PY
 }
