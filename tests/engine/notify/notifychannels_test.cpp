@@ -329,12 +329,29 @@ class Messenger : public ::testing::Test {
              static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 500 && access(socketPath.c_str(), F_OK) != 0; ++i) usleep(10000);
-    ASSERT_EQ(access(socketPath.c_str(), F_OK), 0);
+    // The socket file comes with socat's bind, before it listens: wait for the listening socket.
+    for (int i = 0; i < 500 && !Listening(socketPath); ++i) usleep(10000);
+    ASSERT_TRUE(Listening(socketPath));
+  }
+  // A listening Unix socket at `path` (its flags in /proc/net/unix carry "accepts connections").
+  static bool Listening(const std::string& path) {
+    std::ifstream table("/proc/net/unix");
+    std::string line;
+    while (std::getline(table, line))
+      if (line.size() > path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0 &&
+          line.find(" 00010000 ") != std::string::npos)
+        return true;
+    return false;
   }
   // What arrived, with the sender's data pointer (bytes 20-23) blanked.
   std::string Received() {
-    waitpid(pid_, nullptr, 0);
+    // A request that never came must fail the test, not hang it.
+    for (int i = 0; i < 1000 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) usleep(10000);
+    if (kill(pid_, 0) == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      ADD_FAILURE() << "the messenger's stand-in got no request";
+    }
     pid_ = -1;
     std::string got = ReadFile(dir_ / "got");
     if (got.size() >= 24) got.replace(20, 4, 4, '\0');
