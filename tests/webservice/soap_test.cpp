@@ -8,7 +8,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 #include "webservice/httphost.h"
 
 using namespace vtx::soap;

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "platform/resources.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
 
 namespace fs = std::filesystem;
 
@@ -162,13 +163,10 @@ TEST(CatalogueIds, TheScanFindsEachWayOfNamingAText) {
 }
 
 TEST(CatalogueIds, TheEnglishCatalogueHoldsEveryTextTheCodeNames) {
-  const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
-  ASSERT_NE(src, nullptr);
-  std::set<unsigned> ids = TextsTheCodeNames(src);
+  std::set<unsigned> ids = TextsTheCodeNames(vtxtest::SourceDir());
   // The scan sees the code: a few texts every program names.
   for (unsigned id : {32u, 83u, 109u, 178u, 413u, 512u, 526u}) EXPECT_TRUE(ids.count(id)) << id;
-  std::string path = std::string(src) + "/resources/0409/vantrex.cat";
-  HMODULE m = LoadLibraryA(path.c_str());
+  HMODULE m = LoadLibraryA(vtxtest::SourcePath("resources/0409/vantrex.cat").c_str());
   ASSERT_NE(m, nullptr) << vtx::LastCatalogueError();
   char buf[4000];
   for (unsigned id : ids) EXPECT_GT(LoadStringA(m, id, buf, sizeof buf), 0) << "text " << id << " is missing";

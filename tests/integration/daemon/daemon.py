@@ -15,9 +15,11 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mainroad"))
-from mainroad import (WM_VX_PING, WM_VX_QUIT, WM_VX_UPDATENOW, Installation, ask, check,  # noqa: E402
-                      finish, wait_for)
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(here, "..", "..", "support"))
+sys.path.insert(0, os.path.join(here, "..", "mainroad"))
+from mainroad import WM_VX_PING, WM_VX_QUIT, WM_VX_UPDATENOW, Installation, ask, check, finish  # noqa: E402
+from vtxtest import wait_for  # noqa: E402
 
 WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG = 0x8065, 0x8066
 
