@@ -21,25 +21,18 @@ events="$var/events.log"
 pipe="$VANTREX_RUNTIME_DIR/HulvaneVantrexAppPipe"
 catalogue="$source_dir/resources/0409/vantrex.cat"
 
-# One request of the pipe protocol (msg, wParam, lParam); prints the 32-bit reply in hexadecimal, or
-# "none" when no server answers.
+# One request of the pipe protocol (msg, wParam, lParam), through the pipe client the tests use too;
+# prints the 32-bit reply in hexadecimal, or "none" when no server answers.
 ask() {
-  /usr/bin/python3 - "$pipe" "$@" <<'PY'
-import socket, struct, sys
+  /usr/bin/python3 - "$source_dir/tests/support" "$pipe" "$@" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from vtxtest import message, pipe_request
 try:
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.settimeout(120)
-    s.connect(sys.argv[1])
-    s.sendall(struct.pack("<III", *(int(a, 0) for a in sys.argv[2:5])))
-    reply = b""
-    while len(reply) < 4:
-        chunk = s.recv(4 - len(reply))
-        if not chunk:
-            break
-        reply += chunk
-    print("0x%08X" % struct.unpack("<I", reply)[0] if len(reply) == 4 else "none")
+    reply = pipe_request(sys.argv[2], message(*(int(a, 0) for a in sys.argv[3:6])), timeout=120)
 except OSError:
-    print("none")
+    reply = None
+print("none" if reply is None else "0x%08X" % reply)
 PY
 }
 
