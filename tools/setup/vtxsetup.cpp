@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +105,11 @@ bool Write(const std::string& folder, const char* address, const char* filter, b
             Put("Validators", folder + "/Validators") && Put("Server", folder + "/vtxserver") &&
             Put("Resources0409", catalogue) && Put("Resources0000", catalogue);
   if (!ok) return false;
+  // Configuration files that the web service's administrator loads and saves live here.
+  if (mkdir((folder + "/Configurations").c_str(), 0750) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "vtxsetup: cannot create %s/Configurations: %s\n", folder.c_str(), std::strerror(errno));
+    return false;
+  }
   if (!address && !schedule) return true;
   CSettingsAccess lock;
   CSettings settings;
