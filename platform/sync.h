@@ -90,6 +90,16 @@ std::string RuntimeDir();
 // product's accounts write into (0770, the product group), created as well.
 HRESULT MakeRuntimeDir(const char* sub = nullptr);
 
+// The program's stop. Once it is asked for (SIGTERM, a quit command), the long waits of the platform
+// (transfers, child processes, pipe exchanges) give up within a fraction of a second with
+// ERROR_OPERATION_ABORTED, so that the program ends within seconds whatever it is doing.
+void RequestStop();
+bool StopRequested();
+// Readable once a stop is asked for, to be polled beside other descriptors; -1 when none can be made.
+int StopFd();
+// Takes the request back, for a program (or a test) that goes on.
+void ClearStop();
+
 // Waits on pollable handles plus an extra descriptor (the message queue's), up to a deadline.
 // Returns the index of the signalled handle, `count` when extraFd became readable,
 // WAIT_TIMEOUT, or WAIT_FAILED; *abandoned tells whether the handle was an abandoned mutex.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,7 +25,12 @@ struct HostOptions {
   // and body) has not arrived whole in this time: a slow client holds no connection longer.
   unsigned idleTimeoutSeconds = 30;
   size_t maxBodyBytes = 1u << 20;
+  // Where each failed call is reported, one line each; null: stderr.
+  std::function<void(const std::string&)> log;
 };
+
+// "address:port", an IPv6 address in brackets.
+std::string Authority(const std::string& address, uint16_t port);
 
 class HttpHost {
  public:
@@ -33,8 +39,13 @@ class HttpHost {
   HttpHost(const HttpHost&) = delete;
   HttpHost& operator=(const HttpHost&) = delete;
 
-  // Starts listening; false with a reason when it cannot.
+  // Starts listening; false with a reason when it cannot, among them an address and port that
+  // another socket holds (the port is never shared).
   bool Start(const HostOptions& options, std::string* error);
+  // The service's address: http://authority/path.
+  std::string Url() const;
+  // Reports one failed call through the options' log.
+  void Log(const std::string& line) const;
   void Stop();
   uint16_t Port() const { return port_; }
   const HostOptions& Options() const { return options_; }

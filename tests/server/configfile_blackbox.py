@@ -95,7 +95,7 @@ class Server:
     def __init__(self, program, setup, source, run):
         self.program, self.run = program, run
         self.env = private_store(run, syslog="no-log.sock")
-        register_product(run, source, setup, self.env)
+        register_product(run, source, setup, program, self.env)
         self.proc = subprocess.Popen([program], env=self.env, stderr=subprocess.DEVNULL)
         self.pipe = os.path.join(run, "HulvaneVantrexAppPipe")
         if not wait_for(lambda: os.path.exists(self.pipe), 10):
@@ -285,7 +285,7 @@ def check_import_switch(server, crafted):
         f.write(vxcnf.write(crafted, version=b"5"))
     output, status = answer_on_terminal(server, "/l:new.vx-cnf", b"y")
     check("newer: the server's text", "newer version" in output, True)
-    check("newer: exit status", status, 0)
+    check("newer: exit status", status, 1)  # an import that failed
 
 
 def main():

@@ -31,7 +31,7 @@ def main():
         runtime = os.path.join(run, "missing", "parents", "runtime")
         env = private_store(run, runtime)
         env.pop("ASAN_OPTIONS", None)
-        register_product(run, source, setup, env)
+        register_product(run, source, setup, program, env)
         # A runtime folder that cannot be made: no instance lock, no pipe, no server.
         blocked = os.path.join(run, "a-file")
         open(blocked, "w").close()

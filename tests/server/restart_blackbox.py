@@ -30,7 +30,7 @@ def main():
     with tempfile.TemporaryDirectory() as run:
         env = private_store(run)
         env.pop("ASAN_OPTIONS", None)
-        register_product(run, source, setup, env)
+        register_product(run, source, setup, program, env)
         pipe = os.path.join(run, "HulvaneVantrexAppPipe")
 
         # Clients that keep the server busy the whole time.

@@ -69,10 +69,13 @@ def private_store(run, runtime=None, syslog="log.sock"):
                 VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, syslog))
 
 
-def register_product(run, source, setup, env):
-    """A product folder in `run` with the English catalogue of the source tree, registered with vtxsetup."""
+def register_product(run, source, setup, program, env):
+    """A product folder in `run` with the server `program`, the filter definitions and the English
+    catalogue of the source tree, registered with vtxsetup."""
     product = os.path.join(run, "product")
     os.makedirs(os.path.join(product, "Resources"))
     os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
+    os.symlink(os.path.join(source, "resources", "filters"), os.path.join(product, "Filters"))
+    os.symlink(program, os.path.join(product, "vtxserver"))
     subprocess.run([setup, product], env=env, check=True, stdout=subprocess.DEVNULL)
     return product
