@@ -13,6 +13,7 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
 #include "manager/managerdefs.h"
+#include "manager/messagedialogs.h"
 #include "manager/qtparts.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
@@ -295,6 +296,7 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
     ClipboardScope() { InstallQtClipboard(true); }
     ~ClipboardScope() { InstallQtClipboard(false); }
   } clipboard;
+  QtMessageDialogsScope messageDialogs;
   DesktopQuitFilter desktopQuit;
 
   if (sw.wait) WaitForManagerWindow(10000);

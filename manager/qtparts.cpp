@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "engine/foundation/resourcelib.h"
+#include "manager/displaylog.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
 #include "platform/clipboard.h"
@@ -26,9 +27,16 @@ static void InitManagerResources() { Q_INIT_RESOURCE(manager); }
 
 namespace vtx::manager {
 
-namespace {
-
 QString FromAnsi(const char* text) { return QString::fromStdString(AnsiToUtf8(text ? text : "")); }
+
+QIcon AppIcon() {
+  InitManagerResources();
+  QIcon icon;
+  for (int size : {16, 22, 32, 48, 64}) icon.addFile(QString(":/vtxmanager/vantrex-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
+
+namespace {
 
 QMessageBox::StandardButton QtButton(int id) {
   switch (id) {
@@ -62,13 +70,6 @@ int QtBoxBackend(HWND, const char* text, const char* caption, UINT type) {
   QMetaObject::invokeMethod(
       qApp, [&] { answer = ShowQtMessageBox(t.c_str(), c.c_str(), type); }, Qt::BlockingQueuedConnection);
   return answer;
-}
-
-QIcon AppIcon() {
-  InitManagerResources();
-  QIcon icon;
-  for (int size : {16, 22, 32, 48, 64}) icon.addFile(QString(":/vtxmanager/vantrex-%1.png").arg(size), QSize(size, size));
-  return icon;
 }
 
 class QtTrayView : public ITrayView {
@@ -148,15 +149,6 @@ class CConfigSession : public IConfigSession {
   QObject context_;
   bool running_ = false;
   bool ended_ = false;
-};
-
-// Messages for the screen stay in the display log: this manager does not show them.
-class NoDisplayLog : public IDisplayLog {
- public:
-  void Watch(const std::string&, HWND, HMODULE) override {}
-  void Read() override {}
-  void OnMessageWindowClosed(WPARAM) override {}
-  void Close() override {}
 };
 
 }  // namespace
@@ -241,7 +233,7 @@ void FillMenu(QMenu* menu, const std::vector<MenuItem>& items, const std::functi
 
 std::unique_ptr<ITrayView> MakeTrayView() { return std::make_unique<QtTrayView>(); }
 std::unique_ptr<IConfigSession> MakeConfigSession() { return std::make_unique<CConfigSession>(); }
-std::unique_ptr<IDisplayLog> MakeDisplayLog() { return std::make_unique<NoDisplayLog>(); }
+std::unique_ptr<IDisplayLog> MakeDisplayLog() { return std::make_unique<CDisplayLog>(); }
 
 DesktopQuitFilter::DesktopQuitFilter() {
   if (qApp) qApp->installEventFilter(this);

@@ -11,6 +11,7 @@
 #include "manager/traymenu.h"
 #include "platform/messages.h"
 
+class QIcon;
 class QMenu;
 class QMessageBox;
 class QSocketNotifier;
@@ -18,6 +19,11 @@ class QSocketNotifier;
 namespace vtx::manager {
 
 class ITrayView;
+
+// A text of the ANSI code page for Qt.
+QString FromAnsi(const char* text);
+// Icon 101: the product's icon in its sizes.
+QIcon AppIcon();
 
 // Watches the calling thread's queue descriptor and drains the queue with PeekMessage whenever it
 // is readable: WM_VXMGR_QUIT calls `quit` and is never dispatched, everything else is dispatched.

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +11,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "platform/codepage.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -69,6 +73,52 @@ HRESULT WriteAll(int fd, const void* data, size_t size) {
   }
   return S_OK;
 }
+
+// Reads until the end of the file or `max` bytes.
+HRESULT ReadUpTo(int fd, size_t max, std::string* data) {
+  char chunk[65536];
+  while (data->size() < max) {
+    ssize_t n = read(fd, chunk, std::min(sizeof chunk, max - data->size()));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      HRESULT hr = FailFromErrno();
+      data->clear();
+      return hr;
+    }
+    if (n == 0) break;
+    data->append(chunk, static_cast<size_t>(n));
+  }
+  return S_OK;
+}
+
+vtx::FileStamp StampOf(const struct stat& st) {
+  vtx::FileStamp s;
+  s.device = static_cast<uint64_t>(st.st_dev);
+  s.inode = static_cast<uint64_t>(st.st_ino);
+  s.size = static_cast<uint64_t>(st.st_size);
+  s.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return s;
+}
+
+// An inotify instance watching one folder; readable while changes wait to be taken.
+class ChangeNotification : public vtx::sync::Object {
+ public:
+  explicit ChangeNotification(int fd) : fd_(fd) {}
+  ~ChangeNotification() override { close(fd_); }
+  int PollFd() const override { return fd_; }
+  DWORD TryAcquire() override {
+    pollfd p{fd_, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+  }
+  void Drain() {
+    alignas(inotify_event) char buf[8192];
+    while (read(fd_, buf, sizeof buf) > 0) {
+    }
+  }
+
+ private:
+  int fd_;
+};
 
 std::string TempFolder() {
   const char* t = getenv("TMPDIR");
@@ -168,6 +218,50 @@ UINT GetTempFileNameA(const char* folder, const char* prefix, UINT unique, char*
   return 1;
 }
 
+HANDLE FindFirstChangeNotificationA(const char* folder, BOOL watchSubtree, DWORD filter) {
+  if (!folder || !*folder || watchSubtree) {
+    SetLastError(watchSubtree ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  uint32_t mask = 0;
+  if (filter & FILE_NOTIFY_CHANGE_LAST_WRITE) mask |= IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO;
+  if (filter & FILE_NOTIFY_CHANGE_FILE_NAME) mask |= IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+  if (!mask) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) {
+    vtx::SetLastErrorFromErrno();
+    return INVALID_HANDLE_VALUE;
+  }
+  if (inotify_add_watch(fd, folder, mask | IN_ONLYDIR) < 0) {
+    int e = errno;
+    close(fd);
+    SetLastError(e == ENOTDIR ? ERROR_DIRECTORY : vtx::Win32FromErrno(e));
+    return INVALID_HANDLE_VALUE;
+  }
+  return vtx::sync::MakeHandle(std::make_shared<ChangeNotification>(fd));
+}
+
+BOOL FindNextChangeNotification(HANDLE handle) {
+  auto change = std::dynamic_pointer_cast<ChangeNotification>(vtx::sync::FromHandle(handle));
+  if (!change) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  change->Drain();
+  return TRUE;
+}
+
+BOOL FindCloseChangeNotification(HANDLE handle) {
+  if (!std::dynamic_pointer_cast<ChangeNotification>(vtx::sync::FromHandle(handle))) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return CloseHandle(handle);
+}
+
 namespace vtx {
 
 bool IsPlainFileName(const char* name) {
@@ -208,20 +302,31 @@ HRESULT ReadWholeFile(const char* path, std::string* data) {
     close(fd);
     return Fail(ERROR_ACCESS_DENIED);
   }
-  char chunk[65536];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      HRESULT hr = FailFromErrno();
-      close(fd);
-      data->clear();
-      return hr;
-    }
-    if (n == 0) break;
-    data->append(chunk, static_cast<size_t>(n));
+  HRESULT hr = ReadUpTo(fd, SIZE_MAX, data);
+  close(fd);
+  return hr;
+}
+
+HRESULT ReadRegularFile(const char* path, size_t maxBytes, std::string* data, FileStamp* stamp) {
+  if (!path || !data || !stamp) return E_INVALIDARG;
+  data->clear();
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return FailFromErrno();
+  struct stat st;
+  HRESULT hr = fstat(fd, &st) != 0 ? FailFromErrno() : !S_ISREG(st.st_mode) ? Fail(ERROR_INVALID_FUNCTION) : S_OK;
+  if (SUCCEEDED(hr)) {
+    *stamp = StampOf(st);
+    hr = ReadUpTo(fd, maxBytes, data);
   }
   close(fd);
+  return hr;
+}
+
+HRESULT StampFile(const char* path, FileStamp* stamp) {
+  if (!path || !stamp) return E_INVALIDARG;
+  struct stat st;
+  if (stat(path, &st) != 0) return FailFromErrno();
+  *stamp = StampOf(st);
   return S_OK;
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/messagewindow.h"
 #include "engine/update/updaterun.h"
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
@@ -118,6 +119,9 @@ class EngineNotifications : public Notifications {
 struct ProgramSeams {
   ProgramSeams();
   Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
+  // The screen channel's own window: the server shows no dialogs, so it refuses and the notice
+  // takes the channel's fallback. It outlives the update thread.
+  CMessageWindow messageWindow;
   EngineStore store;
   CUpdateEngine engine;
   EngineScheduler scheduler;
