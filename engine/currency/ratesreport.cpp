@@ -32,9 +32,11 @@ std::string ReportTimeText(const FILETIME& utc, bool dateOnly, LCID locale) {
 
 std::string BuildRatesInformation(const CRatesData& rates, HMODULE resourceLibrary, LCID locale) {
   std::string report;
+  int lines = 0;
   auto line = [&](UINT id, const std::string& insert) {
     char* text = PrintFormatMessage(id, resourceLibrary, insert.c_str());
     if (!text) return;
+    ++lines;
     if (!report.empty()) report += "\r\n";
     report += text;
     LocalFree(text);
@@ -54,5 +56,6 @@ std::string BuildRatesInformation(const CRatesData& rates, HMODULE resourceLibra
     line(kReportCopyrightLine, c.empty() ? "-" : c);
     line(kReportMessageLine, m.empty() ? "-" : m);
   }
-  return report;
+  // Empty lines alone are no report.
+  return lines ? report : std::string();
 }

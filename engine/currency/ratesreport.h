@@ -23,6 +23,6 @@ std::string ReportTimeText(const FILETIME& utc, bool dateOnly, LCID locale = LOC
 // The report, lines apart by CR LF: string 420 with the Created time (its date alone under
 // DateNoTime), string 421 with Expires, then for each "|"-separated entry of Source, Copyright and
 // Message a group after an empty line: 417 (the source, else string 416), 418 and 419 ("-" for an
-// empty entry). A line whose string is missing is left out.
+// empty entry). A line whose string is missing is left out; without any line the report is empty.
 std::string BuildRatesInformation(const CRatesData& rates, HMODULE resourceLibrary,
                                   LCID locale = LOCALE_USER_DEFAULT);
