@@ -15,11 +15,15 @@
 #include <fstream>
 #include <functional>
 
+#include "engine/currency/ratesreport.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/messagewindow.h"
 #include "manager/managerdefs.h"
+#include "manager/messagedialogs.h"
 #include "manager/qtparts.h"
 #include "manager/traymenu.h"
 #include "platform/resources.h"
+#include "platform/systime.h"
 #include "platform/ui.h"
 #include "tests/manager/fixture.h"
 
@@ -113,6 +117,34 @@ std::vector<QWidget*> OpenTrayMenu(const vtxtest::ManagerEnvironment& env, HMODU
   return shown;
 }
 
+std::vector<QWidget*> ShownMessageDialogs() {
+  std::vector<QWidget*> shown;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (dynamic_cast<MessageDialog*>(w) && w->isVisible()) shown.push_back(w);
+  return shown;
+}
+
+// The report of rates from two data sources, the way the configuration window shows it.
+std::unique_ptr<MessageDialog> RatesReport(HMODULE lib) {
+  CRatesData rates;
+  SYSTEMTIME created{2024, 3, 2, 5, 14, 15, 0, 0}, expires{2024, 3, 3, 6, 14, 15, 0, 0};
+  SystemTimeToFileTime(&created, &rates.Created);
+  SystemTimeToFileTime(&expires, &rates.Expires);
+  rates.Source = "European Central Bank|Bank of Canada";
+  rates.Copyright = "Euro foreign exchange reference rates|";
+  rates.Message = "|Rates are published at 16:30 Eastern time.";
+  vtx::ui::MessageDialogSpec spec;
+  char title[201] = "";
+  LoadStringA(lib, kReportTitle, title, sizeof title);
+  spec.title = title;
+  spec.iconId = kMessageWindowIcon;
+  spec.text = BuildRatesInformation(rates, lib);
+  auto dialog = std::make_unique<MessageDialog>(spec);
+  dialog->show();
+  Settle();
+  return dialog;
+}
+
 class NoLauncher : public ILauncher {
  public:
   HRESULT OpenUrl(const char*) override { return 0; }
@@ -147,6 +179,9 @@ int main(int argc, char** argv) {
     std::function<std::vector<QWidget*>()> open;
   };
   std::unique_ptr<QMessageBox> box;
+  QtMessageDialogsScope dialogs;
+  CMessageWindow messages;
+  std::unique_ptr<MessageDialog> report;
   std::vector<Shot> shots = {
       {"traymenu", [&] { return OpenTrayMenu(env, lib, launcher, controller, keep); }},
       // What a plain start shows: the box of the product's configuration session.
@@ -160,6 +195,22 @@ int main(int argc, char** argv) {
          box->show();
          Settle();
          return std::vector<QWidget*>{box.get()};
+       }},
+      // The message window after three notices of an update run.
+      {"messagewindow",
+       [&] {
+         messages.AddMessage(nullptr, "The rates of the data source \"European Central Bank\" are 26 hours old.",
+                             MB_ICONWARNING, lib);
+         messages.AddMessage(nullptr, "The data source \"Bank of Canada\" could not be fetched (0x80072EE7). "
+                             "The next data source is tried.", MB_ICONHAND, lib);
+         messages.AddMessage(nullptr, "The update is complete: 31 rates were stored.", MB_ICONINFORMATION, lib);
+         Settle();
+         return ShownMessageDialogs();
+       }},
+      {"ratesreport",
+       [&] {
+         report = RatesReport(lib);
+         return std::vector<QWidget*>{report.get()};
        }},
   };
 
