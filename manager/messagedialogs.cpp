@@ -10,6 +10,7 @@
 #include <QSizeGrip>
 #include <QThread>
 
+#include "engine/notify/messagewindow.h"
 #include "manager/qtparts.h"
 #include "platform/errors.h"
 
@@ -17,7 +18,6 @@ namespace vtx::manager {
 
 namespace {
 
-constexpr UINT kAppIconId = 101;
 constexpr int kTextControl = 1090;
 constexpr int kRichTextControl = 1046;
 constexpr int kSizeGrip = 1088;
@@ -40,7 +40,7 @@ MessageDialog::MessageDialog(const vtx::ui::MessageDialogSpec& spec) : QDialog(n
   if (spec.flags & vtx::ui::kMessageDialogTopmost) flags |= Qt::WindowStaysOnTopHint;
   setWindowFlags(flags);
   setWindowTitle(FromAnsi(spec.title.c_str()));
-  if (spec.iconId == kAppIconId) setWindowIcon(AppIcon());
+  if (spec.iconId == kMessageWindowIcon) setWindowIcon(AppIcon());
 
   text_ = new QPlainTextEdit(this);
   text_->setReadOnly(true);

@@ -13,13 +13,7 @@ namespace {
 
 constexpr LCID kEnglishUs = 0x0409;
 
-FILETIME Utc(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-  SYSTEMTIME st{};
-  st.wYear = year;
-  st.wMonth = month;
-  st.wDay = day;
-  st.wHour = hour;
-  st.wMinute = minute;
+FILETIME Utc(SYSTEMTIME st) {
   FILETIME ft{};
   SystemTimeToFileTime(&st, &ft);
   return ft;
@@ -34,8 +28,8 @@ class RatesReport : public ::testing::Test {
     const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
     module_ = LoadLibraryA((std::string(src ? src : ".") + "/resources/0409/vantrex.cat").c_str());
     ASSERT_NE(module_, nullptr);
-    rates_.Created = Utc(2024, 1, 15, 12, 0);  // winter: UTC+1
-    rates_.Expires = Utc(2024, 7, 15, 12, 5);  // summer: UTC+2
+    rates_.Created = Utc({2024, 1, 1, 15, 12, 0, 0, 0});  // winter: UTC+1
+    rates_.Expires = Utc({2024, 7, 1, 15, 12, 5, 0, 0});  // summer: UTC+2
   }
   void TearDown() override { FreeLibrary(module_); }
   std::string Build() { return BuildRatesInformation(rates_, module_, kEnglishUs); }
