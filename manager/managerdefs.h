@@ -1,5 +1,6 @@
 // Names, message codes and text numbers of vtxmanager.
 #pragma once
+#include "engine/notify/servercommands.h"
 #include "platform/messages.h"
 
 namespace vtx::manager {
@@ -17,7 +18,7 @@ constexpr UINT WM_RBUTTONUP = 0x0205;
 // The hidden window's class, and the name of the socket other managers reach it through.
 constexpr char kManagerClass[] = "HulvaneVantrexManager";
 constexpr char kCreationLockName[] = "HulvaneVantrexManager_CreationMutex";
-constexpr char kAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
+constexpr const char* kAppKey = g_szAppKey;
 constexpr char kProductPage[] = "https://www.hulvane.com/vantrex/";
 constexpr char kHelpFile[] = "Documentation/index.html";
 // Shown when there is no catalogue to take texts from.

@@ -21,6 +21,7 @@
 #include "manager/managerwindow.h"
 #include "platform/clipboard.h"
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/ui.h"
 
 static void InitManagerResources() { Q_INIT_RESOURCE(manager); }

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "engine/foundation/resourcelib.h"
-#include "platform/heap.h"
 
 namespace {
 
@@ -34,15 +33,13 @@ std::string BuildRatesInformation(const CRatesData& rates, HMODULE resourceLibra
   std::string report;
   int lines = 0;
   auto line = [&](UINT id, const std::string& insert) {
-    char* text = PrintFormatMessage(id, resourceLibrary, insert.c_str());
-    if (!text) return;
+    std::string text = FormatString(resourceLibrary, id, {insert.c_str()});
+    if (text.empty()) return;
     ++lines;
     if (!report.empty()) report += "\r\n";
     report += text;
-    LocalFree(text);
   };
-  char noSource[kNoSourceMax + 1] = "";
-  LoadStringA(resourceLibrary, kReportNoSourceText, noSource, sizeof noSource);
+  const std::string noSource = LoadText(resourceLibrary, kReportNoSourceText, kNoSourceMax);
 
   line(kReportCreatedLine, ReportTimeText(rates.Created, rates.DateNoTime != 0, locale));
   line(kReportExpiresLine, ReportTimeText(rates.Expires, false, locale));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/resourcelib.h"
 #include "engine/notify/displayfile.h"
 #include "engine/notify/notifychannels.h"
 #include "platform/errors.h"
@@ -17,10 +18,8 @@ constexpr int kTitleMax = 200;
 vtx::ui::MessageDialogSpec MakeSpec(HWND owner, HMODULE resourceLibrary, UINT iconId, UINT titleId, UINT flags,
                                     const char* text) {
   vtx::ui::MessageDialogSpec spec;
-  char title[kTitleMax + 1] = "";
-  if (resourceLibrary) LoadStringA(resourceLibrary, titleId, title, sizeof title);
   spec.owner = owner;
-  spec.title = title;
+  spec.title = LoadText(resourceLibrary, titleId, kTitleMax);
   spec.iconId = iconId;
   spec.flags = flags;
   spec.text = text ? text : "";

@@ -1,16 +1,15 @@
 #include "engine/update/inetconnection.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/foundation/base64.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -250,14 +249,9 @@ HRESULT CINetConnection::Load(const char* url, CBuffer<char>& output, DWORD flag
     }
     const char* path = canonical + 5;
     if (path[0] == '/' && path[1] == '/') path += 2;
-    int file = open(path, O_RDONLY | O_CLOEXEC);
-    if (file < 0) {
-      vtx::SetLastErrorFromErrno();
-      return LastError();
-    }
-    HRESULT hr = LoadFile(file, output, lineLimit);
-    close(file);
-    return hr;
+    vtx::ScopedFd file = vtx::OpenFile(path, O_RDONLY);
+    if (!file) return LastError();
+    return LoadFile(file.Get(), output, lineLimit);
   }
 
   if (StartsWithNoCase(canonical, "fxp:")) {
@@ -463,12 +457,8 @@ HRESULT CINetConnection::LoadFile(int file, CBuffer<char>& output, DWORD lineLim
   }
   char chunk[kReadChunk];
   for (;;) {
-    ssize_t got = read(file, chunk, sizeof chunk);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      vtx::SetLastErrorFromErrno();
-      return LastError();
-    }
+    size_t got = 0;
+    if (FAILED(vtx::ReadFully(file, chunk, sizeof chunk, &got))) return LastError();
     if (got == 0) return S_OK;
     bool done = false;
     HRESULT hr = AppendRead(output, chunk, static_cast<uint32_t>(got), progress, lineLimit, done);

@@ -134,9 +134,7 @@ std::unique_ptr<MessageDialog> RatesReport(HMODULE lib) {
   rates.Copyright = "Euro foreign exchange reference rates|";
   rates.Message = "|Rates are published at 16:30 Eastern time.";
   vtx::ui::MessageDialogSpec spec;
-  char title[201] = "";
-  LoadStringA(lib, kReportTitle, title, sizeof title);
-  spec.title = title;
+  spec.title = LoadText(lib, kReportTitle);
   spec.iconId = kMessageWindowIcon;
   spec.text = BuildRatesInformation(rates, lib);
   auto dialog = std::make_unique<MessageDialog>(spec);
