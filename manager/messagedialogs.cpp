@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include "engine/notify/messagewindow.h"
+#include "manager/dialogkit.h"
 #include "manager/qtparts.h"
 #include "platform/errors.h"
 
@@ -44,18 +45,18 @@ MessageDialog::MessageDialog(const vtx::ui::MessageDialogSpec& spec) : QDialog(n
 
   text_ = new QPlainTextEdit(this);
   text_->setReadOnly(true);
-  text_->setProperty("vtxId", spec.flags & vtx::ui::kMessageDialogRichEdit ? kRichTextControl : kTextControl);
+  SetVtxId(text_, spec.flags & vtx::ui::kMessageDialogRichEdit ? kRichTextControl : kTextControl);
   QPalette palette = text_->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Button));
   text_->setPalette(palette);
 
   buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   buttons_->setCenterButtons(true);
-  buttons_->button(QDialogButtonBox::Ok)->setProperty("vtxId", kOkButton);
+  SetVtxId(buttons_->button(QDialogButtonBox::Ok), kOkButton);
   connect(buttons_, &QDialogButtonBox::accepted, this, [this] { done(1); });  // IDOK
 
   setSizeGripEnabled(true);
-  if (QSizeGrip* grip = findChild<QSizeGrip*>()) grip->setProperty("vtxId", kSizeGrip);
+  if (QSizeGrip* grip = findChild<QSizeGrip*>()) SetVtxId(grip, kSizeGrip);
   resize(520, 340);
   if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
   SetText(spec.text.c_str(), true);

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "engine/foundation/resourcelib.h"
+#include "manager/dialogkit.h"
 #include "manager/displaylog.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
@@ -27,8 +28,6 @@
 static void InitManagerResources() { Q_INIT_RESOURCE(manager); }
 
 namespace vtx::manager {
-
-QString FromAnsi(const char* text) { return QString::fromStdString(AnsiToUtf8(text ? text : "")); }
 
 QIcon AppIcon() {
   InitManagerResources();

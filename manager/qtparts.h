@@ -20,8 +20,6 @@ namespace vtx::manager {
 
 class ITrayView;
 
-// A text of the ANSI code page for Qt.
-QString FromAnsi(const char* text);
 // Icon 101: the product's icon in its sizes.
 QIcon AppIcon();
 

@@ -21,6 +21,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/messagewindow.h"
 #include "engine/notify/notifychannels.h"
+#include "manager/dialogkit.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
 #include "manager/messagedialogs.h"
@@ -28,6 +29,9 @@
 #include "manager/ratesinfo.h"
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/gallery.h"
+
+using vtxtest::Settle;
 
 extern char** environ;
 
@@ -49,18 +53,8 @@ QString ShownText() {
   return shown.size() == 1 ? shown[0]->TextControl()->toPlainText() : QString("<%1 dialogs>").arg(shown.size());
 }
 
-QWidget* Control(QWidget* dialog, int id) {
-  for (QWidget* w : dialog->findChildren<QWidget*>())
-    if (w->property("vtxId").toInt() == id) return w;
-  return nullptr;
-}
-
-void PressOk(MessageDialog* dialog) { QTest::mouseClick(static_cast<QPushButton*>(Control(dialog, IDOK)), Qt::LeftButton); }
-
-void Settle(int ms = 300) {
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+void PressOk(MessageDialog* dialog) {
+  QTest::mouseClick(static_cast<QPushButton*>(FindControl(dialog, IDOK)), Qt::LeftButton);
 }
 
 // A window of this thread that records what is posted to it.
@@ -206,8 +200,8 @@ class MessageWindowTest : public QObject {
     QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY(!dialog->windowIcon().isNull());
     QVERIFY(dialog->TextControl()->isReadOnly());
-    QCOMPARE(dialog->TextControl()->property("vtxId").toInt(), 1090);
-    QVERIFY(Control(dialog, 1088));
+    QCOMPARE(VtxId(dialog->TextControl()), 1090);
+    QVERIFY(FindControl(dialog, 1088));
 
     PressOk(dialog);
     QTRY_COMPARE(NotifyTarget::got.size(), size_t{1});
