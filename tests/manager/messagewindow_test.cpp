@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "engine/foundation/resourcelib.h"
@@ -29,6 +28,10 @@
 #include "manager/ratesinfo.h"
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
+#include "tests/support/child.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/wait.h"
 #include "tests/manager/gallery.h"
 
 using vtxtest::Settle;
@@ -92,21 +95,21 @@ class Messenger {
   bool Start() {
     vtxtest::PutAppDword("ApplicationMonitor", 0);
     vtxtest::PutAppDword("MessagesToLog", 0);
-    std::string program = vtxtest::BuildDir() + "/messenger/vtxmessenger";
+    std::string program = vtxtest::Program("vtxmessenger");
     char* argv[] = {program.data(), nullptr};
     if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
-    for (int i = 0; i < 200; ++i) {
-      if (CanSendVXMMessages()) return true;
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;  // not root: it says so and ends
-      usleep(50000);
-    }
+    bool ended = false;  // not root: it says so and ends
+    if (vtxtest::Eventually([&] { return CanSendVXMMessages() || (ended = waitpid(pid_, nullptr, WNOHANG) == pid_); }) &&
+        !ended)
+      return true;
+    if (ended) pid_ = -1;
     Stop();
     return false;
   }
   void Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    vtxtest::WaitExit(pid_);
     pid_ = -1;
   }
   ~Messenger() { Stop(); }
@@ -139,7 +142,7 @@ class DisplayLogSetup {
     Replace(old.empty() ? text : text + "\r\n\r\n---\r\n\r\n" + old);
   }
   void Replace(const std::string& whole) {
-    std::ofstream(path() + ".tmp", std::ios::binary) << whole;
+    QVERIFY(vtxtest::WriteFile(path() + ".tmp", whole));
     QCOMPARE(rename((path() + ".tmp").c_str(), path().c_str()), 0);
   }
   bool Exists() const { return access(path().c_str(), F_OK) == 0; }
@@ -338,7 +341,7 @@ class MessageWindowTest : public QObject {
     QVERIFY(setup.Exists());
     QVERIFY(Shown().isEmpty());
 
-    std::ofstream(setup.folder() + "/other.txt") << "x";  // any file of the folder
+    QVERIFY(vtxtest::WriteFile(setup.folder() + "/other.txt", "x"));  // any file of the folder
     QTRY_VERIFY(ShownText().contains("No data source answered."));
 
     setup.Replace("Put in place by a rename.");
@@ -394,7 +397,7 @@ class MessageWindowTest : public QObject {
     if (log == "fifo") QCOMPARE(mkfifo(setup.path().c_str(), 0600), 0);
     SilentManager manager(silent ? CManagerWindow::kModeSilent : 0);
     QVERIFY(manager.created);
-    std::ofstream(setup.folder() + "/other.txt") << "x";  // and read again
+    QVERIFY(vtxtest::WriteFile(setup.folder() + "/other.txt", "x"));  // and read again
     Settle();
     QVERIFY(Shown().isEmpty());
   }

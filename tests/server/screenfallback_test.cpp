@@ -2,13 +2,13 @@
 // shows no dialogs), and the notice reaches the event log instead of vanishing.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "engine/update/updatesettings.h"
 #include "server/engine.h"
-#include "tests/support/store.h"
+#include "tests/support/paths.h"
+#include "tests/support/storetest.h"
 #include "tests/support/syslog.h"
 
 namespace {
@@ -16,22 +16,18 @@ namespace {
 class ServerScreen : public vtxtest::PrivateStoreTest {
  protected:
   void SetUp() override {
-    PrivateStoreTest::SetUp();
-    setenv("VANTREX_SYSLOG_SOCKET", (dir_ / "log").c_str(), 1);
-    const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
-    module_ = LoadLibraryA((std::string(src ? src : ".") + "/resources/0409/vantrex.cat").c_str());
+    module_ = LoadLibraryA(vtxtest::SourcePath("resources/0409/vantrex.cat").c_str());
     ASSERT_NE(module_, nullptr);
   }
   void TearDown() override {
     FreeLibrary(module_);
-    unsetenv("VANTREX_SYSLOG_SOCKET");
     PrivateStoreTest::TearDown();
   }
   HMODULE module_ = nullptr;
 };
 
 TEST_F(ServerScreen, ANoticeForTheScreenAloneReachesTheEventLog) {
-  vtxtest::SyslogListener log(dir_ / "log");
+  vtxtest::SyslogListener log(dir_.syslog());
   ASSERT_TRUE(log.bound());
   vtx::server::ProgramSeams program;
   ASSERT_EQ(program.engine.Notifier().m_pMessageWindow, &program.messageWindow);

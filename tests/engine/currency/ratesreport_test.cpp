@@ -4,36 +4,32 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <memory>
 #include <string>
 
-#include "platform/systime.h"
+#include "tests/support/dates.h"
+#include "tests/support/env.h"
+#include "tests/support/paths.h"
 
 namespace {
 
 constexpr LCID kEnglishUs = 0x0409;
-
-FILETIME Utc(SYSTEMTIME st) {
-  FILETIME ft{};
-  SystemTimeToFileTime(&st, &ft);
-  return ft;
-}
 
 class RatesReport : public ::testing::Test {
  protected:
   void SetUp() override {
     // Before the first conversion: the zone is read once. Central Europe changes its offset in
     // the year, so a time of the other half shows whether the rules of its own moment apply.
-    setenv("TZ", "Europe/Berlin", 1);
-    const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
-    module_ = LoadLibraryA((std::string(src ? src : ".") + "/resources/0409/vantrex.cat").c_str());
+    zone_ = std::make_unique<vtxtest::ScopedEnv>("TZ", "Europe/Berlin");
+    module_ = LoadLibraryA(vtxtest::SourcePath("resources/0409/vantrex.cat").c_str());
     ASSERT_NE(module_, nullptr);
-    rates_.Created = Utc({2024, 1, 1, 15, 12, 0, 0, 0});  // winter: UTC+1
-    rates_.Expires = Utc({2024, 7, 1, 15, 12, 5, 0, 0});  // summer: UTC+2
+    rates_.Created = vtxtest::Utc(2024, 1, 15, 12, 0);  // winter: UTC+1
+    rates_.Expires = vtxtest::Utc(2024, 7, 15, 12, 5);  // summer: UTC+2
   }
   void TearDown() override { FreeLibrary(module_); }
   std::string Build() { return BuildRatesInformation(rates_, module_, kEnglishUs); }
 
+  std::unique_ptr<vtxtest::ScopedEnv> zone_;
   HMODULE module_ = nullptr;
   CRatesData rates_;
 };

@@ -5,16 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "engine/notify/messagewindow.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 
 namespace {
 
 using vtx::notify::kDisplaySeparator;
-
-void Write(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
 
 TEST(DisplayFile, ALongFileKeepsItsNewestWholeEntries) {
   vtxtest::TempDir dir;
@@ -31,7 +27,7 @@ TEST(DisplayFile, ALongFileKeepsItsNewestWholeEntries) {
       {60, a},                                      // the cap falls inside the second entry
       {30, a.substr(0, 30)},                        // no separator before the cap
   };
-  Write(path, whole);
+  ASSERT_TRUE(vtxtest::WriteFile(path, whole));
   for (const Case& k : cases) {
     std::string text;
     vtx::FileStamp stamp;
@@ -43,13 +39,13 @@ TEST(DisplayFile, ALongFileKeepsItsNewestWholeEntries) {
 TEST(DisplayFile, DeletedOnlyWhileUnchanged) {
   vtxtest::TempDir dir;
   const std::string path = dir / "display.txt";
-  Write(path, "first");
+  ASSERT_TRUE(vtxtest::WriteFile(path, "first"));
   std::string text;
   vtx::FileStamp shown;
   ASSERT_EQ(vtx::notify::ReadDisplayFile(path.c_str(), 100, &text, &shown), S_OK);
 
   // A newer file in its place (as the messenger writes) stays.
-  Write(path + ".new", "first");
+  ASSERT_TRUE(vtxtest::WriteFile(path + ".new", "first"));
   ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
   EXPECT_FALSE(vtx::notify::DeleteDisplayFileIfUnchanged(path, shown));
   EXPECT_EQ(vtxtest::ReadFile(path), "first");
