@@ -41,7 +41,7 @@ MessageDialog::MessageDialog(const vtx::ui::MessageDialogSpec& spec) : QDialog(n
   if (spec.flags & vtx::ui::kMessageDialogTopmost) flags |= Qt::WindowStaysOnTopHint;
   setWindowFlags(flags);
   setWindowTitle(FromAnsi(spec.title.c_str()));
-  if (spec.iconId == kMessageWindowIcon) setWindowIcon(AppIcon());
+  if (spec.iconId == kMessageWindowIcon) setWindowIcon(ManagerIcon());
 
   text_ = new QPlainTextEdit(this);
   text_->setReadOnly(true);

@@ -20,9 +20,6 @@ namespace vtx::manager {
 
 class ITrayView;
 
-// Icon 101: the product's icon in its sizes.
-QIcon AppIcon();
-
 // Watches the calling thread's queue descriptor and drains the queue with PeekMessage whenever it
 // is readable: WM_VXMGR_QUIT calls `quit` and is never dispatched, everything else is dispatched.
 std::unique_ptr<QSocketNotifier> MakeQueuePump(std::function<void()> quit);
@@ -43,8 +40,11 @@ void InstallQtClipboard(bool install);
 // Fills a Qt menu from the menu items; a chosen command reaches `command` with its id.
 void FillMenu(QMenu* menu, const std::vector<MenuItem>& items, const std::function<void(UINT)>& command);
 
+// The program's icon (101) in its sizes.
+QIcon ManagerIcon();
+
 std::unique_ptr<ITrayView> MakeTrayView();
-std::unique_ptr<IConfigSession> MakeConfigSession();
+std::unique_ptr<IConfigSession> MakeConfigSession(ILauncher& launcher);
 std::unique_ptr<IDisplayLog> MakeDisplayLog();
 
 // The desktop's request to quit (log-out) joins the quit path as WM_ENDSESSION.
