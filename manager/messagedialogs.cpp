@@ -19,8 +19,8 @@ namespace vtx::manager {
 
 namespace {
 
-constexpr int kTextControl = 1090;
-constexpr int kRichTextControl = 1046;
+constexpr int kPlainEditControl = 1090;
+constexpr int kRichEditControl = 1046;
 constexpr int kSizeGrip = 1088;
 constexpr int kOkButton = 1;
 // The text fills the dialog less these margins; the OK button sits centred in the strip below.
@@ -45,7 +45,7 @@ MessageDialog::MessageDialog(const vtx::ui::MessageDialogSpec& spec) : QDialog(n
 
   text_ = new QPlainTextEdit(this);
   text_->setReadOnly(true);
-  SetVtxId(text_, spec.flags & vtx::ui::kMessageDialogRichEdit ? kRichTextControl : kTextControl);
+  SetVtxId(text_, spec.flags & vtx::ui::kMessageDialogRichEdit ? kRichEditControl : kPlainEditControl);
   QPalette palette = text_->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Button));
   text_->setPalette(palette);
