@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/messagewindow.h"
 #include "engine/notify/servercommands.h"
 #include "engine/update/updaterun.h"
 #include "engine/update/updatesettings.h"
@@ -183,6 +184,7 @@ struct ConfigurationSheet::AttachedList {
 // waits for a run under way, so it is let go off the GUI thread.
 struct ConfigurationSheet::Worker {
   HMODULE resources = nullptr;
+  CMessageWindow messageWindow;  // the screen channel of the test update, outliving the engine
   std::unique_ptr<IUpdateEngine> engine;
   std::unique_ptr<CUpdateThread> thread;
   ~Worker() {
@@ -209,6 +211,8 @@ bool ConfigurationSheet::Run(QWidget* owner, const QIcon& icon, CSettings& setti
     Close();
     return false;
   }
+  if (auto* engine = dynamic_cast<CUpdateEngine*>(worker_->engine.get()))
+    engine->Notifier().m_pMessageWindow = &worker_->messageWindow;
   worker_->thread = std::make_unique<CUpdateThread>(std::make_unique<CUpdateSettings>(), *worker_->engine);
   if (FAILED(worker_->thread->Start(worker_->resources, false))) {
     Close();
