@@ -1,12 +1,19 @@
 // Raw requests of the pipe protocol, sent with socat (a client nobody here wrote).
 #pragma once
+#include <signal.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "tests/support/child.h"
 #include "tests/support/files.h"
+#include "tests/support/net.h"
+#include "tests/support/wait.h"
 
 namespace vtxtest {
 
@@ -40,5 +47,54 @@ inline std::string Socat(const std::string& socket, const std::string& request, 
   if (std::system(cmd.c_str()) != 0) return "<socat failed>";
   return ReadFile(out);
 }
+
+// A peer in place of one of our pipe servers, made of socat: it takes one connection, writes the
+// first `size` bytes of the request to a file and answers with the 32-bit `reply`.
+class SocatPeer {
+ public:
+  explicit SocatPeer(std::string folder) : folder_(std::move(folder)) {}
+  ~SocatPeer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      WaitExit(pid_, std::chrono::seconds(5));
+    }
+  }
+  SocatPeer(const SocatPeer&) = delete;
+  SocatPeer& operator=(const SocatPeer&) = delete;
+
+  // "" once the socket listens, else the reason.
+  std::string Listen(const std::string& socketPath, size_t size, uint32_t reply) {
+    if (std::system("command -v socat >/dev/null 2>&1") != 0) return "socat is not installed (tools/packages.txt)";
+    std::ofstream(folder_ + "/peer-reply", std::ios::binary) << U32(reply);
+    std::string script = "head -c " + std::to_string(size) + " > '" + folder_ + "/peer-got'; cat '" + folder_ +
+                         "/peer-reply'";
+    pid_ = fork();
+    if (pid_ == 0) {
+      execlp("socat", "socat", ("UNIX-LISTEN:" + socketPath).c_str(), ("SYSTEM:" + script).c_str(),
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (!Eventually([&] { return UnixSocketListens(socketPath); })) return "socat did not listen";
+    return "";
+  }
+  // Whether the peer has taken its connection and ended.
+  bool Done() {
+    if (pid_ <= 0) return true;
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    pid_ = -1;
+    return true;
+  }
+  // What arrived (after the peer ended, within 10 s).
+  std::string Received() {
+    if (pid_ > 0) WaitExit(pid_, std::chrono::seconds(10));
+    pid_ = -1;
+    return ReadFile(folder_ + "/peer-got");
+  }
+
+ private:
+  std::string folder_;
+  pid_t pid_ = -1;
+};
 
 }  // namespace vtxtest
