@@ -88,9 +88,6 @@ std::optional<DurationStep> StepDuration(const std::string& text, int caret, int
 CDurationSpinBox::CDurationSpinBox(QWidget* parent) : QAbstractSpinBox(parent) {
   lineEdit()->setMaxLength(kTextLimit);
   setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-  connect(lineEdit(), &QLineEdit::textEdited, this, [this] {
-    if (onUserEdit_) onUserEdit_();
-  });
   // Wide enough for hundreds of hours; the base class measures no value of its own.
   QStyleOptionSpinBox option;
   initStyleOption(&option);
@@ -121,7 +118,7 @@ void CDurationSpinBox::stepBy(int steps) {
   if (!step) return;
   SetText(step->text);
   edit->setSelection(step->selectionStart, step->selectionLength);
-  if (onUserEdit_) onUserEdit_();
+  if (onStep_) onStep_();
 }
 
 QAbstractSpinBox::StepEnabled CDurationSpinBox::stepEnabled() const {
@@ -135,15 +132,12 @@ void CDurationSpinBox::focusOutEvent(QFocusEvent* event) {
 
 CNumberSpinBox::CNumberSpinBox(int minimum, int maximum, QWidget* parent) : QSpinBox(parent) {
   setRange(minimum, maximum);
-  connect(lineEdit(), &QLineEdit::textEdited, this, [this] {
-    if (onUserEdit_) onUserEdit_();
-  });
 }
 
 void CNumberSpinBox::stepBy(int steps) {
   int before = value();
   QSpinBox::stepBy(steps);
-  if (value() != before && onUserEdit_) onUserEdit_();
+  if (value() != before && onStep_) onStep_();
 }
 
 }  // namespace vtx::manager

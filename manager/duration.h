@@ -49,8 +49,8 @@ class CDurationSpinBox : public QAbstractSpinBox {
   // malformed text shows `stored` again and gives it back; a good one is shown formatted.
   uint32_t Read(uint32_t stored);
 
-  // Every change by the user (typing, stepping); not changes made by code.
-  void SetOnUserEdit(std::function<void()> f) { onUserEdit_ = std::move(f); }
+  // A step by the user (arrows, keys, wheel). Typing shows as the edit's own textEdited.
+  void SetOnStep(std::function<void()> f) { onStep_ = std::move(f); }
   // The field lost the focus.
   void SetOnFocusOut(std::function<void()> f) { onFocusOut_ = std::move(f); }
 
@@ -61,20 +61,21 @@ class CDurationSpinBox : public QAbstractSpinBox {
   void focusOutEvent(QFocusEvent* event) override;
 
  private:
-  std::function<void()> onUserEdit_;
+  std::function<void()> onStep_;
   std::function<void()> onFocusOut_;
 };
 
-// A number field (a spin box with its range) that tells the user's changes apart from the code's.
+// A number field with its range that reports the user's steps; typing shows as the edit's own
+// textEdited.
 class CNumberSpinBox : public QSpinBox {
  public:
   CNumberSpinBox(int minimum, int maximum, QWidget* parent = nullptr);
   QLineEdit* Edit() const { return lineEdit(); }
-  void SetOnUserEdit(std::function<void()> f) { onUserEdit_ = std::move(f); }
+  void SetOnStep(std::function<void()> f) { onStep_ = std::move(f); }
   void stepBy(int steps) override;
 
  private:
-  std::function<void()> onUserEdit_;
+  std::function<void()> onStep_;
 };
 
 }  // namespace vtx::manager
