@@ -710,11 +710,7 @@ class InfoPage : public IConfigPage {
 void InfoPage::BuildPage(ConfigurationSheet&, QWidget* page, CFormKit& kit, int) {
   kit_ = &kit;
   auto* layout = new QVBoxLayout(page);
-  for (int id : {1062, 1060}) {
-    auto* place = kit.Add(id, new QLabel(page));
-    place->setMinimumHeight(place->fontMetrics().height() * 3);
-    layout->addWidget(place);
-  }
+  for (int id : {1062, 1060}) layout->addWidget(kit.Add(id, new QLabel(page)));
   layout->addStretch();
   kit.SetHelpMap({{1062, static_cast<int>(kStrWebServiceLinkHelp)}, {1060, static_cast<int>(kStrSupportLinkHelp)}});
 }
@@ -730,8 +726,18 @@ void InfoPage::InitPage(ConfigurationSheet&, QWidget* page, int) {
   }
   std::string support = LoadText(module, kStrSupportLink);
   support_.SetLink(page, 1060, support.c_str(), kSupportPage, kHandCursor, module);
-  // Links open in the session's browser.
-  for (CRichLinkText* link : {&webService_, &support_}) link->SetClickHandler(OpenLink, 0);
+  // Links open in the session's browser; the texts stand on the page as labels do.
+  for (CRichLinkText* link : {&webService_, &support_}) {
+    link->SetClickHandler(OpenLink, 0);
+    if (CRichTextView* view = link->Control()) {
+      QPalette p = view->palette();
+      p.setColor(QPalette::Base, Qt::transparent);
+      view->setPalette(p);
+      view->viewport()->setAutoFillBackground(false);
+      view->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+      view->setFixedHeight(view->fontMetrics().lineSpacing() * 3 + 8);
+    }
+  }
 }
 
 }  // namespace

@@ -447,10 +447,13 @@ void ConfigurationSheet::AttachList(int index, QTreeWidget* list, int listId, Co
     }
     // The widths are fitted to the list's size once it is laid out and shown.
     if (event->type() == QEvent::Show && !a->fitted && a->list) {
-      std::vector<std::string> names;
-      for (auto& c : kind->columns) names.push_back(c.second);
-      ApplyColumnWidths(a->list, names, kind->giveToName);
       a->fitted = true;
+      // The window's layout gives the list its width once the events of showing it are done.
+      QTimer::singleShot(0, a->list, [a, kind] {
+        std::vector<std::string> names;
+        for (auto& c : kind->columns) names.push_back(c.second);
+        if (a->list) ApplyColumnWidths(a->list, names, kind->giveToName);
+      });
     }
     return false;
   }));

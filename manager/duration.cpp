@@ -93,6 +93,7 @@ CDurationSpinBox::CDurationSpinBox(QWidget* parent) : QAbstractSpinBox(parent) {
   initStyleOption(&option);
   QSize text(fontMetrics().horizontalAdvance(QStringLiteral("0000:00:00")) + 8, fontMetrics().height());
   setMinimumWidth(style()->sizeFromContents(QStyle::CT_SpinBox, &option, text, this).width());
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 void CDurationSpinBox::SetSeconds(uint32_t seconds) { SetText(FormatDuration(seconds)); }
@@ -132,6 +133,7 @@ void CDurationSpinBox::focusOutEvent(QFocusEvent* event) {
 
 CNumberSpinBox::CNumberSpinBox(int minimum, int maximum, QWidget* parent) : QSpinBox(parent) {
   setRange(minimum, maximum);
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 void CNumberSpinBox::stepBy(int steps) {

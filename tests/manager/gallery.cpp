@@ -188,6 +188,12 @@ int main(int argc, char** argv) {
       // What a plain start shows without a server: the configuration window.
       {"configuration", [&](const Shooter& shoot) { return ShootConfiguration(lib, launcher, shoot); }},
   };
+  const char* pages[] = {"page3-sources", "page4-administration", "page5-connection",
+                         "page6-warnings", "page7-notifications", "page8-information"};
+  for (int page = 3; page <= 8; ++page)
+    shots.push_back({pages[page - 3], [&, page](const Shooter& shoot) {
+                       return vtxtest::ShootServerPage(lib, env, page, shoot);
+                     }});
   for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env))
     shots.push_back({s.name, [open = s.open](const Shooter& shoot) { return shoot(open()); }});
 
