@@ -329,8 +329,6 @@ void WarningsPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit&
   layout->addWidget(stale);
   layout->addWidget(partial_);
   layout->addStretch();
-  // The units beside the pause have no help of their own.
-  kit.SetHelpMap(PageHelpMap(index), {1217});
 }
 
 void WarningsPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
@@ -710,7 +708,8 @@ class InfoPage : public IConfigPage {
 void InfoPage::BuildPage(ConfigurationSheet&, QWidget* page, CFormKit& kit, int) {
   kit_ = &kit;
   auto* layout = new QVBoxLayout(page);
-  for (int id : {1062, 1060}) layout->addWidget(kit.Add(id, new QLabel(page)));
+  // The views are made here, so that a page built while the window is open shows them.
+  for (int id : {1062, 1060}) layout->addWidget(kit.Add(id, new CRichTextView(page)));
   layout->addStretch();
   kit.SetHelpMap({{1062, static_cast<int>(kStrWebServiceLinkHelp)}, {1060, static_cast<int>(kStrSupportLinkHelp)}});
 }
