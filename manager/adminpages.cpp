@@ -43,13 +43,10 @@ namespace vtx::manager {
 
 namespace {
 
-constexpr UINT kRefusedStyle = MB_ICONHAND | MB_SETFOREGROUND;  // 0x10010
 constexpr int kHandCursor = 109;
 // Help of the information page's links (the system's own).
 constexpr UINT kStrWebServiceLinkHelp = 3451;
 constexpr UINT kStrSupportLinkHelp = 3452;
-
-const char* NullIfEmpty(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
 
 QLineEdit* AddEdit(CFormKit& kit, int id, QWidget* parent) { return kit.Add(id, new QLineEdit(parent)); }
 
@@ -110,9 +107,9 @@ namespace {
 
 // ---- Page 4: administration ----
 
-class AdminPage : public IConfigPage {
+class AdminPage : public ServerPage {
  public:
-  UINT TitleId() const override { return kStrPageTitleFirst + 4; }
+  AdminPage() : ServerPage(4) {}
   void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
   bool OnPageCommand(ConfigurationSheet& sheet, QWidget* page, int id, UINT code, int index) override;
@@ -128,10 +125,6 @@ class AdminPage : public IConfigPage {
   bool Refused(const Program& program);
   void UpdateEnabling();
 
-  ConfigurationSheet* sheet_ = nullptr;
-  CFormKit* kit_ = nullptr;
-  QWidget* page_ = nullptr;
-  int index_ = 4;
   QCheckBox* com_ = nullptr;
   QCheckBox* webService_ = nullptr;
   QComboBox* when_ = nullptr;
@@ -139,11 +132,8 @@ class AdminPage : public IConfigPage {
   Program validation_{};
 };
 
-void AdminPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  sheet_ = &sheet;
-  kit_ = &kit;
-  page_ = page;
-  index_ = index;
+void AdminPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int) {
+  Bind(sheet, page, kit);
   com_ = AddCheck(kit, 1176, kStrAllowAdminCom, page);
   webService_ = AddCheck(kit, 1177, kStrAllowAdminWebService, page);
   action_ = {AddEdit(kit, 1172, page), "Actions"};
@@ -172,8 +162,8 @@ void AdminPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& ki
   layout->addStretch();
 }
 
-void AdminPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
-  CSettingsData& d = *sheet.Settings().GetData();
+void AdminPage::InitPage(ConfigurationSheet&, QWidget*, int) {
+  CSettingsData& d = Data();
   com_->setChecked(d.AllowAdminCOM != 0);
   webService_->setChecked(d.AllowAdminWebService != 0);
   ShowText(action_.edit, d.CustomAction);
@@ -188,8 +178,8 @@ void AdminPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
 
 void AdminPage::UpdateEnabling() { when_->setEnabled(!action_.edit->text().isEmpty()); }
 
-bool AdminPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, UINT, int) {
-  CSettingsData& d = *sheet.Settings().GetData();
+bool AdminPage::OnPageCommand(ConfigurationSheet&, QWidget*, int id, UINT, int) {
+  CSettingsData& d = Data();
   switch (id) {
     case 1171: Browse(action_); return true;
     case 1181: Browse(validation_); return true;
@@ -208,12 +198,11 @@ void AdminPage::Browse(const Program& program) {
   std::optional<std::string> name = ProgramFromFolder(QFile::encodeName(*chosen).toStdString(), folder);
   if (!name) {
     std::string shown = ToAnsi(*chosen);
-    FormatMessageBox(nullptr, kStrProgramRefused, kStrProduct, kRefusedStyle, kit_->Module(), shown.c_str(),
-                     program.folderValue);
+    Refuse(kStrProgramRefused, shown.c_str(), program.folderValue);
     return;
   }
   program.edit->setText(QString::fromStdString(*name));
-  sheet_->MarkPageChanged(index_);
+  MarkChanged();
   UpdateEnabling();
 }
 
@@ -222,7 +211,7 @@ void AdminPage::RunAs(CStringA& user, CStringA& password) {
   if (AccountDialog(user.c_str(), password.c_str(), page_, kit_->Module(), 2, userOut, passwordOut) != IDC_OK) return;
   user = NullIfEmpty(userOut);
   password = NullIfEmpty(passwordOut);
-  sheet_->MarkPageChanged(index_);
+  MarkChanged();
 }
 
 // The runners start a program only by its plain name in their folder.
@@ -231,14 +220,13 @@ bool AdminPage::Refused(const Program& program) {
   CStringA name, parameters;
   SplitCommandLine(text.c_str(), name, parameters);
   if (name.IsEmpty() || vtx::IsPlainFileName(name.c_str())) return false;
-  FormatMessageBox(nullptr, kStrProgramRefused, kStrProduct, kRefusedStyle, kit_->Module(), name.c_str(),
-                   program.folderValue);
+  Refuse(kStrProgramRefused, name.c_str(), program.folderValue);
   return true;
 }
 
-HRESULT AdminPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int) {
+HRESULT AdminPage::ValidatePage(ConfigurationSheet&, QWidget*, int) {
   if (Refused(action_) || Refused(validation_)) return E_INVALIDARG;
-  CSettingsData& d = *sheet.Settings().GetData();
+  CSettingsData& d = Data();
   d.AllowAdminCOM = com_->isChecked() ? 1 : 0;
   d.AllowAdminWebService = webService_->isChecked() ? 1 : 0;
   if (when_->currentIndex() >= 0) d.ExecuteCustomAction = static_cast<uint32_t>(when_->currentIndex());
@@ -250,20 +238,18 @@ HRESULT AdminPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int) {
 
 // ---- Page 6: warnings ----
 
-class WarningsPage : public IConfigPage {
+class WarningsPage : public ServerPage {
  public:
-  UINT TitleId() const override { return kStrPageTitleFirst + 6; }
+  WarningsPage() : ServerPage(6) {}
   void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
   bool OnPageCommand(ConfigurationSheet& sheet, QWidget* page, int id, UINT code, int index) override;
   HRESULT ValidatePage(ConfigurationSheet& sheet, QWidget* page, int index) override;
 
  private:
-  CSettingsData& Data() const { return *sheet_->Settings().GetData(); }
   void UpdateEnabling();
   void Clamp(bool changeInMax);
 
-  ConfigurationSheet* sheet_ = nullptr;
   QComboBox* fluctuationError_ = nullptr;
   QComboBox* crossCheckError_ = nullptr;
   CNumberSpinBox* maxFluctuation_ = nullptr;
@@ -282,7 +268,7 @@ class WarningsPage : public IConfigPage {
 };
 
 void WarningsPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  sheet_ = &sheet;
+  Bind(sheet, page, kit);
   fluctuationError_ = AddCombo(kit, 1188, {kStrErrorItems[0], kStrErrorItems[1]}, page);
   crossCheckError_ = AddCombo(kit, 1200, {kStrErrorItems[0], kStrErrorItems[1]}, page);
   maxFluctuation_ = AddNumberField(sheet, kit, index, 1182, 1183, 0, INT_MAX, page);
@@ -409,16 +395,15 @@ HRESULT WarningsPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int) {
 constexpr int kSmtpItem = 0;
 constexpr int kDefaultProfileItem = 1;
 
-class NotificationsPage : public IConfigPage {
+class NotificationsPage : public ServerPage {
  public:
-  UINT TitleId() const override { return kStrPageTitleFirst + 7; }
+  NotificationsPage() : ServerPage(7) {}
   void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
   bool OnPageCommand(ConfigurationSheet& sheet, QWidget* page, int id, UINT code, int index) override;
   HRESULT ValidatePage(ConfigurationSheet& sheet, QWidget* page, int index) override;
 
  private:
-  CSettingsData& Data() const { return *sheet_->Settings().GetData(); }
   void UpdateMail();
   void UpdateFile();
   void UpdateTest();
@@ -429,10 +414,6 @@ class NotificationsPage : public IConfigPage {
   // The profile the combo box stands for, as mail by profile takes it (null: the default one).
   std::string ChosenProfile() const;
 
-  ConfigurationSheet* sheet_ = nullptr;
-  CFormKit* kit_ = nullptr;
-  QWidget* page_ = nullptr;
-  int index_ = 7;
   QCheckBox* screen_ = nullptr;
   QCheckBox* log_ = nullptr;
   QCheckBox* file_ = nullptr;
@@ -444,11 +425,8 @@ class NotificationsPage : public IConfigPage {
   bool sending_ = false;
 };
 
-void NotificationsPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  sheet_ = &sheet;
-  kit_ = &kit;
-  page_ = page;
-  index_ = index;
+void NotificationsPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int) {
+  Bind(sheet, page, kit);
   screen_ = AddCheck(kit, 1077, kStrOnScreen, page);
   log_ = AddCheck(kit, 1075, kStrToLog, page);
   file_ = AddCheck(kit, 1083, kStrToFile, page);
@@ -568,7 +546,7 @@ void NotificationsPage::BrowseFile() {
   std::optional<QString> chosen = FilePicker().SaveFile(page_, start, kit_->Text(kStrMessagesFileFilter));
   if (!chosen) return;
   fileName_->setText(*chosen);
-  sheet_->MarkPageChanged(index_);
+  MarkChanged();
 }
 
 std::string NotificationsPage::ChosenProfile() const {
@@ -585,10 +563,9 @@ void NotificationsPage::CheckNames() {
   if (SUCCEEDED(hr) && chosen) {
     recipients_->setMaxLength(TextLimit(chosen));
     recipients_->setText(FromAnsi(chosen));
-    sheet_->MarkPageChanged(index_);
+    MarkChanged();
   } else if (hr == kMailNoDefaultProfile || hr == kMailNoAddressBook) {
-    FormatMessageBox(nullptr, hr == kMailNoDefaultProfile ? kStrNoDefaultProfile : kStrNoAddressBook, kStrProduct,
-                     kRefusedStyle, kit_->Module());
+    Refuse(hr == kMailNoDefaultProfile ? kStrNoDefaultProfile : kStrNoAddressBook);
   } else if (FAILED(hr)) {
     MessageBoxHResultOK(nullptr, kStrOperationFailed, kStrProduct, kit_->Module(), hr);
   }
@@ -604,7 +581,7 @@ void NotificationsPage::MailSettings() {
     return;
   d.MessagesEmailSmtpServer = NullIfEmpty(server);
   d.MessagesEmailSender = NullIfEmpty(sender);
-  sheet_->MarkPageChanged(index_);
+  MarkChanged();
 }
 
 void NotificationsPage::Test() {
@@ -621,7 +598,7 @@ void NotificationsPage::Test() {
         resolved && unresolved == 0 && recipients != resolved) {
       recipients_->setMaxLength(TextLimit(resolved));
       recipients_->setText(FromAnsi(resolved));
-      sheet_->MarkPageChanged(index_);
+      MarkChanged();
     }
     if (resolved) LocalFree(resolved);
   }
@@ -673,40 +650,31 @@ HRESULT NotificationsPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int
   }
   std::string recipients = ToAnsi(recipients_->text());
   d.MessagesEmailRecipients = NullIfEmpty(recipients);
-  if (d.MessagesViaEmail && recipients.empty()) {
-    FormatMessageBox(nullptr, kStrNoRecipients, kStrProduct, kRefusedStyle, kit_->Module());
-    return E_INVALIDARG;
-  }
+  if (d.MessagesViaEmail && recipients.empty()) return Refuse(kStrNoRecipients);
   if (d.MessagesViaEmail && settings.IsMessageEmailProfileSmtp() &&
-      (d.MessagesEmailSmtpServer.IsEmpty() || d.MessagesEmailSender.IsEmpty())) {
-    FormatMessageBox(nullptr, kStrNoSmtpServer, kStrProduct, kRefusedStyle, kit_->Module());
-    return E_INVALIDARG;
-  }
+      (d.MessagesEmailSmtpServer.IsEmpty() || d.MessagesEmailSender.IsEmpty()))
+    return Refuse(kStrNoSmtpServer);
   std::string file = ToAnsi(fileName_->text());
   d.MessagesFile = NullIfEmpty(file);
-  if (d.MessagesToFile && file.empty()) {
-    FormatMessageBox(nullptr, kStrNoMessagesFile, kStrProduct, kRefusedStyle, kit_->Module());
-    return E_INVALIDARG;
-  }
+  if (d.MessagesToFile && file.empty()) return Refuse(kStrNoMessagesFile);
   return S_OK;
 }
 
 // ---- Page 8: information ----
 
-class InfoPage : public IConfigPage {
+class InfoPage : public ServerPage {
  public:
-  UINT TitleId() const override { return kStrPageTitleFirst + 8; }
+  InfoPage() : ServerPage(8) {}
   void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
 
  private:
-  CFormKit* kit_ = nullptr;
   CRichLinkText webService_;
   CRichLinkText support_;
 };
 
-void InfoPage::BuildPage(ConfigurationSheet&, QWidget* page, CFormKit& kit, int) {
-  kit_ = &kit;
+void InfoPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int) {
+  Bind(sheet, page, kit);
   auto* layout = new QVBoxLayout(page);
   // The views are made here, so that a page built while the window is open shows them.
   for (int id : {1062, 1060}) layout->addWidget(kit.Add(id, new CRichTextView(page)));

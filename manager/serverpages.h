@@ -57,5 +57,30 @@ CDurationSpinBox* AddDurationField(ConfigurationSheet& sheet, CFormKit& kit, int
                                    QWidget* parent);
 // The text limit of page fields for a stored text: twice its length, at least 500.
 int TextLimit(const char* stored);
+// Null for an empty text, as the settings store "none".
+inline const char* NullIfEmpty(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
+
+// What pages 3 to 8 keep of the frame once they are built.
+class ServerPage : public IConfigPage {
+ public:
+  explicit ServerPage(int index) : index_(index) {}
+  UINT TitleId() const override;
+
+ protected:
+  void Bind(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit) {
+    sheet_ = &sheet;
+    page_ = page;
+    kit_ = &kit;
+  }
+  CSettingsData& Data() const { return *sheet_->Settings().GetData(); }
+  void MarkChanged() { sheet_->MarkPageChanged(index_); }
+  // A validation message (caption 32, style 0x10010) with its inserts; 0x80070057 to return.
+  HRESULT Refuse(UINT text, const char* insert1 = nullptr, const char* insert2 = nullptr) const;
+
+  ConfigurationSheet* sheet_ = nullptr;
+  QWidget* page_ = nullptr;
+  CFormKit* kit_ = nullptr;
+  const int index_;
+};
 
 }  // namespace vtx::manager

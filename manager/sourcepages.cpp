@@ -35,11 +35,18 @@ constexpr UINT kRefusedStyle = MB_ICONHAND | MB_SETFOREGROUND;  // 0x10010
 constexpr int kSourceRole = Qt::UserRole;
 constexpr int kUpIcon = 142, kDownIcon = 143;
 
-void Refuse(HMODULE module, UINT text) { FormatMessageBox(nullptr, text, kStrProduct, kRefusedStyle, module); }
-
-const char* NullIfEmpty(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
-
 }  // namespace
+
+UINT ServerPage::TitleId() const { return kStrPageTitleFirst + static_cast<UINT>(index_); }
+
+HRESULT ServerPage::Refuse(UINT text, const char* insert1, const char* insert2) const {
+  if (insert2) {
+    FormatMessageBox(nullptr, text, kStrProduct, kRefusedStyle, kit_->Module(), insert1, insert2);
+  } else {
+    FormatMessageBox(nullptr, text, kStrProduct, kRefusedStyle, kit_->Module());
+  }
+  return E_INVALIDARG;
+}
 
 int TextLimit(const char* stored) {
   return std::max(500, 2 * static_cast<int>(FromAnsi(stored ? stored : "").size()));
@@ -81,9 +88,9 @@ bool IsProxyPort(const std::string& text) {
 
 namespace {
 
-class SourcesPage : public IConfigPage {
+class SourcesPage : public ServerPage {
  public:
-  UINT TitleId() const override { return kStrPageTitleFirst + 3; }
+  SourcesPage() : ServerPage(3) {}
   void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
   bool OnPageCommand(ConfigurationSheet& sheet, QWidget* page, int id, UINT code, int index) override;
@@ -91,7 +98,6 @@ class SourcesPage : public IConfigPage {
   HRESULT ValidatePage(ConfigurationSheet& sheet, QWidget* page, int index) override;
 
  private:
-  CSettingsData& Data() const { return *sheet_->Settings().GetData(); }
   CDataSource* SourceOf(QTreeWidgetItem* row) const {
     return row ? reinterpret_cast<CDataSource*>(row->data(0, kSourceRole).value<quintptr>()) : nullptr;
   }
@@ -106,10 +112,6 @@ class SourcesPage : public IConfigPage {
   void Move(bool up);
   static void Take(CDataSource& source, const DataSourceDialogData& data);
 
-  ConfigurationSheet* sheet_ = nullptr;
-  CFormKit* kit_ = nullptr;
-  QWidget* page_ = nullptr;
-  int index_ = 3;
   QTreeWidget* list_ = nullptr;
   QComboBox* order_ = nullptr;
   CNumberSpinBox* attempts_ = nullptr;
@@ -121,10 +123,7 @@ class SourcesPage : public IConfigPage {
 };
 
 void SourcesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  sheet_ = &sheet;
-  kit_ = &kit;
-  page_ = page;
-  index_ = index;
+  Bind(sheet, page, kit);
   // The duration fields are one control with their arrows here: their help is the field's.
   HelpMap help = PageHelpMap(index);
   help.push_back({1195, 55});
@@ -287,7 +286,7 @@ void SourcesPage::Add() {
   list_->setCurrentItem(row);
   row->setSelected(true);
   UpdateButtons();
-  sheet_->MarkPageChanged(index_);
+  MarkChanged();
 }
 
 void SourcesPage::Edit() {
@@ -297,7 +296,7 @@ void SourcesPage::Edit() {
   if (DataSourceDialog(data, source, &filters_, nullptr, page_, kit_->Module()) != IDC_OK) return;
   Take(*source, data);
   SetRow(list_->selectedItems().front(), source);
-  sheet_->MarkPageChanged(index_);
+  MarkChanged();
 }
 
 void SourcesPage::Remove() {
@@ -312,7 +311,7 @@ void SourcesPage::Remove() {
     list_->topLevelItem(next)->setSelected(true);
   }
   UpdateButtons();
-  sheet_->MarkPageChanged(index_);
+  MarkChanged();
 }
 
 void SourcesPage::Move(bool up) {
@@ -322,16 +321,13 @@ void SourcesPage::Move(bool up) {
   if (!(up ? sources.MoveUp(source) : sources.MoveDown(source))) return;
   Fill(source);
   UpdateButtons();
-  sheet_->MarkPageChanged(index_);
+  MarkChanged();
 }
 
 HRESULT SourcesPage::ValidatePage(ConfigurationSheet&, QWidget*, int) {
   CSettingsData& d = Data();
   if (order_->currentIndex() >= 0) d.MultiServerMode = static_cast<uint32_t>(order_->currentIndex());
-  if (d.Sources.GetCount() == 0) {
-    Refuse(kit_->Module(), kStrNoDataSource);
-    return E_INVALIDARG;
-  }
+  if (d.Sources.GetCount() == 0) return Refuse(kStrNoDataSource);
   d.UpdateAttempts = static_cast<uint32_t>(attempts_->value());
   d.UpdateRetryPause = static_cast<uint32_t>(pause_->value());
   d.AutoUpdate = auto_->isChecked() ? 1 : 0;
@@ -352,9 +348,9 @@ HRESULT SourcesPage::ValidatePage(ConfigurationSheet&, QWidget*, int) {
 constexpr uint32_t kProxyOfItem[3] = {2, 0, 1};
 constexpr int kNamedProxyItem = 2;
 
-class ConnectionPage : public IConfigPage {
+class ConnectionPage : public ServerPage {
  public:
-  UINT TitleId() const override { return kStrPageTitleFirst + 5; }
+  ConnectionPage() : ServerPage(5) {}
   void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
   bool OnPageCommand(ConfigurationSheet& sheet, QWidget* page, int id, UINT code, int index) override;
@@ -363,10 +359,6 @@ class ConnectionPage : public IConfigPage {
  private:
   void UpdateEnabling();
 
-  ConfigurationSheet* sheet_ = nullptr;
-  CFormKit* kit_ = nullptr;
-  QWidget* page_ = nullptr;
-  int index_ = 5;
   QRadioButton* dialUp_ = nullptr;
   QRadioButton* lan_ = nullptr;
   QComboBox* proxy_ = nullptr;
@@ -375,11 +367,8 @@ class ConnectionPage : public IConfigPage {
   QCheckBox* noProxyForLan_ = nullptr;
 };
 
-void ConnectionPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  sheet_ = &sheet;
-  kit_ = &kit;
-  page_ = page;
-  index_ = index;
+void ConnectionPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int) {
+  Bind(sheet, page, kit);
   dialUp_ = kit.Add(1029, new QRadioButton(kit.Text(kStrDialUp), page));
   lan_ = kit.Add(1030, new QRadioButton(kit.Text(kStrLan), page));
   auto* connection = new QGridLayout;
@@ -420,7 +409,7 @@ void ConnectionPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKi
 }
 
 void ConnectionPage::InitPage(ConfigurationSheet&, QWidget*, int) {
-  CSettingsData& d = *sheet_->Settings().GetData();
+  CSettingsData& d = Data();
   int item = -1;
   for (int i = 0; i < 3; ++i)
     if (kProxyOfItem[i] == d.Proxy) item = i;
@@ -445,7 +434,7 @@ void ConnectionPage::UpdateEnabling() {
 }
 
 bool ConnectionPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, UINT, int) {
-  CSettingsData& d = *sheet.Settings().GetData();
+  CSettingsData& d = Data();
   switch (id) {
     case 1029:
     case 1030:
@@ -453,7 +442,7 @@ bool ConnectionPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, 
       UpdateEnabling();
       return true;
     case 1036:
-      if (DialUpDialog(sheet.Settings(), page_, kit_->Module()) == IDC_OK) sheet.MarkPageChanged(index_);
+      if (DialUpDialog(sheet.Settings(), page_, kit_->Module()) == IDC_OK) MarkChanged();
       return true;
     case 1041: {
       std::string user, password;
@@ -462,7 +451,7 @@ bool ConnectionPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, 
         return true;
       d.ProxyUserName = NullIfEmpty(user);
       d.ProxyPassword = NullIfEmpty(password);
-      sheet.MarkPageChanged(index_);
+      MarkChanged();
       return true;
     }
     default:
@@ -470,8 +459,8 @@ bool ConnectionPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, 
   }
 }
 
-HRESULT ConnectionPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int) {
-  CSettingsData& d = *sheet.Settings().GetData();
+HRESULT ConnectionPage::ValidatePage(ConfigurationSheet&, QWidget*, int) {
+  CSettingsData& d = Data();
   std::string host = ToAnsi(host_->text()), port = ToAnsi(port_->text());
   std::string server = port.empty() ? std::string() : host + ":" + port;
   d.ProxyServer = NullIfEmpty(server);
@@ -479,14 +468,8 @@ HRESULT ConnectionPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int) {
   if (item >= 0 && item < 3) d.Proxy = kProxyOfItem[item];
   d.Modem = dialUp_->isChecked() ? 1 : 0;
   d.NoProxyForLAN = noProxyForLan_->isChecked() ? 1 : 0;
-  if (d.Modem && d.DialUp.IsEmpty()) {
-    Refuse(kit_->Module(), kStrNoDialUpEntry);
-    return E_INVALIDARG;
-  }
-  if (d.Proxy == 1 && (server.empty() || server[0] == ':' || !IsProxyPort(port))) {
-    Refuse(kit_->Module(), kStrBadProxy);
-    return E_INVALIDARG;
-  }
+  if (d.Modem && d.DialUp.IsEmpty()) return Refuse(kStrNoDialUpEntry);
+  if (d.Proxy == 1 && (server.empty() || server[0] == ':' || !IsProxyPort(port))) return Refuse(kStrBadProxy);
   return S_OK;
 }
 

@@ -2,11 +2,12 @@
 // report the user's steps.
 #include <QApplication>
 #include <QLineEdit>
-#include <QStyle>
-#include <QStyleOptionSpinBox>
 #include <QtTest>
 
 #include "manager/duration.h"
+#include "tests/manager/input.h"
+
+using vtxtest::ArrowPoint;
 
 using namespace vtx::manager;
 
@@ -14,16 +15,16 @@ namespace {
 
 constexpr qint64 kMalformed = -1;
 
-// The point of a spin box's up or down arrow.
-QPoint ArrowPoint(QAbstractSpinBox* box, bool up) {
-  QStyleOptionSpinBox option;
-  option.initFrom(box);
-  option.subControls = QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown;
-  option.stepEnabled = QAbstractSpinBox::StepUpEnabled | QAbstractSpinBox::StepDownEnabled;
-  return box->style()
-      ->subControlRect(QStyle::CC_SpinBox, &option, up ? QStyle::SC_SpinBoxUp : QStyle::SC_SpinBoxDown, box)
-      .center();
-}
+// A window with the field and another control to move the focus to.
+struct FieldWindow {
+  FieldWindow() {
+    other->move(0, 60);
+    window.show();
+  }
+  QWidget window;
+  CDurationSpinBox* box = new CDurationSpinBox(&window);
+  QLineEdit* other = new QLineEdit(&window);
+};
 
 }  // namespace
 
@@ -119,17 +120,15 @@ class DurationTest : public QObject {
   // The arrows and keys step the part under the caret, select it again and report the step; the
   // mouse on an arrow too. Code filling the field does not.
   void SpinBoxSteps() {
-    QWidget window;
-    auto* box = new CDurationSpinBox(&window);
-    auto* other = new QLineEdit(&window);
-    other->move(0, 60);
+    FieldWindow w;
+    CDurationSpinBox* box = w.box;
+    QLineEdit* other = w.other;
     int edits = 0;
     box->SetOnStep([&] { ++edits; });
     box->SetSeconds(30);
     QCOMPARE(box->Text(), std::string("00:00:30"));
     QCOMPARE(edits, 0);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
 
     box->setFocus();
     box->Edit()->setCursorPosition(4);
@@ -186,18 +185,14 @@ class DurationTest : public QObject {
   }
 
   void SpinBoxFocusOut() {
-    QWidget window;
-    auto* box = new CDurationSpinBox(&window);
-    auto* other = new QLineEdit(&window);
-    other->move(0, 60);
+    FieldWindow w;
     int left = 0;
-    box->SetOnFocusOut([&] { ++left; });
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QApplication::setActiveWindow(&window);
-    box->setFocus();
-    QTRY_VERIFY(box->hasFocus());
-    other->setFocus();
+    w.box->SetOnFocusOut([&] { ++left; });
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    QApplication::setActiveWindow(&w.window);
+    w.box->setFocus();
+    QTRY_VERIFY(w.box->hasFocus());
+    w.other->setFocus();
     QTRY_COMPARE(left, 1);
   }
 

@@ -9,8 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSocketNotifier>
-#include <QStyle>
-#include <QStyleOptionSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -38,6 +36,8 @@
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/input.h"
+#include "tests/manager/sheetrun.h"
 #include "tests/manager/serverpeer.h"
 #include "tests/manager/waiting.h"
 #include "tests/support/net.h"
@@ -47,6 +47,8 @@ using namespace vtx::manager;
 using vtxtest::ManagerEnvironment;
 using vtxtest::ScriptedBoxes;
 using vtxtest::ScriptedEngine;
+using vtxtest::ArrowPoint;
+using vtxtest::MouseAt;
 using vtxtest::WaitFor;
 
 namespace {
@@ -91,20 +93,21 @@ struct ScriptedPicker : IFilePicker {
 // One run of the window with the product's pages on a private store; the script runs once the
 // window is open and must close it.
 struct PagesRun {
-  ManagerEnvironment env;
-  HMODULE lib = LoadResourceLibrary(vtx::manager::kAppKey);
-  std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
-  std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
-  CSettings settings;
-  std::unique_ptr<ConfigurationSheet> sheet;
-
-  PagesRun() {
+  explicit PagesRun(std::deque<int> answers = {}) : boxes(std::move(answers)) {
     std::string filters = env / "filters";
     std::filesystem::copy(vtxtest::SourcePath("resources/filters"), filters);
     vtxtest::PutAppString("Filters", filters);
     settings.Create(lib);
     sheet = std::make_unique<ConfigurationSheet>(lib, ConfigurationSheet::Options{{}, ScriptedEngine::Factory(engine)});
   }
+  ManagerEnvironment env;
+  ScriptedBoxes boxes;
+  HMODULE lib = LoadResourceLibrary(vtx::manager::kAppKey);
+  std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
+  std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
+  CSettings settings;
+  std::unique_ptr<ConfigurationSheet> sheet;
+
   ~PagesRun() {
     sheet.reset();
     WaitForReleases(10000);
@@ -112,18 +115,7 @@ struct PagesRun {
   }
   CSettingsData& Data() { return *settings.GetData(); }
   bool Run(int startPage, const std::function<void(PropertySheet&)>& script) {
-    QPointer<PropertySheet> slot;
-    QTimer::singleShot(0, [&] {
-      if (slot) script(*slot);
-    });
-    QTimer failsafe;
-    failsafe.setSingleShot(true);
-    QObject::connect(&failsafe, &QTimer::timeout, [&] {
-      if (slot) slot->reject();
-      QFAIL("the window was still open");
-    });
-    failsafe.start(30000);
-    return RunConfigurationSheet(*sheet, nullptr, QIcon(), settings, startPage, &slot);
+    return vtxtest::RunSheet(*sheet, settings, startPage, script, 30000);
   }
   QWidget* Control(int page, int id) { return sheet->Kit(page)->Control(id); }
   template <class W>
@@ -145,11 +137,6 @@ void Activate(QWidget* w) {
 void Leave(QWidget* elsewhere) {
   elsewhere->setFocus();
   QTRY_VERIFY(elsewhere->hasFocus());
-}
-
-void MouseAt(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button = Qt::NoButton) {
-  QMouseEvent e(type, pos, w->mapToGlobal(pos), button, button, Qt::NoModifier);
-  QApplication::sendEvent(w, &e);
 }
 
 void Type(QLineEdit* edit, const QString& text) {
@@ -187,14 +174,16 @@ void WhenModal(const std::function<void(QWidget*)>& act) {
   timer->start(20);
 }
 
-QPoint ArrowPoint(QAbstractSpinBox* box, bool up) {
-  QStyleOptionSpinBox option;
-  option.initFrom(box);
-  option.subControls = QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown;
-  option.stepEnabled = QAbstractSpinBox::StepUpEnabled | QAbstractSpinBox::StepDownEnabled;
-  return box->style()
-      ->subControlRect(QStyle::CC_SpinBox, &option, up ? QStyle::SC_SpinBoxUp : QStyle::SC_SpinBoxDown, box)
-      .center();
+// The data-source dialog, once it opens, gets the address typed and OK.
+void TypeAddressWhenAsked(const char* url) {
+  WhenModal([url](QWidget* modal) {
+    auto* d = dynamic_cast<CDataSourceDialog*>(modal);
+    QVERIFY(d);
+    QLineEdit* address = d->AddressBox()->lineEdit();
+    address->selectAll();
+    QTest::keyClicks(address, url);
+    d->OkButton()->click();
+  });
 }
 
 std::string U32(uint32_t v) { return vtxtest::U32(v); }
@@ -254,10 +243,9 @@ class ServerPagesTest : public QObject {
   // Removing the only source (Delete on the list) and pressing OK is refused with 108; the window
   // stays on the page.
   void noSourceIsRefused() {
-    PagesRun run;
+    PagesRun run({IDOK});
     run.Data().Sources.Empty();
     AddSource(run.settings, "https://only.example/");
-    ScriptedBoxes boxes({IDOK});
     bool stayed = false, marked = false, editDisabled = false;
     bool accepted = run.Run(0, [&](PropertySheet& w) {
       w.SetCurrentPage(3);
@@ -292,26 +280,12 @@ class ServerPagesTest : public QObject {
     run.Run(3, [&](PropertySheet& w) {
       auto* list = run.Control<QTreeWidget>(3, kSourceListId);
       orderBefore = run.Control(3, 1165)->isEnabled();
-      WhenModal([](QWidget* modal) {
-        auto* d = dynamic_cast<CDataSourceDialog*>(modal);
-        QVERIFY(d);
-        QLineEdit* address = d->AddressBox()->lineEdit();
-        address->selectAll();
-        QTest::keyClicks(address, "https://second.example/feed.xml");
-        d->OkButton()->click();
-      });
+      TypeAddressWhenAsked("https://second.example/feed.xml");
       QTest::mouseClick(run.Control<QPushButton>(3, 1014), Qt::LeftButton);
       orderAfter = run.Control(3, 1165)->isEnabled();
       marked = w.PageChanged(3);
       selected = list->indexOfTopLevelItem(list->currentItem());
-      WhenModal([](QWidget* modal) {
-        auto* d = dynamic_cast<CDataSourceDialog*>(modal);
-        QVERIFY(d);
-        QLineEdit* address = d->AddressBox()->lineEdit();
-        address->selectAll();
-        QTest::keyClicks(address, "https://first.example/other.xml");
-        d->OkButton()->click();
-      });
+      TypeAddressWhenAsked("https://first.example/other.xml");
       QPoint first = list->visualItemRect(list->topLevelItem(0)).center();
       QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
       QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
@@ -392,12 +366,11 @@ class ServerPagesTest : public QObject {
     QFETCH(QString, proxyServer);
     QFETCH(int, proxy);
     QFETCH(int, message);
-    PagesRun run;
+    PagesRun run({IDOK});
     CSettingsData& d = run.Data();
     d.Proxy = static_cast<uint32_t>(storedProxy);
     d.ProxyServer = "stored.example:3128";
     d.DialUp = dialUp.toStdString().c_str();
-    ScriptedBoxes boxes({IDOK});
     int shown = -3;
     QString shownHost, shownPort;
     bool hostEnabled = false;
@@ -464,7 +437,7 @@ class ServerPagesTest : public QObject {
   // Browse in the page: the folder of "Actions" (or Path + "/Actions" without it), the filter,
   // the name taken or refused with 439; a typed program with a path is refused on apply.
   void browseAndTypedPrograms() {
-    PagesRun run;
+    PagesRun run({IDOK, IDOK});
     namespace fs = std::filesystem;
     std::string product = run.env / "product";
     fs::create_directories(product + "/Actions");
@@ -474,7 +447,6 @@ class ServerPagesTest : public QObject {
     vtxtest::PutAppString("Path", product);
     ScriptedPicker picker;
     SetFilePicker(&picker);
-    ScriptedBoxes boxes({IDOK, IDOK});
     QString actionShown, validationAfterRefusal, askedFolder, filter;
     bool comboEnabledBefore = true, comboEnabledAfter = false, stayed = false;
     run.Run(4, [&](PropertySheet& w) {
@@ -612,11 +584,10 @@ class ServerPagesTest : public QObject {
   void watchdogIntervalIsWrittenWithTheSettings() {
     QFETCH(QString, how);
     QFETCH(DWORD, stored);
-    PagesRun run;
+    PagesRun run({IDOK});
     vtxtest::PutAppDword(kApplicationMonitor, 600);
     run.Data().MessagesToFile = 1;
     run.Data().MessagesFile = how == "refused" ? nullptr : "/tmp/x.log";
-    ScriptedBoxes boxes({IDOK});
     QString shown;
     bool accepted = run.Run(6, [&](PropertySheet& w) {
       shown = QString::fromStdString(run.Duration(6, 1193)->Text());
@@ -678,14 +649,13 @@ class ServerPagesTest : public QObject {
     QFETCH(QString, fileName);
     QFETCH(QString, profile);
     QFETCH(int, message);
-    PagesRun run;
+    PagesRun run({IDOK});
     CSettingsData& d = run.Data();
     d.MessagesEmailProfile = storedProfile.isEmpty() ? nullptr : storedProfile.toStdString().c_str();
     if (smtpSet) {
       d.MessagesEmailSmtpServer = "smtp.example.org";
       d.MessagesEmailSender = "vantrex@example.org";
     }
-    ScriptedBoxes boxes({IDOK});
     int shown = -3;
     bool accepted = run.Run(7, [&](PropertySheet& w) {
       shown = run.Control<QComboBox>(7, 1078)->currentIndex();
@@ -776,7 +746,6 @@ class ServerPagesTest : public QObject {
                                  U32(0) + U32(1) + U32(1) + U32(1) + U32(0) + strings + std::string(4, '\0');
     vtxtest::SocatPeer peer(run.env.path());
     QCOMPARE(peer.Listen(pipe, expected.size(), 0, 1), std::string());
-    ScriptedBoxes boxes;
     bool disabledWhileSending = false, enabledAfter = false;
     run.Run(7, [&](PropertySheet& w) {
       run.Control<QAbstractButton>(7, 1076)->click();
@@ -853,7 +822,6 @@ class ServerPagesTest : public QObject {
     std::string file = run.env / "notifications.log";
     run.Data().MessagesEmailSmtpServer = ("127.0.0.1:" + std::to_string(smtpPort)).c_str();
     run.Data().MessagesEmailSender = "vantrex@example.org";
-    ScriptedBoxes boxes;
     run.Run(7, [&](PropertySheet& w) {
       run.Control<QAbstractButton>(7, 1077)->setChecked(false);
       run.Control<QAbstractButton>(7, 1075)->setChecked(false);
@@ -890,6 +858,7 @@ class ServerPagesTest : public QObject {
       std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
       vtxtest::RecordingLauncher launcher;
       auto engine = std::make_shared<ScriptedEngine>();
+      ScriptedBoxes boxes;
       SessionOptions options;
       options.sheet = {{}, ScriptedEngine::Factory(engine)};
       options.launcher = &launcher;
@@ -946,14 +915,5 @@ class ServerPagesTest : public QObject {
   }
 };
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  // Formatted boxes take the platform's road, as in the manager.
-  vtx::SetMessageBoxHandler([](void* window, const char* text, const char* caption, UINT type) {
-    return MessageBoxA(static_cast<HWND>(window), text, caption, type);
-  });
-  ServerPagesTest test;
-  return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(ServerPagesTest)
 #include "serverpages_test.moc"
