@@ -236,6 +236,12 @@ int main(int argc, char** argv) {
          return shoot({report.get()});
        }},
   };
+  const char* pages[] = {"page3-sources", "page4-administration", "page5-connection",
+                         "page6-warnings", "page7-notifications", "page8-information"};
+  for (int page = 3; page <= 8; ++page)
+    shots.push_back({pages[page - 3], [&, page](const Shooter& shoot) {
+                       return vtxtest::ShootServerPage(lib, env, page, shoot);
+                     }});
   for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env))
     shots.push_back({s.name, [open = s.open](const Shooter& shoot) { return shoot(open()); }});
 
