@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/foundation/listindex.h"
 #include "engine/foundation/pointerlist.h"
 #include "engine/foundation/stringutil.h"
 #include "platform/heap.h"
@@ -18,6 +19,7 @@ class CStringList {
   virtual void Empty() {
     for (T* e : m_list) Free(e);
     m_list.Empty();
+    ++m_layout;
   }
   virtual void* Allocate(uint32_t size) { return GlobalAlloc(0, size); }
   virtual void Free(void* element) {
@@ -48,20 +50,36 @@ class CStringList {
       Free(copy);
       return false;
     }
+    if (index < m_list.GetCount() - 1) ++m_layout;
     if (outElement) *outElement = copy;
     if (outIndex) *outIndex = index;
     return true;
   }
   bool Add(const void* data, uint32_t index = kListAppend, uint32_t size = 0) { return AddEx(data, index, size); }
 
+  // The first element whose text equals `text`; -1 when none. IFind ignores case; on a longer list
+  // it looks the text up in an index of the elements' texts, so elements must not change their
+  // text in place.
   int32_t Find(const T* text) const { return FindBy(text, false); }
-  int32_t IFind(const T* text) const { return FindBy(text, true); }
+  int32_t IFind(const T* text) const {
+    if (!text) return -1;
+    if (m_list.GetCount() >= kIndexFrom) {
+      int32_t i = m_index.Find(m_layout, m_list.GetCount(), text, [this](typename Index::Map& map, uint32_t from) {
+        for (auto it = typename CPointerList<T>::Iterator(m_list, from); it; ++it) map.emplace(*it, from++);
+      });
+      if (i != Index::kUnavailable) return i;
+    }
+    return FindBy(text, true);
+  }
+  // Counts the changes of the list other than appends: insertions before the end, removals, emptying.
+  uint64_t GetLayout() const { return m_layout; }
 
   bool Remove(uint32_t index) {
     if (!m_list.Exists(index)) return false;
     T* e = m_list[index];
     m_list.Remove(index);
     Free(e);
+    ++m_layout;
     return true;
   }
   bool Remove(const T* text) { return Remove(static_cast<uint32_t>(Find(text))); }
@@ -79,6 +97,27 @@ class CStringList {
   Iterator end() const { return m_list.end(); }
 
  private:
+  // The index holds the elements' own texts, hashed and compared as StringICmp compares them
+  // (ASCII letters ignoring case): an element stays where it is until it is removed.
+  static T Fold(T c) { return c >= 'A' && c <= 'Z' ? static_cast<T>(c - 'A' + 'a') : c; }
+  struct IHash {
+    size_t operator()(const T* text) const {
+      size_t h = 14695981039346656037ull;
+      for (; *text; ++text) h = (h ^ static_cast<size_t>(Fold(*text))) * 1099511628211ull;
+      return h;
+    }
+  };
+  struct IEqual {
+    bool operator()(const T* a, const T* b) const {
+      for (;; ++a, ++b) {
+        if (Fold(*a) != Fold(*b)) return false;
+        if (!*a) return true;
+      }
+    }
+  };
+  using Index = CListIndex<const T*, IHash, IEqual>;
+  static constexpr uint32_t kIndexFrom = 16;
+
   int32_t FindBy(const T* text, bool ignoreCase) const {
     if (!text) return -1;
     int32_t i = 0;
@@ -90,4 +129,6 @@ class CStringList {
   }
 
   CPointerList<T> m_list;
+  uint64_t m_layout = 0;
+  Index m_index;
 };
