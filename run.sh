@@ -7,7 +7,4 @@ tools/install-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVANTREX_TESTS=OFF >/dev/null
 cmake --build build/release -j"$(nproc)"
 mkdir -p var
-if [ -x tools/demo.sh ]; then
-  exec tools/demo.sh build/release var
-fi
-echo "Built. The server (vtxserver) is not built yet, so there is no main job to run."
+exec tools/demo.sh build/release var

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh
 jobs="$(nproc)"
-cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DVANTREX_SANITIZE=ON >/dev/null
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DVANTREX_SANITIZE=ON -DVANTREX_WERROR=ON >/dev/null
 cmake --build build/test -j"$jobs"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

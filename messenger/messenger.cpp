@@ -180,14 +180,14 @@ void Messenger::OnUninstalled() {
 }
 
 DWORD Messenger::OnStart() {
-  resources_ = LoadResourceLibrary(g_szNotifyAppKey);
+  resources_ = LoadResourceLibrary(g_szAppKey);
   if (!resources_) {
     LogEvent(kEventNoResources, EVENTLOG_ERROR_TYPE);
     Say("the resource library could not be loaded");
     return 2;
   }
   RegStringValueA display;
-  if (SUCCEEDED(display.Load(HKEY_LOCAL_MACHINE, g_szNotifyAppKey, "DisplayMessages")) && display.GetString() &&
+  if (SUCCEEDED(display.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "DisplayMessages")) && display.GetString() &&
       std::strlen(display.GetString()) < kMaxPath)
     displayLog_ = display.GetString();
   // The messenger runs as root (LocalSystem); there is no interactive flag here to check.

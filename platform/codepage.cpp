@@ -134,8 +134,14 @@ bool DecodeUtf8(const unsigned char* s, size_t n, std::u16string& out, bool stri
       if ((s[i + k] & 0xC0) != 0x80) ok = false;
       else cp = (cp << 6) | (s[i + k] & 0x3F);
     }
-    if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
+    // An encoded surrogate is well formed but no character: one U+FFFD for the whole sequence.
+    if (ok && len == 3 && cp >= 0xD800 && cp <= 0xDFFF) {
+      if (strict) return false;
+      out.push_back(0xFFFD);
+      i += len;
+      continue;
+    }
+    if (ok && ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))) ok = false;
     if (!ok) { if (strict) return false; out.push_back(0xFFFD); ++i; continue; }
     if (cp >= 0x10000) {
       cp -= 0x10000;

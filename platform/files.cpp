@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/heap.h"
 
 namespace {
 
@@ -56,20 +57,6 @@ HRESULT FolderEntries(const std::string& folder, std::vector<std::string>* names
   return S_OK;
 }
 
-HRESULT WriteAll(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = write(fd, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return FailFromErrno();
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return S_OK;
-}
-
 std::string TempFolder() {
   const char* t = getenv("TMPDIR");
   std::string s = (t && *t) ? t : "/tmp";
@@ -111,6 +98,21 @@ HRESULT SHGetFolderPathA(void*, int folder, HANDLE, DWORD, char* path) {
   return S_OK;
 }
 
+BOOL GetSpecialFolderPath(int folder, char* buffer) {
+  if (!buffer) return FALSE;
+  return SUCCEEDED(SHGetFolderPathA(nullptr, folder, nullptr, 0, buffer)) ? TRUE : FALSE;
+}
+
+HRESULT MakeSureDirectoryPathExists(const char* path) {
+  if (!path) return E_POINTER;
+  struct stat st{};
+  if (*path && stat(path, &st) == 0) return S_OK;
+  if (strlen(path) >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);
+  const char* slash = strrchr(path, '/');
+  if (!slash || slash == path) return S_OK;
+  return vtx::MakeDirectories(std::string(path, slash).c_str());
+}
+
 BOOL CreateDirectoryA(const char* path, void*) {
   if (!path || !*path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -120,6 +122,45 @@ BOOL CreateDirectoryA(const char* path, void*) {
     vtx::SetLastErrorFromErrno();
     if (errno == EEXIST) SetLastError(ERROR_ALREADY_EXISTS);
     if (errno == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CopyFileA(const char* from, const char* to, BOOL failIfExists) {
+  if (!from || !to) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  vtx::ScopedFd in = vtx::OpenFile(from, O_RDONLY);
+  if (!in) return FALSE;
+  struct stat st;
+  if (fstat(in.Get(), &st) != 0) {
+    vtx::SetLastErrorFromErrno();
+    return FALSE;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  int flags = O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : O_TRUNC);
+  vtx::ScopedFd out = vtx::OpenFile(to, flags, st.st_mode & 0777);
+  if (!out) {
+    if (GetLastError() == ERROR_ALREADY_EXISTS) SetLastError(ERROR_FILE_EXISTS);
+    return FALSE;
+  }
+  HRESULT hr = S_OK;
+  char chunk[65536];
+  for (size_t got = sizeof chunk; SUCCEEDED(hr) && got == sizeof chunk;) {
+    hr = vtx::ReadFully(in.Get(), chunk, sizeof chunk, &got);
+    if (SUCCEEDED(hr)) hr = vtx::WriteFully(out.Get(), chunk, got);
+  }
+  HRESULT closed = out.Close();
+  if (SUCCEEDED(hr)) hr = closed;
+  if (FAILED(hr)) {
+    DWORD e = GetLastError();
+    unlink(to);  // a half copy must not stand in for the file
+    SetLastError(e);
     return FALSE;
   }
   return TRUE;
@@ -170,6 +211,63 @@ UINT GetTempFileNameA(const char* folder, const char* prefix, UINT unique, char*
 
 namespace vtx {
 
+void ScopedFd::Reset(int fd) {
+  if (fd_ >= 0 && fd_ != fd) close(fd_);
+  fd_ = fd;
+}
+
+HRESULT ScopedFd::Close() {
+  if (fd_ < 0) return S_OK;
+  int r = close(Release());
+  return r == 0 || errno == EINTR ? S_OK : FailFromErrno();  // after EINTR the descriptor is gone
+}
+
+ScopedFd OpenFile(const char* path, int flags, unsigned mode) {
+  if (!path) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return ScopedFd();
+  }
+  int fd;
+  do fd = open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode));
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) SetLastErrorFromErrno();
+  return ScopedFd(fd);
+}
+
+HRESULT ReadFully(int fd, void* buffer, size_t size, size_t* got, int64_t offset) {
+  auto* p = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = offset >= 0 ? pread(fd, p + done, size - done, static_cast<off_t>(offset + static_cast<int64_t>(done)))
+                            : read(fd, p + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (got) *got = done;
+      return FailFromErrno();
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  if (got) *got = done;
+  return S_OK;
+}
+
+HRESULT WriteFully(int fd, const void* data, size_t size, int64_t offset) {
+  const auto* p = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = offset >= 0 ? pwrite(fd, p + done, size - done, static_cast<off_t>(offset + static_cast<int64_t>(done)))
+                            : write(fd, p + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FailFromErrno();
+    }
+    if (n == 0) return Fail(ERROR_WRITE_FAULT);
+    done += static_cast<size_t>(n);
+  }
+  return S_OK;
+}
+
 bool IsPlainFileName(const char* name) {
   if (!name || !*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return false;
   return strpbrk(name, "/\\:") == nullptr;
@@ -196,42 +294,66 @@ HRESULT MakeDirectories(const char* path) {
 HRESULT ReadWholeFile(const char* path, std::string* data) {
   if (!path || !data) return E_INVALIDARG;
   data->clear();
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return FailFromErrno();
+  ScopedFd fd = OpenFile(path, O_RDONLY);
+  if (!fd) return HRESULT_FROM_WIN32(GetLastError());
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    HRESULT hr = FailFromErrno();
-    close(fd);
-    return hr;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    close(fd);
-    return Fail(ERROR_ACCESS_DENIED);
-  }
-  char chunk[65536];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      HRESULT hr = FailFromErrno();
-      close(fd);
+  if (fstat(fd.Get(), &st) != 0) return FailFromErrno();
+  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  // Read to the end whatever the size says: files of /proc and pipes tell none.
+  constexpr size_t kChunk = 65536;
+  for (size_t got = kChunk; got == kChunk;) {
+    size_t at = data->size();
+    data->resize(at + kChunk);
+    HRESULT hr = ReadFully(fd.Get(), data->data() + at, kChunk, &got);
+    data->resize(at + got);
+    if (FAILED(hr)) {
       data->clear();
       return hr;
     }
-    if (n == 0) break;
-    data->append(chunk, static_cast<size_t>(n));
   }
-  close(fd);
+  return S_OK;
+}
+
+HRESULT ReadWholeFile(const char* path, uint64_t limit, size_t zeros, char** block, size_t* size) {
+  if (!path || !block || !size) return E_INVALIDARG;
+  *block = nullptr;
+  *size = 0;
+  ScopedFd fd = OpenFile(path, O_RDONLY);
+  if (!fd) return HRESULT_FROM_WIN32(GetLastError());
+  return ReadWholeFile(fd, limit, zeros, block, size);
+}
+
+HRESULT ReadWholeFile(const ScopedFd& fd, uint64_t limit, size_t zeros, char** block, size_t* size) {
+  if (!fd || !block || !size) return E_INVALIDARG;
+  *block = nullptr;
+  *size = 0;
+  posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  struct stat st;
+  if (fstat(fd.Get(), &st) != 0) return FailFromErrno();
+  if (!S_ISREG(st.st_mode)) return Fail(ERROR_DIRECTORY);
+  if (static_cast<uint64_t>(st.st_size) >= limit) return Fail(ERROR_FILE_TOO_LARGE);
+  size_t length = static_cast<size_t>(st.st_size);
+  auto* data = static_cast<char*>(GlobalAlloc(0, length + zeros));
+  if (!data) return E_OUTOFMEMORY;
+  size_t got = 0;
+  HRESULT hr = ReadFully(fd.Get(), data, length, &got);
+  if (FAILED(hr)) {
+    GlobalFree(data);
+    return hr;
+  }
+  std::memset(data + got, 0, length - got + zeros);
+  *block = data;
+  *size = got;
   return S_OK;
 }
 
 HRESULT WriteWholeFile(const char* path, const void* data, size_t size) {
   if (!path || (!data && size)) return E_INVALIDARG;
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return FailFromErrno();
-  HRESULT hr = WriteAll(fd, data, size);
-  if (close(fd) != 0 && SUCCEEDED(hr)) hr = FailFromErrno();
-  return hr;
+  ScopedFd fd = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (!fd) return HRESULT_FROM_WIN32(GetLastError());
+  HRESULT hr = WriteFully(fd.Get(), data, size);
+  HRESULT closed = fd.Close();
+  return FAILED(hr) ? hr : closed;
 }
 
 HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode) {
@@ -241,11 +363,12 @@ HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsi
   std::string name = std::string(path) + ".XXXXXX";
   std::vector<char> tmpl(name.begin(), name.end());
   tmpl.push_back(0);
-  int fd = mkstemp(tmpl.data());
-  if (fd < 0) return FailFromErrno();
-  HRESULT hr = WriteAll(fd, data, size);
-  if (SUCCEEDED(hr) && (fchmod(fd, mode) != 0 || fsync(fd) != 0)) hr = FailFromErrno();
-  if (close(fd) != 0 && SUCCEEDED(hr)) hr = FailFromErrno();
+  ScopedFd fd(mkstemp(tmpl.data()));
+  if (!fd) return FailFromErrno();
+  HRESULT hr = WriteFully(fd.Get(), data, size);
+  if (SUCCEEDED(hr) && (fchmod(fd.Get(), mode) != 0 || fsync(fd.Get()) != 0)) hr = FailFromErrno();
+  HRESULT closed = fd.Close();
+  if (SUCCEEDED(hr)) hr = closed;
   if (SUCCEEDED(hr) && rename(tmpl.data(), path) != 0) hr = FailFromErrno();
   if (FAILED(hr)) unlink(tmpl.data());
   return hr;
@@ -269,10 +392,11 @@ HRESULT WriteTempFile(const char* folder, const char* prefix, const char* suffix
                               std::string(prefix ? prefix : "") + "XXXXXX" + sfx);
   std::vector<char> tmpl(name.begin(), name.end());
   tmpl.push_back(0);
-  int fd = mkstemps(tmpl.data(), static_cast<int>(sfx.size()));  // mode 0600
-  if (fd < 0) return FailFromErrno();
-  HRESULT hr = WriteAll(fd, data, size);
-  if (close(fd) != 0 && SUCCEEDED(hr)) hr = FailFromErrno();
+  ScopedFd fd(mkstemps(tmpl.data(), static_cast<int>(sfx.size())));  // mode 0600
+  if (!fd) return FailFromErrno();
+  HRESULT hr = WriteFully(fd.Get(), data, size);
+  HRESULT closed = fd.Close();
+  if (SUCCEEDED(hr)) hr = closed;
   if (FAILED(hr)) {
     unlink(tmpl.data());
     return hr;

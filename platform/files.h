@@ -1,5 +1,5 @@
-// Files and folders: special folders, directories, private temporary files, whole-file reads and
-// writes, and names whose case may not match the disk.
+// Files and folders: special folders, directories, private temporary files, descriptors that close
+// themselves, whole-file reads, writes and copies, and names whose case may not match the disk.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -18,15 +18,29 @@ constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 
-// The path of a special folder into `path` (MAX_PATH characters). Only the common application-data
-// folder exists: $VANTREX_APPDATA, else /var/lib. CSIDL_FLAG_CREATE creates it when missing.
-// S_OK, or 0x80070002 (unknown folder, or missing without the create flag) and other errors.
+// The path of a special folder into `path` (MAX_PATH characters), without a trailing "/":
+//   CSIDL_COMMON_APPDATA  $VANTREX_APPDATA, else /var/lib
+//   CSIDL_APPDATA         $XDG_CONFIG_HOME, else $HOME/.config
+//   CSIDL_LOCAL_APPDATA   $XDG_DATA_HOME, else $HOME/.local/share
+//   CSIDL_PERSONAL        $HOME
+// CSIDL_FLAG_CREATE creates the folder when missing. S_OK, or 0x80070002 (another folder, no value
+// to build it from, or missing without the create flag) and other errors.
 HRESULT SHGetFolderPathA(void* window, int folder, HANDLE token, DWORD flags, char* path);
+// The same as a BOOL; FALSE for an unknown folder or any failure.
+BOOL GetSpecialFolderPath(int folder, char* buffer);
+
+// Creates every missing directory of `path` up to its last '/' (the part after it is taken as a
+// file name). 0, 0x8007006F for 260 characters or more, or the system error.
+HRESULT MakeSureDirectoryPathExists(const char* path);
 
 // One directory; its parent must exist. FALSE with last error 183 when it exists, 3 when the
 // parent is missing.
 BOOL CreateDirectoryA(const char* path, void* security);
 BOOL DeleteFileA(const char* path);
+// Copies the bytes of `from` to `to`, which gets the permission bits of `from`. With
+// `failIfExists` an existing `to` is left alone (last error 80). A failed copy removes what it made
+// of `to`. FALSE with the last error set.
+BOOL CopyFileA(const char* from, const char* to, BOOL failIfExists);
 // FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY or FILE_ATTRIBUTE_NORMAL; INVALID_FILE_ATTRIBUTES
 // with the last error set when the path does not exist.
 DWORD GetFileAttributesA(const char* path);
@@ -40,6 +54,43 @@ UINT GetTempFileNameA(const char* folder, const char* prefix, UINT unique, char*
 
 namespace vtx {
 
+// An open file descriptor, closed when its holder goes.
+class ScopedFd {
+ public:
+  ScopedFd() = default;
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() { Reset(); }
+  ScopedFd(ScopedFd&& other) noexcept : fd_(other.Release()) {}
+  ScopedFd& operator=(ScopedFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+
+  int Get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd = -1);
+  // Closes now and reports what close(2) says: a write to some file systems fails only there.
+  HRESULT Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// open(2), again after an interruption. An empty holder with the last error set on failure.
+ScopedFd OpenFile(const char* path, int flags, unsigned mode = 0);
+// Reads until `size` bytes are in or the file ends (`*got` tells how many), at `offset` when it is
+// 0 or more, else at the file position; interruptions and short reads are taken care of.
+HRESULT ReadFully(int fd, void* buffer, size_t size, size_t* got, int64_t offset = -1);
+// Writes every byte, at `offset` when it is 0 or more, else at the file position.
+HRESULT WriteFully(int fd, const void* data, size_t size, int64_t offset = -1);
+
 // True for a name that stays inside the folder it is looked up in: not empty, not "." or "..",
 // and without "/", "\" or ":".
 bool IsPlainFileName(const char* name);
@@ -47,8 +98,15 @@ bool IsPlainFileName(const char* name);
 // mkdir -p: every missing folder of `path` is created. S_OK when it exists afterwards.
 HRESULT MakeDirectories(const char* path);
 
-// The whole file as bytes. 0x80070002 when missing, 0x80070005 when not readable.
+// The whole file as bytes. 0x80070002 when missing, 0x80070005 when not readable (a folder too).
 HRESULT ReadWholeFile(const char* path, std::string* data);
+// The whole of a regular file in a new global-heap block (GlobalFree) of its size and `zeros` NUL
+// bytes after it; `*size` gets the bytes read (fewer when the file shrinks meanwhile). A file of
+// `limit` bytes or more gives 0x800700DF, anything but a regular file 0x8007010B, no memory
+// 0x8007000E; other failures set the last error as well.
+HRESULT ReadWholeFile(const char* path, uint64_t limit, size_t zeros, char** block, size_t* size);
+// The same from a file opened already.
+HRESULT ReadWholeFile(const ScopedFd& file, uint64_t limit, size_t zeros, char** block, size_t* size);
 // Creates or truncates the file in place (a new file gets mode 0666 less the umask) and writes
 // every byte; a short write is a failure.
 HRESULT WriteWholeFile(const char* path, const void* data, size_t size);

@@ -451,11 +451,10 @@ bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, st
   int32_t len = uloc_getLocaleForLCID(ResolveLcid(locale), name, sizeof name, &status);
   if (U_FAILURE(status) || len <= 0) std::strcpy(name, "en_US");
   icu::Locale loc(name);
-  // FILETIME counts 100 ns from 1601; ICU counts milliseconds from 1970.
-  constexpr uint64_t kEpochOffset = 116444736000000000ull;
+  // ICU counts milliseconds from 1970.
   uint64_t ticks = FileTimeToU64(utc);
-  if (ticks < kEpochOffset) return false;
-  UDate when = static_cast<UDate>((ticks - kEpochOffset) / 10000);
+  if (ticks < kUnixEpochFileTime) return false;
+  UDate when = static_cast<UDate>((ticks - kUnixEpochFileTime) / 10000);
   auto format = [&](icu::DateFormat* f, std::string* out) {
     std::unique_ptr<icu::DateFormat> owned(f);
     if (!owned) return false;

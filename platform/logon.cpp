@@ -165,7 +165,7 @@ HRESULT ChildProcess::StartAsIdentity(const ProgramStart& start, uid_t uid, gid_
   HRESULT hr = ResolveProgram(start, &path);
   if (FAILED(hr)) return hr;
   std::string directory = start.directory.empty() ? home : start.directory;
-  if (access(directory.c_str(), F_OK) != 0) directory = "/";
+  if (access(directory.c_str(), F_OK) != 0) directory.assign(1, '/');  // not = "/": g++ 12 warns falsely (-Wrestrict)
 
   // Everything the child needs is made here: between fork and exec it only makes system calls.
   std::vector<char*> argv{const_cast<char*>(path.c_str())};

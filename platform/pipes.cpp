@@ -14,6 +14,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/socket.h"
 
 namespace vtx::pipes {
 
@@ -21,23 +22,12 @@ namespace {
 
 constexpr char kPrefix[] = "\\\\.\\pipe\\";
 
-int MsUntil(uint64_t deadline) {
-  if (deadline == vtx::sync::kNoDeadline) return -1;
-  uint64_t now = vtx::sync::NowMs();
-  if (deadline <= now) return 0;
-  uint64_t left = deadline - now;
-  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
-}
+using vtx::sync::MsUntil;
 
 // Waits until fd is ready for `events`; ERROR_TIMEOUT at the deadline.
 DWORD WaitFd(int fd, short events, uint64_t deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    int r = poll(&p, 1, MsUntil(deadline));
-    if (r > 0) return ERROR_SUCCESS;
-    if (r == 0) return ERROR_TIMEOUT;
-    if (errno != EINTR) return vtx::Win32FromErrno(errno);
-  }
+  int e = vtx::WaitForSocket(fd, events, deadline);
+  return e ? vtx::Win32FromErrno(e) : ERROR_SUCCESS;
 }
 
 bool FillAddress(const std::string& path, sockaddr_un& addr) {
@@ -50,6 +40,11 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
 
 }  // namespace
 
+namespace {
+// A pipe name's socket, or an absolute socket path as it is.
+std::string PathOf(const char* name) { return name && name[0] == '/' ? std::string(name) : SocketPath(name); }
+}  // namespace
+
 std::string SocketPath(const char* pipeName) {
   if (!pipeName) return "";
   size_t n = sizeof kPrefix - 1;
@@ -60,7 +55,7 @@ std::string SocketPath(const char* pipeName) {
 }
 
 bool Exists(const char* pipeName) {
-  std::string path = SocketPath(pipeName);
+  std::string path = PathOf(pipeName);
   if (path.empty()) return false;
   int lock = open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
   if (lock < 0) return false;
@@ -72,7 +67,7 @@ bool Exists(const char* pipeName) {
 DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
   *out = -1;
   sockaddr_un addr;
-  if (!FillAddress(SocketPath(pipeName), addr)) return ERROR_INVALID_NAME;
+  if (!FillAddress(PathOf(pipeName), addr)) return ERROR_INVALID_NAME;
   for (;;) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return vtx::Win32FromErrno(errno);
@@ -93,22 +88,9 @@ DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
 }
 
 DWORD WriteAll(int fd, const void* data, size_t size, uint64_t deadline) {
-  auto* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = send(fd, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      p += n;
-      size -= static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (DWORD e = WaitFd(fd, POLLOUT, deadline)) return e;
-      continue;
-    }
-    return n < 0 && errno != EPIPE && errno != ECONNRESET ? vtx::Win32FromErrno(errno) : ERROR_BROKEN_PIPE;
-  }
-  return ERROR_SUCCESS;
+  int e = vtx::SendAllBytes(fd, data, size, deadline);
+  if (e == EPIPE || e == ECONNRESET) return ERROR_BROKEN_PIPE;
+  return vtx::Win32FromErrno(e);
 }
 
 DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadline, size_t* got) {
@@ -148,11 +130,11 @@ bool PeerCredentials(int fd, uid_t* uid, gid_t* gid) {
 
 DWORD Listener::Create(const char* pipeName) {
   Close();
-  std::string path = SocketPath(pipeName);
+  std::string path = PathOf(pipeName);
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return ERROR_INVALID_NAME;
-  std::string dir = vtx::sync::RuntimeDir();
-  mkdir(dir.c_str(), 0770);
+  std::string dir = path.substr(0, path.rfind('/'));
+  if (!dir.empty()) mkdir(dir.c_str(), 0770);
   int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
   if (lock < 0) return vtx::Win32FromErrno(errno);
   if (flock(lock, LOCK_EX | LOCK_NB) != 0) {

@@ -12,6 +12,8 @@
 namespace vtx::pipes {
 
 // The socket path of a pipe name, empty when the name is not "\\.\pipe\NAME" with a plain NAME.
+// The functions below also take an absolute socket path in place of a pipe name (the per-user
+// sockets of a desktop program).
 std::string SocketPath(const char* pipeName);
 
 // True when a server listens on the pipe (its owner holds the pipe's lock), without connecting.

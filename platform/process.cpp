@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "platform/codepage.h"
@@ -62,9 +64,11 @@ HRESULT Spawn(const vtx::ProgramStart& start, bool detached, pid_t* pidOut) {
     posix_spawn_file_actions_destroy(&actions);
     return E_OUTOFMEMORY;
   }
-  // No console for our children: stdin from /dev/null, stdout and stderr as ours, and none of
-  // our other descriptors.
-  int rc = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  // No console for our children: stdin from /dev/null (or the caller's descriptor), stdout and
+  // stderr as ours (or the caller's), and none of our other descriptors.
+  int rc = start.inputFd >= 0 ? posix_spawn_file_actions_adddup2(&actions, start.inputFd, 0)
+                              : posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (rc == 0 && start.errorFd >= 0) rc = posix_spawn_file_actions_adddup2(&actions, start.errorFd, 2);
   if (rc == 0 && !start.directory.empty())
     rc = posix_spawn_file_actions_addchdir_np(&actions, start.directory.c_str());
   if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -140,7 +144,11 @@ HRESULT ChildProcess::Start(const ProgramStart& start) {
   return S_OK;
 }
 
-HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
+HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) { return WaitFor(timeoutMs, true, exitCode); }
+
+HRESULT ChildProcess::WaitOrLeave(DWORD timeoutMs, DWORD* exitCode) { return WaitFor(timeoutMs, false, exitCode); }
+
+HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode) {
   DWORD ignored;
   if (!exitCode) exitCode = &ignored;
   *exitCode = E_FAIL;
@@ -179,6 +187,11 @@ HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
       pause = std::min(pause * 2, 50);
     }
   }
+  if (!ended && !killAtLimit) {
+    *exitCode = E_TIMEOUT;
+    SetLastError(ERROR_TIMEOUT);
+    return E_TIMEOUT;  // the destructor has it reaped when it ends
+  }
   if (!ended) {
     // The program and everything it started go.
     kill(-pid_, SIGKILL);
@@ -195,6 +208,30 @@ HRESULT ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
   session_.reset();
   *exitCode = CodeFromWaitStatus(status);
   return S_OK;
+}
+
+HRESULT FindOnPath(const char* name, std::string* path) {
+  path->clear();
+  const char* list = std::getenv("PATH");
+  if (!name || !*name || std::strchr(name, '/') || !list) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  std::string all = list;
+  size_t start = 0;
+  for (;;) {
+    size_t end = all.find(':', start);
+    std::string dir = all.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    // Relative entries would depend on the current folder: never searched.
+    if (!dir.empty() && dir[0] == '/') {
+      std::string candidate = JoinPath(dir, name);
+      struct stat st;
+      if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+        *path = candidate;
+        return S_OK;
+      }
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 }
 
 HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode) {

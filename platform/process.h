@@ -20,6 +20,10 @@ struct ProgramStart {
   std::vector<std::string> arguments;
   // Working directory; empty keeps the caller's.
   std::string directory;
+  // Descriptors the child gets as its standard input and error output; -1: /dev/null and ours.
+  // They stay the caller's.
+  int inputFd = -1;
+  int errorFd = -1;
 };
 
 // The program file that `start` names, or 0x80070002 when it does not exist.
@@ -61,12 +65,16 @@ class ChildProcess {
   // `exitCode` (see CodeFromWaitStatus). When the limit passes the whole process group is
   // killed and the result is 0x800705B4. Any failure leaves that failure in `exitCode`, never 0.
   HRESULT Wait(DWORD timeoutMs, DWORD* exitCode);
+  // The same, except that a program still running when the limit passes is left running (and
+  // reaped when it ends): 0x800705B4 then.
+  HRESULT WaitOrLeave(DWORD timeoutMs, DWORD* exitCode);
   pid_t Pid() const { return pid_; }
   // Readable once the child has ended (-1 on a kernel without process descriptors).
   int PidFd() const { return pidfd_; }
   bool Running() const { return pid_ > 0; }
 
  private:
+  HRESULT WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode);
   HRESULT StartAsIdentity(const ProgramStart& start, uid_t uid, gid_t gid, const std::vector<gid_t>& groups,
                           const std::string& home, const std::vector<std::string>& environment);
 
@@ -74,6 +82,9 @@ class ChildProcess {
   int pidfd_ = -1;
   std::unique_ptr<LogonSession, LogonSessionDeleter> session_;
 };
+
+// The first executable file `name` in the absolute folders of $PATH, or 0x80070002.
+HRESULT FindOnPath(const char* name, std::string* path);
 
 // Start, then Wait.
 HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode);

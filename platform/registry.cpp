@@ -4,7 +4,6 @@
 #include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/systime.h"
 
 // Where the last enumeration of a handle stood, so that walking index by index inside one
 // transaction goes on from there instead of counting from the start again.
@@ -176,10 +176,9 @@ DWORD Exec(Conn& c, const char* sql);
 DWORD Exec(Conn& c, const std::string& sql);
 
 uint64_t NowFileTime() {
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
-  // 100 ns ticks since 1601-01-01.
-  return (static_cast<uint64_t>(tv.tv_sec) + 11644473600ull) * 10000000ull + static_cast<uint64_t>(tv.tv_usec) * 10;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return FileTimeToU64(now);
 }
 
 void MakeParentDirectory(const std::string& path) {

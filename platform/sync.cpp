@@ -31,7 +31,7 @@ uint64_t NowMs() {
 
 uint64_t DeadlineAfter(DWORD ms) { return ms == INFINITE ? kNoDeadline : NowMs() + ms; }
 
-static int MsUntil(uint64_t deadline) {
+int MsUntil(uint64_t deadline) {
   if (deadline == kNoDeadline) return -1;
   uint64_t now = NowMs();
   if (deadline <= now) return 0;

@@ -80,6 +80,8 @@ uint64_t NowMs();
 // The deadline `ms` from now on the monotonic clock (INFINITE: never).
 uint64_t DeadlineAfter(DWORD ms);
 constexpr uint64_t kNoDeadline = ~0ull;
+// Milliseconds left until the deadline as poll takes them: 0 when it has passed, -1 for none.
+int MsUntil(uint64_t deadline);
 
 // $VANTREX_RUNTIME_DIR, else /run/vantrex.
 std::string RuntimeDir();

@@ -6,12 +6,17 @@
 
 namespace {
 
-constexpr uint64_t kTicksPerSecond = 10000000ull;
+constexpr uint64_t kTicksPerSecond = kFileTimeTicksPerSecond;
 constexpr uint64_t kTicksPerDay = kTicksPerSecond * 86400ull;
-// Days from 1601-01-01 to 1970-01-01.
-constexpr int64_t kUnixEpochDays = 134774;
+constexpr int64_t kUnixEpochDays = static_cast<int64_t>(kUnixEpochFileTime / kTicksPerDay);
 
-// Days since 1970-01-01 of a civil date (H. Hinnant's algorithm).
+bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+}  // namespace
+
+namespace vtx {
+
+// H. Hinnant's algorithms.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -34,15 +39,16 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   y += m <= 2;
 }
 
-bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+}  // namespace vtx
 
-}  // namespace
+using vtx::CivilFromDays;
+using vtx::DaysFromCivil;
 
 void GetSystemTimeAsFileTime(FILETIME* out) {
   if (!out) return;
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  uint64_t t = (static_cast<uint64_t>(ts.tv_sec) + static_cast<uint64_t>(kUnixEpochDays) * 86400ull) * kTicksPerSecond +
+  uint64_t t = kUnixEpochFileTime + static_cast<uint64_t>(ts.tv_sec) * kTicksPerSecond +
                static_cast<uint64_t>(ts.tv_nsec) / 100;
   *out = U64ToFileTime(t);
 }

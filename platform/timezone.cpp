@@ -10,11 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/systime.h"
+
 namespace vtx::tz {
 namespace {
 
-constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;  // 1970-01-01 in 100 ns since 1601
-constexpr int64_t kTicksPerSecond = 10000000;
+using vtx::CivilFromDays;
+using vtx::DaysFromCivil;
+
+constexpr int64_t kTicksPerSecond = static_cast<int64_t>(kFileTimeTicksPerSecond);
 
 // Keys that Windows renamed after the classic zone list; ICU only knows the new names.
 const struct {
@@ -28,24 +32,11 @@ const struct {
 
 // ---- civil dates ----
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 int64_t YearOf(int64_t days) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  return static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+  int64_t year;
+  unsigned month, day;
+  CivilFromDays(days, year, month, day);
+  return year;
 }
 
 bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }

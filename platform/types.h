@@ -62,6 +62,10 @@ struct SYSTEMTIME {
   WORD wMilliseconds;
 };
 
+// FILETIME counts 100 ns from 1601-01-01 (UTC); Unix time counts seconds from 1970-01-01.
+constexpr uint64_t kFileTimeTicksPerSecond = 10000000ull;
+constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
+
 inline uint64_t FileTimeToU64(const FILETIME& ft) {
   return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }

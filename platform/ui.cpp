@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -15,7 +16,7 @@ struct Button {
   const char* label;  // the first letter is the key
 };
 
-std::vector<Button> ButtonsOf(UINT type) {
+std::vector<Button> ButtonSet(UINT type) {
   switch (type & 0xF) {
     case MB_OKCANCEL: return {{IDOK, "OK"}, {IDCANCEL, "Cancel"}};
     case MB_ABORTRETRYIGNORE: return {{IDABORT, "Abort"}, {IDRETRY, "Retry"}, {IDIGNORE, "Ignore"}};
@@ -36,14 +37,28 @@ const char* KindOf(UINT type) {
   }
 }
 
+std::atomic<vtx::ui::MessageBoxBackend> g_backend{nullptr};
+
 }  // namespace
 
 namespace vtx::ui {
 
-int MessageBoxOn(FILE* in, FILE* out, bool interactive, const char* text, const char* caption, UINT type) {
-  std::vector<Button> buttons = ButtonsOf(type);
+MessageBoxBackend SetMessageBoxBackend(MessageBoxBackend backend) { return g_backend.exchange(backend); }
+
+std::vector<int> ButtonsOf(UINT type) {
+  std::vector<int> ids;
+  for (const Button& b : ButtonSet(type)) ids.push_back(b.id);
+  return ids;
+}
+
+size_t DefaultButtonIndex(UINT type) {
   size_t def = (type >> 8) & 0xF;
-  if (def >= buttons.size()) def = 0;
+  return def < ButtonSet(type).size() ? def : 0;
+}
+
+int MessageBoxOn(FILE* in, FILE* out, bool interactive, const char* text, const char* caption, UINT type) {
+  std::vector<Button> buttons = ButtonSet(type);
+  size_t def = DefaultButtonIndex(type);
   std::string cap = vtx::AnsiToUtf8(caption ? caption : "Error");
   std::string body = vtx::AnsiToUtf8(text ? text : "");
   const char* kind = KindOf(type);
@@ -74,7 +89,8 @@ int MessageBoxOn(FILE* in, FILE* out, bool interactive, const char* text, const 
 
 }  // namespace vtx::ui
 
-int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+  if (vtx::ui::MessageBoxBackend backend = g_backend.load()) return backend(owner, text, caption, type);
   bool tty = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
   return vtx::ui::MessageBoxOn(stdin, stderr, tty, text, caption, type);
 }

@@ -1,7 +1,8 @@
-// MessageBox for programs without a GUI: a prompt on a terminal, else the text on stderr and the
-// default button as the answer. It never blocks when there is no terminal.
+// MessageBox: a program with a GUI installs its own backend; without one the box is a prompt on a
+// terminal, else the text on stderr and the default button as the answer (never blocking).
 #pragma once
 #include <cstdio>
+#include <vector>
 
 #include "platform/messages.h"
 
@@ -32,10 +33,20 @@ constexpr int IDIGNORE = 5;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
-// Texts are in the ANSI code page. Asks on the terminal when stdin and stderr are both terminals.
+// Texts are in the ANSI code page. Goes to the installed backend; else asks on the terminal when
+// stdin and stderr are both terminals.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 
 namespace vtx::ui {
+// Shows the box and returns the button pressed (IDOK...); texts in the ANSI code page.
+using MessageBoxBackend = int (*)(HWND owner, const char* text, const char* caption, UINT type);
+// Installs the backend of MessageBoxA for the whole process (null: the terminal again) and returns
+// the one it replaces.
+MessageBoxBackend SetMessageBoxBackend(MessageBoxBackend backend);
+// The buttons of a box style (MB_OK ... MB_RETRYCANCEL), in their order, and its default button's
+// index (MB_DEFBUTTON2 is 1; a default past the last button is the first).
+std::vector<int> ButtonsOf(UINT type);
+size_t DefaultButtonIndex(UINT type);
 // The box on the given streams; interactive false shows it and answers the default button.
 // A prompt that reads end of input answers the default button too.
 int MessageBoxOn(FILE* in, FILE* out, bool interactive, const char* text, const char* caption, UINT type);

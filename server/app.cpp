@@ -1,17 +1,14 @@
 #include "server/app.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <memory>
 
+#include "engine/notify/notifychannels.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/sync.h"
 #include "platform/ui.h"
 
 namespace vtx::server {
@@ -273,7 +270,7 @@ LRESULT TestNotification(Server& s, const COPYDATASTRUCT& cds) {
   std::unique_ptr<Settings> copy = s.seams.store->NewSettings();
   if (!copy || FAILED(copy->CopyFrom(*s.settings))) return 0;
   copy->SetNotificationTest(test);
-  s.seams.notifications->ShowNotificationId(*copy, s.serviceMode, s.hwndApp, 175, 32, kTypeInformation, s.hResLib,
+  s.seams.notifications->ShowNotificationId(*copy, s.serviceMode, s.hwndApp, 175, 32, kNotifyInformation, s.hResLib,
                                             0, 0, 0);
   return 0;
 }
@@ -296,34 +293,38 @@ bool OnlyFromInside(UINT msg) {
   return msg < 0x8000 || (msg >= WM_VX_UPDATEDONE && msg <= WM_VX_DEFINITIONSDONE);
 }
 
-// Our own exclusive lock that closes the race of two servers starting together.
-int TakeInstanceLock(bool* held) {
+// A named mutex that closes the race of two servers starting together: the one that holds it runs.
+// Null when it is held by another server (*held) or cannot be had at all (then the window and pipe
+// check decides alone).
+HANDLE TakeInstanceLock(bool* held) {
   *held = false;
-  std::string dir = vtx::sync::RuntimeDir();
-  mkdir(dir.c_str(), 0770);
-  std::string path = dir + "/vtxserver.lock";
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-  if (fd < 0) return -1;  // no lock to be had: the window and pipe check still stands
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    *held = errno == EWOULDBLOCK;
-    close(fd);
-    return -1;
-  }
-  return fd;
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
+  if (!mutex) return nullptr;
+  DWORD r = WaitForSingleObject(mutex, 0);
+  if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) return mutex;
+  *held = r == WAIT_TIMEOUT;
+  CloseHandle(mutex);
+  return nullptr;
+}
+
+void ReleaseInstanceLock(HANDLE mutex) {
+  if (!mutex) return;
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
 }
 
 HWND CreateAppWindow(Server& s, HINSTANCE instance) {
   WNDCLASSA wc{};
-  if (!GetClassInfoA(instance, kAppWindowClass, &wc)) {
+  if (!GetClassInfoA(instance, g_szAppWindowClass, &wc)) {
     wc = WNDCLASSA{};
     wc.lpfnWndProc = AppWindowProc;
     wc.hInstance = instance;
     wc.hCursor = const_cast<char*>(IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_WINDOW + 1));
-    wc.lpszClassName = kAppWindowClass;
+    wc.lpszClassName = g_szAppWindowClass;
     if (RegisterClassA(&wc)) s.classRegistered = true;
   }
-  return CreateWindowExA(0, kAppWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+  return CreateWindowExA(0, g_szAppWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                          CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
 }
 
@@ -337,7 +338,7 @@ std::string FromWorkingFolder(const std::string& file) {
 void RunImport(const Seams& seams, const std::string& given) {
   std::string file = FromWorkingFolder(given);
   Resources& res = *seams.resources;
-  HMODULE lib = res.LoadResourceLibrary(kAppKeyPath);
+  HMODULE lib = res.LoadResourceLibrary(g_szAppKey);
   if (!lib) return;
   HRESULT hr = seams.store->CanSaveSettings();
   if (SUCCEEDED(hr)) {
@@ -448,43 +449,9 @@ void MigrateMessagesFile(SettingsStore& store) {
   std::string target, path;
   if (!store.ReadAppString("DisplayMessages", target) || !store.ReadAppString("Path", path)) return;
   if (target.empty() || path.empty()) return;
-  std::string old = path;
-  if (old.back() != '/') old += '/';
-  old += "messages.txt";
-  int in = open(old.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return;
-  int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660);  // never over an existing file
-  if (out < 0) {
-    close(in);
-    return;
-  }
-  bool ok = true;
-  char buf[8192];
-  for (;;) {
-    ssize_t n = read(in, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = write(out, buf + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  close(in);
-  if (close(out) != 0) ok = false;
-  if (ok)
-    unlink(old.c_str());
-  else
-    unlink(target.c_str());  // a half copy must not stand in for the messages
+  std::string old = vtx::JoinPath(path, "messages.txt");
+  // Never over an existing file; a failed copy leaves nothing behind and the old file in place.
+  if (CopyFileA(old.c_str(), target.c_str(), TRUE)) DeleteFileA(old.c_str());
 }
 
 LRESULT AppWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -549,6 +516,73 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
   }
 }
 
+namespace {
+
+// Timers, the pipe and the main loop; then the way out while the window still exists.
+void Serve(Server& s) {
+  const Seams& seams = s.seams;
+  seams.scheduler->Schedule(*s.settings, s.hwndApp);
+  ArmStalenessTimers(s);
+  seams.pipe->Create(g_szAppPipe);
+  vtx::messages::RouteEndSessionSignals(s.hwndApp);
+  MainLoop(s);
+  vtx::messages::RouteEndSessionSignals(nullptr);
+  // A run still under way hands its result over (and stores its rates) while the window exists.
+  WaitWhileUpdating(s);
+  if (!s.savedAtEndSession) s.settings->Save();
+  seams.scheduler->Kill(s.hwndApp);
+  KillTimer(s.hwndApp, kTimerLastChange);
+  KillTimer(s.hwndApp, kTimerLastChangeEach);
+  DestroyWindow(s.hwndApp);
+  if (s.classRegistered) {
+    UnregisterClassA(g_szAppWindowClass, nullptr);
+    s.classRegistered = false;
+  }
+  seams.pipe->Destroy();
+}
+
+// The run with its resource library: the settings, the command window and serving.
+void RunWithResources(Server& s) {
+  const Seams& seams = s.seams;
+  seams.scheduler->Set(s.hResLib, kTimerUpdate, s.serviceMode);
+  s.settings = seams.store->NewSettings();
+  bool created = s.settings && s.settings->Create(s.hResLib);
+  s.savedAtEndSession = false;
+  s.pendingUpdateRequests = 0;
+  if (created) {
+    g_server = &s;
+    s.hwndApp = CreateAppWindow(s, nullptr);
+  }
+  if (s.hwndApp) {
+    Serve(s);
+  } else if (s.settings) {
+    // Settings that could not be created end the run as a window that could not be made.
+    seams.notifications->ShowNotificationId(*s.settings, s.serviceMode, nullptr, 178, 32, MB_ICONHAND, s.hResLib, 0,
+                                            0, 0);
+  }
+  g_server = nullptr;
+}
+
+// Everything of a run that is the one server of the machine.
+void RunAsTheServer(Server& s) {
+  const Seams& seams = s.seams;
+  seams.internet->Construct();
+  seams.store->UpgradeRegistryAtStartup();
+  s.hResLib = seams.resources->LoadResourceLibrary(g_szAppKey);
+  if (s.hResLib) {
+    RunWithResources(s);
+    seams.resources->FreeResourceLibrary(s.hResLib);
+  } else {
+    std::unique_ptr<Settings> bare = seams.store->NewSettings();
+    if (bare && bare->Create(nullptr))
+      seams.notifications->ShowNotification(*bare, s.serviceMode, nullptr, "The resource library could not be loaded.",
+                                            "Vantrex", MB_ICONHAND, nullptr);
+  }
+  seams.internet->Destroy();
+}
+
+}  // namespace
+
 int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
   Server s;
   s.seams = seams;
@@ -558,65 +592,19 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
   for (const std::string& file : cl.imports) RunImport(seams, file);
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStarted, EVENTLOG_INFORMATION_TYPE, nullptr, 0);
 
-  int instanceLock = -1;
+  // One server per machine: an import hands its file over and ends, and so does a start while
+  // another server holds the instance lock or answers.
+  HANDLE instanceLock = nullptr;
   bool run = cl.imports.empty();
   if (run) {
     bool held = false;
     instanceLock = TakeInstanceLock(&held);
     run = !held && !seams.link->CanSendVXVMessages();
   }
-  if (run) {
-    seams.internet->Construct();
-    seams.store->UpgradeRegistryAtStartup();
-    s.hResLib = seams.resources->LoadResourceLibrary(kAppKeyPath);
-    if (!s.hResLib) {
-      std::unique_ptr<Settings> bare = seams.store->NewSettings();
-      if (bare && bare->Create(nullptr))
-        seams.notifications->ShowNotification(*bare, s.serviceMode, nullptr,
-                                              "The resource library could not be loaded.", "Vantrex", MB_ICONHAND,
-                                              nullptr);
-    } else {
-      seams.scheduler->Set(s.hResLib, kTimerUpdate, s.serviceMode);
-      s.settings = seams.store->NewSettings();
-      bool created = s.settings && s.settings->Create(s.hResLib);
-      s.savedAtEndSession = false;
-      s.pendingUpdateRequests = 0;
-      if (created) {
-        g_server = &s;
-        s.hwndApp = CreateAppWindow(s, nullptr);
-      }
-      if (!s.hwndApp) {
-        // Settings that could not be created end the run as a window that could not be made.
-        if (s.settings)
-          seams.notifications->ShowNotificationId(*s.settings, s.serviceMode, nullptr, 178, 32, MB_ICONHAND,
-                                                  s.hResLib, 0, 0, 0);
-      } else {
-        seams.scheduler->Schedule(*s.settings, s.hwndApp);
-        ArmStalenessTimers(s);
-        seams.pipe->Create(kAppPipeName);
-        vtx::messages::RouteEndSessionSignals(s.hwndApp);
-        MainLoop(s);
-        vtx::messages::RouteEndSessionSignals(nullptr);
-        // A run still under way hands its result over (and stores its rates) while the window exists.
-        WaitWhileUpdating(s);
-        if (!s.savedAtEndSession) s.settings->Save();
-        seams.scheduler->Kill(s.hwndApp);
-        KillTimer(s.hwndApp, kTimerLastChange);
-        KillTimer(s.hwndApp, kTimerLastChangeEach);
-        DestroyWindow(s.hwndApp);
-        if (s.classRegistered) {
-          UnregisterClassA(kAppWindowClass, nullptr);
-          s.classRegistered = false;
-        }
-        seams.pipe->Destroy();
-      }
-      g_server = nullptr;
-      seams.resources->FreeResourceLibrary(s.hResLib);
-    }
-    seams.internet->Destroy();
-  }
+  if (run) RunAsTheServer(s);
+
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStopped, EVENTLOG_INFORMATION_TYPE, &s.exitCode, 1);
-  if (instanceLock >= 0) close(instanceLock);
+  ReleaseInstanceLock(instanceLock);
   return 0;
 }
 

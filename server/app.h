@@ -17,6 +17,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& tokens);
 // Cuts one command-line text into tokens: blanks separate, a double quote runs to the next one.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
+// The named mutex that the running server holds: of two servers that start together, one runs.
+inline constexpr char kInstanceMutexName[] = "HulvaneVantrexAppInstanceMutex";
+
 // Where a request came from: a message of this process, or a request from outside (the pipe).
 enum class Origin { Process, Outside };
 

@@ -7,6 +7,7 @@
 #include "engine/foundation/regupgrade.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/notifychannels.h"
+#include "engine/notify/reachserver.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/heap.h"
@@ -128,7 +129,7 @@ HRESULT EngineStore::ExportConfiguration(const char* path, DWORD addExtension) {
 
 bool EngineStore::ReadAppString(const char* name, std::string& value) {
   RegStringValueA text;
-  if (FAILED(text.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, name)) || !text.GetString()) return false;
+  if (FAILED(text.Load(HKEY_LOCAL_MACHINE, g_szAppKey, name)) || !text.GetString()) return false;
   value = text.GetString();
   return true;
 }
@@ -190,6 +191,30 @@ HRESULT EngineNotifications::ShowNotificationId(Settings& settings, bool service
 HRESULT EngineNotifications::NotifyError(Settings& settings, bool serviceFlag, HWND owner, UINT textId,
                                          UINT captionId, HMODULE resourceLibrary, HRESULT hr) {
   return thread_.NotifyError(UpdateView(settings), serviceFlag, owner, textId, captionId, resourceLibrary, hr);
+}
+
+// ---- reaching the server, the application pipe ----
+
+BOOL VxvLink::CanSendVXVMessages() { return ::CanSendVXVMessages(); }
+
+HRESULT VxvLink::SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) {
+  return ::SendVXVMessage(msg, wParam, lParam, result);
+}
+
+namespace {
+struct PipeTarget {
+  HWND hwnd;
+  WNDPROC proc;
+};
+DWORD PipeToProc(DWORD_PTR context, DWORD msg, WPARAM wParam, LPARAM lParam) {
+  auto* t = reinterpret_cast<PipeTarget*>(context);
+  return static_cast<DWORD>(t->proc(t->hwnd, msg, wParam, lParam));
+}
+}  // namespace
+
+HRESULT AppPipe::ServeRequest(HWND hwnd, WNDPROC proc) {
+  PipeTarget target{hwnd, proc};
+  return server_.ServeRequest(reinterpret_cast<DWORD_PTR>(&target), PipeToProc);
 }
 
 ProgramSeams::ProgramSeams() : scheduler(engine), notifications(scheduler.Thread()) {

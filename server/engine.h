@@ -1,15 +1,17 @@
-// The engine's own classes behind the server's seams, for the program. The tests of the command
-// window use the stand-ins of defaults.h where they drive behaviour directly.
+// The program's wiring: the engine's own classes behind the server's seams, the link to a running
+// server, the application pipe and the internet connection of the run.
 #pragma once
 #include <memory>
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/pipemessage.h"
+#include "engine/update/inetconnection.h"
 #include "engine/update/updaterun.h"
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
 #include "engine/update/updatetimer.h"
-#include "server/defaults.h"
+#include "server/seams.h"
 
 namespace vtx::server {
 
@@ -58,7 +60,7 @@ class EngineSettings : public Settings {
 };
 
 // The application key itself, with its configuration file.
-class EngineStore : public MemoryStore {
+class EngineStore : public SettingsStore {
  public:
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override;
@@ -115,6 +117,35 @@ class EngineNotifications : public Notifications {
   CUpdateThread& thread_;
 };
 
+// The server's window in this process, else its pipe.
+class VxvLink : public ServerLink {
+ public:
+  BOOL CanSendVXVMessages() override;
+  HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) override;
+};
+
+// The application pipe: each request goes through the given procedure as a message to the window.
+class AppPipe : public PipeServer {
+ public:
+  HRESULT Create(const char* pipeName) override { return server_.Create(pipeName); }
+  HANDLE GetEvent() override { return server_.GetEvent(); }
+  HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override;
+  void Destroy() override { server_.Close(); }
+
+ private:
+  CPipeMessageServer server_;
+};
+
+// The connection object that keeps the internet library loaded for the whole run.
+class RunConnection : public InternetConnection {
+ public:
+  void Construct() override { connection_ = std::make_unique<CINetConnection>(); }
+  void Destroy() override { connection_.reset(); }
+
+ private:
+  std::unique_ptr<CINetConnection> connection_;
+};
+
 struct ProgramSeams {
   ProgramSeams();
   Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
@@ -126,7 +157,7 @@ struct ProgramSeams {
   SystemEventLog events;
   VxvLink link;
   AppPipe pipe;
-  NoInternet internet;
+  RunConnection internet;
 };
 
 }  // namespace vtx::server

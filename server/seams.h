@@ -1,18 +1,26 @@
 // What the server calls on the rest of the system. Each interface holds exactly the operations
-// that the start-up and the command window use; the engine's own classes are put behind them
-// later (settings, scheduler and update thread, notifications, resource library, event log,
-// reaching the server, the pipe server, the internet connection). Until then the defaults in
-// defaults.h stand in.
+// that the start-up and the command window use: the program puts the engine's classes behind them
+// (engine.h), the tests their own stand-ins.
 #pragma once
 #include <memory>
 #include <string>
 
 #include "platform/messages.h"
-#include "server/commands.h"
+#include "engine/notify/servercommands.h"
 
 namespace vtx::server {
 
-// CSettings: the server's configuration and rates data. Filled in later by the settings classes.
+// TestNotificationData, read out of its payload.
+struct NotificationTest {
+  DWORD messagesToLog = 0;
+  DWORD messagesToFile = 0;
+  DWORD messagesViaEmail = 0;
+  DWORD messagesOnScreen = 0;
+  // Profile, recipients, sender, SMTP server, messages file; empty means "not set".
+  const char* strings[5] = {"", "", "", "", ""};
+};
+
+// CSettings: the server's configuration and rates data.
 class Settings {
  public:
   virtual ~Settings() = default;
@@ -31,8 +39,7 @@ class Settings {
   virtual HRESULT ExecuteCustomAction(HWND window, std::string& errorText) = 0;
 };
 
-// Settings services and the application key. Filled in later by the settings services, the
-// configuration file and the registry upgrade.
+// Settings services, the configuration file and the registry upgrade of the application key.
 class SettingsStore {
  public:
   virtual ~SettingsStore() = default;
@@ -48,8 +55,7 @@ class SettingsStore {
   virtual void UpgradeRegistryAtStartup() = 0;
 };
 
-// UpdateTimer with its embedded update thread and the staleness timers. Filled in later by the
-// scheduler and the update thread.
+// UpdateTimer with its embedded update thread and the staleness timers.
 class UpdateScheduler {
  public:
   virtual ~UpdateScheduler() = default;
@@ -77,7 +83,7 @@ class UpdateScheduler {
 };
 
 // The update thread's notification calls from the main thread. Each refuses with 0x80070420
-// while an update runs. Filled in later by the run notifications.
+// while an update runs.
 class Notifications {
  public:
   virtual ~Notifications() = default;
@@ -90,7 +96,7 @@ class Notifications {
                               HMODULE resourceLibrary, HRESULT hr) = 0;
 };
 
-// The language resource library and its message boxes. Filled in later by the resource library.
+// The language resource library and its message boxes.
 class Resources {
  public:
   virtual ~Resources() = default;
@@ -104,14 +110,14 @@ class Resources {
   virtual int MessageBoxHResultOK(HWND owner, UINT textId, UINT captionId, HMODULE module, HRESULT hr) = 0;
 };
 
-// ReportServerEvent: one entry of the event source "Hulvane Vantrex". Filled in later by the event log.
+// ReportServerEvent: one entry of the event source "Hulvane Vantrex".
 class EventLog {
  public:
   virtual ~EventLog() = default;
   virtual void ReportServerEvent(DWORD eventId, WORD type, const void* data, DWORD dataSize) = 0;
 };
 
-// CanSendVXVMessages / SendVXVMessage. Filled in later with the pipe path.
+// CanSendVXVMessages / SendVXVMessage.
 class ServerLink {
  public:
   virtual ~ServerLink() = default;
@@ -119,7 +125,7 @@ class ServerLink {
   virtual HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) = 0;
 };
 
-// CPipeMessageServer on the application pipe. Filled in later by the pipe protocol.
+// CPipeMessageServer on the application pipe.
 class PipeServer {
  public:
   virtual ~PipeServer() = default;
@@ -131,7 +137,7 @@ class PipeServer {
   virtual void Destroy() = 0;
 };
 
-// The CINetConnection that keeps the internet library loaded for the whole run. Filled in later.
+// The CINetConnection that keeps the internet library loaded for the whole run.
 class InternetConnection {
  public:
   virtual ~InternetConnection() = default;

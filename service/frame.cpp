@@ -49,7 +49,7 @@ AlarmChannels ReadAlarmChannels() {
 
 DWORD ReadApplicationMonitor() {
   RegDwordValue value;
-  if (FAILED(value.Load(HKEY_LOCAL_MACHINE, g_szNotifyAppKey, "ApplicationMonitor"))) return kDefaultMonitorSeconds;
+  if (FAILED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "ApplicationMonitor"))) return kDefaultMonitorSeconds;
   return value;
 }
 

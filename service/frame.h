@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/eventlog.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/pipemessage.h"
 #include "platform/service.h"

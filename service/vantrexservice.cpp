@@ -12,7 +12,7 @@
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servicepipe.h"
-#include "server/commands.h"
+#include "engine/notify/servercommands.h"
 
 namespace vtx::svc {
 
@@ -105,7 +105,7 @@ HRESULT VantrexService::WaitForServer() {
 
 HRESULT VantrexService::StopServerApp(DWORD timeoutMs) {
   DWORD reply = 0;
-  return SendVXVMessageTimeout(vtx::server::WM_VX_QUIT, 1, 0, std::max<DWORD>(timeoutMs, 2), &reply);
+  return SendVXVMessageTimeout(WM_VX_QUIT, 1, 0, std::max<DWORD>(timeoutMs, 2), &reply);
 }
 
 void VantrexService::StopServer() {
@@ -132,7 +132,7 @@ DWORD VantrexService::OnStart() {
     return ERROR_SERVICE_ALREADY_RUNNING;
   }
   RegStringValueA path;
-  HRESULT hr = path.Load(HKEY_LOCAL_MACHINE, g_szNotifyAppKey, kServerValue);
+  HRESULT hr = path.Load(HKEY_LOCAL_MACHINE, g_szAppKey, kServerValue);
   std::string why;
   if (SUCCEEDED(hr) && (!path.GetString() || !*path.GetString())) hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   if (FAILED(hr)) {
@@ -163,12 +163,12 @@ DWORD VantrexService::OnStart() {
   }
 
   DWORD reply = 0;
-  if (SUCCEEDED(SendVXVMessageTimeout(vtx::server::WM_VX_CANSAVESETTINGS, 0, 0, kCheckTimeoutMs, &reply)) &&
+  if (SUCCEEDED(SendVXVMessageTimeout(WM_VX_CANSAVESETTINGS, 0, 0, kCheckTimeoutMs, &reply)) &&
       reply == E_ACCESSDENIED)
     LogEvent(kEventCannotSave, EVENTLOG_WARNING_TYPE);
   reply = 0;
   if (RunsAsAccount(nullptr) &&
-      SUCCEEDED(SendVXVMessageTimeout(vtx::server::WM_VX_USESMAPIEMAIL, 0, 0, kCheckTimeoutMs, &reply)) && reply)
+      SUCCEEDED(SendVXVMessageTimeout(WM_VX_USESMAPIEMAIL, 0, 0, kCheckTimeoutMs, &reply)) && reply)
     LogEvent(kEventMapiAsSystem, EVENTLOG_WARNING_TYPE);
   WatchServer();
   return 0;
@@ -193,11 +193,11 @@ DWORD VantrexService::OnRequest(DWORD msg, WPARAM, LPARAM lParam) {
 }
 
 void VantrexService::OnWatchdogTick() {
-  CheckPeer("vtxserver", CanSendVXVMessages() != FALSE, vtx::server::kAppPipeName, vtx::server::WM_VX_PING, kPingLimitMs);
+  CheckPeer("vtxserver", CanSendVXVMessages() != FALSE, g_szAppPipe, WM_VX_PING, kPingLimitMs);
 }
 
 void VantrexService::OnPeerSilent() {
-  HMODULE lib = LoadResourceLibrary(g_szNotifyAppKey);
+  HMODULE lib = LoadResourceLibrary(g_szAppKey);
   if (!lib) return;
   char caption[100] = "";
   char text[2000] = "";

@@ -10,13 +10,13 @@
 #include <cstring>
 #include <string>
 
-#include "engine/currency/allcurrencies.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
+#include "engine/notify/servercommands.h"
 #include "webservice/httphost.h"
 #include "webservice/web/service.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace {
 
@@ -34,6 +34,65 @@ int Usage(const char* why) {
   return 2;
 }
 
+// The host's options as the application key sets them; the defaults where it does not.
+vtx::soap::HostOptions StoredOptions() {
+  vtx::soap::HostOptions opt;
+  RegStringValueA s;
+  if (SUCCEEDED(s.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServiceAddress")) && s.GetString() && *s.GetString())
+    opt.address = s.GetString();
+  RegStringValueA p;
+  if (SUCCEEDED(p.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServicePath")) && p.GetString() && *p.GetString())
+    opt.path = p.GetString();
+  RegDwordValue port;
+  if (SUCCEEDED(port.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServicePort")) && port.m_dwValue <= 65535)
+    opt.port = static_cast<uint16_t>(port.m_dwValue);
+  RegDwordValue threads;
+  if (SUCCEEDED(threads.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServiceThreads")) && threads.m_dwValue >= 1 &&
+      threads.m_dwValue <= 256)
+    opt.threads = threads.m_dwValue;
+  return opt;
+}
+
+// The command line over the stored options; the usage error, or empty.
+std::string ReadArguments(int argc, char** argv, vtx::soap::HostOptions& opt) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) return "missing value after " + a;
+    const char* v = argv[++i];
+    unsigned long n = 0;
+    if (a == "--address") {
+      opt.address = v;
+    } else if (a == "--path") {
+      if (v[0] != '/') return "the path must begin with '/'";
+      opt.path = v;
+    } else if (a == "--port") {
+      if (!ReadNumber(v, 65535, &n)) return "bad port";
+      opt.port = static_cast<uint16_t>(n);
+    } else if (a == "--threads") {
+      if (!ReadNumber(v, 256, &n) || n == 0) return "bad thread count";
+      opt.threads = static_cast<unsigned>(n);
+    } else if (a == "--idle-timeout") {
+      if (!ReadNumber(v, 86400, &n) || n == 0) return "bad idle time-out";
+      opt.idleTimeoutSeconds = static_cast<unsigned>(n);
+    } else {
+      return "unknown option " + a;
+    }
+  }
+  return {};
+}
+
+// The signals that end the host, taken by sigwait alone.
+sigset_t BlockStopSignals() {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return stop;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,57 +103,13 @@ int main(int argc, char** argv) {
                         const char* domain, const char* password, DWORD wait) {
     return ::PipeExecute(nullptr, program, parameters, folder, user, domain, password, wait ? TRUE : FALSE);
   };
-  vtx::soap::HostOptions opt;
-  {
-    RegStringValueA s;
-    if (SUCCEEDED(s.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServiceAddress")) && s.GetString() && *s.GetString())
-      opt.address = s.GetString();
-    RegStringValueA p;
-    if (SUCCEEDED(p.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServicePath")) && p.GetString() && *p.GetString())
-      opt.path = p.GetString();
-    RegDwordValue port;
-    if (SUCCEEDED(port.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServicePort")) && port.m_dwValue <= 65535)
-      opt.port = static_cast<uint16_t>(port.m_dwValue);
-    RegDwordValue threads;
-    if (SUCCEEDED(threads.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServiceThreads")) && threads.m_dwValue >= 1 &&
-        threads.m_dwValue <= 256)
-      opt.threads = threads.m_dwValue;
-  }
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (i + 1 >= argc) return Usage(("missing value after " + a).c_str());
-    const char* v = argv[++i];
-    unsigned long n = 0;
-    if (a == "--address") {
-      opt.address = v;
-    } else if (a == "--path") {
-      if (v[0] != '/') return Usage("the path must begin with '/'");
-      opt.path = v;
-    } else if (a == "--port") {
-      if (!ReadNumber(v, 65535, &n)) return Usage("bad port");
-      opt.port = static_cast<uint16_t>(n);
-    } else if (a == "--threads") {
-      if (!ReadNumber(v, 256, &n) || n == 0) return Usage("bad thread count");
-      opt.threads = static_cast<unsigned>(n);
-    } else if (a == "--idle-timeout") {
-      if (!ReadNumber(v, 86400, &n) || n == 0) return Usage("bad idle time-out");
-      opt.idleTimeoutSeconds = static_cast<unsigned>(n);
-    } else {
-      return Usage(("unknown option " + a).c_str());
-    }
-  }
-
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  vtx::soap::HostOptions opt = StoredOptions();
+  std::string error = ReadArguments(argc, argv, opt);
+  if (!error.empty()) return Usage(error.c_str());
+  sigset_t stop = BlockStopSignals();
 
   static const vtx::soap::Service service = MakeVantrexService();
   vtx::soap::HttpHost host(service);
-  std::string error;
   if (!host.Start(opt, &error)) {
     std::fprintf(stderr, "vtxwebservice: %s\n", error.c_str());
     return 1;

@@ -10,6 +10,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/codepage.h"
+
 namespace vtx::soap {
 
 const char kSoap11Ns[] = "http://schemas.xmlsoap.org/soap/envelope/";
@@ -105,24 +107,6 @@ Value ReadValue(const Param& p, const xmlNode* n) {
   return Value::Num(d);
 }
 
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 const char* TypeName(Type t) {
   switch (t) {
     case Type::String: return "s:string";
@@ -151,43 +135,27 @@ const Operation* Service::Find(const std::string& opName) const {
 }
 
 std::string XmlEscape(const std::string& s) {
-  std::string out;
-  out.reserve(s.size() + 8);
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
-    uint32_t c = *p;
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    bool ok = extra >= 0 && end - p > extra;
-    if (ok) {
-      if (extra) c &= 0x3F >> extra;
-      for (int i = 1; i <= extra && ok; ++i) {
-        if ((p[i] & 0xC0) != 0x80) ok = false;
-        c = (c << 6) | (p[i] & 0x3F);
-      }
-      // Overlong forms and values beyond Unicode are not characters.
-      static const uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-      if (ok && (c < minimum[extra] || c > 0x10FFFF)) ok = false;
-    }
-    if (!ok) {
-      AppendUtf8(out, 0xFFFD);
-      ++p;
+  // Text that is not UTF-8 and characters that XML does not allow become U+FFFD.
+  std::u16string in = vtx::Utf8ToWide(s), out;
+  out.reserve(in.size() + 8);
+  for (size_t i = 0; i < in.size(); ++i) {
+    char16_t c = in[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+      out += c;
+      out += in[++i];
       continue;
     }
-    p += extra + 1;
-    bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-                   c >= 0x10000;
-    if (!allowed) c = 0xFFFD;
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\r': out += "&#xD;"; break;
-      default: AppendUtf8(out, c);
+    bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD);
+    switch (allowed ? c : 0xFFFD) {
+      case '&': out += u"&amp;"; break;
+      case '<': out += u"&lt;"; break;
+      case '>': out += u"&gt;"; break;
+      case '"': out += u"&quot;"; break;
+      case '\r': out += u"&#xD;"; break;
+      default: out += allowed ? c : u'\uFFFD';
     }
   }
-  return out;
+  return vtx::WideToUtf8(out);
 }
 
 std::string DoubleText(double d) {

@@ -9,11 +9,12 @@
 
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/notify/servercommands.h"
 
 namespace {
 
-const char kValues[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
-const char kRates[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\INI";
+const char kValues[] = VTX_APP_KEY;
+const char kRates[] = VTX_APP_KEY "\\INI";
 constexpr int kValueCount = 300;
 constexpr int kSections = 240;
 

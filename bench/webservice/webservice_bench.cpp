@@ -16,7 +16,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "webservice/web/service.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace {
 

@@ -9,8 +9,7 @@
 #include "engine/foundation/buffer.h"
 #include "platform/errors.h"
 
-const char g_szAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
-const char g_szAllCurrenciesKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\AllCurrencies";
+const char g_szAllCurrenciesKey[] = VTX_APP_KEY "\\AllCurrencies";
 const char g_szAllCurrenciesStamp[] = "AllCurrenciesStamp";
 
 const IniTableEntry<char> g_AcIniTable[kAcIniTableCount] = {

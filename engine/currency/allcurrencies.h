@@ -10,6 +10,7 @@
 #include "engine/foundation/inidata.h"
 #include "engine/foundation/listindex.h"
 #include "engine/foundation/stringlist.h"
+#include "engine/notify/servercommands.h"
 
 class CAllCurrencies;
 class CCurrencyLocaleList;
@@ -60,7 +61,6 @@ enum AcIniId : uint32_t {
 constexpr uint32_t kAcIniTableCount = 12;
 extern const IniTableEntry<char> g_AcIniTable[kAcIniTableCount];
 
-extern const char g_szAppKey[];          // "SOFTWARE\Hulvane\Vantrex\4.0" under HKEY_LOCAL_MACHINE
 extern const char g_szAllCurrenciesKey[];  // the database's subkey path
 extern const char g_szAllCurrenciesStamp[];
 

@@ -10,7 +10,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 
-const char g_szLocalesKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Locales";
+const char g_szLocalesKey[] = VTX_APP_KEY "\\Locales";
 const char g_szDefaultLocale[] = "DefaultLocale";
 
 namespace {

@@ -6,6 +6,7 @@
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/timetext.h"
+#include "engine/notify/servercommands.h"
 #include "platform/locale.h"
 #include "platform/registry.h"
 
@@ -48,7 +49,7 @@ LCTYPE ItemType(LocaleItem item) {
 }
 }  // namespace
 
-const char* UpdateKeyPath() { return "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Update"; }
+const char* UpdateKeyPath() { return VTX_APP_KEY "\\Update"; }
 
 bool KeyExists(const char* path) { return RegistryKeyExists(HKEY_LOCAL_MACHINE, path) != FALSE; }
 

@@ -36,6 +36,13 @@ extern const char g_szOwnApplication[];      // "Hulvane(R) Vantrex(TM)"
 extern const char g_szOwnApplicationSign[];  // the same with the registered and trade mark signs
 
 namespace vtx::rates {
+// The sections of the rates file beyond the rates themselves.
+inline constexpr char kGeneral[] = "General";
+inline constexpr char kPrivate[] = "Private-HulvaneVantrex";
+inline constexpr char kPrivateLastChange[] = "Private-HulvaneVantrex_LastChange";
+inline constexpr char kPrivateWarning[] = "Private-HulvaneVantrex_Warning";
+inline constexpr char kPrivateServers[] = "Private-HulvaneVantrex_Servers";
+
 // A decimal number and nothing else: blanks, an optional sign, digits with an optional '.' and
 // fraction (at least one digit in all), blanks. `decimals` gets the number of digits after the
 // '.'. False for any other text and for a value that is not finite.

@@ -19,8 +19,8 @@
 #include "platform/systime.h"
 
 const char g_szSettingsMutex[] = "HulvaneVantrexMutex";
-const char g_szIniKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\INI";
-const char g_szServersKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Servers";
+const char g_szIniKey[] = VTX_APP_KEY "\\INI";
+const char g_szServersKey[] = VTX_APP_KEY "\\Servers";
 
 namespace {
 
@@ -191,11 +191,206 @@ HRESULT WriteCredentials(const KeyWriter& key, const char* name, const CStringA*
   return hr;
 }
 
+// ---------------------------------------------------------------------------------------------
+// The plain values of the application key: one table drives the load and the save.
+
+enum class ValueType { Flag, Number, Time, Text, BaseUnit };
+
+struct StoredValue {
+  const char* name;
+  ValueType type;
+  uint32_t CSettingsValues::*number;  // Flag (read as "not 0") and Number
+  FILETIME CSettingsValues::*time;
+  CStringA CSettingsData::*text;      // a missing text is empty, or `textFallback`
+  uint32_t fallback;
+  const char* textFallback;
+  bool loadedByHand;  // Load has a rule of its own for it
+};
+
+constexpr StoredValue Flag(const char* name, uint32_t CSettingsValues::*m, uint32_t fallback, bool byHand = false) {
+  return {name, ValueType::Flag, m, nullptr, nullptr, fallback, nullptr, byHand};
+}
+constexpr StoredValue Number(const char* name, uint32_t CSettingsValues::*m, uint32_t fallback, bool byHand = false) {
+  return {name, ValueType::Number, m, nullptr, nullptr, fallback, nullptr, byHand};
+}
+constexpr StoredValue Time(const char* name, FILETIME CSettingsValues::*m) {
+  return {name, ValueType::Time, nullptr, m, nullptr, 0, nullptr, false};
+}
+constexpr StoredValue Text(const char* name, CStringA CSettingsData::*m, const char* fallback = nullptr,
+                           bool byHand = false) {
+  return {name, ValueType::Text, nullptr, nullptr, m, 0, fallback, byHand};
+}
+
+using V = CSettingsValues;
+using D = CSettingsData;
+const StoredValue kStoredValues[] = {
+    Flag("MessagesOnScreen", &V::MessagesOnScreen, 1),
+    Flag("MessagesToLog", &V::MessagesToLog, 1),
+    Flag("MessagesToFile", &V::MessagesToFile, 0),
+    Flag("MessagesViaEmail", &V::MessagesViaEmail, 0, true),
+    Text("MessagesEmailProfile", &D::MessagesEmailProfile, nullptr, true),
+    Text("MessagesEmailRecipients", &D::MessagesEmailRecipients),
+    Text("MessagesEmailSender", &D::MessagesEmailSender),
+    Text("MessagesEmailSmtpServer", &D::MessagesEmailSmtpServer),
+    Text("MessagesFile", &D::MessagesFile),
+    Number("LastChangeMaxSeconds", &V::LastChangeMaxSeconds, 91200),
+    Number("LastChangeWarningPause", &V::LastChangeWarningPause, 86400),
+    Number("LastChangeEachMaxSeconds", &V::LastChangeEachMaxSeconds, 0),
+    Flag("LastChangeNoWeekendWarnings", &V::LastChangeNoWeekendWarnings, 1),
+    Flag("PartialDataWarnings", &V::PartialDataWarnings, 1),
+    Time("LastChangeChecked", &V::LastChangeChecked),
+    Time("LastChangeLastWarning", &V::LastChangeLastWarning),
+    Time("LastChangeEachChecked", &V::LastChangeEachChecked),
+    Time("LastChangeEachLastWarning", &V::LastChangeEachLastWarning),
+    Time("LastChangeReference", &V::LastChangeReference),
+    Number("ConflictingEMU", &V::ConflictingEMU, 0),
+    Number("ConflictingPegged", &V::ConflictingPegged, 0),
+    Number("UnknownCurrencies", &V::UnknownCurrencies, 0),
+    Number("MultiServerMode", &V::MultiServerMode, 0),
+    Number("AllowAdminCOM", &V::AllowAdminCOM, 0),
+    Number("AllowAdminWebService", &V::AllowAdminWebService, 0, true),
+    Number("ExecuteCustomAction", &V::ExecuteCustomAction, 0),
+    Flag("CrossCheckError", &V::CrossCheckError, 0),
+    Number("CrossCheckMaxFluctuation", &V::CrossCheckMaxFluctuation, 15),
+    Text("CustomAction", &D::CustomAction),
+    Text("ClientValidation", &D::ClientValidation),
+    Text("ProxyServer", &D::ProxyServer, ":80"),
+    Text("DialUp", &D::DialUp),
+    Text("UserAgent", &D::UserAgent),
+    {"BaseUnit", ValueType::BaseUnit, nullptr, nullptr, nullptr, 0, nullptr, false},
+    Flag("OnlyUpdateExisting", &V::OnlyUpdateExisting, 0),
+    Flag("AlwaysRetainEuro", &V::AlwaysRetainEuro, 1),
+    Flag("MessageOnlyOnce", &V::MessageOnlyOnce, 1),
+    Flag("AutoUpdate", &V::AutoUpdate, 0),
+    Flag("Modem", &V::Modem, 0),
+    Number("Proxy", &V::Proxy, 2),
+    Flag("NoProxyForLAN", &V::NoProxyForLAN, 1),
+    Flag("HangUp", &V::HangUp, 1),
+    Number("UpdateAtLeast", &V::UpdateAtLeast, 86400),
+    Number("UpdateAtMost", &V::UpdateAtMost, 3600),
+    Number("UpdateAttempts", &V::UpdateAttempts, 2),
+    Number("UpdateRetryPause", &V::UpdateRetryPause, 5),
+    Flag("FluctuationError", &V::FluctuationError, 0),
+    Number("MaxFluctuation", &V::MaxFluctuation, 15),
+    Time("EMULoadSuccess", &V::EMULoadSuccess),
+    Time("EMULoadFailure", &V::EMULoadFailure),
+};
+
+// The scrambled credentials values: their strings in stored order, and the size at or below
+// which the value is deleted instead of written.
+struct StoredCredentials {
+  const char* name;
+  CStringA CSettingsData::*strings[7];
+  uint32_t count;
+  uint32_t deleteAtOrBelow;
+};
+const StoredCredentials kStoredCredentials[] = {
+    {"Authentication",
+     {&D::DialUpUserName, &D::DialUpPassword, &D::DialUpDomain, &D::ServerUserName, &D::ServerPassword,
+      &D::ProxyUserName, &D::ProxyPassword},
+     7,
+     8},
+    {"CustomActionRunAs", {&D::CustomActionUserName, &D::CustomActionPassword}, 2, 3},
+    {"ClientValidationRunAs", {&D::ClientValidationUserName, &D::ClientValidationPassword}, 2, 3},
+};
+
+void LoadValue(const KeyReader& key, const StoredValue& v, CSettingsData& d) {
+  switch (v.type) {
+    case ValueType::Flag: d.*v.number = key.Bool(v.name, v.fallback); break;
+    case ValueType::Number: d.*v.number = key.Number(v.name, v.fallback); break;
+    case ValueType::Time: d.*v.time = key.Time(v.name); break;
+    case ValueType::Text:
+      if (!key.String(v.name, d.*v.text)) {
+        if (v.textFallback) d.*v.text = v.textFallback;
+        else (d.*v.text).Empty();
+      }
+      break;
+    case ValueType::BaseUnit: {
+      std::strcpy(d.BaseUnit, "EUR");
+      CStringA base;
+      if (key.String(v.name, base) && !base.IsEmpty()) std::snprintf(d.BaseUnit, sizeof d.BaseUnit, "%s", base.c_str());
+      break;
+    }
+  }
+}
+
+HRESULT SaveValue(const KeyWriter& w, const StoredValue& v, const CSettingsData& d) {
+  switch (v.type) {
+    case ValueType::Flag:
+    case ValueType::Number: return w.Dword(v.name, d.*v.number);
+    case ValueType::Time: return w.Time(v.name, d.*v.time);
+    case ValueType::Text: return w.String(v.name, d.*v.text);
+    case ValueType::BaseUnit: return w.String(v.name, d.BaseUnit);
+  }
+  return E_UNEXPECTED;
+}
+
+void LoadCredentials(const KeyReader& key, CSettingsData& d) {
+  for (const StoredCredentials& c : kStoredCredentials) {
+    CStringA* strings[7] = {};
+    for (uint32_t i = 0; i < c.count; ++i) strings[i] = &(d.*c.strings[i]);
+    ReadCredentials(key, c.name, strings, c.count);
+  }
+}
+
+HRESULT SaveCredentials(const KeyWriter& w, const CSettingsData& d) {
+  for (const StoredCredentials& c : kStoredCredentials) {
+    const CStringA* strings[7] = {};
+    for (uint32_t i = 0; i < c.count; ++i) strings[i] = &(d.*c.strings[i]);
+    if (HRESULT hr = WriteCredentials(w, c.name, strings, c.count, c.deleteAtOrBelow)) return hr;
+  }
+  return 0;
+}
+
 // The computer's DNS domain; empty when it has none.
 void GetComputerDomainName(char* buffer, DWORD size) {
   buffer[0] = 0;
   DWORD n = size;
   if (!GetComputerNameExA(ComputerNameDnsDomain, buffer, &n)) buffer[0] = 0;
+}
+
+// The plain values; `first` is false for a reload, which restarts the staleness checks when their
+// limits changed.
+void LoadPlainValues(const KeyReader& key, CSettingsData& d, bool first) {
+  // The staleness limits before, so that a changed limit restarts the checks.
+  const uint32_t oldMax = d.LastChangeMaxSeconds, oldPause = d.LastChangeWarningPause,
+                 oldEachMax = d.LastChangeEachMaxSeconds, oldWeekend = d.LastChangeNoWeekendWarnings;
+  for (const StoredValue& v : kStoredValues)
+    if (!v.loadedByHand) LoadValue(key, v, d);
+
+  // Without a stored profile the choice of e-mail tells which transport was meant.
+  uint32_t viaEmail = 0;
+  bool viaEmailStored = key.Dword("MessagesViaEmail", &viaEmail);
+  d.MessagesViaEmail = viaEmailStored && viaEmail ? 1 : 0;
+  if (!key.String("MessagesEmailProfile", d.MessagesEmailProfile))
+    d.MessagesEmailProfile = viaEmailStored ? kProfileDefault : kProfileSmtp;
+  if (d.MessagesEmailSmtpServer.IsEmpty()) d.MessagesEmailSmtpServer = "localhost";
+  if (d.MessagesEmailSender.IsEmpty()) {
+    char domain[115 - 8];
+    GetComputerDomainName(domain, sizeof domain);
+    if (domain[0]) {
+      char sender[115];
+      std::snprintf(sender, sizeof sender, "vantrex@%s", domain);
+      d.MessagesEmailSender = sender;
+    }
+  }
+
+  // The old name of the web service's admin switch moves to the new one. A load that cannot write
+  // (read-only store, or a read scope around it) keeps the old value in force and leaves it stored
+  // for a later load to move.
+  uint32_t oldAdmin = 0, adminDefault = 0;
+  if (key.Dword("WebServiceAllowAdmin", &oldAdmin)) {
+    KeyWriter w;
+    if (w.Status() == 0 && w.Dword("AllowAdminWebService", oldAdmin) == 0) w.Delete("WebServiceAllowAdmin");
+    else adminDefault = oldAdmin;
+  }
+  d.AllowAdminWebService = key.Number("AllowAdminWebService", adminDefault);
+
+  if (!first && (oldMax != d.LastChangeMaxSeconds || oldPause != d.LastChangeWarningPause ||
+                 oldEachMax != d.LastChangeEachMaxSeconds || oldWeekend != d.LastChangeNoWeekendWarnings)) {
+    d.LastChangeChecked = FILETIME{};
+    d.LastChangeEachChecked = FILETIME{};
+  }
 }
 
 bool CopyString(CStringA& to, const CStringA& from) {
@@ -215,8 +410,7 @@ bool LoadWillWrite() {
   if (RegistryValueExists(HKEY_LOCAL_MACHINE, g_szAppKey, "WebServiceAllowAdmin")) return true;
   uint64_t stored = 0;
   HRESULT hr = vtx::currency::ReadStamp(g_szAppKey, g_szAllCurrenciesStamp, &stored);
-  uint64_t builtIn = static_cast<uint64_t>(g_ftCurrencyDataStamp.dwHighDateTime) << 32 | g_ftCurrencyDataStamp.dwLowDateTime;
-  return hr != 0 || stored < builtIn;
+  return hr != 0 || stored < FileTimeToU64(g_ftCurrencyDataStamp);
 }
 
 }  // namespace
@@ -436,121 +630,16 @@ void CSettings::Load(bool first) {
   if (!scope) scope.emplace(RegTransaction::Read);
 
   KeyReader key;
+  LoadPlainValues(key, d, first);
+  LoadCredentials(key, d);
 
-  // 1. Notification channels and the e-mail texts.
-  d.MessagesOnScreen = key.Bool("MessagesOnScreen", 1);
-  d.MessagesToLog = key.Bool("MessagesToLog", 1);
-  d.MessagesToFile = key.Bool("MessagesToFile", 0);
-  uint32_t viaEmail = 0;
-  bool viaEmailStored = key.Dword("MessagesViaEmail", &viaEmail);
-  d.MessagesViaEmail = viaEmailStored && viaEmail ? 1 : 0;
-  if (!key.String("MessagesEmailProfile", d.MessagesEmailProfile))
-    d.MessagesEmailProfile = viaEmailStored ? kProfileDefault : kProfileSmtp;
-  if (!key.String("MessagesEmailRecipients", d.MessagesEmailRecipients)) d.MessagesEmailRecipients.Empty();
-  if (!key.String("MessagesEmailSender", d.MessagesEmailSender)) d.MessagesEmailSender.Empty();
-  if (!key.String("MessagesEmailSmtpServer", d.MessagesEmailSmtpServer)) d.MessagesEmailSmtpServer.Empty();
-  if (!key.String("MessagesFile", d.MessagesFile)) d.MessagesFile.Empty();
-  if (d.MessagesEmailSmtpServer.IsEmpty()) d.MessagesEmailSmtpServer = "localhost";
-  if (d.MessagesEmailSender.IsEmpty()) {
-    char domain[115 - 8];
-    GetComputerDomainName(domain, sizeof domain);
-    if (domain[0]) {
-      char sender[115];
-      std::snprintf(sender, sizeof sender, "vantrex@%s", domain);
-      d.MessagesEmailSender = sender;
-    }
-  }
-
-  // 2. Staleness limits, remembered so that a changed limit restarts the checks.
-  const uint32_t oldMax = d.LastChangeMaxSeconds, oldPause = d.LastChangeWarningPause,
-                 oldEachMax = d.LastChangeEachMaxSeconds, oldWeekend = d.LastChangeNoWeekendWarnings;
-  d.LastChangeMaxSeconds = key.Number("LastChangeMaxSeconds", 91200);
-  d.LastChangeWarningPause = key.Number("LastChangeWarningPause", 86400);
-  d.LastChangeEachMaxSeconds = key.Number("LastChangeEachMaxSeconds", 0);
-  d.LastChangeNoWeekendWarnings = key.Bool("LastChangeNoWeekendWarnings", 1);
-  d.PartialDataWarnings = key.Bool("PartialDataWarnings", 1);
-  d.ConflictingEMU = key.Number("ConflictingEMU", 0);
-  d.ConflictingPegged = key.Number("ConflictingPegged", 0);
-  d.UnknownCurrencies = key.Number("UnknownCurrencies", 0);
-  d.MultiServerMode = key.Number("MultiServerMode", 0);
-  d.AllowAdminCOM = key.Number("AllowAdminCOM", 0);
-
-  // 3. The old name of the web service's admin switch moves to the new one.
-  // A load that cannot write (read-only store, or a read scope around it) keeps the old value in
-  // force and leaves it stored for a later load to move.
-  uint32_t oldAdmin = 0, adminDefault = 0;
-  if (key.Dword("WebServiceAllowAdmin", &oldAdmin)) {
-    KeyWriter w;
-    if (w.Status() == 0 && w.Dword("AllowAdminWebService", oldAdmin) == 0) w.Delete("WebServiceAllowAdmin");
-    else adminDefault = oldAdmin;
-  }
-  d.AllowAdminWebService = key.Number("AllowAdminWebService", adminDefault);
-  d.ExecuteCustomAction = key.Number("ExecuteCustomAction", 0);
-  d.CrossCheckError = key.Bool("CrossCheckError", 0);
-  d.CrossCheckMaxFluctuation = key.Number("CrossCheckMaxFluctuation", 15);
-  d.LastChangeChecked = key.Time("LastChangeChecked");
-  d.LastChangeLastWarning = key.Time("LastChangeLastWarning");
-  d.LastChangeEachChecked = key.Time("LastChangeEachChecked");
-  d.LastChangeEachLastWarning = key.Time("LastChangeEachLastWarning");
-  d.LastChangeReference = key.Time("LastChangeReference");
-
-  // 4.
-  if (!first && (oldMax != d.LastChangeMaxSeconds || oldPause != d.LastChangeWarningPause ||
-                 oldEachMax != d.LastChangeEachMaxSeconds || oldWeekend != d.LastChangeNoWeekendWarnings)) {
-    d.LastChangeChecked = FILETIME{};
-    d.LastChangeEachChecked = FILETIME{};
-  }
-
-  // 5. Programs and their accounts.
-  if (!key.String("CustomAction", d.CustomAction)) d.CustomAction.Empty();
-  {
-    CStringA* const runAs[] = {&d.CustomActionUserName, &d.CustomActionPassword};
-    ReadCredentials(key, "CustomActionRunAs", runAs, 2);
-  }
-  if (!key.String("ClientValidation", d.ClientValidation)) d.ClientValidation.Empty();
-  {
-    CStringA* const runAs[] = {&d.ClientValidationUserName, &d.ClientValidationPassword};
-    ReadCredentials(key, "ClientValidationRunAs", runAs, 2);
-  }
-
-  // 6. The currency database; the locale list and the euro cache follow it.
+  // The currency database; the locale list and the euro cache follow it.
   bool builtIn = d.Currencies.Create(false) == 1;
   if (builtIn) ApplyStoredUpdate(&d.Currencies, nullptr);
   d.Locales.Empty();
   d.EuroCache.Empty();
 
-  // 7. Connection.
-  if (!key.String("ProxyServer", d.ProxyServer)) d.ProxyServer = ":80";
-  if (!key.String("DialUp", d.DialUp)) d.DialUp.Empty();
-  if (!key.String("UserAgent", d.UserAgent)) d.UserAgent.Empty();
-  std::strcpy(d.BaseUnit, "EUR");
-  {
-    CStringA base;
-    if (key.String("BaseUnit", base) && !base.IsEmpty()) std::snprintf(d.BaseUnit, sizeof d.BaseUnit, "%s", base.c_str());
-  }
-  {
-    CStringA* const auth[] = {&d.DialUpUserName, &d.DialUpPassword, &d.DialUpDomain, &d.ServerUserName,
-                              &d.ServerPassword, &d.ProxyUserName,  &d.ProxyPassword};
-    ReadCredentials(key, "Authentication", auth, 7);
-  }
-  d.OnlyUpdateExisting = key.Bool("OnlyUpdateExisting", 0);
-  d.AlwaysRetainEuro = key.Bool("AlwaysRetainEuro", 1);
-  d.MessageOnlyOnce = key.Bool("MessageOnlyOnce", 1);
-  d.AutoUpdate = key.Bool("AutoUpdate", 0);
-  d.Modem = key.Bool("Modem", 0);
-  d.Proxy = key.Number("Proxy", 2);
-  d.NoProxyForLAN = key.Bool("NoProxyForLAN", 1);
-  d.HangUp = key.Bool("HangUp", 1);
-  d.UpdateAtLeast = key.Number("UpdateAtLeast", 86400);
-  d.UpdateAtMost = key.Number("UpdateAtMost", 3600);
-  d.UpdateAttempts = key.Number("UpdateAttempts", 2);
-  d.UpdateRetryPause = key.Number("UpdateRetryPause", 5);
-  d.FluctuationError = key.Bool("FluctuationError", 0);
-  d.MaxFluctuation = key.Number("MaxFluctuation", 15);
-  d.EMULoadSuccess = key.Time("EMULoadSuccess");
-  d.EMULoadFailure = key.Time("EMULoadFailure");
-
-  // 8. Data sources; the single source of older versions only matters when "Servers" is missing.
+  // Data sources; the single source of older versions only matters when "Servers" is missing.
   {
     CStringA address, filter, userId;
     if (!RegistryKeyExists(HKEY_LOCAL_MACHINE, g_szServersKey)) {
@@ -564,13 +653,12 @@ void CSettings::Load(bool first) {
     d.Sources.Load(HKEY_LOCAL_MACHINE, g_szAppKey, address, filter, userId, d.ServerUserName, d.ServerPassword);
   }
 
-  // 9.
   d.Rates->Active.Empty();
   ClearInfo();
   d.Rates->Warning.Empty();
   d.Rates->Error.Empty();
 
-  // 10. The stored rates; without them the euro alone.
+  // The stored rates; without them the euro alone.
   bool loaded = false;
   {
     CIniDataRegistry<char> ini;
@@ -584,7 +672,6 @@ void CSettings::Load(bool first) {
   }
   if (!loaded) d.Currencies.GetEuroCurrencies(d.Rates->Active, 3);
 
-  // 11.
   // An uncreated locale list would drop the names at its creation; it takes them then instead.
   if (builtIn)
     d.Currencies.SetRates(d.Rates->Active, d.Locales.IsCreated() ? &d.Locales : nullptr, 0, nullptr, nullptr,
@@ -597,86 +684,25 @@ HRESULT CSettings::SaveValues() {
   CSettingsData& d = *m_data;
   KeyWriter w;
   HRESULT hr = w.Status();
-  if (hr) return hr;
-#define VTX_TRY(call)    \
-  do {                   \
-    hr = (call);         \
-    if (hr) return hr;   \
-  } while (0)
-  VTX_TRY(w.Dword("MessagesOnScreen", d.MessagesOnScreen));
-  VTX_TRY(w.Dword("MessagesToLog", d.MessagesToLog));
-  VTX_TRY(w.Dword("MessagesToFile", d.MessagesToFile));
-  VTX_TRY(w.Dword("MessagesViaEmail", d.MessagesViaEmail));
-  VTX_TRY(w.String("MessagesEmailProfile", d.MessagesEmailProfile));
-  VTX_TRY(w.String("MessagesEmailRecipients", d.MessagesEmailRecipients));
-  VTX_TRY(w.String("MessagesEmailSender", d.MessagesEmailSender));
-  VTX_TRY(w.String("MessagesEmailSmtpServer", d.MessagesEmailSmtpServer));
-  VTX_TRY(w.String("MessagesFile", d.MessagesFile));
-  VTX_TRY(w.Dword("LastChangeMaxSeconds", d.LastChangeMaxSeconds));
-  VTX_TRY(w.Dword("LastChangeWarningPause", d.LastChangeWarningPause));
-  VTX_TRY(w.Dword("LastChangeEachMaxSeconds", d.LastChangeEachMaxSeconds));
-  VTX_TRY(w.Dword("LastChangeNoWeekendWarnings", d.LastChangeNoWeekendWarnings));
-  VTX_TRY(w.Dword("PartialDataWarnings", d.PartialDataWarnings));
-  VTX_TRY(w.Time("LastChangeChecked", d.LastChangeChecked));
-  VTX_TRY(w.Time("LastChangeLastWarning", d.LastChangeLastWarning));
-  VTX_TRY(w.Time("LastChangeEachChecked", d.LastChangeEachChecked));
-  VTX_TRY(w.Time("LastChangeEachLastWarning", d.LastChangeEachLastWarning));
-  VTX_TRY(w.Time("LastChangeReference", d.LastChangeReference));
-  VTX_TRY(w.Dword("ConflictingEMU", d.ConflictingEMU));
-  VTX_TRY(w.Dword("ConflictingPegged", d.ConflictingPegged));
-  VTX_TRY(w.Dword("UnknownCurrencies", d.UnknownCurrencies));
-  VTX_TRY(w.Dword("MultiServerMode", d.MultiServerMode));
-  VTX_TRY(w.Dword("AllowAdminCOM", d.AllowAdminCOM));
-  VTX_TRY(w.Dword("AllowAdminWebService", d.AllowAdminWebService));
-  VTX_TRY(w.Dword("ExecuteCustomAction", d.ExecuteCustomAction));
-  VTX_TRY(w.Dword("CrossCheckError", d.CrossCheckError));
-  VTX_TRY(w.Dword("CrossCheckMaxFluctuation", d.CrossCheckMaxFluctuation));
-  VTX_TRY(w.String("CustomAction", d.CustomAction));
-  VTX_TRY(w.String("ClientValidation", d.ClientValidation));
-  VTX_TRY(d.Locales.Save());
-  VTX_TRY(d.Currencies.Save());
-  VTX_TRY(d.Sources.Save(HKEY_LOCAL_MACHINE, g_szAppKey));
-  VTX_TRY(w.String("ProxyServer", d.ProxyServer));
-  VTX_TRY(w.String("DialUp", d.DialUp));
-  VTX_TRY(w.String("UserAgent", d.UserAgent));
-  VTX_TRY(w.String("BaseUnit", d.BaseUnit));
-  {
-    const CStringA* const auth[] = {&d.DialUpUserName, &d.DialUpPassword, &d.DialUpDomain, &d.ServerUserName,
-                                    &d.ServerPassword, &d.ProxyUserName,  &d.ProxyPassword};
-    VTX_TRY(WriteCredentials(w, "Authentication", auth, 7, 8));
-    const CStringA* const action[] = {&d.CustomActionUserName, &d.CustomActionPassword};
-    VTX_TRY(WriteCredentials(w, "CustomActionRunAs", action, 2, 3));
-    const CStringA* const validation[] = {&d.ClientValidationUserName, &d.ClientValidationPassword};
-    VTX_TRY(WriteCredentials(w, "ClientValidationRunAs", validation, 2, 3));
-  }
-  VTX_TRY(w.Dword("OnlyUpdateExisting", d.OnlyUpdateExisting));
-  VTX_TRY(w.Dword("AlwaysRetainEuro", d.AlwaysRetainEuro));
-  VTX_TRY(w.Dword("MessageOnlyOnce", d.MessageOnlyOnce));
-  VTX_TRY(w.Dword("AutoUpdate", d.AutoUpdate));
-  VTX_TRY(w.Dword("Modem", d.Modem));
-  VTX_TRY(w.Dword("Proxy", d.Proxy));
-  VTX_TRY(w.Dword("NoProxyForLAN", d.NoProxyForLAN));
-  VTX_TRY(w.Dword("HangUp", d.HangUp));
-  VTX_TRY(w.Dword("UpdateAtLeast", d.UpdateAtLeast));
-  VTX_TRY(w.Dword("UpdateAtMost", d.UpdateAtMost));
-  VTX_TRY(w.Dword("UpdateAttempts", d.UpdateAttempts));
-  VTX_TRY(w.Dword("UpdateRetryPause", d.UpdateRetryPause));
-  VTX_TRY(w.Dword("FluctuationError", d.FluctuationError));
-  VTX_TRY(w.Dword("MaxFluctuation", d.MaxFluctuation));
-  VTX_TRY(w.Time("EMULoadSuccess", d.EMULoadSuccess));
-  VTX_TRY(w.Time("EMULoadFailure", d.EMULoadFailure));
-#undef VTX_TRY
-  return 0;
+  for (size_t i = 0; hr == 0 && i < sizeof kStoredValues / sizeof kStoredValues[0]; ++i)
+    hr = SaveValue(w, kStoredValues[i], d);
+  if (hr == 0) hr = SaveCredentials(w, d);
+  if (hr == 0) hr = d.Locales.Save();
+  if (hr == 0) hr = d.Currencies.Save();
+  if (hr == 0) hr = d.Sources.Save(HKEY_LOCAL_MACHINE, g_szAppKey);
+  return hr;
 }
 
-HRESULT CSettings::Save() {
+HRESULT CSettings::Save() { return SaveUnderLock(true); }
+
+HRESULT CSettings::SaveUnderLock(bool values) {
   if (!m_data) return E_POINTER;
   CSettingsAccess lock;
   // Readers in other processes see the old configuration or the new one, never a mix.
   RegTransaction scope(RegTransaction::Write);
   if (scope.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(scope.Status());
   HRESULT hr = SetLastSaved();
-  if (hr == 0) hr = SaveValues();
+  if (hr == 0 && values) hr = SaveValues();
   if (hr == 0) hr = DoSaveINI();
   if (hr != 0) {
     scope.Rollback();

@@ -230,6 +230,12 @@ class CSettings {
 
  private:
   HRESULT SaveValues();
+  // Under the lock, in one transaction: "LastSaved", the values when `values` is set, the rates.
+  HRESULT SaveUnderLock(bool values);
+  // One row of "[EUR]" (or "[EUR-Replaced]") applied to `rates`; `value` is null when the row holds
+  // more than one text. 0, 0x80070057 when the value is no rate (the file is refused), or 0x8007000E.
+  HRESULT ApplyRate(CRatesData& rates, const char* code, const char* value, bool replaced, bool stored,
+                    const FILETIME& now);
 
   CSettingsData* m_data = nullptr;
   HMODULE m_resources = nullptr;

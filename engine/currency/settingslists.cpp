@@ -6,23 +6,13 @@
 
 namespace {
 
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-
-FILETIME FromU64(uint64_t v) {
-  FILETIME t;
-  t.dwLowDateTime = static_cast<DWORD>(v);
-  t.dwHighDateTime = static_cast<DWORD>(v >> 32);
-  return t;
-}
-
 uint64_t NowOr(const FILETIME* now) {
-  if (now) return U64(*now);
+  if (now) return FileTimeToU64(*now);
   FILETIME t;
   GetSystemTimeAsFileTime(&t);
-  return U64(t);
+  return FileTimeToU64(t);
 }
 
-constexpr uint64_t kUnitsPerSecond = 10000000;
 
 // Collects "CODE (name)" entries separated by TABs.
 class CodeList {
@@ -54,10 +44,10 @@ FILETIME CSettings::GetLastChange() const {
   if (!m_data) return FILETIME{};
   const CRatesData& r = *m_data->Rates;
   for (uint32_t i = 0; i < r.Active.GetCount(); ++i) {
-    uint64_t t = U64(r[i]->ftLastChange);
+    uint64_t t = FileTimeToU64(r[i]->ftLastChange);
     if (t > latest) latest = t;
   }
-  return FromU64(latest);
+  return U64ToFileTime(latest);
 }
 
 FILETIME CSettings::GetLeastRecentChange(const FILETIME* now) {
@@ -69,12 +59,12 @@ FILETIME CSettings::GetLeastRecentChange(const FILETIME* now) {
   for (uint32_t i = 0; i < r.Active.GetCount(); ++i) {
     const CurrencyInfo& rec = *r[i];
     if (IsEuroCurrency(rec.szCode) || IsPeggedToEURCurrency(rec.szCode)) continue;
-    uint64_t t = U64(rec.ftLastChange);
+    uint64_t t = FileTimeToU64(rec.ftLastChange);
     if (t == 0) t = current;
     if (!any || t < oldest) oldest = t;
     any = true;
   }
-  return FromU64(oldest);
+  return U64ToFileTime(oldest);
 }
 
 char* CSettings::GetLastChangeCurrencies(uint32_t seconds, FILETIME* latest, uint32_t* count, uint32_t* floating,
@@ -84,7 +74,7 @@ char* CSettings::GetLastChangeCurrencies(uint32_t seconds, FILETIME* latest, uin
   if (floating) *floating = 0;
   if (!m_data) return nullptr;
   const uint64_t current = NowOr(now);
-  const uint64_t limit = static_cast<uint64_t>(seconds) * kUnitsPerSecond;
+  const uint64_t limit = static_cast<uint64_t>(seconds) * kFileTimeTicksPerSecond;
   // A record never changed is taken to be exactly as old as the limit.
   const uint64_t neverChanged = current > limit ? current - limit : 0;
   CodeList list(*this);
@@ -96,14 +86,14 @@ char* CSettings::GetLastChangeCurrencies(uint32_t seconds, FILETIME* latest, uin
     if (IsEuroCurrency(rec.szCode) || IsPeggedToEURCurrency(rec.szCode)) continue;
     ++examined;
     if (!(rec.dRate > 0.0)) continue;
-    uint64_t t = U64(rec.ftLastChange);
+    uint64_t t = FileTimeToU64(rec.ftLastChange);
     if (t == 0) t = neverChanged;
     if (t > current || current - t < limit) continue;
     if (!list.Add(rec.szCode)) return nullptr;
     ++listed;
     if (t > newest) newest = t;
   }
-  if (latest) *latest = FromU64(newest);
+  if (latest) *latest = U64ToFileTime(newest);
   if (count) *count = listed;
   if (floating) *floating = examined;
   return list.Detach();

@@ -11,7 +11,9 @@
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/servercommands.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -23,7 +25,7 @@ PipeExecuteFunction PipeExecute = nullptr;
 
 namespace {
 
-constexpr char kHitsKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Hits";
+constexpr char kHitsKey[] = VTX_APP_KEY "\\Hits";
 constexpr uint32_t kHitAttempts = 5;
 constexpr DWORD kHitRetryMs = 250;
 constexpr HRESULT kFileNotFound = 0x80070002;
@@ -38,11 +40,10 @@ constexpr char kProfileDefault[] = "<Windows Messaging Default>";
 constexpr uint64_t kWeek = 6048000000000ull;  // 7 days in 100 ns units
 constexpr LCID kEnglish = 1033;
 
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
 uint64_t Now() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  return U64(now);
+  return FileTimeToU64(now);
 }
 
 const CurrencyInfo* Info(const CStringList<char>& list, uint32_t i) {
@@ -405,7 +406,7 @@ bool vtx::settings::IsTimeToLoadEMU(uint64_t lastSuccess, uint64_t lastFailure, 
 
 bool CSettings::IsTimeToLoadEMU() const {
   if (!m_data) return true;
-  return vtx::settings::IsTimeToLoadEMU(U64(m_data->EMULoadSuccess), U64(m_data->EMULoadFailure), Now());
+  return vtx::settings::IsTimeToLoadEMU(FileTimeToU64(m_data->EMULoadSuccess), FileTimeToU64(m_data->EMULoadFailure), Now());
 }
 
 HRESULT CSettings::EMUUpdateCompleted(bool success) {

@@ -1,18 +1,13 @@
 // INI text: reading one character at a time, writing row by row.
 #include "engine/foundation/inidatabuffer.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/foundation/cstring.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace {
-
-constexpr DWORD kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 
 // A scratch array that grows by doubling, so that long texts cost few copies.
 template <class E>
@@ -529,49 +524,23 @@ HRESULT vtx::ini::FileErrorResult(DWORD lastError) {
   return lastError == 0 ? E_FAIL : HRESULT_FROM_WIN32(lastError);
 }
 
+bool vtx::ini::QuoteStringValue(const char* value, CBuffer<char>& out) {
+  Scratch<char> text;
+  bool refused = false;
+  return WriteValue(text, value ? value : "", IniTypeString, IniFlagQuote, &refused) &&
+         out.Add(text.Data(), text.Count());
+}
+
 HRESULT IniLoadFile(const char* path, CIniDataBuffer<char>* data, const IniTableEntry<char>* table, uint32_t count,
                     uint32_t* errorLine) {
   if (errorLine) *errorLine = 0;
   if (!path || !data) return E_POINTER;
-  int fd;
-  do fd = open(path, O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0) return vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-
-  auto fail = [fd]() {
-    HRESULT hr = vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
-    close(fd);
-    return hr;
-  };
-  struct stat st;
-  if (fstat(fd, &st) != 0) return fail();
   // The text and its NUL must fit the 32-bit counts of the buffer.
-  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) >= UINT32_MAX) {
-    close(fd);
-    SetLastError(kErrorFileTooLarge);
-    return HRESULT_FROM_WIN32(kErrorFileTooLarge);
-  }
-  size_t size = static_cast<size_t>(st.st_size);
-  auto* block = static_cast<char*>(GlobalAlloc(0, size + 1));
-  if (!block) {
-    close(fd);
-    return E_OUTOFMEMORY;
-  }
-  // Reads may come back short: go on until the file is in or ends early.
+  char* block = nullptr;
   size_t got = 0;
-  while (got < size) {
-    ssize_t n = read(fd, block + got, size - got);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      GlobalFree(block);
-      return fail();
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
-  block[got] = 0;
+  HRESULT read = vtx::ReadWholeFile(path, UINT32_MAX, 1, &block, &got);
+  if (read == E_OUTOFMEMORY) return read;
+  if (FAILED(read)) return vtx::ini::FileErrorResult(GetLastError());
   // The text would end at a NUL byte: refuse a file that holds more after one rather than drop it.
   const char* nul = static_cast<const char*>(std::memchr(block, 0, got));
   if (nul) {

@@ -49,4 +49,7 @@ HRESULT IniLoadFile(const char* path, CIniDataBuffer<char>* data, const IniTable
 namespace vtx::ini {
 // The HRESULT for a failed file call with this last error: never success.
 HRESULT FileErrorResult(DWORD lastError);
+// Appends a string value as the writer writes one with the quote flag: in double quotes, with the
+// escapes that make the reader read it back whole. False when out of memory.
+bool QuoteStringValue(const char* value, CBuffer<char>& out);
 }  // namespace vtx::ini

@@ -1,13 +1,13 @@
 #include "engine/foundation/regupgrade.h"
 
 #include "engine/foundation/regvalue.h"
+#include "engine/notify/servercommands.h"
 #include "platform/sync.h"
 
 namespace {
 
-const char kProductKey[] = "SOFTWARE\\Hulvane\\Vantrex";
-const char kVersionName[] = "4.0";
-const char kAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
+const char kProductKey[] = VTX_PRODUCT_KEY;
+const char kVersionName[] = VTX_APP_VERSION;
 const char kMutexName[] = "HulvaneVantrex_UpgradeRegistryMutex";
 
 }  // namespace
@@ -38,12 +38,12 @@ class MutexScope {
 
 void UpgradeRegistryAtStartup() {
   MutexScope lock(kMutexName);
-  if (RegistryKeyExists(HKEY_LOCAL_MACHINE, kAppKey)) return;
+  if (RegistryKeyExists(HKEY_LOCAL_MACHINE, g_szAppKey)) return;
   // Look again inside the write transaction, so that even a program that could not take the mutex
   // never copies over a key that another has just made.
   vtx::RegTransaction tx;
   if (tx.Status() != ERROR_SUCCESS) return;
-  if (RegistryKeyExists(HKEY_LOCAL_MACHINE, kAppKey)) return;
+  if (RegistryKeyExists(HKEY_LOCAL_MACHINE, g_szAppKey)) return;
   if (UpgradeAppRegistryKey(HKEY_LOCAL_MACHINE, kProductKey, kVersionName, nullptr, nullptr, nullptr,
                             UPGRADE_KEEP_PREVIOUS))
     tx.Commit();

@@ -1,8 +1,5 @@
 #include "engine/foundation/resourcelib.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/foundation/eventmessages.h"
 #include "engine/foundation/regvalue.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
@@ -51,6 +47,43 @@ char* FormatText(const char* text, DWORD extraFlags, const FormatInserts& insert
 }
 
 }  // namespace
+
+std::string LoadText(HMODULE module, UINT id, int max) {
+  if (max <= 0) return {};
+  std::string text(static_cast<size_t>(max) + 1, '\0');
+  int n = LoadStringA(module, id, text.data(), max + 1);
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return text;
+}
+
+namespace {
+struct LocalString {
+  char* p = nullptr;
+  ~LocalString() {
+    if (p) LocalFree(p);
+  }
+};
+}  // namespace
+
+std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatInsert> inserts) {
+  std::string source = LoadText(module, id, kTextMax);
+  if (source.empty()) return source;
+  std::vector<FormatInsert> items(inserts);
+  std::vector<DWORD> values;
+  for (const FormatInsert& i : items)
+    values.push_back(i.kind == FormatInsert::Kind::Unsigned ? static_cast<DWORD>(i.u)
+                     : i.kind == FormatInsert::Kind::Signed ? static_cast<DWORD>(i.i)
+                                                            : 0u);
+  CStringA rewritten;
+  if (!vtx::RewriteChoices(source.c_str(), values.data(), values.size(), rewritten)) return "";
+  FormatInserts all{items.data(), items.size()};
+  LocalString out;
+  if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                      rewritten.c_str(), 0, 0, reinterpret_cast<LPSTR>(&out.p), 0, &all) ||
+      !out.p)
+    return "";
+  return out.p;
+}
 
 namespace vtx {
 
@@ -220,40 +253,4 @@ int MessageBoxHResultOK(void* window, UINT textId, UINT captionId, HMODULE modul
     return result;
   }
   return FormatMessageBox(window, textId, captionId, kErrorBoxStyle, module, static_cast<DWORD>(hr));
-}
-
-CEventLog::CEventLog()
-    : m_pRegisterEventSourceA(RegisterEventSourceA),
-      m_pDeregisterEventSource(DeregisterEventSource),
-      m_pReportEventA(ReportEventA) {
-  vtx::SetEventMessageTable(vtx::kEventMessages, vtx::kEventMessageCount);
-  HANDLE probe = m_pRegisterEventSourceA(nullptr, "test");
-  if (probe) m_pDeregisterEventSource(probe);
-  else if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) m_pRegisterEventSourceA = nullptr;
-}
-
-CEventLog::~CEventLog() = default;
-
-BOOL GetSpecialFolderPath(int folder, char* buffer) {
-  if (!buffer) return FALSE;
-  return SUCCEEDED(SHGetFolderPathA(nullptr, folder, nullptr, 0, buffer)) ? TRUE : FALSE;
-}
-
-HRESULT MakeSureDirectoryPathExists(const char* path) {
-  if (!path) return E_POINTER;
-  struct stat st{};
-  if (*path && stat(path, &st) == 0) return S_OK;
-  if (std::strlen(path) >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);
-  std::string part;
-  for (const char* p = path; *p; ++p) {
-    if (*p == '/' && !part.empty() && part.back() != '/') {
-      if (stat(part.c_str(), &st) != 0) {
-        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
-      } else if (!S_ISDIR(st.st_mode)) {
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-      }
-    }
-    part += *p;
-  }
-  return S_OK;
 }

@@ -1,11 +1,11 @@
-// The language resource library, texts formatted with numbered inserts, message boxes for
-// results, the event-log entry points, special folders and directory paths.
+// The language resource library, texts formatted with numbered inserts and message boxes for
+// results.
 #pragma once
-#include "platform/files.h"
 #include <cstddef>
+#include <initializer_list>
+#include <string>
 
 #include "engine/foundation/cstring.h"
-#include "platform/eventlog.h"
 #include "platform/resources.h"
 #include "platform/types.h"
 
@@ -13,6 +13,12 @@
 // with sublanguages 1 and 2, then "Resources0000": the value "Resources%04X" under
 // HKEY_LOCAL_MACHINE\<appKeyPath> names the catalogue. The caller frees the handle.
 HMODULE LoadResourceLibrary(const char* appKeyPath);
+
+// String `id` of the library, at most `max` characters; empty when it is missing.
+std::string LoadText(HMODULE module, UINT id, int max = 4000);
+// String `id` (at most 4000 characters) over the inserts; numeric inserts also pick the text's
+// choices (vtx::RewriteChoices). Empty when the string is missing or names more inserts than given.
+std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatInsert> inserts);
 
 namespace vtx {
 // Shows a message box and returns the button pressed. The handler in force until a program
@@ -64,31 +70,3 @@ int FormatMessageBox(void* window, UINT textId, UINT captionId, UINT type, HMODU
 
 // The system text of `hr` under the caption; without one, the text `textId` with the code as %1.
 int MessageBoxHResultOK(void* window, UINT textId, UINT captionId, HMODULE module, HRESULT hr);
-
-// The event-log entry points; the log counts as available when all three are there. Creating one
-// also gives the event log the programs' own message table.
-class CEventLog {
- public:
-  CEventLog();
-  ~CEventLog();
-  CEventLog(const CEventLog&) = delete;
-  CEventLog& operator=(const CEventLog&) = delete;
-  bool IsAvailable() const {
-    return m_pRegisterEventSourceA && m_pDeregisterEventSource && m_pReportEventA;
-  }
-
-  HMODULE m_hModule = nullptr;
-  PFN_RegisterEventSourceA m_pRegisterEventSourceA = nullptr;
-  PFN_DeregisterEventSource m_pDeregisterEventSource = nullptr;
-  PFN_ReportEventA m_pReportEventA = nullptr;
-};
-
-
-// The folder into `buffer` (MAX_PATH characters): common application data is $VANTREX_APPDATA
-// (default /var/lib), the user's is $XDG_CONFIG_HOME or ~/.config, the local one $XDG_DATA_HOME or
-// ~/.local/share, the documents folder $HOME. FALSE for other folders.
-BOOL GetSpecialFolderPath(int folder, char* buffer);
-
-// Creates every missing directory of `path` up to its last '/' (the part after it is taken as a
-// file name). 0, 0x8007006F for 260 characters or more, or the system error.
-HRESULT MakeSureDirectoryPathExists(const char* path);

@@ -161,7 +161,7 @@ using vtx::timetext::kUncapitalizeWordCount;
 using vtx::timetext::kUncapitalizeWords;
 
 namespace {
-constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kTicksPerSecond = static_cast<int64_t>(kFileTimeTicksPerSecond);
 
 bool AsciiLetterOrDigit(char16_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 

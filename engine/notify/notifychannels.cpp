@@ -15,6 +15,7 @@
 #include "engine/notify/pipemessage.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
+#include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/locale.h"
 #include "platform/resources.h"
@@ -22,8 +23,6 @@
 #include "platform/systime.h"
 
 const char g_szNotifyEventSource[] = "Hulvane Vantrex";
-const char g_szNotifyAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
-const char g_szMessengerPipe[] = "\\\\.\\pipe\\HulvaneVantrexMsngPipe";
 
 namespace {
 
@@ -36,46 +35,19 @@ constexpr UINT kSourceEntryHeaderText = 415;
 constexpr DWORD kFileLockWaitMs = 2000;
 
 
-std::string LoadText(HMODULE module, UINT id, int size) {
-  std::string buf(static_cast<size_t>(size), '\0');
-  int n = LoadStringA(module, id, buf.data(), size);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
-
 bool EndsWithNoCase(const std::string& s, const char* suffix) {
   size_t n = std::strlen(suffix);
   return s.size() >= n && _stricmp(s.c_str() + s.size() - n, suffix) == 0;
 }
 
 DWORD WriteAt(int fd, const char* data, size_t size, off_t offset) {
-  while (size) {
-    ssize_t n = pwrite(fd, data, size, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return vtx::Win32FromErrno(errno);
-    }
-    if (n == 0) return ERROR_WRITE_FAULT;
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return ERROR_SUCCESS;
+  return FAILED(vtx::WriteFully(fd, data, size, offset)) ? GetLastError() : ERROR_SUCCESS;
 }
 
 DWORD ReadAt(int fd, char* data, size_t size, off_t offset) {
-  while (size) {
-    ssize_t n = pread(fd, data, size, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return vtx::Win32FromErrno(errno);
-    }
-    if (n == 0) return ERROR_READ_FAULT;  // the file shrank under us
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return ERROR_SUCCESS;
+  size_t got = 0;
+  if (FAILED(vtx::ReadFully(fd, data, size, &got, offset))) return GetLastError();
+  return got == size ? ERROR_SUCCESS : ERROR_READ_FAULT;  // the file shrank under us
 }
 
 // Reserves the room first: a full disk then fails before a byte of the old contents is touched.
@@ -202,7 +174,7 @@ char* MakeMessageTitle(UINT flags, HMODULE resourceLibrary) {
 
 BOOL GetRecentOnTop() {
   RegDwordValue value;
-  if (FAILED(value.Load(HKEY_LOCAL_MACHINE, g_szNotifyAppKey, "MessagesFileRecentOnTop"))) return TRUE;
+  if (FAILED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "MessagesFileRecentOnTop"))) return TRUE;
   return value != 0 ? TRUE : FALSE;
 }
 
@@ -257,22 +229,17 @@ int OpenMessageFile(const char* path, DWORD waitMs) {
     SetLastError(ERROR_INVALID_NAME);
     return -1;
   }
-  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    vtx::SetLastErrorFromErrno();
-    return -1;
-  }
+  vtx::ScopedFd fd = vtx::OpenFile(path, O_RDWR | O_CREAT, 0666);
+  if (!fd) return -1;
   for (DWORD waited = 0;; waited += 10) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) return fd.Release();
     if (errno != EWOULDBLOCK && errno != EINTR) {
       vtx::SetLastErrorFromErrno();
-      close(fd);
       return -1;
     }
     if (waited >= waitMs) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  close(fd);
   SetLastError(ERROR_SHARING_VIOLATION);
   return -1;
 }
@@ -322,12 +289,12 @@ HRESULT MessageToFile(const char* text, UINT flags, const char* fileName, HMODUL
   if (!vtx::notify::FormatLogEntry(text, flags, resourceLibrary, entry)) {
     e = ERROR_NOT_ENOUGH_MEMORY;
   } else {
-    int fd = vtx::notify::OpenMessageFile(path.c_str(), kFileLockWaitMs);
-    if (fd < 0) {
+    vtx::ScopedFd fd(vtx::notify::OpenMessageFile(path.c_str(), kFileLockWaitMs));
+    if (!fd) {
       e = GetLastError();
     } else {
-      e = WriteEntry(fd, entry, GetRecentOnTop() != FALSE);
-      close(fd);
+      e = WriteEntry(fd.Get(), entry, GetRecentOnTop() != FALSE);
+      if (e == ERROR_SUCCESS && FAILED(fd.Close())) e = GetLastError();
     }
   }
   if (e == ERROR_SUCCESS) return S_OK;
@@ -356,7 +323,7 @@ BOOL MessageToString(const char* text, UINT flags, CStringA& output, HMODULE res
 
 char* DisplayMessageEntry(const char* title, UINT flags, HMODULE resourceLibrary) {
   try {
-    std::string typeWord = LoadText(resourceLibrary, GetMessageKind(flags).typeWordId, 150);
+    std::string typeWord = LoadText(resourceLibrary, GetMessageKind(flags).typeWordId, 149);
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     std::string date, time;
@@ -368,7 +335,7 @@ char* DisplayMessageEntry(const char* title, UINT flags, HMODULE resourceLibrary
     timeText += stamp;
     timeText += ")";
     UINT format = kEntryHeaderText;
-    std::string prefix = LoadText(resourceLibrary, kSourcePrefixText, 4000);
+    std::string prefix = LoadText(resourceLibrary, kSourcePrefixText, 3999);
     size_t colon = prefix.find(':');
     if (title && colon != std::string::npos && std::strncmp(title, prefix.c_str(), colon + 1) == 0)
       format = kSourceEntryHeaderText;

@@ -7,11 +7,19 @@
 
 #include "engine/foundation/commandline.h"
 #include "engine/foundation/cstring.h"
+#include "engine/foundation/eventlog.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/servercommands.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 #include "platform/types.h"
 #include "platform/ui.h"
+
+// Notification types: MessageBox styles, always with MB_SETFOREGROUND.
+constexpr UINT kNotifyPlain = 0x10000;
+constexpr UINT kNotifyError = 0x10010;
+constexpr UINT kNotifyWarning = 0x10030;
+constexpr UINT kNotifyInformation = 0x10040;
 
 // What the icon bits (flags & 0xF0) of a message make of it.
 struct MessageKind {
@@ -23,10 +31,8 @@ MessageKind GetMessageKind(UINT flags);
 
 // The event source of notifications and the application key that holds "MessagesFileRecentOnTop".
 extern const char g_szNotifyEventSource[];  // "Hulvane Vantrex"
-extern const char g_szNotifyAppKey[];       // "SOFTWARE\Hulvane\Vantrex\4.0"
 constexpr DWORD kNotificationEventId = 0x40000001;
-// Messenger pipe and its requests.
-extern const char g_szMessengerPipe[];  // "\\.\pipe\HulvaneVantrexMsngPipe"
+// Requests of the messenger pipe.
 constexpr DWORD VXMSG_MESSAGEBOX = 1;
 constexpr DWORD VXMSG_MESSAGEDIALOG = 2;
 constexpr DWORD VXMSG_EXECUTE = 3;

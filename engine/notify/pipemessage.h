@@ -83,6 +83,8 @@ class CPipeMessageServer {
   // request within a few seconds is dropped. Safe to call again from inside a handler.
   HRESULT ServeRequest(DWORD_PTR context, PipeMessageHandler handler);
   void Close();
+  // The listening descriptor (readable while a client waits), -1 when closed.
+  int Fd() const { return listener_.Fd(); }
 
   // Inside a handler: who sent the request (the kernel's word, not the request's).
   bool Caller(uid_t* uid, gid_t* gid) const;

@@ -1,21 +1,17 @@
 #include "engine/notify/reachserver.h"
 
 #include "engine/notify/pipemessage.h"
+#include "engine/notify/servercommands.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 
-namespace {
-constexpr char kAppWindowClass[] = "HulvaneVantrexAppWin";
-constexpr char kAppPipeName[] = "\\\\.\\pipe\\HulvaneVantrexAppPipe";
-}  // namespace
-
 BOOL CanSendVXVMessages() {
-  if (FindWindowA(kAppWindowClass, nullptr)) return TRUE;
-  return CPipeMessageClient::PipeExists(kAppPipeName);
+  if (FindWindowA(g_szAppWindowClass, nullptr)) return TRUE;
+  return CPipeMessageClient::PipeExists(g_szAppPipe);
 }
 
 HRESULT SendVXVMessageTimeout(UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, DWORD* result) {
-  if (HWND hwnd = FindWindowA(kAppWindowClass, nullptr)) {
+  if (HWND hwnd = FindWindowA(g_szAppWindowClass, nullptr)) {
     if (timeoutMs <= 1) {
       LRESULT r = SendMessageA(hwnd, msg, wParam, lParam);
       if (result) *result = static_cast<DWORD>(r);
@@ -28,7 +24,7 @@ HRESULT SendVXVMessageTimeout(UINT msg, WPARAM wParam, LPARAM lParam, DWORD time
   }
   CPipeMessageClient client;
   DWORD reply = 0;
-  HRESULT hr = client.SendMessageTimeoutA(kAppPipeName, msg, wParam, lParam, timeoutMs, &reply);
+  HRESULT hr = client.SendMessageTimeoutA(g_szAppPipe, msg, wParam, lParam, timeoutMs, &reply);
   if (result) *result = reply;
   return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ? E_SERVER_UNAVAILABLE : hr;
 }

@@ -1,8 +1,8 @@
 // The pipe of vtxservice and its requests (vtxmanager and vtxmessenger ask them).
 #pragma once
+#include "engine/notify/servercommands.h"  // g_szServicePipe
 #include "platform/types.h"
 
-inline constexpr char g_szServicePipe[] = "\\\\.\\pipe\\HulvaneVantrexSvcPipe";
 // Plain messages.
 constexpr DWORD VXSVC_ISLOCALSYSTEM = 1;  // 1 when the service runs as LocalSystem (uid 0)
 constexpr DWORD VXSVC_PING = 3;           // 1

@@ -12,8 +12,6 @@
 
 const char g_szDefinitionsAddress[] = VANTREX_DEFINITIONS_URL;
 
-using vtx::update::FormatString;
-using vtx::update::LoadText;
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "engine/currency/currencydata.h"
@@ -181,12 +182,9 @@ std::string ListName(const char* list, const std::string& code) {
 
 // A text in double quotes as the INI reader reads it back.
 std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
+  CBuffer<char> out(0, 64);
+  if (!vtx::ini::QuoteStringValue(text.c_str(), out)) throw std::bad_alloc();
+  return std::string(out.GetData(), out.GetCount());
 }
 
 // Appends one page to the run log with empty contents; false when out of memory (nothing is
@@ -476,10 +474,209 @@ HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address,
   return hr;
 }
 
-HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
-  CFetchSettings& settings = thread.GetSettings();
-  HMODULE module = thread.GetResourceLibrary();
+namespace {
 
+// The source's filter definition, as far as the fetch uses it.
+struct SourceDefinition {
+  CFilter filter;
+  const char* filterName = nullptr;  // null: the source has no filter
+  bool found = false;
+  CStringA displayName, addressName;
+  int32_t urlIndex = -1;
+  const CFilter::CFilterURL* url = nullptr;
+
+  SourceDefinition(CFetchSettings& settings, const FetchContext& context) {
+    filterName = context.filterName.IsEmpty() ? nullptr : context.filterName.c_str();
+    found = filter.Create(settings.GetFiltersFolder(), filterName) == 1;
+    if (found) {
+      displayName = filter.GetDisplayName();
+      const char* name = filter.GetAddressName(context.rawAddress.c_str());
+      addressName = name ? name : context.rawAddress.c_str();
+      urlIndex = filter.FindURL(context.rawAddress.c_str());
+      url = urlIndex >= 0 ? filter.GetURL(static_cast<uint32_t>(urlIndex)) : nullptr;
+    }
+  }
+};
+
+// How one page is asked for and what its answer needs besides a filter.
+struct PageRequest {
+  CStringA address;  // the page's address, with the quote service's query when it has one
+  bool prn = false;  // the two-line text of ".PRN" addresses
+  bool eni = false;  // scrambled already (".ENI")
+  bool csv = false;  // the quote service's CSV answer
+  CBuffer<char> currencyList{1000, 1000};
+};
+
+// The quote service's CSV answer needs the service's currency list and a query of codes.
+HRESULT MakePageRequest(CFetchThread& thread, FetchContext& context, const SourceDefinition& def, const CStringA& page,
+                        PageRequest& request) {
+  CFetchSettings& settings = thread.GetSettings();
+  const uint32_t length = page.GetLength();
+  request.address = page;
+  request.prn = EndsWithNoCase(page, length, ".PRN");
+  request.eni = EndsWithNoCase(page, length, ".ENI");
+  if (!(std::strstr(page, "/fxcsv?client_id=") && def.filterName && def.found && def.url && def.url->GetResource() &&
+        *def.url->GetResource()))
+    return S_OK;
+  HRESULT hr = context.connection->Load(def.url->GetResource(), request.currencyList, kFetchLoadFlags, 0,
+                                        settings.GetConnectionSettings(), context.parentWindow);
+  if (FAILED(hr)) return hr;
+  const char* error = context.connection->GetErrorString(nullptr);
+  if (error && *error) return E_FAIL;
+  if (!Terminate(request.currencyList)) return E_OUTOFMEMORY;
+  CStringA query;
+  hr = MakeQuoteCsvQuery(settings, request.currencyList.GetData(), &query);
+  if (FAILED(hr)) return hr;
+  CString<char> full;
+  full = page.c_str();
+  if (full.IsNull() || !full.Merge(query)) return E_OUTOFMEMORY;
+  request.address = full.c_str();
+  request.csv = true;
+  return S_OK;
+}
+
+// Downloads the page into `answer` and logs it.
+HRESULT DownloadPage(CFetchThread& thread, FetchContext& context, const SourceDefinition& def,
+                     const PageRequest& request, CBuffer<char>& answer) {
+  if (!AddLogPage(thread, request.address, def.displayName.c_str(), def.addressName.c_str())) return E_OUTOFMEMORY;
+  HRESULT hr = DownloadParts(thread, context, request.address, request.prn ? 2 : 0, answer);
+  if (FAILED(hr)) return hr;
+  char number[16];
+  std::snprintf(number, sizeof number, "%u", answer.GetCount());
+  char stamp[40];
+  FetchTimeText(stamp, sizeof stamp);
+  if (!SetLogItem(thread, FetchLogContents, answer.GetData(), answer.GetCount() + 1) ||
+      !SetLogItem(thread, FetchLogLength, number) || !SetLogItem(thread, FetchLogTime, stamp))
+    return E_OUTOFMEMORY;
+  return S_OK;
+}
+
+// Turns the answer into a rates file: the definition's filter program, else the built-in
+// converters; refuses empty answers, error documents and web pages.
+HRESULT ConvertPage(CFetchThread& thread, FetchContext& context, const SourceDefinition& def, const CStringA& page,
+                    PageRequest& request, CBuffer<char>& answer) {
+  bool converted = false;
+  bool ranProgram = false;
+  if (def.filterName) {
+    if (!def.found) {
+      context.messageId = kMsgNoDefinition;
+      return E_NOTFOUND_FILE;
+    }
+    const char* program = def.url && def.url->GetExecutable() && *def.url->GetExecutable()
+                              ? def.url->GetExecutable()
+                              : def.filter.GetExecutable();
+    if (program && *program) {
+      HRESULT hr = RunFilter(answer, program, request.address, def.filterName, def.urlIndex, &context.messageId,
+                             &context.errorText, thread.GetSettings(), thread.GetResourceLibrary());
+      if (FAILED(hr)) return hr;
+      // What a filter writes is a rates file already.
+      request.prn = false;
+      request.csv = false;
+      converted = ranProgram = true;
+    }
+  }
+  if (!ranProgram && request.eni) {
+    ScrambleBuffer(answer.GetData(), answer.GetCount());
+    converted = true;
+  }
+  const char* data = answer.GetData();
+  const uint32_t length = answer.GetCount();
+  if (OnlyBlanks(data, length)) {
+    context.messageId = kMsgEmptyAnswer;
+    return E_INVALIDDATA;
+  }
+  int32_t errorAt = IsErrorDocument(data, length);
+  if (errorAt >= 0) {
+    std::string text(data + errorAt, length - static_cast<uint32_t>(errorAt));
+    text.resize(std::strlen(text.c_str()));
+    context.errorText = text.c_str();
+    return E_INVALIDDATA;
+  }
+  if (request.prn) {
+    HRESULT hr = ConvertTwoLineDate(answer, context.unmatchedList, context.unmatchedCount);
+    if (FAILED(hr)) return hr;
+    if (!context.unmatchedList.IsEmpty()) context.unmatchedAddress = page;
+    converted = true;
+  } else if (request.csv) {
+    HRESULT hr = ConvertQuoteCsv(answer, request.currencyList.GetData(), &context.errorText);
+    if (FAILED(hr)) return hr;
+    converted = true;
+  }
+  if (IsMarkupDocument(answer.GetData(), answer.GetCount())) {
+    context.messageId = kMsgMarkupPage;
+    return E_INVALIDDATA;
+  }
+  if (converted && !SetLogItem(thread, FetchLogConverted, answer.GetData(), answer.GetCount() + 1))
+    return E_OUTOFMEMORY;
+  return S_OK;
+}
+
+// One page: asked for, downloaded, converted and applied to the settings. `next` gets the page's
+// "Next"; `ownData` is set when the page is this system's own rates file.
+HRESULT FetchPage(CFetchThread& thread, FetchContext& context, const SourceDefinition& def, const CStringA& page,
+                  CBuffer<char>& answer, CStringA* next, bool* ownData) {
+  CFetchSettings& settings = thread.GetSettings();
+  ++context.pageCount;
+  context.pageAddress = page;
+  thread.MakeUserAgent(*context.connection, page);
+  context.errorLine = 0;
+
+  PageRequest request;
+  HRESULT hr = MakePageRequest(thread, context, def, page, request);
+  if (SUCCEEDED(hr)) hr = DownloadPage(thread, context, def, request, answer);
+  if (SUCCEEDED(hr)) hr = ConvertPage(thread, context, def, page, request, answer);
+  if (FAILED(hr)) return hr;
+
+  hr = ApplyRatesText(settings, answer.GetData(), answer.GetCount(), next, &context.errorLine);
+  if (FAILED(hr)) return hr;
+  const char* error = settings.GetError();
+  if (error && *error) {
+    context.errorText = error;
+    return E_FAIL;
+  }
+  if (settings.GetOwnData()) *ownData = true;
+  return S_OK;
+}
+
+// Whether the fetch goes on to the page that `next` names: not back to a page it had, not to
+// another kind of address, not beyond the page limit (each of which is noted in the context).
+bool FollowNext(FetchContext& context, CStringList<char>& visited, const CStringA& page, const CStringA& next) {
+  if (next.IsEmpty()) return false;
+  if (visited.Find(next) >= 0) {
+    context.messageId = kMsgNextLoop;
+    return false;
+  }
+  if (!NextKeepsScheme(page, next)) {
+    context.messageId = kMsgNextSchemeChanged;
+    return false;
+  }
+  if (context.pageCount >= kMaxFetchPages) {
+    context.messageId = kMsgNextPageLimit;
+    return false;
+  }
+  return true;
+}
+
+// The definition's own additions; they count for the own-data flag as the pages do.
+HRESULT ApplyAppends(CFetchSettings& settings, FetchContext& context, const SourceDefinition& def, bool* ownData) {
+  if (!def.url) return S_OK;
+  const char* appends[2] = {def.url->GetAppend(), def.filter.GetAppend()};
+  for (const char* append : appends) {
+    if (!append || !*append) continue;
+    uint32_t line = 0;
+    HRESULT hr = ApplyRatesText(settings, append, static_cast<uint32_t>(std::strlen(append)), nullptr, &line);
+    if (FAILED(hr)) {
+      context.errorLine = line;
+      return hr;
+    }
+    if (settings.GetOwnData()) *ownData = true;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
   context.messageId = -1;
   context.errorLine = 0;
   context.unmatchedCount = 0;
@@ -490,23 +687,7 @@ HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
   context.pageCount = 0;
   if (!context.connection) return E_POINTER;
 
-  CFilter filter;
-  const char* filterName = context.filterName.IsEmpty() ? nullptr : context.filterName.c_str();
-  bool haveFilter = filter.Create(settings.GetFiltersFolder(), filterName) == 1;
-  CStringA displayName, addressName;
-  if (haveFilter) {
-    displayName = filter.GetDisplayName();
-    const char* name = filter.GetAddressName(context.rawAddress.c_str());
-    addressName = name ? name : context.rawAddress.c_str();
-  }
-  const int32_t urlIndex = haveFilter ? filter.FindURL(context.rawAddress.c_str()) : -1;
-  const CFilter::CFilterURL* url = urlIndex >= 0 ? filter.GetURL(static_cast<uint32_t>(urlIndex)) : nullptr;
-
-  CStringList<char> visited;
-  CStringA page = context.address;
-  bool ownData = false;
-  HRESULT hr = S_OK;
-  CBuffer<char> answer(1000, 1000);
+  const SourceDefinition def(thread.GetSettings(), context);
 
   // The source's credentials belong to its own host: a page that a downloaded "Next" names on
   // another host never gets them.
@@ -519,146 +700,21 @@ HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
     context.connection->SetCredentialHost(
         SUCCEEDED(context.connection->GetHostName(context.address.c_str(), host, sizeof host)) ? host : nullptr);
   }
+
+  CStringList<char> visited;
+  CStringA page = context.address;
+  bool ownData = false;
+  CBuffer<char> answer(1000, 1000);
   while (!page.IsEmpty()) {
     if (!visited.Add(page.c_str())) return E_OUTOFMEMORY;
-    ++context.pageCount;
-    context.pageAddress = page;
-    thread.MakeUserAgent(*context.connection, page);
-    context.errorLine = 0;
-
-    const uint32_t pageLength = page.GetLength();
-    bool prn = EndsWithNoCase(page, pageLength, ".PRN");
-    const bool eni = EndsWithNoCase(page, pageLength, ".ENI");
-
-    // The quote service's CSV answer needs the service's currency list and a query of codes.
-    bool csv = false;
-    CStringA requested = page;
-    CBuffer<char> currencyList(1000, 1000);
-    if (std::strstr(page, "/fxcsv?client_id=") && filterName && haveFilter && url && url->GetResource() &&
-        *url->GetResource()) {
-      hr = context.connection->Load(url->GetResource(), currencyList, kFetchLoadFlags, 0,
-                                    settings.GetConnectionSettings(), context.parentWindow);
-      if (FAILED(hr)) return hr;
-      const char* error = context.connection->GetErrorString(nullptr);
-      if (error && *error) return E_FAIL;
-      if (!Terminate(currencyList)) return E_OUTOFMEMORY;
-      CStringA query;
-      hr = MakeQuoteCsvQuery(settings, currencyList.GetData(), &query);
-      if (FAILED(hr)) return hr;
-      CString<char> full;
-      full = page.c_str();
-      if (full.IsNull() || !full.Merge(query)) return E_OUTOFMEMORY;
-      requested = full.c_str();
-      csv = true;
-    }
-
-    if (!AddLogPage(thread, requested, displayName.c_str(), addressName.c_str())) return E_OUTOFMEMORY;
-
-    hr = DownloadParts(thread, context, requested, prn ? 2 : 0, answer);
-    if (FAILED(hr)) return hr;
-
-    char number[16];
-    std::snprintf(number, sizeof number, "%u", answer.GetCount());
-    char stamp[40];
-    FetchTimeText(stamp, sizeof stamp);
-    if (!SetLogItem(thread, FetchLogContents, answer.GetData(), answer.GetCount() + 1) ||
-        !SetLogItem(thread, FetchLogLength, number) || !SetLogItem(thread, FetchLogTime, stamp))
-      return E_OUTOFMEMORY;
-
-    // Conversion.
-    bool converted = false;
-    bool ranProgram = false;
-    if (filterName) {
-      if (!haveFilter) {
-        context.messageId = kMsgNoDefinition;
-        return E_NOTFOUND_FILE;
-      }
-      const char* program = url && url->GetExecutable() && *url->GetExecutable() ? url->GetExecutable()
-                                                                                   : filter.GetExecutable();
-      if (program && *program) {
-        hr = RunFilter(answer, program, requested, filterName, urlIndex, &context.messageId, &context.errorText,
-                       settings, module);
-        if (FAILED(hr)) return hr;
-        // What a filter writes is a rates file already.
-        prn = false;
-        csv = false;
-        converted = ranProgram = true;
-      }
-    }
-    if (!ranProgram && eni) {
-      ScrambleBuffer(answer.GetData(), answer.GetCount());
-      converted = true;
-    }
-    const char* data = answer.GetData();
-    const uint32_t length = answer.GetCount();
-    if (OnlyBlanks(data, length)) {
-      context.messageId = kMsgEmptyAnswer;
-      return E_INVALIDDATA;
-    }
-    int32_t errorAt = IsErrorDocument(data, length);
-    if (errorAt >= 0) {
-      std::string text(data + errorAt, length - static_cast<uint32_t>(errorAt));
-      text.resize(std::strlen(text.c_str()));
-      context.errorText = text.c_str();
-      return E_INVALIDDATA;
-    }
-    if (prn) {
-      hr = ConvertTwoLineDate(answer, context.unmatchedList, context.unmatchedCount);
-      if (FAILED(hr)) return hr;
-      if (!context.unmatchedList.IsEmpty()) context.unmatchedAddress = page;
-      converted = true;
-    } else if (csv) {
-      hr = ConvertQuoteCsv(answer, currencyList.GetData(), &context.errorText);
-      if (FAILED(hr)) return hr;
-      converted = true;
-    }
-    if (IsMarkupDocument(answer.GetData(), answer.GetCount())) {
-      context.messageId = kMsgMarkupPage;
-      return E_INVALIDDATA;
-    }
-    if (converted && !SetLogItem(thread, FetchLogConverted, answer.GetData(), answer.GetCount() + 1))
-      return E_OUTOFMEMORY;
-
     CStringA next;
-    hr = ApplyRatesText(settings, answer.GetData(), answer.GetCount(), &next, &context.errorLine);
+    HRESULT hr = FetchPage(thread, context, def, page, answer, &next, &ownData);
     if (FAILED(hr)) return hr;
-    const char* error = settings.GetError();
-    if (error && *error) {
-      context.errorText = error;
-      return E_FAIL;
-    }
-    if (settings.GetOwnData()) ownData = true;
-
-    if (next.IsEmpty()) break;
-    if (visited.Find(next) >= 0) {
-      context.messageId = kMsgNextLoop;
-      break;
-    }
-    if (!NextKeepsScheme(page, next)) {
-      context.messageId = kMsgNextSchemeChanged;
-      break;
-    }
-    if (context.pageCount >= kMaxFetchPages) {
-      context.messageId = kMsgNextPageLimit;
-      break;
-    }
+    if (!FollowNext(context, visited, page, next)) break;
     page = next;
   }
-
-  // The definition's own additions; they count for the own-data flag as the pages do.
-  if (url) {
-    const char* appends[2] = {url->GetAppend(), filter.GetAppend()};
-    for (const char* append : appends) {
-      if (!append || !*append) continue;
-      uint32_t line = 0;
-      hr = ApplyRatesText(settings, append, static_cast<uint32_t>(std::strlen(append)), nullptr, &line);
-      if (FAILED(hr)) {
-        context.errorLine = line;
-        return hr;
-      }
-      if (settings.GetOwnData()) ownData = true;
-    }
-  }
+  HRESULT hr = ApplyAppends(thread.GetSettings(), context, def, &ownData);
+  if (FAILED(hr)) return hr;
 
   if (!ownData) {
     context.messageId = kMsgNotOwnData;

@@ -11,11 +11,7 @@
 namespace {
 
 // A resource string, empty when it is missing.
-CStringA ResourceText(HMODULE module, UINT id) {
-  char buffer[1024];
-  int n = module ? LoadStringA(module, id, buffer, sizeof buffer) : 0;
-  return CStringA(n > 0 ? buffer : "");
-}
+CStringA ResourceText(HMODULE module, UINT id) { return CStringA(LoadText(module, id, 1023).c_str()); }
 
 }  // namespace
 

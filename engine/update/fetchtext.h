@@ -1,5 +1,5 @@
 // Texts of the fetch: resource strings with inserts, the filter's failure text and the time of a
-// page. Kept apart from the fetch itself: the file helpers' header clashes with the resource helpers'.
+// page.
 #pragma once
 #include <cstddef>
 

@@ -1,16 +1,15 @@
 #include "engine/update/inetconnection.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/foundation/base64.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -250,14 +249,9 @@ HRESULT CINetConnection::Load(const char* url, CBuffer<char>& output, DWORD flag
     }
     const char* path = canonical + 5;
     if (path[0] == '/' && path[1] == '/') path += 2;
-    int file = open(path, O_RDONLY | O_CLOEXEC);
-    if (file < 0) {
-      vtx::SetLastErrorFromErrno();
-      return LastError();
-    }
-    HRESULT hr = LoadFile(file, output, lineLimit);
-    close(file);
-    return hr;
+    vtx::ScopedFd file = vtx::OpenFile(path, O_RDONLY);
+    if (!file) return LastError();
+    return LoadFile(file.Get(), output, lineLimit);
   }
 
   if (StartsWithNoCase(canonical, "fxp:")) {
@@ -269,9 +263,12 @@ HRESULT CINetConnection::Load(const char* url, CBuffer<char>& output, DWORD flag
 
   if (StartsWithNoCase(canonical, "fxpd:")) {
     m_bQuoteMode = TRUE;
-    const char* server = canonical + 5;
-    if (server[0] == '/' && server[1] == '/') server += 2;
-    m_hQuoteConnection = InternetConnectA(m_hSession, server, INTERNET_DEFAULT_HTTP_PORT, m_strServerUserName.c_str(),
+    // The server may name its port ("fxpd://host:8080"); 80 without one.
+    CStringA server;
+    uint16_t port = INTERNET_DEFAULT_HTTP_PORT;
+    HRESULT parsed = ParseQuoteAddress(canonical, INTERNET_DEFAULT_HTTP_PORT, &server, &port);
+    if (FAILED(parsed)) return parsed;
+    m_hQuoteConnection = InternetConnectA(m_hSession, server.c_str(), port, m_strServerUserName.c_str(),
                                           m_strServerPassword.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
     if (!m_hQuoteConnection) return LastError();
     m_dwRequestFlags = flags;
@@ -460,12 +457,8 @@ HRESULT CINetConnection::LoadFile(int file, CBuffer<char>& output, DWORD lineLim
   }
   char chunk[kReadChunk];
   for (;;) {
-    ssize_t got = read(file, chunk, sizeof chunk);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      vtx::SetLastErrorFromErrno();
-      return LastError();
-    }
+    size_t got = 0;
+    if (FAILED(vtx::ReadFully(file, chunk, sizeof chunk, &got))) return LastError();
     if (got == 0) return S_OK;
     bool done = false;
     HRESULT hr = AppendRead(output, chunk, static_cast<uint32_t>(got), progress, lineLimit, done);

@@ -31,11 +31,9 @@ static_assert(static_cast<uint32_t>(FetchLogCount) == static_cast<uint32_t>(RunL
 namespace {
 
 constexpr HRESULT kNoInterface = 0x80004002;  // a system library is missing
-constexpr UINT kInfo = 0x10000;  // plain, in front
 constexpr UINT kCaptionRates = 32;
 constexpr UINT kCaptionError = 81;
 constexpr int kCaptionMax = 500;
-constexpr int kTextMax = 4000;
 
 enum : UINT {
   kMsgBadLine = 82,
@@ -71,33 +69,6 @@ struct LocalText {
 
 namespace vtx::update {
 
-std::string LoadText(HMODULE module, UINT id, int max) {
-  std::string buf(static_cast<size_t>(max) + 1, '\0');
-  int n = LoadStringA(module, id, buf.data(), max + 1);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
-
-std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatInsert> inserts) {
-  std::string source = LoadText(module, id, kTextMax);
-  if (source.empty()) return source;
-  std::vector<FormatInsert> items(inserts);
-  std::vector<DWORD> values;
-  for (const FormatInsert& i : items)
-    values.push_back(i.kind == FormatInsert::Kind::Unsigned ? static_cast<DWORD>(i.u)
-                     : i.kind == FormatInsert::Kind::Signed ? static_cast<DWORD>(i.i)
-                                                            : 0u);
-  CStringA rewritten;
-  if (!vtx::RewriteChoices(source.c_str(), values.data(), values.size(), rewritten)) return "";
-  FormatInserts all{items.data(), items.size()};
-  LocalText out;
-  if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                      rewritten.c_str(), 0, 0, reinterpret_cast<LPSTR>(&out.p), 0, &all) ||
-      !out.p)
-    return "";
-  return out.p;
-}
-
 std::string Joined(const std::string& items, HMODULE module) {
   LocalText joined{FormatItems(items.c_str(), 96, 97, module)};
   if (joined.p) return joined.p;
@@ -124,9 +95,7 @@ std::string SystemText(HRESULT hr) {
 
 namespace {
 
-using vtx::update::FormatString;
 using vtx::update::Joined;
-using vtx::update::LoadText;
 using vtx::update::SystemText;
 
 // Collecting of run messages off for one scope, then as it was.
@@ -164,8 +133,6 @@ bool CopyRecords(const CStringList<char>& from, CStringList<char>& to) {
     if (!to.Add(block, kListAppend, sizeof(CurrencyInfo))) return false;
   return true;
 }
-
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
 
 // One update run on the thread's settings copy.
 class UpdateRunner {
@@ -418,7 +385,7 @@ void UpdateRunner::RecheckFluctuation() {
     const CurrencyInfo& old = *Record(before, static_cast<uint32_t>(j));
     // A rate that ends where it began did not change, whatever the sources said on the way.
     if (old.dRate == r.dRate) r.ftLastChange = old.ftLastChange;
-    if (old.dRate == 0.0 || U64(old.ftLastChange) == 0) continue;
+    if (old.dRate == 0.0 || FileTimeToU64(old.ftLastChange) == 0) continue;
     const double p = limit * old.dRate * 0.01;
     if ((r.dRate > old.dRate && r.dRate > old.dRate + p) || (r.dRate < old.dRate && r.dRate < old.dRate - p))
       r.dwFlags |= kInfoFluctuation;
@@ -536,7 +503,7 @@ void UpdateRunner::ReportError(HRESULT hr) {
   const bool failed = FAILED(hr);
   if (m_context.messageId >= 0) {
     UINT id = static_cast<UINT>(m_context.messageId);
-    Say(id, id == 90 ? kCaptionRates : kCaptionError, failed ? kNotifyError : kInfo, {m_context.pageAddress.c_str()});
+    Say(id, id == 90 ? kCaptionRates : kCaptionError, failed ? kNotifyError : kNotifyPlain, {m_context.pageAddress.c_str()});
     return;
   }
   if (!m_context.errorText.IsEmpty()) {

@@ -45,11 +45,6 @@ class CUpdateEngine : public IUpdateEngine {
 };
 
 namespace vtx::update {
-// String `id` of the resource library, at most `max` characters; empty when it is missing.
-std::string LoadText(HMODULE module, UINT id, int max);
-// String `id` over the inserts; numeric inserts also pick the text's choices. Empty when the
-// string is missing or names more inserts than given.
-std::string FormatString(HMODULE module, UINT id, std::initializer_list<FormatInsert> inserts);
 // TAB-separated items joined for a sentence (strings 96 and 97).
 std::string Joined(const std::string& items, HMODULE module);
 // "0x" and the code in hexadecimal.

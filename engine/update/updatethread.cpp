@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
 constexpr DWORD kStartTimeoutMs = 3000;
 constexpr int kCaptionMax = 500;
 constexpr int kTextMax = 4000;
@@ -32,24 +31,17 @@ struct LocalText {
   }
 };
 
-std::string LoadText(HMODULE module, UINT id, int max) {
-  std::string buf(static_cast<size_t>(max) + 1, '\0');
-  int n = LoadStringA(module, id, buf.data(), max + 1);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
-
 // A DWORD of the application key; false when it cannot be read.
 bool ReadAppDword(const char* name, DWORD* value) {
   RegDwordValue v;
-  if (FAILED(v.Load(HKEY_LOCAL_MACHINE, kAppKey, name))) return false;
+  if (FAILED(v.Load(HKEY_LOCAL_MACHINE, g_szAppKey, name))) return false;
   *value = v;
   return true;
 }
 
 void DeleteAppValue(const char* name) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, g_szAppKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
   RegDeleteValueA(key, name);
   RegCloseKey(key);
 }

@@ -9,21 +9,10 @@
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/stringlist.h"
 #include "engine/foundation/workerthread.h"
+#include "engine/notify/notifychannels.h"
+#include "engine/notify/servercommands.h"
 #include "engine/update/inetconnection.h"
 #include "platform/messages.h"
-
-// Thread messages to the update thread (wParam and lParam 0).
-constexpr UINT WM_VX_RUNUPDATE = 0x8000;
-constexpr UINT WM_VX_CHECKDEFINITIONS = 0x8004;
-// Reports to the owner window, sent in this order: one of the three, then WM_VX_UPDATEIDLE.
-constexpr UINT WM_VX_UPDATEDONE = 0x8001;       // wParam: the thread's IUpdateSettings*
-constexpr UINT WM_VX_UPDATEFAILED = 0x8002;     // lParam: the run's HRESULT
-constexpr UINT WM_VX_UPDATEIDLE = 0x8003;
-constexpr UINT WM_VX_DEFINITIONSDONE = 0x8005;  // wParam: the thread's IUpdateSettings*
-
-// Notification types.
-constexpr UINT kNotifyWarning = 0x10030;
-constexpr UINT kNotifyError = 0x10010;
 
 // The operations of the settings (CSettings) that the update thread and the hand-over of its
 // result use. Texts handed out are on the global heap (GlobalFree).

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr uint64_t kUnitsPerMs = 10000;
-constexpr uint64_t kUnitsPerSecond = 10000000;
 constexpr int64_t kDay = 86400;
 constexpr int64_t kWeekend = 2 * kDay;
 constexpr UINT kCaption = 32;
@@ -20,22 +19,12 @@ constexpr UINT kSeparator = 96, kLastSeparator = 97;
 constexpr UINT kTextStale = 193, kTextAge = 194, kTextNeverSet = 195;
 constexpr UINT kTextAllStale = 207, kTextSomeStale = 230;
 constexpr UINT kTextSomeNeverSet = 472, kTextAllNeverSet = 473;
-constexpr UINT kNotifyType = 0x10030;
 constexpr HRESULT kUnexpected = static_cast<HRESULT>(0x8000FFFF);
-
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-
-FILETIME FromU64(uint64_t v) {
-  FILETIME t;
-  t.dwLowDateTime = static_cast<DWORD>(v);
-  t.dwHighDateTime = static_cast<DWORD>(v >> 32);
-  return t;
-}
 
 // Whole seconds from `from` to `to`, negative when `from` is later.
 int64_t SecondsBetween(uint64_t from, uint64_t to) {
-  return to >= from ? static_cast<int64_t>((to - from) / kUnitsPerSecond)
-                    : -static_cast<int64_t>((from - to) / kUnitsPerSecond);
+  return to >= from ? static_cast<int64_t>((to - from) / kFileTimeTicksPerSecond)
+                    : -static_cast<int64_t>((from - to) / kFileTimeTicksPerSecond);
 }
 
 struct LocalText {
@@ -62,12 +51,6 @@ class SystemClock : public IScheduleClock {
   BOOL KillTimer(HWND hwnd, UINT_PTR id) override { return ::KillTimer(hwnd, id); }
   BOOL PostTimer(HWND hwnd, UINT_PTR id) override { return PostMessageA(hwnd, WM_TIMER, id, 0); }
 };
-
-std::string LoadText(HMODULE module, UINT id) {
-  char buf[1001];
-  int n = LoadStringA(module, id, buf, sizeof buf);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-}
 
 // String 194 of a duration, its items joined; null when a string is missing.
 char* AgeText(HMODULE module, uint64_t seconds) {
@@ -129,7 +112,7 @@ LastChangeDelay LastChangeDelaySeconds(const LastChangeInputs& in) {
   const int64_t limit = static_cast<int64_t>(in.maxSeconds) - elapsed;
   const int64_t weekend = in.noWeekendWarnings ? kWeekend : 0;
   // 1 January 1601 was a Monday; days of the week run Sunday 0 to Saturday 6.
-  const int64_t baseSeconds = static_cast<int64_t>(base / kUnitsPerSecond);
+  const int64_t baseSeconds = static_cast<int64_t>(base / kFileTimeTicksPerSecond);
   const int64_t dayOfWeek = (baseSeconds / kDay + 1) % 7;
   const int64_t daysToMonday = dayOfWeek == 0 ? 1 : 8 - dayOfWeek;
   const int64_t toMonday = daysToMonday * kDay - baseSeconds % kDay - elapsed;  // from now
@@ -169,7 +152,7 @@ void UpdateTimer::Set(HMODULE resourceLibrary, UINT timerId, bool serviceFlag) {
 bool UpdateTimer::Now(uint64_t* now) {
   FILETIME t;
   if (!m_clock->Now(&t)) return false;
-  *now = U64(t);
+  *now = FileTimeToU64(t);
   return true;
 }
 
@@ -199,7 +182,7 @@ void UpdateTimer::SetLastAttempt(bool succeeded) {
     return;
   }
   uint64_t now;
-  if (Now(&now)) m_lastFailedAttempt = FromU64(now);
+  if (Now(&now)) m_lastFailedAttempt = U64ToFileTime(now);
 }
 
 HRESULT UpdateTimer::StartUpdate(CUpdateSettings& settings, HWND hwnd, HICON icon) {
@@ -234,9 +217,9 @@ void UpdateTimer::Schedule(CUpdateSettings& settings, HWND hwnd) {
   if (!d || !d->AutoUpdate || m_timerId == kNoTimer) return;
   vtx::schedule::UpdateInputs in;
   if (!Now(&in.now)) return;
-  in.lastLoaded = U64(d->Rates->LastLoaded);
-  in.lastFailedAttempt = U64(m_lastFailedAttempt);
-  in.expires = U64(d->Rates->Expires);
+  in.lastLoaded = FileTimeToU64(d->Rates->LastLoaded);
+  in.lastFailedAttempt = FileTimeToU64(m_lastFailedAttempt);
+  in.expires = FileTimeToU64(d->Rates->Expires);
   in.updateAtLeast = d->UpdateAtLeast;
   in.updateAtMost = d->UpdateAtMost;
   in.hulvaneSource = settings.Get().HasHulvaneDataSource(IsHulvaneURL);
@@ -270,18 +253,18 @@ void UpdateTimer::Arm(CUpdateSettings& settings, HWND hwnd, Staleness& which) {
     return;
   vtx::schedule::LastChangeInputs in;
   if (!Now(&in.now)) return;
-  FILETIME nowTime = FromU64(in.now);
+  FILETIME nowTime = U64ToFileTime(in.now);
   const FILETIME t = each ? s.GetLeastRecentChange(&nowTime) : s.GetLastChange();
   FILETIME& checked = each ? d->LastChangeEachChecked : d->LastChangeChecked;
-  in.lastChange = U64(t);
-  in.checked = U64(checked);
-  in.lastWarning = U64(each ? d->LastChangeEachLastWarning : d->LastChangeLastWarning);
-  in.reference = U64(d->LastChangeReference);
+  in.lastChange = FileTimeToU64(t);
+  in.checked = FileTimeToU64(checked);
+  in.lastWarning = FileTimeToU64(each ? d->LastChangeEachLastWarning : d->LastChangeLastWarning);
+  in.reference = FileTimeToU64(d->LastChangeReference);
   in.maxSeconds = each ? d->LastChangeEachMaxSeconds : d->LastChangeMaxSeconds;
   in.warningPause = d->LastChangeWarningPause;
   in.noWeekendWarnings = d->LastChangeNoWeekendWarnings != 0;
   const vtx::schedule::LastChangeDelay delay = vtx::schedule::LastChangeDelaySeconds(in);
-  d->LastChangeReference = FromU64(delay.reference);
+  d->LastChangeReference = U64ToFileTime(delay.reference);
   checked = t;
 
   int64_t seconds = delay.seconds;
@@ -318,8 +301,8 @@ void UpdateTimer::CheckLastChangeEach(CUpdateSettings& settings, HWND hwnd) {
 
 HRESULT UpdateTimer::Notice(CUpdateSettings& settings, HWND hwnd, const char* text) {
   if (!text) return S_OK;
-  std::string caption = LoadText(m_resourceLibrary, kCaption);
-  return m_thread.ShowNotification(settings, m_serviceFlag, hwnd, text, caption.c_str(), kNotifyType,
+  std::string caption = LoadText(m_resourceLibrary, kCaption, 1000);
+  return m_thread.ShowNotification(settings, m_serviceFlag, hwnd, text, caption.c_str(), kNotifyWarning,
                                    m_resourceLibrary);
 }
 
@@ -329,23 +312,23 @@ bool UpdateTimer::DoCheckLastChange(CUpdateSettings& settings, HWND hwnd) {
   uint64_t now;
   if (!d || !Now(&now)) return true;
   const FILETIME t = s.GetLastChange();
-  if (U64(t) != U64(d->LastChangeChecked)) return true;  // the rates changed since the arm
+  if (FileTimeToU64(t) != FileTimeToU64(d->LastChangeChecked)) return true;  // the rates changed since the arm
   if (!s.OnlyConstantCurrencies()) {
     HRESULT hr;
-    if (U64(t)) {
-      const int64_t age = SecondsBetween(U64(t), now);
+    if (FileTimeToU64(t)) {
+      const int64_t age = SecondsBetween(FileTimeToU64(t), now);
       LocalText ageText{AgeText(m_resourceLibrary, age > 0 ? static_cast<uint64_t>(age) : 0)};
       LocalText text{ageText.p ? PrintFormatMessage(kTextStale, m_resourceLibrary, static_cast<const char*>(ageText.p))
                                : nullptr};
       hr = Notice(settings, hwnd, text.p);
     } else {
-      hr = m_thread.ShowNotificationId(settings, m_serviceFlag, hwnd, kTextNeverSet, kCaption, kNotifyType,
+      hr = m_thread.ShowNotificationId(settings, m_serviceFlag, hwnd, kTextNeverSet, kCaption, kNotifyWarning,
                                        m_resourceLibrary);
     }
     // A warning refused while an update runs is not one: the pause must not start.
     if (hr == E_BUSY) return false;
   }
-  d->LastChangeLastWarning = FromU64(now);
+  d->LastChangeLastWarning = U64ToFileTime(now);
   return true;
 }
 
@@ -355,7 +338,7 @@ bool UpdateTimer::DoCheckLastChangeEach(CUpdateSettings& settings, HWND hwnd) {
   uint64_t now;
   if (!d || !Now(&now)) return true;
   if (s.OnlyConstantCurrencies()) return true;
-  const FILETIME nowTime = FromU64(now);
+  const FILETIME nowTime = U64ToFileTime(now);
   bool refused = false;
 
   FILETIME latest{};
@@ -363,7 +346,7 @@ bool UpdateTimer::DoCheckLastChangeEach(CUpdateSettings& settings, HWND hwnd) {
   GlobalText stale{s.GetLastChangeCurrencies(d->LastChangeEachMaxSeconds, &latest, &count, &floating, &nowTime)};
   // All of them stale with the overall limit set is timer 2's warning.
   if (count && stale.p && !(count == floating && d->LastChangeMaxSeconds)) {
-    const int64_t age = SecondsBetween(U64(latest), now);
+    const int64_t age = SecondsBetween(FileTimeToU64(latest), now);
     LocalText ageText{AgeText(m_resourceLibrary, age > 0 ? static_cast<uint64_t>(age) : 0)};
     LocalText names{FormatItems(stale.p, kSeparator, kLastSeparator, m_resourceLibrary)};
     LocalText text;

@@ -1,19 +1,10 @@
 // cadfeed: rewrites the downloaded rates page of the Bank of Canada as a scrambled
 // rates file.
 #include "filters/cadfeed/cadparse.h"
-#include "platform/process.h"
 
 int main(int argc, char** argv) {
-  constexpr FilterProgram program = FilterProgram::Cadfeed;
-  CFilterInput input;
-  DWORD code = input.Read(program, argc, argv);
-  if (!code) {
-    CMapIni map;
-    CFilterOutput out;
-    if (!LoadMapIni(&map))
-      code = FilterExitCode(program, FilterFailure::MapIniNotLoaded);
-    else if (!(code = ConvertCadfeed(map, input.Text(), input.Size(), out)))
-      code = WriteFilterOutput(program, input.Path(), out);
-  }
-  return vtx::ExitStatusFromCode(code);
+  static const FilterProgramRun run{false, true, [](CMapIni* map, char* text, uint32_t size, CFilterOutput& out) {
+    return ConvertCadfeed(*map, text, size, out);
+  }};
+  return RunFilterProgram(FilterProgram::Cadfeed, run, argc, argv);
 }

@@ -1,16 +1,17 @@
 #include "filters/framework/frame.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include <cstring>
 
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/scramble.h"
 #include "engine/foundation/timetext.h"
+#include "filters/framework/htmltext.h"
+#include "filters/framework/mapini.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -38,13 +39,6 @@ const ProgramRow kPrograms[] = {
 const ProgramRow& Row(FilterProgram program) {
   auto i = static_cast<uint32_t>(program);
   return kPrograms[i < sizeof kPrograms / sizeof kPrograms[0] ? i : 0];
-}
-
-int OpenForReading(const char* path) {
-  int fd;
-  do fd = open(path, O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
-  return fd;
 }
 
 bool IsHexDigit(char c) {
@@ -77,41 +71,6 @@ DWORD FilterExitCode(FilterProgram program, FilterFailure failure) {
 const char* FilterProgramName(FilterProgram program) { return Row(program).name; }
 const char* FilterSourceName(FilterProgram program) { return Row(program).source; }
 
-int64_t GetFileSizeByName(const char* path) {
-  if (!path) return -1;
-  int fd = OpenForReading(path);
-  if (fd < 0) return -1;
-  struct stat st;
-  int64_t size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : -1;
-  close(fd);
-  return size;
-}
-
-bool ReadWholeFile(const char* path, void* buffer, uint32_t size) {
-  if (!path || (!buffer && size)) return false;
-  int fd = OpenForReading(path);
-  if (fd < 0) return false;
-  auto* p = static_cast<char*>(buffer);
-  uint32_t got = 0;
-  bool ok = true;
-  while (got < size) {
-    ssize_t n = read(fd, p + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    got += static_cast<uint32_t>(n);
-  }
-  close(fd);
-  return ok && got == size;
-}
-
-bool WriteWholeFile(const char* path, const void* buffer, uint32_t size) {
-  if (!path || (!buffer && size)) return false;
-  return SUCCEEDED(vtx::WriteWholeFile(path, buffer, size));
-}
-
 CFilterInput::~CFilterInput() {
   if (m_text) GlobalFree(m_text);
 }
@@ -120,20 +79,19 @@ DWORD CFilterInput::Read(FilterProgram program, int argc, const char* const* arg
   if (argc < 2 || !argv) return FilterExitCode(program, FilterFailure::NoCommandLine);
   if (argc < 3) return FilterExitCode(program, FilterFailure::TooFewArguments);
   m_path = argv[1];
-  int64_t size = GetFileSizeByName(m_path);
-  if (size < 0) return FilterExitCode(program, FilterFailure::InputNotOpened);
-  // The output is sized from the input in 32 bits.
-  if (size >= static_cast<int64_t>(UINT32_MAX / 2)) return FilterExitCode(program, FilterFailure::InputMemory);
   if (m_text) GlobalFree(m_text);
+  m_text = nullptr;
   m_size = 0;
-  m_text = static_cast<char*>(GlobalAlloc(0, static_cast<size_t>(size) + 1));
-  if (!m_text) return FilterExitCode(program, FilterFailure::InputMemory);
-  if (!ReadWholeFile(m_path, m_text, static_cast<uint32_t>(size))) {
-    m_text[0] = 0;
-    return FilterExitCode(program, FilterFailure::InputNotRead);
-  }
+  vtx::ScopedFd file = vtx::OpenFile(m_path, O_RDONLY);
+  if (!file) return FilterExitCode(program, FilterFailure::InputNotOpened);
+  // The output is sized from the input in 32 bits.
+  size_t size = 0;
+  HRESULT hr = vtx::ReadWholeFile(file, UINT32_MAX / 2, 1, &m_text, &size);
+  if (hr == HRESULT_FROM_WIN32(ERROR_DIRECTORY)) return FilterExitCode(program, FilterFailure::InputNotOpened);
+  if (hr == E_OUTOFMEMORY || hr == HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE))
+    return FilterExitCode(program, FilterFailure::InputMemory);
+  if (FAILED(hr)) return FilterExitCode(program, FilterFailure::InputNotRead);
   m_size = static_cast<uint32_t>(size);
-  m_text[m_size] = 0;
   return 0;
 }
 
@@ -254,10 +212,28 @@ void CFilterOutput::Scramble() {
   if (m_data) ScrambleBuffer(m_data, m_length);
 }
 
+namespace {
+// Everything is released before the program ends, so the exit code is all that is left.
+DWORD RunFilter(FilterProgram program, const FilterProgramRun& run, int argc, const char* const* argv) {
+  CFilterInput input;
+  if (DWORD code = input.Read(program, argc, argv)) return code;
+  if (run.refusesWebPage && IsHtmlText(input.Text())) return FilterExitCode(program, FilterFailure::InputIsWebPage);
+  CMapIni map;
+  if (run.loadsMapIni && !LoadMapIni(&map)) return FilterExitCode(program, FilterFailure::MapIniNotLoaded);
+  CFilterOutput output;
+  if (DWORD code = run.convert(run.loadsMapIni ? &map : nullptr, input.Text(), input.Size(), output)) return code;
+  return WriteFilterOutput(program, input.Path(), output);
+}
+}  // namespace
+
+int RunFilterProgram(FilterProgram program, const FilterProgramRun& run, int argc, const char* const* argv) {
+  return vtx::ExitStatusFromCode(RunFilter(program, run, argc, argv));
+}
+
 DWORD WriteFilterOutput(FilterProgram program, const char* path, CFilterOutput& output) {
   if (output.Failed()) return FilterExitCode(program, FilterFailure::OutputMemory);
   output.Scramble();
-  if (!WriteWholeFile(path, output.Text(), output.Length()))
+  if (!path || FAILED(vtx::WriteWholeFile(path, output.Text(), output.Length())))
     return FilterExitCode(program, FilterFailure::OutputNotWritten);
   return 0;
 }

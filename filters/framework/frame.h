@@ -31,12 +31,6 @@ DWORD FilterExitCode(FilterProgram program, FilterFailure failure);
 const char* FilterProgramName(FilterProgram program);
 const char* FilterSourceName(FilterProgram program);
 
-// Size of the file, or -1 when it cannot be opened or is no regular file.
-int64_t GetFileSizeByName(const char* path);
-// True only when exactly `size` bytes were read.
-bool ReadWholeFile(const char* path, void* buffer, uint32_t size);
-// Creates or truncates the file; true only when every byte was written.
-bool WriteWholeFile(const char* path, const void* buffer, uint32_t size);
 
 // The downloaded file of one run, NUL-terminated.
 class CFilterInput {
@@ -118,6 +112,20 @@ class CFilterOutput {
 // Scrambles the text and writes it over the input file. 0, or the program's exit code (an
 // incomplete text is never written).
 DWORD WriteFilterOutput(FilterProgram program, const char* path, CFilterOutput& output);
+
+class CMapIni;
+
+// What sets the programs apart: whether a web page is refused as input before anything else,
+// whether map.ini is loaded, and the conversion (`map` is null without map.ini): 0 or the
+// program's exit code.
+struct FilterProgramRun {
+  bool refusesWebPage;
+  bool loadsMapIni;
+  DWORD (*convert)(CMapIni* map, char* text, uint32_t size, CFilterOutput& output);
+};
+// A filter program's whole run: reads the input file named on the command line, converts it and
+// writes the rates file over it. The exit status of the program.
+int RunFilterProgram(FilterProgram program, const FilterProgramRun& run, int argc, const char* const* argv);
 
 // Lines of the "[General]" section.
 constexpr const char* kFilterApplication = "Hulvane(R) Vantrex(TM)";

@@ -1,17 +1,14 @@
 #include "filters/framework/mapini.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 
 namespace {
-
-constexpr DWORD kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 
 bool IsBlank(char16_t c) { return c == ' ' || c == '\t' || c == 0x00A0; }
 
@@ -90,45 +87,13 @@ const IniTableEntry<char16_t> g_MapIniTable[kMapIniTableRows] = {
 
 HRESULT LoadIniFile(CMapIni* map, const char* path, const IniTableEntry<char16_t>* table, uint32_t count) {
   if (!map || !path) return E_POINTER;
-  int fd;
-  do fd = open(path, O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0) return vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    HRESULT hr = vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
-    close(fd);
-    return hr;
-  }
-  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) >= UINT32_MAX / 2) {
-    close(fd);
-    SetLastError(S_ISREG(st.st_mode) ? kErrorFileTooLarge : vtx::Win32FromErrno(EISDIR));
-    return HRESULT_FROM_WIN32(GetLastError());
-  }
-  size_t size = static_cast<size_t>(st.st_size);
   // Two NULs end the text in either width.
-  auto* block = static_cast<unsigned char*>(GlobalAlloc(0, size + 2));
-  if (!block) {
-    close(fd);
-    return E_OUTOFMEMORY;
-  }
+  char* text = nullptr;
   size_t got = 0;
-  while (got < size) {
-    ssize_t n = read(fd, block + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      HRESULT hr = vtx::ini::FileErrorResult(vtx::SetLastErrorFromErrno());
-      GlobalFree(block);
-      close(fd);
-      return hr;
-    }
-    if (n == 0) break;  // the file got shorter while we read it
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
-  block[got] = 0;
-  block[got + 1] = 0;
+  HRESULT read = vtx::ReadWholeFile(path, UINT32_MAX / 2, 2, &text, &got);
+  if (read == E_OUTOFMEMORY) return read;
+  if (FAILED(read)) return vtx::ini::FileErrorResult(GetLastError());
+  auto* block = reinterpret_cast<unsigned char*>(text);
 
   HRESULT hr = S_OK;
   if (got >= 2 && block[0] == 0xFF && block[1] == 0xFE) {

@@ -1,19 +1,10 @@
 // sovfeed: rewrites the downloaded rates page of the Central Bank of the Russian Federation as a
 // scrambled rates file.
 #include "filters/sovfeed/sovparse.h"
-#include "platform/process.h"
 
 int main(int argc, char** argv) {
-  constexpr FilterProgram program = FilterProgram::Sovfeed;
-  CFilterInput input;
-  DWORD code = input.Read(program, argc, argv);
-  if (!code) {
-    CMapIni map;
-    CFilterOutput out;
-    if (!LoadMapIni(&map))
-      code = FilterExitCode(program, FilterFailure::MapIniNotLoaded);
-    else if (!(code = ConvertSovfeed(map, input.Text(), input.Size(), out)))
-      code = WriteFilterOutput(program, input.Path(), out);
-  }
-  return vtx::ExitStatusFromCode(code);
+  static const FilterProgramRun run{false, true, [](CMapIni* map, char* text, uint32_t size, CFilterOutput& out) {
+    return ConvertSovfeed(*map, text, size, out);
+  }};
+  return RunFilterProgram(FilterProgram::Sovfeed, run, argc, argv);
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/heap.h"
 #include "tests/support/text.h"
 
 using vtxtest::TempDir;
@@ -112,6 +113,51 @@ TEST(Files, WholeFiles) {
   EXPECT_TRUE(DeleteFileA(f.c_str()));
   EXPECT_FALSE(DeleteFileA(f.c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Files, WholeFileBlocksEndInZerosAndKeepToTheirLimit) {
+  TempDir dir;
+  std::string f = dir / "page.html";
+  ASSERT_EQ(vtx::WriteWholeFile(f.c_str(), "abc", 3), S_OK);
+  char* block = nullptr;
+  size_t size = 0;
+  ASSERT_EQ(vtx::ReadWholeFile(f.c_str(), 4, 2, &block, &size), S_OK);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(std::string(block, 5), std::string("abc\0\0", 5));
+  GlobalFree(block);
+  EXPECT_EQ(vtx::ReadWholeFile(f.c_str(), 3, 1, &block, &size), HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
+  EXPECT_EQ(block, nullptr);
+  EXPECT_EQ(vtx::ReadWholeFile(dir.path().c_str(), 100, 1, &block, &size), HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+  EXPECT_EQ(vtx::ReadWholeFile((dir / "none").c_str(), 100, 1, &block, &size), 0x80070002u);
+}
+
+TEST(Files, CopyKeepsModeRefusesAnExistingTargetAndLeavesNoHalfCopy) {
+  TempDir dir;
+  std::string from = dir / "messages.txt", to = dir / "display.txt";
+  std::string big(200000, 'x');  // more than one chunk
+  ASSERT_EQ(vtx::WriteWholeFile(from.c_str(), big.data(), big.size()), S_OK);
+  ASSERT_EQ(chmod(from.c_str(), 0640), 0);
+  ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), TRUE));
+  std::string back;
+  ASSERT_EQ(vtx::ReadWholeFile(to.c_str(), &back), S_OK);
+  EXPECT_EQ(back, big);
+  struct stat st;
+  ASSERT_EQ(stat(to.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u & ~static_cast<unsigned>(umask(umask(0))));
+
+  ASSERT_EQ(vtx::WriteWholeFile(to.c_str(), "kept", 4), S_OK);
+  EXPECT_FALSE(CopyFileA(from.c_str(), to.c_str(), TRUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  ASSERT_EQ(vtx::ReadWholeFile(to.c_str(), &back), S_OK);
+  EXPECT_EQ(back, "kept");
+  EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE));
+  ASSERT_EQ(vtx::ReadWholeFile(to.c_str(), &back), S_OK);
+  EXPECT_EQ(back, big);
+
+  std::string none = dir / "none.txt";
+  EXPECT_FALSE(CopyFileA(none.c_str(), (dir / "made.txt").c_str(), TRUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_NE(access((dir / "made.txt").c_str(), F_OK), 0);
 }
 
 TEST(Files, PrivateTemporaryFiles) {

@@ -13,6 +13,7 @@
 #include "engine/update/updatesettings.h"
 #include "server/app.h"
 #include "server/engine.h"
+#include "tests/server/fakes.h"
 #include "tests/support/store.h"
 
 namespace {
@@ -65,7 +66,7 @@ class ServerWithEngine : public vtxtest::PrivateStoreTest {
  protected:
   void Start() {
     thread = std::thread([this] { RunServer({}, rig.seams()); });
-    for (int i = 0; i < 1000 && !(hwnd = FindWindowA(kAppWindowClass, nullptr)); ++i) Sleep(5);
+    for (int i = 0; i < 1000 && !(hwnd = FindWindowA(g_szAppWindowClass, nullptr)); ++i) Sleep(5);
     ASSERT_NE(hwnd, nullptr);
   }
   void TearDown() override {
@@ -96,7 +97,7 @@ TEST_F(ServerWithEngine, UpdateNowRunsOnTheThreadAndStoresItsRates) {
   EXPECT_DOUBLE_EQ(StoredRate("USD"), 1.25);
   EXPECT_DOUBLE_EQ(StoredRate("JPY"), 130.5);
   RegBinaryValue saved;
-  EXPECT_EQ(saved.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, "LastSaved"), S_OK);
+  EXPECT_EQ(saved.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "LastSaved"), S_OK);
 }
 
 TEST_F(ServerWithEngine, AFailedRunReturnsItsCodeAndStoresNothing) {
@@ -108,7 +109,7 @@ TEST_F(ServerWithEngine, AFailedRunReturnsItsCodeAndStoresNothing) {
 
 TEST_F(ServerWithEngine, QuitDuringAnAutomaticRunStillStoresItsRates) {
   RegDwordValue on(1);
-  ASSERT_EQ(on.Save(HKEY_LOCAL_MACHINE, kAppKeyPath, "AutoUpdate"), S_OK);
+  ASSERT_EQ(on.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "AutoUpdate"), S_OK);
   rig.engine.delayMs = 500;
   Start();
   for (int i = 0; i < 1000 && rig.engine.runs.load() == 0; ++i) Sleep(5);
@@ -132,17 +133,17 @@ TEST_F(ServerWithEngine, HitsAreCountedInTheStore) {
 TEST_F(ServerWithEngine, SettingsReloadAndSaveGoThroughTheStore) {
   RegDwordValue proxy;
   proxy.m_dwValue = 0;
-  ASSERT_EQ(proxy.Save(HKEY_LOCAL_MACHINE, kAppKeyPath, "Proxy"), S_OK);
+  ASSERT_EQ(proxy.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "Proxy"), S_OK);
   Start();
   EXPECT_EQ(static_cast<HRESULT>(SendMessageA(hwnd, WM_VX_CANSAVESETTINGS, 0, 0)), S_OK);
   SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
   thread.join();
   // The exit save wrote the whole configuration back, the stored value included.
   RegDwordValue back;
-  ASSERT_EQ(back.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, "Proxy"), S_OK);
+  ASSERT_EQ(back.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "Proxy"), S_OK);
   EXPECT_EQ(back.m_dwValue, 0u);
   RegDwordValue attempts;
-  EXPECT_EQ(attempts.Load(HKEY_LOCAL_MACHINE, kAppKeyPath, "UpdateAttempts"), S_OK);
+  EXPECT_EQ(attempts.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "UpdateAttempts"), S_OK);
 }
 
 }  // namespace

@@ -14,12 +14,13 @@
 #include <thread>
 
 #include "engine/foundation/regvalue.h"
+#include "engine/notify/notifychannels.h"
 #include "engine/notify/pipemessage.h"
 #include "engine/notify/reachserver.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
 #include "server/app.h"
-#include "server/defaults.h"
+#include "tests/server/fakes.h"
 #include "tests/support/syslog.h"
 #include "tests/support/text.h"
 
@@ -187,10 +188,10 @@ class Server : public ::testing::Test {
   // Starts the server on its own thread and waits for its window.
   void Start(std::vector<std::string> args = {}) {
     thread = std::thread([this, args] { RunServer(args, rig.seams()); });
-    for (int i = 0; i < 1000 && !(hwnd = FindWindowA(kAppWindowClass, nullptr)); ++i) Sleep(5);
+    for (int i = 0; i < 1000 && !(hwnd = FindWindowA(g_szAppWindowClass, nullptr)); ++i) Sleep(5);
     ASSERT_NE(hwnd, nullptr);
     if (rig.useRealPipe) {
-      ASSERT_TRUE(Eventually([] { return CPipeMessageClient::PipeExists(kAppPipeName) != 0; }));
+      ASSERT_TRUE(Eventually([] { return CPipeMessageClient::PipeExists(g_szAppPipe) != 0; }));
     }
   }
   void Stop(WPARAM code = 0) {
@@ -270,7 +271,7 @@ TEST(CommandLine, SwitchSpellings) {
 TEST_F(Server, ServiceRunFramedByEventsAndQuitCodeIsTheLowByte) {
   Start({"/service"});
   EXPECT_EQ(Send(WM_VX_PING), 1u);  // answered from the main loop, so the pipe exists by now
-  EXPECT_EQ(rig.pipe.created, kAppPipeName);
+  EXPECT_EQ(rig.pipe.created, g_szAppPipe);
   EXPECT_EQ(Send(WM_VX_EXIT, 5), 0u);  // sent rather than posted: not the end of the run
   EXPECT_EQ(Send(0x8070), 0u);
   EXPECT_EQ(Send(WM_VX_PING), 1u);
@@ -279,9 +280,9 @@ TEST_F(Server, ServiceRunFramedByEventsAndQuitCodeIsTheLowByte) {
   EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
   EXPECT_EQ(rig.events.exitCode, 0xFF);
   EXPECT_EQ(rig.store.saves, savesBefore + 1);  // saved at the end
-  EXPECT_FALSE(FindWindowA(kAppWindowClass, nullptr));
+  EXPECT_FALSE(FindWindowA(g_szAppWindowClass, nullptr));
   WNDCLASSA wc;
-  EXPECT_FALSE(GetClassInfoA(nullptr, kAppWindowClass, &wc));  // unregistered again
+  EXPECT_FALSE(GetClassInfoA(nullptr, g_szAppWindowClass, &wc));  // unregistered again
 }
 
 TEST_F(Server, SecondInstanceEndsAtOnce) {
@@ -297,13 +298,23 @@ TEST_F(Server, SecondInstanceEndsAtOnce) {
 
 TEST_F(Server, InstanceLockHeldElsewhereEndsTheRunLikeARunningServer) {
   // Another server that took the lock but has no window yet: the race of two starts.
-  int fd = open((dir / "vtxserver.lock").c_str(), O_RDWR | O_CREAT, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread other([&] {
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+    SetEvent(taken);
+    WaitForSingleObject(done, 30000);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  });
+  ASSERT_EQ(WaitForSingleObject(taken, 5000), WAIT_OBJECT_0);
   EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 0);
+  SetEvent(done);
+  other.join();
+  CloseHandle(taken);
+  CloseHandle(done);
   EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
   EXPECT_EQ(rig.store.loads, 0);
-  close(fd);
 }
 
 TEST_F(Server, EndSessionSavesOnceAndEndsWithCodeTwo) {
@@ -542,7 +553,7 @@ TEST_F(Server, PayloadsAreReadWithinTheirLength) {
   EXPECT_EQ(SendData(WM_VX_TESTNOTIFICATION, test), 0u);
   notes = rig.notifications.notes();
   ASSERT_EQ(notes.size(), 2u);
-  EXPECT_EQ(notes[1].type, kTypeInformation);
+  EXPECT_EQ(notes[1].type, kNotifyInformation);
   EXPECT_EQ(notes[1].text, "This is a test notification from the Vantrex server.");
   EXPECT_EQ(rig.store.live->values.emailProfile, "");  // only the copy took the test's values
 }
@@ -673,7 +684,7 @@ TEST_F(Server, StartFailuresAreNotifiedAndEndTheRun) {
   notes = other.notifications.notes();
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0].text, "The Vantrex server could not create its command window.");
-  EXPECT_FALSE(FindWindowA(kAppWindowClass, nullptr));
+  EXPECT_FALSE(FindWindowA(g_szAppWindowClass, nullptr));
 }
 
 TEST_F(Server, MessagesFileMigration) {
@@ -714,18 +725,18 @@ TEST_F(Server, PipeRequestsAreAnsweredWhileAnUpdateNowWaits) {
   DWORD first = 1;
   std::thread a([&] {
     CPipeMessageClient client;
-    EXPECT_EQ(client.SendMessageA(kAppPipeName, WM_VX_UPDATENOW, 0, 0, &first), S_OK);
+    EXPECT_EQ(client.SendMessageA(g_szAppPipe, WM_VX_UPDATENOW, 0, 0, &first), S_OK);
   });
   WaitBusy();
   CPipeMessageClient client;
   DWORD reply = 0;
-  EXPECT_EQ(client.SendMessageTimeoutA(kAppPipeName, WM_VX_PING, 0, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(client.SendMessageTimeoutA(g_szAppPipe, WM_VX_PING, 0, 0, 5000, &reply), S_OK);
   EXPECT_EQ(reply, 1u);
-  EXPECT_EQ(client.SendMessageTimeoutA(kAppPipeName, WM_VX_LOCKCONFIG, 0, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(client.SendMessageTimeoutA(g_szAppPipe, WM_VX_LOCKCONFIG, 0, 0, 5000, &reply), S_OK);
   EXPECT_EQ(reply, VX_E_UPDATING_MANAGER);
-  EXPECT_EQ(client.SendMessageTimeoutA(kAppPipeName, WM_VX_COUNTHIT, 0x00524843, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(client.SendMessageTimeoutA(g_szAppPipe, WM_VX_COUNTHIT, 0x00524843, 0, 5000, &reply), S_OK);
   EXPECT_EQ(reply, 1u);
-  EXPECT_EQ(client.SendMessageTimeoutA(kAppPipeName, WM_VX_UPDATEDONE, 0x1234, 0, 5000, &reply), S_OK);
+  EXPECT_EQ(client.SendMessageTimeoutA(g_szAppPipe, WM_VX_UPDATEDONE, 0x1234, 0, 5000, &reply), S_OK);
   EXPECT_EQ(reply, 0u);  // refused from outside, even in the middle of a run
   SetEvent(go);
   a.join();

@@ -13,7 +13,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/regvalue.h"
 #include "tests/support/text.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace vtxtest {
 

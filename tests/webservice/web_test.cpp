@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/foundation/timetext.h"
-#include "server/commands.h"
+#include "engine/notify/servercommands.h"
 #include "tests/webservice/web_fixture.h"
 
 using namespace vtxtest;
@@ -15,7 +15,7 @@ namespace {
 std::vector<std::string> g_hits;
 HRESULT g_hitAnswer = S_OK;
 HRESULT RecordHit(UINT msg, WPARAM w, LPARAM, DWORD timeout, DWORD* result) {
-  EXPECT_EQ(msg, vtx::server::WM_VX_COUNTHIT);
+  EXPECT_EQ(msg, WM_VX_COUNTHIT);
   EXPECT_EQ(timeout, kHitCountTimeoutMs);
   std::string code;
   for (int i = 0; i < 4; ++i)

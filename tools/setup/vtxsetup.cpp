@@ -13,7 +13,6 @@
 #include "platform/errors.h"
 
 namespace {
-const char kAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
 
 bool Report(const char* what, HRESULT hr) {
   if (SUCCEEDED(hr)) return true;
@@ -25,7 +24,7 @@ bool Report(const char* what, HRESULT hr) {
 bool Put(const char* name, const std::string& text) {
   RegStringValueA value;
   value = text.c_str();
-  return Report(name, value.Save(HKEY_LOCAL_MACHINE, kAppKey, name));
+  return Report(name, value.Save(HKEY_LOCAL_MACHINE, g_szAppKey, name));
 }
 
 int Usage() {

@@ -5,7 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/locale.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "platform/codepage.h"
 #include "platform/numtext.h"
 #include "platform/systime.h"
-#include "server/commands.h"
-#include "webservice/web/vantrex.h"
+#include "engine/notify/servercommands.h"
+#include "webservice/web/operations.h"
 
 namespace Hulvane::Web::Services {
 
@@ -69,7 +69,7 @@ class HitCounter {
     uint32_t packed = 0;
     for (int k = 0; k < 4 && code[k]; ++k) packed |= static_cast<uint32_t>(static_cast<unsigned char>(code[k])) << (8 * k);
     DWORD answer = 0;
-    if (FAILED(g_pfnSendVXVMessageTimeout(vtx::server::WM_VX_COUNTHIT, packed, 0, kHitCountTimeoutMs, &answer)))
+    if (FAILED(g_pfnSendVXVMessageTimeout(WM_VX_COUNTHIT, packed, 0, kHitCountTimeoutMs, &answer)))
       m_unreachable = true;
   }
 
@@ -163,8 +163,8 @@ double Vantrex::ConvertToNum(const ManagedString& clientKey, const ManagedString
   hits.Count(from.GetAnsi());
   hits.Count(to.GetAnsi());
   double value = 0;
-  HRESULT hr = ConvertUnit(settings, amount, from.GetAnsi(), to.GetAnsi(), nullptr, 0, rounding ? kConvertRound : 0,
-                           nullptr, &value);
+  HRESULT hr = settings.ConvertUnit(amount, from.GetAnsi(), to.GetAnsi(), nullptr, 0,
+                                    rounding ? CSettings::kConvertRound : 0, nullptr, &value);
   if (hr) ThrowConversion(hr);
   if (!std::isfinite(value)) ThrowArgument("The result is not a finite number.");
   return value;
@@ -219,8 +219,8 @@ ManagedString Vantrex::ConvertToStr(const ManagedString& clientKey, const Manage
     hits.Count(fromIsSingle ? ti.c_str() : fi.c_str());
     if (i) result += static_cast<char16_t>(static_cast<unsigned char>(separator));
     char number[kNumberTextSize] = "";
-    HRESULT hr = ConvertUnit(settings, amount, fi.c_str(), ti.c_str(), number, kNumberTextSize,
-                             rounding ? kConvertRound : 0, nullptr, nullptr);
+    HRESULT hr = settings.ConvertUnit(amount, fi.c_str(), ti.c_str(), number, kNumberTextSize,
+                                      rounding ? CSettings::kConvertRound : 0, nullptr, nullptr);
     if (hr) ThrowConversion(hr);
     if (std::strcmp(number, CCalculator::kErrorText) == 0)
       ThrowArgument("The result is not a finite number.");

@@ -2,7 +2,8 @@
 
 #include <new>
 
-#include "webservice/web/vantrex.h"
+#include "platform/codepage.h"
+#include "webservice/web/operations.h"
 
 const char g_szServiceNamespace[] = "urn:hulvane:vantrex:webservice:4.0/";
 
@@ -14,64 +15,12 @@ using Hulvane::Web::Services::Vantrex;
 // UTF-8 from the wire to UTF-16 and back; a sequence that is not UTF-8 becomes U+FFFD.
 ManagedString ToManaged(const Value& v) {
   if (!v.text) return std::nullopt;
-  std::u16string out;
-  const auto* p = reinterpret_cast<const unsigned char*>(v.text->data());
-  const auto* end = p + v.text->size();
-  while (p < end) {
-    uint32_t c = *p;
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    bool ok = extra >= 0 && end - p > extra;
-    if (ok && extra) {
-      c &= 0x3Fu >> extra;
-      for (int i = 1; i <= extra; ++i) {
-        if ((p[i] & 0xC0) != 0x80) ok = false;
-        c = (c << 6) | (p[i] & 0x3F);
-      }
-    }
-    if (!ok) {
-      out += u'\uFFFD';
-      ++p;
-      continue;
-    }
-    p += extra + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
+  return vtx::Utf8ToWide(*v.text);
 }
 
 Value FromManaged(const ManagedString& s) {
   if (!s) return Value::Str(std::nullopt);
-  std::string out;
-  for (size_t i = 0; i < s->size(); ++i) {
-    uint32_t c = (*s)[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s->size() && (*s)[i + 1] >= 0xDC00 && (*s)[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + ((*s)[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return Value::Str(out);
+  return Value::Str(vtx::WideToUtf8(*s));
 }
 
 template <class F>

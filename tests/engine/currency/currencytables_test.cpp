@@ -35,7 +35,9 @@ TEST(CurrencyTable, OrderCountsAndStamp) {
     EXPECT_EQ(d.dwServers, 0u);
     // Fixed rates only where the currency is tied to the euro.
     EXPECT_EQ(d.dRate != 0.0, (d.dwFlags & (kCurrencyEuroArea | kCurrencyPeggedEuro)) != 0) << d.szCode;
-    if (d.dRate == 0.0) EXPECT_EQ(d.dwRateDecimals, 1u) << d.szCode;
+    if (d.dRate == 0.0) {
+      EXPECT_EQ(d.dwRateDecimals, 1u) << d.szCode;
+    }
   }
   EXPECT_EQ(codes.size(), kCurrencyDataCount);
   EXPECT_EQ(withRate, 21);
@@ -95,7 +97,9 @@ TEST(CurrencyNameTables, SameOrderAndTellingRows) {
     EXPECT_EQ(vtx::WideToUtf8(g_CurrencyInfoDataEnglish[w.index].szName), w.en);
     EXPECT_EQ(vtx::WideToUtf8(g_CurrencyInfoDataGerman[w.index].szName), w.de);
     EXPECT_EQ(vtx::WideToUtf8(g_CurrencyInfoDataItalian[w.index].szName), w.it);
-    if (w.symbol) EXPECT_EQ(vtx::WideToUtf8(g_CurrencyInfoDataEnglish[w.index].szSymbol), w.symbol);
+    if (w.symbol) {
+      EXPECT_EQ(vtx::WideToUtf8(g_CurrencyInfoDataEnglish[w.index].szSymbol), w.symbol);
+    }
   }
   // The dirham's symbol is written in Arabic script.
   const char16_t* aed = g_CurrencyInfoDataEnglish[2].szSymbol;

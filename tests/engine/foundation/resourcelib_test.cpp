@@ -1,5 +1,6 @@
 #include "engine/foundation/resourcelib.h"
 
+#include "engine/foundation/eventlog.h"
 #include "engine/foundation/eventmessages.h"
 #include "engine/foundation/regvalue.h"
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/heap.h"
 #include "tests/support/text.h"
 

@@ -56,7 +56,7 @@ class Channels : public ::testing::Test {
   }
   void SetRecentOnTop(DWORD value) {
     RegDwordValue v(value);
-    ASSERT_EQ(v.Save(HKEY_LOCAL_MACHINE, g_szNotifyAppKey, "MessagesFileRecentOnTop"), S_OK);
+    ASSERT_EQ(v.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "MessagesFileRecentOnTop"), S_OK);
   }
   // The texts of the entries in file order.
   static std::vector<std::string> EntryTexts(const std::string& file) {

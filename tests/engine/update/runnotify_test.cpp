@@ -186,6 +186,22 @@ TEST_F(RunNotify, MailFailureIsReportedNotReturned) {
   EXPECT_EQ(window_.messages[0].first.rfind("A notification could not be sent by e-mail: ", 0), 0u);
 }
 
+TEST_F(RunNotify, MailByProfileWithoutRecipientsIsNoFailure) {
+  SyslogListener log(dir_ / "log");
+  ASSERT_TRUE(log.bound());
+  CSettingsData& d = *settings_.GetData();
+  d.MessagesOnScreen = 0;
+  d.MessagesToFile = 0;
+  d.MessagesViaEmail = 1;
+  d.MessagesEmailProfile = "<Windows Messaging Default>";
+  d.MessagesEmailRecipients = "";
+  notifier_.Notify(thread_, nullptr, "Nobody to mail.", "Vantrex", 0x10010, module_);
+  std::vector<std::string> entries = log.Drain();
+  EXPECT_TRUE(Contains(entries, "error: Nobody to mail."));
+  EXPECT_FALSE(Contains(entries, "could not be sent by e-mail"));
+  EXPECT_TRUE(window_.messages.empty());
+}
+
 TEST_F(RunNotify, MainThreadNoticesGoOutOnACopyOfTheSettings) {
   EXPECT_EQ(thread_.ShowNotificationId(*live_, true, nullptr, 175, 32, 0x10040, module_), S_OK);
   EXPECT_EQ(&thread_.GetSettings(), &thread_.GetCopy());

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -573,6 +574,74 @@ TEST_F(UpdateRun, HttpSourcesWithAFilterProgram) {
   EXPECT_EQ(Rate("GBP"), 0.86);
   EXPECT_EQ(thread.GetRunLog(RunLogConverted).GetCount(), 2u);
   EXPECT_NE(std::string(thread.GetRunLog(RunLogConverted)[0]).find("GBP = 0.86"), std::string::npos);
+}
+
+TEST_F(UpdateRun, QuoteServerSourcesDeliverRatesOrTheServersText) {
+  // The scripted quote server: the currency list, then one quote each.
+  WriteAll(dir / "fxp.json",
+           "{\"currencies\": \"fxp/1.1 200 OK\\r\\ncontent-lines: 2\\r\\n\\r\\nUSD US Dollar\\r\\n"
+           "JPY Japanese Yen\\r\\n.\\r\\n\",\n"
+           " \"USD\": \"fxp/1.1 200 OK\\r\\ncontent-lines: 1\\r\\n\\r\\n1.1000 1.1002\\r\\n.\\r\\n\",\n"
+           " \"JPY\": \"fxp/1.1 503 JPY is closed\\r\\ncontent-lines: 0\\r\\n\\r\\n.\\r\\n\"}\n");
+  int fxpPort = vtxtest::FreePort();
+  ServerProcess fxp;
+  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/fxpserver.py",
+                       std::to_string(fxpPort), dir / "fxp.json", dir / "fxp-queries.log"},
+                      fxpPort, dir / "fxp.log"),
+            "");
+  Seed({{"USD", "1.0"}, {"JPY", "120"}});
+  AddSource("fxp://127.0.0.1:" + std::to_string(fxpPort));
+  ASSERT_EQ(Run(), S_OK);
+  EXPECT_EQ(Rate("USD"), 1.1001);
+  EXPECT_EQ(Info("JPY"), nullptr);  // its quote failed: the source did not deliver it
+  EXPECT_EQ(ReadAll(dir / "fxp-queries.log"), "currencies\nUSD\nJPY\n");
+
+  // A server that refuses the whole exchange: the run fails with the server's own words.
+  WriteAll(dir / "fxp.json",
+           "{\"currencies\": \"fxp/1.1 500 maintenance until noon\\r\\ncontent-lines: 0\\r\\n\\r\\n.\\r\\n\"}\n");
+  fxp.Stop();
+  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/fxpserver.py",
+                       std::to_string(fxpPort), dir / "fxp.json", dir / "fxp-queries.log"},
+                      fxpPort, dir / "fxp.log"),
+            "");
+  EXPECT_TRUE(FAILED(Run()));
+  ASSERT_EQ(engine.notices.size(), 1u);
+  EXPECT_NE(engine.notices[0].text.find("maintenance until noon"), std::string::npos) << engine.notices[0].text;
+}
+
+TEST_F(UpdateRun, FailedUpdateMailsItsNotice) {
+  // The real engine's notices through the channels, e-mail by SMTP to aiosmtpd.
+  int smtpPort = vtxtest::FreePort();
+  mkdir((dir / "mails").c_str(), 0700);
+  ServerProcess smtp;
+  ASSERT_EQ(smtp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/notify/smtpserver.py",
+                        std::to_string(smtpPort), dir / "mails"},
+                       smtpPort, dir / "smtp.log"),
+            "");
+  D().MessagesOnScreen = 0;
+  D().MessagesToLog = 0;
+  D().MessagesViaEmail = 1;
+  D().MessagesEmailProfile = "<SMTP>";
+  D().MessagesEmailRecipients = "\"Rates Admin\" <admin@example.org>";
+  D().MessagesEmailSender = "vantrex@example.org";
+  D().MessagesEmailSmtpServer = ("127.0.0.1:" + std::to_string(smtpPort)).c_str();
+  AddSource("file://" + dir / "www/missing.ini");
+
+  CUpdateEngine real;
+  CUpdateThread mailing{std::make_unique<CUpdateSettings>(), real};
+  ASSERT_EQ(mailing.Start(module, false), S_OK);
+  CUpdateSettings work(live);
+  mailing.SetSettingsInUse(&work);
+  EXPECT_TRUE(FAILED(real.UpdateRun(mailing)));
+  mailing.SetSettingsInUse(nullptr);
+  mailing.Stop(INFINITE);
+
+  std::string mail;
+  for (int i = 0; i < 400 && (mail = ReadAll(dir / "mails/mail-1.txt")).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  EXPECT_NE(mail.find("rcpt: \"admin@example.org\""), std::string::npos) << mail;
+  EXPECT_NE(mail.find("body: \"#110 file://" + dir / "www/missing.ini"), std::string::npos) << mail;
+  EXPECT_NE(mail.find("header Subject: \"Hulvane Vantrex\""), std::string::npos) << mail;  // no title text here
 }
 
 TEST_F(UpdateRun, ShippedTextsFormatWithTheirInserts) {

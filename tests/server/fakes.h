@@ -1,6 +1,5 @@
-// Stand-ins behind the seams until the engine's classes are put there: settings held in memory,
-// an update thread with no data sources, notifications and event entries on stderr, English texts
-// built in. Reaching the server and the application pipe are the real ones.
+// Test stand-ins behind the server's seams: settings held in memory, an update thread with no data
+// sources, notifications and event entries on stderr, English texts built in.
 #pragma once
 #include <atomic>
 #include <functional>
@@ -9,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/notify/pipemessage.h"
 #include "platform/errors.h"
+#include "server/engine.h"
 #include "server/seams.h"
 
 namespace vtx::server {
@@ -148,43 +147,11 @@ class StderrEventLog : public EventLog {
   void ReportServerEvent(DWORD eventId, WORD type, const void* data, DWORD dataSize) override;
 };
 
-// The server's window in this process, else its pipe.
-class VxvLink : public ServerLink {
- public:
-  BOOL CanSendVXVMessages() override;
-  HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) override;
-};
-
-// The application pipe: each request goes through the given procedure as a message to the window.
-class AppPipe : public PipeServer {
- public:
-  HRESULT Create(const char* pipeName) override { return server_.Create(pipeName); }
-  HANDLE GetEvent() override { return server_.GetEvent(); }
-  HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override;
-  void Destroy() override { server_.Close(); }
-
- private:
-  CPipeMessageServer server_;
-};
-
+// The internet library stays as it is: the tests make no downloads of their own.
 class NoInternet : public InternetConnection {
  public:
   void Construct() override {}
   void Destroy() override {}
-};
-
-// All of the above, wired together.
-struct DefaultSeams {
-  DefaultSeams();
-  Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
-  MemoryStore store;
-  BasicScheduler scheduler;
-  BuiltInResources resources;
-  StderrNotifications notifications;
-  StderrEventLog events;
-  VxvLink link;
-  AppPipe pipe;
-  NoInternet internet;
 };
 
 }  // namespace vtx::server

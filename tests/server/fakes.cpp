@@ -1,10 +1,9 @@
-#include "server/defaults.h"
+#include "tests/server/fakes.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "engine/notify/reachserver.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
@@ -68,7 +67,7 @@ void MemorySettings::SetNotificationTest(const NotificationTest& test) {
 }
 
 HRESULT MemorySettings::ExecuteCustomAction(HWND, std::string& errorText) {
-  // Running programs comes with the settings services; until then there is nothing to start.
+  // Nothing is started in memory: a configured action reports E_NOTIMPL.
   errorText.clear();
   return values.customAction.empty() ? S_OK : E_NOTIMPL;
 }
@@ -103,12 +102,7 @@ bool MemoryStore::ReadAppString(const char* name, std::string& value) {
 }
 
 void MemoryStore::UpgradeRegistryAtStartup() {
-  // Nothing to copy in memory; the lock is taken as every program does at start.
-  HANDLE m = CreateMutexA(nullptr, FALSE, kUpgradeMutexName);
-  if (!m) return;
-  DWORD r = WaitForSingleObject(m, INFINITE);
-  if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) ReleaseMutex(m);
-  CloseHandle(m);
+  // Nothing to copy in memory.
 }
 
 // ---- update thread ----
@@ -289,7 +283,7 @@ int BuiltInResources::MessageBoxHResultOK(HWND owner, UINT textId, UINT captionI
   return FormatMessageBox(owner, textId, captionId, 0x10010, module, code);
 }
 
-// ---- event log, link ----
+// ---- event log ----
 
 void StderrEventLog::ReportServerEvent(DWORD eventId, WORD type, const void* data, DWORD dataSize) {
   const char* text = eventId == 0xA ? "Vantrex application started." : eventId == 0xB ? "Vantrex application stopped." : "";
@@ -297,29 +291,5 @@ void StderrEventLog::ReportServerEvent(DWORD eventId, WORD type, const void* dat
   if (data && dataSize == 1) std::fprintf(stderr, " [exit code %u]", *static_cast<const BYTE*>(data));
   std::fprintf(stderr, "\n");
 }
-
-BOOL VxvLink::CanSendVXVMessages() { return ::CanSendVXVMessages(); }
-
-HRESULT VxvLink::SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) {
-  return ::SendVXVMessage(msg, wParam, lParam, result);
-}
-
-namespace {
-struct PipeTarget {
-  HWND hwnd;
-  WNDPROC proc;
-};
-DWORD PipeToProc(DWORD_PTR context, DWORD msg, WPARAM wParam, LPARAM lParam) {
-  auto* t = reinterpret_cast<PipeTarget*>(context);
-  return static_cast<DWORD>(t->proc(t->hwnd, msg, wParam, lParam));
-}
-}  // namespace
-
-HRESULT AppPipe::ServeRequest(HWND hwnd, WNDPROC proc) {
-  PipeTarget target{hwnd, proc};
-  return server_.ServeRequest(reinterpret_cast<DWORD_PTR>(&target), PipeToProc);
-}
-
-DefaultSeams::DefaultSeams() : scheduler(store), notifications(scheduler, resources) {}
 
 }  // namespace vtx::server

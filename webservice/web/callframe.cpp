@@ -20,7 +20,7 @@
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/systime.h"
-#include "webservice/web/vantrex.h"
+#include "webservice/web/operations.h"
 
 SendVXVMessageTimeoutFn g_pfnSendVXVMessageTimeout = nullptr;
 PipeExecuteFn g_pfnPipeExecute = nullptr;
@@ -32,21 +32,18 @@ constexpr UINT kIdBadValidator = 439;
 constexpr UINT kIdNoCurrency = 512;
 constexpr UINT kIdNotSet = 526;
 constexpr HRESULT kCOR_E_APPLICATION = 0x80131600;
-constexpr HRESULT kNotFound = 0x80070490;
-constexpr HRESULT kNotSet = 0x80020012;
 
-std::string LoadText(UINT id) {
+// A text of the catalogue, loaded for this one look-up.
+std::string CatalogueText(UINT id) {
   HMODULE module = LoadResourceLibrary(g_szAppKey);
-  char buffer[1000] = "";
-  if (module) {
-    if (LoadStringA(module, id, buffer, sizeof buffer) <= 0) buffer[0] = 0;
-    FreeLibrary(module);
-  }
-  return buffer;
+  if (!module) return {};
+  std::string text = LoadText(module, id, 999);
+  FreeLibrary(module);
+  return text;
 }
 
 [[noreturn]] void ThrowText(WebException::Kind kind, UINT id, const char* fallback, HRESULT hr) {
-  std::string text = LoadText(id);
+  std::string text = CatalogueText(id);
   throw WebException(kind, text.empty() ? fallback : text, "", hr);
 }
 }  // namespace
@@ -150,10 +147,9 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings) {
 }
 
 bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size) {
-  constexpr uint64_t kEpoch = 116444736000000000ull;
   uint64_t ticks = FileTimeToU64(utc);
-  if (ticks < kEpoch || size == 0) return false;
-  time_t seconds = static_cast<time_t>((ticks - kEpoch) / 10000000u);
+  if (ticks < kUnixEpochFileTime || size == 0) return false;
+  time_t seconds = static_cast<time_t>((ticks - kUnixEpochFileTime) / kFileTimeTicksPerSecond);
   tm local{};
   if (!localtime_r(&seconds, &local)) return false;
   long offset = local.tm_gmtoff / 60;
@@ -163,59 +159,6 @@ bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size) {
                         local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, sign, offset / 60,
                         offset % 60);
   return n > 0 && static_cast<size_t>(n) < size;
-}
-
-HRESULT ConvertUnit(CSettings& settings, double amount, const char* from, const char* to, char* text,
-                    uint32_t textSize, uint32_t flags, const char* separators, double* result) {
-  if (!from || !to) return E_INVALIDARG;
-  CSettingsData* data = settings.GetData();
-  if (!data) return E_UNEXPECTED;
-  static const CurrencyInfo kEuro = [] {
-    CurrencyInfo e{};
-    std::strcpy(e.szCode, "EUR");
-    e.dRate = 1.0;
-    e.dSmallest = 0.01;
-    e.dwSmallestDecimals = 2;
-    e.dwRateDecimals = 0;
-    return e;
-  }();
-  auto look = [&](const char* code, const CurrencyInfo** out) -> HRESULT {
-    if ((flags & kConvertEuroItself) && (_stricmp(code, "EUR") == 0 || std::strcmp(code, "978") == 0)) {
-      *out = &kEuro;
-      return S_OK;
-    }
-    int32_t i = data->IFind(code);
-    if (i < 0) return kNotFound;
-    *out = settings.GetRates()[static_cast<uint32_t>(i)];
-    // -1.0 marks a rate that was never set; a rate must be a positive number to convert with.
-    if (!((*out)->dRate > 0) || !std::isfinite((*out)->dRate)) return kNotSet;
-    return S_OK;
-  };
-  const CurrencyInfo* a = nullptr;
-  const CurrencyInfo* b = nullptr;
-  HRESULT hr = look(from, &a);
-  if (hr == S_OK) hr = look(to, &b);
-  if (hr) return hr;
-  double value = ConvertCurrency(amount, a->dRate, false, b->dRate, false);
-  if (text && textSize) {
-    CCalculator calc;
-    calc.SetValueType(CCalculator::ValueCurrency);
-    calc.SetRoundingValue(b->dSmallest);
-    calc.SetMinFractDigits(b->dwSmallestDecimals);
-    calc.SetRounding((flags & kConvertRound) != 0);
-    calc.SetFormatting((flags & kConvertFormat) != 0);
-    if (separators && *separators) {
-      calc.SetDecimalSeparator(separators[0]);
-      calc.SetThousandSeparator(separators[1] ? separators[1] : 1);
-    }
-    calc.Constant(value);
-    const char* display = calc.GetDisplay();
-    std::snprintf(text, textSize, "%s", display ? display : "");
-    size_t n = std::strlen(text);
-    if (n && text[n - 1] == '.') text[n - 1] = 0;
-  }
-  if (result) *result = (flags & kConvertRound) ? RoundCurrency(value, b->dSmallest) : value;
-  return S_OK;
 }
 
 HRESULT ExecuteClientValidation(CSettings& settings, uint32_t, const char* clientKey, CStringA* error) {

@@ -96,10 +96,6 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings);
 bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size);
 
 // Settings services the operations build on.
-// Converts between two active currencies (codes or numeric codes); see the flags below.
-constexpr uint32_t kConvertRound = 1, kConvertFormat = 2, kConvertEuroItself = 4;
-HRESULT ConvertUnit(CSettings& settings, double amount, const char* from, const char* to, char* text,
-                    uint32_t textSize, uint32_t flags, const char* separators, double* result);
 // 0 accepts the client; `error` (optional) receives a text that explains a refusal.
 HRESULT ExecuteClientValidation(CSettings& settings, uint32_t window, const char* clientKey, CStringA* error);
 

@@ -1,0 +1,147 @@
+#include "engine/notify/mail.h"
+
+#include "engine/foundation/resourcelib.h"
+#include "engine/notify/notifychannels.h"
+#include "platform/heap.h"
+#include "platform/mapi.h"
+#include "platform/resources.h"
+
+const char g_szSmtpProfile[] = "<SMTP>";
+const char g_szDefaultMailProfile[] = "<Windows Messaging Default>";
+const char g_szMailFallbackSubject[] = "Hulvane Vantrex";
+
+namespace {
+
+// A LocalAlloc text as a string, freed; empty for null.
+std::string Taken(char* text) {
+  std::string s = text ? text : "";
+  if (text) LocalFree(text);
+  return s;
+}
+
+std::string Subject(UINT flags, HMODULE resourceLibrary) {
+  std::string title = Taken(MakeMessageTitle(flags, resourceLibrary));
+  return title.empty() ? g_szMailFallbackSubject : title;
+}
+
+void SetText(CStringA* out, const std::string& text) {
+  if (out) *out = text.c_str();
+}
+
+// An address as a failure text may show it: control characters as '?'.
+std::string Shown(const char* address) {
+  std::string s = address ? address : "";
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return s;
+}
+
+bool OnlySeparators(const char* p) {
+  for (; p && *p; ++p)
+    if (*p != ' ' && *p != '\t' && *p != ',' && *p != ';') return false;
+  return true;
+}
+
+}  // namespace
+
+void StringToMAPIAddrList(const char* recipients, std::vector<MailMessage::MailAddress>* resolved,
+                          uint32_t* unresolved) {
+  resolved->clear();
+  *unresolved = 0;
+  if (!recipients) return;
+  const char* p = recipients;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (!*p) return;
+  for (;;) {
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* end = p;
+    while (*end && *end != ';' && *end != ',') ++end;
+    std::string name, address;
+    if (ParseMailEntry(std::string(p, end), &name, &address))
+      resolved->push_back(MailMessage::MailAddress{name, address});
+    else
+      ++*unresolved;
+    if (!*end) break;
+    p = end + 1;
+  }
+}
+
+HRESULT CMAPISender::Send(const char* profile, const char* recipients, const char* subject, const char* body) {
+  m_resolved = m_unresolved = 0;
+  m_error.clear();
+  HRESULT hr = vtx::mapi::Logon(profile);
+  if (FAILED(hr)) return profile && *profile ? hr : kMailNoDefaultProfile;
+
+  std::vector<MailMessage::MailAddress> list;
+  StringToMAPIAddrList(recipients, &list, &m_unresolved);
+  m_resolved = static_cast<uint32_t>(list.size());
+  if (list.empty()) return kMailNoRecipientResolved;
+
+  // The transport fills in the sender of its own account.
+  MailMessage message(nullptr, nullptr, nullptr, g_szMailFallbackSubject);
+  for (const auto& a : list) message.To(a.address.c_str(), a.name.c_str());
+  message.Subject(subject);
+  message.Body(body);
+  return vtx::mapi::Submit(message.FormatForSending(), m_timeoutMs, &m_error);
+}
+
+HRESULT MessageToEmail(const char* text, UINT flags, const char* recipients, const char* profile, BOOL serviceMode,
+                       HMODULE resourceLibrary, CStringA* errorText) {
+  if (errorText) errorText->Empty();
+  if (!recipients || !*recipients) return S_OK;
+  CMAPISender sender(serviceMode ? MAPI_NT_SERVICE : 0);
+  HRESULT hr = sender.Send(profile, recipients, Subject(flags, resourceLibrary).c_str(), text);
+  if (!sender.GetErrorText().empty()) SetText(errorText, sender.GetErrorText());
+  if (sender.GetUnresolved() && resourceLibrary) {
+    std::string counts =
+        Taken(PrintFormatMessageNum(kMailUnresolvedText, resourceLibrary, sender.GetUnresolved(), sender.GetResolved()));
+    if (!counts.empty()) SetText(errorText, counts);
+  }
+  if ((hr == kMailNoDefaultProfile || hr == kMailNoAddressBook) && resourceLibrary) {
+    char said[512];
+    UINT id = hr == kMailNoDefaultProfile ? kMailNoDefaultProfileText : kMailNoAddressBookText;
+    if (LoadStringA(resourceLibrary, id, said, sizeof said) > 0) SetText(errorText, said);
+  }
+  return hr;
+}
+
+HRESULT MessageToSMTPMail(const char* text, UINT flags, const char* recipients, const char* sender, const char* server,
+                          HMODULE resourceLibrary, CStringA* errorText) {
+  if (errorText) errorText->Empty();
+  if (!server || !*server || !recipients) return E_INVALIDARG;
+  const char* position = sender;
+  CStringA name, address;
+  if (!sender || !GetMailAddress(&position, name, address)) return E_INVALIDARG;
+
+  MailMessage message(name.c_str(), address.c_str(), server, g_szMailFallbackSubject);
+  if (!message.IsValid()) {
+    SetText(errorText, "The sender \"" + Shown(address.c_str()) + "\" cannot be used as an e-mail address.");
+    return E_INVALIDARG;
+  }
+  message.Subject(Subject(flags, resourceLibrary).c_str());
+  message.Body(text);
+  // Every entry of the list must be usable: a mail to only some of them would pass unnoticed.
+  for (position = recipients;;) {
+    const bool more = !OnlySeparators(position);
+    if (!GetMailAddress(&position, name, address)) {
+      if (more) {
+        SetText(errorText, "The recipient list \"" + Shown(recipients) + "\" cannot be read.");
+        return E_INVALIDARG;
+      }
+      break;
+    }
+    if (!message.To(address.c_str(), name.c_str())) {
+      SetText(errorText, "The recipient \"" + Shown(address.c_str()) + "\" cannot be used as an e-mail address.");
+      return E_INVALIDARG;
+    }
+  }
+  if (message.Recipients().empty()) return E_INVALIDARG;
+
+  std::string error;
+  message.Send(error);
+  if (!error.empty()) {
+    SetText(errorText, error);
+    return E_FAIL;
+  }
+  return S_OK;
+}

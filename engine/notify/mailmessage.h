@@ -1,0 +1,119 @@
+// A mail as MIME text (quoted-printable text body, base64 attachments) and its SMTP dialogue through
+// a small client socket. Addresses and names are checked before they go into any command or header.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/socket.h"
+#include "platform/types.h"
+
+// The SMTP port of a server named without one.
+constexpr uint16_t kSmtpPort = 25;
+// How long a connect, a send and the wait for one reply may take.
+constexpr DWORD kMailTimeoutMs = 60000;
+
+// An address that can stand in a command or header as it is: not empty, and without blanks, control
+// characters, '<' or '>'.
+bool IsValidMailAddress(const char* address);
+// A display name that can go into a header: no control characters.
+bool IsValidMailName(const char* name);
+
+// One recipient entry of a list: "name" <address>, name <address>, <address> or a bare address, with
+// blanks around it. False when it is not exactly one of these or the address is not valid.
+bool ParseMailEntry(const std::string& entry, std::string* name, std::string* address);
+
+class ClientStreamSocket {
+ public:
+  enum State : uint32_t { Connected = 0, HostNotResolved = 1, ConnectFailed = 2 };
+
+  // Connects to the host (a name or an address) on the port, within `timeoutMs`.
+  ClientStreamSocket(const char* host, uint16_t port, DWORD timeoutMs = kMailTimeoutMs);
+  virtual ~ClientStreamSocket();
+  ClientStreamSocket(const ClientStreamSocket&) = delete;
+  ClientStreamSocket& operator=(const ClientStreamSocket&) = delete;
+
+  // Sends the whole text within the time-out; FALSE when not connected or the send fails.
+  BOOL Send(const std::string& text);
+  // The text of one receive (empty when nothing came).
+  std::string Receive();
+  // One whole SMTP reply: every line up to the one whose code is followed by a blank (or stands
+  // alone), however the server's packets cut it, within the time-out. False on time-out, a closed
+  // connection or a reply that will not end.
+  bool ReceiveReply(std::string* reply);
+  void Close();
+
+  uint32_t GetState() const { return m_state; }
+  BOOL IsConnected() const { return m_bConnected; }
+  // The Windows Sockets error of the last failure (WSAETIMEDOUT, ...); 0 when the peer closed.
+  DWORD GetLastSocketError() const { return m_dwError; }
+
+ private:
+  vtx::TcpConnection m_socket;
+  uint32_t m_state = ConnectFailed;
+  BOOL m_bConnected = FALSE;
+  DWORD m_dwTimeoutMs;
+  DWORD m_dwError = 0;
+  std::string m_pending;  // bytes received after the last whole reply
+};
+
+class MailMessage {
+ public:
+  struct MailAddress {
+    std::string name;
+    std::string address;
+    // "name" <address> (the name's '"' and '\' escaped; a name beyond ASCII as an encoded word),
+    // or the address alone.
+    std::string toString() const;
+  };
+  struct MailAttachment {
+    std::string data;  // base64, in lines of 76 characters
+    std::string fileName;
+    std::string mimeType;
+  };
+
+  MailMessage(const char* fromName, const char* fromAddress, const char* server, const char* mailer);
+
+  // Adds a recipient; false when the address or the name could not stand in a header.
+  bool To(const char* address, const char* name);
+  bool Cc(const char* address, const char* name);
+  bool Bcc(const char* address, const char* name);
+  void Subject(const char* text);
+  // Sets the text body: its charset label and its quoted-printable text.
+  void Body(const char* text);
+  void Attach(const void* data, size_t size, const char* fileName, const char* mimeType);
+
+  // Quoted-printable text: lines of at most 76 characters, CR LF line ends whatever the text held.
+  static std::string EncodeQuotedPrintable(const char* text);
+  // The whole message text. Without a sender address there is no From header (the transport
+  // puts in its own).
+  std::string FormatForSending() const;
+  // The SMTP dialogue; `error` is empty when the message was sent, else says what failed.
+  void Send(std::string& error);
+
+  void SetTimeout(DWORD ms) { m_timeoutMs = ms; }
+  bool IsValid() const { return m_valid; }
+  const std::vector<MailAddress>& Recipients() const { return m_to; }
+
+ private:
+  bool Add(std::vector<MailAddress>& list, const char* address, const char* name);
+
+  MailAddress m_from;
+  std::vector<MailAddress> m_to, m_cc, m_bcc;
+  std::string m_subject;
+  std::string m_contentType;
+  std::string m_body;
+  std::vector<MailAttachment> m_attachments;
+  std::string m_server;
+  std::string m_mailer;
+  DWORD m_timeoutMs = kMailTimeoutMs;
+  bool m_valid = true;  // the sender could stand in a header
+};
+
+namespace vtx::mail {
+// The MIME label of the ANSI code page the texts are in; "us-ascii" for a text of ASCII only.
+std::string CharsetOf(const std::string& text);
+// A header value: as it is when it is ASCII, else RFC 2047 encoded words in the texts' charset.
+std::string EncodeHeaderText(const std::string& text);
+}  // namespace vtx::mail
