@@ -1,6 +1,7 @@
 #include "server/app.h"
 
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "engine/notify/notifychannels.h"
@@ -21,6 +22,9 @@ constexpr DWORD kEventStopped = 0xB;
 constexpr UINT kTimerUpdate = 1;
 constexpr UINT kTimerLastChange = 2;
 constexpr UINT kTimerLastChangeEach = 3;
+// Hit counts wait in memory at most this long before they are written, all in one step.
+constexpr UINT kTimerHits = 4;
+constexpr UINT kHitWriteMs = 1000;
 
 // Process-wide state of the run; the main thread alone touches it.
 struct Server {
@@ -44,6 +48,9 @@ struct Server {
   HRESULT recentResults[16] = {};
   // A reload asked for while an update ran waits for the update's result to be applied first.
   bool reloadWhenIdle = false;
+  // Hit counts not written yet, by code; the timer that writes them runs while there are some.
+  std::map<std::string, uint64_t> pendingHits;
+  bool hitTimerSet = false;
 };
 
 Server* g_server = nullptr;
@@ -185,8 +192,33 @@ HRESULT UpdateNow(Server& s) {
   return s.resultsApplied > next && s.resultsApplied - next <= 16 ? s.recentResults[next % 16] : s.lastUpdateResult;
 }
 
+// Writes the counts that wait, in one step; those that could not be written wait for the next time.
+void WriteHits(Server& s) {
+  if (s.hitTimerSet) KillTimer(s.hwndApp, kTimerHits);
+  s.hitTimerSet = false;
+  if (s.pendingHits.empty()) return;
+  std::vector<HitCount> counts;
+  counts.reserve(s.pendingHits.size());
+  for (const auto& [code, n] : s.pendingHits) counts.push_back({code, n});
+  if (s.seams.store->AddUnitHits(counts)) {
+    s.pendingHits.clear();
+  } else {
+    s.hitTimerSet = SetTimer(s.hwndApp, kTimerHits, kHitWriteMs, nullptr) != 0;
+  }
+}
+
+void CountHits(Server& s, const char* code, uint64_t n) {
+  s.pendingHits[code] += n;
+  if (!s.hitTimerSet) s.hitTimerSet = SetTimer(s.hwndApp, kTimerHits, kHitWriteMs, nullptr) != 0;
+  // Without a timer the counts are written at once rather than lost.
+  if (!s.hitTimerSet) WriteHits(s);
+}
+
 void OnTimer(Server& s, WPARAM id) {
   switch (id) {
+    case kTimerHits:
+      WriteHits(s);
+      break;
     case kTimerUpdate:
       if (s.configLocked)
         ++s.pendingUpdateRequests;
@@ -499,7 +531,10 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_VX_COUNTHIT: {
       char code[5];
       if (!UnpackCode(wParam, code)) return 0;
-      return s.seams.store->IncrementUnitHits(code) ? 1 : 0;
+      // lParam: the number of uses; 0 is one, as single counts have always been sent.
+      const DWORD uses = static_cast<DWORD>(static_cast<uint64_t>(lParam));
+      CountHits(s, code, uses ? uses : 1);
+      return 1;
     }
     case WM_COPYDATA: return CopyData(s, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_ENDSESSION:
@@ -527,8 +562,10 @@ void Serve(Server& s) {
   vtx::messages::RouteEndSessionSignals(s.hwndApp);
   MainLoop(s);
   vtx::messages::RouteEndSessionSignals(nullptr);
-  // A run still under way hands its result over (and stores its rates) while the window exists.
+  // A run still under way hands its result over (and stores its rates) while the window exists;
+  // the hit counts that wait are written before the program ends.
   WaitWhileUpdating(s);
+  WriteHits(s);
   if (!s.savedAtEndSession) s.settings->Save();
   seams.scheduler->Kill(s.hwndApp);
   KillTimer(s.hwndApp, kTimerLastChange);

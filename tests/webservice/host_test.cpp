@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "engine/foundation/timetext.h"
+#include "tests/support/net.h"
 #include "tests/webservice/web_fixture.h"
 
 extern char** environ;
@@ -32,18 +33,6 @@ std::string Shell(const std::string& cmd, int* status = nullptr) {
   return out;
 }
 
-uint16_t FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
-
 class Host : public WebTest {
  protected:
   static void SetUpTestSuite() {
@@ -58,10 +47,8 @@ class Host : public WebTest {
     s.GetRates()[static_cast<uint32_t>(s.GetData()->IFind("GBP"))]->ftLastChange = summer;
     ASSERT_EQ(0u, s.SaveINI());
 
-    const char* build = std::getenv("VANTREX_BUILD_DIR");
-    ASSERT_NE(build, nullptr);
-    std::string program = std::string(build) + "/webservice/vtxwebservice";
-    port_ = FreePort();
+    std::string program = std::string(VANTREX_BUILD_DIR) + "/webservice/vtxwebservice";
+    port_ = static_cast<uint16_t>(FreePort());
     std::string port = std::to_string(port_);
     const char* argv[] = {program.c_str(), "--port", port.c_str(), "--path", "/Vantrex.asmx", "--idle-timeout", "2",
                           nullptr};

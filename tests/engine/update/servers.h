@@ -19,23 +19,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/net.h"
+
 extern char** environ;
 
 namespace vtxtest {
-
-inline int FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(s);
-  return port;
-}
 
 inline bool Accepts(int port) {
   int s = socket(AF_INET, SOCK_STREAM, 0);
