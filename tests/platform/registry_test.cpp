@@ -608,10 +608,10 @@ TEST_F(Registry, ReadsInsideATransactionFollowItsChanges) {
     HKEY again = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Cache\\Sub", 0, KEY_READ, &again));
     EXPECT_EQ("new", text(again, "V"));
+    RegCloseKey(again);
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(k, "Sub"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Cache\\Sub", 0, KEY_READ, &again));
     EXPECT_EQ("error " + std::to_string(ERROR_KEY_DELETED), text(sub, "V"));
-    RegCloseKey(again);
     RegCloseKey(sub);
     ASSERT_EQ(ERROR_SUCCESS, tx.Commit());
   }
@@ -674,7 +674,9 @@ TEST_F(Registry, TreeReadDeliversAKeyWithItsDirectSubkeys) {
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(b, "L", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list));
   RegCloseKey(Create("SOFTWARE\\Tree\\A"));  // no values
   RegCloseKey(Create("SOFTWARE\\Tree\\b\\Deeper"));
-  SetSz(Create("SOFTWARE\\Tree\\c"), "only", "x");
+  HKEY c = Create("SOFTWARE\\Tree\\c");
+  SetSz(c, "only", "x");
+  RegCloseKey(c);
 
   // String data come as stored, with their NULs.
   const std::vector<std::string> expected = {"Top=t|", "Num=7", "[A]", "[b]", "Z=last written first|",
@@ -710,7 +712,8 @@ TEST_F(Registry, DeleteTreeTakesEverythingUnderTheKey) {
     RegCloseKey(a);
   };
   HKEY soft = Create("SOFTWARE");
-  SetSz(Create("SOFTWARE\\Delicate"), "stays", "1");
+  HKEY delicate = Create("SOFTWARE\\Delicate");
+  SetSz(delicate, "stays", "1");
   fill();
   // Contents only: the key stays, empty.
   HKEY d = Create("SOFTWARE\\Del");
@@ -727,7 +730,8 @@ TEST_F(Registry, DeleteTreeTakesEverythingUnderTheKey) {
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &readOnly));
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteTreeA(readOnly, "Delicate"));
   RegCloseKey(readOnly);
-  EXPECT_EQ((std::vector<std::string>{"stays"}), Values(Create("SOFTWARE\\Delicate")));
+  EXPECT_EQ((std::vector<std::string>{"stays"}), Values(delicate));
+  RegCloseKey(delicate);
   RegCloseKey(soft);
 }
 
