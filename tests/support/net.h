@@ -1,5 +1,6 @@
 // Loopback helpers of the tests: a free port, and an HTTP/1.1 client that keeps its connection.
 #pragma once
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,11 +26,22 @@ inline int FreePort() {
   return port;
 }
 
-// POSTs requests one after the other over one connection to 127.0.0.1.
+// POSTs requests one after the other over one connection to 127.0.0.1, from another loopback
+// address when `from` names one (a server that limits connections per address counts it apart).
 class HttpConnection {
  public:
-  explicit HttpConnection(int port) {
+  explicit HttpConnection(int port, const char* from = nullptr) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+      sockaddr_in self{};
+      self.sin_family = AF_INET;
+      inet_pton(AF_INET, from, &self.sin_addr);
+      if (bind(fd_, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+        close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
