@@ -7,7 +7,16 @@
 #include <functional>
 #include <mutex>
 #include <new>
+#include <string>
 #include <unordered_map>
+
+// A text with its ASCII letters in lower case: the key of texts compared as _stricmp compares them.
+inline std::string FoldedAscii(const char* text) {
+  std::string f(text ? text : "");
+  for (char& c : f)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return f;
+}
 
 template <class Key, class Hash = std::hash<Key>, class Equal = std::equal_to<Key>>
 class CListIndex {

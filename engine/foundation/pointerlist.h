@@ -59,6 +59,7 @@ class CPointerList {
     }
     // Room was reserved above: the insert does not allocate.
     m_nodes.insert(m_nodes.begin() + (index < m_count ? index : m_count), n);
+    if (index < m_count) ++m_layout;
     ++m_count;
     return true;
   }
@@ -72,6 +73,7 @@ class CPointerList {
     else m_tail = n->prev;
     m_nodes.erase(m_nodes.begin() + index);
     --m_count;
+    ++m_layout;
     return true;
   }
 
@@ -93,7 +95,11 @@ class CPointerList {
     m_nodes.clear();
     m_head = m_tail = nullptr;
     m_count = 0;
+    ++m_layout;
   }
+  // Counts the changes other than appends (insertions before the end, removals, emptying), so
+  // that an index of the items knows when new items at the end are all that changed.
+  uint64_t GetLayout() const { return m_layout; }
 
   class Iterator {
    public:
@@ -121,6 +127,7 @@ class CPointerList {
 
   CMemoryPool m_pool;
   std::vector<Node*> m_nodes;  // the nodes in list order
+  uint64_t m_layout = 0;
   Node* m_head = nullptr;
   Node* m_tail = nullptr;
   uint32_t m_count = 0;

@@ -19,7 +19,6 @@ class CStringList {
   virtual void Empty() {
     for (T* e : m_list) Free(e);
     m_list.Empty();
-    ++m_layout;
   }
   virtual void* Allocate(uint32_t size) { return GlobalAlloc(0, size); }
   virtual void Free(void* element) {
@@ -50,7 +49,6 @@ class CStringList {
       Free(copy);
       return false;
     }
-    if (index < m_list.GetCount() - 1) ++m_layout;
     if (outElement) *outElement = copy;
     if (outIndex) *outIndex = index;
     return true;
@@ -64,7 +62,7 @@ class CStringList {
   int32_t IFind(const T* text) const {
     if (!text) return -1;
     if (m_list.GetCount() >= kIndexFrom) {
-      int32_t i = m_index.Find(m_layout, m_list.GetCount(), text, [this](typename Index::Map& map, uint32_t from) {
+      int32_t i = m_index.Find(m_list.GetLayout(), m_list.GetCount(), text, [this](typename Index::Map& map, uint32_t from) {
         for (auto it = typename CPointerList<T>::Iterator(m_list, from); it; ++it) map.emplace(*it, from++);
       });
       if (i != Index::kUnavailable) return i;
@@ -72,14 +70,13 @@ class CStringList {
     return FindBy(text, true);
   }
   // Counts the changes of the list other than appends: insertions before the end, removals, emptying.
-  uint64_t GetLayout() const { return m_layout; }
+  uint64_t GetLayout() const { return m_list.GetLayout(); }
 
   bool Remove(uint32_t index) {
     if (!m_list.Exists(index)) return false;
     T* e = m_list[index];
     m_list.Remove(index);
     Free(e);
-    ++m_layout;
     return true;
   }
   bool Remove(const T* text) { return Remove(static_cast<uint32_t>(Find(text))); }
@@ -129,6 +126,5 @@ class CStringList {
   }
 
   CPointerList<T> m_list;
-  uint64_t m_layout = 0;
   Index m_index;
 };
