@@ -10,6 +10,7 @@
 #include "engine/foundation/base64.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/heap.h"
 
 namespace {
 
@@ -127,6 +128,42 @@ BOOL CINetConnection::CheckRasAPI() {
     m_bRasAvailable = vtx::dialup::Available() ? TRUE : FALSE;
   }
   return m_bRasAvailable;
+}
+
+HRESULT CINetConnection::EnumEntries(RASENTRYNAMEA** entries, DWORD* count) {
+  ClearError();
+  if (!entries || !count) return E_INVALIDARG;
+  *entries = nullptr;
+  *count = 0;
+  if (!CheckRasAPI()) return kNoInterface;
+  DWORD bytes = sizeof(RASENTRYNAMEA);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto* block = static_cast<RASENTRYNAMEA*>(LocalAlloc(LMEM_ZEROINIT, bytes));
+    if (!block) return E_OUTOFMEMORY;
+    block->dwSize = sizeof(RASENTRYNAMEA);
+    DWORD n = 0;
+    DWORD rc = RasEnumEntriesA(nullptr, nullptr, block, &bytes, &n);
+    if (rc == 0) {
+      *entries = block;
+      *count = n;
+      return S_OK;
+    }
+    LocalFree(block);
+    if (rc != ERROR_BUFFER_TOO_SMALL || attempt == 1 || bytes < sizeof(RASENTRYNAMEA)) {
+      m_dwRasError = rc;
+      return E_FAIL;
+    }
+  }
+  return E_FAIL;
+}
+
+HRESULT CINetConnection::EditPhonebookEntry(HWND owner, const char* phonebook, const char* entry) {
+  ClearError();
+  if (!CheckRasAPI()) return kNoInterface;
+  DWORD rc = RasEditPhonebookEntryA(owner, phonebook, entry);
+  if (rc == 0) return S_OK;
+  m_dwRasError = rc;
+  return E_FAIL;
 }
 
 BOOL CINetConnection::AlreadyConnected() {

@@ -68,6 +68,11 @@ class CINetConnection {
   void SetCredentialHost(const char* host) { m_strCredentialHost = host; }
   HRESULT CanonicalizeUrl(const char* url, CBuffer<char>& output, DWORD flags);
   BOOL CheckRasAPI();
+  // The dial-up phone book's entries: a block the caller frees with LocalFree, and their number.
+  // 0x80004002 without a dial-up library; a dial-up error is kept as the last error (0x80004005).
+  HRESULT EnumEntries(RASENTRYNAMEA** entries, DWORD* count);
+  // The system's editor of a phone-book entry; results as EnumEntries.
+  HRESULT EditPhonebookEntry(HWND owner, const char* phonebook, const char* entry);
   BOOL AlreadyConnected();
   BOOL IsGlobalOffline();
   HRESULT LoadInternet(HINTERNET handle, CBuffer<char>& output, DWORD lineLimit, BOOL reportProgress);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/resourcelib.h"
 #include "manager/managerdefs.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
@@ -64,8 +65,20 @@ class ManagerEnvironment {
   TempDir dir_;
 };
 
-// Message boxes answered from a script: each box is recorded; a box with no answer left is
-// unexpected and answers Cancel, so nothing modal ever waits in a test.
+// A test's environment with the catalogue loaded.
+class CatalogueEnvironment {
+ public:
+  CatalogueEnvironment() : lib(LoadResourceLibrary(vtx::manager::kAppKey)) {}
+  ~CatalogueEnvironment() {
+    if (lib) FreeLibrary(lib);
+  }
+  ManagerEnvironment env;
+  HMODULE lib;
+};
+
+// Message boxes answered from a script, those formatted from the catalogue included: each box is
+// recorded; a box with no answer left is unexpected and answers Cancel, so nothing modal ever
+// waits in a test.
 class ScriptedBoxes {
  public:
   struct Box {
@@ -78,8 +91,15 @@ class ScriptedBoxes {
     shown_.clear();
     unexpected_ = 0;
     previous_ = vtx::ui::SetMessageBoxBackend(Answer);
+    previousHandler_ = vtx::SetMessageBoxHandler(
+        [](void* owner, const char* text, const char* caption, UINT type) {
+          return MessageBoxA(static_cast<HWND>(owner), text, caption, type);
+        });
   }
-  ~ScriptedBoxes() { vtx::ui::SetMessageBoxBackend(previous_); }
+  ~ScriptedBoxes() {
+    vtx::ui::SetMessageBoxBackend(previous_);
+    vtx::SetMessageBoxHandler(previousHandler_);
+  }
   static const std::vector<Box>& Shown() { return shown_; }
   static int Unexpected() { return unexpected_; }
   static size_t AnswersLeft() { return answers_.size(); }
@@ -99,6 +119,7 @@ class ScriptedBoxes {
   static inline std::vector<Box> shown_;
   static inline int unexpected_ = 0;
   vtx::ui::MessageBoxBackend previous_ = nullptr;
+  vtx::MessageBoxHandler previousHandler_ = nullptr;
 };
 
 }  // namespace vtxtest

@@ -22,18 +22,13 @@
 #include "platform/resources.h"
 #include "platform/ui.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/gallery.h"
 
 using namespace vtx::manager;
 
 namespace {
 
-void Settle(int ms = 300) {
-  QTimer t;
-  t.start(ms);
-  QEventLoop loop;
-  QObject::connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
-  loop.exec();
-}
+using vtxtest::Settle;
 
 // The part of the screen that holds the widgets, with a margin.
 QImage Grab(const std::vector<QWidget*>& widgets) {
@@ -162,6 +157,7 @@ int main(int argc, char** argv) {
          return std::vector<QWidget*>{box.get()};
        }},
   };
+  for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env)) shots.push_back({s.name, s.open});
 
   bool ok = true;
   for (Shot& shot : shots) {

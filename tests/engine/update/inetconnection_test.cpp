@@ -615,6 +615,20 @@ TEST_F(Connection, DialUpIsNotAvailableAndNothingIsDialled) {
   EXPECT_EQ(lan.Open(), S_OK);
 }
 
+TEST(ConnectionDialUp, PhoneBookIsNotAvailable) {
+  CINetConnection c;
+  c.m_dwLastError = 5;
+  RASENTRYNAMEA* entries = reinterpret_cast<RASENTRYNAMEA*>(&c);
+  DWORD count = 9;
+  EXPECT_EQ(c.EnumEntries(&entries, &count), 0x80004002u);
+  EXPECT_EQ(entries, nullptr) << "both outputs say none";
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(c.m_dwLastError, 0u) << "earlier errors are cleared";
+  EXPECT_EQ(c.EnumEntries(nullptr, &count), E_INVALIDARG);
+  EXPECT_EQ(c.EnumEntries(&entries, nullptr), E_INVALIDARG);
+  EXPECT_EQ(c.EditPhonebookEntry(nullptr, nullptr, "Provider"), 0x80004002u);
+}
+
 TEST_F(Connection, ConnectionBlockFromTheSettings) {
   CINetConnection c;
   INetConnectionSettings s;

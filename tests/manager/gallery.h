@@ -1,0 +1,34 @@
+// The screenshot gallery's shots: each opens windows and returns them for the picture; the gallery
+// closes them afterwards.
+#pragma once
+#include <QEventLoop>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+#include "platform/types.h"
+#include "tests/manager/fixture.h"
+
+namespace vtxtest {
+
+// Lets the windows appear and paint.
+inline void Settle(int ms = 300) {
+  QTimer t;
+  t.start(ms);
+  QEventLoop loop;
+  QObject::connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+struct GalleryShot {
+  QString name;
+  std::function<std::vector<QWidget*>()> open;
+};
+
+// The dialogs of the configuration pages and a help pop-up.
+std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env);
+
+}  // namespace vtxtest
