@@ -882,6 +882,20 @@ DWORD DeleteValue(HKEY key, const Name& name) {
   return change.Finish(sqlite3_changes(c->db) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
 }
 
+// Follows a path of existing subkeys from `id`: `id` becomes the last key, `parent` the one above
+// it (itself for an empty path); ERROR_FILE_NOT_FOUND when a part is missing.
+DWORD WalkToKey(Conn& c, const std::u16string_view* parts, size_t n, int64_t& id, int64_t& parent) {
+  parent = id;
+  for (size_t i = 0; i < n; ++i) {
+    parent = id;
+    int64_t child;
+    if (DWORD e = ChildId(c, id, parts[i], child)) return e;
+    if (!child) return ERROR_FILE_NOT_FOUND;
+    id = child;
+  }
+  return ERROR_SUCCESS;
+}
+
 DWORD DeleteKey(HKEY key, const Name& sub) {
   int64_t id;
   REGSAM have;
@@ -898,13 +912,7 @@ DWORD DeleteKey(HKEY key, const Name& sub) {
   if ((e = change.status())) return e;
   if ((e = KeyAlive(c, id))) return change.Finish(e);
   int64_t parent = id;
-  for (size_t i = 0; i < n; ++i) {
-    parent = id;
-    int64_t child;
-    if ((e = ChildId(c, id, parts[i], child))) return change.Finish(e);
-    if (!child) return change.Finish(ERROR_FILE_NOT_FOUND);
-    id = child;
-  }
+  if ((e = WalkToKey(c, parts, n, id, parent))) return change.Finish(e);
   {
     int rc;
     {
@@ -944,13 +952,7 @@ DWORD DeleteTree(HKEY key, const Name& sub) {
   if ((e = change.status())) return e;
   if ((e = KeyAlive(c, id))) return change.Finish(e);
   int64_t parent = id;
-  for (size_t i = 0; i < n; ++i) {
-    parent = id;
-    int64_t child;
-    if ((e = ChildId(c, id, parts[i], child))) return change.Finish(e);
-    if (!child) return change.Finish(ERROR_FILE_NOT_FOUND);
-    id = child;
-  }
+  if ((e = WalkToKey(c, parts, n, id, parent))) return change.Finish(e);
   ++c.shape;
   // The roots themselves never go.
   const bool whole = n > 0;
