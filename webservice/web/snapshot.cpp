@@ -2,6 +2,7 @@
 #include "webservice/web/snapshot.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <string>
@@ -22,7 +23,7 @@ std::atomic<std::shared_ptr<const CSettingsSnapshot>>& TheCurrent() {
   static auto* const current = new std::atomic<std::shared_ptr<const CSettingsSnapshot>>();
   return *current;
 }
-std::mutex g_reload;  // one reading of the store at a time in this process
+std::timed_mutex g_reload;  // one reading of the store at a time in this process
 std::mutex g_locales;
 
 [[noreturn]] void ThrowLoad(HRESULT hr) {
@@ -46,18 +47,15 @@ std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Current() {
   };
   std::shared_ptr<const CSettingsSnapshot> s = TheCurrent().load(std::memory_order_acquire);
   if (fresh(s)) return s;
-  std::lock_guard<std::mutex> reload(g_reload);
+  // A call waits for another's reading no longer than it would wait for the settings lock itself.
+  std::unique_lock<std::timed_mutex> reload(g_reload, std::defer_lock);
+  if (!reload.try_lock_for(std::chrono::milliseconds(g_dwSettingsLockTimeoutMs))) ThrowLoad(E_TIMEOUT);
   // Another call may have read the store meanwhile.
   s = TheCurrent().load(std::memory_order_acquire);
   if (fresh(s)) return s;
   s = Read();
   TheCurrent().store(s, std::memory_order_release);
   return s;
-}
-
-void CSettingsSnapshot::Reset() {
-  std::lock_guard<std::mutex> reload(g_reload);
-  TheCurrent().store(nullptr, std::memory_order_release);
 }
 
 std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Read() {

@@ -30,8 +30,6 @@ class CSettingsSnapshot {
   // (waited for at most g_dwSettingsLockTimeoutMs). Throws WebException when the settings cannot
   // be read.
   static std::shared_ptr<const CSettingsSnapshot> Current();
-  // Forgets the current snapshot; the next call reads the store.
-  static void Reset();
 
  private:
   static std::shared_ptr<const CSettingsSnapshot> Read();
