@@ -6,10 +6,9 @@
 # no call may fail, and every call after an update's commit must see its rate.
 # Private store of 237 active currencies; Release build in build/bench. BENCH_SECONDS (default 10)
 # sets each run's length, BENCH_UPDATE_SECONDS (default 45) the run with updates, BENCH_THREADS the
-# host's pool (default: the processor count).
+# host's pool (default: the processor count), BENCH_WRK_THREADS wrk's (default: half of them).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-source_dir="$(pwd)"
 tools/install-deps.sh
 if ! command -v nginx >/dev/null 2>&1 && [ ! -x /usr/sbin/nginx ]; then
   echo "Installing: nginx-light (the benchmark's reference server)"
