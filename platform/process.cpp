@@ -322,4 +322,29 @@ std::vector<std::string> SplitParameterText(const char* text) {
   return out;
 }
 
+bool ProcessStartTime(pid_t pid, uint64_t* ticks) {
+  if (pid <= 0) return false;
+  std::string stat;
+  if (FAILED(ReadWholeFile(("/proc/" + std::to_string(pid) + "/stat").c_str(), &stat))) return false;
+  // "pid (name) state ...": the name may hold blanks and parentheses, so fields count from its end.
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return false;
+  std::vector<std::string> fields;
+  size_t at = close + 1;
+  while (at < stat.size()) {
+    size_t begin = stat.find_first_not_of(' ', at);
+    if (begin == std::string::npos) break;
+    size_t end = stat.find(' ', begin);
+    fields.push_back(stat.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+    at = end == std::string::npos ? stat.size() : end;
+  }
+  // fields[0] is the state (field 3), the start time is field 22.
+  if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X") return false;
+  char* end = nullptr;
+  unsigned long long v = std::strtoull(fields[19].c_str(), &end, 10);
+  if (!end || *end) return false;
+  *ticks = v;
+  return true;
+}
+
 }  // namespace vtx

@@ -3,6 +3,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,11 @@ HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode);
 // Starts a program that nobody waits for, in a session of its own; it is reaped when it ends.
 // `pid` (optional) receives its process id.
 HRESULT StartDetached(const ProgramStart& start, pid_t* pid = nullptr);
+
+// When the process `pid` started, in clock ticks since boot; false when no such process runs (a
+// zombie counts as ended). A pid and its start time together name one process, whatever reuses
+// the pid later.
+bool ProcessStartTime(pid_t pid, uint64_t* ticks);
 
 // Exit codes. A Linux exit status has 8 bits, so a program of ours ending with an 0x8004xxxx code
 // whose family (bits 13-15) is 1-7 and whose low bits are 0-15 exits with family * 16 + low.

@@ -9,13 +9,16 @@
 #include "manager/instance.h"
 #include "platform/pipes.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/waiting.h"
 
+using vtxtest::Ended;
 using vtxtest::ManagerEnvironment;
+using vtxtest::WaitFor;
 
 namespace {
 
-const QString kHost = QString::fromStdString(vtxtest::BuildDir() + "/tests/manager/manager_testhost");
-const QString kManager = QString::fromStdString(vtxtest::BuildDir() + "/manager/vtxmanager");
+const QString kHost = QString::fromStdString(vtxtest::Program("manager_testhost"));
+const QString kManager = QString::fromStdString(vtxtest::Program("vtxmanager"));
 
 // A manager process writing its log to `log` in the test's folder.
 std::unique_ptr<QProcess> Start(const ManagerEnvironment& env, const QString& log, const QStringList& args,
@@ -35,22 +38,7 @@ QStringList Log(const ManagerEnvironment& env, const QString& name) {
   return text.split('\n', Qt::SkipEmptyParts);
 }
 
-bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
-  QElapsedTimer t;
-  t.start();
-  while (!condition()) {
-    if (t.elapsed() > ms) return false;
-    QTest::qWait(20);
-  }
-  return true;
-}
-
 bool Serving() { return vtx::pipes::Exists(vtx::manager::ManagerSocketPath().c_str()); }
-
-int Ended(QProcess& p, int ms = 15000) {
-  if (!p.waitForFinished(ms)) return -1000;
-  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2000;
-}
 
 }  // namespace
 

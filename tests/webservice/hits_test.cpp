@@ -14,9 +14,11 @@
 
 #include "engine/notify/reachserver.h"
 #include "tests/support/net.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
+#include "tests/support/wait.h"
 #include "tests/webservice/web_fixture.h"
 
-extern char** environ;
 using namespace vtxtest;
 
 namespace {
@@ -36,40 +38,38 @@ HRESULT Receive(UINT, WPARAM w, LPARAM l, DWORD, DWORD* result) {
 class Hits : public WebTest {
  protected:
   void TearDown() override {
-    for (pid_t* p : {&web_, &server_})
-      if (*p > 0) {
-        kill(*p, SIGKILL);
-        waitpid(*p, nullptr, 0);
-      }
+    if (server_ > 0) {
+      kill(server_, SIGKILL);
+      waitpid(server_, nullptr, 0);
+    }
     g_pfnSendVXVMessageTimeout = nullptr;
   }
-  static pid_t Spawn(std::vector<std::string> args, const std::string& log) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
+  // vtxserver in service mode; it has no port, its pipe tells when it serves.
+  void StartServer(const std::string& log) {
+    const std::string program = Program("vtxserver");
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("/SERVICE"), nullptr};
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_addopen(&fa, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    ASSERT_EQ(0, posix_spawn(&server_, argv[0], &fa, nullptr, argv, environ));
     posix_spawn_file_actions_destroy(&fa);
-    return rc == 0 ? pid : -1;
+    ASSERT_TRUE(Eventually([] { return CanSendVXVMessages() != 0; }));
   }
-  // Stops a program as its service manager would and waits for its orderly end.
-  static void Stop(pid_t& pid) {
-    ASSERT_EQ(0, kill(pid, SIGTERM));
+  // The server's quit command, and its orderly end.
+  void StopServer() {
+    DWORD reply = 0;
+    ASSERT_EQ(SendVXVMessageTimeout(WM_VX_QUIT, 0, 0, 5000, &reply), S_OK);
     int status = -1;
-    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_EQ(server_, waitpid(server_, &status, 0));
+    server_ = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    pid = -1;
   }
   static DWORD Stored(const char* code) {
     DWORD n = 0;
     EXPECT_TRUE(GetUnitHits(code, &n));
     return n;
   }
-  pid_t web_ = -1, server_ = -1;
+  pid_t server_ = -1;
 };
 
 const std::string kCall =
@@ -100,19 +100,14 @@ TEST_F(Hits, StoppingTheSenderHandsOverWhatIsLeft) {
 // 10,000 calls on 16 connections reach the store exactly, through a real vtxwebservice and a real
 // vtxserver; the web service's counts of its last calls arrive because it is stopped in order.
 TEST_F(Hits, CountsOfConcurrentCallsArriveExactly) {
-  const char* source = std::getenv("VANTREX_TEST_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
-  SetString("Resources0409", (std::string(source) + "/resources/0409/vantrex.cat").c_str());
+  SetString("Resources0409", SourcePath("resources/0409/vantrex.cat").c_str());
   ASSERT_TRUE(SetUnitHits("USD", 5));
-  const std::string build = VANTREX_BUILD_DIR, log = WebDir() / "hits.log";
-  server_ = Spawn({build + "/server/vtxserver", "/SERVICE"}, log);
-  ASSERT_GT(server_, 0);
-  for (int i = 0; i < 500 && !CanSendVXVMessages(); ++i) Sleep(10);
-  ASSERT_TRUE(CanSendVXVMessages());
+  const std::string log = WebDir() / "hits.log";
+  StartServer(log);
   const int port = FreePort();
-  web_ = Spawn({build + "/webservice/vtxwebservice", "--port", std::to_string(port), "--threads", "8"}, log);
-  ASSERT_GT(web_, 0);
-  for (int i = 0; i < 500 && HttpConnection(port).Post("/Vantrex", kCall) != 200; ++i) Sleep(10);
+  ServerProcess web;
+  ASSERT_EQ(web.Start({Program("vtxwebservice"), "--port", std::to_string(port), "--threads", "8"}, port, log), "");
+  ASSERT_EQ(HttpConnection(port).Post("/Vantrex", kCall), 200);
 
   std::atomic<int> failed{0};
   std::vector<std::thread> clients;
@@ -125,12 +120,8 @@ TEST_F(Hits, CountsOfConcurrentCallsArriveExactly) {
     });
   for (auto& t : clients) t.join();
   EXPECT_EQ(failed.load(), 0);
-  Stop(web_);
-  DWORD reply = 0;
-  ASSERT_EQ(SendVXVMessageTimeout(WM_VX_QUIT, 0, 0, 5000, &reply), S_OK);
-  int status = -1;
-  ASSERT_EQ(server_, waitpid(server_, &status, 0));
-  server_ = -1;
+  EXPECT_EQ(web.Stop(std::chrono::seconds(10)), 0);
+  StopServer();
   // The first call that the service answered counted too; "usd" is counted as the list holds it.
   EXPECT_EQ(Stored("EUR"), 10001u);
   EXPECT_EQ(Stored("USD"), 10001u + 5);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/foundation/inidatabuffer.h"
+#include "tests/support/paths.h"
 #include "tests/webservice/web_fixture.h"
 
 using namespace vtxtest;
@@ -86,7 +87,7 @@ TEST_F(Snapshot, ACallThatBeginsAfterACommitSeesIt) {
   }
 
   // vtxsetup registers a data source: the next call's settings hold it.
-  std::string program = std::string(VANTREX_BUILD_DIR) + "/tools/setup/vtxsetup";
+  std::string program = Program("vtxsetup");
   std::string folder = WebDir().path(), source = "file:///nowhere/rates.html", filter = "eurfeed.ini";
   const char* argv[] = {program.c_str(), folder.c_str(), "--source", source.c_str(), filter.c_str(), nullptr};
   pid_t pid = -1;
