@@ -498,7 +498,7 @@ TEST_F(Registry, EveryCommittedChangeMovesTheCounterButQuietOnes) {
   {
     vtx::RegTransaction read(vtx::RegTransaction::Read);
     uint64_t snapshot = Changes();
-    EXPECT_EQ(0, InChild([] {
+    EXPECT_EQ(0, vtxtest::InChild([] {
       HKEY c = nullptr;
       DWORD one = 1;
       if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Count", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &c, nullptr))
