@@ -1356,6 +1356,15 @@ class TreeText {
     d_.append(4, '\0');
     return reinterpret_cast<const BYTE*>(d_.data());
   }
+  // The value whose name, type and data stand in the columns from `first` on.
+  DWORD Value(Stmt& s, int first, bool ansi, RegTreeVisitor& visitor) {
+    DWORD type = static_cast<DWORD>(s.ColInt(first + 1)), size;
+    const BYTE* p = s.ColData(first + 2, size);
+    const BYTE* data = DataOf(type, p, size, ansi);
+    DWORD nameSize;
+    const BYTE* name = s.ColData(first, nameSize);
+    return visitor.OnValue(NameOf(name, nameSize, ansi), type, data, size);
+  }
 
  private:
   std::string a_, d_;
@@ -1378,14 +1387,8 @@ DWORD RegReadTree(HKEY key, bool ansi, RegTreeVisitor& visitor) {
     Stmt s(*c, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY id");
     if (!s.ok()) return s.error();
     s.Int(1, id);
-    while ((rc = s.Step()) == SQLITE_ROW) {
-      DWORD type = static_cast<DWORD>(s.ColInt(1)), size;
-      const BYTE* p = s.ColData(2, size);
-      const BYTE* data = text.DataOf(type, p, size, ansi);
-      DWORD nameSize;
-      const BYTE* name = s.ColData(0, nameSize);
-      if ((e = visitor.OnValue(text.NameOf(name, nameSize, ansi), type, data, size))) return e;
-    }
+    while ((rc = s.Step()) == SQLITE_ROW)
+      if ((e = text.Value(s, 0, ansi, visitor))) return e;
     if (rc != SQLITE_DONE) return FromSqlite(rc, c->db);
   }
   Stmt s(*c,
@@ -1403,12 +1406,7 @@ DWORD RegReadTree(HKEY key, bool ansi, RegTreeVisitor& visitor) {
       if ((e = visitor.OnSubkey(text.NameOf(name, nameSize, ansi)))) return e;
     }
     if (s.ColNull(2)) continue;
-    DWORD type = static_cast<DWORD>(s.ColInt(3)), size;
-    const BYTE* p = s.ColData(4, size);
-    const BYTE* data = text.DataOf(type, p, size, ansi);
-    DWORD nameSize;
-    const BYTE* name = s.ColData(2, nameSize);
-    if ((e = visitor.OnValue(text.NameOf(name, nameSize, ansi), type, data, size))) return e;
+    if ((e = text.Value(s, 2, ansi, visitor))) return e;
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c->db);
 }
