@@ -348,3 +348,52 @@ bool ProcessStartTime(pid_t pid, uint64_t* ticks) {
 }
 
 }  // namespace vtx
+
+namespace {
+
+std::string ExpandText(const std::string& in) {
+  std::string out;
+  size_t i = 0;
+  while (i < in.size()) {
+    size_t close = in[i] == '%' ? in.find('%', i + 1) : std::string::npos;
+    if (close == std::string::npos || close == i + 1) {
+      out += in[i++];
+      continue;
+    }
+    std::string name = in.substr(i + 1, close - i - 1);
+    const char* value = std::getenv(name.c_str());
+    if (value && name.find('=') == std::string::npos) {
+      out += value;
+      i = close + 1;
+    } else {
+      out += in[i++];  // not a variable: the '%' stays, and the text after it is read again
+    }
+  }
+  return out;
+}
+
+template <class T>
+DWORD Deliver(const std::basic_string<T>& text, T* destination, DWORD size) {
+  DWORD need = static_cast<DWORD>(text.size() + 1);
+  if (size >= need && destination) std::memcpy(destination, text.c_str(), need * sizeof(T));
+  return need;
+}
+
+}  // namespace
+
+DWORD ExpandEnvironmentStringsA(const char* source, char* destination, DWORD size) {
+  if (!source) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return Deliver(ExpandText(source), destination, size);
+}
+
+DWORD ExpandEnvironmentStringsW(const char16_t* source, char16_t* destination, DWORD size) {
+  if (!source) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // The environment is in the ANSI code page; so are the names.
+  return Deliver(vtx::AnsiToWide(ExpandText(vtx::WideToAnsi(source))), destination, size);
+}

@@ -117,3 +117,10 @@ DWORD CodeFromWaitStatus(int waitStatus);
 std::vector<std::string> SplitParameterText(const char* text);
 
 }  // namespace vtx
+
+// %NAME% replaced by the value of the environment variable NAME; a name that is not set, a lone
+// '%' and "%%" stay as they are. The count of characters with the NUL; when `size` (characters) is
+// smaller, nothing is written and the count needed is returned. 0 with last error 87 for a null
+// source.
+DWORD ExpandEnvironmentStringsA(const char* source, char* destination, DWORD size);
+DWORD ExpandEnvironmentStringsW(const char16_t* source, char16_t* destination, DWORD size);

@@ -126,6 +126,14 @@ class CAllCurrencies {
   // The same codes joined by ", "; false when out of memory.
   bool GetEuroCurrencies(CStringA& text, uint32_t mode) const;
 
+  // Gives a record the built-in row of its code (ignoring case), keeping a rate of its own with its
+  // decimals, last change and servers; false when the code has no built-in row.
+  static bool Reset(CurrencyData& record);
+  // With a code: resets that record (false when there is none). Without: resets every record, drops
+  // those without a built-in row, adds the missing built-in rows at their sorted places and empties
+  // the "Add" and "Remove" lists; false when out of memory.
+  bool Reset(const char* code);
+
   uint32_t GetCount() const { return m_records.GetCount(); }
   CurrencyData* operator[](uint32_t index) const { return reinterpret_cast<CurrencyData*>(m_records[index]); }
   const CStringList<char>& GetAddList() const { return m_add; }
