@@ -1,12 +1,14 @@
 // The settings snapshot that the calls of a process share: a call that begins after a commit sees
 // it, whoever made it, and a snapshot is never seen half replaced.
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -86,9 +88,15 @@ TEST_F(Snapshot, ACallThatBeginsAfterACommitSeesIt) {
     EXPECT_DOUBLE_EQ(UsdPerEuro(), w.usd) << w.who;
   }
 
-  // vtxsetup registers a data source: the next call's settings hold it.
+  // vtxsetup registers a data source: the next call's settings hold it. It asks for a product folder
+  // with a server program and the source's filter definition.
   std::string program = Program("vtxsetup");
-  std::string folder = WebDir().path(), source = "file:///nowhere/rates.html", filter = "eurfeed.ini";
+  std::string folder = WebDir() / "product", source = "file:///nowhere/rates.html", filter = "eurfeed.ini";
+  mkdir(folder.c_str(), 0755);
+  mkdir((folder + "/Filters").c_str(), 0755);
+  std::ofstream(folder + "/Filters/" + filter) << std::ifstream(SourcePath("resources/filters/" + filter)).rdbuf();
+  std::ofstream(folder + "/vtxserver") << "#!/bin/sh\n";
+  chmod((folder + "/vtxserver").c_str(), 0755);
   const char* argv[] = {program.c_str(), folder.c_str(), "--source", source.c_str(), filter.c_str(), nullptr};
   pid_t pid = -1;
   ASSERT_EQ(0, posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ)) << program;
