@@ -65,7 +65,7 @@ class EngineStore : public SettingsStore {
  public:
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override;
-  BOOL IncrementUnitHits(const char* code) override;
+  BOOL AddUnitHits(const std::vector<HitCount>& counts) override;
   HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
   HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
   bool ReadAppString(const char* name, std::string& value) override;
