@@ -122,6 +122,14 @@ class ConfigurationSheet {
   void SortList(int listId);
   // The test update (button 1016 of page 0; 1146 of page 1 for the definitions only).
   void TestUpdate(bool definitionsOnly);
+  // A DWORD value of the application key that a page keeps outside the settings
+  // ("ApplicationMonitor"): taken by ValidatePage, written only with the settings (Apply, and the
+  // session's save after OK); an apply refused by a later page writes nothing.
+  void StageValue(const char* name, DWORD value);
+  // The staged value, when a page staged one.
+  bool StagedValue(const char* name, DWORD* value) const;
+  // Saves `settings` and then the values of the last accepted apply; the first failure.
+  HRESULT SaveSettings(CSettings& settings) const;
 
   // What the configuration session reads after a run.
   bool TestUpdateStarted() const { return testUpdateStarted_; }
@@ -167,6 +175,10 @@ class ConfigurationSheet {
   std::vector<std::pair<int, SortState>> sortStates_;
   CSettings settings_;
   std::unique_ptr<CSettings> applied_;  // the settings as the last Apply saved them
+  using Values = std::vector<std::pair<std::string, DWORD>>;
+  Values staged_;    // taken by the pages' last ValidatePage
+  Values applied_values_;  // as the last Apply saved them
+  Values accepted_values_;  // what the session's save writes
   bool accepted_ = false;
   bool savedByApply_ = false;
   bool initialising_ = false;

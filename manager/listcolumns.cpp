@@ -53,7 +53,14 @@ void ApplyColumnWidths(QTreeWidget* list, const std::vector<std::string>& names,
                 SUCCEEDED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, names[i].c_str()));
     if (have) stored = value;
     fit.stored.push_back(have ? static_cast<int>(std::min<DWORD>(stored, 0x7FFF)) : -1);
-    fit.header.push_back(header->sectionSizeHint(i));
+    // Sized to its header, as the other platform does it: to the header or the widest row,
+    // whichever is wider (the last column is fitted to the list below).
+    int hint = header->sectionSizeHint(i);
+    if (i + 1 < columns) {
+      list->resizeColumnToContents(i);
+      hint = std::max(hint, header->sectionSize(i));
+    }
+    fit.header.push_back(hint);
   }
   fit.listWidth = list->width();
   fit.frame = 2 * list->frameWidth();

@@ -32,6 +32,8 @@ bool AnsiCodePageIsUtf8();
 // conversions decode it: an invalid byte stands for U+FFFD and takes one byte, an encoded surrogate
 // for one U+FFFD and its three bytes. 0 only when n is 0.
 size_t Utf8Next(const char* text, size_t n, uint32_t* cp, bool* valid = nullptr);
+// ASCII characters are the same bytes in the ANSI code page (UTF-8 and every common page).
+bool AnsiCodePageKeepsAscii();
 // Unicode case-insensitive comparison (simple case folding, locale-independent).
 int UnicodeICompare(const char16_t* a, const char16_t* b);
 int UnicodeICompare(const char* aUtf8, const char* bUtf8);

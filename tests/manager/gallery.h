@@ -31,4 +31,9 @@ struct GalleryShot {
 // The dialogs of the configuration pages and a help pop-up.
 std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env);
 
+// The configuration window open on page 3 to 8 of a fixture configuration; `shoot` takes the
+// picture.
+bool ShootServerPage(HMODULE lib, const ManagerEnvironment& env, int page,
+                     const std::function<bool(std::vector<QWidget*>)>& shoot);
+
 }  // namespace vtxtest

@@ -9,7 +9,9 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSocketNotifier>
 #include <QTextEdit>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -19,8 +21,12 @@
 
 #include "engine/currency/filterdef.h"
 #include "engine/currency/settings.h"
+#include "manager/configsheet.h"
 #include "manager/datasourcedialog.h"
 #include "manager/dialogs.h"
+#include "manager/offgui.h"
+#include "manager/propertysheet.h"
+#include "manager/qtparts.h"
 #include "tests/manager/fixture.h"
 
 using namespace vtx::manager;
@@ -100,39 +106,68 @@ class HelpMapTest : public QObject {
     for (const FormRow& row : Forms()) {
       Form form = row.make(f_);
       QWidget* w = form.widget.get();
-      CFormKit& kit = *form.kit;
       w->show();
       QVERIFY2(QTest::qWaitForWindowExposed(w), row.name);
-      QVERIFY2(!kit.Help().empty(), row.name);
-      for (const auto& [id, help] : kit.Help()) {
-        QWidget* control = kit.Control(id);
-        QVERIFY2(control, qPrintable(QString("%1: no control %2").arg(row.name).arg(id)));
-        if (help < 0) continue;
-        QString text = CatalogueText(f_.lib, static_cast<UINT>(help));
-        QVERIFY2(!text.trimmed().isEmpty(), qPrintable(QString("%1: string %2").arg(row.name).arg(help)));
-        QVERIFY2(kit.ShowHelp(control), qPrintable(QString("%1: help of %2").arg(row.name).arg(id)));
-        QCOMPARE(kit.Tooltip().Text(), text);
-        kit.Tooltip().Hide();
-      }
-      for (int id : kit.NoHelp()) {
-        QVERIFY2(kit.Control(id), qPrintable(QString("%1: no control %2").arg(row.name).arg(id)));
-        QVERIFY2(kit.HelpFor(id) < 0, qPrintable(QString("%1: %2 has help after all").arg(row.name).arg(id)));
-      }
-      for (QWidget* input : w->findChildren<QWidget*>()) {
-        if (!IsInput(input) || input->window() != w || !input->isVisibleTo(w)) continue;
-        QWidget* control = TaggedControl(input, w);
-        QString what = QString("%1: %2 \"%3\"").arg(row.name, input->metaObject()->className(), input->objectName());
-        QVERIFY2(control, qPrintable(what + " has no id"));
-        int id = VtxId(control);
-        const auto& none = kit.NoHelp();
-        QVERIFY2(kit.HelpFor(id) >= 0 || std::find(none.begin(), none.end(), id) != none.end(),
-                 qPrintable(what + QString(" (id %1) is neither mapped nor listed without help").arg(id)));
-      }
+      CheckForm(row.name, w, *form.kit);
       QCOMPARE(vtxtest::ScriptedBoxes::Unexpected(), 0);
     }
   }
 
+  // The configuration window's pages, each on its tab.
+  void EveryPageMatchesItsHelpMap() {
+    vtxtest::ScriptedBoxes boxes;
+    std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
+    ConfigurationSheet sheet(f_.lib);
+    QPointer<PropertySheet> slot;
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+      for (int page = 3; page < kPageCount; ++page) {
+        slot->SetCurrentPage(page);
+        QWidget* w = slot->Page(page);
+        QTest::qWait(50);  // a page built in an open window shows its controls from the loop
+        CheckForm(qPrintable(QString("page %1").arg(page)), w, *sheet.Kit(page), slot);
+      }
+      checked = true;
+      slot->reject();
+    });
+    RunConfigurationSheet(sheet, nullptr, QIcon(), f_.settings, 3, &slot);
+    QVERIFY(checked);
+    QCOMPARE(vtxtest::ScriptedBoxes::Unexpected(), 0);
+    WaitForReleases(10000);
+  }
+
  private:
+  // Each mapped id exists, each help string loads and shows, each control without help exists
+  // and is unmapped, and each visible input of the form is mapped or declared without help.
+  static void CheckForm(const char* name, QWidget* w, CFormKit& kit, QWidget* window = nullptr) {
+    if (!window) window = w;
+    QVERIFY2(!kit.Help().empty(), name);
+    for (const auto& [id, help] : kit.Help()) {
+      QWidget* control = kit.Control(id);
+      QVERIFY2(control, qPrintable(QString("%1: no control %2").arg(name).arg(id)));
+      if (help < 0) continue;
+      QString text = CatalogueText(kit.Module(), static_cast<UINT>(help));
+      QVERIFY2(!text.trimmed().isEmpty(), qPrintable(QString("%1: string %2").arg(name).arg(help)));
+      QVERIFY2(kit.ShowHelp(control), qPrintable(QString("%1: help of %2").arg(name).arg(id)));
+      QCOMPARE(kit.Tooltip().Text(), text);
+      kit.Tooltip().Hide();
+    }
+    for (int id : kit.NoHelp()) {
+      QVERIFY2(kit.Control(id), qPrintable(QString("%1: no control %2").arg(name).arg(id)));
+      QVERIFY2(kit.HelpFor(id) < 0, qPrintable(QString("%1: %2 has help after all").arg(name).arg(id)));
+    }
+    for (QWidget* input : w->findChildren<QWidget*>()) {
+      if (!IsInput(input) || input->window() != window || !input->isVisibleTo(w)) continue;
+      QWidget* control = TaggedControl(input, w);
+      QString what = QString("%1: %2 \"%3\"").arg(name, input->metaObject()->className(), input->objectName());
+      QVERIFY2(control, qPrintable(what + " has no id"));
+      int id = VtxId(control);
+      const auto& none = kit.NoHelp();
+      QVERIFY2(kit.HelpFor(id) >= 0 || std::find(none.begin(), none.end(), id) != none.end(),
+               qPrintable(what + QString(" (id %1) is neither mapped nor listed without help").arg(id)));
+    }
+  }
+
   std::unique_ptr<vtxtest::CatalogueEnvironment> c_;
   Fixture f_;
 };

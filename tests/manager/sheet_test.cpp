@@ -20,6 +20,7 @@
 #include "manager/qtparts.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/sheetrun.h"
 #include "tests/manager/waiting.h"
 
 using namespace vtx::manager;
@@ -55,18 +56,7 @@ struct SheetRun {
   vtxtest::FakePage& Page(int i) { return *pages.pages.at(i); }
 
   bool Run(int startPage, const std::function<void(PropertySheet&)>& script) {
-    QPointer<PropertySheet> slot;
-    QTimer::singleShot(0, [&] {
-      if (slot) script(*slot);
-    });
-    QTimer failsafe;
-    failsafe.setSingleShot(true);
-    QObject::connect(&failsafe, &QTimer::timeout, [&] {
-      if (slot) slot->reject();
-      QFAIL("the window was still open");
-    });
-    failsafe.start(20000);
-    return RunConfigurationSheet(*sheet, nullptr, QIcon(), settings, startPage, &slot);
+    return vtxtest::RunSheet(*sheet, settings, startPage, script);
   }
 };
 
