@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Grows the committed corpus of one fuzz target by a long run, then minimises it into
 # fuzz/corpus/<name> (libFuzzer's -merge=1), so that the short run of ./test.sh starts from it.
-#   tools/grow-corpus.sh <name> [runs]     (runs: executions of the long run, default 10000000)
+#   tools/grow-corpus.sh <name> [runs] [seconds]
+# runs: executions of the long run, default 10000000; seconds: a limit on its time (none by
+# default), for a slow target; the report says how many executions were made and how fast.
 # Builds the target in build/fuzz-long (clang, the fuzzer's instrumentation). Meant for a quiet
 # moment or a low priority (nice -n 19): the run takes one core until it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 name="$1"
 runs="${2:-10000000}"
+seconds="${3:-0}"
 target="${name}_fuzz"
 [ -f "fuzz/$target.cpp" ] || { echo "grow-corpus: no fuzz/$target.cpp" >&2; exit 2; }
 build=build/fuzz-long
@@ -28,7 +31,7 @@ for fixtures in "tests/filters/$name/fixtures" "tests/filters/$name/pages"; do
   [ -d "$fixtures" ] || continue
   find "$fixtures" -maxdepth 1 -type f ! -name '*.expected' -exec cp {} "$work/corpus/" \;
 done
-"$build/fuzz/$target" -runs="$runs" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+"$build/fuzz/$target" -runs="$runs" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
   -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1 || {
   echo "grow-corpus $name: the run failed (see $work/log and $work/artifacts)" >&2
   tail -n 40 "$work/log" >&2
@@ -39,5 +42,7 @@ mkdir -p "$work/merged"
 rm -rf "fuzz/corpus/$name"
 mkdir -p "fuzz/corpus/$name"
 cp "$work/merged/." -R "fuzz/corpus/$name/"
-echo "grow-corpus $name: $(grep -E '^stat::number_of_executed_units' "$work/log" | tail -1)," \
+units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -1)
+rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log" | tail -1)
+echo "grow-corpus $name: ${units:-?} executions at ${rate:-?}/s," \
   "$(find "fuzz/corpus/$name" -type f | wc -l) inputs kept"
