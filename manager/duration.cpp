@@ -15,7 +15,7 @@ namespace vtx::manager {
 namespace {
 
 constexpr uint64_t kMaxSeconds = 0xFFFFFFFFu;
-constexpr int kTextLimit = 100;
+constexpr int kMaxInputLength = 100;
 
 // Reads the digits at `p` into `value`; false when there are none or the number is too large.
 bool Digits(const std::string& text, size_t& p, uint64_t& value) {
@@ -86,7 +86,7 @@ std::optional<DurationStep> StepDuration(const std::string& text, int caret, int
 }
 
 CDurationSpinBox::CDurationSpinBox(QWidget* parent) : QAbstractSpinBox(parent) {
-  lineEdit()->setMaxLength(kTextLimit);
+  lineEdit()->setMaxLength(kMaxInputLength);
   setButtonSymbols(QAbstractSpinBox::UpDownArrows);
   // Wide enough for hundreds of hours; the base class measures no value of its own.
   QStyleOptionSpinBox option;
