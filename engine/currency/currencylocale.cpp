@@ -401,7 +401,12 @@ bool CCurrencyLocale::CopyFrom(const CCurrencyLocale& other) {
   m_displayName = other.m_displayName;
   for (CCurrencyLocaleInfo* info : other.m_infos) {
     CCurrencyLocaleInfo* copy = AddLocaleInfo(info->GetCurrency());
-    if (!copy || !copy->CopyFrom(*info)) return false;
+    if (!copy) return false;
+    if (!copy->CopyFrom(*info)) {
+      m_infos.Remove(m_infos.GetCount() - 1);
+      delete copy;
+      return false;
+    }
   }
   return true;
 }
@@ -504,6 +509,12 @@ bool CCurrencyLocaleList::Reset(const char* code) {
   for (CCurrencyLocale* locale : m_locales)
     if (locale->IsCreated() && locale->Reset(code)) any = true;
   return any;
+}
+
+bool CCurrencyLocaleList::ResetLists() {
+  for (CCurrencyLocale* locale : m_locales)
+    if (locale->IsCreated() && !locale->ResetList()) return false;
+  return true;
 }
 
 bool CCurrencyLocaleList::CopyFrom(const CCurrencyLocaleList& other) {

@@ -114,6 +114,7 @@ class CCurrencyLocale {
   HRESULT Save() const;
   // Load, else the default names.
   HRESULT Create();
+  // A deep copy; on failure the entry that could not be copied is gone again and the result is false.
   bool CopyFrom(const CCurrencyLocale& other);
 
  private:
@@ -165,6 +166,9 @@ class CCurrencyLocaleList {
   bool GetCurrencyName(CStringW& out, const char* code, bool titleStyle, LCID lcid);
   // Resets a currency in every created locale; true when any was reset.
   bool Reset(const char* code);
+  // Every created locale's infos become the built-in rows of its language (custom texts emptied);
+  // false when out of memory.
+  bool ResetLists();
 
   LCID GetDefaultLocale() const { return m_defaultLCID; }
   void SetDefaultLocale(LCID lcid) { m_defaultLCID = lcid; }

@@ -242,6 +242,10 @@ class CSettings {
   DWORD m_filterTimeoutMs = kDefaultFilterTimeoutMs;
 };
 
+// "ResetOriginalEuro" (moved to "ResetOriginalEMU" when that can be written), else
+// "ResetOriginalEMU", else 0: non-zero makes the euro reset pass take the built-in euro rows.
+uint32_t ResetOriginalEuro();
+
 // Hit counters: one REG_DWORD per currency code under "<application key>\Hits", a missing value
 // counting 0. Each returns 1 on success, 0 on failure, retrying short store conflicts.
 BOOL SetUnitHits(const char* code, DWORD count);  // 0 deletes the value
