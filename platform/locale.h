@@ -96,3 +96,13 @@ namespace vtx {
 // zone and the ANSI code page; false when the locale or the time cannot be formatted.
 bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, std::string* time);
 }  // namespace vtx
+
+// Comparing texts by a locale's collation (ICU): CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN,
+// 0 with last error 87 for a null text. A length of -1 means NUL-terminated. NORM_IGNORECASE
+// ignores case but not accents. The narrow form reads the ANSI code page.
+constexpr DWORD NORM_IGNORECASE = 0x00000001;
+constexpr int CSTR_LESS_THAN = 1;
+constexpr int CSTR_EQUAL = 2;
+constexpr int CSTR_GREATER_THAN = 3;
+int CompareStringW(LCID locale, DWORD flags, LPCWSTR a, int aChars, LPCWSTR b, int bChars);
+int CompareStringA(LCID locale, DWORD flags, LPCSTR a, int aChars, LPCSTR b, int bChars);
