@@ -46,6 +46,11 @@ class CCurrencyLocaleInfo {
 // Grouping codes: 1-9 for "n;0", 32 for "3;2;0"; 0 for a text not in the table.
 uint32_t GroupingCodeFromText(const char16_t* text);
 
+// The system's currency formatting (GetCurrencyFormatW): the count written with the NUL, 0 on
+// failure, among them a separator that cannot be formatted with (see GetCurrencyFormatW).
+int GetCurrencyFormatU(LCID lcid, DWORD flags, const char16_t* value, const CURRENCYFMTW* format, char16_t* output,
+                       int outputSize);
+
 class CCurrencyLocale {
  public:
   // The formats from the system; no infos.
@@ -96,6 +101,16 @@ class CCurrencyLocale {
   // Appends an empty info for a code; null when out of memory.
   CCurrencyLocaleInfo* AddLocaleInfo(const char* code);
   void EmptyInfos();
+
+  // Flags of PrintCurrencyValue: the symbol formats with the currency's symbol (else the ISO-code
+  // formats with the code), ASCII output with numeric character references, every digit of the
+  // number text kept.
+  static constexpr uint32_t kPrintSymbol = 1, kPrintAscii = 2, kPrintAllDigits = 4;
+  // An amount ('.' as decimal point) in this locale's currency format, with the given separators or
+  // the locale's; without a code (or symbol) no symbol and no blank for it. The count that the
+  // formatting gave (with flag 2 the characters written with the NUL), 0 on failure.
+  int PrintCurrencyValue(const char* number, const char* code, const char16_t* decimal, const char16_t* thousand,
+                         char16_t* output, int outputSize, uint32_t flags) const;
 
   bool MustBeSaved() const;
   // A name in title style when the locale capitalises titles.
