@@ -411,6 +411,22 @@ bool CCurrencyLocale::CopyFrom(const CCurrencyLocale& other) {
   return true;
 }
 
+bool CCurrencyLocale::CopyFormatsAndTexts(const CCurrencyLocale& other) {
+  if (&other == this) return true;
+  const LCID lcid = m_lcid;
+  CStringA name, display;
+  name = m_name;
+  display = m_displayName;
+  if ((!m_name.IsNull() && name.IsNull()) || (!m_displayName.IsNull() && display.IsNull())) return false;
+  bool ok = CopyFrom(other);
+  m_lcid = lcid;
+  m_name = std::move(name);
+  m_displayName = std::move(display);
+  m_created = 1;
+  m_changed = 1;
+  return ok;
+}
+
 // ---- CCurrencyLocaleList ----
 
 void CCurrencyLocaleList::Empty() {

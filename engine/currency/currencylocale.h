@@ -131,6 +131,9 @@ class CCurrencyLocale {
   HRESULT Create();
   // A deep copy; on failure the entry that could not be copied is gone again and the result is false.
   bool CopyFrom(const CCurrencyLocale& other);
+  // Another locale's formats and currency texts, this locale keeping its own id and names; marked
+  // changed. False when out of memory (the texts then are partly copied).
+  bool CopyFormatsAndTexts(const CCurrencyLocale& other);
 
  private:
   void Set(uint32_t& field, uint32_t v) {

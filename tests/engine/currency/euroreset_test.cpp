@@ -157,4 +157,23 @@ TEST_F(SettingsTest, ResetListsRestoresTheBuiltInTextsOfCreatedLocales) {
   EXPECT_EQ(stillUncreated, uncreated);
 }
 
+TEST_F(SettingsTest, LocaleTakesAnothersFormatsAndTextsButKeepsItsIdentity) {
+  CCurrencyLocale de(1031), it(1040);
+  ASSERT_TRUE(de.ResetList());
+  ASSERT_TRUE(it.ResetList());
+  de.SetDecimalSeparator(u"#");
+  de.SetNegativeSymFmt(15);
+  ASSERT_TRUE(de.IFind("EUR")->SetCustom(u"Gemeinschaftsw\u00e4hrung"));
+  const std::string itName = it.GetName(), itDisplay = it.GetDisplayName();
+  ASSERT_TRUE(it.CopyFormatsAndTexts(de));
+  EXPECT_EQ(it.GetLCID(), 1040u);
+  EXPECT_EQ(std::string(it.GetName()), itName);
+  EXPECT_EQ(std::string(it.GetDisplayName()), itDisplay);
+  EXPECT_EQ(Utf8(it.GetDecimalSeparator()), "#");
+  EXPECT_EQ(it.GetNegativeSymFmt(), 15u);
+  EXPECT_EQ(Utf8(it.IFind("USD")->GetName()), "US-Dollar");
+  EXPECT_EQ(Utf8(it.IFind("EUR")->GetCustom()), "Gemeinschaftsw\xc3\xa4hrung");
+  EXPECT_TRUE(it.MustBeSaved());
+}
+
 }  // namespace
