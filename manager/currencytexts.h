@@ -67,5 +67,25 @@ constexpr UINT kStrSymbolLabel = 3328;
 constexpr UINT kStrCustomLabel = 3329;
 constexpr UINT kStrTypedPreviewLabel = 3330;
 constexpr UINT kStrTitlePreviewLabel = 3331;
+constexpr UINT kStrAddButton = 3332;
+constexpr UINT kStrRemoveButton = 3333;
+constexpr UINT kStrPropertiesButton = 3334;
+constexpr UINT kStrBaseButton = 3335;
+constexpr UINT kStrResetEuroButton = 3336;
+constexpr UINT kStrClearWarningsButton = 3337;
+constexpr UINT kStrResetHitsButton = 3338;
+constexpr UINT kStrRatesInfoButton = 3339;
+constexpr UINT kStrTestUpdateButton = 3340;
+constexpr UINT kStrUpdateRuleLabel = 3341;
+constexpr UINT kStrConflictingEmuLabel = 3342;
+constexpr UINT kStrUnknownCurrenciesLabel = 3343;
+constexpr UINT kStrNewButton = 3344;
+constexpr UINT kStrResetSelectedButton = 3345;
+constexpr UINT kStrResetDatabaseButton = 3346;
+constexpr UINT kStrTestDefinitionsButton = 3347;
+constexpr UINT kStrDefinitionsLabel = 3348;
+constexpr UINT kStrMakeDefaultButton = 3349;
+constexpr UINT kStrCopyLocaleCheck = 3350;
+constexpr UINT kStrDefaultLocaleLabel = 3351;
 
 }  // namespace vtx::manager
