@@ -8,7 +8,15 @@ cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DVANTREX_SANITIZE=ON -DVANTRE
 cmake --build build/test -j"$jobs"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-(cd build/test && ctest --output-on-failure -j"$jobs")
+# A test that skips or does not run fails the run, unless tests/allowed-skips.txt lists it.
+rm -f build/test/ctest-results.xml
+status=0
+(cd build/test && ctest --output-on-failure -j"$jobs" --output-junit ctest-results.xml) || status=$?
+/usr/bin/python3 tests/support/check_skips.py build/test/ctest-results.xml tests/allowed-skips.txt || status=1
+if [ "$status" -ne 0 ]; then
+  echo "test.sh: tests failed or did not run" >&2
+  exit "$status"
+fi
 if [ -x tools/run-fuzz.sh ]; then
   tools/run-fuzz.sh
 fi

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -16,44 +15,23 @@
 #include "filters/framework/frame.h"
 #include "filters/framework/mapini.h"
 #include "platform/process.h"
-#include "tests/support/text.h"
+#include "tests/support/child.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
 
 namespace feedtest {
 
-inline std::string SourceDir() {
-  const char* d = std::getenv("VANTREX_TEST_SOURCE_DIR");
-  return d ? d : ".";
-}
-
-// The build tree: the test programs live under its "tests" folder.
-inline std::string BuildDir() {
-  char self[4096];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return ".";
-  std::string path(self, static_cast<size_t>(n));
-  size_t at = path.rfind("/tests/");
-  return at == std::string::npos ? "." : path.substr(0, at);
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
+using vtxtest::ReadFile;
+using vtxtest::WriteFile;
 
 // A fixture of tests/filters/<program>/fixtures.
 inline std::string Fixture(const std::string& program, const std::string& name) {
-  return ReadFile(SourceDir() + "/tests/filters/" + program + "/fixtures/" + name);
+  return ReadFile(vtxtest::SourcePath("tests/filters/" + program + "/fixtures/" + name));
 }
 
 // The map.ini that is installed beside the programs.
 inline bool LoadInstalledMap(CMapIni& map) {
-  std::string path = SourceDir() + "/resources/filters/map.ini";
+  std::string path = vtxtest::SourcePath("resources/filters/map.ini");
   return SUCCEEDED(LoadIniFile(&map, path.c_str(), g_MapIniTable, kMapIniTableRows));
 }
 
@@ -110,7 +88,7 @@ inline Run RunFilter(const std::string& program, const std::string& input,
   vtxtest::TempDir dir;
   std::string path = dir / "download.tmp";
   WriteFile(path, input);
-  std::string exe = BuildDir() + "/filters/" + program + "/" + program;
+  std::string exe = vtxtest::Program(program);
   std::vector<std::string> all = {exe, path};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -123,7 +101,7 @@ inline Run RunFilter(const std::string& program, const std::string& input,
     _exit(127);
   }
   int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) return run;
+  if (pid < 0 || !vtxtest::WaitStatus(pid, &status)) return run;
   run.code = vtx::CodeFromWaitStatus(status);
   run.file = ReadFile(path);
   if (run.code == 0) ScrambleBuffer(run.file.data(), static_cast<uint32_t>(run.file.size()));

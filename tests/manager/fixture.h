@@ -13,12 +13,12 @@
 #include "platform/codepage.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/store.h"
 
 namespace vtxtest {
-
-inline std::string SourceDir() { return VANTREX_SOURCE_DIR; }
-inline std::string BuildDir() { return VANTREX_BUILD_DIR; }
 
 // Values under the application key.
 inline void PutAppString(const char* name, const std::string& utf8) {
@@ -47,22 +47,15 @@ inline void PutAppDword(const char* name, DWORD value) {
 class ManagerEnvironment {
  public:
   explicit ManagerEnvironment(bool catalogue = true) {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
     mkdir((dir_ / "xdg").c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", (dir_ / "xdg").c_str(), 1);
-    if (catalogue) PutAppString("Resources0409", SourceDir() + "/resources/0409/vantrex.cat");
-  }
-  ~ManagerEnvironment() {
-    unsetenv("VANTREX_REGISTRY");
-    unsetenv("VANTREX_RUNTIME_DIR");
-    unsetenv("XDG_RUNTIME_DIR");
+    if (catalogue) PutAppString("Resources0409", SourcePath("resources/0409/vantrex.cat"));
   }
   std::string operator/(const std::string& name) const { return dir_ / name; }
   const std::string& path() const { return dir_.path(); }
 
  private:
-  TempDir dir_;
+  PrivateStore dir_;
+  ScopedEnv xdg_{"XDG_RUNTIME_DIR", dir_ / "xdg"};
 };
 
 // A test's environment with the catalogue loaded.

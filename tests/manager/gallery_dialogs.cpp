@@ -54,7 +54,7 @@ std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env)
   s->DialUpPassword = "secret";
   s->DialUpDomain = "";
   std::string folder = env / "gallery-filters";
-  std::filesystem::copy(SourceDir() + "/resources/filters", folder);
+  std::filesystem::copy(SourcePath("resources/filters"), folder);
   f->filters.Create(folder.c_str(), true);
   f->source.SetURL("https://www.ecb.europa.eu/stats/policy_and_exchange_rates/euro_reference_exchange_rates/html/index.en.html");
   f->source.SetFilter("eurfeed.ini");

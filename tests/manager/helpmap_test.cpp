@@ -85,7 +85,7 @@ class HelpMapTest : public QObject {
     QVERIFY(f_.lib);
     QVERIFY(f_.settings.Create(f_.lib));
     std::string folder = c_->env / "filters";
-    std::filesystem::copy(vtxtest::SourceDir() + "/resources/filters", folder);
+    std::filesystem::copy(vtxtest::SourcePath("resources/filters"), folder);
     QVERIFY(f_.filters.Create(folder.c_str(), true));
     QVERIFY(f_.filters.GetCount() > 1);
     f_.source.SetURL("https://www.ecb.europa.eu/");

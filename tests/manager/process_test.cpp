@@ -14,8 +14,8 @@ using vtxtest::ManagerEnvironment;
 
 namespace {
 
-const QString kHost = QString::fromStdString(vtxtest::BuildDir() + "/tests/manager/manager_testhost");
-const QString kManager = QString::fromStdString(vtxtest::BuildDir() + "/manager/vtxmanager");
+const QString kHost = QString::fromStdString(vtxtest::Program("manager_testhost"));
+const QString kManager = QString::fromStdString(vtxtest::Program("vtxmanager"));
 
 // A manager process writing its log to `log` in the test's folder.
 std::unique_ptr<QProcess> Start(const ManagerEnvironment& env, const QString& log, const QStringList& args,

@@ -23,17 +23,19 @@
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "tests/support/child.h"
+#include "tests/support/env.h"
+#include "tests/support/paths.h"
 #include "tests/support/rawpipe.h"
+#include "tests/support/store.h"
 #include "tests/support/syslog.h"
-#include "tests/support/text.h"
+#include "tests/support/wait.h"
 
 extern char** environ;
 
 namespace {
 
 const char kAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
-const std::string kBuild = VANTREX_BUILD_DIR;
-const std::string kSource = VANTREX_SOURCE_DIR;
 const std::string kSep = "\r\n\r\n---\r\n\r\n";
 
 std::vector<std::string> Split(const std::string& text) {
@@ -50,7 +52,6 @@ std::vector<std::string> Split(const std::string& text) {
 
 using vtxtest::CopyData;
 using vtxtest::U32;
-using vtxtest::WaitFor;
 
 std::string Str(const std::string& s) { return s + std::string(1, '\0'); }
 std::string Execute(uint32_t wait, const std::string& file, const std::string& parameters, const std::string& user = "",
@@ -62,15 +63,7 @@ std::string Execute(uint32_t wait, const std::string& file, const std::string& p
 
 class Store : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
-    setenv("VANTREX_SYSLOG_SOCKET", (dir_ / "log.sock").c_str(), 1);
-    Put("Resources0409", kSource + "/resources/0409/vantrex.cat");
-  }
-  void TearDown() override {
-    for (const char* v : {"VANTREX_REGISTRY", "VANTREX_RUNTIME_DIR", "VANTREX_SYSLOG_SOCKET"}) unsetenv(v);
-  }
+  void SetUp() override { Put("Resources0409", vtxtest::SourcePath("resources/0409/vantrex.cat")); }
   void Put(const char* name, const std::string& value) {
     RegStringValueA v;
     v = value.c_str();
@@ -79,7 +72,7 @@ class Store : public ::testing::Test {
   void PutDword(const char* name, DWORD value) {
     ASSERT_EQ(RegDwordValue(value).Save(HKEY_LOCAL_MACHINE, kAppKey, name), S_OK);
   }
-  vtxtest::TempDir dir_;
+  vtxtest::PrivateStore dir_;
 };
 
 using DisplayLog = Store;
@@ -227,10 +220,7 @@ class MessengerProgram : public Store {
   void SetUp() override {
     Store::SetUp();
     ASSERT_TRUE(made_) << "the test account could not be made";
-    setenv("VANTREX_UNIT_DIR", (dir_ / "units").c_str(), 1);
-    setenv("VANTREX_PAM_DIR", (dir_ / "pam.d").c_str(), 1);
-    setenv("NOTIFY_SOCKET", (dir_ / "notify.sock").c_str(), 1);
-    log_ = std::make_unique<vtxtest::SyslogListener>(dir_ / "log.sock");
+    log_ = std::make_unique<vtxtest::SyslogListener>(dir_.syslog());
     notify_ = std::make_unique<vtxtest::SyslogListener>(dir_ / "notify.sock");
     Put("DisplayMessages", dir_ / "display.txt");
     PutDword("MessagesToLog", 0);
@@ -245,20 +235,16 @@ class MessengerProgram : public Store {
   void TearDown() override {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+      vtxtest::WaitExit(pid_, std::chrono::seconds(5));
     }
-    for (const char* v : {"VANTREX_UNIT_DIR", "VANTREX_PAM_DIR", "NOTIFY_SOCKET"}) unsetenv(v);
-    Store::TearDown();
   }
 
   int Run(const std::vector<std::string>& args) {
     pid_t pid = Spawn(args);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return pid > 0 ? vtxtest::WaitExit(pid) : -1;
   }
   pid_t Spawn(const std::vector<std::string>& args) {
-    std::string program = kBuild + "/messenger/vtxmessenger";
+    std::string program = vtxtest::Program("vtxmessenger");
     std::vector<char*> argv{program.data()};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -281,12 +267,14 @@ class MessengerProgram : public Store {
     std::string prefix = asTestUser ? "setpriv --reuid=" + std::to_string(uid_) + " --regid=" + std::to_string(gid_) +
                                           " --clear-groups "
                                     : "";
-    return vtxtest::Socat(dir_ / "run/HulvaneVantrexMsngPipe", request, dir_.path(), prefix, 40);
+    return vtxtest::Socat(dir_ / "HulvaneVantrexMsngPipe", request, dir_.path(), prefix, 40);
   }
 
   static std::string user_;
   static int uid_, gid_;
   static bool made_;
+  vtxtest::ScopedEnv units_{"VANTREX_UNIT_DIR", dir_ / "units"}, pam_{"VANTREX_PAM_DIR", dir_ / "pam.d"},
+      notifySocket_{"NOTIFY_SOCKET", dir_ / "notify.sock"};
   std::unique_ptr<vtxtest::SyslogListener> log_, notify_;
   pid_t pid_ = -1;
 };
@@ -316,10 +304,8 @@ TEST_F(MessengerProgram, MessagesGoToTheDisplayFile) {
   EXPECT_EQ(Ask(U32(0x8000) + U32(0) + U32(0)), U32(0));
 
   ASSERT_EQ(kill(pid_, SIGTERM), 0);
-  int st = 0;
-  EXPECT_EQ(waitpid(pid_, &st, 0), pid_);
+  EXPECT_EQ(vtxtest::WaitExit(pid_, std::chrono::seconds(10)), 0);
   pid_ = -1;
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
 
 TEST_F(MessengerProgram, ProgramsRunUnderTheGivenAccountOrTheCaller) {
@@ -355,14 +341,14 @@ TEST_F(MessengerProgram, ProgramsRunUnderTheGivenAccountOrTheCaller) {
 
   // Not waited: the reply comes at once, the program runs on.
   EXPECT_EQ(Ask(Execute(0, script, dir_ / "out/h", user_, "", pw)), U32(0));
-  EXPECT_TRUE(WaitFor([&] { return vtxtest::ReadFile(dir_ / "out/h") == std::to_string(uid_) + "\n"; }, 10000));
+  EXPECT_TRUE(vtxtest::Eventually([&] { return vtxtest::ReadFile(dir_ / "out/h") == std::to_string(uid_) + "\n"; }));
 }
 
 TEST_F(MessengerProgram, AnUnprivilegedCallerIsRefusedAndAWaitedProgramBlocksNobody) {
   Start();
   // Let the test account reach the pipe at all.
-  chmod((dir_ / "run").c_str(), 0777);
-  chmod((dir_ / "run/HulvaneVantrexMsngPipe").c_str(), 0666);
+  chmod(dir_.path().c_str(), 0777);
+  chmod((dir_ / "HulvaneVantrexMsngPipe").c_str(), 0666);
   EXPECT_EQ(Ask(Execute(1, "/bin/true", ""), true), U32(0x80070005));
   EXPECT_EQ(Ask(Execute(1, dir_ / "idu.sh", dir_ / "out/x", user_, "", "Pw-" + user_), true), U32(0x80070005));
   EXPECT_NE(access((dir_ / "out/x").c_str(), F_OK), 0);
@@ -390,8 +376,7 @@ TEST_F(MessengerProgram, WatchdogAlarmWhenTheServiceIsSilent) {
   PutDword("MessagesToLog", 1);
   Start();
   // No vtxservice runs here: the alarm goes to the display file and the event log.
-  EXPECT_TRUE(WaitFor([&] { return vtxtest::ReadFile(dir_ / "display.txt").find("service does not answer") != std::string::npos; },
-                      10000))
+  EXPECT_TRUE(vtxtest::Eventually([&] { return vtxtest::ReadFile(dir_ / "display.txt").find("service does not answer") != std::string::npos; }))
       << vtxtest::ReadFile(dir_ / "display.txt");
   bool logged = false;
   for (int i = 0; i < 20 && !logged; ++i) logged = log_->Receive(500).find("service does not answer") != std::string::npos;

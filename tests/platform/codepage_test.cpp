@@ -1,14 +1,13 @@
 #include "platform/codepage.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
-#include <utility>
+#include <iterator>
 
 #include "platform/errors.h"
+#include "tests/support/child.h"
 
 namespace {
 
@@ -67,94 +66,65 @@ TEST(CodePage, Utf8BothWays) {
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xC3(", 2, out, 8), 0);
 }
 
-TEST(CodePage, AnsiPageFromEnvironment) {
-  if (!AnsiIsUtf8Requested()) {
-    // Run this same test in a child whose environment names UTF-8.
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      setenv("VANTREX_CODEPAGE", "UTF-8", 1);
-      execl("/proc/self/exe", "self", "--gtest_filter=CodePage.AnsiPageFromEnvironment", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    return;
-  }
-  EXPECT_TRUE(vtx::AnsiCodePageIsUtf8());
-  EXPECT_EQ(vtx::AnsiToWide("\xC3\xA9"), u"\u00E9");
+// The ANSI page as a program started with VANTREX_CODEPAGE=UTF-8 sees it: 0, or the check that failed.
+VTX_CHILD(Utf8AnsiPage) {
+  if (!vtx::AnsiCodePageIsUtf8()) return 1;
+  if (vtx::AnsiToWide("\xC3\xA9") != u"\u00E9") return 2;
   BOOL used = TRUE;
   char out[8];
-  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"\u0100", -1, out, 8, nullptr, &used), 3);
-  EXPECT_STREQ(out, "\xC4\x80");
+  if (WideCharToMultiByte(CP_ACP, 0, u"\u0100", -1, out, 8, nullptr, &used) != 3) return 3;
+  if (std::string(out) != "\xC4\x80") return 4;
+  return 0;
 }
 
-// Runs one test of this program in a child whose ANSI page is `page`; its exit status and output.
-std::pair<int, std::string> RunWithPage(const char* test, const char* page) {
-  int fds[2];
-  if (pipe(fds) != 0) return {-1, ""};
-  pid_t pid = fork();
-  if (pid < 0) return {-1, ""};
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    dup2(fds[1], 2);
-    close(fds[0]);
-    close(fds[1]);
-    setenv("VANTREX_CODEPAGE", page, 1);
-    setenv("VANTREX_TEST_PAGE_CHILD", "1", 1);
-    std::string filter = std::string("--gtest_filter=CodePage.") + test;
-    execl("/proc/self/exe", "self", filter.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string err;
-  char buf[512];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
+TEST(CodePage, AnsiPageFromEnvironment) {
+  vtxtest::Child child("Utf8AnsiPage", {}, {{"VANTREX_CODEPAGE", "UTF-8"}});
+  ASSERT_TRUE(child.Started());
+  EXPECT_EQ(child.Wait(), 0) << "the check that failed; " << child.Output();
 }
 
-bool InPageChild() { return std::getenv("VANTREX_TEST_PAGE_CHILD") != nullptr; }
+// The ANSI page of a program started with a multi-byte VANTREX_CODEPAGE: 0, or the check that failed.
+VTX_CHILD(FallbackAnsiPage) {
+  if (std::string(vtx::AnsiCodePageName()) != "WINDOWS-1252") return 1;
+  if (vtx::AnsiToWide("\x93\xfa\x96\x7b") != u"\u201C\u00FA\u2013{") return 2;
+  if (vtx::WideToAnsi(u"\u65E5\u672C \u20AC") != "?? \x80") return 3;
+  return 0;
+}
 
 TEST(CodePage, MultiBytePageFallsBackToWindows1252) {
-  if (InPageChild()) {
-    EXPECT_STREQ(vtx::AnsiCodePageName(), "WINDOWS-1252");
-    EXPECT_EQ(vtx::AnsiToWide("\x93\xfa\x96\x7b"), u"\u201C\u00FA\u2013{");
-    EXPECT_EQ(vtx::WideToAnsi(u"\u65E5\u672C \u20AC"), "?? \x80");
-    return;
-  }
   for (const char* page : {"CP932", "CP936", "CP949", "EUC-JP", "GB18030"}) {
-    auto [code, err] = RunWithPage("MultiBytePageFallsBackToWindows1252", page);
-    EXPECT_EQ(code, 0) << page << ": " << err;
-    EXPECT_NE(err.find(std::string("code page \"") + page + "\" is not a single-byte code page known here; using Windows-1252"),
+    vtxtest::Child child("FallbackAnsiPage", {}, {{"VANTREX_CODEPAGE", page}});
+    EXPECT_EQ(child.Wait(), 0) << page << ": " << child.Output();
+    EXPECT_NE(child.Output().find(std::string("code page \"") + page +
+                                  "\" is not a single-byte code page known here; using Windows-1252"),
               std::string::npos)
-        << page << ": " << err;
+        << page << ": " << child.Output();
   }
+}
+
+struct PageCase {
+  const char* page;
+  const char* bytes;
+  std::u16string wide;
+};
+// Cyrillic; Hebrew, whose letters iconv holds back for marks that may follow.
+const PageCase kSingleBytePages[] = {{"CP1251", "\xC6\xFF", u"\u0416\u044F"}, {"CP1255", "\xE0\xFA", u"\u05D0\u05EA"}};
+
+// The page of kSingleBytePages[<index>] as the program's ANSI page: 0, or the check that failed.
+VTX_CHILD(SingleBytePage) {
+  const PageCase& p = kSingleBytePages[std::stoul(args.at(0))];
+  if (std::string(vtx::AnsiCodePageName()) != p.page) return 1;
+  if (vtx::AnsiToWide(p.bytes) != p.wide) return 2;
+  if (vtx::WideToAnsi(p.wide) != p.bytes) return 3;
+  return 0;
 }
 
 TEST(CodePage, SingleBytePagesFromIconv) {
-  // Cyrillic; Hebrew, whose letters iconv holds back for marks that may follow.
-  const struct {
-    const char* page;
-    const char* bytes;
-    std::u16string wide;
-  } pages[] = {{"CP1251", "\xC6\xFF", u"\u0416\u044F"}, {"CP1255", "\xE0\xFA", u"\u05D0\u05EA"}};
-  for (const auto& p : pages) {
-    if (InPageChild()) {
-      if (std::string(p.page) != std::getenv("VANTREX_CODEPAGE")) continue;
-      EXPECT_STREQ(vtx::AnsiCodePageName(), p.page);
-      EXPECT_EQ(vtx::AnsiToWide(p.bytes), p.wide);
-      EXPECT_EQ(vtx::WideToAnsi(p.wide), p.bytes);
-      continue;
-    }
-    auto [code, err] = RunWithPage("SingleBytePagesFromIconv", p.page);
-    EXPECT_EQ(code, 0) << p.page << ": " << err;
-    EXPECT_EQ(err.find("using Windows-1252"), std::string::npos) << p.page << ": " << err;
+  for (size_t i = 0; i < std::size(kSingleBytePages); ++i) {
+    const PageCase& p = kSingleBytePages[i];
+    vtxtest::Child child("SingleBytePage", {std::to_string(i)}, {{"VANTREX_CODEPAGE", p.page}});
+    EXPECT_EQ(child.Wait(), 0) << p.page << ": " << child.Output();
+    EXPECT_EQ(child.Output().find("using Windows-1252"), std::string::npos) << p.page << ": " << child.Output();
   }
 }
 

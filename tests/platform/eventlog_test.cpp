@@ -13,8 +13,9 @@
 
 #include "platform/errors.h"
 #include "platform/resources.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 #include "tests/support/syslog.h"
-#include "tests/support/text.h"
 
 namespace {
 
@@ -23,8 +24,6 @@ using Listener = vtxtest::SyslogListener;
 class EventLog : public ::testing::Test {
  protected:
   void SetUp() override {
-    socket_ = dir_ / "log";
-    setenv("VANTREX_SYSLOG_SOCKET", socket_.c_str(), 1);
     std::string cat = dir_ / "msg.cat";
     std::ofstream(cat) << "[messages]\n0xA Vantrex application started.\n0x40000001 %1\n"
                           "0xC0000005 The Vantrex application could not be started.\\r\\n\n"
@@ -32,12 +31,10 @@ class EventLog : public ::testing::Test {
     module_ = LoadLibraryA(cat.c_str());
     ASSERT_NE(module_, nullptr);
   }
-  void TearDown() override {
-    FreeLibrary(module_);
-    unsetenv("VANTREX_SYSLOG_SOCKET");
-  }
+  void TearDown() override { FreeLibrary(module_); }
   vtxtest::TempDir dir_;
-  std::string socket_;
+  std::string socket_ = dir_ / "log";
+  vtxtest::ScopedEnv syslog_{"VANTREX_SYSLOG_SOCKET", socket_};
   HMODULE module_ = nullptr;
 };
 

@@ -8,28 +8,12 @@
 #include <fstream>
 
 #include "platform/heap.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 using vtxtest::TempDir;
 
 namespace {
-
-class EnvVar {
- public:
-  EnvVar(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old, had_ = true;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvVar() {
-    if (had_) setenv(name_, old_.c_str(), 1);
-    else unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 void Touch(const std::string& path) { std::ofstream(path) << "x"; }
 
@@ -37,7 +21,7 @@ void Touch(const std::string& path) { std::ofstream(path) << "x"; }
 
 TEST(Files, CommonAppDataFollowsTheOverrideAndIsCreatedOnRequest) {
   TempDir dir;
-  EnvVar env("VANTREX_APPDATA", dir / "app/data/");
+  vtxtest::ScopedEnv env("VANTREX_APPDATA", dir / "app/data/");
   char path[MAX_PATH];
   EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), 0x80070002u);
   ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, path), S_OK);
@@ -49,9 +33,9 @@ TEST(Files, CommonAppDataFollowsTheOverrideAndIsCreatedOnRequest) {
 
 TEST(Files, UserFoldersFollowTheBaseDirectories) {
   TempDir dir;
-  EnvVar home("HOME", dir.path());
-  EnvVar config("XDG_CONFIG_HOME", "");
-  EnvVar data("XDG_DATA_HOME", dir / "data");
+  vtxtest::ScopedEnv home("HOME", dir.path());
+  vtxtest::ScopedEnv config("XDG_CONFIG_HOME", "");
+  vtxtest::ScopedEnv data("XDG_DATA_HOME", dir / "data");
   char path[MAX_PATH];
   ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, path), S_OK);
   EXPECT_EQ(std::string(path), dir / ".config");
@@ -62,13 +46,10 @@ TEST(Files, UserFoldersFollowTheBaseDirectories) {
 }
 
 TEST(Files, CommonAppDataDefault) {
-  const char* old = getenv("VANTREX_APPDATA");
-  std::string saved = old ? old : "";
-  unsetenv("VANTREX_APPDATA");
+  vtxtest::ScopedEnv appdata("VANTREX_APPDATA", nullptr);
   char path[MAX_PATH];
   EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), S_OK);
   EXPECT_STREQ(path, "/var/lib");
-  if (old) setenv("VANTREX_APPDATA", saved.c_str(), 1);
 }
 
 TEST(Files, Directories) {
@@ -162,7 +143,7 @@ TEST(Files, CopyKeepsModeRefusesAnExistingTargetAndLeavesNoHalfCopy) {
 
 TEST(Files, PrivateTemporaryFiles) {
   TempDir dir;
-  EnvVar env("TMPDIR", dir.path());
+  vtxtest::ScopedEnv env("TMPDIR", dir.path());
   char folder[MAX_PATH];
   ASSERT_EQ(GetTempPathA(MAX_PATH, folder), dir.path().size() + 1);
   EXPECT_EQ(std::string(folder), dir.path() + "/");

@@ -5,8 +5,9 @@
 #include <string>
 
 #include "platform/inet.h"
-#include "tests/engine/update/servers.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
 
 namespace {
 
@@ -148,7 +149,7 @@ class InetServer : public ::testing::Test {
  protected:
   void SetUp() override {
     port = vtxtest::FreePort();
-    ASSERT_EQ(server.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/testhttpd.py",
+    ASSERT_EQ(server.Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/testhttpd.py"),
                             std::to_string(port)},
                            port, dir / "httpd.log"),
               "");

@@ -11,38 +11,32 @@
 #include <thread>
 
 #include "platform/errors.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/wait.h"
 
 using vtxtest::ReadFile;
+using vtxtest::ScopedEnv;
 using vtxtest::TempDir;
 
 namespace {
 
-void WriteScript(const std::string& path, const std::string& body) {
-  std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-  chmod(path.c_str(), 0755);
-}
+void WriteScript(const std::string& path, const std::string& body) { ASSERT_TRUE(vtxtest::WriteScript(path, body + "\n")); }
 
-// Waits for a file that a started program writes.
+// Waits for a file that a started program writes whole.
 std::string WaitForFile(const std::string& path) {
-  for (int i = 0; i < 500; ++i) {
-    std::string s = ReadFile(path);
-    if (!s.empty() && s.back() == '\n') return s;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return ReadFile(path);
+  std::string s;
+  vtxtest::Eventually([&] {
+    s = ReadFile(path);
+    return !s.empty() && s.back() == '\n';
+  }, std::chrono::seconds(5));
+  return s;
 }
 
 // $PATH for the test; the old one comes back afterwards.
 class LauncherTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* p = std::getenv("PATH");
-    oldPath_ = p ? p : "";
-    mkdir((dir_ / "bin").c_str(), 0755);
-    setenv("PATH", ((dir_ / "bin") + ":/usr/bin:/bin").c_str(), 1);
-  }
-  void TearDown() override { setenv("PATH", oldPath_.c_str(), 1); }
+  void SetUp() override { mkdir((dir_ / "bin").c_str(), 0755); }
   // An opener that records the number of its arguments and each argument on a line.
   void StubOpener(const std::string& extra = "") {
     WriteScript(dir_ / "bin/xdg-open", extra + "\nprintf '%s\\n' \"$#\" \"$@\" \"$(pwd)\" > '" + (dir_ / "args") +
@@ -51,7 +45,7 @@ class LauncherTest : public ::testing::Test {
   std::string Recorded() { return WaitForFile(dir_ / "args"); }
 
   TempDir dir_;
-  std::string oldPath_;
+  ScopedEnv path_{"PATH", (dir_ / "bin") + ":/usr/bin:/bin"};
 };
 
 TEST_F(LauncherTest, AnAddressIsTheOpenersOneArgument) {
@@ -85,12 +79,12 @@ TEST_F(LauncherTest, OtherSchemesAndPathsStartNothing) {
 }
 
 TEST_F(LauncherTest, OpenerMissingOrFailing) {
-  setenv("PATH", (dir_ / "bin").c_str(), 1);
+  ScopedEnv onlyBin("PATH", dir_ / "bin");
   EXPECT_EQ(vtx::OpenUrl("https://example.com/"), E_FAIL);  // none on PATH
   WriteScript(dir_ / "bin/xdg-open", "exit 4");
   EXPECT_EQ(vtx::OpenUrl("https://example.com/"), E_FAIL);
   // Only absolute folders of PATH are searched.
-  setenv("PATH", "bin", 1);
+  ScopedEnv relative("PATH", "bin");
   char here[4096];
   ASSERT_TRUE(getcwd(here, sizeof here));
   ASSERT_EQ(chdir(dir_.path().c_str()), 0);
@@ -138,30 +132,11 @@ TEST_F(LauncherTest, ThroughTheRealOpener) {
       << "[Default Applications]\n"
       << "x-scheme-handler/http=recorder.desktop\nx-scheme-handler/https=recorder.desktop\n"
       << "x-scheme-handler/ftp=recorder.desktop\nx-scheme-handler/mailto=recorder.desktop\n";
-  setenv("PATH", ((dir_ / "bin") + ":/usr/bin:/bin").c_str(), 1);
   unlink((dir_ / "bin/xdg-open").c_str());
-  struct Saved {
-    const char* name;
-    std::string value;
-    bool set;
-  };
-  std::vector<Saved> saved;
-  auto put = [&](const char* name, const std::string& value) {
-    const char* old = std::getenv(name);
-    saved.push_back({name, old ? old : "", old != nullptr});
-    if (value.empty())
-      unsetenv(name);
-    else
-      setenv(name, value.c_str(), 1);
-  };
-  put("XDG_CONFIG_HOME", dir_ / "config");
-  put("XDG_DATA_HOME", dir_ / "data");
-  put("XDG_DATA_DIRS", dir_ / "none");
-  put("XDG_CONFIG_DIRS", dir_ / "none");
-  put("XDG_CURRENT_DESKTOP", "");
-  put("DESKTOP_SESSION", "");
-  put("BROWSER", "");
-  put("DISPLAY", ":99");
+  ScopedEnv configHome("XDG_CONFIG_HOME", dir_ / "config"), dataHome("XDG_DATA_HOME", dir_ / "data"),
+      dataDirs("XDG_DATA_DIRS", dir_ / "none"), configDirs("XDG_CONFIG_DIRS", dir_ / "none"),
+      desktop("XDG_CURRENT_DESKTOP", nullptr), session("DESKTOP_SESSION", nullptr), browser("BROWSER", nullptr),
+      display("DISPLAY", ":99");
   const char* addresses[] = {"https://www.example.com/a b?x=\"1\"&y=2;z", "http://example.com/\xC3\xA4",
                              "mailto:someone@example.com", "ftp://ftp.example.com/pub/x"};
   std::string expected;
@@ -170,12 +145,6 @@ TEST_F(LauncherTest, ThroughTheRealOpener) {
     expected += std::string("1\n") + a + "\n";
   }
   EXPECT_EQ(ReadFile(dir_ / "opened"), expected);
-  for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
-    if (it->set)
-      setenv(it->name, it->value.c_str(), 1);
-    else
-      unsetenv(it->name);
-  }
 }
 
 }  // namespace

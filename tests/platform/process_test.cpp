@@ -10,23 +10,14 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 
 using vtxtest::TempDir;
 
 namespace {
 
 void WriteScript(const TempDir& dir, const std::string& name, const std::string& body) {
-  std::string path = dir / name;
-  std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-  chmod(path.c_str(), 0755);
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  ASSERT_TRUE(vtxtest::WriteScript(dir / name, body + "\n"));
 }
 
 // A process that is gone or a zombie no longer runs.
@@ -138,7 +129,7 @@ TEST_F(Programs, FilterRewritesItsFileWithExactArguments) {
   EXPECT_EQ(code, 0u);
   char real[4096];
   ASSERT_TRUE(realpath(dir.path().c_str(), real));
-  EXPECT_EQ(Slurp(file), std::string(real) + "\n" + file + "\n" + url + "\nBank.ini\n-1\n");
+  EXPECT_EQ(vtxtest::ReadFile(file), std::string(real) + "\n" + file + "\n" + url + "\nBank.ini\n-1\n");
 }
 
 TEST_F(Programs, NameCaseAndExeEndingAreTolerated) {
@@ -178,7 +169,7 @@ TEST_F(Programs, HungProgramAndItsChildrenAreKilledAtTheLimit) {
   EXPECT_EQ(vtx::RunProgram(Start("hang"), 300, &code), E_TIMEOUT);
   EXPECT_EQ(code, E_TIMEOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
-  std::string pid = Slurp(pidFile);
+  std::string pid = vtxtest::ReadFile(pidFile);
   ASSERT_FALSE(pid.empty());
   pid_t grandchild = std::stoi(pid);
   EXPECT_TRUE(Eventually([&] { return !ProcessRuns(grandchild); }));
@@ -216,7 +207,7 @@ TEST_F(Programs, DetachedProgramRunsAndIsReaped) {
   pid_t pid = 0;
   ASSERT_EQ(vtx::StartDetached(Start("action", {"arg with blank"}), &pid), S_OK);
   ASSERT_GT(pid, 0);
-  EXPECT_TRUE(Eventually([&] { return Slurp(marker) == "arg with blank"; }));
+  EXPECT_TRUE(Eventually([&] { return vtxtest::ReadFile(marker) == "arg with blank"; }));
   EXPECT_TRUE(Eventually([&] { return !ProcessExists(pid); }));  // no zombie left
   EXPECT_EQ(vtx::StartDetached(Start("missing")), 0x80070002u);
 }

@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "tests/support/child.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 #include "tests/support/text.h"
 
 namespace {
@@ -23,11 +26,6 @@ using vtxtest::Str;
 
 class Registry : public ::testing::Test {
  protected:
-  void SetUp() override {
-    store_ = dir_ / "lib/vantrex/registry.db";
-    setenv("VANTREX_REGISTRY", store_.c_str(), 1);
-  }
-  void TearDown() override { unsetenv("VANTREX_REGISTRY"); }
 
   HKEY Create(const char* path, REGSAM access = KEY_ALL_ACCESS) {
     HKEY k = nullptr;
@@ -64,17 +62,9 @@ class Registry : public ::testing::Test {
     }
     return out;
   }
-  // Runs `body` in a child process and returns its exit status (-1 when it did not exit).
-  static int InChild(const std::function<int()>& body) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
   vtxtest::TempDir dir_;
-  std::string store_;
+  std::string store_ = dir_ / "lib/vantrex/registry.db";
+  vtxtest::ScopedEnv registry_{"VANTREX_REGISTRY", store_};
 };
 
 TEST_F(Registry, CreatesStoreFileAndDirectoryWithPrivateModes) {
@@ -432,13 +422,8 @@ TEST_F(Registry, TwoProcessesWritingOneKeyLoseNothing) {
   if (a == 0) _exit(writer("a"));
   pid_t b = fork();
   if (b == 0) _exit(writer("b"));
-  int sa = 0, sb = 0;
-  waitpid(a, &sa, 0);
-  waitpid(b, &sb, 0);
-  ASSERT_TRUE(WIFEXITED(sa));
-  ASSERT_TRUE(WIFEXITED(sb));
-  EXPECT_EQ(0, WEXITSTATUS(sa));
-  EXPECT_EQ(0, WEXITSTATUS(sb));
+  EXPECT_EQ(0, vtxtest::WaitExit(a));
+  EXPECT_EQ(0, vtxtest::WaitExit(b));
   HKEY k = Create("SOFTWARE\\Shared");
   DWORD keys = 0, vals = 0;
   ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, &keys, nullptr, nullptr, &vals, nullptr,
@@ -484,14 +469,14 @@ class ReadOnlyRegistry : public Registry {
 TEST_F(ReadOnlyRegistry, FileModeDeniesWrites) {
   Fill();
   std::string d = dir_.path();
-  int r = InChild([&] {
+  int r = vtxtest::InChild([&] {
     // Root ignores file modes: become a user without rights to the file.
     if (geteuid() == 0) {
       chmod(d.c_str(), 0755);
       chmod((d + "/lib").c_str(), 0755);
       chmod((d + "/lib/vantrex").c_str(), 0755);
       for (const char* x : {"", "-wal", "-shm"}) chmod((store_ + x).c_str(), 0644);
-      if (setgid(65534) != 0 || setuid(65534) != 0) return 99;
+      if (!vtxtest::DropRoot()) return 99;
     } else {
       chmod(store_.c_str(), 0444);
     }
@@ -504,8 +489,9 @@ TEST_F(ReadOnlyRegistry, FileModeDeniesWrites) {
 TEST_F(ReadOnlyRegistry, ReadOnlyFileSystemDeniesWrites) {
   Fill();
   std::string d = dir_.path();
-  int r = InChild([&] {
-    if (unshare(CLONE_NEWNS) != 0) return 98;
+  int r = vtxtest::InChild([&] {
+    // Unprivileged, a user namespace of its own grants the mount namespace.
+    if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return 98;
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 98;
     if (mount(d.c_str(), d.c_str(), nullptr, MS_BIND, nullptr) != 0) return 98;
     if (mount(nullptr, d.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) return 98;
@@ -517,10 +503,10 @@ TEST_F(ReadOnlyRegistry, ReadOnlyFileSystemDeniesWrites) {
 
 TEST_F(ReadOnlyRegistry, MissingStoreThatCannotBeMadeReadsEmpty) {
   std::string d = dir_.path();
-  int r = InChild([&] {
+  int r = vtxtest::InChild([&] {
     if (geteuid() == 0) {
       chmod(d.c_str(), 0755);
-      if (setgid(65534) != 0 || setuid(65534) != 0) return 99;
+      if (!vtxtest::DropRoot()) return 99;
     } else {
       chmod(d.c_str(), 0555);
     }

@@ -7,13 +7,13 @@
 
 #include "platform/errors.h"
 #include "platform/heap.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 
 namespace {
 
 std::string Write(const vtxtest::TempDir& dir, const std::string& name, const std::string& body) {
   std::string path = dir / name;
-  std::ofstream(path, std::ios::binary) << body;
+  EXPECT_TRUE(vtxtest::WriteFile(path, body));
   return path;
 }
 

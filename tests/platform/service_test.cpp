@@ -9,7 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -30,16 +31,11 @@ int Verify(const std::string& unitPath, std::string* output) {
 class UnitFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VANTREX_UNIT_DIR", (dir_ / "units").c_str(), 1);
     // A program whose path needs the unit's quoting: a blank, a '%', a '$'.
     std::string folder = dir_ / "my product";
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     program_ = folder + "/vtx%svc$1";
     ASSERT_EQ(std::system(("cp /bin/true '" + program_ + "'").c_str()), 0);
-  }
-  void TearDown() override {
-    unsetenv("VANTREX_UNIT_DIR");
-    unsetenv("VANTREX_REGISTRY");
   }
   UnitConfig Config() const {
     UnitConfig c;
@@ -51,6 +47,7 @@ class UnitFolder : public ::testing::Test {
   std::string UnitPath() const { return dir_ / "units/hulvane-vantrex.service"; }
 
   vtxtest::TempDir dir_;
+  vtxtest::ScopedEnv units_{"VANTREX_UNIT_DIR", dir_ / "units"};
   std::string program_;
 };
 
@@ -82,7 +79,7 @@ TEST(ServiceNames, AccountsCompareByUid) {
 
 TEST_F(UnitFolder, InstalledUnitPassesTheVerifierAndIsEnabled) {
   // The store's path travels into the unit; quotes and blanks must survive.
-  setenv("VANTREX_REGISTRY", (dir_ / "a \"quoted\" store%.db").c_str(), 1);
+  vtxtest::ScopedEnv store("VANTREX_REGISTRY", dir_ / "a \"quoted\" store%.db");
   std::string message;
   ASSERT_EQ(vtx::service::InstallUnit(Config(), &message), S_OK) << message;
   if (!vtx::service::SystemdRunning()) {
@@ -128,7 +125,7 @@ TEST_F(UnitFolder, RewriteKeepsAUserSetByHand) {
 }
 
 TEST_F(UnitFolder, ValuesWithLineBreaksAreRefusedAndNothingIsWritten) {
-  setenv("VANTREX_REGISTRY", "/tmp/x\nExecStartPre=/bin/evil", 1);
+  vtxtest::ScopedEnv store("VANTREX_REGISTRY", "/tmp/x\nExecStartPre=/bin/evil");
   std::string message;
   EXPECT_EQ(vtx::service::InstallUnit(Config(), &message), E_INVALIDARG);
   EXPECT_FALSE(message.empty());

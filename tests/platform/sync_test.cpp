@@ -1,7 +1,6 @@
 #include "platform/sync.h"
 
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,16 +9,16 @@
 #include <thread>
 
 #include "platform/errors.h"
-#include "tests/support/text.h"
-
-extern char** environ;
+#include "tests/support/child.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace {
 
 class Sync : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1); }
   vtxtest::TempDir dir;
+  vtxtest::ScopedEnv runtime{"VANTREX_RUNTIME_DIR", dir.path()};
 };
 
 TEST_F(Sync, EventsSemaphoresAndThreads) {
@@ -103,70 +102,26 @@ TEST_F(Sync, NamedMutexIsRecursivePerThreadAndAbandonedByItsThread) {
   for (HANDLE h : {m, again, opened}) CloseHandle(h);
 }
 
-// Runs this test program again as a child that takes the mutex, says so on its stdout, and on a
-// byte from its stdin either releases it ("release") or dies holding it ("die").
-struct Child {
-  pid_t pid = -1;
-  int toChild = -1, fromChild = -1;
-  explicit Child(const char* mode) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    setenv("VTX_MUTEX_CHILD", mode, 1);
-    std::string self = "/proc/self/exe";
-    char filter[] = "--gtest_filter=MutexChild.Run";
-    char* argv[] = {self.data(), filter, nullptr};
-    posix_spawn(&pid, self.c_str(), &fa, nullptr, argv, environ);
-    unsetenv("VTX_MUTEX_CHILD");
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
-    toChild = in[1];
-    fromChild = out[0];
-  }
-  bool WaitHeld() {
-    // The child's gtest output shares the pipe; the marker line is what counts.
-    std::string seen;
-    char c;
-    while (read(fromChild, &c, 1) == 1) {
-      seen.push_back(c);
-      if (seen.find("HELD\n") != std::string::npos) return true;
-    }
-    return false;
-  }
-  int Finish() {
-    if (write(toChild, "x", 1) != 1) {
-    }
-    close(toChild);
-    close(fromChild);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
-  }
-};
-
-TEST(MutexChild, Run) {
-  const char* mode = std::getenv("VTX_MUTEX_CHILD");
-  if (!mode) GTEST_SKIP() << "only runs as the child of the cross-process test";
+// Takes the named mutex, says so on its stdout, and on a byte from its stdin either releases it
+// ("release") or dies holding it ("die").
+VTX_CHILD(MutexHolder) {
   HANDLE m = CreateMutexA(nullptr, FALSE, "VtxTest_Shared");
-  ASSERT_EQ(WaitForSingleObject(m, 5000), WAIT_OBJECT_0);
-  if (write(1, "HELD\n", 5) != 5) _exit(3);
+  if (WaitForSingleObject(m, 5000) != WAIT_OBJECT_0) return 2;
+  if (write(1, "HELD\n", 5) != 5) return 3;
   char c;
-  if (read(0, &c, 1) != 1) _exit(4);
-  if (std::string(mode) == "die") _exit(0);
+  if (read(0, &c, 1) != 1) return 4;
+  if (!args.empty() && args[0] == "die") _exit(0);
   ReleaseMutex(m);
   CloseHandle(m);
+  return 0;
 }
 
 TEST_F(Sync, NamedMutexAcrossProcessesAndItsAbandonment) {
   HANDLE m = CreateMutexA(nullptr, FALSE, "VtxTest_Shared");
   ASSERT_NE(m, nullptr);
   {
-    Child child("release");
-    ASSERT_TRUE(child.WaitHeld());
+    vtxtest::Child child("MutexHolder", {"release"});
+    ASSERT_TRUE(child.WaitFor("HELD\n"));
     EXPECT_EQ(WaitForSingleObject(m, 50), WAIT_TIMEOUT);
     // Waiting in a worker, released by the child: a normal acquisition.
     DWORD r = 0;
@@ -174,15 +129,17 @@ TEST_F(Sync, NamedMutexAcrossProcessesAndItsAbandonment) {
       r = WaitForSingleObject(m, 10000);
       ReleaseMutex(m);
     });
-    Sleep(20);
-    EXPECT_EQ(WEXITSTATUS(child.Finish()), 0);
+    Sleep(20);  // most often the worker waits already: the release wakes it
+    ASSERT_TRUE(child.Send("x"));
+    EXPECT_EQ(child.Wait(), 0);
     waiter.join();
     EXPECT_EQ(r, WAIT_OBJECT_0);
   }
   {
-    Child child("die");
-    ASSERT_TRUE(child.WaitHeld());
-    child.Finish();
+    vtxtest::Child child("MutexHolder", {"die"});
+    ASSERT_TRUE(child.WaitFor("HELD\n"));
+    ASSERT_TRUE(child.Send("x"));
+    EXPECT_EQ(child.Wait(), 0);
     EXPECT_EQ(WaitForSingleObject(m, 10000), WAIT_ABANDONED);
     EXPECT_TRUE(ReleaseMutex(m));
     EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);

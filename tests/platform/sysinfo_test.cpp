@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 
 namespace {
 

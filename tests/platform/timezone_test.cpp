@@ -7,49 +7,17 @@
 #include <ctime>
 #include <string>
 
-#include "tests/support/text.h"
+#include "tests/support/dates.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace {
-
-constexpr uint64_t kEpoch = 116444736000000000ull;
-
-FILETIME Wall(int y, int mo, int d, int h, int mi) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  int64_t s = timegm(&tm);
-  return U64ToFileTime(kEpoch + static_cast<uint64_t>(s) * 10000000ull);
-}
-
-int64_t UnixOf(const FILETIME& ft) { return static_cast<int64_t>((FileTimeToU64(ft) - kEpoch) / 10000000ull); }
 
 vtx::tz::ZoneInformation Zone(const char* key) {
   vtx::tz::ZoneInformation z;
   EXPECT_TRUE(vtx::tz::ReadWindowsZone(key, &z)) << key;
   return z;
 }
-
-// Sets TZDIR for the lifetime of the object.
-class ZoneDir {
- public:
-  explicit ZoneDir(const std::string& dir) {
-    const char* old = std::getenv("TZDIR");
-    had_ = old != nullptr;
-    if (old) old_ = old;
-    setenv("TZDIR", dir.c_str(), 1);
-  }
-  ~ZoneDir() {
-    if (had_) setenv("TZDIR", old_.c_str(), 1);
-    else unsetenv("TZDIR");
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
 
 TEST(WindowsZone, KeyNamesLeadToIanaZonesWithTheirBiases) {
   vtx::tz::ZoneInformation z = Zone("W. Europe Standard Time");
@@ -77,54 +45,49 @@ TEST(WindowsZone, ConvertsWithTheRulesOfTheDate) {
     FILETIME local;
     FILETIME utc;
   } cases[] = {
-      {"W. Europe Standard Time", Wall(2005, 1, 10, 14, 15), Wall(2005, 1, 10, 13, 15)},
-      {"W. Europe Standard Time", Wall(2005, 7, 1, 14, 15), Wall(2005, 7, 1, 12, 15)},
+      {"W. Europe Standard Time", vtxtest::Utc(2005, 1, 10, 14, 15), vtxtest::Utc(2005, 1, 10, 13, 15)},
+      {"W. Europe Standard Time", vtxtest::Utc(2005, 7, 1, 14, 15), vtxtest::Utc(2005, 7, 1, 12, 15)},
       // Moscow: +3 with summer time in 2005, +4 all year in 2012, +3 all year since 2014.
-      {"Russian Standard Time", Wall(2005, 3, 1, 12, 0), Wall(2005, 3, 1, 9, 0)},
-      {"Russian Standard Time", Wall(2005, 7, 1, 12, 0), Wall(2005, 7, 1, 8, 0)},
-      {"Russian Standard Time", Wall(2012, 1, 10, 12, 0), Wall(2012, 1, 10, 8, 0)},
-      {"Russian Standard Time", Wall(2016, 7, 1, 12, 0), Wall(2016, 7, 1, 9, 0)},
-      {"Eastern Standard Time", Wall(2005, 1, 3, 12, 0), Wall(2005, 1, 3, 17, 0)},
-      {"Eastern Standard Time", Wall(2005, 7, 1, 12, 0), Wall(2005, 7, 1, 16, 0)},
+      {"Russian Standard Time", vtxtest::Utc(2005, 3, 1, 12, 0), vtxtest::Utc(2005, 3, 1, 9, 0)},
+      {"Russian Standard Time", vtxtest::Utc(2005, 7, 1, 12, 0), vtxtest::Utc(2005, 7, 1, 8, 0)},
+      {"Russian Standard Time", vtxtest::Utc(2012, 1, 10, 12, 0), vtxtest::Utc(2012, 1, 10, 8, 0)},
+      {"Russian Standard Time", vtxtest::Utc(2016, 7, 1, 12, 0), vtxtest::Utc(2016, 7, 1, 9, 0)},
+      {"Eastern Standard Time", vtxtest::Utc(2005, 1, 3, 12, 0), vtxtest::Utc(2005, 1, 3, 17, 0)},
+      {"Eastern Standard Time", vtxtest::Utc(2005, 7, 1, 12, 0), vtxtest::Utc(2005, 7, 1, 16, 0)},
       // Southern hemisphere: summer time around the turn of the year.
-      {"AUS Eastern Standard Time", Wall(2005, 1, 10, 12, 0), Wall(2005, 1, 10, 1, 0)},
-      {"AUS Eastern Standard Time", Wall(2005, 7, 1, 12, 0), Wall(2005, 7, 1, 2, 0)},
+      {"AUS Eastern Standard Time", vtxtest::Utc(2005, 1, 10, 12, 0), vtxtest::Utc(2005, 1, 10, 1, 0)},
+      {"AUS Eastern Standard Time", vtxtest::Utc(2005, 7, 1, 12, 0), vtxtest::Utc(2005, 7, 1, 2, 0)},
       // Beyond the file's transitions the rule of its footer holds.
-      {"W. Europe Standard Time", Wall(2100, 7, 1, 12, 0), Wall(2100, 7, 1, 10, 0)},
-      {"W. Europe Standard Time", Wall(2100, 12, 1, 12, 0), Wall(2100, 12, 1, 11, 0)},
+      {"W. Europe Standard Time", vtxtest::Utc(2100, 7, 1, 12, 0), vtxtest::Utc(2100, 7, 1, 10, 0)},
+      {"W. Europe Standard Time", vtxtest::Utc(2100, 12, 1, 12, 0), vtxtest::Utc(2100, 12, 1, 11, 0)},
       // A wall time skipped at the spring change takes the offset before it; one that occurs
       // twice in autumn is taken the first time.
-      {"W. Europe Standard Time", Wall(2005, 3, 27, 2, 30), Wall(2005, 3, 27, 1, 30)},
-      {"W. Europe Standard Time", Wall(2005, 10, 30, 2, 30), Wall(2005, 10, 30, 0, 30)},
+      {"W. Europe Standard Time", vtxtest::Utc(2005, 3, 27, 2, 30), vtxtest::Utc(2005, 3, 27, 1, 30)},
+      {"W. Europe Standard Time", vtxtest::Utc(2005, 10, 30, 2, 30), vtxtest::Utc(2005, 10, 30, 0, 30)},
   };
   for (const Case& c : cases) {
     FILETIME out{};
     ASSERT_TRUE(vtx::tz::LocalToUtc(Zone(c.key), c.local, &out)) << c.key;
-    EXPECT_EQ(UnixOf(out), UnixOf(c.utc)) << c.key << " at " << UnixOf(c.local);
+    EXPECT_EQ(vtxtest::UnixSeconds(out), vtxtest::UnixSeconds(c.utc)) << c.key << " at " << vtxtest::UnixSeconds(c.local);
   }
 }
 
 TEST(WindowsZone, SubSecondPartIsKept) {
-  FILETIME local = U64ToFileTime(FileTimeToU64(Wall(2005, 1, 10, 14, 15)) + 1234567);
+  FILETIME local = U64ToFileTime(FileTimeToU64(vtxtest::Utc(2005, 1, 10, 14, 15)) + 1234567);
   FILETIME out{};
   ASSERT_TRUE(vtx::tz::LocalToUtc(Zone("W. Europe Standard Time"), local, &out));
-  EXPECT_EQ(FileTimeToU64(out), FileTimeToU64(Wall(2005, 1, 10, 13, 15)) + 1234567);
+  EXPECT_EQ(FileTimeToU64(out), FileTimeToU64(vtxtest::Utc(2005, 1, 10, 13, 15)) + 1234567);
 }
 
 TEST(WindowsZone, NoRulesOnTheSystemIsAFailure) {
   vtxtest::TempDir dir;
-  ZoneDir tzdir(dir.path());
+  vtxtest::ScopedEnv tzdir("TZDIR", dir.path());
   FILETIME out = U64ToFileTime(42);
-  EXPECT_FALSE(vtx::tz::LocalToUtc(Zone("W. Europe Standard Time"), Wall(2005, 1, 10, 14, 15), &out));
+  EXPECT_FALSE(vtx::tz::LocalToUtc(Zone("W. Europe Standard Time"), vtxtest::Utc(2005, 1, 10, 14, 15), &out));
   EXPECT_EQ(FileTimeToU64(out), 42u);
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
+using vtxtest::WriteFile;
 
 std::string Be32(uint32_t v) {
   return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
@@ -141,25 +104,25 @@ std::string SlimZone(int32_t offset, const std::string& footer) {
 
 TEST(WindowsZone, ReadsSlimFilesAndRefusesBrokenOnes) {
   vtxtest::TempDir dir;
-  ZoneDir tzdir(dir.path());
+  vtxtest::ScopedEnv tzdir("TZDIR", dir.path());
   ASSERT_EQ(system(("mkdir -p '" + dir.path() + "/Europe' '" + dir.path() + "/America'").c_str()), 0);
   WriteFile(dir / "Europe/Berlin", SlimZone(3600, "CET-1CEST,M3.5.0,M10.5.0/3"));
   vtx::tz::ZoneInformation berlin = Zone("W. Europe Standard Time");
   FILETIME out{};
-  ASSERT_TRUE(vtx::tz::LocalToUtc(berlin, Wall(2005, 7, 1, 14, 15), &out));
-  EXPECT_EQ(UnixOf(out), UnixOf(Wall(2005, 7, 1, 12, 15)));
-  ASSERT_TRUE(vtx::tz::LocalToUtc(berlin, Wall(2005, 1, 10, 14, 15), &out));
-  EXPECT_EQ(UnixOf(out), UnixOf(Wall(2005, 1, 10, 13, 15)));
+  ASSERT_TRUE(vtx::tz::LocalToUtc(berlin, vtxtest::Utc(2005, 7, 1, 14, 15), &out));
+  EXPECT_EQ(vtxtest::UnixSeconds(out), vtxtest::UnixSeconds(vtxtest::Utc(2005, 7, 1, 12, 15)));
+  ASSERT_TRUE(vtx::tz::LocalToUtc(berlin, vtxtest::Utc(2005, 1, 10, 14, 15), &out));
+  EXPECT_EQ(vtxtest::UnixSeconds(out), vtxtest::UnixSeconds(vtxtest::Utc(2005, 1, 10, 13, 15)));
 
   // Quoted names and an explicit daylight offset.
   WriteFile(dir / "America/Sao_Paulo", SlimZone(-10800, "<-03>3<-02>2,M10.3.0/0,M2.3.0/0"));
-  ASSERT_TRUE(vtx::tz::LocalToUtc(Zone("E. South America Standard Time"), Wall(2005, 1, 10, 12, 0), &out));
-  EXPECT_EQ(UnixOf(out), UnixOf(Wall(2005, 1, 10, 14, 0)));
+  ASSERT_TRUE(vtx::tz::LocalToUtc(Zone("E. South America Standard Time"), vtxtest::Utc(2005, 1, 10, 12, 0), &out));
+  EXPECT_EQ(vtxtest::UnixSeconds(out), vtxtest::UnixSeconds(vtxtest::Utc(2005, 1, 10, 14, 0)));
 
   for (const std::string& broken : {std::string("TZif2"), SlimZone(3600, "CET-1CEST,M3.5"), std::string("not a zone file"),
                                     SlimZone(3600, "CET-1CEST,M13.1.0,M10.5.0")}) {
     WriteFile(dir / "Europe/Berlin", broken);
-    EXPECT_FALSE(vtx::tz::LocalToUtc(berlin, Wall(2005, 7, 1, 14, 15), &out));
+    EXPECT_FALSE(vtx::tz::LocalToUtc(berlin, vtxtest::Utc(2005, 7, 1, 14, 15), &out));
   }
 }
 
@@ -167,7 +130,7 @@ TEST(WindowsZone, ZoneIdsCannotLeaveTheZoneFolder) {
   vtx::tz::ZoneInformation z;
   std::snprintf(z.zoneId, sizeof z.zoneId, "../../etc/passwd");
   FILETIME out{};
-  EXPECT_FALSE(vtx::tz::LocalToUtc(z, Wall(2005, 1, 1, 0, 0), &out));
+  EXPECT_FALSE(vtx::tz::LocalToUtc(z, vtxtest::Utc(2005, 1, 1, 0, 0), &out));
   int32_t offset = 0;
   EXPECT_FALSE(vtx::tz::UtcOffsetAt("/etc/localtime", 0, &offset));
 }

@@ -16,12 +16,12 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "engine", "currency"))
 import vxcnf  # noqa: E402
+from vtxtest import message as head, pipe_request as request, wait_for  # noqa: E402
 
 sys.setrecursionlimit(5000)  # the trees of 513 levels are walked recursively
-from pipe_blackbox import head, request  # noqa: E402
 
 WM_COPYDATA, WM_VX_QUIT = 0x4A, 0x8067
 WM_VX_IMPORTSETTINGS, WM_VX_EXPORTSETTINGS = 0x8073, 0x8074
@@ -102,10 +102,7 @@ class Server:
         subprocess.run([setup, product], env=self.env, check=True, stdout=subprocess.DEVNULL)
         self.proc = subprocess.Popen([program], env=self.env, stderr=subprocess.DEVNULL)
         self.pipe = os.path.join(run, "HulvaneVantrexAppPipe")
-        deadline = time.time() + 10
-        while not os.path.exists(self.pipe) and time.time() < deadline:
-            time.sleep(0.01)
-        if not os.path.exists(self.pipe):
+        if not wait_for(lambda: os.path.exists(self.pipe), 10):
             raise RuntimeError("the pipe never appeared")
         self.files = 0
 

@@ -14,7 +14,8 @@
 #include "server/app.h"
 #include "server/engine.h"
 #include "tests/server/fakes.h"
-#include "tests/support/store.h"
+#include "tests/support/storetest.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -66,8 +67,7 @@ class ServerWithEngine : public vtxtest::PrivateStoreTest {
  protected:
   void Start() {
     thread = std::thread([this] { RunServer({}, rig.seams()); });
-    for (int i = 0; i < 1000 && !(hwnd = FindWindowA(g_szAppWindowClass, nullptr)); ++i) Sleep(5);
-    ASSERT_NE(hwnd, nullptr);
+    ASSERT_TRUE(vtxtest::Eventually([this] { return (hwnd = FindWindowA(g_szAppWindowClass, nullptr)) != nullptr; }));
   }
   void TearDown() override {
     if (thread.joinable()) {
@@ -112,7 +112,7 @@ TEST_F(ServerWithEngine, QuitDuringAnAutomaticRunStillStoresItsRates) {
   ASSERT_EQ(on.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "AutoUpdate"), S_OK);
   rig.engine.delayMs = 500;
   Start();
-  for (int i = 0; i < 1000 && rig.engine.runs.load() == 0; ++i) Sleep(5);
+  ASSERT_TRUE(vtxtest::Eventually([this] { return rig.engine.runs.load() != 0; }));
   ASSERT_EQ(rig.engine.runs.load(), 1);  // the first automatic run is under way
   SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
   thread.join();

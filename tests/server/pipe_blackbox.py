@@ -6,33 +6,14 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from vtxtest import message as head, pipe_request as request, wait_for  # noqa: E402
 
 WM_COPYDATA = 0x4A
 WM_TIMER = 0x113
 WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG, WM_VX_QUIT = 0x8065, 0x8066, 0x8067
 WM_VX_ISUPDATING, WM_VX_PING, WM_VX_COUNTHIT = 0x806D, 0x806F, 0x8075
-
-
-def request(path, data, half_close=False, timeout=10):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.settimeout(timeout)
-    s.connect(path)
-    s.sendall(data)
-    if half_close:
-        s.shutdown(socket.SHUT_WR)
-    reply = b""
-    while len(reply) < 4:
-        chunk = s.recv(4 - len(reply))
-        if not chunk:
-            break
-        reply += chunk
-    s.close()
-    return struct.unpack("<I", reply)[0] if len(reply) == 4 else None
-
-
-def head(msg, wparam=0, lparam=0):
-    return struct.pack("<III", msg, wparam, lparam)
 
 
 def main():
@@ -57,11 +38,7 @@ def main():
         events.settimeout(10)
         server = subprocess.Popen([program, "/SERVICE"], env=env, stderr=subprocess.PIPE, text=True)
         pipe = os.path.join(run, "HulvaneVantrexAppPipe")
-        for _ in range(500):
-            if os.path.exists(pipe):
-                break
-            time.sleep(0.01)
-        else:
+        if not wait_for(lambda: os.path.exists(pipe), 10):
             server.kill()
             print("the pipe never appeared", file=sys.stderr)
             return 1

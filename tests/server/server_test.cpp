@@ -21,14 +21,20 @@
 #include "platform/ui.h"
 #include "server/app.h"
 #include "tests/server/fakes.h"
+#include "tests/support/child.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/store.h"
 #include "tests/support/syslog.h"
-#include "tests/support/text.h"
+#include "tests/support/wait.h"
 
 using namespace vtx::server;
 
 extern char** environ;
 
 namespace {
+
+using vtxtest::Eventually;
 
 struct Note {
   std::string caption, text;
@@ -174,11 +180,6 @@ struct Rig {
 
 class Server : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1);
-    setenv("VANTREX_REGISTRY", (dir / "registry.db").c_str(), 1);
-    setenv("VANTREX_SYSLOG_SOCKET", (dir / "log.sock").c_str(), 1);
-  }
   void TearDown() override {
     if (thread.joinable()) {
       if (hwnd) SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
@@ -188,8 +189,7 @@ class Server : public ::testing::Test {
   // Starts the server on its own thread and waits for its window.
   void Start(std::vector<std::string> args = {}) {
     thread = std::thread([this, args] { RunServer(args, rig.seams()); });
-    for (int i = 0; i < 1000 && !(hwnd = FindWindowA(g_szAppWindowClass, nullptr)); ++i) Sleep(5);
-    ASSERT_NE(hwnd, nullptr);
+    ASSERT_TRUE(Eventually([this] { return (hwnd = FindWindowA(g_szAppWindowClass, nullptr)) != nullptr; }));
     if (rig.useRealPipe) {
       ASSERT_TRUE(Eventually([] { return CPipeMessageClient::PipeExists(g_szAppPipe) != 0; }));
     }
@@ -217,21 +217,21 @@ class Server : public ::testing::Test {
       return result;
     };
   }
-  // Posted messages have no reply: wait until their effect shows.
-  template <class F>
-  static bool Eventually(F done) {
-    for (int i = 0; i < 2500; ++i) {
-      if (done()) return true;
-      Sleep(2);
-    }
-    return done();
+  void WaitBusy() { ASSERT_TRUE(Eventually([this] { return rig.scheduler.IsBusy(); })); }
+  // Counts the update requests the server's window takes, on their way to its own procedure.
+  void CountUpdateRequests() {
+    updateRequests = 0;
+    serverProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Server::CountingProc)));
   }
-  void WaitBusy() {
-    for (int i = 0; i < 1000 && !rig.scheduler.IsBusy(); ++i) Sleep(2);
-    ASSERT_TRUE(rig.scheduler.IsBusy());
+  static LRESULT CountingProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_VX_UPDATENOW) ++updateRequests;
+    return CallWindowProcA(serverProc, h, msg, wParam, lParam);
   }
 
-  vtxtest::TempDir dir;
+  static inline WNDPROC serverProc = nullptr;
+  static inline std::atomic<int> updateRequests{0};
+  vtxtest::PrivateStore dir;
   Rig rig;
   std::thread thread;
   HWND hwnd = nullptr;
@@ -410,6 +410,7 @@ TEST_F(Server, LockProtocol) {
 TEST_F(Server, UpdateNowReturnsTheWholeRunsResult) {
   HoldUpdates();
   Start();
+  CountUpdateRequests();
   DWORD first = 1, second = 1;
   std::thread a([&] { first = Send(WM_VX_UPDATENOW); });
   WaitBusy();
@@ -419,7 +420,7 @@ TEST_F(Server, UpdateNowReturnsTheWholeRunsResult) {
   EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 1), VX_E_UPDATING_SERVER);
   EXPECT_EQ(SendData(WM_VX_TESTNOTIFICATION, std::string(16, '\0') + std::string(5, '\0')), 0u);
   std::thread b([&] { second = Send(WM_VX_UPDATENOW); });  // joins the running update
-  Sleep(30);
+  EXPECT_TRUE(Eventually([] { return updateRequests == 2; }));
   SetEvent(go);
   a.join();
   b.join();
@@ -747,21 +748,13 @@ TEST_F(Server, PipeRequestsAreAnsweredWhileAnUpdateNowWaits) {
 
 // The real program in a process of its own, reached only through its pipe.
 TEST_F(Server, ProgramIsReachedAcrossProcesses) {
-  // Beside this test program's build tree: tests/server/ -> server/vtxserver.
-  char self[4096];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = 0;
-  std::string program = std::string(self);
-  program = program.substr(0, program.rfind('/')) + "/../../server/vtxserver";
+  std::string program = vtxtest::Program("vtxserver");
   ASSERT_EQ(access(program.c_str(), X_OK), 0) << program;
   // The program's own catalogue and a listener for its event entries.
   RegStringValueA catalogue;
-  const char* source = std::getenv("VANTREX_TEST_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
-  catalogue = (std::string(source) + "/resources/0409/vantrex.cat").c_str();
+  catalogue = vtxtest::SourcePath("resources/0409/vantrex.cat").c_str();
   ASSERT_EQ(catalogue.Save(HKEY_LOCAL_MACHINE, "SOFTWARE\\Hulvane\\Vantrex\\4.0", "Resources0409"), S_OK);
-  vtxtest::SyslogListener events(dir / "log.sock");
+  vtxtest::SyslogListener events(dir.syslog());
   ASSERT_TRUE(events.bound());
   std::string service = "/SERVICE";
   char* argv[] = {program.data(), service.data(), nullptr};
@@ -790,10 +783,7 @@ TEST_F(Server, ProgramIsReachedAcrossProcesses) {
   EXPECT_EQ(client.resources.boxes[1].hr, E_NOTFOUND_FILE);
 
   EXPECT_EQ(SendVXVMessage(WM_VX_QUIT, 0x1FF, 0, &reply), S_OK);
-  int status = -1;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(vtxtest::WaitExit(pid, std::chrono::seconds(30)), 0);
   std::string started = events.Receive(), stopped = events.Receive();
   EXPECT_NE(started.find("event 0x0000000A"), std::string::npos) << started;
   EXPECT_NE(stopped.find("event 0x0000000B"), std::string::npos) << stopped;

@@ -18,17 +18,19 @@
 
 #include "engine/foundation/regvalue.h"
 #include "service/frame.h"
+#include "tests/support/child.h"
+#include "tests/support/env.h"
+#include "tests/support/paths.h"
 #include "tests/support/rawpipe.h"
+#include "tests/support/store.h"
 #include "tests/support/syslog.h"
-#include "tests/support/text.h"
+#include "tests/support/wait.h"
 
 extern char** environ;
 
 namespace {
 
 const char kAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
-const std::string kBuild = VANTREX_BUILD_DIR;
-const std::string kSource = VANTREX_SOURCE_DIR;
 
 pid_t Spawn(const std::string& program, const std::vector<std::string>& args) {
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -39,41 +41,23 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args) {
   return pid;
 }
 
-// The exit status, or -1 when the program has not ended within the time.
-int WaitExit(pid_t pid, int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    int st = 0;
-    if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    if (std::chrono::steady_clock::now() > end) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 int RunToEnd(const std::string& program, const std::vector<std::string>& args) {
   pid_t pid = Spawn(program, args);
-  return pid < 0 ? -1 : WaitExit(pid, 60000);
+  return pid < 0 ? -1 : vtxtest::WaitExit(pid);
 }
 
 using vtxtest::CopyData;
 using vtxtest::Request;
 using vtxtest::U32;
-using vtxtest::WaitFor;
 
 class ServiceProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
-    setenv("VANTREX_APPDATA", (dir_ / "appdata").c_str(), 1);
-    setenv("VANTREX_SYSLOG_SOCKET", (dir_ / "log.sock").c_str(), 1);
-    setenv("VANTREX_UNIT_DIR", (dir_ / "units").c_str(), 1);
-    setenv("NOTIFY_SOCKET", (dir_ / "notify.sock").c_str(), 1);
-    log_ = std::make_unique<vtxtest::SyslogListener>(dir_ / "log.sock");
+    log_ = std::make_unique<vtxtest::SyslogListener>(dir_.syslog());
     notify_ = std::make_unique<vtxtest::SyslogListener>(dir_ / "notify.sock");
     ASSERT_TRUE(log_->bound() && notify_->bound());
-    Put("Server", kBuild + "/server/vtxserver");
-    Put("Resources0409", kSource + "/resources/0409/vantrex.cat");
+    Put("Server", vtxtest::Program("vtxserver"));
+    Put("Resources0409", vtxtest::SourcePath("resources/0409/vantrex.cat"));
     Put("Path", dir_.path());
     Put("MessagesFile", dir_ / "alarm");
     PutDword("MessagesOnScreen", 0);
@@ -83,10 +67,7 @@ class ServiceProgram : public ::testing::Test {
   void TearDown() override {
     for (pid_t p : {service_, Server()})
       if (p > 0) kill(p, SIGKILL);
-    if (service_ > 0) WaitExit(service_, 5000);
-    for (const char* v : {"VANTREX_REGISTRY", "VANTREX_RUNTIME_DIR", "VANTREX_APPDATA", "VANTREX_SYSLOG_SOCKET",
-                          "VANTREX_UNIT_DIR", "NOTIFY_SOCKET"})
-      unsetenv(v);
+    if (service_ > 0) vtxtest::WaitExit(service_, std::chrono::seconds(5));
   }
 
   void Put(const char* name, const std::string& value) {
@@ -113,7 +94,7 @@ class ServiceProgram : public ::testing::Test {
   }
 
   void StartService() {
-    service_ = Spawn(kBuild + "/service/vtxservice", {});
+    service_ = Spawn(vtxtest::Program("vtxservice"), {});
     ASSERT_GT(service_, 0);
     ASSERT_TRUE(Notified("READY=1", 30000)) << "the service never reported that it runs";
   }
@@ -127,7 +108,7 @@ class ServiceProgram : public ::testing::Test {
   }
 
   std::string Socat(const std::string& pipe, const std::string& request) {
-    return vtxtest::Socat(dir_ / ("run/" + pipe), request, dir_.path());
+    return vtxtest::Socat(dir_ / pipe, request, dir_.path());
   }
 
   bool LogHas(const std::string& text) {
@@ -137,7 +118,8 @@ class ServiceProgram : public ::testing::Test {
     return false;
   }
 
-  vtxtest::TempDir dir_;
+  vtxtest::PrivateStore dir_;
+  vtxtest::ScopedEnv units_{"VANTREX_UNIT_DIR", dir_ / "units"}, notifySocket_{"NOTIFY_SOCKET", dir_ / "notify.sock"};
   std::unique_ptr<vtxtest::SyslogListener> log_, notify_;
   std::vector<std::string> notices_, events_;
   pid_t service_ = -1;
@@ -162,7 +144,7 @@ TEST(ServiceVerbs, TheTextAfterTheSwitchIsComparedWhole) {
 }
 
 TEST_F(ServiceProgram, RegisterWritesAVerifiedUnitAndTheSystemctlVerbsFailWithoutSystemd) {
-  const std::string program = kBuild + "/service/vtxservice";
+  const std::string program = vtxtest::Program("vtxservice");
   const std::string unit = dir_ / "units/hulvane-vantrex.service";
   ASSERT_EQ(RunToEnd(program, {"-RegServer"}), 0);
   std::string text = vtxtest::ReadFile(unit);
@@ -210,11 +192,11 @@ TEST_F(ServiceProgram, AnswersItsPipeAndStopsItsServer) {
   for (const Case& c : cases) EXPECT_EQ(Socat("HulvaneVantrexSvcPipe", c.request), U32(c.reply)) << c.what;
 
   // A second service would take this one's server for its own: it refuses to run.
-  EXPECT_EQ(RunToEnd(kBuild + "/service/vtxservice", {}), 1);
+  EXPECT_EQ(RunToEnd(vtxtest::Program("vtxservice"), {}), 1);
   EXPECT_EQ(kill(server, 0), 0);
 
   ASSERT_EQ(kill(service_, SIGTERM), 0);
-  EXPECT_EQ(WaitExit(service_, 15000), 0);
+  EXPECT_EQ(vtxtest::WaitExit(service_, std::chrono::seconds(15)), 0);
   service_ = -1;
   EXPECT_TRUE(Notified("STOPPING=1", 1000));
   EXPECT_NE(kill(server, 0), 0) << "vtxserver outlived its service";
@@ -233,8 +215,7 @@ TEST_F(ServiceProgram, WatchdogAlarmsForASilentServerAndStopEndsBothWithinTheLim
   // A server that no longer answers: the alarm goes to the messages file and the event log.
   ASSERT_EQ(kill(server, SIGSTOP), 0);
   EXPECT_TRUE(Notified("STATUS=vtxserver did not answer", 15000));
-  EXPECT_TRUE(WaitFor([&] { return vtxtest::ReadFile(dir_ / "alarm.log").find("does not answer") != std::string::npos; },
-                      10000))
+  EXPECT_TRUE(vtxtest::Eventually([&] { return vtxtest::ReadFile(dir_ / "alarm.log").find("does not answer") != std::string::npos; }))
       << vtxtest::ReadFile(dir_ / "alarm.log");
   EXPECT_TRUE(LogHas("Vantrex server does not answer"));
   // The service's own pipe is served meanwhile.
@@ -243,7 +224,7 @@ TEST_F(ServiceProgram, WatchdogAlarmsForASilentServerAndStopEndsBothWithinTheLim
   // The stop tells the silent server to quit, gives it the limit, then kills it.
   auto begin = std::chrono::steady_clock::now();
   ASSERT_EQ(kill(service_, SIGTERM), 0);
-  EXPECT_EQ(WaitExit(service_, 50000), 0);
+  EXPECT_EQ(vtxtest::WaitExit(service_, std::chrono::seconds(50)), 0);
   service_ = -1;
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin).count();
   EXPECT_LT(seconds, 45);
@@ -266,7 +247,7 @@ TEST_F(ServiceProgram, AServerThatCannotStartStopsTheServiceWithItsCode) {
       ASSERT_TRUE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kAppKey, "Server"));
     events_.clear();
     log_->Drain(100);
-    EXPECT_EQ(RunToEnd(kBuild + "/service/vtxservice", {}), c.status) << (c.server ? c.server : "no value");
+    EXPECT_EQ(RunToEnd(vtxtest::Program("vtxservice"), {}), c.status) << (c.server ? c.server : "no value");
     EXPECT_TRUE(LogHas("The Vantrex application could not be started.")) << (c.server ? c.server : "no value");
   }
 }

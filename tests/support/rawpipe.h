@@ -1,15 +1,12 @@
-// Raw requests of the pipe protocol, sent with socat (a client nobody here wrote), and a wait for
-// a condition with a limit.
+// Raw requests of the pipe protocol, sent with socat (a client nobody here wrote).
 #pragma once
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <thread>
 
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 
 namespace vtxtest {
 
@@ -42,17 +39,6 @@ inline std::string Socat(const std::string& socket, const std::string& request, 
                     out + "'";
   if (std::system(cmd.c_str()) != 0) return "<socat failed>";
   return ReadFile(out);
-}
-
-// Polls `done` until it holds or `ms` have passed; its last answer.
-template <class F>
-bool WaitFor(F done, int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
 }
 
 }  // namespace vtxtest

@@ -1,27 +1,44 @@
-// A test with its own registry store and runtime directory, and a heap that refuses nothing afterwards.
+// A registry store, runtime folder, application-data folder and event-log socket of the test's own,
+// in a fresh temporary folder: what the programs otherwise find under /var/lib, /run and /dev/log.
 #pragma once
-#include <gtest/gtest.h>
+#include <string>
 
-#include <cstdlib>
-
-#include "platform/heap.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace vtxtest {
 
-class PrivateStoreTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
-  }
-  void TearDown() override {
-    vtx::heap::FailAfter(-1);
-    unsetenv("VANTREX_REGISTRY");
-    unsetenv("VANTREX_RUNTIME_DIR");
+class PrivateStore {
+ public:
+  PrivateStore()
+      : registry_("VANTREX_REGISTRY", registry()),
+        runtime_("VANTREX_RUNTIME_DIR", dir_.path()),
+        appdata_("VANTREX_APPDATA", dir_.path()),
+        syslog_("VANTREX_SYSLOG_SOCKET", syslog()) {}
+
+  // Points the variables here again, after a test of another store in the same program.
+  void Use() const {
+    setenv("VANTREX_REGISTRY", registry().c_str(), 1);
+    setenv("VANTREX_RUNTIME_DIR", dir_.path().c_str(), 1);
+    setenv("VANTREX_APPDATA", dir_.path().c_str(), 1);
+    setenv("VANTREX_SYSLOG_SOCKET", syslog().c_str(), 1);
   }
 
+  const std::string& path() const { return dir_.path(); }
+  std::string operator/(const std::string& name) const { return dir_ / name; }
+  std::string registry() const { return dir_ / "registry.db"; }
+  // Where a vtxtest::SyslogListener hears the event log.
+  std::string syslog() const { return dir_ / "log"; }
+
+ private:
   TempDir dir_;
+  ScopedEnv registry_, runtime_, appdata_, syslog_;
 };
+
+// A store shared by the tests of a suite: call Use() in SetUpTestSuite.
+inline PrivateStore& SuiteStore() {
+  static PrivateStore store;
+  return store;
+}
 
 }  // namespace vtxtest

@@ -10,6 +10,8 @@
 
 #include "engine/notify/notifychannels.h"
 #include "platform/sync.h"
+#include "tests/support/files.h"
+#include "tests/support/wait.h"
 #include "tests/webservice/web_fixture.h"
 
 using namespace vtxtest;
@@ -37,16 +39,9 @@ class Frame : public WebTest {
   }
 
   void Script(const std::string& name, const std::string& body) {
-    std::string path = validators + "/" + name;
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    chmod(path.c_str(), 0755);
+    ASSERT_TRUE(vtxtest::WriteScript(validators + "/" + name, body + "\n"));
   }
-  std::string Args() {
-    std::ifstream in(argsFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Args() { return vtxtest::ReadFile(argsFile); }
   // The outcome of one conversion: "ok", or the exception's type and HRESULT.
   std::string Call(const char* key) {
     try {
@@ -239,7 +234,7 @@ TEST_F(Frame, SettingsLockIsWaitedForWithALimit) {
     ReleaseMutex(held);
     CloseHandle(held);
   });
-  while (!taken) Sleep(10);
+  EXPECT_TRUE(vtxtest::Eventually([&] { return taken.load(); }));
   g_dwSettingsLockTimeoutMs = 300;
   EXPECT_EQ(Call("k"), "System.Runtime.InteropServices.COMException 800705B4 server");
   g_dwSettingsLockTimeoutMs = 30000;

@@ -1,21 +1,19 @@
 // vtxwebservice as a program on 127.0.0.1, called with zeep from its WSDL, with curl and xmllint.
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
-#include <fstream>
-#include <thread>
 
 #include "engine/foundation/timetext.h"
+#include "tests/support/net.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
 #include "tests/webservice/web_fixture.h"
 
-extern char** environ;
 using namespace vtxtest;
 
 namespace {
@@ -32,18 +30,6 @@ std::string Shell(const std::string& cmd, int* status = nullptr) {
   return out;
 }
 
-uint16_t FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
-
 class Host : public WebTest {
  protected:
   static void SetUpTestSuite() {
@@ -58,29 +44,16 @@ class Host : public WebTest {
     s.GetRates()[static_cast<uint32_t>(s.GetData()->IFind("GBP"))]->ftLastChange = summer;
     ASSERT_EQ(0u, s.SaveINI());
 
-    const char* build = std::getenv("VANTREX_BUILD_DIR");
-    ASSERT_NE(build, nullptr);
-    std::string program = std::string(build) + "/webservice/vtxwebservice";
     port_ = FreePort();
     std::string port = std::to_string(port_);
-    const char* argv[] = {program.c_str(), "--port", port.c_str(), "--path", "/Vantrex.asmx", "--idle-timeout", "2",
-                          nullptr};
-    ASSERT_EQ(0, posix_spawn(&pid_, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ));
+    ASSERT_EQ(server_.Start({Program("vtxwebservice"), "--port", port, "--path", "/Vantrex.asmx", "--idle-timeout", "2"},
+                            port_, WebDir() / "host.log"),
+              "");
     url_ = "http://127.0.0.1:" + port + "/Vantrex.asmx";
-    for (int i = 0; i < 100; ++i) {
-      int st = -1;
-      Shell("curl -s -o /dev/null '" + url_ + "?wsdl'", &st);
-      if (st == 0) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    FAIL() << "vtxwebservice did not answer";
   }
   static void TearDownTestSuite() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int st = 0;
-      waitpid(pid_, &st, 0);
-      EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    if (server_.Running()) {
+      EXPECT_EQ(server_.Stop(std::chrono::seconds(10)), 0);
     }
   }
   void SetUp() override {}
@@ -88,7 +61,7 @@ class Host : public WebTest {
   // POSTs a body from a file: "<status>\n<body>".
   static std::string Post(const std::string& body, const std::string& type = "text/xml; charset=utf-8") {
     std::string file = WebDir() / "body.xml";
-    std::ofstream(file, std::ios::binary) << body;
+    WriteFile(file, body);
     return Shell("curl -s -w '\\n%{http_code}' -H 'Content-Type: " + type + "' --data-binary @" + file + " '" + url_ +
                "'");
   }
@@ -97,7 +70,7 @@ class Host : public WebTest {
            "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><s:Body>" + inner + "</s:Body></s:Envelope>";
   }
 
-  static inline pid_t pid_ = -1;
+  static inline ServerProcess server_;
   static inline uint16_t port_ = 0;
   static inline std::string url_;
 };
@@ -107,12 +80,9 @@ const char kOps[] = "urn:hulvane:vantrex:webservice:4.0/";
 }  // namespace
 
 TEST_F(Host, ZeepCallsEveryOperationFromTheWsdl) {
-  const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
-  ASSERT_NE(src, nullptr);
   int st = -1;
-  std::string out = Shell("/usr/bin/python3 " + std::string(src) + "/tests/webservice/zeep_client.py '" + url_ +
-                            "?wsdl' 2>&1",
-                        &st);
+  std::string out =
+      Shell("/usr/bin/python3 " + SourcePath("tests/webservice/zeep_client.py") + " '" + url_ + "?wsdl' 2>&1", &st);
   EXPECT_EQ(st, 0) << out;
 }
 
@@ -174,7 +144,7 @@ TEST_F(Host, CallsRunConcurrently) {
                                     "\"><fromCurrency>EUR</fromCurrency><toCurrency>USD;GBP</toCurrency>"
                                     "<amount>2</amount><rounding>true</rounding><format>+</format></ConvertToStr>");
   std::string file = WebDir() / "concurrent.xml";
-  std::ofstream(file) << body;
+  ASSERT_TRUE(WriteFile(file, body));
   std::string cmd;
   for (int i = 0; i < 16; ++i)
     cmd += "curl -s -H 'Content-Type: text/xml' --data-binary @" + file + " '" + url_ + "' & ";

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 
 using namespace vtx::soap;
 

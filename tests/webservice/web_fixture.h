@@ -12,15 +12,13 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/regvalue.h"
+#include "tests/support/store.h"
 #include "tests/support/text.h"
 #include "webservice/web/operations.h"
 
 namespace vtxtest {
 
-inline TempDir& WebDir() {
-  static TempDir dir;
-  return dir;
-}
+inline PrivateStore& WebDir() { return SuiteStore(); }
 
 // USD, GBP and JPY with rates, CHF with a rate of 0 (not set).
 constexpr char kRates[] =
@@ -54,9 +52,7 @@ inline void SetString(const char* name, const char* value) {
 class WebTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    setenv("VANTREX_REGISTRY", (WebDir() / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", WebDir().path().c_str(), 1);
-    setenv("VANTREX_APPDATA", WebDir().path().c_str(), 1);
+    WebDir().Use();
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
   }

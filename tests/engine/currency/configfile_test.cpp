@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/heap.h"
 #include "tests/engine/currency/settings_fixture.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -94,8 +95,7 @@ std::string Dump() {
 
 // A fixture beside this test: annotated hex ('#' comments) decoded to bytes.
 std::string HexFixture(const char* name) {
-  const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
-  std::string text = vtxtest::ReadFile(std::string(src ? src : ".") + "/tests/engine/currency/configfile/" + name);
+  std::string text = vtxtest::ReadFile(vtxtest::SourcePath(std::string("tests/engine/currency/configfile/") + name));
   std::string bytes, digits;
   bool comment = false;
   for (char c : text) {

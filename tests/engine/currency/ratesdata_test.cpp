@@ -49,7 +49,7 @@ class RatesTest : public SettingsTest {
   static uint64_t Now() {
     FILETIME t;
     GetSystemTimeAsFileTime(&t);
-    return U64(t);
+    return FileTimeToU64(t);
   }
   CSettings s;
 };
@@ -133,7 +133,7 @@ TEST_F(RatesTest, MalformedRowsRefuseTheWholeFile) {
     EXPECT_EQ(E_INVALIDARG, Apply(s, text, false, &line)) << rows;
     EXPECT_EQ(7u, line) << rows;
     EXPECT_EQ("Old", Text(s.GetRates().Source)) << rows;
-    EXPECT_EQ(0u, U64(s.GetRates().Created)) << rows;
+    EXPECT_EQ(0u, FileTimeToU64(s.GetRates().Created)) << rows;
     EXPECT_EQ(nullptr, Find(s, "GBP")) << rows;
     EXPECT_EQ(1.1, Rate(s, "USD")) << rows;
   }
@@ -156,24 +156,24 @@ TEST_F(RatesTest, LastChangeRules) {
   ASSERT_NE(nullptr, s.Add(rec));
   ASSERT_TRUE(s.InitCurrencyInfo(rec, "CHF"));
   rec.dRate = 1.0;
-  rec.ftLastChange = Ft(12345);  // unchanged below: keeps its time
+  rec.ftLastChange = U64ToFileTime(12345);  // unchanged below: keeps its time
   ASSERT_NE(nullptr, s.Add(rec));
   ASSERT_TRUE(s.InitCurrencyInfo(rec, "SEK"));
   rec.dRate = 10.0;
-  rec.ftLastChange = Ft(12345);
+  rec.ftLastChange = U64ToFileTime(12345);
   ASSERT_NE(nullptr, s.Add(rec));
 
   uint64_t before = Now();
   ASSERT_EQ(0u, Apply(s, "[EUR]\nUSD = 1.05\nGBP = 0.9\nCHF = 1.0\nSEK = 11.5\nNOK = 11\n"));
   uint64_t after = Now();
   auto changedNow = [&](const char* code) {
-    uint64_t t = U64(Find(s, code)->ftLastChange);
+    uint64_t t = FileTimeToU64(Find(s, code)->ftLastChange);
     return t >= before && t <= after;
   };
   EXPECT_TRUE(changedNow("USD"));
   EXPECT_EQ(0u, Find(s, "USD")->dwFlags & kInfoFluctuation);
   EXPECT_TRUE(changedNow("GBP"));
-  EXPECT_EQ(12345u, U64(Find(s, "CHF")->ftLastChange));
+  EXPECT_EQ(12345u, FileTimeToU64(Find(s, "CHF")->ftLastChange));
   EXPECT_TRUE(changedNow("SEK"));
   EXPECT_NE(0u, Find(s, "SEK")->dwFlags & kInfoFluctuation);  // 15 % with a limit of 10 %
   EXPECT_TRUE(changedNow("NOK"));                              // new record
@@ -182,7 +182,7 @@ TEST_F(RatesTest, LastChangeRules) {
   ASSERT_EQ(0u, Apply(s, "[EUR]\nUSD = 1.05\nGBP = 0.9\nCHF = 1.0\nSEK = 11.0\nNOK = 11\n"));
   EXPECT_EQ(0u, Find(s, "SEK")->dwFlags & kInfoFluctuation);
   ASSERT_EQ(0u, Apply(s, "[EUR]\nUSD = 5\nGBP = 0.9\nCHF = 7\nSEK = 11.0\nNOK = 11\n", true));
-  EXPECT_EQ(12345u, U64(Find(s, "CHF")->ftLastChange));
+  EXPECT_EQ(12345u, FileTimeToU64(Find(s, "CHF")->ftLastChange));
   EXPECT_EQ(0u, Find(s, "USD")->dwFlags & kInfoFluctuation);
 }
 
@@ -247,7 +247,7 @@ TEST_F(RatesTest, SaveIniStoresTheRatesForTheNextLoad) {
   ASSERT_TRUE(s.InitCurrencyInfo(never, "GBP"));
   ASSERT_NE(nullptr, s.Add(never));
   ASSERT_EQ(0u, s.SaveINI());
-  EXPECT_NE(0u, U64(s.GetLastSaved()));
+  EXPECT_NE(0u, FileTimeToU64(s.GetLastSaved()));
 
   CIniDataRegistry<char> ini;
   ASSERT_TRUE(ini.SetBaseKey(HKEY_LOCAL_MACHINE, g_szIniKey));
@@ -263,7 +263,7 @@ TEST_F(RatesTest, SaveIniStoresTheRatesForTheNextLoad) {
   EXPECT_EQ(nullptr, Find(t, "GBP"));
   EXPECT_NE(nullptr, Find(t, "EUR"));
   // Times are stored to the second.
-  EXPECT_EQ(U64(Find(s, "USD")->ftLastChange) / 10000000, U64(Find(t, "USD")->ftLastChange) / 10000000);
+  EXPECT_EQ(FileTimeToU64(Find(s, "USD")->ftLastChange) / 10000000, FileTimeToU64(Find(t, "USD")->ftLastChange) / 10000000);
 }
 
 TEST_F(RatesTest, UnreadableStoredRatesFallBackToTheEuro) {

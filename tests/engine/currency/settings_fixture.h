@@ -2,7 +2,6 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,12 +13,6 @@
 namespace vtxtest {
 
 class SettingsTest : public CurrencyStoreTest {
- protected:
-  static void SetUpTestSuite() {
-    CurrencyStoreTest::SetUpTestSuite();
-    setenv("VANTREX_RUNTIME_DIR", StoreDir().path().c_str(), 1);
-  }
-
  public:
   // Applies a rates file as the server does: begin, load, end.
   static HRESULT Apply(CSettings& s, const std::string& text, bool stored = false, uint32_t* line = nullptr,
@@ -44,8 +37,6 @@ class SettingsTest : public CurrencyStoreTest {
     return c ? c->dRate : -99.0;
   }
 
-  static uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-  static FILETIME Ft(uint64_t v) { return FILETIME{static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)}; }
   static std::string Text(const char* s) { return s ? s : "<null>"; }
 };
 
@@ -62,11 +53,11 @@ inline void FillEverything(CSettings& s) {
   d.LastChangeEachMaxSeconds = 3;
   d.LastChangeNoWeekendWarnings = 0;
   d.PartialDataWarnings = 0;
-  d.LastChangeChecked = SettingsTest::Ft(11);
-  d.LastChangeLastWarning = SettingsTest::Ft(12);
-  d.LastChangeEachChecked = SettingsTest::Ft(13);
-  d.LastChangeEachLastWarning = SettingsTest::Ft(14);
-  d.LastChangeReference = SettingsTest::Ft(15);
+  d.LastChangeChecked = U64ToFileTime(11);
+  d.LastChangeLastWarning = U64ToFileTime(12);
+  d.LastChangeEachChecked = U64ToFileTime(13);
+  d.LastChangeEachLastWarning = U64ToFileTime(14);
+  d.LastChangeReference = U64ToFileTime(15);
   d.ConflictingEMU = 2;
   d.ConflictingPegged = 1;
   d.UnknownCurrencies = 3;
@@ -90,8 +81,8 @@ inline void FillEverything(CSettings& s) {
   d.UpdateAtMost = 50;
   d.UpdateAttempts = 6;
   d.UpdateRetryPause = 8;
-  d.EMULoadSuccess = SettingsTest::Ft(21);
-  d.EMULoadFailure = SettingsTest::Ft(22);
+  d.EMULoadSuccess = U64ToFileTime(21);
+  d.EMULoadFailure = U64ToFileTime(22);
   d.ProxyServer = "proxy.example:3128";
   d.DialUp = "Provider";
   d.UserAgent = "Agent/1";

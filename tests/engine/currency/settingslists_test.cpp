@@ -5,24 +5,10 @@
 #include "engine/currency/settings.h"
 #include "platform/heap.h"
 #include "platform/systime.h"
-#include "tests/support/store.h"
+#include "tests/support/dates.h"
+#include "tests/support/storetest.h"
 
 namespace {
-
-FILETIME At(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0) {
-  SYSTEMTIME st{};
-  st.wYear = y;
-  st.wMonth = mo;
-  st.wDay = d;
-  st.wHour = h;
-  st.wMinute = mi;
-  st.wSecond = s;
-  FILETIME ft{};
-  SystemTimeToFileTime(&st, &ft);
-  return ft;
-}
-
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
 
 std::string Take(char* text) {
   std::string s = text ? text : "<null>";
@@ -46,12 +32,12 @@ class SettingsListsTest : public vtxtest::PrivateStoreTest {
   }
 
   CSettings settings;
-  const FILETIME now = At(2024, 3, 15, 12);
+  const FILETIME now = vtxtest::Utc(2024, 3, 15, 12);
 };
 
 TEST_F(SettingsListsTest, EmptyListHasNothingStaleAndNoTimes) {
-  EXPECT_EQ(U64(settings.GetLastChange()), 0u);
-  EXPECT_EQ(U64(settings.GetLeastRecentChange(&now)), 0u);
+  EXPECT_EQ(FileTimeToU64(settings.GetLastChange()), 0u);
+  EXPECT_EQ(FileTimeToU64(settings.GetLeastRecentChange(&now)), 0u);
   uint32_t count = 9, floating = 9;
   EXPECT_EQ(Take(settings.GetLastChangeCurrencies(60, nullptr, &count, &floating, &now)), "<null>");
   EXPECT_EQ(count, 0u);
@@ -60,16 +46,16 @@ TEST_F(SettingsListsTest, EmptyListHasNothingStaleAndNoTimes) {
 }
 
 TEST_F(SettingsListsTest, FloatingCurrenciesOnlyAndTheirTimes) {
-  Add("DEM", 1.95583, At(2024, 3, 1));   // euro area: skipped by the floating look-ups
-  Add("XPF", 119.33, At(2024, 3, 2));    // pegged to the euro: skipped as well
-  Add("USD", 1.08, At(2024, 3, 10));     // 5 days old
-  Add("JPY", 160.0, At(2024, 3, 15, 11));  // 1 hour old
-  Add("GBP", 0.0, At(2024, 3, 5));       // delivered without a rate
+  Add("DEM", 1.95583, vtxtest::Utc(2024, 3, 1));   // euro area: skipped by the floating look-ups
+  Add("XPF", 119.33, vtxtest::Utc(2024, 3, 2));    // pegged to the euro: skipped as well
+  Add("USD", 1.08, vtxtest::Utc(2024, 3, 10));     // 5 days old
+  Add("JPY", 160.0, vtxtest::Utc(2024, 3, 15, 11));  // 1 hour old
+  Add("GBP", 0.0, vtxtest::Utc(2024, 3, 5));       // delivered without a rate
   Add("CHF", 0.95, FILETIME{});          // rate but never changed
 
-  EXPECT_EQ(U64(settings.GetLastChange()), U64(At(2024, 3, 15, 11)));
+  EXPECT_EQ(FileTimeToU64(settings.GetLastChange()), FileTimeToU64(vtxtest::Utc(2024, 3, 15, 11)));
   // CHF counts as changed now; GBP is the oldest floating record.
-  EXPECT_EQ(U64(settings.GetLeastRecentChange(&now)), U64(At(2024, 3, 5)));
+  EXPECT_EQ(FileTimeToU64(settings.GetLeastRecentChange(&now)), FileTimeToU64(vtxtest::Utc(2024, 3, 5)));
 
   FILETIME latest{};
   uint32_t count = 0, floating = 0;
@@ -81,7 +67,7 @@ TEST_F(SettingsListsTest, FloatingCurrenciesOnlyAndTheirTimes) {
   EXPECT_NE(stale.find("\tCHF"), std::string::npos) << stale;
   EXPECT_EQ(stale.find("JPY"), std::string::npos);
   EXPECT_EQ(stale.find("GBP"), std::string::npos);
-  EXPECT_EQ(U64(latest), U64(At(2024, 3, 14, 12))) << "the most recent among those listed: CHF at now - limit";
+  EXPECT_EQ(FileTimeToU64(latest), FileTimeToU64(vtxtest::Utc(2024, 3, 14, 12))) << "the most recent among those listed: CHF at now - limit";
 
   std::string never = Take(settings.GetNeverSetCurrencies(&count, &floating));
   EXPECT_EQ(count, 1u);
@@ -90,7 +76,7 @@ TEST_F(SettingsListsTest, FloatingCurrenciesOnlyAndTheirTimes) {
 }
 
 TEST_F(SettingsListsTest, EntriesCarryTheEnglishName) {
-  Add("USD", 1.08, At(2024, 3, 1));
+  Add("USD", 1.08, vtxtest::Utc(2024, 3, 1));
   uint32_t count = 0;
   std::string stale = Take(settings.GetLastChangeCurrencies(60, nullptr, &count, nullptr, &now));
   EXPECT_EQ(count, 1u);
@@ -99,7 +85,7 @@ TEST_F(SettingsListsTest, EntriesCarryTheEnglishName) {
 }
 
 TEST_F(SettingsListsTest, OutOfMemoryGivesNoList) {
-  Add("USD", 1.08, At(2024, 3, 1));
+  Add("USD", 1.08, vtxtest::Utc(2024, 3, 1));
   ASSERT_NE(settings.GetLocaleList(), nullptr);
   uint32_t count = 7;
   vtx::heap::FailAfter(0);

@@ -14,6 +14,10 @@
 #include "platform/resources.h"
 #include "platform/systime.h"
 #include "tests/engine/currency/settings_fixture.h"
+#include "tests/support/dates.h"
+#include "tests/support/env.h"
+#include "tests/support/paths.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -22,21 +26,17 @@ using vtxtest::SettingsTest;
 const char* const kApp = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
 const char* const kHits = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Hits";
 constexpr uint64_t kWeek = 6048000000000ull;
-constexpr uint64_t kSecond = 10000000ull;
+using vtxtest::kSecond;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-void WriteAll(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+using vtxtest::ReadFile;
+using vtxtest::WriteFile;
+
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 uint64_t NowU64() {
   FILETIME t;
   GetSystemTimeAsFileTime(&t);
-  return SettingsTest::U64(t);
+  return FileTimeToU64(t);
 }
 
 // Takes a GlobalAlloc'ed list text.
@@ -50,14 +50,10 @@ class Services : public SettingsTest {
  protected:
   void SetUp() override {
     SettingsTest::SetUp();
-    setenv("VANTREX_APPDATA", (dir / "appdata").c_str(), 1);
     mkdir(product().c_str(), 0700);
     mkdir((product() + "/Filters").c_str(), 0700);
     mkdir((product() + "/Actions").c_str(), 0700);
-    std::string catalogue = std::string(std::getenv("VANTREX_TEST_SOURCE_DIR") ? std::getenv("VANTREX_TEST_SOURCE_DIR")
-                                                                                : ".") +
-                            "/resources/0409/vantrex.cat";
-    module = LoadLibraryA(catalogue.c_str());
+    module = LoadLibraryA(vtxtest::SourcePath("resources/0409/vantrex.cat").c_str());
     ASSERT_NE(module, nullptr);
     ASSERT_TRUE(s.Create(module));
     s.GetRates().Active.Empty();
@@ -65,22 +61,19 @@ class Services : public SettingsTest {
   void TearDown() override {
     vtx::settings::PipeExecute = nullptr;
     FreeLibrary(module);
-    unsetenv("VANTREX_APPDATA");
   }
 
   std::string product() const { return dir / "product"; }
   void SetPath(const char* path) { ASSERT_EQ(0u, SaveRegistryCStringA(path, HKEY_LOCAL_MACHINE, kApp, "Path")); }
   void Script(const std::string& folder, const std::string& name, const std::string& body) {
-    std::string path = product() + "/" + folder + "/" + name;
-    WriteAll(path, "#!/bin/sh\n" + body);
-    chmod(path.c_str(), 0700);
+    ASSERT_TRUE(vtxtest::WriteScript(product() + "/" + folder + "/" + name, body));
   }
   // An active record with a rate, flags and a last change.
   CurrencyInfo& Active(const char* code, double rate, uint64_t lastChange = 0, uint32_t flags = 0) {
     CurrencyInfo r;
     EXPECT_TRUE(s.InitCurrencyInfo(r, code));
     r.dRate = rate;
-    r.ftLastChange = Ft(lastChange);
+    r.ftLastChange = U64ToFileTime(lastChange);
     r.dwFlags = flags;
     int32_t i = s.GetData()->Currencies.IFind(code);
     if (i >= 0) {
@@ -91,6 +84,7 @@ class Services : public SettingsTest {
   }
 
   vtxtest::TempDir dir;
+  vtxtest::ScopedEnv appdata{"VANTREX_APPDATA", dir / "appdata"};
   HMODULE module = nullptr;
   CSettings s;
 };
@@ -176,7 +170,7 @@ TEST_F(Services, LogFolderIsCreatedUnderTheCommonDataFolderElseUnderTheProduct) 
   EXPECT_TRUE(S_ISDIR(st.st_mode));
 
   // A common data folder too long for a path: the product's "Logs".
-  setenv("VANTREX_APPDATA", (dir / std::string(300, 'a')).c_str(), 1);
+  vtxtest::ScopedEnv tooLong("VANTREX_APPDATA", dir / std::string(300, 'a'));
   EXPECT_FALSE(GetLogPath(path));  // no "Path" either
   SetPath(product().c_str());
   ASSERT_TRUE(GetLogPath(path));
@@ -198,8 +192,8 @@ TEST_F(Services, FilterGetsExactlyItsFourArgumentsFromTheFiltersFolder) {
   CStringA error;
   ASSERT_EQ(s.ExecuteFilter("args.sh", "/tmp/in file", address.c_str(), nullptr, -1, &code, &error), S_OK);
   EXPECT_EQ(code, 0u);
-  EXPECT_EQ(ReadAll(dir / "args"), "4\n/tmp/in file\n" + address.substr(0, 254) + "\n\n-1\n");
-  EXPECT_EQ(ReadAll(dir / "pwd"), product() + "/Filters\n");
+  EXPECT_EQ(ReadFile(dir / "args"), "4\n/tmp/in file\n" + address.substr(0, 254) + "\n\n-1\n");
+  EXPECT_EQ(ReadFile(dir / "pwd"), product() + "/Filters\n");
 }
 
 TEST_F(Services, FilterEndings) {
@@ -267,12 +261,6 @@ HRESULT RecordingPipeExecute(HWND, const char* file, const char* parameters, con
   return g_reply;
 }
 
-bool WaitForFile(const std::string& path) {
-  for (int i = 0; i < 200 && !Exists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  return Exists(path);
-}
-
 TEST_F(Services, CustomActionGoesToTheMessengerWithItsAccount) {
   SetPath(product().c_str());
   EXPECT_EQ(s.ExecuteCustomAction(nullptr), 0u);  // nothing configured
@@ -302,21 +290,22 @@ TEST_F(Services, CustomActionGoesToTheMessengerWithItsAccount) {
 
 TEST_F(Services, WithoutTheMessengerOnlyAnActionWithoutAccountRunsDirectly) {
   SetPath(product().c_str());
-  Script("Actions", "act.sh", "printf '%s\\n' \"$#\" \"$@\" > \"" + (dir / "ran") + "\"\n");
-  s.GetData()->CustomAction = "act.sh -a \"b c\"";
+  // Each run appends its arguments, a line each, then "end".
+  Script("Actions", "act.sh", "printf '%s\\n' \"$#\" \"$@\" end >> \"" + (dir / "ran") + "\"\n");
+  s.GetData()->CustomAction = "act.sh refused";
   s.GetData()->CustomActionUserName = "OFFICE\\rates";
   for (auto seam : {static_cast<vtx::settings::PipeExecuteFunction>(nullptr), &RecordingPipeExecute}) {
     vtx::settings::PipeExecute = seam;
     g_reply = 0x8007053D;
     EXPECT_EQ(s.ExecuteCustomAction(nullptr), 0x8007053Du);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(Exists(dir / "ran"));  // never with the server's own rights
 
+  s.GetData()->CustomAction = "act.sh -a \"b c\"";
   s.GetData()->CustomActionUserName.Empty();
   EXPECT_EQ(s.ExecuteCustomAction(nullptr), 0u);
-  ASSERT_TRUE(WaitForFile(dir / "ran"));
-  EXPECT_EQ(ReadAll(dir / "ran"), "2\n-a\nb c\n");
+  EXPECT_TRUE(vtxtest::Eventually([&] { return ReadFile(dir / "ran").find("end\n") != std::string::npos; }));
+  // Only this run: the refused ones never ran with the server's own rights.
+  EXPECT_EQ(ReadFile(dir / "ran"), "2\n-a\nb c\nend\n");
 
   s.GetData()->CustomAction = "missing.sh";
   EXPECT_EQ(s.ExecuteCustomAction(nullptr), 0x80070002u);
@@ -500,8 +489,8 @@ TEST_F(Services, DefinitionsCheckIsDueSevenDaysAfterTheLastAttempt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.success) + " " + std::to_string(c.failure));
-    s.GetData()->EMULoadSuccess = Ft(c.success);
-    s.GetData()->EMULoadFailure = Ft(c.failure);
+    s.GetData()->EMULoadSuccess = U64ToFileTime(c.success);
+    s.GetData()->EMULoadFailure = U64ToFileTime(c.failure);
     EXPECT_EQ(s.IsTimeToLoadEMU(), c.due);
   }
 }
@@ -511,14 +500,14 @@ TEST_F(Services, DefinitionsCheckStampsAreStored) {
   s.GetData()->EMULoadFailure = FILETIME{};
   ASSERT_EQ(s.EMUUpdateCompleted(false), 0u);
   EXPECT_FALSE(s.IsTimeToLoadEMU());
-  EXPECT_EQ(U64(s.GetData()->EMULoadSuccess), 0u);
-  EXPECT_NEAR(static_cast<double>(U64(s.GetData()->EMULoadFailure)), static_cast<double>(NowU64()),
+  EXPECT_EQ(FileTimeToU64(s.GetData()->EMULoadSuccess), 0u);
+  EXPECT_NEAR(static_cast<double>(FileTimeToU64(s.GetData()->EMULoadFailure)), static_cast<double>(NowU64()),
               30.0 * kSecond);
   CSettings reloaded;
   ASSERT_TRUE(reloaded.Create(nullptr));
-  EXPECT_EQ(U64(reloaded.GetData()->EMULoadFailure), U64(s.GetData()->EMULoadFailure));
+  EXPECT_EQ(FileTimeToU64(reloaded.GetData()->EMULoadFailure), FileTimeToU64(s.GetData()->EMULoadFailure));
   ASSERT_EQ(s.EMUUpdateCompleted(true), 0u);
-  EXPECT_NE(U64(s.GetData()->EMULoadSuccess), 0u);
+  EXPECT_NE(FileTimeToU64(s.GetData()->EMULoadSuccess), 0u);
 }
 
 }  // namespace

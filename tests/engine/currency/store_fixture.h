@@ -2,23 +2,17 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 
 #include "engine/currency/allcurrencies.h"
 #include "engine/currency/currencystore.h"
-#include "tests/support/text.h"
+#include "tests/support/store.h"
 
 namespace vtxtest {
 
-inline TempDir& StoreDir() {
-  static TempDir dir;
-  return dir;
-}
-
 class CurrencyStoreTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { setenv("VANTREX_REGISTRY", (StoreDir() / "registry.db").c_str(), 1); }
+  static void SetUpTestSuite() { SuiteStore().Use(); }
   void SetUp() override { ASSERT_TRUE(vtx::currency::DeleteKey(g_szAppKey)); }
 };
 

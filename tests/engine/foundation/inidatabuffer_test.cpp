@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/foundation/inidatabuffer.h"
+#include "tests/support/files.h"
 #include "tests/support/text.h"
 
 using vtxtest::Str;
@@ -428,10 +429,7 @@ class IniFile : public ::testing::Test {
   vtxtest::TempDir dir;
   std::string Write(const std::string& name, const std::string& content) {
     std::string path = dir / name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    std::fwrite(content.data(), 1, content.size(), f);
-    std::fclose(f);
+    EXPECT_TRUE(vtxtest::WriteFile(path, content));
     return path;
   }
 };

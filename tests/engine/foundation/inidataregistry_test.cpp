@@ -17,6 +17,7 @@
 
 #include "platform/codepage.h"
 #include "platform/heap.h"
+#include "tests/support/store.h"
 #include "tests/support/text.h"
 
 namespace {
@@ -51,11 +52,7 @@ std::string Stored();
 
 class IniRegistryBase : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1); }
-  void TearDown() override {
-    vtx::heap::FailAfter(-1);
-    unsetenv("VANTREX_REGISTRY");
-  }
+  void TearDown() override { vtx::heap::FailAfter(-1); }
   static void Put(const std::string& path, const char* name, DWORD type, const void* data, DWORD size) {
     HKEY k = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
@@ -64,7 +61,7 @@ class IniRegistryBase : public ::testing::Test {
     RegCloseKey(k);
   }
   static void PutDword(const std::string& path, const char* name, DWORD v) { Put(path, name, REG_DWORD, &v, 4); }
-  vtxtest::TempDir dir_;
+  vtxtest::PrivateStore dir_;
 };
 
 template <class T>

@@ -10,7 +10,7 @@
 
 #include "engine/foundation/regupgrade.h"
 #include "platform/heap.h"
-#include "tests/support/store.h"
+#include "tests/support/storetest.h"
 #include "tests/support/text.h"
 
 namespace {

@@ -15,7 +15,10 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/heap.h"
-#include "tests/support/text.h"
+#include "tests/support/child.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -182,8 +185,7 @@ TEST(HeadlessBox, AnswersWithTheDefaultButton) {
 // The value names tried, in order: each one found names a catalogue that is not there, so the
 // next one is read.
 TEST_F(ResourceLib, LoadResourceLibraryCandidates) {
-  setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  vtxtest::ScopedEnv store("VANTREX_REGISTRY", dir_ / "registry.db"), locale("LC_ALL", "de_DE.UTF-8");
   const char* key = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
   EXPECT_EQ(LoadResourceLibrary(key), nullptr);  // no values at all
   std::string bad = dir_ / "bad.cat";
@@ -217,14 +219,10 @@ TEST_F(ResourceLib, LoadResourceLibraryCandidates) {
   LoadStringA(m, 32, buf, sizeof buf);
   EXPECT_STREQ(buf, "Vantrex (Deutsch)");
   FreeLibrary(m);
-  unsetenv("LC_ALL");
-  unsetenv("VANTREX_REGISTRY");
 }
 
 TEST(ResourceLibEnglish, TheShippedCatalogueLoads) {
-  const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
-  ASSERT_NE(src, nullptr);
-  std::string path = std::string(src) + "/resources/0409/vantrex.cat";
+  std::string path = vtxtest::SourcePath("resources/0409/vantrex.cat");
   HMODULE m = LoadLibraryA(path.c_str());
   ASSERT_NE(m, nullptr) << vtx::LastCatalogueError();
   char buf[4000];
@@ -280,23 +278,31 @@ TEST(DirectoryPath, CreatesFoldersNotTheFile) {
   EXPECT_EQ(MakeSureDirectoryPathExists(longPath.c_str()), 0x8007006Fu);
   std::ofstream(dir / "plain") << "x";
   EXPECT_TRUE(FAILED(MakeSureDirectoryPathExists((dir / "plain/sub/f").c_str())));
-  chmod(dir.path().c_str(), 0500);
-  if (geteuid() != 0) {
-    EXPECT_EQ(MakeSureDirectoryPathExists((dir / "denied/f").c_str()), 0x80070005u);
-  }
+  // A folder the account may not write to, in a child as an account that file modes bind.
+  chmod(dir.path().c_str(), 0555);
+  std::string denied = dir / "denied/f";
+  EXPECT_EQ(vtxtest::InChild([&] {
+              if (!vtxtest::DropRoot()) return 99;
+              return static_cast<uint32_t>(MakeSureDirectoryPathExists(denied.c_str())) == 0x80070005u ? 0 : 1;
+            }),
+            0);
   chmod(dir.path().c_str(), 0700);
 }
 
 TEST(SpecialFolders, FromTheEnvironment) {
   vtxtest::TempDir dir;
-  setenv("VANTREX_APPDATA", dir.path().c_str(), 1);
   char buf[MAX_PATH];
-  EXPECT_TRUE(GetSpecialFolderPath(CSIDL_COMMON_APPDATA, buf));
-  EXPECT_EQ(std::string(buf), dir.path());
-  setenv("VANTREX_APPDATA", (dir / "new").c_str(), 1);
-  EXPECT_TRUE(GetSpecialFolderPath(CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, buf));
-  EXPECT_TRUE(IsDir(dir / "new"));
-  unsetenv("VANTREX_APPDATA");
+  {
+    vtxtest::ScopedEnv appdata("VANTREX_APPDATA", dir.path());
+    EXPECT_TRUE(GetSpecialFolderPath(CSIDL_COMMON_APPDATA, buf));
+    EXPECT_EQ(std::string(buf), dir.path());
+  }
+  {
+    vtxtest::ScopedEnv appdata("VANTREX_APPDATA", dir / "new");
+    EXPECT_TRUE(GetSpecialFolderPath(CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, buf));
+    EXPECT_TRUE(IsDir(dir / "new"));
+  }
+  vtxtest::ScopedEnv appdata("VANTREX_APPDATA", std::nullopt);
   EXPECT_TRUE(GetSpecialFolderPath(CSIDL_COMMON_APPDATA, buf));
   EXPECT_EQ(std::string(buf), "/var/lib");
   EXPECT_FALSE(GetSpecialFolderPath(0x0026, buf));

@@ -5,26 +5,20 @@
 #include <string>
 
 #include "platform/systime.h"
+#include "tests/support/dates.h"
 #include "tests/support/text.h"
 
 namespace {
 
-FILETIME Make(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms) {
-  SYSTEMTIME st{y, mo, 0, d, h, mi, s, ms};
-  FILETIME ft{};
-  EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
-  return ft;
-}
-
 TEST(TimeText, ToStringDropsMilliseconds) {
   char buf[32];
-  ASSERT_TRUE(TimeToString(Make(2005, 8, 22, 9, 57, 19, 500), buf));
+  ASSERT_TRUE(TimeToString(vtxtest::Utc(2005, 8, 22, 9, 57, 19, 500), buf));
   EXPECT_STREQ(buf, "2005-08-22T09:57:19Z");
   char16_t wide[32];
-  ASSERT_TRUE(TimeToString(Make(1601, 1, 1, 0, 0, 0, 0), wide));
+  ASSERT_TRUE(TimeToString(vtxtest::Utc(1601, 1, 1, 0, 0, 0, 0), wide));
   EXPECT_EQ(std::u16string(wide), u"1601-01-01T00:00:00Z");
   char small[20];
-  EXPECT_FALSE(TimeToString(Make(2005, 8, 22, 9, 57, 19, 0), small));  // 20 characters and the NUL
+  EXPECT_FALSE(TimeToString(vtxtest::Utc(2005, 8, 22, 9, 57, 19, 0), small));  // 20 characters and the NUL
   EXPECT_FALSE(TimeToString(U64ToFileTime(kFileTimeLimit), buf));
 }
 
@@ -50,7 +44,7 @@ TEST(TimeText, FromString) {
   FILETIME ft{};
   for (const char* same : {"2005-08-22T09:57:19Z", "  2005-08-22T09:57:+19Z"}) {
     ASSERT_TRUE(StringToTime(same, &ft)) << same;
-    EXPECT_EQ(FileTimeToU64(ft), FileTimeToU64(Make(2005, 8, 22, 9, 57, 19, 0))) << same;
+    EXPECT_EQ(FileTimeToU64(ft), FileTimeToU64(vtxtest::Utc(2005, 8, 22, 9, 57, 19, 0))) << same;
   }
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 #include <tuple>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,12 +18,15 @@
 #include "engine/notify/notifychannels.h"
 #include "platform/heap.h"
 #include "platform/resources.h"
-#include "tests/engine/update/servers.h"
-#include "tests/support/store.h"
+#include "tests/support/env.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
+#include "tests/support/storetest.h"
+#include "tests/support/wait.h"
 
-using vtxtest::ReadAll;
+using vtxtest::ReadFile;
 using vtxtest::ServerProcess;
-using vtxtest::WriteAll;
+using vtxtest::WriteFile;
 
 namespace {
 
@@ -91,19 +95,18 @@ class Mail : public vtxtest::PrivateStoreTest {
   void SetUp() override {
     PrivateStoreTest::SetUp();
     mkdir((dir_ / "mails").c_str(), 0700);
-    module = LoadLibraryA((vtxtest::SourceDir() + "/resources/0409/vantrex.cat").c_str());
+    module = LoadLibraryA((vtxtest::SourcePath("resources/0409/vantrex.cat")).c_str());
     ASSERT_NE(module, nullptr);
   }
   void TearDown() override {
     FreeLibrary(module);
-    unsetenv("VANTREX_SENDMAIL");
     PrivateStoreTest::TearDown();
   }
 
   // Starts the SMTP server with the modes; "127.0.0.1:<port>".
   std::string Serve(std::vector<std::string> modes = {}) {
     port = vtxtest::FreePort();
-    std::vector<std::string> argv = {"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/notify/smtpserver.py",
+    std::vector<std::string> argv = {"/usr/bin/python3", vtxtest::SourcePath("tests/engine/notify/smtpserver.py"),
                                      std::to_string(port), dir_ / "mails"};
     argv.insert(argv.end(), modes.begin(), modes.end());
     server = std::make_unique<ServerProcess>();
@@ -114,12 +117,11 @@ class Mail : public vtxtest::PrivateStoreTest {
   // The n-th message the server received (1 = the first), waiting up to 10 s for it.
   Received WaitMail(int n = 1) {
     std::string path = dir_ / ("mails/mail-" + std::to_string(n) + ".txt");
-    for (int i = 0; i < 400; ++i) {
+    vtxtest::Eventually([&] {
       struct stat st;
-      if (stat(path.c_str(), &st) == 0) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return Received{ReadAll(path)};
+      return stat(path.c_str(), &st) == 0;
+    });
+    return Received{ReadFile(path)};
   }
   bool NothingReceived() {
     struct stat st;
@@ -168,9 +170,8 @@ TEST_F(Mail, SmtpMailReachesEveryRecipientWithItsTextWhole) {
   // Quoted-printable lines stay within 76 characters (plus the line end).
   EXPECT_LE(std::stoi(m.One("longest_line")), 76);
   // The dialogue ends with QUIT.
-  for (int i = 0; i < 200 && ReadAll(dir_ / "mails/quit.log").empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  EXPECT_EQ(ReadAll(dir_ / "mails/quit.log"), "QUIT\n");
+  vtxtest::Eventually([&] { return !ReadFile(dir_ / "mails/quit.log").empty(); }, std::chrono::seconds(5));
+  EXPECT_EQ(ReadFile(dir_ / "mails/quit.log"), "QUIT\n");
 }
 
 TEST_F(Mail, MultiLineGreetingInSeveralPackets) {
@@ -392,29 +393,22 @@ class TransportMail : public Mail {
  protected:
   void SetUp() override {
     Mail::SetUp();
-    const char* home = std::getenv("HOME");
-    home_ = home ? home : "";
     // msmtp itself rather than its sendmail link, which would displace a host's own mail transport.
-    setenv("VANTREX_SENDMAIL", kMsmtp, 1);
-  }
-  void TearDown() override {
-    if (home_.empty()) unsetenv("HOME");
-    else setenv("HOME", home_.c_str(), 1);
-    Mail::TearDown();
+    sendmail_.emplace("VANTREX_SENDMAIL", kMsmtp);
   }
 
   // msmtp reads its configuration from $HOME/.msmtprc.
   void Configure(int smtpPort) {
-    setenv("HOME", dir_.path().c_str(), 1);
+    home_.emplace("HOME", dir_.path());
     std::string rc = dir_ / ".msmtprc";
-    WriteAll(rc, "defaults\nauth off\ntls off\nlogfile " + dir_ / "msmtp.log" +
+    WriteFile(rc, "defaults\nauth off\ntls off\nlogfile " + dir_ / "msmtp.log" +
                      "\naccount default\nhost 127.0.0.1\nport " + std::to_string(smtpPort) +
                      "\nfrom vantrex@example.org\n");
     chmod(rc.c_str(), 0600);
   }
 
   static constexpr const char* kMsmtp = "/usr/bin/msmtp";
-  std::string home_;
+  std::optional<vtxtest::ScopedEnv> sendmail_, home_;
 };
 
 TEST_F(TransportMail, DefaultProfileHandsTheMailToTheTransport) {
@@ -448,12 +442,14 @@ TEST_F(TransportMail, ProfilesAndTransportsThatCannotSend) {
   EXPECT_EQ(MessageToEmail("x", 0, "two words; ;", nullptr, FALSE, module, &error), 0x8004010Fu);
   EXPECT_STREQ(error.c_str(), "3 recipients of the e-mail could not be resolved; the mail went to nobody.");
   // No transport: the default profile cannot be used (string 182).
-  setenv("VANTREX_SENDMAIL", (dir_ / "no-sendmail").c_str(), 1);
+  sendmail_.reset();
+  sendmail_.emplace("VANTREX_SENDMAIL", dir_ / "no-sendmail");
   EXPECT_EQ(MessageToEmail("x", 0, "a@example.org", nullptr, FALSE, module, &error), 0x8004FFFFu);
   char said[512];
   ASSERT_GT(LoadStringA(module, 182, said, sizeof said), 0);
   EXPECT_STREQ(error.c_str(), said);
-  setenv("VANTREX_SENDMAIL", kMsmtp, 1);
+  sendmail_.reset();
+  sendmail_.emplace("VANTREX_SENDMAIL", kMsmtp);
   // A transport that cannot deliver: its own complaint is the error text.
   Configure(vtxtest::FreePort());
   EXPECT_EQ(MessageToEmail("x", 0, "a@example.org", nullptr, FALSE, module, &error), E_FAIL);

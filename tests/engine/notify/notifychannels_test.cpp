@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -25,10 +26,26 @@
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/sysinfo.h"
+#include "tests/support/child.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/net.h"
+#include "tests/support/paths.h"
+#include "tests/support/store.h"
 #include "tests/support/syslog.h"
 #include "tests/support/text.h"
+#include "tests/support/wait.h"
 
 namespace {
+
+// How many descriptors of this process have the file open.
+int OpenCount(const std::string& path) {
+  int n = 0;
+  std::error_code error;
+  for (std::filesystem::directory_iterator i("/proc/self/fd", error), end; !error && i != end; i.increment(error))
+    if (std::filesystem::read_symlink(i->path(), error) == path) ++n;
+  return n;
+}
 
 using vtxtest::ReadFile;
 
@@ -37,23 +54,13 @@ using vtxtest::SyslogListener;
 class Channels : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", dir_.path().c_str(), 1);
-    setenv("VANTREX_SYSLOG_SOCKET", (dir_ / "log").c_str(), 1);
-    const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
-    ASSERT_NE(src, nullptr);
-    module_ = LoadLibraryA((std::string(src) + "/resources/0409/vantrex.cat").c_str());
+    module_ = LoadLibraryA(vtxtest::SourcePath("resources/0409/vantrex.cat").c_str());
     ASSERT_NE(module_, nullptr);
     char name[256];
     ASSERT_TRUE(GetComputerDomainName(name, sizeof name));
     computer_ = name;
   }
-  void TearDown() override {
-    FreeLibrary(module_);
-    unsetenv("VANTREX_SYSLOG_SOCKET");
-    unsetenv("VANTREX_RUNTIME_DIR");
-    unsetenv("VANTREX_REGISTRY");
-  }
+  void TearDown() override { FreeLibrary(module_); }
   void SetRecentOnTop(DWORD value) {
     RegDwordValue v(value);
     ASSERT_EQ(v.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "MessagesFileRecentOnTop"), S_OK);
@@ -66,7 +73,7 @@ class Channels : public ::testing::Test {
     return texts;
   }
 
-  vtxtest::TempDir dir_;
+  vtxtest::PrivateStore store_;
   HMODULE module_ = nullptr;
   std::string computer_;
   CEventLog eventLog_;
@@ -97,26 +104,23 @@ TEST_F(Channels, KindOfEachIconPicksEventTypeTitleAndTypeWord) {
 
 // In a host-name namespace of its own, so that the machine has a domain whatever it is called.
 TEST(ComputerName, DomainNameIsCutToTheBuffer) {
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  int r = vtxtest::InChild([] {
     const char name[] = "relay.example.org";
-    if (unshare(CLONE_NEWUTS) != 0 || sethostname(name, sizeof name - 1) != 0) _exit(77);
+    // Unprivileged, a user namespace of its own grants the host-name namespace.
+    if (unshare(CLONE_NEWUTS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWUTS) != 0) return 77;
+    if (sethostname(name, sizeof name - 1) != 0) return 77;
     char full[64], cut[9], label[6];
     bool ok = GetComputerDomainName(full, sizeof full) && std::strcmp(full, name) == 0 &&
               GetComputerDomainName(cut, sizeof cut) && std::strcmp(cut, "relay.ex") == 0 &&
               GetComputerDomainName(label, sizeof label) && std::strcmp(label, "relay") == 0;
-    _exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no host-name namespace here";
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return ok ? 0 : 1;
+  });
+  if (r == 77) GTEST_SKIP() << "no host-name namespace here";
+  EXPECT_EQ(r, 0);
 }
 
 TEST_F(Channels, EventLogEntryHasTheKindsTypeAndTheText) {
-  SyslogListener listener(dir_ / "log");
+  SyslogListener listener(store_ / "log");
   ASSERT_TRUE(listener.bound());
   EXPECT_EQ(MessageToLog("Rates are stale.", 0x10030, &eventLog_), S_OK);
   std::string got = listener.Receive();
@@ -132,7 +136,7 @@ TEST_F(Channels, EventLogEntryHasTheKindsTypeAndTheText) {
 }
 
 TEST_F(Channels, LogFileNewestFirstUnlessTurnedOff) {
-  std::string base = dir_ / "messages";
+  std::string base = store_ / "messages";
   ASSERT_EQ(MessageToFile("first", 0x10040, base.c_str(), module_, &eventLog_, TRUE), S_OK);
   ASSERT_EQ(MessageToFile("second", 0x10010, base.c_str(), module_, &eventLog_, TRUE), S_OK);
   std::string file = ReadFile(base + ".log");
@@ -159,19 +163,19 @@ TEST_F(Channels, LogExtensionIsAddedOnlyWhenMissingAndAskedFor) {
     const char* written;
   } cases[] = {{"a", TRUE, "a.log"}, {"b.LOG", TRUE, "b.LOG"}, {"c.txt", TRUE, "c.txt.log"}, {"d.txt", FALSE, "d.txt"}};
   for (const Case& c : cases) {
-    EXPECT_EQ(MessageToFile("m", 0, (dir_ / c.name).c_str(), module_, &eventLog_, c.add), S_OK);
-    EXPECT_EQ(EntryTexts(ReadFile(dir_ / c.written)).size(), 1u) << c.name;
+    EXPECT_EQ(MessageToFile("m", 0, (store_ / c.name).c_str(), module_, &eventLog_, c.add), S_OK);
+    EXPECT_EQ(EntryTexts(ReadFile(store_ / c.written)).size(), 1u) << c.name;
   }
   // Nothing to write and nowhere to write it are no failures.
-  EXPECT_EQ(MessageToFile(nullptr, 0, (dir_ / "e").c_str(), module_, &eventLog_, TRUE), S_OK);
+  EXPECT_EQ(MessageToFile(nullptr, 0, (store_ / "e").c_str(), module_, &eventLog_, TRUE), S_OK);
   EXPECT_EQ(MessageToFile("m", 0, "", module_, &eventLog_, TRUE), S_OK);
-  EXPECT_NE(access((dir_ / "e.log").c_str(), F_OK), 0);
+  EXPECT_NE(access((store_ / "e.log").c_str(), F_OK), 0);
 }
 
 TEST_F(Channels, LockedLogFileFailsWithSharingViolationAndTellsTheEventLog) {
-  SyslogListener listener(dir_ / "log");
+  SyslogListener listener(store_ / "log");
   ASSERT_TRUE(listener.bound());
-  std::string path = dir_ / "held.log";
+  std::string path = store_ / "held.log";
   ASSERT_EQ(MessageToFile("kept", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
   int fd = vtx::notify::OpenMessageFile(path.c_str(), 0);
   ASSERT_GE(fd, 0);
@@ -187,8 +191,9 @@ TEST_F(Channels, LockedLogFileFailsWithSharingViolationAndTellsTheEventLog) {
   // Once released, a writer that waits gets its turn.
   fd = vtx::notify::OpenMessageFile(path.c_str(), 0);
   ASSERT_GE(fd, 0);
-  std::thread release([fd] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::thread release([&path, fd] {
+    // Once the writer below has the file open too, and so waits for its turn.
+    EXPECT_TRUE(vtxtest::Eventually([&] { return OpenCount(path) == 2; }));
     close(fd);
   });
   EXPECT_EQ(MessageToFile("after", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
@@ -198,9 +203,9 @@ TEST_F(Channels, LockedLogFileFailsWithSharingViolationAndTellsTheEventLog) {
 
 // A full disk, made by a file size limit: the write fails before the file changes, in both orders.
 TEST_F(Channels, FullDiskLeavesTheLogFileWhole) {
-  SyslogListener listener(dir_ / "log");
+  SyslogListener listener(store_ / "log");
   ASSERT_TRUE(listener.bound());
-  std::string path = dir_ / "full.log";
+  std::string path = store_ / "full.log";
   std::string big(3000, 'x');
   ASSERT_EQ(MessageToFile(big.c_str(), 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
   ASSERT_EQ(MessageToFile("second", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
@@ -306,15 +311,13 @@ TEST(CommandLine, ProgramAndArguments) {
 class Messenger : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VANTREX_RUNTIME_DIR", dir_.path().c_str(), 1);
-    if (system("command -v socat >/dev/null 2>&1") != 0) GTEST_SKIP() << "socat is not installed";
+    ASSERT_EQ(system("command -v socat >/dev/null 2>&1"), 0) << "socat is not installed (tools/packages.txt)";
   }
   void TearDown() override {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+      vtxtest::WaitExit(pid_, std::chrono::seconds(5));
     }
-    unsetenv("VANTREX_RUNTIME_DIR");
   }
   // One connection: `size` bytes of the request go to the file "got", then `reply` goes back.
   void Listen(size_t size, uint32_t reply) {
@@ -329,12 +332,11 @@ class Messenger : public ::testing::Test {
              static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 500 && access(socketPath.c_str(), F_OK) != 0; ++i) usleep(10000);
-    ASSERT_EQ(access(socketPath.c_str(), F_OK), 0);
+    ASSERT_TRUE(vtxtest::Eventually([&] { return vtxtest::UnixSocketListens(socketPath); })) << "socat did not listen";
   }
   // What arrived, with the sender's data pointer (bytes 20-23) blanked.
   std::string Received() {
-    waitpid(pid_, nullptr, 0);
+    vtxtest::WaitExit(pid_, std::chrono::seconds(10));
     pid_ = -1;
     std::string got = ReadFile(dir_ / "got");
     if (got.size() >= 24) got.replace(20, 4, 4, '\0');
@@ -359,6 +361,7 @@ class Messenger : public ::testing::Test {
   }
 
   vtxtest::TempDir dir_;
+  vtxtest::ScopedEnv runtime_{"VANTREX_RUNTIME_DIR", dir_.path()};
   pid_t pid_ = -1;
 };
 

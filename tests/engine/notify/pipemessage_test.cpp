@@ -14,7 +14,8 @@
 
 #include "engine/notify/reachserver.h"
 #include "platform/errors.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -50,10 +51,7 @@ DWORD Handler(DWORD_PTR context, DWORD msg, WPARAM wParam, LPARAM lParam) {
 // A pipe server on its own thread, serving until told to stop.
 class Pipes : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1);
-    g_seen.clear();
-  }
+  void SetUp() override { g_seen.clear(); }
   void TearDown() override { StopServer(); }
   void StartServer() {
     ASSERT_EQ(server.Create(kPipe), S_OK);
@@ -93,6 +91,7 @@ class Pipes : public ::testing::Test {
   static std::string U32(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 
   vtxtest::TempDir dir;
+  vtxtest::ScopedEnv runtime{"VANTREX_RUNTIME_DIR", dir.path()};
   CPipeMessageServer server;
   std::thread thread;
   HANDLE stop = nullptr;

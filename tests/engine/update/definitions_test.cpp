@@ -15,12 +15,13 @@
 #include "engine/update/updaterun.h"
 #include "platform/codepage.h"
 #include "platform/resources.h"
-#include "tests/engine/update/servers.h"
+#include "tests/support/env.h"
+#include "tests/support/servers.h"
+#include "tests/support/store.h"
 #include "tests/support/syslog.h"
-#include "tests/support/text.h"
 
-using vtxtest::ReadAll;
-using vtxtest::WriteAll;
+using vtxtest::ReadFile;
+using vtxtest::WriteFile;
 
 namespace {
 
@@ -61,12 +62,8 @@ class RecordingEngine : public CUpdateEngine {
 class DefinitionsRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* v : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy"}) unsetenv(v);
-    setenv("VANTREX_REGISTRY", (dir / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1);
-    setenv("VANTREX_SYSLOG_SOCKET", (dir / "log.sock").c_str(), 1);
     mkdir((dir / "www").c_str(), 0700);
-    WriteAll(dir / "test.cat", kCatalogue);
+    WriteFile(dir / "test.cat", kCatalogue);
     module = LoadLibraryA((dir / "test.cat").c_str());
     ASSERT_NE(module, nullptr);
     ASSERT_TRUE(live.Create(module));
@@ -84,10 +81,9 @@ class DefinitionsRun : public ::testing::Test {
     SetHulvaneHosts({}, {});
     thread.Stop(INFINITE);
     FreeLibrary(module);
-    unsetenv("VANTREX_SYSLOG_SOCKET");
   }
 
-  void Page(const std::string& name, const std::string& text) { WriteAll(dir / ("www/" + name), text); }
+  void Page(const std::string& name, const std::string& text) { WriteFile(dir / ("www/" + name), text); }
 
   HRESULT Check(const std::string& first, const char* unknown = nullptr) {
     engine.notices.clear();
@@ -107,14 +103,13 @@ class DefinitionsRun : public ::testing::Test {
   // The requests the server saw, as "GET /path?query".
   std::vector<std::string> Requests() {
     std::vector<std::string> out;
-    std::string log = ReadAll(dir / "http.log");
+    std::string log = ReadFile(dir / "http.log");
     for (size_t p = 0; (p = log.find("\"GET ", p)) != std::string::npos; ++p)
       out.push_back(log.substr(p + 1, log.find(" HTTP/", p) - p - 1));
     return out;
   }
-  static uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-
-  vtxtest::TempDir dir;
+  vtxtest::PrivateStore dir;
+  vtxtest::NoProxyEnv noProxy;
   HMODULE module = nullptr;
   CSettings live;
   RecordingEngine engine;
@@ -147,7 +142,7 @@ TEST_F(DefinitionsRun, TwoPagesWithTheirQueryMergeAndAnnounceTheirChanges) {
   EXPECT_EQ(engine.notices[0].caption, "Rates");
   EXPECT_EQ(engine.notices[0].type, 0x10000u);
   EXPECT_EQ(engine.notices[2].type, 0x10040u);
-  EXPECT_NE(U64(live.GetData()->EMULoadSuccess), 0u);
+  EXPECT_NE(FileTimeToU64(live.GetData()->EMULoadSuccess), 0u);
   EXPECT_FALSE(live.IsTimeToLoadEMU());
 
   CUpdate stored;
@@ -201,7 +196,7 @@ TEST_F(DefinitionsRun, FailuresStampTheFailureAndStoreNothing) {
       {base + "bad.txt", E_INVALIDARG, "#82 " + base + "bad.txt|2|" + vtx::update::SystemText(E_INVALIDARG), ""},
       {"http://127.0.0.1:" + std::to_string(closed) + "/x.txt", 0, "#110 http://127.0.0.1:" + std::to_string(closed) + "/x.txt|0|", ""},
   };
-  vtxtest::SyslogListener log(dir / "log.sock");
+  vtxtest::SyslogListener log(dir.syslog());
   ASSERT_TRUE(log.bound());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.address);
@@ -224,8 +219,8 @@ TEST_F(DefinitionsRun, FailuresStampTheFailureAndStoreNothing) {
       EXPECT_EQ(engine.notices[0].type, 0x10010u);
       EXPECT_EQ(engine.notices[0].caption, "Error");
     }
-    EXPECT_NE(U64(live.GetData()->EMULoadFailure), 0u);
-    EXPECT_EQ(U64(live.GetData()->EMULoadSuccess), 0u);
+    EXPECT_NE(FileTimeToU64(live.GetData()->EMULoadFailure), 0u);
+    EXPECT_EQ(FileTimeToU64(live.GetData()->EMULoadSuccess), 0u);
     EXPECT_FALSE(live.IsTimeToLoadEMU());
     EXPECT_FALSE(vtx::currency::KeyExists(vtx::currency::UpdateKeyPath()));
   }

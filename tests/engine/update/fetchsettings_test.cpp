@@ -10,12 +10,14 @@
 
 #include "engine/currency/allcurrencies.h"
 #include "engine/foundation/regvalue.h"
-#include "tests/engine/update/servers.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/servers.h"
+#include "tests/support/store.h"
 
-using vtxtest::ReadAll;
+using vtxtest::ReadFile;
 using vtxtest::ServerProcess;
-using vtxtest::WriteAll;
+using vtxtest::WriteFile;
 
 namespace {
 
@@ -35,10 +37,6 @@ class SettingsThread : public CFetchThread {
 class FetchOnSettings : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* v : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy"}) unsetenv(v);
-    setenv("VANTREX_REGISTRY", (dir / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1);
-    setenv("TMPDIR", dir.path().c_str(), 1);
     for (const char* d : {"www", "definitions", "product", "product/Filters"}) mkdir((dir / d).c_str(), 0700);
     SetString("Filters", dir / "definitions");
     SetString("Path", dir / "product");
@@ -81,7 +79,9 @@ class FetchOnSettings : public ::testing::Test {
     return i < 0 ? -99.0 : s.GetRates()[static_cast<uint32_t>(i)]->dRate;
   }
 
-  vtxtest::TempDir dir;
+  vtxtest::PrivateStore dir;
+  vtxtest::ScopedEnv tmpdir{"TMPDIR", dir.path()};
+  vtxtest::NoProxyEnv noProxy;
   ServerProcess server;
   int port = 0;
   std::string base;
@@ -90,11 +90,11 @@ class FetchOnSettings : public ::testing::Test {
 };
 
 TEST_F(FetchOnSettings, RatesReachTheSettingsAndTheirOwnDataFlag) {
-  WriteAll(dir / "www/rates.ini",
+  WriteFile(dir / "www/rates.ini",
            "[General]\r\nApplication = \"hulvane(r) vantrex(tm)\"\r\nSource = \"Test bank\"\r\n[EUR]\r\nUSD = 1.2\r\n"
            "JPY = 130.5\r\n");
-  WriteAll(dir / "www/foreign.ini", "[General]\r\nApplication = \"Other\"\r\n[EUR]\r\nUSD = 1.3\r\n");
-  WriteAll(dir / "www/failed.ini", "[General]\r\nError = \"Service closed today\"\r\n");
+  WriteFile(dir / "www/foreign.ini", "[General]\r\nApplication = \"Other\"\r\n[EUR]\r\nUSD = 1.3\r\n");
+  WriteFile(dir / "www/failed.ini", "[General]\r\nError = \"Service closed today\"\r\n");
   CSettings settings;
   ASSERT_TRUE(settings.Create(nullptr));
 
@@ -123,13 +123,11 @@ TEST_F(FetchOnSettings, RetriesComeFromTheStoredValues) {
 }
 
 TEST_F(FetchOnSettings, FilterProgramsRunFromTheProductsFiltersFolder) {
-  WriteAll(dir / "www/page.html", "<html>USD 1.4</html>");
+  WriteFile(dir / "www/page.html", "<html>USD 1.4</html>");
   std::string script = dir / "product/Filters/feed.sh";
-  WriteAll(script,
-           "#!/bin/sh\nprintf '[General]\\r\\nApplication = \"Hulvane(R) Vantrex(TM)\"\\r\\n[EUR]\\r\\nUSD = 1.4\\r\\n' "
-           "> \"$1\"\n");
-  chmod(script.c_str(), 0700);
-  WriteAll(dir / "definitions/bank.ini", "[General]\r\nName = \"Bank\"\r\nExecutable = feed.sh\r\n");
+  ASSERT_TRUE(vtxtest::WriteScript(
+      script, "printf '[General]\\r\\nApplication = \"Hulvane(R) Vantrex(TM)\"\\r\\n[EUR]\\r\\nUSD = 1.4\\r\\n' > \"$1\"\n"));
+  WriteFile(dir / "definitions/bank.ini", "[General]\r\nName = \"Bank\"\r\nExecutable = feed.sh\r\n");
   CSettings settings;
   ASSERT_TRUE(settings.Create(nullptr));
   ASSERT_EQ(Fetch(settings, base + "page.html", "bank.ini"), S_OK) << context.errorText.c_str();
@@ -137,8 +135,8 @@ TEST_F(FetchOnSettings, FilterProgramsRunFromTheProductsFiltersFolder) {
 }
 
 TEST_F(FetchOnSettings, PrnRatesOwnedThroughTheDefinitionsAppend) {
-  WriteAll(dir / "www/rates.prn", "DATE USD CHF\r\n2006-03-01 1.19 1.56\r\n");
-  WriteAll(dir / "definitions/twoline.ini",
+  WriteFile(dir / "www/rates.prn", "DATE USD CHF\r\n2006-03-01 1.19 1.56\r\n");
+  WriteFile(dir / "definitions/twoline.ini",
            "[URL]\r\nAddress = \"" + base +
                "rates.prn\"\r\nAppend = \"[General]\\r\\nApplication = \\\"Hulvane(R) Vantrex(TM)\\\"\\r\\n\"\r\n");
   CSettings settings;

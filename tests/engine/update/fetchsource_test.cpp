@@ -14,12 +14,14 @@
 #include "engine/foundation/scramble.h"
 #include "platform/codepage.h"
 #include "platform/resources.h"
-#include "tests/engine/update/servers.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
 
-using vtxtest::ReadAll;
+using vtxtest::ReadFile;
 using vtxtest::ServerProcess;
-using vtxtest::WriteAll;
+using vtxtest::WriteFile;
 
 namespace {
 
@@ -112,14 +114,12 @@ std::string Item(const RunLog& log, FetchLogList list, uint32_t page) { return l
 class Fetch : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* v : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy"}) unsetenv(v);
     mkdir(www().c_str(), 0700);
     mkdir((dir / "filters").c_str(), 0700);
     mkdir((dir / "programs").c_str(), 0700);
-    setenv("TMPDIR", dir.path().c_str(), 1);
     thread.settings.filters = dir / "filters";
     thread.settings.programs = dir / "programs";
-    std::string catalogue = vtxtest::SourceDir() + "/resources/0409/vantrex.cat";
+    std::string catalogue = vtxtest::SourcePath("resources/0409/vantrex.cat");
     thread.settings.module = LoadLibraryA(catalogue.c_str());
     ASSERT_NE(thread.settings.module, nullptr);
     connection.m_bUseSystemProxy = FALSE;
@@ -130,7 +130,6 @@ class Fetch : public ::testing::Test {
   void TearDown() override {
     connection.Close();
     FreeLibrary(thread.settings.module);
-    unsetenv("TMPDIR");
   }
 
   std::string www() const { return dir / "www"; }
@@ -146,7 +145,7 @@ class Fetch : public ::testing::Test {
   }
   std::string Base() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
   int Requests(const std::string& path) const {
-    std::string log = ReadAll(dir / "files.log");
+    std::string log = ReadFile(dir / "files.log");
     int n = 0;
     for (size_t at = 0; (at = log.find("\"GET /" + path, at)) != std::string::npos; ++at) ++n;
     return n;
@@ -159,15 +158,15 @@ class Fetch : public ::testing::Test {
     return FetchSource(thread, context);
   }
 
-  void Serve(const std::string& name, const std::string& data) { WriteAll(www() + "/" + name, data); }
-  void Definition(const std::string& name, const std::string& text) { WriteAll(dir / ("filters/" + name), text); }
+  void Serve(const std::string& name, const std::string& data) { WriteFile(www() + "/" + name, data); }
+  void Definition(const std::string& name, const std::string& text) { WriteFile(dir / ("filters/" + name), text); }
   void Program(const std::string& name, const std::string& script) {
-    std::string path = dir / ("programs/" + name);
-    WriteAll(path, "#!/bin/sh\n" + script);
-    chmod(path.c_str(), 0700);
+    ASSERT_TRUE(vtxtest::WriteScript(dir / ("programs/" + name), script));
   }
 
   vtxtest::TempDir dir;
+  vtxtest::ScopedEnv tmpdir{"TMPDIR", dir.path()};
+  vtxtest::NoProxyEnv noProxy;
   ServerProcess server;
   int port = 0;
   CINetConnection connection;
@@ -299,7 +298,7 @@ TEST_F(Fetch, NextLoopEndsWithMessage90AndSucceeds) {
 
 TEST_F(Fetch, NextMayNotSwitchToAnotherKindOfAddress) {
   std::string base = StartFiles();
-  WriteAll(dir / "local.ini", "[EUR]\r\nCHF = 1.5\r\n");
+  WriteFile(dir / "local.ini", "[EUR]\r\nCHF = 1.5\r\n");
   const std::string targets[] = {"file://" + (dir / "local.ini"), "fxp://127.0.0.1:1/", "page.ini",
                                  base + "ok.ini|file://" + (dir / "local.ini")};
   Serve("ok.ini", "[EUR]\r\nGBP = 0.7\r\n");
@@ -323,8 +322,8 @@ TEST_F(Fetch, NextMayNotSwitchToAnotherKindOfAddress) {
 TEST_F(Fetch, FileSourceFollowsAFileNextButNoWebNext) {
   std::string base = StartFiles();
   Serve("web.ini", "[EUR]\r\nGBP = 0.7\r\n");
-  WriteAll(dir / "two.ini", "[General]\r\nNext = \"" + base + "web.ini\"\r\n[EUR]\r\nJPY = 130\r\n");
-  WriteAll(dir / "one.ini", std::string(kOwn) + "Next = \"file://" + (dir / "two.ini") + "\"\r\n[EUR]\r\nUSD = 1.1\r\n");
+  WriteFile(dir / "two.ini", "[General]\r\nNext = \"" + base + "web.ini\"\r\n[EUR]\r\nJPY = 130\r\n");
+  WriteFile(dir / "one.ini", std::string(kOwn) + "Next = \"file://" + (dir / "two.ini") + "\"\r\n[EUR]\r\nUSD = 1.1\r\n");
   ASSERT_EQ(Run("file://" + (dir / "one.ini")), S_OK);
   EXPECT_EQ(context.pageCount, 2u);
   EXPECT_EQ(context.messageId, 602);
@@ -384,7 +383,7 @@ TEST_F(Fetch, QuoteServiceCsvIsConverted) {
                           "\\\"Hulvane(R) Vantrex(TM)\\\"\\r\\n\"\r\n[URL]\r\nAddress = \"" +
                               address + "\"\r\nResource = \"" + base + "currencies.txt\"\r\n");
   ASSERT_EQ(Run(address, "quote.ini"), S_OK) << context.errorText.c_str();
-  EXPECT_NE(ReadAll(dir / "files.log").find("/fxcsv?client_id=abc&exch=USD_JPY_CHF&expr=EUR"), std::string::npos);
+  EXPECT_NE(ReadFile(dir / "files.log").find("/fxcsv?client_id=abc&exch=USD_JPY_CHF&expr=EUR"), std::string::npos);
   EXPECT_EQ(thread.settings.rates["USD"], "1.2346");  // (1.2340 + 1.2351) / 2, to 4 decimals
   EXPECT_EQ(thread.settings.rates["JPY"], "135.55");
   EXPECT_EQ(thread.settings.rates["CHF"], "1.6");  // 1.55 rounded half away from zero to 1 decimal
@@ -396,7 +395,7 @@ TEST_F(Fetch, QuoteServiceCsvIsConverted) {
   thread.settings.onlyExisting = TRUE;
   thread.settings.active = {"EUR", "GBP"};
   ASSERT_EQ(Run(address, "quote.ini"), S_OK);
-  EXPECT_NE(ReadAll(dir / "files.log").find("&exch=EUR_GBP&expr=EUR"), std::string::npos);
+  EXPECT_NE(ReadFile(dir / "files.log").find("&exch=EUR_GBP&expr=EUR"), std::string::npos);
 }
 
 TEST_F(Fetch, QuoteServiceCsvFailures) {
@@ -432,7 +431,7 @@ TEST_F(Fetch, QuoteServiceCsvFailures) {
 // A server that closes every connection of /drop without an answer, and logs each request.
 TEST_F(Fetch, FailedDownloadsAreTriedUpdateAttemptsTimes) {
   port = vtxtest::FreePort();
-  WriteAll(dir / "drop.py",
+  WriteFile(dir / "drop.py",
            "import http.server, sys\n"
            "class H(http.server.BaseHTTPRequestHandler):\n"
            "    def do_GET(self):\n"
@@ -472,8 +471,8 @@ TEST_F(Fetch, FilterProgramGetsItsArgumentsAndATemporaryFile) {
                              base + "page.html\"\r\n");
   ASSERT_EQ(Run(base + "page.html", "bank.ini"), S_OK) << context.errorText.c_str();
   EXPECT_EQ(thread.settings.rates["USD"], "1.5");
-  EXPECT_EQ(ReadAll(dir / "input"), "<html>rates</html>");
-  std::string args = ReadAll(dir / "args");
+  EXPECT_EQ(ReadFile(dir / "input"), "<html>rates</html>");
+  std::string args = ReadFile(dir / "args");
   std::string temp = args.substr(0, args.find('|'));
   EXPECT_EQ(args.substr(temp.size()), "|" + base + "page.html|bank.ini|1|4\n");
   EXPECT_EQ(temp.rfind(dir / "HVX", 0), 0u) << temp;
@@ -487,7 +486,7 @@ TEST_F(Fetch, ScrambledFilterOutputIsUnscrambled) {
   std::string output = std::string(kOwn) + "Source = \"Bank\"\r\n\r\n[EUR]\r\n\r\nUSD = 1.75\r\n";
   std::string scrambled = Scrambled(output);
   ASSERT_EQ(scrambled[0], '\n');
-  WriteAll(dir / "scrambled.out", scrambled);
+  WriteFile(dir / "scrambled.out", scrambled);
   Program("feed.sh", "cat \"" + (dir / "scrambled.out") + "\" > \"$1\"\n");
   Definition("bank.ini", "[General]\r\nExecutable = feed.sh\r\n");
   ASSERT_EQ(Run(base + "page.html", "bank.ini"), S_OK) << context.errorText.c_str();
@@ -638,7 +637,7 @@ TEST(FetchTests, TwoLineDateConverter) {
 // definitions of such addresses must carry the "Application" line in their Append text.
 TEST(FetchTests, ShippedDefinitionsOfBuiltInConvertersMarkTheirDataAsOwn) {
   CFilterList list;
-  ASSERT_EQ(list.Create((vtxtest::SourceDir() + "/resources/filters").c_str(), false), 1);
+  ASSERT_EQ(list.Create((vtxtest::SourcePath("resources/filters")).c_str(), false), 1);
   for (uint32_t i = 0; i < list.GetCount(); ++i) {
     const CFilter* filter = list[i];
     for (uint32_t n = 0; n < filter->GetURLCount(); ++n) {

@@ -3,16 +3,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "engine/update/inetconnection.h"
-#include "tests/engine/update/servers.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
+#include "tests/support/wait.h"
 
-using vtxtest::ReadAll;
+using vtxtest::ReadFile;
 using vtxtest::ServerProcess;
-using vtxtest::WriteAll;
+using vtxtest::WriteFile;
 
 namespace {
 
@@ -30,11 +34,6 @@ class Connection : public ::testing::Test {
  protected:
   void SetUp() override {
     mkdir(www().c_str(), 0700);
-    unsetenv("http_proxy");
-    unsetenv("https_proxy");
-    unsetenv("no_proxy");
-    unsetenv("NO_PROXY");
-    unsetenv("all_proxy");
   }
 
   std::string www() const { return dir / "www"; }
@@ -55,7 +54,7 @@ class Connection : public ::testing::Test {
 
   int StartTestServer() {
     int port = vtxtest::FreePort();
-    return Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/testhttpd.py", std::to_string(port)},
+    return Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/testhttpd.py"), std::to_string(port)},
                  port, "testhttpd");
   }
 
@@ -63,9 +62,9 @@ class Connection : public ::testing::Test {
   int StartLighttpd() {
     int port = vtxtest::FreePort();
     mkdir((www() + "/secret").c_str(), 0700);
-    WriteAll(www() + "/secret/rates.txt", "EUR = 1\r\n");
-    WriteAll(dir / "users", "rates:s3cret\n");
-    WriteAll(dir / "lighttpd.conf",
+    WriteFile(www() + "/secret/rates.txt", "EUR = 1\r\n");
+    WriteFile(dir / "users", "rates:s3cret\n");
+    WriteFile(dir / "lighttpd.conf",
              "server.modules = (\"mod_access\", \"mod_auth\", \"mod_authn_file\", \"mod_accesslog\")\n"
              "server.document-root = \"" + www() + "\"\n"
              "server.bind = \"127.0.0.1\"\n"
@@ -77,21 +76,24 @@ class Connection : public ::testing::Test {
              "auth.backend.plain.userfile = \"" + dir / "users" + "\"\n"
              "auth.require = ( \"/secret/\" => ( \"method\" => \"basic\", \"realm\" => \"rates\","
              " \"require\" => \"valid-user\" ) )\n");
-    return Start({"/usr/sbin/lighttpd", "-D", "-f", dir / "lighttpd.conf"}, port, "lighttpd");
+    lighttpd = Start({"/usr/sbin/lighttpd", "-D", "-f", dir / "lighttpd.conf"}, port, "lighttpd");
+    return lighttpd;
   }
 
-  // Requests to /secret/ that lighttpd has logged. Its log is written about once a second, so
-  // this waits for the expected count and then a little longer for any request too many.
-  int SecretRequests(int expected) {
-    auto count = [this] {
-      std::string log = ReadAll(dir / "access.log");
-      int n = 0;
-      for (size_t p = 0; (p = log.find("/secret/", p)) != std::string::npos; ++p) ++n;
-      return n;
-    };
-    for (int i = 0; i < 100 && count() < expected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    return count();
+  // Requests to /secret/ that lighttpd has logged so far. It writes its log in order, about once a
+  // second: a request of our own, made now, is in it once every earlier one is.
+  int SecretRequests() {
+    std::string marker = "/marker-" + std::to_string(++markers);
+    std::string curl = "curl -s -o /dev/null 'http://127.0.0.1:" + std::to_string(lighttpd) + marker + "'";
+    EXPECT_EQ(std::system(curl.c_str()), 0);
+    std::string log;
+    EXPECT_TRUE(vtxtest::Eventually([&] {
+      log = ReadFile(dir / "access.log");
+      return log.find(marker + " ") != std::string::npos;
+    })) << "lighttpd did not log " << marker;
+    int n = 0;
+    for (size_t p = 0; (p = log.find("/secret/", p)) != std::string::npos; ++p) ++n;
+    return n;
   }
 
   int StartTinyproxy(bool withAuth) {
@@ -99,7 +101,7 @@ class Connection : public ::testing::Test {
     std::string conf = "Port " + std::to_string(port) + "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\n"
                        "LogLevel Info\nMaxClients 10\nDisableViaHeader Yes\n";
     if (withAuth) conf += "BasicAuth proxyuser proxypass\n";
-    WriteAll(dir / "tinyproxy.conf", conf);
+    WriteFile(dir / "tinyproxy.conf", conf);
     return Start({"/usr/bin/tinyproxy", "-d", "-c", dir / "tinyproxy.conf"}, port, "tinyproxy");
   }
 
@@ -123,15 +125,17 @@ class Connection : public ::testing::Test {
   }
 
   vtxtest::TempDir dir;
+  vtxtest::NoProxyEnv noProxy;
   std::vector<std::unique_ptr<ServerProcess>> servers;
+  int lighttpd = -1, markers = 0;
 };
 
 // ---- file: addresses ----
 
 TEST_F(Connection, FileAddressesWithAndWithoutSlashesAndEscapes) {
-  WriteAll(www() + "/rates.txt", "EUR = 1\r\n");
-  WriteAll(www() + "/two words.txt", "spaced\r\n");
-  WriteAll(www() + "/100%.txt", "percent\r\n");
+  WriteFile(www() + "/rates.txt", "EUR = 1\r\n");
+  WriteFile(www() + "/two words.txt", "spaced\r\n");
+  WriteFile(www() + "/100%.txt", "percent\r\n");
   CINetConnection c;  // file: needs no session
   const struct { std::string url, data; } cases[] = {
       {"file://" + www() + "/rates.txt", "EUR = 1\r\n"},
@@ -157,8 +161,8 @@ TEST_F(Connection, FilePathsKeepDriveLettersAndBackslashes) {
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
   mkdir("C:", 0700);
-  WriteAll("C:/rates.txt", "slash\n");
-  WriteAll("C:\\rates.txt", "backslash\n");
+  WriteFile("C:/rates.txt", "slash\n");
+  WriteFile("C:\\rates.txt", "backslash\n");
   CINetConnection c;
   std::string out;
   EXPECT_EQ(Load(c, "file://C:/rates.txt", out), S_OK);
@@ -178,7 +182,7 @@ TEST_F(Connection, MissingFileFailsWithTheSystemText) {
 }
 
 TEST_F(Connection, LineLimitKeepsExactlyTheFirstLines) {
-  WriteAll(www() + "/ten.prn", Lines(10));
+  WriteFile(www() + "/ten.prn", Lines(10));
   CINetConnection c;
   std::string out;
   ASSERT_EQ(Load(c, "file://" + www() + "/ten.prn", out, 2), S_OK);
@@ -195,7 +199,7 @@ TEST_F(Connection, LineLimitKeepsExactlyTheFirstLines) {
 
 TEST_F(Connection, FilesOverTheSizeLimitAreRefusedUnread) {
   std::string path = www() + "/huge.csv";
-  WriteAll(path, "");
+  WriteFile(path, "");
   ASSERT_EQ(truncate(path.c_str(), kMaxDownloadBytes), 0);
   CINetConnection c;
   std::string out;
@@ -229,7 +233,7 @@ struct Progress {
 
 TEST_F(Connection, HttpLoadReportsProgressAndMayBeStopped) {
   std::string data = Lines(40);  // several read chunks
-  WriteAll(www() + "/rates.csv", data);
+  WriteFile(www() + "/rates.csv", data);
   int port = StartFiles();
   ASSERT_GT(port, 0);
   CINetConnection c;
@@ -358,7 +362,7 @@ TEST_F(Connection, BasicAuthenticationAnswersOnceThenFails) {
   EXPECT_EQ(Load(right, url, out), S_OK);
   EXPECT_EQ(out, "EUR = 1\r\n");
   EXPECT_EQ(right.m_dwLastError, 0u);
-  EXPECT_EQ(SecretRequests(2), 2) << "the challenge, then the answer";
+  EXPECT_EQ(SecretRequests(), 2) << "the challenge, then the answer";
 
   CINetConnection wrong;
   wrong.m_strServerUserName = "rates";
@@ -366,13 +370,13 @@ TEST_F(Connection, BasicAuthenticationAnswersOnceThenFails) {
   ASSERT_EQ(wrong.Open(), S_OK);
   EXPECT_EQ(Load(wrong, url, out), S_OK);
   EXPECT_EQ(wrong.m_dwLastError, 12015u);
-  EXPECT_EQ(SecretRequests(4), 4) << "one retry only";
+  EXPECT_EQ(SecretRequests(), 4) << "one retry only";
 
   CINetConnection none;
   ASSERT_EQ(none.Open(), S_OK);
   EXPECT_EQ(Load(none, url, out), S_OK);
   EXPECT_EQ(none.m_dwLastError, 12015u);
-  EXPECT_EQ(SecretRequests(5), 5) << "nothing to answer with";
+  EXPECT_EQ(SecretRequests(), 5) << "nothing to answer with";
 }
 
 TEST_F(Connection, DialogGetsTheSecondChallengeOnlyWithAParentWindow) {
@@ -416,21 +420,21 @@ TEST_F(Connection, CredentialsGoOnlyToTheSourcesOwnHost) {
   std::string target = "http://localhost:" + std::to_string(auth) + "/secret/rates.txt";
   EXPECT_EQ(Load(c, "http://127.0.0.1:" + std::to_string(redirector) + "/redirect?to=" + target, out), S_OK);
   EXPECT_EQ(c.m_dwLastError, 12015u);
-  EXPECT_EQ(SecretRequests(1), 1) << "the other host's challenge was not answered";
+  EXPECT_EQ(SecretRequests(), 1) << "the other host's challenge was not answered";
 
   // A page that another page named is loaded on its own, but the credentials still belong to the
   // data source's host.
   c.SetCredentialHost("rates.example");
   EXPECT_EQ(Load(c, "http://127.0.0.1:" + std::to_string(auth) + "/secret/rates.txt", out), S_OK);
   EXPECT_EQ(c.m_dwLastError, 12015u);
-  EXPECT_EQ(SecretRequests(2), 2) << "a challenge of a host other than the source's is not answered";
+  EXPECT_EQ(SecretRequests(), 2) << "a challenge of a host other than the source's is not answered";
   c.SetCredentialHost(nullptr);
 }
 
 // ---- Proxies (tinyproxy) ----
 
 TEST_F(Connection, NamedProxyAnswersItsChallengeWithTheProxyCredentials) {
-  WriteAll(www() + "/rates.txt", "via proxy\n");
+  WriteFile(www() + "/rates.txt", "via proxy\n");
   int files = StartFiles();
   int proxy = StartTinyproxy(true);
   ASSERT_GT(files, 0);
@@ -454,7 +458,7 @@ TEST_F(Connection, NamedProxyAnswersItsChallengeWithTheProxyCredentials) {
   EXPECT_EQ(Load(c, url, out), S_OK);
   EXPECT_EQ(out, "via proxy\n");
   EXPECT_EQ(c.m_dwLastError, 0u);
-  EXPECT_NE(ReadAll(dir / "tinyproxy.log").find("rates.txt"), std::string::npos) << "the request went through the proxy";
+  EXPECT_NE(ReadFile(dir / "tinyproxy.log").find("rates.txt"), std::string::npos) << "the request went through the proxy";
 }
 
 TEST_F(Connection, ProxyTunnelChallengeIsAnsweredToo) {
@@ -482,7 +486,7 @@ TEST_F(Connection, ProxyTunnelChallengeIsAnsweredToo) {
 }
 
 TEST_F(Connection, LocalNamesBypassTheNamedProxy) {
-  WriteAll(www() + "/rates.txt", "direct\n");
+  WriteFile(www() + "/rates.txt", "direct\n");
   int files = StartFiles();
   ASSERT_GT(files, 0);
   INetConnectionSettings s;
@@ -504,7 +508,7 @@ TEST_F(Connection, LocalNamesBypassTheNamedProxy) {
 }
 
 TEST_F(Connection, DirectModeIgnoresTheEnvironmentAndSystemModeFollowsIt) {
-  WriteAll(www() + "/rates.txt", "EUR = 1\n");
+  WriteFile(www() + "/rates.txt", "EUR = 1\n");
   int files = StartFiles();
   ASSERT_GT(files, 0);
   setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(vtxtest::FreePort())).c_str(), 1);
@@ -530,7 +534,7 @@ TEST_F(Connection, DirectModeIgnoresTheEnvironmentAndSystemModeFollowsIt) {
 
 TEST_F(Connection, FtpDownload) {
   std::string data = Lines(30);
-  WriteAll(www() + "/rates.csv", data);
+  WriteFile(www() + "/rates.csv", data);
   int port = StartFtp();
   ASSERT_GT(port, 0);
   CINetConnection c;
@@ -585,7 +589,7 @@ TEST_F(Connection, QuoteAddressesGoToTheQuoteClient) {
   EXPECT_EQ(Load(c, "fxpd://" + unused, out), HRESULT_FROM_WIN32(ERROR_INTERNET_CANNOT_CONNECT));
   EXPECT_TRUE(c.m_bQuoteMode);
   EXPECT_EQ(c.m_hQuoteConnection, nullptr);
-  WriteAll(www() + "/a.txt", "a");
+  WriteFile(www() + "/a.txt", "a");
   EXPECT_EQ(Load(c, "file://" + www() + "/a.txt", out), S_OK);
   EXPECT_FALSE(c.m_bQuoteMode);
 }

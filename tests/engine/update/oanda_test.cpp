@@ -15,12 +15,14 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/update/inetconnection.h"
 #include "platform/resources.h"
-#include "tests/engine/update/servers.h"
-#include "tests/support/store.h"
+#include "tests/support/env.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
+#include "tests/support/storetest.h"
 
-using vtxtest::ReadAll;
+using vtxtest::ReadFile;
 using vtxtest::ServerProcess;
-using vtxtest::WriteAll;
+using vtxtest::WriteFile;
 
 namespace {
 
@@ -87,7 +89,7 @@ class Oanda : public vtxtest::PrivateStoreTest {
  protected:
   void SetUp() override {
     PrivateStoreTest::SetUp();
-    module = LoadLibraryA((vtxtest::SourceDir() + "/resources/0409/vantrex.cat").c_str());
+    module = LoadLibraryA((vtxtest::SourcePath("resources/0409/vantrex.cat")).c_str());
     ASSERT_NE(module, nullptr);
     ASSERT_TRUE(settings.Create(module));
   }
@@ -98,10 +100,10 @@ class Oanda : public vtxtest::PrivateStoreTest {
 
   // Starts the scripted server; its port.
   int Serve(const Script& script) {
-    WriteAll(dir_ / "script.json", script.Text());
+    WriteFile(dir_ / "script.json", script.Text());
     int port = vtxtest::FreePort();
     server = std::make_unique<ServerProcess>();
-    std::string error = server->Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/fxpserver.py",
+    std::string error = server->Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/fxpserver.py"),
                                        std::to_string(port), dir_ / "script.json", dir_ / "queries.log"},
                                       port, dir_ / "fxpserver.log");
     EXPECT_EQ(error, "");
@@ -119,7 +121,7 @@ class Oanda : public vtxtest::PrivateStoreTest {
   }
 
   // The queries the server received, one per line.
-  std::string Queries() { return ReadAll(dir_ / "queries.log"); }
+  std::string Queries() { return ReadFile(dir_ / "queries.log"); }
 
   HMODULE module = nullptr;
   CSettings settings;
@@ -305,13 +307,13 @@ class OandaOverHttp : public Oanda {
  protected:
   // lighttpd runs the scripted server as a CGI program at the root.
   int ServeCgi(const Script& script) {
-    WriteAll(dir_ / "script.json", script.Text());
+    WriteFile(dir_ / "script.json", script.Text());
     mkdir((dir_ / "www").c_str(), 0700);
-    WriteAll(dir_ / "www/fxp.cgi", "import sys\nsys.dont_write_bytecode = True\nsys.path.insert(0, '" + vtxtest::SourceDir() +
-                                       "/tests/engine/update')\nimport fxpserver\nfxpserver.cgi('" +
+    WriteFile(dir_ / "www/fxp.cgi", "import sys\nsys.dont_write_bytecode = True\nsys.path.insert(0, '" +
+                                       vtxtest::SourcePath("tests/engine/update") + "')\nimport fxpserver\nfxpserver.cgi('" +
                                        dir_ / "script.json" + "', '" + dir_ / "queries.log" + "')\n");
     int port = vtxtest::FreePort();
-    WriteAll(dir_ / "lighttpd.conf",
+    WriteFile(dir_ / "lighttpd.conf",
              "server.modules = (\"mod_cgi\")\n"
              "server.document-root = \"" + dir_ / "www" + "\"\n"
              "server.bind = \"127.0.0.1\"\n"
@@ -328,7 +330,6 @@ class OandaOverHttp : public Oanda {
 
   void SetUp() override {
     Oanda::SetUp();
-    for (const char* v : {"http_proxy", "no_proxy", "NO_PROXY", "all_proxy"}) unsetenv(v);
     ASSERT_EQ(connection.Open(), S_OK);
   }
 
@@ -339,6 +340,7 @@ class OandaOverHttp : public Oanda {
     return hr;
   }
 
+  vtxtest::NoProxyEnv noProxy;
   CINetConnection connection;
 };
 

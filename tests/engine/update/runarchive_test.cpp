@@ -13,7 +13,9 @@
 
 #include "platform/files.h"
 #include "platform/systime.h"
-#include "tests/support/text.h"
+#include "tests/support/dates.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -27,13 +29,6 @@ struct Lists {
     for (uint32_t i = 0; i < RunLogListCount; ++i) lists[i] = &store[i];
   }
 };
-
-FILETIME At(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
-  SYSTEMTIME st{y, mo, 0, d, h, mi, s, 0};
-  FILETIME ft{};
-  SystemTimeToFileTime(&st, &ft);
-  return ft;
-}
 
 TEST(RunArchive, ExtensionOfTheLastPathSegment) {
   struct Case {
@@ -62,7 +57,7 @@ TEST(RunArchive, TwoSourcesEveryFileWithItsBytes) {
   ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/eurofxref.xml?x=1", "ECB", "Euro reference rates", binary.data(),
                           static_cast<uint32_t>(binary.size()), "2005-08-22T09:57:19Z", "[EUR]\r\nUSD = 1.2\r\n"));
   ASSERT_TRUE(AddRunLogPage(log.lists, "http://y.org/daily/", "Other", nullptr, "a;b", 3, "2005-08-22T09:57:21Z", ""));
-  FILETIME now = At(2005, 8, 22, 9, 57, 19);
+  FILETIME now = vtxtest::Utc(2005, 8, 22, 9, 57, 19);
   CStringA folder;
   ASSERT_EQ(ArchiveRunLog(log.lists, "---\r\nmessages\r\n", dir.path().c_str(), &now, &folder), S_OK);
   EXPECT_EQ(std::string(folder.c_str()), dir / "20050822T095719Z");
@@ -97,7 +92,7 @@ TEST(RunArchive, RecordedLengthIsHonouredButNeverOverread) {
   ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/b.csv", "S", "", "xyz", 3, "", ""));
   lengths.Remove(1u);
   ASSERT_TRUE(lengths.Add("1000000"));
-  FILETIME now = At(2006, 1, 2, 3, 4, 5);
+  FILETIME now = vtxtest::Utc(2006, 1, 2, 3, 4, 5);
   CStringA folder;
   ASSERT_EQ(ArchiveRunLog(log.lists, nullptr, dir.path().c_str(), &now, &folder), S_OK);
   EXPECT_EQ(ReadFile(std::string(folder.c_str()) + "/0000_contents.csv"), "abcd");
@@ -107,7 +102,7 @@ TEST(RunArchive, RecordedLengthIsHonouredButNeverOverread) {
 
 TEST(RunArchive, RunsInTheSameSecondGetNumberedFolders) {
   vtxtest::TempDir dir;
-  FILETIME now = At(2005, 8, 22, 9, 57, 19);
+  FILETIME now = vtxtest::Utc(2005, 8, 22, 9, 57, 19);
   std::vector<std::string> made;
   for (int i = 0; i < 3; ++i) {
     CStringA folder;
@@ -118,7 +113,7 @@ TEST(RunArchive, RunsInTheSameSecondGetNumberedFolders) {
                                             dir / "20050822T095719Z-2"}));
   // A file of that name counts as taken too.
   std::ofstream(dir / "20050822T095720Z") << "x";
-  FILETIME later = At(2005, 8, 22, 9, 57, 20);
+  FILETIME later = vtxtest::Utc(2005, 8, 22, 9, 57, 20);
   CStringA folder;
   ASSERT_EQ(CreateRunFolder(dir.path().c_str(), folder, &later), S_OK);
   EXPECT_EQ(std::string(folder.c_str()), dir / "20050822T095720Z-1");
@@ -130,7 +125,7 @@ TEST(RunArchive, RunsInTheSameSecondGetNumberedFolders) {
 
 TEST(RunArchive, LogsFolderUnderTheCommonApplicationData) {
   vtxtest::TempDir dir;
-  setenv("VANTREX_APPDATA", dir.path().c_str(), 1);
+  vtxtest::ScopedEnv appdata("VANTREX_APPDATA", dir.path());
   CStringA folder;
   ASSERT_EQ(GetRunLogsFolder(folder), S_OK);
   EXPECT_EQ(std::string(folder.c_str()), dir / "Hulvane/Vantrex/Logs");
@@ -139,7 +134,6 @@ TEST(RunArchive, LogsFolderUnderTheCommonApplicationData) {
   CStringA run;
   EXPECT_EQ(ArchiveRunLog(empty.lists, "m", nullptr, nullptr, &run), S_OK);
   EXPECT_EQ(ReadFile(std::string(run.c_str()) + "/messages.txt"), "m");
-  unsetenv("VANTREX_APPDATA");
 }
 
 }  // namespace

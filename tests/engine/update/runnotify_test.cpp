@@ -21,8 +21,10 @@
 #include "engine/update/runarchive.h"
 #include "engine/update/updatesettings.h"
 #include "platform/resources.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/store.h"
 #include "tests/support/syslog.h"
-#include "tests/support/text.h"
 
 namespace {
 
@@ -65,11 +67,7 @@ bool Contains(const std::vector<std::string>& entries, const std::string& part) 
 class RunNotify : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VANTREX_REGISTRY", (dir_ / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", dir_.path().c_str(), 1);  // no messenger listens here
-    setenv("VANTREX_SYSLOG_SOCKET", (dir_ / "log").c_str(), 1);
-    src_ = std::getenv("VANTREX_TEST_SOURCE_DIR");
-    module_ = LoadLibraryA((src_ + "/resources/0409/vantrex.cat").c_str());
+    module_ = LoadLibraryA(vtxtest::SourcePath("resources/0409/vantrex.cat").c_str());
     ASSERT_NE(module_, nullptr);
     ASSERT_TRUE(settings_.Create(module_));
     CSettingsData& d = *settings_.GetData();
@@ -82,13 +80,9 @@ class RunNotify : public ::testing::Test {
     thread_.SetSettingsInUse(live_.get());
     notifier_.m_pMessageWindow = &window_;
   }
-  void TearDown() override {
-    FreeLibrary(module_);
-    for (const char* v : {"VANTREX_REGISTRY", "VANTREX_RUNTIME_DIR", "VANTREX_SYSLOG_SOCKET"}) unsetenv(v);
-  }
+  void TearDown() override { FreeLibrary(module_); }
 
-  vtxtest::TempDir dir_;
-  std::string src_;
+  vtxtest::PrivateStore dir_;  // no messenger listens in its runtime folder
   HMODULE module_ = nullptr;
   CSettings settings_;
   std::unique_ptr<CUpdateSettings> live_;
@@ -130,7 +124,7 @@ TEST_F(RunNotify, InformationGoesToTheWindowWithTheUserIcon) {
 
 TEST_F(RunNotify, NoticeDuringAFetchNamesTheSource) {
   std::string filters = dir_ / "filters";
-  ASSERT_EQ(system(("mkdir -p " + filters + " && cp " + src_ + "/resources/filters/*.ini " + filters).c_str()), 0);
+  ASSERT_EQ(system(("mkdir -p " + filters + " && cp " + vtxtest::SourcePath("resources/filters") + "/*.ini " + filters).c_str()), 0);
   RegStringValueA folder;
   folder = filters.c_str();
   ASSERT_EQ(folder.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "Filters"), S_OK);

@@ -21,12 +21,16 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/timetext.h"
 #include "platform/resources.h"
-#include "tests/engine/update/servers.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
+#include "tests/support/store.h"
+#include "tests/support/wait.h"
 
-using vtxtest::ReadAll;
+using vtxtest::ReadFile;
 using vtxtest::ServerProcess;
-using vtxtest::WriteAll;
+using vtxtest::WriteFile;
 
 namespace {
 
@@ -95,19 +99,13 @@ class RecordingEngine : public CUpdateEngine {
   bool collectingOffInCheck = false;
 };
 
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
-
 class UpdateRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* v : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy"}) unsetenv(v);
-    setenv("VANTREX_REGISTRY", (dir / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", dir.path().c_str(), 1);
-    setenv("TMPDIR", dir.path().c_str(), 1);
     for (const char* d : {"www", "definitions", "product", "product/Filters"}) mkdir((dir / d).c_str(), 0700);
     SetString("Filters", dir / "definitions");
     SetString("Path", dir / "product");
-    WriteAll(dir / "test.cat", kCatalogue);
+    WriteFile(dir / "test.cat", kCatalogue);
     module = LoadLibraryA((dir / "test.cat").c_str());
     ASSERT_NE(module, nullptr);
     ASSERT_TRUE(live.Create(module));
@@ -118,7 +116,6 @@ class UpdateRun : public ::testing::Test {
   void TearDown() override {
     thread.Stop(INFINITE);
     FreeLibrary(module);
-    unsetenv("TMPDIR");
   }
 
   static void SetString(const char* name, const std::string& value) {
@@ -145,7 +142,7 @@ class UpdateRun : public ::testing::Test {
 
   // A rates file of this system in the served folder; its "file:" address.
   std::string File(const std::string& name, const std::string& rates, const std::string& general = "") {
-    WriteAll(dir / ("www/" + name), std::string(kOwn) + general + "[EUR]\r\n" + rates);
+    WriteFile(dir / ("www/" + name), std::string(kOwn) + general + "[EUR]\r\n" + rates);
     return "file://" + dir / ("www/" + name);
   }
 
@@ -192,7 +189,7 @@ class UpdateRun : public ::testing::Test {
     FILETIME before;
     StringToTime(kBefore, &before);
     const CurrencyInfo* c = Info(code);
-    return c && U64(c->ftLastChange) == U64(before);
+    return c && FileTimeToU64(c->ftLastChange) == FileTimeToU64(before);
   }
 
   // The ids the run said, in order ("#id" texts; other texts as they are).
@@ -208,7 +205,9 @@ class UpdateRun : public ::testing::Test {
   }
   bool SaidId(const std::string& id) { return Find(id) != nullptr; }
 
-  vtxtest::TempDir dir;
+  vtxtest::PrivateStore dir;
+  vtxtest::ScopedEnv tmpdir{"TMPDIR", dir.path()};
+  vtxtest::NoProxyEnv noProxy;
   HMODULE module = nullptr;
   CSettings live;
   RecordingEngine engine;
@@ -236,7 +235,7 @@ TEST_F(UpdateRun, AllSourcesLastToFirstTheFirstListedWins) {
   EXPECT_EQ(std::string(thread.GetRunLog(RunLogUrl)[0]), b);
   EXPECT_STREQ(live.GetRates().Source.c_str(), "B|A;1");
   EXPECT_STREQ(live.GetRates().Message.c_str(), "|from A");
-  EXPECT_NE(U64(live.GetRates().LastLoaded), 0u);
+  EXPECT_NE(FileTimeToU64(live.GetRates().LastLoaded), 0u);
   // The sources' message names its source.
   const Notice* info = nullptr;
   for (auto& n : engine.notices)
@@ -355,7 +354,7 @@ TEST_F(UpdateRun, FailOverWhenEverySourceFails) {
   D().MultiServerMode = 2;
   Seed({{"USD", "1.0"}});
   AddSource("file://" + dir / "www/missing1.ini");
-  WriteAll(dir / "www/bad.ini", std::string(kOwn) + "[EUR]\r\nUSD = -1\r\n");
+  WriteFile(dir / "www/bad.ini", std::string(kOwn) + "[EUR]\r\nUSD = -1\r\n");
   AddSource("file://" + dir / "www/bad.ini");
   EXPECT_EQ(Run(), E_INVALIDARG);
   EXPECT_EQ(Said(), (std::vector<std::string>{"#426", "#427", "#82"}));
@@ -444,8 +443,8 @@ TEST_F(UpdateRun, IncomingRatesReplacedByFixedOnes) {
 TEST_F(UpdateRun, UnmatchedColumnsOfTheTwoLineConverter) {
   Seed({{"USD", "1.0"}});
   std::string url = "file://" + dir / "www/rates.prn";
-  WriteAll(dir / "www/rates.prn", "DATE USD CHF GBP\r\n2006-03-01 1.01 1.5.0.8\r\n");
-  WriteAll(dir / "definitions/twoline.ini",
+  WriteFile(dir / "www/rates.prn", "DATE USD CHF GBP\r\n2006-03-01 1.01 1.5.0.8\r\n");
+  WriteFile(dir / "definitions/twoline.ini",
            "[URL]\r\nAddress = \"" + url +
                "\"\r\nAppend = \"[General]\\r\\nApplication = \\\"Hulvane(R) Vantrex(TM)\\\"\\r\\n\"\r\n");
   AddSource(url, "twoline.ini");
@@ -531,8 +530,8 @@ TEST_F(UpdateRun, DialUpWithoutADialUpLibrary) {
 
 TEST_F(UpdateRun, FailedFetchesAreReportedWithAddressLineAndReason) {
   std::string base = StartHttp();
-  WriteAll(dir / "www/bad.ini", std::string(kOwn) + "[EUR]\r\nUSD = 1.1\r\nGBP = -2\r\n");
-  WriteAll(dir / "www/empty.ini", "  \r\n");
+  WriteFile(dir / "www/bad.ini", std::string(kOwn) + "[EUR]\r\nUSD = 1.1\r\nGBP = -2\r\n");
+  WriteFile(dir / "www/empty.ini", "  \r\n");
   struct Case {
     std::string url;
     std::string said;
@@ -557,13 +556,11 @@ TEST_F(UpdateRun, FailedFetchesAreReportedWithAddressLineAndReason) {
 
 TEST_F(UpdateRun, HttpSourcesWithAFilterProgram) {
   std::string base = StartHttp();
-  WriteAll(dir / "www/page.html", "<html>GBP 0.86</html>");
+  WriteFile(dir / "www/page.html", "<html>GBP 0.86</html>");
   std::string script = dir / "product/Filters/feed.sh";
-  WriteAll(script,
-           "#!/bin/sh\nprintf '[General]\\r\\nApplication = \"Hulvane(R) Vantrex(TM)\"\\r\\n[EUR]\\r\\nGBP = 0.86\\r\\n' "
-           "> \"$1\"\n");
-  chmod(script.c_str(), 0700);
-  WriteAll(dir / "definitions/bank.ini", "[General]\r\nName = \"Bank\"\r\nExecutable = feed.sh\r\n");
+  ASSERT_TRUE(vtxtest::WriteScript(
+      script, "printf '[General]\\r\\nApplication = \"Hulvane(R) Vantrex(TM)\"\\r\\n[EUR]\\r\\nGBP = 0.86\\r\\n' > \"$1\"\n"));
+  WriteFile(dir / "definitions/bank.ini", "[General]\r\nName = \"Bank\"\r\nExecutable = feed.sh\r\n");
   File("rates.ini", "USD = 1.2\r\n");
   Seed({{"USD", "1.0"}, {"GBP", "0.8"}});
   D().MultiServerMode = 0;
@@ -578,14 +575,14 @@ TEST_F(UpdateRun, HttpSourcesWithAFilterProgram) {
 
 TEST_F(UpdateRun, QuoteServerSourcesDeliverRatesOrTheServersText) {
   // The scripted quote server: the currency list, then one quote each.
-  WriteAll(dir / "fxp.json",
+  WriteFile(dir / "fxp.json",
            "{\"currencies\": \"fxp/1.1 200 OK\\r\\ncontent-lines: 2\\r\\n\\r\\nUSD US Dollar\\r\\n"
            "JPY Japanese Yen\\r\\n.\\r\\n\",\n"
            " \"USD\": \"fxp/1.1 200 OK\\r\\ncontent-lines: 1\\r\\n\\r\\n1.1000 1.1002\\r\\n.\\r\\n\",\n"
            " \"JPY\": \"fxp/1.1 503 JPY is closed\\r\\ncontent-lines: 0\\r\\n\\r\\n.\\r\\n\"}\n");
   int fxpPort = vtxtest::FreePort();
   ServerProcess fxp;
-  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/fxpserver.py",
+  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/fxpserver.py"),
                        std::to_string(fxpPort), dir / "fxp.json", dir / "fxp-queries.log"},
                       fxpPort, dir / "fxp.log"),
             "");
@@ -594,13 +591,13 @@ TEST_F(UpdateRun, QuoteServerSourcesDeliverRatesOrTheServersText) {
   ASSERT_EQ(Run(), S_OK);
   EXPECT_EQ(Rate("USD"), 1.1001);
   EXPECT_EQ(Info("JPY"), nullptr);  // its quote failed: the source did not deliver it
-  EXPECT_EQ(ReadAll(dir / "fxp-queries.log"), "currencies\nUSD\nJPY\n");
+  EXPECT_EQ(ReadFile(dir / "fxp-queries.log"), "currencies\nUSD\nJPY\n");
 
   // A server that refuses the whole exchange: the run fails with the server's own words.
-  WriteAll(dir / "fxp.json",
+  WriteFile(dir / "fxp.json",
            "{\"currencies\": \"fxp/1.1 500 maintenance until noon\\r\\ncontent-lines: 0\\r\\n\\r\\n.\\r\\n\"}\n");
   fxp.Stop();
-  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/update/fxpserver.py",
+  ASSERT_EQ(fxp.Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/fxpserver.py"),
                        std::to_string(fxpPort), dir / "fxp.json", dir / "fxp-queries.log"},
                       fxpPort, dir / "fxp.log"),
             "");
@@ -614,7 +611,7 @@ TEST_F(UpdateRun, FailedUpdateMailsItsNotice) {
   int smtpPort = vtxtest::FreePort();
   mkdir((dir / "mails").c_str(), 0700);
   ServerProcess smtp;
-  ASSERT_EQ(smtp.Start({"/usr/bin/python3", vtxtest::SourceDir() + "/tests/engine/notify/smtpserver.py",
+  ASSERT_EQ(smtp.Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/notify/smtpserver.py"),
                         std::to_string(smtpPort), dir / "mails"},
                        smtpPort, dir / "smtp.log"),
             "");
@@ -637,15 +634,14 @@ TEST_F(UpdateRun, FailedUpdateMailsItsNotice) {
   mailing.Stop(INFINITE);
 
   std::string mail;
-  for (int i = 0; i < 400 && (mail = ReadAll(dir / "mails/mail-1.txt")).empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  vtxtest::Eventually([&] { return !(mail = ReadFile(dir / "mails/mail-1.txt")).empty(); });
   EXPECT_NE(mail.find("rcpt: \"admin@example.org\""), std::string::npos) << mail;
   EXPECT_NE(mail.find("body: \"#110 file://" + dir / "www/missing.ini"), std::string::npos) << mail;
   EXPECT_NE(mail.find("header Subject: \"Hulvane Vantrex\""), std::string::npos) << mail;  // no title text here
 }
 
 TEST_F(UpdateRun, ShippedTextsFormatWithTheirInserts) {
-  HMODULE shipped = LoadLibraryA((vtxtest::SourceDir() + "/resources/0409/vantrex.cat").c_str());
+  HMODULE shipped = LoadLibraryA((vtxtest::SourcePath("resources/0409/vantrex.cat")).c_str());
   ASSERT_NE(shipped, nullptr);
   struct Release {
     CUpdateThread& t;
@@ -740,12 +736,12 @@ class UpdateThroughThread : public UpdateRun {
 TEST_F(UpdateThroughThread, AcceptedRatesAreStoredWithLastSaved) {
   Seed({{"USD", "1.0"}});
   AddSource(File("a.ini", "USD = 1.25\r\n"));
-  ASSERT_EQ(U64(live.GetLastSaved()), 0u);
+  ASSERT_EQ(FileTimeToU64(live.GetLastSaved()), 0u);
   RunOnServerThread();
   EXPECT_EQ(reports, (std::vector<UINT>{WM_VX_UPDATEDONE, WM_VX_UPDATEIDLE}));
   EXPECT_EQ(result, S_OK);
   EXPECT_EQ(Rate("USD"), 1.25);
-  EXPECT_NE(U64(live.GetLastSaved()), 0u);
+  EXPECT_NE(FileTimeToU64(live.GetLastSaved()), 0u);
   CSettings stored;
   ASSERT_TRUE(stored.Create(module));
   int32_t i = stored.GetData()->IFind("USD");
@@ -763,7 +759,7 @@ TEST_F(UpdateThroughThread, AFailedRunLeavesTheServersRatesAlone) {
   EXPECT_EQ(reports, (std::vector<UINT>{WM_VX_UPDATEFAILED, WM_VX_UPDATEIDLE}));
   EXPECT_EQ(result, kNoRatesSet);
   EXPECT_EQ(Rate("USD"), 1.0);
-  EXPECT_EQ(U64(live.GetLastSaved()), 0u);
+  EXPECT_EQ(FileTimeToU64(live.GetLastSaved()), 0u);
 }
 
 }  // namespace

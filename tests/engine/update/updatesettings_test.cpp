@@ -9,18 +9,13 @@
 
 #include "engine/currency/ratesdata.h"
 #include "engine/foundation/inidatabuffer.h"
-#include "tests/engine/update/ownerwindow.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/systime.h"
-#include "tests/support/text.h"
+#include "tests/engine/update/ownerwindow.h"
+#include "tests/support/store.h"
 
 namespace {
-
-vtxtest::TempDir& Dir() {
-  static vtxtest::TempDir dir;
-  return dir;
-}
 
 HRESULT Apply(CSettings& s, const char* text) {
   CIniDataBuffer<char> ini;
@@ -47,8 +42,7 @@ std::string Take(char* text) {
 class UpdateSettingsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    setenv("VANTREX_REGISTRY", (Dir() / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", Dir().path().c_str(), 1);
+    vtxtest::SuiteStore().Use();
   }
   void SetUp() override { ASSERT_TRUE(live.Create(nullptr)); }
   CSettings live;

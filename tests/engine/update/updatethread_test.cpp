@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
-#include "tests/engine/update/ownerwindow.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
-#include "tests/support/text.h"
+#include "tests/engine/update/ownerwindow.h"
+#include "tests/support/store.h"
 
 namespace {
 
@@ -209,14 +209,10 @@ const char kCatalogue[] =
 class UpdateThreadTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    setenv("VANTREX_REGISTRY", (Dir() / "registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", Dir().path().c_str(), 1);
+    Dir().Use();
     std::ofstream(Dir() / "test.cat") << kCatalogue;
   }
-  static vtxtest::TempDir& Dir() {
-    static vtxtest::TempDir dir;
-    return dir;
-  }
+  static vtxtest::PrivateStore& Dir() { return vtxtest::SuiteStore(); }
   void SetUp() override {
     module = LoadLibraryA((Dir() / "test.cat").c_str());
     ASSERT_NE(module, nullptr);

@@ -10,15 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/update/ownerwindow.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/resources.h"
 #include "platform/sync.h"
 #include "platform/systime.h"
-#include "tests/engine/update/servers.h"
-#include "tests/support/store.h"
-#include "tests/support/text.h"
+#include "tests/engine/update/ownerwindow.h"
+#include "tests/support/dates.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
+#include "tests/support/storetest.h"
 
 namespace {
 
@@ -27,24 +28,12 @@ using vtx::schedule::LastChangeInputs;
 using vtx::schedule::UpdateDelayMs;
 using vtx::schedule::UpdateInputs;
 
-constexpr uint64_t kSecond = 10000000;
+using vtxtest::kSecond;
 constexpr uint64_t kHour = 3600 * kSecond;
 constexpr uint64_t kDay = 24 * kHour;
 
-uint64_t At(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0) {
-  SYSTEMTIME st{};
-  st.wYear = y;
-  st.wMonth = mo;
-  st.wDay = d;
-  st.wHour = h;
-  st.wMinute = mi;
-  FILETIME ft{};
-  SystemTimeToFileTime(&st, &ft);
-  return static_cast<uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-}
-
-FILETIME FT(uint64_t v) { return FILETIME{static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)}; }
-uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
+// A UTC wall time in FILETIME units.
+uint64_t At(int y, int mo, int d, int h = 0, int mi = 0) { return FileTimeToU64(vtxtest::Utc(y, mo, d, h, mi)); }
 
 // 2024-03-15 is a Friday.
 const uint64_t kFriday = At(2024, 3, 15, 12);
@@ -120,7 +109,7 @@ TEST(LastChangeDelay, WeekendRuleAndPause) {
 class FakeClock : public IScheduleClock {
  public:
   bool Now(FILETIME* now) override {
-    *now = FT(time);
+    *now = U64ToFileTime(time);
     return ok;
   }
   UINT_PTR SetTimer(HWND, UINT_PTR id, UINT ms) override {
@@ -191,7 +180,7 @@ class UpdateTimerTest : public vtxtest::PrivateStoreTest {
  protected:
   void SetUp() override {
     PrivateStoreTest::SetUp();
-    module = LoadLibraryA((vtxtest::SourceDir() + "/resources/0409/vantrex.cat").c_str());
+    module = LoadLibraryA((vtxtest::SourcePath("resources/0409/vantrex.cat")).c_str());
     ASSERT_NE(module, nullptr);
     ASSERT_TRUE(live.Get().Create(module));
     d().Rates->Active.Empty();
@@ -215,7 +204,7 @@ class UpdateTimerTest : public vtxtest::PrivateStoreTest {
     CurrencyInfo rec;
     ASSERT_TRUE(live.Get().InitCurrencyInfo(rec, code));
     rec.dRate = rate;
-    rec.ftLastChange = FT(lastChange);
+    rec.ftLastChange = U64ToFileTime(lastChange);
     ASSERT_NE(live.Get().Add(rec), nullptr);
   }
   // Timer 2 or 3 fires, as the command window handles it.
@@ -241,7 +230,7 @@ TEST_F(UpdateTimerTest, AutoUpdateOffSetsNoTimerAndKillsTheOldOne) {
   timer.Schedule(live, hwnd);
   EXPECT_EQ(clock.posted, std::vector<UINT_PTR>{1}) << "nothing loaded or tried yet: at once";
   clock.posted.clear();
-  d().Rates->LastLoaded = FT(clock.time);
+  d().Rates->LastLoaded = U64ToFileTime(clock.time);
   timer.Schedule(live, hwnd);
   EXPECT_EQ(clock.Ms(1), 3600000u);
   d().AutoUpdate = 0;
@@ -253,28 +242,28 @@ TEST_F(UpdateTimerTest, AutoUpdateOffSetsNoTimerAndKillsTheOldOne) {
 
 TEST_F(UpdateTimerTest, SchedulingAfterSuccessAndAfterFailure) {
   // A success: new data loaded now, the next update an UpdateAtMost later.
-  d().Rates->LastLoaded = FT(clock.time);
+  d().Rates->LastLoaded = U64ToFileTime(clock.time);
   timer.SetLastAttempt(true);
   timer.Schedule(live, hwnd);
   EXPECT_EQ(clock.Ms(1), 3600000u);
   // An hour and a half later the automatic update fails: again not before UpdateAtMost.
   clock.time += 3 * kHour / 2;
   timer.SetLastAttempt(false);
-  EXPECT_EQ(U64(timer.GetLastFailedAttempt()), clock.time);
+  EXPECT_EQ(FileTimeToU64(timer.GetLastFailedAttempt()), clock.time);
   timer.Schedule(live, hwnd);
   EXPECT_EQ(clock.Ms(1), 3600000u);
   // The next success clears the failure: counted from the load again.
   clock.time += kHour;
-  d().Rates->LastLoaded = FT(clock.time - kHour / 2);
+  d().Rates->LastLoaded = U64ToFileTime(clock.time - kHour / 2);
   timer.SetLastAttempt(true);
-  EXPECT_EQ(U64(timer.GetLastFailedAttempt()), 0u);
+  EXPECT_EQ(FileTimeToU64(timer.GetLastFailedAttempt()), 0u);
   timer.Schedule(live, hwnd);
   EXPECT_EQ(clock.Ms(1), 1800000u);
 }
 
 TEST_F(UpdateTimerTest, MakersHostKeepsFifteenMinutes) {
   d().UpdateAtMost = 60;
-  d().Rates->LastLoaded = FT(clock.time);
+  d().Rates->LastLoaded = U64ToFileTime(clock.time);
   d().Sources.Empty();
   timer.Schedule(live, hwnd);
   EXPECT_EQ(clock.Ms(1), 60000u);
@@ -286,7 +275,7 @@ TEST_F(UpdateTimerTest, MakersHostKeepsFifteenMinutes) {
 }
 
 TEST_F(UpdateTimerTest, NoClockNoTimer) {
-  d().Rates->LastLoaded = FT(clock.time);
+  d().Rates->LastLoaded = U64ToFileTime(clock.time);
   clock.ok = false;
   timer.Schedule(live, hwnd);
   EXPECT_FALSE(clock.Armed(1));
@@ -295,7 +284,7 @@ TEST_F(UpdateTimerTest, NoClockNoTimer) {
 
 TEST_F(UpdateTimerTest, LongDelaysAreArmedInStepsAndStartOnlyWhenDue) {
   d().UpdateAtMost = d().UpdateAtLeast = 60 * 86400;
-  d().Rates->LastLoaded = FT(clock.time);
+  d().Rates->LastLoaded = U64ToFileTime(clock.time);
   timer.Schedule(live, hwnd);
   EXPECT_EQ(clock.Ms(1), 0x7FFFFFFFu);
   // The first step ends: no update yet, the rest is armed.
@@ -321,7 +310,7 @@ TEST_F(UpdateTimerTest, NoTimerIdMeansNoScheduling) {
 }
 
 TEST_F(UpdateTimerTest, AReloadAfterALockedConfigurationTakesTheNewSchedule) {
-  d().Rates->LastLoaded = FT(clock.time - kHour);
+  d().Rates->LastLoaded = U64ToFileTime(clock.time - kHour);
   timer.SetLastAttempt(false);  // an update failed just now
   timer.Schedule(live, hwnd);
   EXPECT_EQ(clock.Ms(1), 3600000u);
@@ -351,14 +340,14 @@ TEST_F(UpdateTimerTest, AReloadAfterALockedConfigurationTakesTheNewSchedule) {
 }
 
 TEST_F(UpdateTimerTest, AnUpdateThatCannotStartIsAFailedAttemptAndScheduledAgain) {
-  d().Rates->LastLoaded = FT(clock.time - kDay);
+  d().Rates->LastLoaded = U64ToFileTime(clock.time - kDay);
   ASSERT_EQ(timer.GetThread().Start(module, false), S_OK);
   ASSERT_EQ(timer.KillAndTestIdle(hwnd), 1);
   vtx::heap::FailAfter(0);  // the settings copy for the thread fails
   HRESULT hr = timer.StartUpdate(live, hwnd, nullptr);
   vtx::heap::FailAfter(-1);
   EXPECT_EQ(hr, E_OUTOFMEMORY);
-  EXPECT_EQ(U64(timer.GetLastFailedAttempt()), clock.time);
+  EXPECT_EQ(FileTimeToU64(timer.GetLastFailedAttempt()), clock.time);
   EXPECT_EQ(clock.Ms(1), 3600000u) << "automatic updates go on";
 }
 
@@ -368,13 +357,13 @@ TEST_F(UpdateTimerTest, FridayNoonWarnsMondayAt1320AndThenAfterThePause) {
   Add("USD", 1.08, kFriday);
   timer.ArmLastChangeTimer(live, hwnd);
   EXPECT_EQ(clock.Ms(2), 264000000u);
-  EXPECT_EQ(U64(d().LastChangeChecked), kFriday);
+  EXPECT_EQ(FileTimeToU64(d().LastChangeChecked), kFriday);
 
   clock.time = At(2024, 3, 18, 13, 20);
   Fire(2);
   ASSERT_EQ(engine.Notices().size(), 1u);
   EXPECT_EQ(engine.Notices()[0], "Vantrex|The exchange rates have not changed for 3 days, one hour and 20 minutes.");
-  EXPECT_EQ(U64(d().LastChangeLastWarning), clock.time);
+  EXPECT_EQ(FileTimeToU64(d().LastChangeLastWarning), clock.time);
   EXPECT_EQ(clock.Ms(2), 86400000u) << "the warning pause";
 
   // Ten hours into the pause the server restarts: the rest of the pause.
@@ -393,10 +382,10 @@ TEST_F(UpdateTimerTest, ChangedRatesRestartTheWatchWithoutAWarning) {
   EXPECT_EQ(clock.Ms(2), (91200u - 86400u) * 1000u);
   // A new rate arrives before the timer fires.
   clock.time += kHour;
-  live.Get().GetRates()[0]->ftLastChange = FT(clock.time);
+  live.Get().GetRates()[0]->ftLastChange = U64ToFileTime(clock.time);
   Fire(2);
   EXPECT_TRUE(engine.Notices().empty());
-  EXPECT_EQ(U64(d().LastChangeChecked), clock.time);
+  EXPECT_EQ(FileTimeToU64(d().LastChangeChecked), clock.time);
   EXPECT_EQ(clock.Ms(2), 264000000u);
 }
 
@@ -469,7 +458,7 @@ TEST_F(UpdateTimerTest, TimerThreeIsNotArmedWhenItsLimitEqualsTimerTwos) {
   d().LastChangeNoWeekendWarnings = 0;
   timer.ArmLastChangeEachTimer(live, hwnd);
   EXPECT_EQ(clock.Ms(3), 3600000u);
-  EXPECT_EQ(U64(d().LastChangeEachChecked), kFriday);
+  EXPECT_EQ(FileTimeToU64(d().LastChangeEachChecked), kFriday);
 }
 
 TEST_F(UpdateTimerTest, SingleStaleAndNeverSetCurrencies) {
@@ -484,7 +473,7 @@ TEST_F(UpdateTimerTest, SingleStaleAndNeverSetCurrencies) {
   ASSERT_EQ(n.size(), 2u);
   EXPECT_EQ(n[0].rfind("Vantrex|1 exchange rates have not changed for at least 5 hours: USD", 0), 0u) << n[0];
   EXPECT_EQ(n[1].rfind("Vantrex|1 currencies have no exchange rate yet: GBP", 0), 0u) << n[1];
-  EXPECT_EQ(U64(d().LastChangeEachLastWarning), clock.time);
+  EXPECT_EQ(FileTimeToU64(d().LastChangeEachLastWarning), clock.time);
   EXPECT_EQ(clock.Ms(3), 86400000u);
 }
 
@@ -589,7 +578,7 @@ TEST_F(UpdateTimerWindowTest, StartUpdateWhileBusyAndWarningsHeldUpByAnUpdate) {
   engine.hold = &gate;
   d().AutoUpdate = 0;
   Add("USD", 1.08, kFriday);
-  d().LastChangeChecked = FT(kFriday);
+  d().LastChangeChecked = U64ToFileTime(kFriday);
   ASSERT_EQ(timer.StartUpdate(live, hwnd, nullptr), S_OK);
   Pump([&] { return engine.runs == 1; });
   ASSERT_TRUE(timer.IsBusy());
@@ -601,7 +590,7 @@ TEST_F(UpdateTimerWindowTest, StartUpdateWhileBusyAndWarningsHeldUpByAnUpdate) {
   timer.SetClock(&fake);
   timer.ArmLastChangeTimer(live, hwnd);
   EXPECT_TRUE(engine.Notices().empty());
-  EXPECT_EQ(U64(d().LastChangeLastWarning), 0u);
+  EXPECT_EQ(FileTimeToU64(d().LastChangeLastWarning), 0u);
   EXPECT_EQ(fake.Ms(2), 60000u) << "tried again soon";
   timer.SetClock(nullptr);
 

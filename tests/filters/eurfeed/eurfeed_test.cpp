@@ -4,22 +4,24 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/foundation/scramble.h"
 #include "platform/process.h"
-#include "tests/support/text.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
 
 namespace {
 
 using vtxtest::ReadFile;
+using vtxtest::WriteFile;
 
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
+// The bank's pages, and the built program.
+std::string PagePath(const std::string& name) { return vtxtest::SourcePath("tests/filters/eurfeed/pages/" + name); }
+std::string EurfeedProgram() { return vtxtest::Program("eurfeed"); }
 
 std::string Unscrambled(std::string data) {
   ScrambleBuffer(data.data(), static_cast<uint32_t>(data.size()));
@@ -34,19 +36,14 @@ const std::string kGeneral =
 
 class Eurfeed : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Names of the pages are ANSI text of Windows-1252.
-    setenv("VANTREX_CODEPAGE", "Windows-1252", 1);
-  }
-
   // Copies a fixture into the temporary folder; its path.
   std::string Page(const char* name) {
     std::string path = dir / name;
-    std::filesystem::copy_file(std::string(EURFEED_PAGES) + "/" + name, path);
+    std::filesystem::copy_file(PagePath(name), path);
     return path;
   }
 
-  DWORD Run(std::vector<std::string> arguments, const std::string& program = EURFEED_PROGRAM) {
+  DWORD Run(std::vector<std::string> arguments, const std::string& program = EurfeedProgram()) {
     vtx::ProgramStart start;
     start.program = program;
     start.arguments = std::move(arguments);
@@ -55,11 +52,12 @@ class Eurfeed : public ::testing::Test {
     return code;
   }
   // As the server starts it: the file, the address, the filter name, the address's index.
-  DWORD Convert(const std::string& page, const std::string& program = EURFEED_PROGRAM) {
+  DWORD Convert(const std::string& page, const std::string& program = EurfeedProgram()) {
     return Run({page, "https://www.ecb.europa.eu/stats/eurofxref/index.en.html", "eurfeed", "0"}, program);
   }
 
   vtxtest::TempDir dir;
+  vtxtest::ScopedEnv codePage{"VANTREX_CODEPAGE", "Windows-1252"};  // the pages' names are ANSI text of it
 };
 
 TEST_F(Eurfeed, NormalPage) {
@@ -138,7 +136,7 @@ TEST_F(Eurfeed, PagesWithoutRatesLeaveTheFileAsItWas) {
   EXPECT_EQ(ReadFile(page), before);
 
   std::string undated = dir / "undated.html";
-  std::string text = ReadFile(std::string(EURFEED_PAGES) + "/normal.html");
+  std::string text = ReadFile(PagePath("normal.html"));
   text.replace(text.find("10 December 2026"), 16, "10 Dec 2026");
   WriteFile(undated, text);
   EXPECT_EQ(Convert(undated), 0x8004C001u);
@@ -164,7 +162,7 @@ TEST_F(Eurfeed, CommandLineAndInput) {
 TEST_F(Eurfeed, MapIniBesideTheProgram) {
   // A copy of the program in a folder of its own finds no map.ini there.
   std::string program = dir / "eurfeed";
-  std::filesystem::copy_file(EURFEED_PROGRAM, program);
+  std::filesystem::copy_file(EurfeedProgram(), program);
   std::filesystem::permissions(program, std::filesystem::perms::owner_all);
   std::string page = Page("normal.html");
   std::string before = ReadFile(page);
@@ -191,7 +189,7 @@ TEST_F(Eurfeed, MapIniBesideTheProgram) {
 
 TEST_F(Eurfeed, BundledSamplePage) {
   std::string page = dir / "eurofxref.html";
-  std::filesystem::copy_file(std::string(VANTREX_SAMPLES) + "/eurofxref.html", page);
+  std::filesystem::copy_file(vtxtest::SourcePath("resources/samples/eurofxref.html"), page);
   ASSERT_EQ(Convert(page), 0u);
   std::string text = Unscrambled(ReadFile(page));
   size_t rates = text.find("\r\n[EUR]\r\n\r\n");

@@ -13,7 +13,7 @@
 #include "platform/heap.h"
 #include "platform/process.h"
 #include "platform/systime.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -21,10 +21,7 @@ using P = FilterProgram;
 using F = FilterFailure;
 
 using vtxtest::ReadFile;
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
+using vtxtest::WriteFile;
 
 std::string Text(const CFilterOutput& out) { return std::string(out.Text(), out.Length()); }
 

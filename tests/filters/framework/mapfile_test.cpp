@@ -9,20 +9,16 @@
 #include "filters/framework/mapini.h"
 #include "platform/codepage.h"
 #include "platform/heap.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
 
 namespace {
+
+using vtxtest::WriteFile;
 
 bool AnsiIsUtf8() {
   const char* e = std::getenv("VANTREX_CODEPAGE");
   return e && std::string(e) == "UTF-8";
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
 }
 
 std::string Utf16File(const std::u16string& text) {
@@ -40,10 +36,7 @@ HRESULT Load(CMapIni& map, const std::string& path) {
   return LoadIniFile(&map, path.c_str(), g_MapIniTable, kMapIniTableRows);
 }
 
-std::string InstalledMap() {
-  const char* src = std::getenv("VANTREX_TEST_SOURCE_DIR");
-  return std::string(src ? src : ".") + "/resources/filters/map.ini";
-}
+std::string InstalledMap() { return vtxtest::SourcePath("resources/filters/map.ini"); }
 
 TEST(LoadIniFile, Utf16AndAnsiFilesLoadAlike) {
   vtxtest::TempDir dir;

@@ -9,49 +9,20 @@
 #include <string>
 #include <unistd.h>
 
-#include "tests/support/text.h"
+#include "tests/support/dates.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace {
 
-constexpr uint64_t kEpoch = 116444736000000000ull;
-
-FILETIME Wall(int y, int mo, int d, int h, int mi) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  return U64ToFileTime(kEpoch + static_cast<uint64_t>(timegm(&tm)) * 10000000ull);
-}
-
 std::string Text(const FILETIME& ft) {
-  std::time_t s = static_cast<std::time_t>((FileTimeToU64(ft) - kEpoch) / 10000000ull);
+  std::time_t s = static_cast<std::time_t>(vtxtest::UnixSeconds(ft));
   std::tm tm{};
   gmtime_r(&s, &tm);
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   return buf;
 }
-
-class EnvVar {
- public:
-  EnvVar(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (old) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvVar() {
-    if (had_) setenv(name_, old_.c_str(), 1);
-    else unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
 
 TEST(TimeZoneTable, HoldsTheZonesInTheirOrder) {
   EXPECT_EQ(TimeZoneTable[0].index, 175u);
@@ -85,16 +56,16 @@ TEST(LocalTimeToUtc, ConvertsTheFiltersZones) {
     FILETIME local;
     const char* utc;
   } cases[] = {
-      {110, 0, Wall(2005, 1, 10, 14, 15), "2005-01-10 13:15:00"},  // eurfeed, winter
-      {110, 0, Wall(2005, 7, 1, 14, 15), "2005-07-01 12:15:00"},   // eurfeed, summer
-      {145, 43200, Wall(2005, 3, 1, 0, 0), "2005-03-01 09:00:00"},  // sovfeed: noon in Moscow
-      {145, 43200, Wall(2005, 7, 1, 0, 0), "2005-07-01 08:00:00"},
-      {95, 43200, Wall(2005, 8, 1, 0, 0), "2005-08-01 10:00:00"},   // tolfeed
-      {35, 0, Wall(2005, 1, 3, 12, 0), "2005-01-03 17:00:00"},      // the New York filters
-      {35, 0, Wall(2005, 7, 1, 12, 0), "2005-07-01 16:00:00"},
-      {360, 0, Wall(2005, 3, 1, 12, 34), "2005-03-01 12:34:00"},
-      {360, -3600, Wall(2005, 3, 1, 12, 34), "2005-03-01 11:34:00"},
-      {13, 0, Wall(2005, 1, 10, 12, 0), "2005-01-10 19:00:00"},     // renamed key: Chihuahua
+      {110, 0, vtxtest::Utc(2005, 1, 10, 14, 15), "2005-01-10 13:15:00"},  // eurfeed, winter
+      {110, 0, vtxtest::Utc(2005, 7, 1, 14, 15), "2005-07-01 12:15:00"},   // eurfeed, summer
+      {145, 43200, vtxtest::Utc(2005, 3, 1, 0, 0), "2005-03-01 09:00:00"},  // sovfeed: noon in Moscow
+      {145, 43200, vtxtest::Utc(2005, 7, 1, 0, 0), "2005-07-01 08:00:00"},
+      {95, 43200, vtxtest::Utc(2005, 8, 1, 0, 0), "2005-08-01 10:00:00"},   // tolfeed
+      {35, 0, vtxtest::Utc(2005, 1, 3, 12, 0), "2005-01-03 17:00:00"},      // the New York filters
+      {35, 0, vtxtest::Utc(2005, 7, 1, 12, 0), "2005-07-01 16:00:00"},
+      {360, 0, vtxtest::Utc(2005, 3, 1, 12, 34), "2005-03-01 12:34:00"},
+      {360, -3600, vtxtest::Utc(2005, 3, 1, 12, 34), "2005-03-01 11:34:00"},
+      {13, 0, vtxtest::Utc(2005, 1, 10, 12, 0), "2005-01-10 19:00:00"},     // renamed key: Chihuahua
   };
   for (const Case& c : cases) {
     FILETIME t = c.local;
@@ -104,7 +75,7 @@ TEST(LocalTimeToUtc, ConvertsTheFiltersZones) {
 }
 
 TEST(LocalTimeToUtc, UnknownZoneFailsAndLeavesTheTime) {
-  FILETIME t = Wall(2005, 3, 1, 12, 0);
+  FILETIME t = vtxtest::Utc(2005, 3, 1, 12, 0);
   EXPECT_FALSE(LocalTimeToUtc(&t, 999, 0));
   EXPECT_EQ(Text(t), "2005-03-01 12:00:00");
   EXPECT_FALSE(LocalTimeToUtc(nullptr, 110, 0));
@@ -116,15 +87,15 @@ TEST(LocalTimeToUtc, UnknownZoneFailsAndLeavesTheTime) {
 
 TEST(LocalTimeToUtc, WithoutRulesOnTheSystemTheFixedBiasHolds) {
   vtxtest::TempDir empty;
-  EnvVar tzdir("TZDIR", empty.path());
-  FILETIME t = Wall(2005, 1, 3, 12, 0);
+  vtxtest::ScopedEnv tzdir("TZDIR", empty.path());
+  FILETIME t = vtxtest::Utc(2005, 1, 3, 12, 0);
   ASSERT_TRUE(LocalTimeToUtc(&t, 35, 0));  // Bias 300
   EXPECT_EQ(Text(t), "2005-01-03 17:00:00");
   // Summer time is unknown here: standard time all year.
-  t = Wall(2005, 7, 1, 14, 15);
+  t = vtxtest::Utc(2005, 7, 1, 14, 15);
   ASSERT_TRUE(LocalTimeToUtc(&t, 110, 0));
   EXPECT_EQ(Text(t), "2005-07-01 13:15:00");
-  t = Wall(2005, 7, 1, 0, 0);
+  t = vtxtest::Utc(2005, 7, 1, 0, 0);
   ASSERT_TRUE(LocalTimeToUtc(&t, 190, 43200));  // India, Bias -330
   EXPECT_EQ(Text(t), "2005-07-01 06:30:00");
 }
@@ -133,8 +104,7 @@ TEST(LocalTimeToUtc, WithoutRulesOnTheSystemTheFixedBiasHolds) {
 TEST(LocalTimeToUtc, EveryTableZoneAgreesWithTheCLibrary) {
   const int dates[][3] = {{1999, 1, 15}, {2005, 3, 1}, {2005, 7, 1}, {2009, 10, 20}, {2012, 7, 1},
                           {2016, 12, 1}, {2024, 6, 15}, {2045, 1, 10}, {2045, 8, 10}};
-  const char* savedTz = std::getenv("TZ");
-  std::string saved = savedTz ? savedTz : "";
+  vtxtest::ScopedEnv tz("TZ", "UTC");
   uint32_t compared = 0;
   for (const TimeZoneRow& row : TimeZoneTable) {
     vtx::tz::ZoneInformation zone;
@@ -159,16 +129,13 @@ TEST(LocalTimeToUtc, EveryTableZoneAgreesWithTheCLibrary) {
       tm.tm_hour = 12;
       tm.tm_isdst = -1;
       std::time_t expected = mktime(&tm);
-      FILETIME t = Wall(d[0], d[1], d[2], 12, 0);
+      FILETIME t = vtxtest::Utc(d[0], d[1], d[2], 12, 0);
       ASSERT_TRUE(LocalTimeToUtc(&t, row.index, 0)) << row.keyName;
-      EXPECT_EQ(static_cast<int64_t>((FileTimeToU64(t) - kEpoch) / 10000000ull), static_cast<int64_t>(expected))
+      EXPECT_EQ(vtxtest::UnixSeconds(t), static_cast<int64_t>(expected))
           << row.keyName << " (" << zone.zoneId << ") " << d[0] << "-" << d[1] << "-" << d[2];
     }
   }
   EXPECT_GT(compared, kTimeZoneTableRows / 2);
-  if (savedTz) setenv("TZ", saved.c_str(), 1);
-  else unsetenv("TZ");
-  tzset();
 }
 
 }  // namespace

@@ -9,9 +9,10 @@
 #include "engine/foundation/scramble.h"
 #include "platform/inet.h"
 #include "platform/process.h"
-#include "tests/engine/update/servers.h"
 #include "tests/filters/feedtest.h"
-#include "tests/support/text.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
+#include "tests/support/servers.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TEST(FilterFeeds, DownloadedConvertedAndReadBack) {
   std::string www = dir / "www";
   ASSERT_EQ(mkdir(www.c_str(), 0700), 0);
   for (const Feed& f : kFeeds)
-    vtxtest::WriteAll(www + "/" + f.program + "-" + f.fixture, feedtest::Fixture(f.program, f.fixture));
+    vtxtest::WriteFile(www + "/" + f.program + "-" + f.fixture, feedtest::Fixture(f.program, f.fixture));
 
   int port = vtxtest::FreePort();
   vtxtest::ServerProcess http;
@@ -60,16 +61,16 @@ TEST(FilterFeeds, DownloadedConvertedAndReadBack) {
     InternetCloseHandle(request);
     ASSERT_EQ(download, feedtest::Fixture(f.program, f.fixture));
     std::string temp = dir / (std::string(f.program) + ".tmp");
-    vtxtest::WriteAll(temp, download);
+    vtxtest::WriteFile(temp, download);
 
     vtx::ProgramStart start;
-    start.program = feedtest::BuildDir() + "/filters/" + f.program + "/" + f.program;
+    start.program = vtxtest::Program(f.program);
     start.arguments = {temp, url, f.program, "0"};
     DWORD code = 0xFFFFFFFF;
     ASSERT_EQ(vtx::RunProgram(start, INFINITE, &code), S_OK);
     ASSERT_EQ(code, 0u);
 
-    std::string rates = vtxtest::ReadAll(temp);
+    std::string rates = vtxtest::ReadFile(temp);
     ScrambleBuffer(rates.data(), static_cast<uint32_t>(rates.size()));
     EXPECT_EQ(rates, Expected(f));
     EXPECT_EQ(feedtest::IniValue(rates, "Application"), kFilterApplication);
@@ -95,11 +96,11 @@ TEST(FilterFeeds, WithoutMapIni) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.feed.program);
     std::string exe = dir / c.feed.program;
-    std::string copy = "cp '" + feedtest::BuildDir() + "/filters/" + c.feed.program + "/" + c.feed.program + "' '" + exe + "'";
+    std::string copy = "cp '" + vtxtest::Program(c.feed.program) + "' '" + exe + "'";
     ASSERT_EQ(std::system(copy.c_str()), 0);
     std::string input = feedtest::Fixture(c.feed.program, c.feed.fixture);
     std::string temp = dir / "download.tmp";
-    vtxtest::WriteAll(temp, input);
+    vtxtest::WriteFile(temp, input);
     vtx::ProgramStart start;
     start.program = exe;
     start.arguments = {temp, "http://example.com/", c.feed.program, "-1"};
@@ -107,7 +108,7 @@ TEST(FilterFeeds, WithoutMapIni) {
     ASSERT_EQ(vtx::RunProgram(start, INFINITE, &code), S_OK);
     EXPECT_EQ(code, c.code);
     if (c.code) {
-      EXPECT_EQ(vtxtest::ReadAll(temp), input);
+      EXPECT_EQ(vtxtest::ReadFile(temp), input);
     }
   }
 }

@@ -7,12 +7,12 @@ Usage: mainroad.py <cmake> <build dir> <source dir>
 """
 import os
 import re
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from vtxtest import accepts, free_port, message, pipe_request, wait_for  # noqa: E402
 
 WM_VX_QUIT, WM_VX_UPDATENOW, WM_VX_PING = 0x8067, 0x8068, 0x806F
 
@@ -25,35 +25,7 @@ def check(name, ok, detail=""):
 
 
 def ask(pipe, msg, wparam=0, timeout=120):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.settimeout(timeout)
-    s.connect(pipe)
-    s.sendall(struct.pack("<III", msg, wparam, 0))
-    reply = b""
-    while len(reply) < 4:
-        chunk = s.recv(4 - len(reply))
-        if not chunk:
-            break
-        reply += chunk
-    s.close()
-    return struct.unpack("<I", reply)[0] if len(reply) == 4 else None
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-def wait_for(predicate, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
+    return pipe_request(pipe, message(msg, wparam), timeout=timeout)
 
 
 def expected_rates(text):
@@ -145,13 +117,9 @@ def main():
         http = subprocess.Popen(["/usr/bin/python3", "-m", "http.server", str(port), "--bind", "127.0.0.1"],
                                 cwd=www, stdout=log, stderr=log)
         base = f"http://127.0.0.1:{port}/"
-        def listening():
-            try:
-                socket.create_connection(("127.0.0.1", port), 1).close()
-                return True
-            except OSError:
-                return False
-        wait_for(listening, 10)
+        if not wait_for(lambda: accepts(port), 10):
+            http.kill()
+            raise RuntimeError("http.server did not listen")
         inst = Installation(cmake, build, root)
         # The currency-definitions check after a first update reads the local page, not the maker's host.
         inst.env["VANTREX_DEFINITIONS_URL"] = base + "definitions.txt"

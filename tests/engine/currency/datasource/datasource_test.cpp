@@ -10,23 +10,12 @@
 #include "engine/foundation/scramble.h"
 #include "platform/files.h"
 #include "platform/heap.h"
-#include "tests/support/store.h"
-#include "tests/support/text.h"
+#include "tests/support/dates.h"
+#include "tests/support/storetest.h"
 
 namespace {
 
 constexpr const char* kApp = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
-
-SYSTEMTIME At(int y, int mo, int d, int h, int mi, int s) {
-  SYSTEMTIME t{};
-  t.wYear = static_cast<WORD>(y);
-  t.wMonth = static_cast<WORD>(mo);
-  t.wDay = static_cast<WORD>(d);
-  t.wHour = static_cast<WORD>(h);
-  t.wMinute = static_cast<WORD>(mi);
-  t.wSecond = static_cast<WORD>(s);
-  return t;
-}
 
 std::string Parsed(const char* url, const SYSTEMTIME& t, const char* data1 = nullptr, const char* data2 = nullptr) {
   CDataSource s;
@@ -39,8 +28,8 @@ std::string Parsed(const char* url, const SYSTEMTIME& t, const char* data1 = nul
 }
 
 TEST(DataSourceAddress, PlaceholdersExpand) {
-  const SYSTEMTIME wed = At(2026, 12, 9, 15, 45, 9);  // a Wednesday afternoon
-  const SYSTEMTIME early = At(2009, 3, 1, 0, 5, 3);   // a Sunday just after midnight
+  const SYSTEMTIME wed = vtxtest::SysTime(2026, 12, 9, 15, 45, 9);  // a Wednesday afternoon
+  const SYSTEMTIME early = vtxtest::SysTime(2009, 3, 1, 0, 5, 3);   // a Sunday just after midnight
   struct {
     const char* url;
     const SYSTEMTIME* t;
@@ -63,10 +52,10 @@ TEST(DataSourceAddress, PlaceholdersExpand) {
 }
 
 TEST(DataSourceAddress, ImpossibleTimeFails) {
-  EXPECT_EQ(Parsed("r[yyyy]", At(2026, 13, 1, 0, 0, 0)), "<failed>");
-  EXPECT_EQ(Parsed("r[HH]", At(2026, 2, 30, 0, 0, 0)), "<failed>");
+  EXPECT_EQ(Parsed("r[yyyy]", vtxtest::SysTime(2026, 13, 1, 0, 0, 0)), "<failed>");
+  EXPECT_EQ(Parsed("r[HH]", vtxtest::SysTime(2026, 2, 30, 0, 0, 0)), "<failed>");
   // An address without pictures needs no time.
-  EXPECT_EQ(Parsed("plain[1]", At(2026, 13, 1, 0, 0, 0), "x"), "plainx");
+  EXPECT_EQ(Parsed("plain[1]", vtxtest::SysTime(2026, 13, 1, 0, 0, 0), "x"), "plainx");
 }
 
 TEST(DataSourceAddress, CurrentTimeIsUsedWithoutOne) {
@@ -79,7 +68,7 @@ TEST(DataSourceAddress, CurrentTimeIsUsedWithoutOne) {
 }
 
 TEST(DataSourceAddress, PictureTexts) {
-  const SYSTEMTIME t = At(2026, 12, 9, 15, 45, 9);
+  const SYSTEMTIME t = vtxtest::SysTime(2026, 12, 9, 15, 45, 9);
   CStringA out;
   EXPECT_EQ(ExpandDateExpression(13, "d 'of' MMMM yyyy", out, &t), 16u);
   EXPECT_STREQ(out.c_str(), "9 of December 26");  // only the first 17 characters are the picture

@@ -7,21 +7,17 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/text.h"
+#include "tests/support/files.h"
+#include "tests/support/paths.h"
 
 using vtxtest::TempDir;
 
 namespace {
 
-std::string SourceDir() {
-  const char* d = getenv("VANTREX_TEST_SOURCE_DIR");
-  return d ? d : ".";
-}
-
 class Definitions : public testing::Test {
  protected:
   TempDir dir;
-  void Write(const std::string& name, const std::string& text) { std::ofstream(dir / name) << text; }
+  void Write(const std::string& name, const std::string& text) { ASSERT_TRUE(vtxtest::WriteFile(dir / name, text)); }
   const char* Folder() const { return dir.path().c_str(); }
 };
 
@@ -242,7 +238,7 @@ TEST_F(Definitions, ListSortedAndUnsorted) {
 }
 
 TEST(ShippedDefinitions, EveryFilterProgramHasALoadableDefinition) {
-  std::string folder = SourceDir() + "/resources/filters";
+  std::string folder = vtxtest::SourcePath("resources/filters");
   CFilterList list;
   ASSERT_EQ(list.Create(folder.c_str(), true), 1);
   EXPECT_EQ(list.GetCount(), 8u);
