@@ -140,6 +140,7 @@ int CCurrencyPropertiesSheet::Run(QWidget* owner) {
   return Store();
 }
 
+PropertySheet* CCurrencyPropertiesSheet::Window() const { return window_.data(); }
 QWidget* CCurrencyPropertiesSheet::Page(int index) const { return window_ ? window_->Page(index) : nullptr; }
 CFormKit* CCurrencyPropertiesSheet::Kit(int index) const { return index >= 0 && index < 2 ? kits_[index].get() : nullptr; }
 

@@ -49,7 +49,7 @@ class CCurrencyPropertiesSheet {
   int Store();
 
   // For tests and the gallery.
-  PropertySheet* Window() const { return window_; }
+  PropertySheet* Window() const;
   QWidget* Page(int index) const;
   CFormKit* Kit(int index) const;
   const CurrencyData& Record() const { return record_; }

@@ -37,7 +37,7 @@ TEST_F(SettingsTest, DatabaseFixedRatesGoToTheActiveRecords) {
   ASSERT_TRUE(s.Create(nullptr));
   ASSERT_EQ(0u, Apply(s, "[EUR]\nDEM = 1.9\nUSD = 1.2\nGBP = 0.7\n"));
   CAllCurrencies& db = s.GetData()->Currencies;
-  Db(s, "DEM")->ftLastChange = Ft(77);
+  Db(s, "DEM")->ftLastChange = U64ToFileTime(77);
   Db(s, "DEM")->dwServers = 3;
   const double dem = Db(s, "DEM")->dRate;
   Db(s, "GBP")->dRate = 0.0;  // floating, no rate stored
@@ -53,7 +53,7 @@ TEST_F(SettingsTest, DatabaseFixedRatesGoToTheActiveRecords) {
   }
   const CurrencyInfo* d = Find(s, "DEM");
   EXPECT_EQ(d->dwRateDecimals, Db(s, "DEM")->dwRateDecimals);
-  EXPECT_EQ(U64(d->ftLastChange), 77u);
+  EXPECT_EQ(FileTimeToU64(d->ftLastChange), 77u);
   EXPECT_EQ(d->dwServers, 3u);
   EXPECT_FALSE(db.Update(nullptr, "DEM"));
 
