@@ -3,6 +3,11 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh
+# npm's soap package, a SOAP client the web service's tests call it with.
+soapjs=tests/webservice/soapjs
+if [ ! -e "$soapjs/node_modules/.package-lock.json" ] || [ "$soapjs/package-lock.json" -nt "$soapjs/node_modules/.package-lock.json" ]; then
+  (cd "$soapjs" && npm ci --no-audit --no-fund --silent)
+fi
 jobs="$(nproc)"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DVANTREX_SANITIZE=ON -DVANTREX_WERROR=ON >/dev/null
 cmake --build build/test -j"$jobs"

@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      Type::String, [](const std::vector<Value>& v) {
                                        return Value::Str(v[0].text ? *v[0].text : std::string("\x01\xC3"));
                                      }});
+    s.operations.push_back(Operation{"Count", "", {{"n", Type::Int}}, Type::None,
+                                     [](const std::vector<Value>&) { return Value::Nothing(); }});
     return s;
   }();
   // The first byte picks the SOAP version, the rest is the body.

@@ -126,7 +126,7 @@ class CurrencyListPage : public IConfigPage {
     state_->currencies = this;
   }
   UINT TitleId() const override { return kStrPageTitleFirst; }
-  void BuildPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
+  void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
   bool OnPageCommand(ConfigurationSheet& sheet, QWidget* page, int id, UINT code, int index) override;
   LRESULT OnPageNotify(ConfigurationSheet& sheet, QWidget* page, const PageNotification& n, int index) override;
@@ -137,8 +137,9 @@ class CurrencyListPage : public IConfigPage {
   void RefreshRow(const char* code);
   void RemoveRow(const char* code);
   void Refill();
-  // The base currency must be "EUR" or an active currency; true when it had to become "EUR".
-  bool BaseRule();
+  // The base currency must be "EUR" or an active currency; true when it had to become "EUR". It
+  // runs after every change of the active list, from any page, page 0 shown or not.
+  bool BaseRule(ConfigurationSheet& sheet);
   void UpdateButtons();
 
  private:
@@ -153,7 +154,7 @@ class CurrencyListPage : public IConfigPage {
   std::shared_ptr<CurrencyPagesState> state_;
   ConfigurationSheet* sheet_ = nullptr;
   QWidget* page_ = nullptr;
-  std::unique_ptr<CFormKit> kit_;
+  CFormKit* kit_ = nullptr;
   QTreeWidget* list_ = nullptr;
 };
 
@@ -165,7 +166,7 @@ class DatabasePage : public IConfigPage {
     state_->database = this;
   }
   UINT TitleId() const override { return kStrPageTitleFirst + 1; }
-  void BuildPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
+  void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
   bool OnPageCommand(ConfigurationSheet& sheet, QWidget* page, int id, UINT code, int index) override;
   LRESULT OnPageNotify(ConfigurationSheet& sheet, QWidget* page, const PageNotification& n, int index) override;
@@ -184,7 +185,7 @@ class DatabasePage : public IConfigPage {
   std::shared_ptr<CurrencyPagesState> state_;
   ConfigurationSheet* sheet_ = nullptr;
   QWidget* page_ = nullptr;
-  std::unique_ptr<CFormKit> kit_;
+  CFormKit* kit_ = nullptr;
   QTreeWidget* list_ = nullptr;
   CRichLinkText link_;
 };
@@ -197,7 +198,7 @@ class LocalesPage : public IConfigPage {
     state_->locales = this;
   }
   UINT TitleId() const override { return kStrPageTitleFirst + 2; }
-  void BuildPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
+  void BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) override;
   void InitPage(ConfigurationSheet& sheet, QWidget* page, int index) override;
   bool OnPageCommand(ConfigurationSheet& sheet, QWidget* page, int id, UINT code, int index) override;
   LRESULT OnPageNotify(ConfigurationSheet& sheet, QWidget* page, const PageNotification& n, int index) override;
@@ -210,18 +211,17 @@ class LocalesPage : public IConfigPage {
   std::shared_ptr<CurrencyPagesState> state_;
   ConfigurationSheet* sheet_ = nullptr;
   QWidget* page_ = nullptr;
-  std::unique_ptr<CFormKit> kit_;
+  CFormKit* kit_ = nullptr;
   QTreeWidget* list_ = nullptr;
   LCID previous_ = 0;  // the locale selected before, 0 for none
 };
 
 // ==== Page 0 ====
 
-void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, int index) {
+void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
   sheet_ = &sheet;
   page_ = page;
-  kit_ = std::make_unique<CFormKit>(page, sheet.Resources());
-  CFormKit& kit = *kit_;
+  kit_ = &kit;
   list_ = MakeList(kit, kCurrencyListId, page);
   list_->setIconSize(QSize(16, 16));
   sheet.AttachList(index, list_, kCurrencyListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
@@ -276,14 +276,6 @@ void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, int i
   layout->addLayout(top, 1);
   layout->addLayout(grid);
 
-  kit.SetHelpMap({{kCurrencyListId, 38}, {1012, 39},  {1013, 41},  {1014, 40},  {1015, 43},  {1016, 176},
-                  {1017, 200},          {1018, 323}, {1019, 322}, {1025, 346}, {1158, 315}, {1159, 315},
-                  {1160, 316},          {1161, 316}, {1162, 317}, {1163, 317}});
-  // Topic 38 names the base currency.
-  kit.SetHelpText([this](int, int help) {
-    if (help != 38) return CatalogueText(kit_->Module(), static_cast<UINT>(help));
-    return FromAnsi(FormatString(kit_->Module(), 38, {sheet_->Settings().GetData()->BaseUnit}).c_str());
-  });
 }
 
 void CurrencyListPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
@@ -292,16 +284,17 @@ void CurrencyListPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
   kit_->Control<QComboBox>(1161)->setCurrentIndex(d.ConflictingEMU <= 2 ? static_cast<int>(d.ConflictingEMU) : -1);
   kit_->Control<QComboBox>(1163)->setCurrentIndex(d.UnknownCurrencies <= 2 ? static_cast<int>(d.UnknownCurrencies) : -1);
   Refill();
-  BaseRule();
+  BaseRule(*sheet_);
   kit_->Control(1016)->setEnabled(sheet.ControlWindow() != nullptr);
 }
 
 void CurrencyListPage::RefillPage(ConfigurationSheet&, QWidget*, int) {
   Refill();
-  BaseRule();
+  BaseRule(*sheet_);
 }
 
 void CurrencyListPage::Refill() {
+  if (!list_) return;
   list_->setUpdatesEnabled(false);
   list_->clear();
   for (char* e : sheet_->Settings().GetRates().Active) SetRow(new QTreeWidgetItem(list_), *reinterpret_cast<CurrencyInfo*>(e));
@@ -362,12 +355,14 @@ void CurrencyListPage::RedoBase() {
   for (int i = 0; i < list_->topLevelItemCount(); ++i) SetRate(list_->topLevelItem(i));
 }
 
-bool CurrencyListPage::BaseRule() {
-  CSettingsData& d = *sheet_->Settings().GetData();
+bool CurrencyListPage::BaseRule(ConfigurationSheet& sheet) {
+  CSettingsData& d = *sheet.Settings().GetData();
   if (_stricmp(d.BaseUnit, "EUR") == 0 || d.IFind(d.BaseUnit) >= 0) return false;
   std::strcpy(d.BaseUnit, "EUR");
-  RedoBase();
-  sheet_->MarkPageChanged(0);
+  if (list_) {
+    RedoBase();
+    sheet.MarkPageChanged(0);
+  }
   return true;
 }
 
@@ -393,7 +388,7 @@ bool CurrencyListPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id
     case 1015:
       s.ResetEuroArea(page_);
       Refill();
-      BaseRule();
+      BaseRule(*sheet_);
       if (state_->database) state_->database->RefreshAll();
       sheet.MarkPageChanged(0);
       return true;
@@ -428,7 +423,6 @@ bool CurrencyListPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id
       }
       return true;
     case 1025:
-      ShowRatesInformation(s, page_->window()->windowIcon(), page_, sheet.Resources());
       return true;
     default:
       return false;
@@ -454,7 +448,7 @@ void CurrencyListPage::Add() {
   }
   sheet_->SortList(kCurrencyListId);
   sheet_->MarkPageChanged(0);
-  BaseRule();
+  BaseRule(*sheet_);
   UpdateButtons();
 }
 
@@ -468,7 +462,7 @@ void CurrencyListPage::Remove() {
     if (state_->database) state_->database->RefreshRow(code.c_str());
   }
   sheet_->MarkPageChanged(0);
-  BaseRule();
+  BaseRule(*sheet_);
   UpdateButtons();
 }
 
@@ -483,7 +477,7 @@ void CurrencyListPage::Properties() {
   RefreshRow(code.c_str());
   if (state_->database) state_->database->RefreshRow(code.c_str());
   sheet_->MarkPageChanged(0);
-  if (!BaseRule()) RedoBase();
+  if (!BaseRule(*sheet_)) RedoBase();
 }
 
 void CurrencyListPage::ChooseBase() {
@@ -529,11 +523,10 @@ HRESULT CurrencyListPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int)
 
 // ==== Page 1 ====
 
-void DatabasePage::BuildPage(ConfigurationSheet& sheet, QWidget* page, int index) {
+void DatabasePage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
   sheet_ = &sheet;
   page_ = page;
-  kit_ = std::make_unique<CFormKit>(page, sheet.Resources());
-  CFormKit& kit = *kit_;
+  kit_ = &kit;
   list_ = MakeList(kit, kDatabaseListId, page);
   sheet.AttachList(index, list_, kDatabaseListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
     std::string ca = Code(a), cb = Code(b);
@@ -571,9 +564,8 @@ void DatabasePage::BuildPage(ConfigurationSheet& sheet, QWidget* page, int index
   const std::string linkText = LoadText(sheet.Resources(), kStrHomePageLink);
   link_.SetLink(page, 1220, linkText.c_str(), kProductPage, kHandCursor, sheet.Resources());
 
-  kit.SetHelpMap({{kDatabaseListId, 288}, {1141, 289}, {1142, 290}, {1143, 291}, {1144, 305}, {1145, 304},
-                  {1146, 477},            {1218, 476}, {1219, 476}},
-                 {1220});
+  // The link has no topic.
+  kit.SetHelpMap(kit.Help(), {1220});
 }
 
 void DatabasePage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
@@ -684,7 +676,7 @@ void DatabasePage::Edit(bool create) {
   sheet_->MarkPageChanged(1);
   if (state_->currencies) {
     state_->currencies->RefreshRow(code.c_str());
-    state_->currencies->BaseRule();
+    state_->currencies->BaseRule(*sheet_);
   }
 }
 
@@ -716,7 +708,7 @@ void DatabasePage::Remove() {
   if (next >= list_->topLevelItemCount()) next = list_->topLevelItemCount() - 1;
   SelectOnly(list_, next >= 0 ? list_->topLevelItem(next) : nullptr);
   if (state_->currencies) {
-    state_->currencies->BaseRule();
+    state_->currencies->BaseRule(*sheet_);
     state_->currencies->UpdateButtons();
   }
   UpdateButtons();
@@ -765,7 +757,7 @@ void DatabasePage::Reset(bool selection) {
   Fill();
   if (state_->currencies) {
     state_->currencies->Refill();
-    state_->currencies->BaseRule();
+    state_->currencies->BaseRule(*sheet_);
   }
   sheet_->MarkPageChanged(1);
 }
@@ -777,11 +769,10 @@ LRESULT DatabasePage::OnPageNotify(ConfigurationSheet&, QWidget*, const PageNoti
 
 // ==== Page 2 ====
 
-void LocalesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, int index) {
+void LocalesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
   sheet_ = &sheet;
   page_ = page;
-  kit_ = std::make_unique<CFormKit>(page, sheet.Resources());
-  CFormKit& kit = *kit_;
+  kit_ = &kit;
   list_ = MakeList(kit, kLocaleListId, page);
   sheet.AttachList(index, list_, kLocaleListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
     std::string na = ToAnsi(a->text(1)), nb = ToAnsi(b->text(1));
@@ -805,7 +796,6 @@ void LocalesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, int index)
   auto* layout = new QVBoxLayout(page);
   layout->addLayout(top, 1);
   layout->addLayout(grid);
-  kit.SetHelpMap({{1104, 255}, {3340, 255}, {kLocaleListId, 251}, {1106, 252}, {1107, 253}, {1138, 254}});
 }
 
 void LocalesPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {

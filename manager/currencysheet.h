@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/currency/currencydata.h"
+#include "platform/locale.h"
 #include "platform/types.h"
 
 class CSettings;

@@ -34,7 +34,6 @@ constexpr UINT kStrMenuHelp = 436;
 constexpr UINT kStrMenuProductPage = 437;
 constexpr UINT kStrMenuActions = 456;
 constexpr UINT kStrMenuActionsEmpty = 457;
-constexpr UINT kStrNoConfigurationWindow = 3000;
 
 // How long a request to another manager may take.
 constexpr DWORD kRequestTimeoutMs = 5000;

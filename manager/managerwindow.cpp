@@ -12,7 +12,9 @@
 #include "engine/foundation/regupgrade.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "manager/configsession.h"
 #include "manager/managerdefs.h"
+#include "manager/offgui.h"
 #include "manager/qtparts.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
@@ -26,6 +28,7 @@ namespace {
 constexpr DWORD kLookStepMs = 500;
 constexpr int kCloseTries = 6;
 constexpr int kTipMax = 63;
+constexpr DWORD kQuitWaitMs = 5000;
 
 bool ReadAppDword(const char* name, DWORD* value) {
   RegDwordValue v;
@@ -97,10 +100,10 @@ LRESULT ManagerWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 CManagerWindow::CManagerWindow(ManagerParts parts) : parts_(std::move(parts)) {
   // Every box of the manager, formatted from the catalogue or not, goes through platform/ui.
   SetMessageBoxHandler(BoxThroughPlatform);
-  session_ = parts_.session ? std::move(parts_.session) : MakeConfigSession();
+  launcher_ = parts_.launcher ? parts_.launcher : &SystemLauncher();
+  session_ = parts_.session ? std::move(parts_.session) : MakeConfigSession(*launcher_);
   displayLog_ = parts_.displayLog ? std::move(parts_.displayLog) : MakeDisplayLog();
   tray_ = parts_.tray ? std::move(parts_.tray) : MakeTrayView();
-  launcher_ = parts_.launcher ? parts_.launcher : &SystemLauncher();
 }
 
 CManagerWindow::~CManagerWindow() { Destroy(); }
@@ -323,6 +326,8 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
   }
   vtx::messages::RouteEndSessionSignals(manager.Window());
   desktopQuit.Route(manager.Window());
+  // A manager killed while it held the server's configuration lock cannot give it back itself.
+  RecoverConfigurationLock();
   if (!sw.silent) {
     manager.OpenConfiguration(nullptr, nullptr);
     manager.RunMessageLoop(true);
@@ -330,6 +335,8 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
     manager.RunMessageLoop(false);
   }
   manager.Destroy();
+  // A test update's worker still finishing its run.
+  WaitForReleases(kQuitWaitMs);
   return 0;
 }
 

@@ -16,6 +16,10 @@
 #include <QTimer>
 
 #include "engine/foundation/resourcelib.h"
+#include "engine/currency/settings.h"
+#include "engine/notify/notifychannels.h"
+#include "manager/configsession.h"
+#include "manager/dialogkit.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
 #include "platform/clipboard.h"
@@ -28,8 +32,6 @@ static void InitManagerResources() { Q_INIT_RESOURCE(manager); }
 namespace vtx::manager {
 
 namespace {
-
-QString FromAnsi(const char* text) { return QString::fromStdString(AnsiToUtf8(text ? text : "")); }
 
 QMessageBox::StandardButton QtButton(int id) {
   switch (id) {
@@ -65,18 +67,11 @@ int QtBoxBackend(HWND, const char* text, const char* caption, UINT type) {
   return answer;
 }
 
-QIcon AppIcon() {
-  InitManagerResources();
-  QIcon icon;
-  for (int size : {16, 22, 32, 48, 64}) icon.addFile(QString(":/vtxmanager/vantrex-%1.png").arg(size), QSize(size, size));
-  return icon;
-}
-
 class QtTrayView : public ITrayView {
  public:
   bool Add(HWND managerWindow, const std::string& tip) override {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
-    icon_ = std::make_unique<QSystemTrayIcon>(AppIcon());
+    icon_ = std::make_unique<QSystemTrayIcon>(ManagerIcon());
     icon_->setToolTip(QString::fromStdString(tip));
     QObject::connect(icon_.get(), &QSystemTrayIcon::activated, [managerWindow](QSystemTrayIcon::ActivationReason r) {
       if (r == QSystemTrayIcon::Trigger) PostMessageA(managerWindow, WM_VXMGR_TRAYNOTIFY, 0, WM_LBUTTONUP);
@@ -120,37 +115,6 @@ class QtClipboard : public vtx::clipboard::Backend {
   static bool OnGuiThread() { return qApp && QThread::currentThread() == qApp->thread(); }
 };
 
-// The configuration window is not part of this manager: opening the configuration says so, and
-// the session ends when the user has read it.
-class CConfigSession : public IConfigSession {
- public:
-  HRESULT Start(HMODULE resources, HWND owner, HWND notifyWindow, UINT notifyMessage) override {
-    if (running_) return S_OK;
-    running_ = true;
-    ended_ = false;
-    QTimer::singleShot(0, &context_, [=, this] {
-      FormatMessageBox(owner, kStrNoConfigurationWindow, kStrProduct, MB_ICONINFORMATION | MB_SETFOREGROUND,
-                       resources);
-      if (ended_) return;
-      running_ = false;
-      if (notifyWindow) PostMessageA(notifyWindow, notifyMessage, 0, 0);
-    });
-    return S_OK;
-  }
-  bool IsRunning() const override { return running_; }
-  bool RaiseWindow() override { return false; }
-  void EndForQuit() override {
-    if (!running_) return;
-    ended_ = true;
-    running_ = false;
-  }
-
- private:
-  QObject context_;
-  bool running_ = false;
-  bool ended_ = false;
-};
-
 // Messages for the screen stay in the display log: this manager does not show them.
 class NoDisplayLog : public IDisplayLog {
  public:
@@ -161,6 +125,13 @@ class NoDisplayLog : public IDisplayLog {
 };
 
 }  // namespace
+
+QIcon ManagerIcon() {
+  InitManagerResources();
+  QIcon icon;
+  for (int size : {16, 22, 32, 48, 64}) icon.addFile(QString(":/vtxmanager/vantrex-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
 
 std::unique_ptr<QSocketNotifier> MakeQueuePump(std::function<void()> quit) {
   auto pump = std::make_unique<QSocketNotifier>(vtx::messages::QueueFd(), QSocketNotifier::Read);
@@ -241,7 +212,13 @@ void FillMenu(QMenu* menu, const std::vector<MenuItem>& items, const std::functi
 }
 
 std::unique_ptr<ITrayView> MakeTrayView() { return std::make_unique<QtTrayView>(); }
-std::unique_ptr<IConfigSession> MakeConfigSession() { return std::make_unique<CConfigSession>(); }
+std::unique_ptr<IConfigSession> MakeConfigSession(ILauncher& launcher) {
+  // Custom actions with an account are started by the messenger.
+  vtx::settings::PipeExecute = ::PipeExecute;
+  SessionOptions options;
+  options.launcher = &launcher;
+  return std::make_unique<CConfigSession>(std::move(options));
+}
 std::unique_ptr<IDisplayLog> MakeDisplayLog() { return std::make_unique<NoDisplayLog>(); }
 
 DesktopQuitFilter::DesktopQuitFilter() {

@@ -11,6 +11,7 @@
 #include "manager/traymenu.h"
 #include "platform/messages.h"
 
+class QIcon;
 class QMenu;
 class QMessageBox;
 class QSocketNotifier;
@@ -39,8 +40,11 @@ void InstallQtClipboard(bool install);
 // Fills a Qt menu from the menu items; a chosen command reaches `command` with its id.
 void FillMenu(QMenu* menu, const std::vector<MenuItem>& items, const std::function<void(UINT)>& command);
 
+// The program's icon (101) in its sizes.
+QIcon ManagerIcon();
+
 std::unique_ptr<ITrayView> MakeTrayView();
-std::unique_ptr<IConfigSession> MakeConfigSession();
+std::unique_ptr<IConfigSession> MakeConfigSession(ILauncher& launcher);
 std::unique_ptr<IDisplayLog> MakeDisplayLog();
 
 // The desktop's request to quit (log-out) joins the quit path as WM_ENDSESSION.

@@ -79,3 +79,16 @@ size_t LocalSize(HLOCAL block) {
 namespace vtx::heap {
 void FailAfter(long n) { g_failAfter.store(n); }
 }
+
+LPVOID GlobalLock(HGLOBAL block) {
+  if (!HeaderOf(block, kGlobalTag)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return block;
+}
+
+BOOL GlobalUnlock(HGLOBAL block) {
+  if (!HeaderOf(block, kGlobalTag)) SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;  // no lock count is kept: the block is unlocked
+}

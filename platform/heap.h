@@ -21,3 +21,9 @@ namespace vtx::heap {
 // Tests: let the next `n` allocations succeed, then refuse every one until reset with -1.
 void FailAfter(long n);
 }
+
+// Moveable blocks are fixed ones here: locking gives the block itself.
+constexpr UINT GMEM_MOVEABLE = 0x0002;
+constexpr UINT GMEM_DDESHARE = 0x2000;
+LPVOID GlobalLock(HGLOBAL block);
+BOOL GlobalUnlock(HGLOBAL block);

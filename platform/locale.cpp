@@ -263,6 +263,8 @@ DWORD ItemText(LCID lcid, LCTYPE item, std::u16string& out, DWORD& number, bool&
     case LOCALE_ICURRDIGITS: num(d.currDigits); break;
     case LOCALE_ICURRENCY: num(d.posCurr); break;
     case LOCALE_INEGCURR: num(d.negCurr); break;
+    // The system's negative number form "-1.1" in every locale.
+    case LOCALE_INEGNUMBER: num(1); break;
     case LOCALE_SENGLANGUAGE:
     case LOCALE_SENGCOUNTRY:
     case LOCALE_SISO639LANGNAME:
@@ -471,3 +473,96 @@ bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, st
          format(icu::DateFormat::createTimeInstance(icu::DateFormat::kMedium, loc), time);
 }
 }  // namespace vtx
+
+namespace vtx {
+
+bool SplitNumberText(const std::string& value, uint32_t digits, bool leadingZero, NumberParts* out) {
+  size_t i = 0;
+  NumberParts r;
+  if (i < value.size() && value[i] == '-') r.negative = true, ++i;
+  std::string intPart, fracPart;
+  while (i < value.size() && value[i] >= '0' && value[i] <= '9') intPart += value[i++];
+  if (i < value.size() && value[i] == '.') {
+    ++i;
+    while (i < value.size() && value[i] >= '0' && value[i] <= '9') fracPart += value[i++];
+  }
+  if (i != value.size() || (intPart.empty() && fracPart.empty()) || digits > 99) return false;
+  std::string all = intPart + fracPart;
+  size_t intLen = intPart.size();
+  if (fracPart.size() > digits) {
+    bool up = fracPart[digits] >= '5';
+    all.resize(intLen + digits);
+    if (up) {
+      size_t k = all.size();
+      while (k > 0 && all[k - 1] == '9') all[--k] = '0';
+      if (k == 0) {
+        all.insert(all.begin(), '1');
+        ++intLen;
+      } else {
+        ++all[k - 1];
+      }
+    }
+  } else {
+    all.append(digits - fracPart.size(), '0');
+  }
+  r.integer = all.substr(0, intLen);
+  r.fraction = all.substr(intLen);
+  size_t z = 0;
+  while (z < r.integer.size() && r.integer[z] == '0') ++z;
+  r.integer.erase(0, z);
+  if (r.integer.empty() && (leadingZero || digits == 0)) r.integer = "0";
+  if (all.find_first_not_of('0') == std::string::npos) r.negative = false;
+  *out = r;
+  return true;
+}
+
+}  // namespace vtx
+
+int GetNumberFormatA(LCID locale, DWORD flags, LPCSTR value, const NUMBERFMTA* format, LPSTR number, int size) {
+  if (!value || size < 0 || (size > 0 && !number) || (format && flags) ||
+      (format && (!format->lpDecimalSep || !format->lpThousandSep || format->NegativeOrder > 4 ||
+                  (format->Grouping > 9 && format->Grouping != 32)))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  NUMBERFMTA f{};
+  std::string decimal, thousand;
+  if (format) {
+    f = *format;
+    decimal = format->lpDecimalSep;
+    thousand = format->lpThousandSep;
+  } else {
+    char text[16];
+    DWORD n = 2;
+    f.NumDigits = GetLocaleInfoA(locale, LOCALE_IDIGITS | LOCALE_RETURN_NUMBER, reinterpret_cast<LPSTR>(&n), 4) ? n : 2;
+    f.LeadingZero = 1;
+    f.Grouping = GetLocaleInfoA(locale, LOCALE_SGROUPING, text, sizeof text) && text[0] == '3' && text[2] == '2' ? 32 : 3;
+    f.NegativeOrder = 1;
+    decimal = GetLocaleInfoA(locale, LOCALE_SDECIMAL, text, sizeof text) ? text : ".";
+    thousand = GetLocaleInfoA(locale, LOCALE_STHOUSAND, text, sizeof text) ? text : ",";
+  }
+  vtx::NumberParts parts;
+  if (!vtx::SplitNumberText(value, f.NumDigits, f.LeadingZero != 0, &parts)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string n = vtx::GroupDigits(parts.integer, f.Grouping, thousand);
+  if (f.NumDigits) n += decimal + parts.fraction;
+  if (parts.negative) {
+    switch (f.NegativeOrder) {
+      case 0: n = "(" + n + ")"; break;
+      case 1: n = "-" + n; break;
+      case 2: n = "- " + n; break;
+      case 3: n += "-"; break;
+      default: n += " -"; break;
+    }
+  }
+  int need = static_cast<int>(n.size()) + 1;
+  if (size == 0) return need;
+  if (need > size) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(number, n.c_str(), n.size() + 1);
+  return need;
+}

@@ -43,6 +43,7 @@ constexpr LCTYPE LOCALE_SMONGROUPING = 0x0018;
 constexpr LCTYPE LOCALE_ICURRDIGITS = 0x0019;
 constexpr LCTYPE LOCALE_ICURRENCY = 0x001B;
 constexpr LCTYPE LOCALE_INEGCURR = 0x001C;
+constexpr LCTYPE LOCALE_INEGNUMBER = 0x1010;
 constexpr LCTYPE LOCALE_SENGLANGUAGE = 0x1001;
 constexpr LCTYPE LOCALE_SENGCOUNTRY = 0x1002;
 constexpr LCTYPE LOCALE_SISO639LANGNAME = 0x0059;
@@ -79,7 +80,53 @@ BOOL IsCharAlphaNumericW(WCHAR c);
 // The byte is read in the ANSI code page.
 BOOL IsCharAlphaNumericA(char c);
 
+// The number format of GetNumberFormatA. Grouping: 0-9 digits per group, or 32 for 3 then 2.
+struct NUMBERFMTA {
+  UINT NumDigits;
+  UINT LeadingZero;
+  UINT Grouping;
+  LPSTR lpDecimalSep;
+  LPSTR lpThousandSep;
+  UINT NegativeOrder;  // 0 (1.1), 1 -1.1, 2 - 1.1, 3 1.1-, 4 1.1 -
+};
+// A number text ("-?digits(.digits)?", no blanks) in the locale's number form, or in `format` when
+// given (then `flags` must be 0): rounded half away from zero to the format's digits. Windows
+// semantics of the count (with the NUL, size 0 asks); 0 with last error 87 for a text that is not a
+// number or a bad format, 122 for a short buffer.
+int GetNumberFormatA(LCID locale, DWORD flags, LPCSTR value, const NUMBERFMTA* format, LPSTR number, int size);
+
 namespace vtx {
+// A number text split for display: sign, integer digits without leading zeros (empty for 0 without
+// a leading zero) and exactly `digits` fraction digits, rounded half away from zero. False when the
+// text is not "-?digits(.digits)?" with at least one digit.
+struct NumberParts {
+  bool negative = false;
+  std::string integer;
+  std::string fraction;
+};
+bool SplitNumberText(const std::string& value, uint32_t digits, bool leadingZero, NumberParts* out);
+// The integer digits with a separator between groups: `grouping` 0-9 digits per group (0 none), or
+// 32 for a group of 3 and then groups of 2. Narrow or wide.
+template <class S>
+S GroupDigits(const std::string& integer, uint32_t grouping, const S& separator) {
+  size_t first = grouping >= 10 ? grouping / 10 : grouping;
+  size_t rest = grouping >= 10 ? grouping % 10 : grouping;
+  S out;
+  size_t count = 0, group = first;
+  for (size_t k = integer.size(); k-- > 0;) {
+    out.insert(out.begin(), static_cast<typename S::value_type>(integer[k]));
+    if (group && ++count == group && k > 0) {
+      out.insert(0, separator);
+      count = 0;
+      group = rest;
+    }
+  }
+  return out;
+}
+}  // namespace vtx
+
+namespace vtx {
+// The LCID of a POSIXnamespace vtx {
 // The LCID of a POSIX or BCP 47 locale name ("de_DE.UTF-8@euro", "de-DE"); 0 when ICU knows none.
 LCID LcidFromLocaleName(const char* name);
 // The locales of the system, in ascending order: those of the language-tag table that ICU has

@@ -418,12 +418,23 @@ BOOL DestroyWindow(HWND hwnd) {
     if (g_windows.erase(hwnd))
       if (Class* c = FindClass(w->className.c_str())) --c->windows;
   }
+  // Senders still waiting on the window are let go at once, as senders to a window that is gone.
+  std::deque<std::shared_ptr<SentItem>> orphaned;
   if (auto q = w->queue.lock()) {
     std::lock_guard<std::mutex> l(q->m);
     std::erase_if(q->posted, [&](const MSG& m) { return m.hwnd == hwnd; });
     std::erase_if(q->timers, [&](const Timer& t) { return t.hwnd == hwnd; });
+    for (auto it = q->sent.begin(); it != q->sent.end();) {
+      if ((*it)->hwnd == hwnd) {
+        orphaned.push_back(*it);
+        it = q->sent.erase(it);
+      } else {
+        ++it;
+      }
+    }
     q->ArmTimerFd();
   }
+  FailSent(orphaned);
   return TRUE;
 }
 

@@ -101,7 +101,8 @@ BOOL GetClassInfoA(HINSTANCE instance, const char* className, WNDCLASSA* wc);
 // Sends WM_CREATE (lParam: the CREATESTRUCTA); a procedure that answers -1 refuses the window.
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
-// Only the window's own thread may destroy it; sends WM_DESTROY and WM_NCDESTROY.
+// Only the window's own thread may destroy it; sends WM_DESTROY and WM_NCDESTROY. Messages other
+// threads sent to it and that have not run yet fail at once (their senders get 0).
 BOOL DestroyWindow(HWND hwnd);
 // Windows of this process only; a null name matches any title.
 HWND FindWindowA(const char* className, const char* windowName);

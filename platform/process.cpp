@@ -322,4 +322,78 @@ std::vector<std::string> SplitParameterText(const char* text) {
   return out;
 }
 
+bool ProcessStartTime(pid_t pid, uint64_t* ticks) {
+  if (pid <= 0) return false;
+  std::string stat;
+  if (FAILED(ReadWholeFile(("/proc/" + std::to_string(pid) + "/stat").c_str(), &stat))) return false;
+  // "pid (name) state ...": the name may hold blanks and parentheses, so fields count from its end.
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return false;
+  std::vector<std::string> fields;
+  size_t at = close + 1;
+  while (at < stat.size()) {
+    size_t begin = stat.find_first_not_of(' ', at);
+    if (begin == std::string::npos) break;
+    size_t end = stat.find(' ', begin);
+    fields.push_back(stat.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+    at = end == std::string::npos ? stat.size() : end;
+  }
+  // fields[0] is the state (field 3), the start time is field 22.
+  if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X") return false;
+  char* end = nullptr;
+  unsigned long long v = std::strtoull(fields[19].c_str(), &end, 10);
+  if (!end || *end) return false;
+  *ticks = v;
+  return true;
+}
+
 }  // namespace vtx
+
+namespace {
+
+std::string ExpandText(const std::string& in) {
+  std::string out;
+  size_t i = 0;
+  while (i < in.size()) {
+    size_t close = in[i] == '%' ? in.find('%', i + 1) : std::string::npos;
+    if (close == std::string::npos || close == i + 1) {
+      out += in[i++];
+      continue;
+    }
+    std::string name = in.substr(i + 1, close - i - 1);
+    const char* value = std::getenv(name.c_str());
+    if (value && name.find('=') == std::string::npos) {
+      out += value;
+      i = close + 1;
+    } else {
+      out += in[i++];  // not a variable: the '%' stays, and the text after it is read again
+    }
+  }
+  return out;
+}
+
+template <class T>
+DWORD Deliver(const std::basic_string<T>& text, T* destination, DWORD size) {
+  DWORD need = static_cast<DWORD>(text.size() + 1);
+  if (size >= need && destination) std::memcpy(destination, text.c_str(), need * sizeof(T));
+  return need;
+}
+
+}  // namespace
+
+DWORD ExpandEnvironmentStringsA(const char* source, char* destination, DWORD size) {
+  if (!source) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return Deliver(ExpandText(source), destination, size);
+}
+
+DWORD ExpandEnvironmentStringsW(const char16_t* source, char16_t* destination, DWORD size) {
+  if (!source) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // The environment is in the ANSI code page; so are the names.
+  return Deliver(vtx::AnsiToWide(ExpandText(vtx::WideToAnsi(source))), destination, size);
+}

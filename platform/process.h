@@ -3,6 +3,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,6 +94,11 @@ HRESULT RunProgram(const ProgramStart& start, DWORD timeoutMs, DWORD* exitCode);
 // `pid` (optional) receives its process id.
 HRESULT StartDetached(const ProgramStart& start, pid_t* pid = nullptr);
 
+// When the process `pid` started, in clock ticks since boot; false when no such process runs (a
+// zombie counts as ended). A pid and its start time together name one process, whatever reuses
+// the pid later.
+bool ProcessStartTime(pid_t pid, uint64_t* ticks);
+
 // Exit codes. A Linux exit status has 8 bits, so a program of ours ending with an 0x8004xxxx code
 // whose family (bits 13-15) is 1-7 and whose low bits are 0-15 exits with family * 16 + low.
 // 0 stays 0, 1-15 stay as they are, anything else exits with 1.
@@ -111,3 +117,10 @@ DWORD CodeFromWaitStatus(int waitStatus);
 std::vector<std::string> SplitParameterText(const char* text);
 
 }  // namespace vtx
+
+// %NAME% replaced by the value of the environment variable NAME; a name that is not set, a lone
+// '%' and "%%" stay as they are. The count of characters with the NUL; when `size` (characters) is
+// smaller, nothing is written and the count needed is returned. 0 with last error 87 for a null
+// source.
+DWORD ExpandEnvironmentStringsA(const char* source, char* destination, DWORD size);
+DWORD ExpandEnvironmentStringsW(const char16_t* source, char16_t* destination, DWORD size);

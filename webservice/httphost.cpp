@@ -48,14 +48,18 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const 
       if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
         return Send(connection, 405, "Method not allowed.\n", "text/plain", "GET, POST");
       bool wsdl = false;
-      MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, FindWsdl, &wsdl);
-      if (!wsdl) return Send(connection, 404, "Ask for " + opt.path + "?wsdl for the service description.\n", "text/plain");
+      int arguments = MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, FindWsdl, &wsdl);
+      if (!wsdl && arguments > 0)
+        return Send(connection, 404, "Ask for " + opt.path + "?wsdl for the service description.\n", "text/plain");
       const char* hostHeader = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
       std::string where = hostHeader && *hostHeader ? hostHeader : opt.address + ":" + std::to_string(host->Port());
       // A Host header can hold anything; the location takes only what an authority can hold.
       for (char ch : where)
         if (!(std::isalnum(static_cast<unsigned char>(ch)) || std::strchr(".-:[]_", ch)))
           where = opt.address + ":" + std::to_string(host->Port());
+      if (!wsdl)  // the path alone: a page for people
+        return Send(connection, 200, WriteServicePage(host->GetService(), "http://" + where + opt.path + "?wsdl"),
+                    "text/html; charset=utf-8");
       return Send(connection, 200, WriteWsdl(host->GetService(), "http://" + where + opt.path),
                   "text/xml; charset=utf-8");
     }

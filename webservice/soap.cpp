@@ -90,6 +90,45 @@ bool IsNil(const xmlNode* n) {
   return false;
 }
 
+// xs:int: an optional sign and decimal digits within 32 bits.
+bool ParseInt(const std::string& t, int32_t* out) {
+  size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+  if (i == t.size()) return false;
+  int64_t v = 0;
+  for (size_t k = i; k < t.size(); ++k) {
+    if (t[k] < '0' || t[k] > '9') return false;
+    v = v * 10 + (t[k] - '0');
+    if (v > 2147483648LL) return false;
+  }
+  if (t[0] == '-') v = -v;
+  if (v > INT32_MAX) return false;
+  *out = static_cast<int32_t>(v);
+  return true;
+}
+
+// A header block addressed to this node that it must understand (it understands none).
+bool MustUnderstand(const xmlNode* block, Version version) {
+  const char* envNs = version == Version::Soap12 ? kSoap12Ns : kSoap11Ns;
+  bool must = false;
+  for (const xmlAttr* a = block->properties; a; a = a->next) {
+    if (!a->ns || !a->ns->href || std::strcmp(reinterpret_cast<const char*>(a->ns->href), envNs) != 0) continue;
+    xmlChar* raw = xmlNodeListGetString(a->doc, a->children, 1);
+    std::string v = Trim(raw ? reinterpret_cast<const char*>(raw) : "");
+    xmlFree(raw);
+    const char* name = reinterpret_cast<const char*>(a->name);
+    if (std::strcmp(name, "mustUnderstand") == 0) {
+      must = v == "1" || (version == Version::Soap12 && v == "true");
+    } else if (version == Version::Soap11 && std::strcmp(name, "actor") == 0) {
+      if (v != "http://schemas.xmlsoap.org/soap/actor/next") return false;  // for another node
+    } else if (version == Version::Soap12 && std::strcmp(name, "role") == 0) {
+      if (v != "http://www.w3.org/2003/05/soap-envelope/role/next" &&
+          v != "http://www.w3.org/2003/05/soap-envelope/role/ultimateReceiver")
+        return false;
+    }
+  }
+  return must;
+}
+
 Value ReadValue(const Param& p, const xmlNode* n) {
   if (p.type == Type::String) {
     if (IsNil(n)) return Value::Str(std::nullopt);
@@ -97,6 +136,11 @@ Value ReadValue(const Param& p, const xmlNode* n) {
   }
   if (IsNil(n)) Malformed(std::string("Parameter ") + p.name + " requires a value.", kE_INVALIDARG);
   std::string t = Trim(Content(n));
+  if (p.type == Type::Int) {
+    int32_t v = 0;
+    if (!ParseInt(t, &v)) Malformed(std::string("Parameter ") + p.name + " is not an int.", kE_INVALIDARG);
+    return Value::Int(v);
+  }
   if (p.type == Type::Boolean) {
     if (t == "true" || t == "1") return Value::Bool(true);
     if (t == "false" || t == "0") return Value::Bool(false);
@@ -112,6 +156,8 @@ const char* TypeName(Type t) {
     case Type::String: return "s:string";
     case Type::Double: return "s:double";
     case Type::Boolean: return "s:boolean";
+    case Type::Int: return "s:int";
+    case Type::None: break;
   }
   return "s:string";
 }
@@ -121,6 +167,8 @@ std::string ValueText(const Value& v) {
     case Type::String: return XmlEscape(v.text ? *v.text : std::string());
     case Type::Double: return DoubleText(v.number);
     case Type::Boolean: return v.flag ? "true" : "false";
+    case Type::Int: return std::to_string(v.integer);
+    case Type::None: break;
   }
   return {};
 }
@@ -226,9 +274,28 @@ Request ParseRequest(const Service& service, const char* body, size_t size, Vers
   const char* envNs = version == Version::Soap12 ? kSoap12Ns : kSoap11Ns;
   const xmlNode* env = xmlDocGetRootElement(doc.get());
   if (!env || !IsName(env, "Envelope")) Malformed("The request is not a SOAP envelope.");
-  if (!IsNs(env, envNs)) Malformed("The envelope's namespace does not match the content type's SOAP version.");
+  if (!IsNs(env, envNs)) {
+    if (IsNs(env, kSoap11Ns) || IsNs(env, kSoap12Ns))
+      Malformed("The envelope's namespace does not match the content type's SOAP version.");
+    ServiceFault f(true, "System.Web.Services.Protocols.SoapException",
+                   "The envelope's namespace is not one of a SOAP version this service speaks.", "", kE_INVALIDDATA);
+    f.code = "VersionMismatch";
+    throw f;
+  }
   const xmlNode* part = FirstElement(env->children);
-  if (part && IsNs(part, envNs) && IsName(part, "Header")) part = FirstElement(part->next);
+  if (part && IsNs(part, envNs) && IsName(part, "Header")) {
+    for (const xmlNode* block = FirstElement(part->children); block; block = FirstElement(block->next)) {
+      if (!MustUnderstand(block, version)) continue;
+      std::string name = reinterpret_cast<const char*>(block->name);
+      ServiceFault f(true, "System.Web.Services.Protocols.SoapHeaderException",
+                     "The SOAP header " + name + " was not understood.", "", kE_INVALIDARG);
+      f.code = "MustUnderstand";
+      f.headerName = name;
+      f.headerNs = block->ns && block->ns->href ? reinterpret_cast<const char*>(block->ns->href) : "";
+      throw f;
+    }
+    part = FirstElement(part->next);
+  }
   if (!part || !IsNs(part, envNs) || !IsName(part, "Body")) Malformed("The envelope has no Body.");
   const xmlNode* wrapper = FirstElement(part->children);
   if (!wrapper) Malformed("The Body holds no operation.");
@@ -271,7 +338,7 @@ std::string WriteResponse(const Service& service, const Request& request, const 
   out += "\"><soap:Body><";
   out += request.op->name;
   out += "Response xmlns=\"" + XmlEscape(service.ns) + "\">";
-  if (result.type != Type::String || result.text) {
+  if (request.op->result != Type::None && (result.type != Type::String || result.text)) {
     out.append("<").append(request.op->name).append("Result>").append(ValueText(result));
     out.append("</").append(request.op->name).append("Result>");
   }
@@ -291,14 +358,18 @@ std::string WriteFault(const Service& service, Version version, const ServiceFau
   std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope xmlns:soap=\"";
   if (version == Version::Soap12) {
     out += kSoap12Ns;
-    out += "\"><soap:Body><soap:Fault><soap:Code><soap:Value>";
-    out += fault.client ? "soap:Sender" : "soap:Receiver";
+    out += "\">";
+    if (!fault.headerName.empty())
+      out += "<soap:Header><soap:NotUnderstood xmlns:h=\"" + XmlEscape(fault.headerNs) + "\" qname=\"h:" +
+             XmlEscape(fault.headerName) + "\"/></soap:Header>";
+    out += "<soap:Body><soap:Fault><soap:Code><soap:Value>";
+    out += !fault.code.empty() ? "soap:" + fault.code : fault.client ? "soap:Sender" : "soap:Receiver";
     out += "</soap:Value></soap:Code><soap:Reason><soap:Text xml:lang=\"en\">" + text +
            "</soap:Text></soap:Reason><soap:Detail>" + detail + "</soap:Detail></soap:Fault>";
   } else {
     out += kSoap11Ns;
     out += "\"><soap:Body><soap:Fault><faultcode>";
-    out += fault.client ? "soap:Client" : "soap:Server";
+    out += !fault.code.empty() ? "soap:" + fault.code : fault.client ? "soap:Client" : "soap:Server";
     out += "</faultcode><faultstring>" + text + "</faultstring><detail>" + detail + "</detail></soap:Fault>";
   }
   out += "</soap:Body></soap:Envelope>";
@@ -325,9 +396,12 @@ std::string WriteWsdl(const Service& service, const std::string& location) {
            p.name + "\" type=\"" + TypeName(p.type) + "\"/>";
     }
     o += "</s:sequence></s:complexType></s:element>\n";
-    o += std::string("<s:element name=\"") + op.name + "Response\"><s:complexType><s:sequence><s:element minOccurs=\"" +
-         (op.result == Type::String ? "0" : "1") + "\" maxOccurs=\"1\" name=\"" + op.name + "Result\" type=\"" +
-         TypeName(op.result) + "\"/></s:sequence></s:complexType></s:element>\n";
+    if (op.result == Type::None)
+      o += std::string("<s:element name=\"") + op.name + "Response\"><s:complexType/></s:element>\n";
+    else
+      o += std::string("<s:element name=\"") + op.name + "Response\"><s:complexType><s:sequence><s:element minOccurs=\"" +
+           (op.result == Type::String ? "0" : "1") + "\" maxOccurs=\"1\" name=\"" + op.name + "Result\" type=\"" +
+           TypeName(op.result) + "\"/></s:sequence></s:complexType></s:element>\n";
   }
   o += "</s:schema></wsdl:types>\n";
   for (const Operation& op : service.operations) {
@@ -367,6 +441,18 @@ std::string WriteWsdl(const Service& service, const std::string& location) {
   return o;
 }
 
+std::string WriteServicePage(const Service& service, const std::string& wsdlAddress) {
+  const std::string name = XmlEscape(service.name);
+  std::string o = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + name +
+                  " Web service</title></head><body>\n<h1>" + name + "</h1>\n<p>" + XmlEscape(service.description) +
+                  "</p>\n<p>The service description: <a href=\"" + XmlEscape(wsdlAddress) + "\">" +
+                  XmlEscape(wsdlAddress) + "</a></p>\n<h2>Operations</h2>\n<dl>\n";
+  for (const Operation& op : service.operations)
+    o += "<dt>" + XmlEscape(op.name) + "</dt><dd>" + XmlEscape(op.description) + "</dd>\n";
+  o += "</dl>\n</body></html>\n";
+  return o;
+}
+
 Reply Dispatch(const Service& service, const char* body, size_t size, const std::string& contentType,
                const std::string& soapAction) {
   std::string media = contentType.substr(0, contentType.find(';'));
@@ -383,7 +469,7 @@ Reply Dispatch(const Service& service, const char* body, size_t size, const std:
   }
   const std::string ctype = version == Version::Soap12 ? "application/soap+xml; charset=utf-8" : "text/xml; charset=utf-8";
   auto faultReply = [&](const ServiceFault& f) {
-    int status = version == Version::Soap12 && f.client ? 400 : 500;
+    int status = version == Version::Soap12 && f.client && f.code.empty() ? 400 : 500;
     return Reply{status, WriteFault(service, version, f), ctype};
   };
   try {

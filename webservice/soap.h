@@ -10,7 +10,8 @@
 
 namespace vtx::soap {
 
-enum class Type { String, Double, Boolean };
+// None is the result of an operation that answers nothing.
+enum class Type { String, Double, Boolean, Int, None };
 
 // A parameter or result. Strings are UTF-8; a string without value is null.
 struct Value {
@@ -18,10 +19,13 @@ struct Value {
   std::optional<std::string> text;
   double number = 0;
   bool flag = false;
+  int32_t integer = 0;
 
   static Value Str(std::optional<std::string> s) { return Value{Type::String, std::move(s), 0, false}; }
   static Value Num(double d) { return Value{Type::Double, std::nullopt, d, false}; }
   static Value Bool(bool b) { return Value{Type::Boolean, std::nullopt, 0, b}; }
+  static Value Int(int32_t i) { return Value{Type::Int, std::nullopt, 0, false, i}; }
+  static Value Nothing() { return Value{Type::None, std::nullopt, 0, false}; }
 };
 
 struct Param {
@@ -42,6 +46,10 @@ struct ServiceFault : std::runtime_error {
   std::string type;       // exception type, as "System.ArgumentNullException"
   std::string paramName;  // empty when none
   uint32_t hr;
+  // A fault code of the envelope's own ("MustUnderstand", "VersionMismatch") in place of the
+  // caller's or the server's; with MustUnderstand, the header that was not understood.
+  std::string code;
+  std::string headerNs, headerName;
 };
 
 struct Operation {
@@ -74,7 +82,9 @@ struct Request {
 };
 
 // Reads an envelope. `version` is the form the content type asks for; the envelope's own namespace
-// must agree. A DOCTYPE, malformed XML, a wrong envelope, an unknown operation or a bad value throw
+// must agree (an envelope of a namespace of no SOAP version is a VersionMismatch fault), and a
+// header block that must be understood is a MustUnderstand fault (the service understands none).
+// A DOCTYPE, malformed XML, a wrong envelope, an unknown operation or a bad value throw
 // a client ServiceFault; nothing is fetched from the network and no entity is expanded.
 Request ParseRequest(const Service& service, const char* body, size_t size, Version version,
                      const std::string& soapAction);
@@ -85,6 +95,8 @@ std::string WriteFault(const Service& service, Version version, const ServiceFau
 
 // The service description; `location` is the address clients are to call.
 std::string WriteWsdl(const Service& service, const std::string& location);
+// A small HTML page that lists the operations with their descriptions and links the description.
+std::string WriteServicePage(const Service& service, const std::string& wsdlAddress);
 
 // XML-safe text: valid UTF-8 of characters XML can carry, everything else U+FFFD; escaped.
 std::string XmlEscape(const std::string& utf8);

@@ -131,6 +131,14 @@ class CAllCurrencies {
   // The same codes joined by ", "; false when out of memory.
   bool GetEuroCurrencies(CStringA& text, uint32_t mode) const;
 
+  // Gives a record the built-in row of its code (ignoring case), keeping a rate of its own with its
+  // decimals, last change and servers; false when the code has no built-in row.
+  static bool Reset(CurrencyData& record);
+  // With a code: resets that record (false when there is none). Without: resets every record, drops
+  // those without a built-in row, adds the missing built-in rows at their sorted places and empties
+  // the "Add" and "Remove" lists; false when out of memory.
+  bool Reset(const char* code);
+
   uint32_t GetCount() const { return m_records.GetCount(); }
   // An index below 0 or not below the count throws the list's integer; callers of the GUI check it first.
   CurrencyData* operator[](int64_t index) const {

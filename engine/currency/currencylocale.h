@@ -6,6 +6,7 @@
 #include "engine/currency/currencydata.h"
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/pointerlist.h"
+#include "engine/foundation/stringlist.h"
 #include "platform/locale.h"
 #include "platform/types.h"
 
@@ -112,6 +113,13 @@ class CCurrencyLocale {
   int PrintCurrencyValue(const char* number, const char* code, const char16_t* decimal, const char16_t* thousand,
                          char16_t* output, int outputSize, uint32_t flags) const;
 
+  // Deletes the info of a code (ignoring case); false when there is none.
+  bool RemoveLocaleInfo(const char* code);
+  // Appends an info (code only, not marked changed) for each code of `add` that the locale lacks,
+  // and deletes the infos of the codes of `remove`; either list may be null. 0x8007000E when out of
+  // memory.
+  HRESULT NormalizeList(const CStringList<char>* add, const CStringList<char>* remove);
+
   bool MustBeSaved() const;
   // A name in title style when the locale capitalises titles.
   HRESULT MakeTitleStyleString(CStringW& out, const char16_t* name) const;
@@ -175,6 +183,12 @@ class CCurrencyLocaleList {
   bool CopyFrom(const CCurrencyLocaleList& other);
 
   CCurrencyLocale* Find(LCID lcid) const;
+  // By name: a two-character text matches the beginning of a locale's short name, else the whole
+  // short name (ignoring case); else the default locale, the first English one, the first one.
+  // Null only for an empty list; a null name starts at the default locale.
+  CCurrencyLocale* Find(const char* name) const;
+  // Removes a currency's info from every locale; true when any was removed.
+  bool RemoveCurrency(const char* code);
   // The locale, filled with its defaults when it was not yet; null on failure.
   CCurrencyLocale* GetLocale(LCID lcid);
   // The same for a locale's name ("DEU"), ignoring case; null when no locale has that name.

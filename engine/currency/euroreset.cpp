@@ -4,11 +4,16 @@
 #include "engine/currency/currencystore.h"
 #include "engine/currency/settings.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/foundation/resourcelib.h"
+#include "platform/ui.h"
 
 namespace {
 
 constexpr char kResetOriginalEuro[] = "ResetOriginalEuro";
 constexpr char kResetOriginalEMU[] = "ResetOriginalEMU";
+constexpr int kAskEuroReplaced = 1;  // the pass's answer before the question
+constexpr UINT kMsgAskEuroReplaced = 235;
+constexpr UINT kMsgProductCaption = 32;
 
 void TakeFixedRate(const CurrencyData& data, CurrencyInfo& active) {
   active.dRate = data.dRate;
@@ -51,4 +56,28 @@ uint32_t ResetOriginalEuro() {
     return value;
   }
   return vtx::currency::ReadDword(g_szAppKey, kResetOriginalEMU, &value) ? value : 0;
+}
+
+bool CSettings::ResetEuroArea(void* owner) {
+  if (!m_data) return false;
+  int answer = owner ? kAskEuroReplaced : IDNO;
+  CStringList<char> euro;
+  if (!m_data->Currencies.GetEuroCurrencies(euro, ResetOriginalEuro() ? 1 : 0)) return false;
+  bool changed = false;
+  for (char* e : euro)
+    if (DoResetEuro(*reinterpret_cast<const CurrencyInfo*>(e), answer, owner)) changed = true;
+  return changed;
+}
+
+bool CSettings::DoResetEuro(const CurrencyInfo& record, int& answer, void* owner) {
+  if (!m_data) return false;
+  if (!(record.dwFlags & kInfoEuroReplaced)) return ResetEuro(record);
+  // One question a pass; a box that could not be shown keeps the currencies.
+  if (answer == kAskEuroReplaced)
+    answer = FormatMessageBox(owner, kMsgAskEuroReplaced, kMsgProductCaption, MB_YESNO | MB_DEFBUTTON2, m_resources);
+  if (answer != IDNO) return ResetEuro(record);
+  CStringList<char>& active = m_data->Rates->Active;
+  int32_t i = active.IFind(record.szCode);
+  if (i < 0) i = active.IFind(m_data->GetCurrencyName(record.szCode));
+  return i >= 0 && active.Remove(static_cast<uint32_t>(i));
 }

@@ -131,6 +131,28 @@ class CSettings {
   FILETIME GetLastSaved() const;
 
   CSettingsData* GetData() const { return m_data; }
+  // One-line accessors of the block (a block must exist).
+  const char* GetBaseUnit() const { return m_data->BaseUnit; }
+  // The active record of the base unit; null when it is not active.
+  CurrencyInfo* GetBase() const {
+    int32_t i = m_data->IFind(m_data->BaseUnit);
+    return i < 0 ? nullptr : GetRates()[static_cast<uint32_t>(i)];
+  }
+  int32_t IFind(const char* code) const { return m_data->IFind(code); }
+  const char* GetCurrencyName(const char* text) const { return m_data->GetCurrencyName(text); }
+  uint32_t GetAllowAdminWebService() const { return m_data->AllowAdminWebService; }
+  uint32_t GetOnlyUpdateExisting() const { return m_data->OnlyUpdateExisting; }
+  uint32_t GetAlwaysRetainEuro() const { return m_data->AlwaysRetainEuro; }
+  CAllCurrencies& GetAllCurrencies() const { return m_data->Currencies; }
+  CDataSourceList& GetDataSourceList() const { return m_data->Sources; }
+  const FILETIME& GetCreated() const { return m_data->Rates->Created; }
+  const FILETIME& GetExpires() const { return m_data->Rates->Expires; }
+  const char* GetSource() const { return m_data->Rates->Source; }
+  const char* GetCopyright() const { return m_data->Rates->Copyright; }
+  const char* GetMessageA() const { return m_data->Rates->Message; }
+  // Restart the staleness checks of the rates as a whole, and of single currencies.
+  void ResetLastChange() { m_data->LastChangeChecked = m_data->LastChangeLastWarning = FILETIME{}; }
+  void ResetLastChangeEach() { m_data->LastChangeEachChecked = m_data->LastChangeEachLastWarning = FILETIME{}; }
   CRatesData& GetRates() const { return *m_data->Rates; }
   HMODULE GetResourceLibrary() const { return m_resources; }
   // Strings 192 and 187 of the resource library: the message and source lines of quoted rates.
@@ -188,6 +210,25 @@ class CSettings {
   // Stamps EMULoadSuccess or EMULoadFailure with the current time, in the block and the store.
   HRESULT EMUUpdateCompleted(bool success);
 
+  // Country, domain and locale mappings: the ISO 4217 code (at most 3 characters and a NUL) into
+  // `output`. A country is an ISO 3166 alpha-2, alpha-3 or numeric code; a domain a URL or host
+  // name whose last label is looked up; without a row (or with `activeOnly` and an inactive
+  // currency) the answer falls back to an active currency of the same two first letters, the
+  // default locale's currency, then the first active currency; empty only when nothing is active.
+  HRESULT CountryToCurrency(const char* country, bool activeOnly, char* output);
+  HRESULT DomainToCurrency(const char* domain, bool activeOnly, char* output);
+  HRESULT LocaleToCurrency(LCID lcid, bool activeOnly, char* output);
+  // The table walk and its fallbacks; in domain mode the text is matched against the keys only.
+  void DoCountryToCurrency(const char* text, bool activeOnly, bool domainMode, char* output);
+
+  // The euro reset pass: the active list takes the euro-area rows of the database (the built-in
+  // rows when ResetOriginalEuro says so). Currencies the euro replaced are kept with their fixed
+  // rates or removed: with an owner the user is asked once (string 235), without one they are
+  // removed. True when the active list changed.
+  bool ResetEuroArea(void* owner);
+  // One row of that pass; `answer` carries the user's answer through the pass (1: not asked yet).
+  bool DoResetEuro(const CurrencyInfo& record, int& answer, void* owner);
+
   // Rates data.
   void LoadINIBegin();
   // Applies a rates file. `stored` is true for the system's own stored rates. On failure nothing
@@ -213,6 +254,20 @@ class CSettings {
   CurrencyInfo* Add(const CurrencyInfo& record);
   bool Remove(const char* code);
 
+  // "LastSaved" into *out (zero when it cannot be read).
+  void GetLastSaved(FILETIME* out) const;
+  // Brings a euro-area record into the active list: an existing one takes the record's rate (its
+  // last change becomes now), smallest unit and decimals; a missing one is added at its sorted place.
+  // True when anything changed.
+  bool ResetEuro(const CurrencyInfo& record);
+  // Remove every active currency that IsEuroCurrency does not (does) recognise; true when any went.
+  bool RemoveNonEuro();
+  bool RemoveEuro();
+  // The database has the code and it is not legal tender (any more).
+  bool IsReplacedCurrency(const char* code) const;
+  // The code (or numeric code) is in the active list.
+  bool IsValidUnit(const char* code) const;
+
   // Staleness of the active rates. `now` (UTC) defaults to the system time. The lists are
   // tab-separated entries "CODE (English name)" on the global heap (GlobalFree), null when empty.
   // The latest last change over the active records; zero when none was ever set.
@@ -230,6 +285,7 @@ class CSettings {
 
  private:
   HRESULT SaveValues();
+  bool RemoveEuroRecords(bool euro);
   // Under the lock, in one transaction: "LastSaved", the values when `values` is set, the rates.
   HRESULT SaveUnderLock(bool values);
   // One row of "[EUR]" (or "[EUR-Replaced]") applied to `rates`; `value` is null when the row holds
@@ -268,8 +324,10 @@ HRESULT ExecuteFilterProgram(const char* directory, const char* program, const c
 // A copy of the active currency list (CurrencyInfo blocks).
 class CCurrencyList : public CStringList<char> {
  public:
-  // False when out of memory.
+  // Empties the list and copies the settings' active list; false when out of memory.
   bool CopyFrom(const CSettings& settings);
+  // Appends copies of every record of another list; false when out of memory.
+  bool CopyFrom(const CCurrencyList& other);
   // Replaces the settings' active list whole; on failure it stays as it was.
   bool CopyTo(CSettings& settings) const;
   // True when the sets differ: a code on one side only, or a rate that is not equal.

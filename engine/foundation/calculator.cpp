@@ -157,9 +157,13 @@ void CCalculator::SetError() {
   std::strcpy(m_display, kErrorText);
   m_value = 0.0;
   m_pendingOperand = 0.0;
-  m_operatorState = 0;
+  m_pendingOperator = 0;
+  m_pendingFlag = 0;
+  m_repeatFlag = 0;
   m_freshEntry = 0;
   m_constant = 0;
+  m_entering = 0;
+  m_entered = 0;
 }
 
 void CCalculator::SetDisplay(double value, uint32_t digits, bool noRounding) {
@@ -209,7 +213,7 @@ int CCalculator::SetDisplayValue(double value) {
   double shown = m_value;
   m_pendingOperation = 0;
   SetDisplay(value);
-  if (m_pendingOperator && m_pendingOperand == shown && (m_operatorState || m_operatorState2) && !m_freshEntry &&
+  if (m_pendingOperator && m_pendingOperand == shown && (m_pendingFlag || m_repeatFlag) && !m_freshEntry &&
       !m_constant) {
     m_pendingOperand = m_value;
     m_pendingOperation = 1;
@@ -223,6 +227,8 @@ void CCalculator::Constant(double value) {
   SetDisplay(value);
   m_freshEntry = 0;
   m_constant = 1;
+  m_entering = 0;
+  m_entered = 1;
 }
 
 void CCalculator::SetRounding(bool on) {
@@ -231,7 +237,8 @@ void CCalculator::SetRounding(bool on) {
 }
 
 void CCalculator::Round() {
-  SetDisplayValue(RoundCurrency(m_value, m_valueType == ValueCurrency ? m_roundingValue : GetNumberRoundingValue()));
+  const bool number = m_roundingMode == 1 || m_valueType == ValueNumber;
+  SetDisplayValue(RoundCurrency(m_value, number ? GetNumberRoundingValue() : m_roundingValue));
 }
 
 int CCalculator::SetBase(uint32_t base) {

@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/heap.h"
 #include "platform/numtext.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -20,19 +21,15 @@ struct CallName<char> {
 };
 template <>
 struct CallName<char16_t> {
-  explicit CallName(const char* n) {
-    if (n) w = n;
-    p = w.GetBuffer();
-  }
-  CStringW w;
-  const char16_t* p;
+  explicit CallName(const char* n) : p(n) {}
+  const char* p;
 };
 
 LONG Query(HKEY key, const CallName<char>& n, DWORD* type, BYTE* data, DWORD* size) {
   return RegQueryValueExA(key, n.p, nullptr, type, data, size);
 }
 LONG Query(HKEY key, const CallName<char16_t>& n, DWORD* type, BYTE* data, DWORD* size) {
-  return RegQueryValueExW(key, n.p, nullptr, type, data, size);
+  return RegQueryValueEx_U(key, n.p, nullptr, type, reinterpret_cast<char16_t*>(data), size);
 }
 
 template <class T>
@@ -173,6 +170,52 @@ RegStringValue<T>& RegStringValue<T>::operator=(const T* text) {
   return *this;
 }
 
+namespace {
+DWORD Expand(const char* source, char* destination, DWORD size) {
+  return ExpandEnvironmentStringsA(source, destination, size);
+}
+DWORD Expand(const char16_t* source, char16_t* destination, DWORD size) {
+  return ExpandEnvironmentStrings_U(source, destination, size);
+}
+}  // namespace
+
+template <class T>
+HRESULT RegStringValue<T>::SetType(DWORD type) {
+  if (type == REG_EXPAND_SZ) {
+    m_dwType = REG_EXPAND_SZ;
+    return S_OK;
+  }
+  if (type != REG_SZ) return E_INVALIDARG;
+  const T* text = GetString();
+  if (m_dwType != REG_EXPAND_SZ || !text) return S_OK;
+  DWORD need = Expand(text, nullptr, 0);
+  if (need == 0) {
+    DWORD e = GetLastError();
+    return e ? HR(static_cast<LONG>(e)) : E_FAIL;
+  }
+  if (need <= 1) {
+    // An empty text, or one that expands to nothing: an empty REG_SZ.
+    static const T kEmpty[1] = {0};
+    *this = kEmpty;
+    if (!GetString()) return E_OUTOFMEMORY;
+    m_dwType = REG_SZ;
+    return S_OK;
+  }
+  T* expanded = static_cast<T*>(LocalAlloc(LMEM_FIXED, (static_cast<size_t>(need) + 1) * sizeof(T)));
+  if (!expanded) return E_OUTOFMEMORY;
+  DWORD got = Expand(text, expanded, need + 1);
+  if (got == 0 || got > need + 1) {
+    DWORD e = GetLastError();
+    LocalFree(expanded);
+    return got ? E_OUTOFMEMORY : (e ? HR(static_cast<LONG>(e)) : E_FAIL);
+  }
+  this->FreeBuffer();
+  this->m_pBuffer = expanded;
+  this->m_dwSize = got * sizeof(T);
+  m_dwType = REG_SZ;
+  return S_OK;
+}
+
 template class RegStringValue<char>;
 template class RegStringValue<char16_t>;
 
@@ -256,6 +299,37 @@ LONG RegSetValueEx_U(HKEY key, const char* name, DWORD reserved, DWORD type, con
   r = RegSetValueExA(key, name, reserved, type, reinterpret_cast<const BYTE*>(ansi), static_cast<DWORD>(need));
   LocalFree(ansi);
   return r;
+}
+
+LONG RegQueryValueEx_U(HKEY key, const char* name, DWORD* reserved, DWORD* type, char16_t* data, DWORD* size) {
+  CStringW wname;
+  if (name) {
+    wname = name;
+    if (wname.IsNull()) return ERROR_OUTOFMEMORY;
+  }
+  LONG r = ERROR_CALL_NOT_IMPLEMENTED;
+  if (UnicodeSupported()) r = RegQueryValueExW(key, wname.GetBuffer(), reserved, type, reinterpret_cast<BYTE*>(data), size);
+  if (r != ERROR_CALL_NOT_IMPLEMENTED) return r;
+  if (!size) return ERROR_INVALID_PARAMETER;
+  // Without the wide call: the ANSI text in half the room, converted back.
+  DWORD ansiSize = data ? *size / 2 : 0;
+  char* ansi = nullptr;
+  if (data) {
+    ansi = static_cast<char*>(LocalAlloc(LMEM_FIXED, ansiSize ? ansiSize : 1));
+    if (!ansi) return ERROR_OUTOFMEMORY;
+  }
+  r = RegQueryValueExA(key, name, reserved, type, reinterpret_cast<BYTE*>(ansi), &ansiSize);
+  if (r == ERROR_SUCCESS && data && ansiSize) {
+    int chars = MultiByteToWideChar(CP_ACP, 0, ansi, static_cast<int>(ansiSize), data, static_cast<int>(*size / 2));
+    if (chars <= 0) r = static_cast<LONG>(GetLastError());
+  }
+  if (ansi) LocalFree(ansi);
+  if (r == ERROR_SUCCESS || r == ERROR_MORE_DATA) *size = ansiSize * 2;
+  return r;
+}
+
+DWORD ExpandEnvironmentStrings_U(const char16_t* source, char16_t* destination, DWORD size) {
+  return ExpandEnvironmentStringsW(source, destination, size);
 }
 
 // ---- key operations --------------------------------------------------------------------------

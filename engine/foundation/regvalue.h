@@ -36,6 +36,10 @@ class RegStringValue : public RegBufferValue {
   // Writes the text as REG_SZ with its NUL; with neither name nor text it only creates the key; a name
   // with no text is 0x8000FFFF.
   HRESULT Save(HKEY root, const char* path, const char* name);
+  // REG_EXPAND_SZ marks the text expandable; REG_SZ expands a text so marked (an empty one stays
+  // empty) and makes it a plain REG_SZ; any other type is 0x80070057. A failed expansion keeps the
+  // text and its type.
+  HRESULT SetType(DWORD type);
   // Copies a NUL-terminated text (null empties the holder).
   RegStringValue& operator=(const T* text);
   const T* GetString() const { return static_cast<const T*>(m_pBuffer); }
@@ -96,6 +100,11 @@ using RegNameList = const char* const*;
 
 // Whether wide registry calls exist (always here); kept for the callers that ask.
 bool UnicodeSupported();
+// Reads a value as wide text under an ANSI name; with null data only the size is asked. Win32 code.
+LONG RegQueryValueEx_U(HKEY key, const char* name, DWORD* reserved, DWORD* type, char16_t* data, DWORD* size);
+// The wide environment expansion; characters written with the NUL, the count needed when `size`
+// is too small, 0 on failure.
+DWORD ExpandEnvironmentStrings_U(const char16_t* source, char16_t* destination, DWORD size);
 // Writes wide data under an ANSI name; Win32 code.
 LONG RegSetValueEx_U(HKEY key, const char* name, DWORD reserved, DWORD type, const char16_t* data, DWORD size);
 

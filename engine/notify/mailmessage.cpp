@@ -7,12 +7,14 @@
 #include <ctime>
 
 #include "engine/foundation/base64.h"
+#include "platform/files.h"
 #include "platform/codepage.h"
 #include "platform/sync.h"
 
 namespace {
 
 constexpr char kBoundary[] = "---=_Next_Part_of_Message_987456321147852369";
+constexpr char kAlternativesBoundary[] = "---=_Next_Part_of_Text_HTML_Alternatives_13579820350782";
 // No reply of a server comes near this; a longer one is no reply.
 constexpr size_t kMaxReply = 64 * 1024;
 constexpr size_t kHeaderLineLimit = 998;
@@ -132,6 +134,13 @@ std::string FileParameter(const std::string& name) {
   std::string clean;
   for (unsigned char c : name) clean += IsControl(c) ? '_' : static_cast<char>(c);
   return QuotedString(clean);
+}
+
+// The content headers of the body: a multipart body carries its parts' encodings, not one of its own.
+std::string BodyHeaders(const std::string& contentType) {
+  std::string out = "Content-Type: " + contentType + "\r\n";
+  if (contentType.compare(0, 10, "multipart/") != 0) out += "Content-Transfer-Encoding: quoted-printable\r\n";
+  return out;
 }
 
 }  // namespace
@@ -306,6 +315,61 @@ void MailMessage::Body(const char* text) {
   m_body = EncodeQuotedPrintable(text);
 }
 
+void MailMessage::Body(const char* text, const char* html) {
+  const std::string b = kAlternativesBoundary;
+  auto part = [&b](const char* type, const char* content) {
+    return "--" + b + "\r\nContent-Type: " + type + "; charset=\"" + vtx::mail::CharsetOf(content ? content : "") +
+           "\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + EncodeQuotedPrintable(content) + "\r\n";
+  };
+  m_contentType = "multipart/alternative; boundary=\"" + b + "\"";
+  m_body = "\r\n" + part("text/plain", text) + part("text/html", html) + "--" + b + "--";
+}
+
+bool MailMessage::Attach(const char* fileName) {
+  MailAttachment a;
+  if (!a.Load(fileName)) return false;
+  m_attachments.push_back(std::move(a));
+  return true;
+}
+
+bool MailMessage::MailAttachment::Load(const char* file) {
+  if (!file) return false;
+  std::string bytes;
+  try {
+    if (FAILED(vtx::ReadWholeFile(file, &bytes))) return false;
+    std::string name = file;
+    // The type of the name's last three characters; a shorter name has none.
+    std::string ending = name.size() >= 3 ? name.substr(name.size() - 3) : std::string();
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const struct {
+      const char* ending;
+      const char* type;
+    } kTypes[] = {{"gif", "image/gif"},          {"jpg", "image/jpeg"}, {"zip", "application/zip"},
+                  {"wav", "audio/microsoft-wav"}, {"htm", "text/html"},  {"txt", "text/plain"}};
+    std::string type = "application/octet-stream";
+    for (const auto& t : kTypes)
+      if (ending == t.ending) type = t.type;
+    std::string encoded = Base64Lines(bytes.data(), bytes.size());
+    if (encoded.empty() && !bytes.empty()) return false;
+    data = std::move(encoded);
+    fileName = std::move(name);
+    mimeType = std::move(type);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+void MailMessage::MailAttachment::Base64Encode(const void* bytes, size_t length) { data = Base64Lines(bytes, length); }
+
+const char* FilePart(const char* path) {
+  if (!path) return nullptr;
+  const char* part = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') part = p + 1;
+  return part;
+}
+
 void MailMessage::Attach(const void* data, size_t size, const char* fileName, const char* mimeType) {
   m_attachments.push_back(MailAttachment{Base64Lines(data, size), fileName ? fileName : "",
                                          mimeType && *mimeType ? mimeType : "application/octet-stream"});
@@ -361,12 +425,11 @@ std::string MailMessage::FormatForSending() const {
   out += "Mime-Version: 1.0\r\n";
   if (!m_mailer.empty()) out += "X-Mailer: " + m_mailer + "\r\n";
   if (m_attachments.empty()) {
-    out += "Content-Type: " + m_contentType + "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + m_body;
+    out += BodyHeaders(m_contentType) + "\r\n" + m_body;
     return out;
   }
   out += std::string("Content-Type: multipart/mixed; boundary=\"") + kBoundary + "\"\r\n\r\n";
-  out += std::string("--") + kBoundary + "\r\nContent-Type: " + m_contentType +
-         "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + m_body + "\r\n";
+  out += std::string("--") + kBoundary + "\r\n" + BodyHeaders(m_contentType) + "\r\n" + m_body + "\r\n";
   for (const MailAttachment& a : m_attachments) {
     size_t slash = a.fileName.find_last_of("\\/");
     std::string base = slash == std::string::npos ? a.fileName : a.fileName.substr(slash + 1);

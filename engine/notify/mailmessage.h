@@ -68,9 +68,16 @@ class MailMessage {
     std::string toString() const;
   };
   struct MailAttachment {
-    std::string data;  // base64, in lines of 76 characters
+    std::string data;  // base64, in lines of 76 characters each ending CR LF
     std::string fileName;
     std::string mimeType;
+
+    // The file, its name and the MIME type of its ending ("gif", "jpg", "zip", "wav", "htm", "txt",
+    // any case; else application/octet-stream); false (nothing changed) when it cannot be read.
+    bool Load(const char* file);
+    // The bytes in base64 as `data`.
+    void Base64Encode(const void* bytes, size_t length);
+    const std::string& Base64Data() const { return data; }
   };
 
   MailMessage(const char* fromName, const char* fromAddress, const char* server, const char* mailer);
@@ -82,7 +89,11 @@ class MailMessage {
   void Subject(const char* text);
   // Sets the text body: its charset label and its quoted-printable text.
   void Body(const char* text);
+  // A body of two alternatives, the text and its HTML form (multipart/alternative).
+  void Body(const char* text, const char* html);
   void Attach(const void* data, size_t size, const char* fileName, const char* mimeType);
+  // Attaches a file (MailAttachment::Load); false, with nothing added, when it cannot be read.
+  bool Attach(const char* fileName);
 
   // Quoted-printable text: lines of at most 76 characters, CR LF line ends whatever the text held.
   static std::string EncodeQuotedPrintable(const char* text);
@@ -110,6 +121,9 @@ class MailMessage {
   DWORD m_timeoutMs = kMailTimeoutMs;
   bool m_valid = true;  // the sender could stand in a header
 };
+
+// The part of a path after its last '/' or '\'; the whole text without one; null for null.
+const char* FilePart(const char* path);
 
 namespace vtx::mail {
 // The MIME label of the ANSI code page the texts are in; "us-ascii" for a text of ASCII only.

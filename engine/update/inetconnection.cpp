@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "engine/foundation/base64.h"
+#include "engine/foundation/urlhost.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/heap.h"
@@ -224,35 +225,7 @@ HRESULT CINetConnection::CanonicalizeUrl(const char* url, CBuffer<char>& output,
 }
 
 HRESULT CINetConnection::GetHostName(const char* url, char* buffer, DWORD size) {
-  if (!url || !buffer || size == 0) return E_INVALIDARG;
-  buffer[0] = 0;
-  if (m_bINetAvailable) {
-    URL_COMPONENTSA parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = buffer;
-    parts.dwHostNameLength = size;
-    if (InternetCrackUrlA(url, 0, ICU_ESCAPE | ICU_DECODE, &parts) && buffer[0]) return S_OK;
-    buffer[0] = 0;
-  }
-  const char* start = std::strstr(url, "://");
-  const char* end;
-  if (start) {
-    start += 3;
-    end = std::strchr(start, '/');
-    if (!end) end = start + std::strlen(start);
-    for (const char* p = start; p < end; ++p)
-      if (*p == '@') start = p + 1;
-    const char* colon = static_cast<const char*>(std::memchr(start, ':', static_cast<size_t>(end - start)));
-    if (colon && !std::strchr(colon, '\\')) end = colon;
-  } else {
-    start = url;
-    end = url + std::strlen(url);
-  }
-  size_t n = static_cast<size_t>(end - start);
-  if (n > size - 1) n = size - 1;
-  std::memcpy(buffer, start, n);
-  buffer[n] = 0;
-  return S_OK;
+  return GetUrlHostName(url, buffer, size);
 }
 
 HRESULT CINetConnection::Load(const char* url, CBuffer<char>& output, DWORD flags, DWORD lineLimit,

@@ -62,6 +62,7 @@ class CINetConnection {
   // Text of the last error (null when there is none); kind 1 Windows, 2 internet, 3 dial-up,
   // 4 quote server, 0 none.
   const char* GetErrorString(DWORD* kind);
+  // The host part of an address (GetUrlHostName).
   HRESULT GetHostName(const char* url, char* buffer, DWORD size);
   // The host that the server credentials belong to for the loads that follow (a data source whose
   // pages name further pages); null or empty: the host of each load's own address.

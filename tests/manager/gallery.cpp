@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QImage>
 #include <QMenu>
-#include <QMessageBox>
 #include <QScreen>
 #include <QSet>
 #include <QTimer>
@@ -16,6 +15,7 @@
 #include <functional>
 
 #include "engine/foundation/resourcelib.h"
+#include "manager/configsession.h"
 #include "manager/managerdefs.h"
 #include "manager/qtparts.h"
 #include "manager/traymenu.h"
@@ -108,6 +108,31 @@ std::vector<QWidget*> OpenTrayMenu(const vtxtest::ManagerEnvironment& env, HMODU
   return shown;
 }
 
+using Shooter = std::function<bool(std::vector<QWidget*>)>;
+
+// The configuration window of a session on the fixture store, with no server to lock. The window
+// runs inside the session's own wait, so the picture is taken from there; closing the window then
+// ends the session.
+bool ShootConfiguration(HMODULE lib, ILauncher& launcher, const Shooter& shoot) {
+  SessionOptions options;
+  options.launcher = &launcher;
+  CConfigSession session(std::move(options));
+  bool ok = false, taken = false;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (taken || !session.Window() || !session.Window()->isVisible()) return;
+    taken = true;
+    session.Window()->move(60, 60);
+    Settle();
+    ok = shoot({session.Window()});
+  });
+  look.start(100);
+  session.Start(lib, nullptr, nullptr, 0);
+  for (int i = 0; i < 100 && (session.IsRunning() || !taken); ++i) Settle(100);
+  if (!taken) std::fprintf(stderr, "configuration: the window never opened\n");
+  return ok && !session.IsRunning();
+}
+
 class NoLauncher : public ILauncher {
  public:
   HRESULT OpenUrl(const char*) override { return 0; }
@@ -137,46 +162,37 @@ int main(int argc, char** argv) {
   std::unique_ptr<TrayMenuController> controller;
   std::vector<std::unique_ptr<QMenu>> keep;
 
+  // Grabs the widgets into <folder>/<name>.png, checks the picture and closes them.
+  auto shooter = [&](const QString& name) -> Shooter {
+    return [&, name](std::vector<QWidget*> widgets) {
+      if (widgets.empty()) {
+        std::fprintf(stderr, "%s: nothing was shown\n", qPrintable(name));
+        return false;
+      }
+      QImage image = Grab(widgets);
+      QString path = folder + "/" + name + ".png";
+      bool saved = image.save(path);
+      if (!saved) std::fprintf(stderr, "%s: cannot write %s\n", qPrintable(name), qPrintable(path));
+      bool good = Check(name, image) && saved;
+      for (QWidget* w : widgets) w->close();
+      keep.clear();
+      return good;
+    };
+  };
   struct Shot {
     QString name;
-    std::function<std::vector<QWidget*>()> open;
+    std::function<bool(const Shooter&)> take;
   };
-  std::unique_ptr<QMessageBox> box;
   std::vector<Shot> shots = {
-      {"traymenu", [&] { return OpenTrayMenu(env, lib, launcher, controller, keep); }},
-      // What a plain start shows: the box of the product's configuration session.
-      {"noconfiguration",
-       [&] {
-         char text[500], caption[100];
-         LoadStringA(lib, kStrNoConfigurationWindow, text, sizeof text);
-         LoadStringA(lib, kStrProduct, caption, sizeof caption);
-         box = MakeQtMessageBox(text, caption, MB_ICONINFORMATION | MB_SETFOREGROUND);
-         box->move(80, 80);
-         box->show();
-         Settle();
-         return std::vector<QWidget*>{box.get()};
-       }},
+      {"traymenu", [&](const Shooter& shoot) { return shoot(OpenTrayMenu(env, lib, launcher, controller, keep)); }},
+      // What a plain start shows without a server: the configuration window.
+      {"configuration", [&](const Shooter& shoot) { return ShootConfiguration(lib, launcher, shoot); }},
   };
-  for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env)) shots.push_back({s.name, s.open});
+  for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env))
+    shots.push_back({s.name, [open = s.open](const Shooter& shoot) { return shoot(open()); }});
 
   bool ok = true;
-  for (Shot& shot : shots) {
-    std::vector<QWidget*> widgets = shot.open();
-    if (widgets.empty()) {
-      std::fprintf(stderr, "%s: nothing was shown\n", qPrintable(shot.name));
-      ok = false;
-      continue;
-    }
-    QImage image = Grab(widgets);
-    QString path = folder + "/" + shot.name + ".png";
-    if (!image.save(path)) {
-      std::fprintf(stderr, "%s: cannot write %s\n", qPrintable(shot.name), qPrintable(path));
-      ok = false;
-    }
-    ok = Check(shot.name, image) && ok;
-    for (QWidget* w : widgets) w->close();
-    keep.clear();
-  }
+  for (Shot& shot : shots) ok = shot.take(shooter(shot.name)) && ok;
   FreeLibrary(lib);
   return ok ? 0 : 1;
 }

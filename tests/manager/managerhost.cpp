@@ -7,17 +7,11 @@
 
 #include "engine/foundation/resourcelib.h"
 #include "manager/managerwindow.h"
+#include "tests/manager/hostlog.h"
 
 namespace {
 
-void Log(const std::string& line) {
-  const char* path = std::getenv("VTX_MANAGER_LOG");
-  if (!path) return;
-  if (FILE* f = std::fopen(path, "a")) {
-    std::fprintf(f, "%s\n", line.c_str());
-    std::fclose(f);
-  }
-}
+void Log(const std::string& line) { vtxtest::HostLog(line); }
 
 class LoggingSession : public vtx::manager::IConfigSession {
  public:

@@ -9,8 +9,11 @@
 #include "manager/instance.h"
 #include "platform/pipes.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/waiting.h"
 
+using vtxtest::Ended;
 using vtxtest::ManagerEnvironment;
+using vtxtest::WaitFor;
 
 namespace {
 
@@ -35,22 +38,7 @@ QStringList Log(const ManagerEnvironment& env, const QString& name) {
   return text.split('\n', Qt::SkipEmptyParts);
 }
 
-bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
-  QElapsedTimer t;
-  t.start();
-  while (!condition()) {
-    if (t.elapsed() > ms) return false;
-    QTest::qWait(20);
-  }
-  return true;
-}
-
 bool Serving() { return vtx::pipes::Exists(vtx::manager::ManagerSocketPath().c_str()); }
-
-int Ended(QProcess& p, int ms = 15000) {
-  if (!p.waitForFinished(ms)) return -1000;
-  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2000;
-}
 
 }  // namespace
 

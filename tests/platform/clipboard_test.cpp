@@ -7,21 +7,11 @@
 
 #include "platform/errors.h"
 #include "platform/heap.h"
+#include "tests/support/clipboard.h"
 
 namespace {
 
-class MemoryClipboard : public vtx::clipboard::Backend {
- public:
-  bool ReadText(std::u16string* t) override {
-    *t = text;
-    return !text.empty();
-  }
-  bool WriteText(const std::u16string& t) override {
-    text = t;
-    return true;
-  }
-  std::u16string text;
-};
+using vtxtest::MemoryClipboard;
 
 HGLOBAL Block(const void* data, size_t bytes) {
   HGLOBAL b = GlobalAlloc(GMEM_FIXED, bytes);

@@ -175,6 +175,36 @@ TEST_F(Messages, SenderIsReleasedWhenTheReceivingThreadEnds) {
   CloseHandle(quit);
 }
 
+TEST_F(Messages, SenderIsReleasedWhenTheWindowIsDestroyed) {
+  HWND second = CreateWindowExA(0, "VtxTestClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(second, nullptr);
+  std::atomic<int> answered{0};
+  LRESULT toSecond = -1, toFirst = -1;
+  std::thread sender([&] {
+    toSecond = SendMessageA(second, WM_USER + 9, 0, 0);
+    ++answered;
+    toFirst = SendMessageA(hwnd, WM_USER + 10, 0, 0);
+    ++answered;
+  });
+  // The message to `second` waits in the queue while this thread does not pump.
+  while (true) {
+    Sleep(10);
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_SENDMESSAGE) == WAIT_OBJECT_0) break;
+  }
+  ASSERT_TRUE(DestroyWindow(second));
+  while (answered < 1) Sleep(5);
+  EXPECT_EQ(toSecond, 0);
+  // Messages to other windows of the thread still run.
+  MSG m;
+  while (answered < 2) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);
+  }
+  sender.join();
+  EXPECT_EQ(toFirst, static_cast<LRESULT>(WM_USER + 10));
+  EXPECT_EQ(Log(), std::vector<UINT>{WM_USER + 10});
+}
+
 TEST_F(Messages, TimersRepeatAndStopWhenKilled) {
   ASSERT_EQ(SetTimer(hwnd, 7, 20, nullptr), 7u);
   MSG m;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -210,4 +211,22 @@ TEST_F(Programs, DetachedProgramRunsAndIsReaped) {
   EXPECT_TRUE(Eventually([&] { return vtxtest::ReadFile(marker) == "arg with blank"; }));
   EXPECT_TRUE(Eventually([&] { return !ProcessExists(pid); }));  // no zombie left
   EXPECT_EQ(vtx::StartDetached(Start("missing")), 0x80070002u);
+}
+
+TEST(ProcessStartTime, NamesRunningProcessesOnly) {
+  uint64_t first = 0, again = 0;
+  ASSERT_TRUE(vtx::ProcessStartTime(getpid(), &first));
+  ASSERT_TRUE(vtx::ProcessStartTime(getpid(), &again));
+  EXPECT_EQ(first, again);
+  EXPECT_GT(first, 0u);
+  // A child that has ended is not running, reaped or not.
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  uint64_t t = 0;
+  EXPECT_TRUE(Eventually([&] { return !vtx::ProcessStartTime(child, &t); }));
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_FALSE(vtx::ProcessStartTime(child, &t));
+  EXPECT_FALSE(vtx::ProcessStartTime(0, &t));
 }

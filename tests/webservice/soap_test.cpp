@@ -27,6 +27,12 @@ Service MakeService() {
                                      double v = a[0].number / 2;
                                      return Value::Num(a[1].flag ? std::round(v) : v);
                                    }});
+  s.operations.push_back(Operation{"Add", "Adds & ends <here>.", {{"a", Type::Int}, {"b", Type::Int}}, Type::Int,
+                                   [](const std::vector<Value>& a) {
+                                     return Value::Int(static_cast<int32_t>(int64_t{a[0].integer} + a[1].integer));
+                                   }});
+  s.operations.push_back(Operation{"Ping", "Answers nothing.", {{"text", Type::String}}, Type::None,
+                                   [](const std::vector<Value>&) { return Value::Nothing(); }});
   s.operations.push_back(Operation{"Fail", "Fails.", {}, Type::String, [](const std::vector<Value>&) -> Value {
                                      throw ServiceFault(true, "System.ArgumentNullException",
                                                         "Value cannot be null.\r\nParameter name: Currency",
@@ -100,7 +106,7 @@ TEST(Soap, MalformedRequestsAreClientFaults) {
       {"<not xml", "not well-formed"},
       {Envelope(echo, Version::Soap11, "<!DOCTYPE e:Envelope [<!ENTITY a \"aaaa\">]>"), "document type"},
       {"<!DOCTYPE x SYSTEM \"http://127.0.0.1:1/x.dtd\"><x/>", "document type"},
-      {"<x/>", "not a SOAP envelope"}, {"<Envelope/>", "namespace does not match"},
+      {"<x/>", "not a SOAP envelope"},
       {Envelope(echo, Version::Soap12), "namespace does not match"},
       {Envelope(""), "holds no operation"},
       {Envelope("<Nope xmlns=\"urn:test:echo/\"/>"), "Unknown operation: Nope"},
@@ -179,4 +185,78 @@ TEST(Soap, DescriptionIsValidXmlWithBothPorts) {
                            "<s:element minOccurs=\"1\" maxOccurs=\"1\" name=\"amount\" type=\"s:double\"/>",
                            "<wsdl:documentation xmlns:wsdl=\"http://schemas.xmlsoap.org/wsdl/\">Halves.</wsdl:documentation>"})
     EXPECT_NE(wsdl.find(part), std::string::npos) << part;
+}
+
+TEST(Soap, IntsAndOperationsWithoutResult) {
+  auto add = [](const std::string& a, const std::string& b) {
+    return Call(Envelope(std::string("<Add xmlns=\"") + kNs + "\"><a>" + a + "</a><b>" + b + "</b></Add>"));
+  };
+  EXPECT_EQ(Result(add(" 40 ", "+2")), "42");
+  EXPECT_EQ(Result(add("-2147483648", "0")), "-2147483648");
+  for (const char* bad : {"2147483648", "1.0", "", "0x10", "- 1", "1e3"}) {
+    Reply r = add(bad, "1");
+    EXPECT_EQ(r.status, 500) << bad;
+    EXPECT_NE(r.body.find("is not an int"), std::string::npos) << bad << r.body;
+  }
+  Reply ping = Call(Envelope(std::string("<Ping xmlns=\"") + kNs + "\"><text>x</text></Ping>"));
+  EXPECT_EQ(ping.status, 200);
+  EXPECT_NE(ping.body.find("<PingResponse xmlns=\"urn:test:echo/\"></PingResponse>"), std::string::npos) << ping.body;
+  EXPECT_EQ(ping.body.find("PingResult"), std::string::npos);
+  std::string wsdl = WriteWsdl(MakeService(), "http://127.0.0.1:1/echo");
+  EXPECT_NE(wsdl.find("<s:element name=\"PingResponse\"><s:complexType/></s:element>"), std::string::npos);
+  EXPECT_NE(wsdl.find("<s:element minOccurs=\"1\" maxOccurs=\"1\" name=\"a\" type=\"s:int\"/>"), std::string::npos);
+  EXPECT_NE(wsdl.find("name=\"AddResult\" type=\"s:int\""), std::string::npos);
+}
+
+TEST(Soap, HeadersThatMustBeUnderstoodAndUnknownEnvelopes) {
+  const std::string echo = std::string("<Echo xmlns=\"") + kNs + "\"><text>x</text></Echo>";
+  auto withHeader = [&](const std::string& header, Version v) {
+    const char* ns = v == Version::Soap11 ? kSoap11Ns : kSoap12Ns;
+    return std::string("<e:Envelope xmlns:e=\"") + ns + "\"><e:Header>" + header + "</e:Header><e:Body>" + echo +
+           "</e:Body></e:Envelope>";
+  };
+  const struct {
+    std::string header;
+    Version version;
+    int status;
+    const char* part;
+  } cases[] = {
+      {"<h:Auth xmlns:h=\"urn:h\" e:mustUnderstand=\"1\">k</h:Auth>", Version::Soap11, 500,
+       "<faultcode>soap:MustUnderstand</faultcode><faultstring>The SOAP header Auth was not understood.</faultstring>"},
+      {"<h:Auth xmlns:h=\"urn:h\" e:mustUnderstand=\"0\">k</h:Auth>", Version::Soap11, 200, "[x]"},
+      {"<h:Auth xmlns:h=\"urn:h\">k</h:Auth>", Version::Soap11, 200, "[x]"},
+      {"<h:Auth xmlns:h=\"urn:h\" mustUnderstand=\"1\">k</h:Auth>", Version::Soap11, 200, "[x]"},  // not SOAP's
+      {"<h:Auth xmlns:h=\"urn:h\" e:mustUnderstand=\"1\" e:actor=\"urn:other-node\">k</h:Auth>", Version::Soap11,
+       200, "[x]"},
+      {"<h:Auth xmlns:h=\"urn:h\" e:mustUnderstand=\"true\">k</h:Auth>", Version::Soap12, 500,
+       "<soap:Header><soap:NotUnderstood xmlns:h=\"urn:h\" qname=\"h:Auth\"/></soap:Header>"},
+      {"<h:Auth xmlns:h=\"urn:h\" e:mustUnderstand=\"true\" "
+       "e:role=\"http://www.w3.org/2003/05/soap-envelope/role/none\">k</h:Auth>",
+       Version::Soap12, 200, "[x]"},
+  };
+  for (const auto& c : cases) {
+    Reply r = Call(withHeader(c.header, c.version),
+                   c.version == Version::Soap11 ? "text/xml" : "application/soap+xml");
+    EXPECT_EQ(r.status, c.status) << c.header << r.body;
+    EXPECT_NE(r.body.find(c.part), std::string::npos) << c.header << "\n" << r.body;
+  }
+  for (const char* ns : {"", " xmlns=\"http://example.com/not-soap\""}) {
+    Reply r = Call(std::string("<Envelope") + ns + "><Body>" + echo + "</Body></Envelope>");
+    EXPECT_EQ(r.status, 500);
+    EXPECT_NE(r.body.find("<faultcode>soap:VersionMismatch</faultcode>"), std::string::npos) << r.body;
+    r = Call(std::string("<Envelope") + ns + "/>", "application/soap+xml");
+    EXPECT_EQ(r.status, 500);
+    EXPECT_NE(r.body.find("<soap:Value>soap:VersionMismatch</soap:Value>"), std::string::npos) << r.body;
+  }
+}
+
+TEST(Soap, ServicePageListsTheOperations) {
+  std::string page = WriteServicePage(MakeService(), "http://127.0.0.1:1/echo?wsdl");
+  vtxtest::TempDir dir;
+  std::ofstream(dir / "page.html") << page;
+  std::string cmd = "xmllint --html --noout --nonet '" + (dir / "page.html") + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  for (const char* part : {"<a href=\"http://127.0.0.1:1/echo?wsdl\">", "<dt>Half</dt><dd>Halves.</dd>",
+                           "<dt>Add</dt><dd>Adds &amp; ends &lt;here&gt;.</dd>", "A test service."})
+    EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
 }

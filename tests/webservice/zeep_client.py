@@ -4,26 +4,16 @@ usage: zeep_client.py <wsdl address>; exits 1 and names every check that failed.
 import sys
 
 import zeep
-from zeep.exceptions import Fault
 
-failures = []
-
-
-def check(name, got, want):
-    if got != want:
-        failures.append(f"{name}: got {got!r}, want {want!r}")
+from zeepcheck import check, fault_of, report
 
 
-def fault_of(call):
-    try:
-        call()
-    except Fault as f:
-        detail = {}
-        if f.detail is not None:
-            for el in f.detail.iter():
-                detail[el.tag.split('}')[-1]] = (el.text or '')
-        return (f.code, f.message, detail.get('ExceptionType'), detail.get('ParameterName'), detail.get('HResult'))
-    return None
+def parts(call):
+    f = fault_of(call)
+    if f is None:
+        return None
+    code, message, detail = f
+    return (code, message, detail.get('ExceptionType'), detail.get('ParameterName'), detail.get('HResult'))
 
 
 def main():
@@ -73,12 +63,9 @@ def main():
              (client_code, 'The amount is not a finite number.', 'System.ArgumentException', 'amount', '0x80070057')),
         ]
         for name, call, want in cases:
-            check(tag + name, fault_of(call), want)
+            check(tag + name, parts(call), want)
         del server_code
-    if failures:
-        print('\n'.join(failures))
-        return 1
-    return 0
+    return report()
 
 
 sys.exit(main())

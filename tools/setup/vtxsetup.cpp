@@ -2,6 +2,9 @@
 // find the server, the filter programs and definitions, the actions, the validators and the
 // English resource catalogue. Optionally configures the data source and the update schedule.
 // Usage: vtxsetup <product folder> [--source <address> <filter>] [--schedule <at most> <at least>]
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +70,11 @@ int main(int argc, char** argv) {
             Put("Validators", folder + "/Validators") && Put("Server", folder + "/vtxserver") &&
             Put("Resources0409", folder + "/Resources/0409/vantrex.cat");
   if (!ok) return 1;
+  // Configuration files that the web service's administrator loads and saves live here.
+  if (mkdir((folder + "/Configurations").c_str(), 0750) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "vtxsetup: cannot create %s/Configurations: %s\n", folder.c_str(), std::strerror(errno));
+    return 1;
+  }
   if (address || schedule) {
     CSettingsAccess lock;
     CSettings settings;

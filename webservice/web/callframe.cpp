@@ -230,3 +230,34 @@ HRESULT ExecuteClientValidation(CSettings& settings, uint32_t, const char* clien
   hr = vtx::RunProgram(start, g_dwValidatorTimeoutMs, &code);
   return FAILED(hr) ? hr : code;
 }
+
+namespace Hulvane::Web::Services {
+
+void ThrowNull(const char* param) {
+  throw WebException(WebException::Kind::ArgumentNull, std::string("Value cannot be null. Parameter name: ") + param,
+                     param, 0x80004003);
+}
+
+void ThrowArgument(const char* message, const char* param) {
+  throw WebException(WebException::Kind::Argument, message, param, E_INVALIDARG);
+}
+
+void Validate(CVantrexSession& session, const ManagedString& clientKey) {
+  StringToAnsi key(clientKey);
+  CStringA error;
+  HRESULT hr = ExecuteClientValidation(session.GetSettings(), 0, key.GetAnsi(), &error);
+  if (hr == 0) return;
+  char text[120];
+  std::snprintf(text, sizeof text, "The client was refused (0x%08X).", hr);
+  throw WebException(WebException::Kind::Refused, error.IsEmpty() ? std::string(text) : std::string(error.c_str()),
+                     "clientKey", hr);
+}
+
+ManagedString FromAnsi(const std::string& s) {
+  CStringW w;
+  w = s.c_str();
+  if (w.IsNull()) throw std::bad_alloc();
+  return std::u16string(w.c_str());
+}
+
+}  // namespace Hulvane::Web::Services

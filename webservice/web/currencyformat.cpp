@@ -20,67 +20,19 @@ struct CurrencyFormat {
 // The system's currency formatting with an explicit format: `value` is "-?digits(.digits)?".
 // Result: characters written with the NUL, 0 on failure (last error 87 or 122).
 int FormatCurrency(const std::u16string& value, const CurrencyFormat& f, char16_t* out, int outSize) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < value.size() && value[i] == u'-') negative = true, ++i;
-  std::string intPart, fracPart;
-  while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') intPart += static_cast<char>(value[i++]);
-  if (i < value.size() && value[i] == u'.') {
-    ++i;
-    while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') fracPart += static_cast<char>(value[i++]);
-  }
-  if (i != value.size() || (intPart.empty() && fracPart.empty()) || f.digits > 9 || f.negativeOrder > 15 ||
-      f.positiveOrder > 3) {
+  std::string text;
+  for (char16_t c : value) text += c < 0x80 ? static_cast<char>(c) : '?';  // anything else is refused below
+  vtx::NumberParts parts;
+  if (f.digits > 9 || f.negativeOrder > 15 || f.positiveOrder > 3 ||
+      !vtx::SplitNumberText(text, f.digits, f.leadingZero != 0, &parts)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  // Round half away from zero on the decimal digits.
-  std::string digits = intPart + fracPart;
-  size_t keep = intPart.size() + f.digits;
-  if (fracPart.size() > f.digits) {
-    bool up = fracPart[f.digits] >= '5';
-    digits.resize(keep);
-    if (up) {
-      size_t k = digits.size();
-      while (k > 0 && digits[k - 1] == '9') digits[--k] = '0';
-      if (k == 0) {
-        digits.insert(digits.begin(), '1');
-        ++keep;
-      } else {
-        ++digits[k - 1];
-      }
-    }
-  } else {
-    digits.append(f.digits - fracPart.size(), '0');
-  }
-  size_t intLen = digits.size() - f.digits;
-  std::string ip = digits.substr(0, intLen), fp = digits.substr(intLen);
-  size_t z = 0;
-  while (z + 1 < ip.size() && ip[z] == '0') ++z;
-  ip.erase(0, z);
-  if (ip == "0" && !f.leadingZero && f.digits) ip.clear();
-  if (ip.empty() && (!f.digits || f.leadingZero)) ip = "0";
-  if (digits.find_first_not_of('0') == std::string::npos) negative = false;
-
-  std::u16string number;
-  // Groups from the right: the first group size, then (for 32) the second one repeated.
-  uint32_t first = f.grouping >= 10 ? f.grouping / 10 : f.grouping;
-  uint32_t rest = f.grouping >= 10 ? f.grouping % 10 : f.grouping;
-  std::u16string intText;
-  size_t count = 0, group = first;
-  for (size_t k = ip.size(); k-- > 0;) {
-    intText.insert(intText.begin(), static_cast<char16_t>(ip[k]));
-    ++count;
-    if (group && count == group && k > 0) {
-      intText.insert(0, f.thousand);
-      count = 0;
-      group = rest;
-    }
-  }
-  number = intText;
+  const bool negative = parts.negative;
+  std::u16string number = vtx::GroupDigits(parts.integer, f.grouping, f.thousand);
   if (f.digits) {
     number += f.decimal;
-    for (char c : fp) number += static_cast<char16_t>(c);
+    for (char c : parts.fraction) number += static_cast<char16_t>(c);
   }
   const std::u16string& s = f.symbol;
   const std::u16string n = number;
@@ -126,19 +78,7 @@ std::u16string Text(const char16_t* s) { return s ? std::u16string(s) : std::u16
 
 }  // namespace
 
-CCurrencyLocale* FindLocale(const CCurrencyLocaleList& list, const char* name) {
-  if (name) {
-    if (std::strlen(name) == 2)
-      for (CCurrencyLocale* l : list)
-        if (l->GetName() && _strnicmp(l->GetName(), name, 2) == 0) return l;
-    for (CCurrencyLocale* l : list)
-      if (l->GetName() && _stricmp(l->GetName(), name) == 0) return l;
-  }
-  if (CCurrencyLocale* l = list.Find(list.GetDefaultLocale())) return l;
-  for (CCurrencyLocale* l : list)
-    if (PRIMARYLANGID(LANGIDFROMLCID(l->GetLCID())) == LANG_ENGLISH) return l;
-  return list.GetCount() ? list[0] : nullptr;
-}
+CCurrencyLocale* FindLocale(const CCurrencyLocaleList& list, const char* name) { return list.Find(name); }
 
 int PrintCurrencyValue(const CCurrencyLocale& locale, const char* number, const char* code, const char16_t* decimal,
                        const char16_t* thousand, char16_t* output, int outputSize, uint32_t flags) {

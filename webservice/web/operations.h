@@ -2,6 +2,7 @@
 // session, client validation and the rate and conversion operations. Knows nothing of HTTP or XML.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -46,6 +47,13 @@ extern PipeExecuteFn g_pfnPipeExecute;
 extern DWORD g_dwValidatorTimeoutMs;     // 30000
 extern DWORD g_dwSettingsLockTimeoutMs;  // 30000
 constexpr DWORD kHitCountTimeoutMs = 2000;
+// How long an update started by the web service may take before the caller is told it timed out;
+// a variable so that tests need not wait.
+extern DWORD g_dwAdminUpdateTimeoutMs;  // 900000
+// The other administrative commands.
+constexpr DWORD kAdminCommandTimeoutMs = 60000;
+// The longest text AdminMessage passes on.
+constexpr size_t kMaxAdminMessageBytes = 8192;
 constexpr size_t kMaxListItems = 1000;
 
 // Native text made from a managed string; null stays null.
@@ -107,6 +115,21 @@ int PrintCurrencyValue(const CCurrencyLocale& locale, const char* number, const 
 
 namespace Hulvane::Web::Services {
 
+// Steps every operation shares.
+// The session's client validation with the operation's first parameter; a refusal throws.
+void Validate(CVantrexSession& session, const ManagedString& clientKey);
+[[noreturn]] void ThrowNull(const char* param);
+[[noreturn]] void ThrowArgument(const char* message = "Value does not fall within the expected range.",
+                                const char* param = "");
+// A managed string of ANSI text.
+ManagedString FromAnsi(const std::string& s);
+// A time as the operations give it: universal or local time text, "" for a time never set.
+ManagedString FormatTime(const FILETIME& time, bool local);
+// Whole seconds since a time within xs:int; 2147483647 for a time never set.
+int32_t SecondsSinceClamped(const FILETIME& time);
+// The database flags the code as pegged to the euro; false without settings.
+bool IsPeggedToEUR(CSettings* settings, const char* code);
+
 class Vantrex {
  public:
   static const char* const kDescription;
@@ -128,6 +151,54 @@ class Vantrex {
   ManagedString RateTimeUT(const ManagedString& clientKey, const ManagedString& baseCurrency,
                            const ManagedString& toCurrency, const ManagedString& priority, const ManagedString& date,
                            const ManagedString& type);
+
+  // Currencies.
+  ManagedString Currencies(const ManagedString& clientKey);
+  bool CurrencyExists(const ManagedString& clientKey, const ManagedString& currency);
+  int32_t CurrencyHits(const ManagedString& clientKey, const ManagedString& currency);
+  ManagedString CurrencyLastChangeTimeLocal(const ManagedString& clientKey, const ManagedString& currency);
+  ManagedString CurrencyLastChangeTimeUT(const ManagedString& clientKey, const ManagedString& currency);
+  bool CurrencyLegalTender(const ManagedString& clientKey, const ManagedString& currency);
+  bool CurrencyPhysical(const ManagedString& clientKey, const ManagedString& currency);
+  ManagedString CurrencyRegime(const ManagedString& clientKey, const ManagedString& currency);
+  int32_t CurrencySecondsSinceLastChange(const ManagedString& clientKey, const ManagedString& currency);
+  int32_t Vantrexs(const ManagedString& clientKey, const ManagedString& currency);
+  ManagedString CurrencySmallestUnit(const ManagedString& clientKey, const ManagedString& currency);
+  bool CurrencySubUnit(const ManagedString& clientKey, const ManagedString& currency);
+  bool CurrencyWarning(const ManagedString& clientKey, const ManagedString& currency);
+  // Not published as a web operation.
+  bool CurrencyIsEuro(const ManagedString& clientKey, const ManagedString& currency);
+  ManagedString CurrencyName(const ManagedString& clientKey, const ManagedString& currency,
+                             const ManagedString& locale, bool titleStyle);
+  ManagedString CurrencySymbol(const ManagedString& clientKey, const ManagedString& currency,
+                               const ManagedString& locale);
+  ManagedString CurrencyCustom(const ManagedString& clientKey, const ManagedString& currency,
+                               const ManagedString& locale);
+  ManagedString CountryToCurrency(const ManagedString& clientKey, const ManagedString& country, bool activeOnly);
+  ManagedString DomainToCurrency(const ManagedString& clientKey, const ManagedString& domain, bool activeOnly);
+  ManagedString LocaleToCurrency(const ManagedString& clientKey, const ManagedString& locale, bool activeOnly);
+
+  // Information and times.
+  ManagedString CurrentTimeLocal(const ManagedString& clientKey);
+  ManagedString CurrentTimeUT(const ManagedString& clientKey);
+  ManagedString InformationCopyright(const ManagedString& clientKey);
+  ManagedString InformationMessage(const ManagedString& clientKey);
+  ManagedString InformationSource(const ManagedString& clientKey);
+  ManagedString InformationCreationTimeLocal(const ManagedString& clientKey);
+  ManagedString InformationCreationTimeUT(const ManagedString& clientKey);
+  ManagedString InformationExpirationTimeLocal(const ManagedString& clientKey);
+  ManagedString InformationExpirationTimeUT(const ManagedString& clientKey);
+  ManagedString LastChangeTimeLocal(const ManagedString& clientKey);
+  ManagedString LastChangeTimeUT(const ManagedString& clientKey);
+  int32_t SecondsSinceLastChange(const ManagedString& clientKey);
+  ManagedString Version(const ManagedString& clientKey);
+
+  // Administration, when the setting AllowAdminWebService allows it. Configuration files are named
+  // inside the product's "Configurations" folder.
+  void AdminLoad(const ManagedString& clientKey, const ManagedString& file);
+  void AdminSave(const ManagedString& clientKey, const ManagedString& file);
+  void AdminMessage(const ManagedString& clientKey, const ManagedString& text, int32_t type);
+  void AdminUpdateNow(const ManagedString& clientKey);
 
  private:
   ManagedString RateTime(const ManagedString& clientKey, const ManagedString& baseCurrency,

@@ -23,30 +23,9 @@ constexpr HRESULT kNotSet = 0x80020012;
 constexpr uint32_t kNumberTextSize = 34;
 constexpr int kFormattedSize = 534;
 
-[[noreturn]] void ThrowNull(const char* param) {
-  throw WebException(WebException::Kind::ArgumentNull, std::string("Value cannot be null. Parameter name: ") + param,
-                     param, 0x80004003);
-}
-[[noreturn]] void ThrowArgument(const char* message = "Value does not fall within the expected range.",
-                                const char* param = "") {
-  throw WebException(WebException::Kind::Argument, message, param, E_INVALIDARG);
-}
-
 void CheckReserved(const ManagedString& date, const ManagedString& type) {
   if (date && !date->empty()) ThrowArgument("Value does not fall within the expected range.", "date");
   if (type && !type->empty()) ThrowArgument("Value does not fall within the expected range.", "type");
-}
-
-// Steps 1 and 2 of every call: the session, then the client's validation.
-void Validate(CVantrexSession& session, const ManagedString& clientKey) {
-  StringToAnsi key(clientKey);
-  CStringA error;
-  HRESULT hr = ExecuteClientValidation(session.GetSettings(), 0, key.GetAnsi(), &error);
-  if (hr == 0) return;
-  char text[120];
-  std::snprintf(text, sizeof text, "The client was refused (0x%08X).", hr);
-  throw WebException(WebException::Kind::Refused, error.IsEmpty() ? std::string(text) : std::string(error.c_str()),
-                     "clientKey", hr);
 }
 
 void ThrowConversion(HRESULT hr) {
@@ -96,13 +75,6 @@ std::vector<std::string> SplitList(const char* text, char separator) {
 
 void CheckAmount(double v) {
   if (!std::isfinite(v)) ThrowArgument("The amount is not a finite number.", "amount");
-}
-
-ManagedString FromAnsi(const std::string& s) {
-  CStringW w;
-  w = s.c_str();
-  if (w.IsNull()) throw std::bad_alloc();
-  return std::u16string(w.c_str());
 }
 
 struct Format {

@@ -4,13 +4,18 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/foundation/resourcelib.h"
 #include "platform/codepage.h"
 #include "platform/heap.h"
 #include "platform/registry.h"
+#include "platform/resources.h"
+#include "platform/ui.h"
 #include "tests/engine/currency/settings_fixture.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -174,6 +179,122 @@ TEST_F(SettingsTest, LocaleTakesAnothersFormatsAndTextsButKeepsItsIdentity) {
   EXPECT_EQ(Utf8(it.IFind("USD")->GetName()), "US-Dollar");
   EXPECT_EQ(Utf8(it.IFind("EUR")->GetCustom()), "Gemeinschaftsw\xc3\xa4hrung");
   EXPECT_TRUE(it.MustBeSaved());
+}
+
+// The pass's boxes, answered from a script.
+std::vector<int> g_answers;
+int g_asked = 0;
+UINT g_type = 0;
+int ScriptedBox(void*, const char*, const char*, UINT type) {
+  ++g_asked;
+  g_type = type;
+  if (g_answers.empty()) return 0;
+  int a = g_answers.front();
+  g_answers.erase(g_answers.begin());
+  return a;
+}
+
+class EuroResetPass : public SettingsTest {
+ protected:
+  void SetUp() override {
+    SettingsTest::SetUp();
+    previous_ = vtx::SetMessageBoxHandler(ScriptedBox);
+    g_asked = 0;
+    g_answers.clear();
+    if (!lib_) lib_ = LoadLibraryA(vtxtest::SourcePath("resources/0409/vantrex.cat").c_str());
+    ASSERT_NE(lib_, nullptr);
+    ASSERT_TRUE(s_.Create(lib_));
+    Fill();
+  }
+  void TearDown() override {
+    vtx::SetMessageBoxHandler(previous_);
+    SettingsTest::TearDown();
+  }
+  void Fill() {
+    g_asked = 0;
+    s_.GetRates().Active.Empty();
+    // EUR off its row, DEM replaced by the euro, one floating currency.
+    CurrencyInfo r;
+    for (const char* code : {"EUR", "DEM", "USD"}) {
+      s_.InitCurrencyInfo(r, code);
+      r.dRate = 2.0;
+      r.dwRateDecimals = 1;
+      r.ftLastChange = U64ToFileTime(5);
+      ASSERT_NE(s_.Add(r), nullptr);
+    }
+  }
+  std::string Codes() {
+    std::string codes;
+    for (char* e : s_.GetRates().Active) codes += std::string(reinterpret_cast<CurrencyInfo*>(e)->szCode) + " ";
+    return codes;
+  }
+  static inline HMODULE lib_ = nullptr;
+  CSettings s_;
+  vtx::MessageBoxHandler previous_ = nullptr;
+};
+
+TEST_F(EuroResetPass, WithoutOwnerReplacedCurrenciesGo) {
+  EXPECT_TRUE(s_.ResetEuroArea(nullptr));
+  EXPECT_EQ(g_asked, 0);
+  EXPECT_EQ(Codes(), "EUR USD ");
+  EXPECT_EQ(Rate(s_, "EUR"), 1.0);
+  EXPECT_EQ(Rate(s_, "USD"), 2.0);
+  // Nothing left to change.
+  EXPECT_FALSE(s_.ResetEuroArea(nullptr));
+}
+
+TEST_F(EuroResetPass, TheAnswerHoldsForThePass) {
+  struct Case {
+    int answer;  // 0: the box could not be shown
+    bool kept;
+  } cases[] = {{IDYES, true}, {IDNO, false}, {0, true}};
+  for (const Case& c : cases) {
+    Fill();
+    g_answers = {c.answer};
+    int owner = 0;
+    EXPECT_TRUE(s_.ResetEuroArea(&owner));
+    EXPECT_EQ(g_asked, 1) << c.answer;
+    EXPECT_EQ(g_type, static_cast<UINT>(MB_YESNO | MB_DEFBUTTON2));
+    const CurrencyInfo* dem = Find(s_, "DEM");
+    if (c.kept) {
+      ASSERT_NE(dem, nullptr) << c.answer;
+      EXPECT_EQ(dem->dRate, 1.95583);
+      EXPECT_EQ(dem->dwRateDecimals, 5u);
+      EXPECT_NE(FileTimeToU64(dem->ftLastChange), 5u);
+      // Every other replaced currency joins at its sorted place.
+      ASSERT_NE(Find(s_, "FRF"), nullptr);
+      EXPECT_EQ(Rate(s_, "FRF"), 6.55957);
+      EXPECT_LT(s_.GetData()->IFind("ATS"), s_.GetData()->IFind("BEF"));
+    } else {
+      EXPECT_EQ(dem, nullptr);
+      EXPECT_EQ(Codes(), "EUR USD ");
+    }
+  }
+}
+
+TEST_F(EuroResetPass, AReplacedCurrencyFoundByItsNumericCodeIsRemoved) {
+  CurrencyInfo row;
+  s_.InitCurrencyInfo(row, "DEM");
+  std::strcpy(row.szCode, "276");
+  row.dwFlags = kInfoEuroReplaced;
+  int answer = IDNO;
+  EXPECT_TRUE(s_.DoResetEuro(row, answer, nullptr));
+  EXPECT_EQ(Codes(), "EUR USD ");
+  EXPECT_FALSE(s_.DoResetEuro(row, answer, nullptr));
+}
+
+TEST_F(EuroResetPass, TheBuiltInRowsWhenAskedFor) {
+  // The database's own DEM row with another rate; the stored choice takes the built-in one.
+  Db(s_, "DEM")->dRate = 2.5;
+  EXPECT_EQ(0u, vtx::currency::WriteDword(g_szAppKey, "ResetOriginalEuro", 1));
+  g_answers = {IDYES};
+  int owner = 0;
+  s_.ResetEuroArea(&owner);
+  EXPECT_EQ(Rate(s_, "DEM"), 1.95583);
+  DeleteRegistryValue(HKEY_LOCAL_MACHINE, g_szAppKey, "ResetOriginalEMU");
+  s_.GetData()->EuroCache.Empty();
+  s_.ResetEuroArea(&owner);  // asked again, no answer left: kept
+  EXPECT_EQ(Rate(s_, "DEM"), 2.5);
 }
 
 }  // namespace

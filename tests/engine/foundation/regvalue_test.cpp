@@ -433,3 +433,54 @@ TEST_F(StartupUpgrade, CopiesAllOrNothingAndTriesAgainNextStart) {
 }
 
 }  // namespace
+
+TEST_F(RegValues, SetTypeExpandsAnExpandableText) {
+  setenv("VTX_TEST_HOME", "/home/rates", 1);
+  RegStringValue<char> a;
+  a = "%VTX_TEST_HOME%/x %NOT_SET_ANYWHERE% 100%";
+  EXPECT_EQ(a.SetType(REG_SZ), S_OK) << "a text not marked stays as it is";
+  EXPECT_STREQ(a.GetString(), "%VTX_TEST_HOME%/x %NOT_SET_ANYWHERE% 100%");
+  EXPECT_EQ(a.SetType(REG_EXPAND_SZ), S_OK);
+  EXPECT_EQ(a.GetType(), static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(a.SetType(REG_SZ), S_OK);
+  EXPECT_STREQ(a.GetString(), "/home/rates/x %NOT_SET_ANYWHERE% 100%");
+  EXPECT_EQ(a.GetType(), static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(a.SetType(REG_SZ), S_OK) << "a second call changes nothing";
+  EXPECT_STREQ(a.GetString(), "/home/rates/x %NOT_SET_ANYWHERE% 100%");
+  EXPECT_EQ(a.SetType(REG_BINARY), E_INVALIDARG);
+
+  RegStringValue<char16_t> w;
+  w = u"%VTX_TEST_HOME%";
+  w.SetType(REG_EXPAND_SZ);
+  EXPECT_EQ(w.SetType(REG_SZ), S_OK);
+  EXPECT_EQ(std::u16string(w.GetString()), u"/home/rates");
+
+  RegStringValue<char> empty;
+  empty = "";
+  empty.SetType(REG_EXPAND_SZ);
+  EXPECT_EQ(empty.SetType(REG_SZ), S_OK) << "an empty expandable text is an empty REG_SZ";
+  EXPECT_STREQ(empty.GetString(), "");
+  EXPECT_EQ(empty.GetType(), static_cast<DWORD>(REG_SZ));
+  RegStringValue<char> none;
+  EXPECT_EQ(none.SetType(REG_SZ), S_OK);
+  unsetenv("VTX_TEST_HOME");
+}
+
+TEST_F(RegValues, WideQueryUnderAnAnsiName) {
+  RegStringValueW v;
+  v = u"Gr\u00fc\u00dfe";
+  ASSERT_EQ(v.Save(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wide", "Greeting"), S_OK);
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wide", 0, KEY_READ, &key), 0);
+  DWORD type = 0, size = 0;
+  EXPECT_EQ(RegQueryValueEx_U(key, "Greeting", nullptr, &type, nullptr, &size), 0);
+  EXPECT_EQ(size, 12u);
+  char16_t text[6];
+  EXPECT_EQ(RegQueryValueEx_U(key, "Greeting", nullptr, &type, text, &size), 0);
+  EXPECT_EQ(std::u16string(text), u"Gr\u00fc\u00dfe");
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  RegCloseKey(key);
+  RegStringValue<char16_t> loaded;
+  ASSERT_EQ(loaded.Load(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wide", "Greeting"), S_OK);
+  EXPECT_EQ(std::u16string(loaded.GetString()), u"Gr\u00fc\u00dfe");
+}

@@ -676,26 +676,13 @@ TEST(ConnectionText, NothingRecordedGivesNoText) {
   EXPECT_EQ(kind, 2u);
 }
 
-TEST(ConnectionText, HostNames) {
+TEST(ConnectionText, HostNamesAreTheUrlHostNames) {
+  // The parsing itself is GetUrlHostName's (its own tests hold the cases).
   CINetConnection c;
-  const struct { const char* url; DWORD size; const char* host; } cases[] = {
-      {"http://user:pw@Rates.Example.com:8080/a/b?c=d", 100, "Rates.Example.com"},
-      {"https://www.ecb.europa.eu", 100, "www.ecb.europa.eu"},
-      {"www.ecb.int", 100, "www.ecb.int"},
-      {"fxpd://quotes.example.net", 100, "quotes.example.net"},
-      {"http://%72ates.example/", 100, "rates.example"},
-      {"http://rates.example.com/", 6, "rates"},
-      {"www.ecb.int", 4, "www"},
-  };
-  for (const auto& k : cases) {
-    char host[100];
-    EXPECT_EQ(c.GetHostName(k.url, host, k.size), S_OK) << k.url;
-    EXPECT_STREQ(host, k.host) << k.url;
-  }
-  char host[4];
+  char host[100];
+  EXPECT_EQ(c.GetHostName("http://user:pw@Rates.Example.com:8080/a/b?c=d", host, sizeof host), S_OK);
+  EXPECT_STREQ(host, "Rates.Example.com");
   EXPECT_EQ(c.GetHostName(nullptr, host, 4), E_INVALIDARG);
-  EXPECT_EQ(c.GetHostName("x", nullptr, 4), E_INVALIDARG);
-  EXPECT_EQ(c.GetHostName("x", host, 0), E_INVALIDARG);
 }
 
 TEST(ConnectionText, CanonicalUrls) {

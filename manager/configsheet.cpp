@@ -1,0 +1,602 @@
+#include "manager/configsheet.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QEvent>
+#include <QEventLoop>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/foundation/resourcelib.h"
+#include "engine/notify/servercommands.h"
+#include "engine/update/updaterun.h"
+#include "engine/update/updatesettings.h"
+#include "engine/update/updatethread.h"
+#include "manager/configtexts.h"
+#include "manager/currencypages.h"
+#include "manager/dialogtexts.h"
+#include "manager/listcolumns.h"
+#include "manager/managerdefs.h"
+#include "manager/offgui.h"
+#include "manager/propertysheet.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/ui.h"
+
+namespace vtx::manager {
+
+namespace {
+
+constexpr UINT_PTR kTitleTimer = 2;
+constexpr UINT kTitleTimerMs = 500;
+constexpr int kTitleMax = 80;
+constexpr int kTestTitleMax = 200;
+
+QString Ansi(const std::string& text) { return FromAnsi(text.c_str()); }
+
+// The lists with the common behaviour: their page, commands, sorting and columns.
+struct ListKind {
+  int listId;
+  int removeCommand;  // 0: none
+  int openCommand;
+  bool sortable;
+  int firstSortColumn;
+  bool giveToName;
+  std::vector<std::pair<UINT, const char*>> columns;  // header string, width value
+};
+
+constexpr UINT kImageOnlyHeader = 148;
+constexpr UINT kBaseCodeHeader = 199;
+
+const std::vector<ListKind>& ListKinds() {
+  static const std::vector<ListKind> kinds = {
+      {kCurrencyListId, 1013, 1014, true, 0, true,
+       {{27, "SettingsCurrencyColumn1"},
+        {151, "SettingsCurrencyColumn2"},
+        {kBaseCodeHeader, "SettingsCurrencyColumn3"},
+        {365, "SettingsCurrencyColumn4"},
+        {321, "SettingsCurrencyColumn5"},
+        {kImageOnlyHeader, "SettingsCurrencyColumn6"}}},
+      {kDatabaseListId, 1143, 1142, true, 0, true,
+       {{284, "SettingsAllCurrenciesColumn1"},
+        {285, "SettingsAllCurrenciesColumn2"},
+        {286, "SettingsAllCurrenciesColumn3"},
+        {287, "SettingsAllCurrenciesColumn4"},
+        {458, "SettingsAllCurrenciesColumn5"}}},
+      {kLocaleListId, 0, 1106, true, 1, false,
+       {{238, "SettingsLocaleListColumn1"}, {237, "SettingsLocaleListColumn2"}}},
+      {kSourceListId, 1020, 1015, false, 0, false,
+       {{336, "SettingsServerListColumn1"}, {337, "SettingsServerListColumn2"}}},
+  };
+  return kinds;
+}
+
+const ListKind* FindKind(int listId) {
+  for (const ListKind& s : ListKinds())
+    if (s.listId == listId) return &s;
+  return nullptr;
+}
+
+// Sees a widget's events for the frame.
+class EventHook : public QObject {
+ public:
+  EventHook(QObject* parent, std::function<bool(QEvent*)> hook) : QObject(parent), hook_(std::move(hook)) {}
+  bool eventFilter(QObject*, QEvent* event) override { return hook_(event); }
+
+ private:
+  std::function<bool(QEvent*)> hook_;
+};
+
+LRESULT ControlWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    return 0;
+  }
+  auto* sheet = reinterpret_cast<ConfigurationSheet*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (sheet) return sheet->OnControlMessage(msg, wParam, lParam);
+  return msg >= WM_APP ? 0 : DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+bool RegisterControlWindowClass() {
+  WNDCLASSA wc{};
+  if (GetClassInfoA(nullptr, kControlWindowClass, &wc)) return true;
+  wc.lpfnWndProc = ControlWindowProc;
+  wc.hCursor = const_cast<char*>(IDC_ARROW);
+  wc.lpszClassName = kControlWindowClass;
+  return RegisterClassA(&wc) != 0;
+}
+
+// A page without settings of its own to edit.
+class TextPage : public IConfigPage {
+ public:
+  explicit TextPage(UINT titleId) : titleId_(titleId) {}
+  UINT TitleId() const override { return titleId_; }
+  void BuildPage(ConfigurationSheet&, QWidget* page, CFormKit& kit, int) override {
+    auto* layout = new QVBoxLayout(page);
+    auto* text = new QLabel(kit.Text(kStrPageWithoutSettings), page);
+    text->setWordWrap(true);
+    layout->addWidget(text);
+    layout->addStretch();
+  }
+  void InitPage(ConfigurationSheet&, QWidget*, int) override {}
+
+ private:
+  UINT titleId_;
+};
+
+}  // namespace
+
+const HelpMap& PageHelpMap(int index) {
+  static const std::vector<HelpMap> maps = {
+      {{1003, 38}, {1012, 39}, {1013, 41}, {1014, 40}, {1015, 43}, {1016, 176}, {1017, 200}, {1018, 323},
+       {1019, 322}, {1025, 346}, {1158, 315}, {1159, 315}, {1160, 316}, {1161, 316}, {1162, 317}, {1163, 317}},
+      {{1140, 288}, {1141, 289}, {1142, 290}, {1143, 291}, {1144, 305}, {1145, 304}, {1146, 477}, {1218, 476},
+       {1219, 476}},
+      {{1104, 255}, {1105, 251}, {1106, 252}, {1107, 253}, {1138, 254}},
+      {{1009, 54},  {1012, 55},  {1016, 55},  {1018, 55},  {1013, 56},  {1017, 56},  {1019, 56},
+       {1014, 325}, {1015, 326}, {1020, 327}, {1021, 330}, {1022, 330}, {1163, 330}, {1023, 331},
+       {1024, 331}, {1164, 331}, {1160, 324}, {1161, 328}, {1162, 329}, {1165, 332}, {1166, 332}},
+      {{1171, 354}, {1172, 353}, {1173, 353}, {1174, 355}, {1175, 355}, {1176, 351}, {1177, 352}, {1178, 375},
+       {1179, 405}, {1180, 405}, {1181, 407}, {1184, 406}},
+      {{1029, 62}, {1030, 63}, {1034, 67}, {1039, 67}, {1035, 68}, {1036, 64}, {1037, 65}, {1038, 66},
+       {1040, 66}, {1041, 139}, {1042, 227}},
+      {{1178, 358}, {1179, 358}, {1193, 358}, {1182, 359}, {1183, 359}, {1189, 359}, {1184, 361}, {1185, 361},
+       {1190, 361}, {1186, 362}, {1191, 362}, {1192, 362}, {1187, 360}, {1188, 360}, {1194, 363}, {1195, 366},
+       {1197, 366}, {1198, 366}, {1199, 367}, {1200, 367}, {1201, 368}, {1202, 368}, {1203, 368}, {1204, 369}},
+      {{1075, 159}, {1076, 160}, {1077, 161}, {1078, 163}, {1081, 163}, {1079, 164}, {1082, 164}, {1080, 162},
+       {1083, 216}, {1084, 217}, {1085, 217}, {1086, 218}, {1087, 53}, {1089, 171}, {1210, 229}},
+      {},
+  };
+  static const HelpMap none;
+  return index >= 0 && index < static_cast<int>(maps.size()) ? maps[index] : none;
+}
+
+std::vector<std::unique_ptr<IConfigPage>> MakeConfigurationPages() {
+  std::vector<std::unique_ptr<IConfigPage>> pages = MakeCurrencyPages();
+  for (int i = static_cast<int>(pages.size()); i < kPageCount; ++i)
+    pages.push_back(std::make_unique<TextPage>(kStrPageTitleFirst + i));
+  return pages;
+}
+
+struct ConfigurationSheet::Page {
+  QWidget* window = nullptr;  // set once initialised
+};
+
+struct ConfigurationSheet::AttachedList {
+  int page;
+  const ListKind* kind;
+  QPointer<QTreeWidget> list;
+  Compare compare;
+  bool fitted = false;
+};
+
+// The manager's update worker for test updates, with its own handle of the catalogue. Its end
+// waits for a run under way, so it is let go off the GUI thread.
+struct ConfigurationSheet::Worker {
+  HMODULE resources = nullptr;
+  std::unique_ptr<IUpdateEngine> engine;
+  std::unique_ptr<CUpdateThread> thread;
+  ~Worker() {
+    if (thread) thread->Stop(INFINITE);
+    thread.reset();
+    engine.reset();
+    if (resources) FreeLibrary(resources);
+  }
+};
+
+ConfigurationSheet::ConfigurationSheet(HMODULE resources, Options options)
+    : resources_(resources), options_(std::move(options)) {}
+
+ConfigurationSheet::~ConfigurationSheet() { Close(); }
+
+bool ConfigurationSheet::Run(QWidget* owner, const QIcon& icon, CSettings& settings, int startPage,
+                             QPointer<PropertySheet>* slot) {
+  if (window_) return false;
+  if (!settings_.CopyFrom(settings)) return false;
+  worker_ = std::make_shared<Worker>();
+  worker_->resources = LoadResourceLibrary(kAppKey);
+  worker_->engine = options_.engine ? options_.engine() : MakeUpdateEngine();
+  if (!worker_->engine) {
+    Close();
+    return false;
+  }
+  worker_->thread = std::make_unique<CUpdateThread>(std::make_unique<CUpdateSettings>(), *worker_->engine);
+  if (FAILED(worker_->thread->Start(worker_->resources, false))) {
+    Close();
+    return false;
+  }
+  pages_ = options_.pages ? options_.pages() : MakeConfigurationPages();
+  if (pages_.size() != kPageCount) {
+    Close();
+    return false;
+  }
+  pageState_.assign(kPageCount, Page{});
+
+  window_ = new PropertySheet(owner, true);
+  window_->setWindowIcon(icon);
+  SetTitle(kStrConfigurationTitle, kTitleMax);
+  window_->OkButton()->setText(CatalogueText(resources_, kStrOk));
+  window_->CancelButton()->setText(CatalogueText(resources_, kStrCancel));
+  window_->ApplyButton()->setText(CatalogueText(resources_, kStrApply));
+  for (auto& page : pages_) window_->AddPage(CatalogueText(resources_, page->TitleId()));
+  kits_.clear();
+  kits_.resize(kPageCount);
+  window_->onFirstView = [this](int index) { FirstView(index); };
+  window_->onApply = [this](bool ok) { return Apply(ok); };
+
+  accepted_ = false;
+  afterSave_.clear();
+  savedByApply_ = false;
+  testUpdateStarted_ = false;
+  applied_.reset();
+
+  if (RegisterControlWindowClass())
+    controlWindow_ = CreateWindowExA(0, kControlWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, this);
+  window_->Start(startPage >= 0 && startPage < kPageCount ? startPage : 0);
+  if (slot) *slot = window_;
+  window_->show();
+  window_->raise();
+  window_->activateWindow();
+
+  QEventLoop loop;
+  QObject::connect(window_, &QDialog::finished, &loop, &QEventLoop::quit);
+  // The loop also ends when the program's loops are told to end (the quit path).
+  while (window_->isVisible())
+    if (loop.exec() < 0) break;
+  if (window_->isVisible()) window_->done(QDialog::Rejected);
+  bool ok = window_->result() == QDialog::Accepted;
+  if (slot) *slot = nullptr;
+  Close();
+
+  if (!accepted_) return false;
+  // A Cancel after Apply gives back what Apply saved, not the edits made since.
+  const CSettings& result = ok || !applied_ ? settings_ : *applied_;
+  return settings.CopyFrom(result);
+}
+
+void ConfigurationSheet::Close() {
+  for (auto& l : lists_)
+    if (l->list && l->fitted && PageWindow(l->page)) {
+      std::vector<std::string> names;
+      for (auto& c : l->kind->columns) names.push_back(c.second);
+      StoreColumnWidths(l->list, names);
+    }
+  if (controlWindow_) {
+    KillTimer(controlWindow_, kTitleTimer);
+    DestroyWindow(controlWindow_);
+    controlWindow_ = nullptr;
+  }
+  // A late report of the worker finds no control window and returns at once.
+  ReleaseOffGuiThread(std::move(worker_));
+  worker_.reset();
+  testing_ = false;
+  lists_.clear();
+  kits_.clear();
+  delete window_.data();
+  window_ = nullptr;
+  pageState_.clear();
+  pages_.clear();
+}
+
+void ConfigurationSheet::SetTitle(UINT id, int limit) {
+  std::string text = LoadText(resources_, id, limit);
+  if (text.empty() && id != kStrConfigurationTitle) return;
+  titleId_ = id;
+  if (window_) window_->setWindowTitle(Ansi(text));
+}
+
+QWidget* ConfigurationSheet::PageWindow(int index) const {
+  if (index < 0 || index >= static_cast<int>(pageState_.size())) return nullptr;
+  return pageState_[index].window;
+}
+
+bool ConfigurationSheet::PageChanged(int index) const { return window_ && window_->PageChanged(index); }
+
+void ConfigurationSheet::MarkPageChanged(int index) {
+  if (initialising_ || !window_ || window_->PageChanged(index)) return;
+  window_->SetPageChanged(index, true);
+}
+
+CFormKit* ConfigurationSheet::Kit(int index) const {
+  return index >= 0 && index < static_cast<int>(kits_.size()) ? kits_[index].get() : nullptr;
+}
+
+void ConfigurationSheet::FirstView(int index) {
+  QWidget* page = window_->Page(index);
+  kits_[index] = std::make_unique<CFormKit>(page, resources_);
+  CFormKit& kit = *kits_[index];
+  kit.SetHelpMap(PageHelpMap(index));
+  // The currency list's topic names the base currency.
+  kit.SetHelpText([this](int, int help) {
+    if (help != static_cast<int>(kStrCurrencyListHelp)) return CatalogueText(resources_, static_cast<UINT>(help));
+    const char* base = settings_.GetData() ? settings_.GetData()->BaseUnit : "";
+    return Ansi(FormatString(resources_, kStrCurrencyListHelp, {FormatInsert(base)}));
+  });
+  pages_[index]->BuildPage(*this, page, kit, index);
+  WireEdits(index, page);
+  Initialise(index, false);
+}
+
+void ConfigurationSheet::Initialise(int index, bool refill) {
+  QWidget* page = window_->Page(index);
+  initialising_ = true;
+  if (refill) {
+    pages_[index]->RefillPage(*this, page, index);
+  } else {
+    pages_[index]->InitPage(*this, page, index);
+  }
+  initialising_ = false;
+  pageState_[index].window = page;
+  for (auto& l : lists_) {
+    if (l->page != index || !l->list) continue;
+    if (l->kind->sortable) SortList(l->kind->listId);
+    pages_[index]->OnPageNotify(*this, page, {l->kind->listId, LVN_ITEMCHANGED}, index);
+  }
+}
+
+bool ConfigurationSheet::Command(int index, int controlId, UINT code) {
+  QWidget* page = PageWindow(index);
+  if (!page) return false;
+  return pages_[index]->OnPageCommand(*this, page, controlId, code, index);
+}
+
+void ConfigurationSheet::WireEdits(int index, QWidget* page) {
+  for (QWidget* w : page->findChildren<QWidget*>()) {
+    int id = VtxId(w);
+    if (id <= 0) continue;
+    auto edited = [this, index, id](UINT code) {
+      MarkPageChanged(index);
+      Command(index, id, code);
+    };
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      QObject::connect(edit, &QLineEdit::textEdited, edit, [edited] { edited(EN_CHANGE); });
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      QObject::connect(combo, &QComboBox::activated, combo, [edited] { edited(CBN_SELCHANGE); });
+      if (combo->lineEdit())
+        QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo, [edited] { edited(CBN_EDITCHANGE); });
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      QObject::connect(button, &QAbstractButton::clicked, button, [this, index, id, button, edited] {
+        if (button->isCheckable()) {
+          edited(BN_CLICKED);
+        } else {
+          Command(index, id, BN_CLICKED);
+        }
+      });
+    }
+  }
+}
+
+ConfigurationSheet::AttachedList* ConfigurationSheet::FindList(int listId) {
+  for (auto& l : lists_)
+    if (l->kind->listId == listId && l->list) return l.get();
+  return nullptr;
+}
+
+ConfigurationSheet::SortState ConfigurationSheet::Sort(int listId) const {
+  for (auto& [id, state] : sortStates_)
+    if (id == listId) return state;
+  const ListKind* kind = FindKind(listId);
+  return SortState{kind ? kind->firstSortColumn : 0, false};
+}
+
+void ConfigurationSheet::AttachList(int index, QTreeWidget* list, int listId, Compare compare) {
+  const ListKind* kind = FindKind(listId);
+  if (!kind || !list) return;
+  QStringList headers;
+  for (auto& [headerId, name] : kind->columns) {
+    std::string text;
+    if (headerId == kBaseCodeHeader) {
+      const char* base = settings_.GetData() ? settings_.GetData()->BaseUnit : "";
+      text = FormatString(resources_, headerId, {FormatInsert(base)});
+    } else if (headerId != kImageOnlyHeader) {
+      text = LoadText(resources_, headerId);
+    }
+    headers << Ansi(text);
+  }
+  list->setColumnCount(static_cast<int>(kind->columns.size()));
+  list->setHeaderLabels(headers);
+  list->setRootIsDecorated(false);
+  list->header()->setSectionsClickable(kind->sortable);
+  list->header()->setStretchLastSection(false);
+
+  auto attached = std::make_unique<AttachedList>(AttachedList{index, kind, list, std::move(compare)});
+  AttachedList* a = attached.get();
+  lists_.push_back(std::move(attached));
+
+  QObject::connect(list, &QTreeWidget::itemSelectionChanged, list, [this, index, listId] {
+    if (QWidget* page = PageWindow(index))
+      pages_[index]->OnPageNotify(*this, page, {listId, LVN_ITEMCHANGED}, index);
+  });
+  QObject::connect(list, &QTreeWidget::itemDoubleClicked, list, [this, index, kind] {
+    if (kind->openCommand) Command(index, kind->openCommand);
+  });
+  QObject::connect(list->header(), &QHeaderView::sectionClicked, list, [this, kind](int column) {
+    if (!kind->sortable) return;
+    SortState state = Sort(kind->listId);
+    state.descending = state.column == column ? !state.descending : false;
+    state.column = column;
+    auto it = std::find_if(sortStates_.begin(), sortStates_.end(), [&](auto& s) { return s.first == kind->listId; });
+    if (it == sortStates_.end()) {
+      sortStates_.push_back({kind->listId, state});
+    } else {
+      it->second = state;
+    }
+    SortList(kind->listId);
+  });
+  list->installEventFilter(new EventHook(list, [this, index, kind, a](QEvent* event) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
+        kind->removeCommand) {
+      Command(index, kind->removeCommand);
+      return true;
+    }
+    // The widths are fitted to the list's size once it is laid out and shown.
+    if (event->type() == QEvent::Show && !a->fitted && a->list) {
+      std::vector<std::string> names;
+      for (auto& c : kind->columns) names.push_back(c.second);
+      ApplyColumnWidths(a->list, names, kind->giveToName);
+      a->fitted = true;
+    }
+    return false;
+  }));
+}
+
+void ConfigurationSheet::SortList(int listId) {
+  AttachedList* a = FindList(listId);
+  if (!a) return;
+  QTreeWidget* list = a->list;
+  SortState state = Sort(listId);
+  Compare compare = a->compare ? a->compare : [](const QTreeWidgetItem* x, const QTreeWidgetItem* y, int column) {
+    return QString::compare(x->text(column), y->text(column), Qt::CaseInsensitive);
+  };
+  QTreeWidgetItem* current = list->currentItem();
+  QList<QTreeWidgetItem*> selected = list->selectedItems();
+  QList<QTreeWidgetItem*> items;
+  {
+    const QSignalBlocker quiet(list);
+    while (list->topLevelItemCount()) items << list->takeTopLevelItem(0);
+    std::stable_sort(items.begin(), items.end(), [&](QTreeWidgetItem* x, QTreeWidgetItem* y) {
+      return state.descending ? compare(y, x, state.column) < 0 : compare(x, y, state.column) < 0;
+    });
+    list->addTopLevelItems(items);
+    if (current) list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    for (QTreeWidgetItem* item : selected) item->setSelected(true);
+  }
+}
+
+bool ConfigurationSheet::Apply(bool ok) {
+  // OK accepts only once every page has taken its values over: a page that refuses keeps the
+  // window open, and a Cancel then must not hand back what the pages before it took over.
+  bool okApplied = false;
+  for (int i = 0; i < kPageCount; ++i) {
+    QWidget* page = PageWindow(i);
+    if (!page) continue;
+    if (FAILED(pages_[i]->ValidatePage(*this, page, i))) {
+      // The page has said why; the sheet stays on it.
+      window_->SetCurrentPage(i);
+      return false;
+    }
+    bool anyChanged = window_->AnyPageChanged();
+    window_->SetPageChanged(i, false);
+    if (ok) {
+      okApplied = true;
+      continue;
+    }
+    // Apply: the last page to apply saves, once.
+    if (!anyChanged || window_->AnyPageChanged()) continue;
+    HRESULT hr = settings_.Save();
+    if (SUCCEEDED(hr)) {
+      savedByApply_ = true;
+      RunAfterSave();
+    }
+    if (FAILED(hr)) MessageBoxHResultOK(nullptr, kStrOperationFailed, kStrSaveFailedCaption, resources_, hr);
+    accepted_ = true;
+    auto copy = std::make_unique<CSettings>();
+    if (copy->CopyFrom(settings_)) applied_ = std::move(copy);
+  }
+  if (okApplied) accepted_ = true;
+  return true;
+}
+
+void ConfigurationSheet::TestUpdate(bool definitionsOnly) {
+  if (!controlWindow_ || !worker_ || !window_ || testing_) return;
+  for (int i = 0; i < kPageCount; ++i) {
+    QWidget* page = PageWindow(i);
+    if (page && FAILED(pages_[i]->ValidatePage(*this, page, i))) {
+      window_->SetCurrentPage(i);
+      return;
+    }
+  }
+  CUpdateSettings view(settings_);
+  if (FAILED(worker_->thread->PostUpdate(view, controlWindow_, nullptr, definitionsOnly))) return;
+  SetTestRunning(true);
+  SetTitle(kStrTestUpdateTitle, kTestTitleMax);
+  SetTimer(controlWindow_, kTitleTimer, kTitleTimerMs, nullptr);
+  testUpdateStarted_ = true;
+}
+
+void ConfigurationSheet::SetTestRunning(bool running) {
+  testing_ = running;
+  // Every page, the ones first opened meanwhile too, and the tabs and buttons.
+  if (window_) window_->SetInputEnabled(!running);
+}
+
+LRESULT ConfigurationSheet::OnControlMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_TIMER:
+      if (wParam == kTitleTimer && worker_ && worker_->thread->IsBusy())
+        SetTitle(titleId_ == kStrConfigurationTitle ? kStrTestUpdateTitle : kStrConfigurationTitle,
+                 titleId_ == kStrConfigurationTitle ? kTestTitleMax : kTitleMax);
+      return 0;
+    case WM_VX_UPDATEDONE:
+    case WM_VX_DEFINITIONSDONE:
+      OnTestDone(wParam);
+      return 0;
+    case WM_VX_UPDATEFAILED:
+      // The worker has reported the failure itself.
+      OnTestEnd();
+      return 0;
+    case WM_VX_UPDATEIDLE:
+      // Notices held back while the worker handed its result over.
+      if (worker_) worker_->thread->SendDeferredNotices(CUpdateSettings(settings_));
+      return 0;
+  }
+  if (msg >= WM_APP) return 0;
+  return DefWindowProcA(controlWindow_, msg, wParam, lParam);
+}
+
+void ConfigurationSheet::OnTestEnd() {
+  KillTimer(controlWindow_, kTitleTimer);
+  SetTitle(kStrConfigurationTitle, kTitleMax);
+  SetTestRunning(false);
+  if (worker_ && worker_->thread->IsCustomActionDue()) testUpdateChangedRates_ = true;
+}
+
+void ConfigurationSheet::OnTestDone(WPARAM reported) {
+  // Enabled again first: the pages' rules then decide about their own controls.
+  OnTestEnd();
+  auto* from = dynamic_cast<CUpdateSettings*>(reinterpret_cast<IUpdateSettings*>(reported));
+  if (!from || !settings_.CopyFrom(from->Get())) {
+    worker_->thread->NotifyError(CUpdateSettings(settings_), false, controlWindow_, kStrOperationFailed,
+                                 kStrTestUpdateErrorCaption, worker_->resources, E_OUTOFMEMORY);
+    return;
+  }
+  for (int i = 0; i <= 3; ++i)
+    if (PageWindow(i)) Initialise(i, true);
+  if (PageWindow(0)) MarkPageChanged(0);
+  // After the worker has been let go: it does not wait for the user's answer.
+  QTimer::singleShot(0, window_, [this] { WarnWhenListTooShort(); });
+}
+
+void ConfigurationSheet::WarnWhenListTooShort() {
+  CSettingsData* d = settings_.GetData();
+  if (!d || !d->OnlyUpdateExisting) return;
+  CRatesData& rates = settings_.GetRates();
+  uint32_t count = rates.Active.GetCount();
+  if (count == 0 || (count == 1 && std::strcmp(rates[0]->szCode, "EUR") != 0))
+    FormatMessageBox(nullptr, kStrListTooShort, kStrProduct, MB_ICONWARNING | MB_SETFOREGROUND, resources_);
+}
+
+void ConfigurationSheet::RunAfterSave() {
+  std::vector<std::function<void()>> actions;
+  actions.swap(afterSave_);
+  for (auto& action : actions) action();
+}
+
+bool RunConfigurationSheet(ConfigurationSheet& sheet, QWidget* owner, const QIcon& icon, CSettings& settings,
+                           int startPage, QPointer<PropertySheet>* slot) {
+  return sheet.Run(owner, icon, settings, startPage, slot);
+}
+
+}  // namespace vtx::manager
