@@ -502,6 +502,9 @@ void CLocaleFormatsDialog::OnOk() {
 int LocaleFormatsDialog(CSettings& settings, CCurrencyLocale& locale, QWidget* owner, HMODULE module) {
   auto working = std::make_unique<CCurrencyLocale>(locale.GetLCID());
   if (!working->CopyFrom(locale)) return IDC_CANCEL;
+  // The currencies the database added appear, those it removed go.
+  const CAllCurrencies& db = settings.GetData()->Currencies;
+  if (working->NormalizeList(&db.GetAddList(), &db.GetRemoveList()) != 0) return IDC_CANCEL;
   CLocaleFormatsDialog dialog(settings, locale, std::move(working), owner, module);
   return dialog.Run();
 }

@@ -9,68 +9,6 @@
 
 namespace {
 
-struct Parts {
-  bool negative = false;
-  std::string integer, fraction;
-};
-
-// Rounds half away from zero to `digits` fraction digits; false for anything but "-?d*(.d*)?" with a digit.
-bool Split(const std::u16string& value, uint32_t digits, bool leadingZero, Parts* out) {
-  size_t i = 0;
-  Parts r;
-  if (i < value.size() && value[i] == u'-') r.negative = true, ++i;
-  std::string intPart, fracPart;
-  while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') intPart += static_cast<char>(value[i++]);
-  if (i < value.size() && value[i] == u'.') {
-    ++i;
-    while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') fracPart += static_cast<char>(value[i++]);
-  }
-  if (i != value.size() || (intPart.empty() && fracPart.empty())) return false;
-  std::string all = intPart + fracPart;
-  size_t intLen = intPart.size();
-  if (fracPart.size() > digits) {
-    bool up = fracPart[digits] >= '5';
-    all.resize(intLen + digits);
-    if (up) {
-      size_t k = all.size();
-      while (k > 0 && all[k - 1] == '9') all[--k] = '0';
-      if (k == 0) {
-        all.insert(all.begin(), '1');
-        ++intLen;
-      } else {
-        ++all[k - 1];
-      }
-    }
-  } else {
-    all.append(digits - fracPart.size(), '0');
-  }
-  r.integer = all.substr(0, intLen);
-  r.fraction = all.substr(intLen);
-  size_t z = 0;
-  while (z < r.integer.size() && r.integer[z] == '0') ++z;
-  r.integer.erase(0, z);
-  if (r.integer.empty() && (leadingZero || digits == 0)) r.integer = "0";
-  if (all.find_first_not_of('0') == std::string::npos) r.negative = false;
-  *out = r;
-  return true;
-}
-
-std::u16string Group(const std::string& integer, uint32_t grouping, const std::u16string& separator) {
-  size_t first = grouping >= 10 ? grouping / 10 : grouping;
-  size_t rest = grouping >= 10 ? grouping % 10 : grouping;
-  std::u16string out;
-  size_t count = 0, group = first;
-  for (size_t k = integer.size(); k-- > 0;) {
-    out.insert(out.begin(), static_cast<char16_t>(integer[k]));
-    if (group && ++count == group && k > 0) {
-      out.insert(0, separator);
-      count = 0;
-      group = rest;
-    }
-  }
-  return out;
-}
-
 std::u16string Text(const char16_t* s) { return s ? std::u16string(s) : std::u16string(); }
 
 // A separator the format can hold: `min` to 3 characters, no digit, no control character.
@@ -82,7 +20,7 @@ bool UsableSeparator(const std::u16string& s, size_t min) {
 }
 
 // The locale's own currency format.
-bool LocaleFormat(LCID lcid, CURRENCYFMTW* f, std::u16string* decimal, std::u16string* thousand,
+void LocaleFormat(LCID lcid, CURRENCYFMTW* f, std::u16string* decimal, std::u16string* thousand,
                   std::u16string* symbol) {
   auto number = [lcid](LCTYPE item, UINT fallback) {
     DWORD n = fallback;
@@ -101,7 +39,6 @@ bool LocaleFormat(LCID lcid, CURRENCYFMTW* f, std::u16string* decimal, std::u16s
   *decimal = text(LOCALE_SMONDECIMALSEP, u".");
   *thousand = text(LOCALE_SMONTHOUSANDSEP, u",");
   *symbol = text(LOCALE_SCURRENCY, u"$");
-  return true;
 }
 
 }  // namespace
@@ -110,14 +47,16 @@ namespace vtx {
 
 bool FormatCurrencyText(const std::u16string& value, const CURRENCYFMTW& f, std::u16string* out, size_t* fraction) {
   const std::u16string decimal = Text(f.lpDecimalSep), thousand = Text(f.lpThousandSep), s = Text(f.lpCurrencySymbol);
-  Parts parts;
+  std::string text;
+  for (char16_t c : value) text += c < 0x80 ? static_cast<char>(c) : '?';  // refused below
+  vtx::NumberParts parts;
   if (!f.lpDecimalSep || !f.lpThousandSep || f.NumDigits > 9 || f.NegativeOrder > 15 || f.PositiveOrder > 3 ||
       (f.Grouping > 9 && f.Grouping != 32) || !UsableSeparator(decimal, 1) || !UsableSeparator(thousand, 0) ||
-      !Split(value, f.NumDigits, f.LeadingZero != 0, &parts)) {
+      !vtx::SplitNumberText(text, f.NumDigits, f.LeadingZero != 0, &parts)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  std::u16string n = Group(parts.integer, f.Grouping, thousand);
+  std::u16string n = vtx::GroupDigits(parts.integer, f.Grouping, thousand);
   size_t at = std::u16string::npos;  // within n
   if (f.NumDigits) {
     n += decimal;

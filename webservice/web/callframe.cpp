@@ -141,7 +141,7 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings) {
     CCurrencyLocaleList* list = settings->GetLocaleList();
     StringToAnsi name(text);
     if (list)
-      if (CCurrencyLocale* locale = FindLocale(*list, name.GetAnsi())) return locale->GetLCID();
+      if (CCurrencyLocale* locale = list->Find(name.GetAnsi())) return locale->GetLCID();
   }
   return LOCALE_SYSTEM_DEFAULT;
 }
