@@ -441,12 +441,15 @@ void ConfigurationSheet::AttachList(int index, QTreeWidget* list, int listId, Co
       Command(index, kind->removeCommand);
       return true;
     }
-    // The widths are fitted to the list's size once it is laid out and shown.
+    // The widths are fitted to the list's size once it is shown and its page laid out (the page's
+    // layout takes effect after the show).
     if (event->type() == QEvent::Show && !a->fitted && a->list) {
-      std::vector<std::string> names;
-      for (auto& c : kind->columns) names.push_back(c.second);
-      ApplyColumnWidths(a->list, names, kind->giveToName);
       a->fitted = true;
+      QTimer::singleShot(0, a->list, [a, kind] {
+        std::vector<std::string> names;
+        for (auto& c : kind->columns) names.push_back(c.second);
+        ApplyColumnWidths(a->list, names, kind->giveToName);
+      });
     }
     return false;
   }));

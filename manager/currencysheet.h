@@ -53,6 +53,8 @@ class CCurrencyPropertiesSheet {
   PropertySheet* Window() const;
   QWidget* Page(int index) const;
   CFormKit* Kit(int index) const;
+  // The kit of the sheet's own buttons (OK and Cancel).
+  CFormKit* SheetKit() const { return sheetKit_.get(); }
   const CurrencyData& Record() const { return record_; }
   int RateMode() const { return rateMode_; }
   bool Valid() const { return valid_; }

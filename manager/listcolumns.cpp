@@ -15,6 +15,7 @@ namespace vtx::manager {
 
 namespace {
 constexpr int kMinNameWidth = 10;
+constexpr DWORD kMinStoredWidth = 10;
 }
 
 std::vector<int> FitColumnWidths(const ColumnFit& fit) {
@@ -52,8 +53,10 @@ void ApplyColumnWidths(QTreeWidget* list, const std::vector<std::string>& names,
     bool have = i < static_cast<int>(names.size()) &&
                 SUCCEEDED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, names[i].c_str()));
     if (have) stored = value;
-    fit.stored.push_back(have ? static_cast<int>(std::min<DWORD>(stored, 0x7FFF)) : -1);
-    fit.header.push_back(header->sectionSizeHint(i));
+    // A column dragged to nothing could never be seen or dragged back: such a width counts as missing.
+    fit.stored.push_back(have && stored >= kMinStoredWidth ? static_cast<int>(std::min<DWORD>(stored, 0x7FFF)) : -1);
+    // Sized to its header, as wide as the header or the widest row.
+    fit.header.push_back(std::max(header->sectionSizeHint(i), static_cast<QAbstractItemView*>(list)->sizeHintForColumn(i)));
   }
   fit.listWidth = list->width();
   fit.frame = 2 * list->frameWidth();

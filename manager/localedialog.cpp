@@ -13,15 +13,17 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
-#include "engine/currency/currencystore.h"
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
 #include "manager/currencysheet.h"
 #include "manager/currencysort.h"
 #include "manager/currencytexts.h"
 #include "manager/dialogs.h"
+#include "manager/listcolumns.h"
 #include "manager/managerdefs.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
@@ -38,8 +40,6 @@ constexpr int kInfoRole = Qt::UserRole;
 constexpr int kActiveRole = Qt::UserRole + 1;
 constexpr uint32_t kGroupings[3] = {0, 3, 32};
 constexpr int kTimerMs = 250;
-// Narrower stored widths count as missing: such a column could not be seen or dragged back.
-constexpr DWORD kMinimumWidth = 10;
 
 CCurrencyLocaleInfo* InfoOf(const QTreeWidgetItem* row) {
   return reinterpret_cast<CCurrencyLocaleInfo*>(row->data(0, kInfoRole).value<quintptr>());
@@ -184,15 +184,11 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
                    {1130, 272},    {1131, 274},       {3302, 264}, {3303, 263}, {3304, 266}, {3305, 265},
                    {3306, 269},    {3307, 268},       {3308, 270}, {3309, 271}, {3316, 273}, {3317, 272}});
 
-  // Initialisation: the list, its selection and widths, then the formats.
-  ReadWidths();
+  // Initialisation: the list and its selection (its widths when it is shown), then the formats.
   for (CCurrencyLocaleInfo* info : *working_) AddRow(info);
   char own[81] = {};
   if (GetLocaleInfoA(working_->GetLCID(), LOCALE_SINTLSYMBOL, own, sizeof own) <= 0) own[0] = 0;
   SelectCode(FromAnsi(own));
-  for (int c = 0; c < 5; ++c)
-    if (!widthStored_[c]) list_->setColumnWidth(c, list_->header()->sectionSizeHint(c));
-  list_->header()->setStretchLastSection(!widthStored_[4]);
   UpdatePropertiesButton();
   for (int i = 0; i < 10; ++i) digits_->addItem(QString::number(i));
   SetComboDropHeight(digits_, 10);
@@ -248,20 +244,24 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
 }
 
 CLocaleFormatsDialog::~CLocaleFormatsDialog() {
-  for (int c = 0; c < 5; ++c)
-    vtx::currency::WriteDword(kAppKey, kLocaleInfoColumnValues[c], static_cast<uint32_t>(list_->columnWidth(c)));
+  if (widthsApplied_) StoreColumnWidths(list_, ColumnValues());
 }
 
 void CLocaleFormatsDialog::SetTimerInterval(int ms) {
   for (QTimer& t : timers_) t.setInterval(ms);
 }
 
-void CLocaleFormatsDialog::ReadWidths() {
-  for (int c = 0; c < 5; ++c) {
-    uint32_t width = 0;
-    widthStored_[c] = vtx::currency::ReadDword(kAppKey, kLocaleInfoColumnValues[c], &width) && width >= kMinimumWidth;
-    list_->setColumnWidth(c, widthStored_[c] ? static_cast<int>(width) : static_cast<int>(kMinimumWidth));
+void CLocaleFormatsDialog::showEvent(QShowEvent* e) {
+  CKitDialog::showEvent(e);
+  // The widths fit the list once it has its size.
+  if (!widthsApplied_) {
+    ApplyColumnWidths(list_, ColumnValues(), false);
+    widthsApplied_ = true;
   }
+}
+
+std::vector<std::string> CLocaleFormatsDialog::ColumnValues() {
+  return std::vector<std::string>(std::begin(kLocaleInfoColumnValues), std::end(kLocaleInfoColumnValues));
 }
 
 QTreeWidgetItem* CLocaleFormatsDialog::AddRow(CCurrencyLocaleInfo* info) {

@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "engine/currency/currencylocale.h"
 #include "manager/dialogkit.h"
@@ -51,6 +53,7 @@ class CLocaleFormatsDialog : public CKitDialog {
 
  protected:
   void OnOk() override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   QTreeWidgetItem* AddRow(CCurrencyLocaleInfo* info);
@@ -68,7 +71,7 @@ class CLocaleFormatsDialog : public CKitDialog {
   // The separator box's text was typed or picked: stored when amounts can be formatted with it, else
   // the box shows the stored separator again.
   void OnSeparatorText(bool decimal);
-  void ReadWidths();
+  static std::vector<std::string> ColumnValues();
 
   CSettings& settings_;
   CCurrencyLocale& locale_;
@@ -87,7 +90,7 @@ class CLocaleFormatsDialog : public CKitDialog {
   QTimer timers_[3];
   int sortColumn_ = -1;
   bool descending_ = false;
-  bool widthStored_[5] = {};
+  bool widthsApplied_ = false;
   PropertiesOpener openProperties_;
 };
 

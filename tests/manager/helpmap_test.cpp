@@ -19,8 +19,13 @@
 
 #include "engine/currency/filterdef.h"
 #include "engine/currency/settings.h"
+#include "manager/configsheet.h"
+#include "manager/currencypages.h"
+#include "manager/currencysheet.h"
 #include "manager/datasourcedialog.h"
 #include "manager/dialogs.h"
+#include "manager/localedialog.h"
+#include "manager/propertysheet.h"
 #include "tests/manager/fixture.h"
 
 using namespace vtx::manager;
@@ -34,6 +39,9 @@ struct Fixture {
   CFilterList filters;
   DataSourceDialogData data;
   CDataSource source;
+  std::unique_ptr<CCurrencyLocale> locale;
+  std::unique_ptr<ConfigurationSheet> sheet;
+  std::vector<std::unique_ptr<CCurrencyPropertiesSheet>> properties;
 };
 
 struct Form {
@@ -45,6 +53,32 @@ template <class D>
 Form DialogForm(std::unique_ptr<D> d) {
   CFormKit* kit = &d->Kit();
   return {std::move(d), kit};
+}
+
+// A page of the configuration window built alone, with its kit as the window gives it.
+class PageHolder : public QWidget {
+ public:
+  PageHolder(Fixture& f, int index) : pages(MakeCurrencyPages()), kit(std::make_unique<CFormKit>(this, f.lib)) {
+    kit->SetHelpMap(PageHelpMap(index));
+    pages.at(static_cast<size_t>(index))->BuildPage(*f.sheet, this, *kit, index);
+  }
+  std::vector<std::unique_ptr<IConfigPage>> pages;
+  std::unique_ptr<CFormKit> kit;
+};
+
+Form PageForm(Fixture& f, int index) {
+  auto holder = std::make_unique<PageHolder>(f, index);
+  CFormKit* kit = holder->kit.get();
+  return {std::move(holder), kit};
+}
+
+// A page of the currency properties sheet (-1: the sheet's buttons), in the sheet's window.
+Form PropertiesForm(Fixture& f, uint32_t mode, int page) {
+  f.properties.push_back(std::make_unique<CCurrencyPropertiesSheet>(f.settings, nullptr, f.lib, mode));
+  CCurrencyPropertiesSheet& sheet = *f.properties.back();
+  sheet.Open((mode & kSheetEdit) ? "USD" : nullptr);
+  std::unique_ptr<QWidget> window(sheet.Create(nullptr));
+  return {std::move(window), page < 0 ? sheet.SheetKit() : sheet.Kit(page)};
 }
 
 struct FormRow {
@@ -63,8 +97,28 @@ const std::vector<FormRow>& Forms() {
       {"data source, new", [](Fixture& f) { return DialogForm(std::make_unique<CDataSourceDialog>(f.data, nullptr, f.filters, nullptr, nullptr, f.lib)); }},
       {"data source, edit", [](Fixture& f) { return DialogForm(std::make_unique<CDataSourceDialog>(f.data, &f.source, f.filters, nullptr, nullptr, f.lib)); }},
       {"dial-up", [](Fixture& f) { return DialogForm(std::make_unique<CDialUpDialog>(f.settings, nullptr, f.lib)); }},
+      {"currency page 0", [](Fixture& f) { return PageForm(f, 0); }},
+      {"currency page 1", [](Fixture& f) { return PageForm(f, 1); }},
+      {"currency page 2", [](Fixture& f) { return PageForm(f, 2); }},
+      {"locale formats", [](Fixture& f) {
+         auto working = std::make_unique<CCurrencyLocale>(1031);
+         working->CopyFrom(*f.locale);
+         return DialogForm(std::make_unique<CLocaleFormatsDialog>(f.settings, *f.locale, std::move(working), nullptr, f.lib));
+       }},
+      {"currency properties, new", [](Fixture& f) { return PropertiesForm(f, 0, 0); }},
+      {"currency properties, edit", [](Fixture& f) { return PropertiesForm(f, kSheetEdit, 0); }},
+      {"currency properties, names", [](Fixture& f) { return PropertiesForm(f, kSheetEdit | kSheetTextsFirst, 1); }},
+      {"currency properties, new, buttons", [](Fixture& f) { return PropertiesForm(f, 0, -1); }},
+      {"currency properties, edit, buttons", [](Fixture& f) { return PropertiesForm(f, kSheetEdit, -1); }},
   };
   return rows;
+}
+
+// The form a control belongs to: its nearest parent that a kit serves.
+QWidget* FormOf(QWidget* w) {
+  for (; w; w = w->parentWidget())
+    if (w->property("vtxForm").isValid()) return w;
+  return nullptr;
 }
 
 bool IsInput(QWidget* w) {
@@ -90,9 +144,14 @@ class HelpMapTest : public QObject {
     QVERIFY(f_.filters.GetCount() > 1);
     f_.source.SetURL("https://www.ecb.europa.eu/");
     f_.source.SetFilter("eurfeed.ini");
+    f_.locale = std::make_unique<CCurrencyLocale>(1031);
+    QVERIFY(f_.locale->ResetList());
+    f_.sheet = std::make_unique<ConfigurationSheet>(f_.lib);
   }
   void cleanupTestCase() {
     f_.filters.Empty();
+    f_.properties.clear();
+    f_.sheet.reset();
   }
 
   void EveryFormMatchesItsHelpMap() {
@@ -119,8 +178,11 @@ class HelpMapTest : public QObject {
         QVERIFY2(kit.HelpFor(id) < 0, qPrintable(QString("%1: %2 has help after all").arg(row.name).arg(id)));
       }
       for (QWidget* input : w->findChildren<QWidget*>()) {
-        if (!IsInput(input) || input->window() != w || !input->isVisibleTo(w)) continue;
-        QWidget* control = TaggedControl(input, w);
+        // The form's own inputs; a form nested in it, or around it, has its own row.
+        if (!IsInput(input) || input->window() != w->window() || FormOf(input) != kit.Form() ||
+            !input->isVisibleTo(w))
+          continue;
+        QWidget* control = TaggedControl(input, kit.Form());
         QString what = QString("%1: %2 \"%3\"").arg(row.name, input->metaObject()->className(), input->objectName());
         QVERIFY2(control, qPrintable(what + " has no id"));
         int id = VtxId(control);
