@@ -81,6 +81,7 @@ const ErrorText kWin32Texts[] = {
     {ERROR_PROCESS_ABORTED, "The process terminated unexpectedly."},
     {ERROR_SERVICE_EXISTS, "The specified service already exists."},
     {ERROR_NO_UNICODE_TRANSLATION, "No mapping for the Unicode character exists in the target code page."},
+    {ERROR_SHUTDOWN_IN_PROGRESS, "The program is shutting down."},
     {ERROR_NOT_FOUND, "Element not found."},
     {ERROR_CANCELLED, "The operation was canceled by the user."},
     {ERROR_CONNECTION_REFUSED, "The remote computer refused the network connection."},
@@ -160,7 +161,7 @@ DWORD Win32FromErrno(int err) {
     case ECONNREFUSED: return ERROR_CONNECTION_REFUSED;
     case ENOSYS: case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
     case ECONNRESET: case ENOTCONN: return ERROR_PIPE_NOT_CONNECTED;
-    case EINTR: return ERROR_OPERATION_ABORTED;
+    case EINTR: case ECANCELED: return ERROR_OPERATION_ABORTED;
     case EFAULT: return ERROR_NOACCESS;
     case ELOOP: return ERROR_INVALID_NAME;
     default: return ERROR_INVALID_FUNCTION;

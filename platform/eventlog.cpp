@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <new>
 #include <cstdlib>
@@ -110,25 +111,30 @@ std::string OneLine(const std::string& s) {
   return r;
 }
 
-void Send(const std::string& datagram) {
+// True when the system log took the datagram.
+bool Send(const std::string& datagram) {
   const char* path = std::getenv("VANTREX_SYSLOG_SOCKET");
   if (!path || !*path) path = "/dev/log";
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (std::strlen(path) >= sizeof addr.sun_path) return;
+  if (std::strlen(path) >= sizeof addr.sun_path) return false;
   std::strcpy(addr.sun_path, path);
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
+  if (fd < 0) return false;
   // A full or missing listener loses the entry rather than stopping the program.
   ssize_t r = sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                      reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  (void)r;
   close(fd);
+  return r == static_cast<ssize_t>(datagram.size());
 }
+
+std::atomic<bool> g_foreground{true};
 
 }  // namespace
 
 namespace vtx {
+void SetEventLogForeground(bool foreground) { g_foreground = foreground; }
+
 void SetEventMessageTable(const EventMessageText* table, size_t count) {
   std::lock_guard<std::mutex> lock(g_tableMutex);
   g_table = table;
@@ -187,6 +193,7 @@ BOOL ReportEventA(HANDLE eventLog, WORD type, WORD, DWORD eventId, PSID, WORD nu
   std::snprintf(stamp, sizeof stamp, "%s %2d %02d:%02d:%02d", kMonths[local.tm_mon], local.tm_mday, local.tm_hour,
                 local.tm_min, local.tm_sec);
   std::snprintf(head, sizeof head, "<%d>%s ", kFacilityDaemon * 8 + Severity(type), stamp);
+  const size_t headLength = std::strlen(head);
   std::string msg = head + s->ident + "[" + std::to_string(getpid()) + "]: ";
   char id[64];
   std::snprintf(id, sizeof id, "event 0x%08X %s: ", eventId, TypeName(type));
@@ -207,6 +214,11 @@ BOOL ReportEventA(HANDLE eventLog, WORD type, WORD, DWORD eventId, PSID, WORD nu
     while (n > 0 && (static_cast<unsigned char>(msg[n]) & 0xC0) == 0x80) --n;
     msg.resize(n);
   }
-  Send(msg);
+  if (!Send(msg) && g_foreground) {
+    // Nobody takes it: a program in the foreground shows it on stderr, one line per entry.
+    std::string line = msg.substr(headLength) + "\n";
+    ssize_t w = write(STDERR_FILENO, line.data(), line.size());
+    (void)w;
+  }
   return TRUE;
 }

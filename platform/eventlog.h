@@ -1,7 +1,7 @@
 // The event log: entries go to the system log as syslog datagrams on $VANTREX_SYSLOG_SOCKET
 // (default /dev/log). The text is the message-table entry of the event id, from the loaded
-// catalogues or else the program's own table, with the entry's insert strings; no listener means
-// the entry is dropped.
+// catalogues or else the program's own table, with the entry's insert strings. An entry that no
+// listener takes goes to stderr while the program runs in the foreground; a service drops it.
 #pragma once
 #include "platform/types.h"
 
@@ -31,6 +31,8 @@ struct EventMessageText {
   const char* utf8;
 };
 void SetEventMessageTable(const EventMessageText* table, size_t count);
+// A program runs in the foreground unless it says it runs as a service.
+void SetEventLogForeground(bool foreground);
 }  // namespace vtx
 
 using PFN_RegisterEventSourceA = HANDLE (*)(LPCSTR, LPCSTR);

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -232,6 +233,26 @@ ScopedFd OpenFile(const char* path, int flags, unsigned mode) {
   while (fd < 0 && errno == EINTR);
   if (fd < 0) SetLastErrorFromErrno();
   return ScopedFd(fd);
+}
+
+HRESULT LockFile::Take(const std::string& path, long* holder) {
+  if (holder) *holder = 0;
+  fd_.Reset();
+  ScopedFd fd = OpenFile(path.c_str(), O_RDWR | O_CREAT, 0640);
+  if (!fd) return HRESULT_FROM_WIN32(GetLastError());
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return FailFromErrno();
+    char text[32] = {};
+    size_t got = 0;
+    if (holder && SUCCEEDED(ReadFully(fd.Get(), text, sizeof text - 1, &got, 0))) *holder = std::atol(text);
+    return HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
+  }
+  std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd.Get(), 0) != 0) return FailFromErrno();
+  HRESULT hr = WriteFully(fd.Get(), pid.data(), pid.size(), 0);
+  if (FAILED(hr)) return hr;
+  fd_ = std::move(fd);
+  return S_OK;
 }
 
 HRESULT ReadFully(int fd, void* buffer, size_t size, size_t* got, int64_t offset) {

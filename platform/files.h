@@ -83,6 +83,21 @@ class ScopedFd {
   int fd_ = -1;
 };
 
+// An exclusive lock on a file that holds its holder's process id: one program per resource. The
+// lock goes with its holder, also when the process dies.
+class LockFile {
+ public:
+  // S_OK when taken (the file is made when missing, mode 0640). 0x80070021 (ERROR_LOCK_VIOLATION)
+  // when another holds it, with that holder's process id in *holder (0 when it cannot be read);
+  // other failures as they come.
+  HRESULT Take(const std::string& path, long* holder = nullptr);
+  void Release() { fd_.Reset(); }
+  bool Held() const { return static_cast<bool>(fd_); }
+
+ private:
+  ScopedFd fd_;
+};
+
 // open(2), again after an interruption. An empty holder with the last error set on failure.
 ScopedFd OpenFile(const char* path, int flags, unsigned mode = 0);
 // Reads until `size` bytes are in or the file ends (`*got` tells how many), at `offset` when it is

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/sync.h"
+
 namespace {
 
 // libcurl has no default time-outs; these stand in for WinINet's.
@@ -544,9 +546,15 @@ void Pump(Request* r) {
       r->result = CURLE_OUT_OF_MEMORY;
     }
     if (r->done || r->pos < r->pending.size()) break;
-    curl_multi_poll(multi, nullptr, 0, 200, nullptr);
+    curl_waitfd stop{vtx::sync::StopFd(), CURL_WAIT_POLLIN, 0};
+    curl_multi_poll(multi, &stop, stop.fd >= 0 ? 1 : 0, 200, nullptr);
     auto idle = std::chrono::steady_clock::now() - r->lastData;
-    if (idle > std::chrono::milliseconds(r->session->receiveTimeoutMs)) {
+    if (vtx::sync::StopRequested()) {
+      // The program stops: the transfer is given up at once.
+      curl_multi_remove_handle(multi, r->easy);
+      r->done = true;
+      r->result = CURLE_ABORTED_BY_CALLBACK;
+    } else if (idle > std::chrono::milliseconds(r->session->receiveTimeoutMs)) {
       curl_multi_remove_handle(multi, r->easy);
       r->done = true;
       r->result = CURLE_OPERATION_TIMEDOUT;

@@ -786,6 +786,8 @@ int QueueFd() {
 
 namespace {
 std::atomic<HWND> g_signalTarget{nullptr};
+std::atomic<UINT> g_hangUpMessage{WM_ENDSESSION};
+std::atomic<bool> g_stopWaits{false};
 int g_signalPipe[2] = {-1, -1};
 std::once_flag g_signalOnce;
 
@@ -804,12 +806,20 @@ void SignalThread() {
     ssize_t n = read(g_signalPipe[0], &b, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
-    if (HWND h = g_signalTarget.load()) PostMessageA(h, WM_ENDSESSION, 1, 0);
+    HWND h = g_signalTarget.load();
+    if (!h) continue;
+    if (b == SIGHUP && g_hangUpMessage.load() != WM_ENDSESSION) {
+      PostMessageA(h, g_hangUpMessage.load(), 0, 0);
+      continue;
+    }
+    // The owner's thread may be inside a long wait: the platform's waits give up at once.
+    if (g_stopWaits.load()) vtx::sync::RequestStop();
+    PostMessageA(h, WM_ENDSESSION, 1, 0);
   }
 }
 }  // namespace
 
-bool RouteEndSessionSignals(HWND hwnd) {
+bool RouteEndSessionSignals(HWND hwnd, UINT hangUpMessage, bool stopWaits) {
   bool ok = true;
   std::call_once(g_signalOnce, [&] {
     if (pipe2(g_signalPipe, O_CLOEXEC) != 0) {
@@ -819,6 +829,8 @@ bool RouteEndSessionSignals(HWND hwnd) {
     std::thread(SignalThread).detach();
   });
   if (!ok || g_signalPipe[1] < 0) return false;
+  g_hangUpMessage = hangUpMessage;
+  g_stopWaits = stopWaits;
   g_signalTarget = hwnd;
   struct sigaction sa{};
   sigemptyset(&sa.sa_mask);

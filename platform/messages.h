@@ -148,6 +148,8 @@ namespace vtx::messages {
 // sent, a due timer), so that another event loop can pump the queue with PeekMessage.
 int QueueFd();
 // SIGTERM, SIGINT and SIGHUP post WM_ENDSESSION (wParam 1) to `hwnd`; null stops the routing and
-// gives the signals their default actions back.
-bool RouteEndSessionSignals(HWND hwnd);
+// gives the signals their default actions back. SIGHUP posts `hangUpMessage` (wParam 0) instead
+// when it is another message. With `stopWaits`, SIGTERM and SIGINT also ask the program to stop
+// (vtx::sync::RequestStop), so that a long wait of the window's thread ends at once.
+bool RouteEndSessionSignals(HWND hwnd, UINT hangUpMessage = WM_ENDSESSION, bool stopWaits = false);
 }  // namespace vtx::messages

@@ -24,7 +24,8 @@ constexpr char kPrefix[] = "\\\\.\\pipe\\";
 
 using vtx::sync::MsUntil;
 
-// Waits until fd is ready for `events`; ERROR_TIMEOUT at the deadline.
+// Waits until fd is ready for `events`; ERROR_TIMEOUT at the deadline, ERROR_OPERATION_ABORTED when
+// the program stops meanwhile.
 DWORD WaitFd(int fd, short events, uint64_t deadline) {
   int e = vtx::WaitForSocket(fd, events, deadline);
   return e ? vtx::Win32FromErrno(e) : ERROR_SUCCESS;
@@ -81,6 +82,7 @@ DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
     if (e == EACCES || e == EPERM) return ERROR_ACCESS_DENIED;
     if (e != EAGAIN && e != EINTR) return vtx::Win32FromErrno(e);
     // The server's queue is full: the pipe is busy, so wait for a free place.
+    if (vtx::sync::StopRequested()) return ERROR_OPERATION_ABORTED;
     int left = MsUntil(deadline);
     if (left == 0) return ERROR_TIMEOUT;
     usleep(static_cast<useconds_t>(left < 0 || left > 5 ? 5 : left) * 1000);

@@ -25,7 +25,8 @@ bool Exists(const char* pipeName);
 DWORD Connect(const char* pipeName, uint64_t deadlineMs, int* fd);
 
 // Writes or reads exactly `size` bytes before the deadline: ERROR_TIMEOUT, ERROR_BROKEN_PIPE when
-// the other side went away (never SIGPIPE). ReadAll reports in *got what did arrive.
+// the other side went away (never SIGPIPE), ERROR_OPERATION_ABORTED when the program stops
+// (vtx::sync::RequestStop). ReadAll reports in *got what did arrive.
 DWORD WriteAll(int fd, const void* data, size_t size, uint64_t deadlineMs);
 DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadlineMs, size_t* got);
 

@@ -18,6 +18,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/sync.h"
 
 extern char** environ;
 
@@ -172,6 +173,7 @@ HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode
       *exitCode = E_FAIL;
       return E_FAIL;
     }
+    if (vtx::sync::StopRequested()) break;
     int waitMs = -1;
     if (timeoutMs != INFINITE) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -179,8 +181,8 @@ HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode
       waitMs = static_cast<int>(std::min<long long>(left, 1 << 30));
     }
     if (pidfd_ >= 0) {
-      pollfd p{pidfd_, POLLIN, 0};
-      poll(&p, 1, waitMs);
+      pollfd p[2] = {{pidfd_, POLLIN, 0}, {vtx::sync::StopFd(), POLLIN, 0}};
+      poll(p, p[1].fd >= 0 ? 2 : 1, p[1].fd >= 0 ? waitMs : std::min(waitMs < 0 ? 250 : waitMs, 250));
     } else {
       int step = waitMs < 0 ? pause : std::min(pause, waitMs);
       std::this_thread::sleep_for(std::chrono::milliseconds(step));
@@ -193,16 +195,18 @@ HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode
     return E_TIMEOUT;  // the destructor has it reaped when it ends
   }
   if (!ended) {
-    // The program and everything it started go.
+    // The program and everything it started go: its time is up, or the program stops.
     kill(-pid_, SIGKILL);
     kill(pid_, SIGKILL);
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
     session_.reset();
-    *exitCode = E_TIMEOUT;
-    SetLastError(ERROR_TIMEOUT);
-    return E_TIMEOUT;
+    bool stopped = vtx::sync::StopRequested();
+    HRESULT hr = stopped ? HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED) : E_TIMEOUT;
+    *exitCode = hr;
+    SetLastError(stopped ? ERROR_OPERATION_ABORTED : ERROR_TIMEOUT);
+    return hr;
   }
   pid_ = -1;
   session_.reset();

@@ -64,7 +64,8 @@ class ChildProcess {
   HRESULT StartAsUid(const ProgramStart& start, uid_t uid);
   // Waits up to `timeoutMs` (INFINITE: no limit). S_OK with the program's 32-bit code in
   // `exitCode` (see CodeFromWaitStatus). When the limit passes the whole process group is
-  // killed and the result is 0x800705B4. Any failure leaves that failure in `exitCode`, never 0.
+  // killed and the result is 0x800705B4; when the program is asked to stop meanwhile, the same
+  // with 0x800703E3. Any failure leaves that failure in `exitCode`, never 0.
   HRESULT Wait(DWORD timeoutMs, DWORD* exitCode);
   // The same, except that a program still running when the limit passes is left running (and
   // reaped when it ends): 0x800705B4 then.

@@ -73,6 +73,7 @@ DWORD SocketErrorFromErrno(int err) {
     case ENOBUFS: case ENOMEM: return WSAENOBUFS;
     case ENOTCONN: return WSAENOTCONN;
     case ETIMEDOUT: return WSAETIMEDOUT;
+    case ECANCELED: return WSAEINTR;  // a blocking call cancelled
     case ECONNREFUSED: return WSAECONNREFUSED;
     case EHOSTUNREACH: case EHOSTDOWN: return WSAEHOSTUNREACH;
     default: return WSAEINVAL;
@@ -81,9 +82,11 @@ DWORD SocketErrorFromErrno(int err) {
 
 int WaitForSocket(int fd, short events, uint64_t deadline) {
   for (;;) {
-    pollfd p{fd, events, 0};
-    int n = poll(&p, 1, sync::MsUntil(deadline));
-    if (n > 0) return 0;  // errors and hang-ups show in the call that follows
+    if (sync::StopRequested()) return ECANCELED;
+    pollfd p[2] = {{fd, events, 0}, {sync::StopFd(), POLLIN, 0}};
+    int n = poll(p, p[1].fd >= 0 ? 2 : 1, sync::MsUntil(deadline));
+    if (n > 0 && p[0].revents) return 0;  // errors and hang-ups show in the call that follows
+    if (n > 0) continue;                  // the program stops
     if (n == 0) return ETIMEDOUT;
     if (errno != EINTR) return errno;
   }

@@ -39,7 +39,8 @@ DWORD SocketErrorFromErrno(int err);
 
 // For every stream socket of the layer (these connections, the pipes' local sockets). Deadlines
 // are vtx::sync's (milliseconds of the monotonic clock, kNoDeadline for none).
-// Waits until poll reports `events` (or an error or hang-up): 0, ETIMEDOUT, or poll's errno.
+// Waits until poll reports `events` (or an error or hang-up): 0, ETIMEDOUT, ECANCELED when the
+// program stops (vtx::sync::RequestStop), or poll's errno.
 int WaitForSocket(int fd, short events, uint64_t deadline);
 // Sends every byte without ever raising SIGPIPE, waiting for room until the deadline: 0,
 // ETIMEDOUT, or the errno of the failed send (EPIPE or ECONNRESET when the peer is gone).

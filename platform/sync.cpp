@@ -44,6 +44,37 @@ std::string RuntimeDir() {
   return env && *env ? env : "/run/vantrex";
 }
 
+// ---- the program's stop ----
+
+namespace {
+std::atomic<bool> g_stop{false};
+std::once_flag g_stopFdOnce;
+int g_stopFd = -1;
+}  // namespace
+
+int StopFd() {
+  std::call_once(g_stopFdOnce, [] { g_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); });
+  return g_stopFd;
+}
+
+void RequestStop() {
+  int fd = StopFd();
+  g_stop = true;
+  uint64_t one = 1;
+  if (fd >= 0 && write(fd, &one, sizeof one) < 0) {
+  }
+}
+
+bool StopRequested() { return g_stop.load(); }
+
+void ClearStop() {
+  int fd = StopFd();
+  g_stop = false;
+  uint64_t count;
+  if (fd >= 0 && read(fd, &count, sizeof count) < 0) {
+  }
+}
+
 // ---- handle table ----
 
 namespace {

@@ -86,6 +86,16 @@ int MsUntil(uint64_t deadline);
 // $VANTREX_RUNTIME_DIR, else /run/vantrex.
 std::string RuntimeDir();
 
+// The program's stop. Once it is asked for (SIGTERM, a quit command), the long waits of the platform
+// (transfers, child processes, pipe exchanges) give up within a fraction of a second with
+// ERROR_OPERATION_ABORTED, so that the program ends within seconds whatever it is doing.
+void RequestStop();
+bool StopRequested();
+// Readable once a stop is asked for, to be polled beside other descriptors; -1 when none can be made.
+int StopFd();
+// Takes the request back, for a program (or a test) that goes on.
+void ClearStop();
+
 // Waits on pollable handles plus an extra descriptor (the message queue's), up to a deadline.
 // Returns the index of the signalled handle, `count` when extraFd became readable,
 // WAIT_TIMEOUT, or WAIT_FAILED; *abandoned tells whether the handle was an abandoned mutex.

@@ -1,13 +1,16 @@
 #include "server/app.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "engine/notify/notifychannels.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/ui.h"
 
@@ -42,8 +45,12 @@ struct Server {
   // result of the run it waited for, even when another run was started and ended inside its wait.
   uint64_t resultsApplied = 0;
   HRESULT recentResults[16] = {};
-  // A reload asked for while an update ran waits for the update's result to be applied first.
+  // A reload asked for while an update ran waits for the update's result to be applied first; one
+  // asked for while the configuration is locked comes with the unlock.
   bool reloadWhenIdle = false;
+  bool reloadAtUnlock = false;
+  // What the run ends with (RunServer's result).
+  int status = 0;
 };
 
 Server* g_server = nullptr;
@@ -71,6 +78,15 @@ void ArmStalenessTimers(Server& s) {
   s.seams.scheduler->ArmLastChangeEachTimer(*s.settings, s.hwndApp);
 }
 
+// One line on stderr: what a start-up that fails says besides its channels.
+void SayOnStderr(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  std::fprintf(stderr, "vtxserver: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
 std::string LoadText(Server& s, UINT id, int max) {
   std::string buf(static_cast<size_t>(max) + 1, '\0');
   int n = s.seams.resources->LoadString(s.hResLib, id, buf.data(), max + 1);
@@ -81,21 +97,30 @@ std::string LoadText(Server& s, UINT id, int max) {
 // Messages that the update thread sends are delivered inside the wait and the non-removing look,
 // so the run's result is applied meanwhile. Pipe requests are served here too, one at a time,
 // where Windows would deliver a message sent from another process: a ping or a lock attempt is
-// answered during a long update instead of queueing behind it.
-void WaitWhileUpdating(Server& s) {
+// answered during a long update instead of queueing behind it. False when the deadline passes
+// with the update still running.
+bool WaitWhileUpdating(Server& s, uint64_t deadline = vtx::sync::kNoDeadline) {
   MSG m;
   while (s.seams.scheduler->IsBusy()) {
+    uint64_t now = vtx::sync::NowMs();
+    if (deadline != vtx::sync::kNoDeadline && now >= deadline) return false;
+    DWORD ms = deadline == vtx::sync::kNoDeadline ? INFINITE : static_cast<DWORD>(deadline - now);
     HANDLE ev = s.seams.pipe->GetEvent();
     DWORD count = ev ? 1 : 0;
-    DWORD r = MsgWaitForMultipleObjects(count, &ev, FALSE, INFINITE, QS_ALLINPUT);
+    DWORD r = MsgWaitForMultipleObjects(count, &ev, FALSE, ms, QS_ALLINPUT);
     if (count == 1 && r == WAIT_OBJECT_0) {
       s.seams.pipe->ServeRequest(s.hwndApp, AppPipeProc);
       continue;
     }
+    if (r == WAIT_TIMEOUT) continue;
     if (r == WAIT_FAILED) WaitMessage();
     PeekMessageA(&m, s.hwndApp, 0, 0, PM_NOREMOVE);
   }
+  return true;
 }
+
+// A server that stops starts no update: the one under way is being abandoned.
+bool Stopping() { return vtx::sync::StopRequested(); }
 
 HRESULT StartUpdate(Server& s, bool manual) {
   HRESULT hr = s.seams.scheduler->StartUpdate(*s.settings, s.hwndApp, s.hSmallIcon);
@@ -122,7 +147,8 @@ void ApplyUpdateResult(Server& s, Settings* copy, HRESULT hr) {
   }
   s.recentResults[s.resultsApplied % 16] = s.lastUpdateResult;
   ++s.resultsApplied;
-  if (sched.CustomActionDue()) {
+  // A run abandoned by the stop is a failed attempt and nothing more: no custom action follows it.
+  if (sched.CustomActionDue() && !Stopping()) {
     std::string errorText;
     HRESULT ca = s.settings->ExecuteCustomAction(s.hwndApp, errorText);
     if (FAILED(ca)) {
@@ -158,19 +184,35 @@ void ReloadSettings(Server& s) {
   s.seams.scheduler->Schedule(*s.settings, s.hwndApp);
 }
 
+// The configuration is read again: now, or when the update under way has handed its result over.
+void ReloadWhenIdle(Server& s) {
+  if (s.seams.scheduler->IsBusy())
+    s.reloadWhenIdle = true;
+  else
+    ReloadSettings(s);
+}
+
 HRESULT UnlockConfig(Server& s, WPARAM reload) {
   s.configLocked = false;
-  if (reload) {
-    if (s.seams.scheduler->IsBusy())
-      s.reloadWhenIdle = true;
-    else
-      ReloadSettings(s);
-  }
+  if (reload || s.reloadAtUnlock) ReloadWhenIdle(s);
+  s.reloadAtUnlock = false;
   ArmStalenessTimers(s);
   return S_OK;
 }
 
+// SIGHUP: as the end of a configuration session with reload; while a session holds the lock, the
+// reload waits for its end, so that half an edit is never read.
+void ReloadConfiguration(Server& s) {
+  if (s.configLocked) {
+    s.reloadAtUnlock = true;
+    return;
+  }
+  ReloadWhenIdle(s);
+  ArmStalenessTimers(s);
+}
+
 HRESULT UpdateNow(Server& s) {
+  if (Stopping()) return HRESULT_FROM_WIN32(ERROR_SHUTDOWN_IN_PROGRESS);
   if (s.configLocked) {
     ++s.pendingUpdateRequests;
     return VX_E_LOCKED_COUNTED;
@@ -188,7 +230,9 @@ HRESULT UpdateNow(Server& s) {
 void OnTimer(Server& s, WPARAM id) {
   switch (id) {
     case kTimerUpdate:
-      if (s.configLocked)
+      if (Stopping())
+        break;
+      else if (s.configLocked)
         ++s.pendingUpdateRequests;
       else if (s.seams.scheduler->KillAndTestIdle(s.hwndApp))
         StartUpdate(s, false);
@@ -335,21 +379,30 @@ std::string FromWorkingFolder(const std::string& file) {
   return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + file : file;
 }
 
-void RunImport(const Seams& seams, const std::string& given) {
+// False when the file could not be handed over (a declined import is no failure).
+bool RunImport(const Seams& seams, const std::string& given) {
   std::string file = FromWorkingFolder(given);
   Resources& res = *seams.resources;
   HMODULE lib = res.LoadResourceLibrary(g_szAppKey);
-  if (!lib) return;
+  if (!lib) {
+    SayOnStderr("The resource library could not be loaded, so " + file +
+                " was not imported. Register the product folder with vtxsetup first.");
+    return false;
+  }
+  bool ok = false;
   HRESULT hr = seams.store->CanSaveSettings();
   if (SUCCEEDED(hr)) {
     if (res.FormatMessageBox(nullptr, 440, 32, MB_YESNO | MB_ICONQUESTION, lib, file.c_str()) == IDYES) {
       HRESULT sent = SendImportToServer(*seams.link, file.c_str());
-      if (SUCCEEDED(sent))
+      ok = SUCCEEDED(sent);
+      if (ok)
         res.FormatMessageBox(nullptr, 441, 32, MB_ICONINFORMATION, lib, file.c_str());
       else if (IsServerFacility(sent))
         res.FormatMessageBox(nullptr, sent & 0xFFFF, 32, 0, lib, nullptr);
       else
         res.MessageBoxHResultOK(nullptr, 83, 32, lib, sent);
+    } else {
+      ok = true;
     }
   } else if (hr == E_ACCESSDENIED) {
     res.FormatMessageBox(nullptr, 442, 32, MB_ICONHAND, lib, nullptr);
@@ -357,11 +410,23 @@ void RunImport(const Seams& seams, const std::string& given) {
     res.MessageBoxHResultOK(nullptr, 83, 32, lib, hr);
   }
   res.FreeResourceLibrary(lib);
+  return ok;
 }
 
 void MainLoop(Server& s) {
   bool pipeUsable = true;
   for (;;) {
+    // What is queued goes first: a request served inside a nested wait (an update-now, a message
+    // shown) may have looked at posted messages already, and a message once looked at no longer
+    // ends a wait; the quit command's WM_VX_EXIT would wait forever.
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD)) {
+      if (m.message == WM_VX_EXIT) {
+        s.exitCode = LOBYTE(m.wParam);
+        return;
+      }
+      DispatchMessageA(&m);
+    }
     HANDLE ev = pipeUsable ? s.seams.pipe->GetEvent() : nullptr;
     DWORD count = ev ? 1 : 0;
     DWORD r = MsgWaitForMultipleObjects(count, &ev, FALSE, INFINITE, QS_ALLINPUT);
@@ -372,35 +437,42 @@ void MainLoop(Server& s) {
     if (r == WAIT_FAILED) {
       if (count == 0) return;  // the queue itself is gone: nothing can ever end the loop
       pipeUsable = false;      // a broken pipe event must not spin the loop; messages still work
-      continue;
-    }
-    MSG m;
-    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD)) {
-      if (m.message == WM_VX_EXIT) {
-        s.exitCode = LOBYTE(m.wParam);
-        return;
-      }
-      DispatchMessageA(&m);
     }
   }
 }
 
 }  // namespace
 
+const char kServerUsage[] =
+    "usage: vtxserver [/SERVICE] [/l:<configuration file>]\n"
+    "The Vantrex server: keeps the exchange rates of the registry store ($VANTREX_REGISTRY) current\n"
+    "and answers the other programs on its pipe ($VANTREX_RUNTIME_DIR/HulvaneVantrexAppPipe). It runs\n"
+    "until SIGTERM or the quit command; SIGHUP reads the configuration again.\n"
+    "  /SERVICE                  run as the service: event-log entries at the start and the end\n"
+    "  /l:<configuration file>   hand a configuration export file to the running server and end\n"
+    "Switches may begin with '-' as well as '/'. The store needs a product folder registered with\n"
+    "vtxsetup.\n";
+
 CommandLine ParseCommandLine(const std::vector<std::string>& tokens) {
   CommandLine cl;
   for (const std::string& t : tokens) {
-    if (t.size() < 2 || (t[0] != '-' && t[0] != '/')) continue;
+    if (t == "--help" || t == "-h" || t == "/?" || t == "-?") {
+      cl.help = true;
+      continue;
+    }
+    if (t.size() < 2 || (t[0] != '-' && t[0] != '/')) {
+      cl.unknown.push_back(t);
+      continue;
+    }
     std::string rest = t.substr(1);
     if (_stricmp(rest.c_str(), "SERVICE") == 0) {
       cl.serviceMode = true;
-    } else if (rest[0] == 'l' && rest.size() > 1) {
+    } else if (rest[0] == 'l' && rest.size() > 1 && (rest[1] == ':' || rest[1] == '/')) {
       // On Linux a plain path such as "/lib/x" starts with the switch character too, so the
       // file must follow a colon or be an absolute path itself.
-      if (rest[1] == ':')
-        cl.imports.push_back(rest.substr(2));
-      else if (rest[1] == '/')
-        cl.imports.push_back(rest.substr(1));
+      cl.imports.push_back(rest[1] == ':' ? rest.substr(2) : rest.substr(1));
+    } else {
+      cl.unknown.push_back(t);
     }
   }
   return cl;
@@ -486,7 +558,12 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_VX_LOCKCONFIG: return Reply(LockConfig(s, wParam));
     case WM_VX_UNLOCKCONFIG: return Reply(UnlockConfig(s, wParam));
     case WM_VX_QUIT:
+      // Whatever a download, a filter or a notice is doing, it gives up now.
+      vtx::sync::RequestStop();
       PostMessageA(hwnd, WM_VX_EXIT, wParam, 0);
+      return 0;
+    case kWmReloadConfiguration:
+      if (origin == Origin::Process) ReloadConfiguration(s);
       return 0;
     case WM_VX_UPDATENOW: return Reply(UpdateNow(s));
     case WM_VX_USESMAPIEMAIL:
@@ -504,6 +581,7 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_COPYDATA: return CopyData(s, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_ENDSESSION:
       if (!wParam) return 0;
+      vtx::sync::RequestStop();
       s.settings->Save();
       s.savedAtEndSession = true;
       PostMessageA(hwnd, WM_VX_EXIT, 2, 0);
@@ -524,11 +602,14 @@ void Serve(Server& s) {
   seams.scheduler->Schedule(*s.settings, s.hwndApp);
   ArmStalenessTimers(s);
   seams.pipe->Create(g_szAppPipe);
-  vtx::messages::RouteEndSessionSignals(s.hwndApp);
+  // SIGTERM and SIGINT end the run and stop the waits at once; SIGHUP reads the configuration again.
+  vtx::messages::RouteEndSessionSignals(s.hwndApp, kWmReloadConfiguration, true);
   MainLoop(s);
   vtx::messages::RouteEndSessionSignals(nullptr);
-  // A run still under way hands its result over (and stores its rates) while the window exists.
-  WaitWhileUpdating(s);
+  // A run still under way hands its result over (and stores its rates) while the window exists; one
+  // that the stop cannot end in time is left behind, a failed attempt, and nothing of it is stored.
+  vtx::sync::RequestStop();
+  WaitWhileUpdating(s, vtx::sync::DeadlineAfter(kStopLimitMs));
   if (!s.savedAtEndSession) s.settings->Save();
   seams.scheduler->Kill(s.hwndApp);
   KillTimer(s.hwndApp, kTimerLastChange);
@@ -555,10 +636,15 @@ void RunWithResources(Server& s) {
   }
   if (s.hwndApp) {
     Serve(s);
-  } else if (s.settings) {
+  } else {
     // Settings that could not be created end the run as a window that could not be made.
-    seams.notifications->ShowNotificationId(*s.settings, s.serviceMode, nullptr, 178, 32, MB_ICONHAND, s.hResLib, 0,
-                                            0, 0);
+    std::string text = LoadText(s, 178, 4000);
+    SayOnStderr(text.empty() ? "The Vantrex command window could not be created. The server stops." : text);
+    s.status = 1;
+    vtx::SetEventLogForeground(false);
+    if (s.settings)
+      seams.notifications->ShowNotificationId(*s.settings, s.serviceMode, nullptr, 178, 32, MB_ICONHAND, s.hResLib,
+                                              0, 0, 0);
   }
   g_server = nullptr;
 }
@@ -573,39 +659,84 @@ void RunAsTheServer(Server& s) {
     RunWithResources(s);
     seams.resources->FreeResourceLibrary(s.hResLib);
   } else {
+    static const char kNoLibrary[] = "The resource library could not be loaded.";
+    SayOnStderr(std::string(kNoLibrary) + " Register the product folder in the store " + vtx::RegistryStorePath() +
+                " with: vtxsetup <product folder> (it names the language catalogue).");
+    s.status = 1;
     std::unique_ptr<Settings> bare = seams.store->NewSettings();
+    // stderr has it already: the event-log channel's entry goes to the system log alone.
+    vtx::SetEventLogForeground(false);
     if (bare && bare->Create(nullptr))
-      seams.notifications->ShowNotification(*bare, s.serviceMode, nullptr, "The resource library could not be loaded.",
-                                            "Vantrex", MB_ICONHAND, nullptr);
+      seams.notifications->ShowNotification(*bare, s.serviceMode, nullptr, kNoLibrary, "Vantrex", MB_ICONHAND,
+                                            nullptr);
   }
   seams.internet->Destroy();
 }
 
+// The instance lock of the machine (a named mutex) and the one beside the store. False, with the
+// reason said, when another server holds either or answers already.
+bool TakeInstanceLocks(const Seams& seams, HANDLE* mutex, vtx::LockFile& storeLock) {
+  bool held = false;
+  *mutex = TakeInstanceLock(&held);
+  long holder = 0;
+  std::string store = vtx::RegistryStorePath();
+  // A lock that cannot be had at all (a read-only folder) leaves the decision to the others.
+  bool storeHeld = storeLock.Take(store + kStoreLockSuffix, &holder) == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
+  if (!held && !storeHeld && !seams.link->CanSendVXVMessages()) return true;
+  std::string who = holder > 0 ? " (process " + std::to_string(holder) + ")" : "";
+  SayOnStderr("Another vtxserver" + who + " runs on the store " + store +
+              "; this one ends. Stop that server first (SIGTERM or its quit command).");
+  return false;
+}
+
+// The process-wide settings a run changes, as they were before it.
+class RunScope {
+ public:
+  explicit RunScope(bool serviceMode) { vtx::SetEventLogForeground(!serviceMode); }
+  ~RunScope() {
+    vtx::SetEventLogForeground(true);
+    vtx::sync::ClearStop();
+  }
+};
+
 }  // namespace
 
 int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
+  CommandLine cl = ParseCommandLine(arguments);
+  if (cl.help) {
+    std::fputs(kServerUsage, stdout);
+    return 0;
+  }
+  if (!cl.unknown.empty()) {
+    std::string named;
+    for (const std::string& u : cl.unknown) named += (named.empty() ? "" : " ") + u;
+    SayOnStderr((cl.unknown.size() == 1 ? "unknown argument: " : "unknown arguments: ") + named +
+                " (vtxserver --help shows the usage)");
+    return 2;
+  }
   Server s;
   s.seams = seams;
+  RunScope scope(cl.serviceMode);
   MigrateMessagesFile(*seams.store);
-  CommandLine cl = ParseCommandLine(arguments);
   s.serviceMode = cl.serviceMode;
-  for (const std::string& file : cl.imports) RunImport(seams, file);
+  for (const std::string& file : cl.imports)
+    if (!RunImport(seams, file)) s.status = 1;
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStarted, EVENTLOG_INFORMATION_TYPE, nullptr, 0);
 
-  // One server per machine: an import hands its file over and ends, and so does a start while
-  // another server holds the instance lock or answers.
+  // One server per machine and per store: an import hands its file over and ends, and so does a
+  // start while another server holds an instance lock or answers.
   HANDLE instanceLock = nullptr;
-  bool run = cl.imports.empty();
-  if (run) {
-    bool held = false;
-    instanceLock = TakeInstanceLock(&held);
-    run = !held && !seams.link->CanSendVXVMessages();
+  vtx::LockFile storeLock;
+  if (cl.imports.empty()) {
+    if (TakeInstanceLocks(seams, &instanceLock, storeLock))
+      RunAsTheServer(s);
+    else
+      s.status = 1;
   }
-  if (run) RunAsTheServer(s);
 
   if (s.serviceMode) seams.events->ReportServerEvent(kEventStopped, EVENTLOG_INFORMATION_TYPE, &s.exitCode, 1);
   ReleaseInstanceLock(instanceLock);
-  return 0;
+  return s.status;
 }
 
 }  // namespace vtx::server

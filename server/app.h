@@ -8,10 +8,13 @@
 namespace vtx::server {
 
 // What the command line asks for. Switches start with '-' or '/': "SERVICE" (any case, the whole
-// word) and the import switch "l" followed by ":" and the file, or by a path beginning with "/".
+// word) and the import switch "l" followed by ":" and the file, or by a path beginning with "/";
+// "--help", "-h" and "/?" ask for the usage. Any other argument is kept in `unknown`.
 struct CommandLine {
   bool serviceMode = false;
+  bool help = false;
   std::vector<std::string> imports;
+  std::vector<std::string> unknown;
 };
 CommandLine ParseCommandLine(const std::vector<std::string>& tokens);
 // Cuts one command-line text into tokens: blanks separate, a double quote runs to the next one.
@@ -19,6 +22,14 @@ std::vector<std::string> SplitCommandLine(const std::string& text);
 
 // The named mutex that the running server holds: of two servers that start together, one runs.
 inline constexpr char kInstanceMutexName[] = "HulvaneVantrexAppInstanceMutex";
+// Beside the registry store the running server holds this lock file too, with its process id in
+// it: one server per store, whatever runtime folders two servers have.
+inline constexpr char kStoreLockSuffix[] = ".lock";
+// SIGHUP: the configuration is read again, as at the end of a configuration session with reload.
+// Below 0x8000, so that no request from outside can send it.
+constexpr UINT kWmReloadConfiguration = WM_USER + 0x66;
+// How long a stop may take: a run that does not end by then is left behind.
+constexpr DWORD kStopLimitMs = 8000;
 
 // Where a request came from: a message of this process, or a request from outside (the pipe).
 enum class Origin { Process, Outside };
@@ -35,7 +46,13 @@ HRESULT SendImportToServer(ServerLink& link, const char* path);
 // Copies the old display-messages file "messages.txt" beside "Path" to "DisplayMessages".
 void MigrateMessagesFile(SettingsStore& store);
 
-// The whole run of the program; always 0 (the exit code goes to event 0xB in service mode).
+// The whole run of the program. Its exit status: 0 for a run that served and ended, and for the
+// usage; 2 for a command line it does not take; 1 for a start that failed (another server runs,
+// no resource library, no window) or an import that failed. Each failure is said in one line on
+// stderr too. The exit code of the quit command goes to event 0xB in service mode.
 int RunServer(const std::vector<std::string>& arguments, const Seams& seams);
+
+// The usage text of the command line.
+extern const char kServerUsage[];
 
 }  // namespace vtx::server

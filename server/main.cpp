@@ -1,4 +1,7 @@
 // vtxserver's entry point.
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -8,5 +11,11 @@
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   vtx::server::ProgramSeams program;
-  return vtx::server::RunServer(arguments, program.seams());
+  int status = vtx::server::RunServer(arguments, program.seams());
+  // An update that the stop could not end in time is left behind: its thread is not waited for.
+  if (program.scheduler.IsBusy()) {
+    std::fflush(nullptr);
+    _exit(status);
+  }
+  return status;
 }

@@ -1,10 +1,15 @@
 #include "webservice/httphost.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -52,11 +57,11 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const 
       if (!wsdl && arguments > 0)
         return Send(connection, 404, "Ask for " + opt.path + "?wsdl for the service description.\n", "text/plain");
       const char* hostHeader = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
-      std::string where = hostHeader && *hostHeader ? hostHeader : opt.address + ":" + std::to_string(host->Port());
+      std::string where = hostHeader && *hostHeader ? hostHeader : Authority(opt.address, host->Port());
       // A Host header can hold anything; the location takes only what an authority can hold.
       for (char ch : where)
         if (!(std::isalnum(static_cast<unsigned char>(ch)) || std::strchr(".-:[]_", ch)))
-          where = opt.address + ":" + std::to_string(host->Port());
+          where = Authority(opt.address, host->Port());
       if (!wsdl)  // the path alone: a page for people
         return Send(connection, 200, WriteServicePage(host->GetService(), "http://" + where + opt.path + "?wsdl"),
                     "text/html; charset=utf-8");
@@ -68,7 +73,10 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const 
     const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
     if (length && std::strtoull(length, nullptr, 10) > opt.maxBodyBytes) call->tooLarge = true;
     *state = call;
-    if (call->tooLarge) return Send(connection, 413, "The request is larger than 1 MiB.\n", "text/plain");
+    if (call->tooLarge) {
+      host->Log("a request of " + std::string(length) + " bytes refused: larger than 1 MiB");
+      return Send(connection, 413, "The request is larger than 1 MiB.\n", "text/plain");
+    }
     return MHD_YES;
   }
   auto* call = static_cast<Call*>(*state);
@@ -82,11 +90,15 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const 
     *uploadSize = 0;
     return MHD_YES;
   }
-  if (call->tooLarge) return Send(connection, 413, "The request is larger than 1 MiB.\n", "text/plain");
+  if (call->tooLarge) {
+    host->Log("a request refused: larger than 1 MiB");
+    return Send(connection, 413, "The request is larger than 1 MiB.\n", "text/plain");
+  }
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   const char* action = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "SOAPAction");
   Reply reply = Dispatch(host->GetService(), call->body.data(), call->body.size(), type ? type : "",
                          action ? action : "");
+  if (!reply.failure.empty()) host->Log(reply.failure);
   return Send(connection, static_cast<unsigned>(reply.status), reply.body, reply.contentType.c_str());
 }
 
@@ -97,43 +109,83 @@ void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
 
 }  // namespace
 
+std::string Authority(const std::string& address, uint16_t port) {
+  bool v6 = address.find(':') != std::string::npos;
+  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
 HttpHost::~HttpHost() { Stop(); }
+
+std::string HttpHost::Url() const { return "http://" + Authority(options_.address, Port()) + options_.path; }
+
+void HttpHost::Log(const std::string& line) const {
+  if (options_.log) {
+    options_.log(line);
+    return;
+  }
+  std::string out = "vtxwebservice: " + line + "\n";
+  ssize_t w = write(STDERR_FILENO, out.data(), out.size());
+  (void)w;
+}
 
 bool HttpHost::Start(const HostOptions& options, std::string* error) {
   options_ = options;
   sockaddr_in6 a6{};
   sockaddr_in a4{};
   sockaddr* addr;
+  socklen_t addrLength;
+  int family;
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL;
   if (inet_pton(AF_INET, options.address.c_str(), &a4.sin_addr) == 1) {
-    a4.sin_family = AF_INET;
+    a4.sin_family = family = AF_INET;
     a4.sin_port = htons(options.port);
     addr = reinterpret_cast<sockaddr*>(&a4);
+    addrLength = sizeof a4;
   } else if (inet_pton(AF_INET6, options.address.c_str(), &a6.sin6_addr) == 1) {
-    a6.sin6_family = AF_INET6;
+    a6.sin6_family = family = AF_INET6;
     a6.sin6_port = htons(options.port);
     addr = reinterpret_cast<sockaddr*>(&a6);
+    addrLength = sizeof a6;
     flags |= MHD_USE_IPv6;
   } else {
     if (error) *error = "not a numeric IP address: " + options.address;
     return false;
   }
+  // The listening socket is ours, so that a port in use is refused with its reason. Address reuse
+  // lets a restart bind while old connections linger; it never lets two listeners share a port.
+  const std::string where = Authority(options.address, options.port);
+  int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+      (family == AF_INET6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) ||
+      bind(fd, addr, addrLength) != 0 || listen(fd, SOMAXCONN) != 0) {
+    int e = errno;
+    if (fd >= 0) close(fd);
+    if (error)
+      *error = "cannot listen on " + where + ": " +
+               (e == EADDRINUSE ? std::string("the port is in use by another program") : std::strerror(e));
+    return false;
+  }
+  sockaddr_storage bound{};
+  socklen_t boundLength = sizeof bound;
+  port_ = options.port;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0)
+    port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
+                                    : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
   unsigned threads = options.threads ? options.threads : 1;
   // Every connection may buffer a whole request body: the connection limits bound that memory.
-  port_ = options.port;
-  MHD_Daemon* d = MHD_start_daemon(flags, options.port, nullptr, nullptr, Handle, this, MHD_OPTION_SOCK_ADDR, addr,
+  MHD_Daemon* d = MHD_start_daemon(flags, port_, nullptr, nullptr, Handle, this, MHD_OPTION_LISTEN_SOCKET, fd,
                                    MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT,
                                    static_cast<unsigned>(options.idleTimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
-                                   Completed, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
-                                   MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-                                   kConnectionsPerAddress, MHD_OPTION_END);
+                                   Completed, nullptr, MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
+                                   MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress, MHD_OPTION_END);
   if (!d) {
-    if (error) *error = "cannot listen on " + options.address + ":" + std::to_string(options.port);
+    // The library may have closed the socket it was given already.
+    if (fcntl(fd, F_GETFD) != -1) close(fd);
+    if (error) *error = "cannot serve on " + where;
     return false;
   }
   daemon_ = d;
-  const MHD_DaemonInfo* info = MHD_get_daemon_info(d, MHD_DAEMON_INFO_BIND_PORT);
-  if (info && info->port) port_ = info->port;
   return true;
 }
 

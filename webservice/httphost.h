@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,7 +18,12 @@ struct HostOptions {
   unsigned threads = 8;
   unsigned idleTimeoutSeconds = 30;
   size_t maxBodyBytes = 1u << 20;
+  // Where each failed call is reported, one line each; null: stderr.
+  std::function<void(const std::string&)> log;
 };
+
+// "address:port", an IPv6 address in brackets.
+std::string Authority(const std::string& address, uint16_t port);
 
 class HttpHost {
  public:
@@ -26,8 +32,13 @@ class HttpHost {
   HttpHost(const HttpHost&) = delete;
   HttpHost& operator=(const HttpHost&) = delete;
 
-  // Starts listening; false with a reason when it cannot.
+  // Starts listening; false with a reason when it cannot, among them an address and port that
+  // another socket holds (the port is never shared).
   bool Start(const HostOptions& options, std::string* error);
+  // The service's address: http://authority/path.
+  std::string Url() const;
+  // Reports one failed call through the options' log.
+  void Log(const std::string& line) const;
   void Stop();
   uint16_t Port() const { return port_; }
   const HostOptions& Options() const { return options_; }

@@ -28,9 +28,20 @@ bool ReadNumber(const char* text, unsigned long max, unsigned long* out) {
   return true;
 }
 
+const char kUsage[] =
+    "usage: vtxwebservice [--address A] [--port N] [--path /P] [--threads N] [--idle-timeout S]\n"
+    "The Vantrex SOAP web service: answers rate and conversion questions from the registry store\n"
+    "($VANTREX_REGISTRY) over plain HTTP; the description is at <path>?wsdl. It runs until SIGTERM.\n"
+    "  --address A        the numeric IPv4 or IPv6 address to listen on (default 127.0.0.1)\n"
+    "  --port N           the port (default 8080; 0 takes a free one); a port in use is refused\n"
+    "  --path /P          the service's path (default /Vantrex)\n"
+    "  --threads N        worker threads, 1 to 256 (default 8)\n"
+    "  --idle-timeout S   seconds before an idle connection is closed (default 30)\n"
+    "The registry values WebServiceAddress, WebServicePort, WebServicePath and WebServiceThreads\n"
+    "of the application key set the defaults. Each failed call is logged on stderr.\n";
+
 int Usage(const char* why) {
-  std::fprintf(stderr, "vtxwebservice: %s\nusage: vtxwebservice [--address A] [--port N] [--path /P] "
-                       "[--threads N] [--idle-timeout S]\n", why);
+  std::fprintf(stderr, "vtxwebservice: %s (vtxwebservice --help shows the usage)\n", why);
   return 2;
 }
 
@@ -57,6 +68,8 @@ vtx::soap::HostOptions StoredOptions() {
 std::string ReadArguments(int argc, char** argv, vtx::soap::HostOptions& opt) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a != "--address" && a != "--path" && a != "--port" && a != "--threads" && a != "--idle-timeout")
+      return "unknown option " + a;
     if (i + 1 >= argc) return "missing value after " + a;
     const char* v = argv[++i];
     unsigned long n = 0;
@@ -74,8 +87,6 @@ std::string ReadArguments(int argc, char** argv, vtx::soap::HostOptions& opt) {
     } else if (a == "--idle-timeout") {
       if (!ReadNumber(v, 86400, &n) || n == 0) return "bad idle time-out";
       opt.idleTimeoutSeconds = static_cast<unsigned>(n);
-    } else {
-      return "unknown option " + a;
     }
   }
   return {};
@@ -103,6 +114,11 @@ int main(int argc, char** argv) {
                         const char* domain, const char* password, DWORD wait) {
     return ::PipeExecute(nullptr, program, parameters, folder, user, domain, password, wait ? TRUE : FALSE);
   };
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
   vtx::soap::HostOptions opt = StoredOptions();
   std::string error = ReadArguments(argc, argv, opt);
   if (!error.empty()) return Usage(error.c_str());
@@ -114,7 +130,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vtxwebservice: %s\n", error.c_str());
     return 1;
   }
-  std::printf("vtxwebservice listening on http://%s:%u%s\n", opt.address.c_str(), host.Port(), opt.path.c_str());
+  std::printf("vtxwebservice listening on %s\n", host.Url().c_str());
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stop, &sig);

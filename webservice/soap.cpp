@@ -65,6 +65,14 @@ std::string Trim(const std::string& s) {
   return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
 
+// A caller's text for a log line: one line, at most 300 bytes.
+std::string Printable(const std::string& text) {
+  std::string out = text.substr(0, 300);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return out;
+}
+
 std::string Content(const xmlNode* n) {
   std::string s;
   for (const xmlNode* c = n->children; c; c = c->next) {
@@ -465,17 +473,23 @@ Reply Dispatch(const Service& service, const char* body, size_t size, const std:
     version = Version::Soap12;
   } else {
     return Reply{415, "Content type must be text/xml (SOAP 1.1) or application/soap+xml (SOAP 1.2).\n",
-                 "text/plain; charset=utf-8"};
+                 "text/plain; charset=utf-8", "a request refused: content type \"" + Printable(contentType) + "\""};
   }
   const std::string ctype = version == Version::Soap12 ? "application/soap+xml; charset=utf-8" : "text/xml; charset=utf-8";
+  const Operation* op = nullptr;
   auto faultReply = [&](const ServiceFault& f) {
     int status = version == Version::Soap12 && f.client && f.code.empty() ? 400 : 500;
-    return Reply{status, WriteFault(service, version, f), ctype};
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", f.hr);
+    std::string failure = std::string(op ? op->name : "a request") + " failed with " + code + " (" + f.type +
+                          (f.client ? ", the caller's fault" : ", the service's fault") + "): " + Printable(f.what());
+    return Reply{status, WriteFault(service, version, f), ctype, std::move(failure)};
   };
   try {
     Request req = ParseRequest(service, body, size, version, soapAction);
+    op = req.op;
     Value result = req.op->call(req.args);
-    return Reply{200, WriteResponse(service, req, result), ctype};
+    return Reply{200, WriteResponse(service, req, result), ctype, {}};
   } catch (const ServiceFault& f) {
     return faultReply(f);
   } catch (const std::bad_alloc&) {

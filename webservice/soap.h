@@ -110,6 +110,8 @@ struct Reply {
   int status;
   std::string body;
   std::string contentType;
+  // A failed call, for the log: the operation, the fault's code and its text; empty on success.
+  std::string failure;
 };
 Reply Dispatch(const Service& service, const char* body, size_t size, const std::string& contentType,
                const std::string& soapAction);

@@ -28,8 +28,8 @@ using vtx::RegTransaction;
 
 constexpr char kProfileSmtp[] = "<SMTP>";
 constexpr char kProfileDefault[] = "<Windows Messaging Default>";
-constexpr uint32_t kOandaMessageId = 192;
-constexpr uint32_t kOandaSourceId = 187;
+constexpr uint32_t kOandaMessageText = 192;
+constexpr uint32_t kOandaSourceText = 187;
 // The maker's rates service: a rates file of this system's own form.
 constexpr char kDefaultRatesService[] = "https://rates.hulvane.com/vantrex/4.0/rates.ini";
 
@@ -582,10 +582,10 @@ bool CSettings::CopyFrom(const CSettings& other) {
 }
 
 int CSettings::GetOandaMessage(char* buffer, int size) const {
-  return LoadStringA(m_resources, kOandaMessageId, buffer, size);
+  return LoadStringA(m_resources, kOandaMessageText, buffer, size);
 }
 int CSettings::GetOandaSource(char* buffer, int size) const {
-  return LoadStringA(m_resources, kOandaSourceId, buffer, size);
+  return LoadStringA(m_resources, kOandaSourceText, buffer, size);
 }
 
 CCurrencyLocaleList* CSettings::GetLocaleList() {

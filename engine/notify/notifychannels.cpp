@@ -138,11 +138,14 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
 MessageKind GetMessageKind(UINT flags) {
+  // Titles of entries ("... error from <machine>") and the words for their types.
+  constexpr UINT kInformationTitleText = 167, kWarningTitleText = 168, kErrorTitleText = 169;
+  constexpr UINT kErrorWordText = 370, kWarningWordText = 371, kInformationWordText = 372, kMessageWordText = 373;
   switch (flags & 0xF0) {
-    case MB_ICONHAND: return {EVENTLOG_ERROR_TYPE, 169, 370};
-    case MB_ICONEXCLAMATION: return {EVENTLOG_WARNING_TYPE, 168, 371};
-    case MB_USERICON: return {EVENTLOG_INFORMATION_TYPE, 167, 373};
-    default: return {EVENTLOG_INFORMATION_TYPE, 167, 372};
+    case MB_ICONHAND: return {EVENTLOG_ERROR_TYPE, kErrorTitleText, kErrorWordText};
+    case MB_ICONEXCLAMATION: return {EVENTLOG_WARNING_TYPE, kWarningTitleText, kWarningWordText};
+    case MB_USERICON: return {EVENTLOG_INFORMATION_TYPE, kInformationTitleText, kMessageWordText};
+    default: return {EVENTLOG_INFORMATION_TYPE, kInformationTitleText, kInformationWordText};
   }
 }
 

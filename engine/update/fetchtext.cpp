@@ -37,10 +37,13 @@ void FilterExitText(DWORD code, HMODULE module, CStringA* errorText) {
   DWORD low = code & 0x1FFF;
   DWORD family = (code >> 13) & 7;
   if ((code & 0x1FFF0000) == 0x00040000 && family != 0) {
+    // The family's text; the content failures (family 6) and the data provider's (family 7) by number.
     static const UINT kFamilyText[] = {0, 445, 446, 447, 448, 449, 450};
+    static const UINT kContentText[] = {451, 452, 453, 454};
+    static const UINT kProviderText[] = {466, 467, 468, 469, 470, 471};
     if (family <= 6) first = ResourceText(module, kFamilyText[family]);
-    if (family == 6 && low <= 3) second = ResourceText(module, 451 + low);
-    if (family == 7 && low <= 5) first = ResourceText(module, 466 + low);
+    if (family == 6 && low <= 3) second = ResourceText(module, kContentText[low]);
+    if (family == 7 && low <= 5) first = ResourceText(module, kProviderText[low]);
   } else {
     const char* system = vtx::SystemErrorText(code);
     std::string text = system ? system : "";

@@ -17,6 +17,11 @@ namespace {
 
 constexpr HRESULT kNoInterface = 0x80004002;     // a system library is missing
 constexpr HRESULT kProxyWithoutHost = 0x8004006D;  // server code: text 109
+// A dial-up setting longer than its field; the low word is the text that names the field.
+constexpr HRESULT kDialUpEntryTooLong = 0x8004025B;     // text 603
+constexpr HRESULT kDialUpUserTooLong = 0x8004025C;      // text 604
+constexpr HRESULT kDialUpPasswordTooLong = 0x8004025D;  // text 605
+constexpr HRESULT kDialUpDomainTooLong = 0x8004025E;    // text 606
 constexpr DWORD kReadChunk = 1000;
 
 // The maker's rate servers, as built; SetHulvaneHosts replaces them.
@@ -553,12 +558,14 @@ const char* CINetConnection::GetErrorString(DWORD* kind) {
 HRESULT FillConnectionBlock(const INetConnectionSettings& s, CINetConnection& c) {
   RASDIALPARAMSA dial{};
   dial.dwSize = sizeof dial;
-  // A text cut to its field would dial the wrong entry or log on with a wrong password.
-  if ((s.Modem && !CopyField(dial.szEntryName, sizeof dial.szEntryName, s.DialUp)) ||
-      !CopyField(dial.szUserName, sizeof dial.szUserName, s.DialUpUserName) ||
-      !CopyField(dial.szPassword, sizeof dial.szPassword, s.DialUpPassword) ||
-      !CopyField(dial.szDomain, sizeof dial.szDomain, s.DialUpDomain))
-    return E_INVALIDARG;
+  // The dial-up part matters only when a dial-up connection is used. A text cut to its field would
+  // dial the wrong entry or log on with a wrong password, so it is refused, naming the field.
+  if (s.Modem) {
+    if (!CopyField(dial.szEntryName, sizeof dial.szEntryName, s.DialUp)) return kDialUpEntryTooLong;
+    if (!CopyField(dial.szUserName, sizeof dial.szUserName, s.DialUpUserName)) return kDialUpUserTooLong;
+    if (!CopyField(dial.szPassword, sizeof dial.szPassword, s.DialUpPassword)) return kDialUpPasswordTooLong;
+    if (!CopyField(dial.szDomain, sizeof dial.szDomain, s.DialUpDomain)) return kDialUpDomainTooLong;
+  }
   if (s.Proxy == 1 && (s.ProxyServer.IsEmpty() || s.ProxyServer.c_str()[0] == ':')) return kProxyWithoutHost;
   c.m_DialParams = dial;
   c.m_bHangUp = s.HangUp;

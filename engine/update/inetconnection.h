@@ -132,7 +132,9 @@ class CINetConnection {
   DWORD m_dwHttpStatus = 0;
 };
 
-// Configures the connection from the settings; 0, or 0x8004006D for a named proxy without a host.
+// Configures the connection from the settings; 0, 0x8004006D for a named proxy without a host, or,
+// with a dial-up connection in use, 0x8004025B to 0x8004025E for a dial-up entry name, user name,
+// password or domain too long for its field. The low word of a failure is the text that explains it.
 HRESULT FillConnectionBlock(const INetConnectionSettings& settings, CINetConnection& connection);
 
 // The number of bytes up to and including the n-th line feed; 0 when the buffer holds fewer.

@@ -118,8 +118,19 @@ void CRunNotifier::ReportMailFailure(HWND owner, HRESULT hr, const CStringA& err
   LocalText message{PrintFormatMessage(kMailFailureText, module, reason.c_str())};
   std::string text = message.p ? std::string(message.p) : "A notification could not be sent by e-mail: " + reason;
   MessageToLog(text.c_str(), MB_ICONHAND, &m_EventLog);
-  if (FAILED(PipeMessageDialog(0, text.c_str())) && m_pMessageWindow)
-    m_pMessageWindow->AddMessage(owner, text.c_str(), MB_ICONHAND, module);
+  ToScreen(owner, text.c_str(), nullptr, MB_ICONHAND, module, true, true);
+}
+
+void CRunNotifier::ToScreen(HWND owner, const char* text, const char* caption, UINT type, HMODULE module, bool info,
+                            bool logged) {
+  HRESULT hr = info ? PipeMessageDialog(0, text) : PipeMessageBox(nullptr, text, caption ? caption : "", type);
+  if (SUCCEEDED(hr)) return;
+  // An informational text (type 0) shows with the user icon.
+  UINT windowType = info && type == kNoType ? MB_USERICON : type;
+  if (m_pMessageWindow && SUCCEEDED(m_pMessageWindow->AddMessage(owner, text, windowType, module)))
+    return;
+  // No screen to show it on: the event log keeps it, at least as a warning.
+  if (!logged) MessageToLog(text, (type & 0xF0) == MB_ICONHAND ? MB_ICONHAND : MB_ICONEXCLAMATION, &m_EventLog);
 }
 
 void CRunNotifier::SendMail(const CSettings& settings, bool serviceFlag, HWND owner, const char* text, UINT type,
@@ -154,10 +165,7 @@ void CRunNotifier::FanOut(CUpdateThread& thread, HWND owner, const char* text, c
   const char* message = composed.empty() && text ? text : composed.c_str();
   if (settings) {
     const CSettingsData& s = *settings->GetData();
-    if (s.MessagesOnScreen) {
-      HRESULT hr = info ? PipeMessageDialog(0, message) : PipeMessageBox(nullptr, message, caption ? caption : "", type);
-      if (FAILED(hr) && m_pMessageWindow) m_pMessageWindow->AddMessage(owner, message, info ? MB_USERICON : type, module);
-    }
+    if (s.MessagesOnScreen) ToScreen(owner, message, caption, type, module, info, s.MessagesToLog != 0);
     if (s.MessagesToLog) MessageToLog(message, type, &m_EventLog);
     if (s.MessagesToFile) MessageToFile(message, type, s.MessagesFile, module, &m_EventLog, TRUE);
     if (s.MessagesViaEmail) SendMail(*settings, thread.GetServiceFlag(), owner, message, type, module);

@@ -21,7 +21,8 @@ class CRunNotifier {
  public:
   // Sends one message through every switched-on channel of thread.GetSettings(); no channel's
   // failure reaches the caller, and mail failures are reported to the event log and the display
-  // log. Settings that are not CUpdateSettings reach no channel; the run messages still get it.
+  // log. A notice for the screen that no screen takes goes to the event log unless that channel
+  // has it. Settings that are not CUpdateSettings reach no channel; the run messages still get it.
   void Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
               HMODULE resourceLibrary);
   // An informational text (type 0): on screen it goes into the messenger's display log, else into
@@ -40,6 +41,11 @@ class CRunNotifier {
   void SendMail(const CSettings& settings, bool serviceFlag, HWND owner, const char* text, UINT type,
                 HMODULE resourceLibrary);
   void ReportMailFailure(HWND owner, HRESULT hr, const CStringA& errorText, HMODULE resourceLibrary);
+  // The screen channel: the messenger (a box, or with `info` its display log), else the own message
+  // window, else the event log (as a warning, an error staying an error) unless the entry is
+  // `logged` there already.
+  void ToScreen(HWND owner, const char* text, const char* caption, UINT type, HMODULE resourceLibrary, bool info,
+                bool logged);
 };
 
 namespace vtx::update {

@@ -296,6 +296,11 @@ HRESULT UpdateRunner::FetchAll() {
   int32_t i = m_mode == 0 ? n - 1 : 0;
   HRESULT hr = S_OK;
   while (i >= 0 && i < n && SUCCEEDED(hr)) {
+    // A program that stops abandons the run: no further source is tried.
+    if (vtx::sync::StopRequested()) {
+      hr = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
+      break;
+    }
     hr = FetchOne(i);
     if (n == 1) {
       if (SUCCEEDED(hr)) CountSource();
@@ -319,6 +324,7 @@ HRESULT UpdateRunner::FetchAll() {
         CountSource();
         break;
       }
+      if (vtx::sync::StopRequested()) break;
       std::string reason = FailureReason(hr);
       if (!m_settings.CopyFrom(*m_backup)) {
         hr = E_OUTOFMEMORY;
@@ -687,8 +693,8 @@ void CUpdateFetchThread::MakeUserAgent(CINetConnection& connection, const char* 
 bool CUpdateFetchThread::Sleep(DWORD ms) {
   constexpr DWORD kSliceMs = 20;
   for (;;) {
-    // A thread that is not running any more cannot be waited for either.
-    if (m_thread.IsStopping() || !m_thread.IsRunning()) return false;
+    // A thread that is not running any more cannot be waited for either, nor a program that stops.
+    if (m_thread.IsStopping() || !m_thread.IsRunning() || vtx::sync::StopRequested()) return false;
     if (!ms) return true;
     DWORD step = ms < kSliceMs ? ms : kSliceMs;
     ::Sleep(step);

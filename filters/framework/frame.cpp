@@ -1,7 +1,10 @@
 #include "filters/framework/frame.h"
 
+#include <cstdio>
+
 #include <fcntl.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/foundation/calculator.h"
@@ -227,6 +230,10 @@ DWORD RunFilter(FilterProgram program, const FilterProgramRun& run, int argc, co
 }  // namespace
 
 int RunFilterProgram(FilterProgram program, const FilterProgramRun& run, int argc, const char* const* argv) {
+  // A person who runs the program by hand learns what it wants; the exit code stays the answer.
+  if (argc < 3 || !argv)
+    std::fprintf(stderr, "usage: %s <downloaded file> <address> [<filter definition> <page index>]\n",
+                 FilterProgramName(program));
   return vtx::ExitStatusFromCode(RunFilter(program, run, argc, argv));
 }
 

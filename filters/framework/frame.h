@@ -124,7 +124,8 @@ struct FilterProgramRun {
   DWORD (*convert)(CMapIni* map, char* text, uint32_t size, CFilterOutput& output);
 };
 // A filter program's whole run: reads the input file named on the command line, converts it and
-// writes the rates file over it. The exit status of the program.
+// writes the rates file over it. The exit status of the program; a command line without its two
+// arguments also gets a one-line usage on stderr.
 int RunFilterProgram(FilterProgram program, const FilterProgramRun& run, int argc, const char* const* argv);
 
 // Lines of the "[General]" section.

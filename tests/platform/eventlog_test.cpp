@@ -90,10 +90,51 @@ TEST_F(EventLog, OwnTableWhenNoCatalogueHasTheId) {
   DeregisterEventSource(h);
 }
 
-TEST_F(EventLog, NoListenerIsNoError) {
+// What stderr receives while `report` runs.
+template <class F>
+std::string Stderr(F report) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  int saved = dup(2);
+  dup2(fds[1], 2);
+  close(fds[1]);
+  report();
+  dup2(saved, 2);
+  close(saved);
+  std::string out;
+  char buf[4096];
+  pollfd p{fds[0], POLLIN, 0};
+  while (poll(&p, 1, 0) == 1) {
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  return out;
+}
+
+// Nobody listens: never an error; in the foreground the entry shows on stderr, a service drops it.
+TEST_F(EventLog, NoListenerIsNoErrorAndTheForegroundShowsTheEntry) {
   HANDLE h = RegisterEventSourceA(nullptr, "Hulvane Vantrex");
   ASSERT_NE(h, nullptr);
-  EXPECT_TRUE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0xA, nullptr, 0, 0, nullptr, nullptr));
+  LPCSTR strings[] = {"No data source is configured."};
+  BOOL ok = FALSE;
+  std::string shown =
+      Stderr([&] { ok = ReportEventA(h, EVENTLOG_ERROR_TYPE, 0, 0x40000001, nullptr, 1, 0, strings, nullptr); });
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(shown.rfind("HulvaneVantrex[", 0), 0u) << shown;
+  EXPECT_NE(shown.find("]: event 0x40000001 error: No data source is configured.\n"), std::string::npos) << shown;
+  vtx::SetEventLogForeground(false);
+  shown = Stderr([&] { ok = ReportEventA(h, EVENTLOG_ERROR_TYPE, 0, 0x40000001, nullptr, 1, 0, strings, nullptr); });
+  vtx::SetEventLogForeground(true);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(shown, "");
+  // A listener takes it: nothing on stderr.
+  Listener listener(socket_);
+  ASSERT_TRUE(listener.bound());
+  shown = Stderr([&] { ReportEventA(h, EVENTLOG_ERROR_TYPE, 0, 0x40000001, nullptr, 1, 0, strings, nullptr); });
+  EXPECT_EQ(shown, "");
+  EXPECT_NE(listener.Receive().find("No data source is configured."), std::string::npos);
   EXPECT_TRUE(DeregisterEventSource(h));
 }
 

@@ -1,7 +1,9 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -213,4 +215,39 @@ TEST(Files, ResolveNamesWithoutRegardToCase) {
   EXPECT_EQ(vtx::ResolveFileName(dir.path().c_str(), "filters/none.ini", &path), 0x80070002u);
   EXPECT_EQ(vtx::ResolveFileName(dir.path().c_str(), "nodir/sovfeed.ini", &path), 0x80070003u);
   EXPECT_EQ(vtx::ResolveFileName((dir / "gone").c_str(), "x", &path), 0x80070003u);
+}
+
+// One holder at a time; the others learn who holds it; the lock goes with its holder, also when
+// the holding process dies.
+TEST(Files, LockFileHasOneHolderAndNamesIt) {
+  TempDir dir;
+  std::string path = dir / "registry.db.lock";
+  vtx::LockFile first, second;
+  ASSERT_EQ(first.Take(path), S_OK);
+  long holder = -1;
+  EXPECT_EQ(second.Take(path, &holder), 0x80070021u);
+  EXPECT_EQ(holder, static_cast<long>(getpid()));
+  EXPECT_FALSE(second.Held());
+  first.Release();
+  EXPECT_EQ(second.Take(path, &holder), S_OK);
+  second.Release();
+
+  pid_t child = fork();
+  if (child == 0) {
+    vtx::LockFile lock;
+    while (lock.Take(path) != S_OK) usleep(1000);
+    pause();
+    _exit(0);
+  }
+  ASSERT_GT(child, 0);
+  // Until the child holds it and has written its number.
+  holder = 0;
+  for (int i = 0; i < 1000 && holder == 0; ++i) {
+    if (first.Take(path, &holder) == S_OK) first.Release();
+    usleep(5000);
+  }
+  EXPECT_EQ(holder, static_cast<long>(child));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(first.Take(path), S_OK);
 }

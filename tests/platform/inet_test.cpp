@@ -3,8 +3,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/inet.h"
+#include "platform/sync.h"
 #include "tests/support/files.h"
 #include "tests/support/paths.h"
 #include "tests/support/servers.h"
@@ -233,6 +235,29 @@ TEST_F(InetServer, SilentServerEndsTheReadAfterTheReceiveTimeOut) {
   EXPECT_EQ(std::string(chunk, n), "first bytes");
   EXPECT_FALSE(InternetReadFile(request, chunk, sizeof chunk, &n));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+  InternetCloseHandle(request);
+}
+
+// A program that stops gives up a transfer at once, long before any time-out of its own.
+TEST_F(InetServer, AStopEndsATransferAtOnce) {
+  HINTERNET request = InternetOpenUrlA(session, Url("/stall").c_str(), nullptr, 0, 0, 0);
+  ASSERT_NE(request, nullptr);
+  char chunk[256];
+  DWORD n = 0;
+  ASSERT_TRUE(InternetReadFile(request, chunk, sizeof chunk, &n));
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    vtx::sync::RequestStop();
+  });
+  auto t0 = std::chrono::steady_clock::now();
+  BOOL read = InternetReadFile(request, chunk, sizeof chunk, &n);
+  DWORD error = GetLastError();
+  auto waited = std::chrono::steady_clock::now() - t0;
+  stopper.join();
+  vtx::sync::ClearStop();
+  EXPECT_FALSE(read);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+  EXPECT_LT(waited, std::chrono::seconds(10)) << "the receive time-out is 60 s";
   InternetCloseHandle(request);
 }
 

@@ -270,6 +270,25 @@ TEST_F(Messages, TerminationSignalsBecomeEndSession) {
   EXPECT_EQ(m.message, WM_ENDSESSION);
   EXPECT_EQ(m.hwnd, hwnd);
   EXPECT_EQ(m.wParam, 1u);
+  EXPECT_FALSE(vtx::sync::StopRequested()) << "waits are not stopped unless asked";
+  ASSERT_TRUE(vtx::messages::RouteEndSessionSignals(nullptr));
+}
+
+// A program that reloads on SIGHUP gets its own message for it; one that asks for it has its
+// waits stopped by SIGTERM before the end of the session arrives.
+TEST_F(Messages, HangUpCanReloadAndTerminationCanStopTheWaits) {
+  constexpr UINT kReload = WM_USER + 7;
+  ASSERT_TRUE(vtx::messages::RouteEndSessionSignals(hwnd, kReload, true));
+  raise(SIGHUP);
+  MSG m;
+  ASSERT_TRUE(GetMessageA(&m, nullptr, 0, 0));
+  EXPECT_EQ(m.message, kReload);
+  EXPECT_FALSE(vtx::sync::StopRequested());
+  raise(SIGTERM);
+  ASSERT_TRUE(GetMessageA(&m, nullptr, 0, 0));
+  EXPECT_EQ(m.message, WM_ENDSESSION);
+  EXPECT_TRUE(vtx::sync::StopRequested());
+  vtx::sync::ClearStop();
   ASSERT_TRUE(vtx::messages::RouteEndSessionSignals(nullptr));
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/sync.h"
 #include "tests/support/files.h"
 
 using vtxtest::TempDir;
@@ -174,6 +175,32 @@ TEST_F(Programs, HungProgramAndItsChildrenAreKilledAtTheLimit) {
   ASSERT_FALSE(pid.empty());
   pid_t grandchild = std::stoi(pid);
   EXPECT_TRUE(Eventually([&] { return !ProcessRuns(grandchild); }));
+}
+
+// A program that stops kills the program it waits for, with its children, whatever its limit.
+TEST_F(Programs, AStopEndsTheWaitAndTheProgram) {
+  std::string pidFile = dir / "child.pid";
+  WriteScript(dir, "hang", "sleep 60 & echo $! > '" + pidFile + "'; wait");
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    vtx::sync::RequestStop();
+  });
+  DWORD code = 0;
+  auto t0 = std::chrono::steady_clock::now();
+  HRESULT hr = vtx::RunProgram(Start("hang"), INFINITE, &code);
+  auto waited = std::chrono::steady_clock::now() - t0;
+  stopper.join();
+  vtx::sync::ClearStop();
+  EXPECT_EQ(hr, 0x800703E3u);
+  EXPECT_EQ(code, 0x800703E3u);
+  EXPECT_LT(waited, std::chrono::seconds(10));
+  std::string pid = vtxtest::ReadFile(pidFile);
+  ASSERT_FALSE(pid.empty());
+  pid_t grandchild = std::stoi(pid);
+  EXPECT_TRUE(Eventually([&] { return !ProcessRuns(grandchild); }));
+  // Taken back, the next program runs to its end.
+  WriteScript(dir, "ok", "exit 0");
+  EXPECT_EQ(vtx::RunProgram(Start("ok"), 5000, &code), S_OK);
 }
 
 TEST_F(Programs, StartFailures) {

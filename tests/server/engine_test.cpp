@@ -11,6 +11,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/update/updatesettings.h"
+#include "platform/sync.h"
 #include "server/app.h"
 #include "server/engine.h"
 #include "tests/server/fakes.h"
@@ -27,6 +28,9 @@ class TestEngine : public CUpdateEngine {
   HRESULT UpdateRun(CUpdateThread& thread) override {
     ++runs;
     if (delayMs) Sleep(delayMs);
+    // A run that waits for something that never comes, until the program stops.
+    while (untilStopped && !vtx::sync::StopRequested()) Sleep(5);
+    if (untilStopped) return HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
     if (FAILED(result)) return result;
     CSettings& settings = static_cast<CUpdateSettings&>(thread.GetSettings()).Get();
     CIniDataBuffer<char> ini;
@@ -45,6 +49,7 @@ class TestEngine : public CUpdateEngine {
   HRESULT CheckDefinitions(CUpdateThread&, const char*) override { return S_OK; }
   HRESULT result = S_OK;
   DWORD delayMs = 0;
+  bool untilStopped = false;
   std::atomic<int> runs{0};
   std::vector<std::string> notices;
 };
@@ -118,6 +123,26 @@ TEST_F(ServerWithEngine, QuitDuringAnAutomaticRunStillStoresItsRates) {
   thread.join();
   EXPECT_FALSE(rig.scheduler.IsBusy());
   EXPECT_DOUBLE_EQ(StoredRate("USD"), 1.25);
+}
+
+// The quit command gives up a run that waits (for a download, a filter, a notice): the run is a
+// failed attempt, the one who asked for it hears so, and the stored rates stay as they were.
+TEST_F(ServerWithEngine, QuitAbandonsARunThatWaits) {
+  rig.engine.untilStopped = true;
+  Start();
+  std::atomic<HRESULT> asked{S_OK};
+  std::thread updater([&] { asked = static_cast<HRESULT>(SendMessageA(hwnd, WM_VX_UPDATENOW, 0, 0)); });
+  for (int i = 0; i < 1000 && rig.engine.runs.load() == 0; ++i) Sleep(5);
+  ASSERT_EQ(rig.engine.runs.load(), 1);
+  HWND window = hwnd;
+  std::thread quitter([window] { SendMessageA(window, WM_VX_QUIT, 0, 0); });
+  updater.join();
+  quitter.join();
+  thread.join();
+  EXPECT_EQ(asked.load(), HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED));
+  EXPECT_FALSE(rig.scheduler.IsBusy());
+  EXPECT_EQ(StoredRate("USD"), -3);
+  EXPECT_FALSE(vtx::sync::StopRequested()) << "a run of the program ends with the stop taken back";
 }
 
 TEST_F(ServerWithEngine, HitsAreCountedInTheStore) {

@@ -28,10 +28,13 @@ def main():
         env = dict(os.environ, VANTREX_RUNTIME_DIR=run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
                    VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, "log.sock"))
         env.pop("ASAN_OPTIONS", None)
-        # A product folder with the English catalogue, registered in the private store.
+        # A product folder with the program, the filter definitions and the English catalogue,
+        # registered in the private store.
         product = os.path.join(run, "product")
         os.makedirs(os.path.join(product, "Resources"))
         os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
+        os.symlink(os.path.join(source, "resources", "filters"), os.path.join(product, "Filters"))
+        os.symlink(program, os.path.join(product, "vtxserver"))
         subprocess.run([setup, product], env=env, check=True, stdout=subprocess.DEVNULL)
         events = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         events.bind(env["VANTREX_SYSLOG_SOCKET"])

@@ -18,6 +18,7 @@
 #include "engine/notify/pipemessage.h"
 #include "engine/notify/reachserver.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/ui.h"
 #include "server/app.h"
 #include "tests/server/fakes.h"
@@ -239,30 +240,37 @@ class Server : public ::testing::Test {
 };
 
 TEST(CommandLine, SwitchSpellings) {
+  using V = std::vector<std::string>;
   struct Case {
-    std::vector<std::string> tokens;
+    V tokens;
     bool service;
-    std::vector<std::string> imports;
+    V imports;
+    V unknown;
+    bool help = false;
   } cases[] = {
-      {{"/SERVICE"}, true, {}},
-      {{"-service"}, true, {}},
-      {{"/SeRvIcE"}, true, {}},
-      {{"SERVICE"}, false, {}},
-      {{"/SERVICES"}, false, {}},
-      {{"/l:/tmp/a.vx-cnf"}, false, {"/tmp/a.vx-cnf"}},
-      {{"-l/srv/conf"}, false, {"/srv/conf"}},
-      {{"/l:relative.vx-cnf"}, false, {"relative.vx-cnf"}},
-      {{"/l:"}, false, {""}},
-      {{"/L:/tmp/a"}, false, {}},  // upper-case L is not the switch
-      {{"/lib/x"}, false, {}},     // a Linux path, not "/l" + "ib/x"
-      {{"/l"}, false, {}},
-      {{"/lconf"}, false, {}},
-      {{"/x", "/SERVICE", "-l:/a", "-l:/b"}, true, {"/a", "/b"}},
+      {{"/SERVICE"}, true, {}, {}},
+      {{"-service"}, true, {}, {}},
+      {{"/SeRvIcE"}, true, {}, {}},
+      {{"SERVICE"}, false, {}, {"SERVICE"}},
+      {{"/SERVICES"}, false, {}, {"/SERVICES"}},
+      {{"/l:/tmp/a.vx-cnf"}, false, {"/tmp/a.vx-cnf"}, {}},
+      {{"-l/srv/conf"}, false, {"/srv/conf"}, {}},
+      {{"/l:relative.vx-cnf"}, false, {"relative.vx-cnf"}, {}},
+      {{"/l:"}, false, {""}, {}},
+      {{"/L:/tmp/a"}, false, {}, {"/L:/tmp/a"}},  // upper-case L is not the switch
+      {{"/lib/x"}, false, {}, {"/lib/x"}},        // a Linux path, not "/l" + "ib/x"
+      {{"/l"}, false, {}, {"/l"}},
+      {{"/lconf"}, false, {}, {"/lconf"}},
+      {{"/x", "/SERVICE", "-l:/a", "-l:/b"}, true, {"/a", "/b"}, {"/x"}},
+      {{"--help"}, false, {}, {}, true},
+      {{"/?", "--frob"}, false, {}, {"--frob"}, true},
   };
   for (const Case& c : cases) {
     CommandLine cl = ParseCommandLine(c.tokens);
     EXPECT_EQ(cl.serviceMode, c.service) << c.tokens[0];
     EXPECT_EQ(cl.imports, c.imports) << c.tokens[0];
+    EXPECT_EQ(cl.unknown, c.unknown) << c.tokens[0];
+    EXPECT_EQ(cl.help, c.help) << c.tokens[0];
   }
   EXPECT_EQ(SplitCommandLine("  /SERVICE \"-l:/tmp/a b.vx-cnf\"  x"),
             (std::vector<std::string>{"/SERVICE", "-l:/tmp/a b.vx-cnf", "x"}));
@@ -288,7 +296,7 @@ TEST_F(Server, ServiceRunFramedByEventsAndQuitCodeIsTheLowByte) {
 TEST_F(Server, SecondInstanceEndsAtOnce) {
   Start();
   Rig second;
-  EXPECT_EQ(RunServer({"-SERVICE"}, second.seams()), 0);
+  EXPECT_EQ(RunServer({"-SERVICE"}, second.seams()), 1);
   EXPECT_EQ(second.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
   EXPECT_EQ(second.events.exitCode, 0);
   EXPECT_EQ(second.store.loads, 0);
@@ -308,13 +316,47 @@ TEST_F(Server, InstanceLockHeldElsewhereEndsTheRunLikeARunningServer) {
     CloseHandle(mutex);
   });
   ASSERT_EQ(WaitForSingleObject(taken, 5000), WAIT_OBJECT_0);
-  EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 0);
+  EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 1);
   SetEvent(done);
   other.join();
   CloseHandle(taken);
   CloseHandle(done);
   EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
   EXPECT_EQ(rig.store.loads, 0);
+}
+
+// One server per store, whatever its runtime folder: the lock beside the store names its holder.
+TEST_F(Server, TheStoreLockKeepsASecondServerOffTheStore) {
+  vtx::LockFile other;
+  ASSERT_EQ(other.Take(dir / "registry.db.lock"), S_OK);
+  EXPECT_EQ(RunServer({}, rig.seams()), 1);
+  EXPECT_EQ(rig.store.loads, 0);
+  other.Release();
+  Start();
+  long holder = 0;
+  EXPECT_EQ(other.Take(dir / "registry.db.lock", &holder), HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION));
+  EXPECT_EQ(holder, static_cast<long>(getpid()));
+  Stop();
+  EXPECT_EQ(other.Take(dir / "registry.db.lock"), S_OK);
+}
+
+// SIGHUP reads the configuration again as an unlock with reload does; during a configuration
+// session it waits for the session's end.
+TEST_F(Server, HangUpReloadsTheConfiguration) {
+  Start();
+  EXPECT_EQ(Send(WM_VX_PING), 1u);  // answered from the main loop: the signals are routed by now
+  int loads = rig.store.loads;
+  raise(SIGHUP);
+  EXPECT_TRUE(Eventually([&] { return rig.store.loads == loads + 1; }));
+  EXPECT_EQ(Send(WM_VX_PING), 1u);
+  EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), 0u);
+  EXPECT_EQ(Send(kWmReloadConfiguration), 0u);  // what SIGHUP posts
+  EXPECT_EQ(rig.store.loads, loads + 1);
+  EXPECT_EQ(Send(WM_VX_UNLOCKCONFIG, 0), 0u);
+  EXPECT_EQ(rig.store.loads, loads + 2);
+  // From outside the reload is no command.
+  EXPECT_EQ(AppPipeProc(hwnd, kWmReloadConfiguration, 0, 0), 0);
+  EXPECT_EQ(rig.store.loads, loads + 2);
 }
 
 TEST_F(Server, EndSessionSavesOnceAndEndsWithCodeTwo) {
@@ -603,11 +645,11 @@ TEST_F(Server, SimpleQueries) {
 
 class ImportSwitch : public Server {
  protected:
-  void RunImport(const char* arg) {
+  void RunImport(const char* arg, int status = 0) {
     Rig client;
     client.resources.answer = answer;
     client.store.canSave = canSave;
-    EXPECT_EQ(RunServer({arg}, client.seams()), 0);
+    EXPECT_EQ(RunServer({arg}, client.seams()), status);
     EXPECT_EQ(client.store.loads, 0);  // the import run never becomes a server
     boxes = client.resources.boxes;
   }
@@ -629,7 +671,7 @@ TEST_F(ImportSwitch, AsksThenHandsTheFileToTheRunningServer) {
   EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), 0u);  // the import unlocked again
 
   // Locked by the manager: the server's own code is shown by its text number.
-  RunImport("-l/tmp/other.vx-cnf");
+  RunImport("-l/tmp/other.vx-cnf", 1);
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].textId, VX_E_LOCKED & 0xFFFF);
   EXPECT_EQ(boxes[1].type, 0u);
@@ -643,36 +685,36 @@ TEST_F(ImportSwitch, AsksThenHandsTheFileToTheRunningServer) {
 
   answer = IDYES;
   rig.store.configFileResult = 0x80070002;
-  RunImport("/l:/tmp/missing.vx-cnf");
+  RunImport("/l:/tmp/missing.vx-cnf", 1);
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].textId, 83u);
   EXPECT_EQ(boxes[1].hr, 0x80070002u);
 
   canSave = E_ACCESSDENIED;
-  RunImport("/l:/tmp/site.vx-cnf");
+  RunImport("/l:/tmp/site.vx-cnf", 1);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].textId, 442u);
   EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_ICONHAND));
   canSave = E_FAIL;
-  RunImport("/l:/tmp/site.vx-cnf");
+  RunImport("/l:/tmp/site.vx-cnf", 1);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].textId, 83u);
   EXPECT_EQ(Send(WM_VX_PING), 1u);
 }
 
 TEST_F(ImportSwitch, WithoutAServerTheSendFails) {
-  RunImport("/l:/tmp/site.vx-cnf");
+  RunImport("/l:/tmp/site.vx-cnf", 1);
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].textId, 83u);
   EXPECT_EQ(boxes[1].hr, E_SERVER_UNAVAILABLE);
-  RunImport("/l:");
+  RunImport("/l:", 1);
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].hr, E_INVALIDARG);
 }
 
 TEST_F(Server, StartFailuresAreNotifiedAndEndTheRun) {
   rig.resources.loadFails = true;
-  EXPECT_EQ(RunServer({}, rig.seams()), 0);
+  EXPECT_EQ(RunServer({}, rig.seams()), 1);
   auto notes = rig.notifications.notes();
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0].text, "The resource library could not be loaded.");
@@ -681,7 +723,7 @@ TEST_F(Server, StartFailuresAreNotifiedAndEndTheRun) {
 
   Rig other;
   other.store.createFails = true;
-  EXPECT_EQ(RunServer({}, other.seams()), 0);
+  EXPECT_EQ(RunServer({}, other.seams()), 1);
   notes = other.notifications.notes();
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0].text, "The Vantrex server could not create its command window.");
@@ -770,14 +812,14 @@ TEST_F(Server, ProgramIsReachedAcrossProcesses) {
   EXPECT_EQ(reply, 1u);
 
   // A second server sees the first through its pipe.
-  EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 0);
+  EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 1);
   EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
   EXPECT_EQ(rig.store.loads, 0);
 
   // The import switch hands its file over; the program's answer for a missing file comes back as a
   // failure box.
   Rig client;
-  EXPECT_EQ(RunServer({"-l:" + dir / "missing.vx-cnf"}, client.seams()), 0);
+  EXPECT_EQ(RunServer({"-l:" + dir / "missing.vx-cnf"}, client.seams()), 1);
   ASSERT_EQ(client.resources.boxes.size(), 2u);
   EXPECT_EQ(client.resources.boxes[1].textId, 83u);
   EXPECT_EQ(client.resources.boxes[1].hr, E_NOTFOUND_FILE);

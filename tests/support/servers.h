@@ -29,7 +29,7 @@ class ServerProcess {
   // Starts argv (its output into logPath) and waits until the port accepts; "" or the reason.
   std::string Start(const std::vector<std::string>& argv, int port, const std::string& logPath) {
     struct stat st;
-    if (stat(argv[0].c_str(), &st) != 0) return argv[0] + " is not installed (tools/packages.txt)";
+    if (stat(argv[0].c_str(), &st) != 0) return argv[0] + " is not installed (tools/packages-test.txt)";
     log_ = logPath;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);

@@ -86,6 +86,22 @@ TEST_F(Host, ZeepCallsEveryOperationFromTheWsdl) {
   EXPECT_EQ(st, 0) << out;
 }
 
+// A second host on the port in use is refused and says so; the usage is there for the asking.
+TEST_F(Host, APortInUseIsRefusedAndHelpShowsTheUsage) {
+  std::string program = Program("vtxwebservice");
+  int st = -1;
+  std::string out = Shell(program + " --port " + std::to_string(port_) + " 2>&1", &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_EQ(out, "vtxwebservice: cannot listen on 127.0.0.1:" + std::to_string(port_) +
+                     ": the port is in use by another program\n");
+  out = Shell(program + " --help", &st);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(out.rfind("usage: vtxwebservice", 0), 0u) << out;
+  out = Shell(program + " --port 2>&1", &st);
+  EXPECT_EQ(st, 2);
+  EXPECT_EQ(out, "vtxwebservice: missing value after --port (vtxwebservice --help shows the usage)\n");
+}
+
 TEST_F(Host, WsdlIsValidXml) {
   std::string file = WebDir() / "service.wsdl";
   int st = -1;

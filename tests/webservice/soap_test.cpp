@@ -1,4 +1,4 @@
-// Envelopes, faults and the description of a small service, without HTTP.
+// Envelopes, faults and the description of a small service, and its HTTP host.
 #include "webservice/soap.h"
 
 #include <gtest/gtest.h>
@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 
 #include "tests/support/files.h"
+#include "webservice/httphost.h"
 
 using namespace vtx::soap;
 
@@ -259,4 +261,76 @@ TEST(Soap, ServicePageListsTheOperations) {
   for (const char* part : {"<a href=\"http://127.0.0.1:1/echo?wsdl\">", "<dt>Half</dt><dd>Halves.</dd>",
                            "<dt>Add</dt><dd>Adds &amp; ends &lt;here&gt;.</dd>", "A test service."})
     EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
+}
+
+// Every failed call names its operation, its fault code and its text; successes say nothing.
+TEST(Soap, FailedCallsCarryALogLine) {
+  Reply ok = Call(Envelope("<Echo xmlns=\"urn:test:echo/\"><text>hi</text></Echo>"));
+  EXPECT_EQ(ok.failure, "");
+  Reply fault = Call(Envelope("<Fail xmlns=\"urn:test:echo/\"/>"));
+  EXPECT_EQ(fault.failure,
+            "Fail failed with 0x80004003 (System.ArgumentNullException, the caller's fault): Value cannot be null.  "
+            "Parameter name: Currency");
+  Reply unknown = Call(Envelope("<Nothing xmlns=\"urn:test:echo/\"/>"));
+  EXPECT_EQ(unknown.failure.rfind("a request failed with 0x", 0), 0u) << unknown.failure;
+  Reply type = Call(Envelope(""), "text/plain");
+  EXPECT_EQ(type.failure, "a request refused: content type \"text/plain\"");
+}
+
+namespace {
+std::string Curl(const std::string& args) {
+  std::string out;
+  FILE* p = popen(("curl -s -g " + args + " 2>&1").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+}  // namespace
+
+// One listener per port: a second host on a port in use is refused with the reason; IPv6
+// addresses are written in brackets; each failed call reaches the host's log.
+TEST(Host, PortInUseIPv6AndTheLogOfFailedCalls) {
+  static const Service service = MakeService();
+  HostOptions options;
+  options.port = 0;
+  options.path = "/Echo";
+  std::mutex m;
+  std::vector<std::string> logged;
+  options.log = [&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(m);
+    logged.push_back(line);
+  };
+  HttpHost first(service);
+  std::string error;
+  ASSERT_TRUE(first.Start(options, &error)) << error;
+  EXPECT_EQ(first.Url(), "http://127.0.0.1:" + std::to_string(first.Port()) + "/Echo");
+
+  HostOptions same = options;
+  same.port = first.Port();
+  HttpHost second(service);
+  EXPECT_FALSE(second.Start(same, &error));
+  EXPECT_EQ(error, "cannot listen on 127.0.0.1:" + std::to_string(first.Port()) + ": the port is in use by another program");
+
+  std::string body = Envelope("<Fail xmlns=\"urn:test:echo/\"/>");
+  std::string answer = Curl("-H 'Content-Type: text/xml' --data-binary '" + body + "' " + first.Url());
+  EXPECT_NE(answer.find("Value cannot be null."), std::string::npos) << answer;
+  {
+    std::lock_guard<std::mutex> lock(m);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].rfind("Fail failed with 0x80004003", 0), 0u) << logged[0];
+  }
+
+  HostOptions v6 = options;
+  v6.address = "::1";
+  HttpHost ipv6(service);
+  ASSERT_TRUE(ipv6.Start(v6, &error)) << error;
+  EXPECT_EQ(ipv6.Url(), "http://[::1]:" + std::to_string(ipv6.Port()) + "/Echo");
+  std::string wsdl = Curl("'" + ipv6.Url() + "?wsdl'");
+  EXPECT_NE(wsdl.find("location=\"http://[::1]:" + std::to_string(ipv6.Port()) + "/Echo\""), std::string::npos)
+      << wsdl.substr(0, 300);
+  EXPECT_EQ(Authority("fe80::1", 8080), "[fe80::1]:8080");
+  EXPECT_EQ(Authority("10.0.0.1", 80), "10.0.0.1:80");
 }

@@ -1,8 +1,9 @@
 // Registers an installed product folder in the registry store: the values every program reads to
 // find the server, the filter programs and definitions, the actions, the validators and the
-// English resource catalogue. Optionally configures the data source and the update schedule.
-// Usage: vtxsetup <product folder> [--source <address> <filter>] [--schedule <at most> <at least>]
+// English resource catalogue. Optionally configures the data source and the update schedule. With
+// a server running, it writes inside a configuration session of that server.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,11 +12,26 @@
 #include <new>
 #include <string>
 
+#include "engine/currency/filterdef.h"
 #include "engine/currency/settings.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/foundation/resourcelib.h"
+#include "engine/notify/reachserver.h"
+#include "engine/notify/servercommands.h"
+#include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/resources.h"
 
 namespace {
+const char kUsage[] =
+    "usage: vtxsetup <product folder> [--source <address> <filter definition>]\n"
+    "                [--schedule <seconds at most> <seconds at least>]\n"
+    "Registers an installed product folder (an absolute path that holds vtxserver and Filters/) in the\n"
+    "registry store ($VANTREX_REGISTRY, default /var/lib/vantrex/registry.db).\n"
+    "  --source    the one data source: an http://, https://, ftp://, file:, fxp: or fxpd: address and\n"
+    "              the name of its filter definition in the folder's Filters/ (for example eurfeed.ini)\n"
+    "  --schedule  the shortest and the longest time between automatic updates, in seconds\n"
+    "              (0 < at most <= at least); switches automatic updates on\n";
 
 bool Report(const char* what, HRESULT hr) {
   if (SUCCEEDED(hr)) return true;
@@ -24,30 +40,119 @@ bool Report(const char* what, HRESULT hr) {
   return false;
 }
 
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "vtxsetup: %s\n", why.c_str());
+  return 2;
+}
+
 bool Put(const char* name, const std::string& text) {
   RegStringValueA value;
   value = text.c_str();
   return Report(name, value.Save(HKEY_LOCAL_MACHINE, g_szAppKey, name));
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: vtxsetup <absolute path of the product folder> [--source <address> <filter>]"
-               " [--schedule <seconds at most> <seconds at least>]\n");
-  return 2;
-}
-
 bool Seconds(const char* text, uint32_t* value) {
   char* end = nullptr;
+  if (!*text || *text == '-' || *text == '+') return false;
   unsigned long v = std::strtoul(text, &end, 10);
-  if (!*text || *end || v > 0xFFFFFFFFul) return false;
+  if (*end || v > 0xFFFFFFFFul) return false;
   *value = static_cast<uint32_t>(v);
   return true;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The addresses the update's connection can fetch.
+bool SupportedAddress(const char* address) {
+  for (const char* scheme : {"http://", "https://", "ftp://", "file:", "fxp:", "fxpd:"})
+    if (_strnicmp(address, scheme, std::strlen(scheme)) == 0 && address[std::strlen(scheme)]) return true;
+  return false;
+}
+
+constexpr DWORD kServerTimeoutMs = 30000;
+
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "vtxsetup: %s\n", why.c_str());
+  return 1;
+}
+
+// A code in words: the catalogue's text of a server code, else the system's text, and the number.
+std::string CodeText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", hr);
+  std::string text;
+  if (IsServerFacility(hr)) {
+    if (HMODULE module = LoadResourceLibrary(g_szAppKey)) {
+      text = LoadText(module, hr & 0xFFFF);
+      FreeLibrary(module);
+    }
+  } else if (const char* system = vtx::SystemErrorText(hr)) {
+    text = system;
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text.empty() ? code : text + " (" + code + ")";
+}
+
+// The values of the product folder, and the data source and schedule when given.
+bool Write(const std::string& folder, const char* address, const char* filter, bool schedule, uint32_t atMost,
+           uint32_t atLeast) {
+  // The catalogue answers for every language too ("Resources0000"), so any locale finds it.
+  const std::string catalogue = folder + "/Resources/0409/vantrex.cat";
+  bool ok = Put("Path", folder) && Put("Filters", folder + "/Filters") && Put("Actions", folder + "/Actions") &&
+            Put("Validators", folder + "/Validators") && Put("Server", folder + "/vtxserver") &&
+            Put("Resources0409", catalogue) && Put("Resources0000", catalogue);
+  if (!ok) return false;
+  // Configuration files that the web service's administrator loads and saves live here.
+  if (mkdir((folder + "/Configurations").c_str(), 0750) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "vtxsetup: cannot create %s/Configurations: %s\n", folder.c_str(), std::strerror(errno));
+    return false;
+  }
+  if (!address && !schedule) return true;
+  CSettingsAccess lock;
+  CSettings settings;
+  if (!settings.Create(nullptr)) return Report("settings", E_OUTOFMEMORY);
+  CSettingsData& d = *settings.GetData();
+  if (address) {
+    // The one data source of this installation.
+    auto* source = new (std::nothrow) CDataSource;
+    bool made = source && source->SetURL(address) && source->SetFilter(filter);
+    if (made) {
+      d.Sources.Empty();
+      made = d.Sources.Add(source);
+    }
+    if (!made) {
+      delete source;
+      return Report("data source", E_OUTOFMEMORY);
+    }
+  }
+  if (schedule) {
+    d.AutoUpdate = 1;
+    d.UpdateAtMost = atMost;
+    d.UpdateAtLeast = atLeast;
+  }
+  return Report("settings", settings.Save());
+}
+
+// Why the folder is not an installed product folder, or empty when it is one.
+std::string FolderProblem(const std::string& folder) {
+  if (folder.empty() || folder[0] != '/') return "the product folder must be an absolute path: " + folder;
+  if (!IsDirectory(folder)) return "the product folder " + folder + " does not exist";
+  std::string server = folder + "/vtxserver";
+  if (access(server.c_str(), X_OK) != 0) return folder + " is not a product folder: it holds no vtxserver program";
+  if (!IsDirectory(folder + "/Filters")) return folder + " is not a product folder: it holds no Filters folder";
+  return "";
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argv[1][0] != '/') return Usage();
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc < 2) return Refuse(std::string("no product folder given\n") + kUsage);
   std::string folder = argv[1];
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   const char* address = nullptr;
@@ -55,55 +160,57 @@ int main(int argc, char** argv) {
   bool schedule = false;
   uint32_t atMost = 0, atLeast = 0;
   for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--source") == 0 && i + 2 < argc) {
+    if (std::strcmp(argv[i], "--source") == 0) {
+      if (i + 2 >= argc) return Refuse("--source needs an address and a filter definition");
       address = argv[++i];
       filter = argv[++i];
-    } else if (std::strcmp(argv[i], "--schedule") == 0 && i + 2 < argc) {
-      if (!Seconds(argv[i + 1], &atMost) || !Seconds(argv[i + 2], &atLeast)) return Usage();
+    } else if (std::strcmp(argv[i], "--schedule") == 0) {
+      if (i + 2 >= argc) return Refuse("--schedule needs two numbers of seconds");
+      if (!Seconds(argv[i + 1], &atMost) || !Seconds(argv[i + 2], &atLeast))
+        return Refuse(std::string("--schedule needs two numbers of seconds, not ") + argv[i + 1] + " " + argv[i + 2]);
+      if (atMost == 0 || atMost > atLeast)
+        return Refuse("--schedule: the shortest time between updates (at most every " + std::to_string(atMost) +
+                      " s) must be above 0 and not above the longest (at least every " + std::to_string(atLeast) +
+                      " s)");
       schedule = true;
       i += 2;
     } else {
-      return Usage();
+      return Refuse(std::string("unknown argument ") + argv[i] + "\n" + kUsage);
     }
   }
-  bool ok = Put("Path", folder) && Put("Filters", folder + "/Filters") && Put("Actions", folder + "/Actions") &&
-            Put("Validators", folder + "/Validators") && Put("Server", folder + "/vtxserver") &&
-            Put("Resources0409", folder + "/Resources/0409/vantrex.cat");
+  std::string problem = FolderProblem(folder);
+  if (!problem.empty()) return Refuse(problem);
+  if (address && !SupportedAddress(address))
+    return Refuse(std::string("the address ") + address +
+                  " has no scheme the update can fetch (http://, https://, ftp://, file:, fxp:, fxpd:)");
+  if (filter) {
+    CFilter definition;
+    HRESULT hr = E_FAIL;
+    if (!definition.Create((folder + "/Filters").c_str(), filter, &hr)) {
+      const char* why = vtx::SystemErrorText(hr);
+      return Refuse(std::string("the filter definition ") + filter + " cannot be loaded from " + folder +
+                    "/Filters: " + (why ? why : "not a definition file"));
+    }
+  }
+
+  // A running server is asked for the configuration lock first, as a configuration session does,
+  // and reads the new configuration when it is unlocked: the change takes effect at once and its
+  // own save at the end keeps it.
+  bool session = CanSendVXVMessages() != FALSE;
+  if (session) {
+    DWORD reply = 0;
+    HRESULT hr = SendVXVMessageTimeout(WM_VX_LOCKCONFIG, 0, 0, kServerTimeoutMs, &reply);
+    if (FAILED(hr)) return Fail("the running vtxserver does not answer: " + CodeText(hr));
+    if (FAILED(static_cast<HRESULT>(reply)))
+      return Fail("the running vtxserver refuses the configuration lock: " + CodeText(static_cast<HRESULT>(reply)));
+  }
+  bool ok = Write(folder, address, filter, schedule, atMost, atLeast);
+  if (session) {
+    DWORD reply = 0;
+    HRESULT hr = SendVXVMessageTimeout(WM_VX_UNLOCKCONFIG, ok ? 1 : 0, 0, kServerTimeoutMs, &reply);
+    if (FAILED(hr)) return Fail("the running vtxserver could not be unlocked: " + CodeText(hr));
+  }
   if (!ok) return 1;
-  // Configuration files that the web service's administrator loads and saves live here.
-  if (mkdir((folder + "/Configurations").c_str(), 0750) != 0 && errno != EEXIST) {
-    std::fprintf(stderr, "vtxsetup: cannot create %s/Configurations: %s\n", folder.c_str(), std::strerror(errno));
-    return 1;
-  }
-  if (address || schedule) {
-    CSettingsAccess lock;
-    CSettings settings;
-    if (!settings.Create(nullptr)) {
-      Report("settings", E_OUTOFMEMORY);
-      return 1;
-    }
-    CSettingsData& d = *settings.GetData();
-    if (address) {
-      // The one data source of this installation.
-      auto* source = new (std::nothrow) CDataSource;
-      bool made = source && source->SetURL(address) && source->SetFilter(filter);
-      if (made) {
-        d.Sources.Empty();
-        made = d.Sources.Add(source);
-      }
-      if (!made) {
-        delete source;
-        Report("data source", E_OUTOFMEMORY);
-        return 1;
-      }
-    }
-    if (schedule) {
-      d.AutoUpdate = 1;
-      d.UpdateAtMost = atMost;
-      d.UpdateAtLeast = atLeast;
-    }
-    if (!Report("settings", settings.Save())) return 1;
-  }
   std::printf("registered %s\n", folder.c_str());
   return 0;
 }

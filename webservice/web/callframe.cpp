@@ -28,9 +28,9 @@ DWORD g_dwValidatorTimeoutMs = 30000;
 DWORD g_dwSettingsLockTimeoutMs = 30000;
 
 namespace {
-constexpr UINT kIdBadValidator = 439;
-constexpr UINT kIdNoCurrency = 512;
-constexpr UINT kIdNotSet = 526;
+constexpr UINT kTextBadValidator = 439;
+constexpr UINT kTextNoCurrency = 512;
+constexpr UINT kTextNotSet = 526;
 constexpr HRESULT kCOR_E_APPLICATION = 0x80131600;
 
 // A text of the catalogue, loaded for this one look-up.
@@ -65,8 +65,8 @@ bool WebException::IsClientFault() const {
 }
 
 void ThrowAppException(UINT id) { ThrowText(WebException::Kind::Application, id, "Undefined Exception", kCOR_E_APPLICATION); }
-void ThrowNoCurrencyException() { ThrowText(WebException::Kind::Argument, kIdNoCurrency, "Currency not found.", E_INVALIDARG); }
-void ThrowNotSetException() { ThrowText(WebException::Kind::Argument, kIdNotSet, "Currency rate not set.", E_INVALIDARG); }
+void ThrowNoCurrencyException() { ThrowText(WebException::Kind::Argument, kTextNoCurrency, "Currency not found.", E_INVALIDARG); }
+void ThrowNotSetException() { ThrowText(WebException::Kind::Argument, kTextNotSet, "Currency rate not set.", E_INVALIDARG); }
 
 void ThrowHResult(HRESULT hr) {
   if (hr == E_OUTOFMEMORY) throw WebException(WebException::Kind::OutOfMemory, "Out of memory.", "", hr);
@@ -170,7 +170,7 @@ HRESULT ExecuteClientValidation(CSettings& settings, uint32_t, const char* clien
   if (program.IsEmpty()) return S_OK;
   if (std::strpbrk(program, "\\/:")) {
     if (error) {
-      char* text = PrintFormatMessage(kIdBadValidator, settings.GetResourceLibrary(), program.c_str(), "Validators");
+      char* text = PrintFormatMessage(kTextBadValidator, settings.GetResourceLibrary(), program.c_str(), "Validators");
       if (text) {
         *error = text;
         LocalFree(text);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -154,6 +155,25 @@ TEST_F(Pipes, NoServerTimeoutsAndBusyPipes) {
   EXPECT_EQ(second.Create(kPipe), HRESULT_FROM_WIN32(ERROR_PIPE_BUSY));
   server.Close();
   EXPECT_FALSE(CPipeMessageClient::PipeExists(kPipe));
+}
+
+// A program that stops gives up a request to a server that does not answer, long before its time-out.
+TEST_F(Pipes, AStopEndsARequestAtOnce) {
+  ASSERT_EQ(server.Create(kPipe), S_OK);
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    vtx::sync::RequestStop();
+  });
+  CPipeMessageClient client;
+  DWORD reply = 99;
+  uint64_t t0 = vtx::sync::NowMs();
+  HRESULT hr = client.SendMessageTimeoutA(kPipe, WM_USER, 0, 0, 30000, &reply);
+  uint64_t took = vtx::sync::NowMs() - t0;
+  stopper.join();
+  vtx::sync::ClearStop();
+  EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED));
+  EXPECT_LT(took, 10000u);
+  server.Close();
 }
 
 TEST_F(Pipes, StaleSocketFileIsReplacedAndTheSocketIsNotOpenToOthers) {

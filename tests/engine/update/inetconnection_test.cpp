@@ -662,8 +662,37 @@ TEST_F(Connection, ConnectionBlockFromTheSettings) {
   ASSERT_EQ(FillConnectionBlock(s, fresh), S_OK);
   EXPECT_FALSE(fresh.m_bUseSystemProxy);
   EXPECT_TRUE(fresh.m_strProxyServer.IsEmpty());
-  s.DialUpDomain = "a-domain-name-too-long";
-  EXPECT_EQ(FillConnectionBlock(s, fresh), E_INVALIDARG) << "never cut";
+}
+
+// Dial-up texts too long for their fields matter only with a dial-up connection in use; then each
+// is refused (never cut) with the code whose text names the field.
+TEST_F(Connection, DialUpFieldsAreCheckedOnlyForADialUpConnection) {
+  const std::string tooLong(300, 'x');
+  struct Case {
+    CStringA INetConnectionSettings::*field;
+    HRESULT refused;
+  } cases[] = {{&INetConnectionSettings::DialUp, 0x8004025B},
+               {&INetConnectionSettings::DialUpUserName, 0x8004025C},
+               {&INetConnectionSettings::DialUpPassword, 0x8004025D},
+               {&INetConnectionSettings::DialUpDomain, 0x8004025E}};
+  for (const Case& k : cases) {
+    INetConnectionSettings s;
+    s.DialUp = "Provider";
+    s.*k.field = tooLong.c_str();
+    CINetConnection lan;
+    EXPECT_EQ(FillConnectionBlock(s, lan), S_OK);
+    EXPECT_STREQ(lan.m_DialParams.szUserName, "");
+    s.Modem = 1;
+    CINetConnection dialled;
+    EXPECT_EQ(FillConnectionBlock(s, dialled), k.refused);
+  }
+  INetConnectionSettings s;
+  s.Modem = 1;
+  s.DialUp = "Provider";
+  s.DialUpDomain = std::string(15, 'd').c_str();
+  CINetConnection fits;
+  EXPECT_EQ(FillConnectionBlock(s, fits), S_OK);
+  EXPECT_STREQ(fits.m_DialParams.szDomain, std::string(15, 'd').c_str());
 }
 
 TEST(ConnectionText, NothingRecordedGivesNoText) {

@@ -80,6 +80,13 @@ class RunNotify : public ::testing::Test {
     thread_.SetSettingsInUse(live_.get());
     notifier_.m_pMessageWindow = &window_;
   }
+  // E-mail on, to an SMTP server that cannot be reached: every mail fails.
+  void MailThatFails() {
+    CSettingsData& d = *settings_.GetData();
+    d.MessagesViaEmail = 1;
+    d.MessagesEmailProfile = "<SMTP>";
+    d.MessagesEmailRecipients = "admin@example.org";
+  }
   void TearDown() override { FreeLibrary(module_); }
 
   vtxtest::PrivateStore dir_;  // no messenger listens in its runtime folder
@@ -113,6 +120,45 @@ TEST_F(RunNotify, EveryChannelWithoutTheMessengerFallsBackToTheOwnWindow) {
   EXPECT_EQ(std::string(thread_.GetRunMessages().c_str()), before);
   EXPECT_EQ(ReadFile(dir_ / "messages.log").find("Second."), std::string::npos);
   EXPECT_TRUE(Contains(log.Drain(), "information: Second."));
+}
+
+// Without the messenger and without a window of its own, what was meant for the screen alone goes to
+// the event log (a warning at least); when the event-log channel has it already, once only.
+TEST_F(RunNotify, ScreenNoticesWithoutAScreenGoToTheEventLog) {
+  SyslogListener log(dir_ / "log");
+  ASSERT_TRUE(log.bound());
+  notifier_.m_pMessageWindow = nullptr;
+  CSettingsData& d = *settings_.GetData();
+  d.MessagesToFile = 0;
+  d.MessagesToLog = 0;
+  struct Case {
+    UINT type;
+    const char* entry;
+  } cases[] = {{0x10040, "warning: Rates were updated."}, {0x10030, "warning: Rates were updated."},
+               {0x10010, "error: Rates were updated."}};
+  for (const Case& c : cases) {
+    notifier_.Notify(thread_, nullptr, "Rates were updated.", "Vantrex", c.type, module_);
+    std::vector<std::string> entries = log.Drain();
+    EXPECT_EQ(entries.size(), 1u) << c.type;
+    EXPECT_TRUE(Contains(entries, c.entry)) << c.type;
+  }
+  notifier_.NotifyInfo(thread_, nullptr, "Information alone.", module_);
+  EXPECT_TRUE(Contains(log.Drain(), "warning: Information alone."));
+
+  d.MessagesToLog = 1;
+  notifier_.Notify(thread_, nullptr, "Once.", "Vantrex", 0x10040, module_);
+  std::vector<std::string> entries = log.Drain();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(Contains(entries, "information: Once."));
+
+  // The report of a failed mail is in the event log already: the screen's fallback adds nothing.
+  d.MessagesOnScreen = 0;
+  d.MessagesToLog = 0;
+  MailThatFails();
+  notifier_.Notify(thread_, nullptr, "Mail me.", "Vantrex", 0x10040, module_);
+  entries = log.Drain();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(Contains(entries, "error: A notification could not be sent by e-mail: "));
 }
 
 TEST_F(RunNotify, InformationGoesToTheWindowWithTheUserIcon) {
@@ -170,9 +216,7 @@ TEST_F(RunNotify, MailFailureIsReportedNotReturned) {
   d.MessagesOnScreen = 0;
   d.MessagesToLog = 0;
   d.MessagesToFile = 0;
-  d.MessagesViaEmail = 1;
-  d.MessagesEmailProfile = "<SMTP>";
-  d.MessagesEmailRecipients = "admin@example.org";
+  MailThatFails();
   notifier_.Notify(thread_, nullptr, "Mail me.", "Vantrex", 0x10010, module_);
   EXPECT_TRUE(Contains(log.Drain(), "error: A notification could not be sent by e-mail: "));
   ASSERT_EQ(window_.messages.size(), 1u);

@@ -3,6 +3,7 @@
 // converted by the program started with the server's four arguments, read back, unscrambled and
 // read by the INI reader.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <string>
 
@@ -76,6 +77,27 @@ TEST(FilterFeeds, DownloadedConvertedAndReadBack) {
     EXPECT_EQ(feedtest::IniValue(rates, "Application"), kFilterApplication);
   }
   InternetCloseHandle(session);
+}
+
+// Run by hand without their arguments, the programs say what they want in one line and end with
+// their exit codes as ever.
+TEST(FilterFeeds, WrongArgumentsGetAOneLineUsage) {
+  vtxtest::TempDir dir;
+  std::string page = dir / "page.html";
+  vtxtest::WriteFile(page, "<html></html>");
+  for (const char* program : {"sovfeed", "sdrfeed", "cadfeed", "quofeed", "usdfeed", "eurfeed", "tolfeed"}) {
+    SCOPED_TRACE(program);
+    std::string path = vtxtest::Program(program);
+    for (const std::string& args : {std::string(), " " + page}) {
+      std::string err = dir / "err";
+      int status = system((path + args + " 2>" + err).c_str());
+      ASSERT_TRUE(WIFEXITED(status));
+      DWORD code = vtx::CodeFromExitStatus(WEXITSTATUS(status));
+      EXPECT_TRUE(code == 0x80042000u || code == 0x80042001u || code == 0x80042002u) << std::hex << code;
+      EXPECT_EQ(vtxtest::ReadFile(err),
+                std::string("usage: ") + program + " <downloaded file> <address> [<filter definition> <page index>]\n");
+    }
+  }
 }
 
 }  // namespace
