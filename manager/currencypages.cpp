@@ -118,11 +118,33 @@ struct CurrencyPagesState {
   }
 };
 
+// What the three pages have in common: the shared state, the window, the page and its kit, and
+// the page's list with the common behaviour.
+class CurrencyPage : public IConfigPage {
+ protected:
+  explicit CurrencyPage(std::shared_ptr<CurrencyPagesState> state) : state_(std::move(state)) {}
+  // The start of BuildPage: the list `listId`, ordered by `compare`.
+  void Begin(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index, int listId,
+             ConfigurationSheet::Compare compare) {
+    sheet_ = &sheet;
+    page_ = page;
+    kit_ = &kit;
+    list_ = MakeList(kit, listId, page);
+    sheet.AttachList(index, list_, listId, std::move(compare));
+  }
+
+  std::shared_ptr<CurrencyPagesState> state_;
+  ConfigurationSheet* sheet_ = nullptr;
+  QWidget* page_ = nullptr;
+  CFormKit* kit_ = nullptr;
+  QTreeWidget* list_ = nullptr;
+};
+
 // ---- Page 0: the active currencies ----
 
-class CurrencyListPage : public IConfigPage {
+class CurrencyListPage : public CurrencyPage {
  public:
-  explicit CurrencyListPage(std::shared_ptr<CurrencyPagesState> state) : state_(std::move(state)) {
+  explicit CurrencyListPage(std::shared_ptr<CurrencyPagesState> state) : CurrencyPage(std::move(state)) {
     state_->currencies = this;
   }
   UINT TitleId() const override { return kStrPageTitleFirst; }
@@ -151,18 +173,13 @@ class CurrencyListPage : public IConfigPage {
   void Properties();
   void ChooseBase();
 
-  std::shared_ptr<CurrencyPagesState> state_;
-  ConfigurationSheet* sheet_ = nullptr;
-  QWidget* page_ = nullptr;
-  CFormKit* kit_ = nullptr;
-  QTreeWidget* list_ = nullptr;
 };
 
 // ---- Page 1: the currency database ----
 
-class DatabasePage : public IConfigPage {
+class DatabasePage : public CurrencyPage {
  public:
-  explicit DatabasePage(std::shared_ptr<CurrencyPagesState> state) : state_(std::move(state)) {
+  explicit DatabasePage(std::shared_ptr<CurrencyPagesState> state) : CurrencyPage(std::move(state)) {
     state_->database = this;
   }
   UINT TitleId() const override { return kStrPageTitleFirst + 1; }
@@ -182,19 +199,14 @@ class DatabasePage : public IConfigPage {
   void Remove();
   void Reset(bool selection);
 
-  std::shared_ptr<CurrencyPagesState> state_;
-  ConfigurationSheet* sheet_ = nullptr;
-  QWidget* page_ = nullptr;
-  CFormKit* kit_ = nullptr;
-  QTreeWidget* list_ = nullptr;
   CRichLinkText link_;
 };
 
 // ---- Page 2: the locales ----
 
-class LocalesPage : public IConfigPage {
+class LocalesPage : public CurrencyPage {
  public:
-  explicit LocalesPage(std::shared_ptr<CurrencyPagesState> state) : state_(std::move(state)) {
+  explicit LocalesPage(std::shared_ptr<CurrencyPagesState> state) : CurrencyPage(std::move(state)) {
     state_->locales = this;
   }
   UINT TitleId() const override { return kStrPageTitleFirst + 2; }
@@ -208,23 +220,13 @@ class LocalesPage : public IConfigPage {
   void ShowDefault();
   void OnSelectionChanged();
 
-  std::shared_ptr<CurrencyPagesState> state_;
-  ConfigurationSheet* sheet_ = nullptr;
-  QWidget* page_ = nullptr;
-  CFormKit* kit_ = nullptr;
-  QTreeWidget* list_ = nullptr;
   LCID previous_ = 0;  // the locale selected before, 0 for none
 };
 
 // ==== Page 0 ====
 
 void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  sheet_ = &sheet;
-  page_ = page;
-  kit_ = &kit;
-  list_ = MakeList(kit, kCurrencyListId, page);
-  list_->setIconSize(QSize(16, 16));
-  sheet.AttachList(index, list_, kCurrencyListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
+  Begin(sheet, page, kit, index, kCurrencyListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
     auto key = [](const QTreeWidgetItem* r, std::string& code, std::u16string& name) {
       code = Code(r);
       name = r->text(1).toStdU16String();
@@ -243,6 +245,7 @@ void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CForm
     CurrencyRowKey ka = key(a, ca, na), kb = key(b, cb, nb);
     return CompareCurrencyRows(ka, kb, column, false);
   });
+  list_->setIconSize(QSize(16, 16));
   auto combo = [&](int id, const UINT (&items)[3]) {
     auto* c = kit.Add(id, new QComboBox(page));
     for (UINT item : items) c->addItem(kit.Text(item));
@@ -524,11 +527,7 @@ HRESULT CurrencyListPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int)
 // ==== Page 1 ====
 
 void DatabasePage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  sheet_ = &sheet;
-  page_ = page;
-  kit_ = &kit;
-  list_ = MakeList(kit, kDatabaseListId, page);
-  sheet.AttachList(index, list_, kDatabaseListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
+  Begin(sheet, page, kit, index, kDatabaseListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
     std::string ca = Code(a), cb = Code(b);
     std::u16string na = a->text(1).toStdU16String(), nb = b->text(1).toStdU16String();
     DatabaseRowKey ka{ca.c_str(), na.c_str(), a->data(0, kRegimeRole).toUInt(), a->data(0, kLegalRole).toBool(),
@@ -770,11 +769,7 @@ LRESULT DatabasePage::OnPageNotify(ConfigurationSheet&, QWidget*, const PageNoti
 // ==== Page 2 ====
 
 void LocalesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  sheet_ = &sheet;
-  page_ = page;
-  kit_ = &kit;
-  list_ = MakeList(kit, kLocaleListId, page);
-  sheet.AttachList(index, list_, kLocaleListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
+  Begin(sheet, page, kit, index, kLocaleListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
     std::string na = ToAnsi(a->text(1)), nb = ToAnsi(b->text(1));
     LocaleRowKey ka{a->data(0, kLcidRole).toUInt(), na.c_str()};
     LocaleRowKey kb{b->data(0, kLcidRole).toUInt(), nb.c_str()};

@@ -27,10 +27,14 @@
 #include "manager/qtparts.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/listrows.h"
+#include "tests/manager/windowrun.h"
 
 using namespace vtx::manager;
 using vtxtest::ManagerEnvironment;
+using vtxtest::Row;
 using vtxtest::ScriptedBoxes;
+using vtxtest::SelectRows;
 using vtxtest::ScriptedEngine;
 
 namespace {
@@ -41,26 +45,11 @@ uint64_t U64(const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime)
 
 int Sign(int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
-// One run of the configuration window with the product's pages on a private store; the script
-// runs once the window is open and must close it.
-struct PagesRun {
-  ManagerEnvironment env;
-  HMODULE lib = LoadResourceLibrary(kAppKey);
-  std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
-  std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
-  CSettings settings;
-  std::unique_ptr<ConfigurationSheet> sheet;
-
+// One run of the configuration window with the product's pages, on settings with three currencies.
+struct PagesRun : vtxtest::WindowRun {
   PagesRun() {
-    settings.Create(lib);
     settings.GetRates().Active.Empty();
     for (const char* code : {"EUR", "USD", "GBP"}) Add(code, code[0] == 'E' ? 1.0 : code[0] == 'U' ? 1.2 : 0.7);
-    sheet = std::make_unique<ConfigurationSheet>(lib, ConfigurationSheet::Options{{}, ScriptedEngine::Factory(engine)});
-  }
-  ~PagesRun() {
-    sheet.reset();
-    WaitForReleases(10000);
-    FreeLibrary(lib);
   }
   void Add(const char* code, double rate) {
     CurrencyInfo r;
@@ -68,38 +57,9 @@ struct PagesRun {
     r.dRate = rate;
     settings.Add(r);
   }
-  bool Run(int startPage, const std::function<void(PropertySheet&)>& script) {
-    QPointer<PropertySheet> slot;
-    QTimer::singleShot(0, [&] {
-      if (slot) script(*slot);
-    });
-    QTimer failsafe;
-    failsafe.setSingleShot(true);
-    QObject::connect(&failsafe, &QTimer::timeout, [&] {
-      if (slot) slot->reject();
-      QFAIL("the window was still open");
-    });
-    failsafe.start(20000);
-    return RunConfigurationSheet(*sheet, nullptr, QIcon(), settings, startPage, &slot);
-  }
   QTreeWidget* List(int page, int id) { return sheet->Kit(page)->Control<QTreeWidget>(id); }
   CSettings& Edited() { return sheet->Settings(); }
 };
-
-QTreeWidgetItem* Row(QTreeWidget* list, const QString& code) {
-  for (int i = 0; i < list->topLevelItemCount(); ++i)
-    if (list->topLevelItem(i)->text(0) == code) return list->topLevelItem(i);
-  return nullptr;
-}
-
-void Select(QTreeWidget* list, const QStringList& codes) {
-  list->clearSelection();
-  for (const QString& code : codes) {
-    QTreeWidgetItem* row = Row(list, code);
-    QVERIFY2(row, qPrintable(code));
-    row->setSelected(true);
-  }
-}
 
 // Runs `act` on the modal dialog that opens next.
 void OnNextModal(std::function<void(QDialog*)> act) {
@@ -187,7 +147,7 @@ class CurrencyPagesTest : public QObject {
     bool ok = run.Run(0, [&](PropertySheet& w) {
       OnNextModal([](QDialog* d) {
         auto* choice = static_cast<CCurrencyChoiceDialog*>(d);
-        Select(choice->List(), {"FRF", "JPY"});
+        SelectRows(choice->List(), {"FRF", "JPY"});
         choice->OkButton()->click();
       });
       run.sheet->Command(0, 1012);
@@ -219,7 +179,7 @@ class CurrencyPagesTest : public QObject {
       QTreeWidget* list = run.List(0, 1003);
       QCOMPARE(list->headerItem()->text(2), QString("Rate in USD"));
       QCOMPARE(Row(list, "GBP")->text(2).left(5), QString("1.714"));  // USD per GBP
-      Select(list, {"USD"});
+      SelectRows(list, {"USD"});
       run.sheet->Command(0, 1013);
       QCOMPARE(QString(run.Edited().GetData()->BaseUnit), QString("EUR"));
       QCOMPARE(list->headerItem()->text(2), QString("Rate in EUR"));
@@ -292,7 +252,7 @@ class CurrencyPagesTest : public QObject {
         w.SetCurrentPage(0);
         w.SetCurrentPage(1);
         QTreeWidget* list = run.List(1, 1140);
-        Select(list, {"GBP"});
+        SelectRows(list, {"GBP"});
         run.sheet->Command(1, 1143);
         QVERIFY(!Row(list, "GBP"));
         QCOMPARE(list->selectedItems().size(), 1);  // the next row
@@ -350,7 +310,7 @@ class CurrencyPagesTest : public QObject {
 
     ScriptedBoxes boxes({answer});
     run.Run(1, [&](PropertySheet& w) {
-      if (selection) Select(run.List(1, 1140), {"QQQ", "USD", "DEM"});
+      if (selection) SelectRows(run.List(1, 1140), {"QQQ", "USD", "DEM"});
       run.sheet->Command(1, selection ? 1145 : 1144);
       QCOMPARE(w.PageChanged(1), answer != IDCANCEL);
       w.OkButton()->click();
@@ -398,10 +358,10 @@ class CurrencyPagesTest : public QObject {
         // The default locale is selected at the start.
         QCOMPARE(list->selectedItems().size(), 1);
         QCOMPARE(list->selectedItems().front()->text(0), QString("1033"));
-        Select(list, {"1031"});
+        SelectRows(list, {"1031"});
         auto* copy = run.sheet->Kit(2)->Control<QCheckBox>(1138);
         copy->setChecked(true);
-        Select(list, {"1040"});
+        SelectRows(list, {"1040"});
         QVERIFY(!copy->isChecked());
         w.OkButton()->click();
       });
@@ -417,7 +377,7 @@ class CurrencyPagesTest : public QObject {
   void MakeDefault() {
     PagesRun run;
     bool ok = run.Run(2, [&](PropertySheet& w) {
-      Select(run.List(2, 1105), {"1031"});
+      SelectRows(run.List(2, 1105), {"1031"});
       run.sheet->Command(2, 1107);
       QVERIFY(run.sheet->Kit(2)->Control<QLabel>(1104)->text().startsWith("1031 - German"));
       w.OkButton()->click();

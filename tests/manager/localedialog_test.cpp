@@ -16,9 +16,12 @@
 #include "manager/managerdefs.h"
 #include "platform/heap.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/listrows.h"
 
 using namespace vtx::manager;
+using vtxtest::Row;
 using vtxtest::ScriptedBoxes;
+using vtxtest::SelectRows;
 
 namespace {
 
@@ -46,20 +49,6 @@ std::unique_ptr<CCurrencyLocale> CopyOf(const CCurrencyLocale& l) {
   auto c = std::make_unique<CCurrencyLocale>(l.GetLCID());
   c->CopyFrom(l);
   return c;
-}
-
-QTreeWidgetItem* Row(QTreeWidget* list, const QString& code) {
-  for (int i = 0; i < list->topLevelItemCount(); ++i)
-    if (list->topLevelItem(i)->text(0) == code) return list->topLevelItem(i);
-  return nullptr;
-}
-
-void Select(QTreeWidget* list, const QString& code) {
-  list->clearSelection();
-  QTreeWidgetItem* row = Row(list, code);
-  QVERIFY(row);
-  list->setCurrentItem(row);
-  row->setSelected(true);
 }
 
 QStringList Codes(QTreeWidget* list) {
@@ -124,7 +113,7 @@ class LocaleDialogTest : public QObject {
     auto locale = German();
     QVERIFY(locale->AddLocaleInfo(""));
     CLocaleFormatsDialog d(settings_, *locale, CopyOf(*locale), nullptr, c_->lib);
-    Select(d.List(), "");
+    SelectRows(d.List(), {""});
     RunSelectionTimer(d);
     for (int id : {1128, 1129, 1130, 1131}) QCOMPARE(d.Kit().Control<QLabel>(id)->text(), QString());
   }
@@ -254,14 +243,14 @@ class LocaleDialogTest : public QObject {
     QCOMPARE(Codes(list).first(), QString("ADP"));
 
     // Resetting texts of the selected rows keeps the order's rules and refreshes the row.
-    Select(list, "USD");
+    SelectRows(list, {"USD"});
     d.OnResetTexts();
     QCOMPARE(Row(list, "USD")->text(3), QString());
     QCOMPARE(QString::fromStdU16String(d.Working().IFind("USD")->GetName()), QString("US-Dollar"));
 
     // The list reset keeps the selected currency, else takes the first row.
     d.SortBy(0);
-    Select(list, "JPY");
+    SelectRows(list, {"JPY"});
     d.OnResetList();
     QCOMPARE(list->selectedItems().size(), 1);
     QCOMPARE(list->selectedItems().front()->text(0), QString("JPY"));
@@ -282,7 +271,7 @@ class LocaleDialogTest : public QObject {
       working.IFind(code)->SetSymbol(u"US$");
       return IDC_OK;
     });
-    Select(d.List(), "USD");
+    SelectRows(d.List(), {"USD"});
     RunSelectionTimer(d);
     QVERIFY(d.Kit().Control(1110)->isEnabled());
     d.Kit().Control<QPushButton>(1110)->click();

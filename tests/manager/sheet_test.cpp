@@ -20,6 +20,7 @@
 #include "manager/qtparts.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/windowrun.h"
 #include "tests/manager/waiting.h"
 
 using namespace vtx::manager;
@@ -31,43 +32,11 @@ using vtxtest::WaitFor;
 
 namespace {
 
-// One run of the window on a private store: the script runs once the window is open and must
-// close it; a window still open after 20 s is cancelled.
-struct SheetRun {
-  ManagerEnvironment env;
-  HMODULE lib = LoadResourceLibrary(vtx::manager::kAppKey);
+// One run of the window with the fake pages.
+struct SheetRun : vtxtest::WindowRun {
   FakePages pages;
-  std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
-  std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
-  CSettings settings;
-  std::unique_ptr<ConfigurationSheet> sheet;
-
-  SheetRun() {
-    settings.Create(lib);
-    sheet = std::make_unique<ConfigurationSheet>(
-        lib, ConfigurationSheet::Options{pages.Factory(), ScriptedEngine::Factory(engine)});
-  }
-  ~SheetRun() {
-    sheet.reset();
-    WaitForReleases(10000);
-    FreeLibrary(lib);
-  }
+  SheetRun() : WindowRun([this] { return pages.Factory()(); }) {}
   vtxtest::FakePage& Page(int i) { return *pages.pages.at(i); }
-
-  bool Run(int startPage, const std::function<void(PropertySheet&)>& script) {
-    QPointer<PropertySheet> slot;
-    QTimer::singleShot(0, [&] {
-      if (slot) script(*slot);
-    });
-    QTimer failsafe;
-    failsafe.setSingleShot(true);
-    QObject::connect(&failsafe, &QTimer::timeout, [&] {
-      if (slot) slot->reject();
-      QFAIL("the window was still open");
-    });
-    failsafe.start(20000);
-    return RunConfigurationSheet(*sheet, nullptr, QIcon(), settings, startPage, &slot);
-  }
 };
 
 void Type(QLineEdit* edit, const QString& text) {
