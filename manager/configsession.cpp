@@ -328,7 +328,7 @@ void CConfigSession::Steps(ConfigurationSheet& sheet, Lock& lock) {
   bool saved = false;
   if (settings.Create(resources_) &&
       RunConfigurationSheet(sheet, nullptr, icon, settings, -1, &window_) && !quitting_) {
-    HRESULT hr = settings.Save();
+    HRESULT hr = sheet.SaveSettings(settings);
     if (lock.Locked()) lock.Unlock(kUnlockReload);
     if (FAILED(hr)) {
       MessageBoxHResultOK(owner_, kStrOperationFailed, kStrSaveFailedCaption, resources_, hr);

@@ -17,7 +17,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/messagewindow.h"
 #include "engine/notify/servercommands.h"
 #include "engine/update/updaterun.h"
 #include "engine/update/updatesettings.h"
@@ -29,6 +31,7 @@
 #include "manager/managerdefs.h"
 #include "manager/offgui.h"
 #include "manager/propertysheet.h"
+#include "manager/serverpages.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
@@ -164,8 +167,7 @@ const HelpMap& PageHelpMap(int index) {
 
 std::vector<std::unique_ptr<IConfigPage>> MakeConfigurationPages() {
   std::vector<std::unique_ptr<IConfigPage>> pages = MakeCurrencyPages();
-  for (int i = static_cast<int>(pages.size()); i < kPageCount; ++i)
-    pages.push_back(std::make_unique<TextPage>(kStrPageTitleFirst + i));
+  for (auto& page : MakeServerPages()) pages.push_back(std::move(page));
   return pages;
 }
 
@@ -185,6 +187,7 @@ struct ConfigurationSheet::AttachedList {
 // waits for a run under way, so it is let go off the GUI thread.
 struct ConfigurationSheet::Worker {
   HMODULE resources = nullptr;
+  CMessageWindow messageWindow;  // the screen channel of the test update, outliving the engine
   std::unique_ptr<IUpdateEngine> engine;
   std::unique_ptr<CUpdateThread> thread;
   ~Worker() {
@@ -211,6 +214,8 @@ bool ConfigurationSheet::Run(QWidget* owner, const QIcon& icon, CSettings& setti
     Close();
     return false;
   }
+  if (auto* engine = dynamic_cast<CUpdateEngine*>(worker_->engine.get()))
+    engine->Notifier().m_pMessageWindow = &worker_->messageWindow;
   worker_->thread = std::make_unique<CUpdateThread>(std::make_unique<CUpdateSettings>(), *worker_->engine);
   if (FAILED(worker_->thread->Start(worker_->resources, false))) {
     Close();
@@ -237,6 +242,9 @@ bool ConfigurationSheet::Run(QWidget* owner, const QIcon& icon, CSettings& setti
 
   accepted_ = false;
   afterSave_.clear();
+  staged_.clear();
+  applied_values_.clear();
+  accepted_values_.clear();
   savedByApply_ = false;
   testUpdateStarted_ = false;
   applied_.reset();
@@ -263,6 +271,7 @@ bool ConfigurationSheet::Run(QWidget* owner, const QIcon& icon, CSettings& setti
   if (!accepted_) return false;
   // A Cancel after Apply gives back what Apply saved, not the edits made since.
   const CSettings& result = ok || !applied_ ? settings_ : *applied_;
+  if (!ok) accepted_values_ = applied_values_;
   return settings.CopyFrom(result);
 }
 
@@ -448,7 +457,7 @@ void ConfigurationSheet::AttachList(int index, QTreeWidget* list, int listId, Co
       QTimer::singleShot(0, a->list, [a, kind] {
         std::vector<std::string> names;
         for (auto& c : kind->columns) names.push_back(c.second);
-        ApplyColumnWidths(a->list, names, kind->giveToName);
+        if (a->list) ApplyColumnWidths(a->list, names, kind->giveToName);
       });
     }
     return false;
@@ -498,7 +507,9 @@ bool ConfigurationSheet::Apply(bool ok) {
     }
     // Apply: the last page to apply saves, once.
     if (!anyChanged || window_->AnyPageChanged()) continue;
-    HRESULT hr = settings_.Save();
+    accepted_values_ = staged_;
+    HRESULT hr = SaveSettings(settings_);
+    applied_values_ = staged_;
     if (SUCCEEDED(hr)) {
       savedByApply_ = true;
       RunAfterSave();
@@ -508,8 +519,38 @@ bool ConfigurationSheet::Apply(bool ok) {
     auto copy = std::make_unique<CSettings>();
     if (copy->CopyFrom(settings_)) applied_ = std::move(copy);
   }
-  if (okApplied) accepted_ = true;
+  if (okApplied) {
+    accepted_ = true;
+    accepted_values_ = staged_;
+  }
   return true;
+}
+
+void ConfigurationSheet::StageValue(const char* name, DWORD value) {
+  for (auto& [n, v] : staged_)
+    if (_stricmp(n.c_str(), name) == 0) {
+      v = value;
+      return;
+    }
+  staged_.emplace_back(name, value);
+}
+
+bool ConfigurationSheet::StagedValue(const char* name, DWORD* value) const {
+  for (auto& [n, v] : staged_)
+    if (_stricmp(n.c_str(), name) == 0) {
+      if (value) *value = v;
+      return true;
+    }
+  return false;
+}
+
+HRESULT ConfigurationSheet::SaveSettings(CSettings& settings) const {
+  HRESULT hr = settings.Save();
+  for (auto& [name, value] : accepted_values_) {
+    if (FAILED(hr)) break;
+    hr = RegDwordValue(value).Save(HKEY_LOCAL_MACHINE, kAppKey, name.c_str());
+  }
+  return hr;
 }
 
 void ConfigurationSheet::TestUpdate(bool definitionsOnly) {

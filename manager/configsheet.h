@@ -126,6 +126,14 @@ class ConfigurationSheet {
   // session after OK (RunAfterSave). The next run drops what a cancelled or failed one left.
   void AfterSave(std::function<void()> action) { afterSave_.push_back(std::move(action)); }
   void RunAfterSave();
+  // A DWORD value of the application key that a page keeps outside the settings
+  // ("ApplicationMonitor"): taken by ValidatePage, written only with the settings (Apply, and the
+  // session's save after OK); an apply refused by a later page writes nothing.
+  void StageValue(const char* name, DWORD value);
+  // The staged value, when a page staged one.
+  bool StagedValue(const char* name, DWORD* value) const;
+  // Saves `settings` and then the values of the last accepted apply; the first failure.
+  HRESULT SaveSettings(CSettings& settings) const;
 
   // What the configuration session reads after a run.
   bool TestUpdateStarted() const { return testUpdateStarted_; }
@@ -171,6 +179,10 @@ class ConfigurationSheet {
   std::vector<std::pair<int, SortState>> sortStates_;
   CSettings settings_;
   std::unique_ptr<CSettings> applied_;  // the settings as the last Apply saved them
+  using Values = std::vector<std::pair<std::string, DWORD>>;
+  Values staged_;    // taken by the pages' last ValidatePage
+  Values applied_values_;  // as the last Apply saved them
+  Values accepted_values_;  // what the session's save writes
   bool accepted_ = false;
   bool savedByApply_ = false;
   bool initialising_ = false;

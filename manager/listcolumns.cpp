@@ -55,7 +55,8 @@ void ApplyColumnWidths(QTreeWidget* list, const std::vector<std::string>& names,
     if (have) stored = value;
     // A column dragged to nothing could never be seen or dragged back: such a width counts as missing.
     fit.stored.push_back(have && stored >= kMinStoredWidth ? static_cast<int>(std::min<DWORD>(stored, 0x7FFF)) : -1);
-    // Sized to its header, as wide as the header or the widest row.
+    // Sized to its header, as the other platform does it: to the header or the widest row,
+    // whichever is wider (the last column may be widened to fill the list below).
     fit.header.push_back(std::max(header->sectionSizeHint(i), static_cast<QAbstractItemView*>(list)->sizeHintForColumn(i)));
   }
   fit.listWidth = list->width();

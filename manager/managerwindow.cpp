@@ -14,6 +14,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "manager/configsession.h"
 #include "manager/managerdefs.h"
+#include "manager/messagedialogs.h"
 #include "manager/offgui.h"
 #include "manager/qtparts.h"
 #include "platform/codepage.h"
@@ -298,6 +299,7 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
     ClipboardScope() { InstallQtClipboard(true); }
     ~ClipboardScope() { InstallQtClipboard(false); }
   } clipboard;
+  QtMessageDialogsScope messageDialogs;
   DesktopQuitFilter desktopQuit;
 
   if (sw.wait) WaitForManagerWindow(10000);

@@ -115,6 +115,22 @@ OffGuiOutcome OffGuiCalls::RunAndWait(std::function<OffGuiReply()> call, DWORD b
   return OffGuiOutcome::Done;
 }
 
+bool RunOffGuiThreadLater(std::function<OffGuiReply()> call, QObject* context,
+                          std::function<void(const OffGuiReply&)> done) {
+  auto shared = std::make_shared<Shared>();
+  if (!context || !Launch(shared, std::move(call))) return false;
+  // The notifier goes with the context, and with it the reply.
+  auto* answered = new QSocketNotifier(shared->fd, QSocketNotifier::Read, context);
+  QObject::connect(answered, &QSocketNotifier::activated, answered, [shared, answered, done = std::move(done)] {
+    OffGuiReply reply;
+    if (!shared->Take(&reply)) return;
+    answered->setEnabled(false);
+    answered->deleteLater();
+    done(reply);
+  });
+  return true;
+}
+
 void OffGuiCalls::Abandon() {
   abandoned_ = true;
   for (Wait* w : waits_) {

@@ -10,6 +10,7 @@
 #include "platform/types.h"
 
 class QEventLoop;
+class QObject;
 
 namespace vtx::manager {
 
@@ -47,6 +48,12 @@ class OffGuiCalls {
   std::vector<Wait*> waits_;
   bool abandoned_ = false;
 };
+
+// Runs `call` on a thread of its own without waiting for it: `done` gets its reply on the GUI
+// thread, unless `context` is gone by then (the reply is dropped). False when no thread can be
+// made. The call must hold everything it uses.
+bool RunOffGuiThreadLater(std::function<OffGuiReply()> call, QObject* context,
+                          std::function<void(const OffGuiReply&)> done);
 
 // Drops the reference on a thread of its own, so that an object whose destructor waits (a worker
 // thread that has to finish its run) never holds up the GUI thread.

@@ -20,6 +20,7 @@
 #include "engine/notify/notifychannels.h"
 #include "manager/configsession.h"
 #include "manager/dialogkit.h"
+#include "manager/displaylog.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
 #include "platform/clipboard.h"
@@ -113,15 +114,6 @@ class QtClipboard : public vtx::clipboard::Backend {
 
  private:
   static bool OnGuiThread() { return qApp && QThread::currentThread() == qApp->thread(); }
-};
-
-// Messages for the screen stay in the display log: this manager does not show them.
-class NoDisplayLog : public IDisplayLog {
- public:
-  void Watch(const std::string&, HWND, HMODULE) override {}
-  void Read() override {}
-  void OnMessageWindowClosed(WPARAM) override {}
-  void Close() override {}
 };
 
 }  // namespace
@@ -219,7 +211,7 @@ std::unique_ptr<IConfigSession> MakeConfigSession(ILauncher& launcher) {
   options.launcher = &launcher;
   return std::make_unique<CConfigSession>(std::move(options));
 }
-std::unique_ptr<IDisplayLog> MakeDisplayLog() { return std::make_unique<NoDisplayLog>(); }
+std::unique_ptr<IDisplayLog> MakeDisplayLog() { return std::make_unique<CDisplayLog>(); }
 
 DesktopQuitFilter::DesktopQuitFilter() {
   if (qApp) qApp->installEventFilter(this);

@@ -27,14 +27,6 @@ bool LoadText(HMODULE module, UINT id, int max, std::string& out) {
   return true;
 }
 
-bool ReadAppPath(const char* name, std::string& out) {
-  RegStringValueW value;
-  if (FAILED(value.Load(HKEY_LOCAL_MACHINE, kAppKey, name)) || !value.GetString() || !*value.GetString())
-    return false;
-  out = WideToUtf8(value.GetString());
-  return true;
-}
-
 struct Entry {
   std::string name;
   bool folder;
@@ -72,6 +64,14 @@ class PlatformLauncher : public ILauncher {
 };
 
 }  // namespace
+
+bool ReadAppPath(const char* name, std::string& out) {
+  RegStringValueW value;
+  if (FAILED(value.Load(HKEY_LOCAL_MACHINE, kAppKey, name)) || !value.GetString() || !*value.GetString())
+    return false;
+  out = WideToUtf8(value.GetString());
+  return true;
+}
 
 ILauncher& SystemLauncher() {
   static PlatformLauncher launcher;

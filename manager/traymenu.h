@@ -38,6 +38,8 @@ constexpr UINT kFirstActionId = 8;
 
 // `folder` + "/" + `name` (no second '/'); false when the result would take 260 bytes or more.
 bool JoinPath(std::string& out, const std::string& folder, const std::string& name);
+// A non-empty REG_SZ value under the application key as a UTF-8 path ("Path", "Actions", ...).
+bool ReadAppPath(const char* name, std::string& out);
 
 // Fills `menu` from the table, command id = position + 1; false when a string does not load.
 bool BuildPopupMenu(std::vector<MenuItem>& menu, const DWORD* table, size_t count, HMODULE module);

@@ -1,21 +1,18 @@
 #include "messenger/messenger.h"
 
-#include <fcntl.h>
 #include <grp.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "engine/foundation/regvalue.h"
+#include "engine/notify/displayfile.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/servicepipe.h"
 #include "platform/files.h"
 
 namespace vtx::msg {
-
-const char kDisplaySeparator[] = "\r\n\r\n---\r\n\r\n";
 
 namespace {
 
@@ -30,8 +27,6 @@ constexpr UINT kAlarmFlags = 0x10010;
 constexpr UINT kDialogFlags = 0x80;
 constexpr DWORD kPingLimitMs = 120000;
 constexpr size_t kMaxPath = 260;
-constexpr int kLockTries = 10;
-constexpr DWORD kLockPauseMs = 500;
 // The product's group: its service accounts have it as their primary group.
 constexpr char kProductGroup[] = "vantrex";
 
@@ -44,33 +39,6 @@ std::string Neutralised(const char* text) {
   }
   return out;
 }
-
-// The writers' lock of the display-messages file: a lock file beside it, because the file
-// itself is replaced by every write.
-class DisplayLock {
- public:
-  explicit DisplayLock(const std::string& path) {
-    fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-    if (fd_ < 0) return;
-    for (int i = 0; i < kLockTries; ++i) {
-      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-        held_ = true;
-        return;
-      }
-      if (i + 1 < kLockTries) Sleep(kLockPauseMs);
-    }
-  }
-  ~DisplayLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-  DisplayLock(const DisplayLock&) = delete;
-  DisplayLock& operator=(const DisplayLock&) = delete;
-  bool held() const { return held_; }
-
- private:
-  int fd_ = -1;
-  bool held_ = false;
-};
 
 // The string at `offset`, which must end inside the data.
 bool TakeString(const char* data, DWORD size, DWORD& offset, std::string* out) {
@@ -98,7 +66,7 @@ HRESULT WriteDisplayLog(const std::string& path, const char* text, UINT flags, H
   if (!header) return S_FALSE;
   std::string entry = header;
   LocalFree(header);
-  DisplayLock lock(path);
+  vtx::notify::DisplayFileLock lock(path);
   if (!lock.held()) return E_TIMEOUT;
   std::string old;
   HRESULT hr = vtx::ReadWholeFile(path.c_str(), &old);
@@ -107,13 +75,13 @@ HRESULT WriteDisplayLog(const std::string& path, const char* text, UINT flags, H
   } else if (FAILED(hr)) {
     return hr;  // never replace a file whose contents could not be read
   }
-  std::string whole = old.empty() ? entry : entry + kDisplaySeparator + old;
+  std::string whole = old.empty() ? entry : entry + vtx::notify::kDisplaySeparator + old;
   return vtx::WriteFileReplacing(path.c_str(), whole.data(), whole.size(), 0644);
 }
 
 bool DeleteDisplayLog(const std::string& path) {
   if (path.empty()) return false;
-  DisplayLock lock(path);
+  vtx::notify::DisplayFileLock lock(path);
   return lock.held() && DeleteFileA(path.c_str());
 }
 

@@ -11,9 +11,6 @@
 
 namespace vtx::msg {
 
-// The separator between two entries of the display-messages file.
-extern const char kDisplaySeparator[];  // "\r\n\r\n---\r\n\r\n"
-
 // Adds one entry for `text` at the top of the display-messages file: the header of
 // DisplayMessageEntry with the text as its title. The file is replaced whole (a reader sees the
 // old file or the new one); writers take the lock file "<path>.lock", up to 10 tries 500 ms

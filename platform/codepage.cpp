@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "platform/errors.h"
@@ -44,6 +45,7 @@ struct AnsiPage {
   std::string name;
   bool utf8 = false;
   SingleByte table;
+  bool asciiSame = true;  // ASCII characters are the same bytes in this page
 };
 
 // The table of a single-byte page; false for an unknown page and for a multi-byte one (a byte
@@ -92,6 +94,7 @@ const AnsiPage& Ansi() {
       if (BuildFromIconv(name, p.table)) {
         p.name = name;
         p.table.BuildReverse();
+        for (int b = 0; b < 0x80; ++b) p.asciiSame = p.asciiSame && p.table.toWide[b] == b;
         return p;
       }
       std::fprintf(stderr, "vantrex: code page \"%s\" is not a single-byte code page known here; using Windows-1252\n",
@@ -102,6 +105,13 @@ const AnsiPage& Ansi() {
     return p;
   }();
   return page;
+}
+
+template <class C>
+bool IsAscii(const C* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (static_cast<std::make_unsigned_t<C>>(p[i]) >= 0x80) return false;
+  return true;
 }
 
 // The single-byte table of a code page that is not UTF-8.
@@ -283,6 +293,7 @@ namespace vtx {
 
 const char* AnsiCodePageName() { return Ansi().name.c_str(); }
 bool AnsiCodePageIsUtf8() { return Ansi().utf8; }
+bool AnsiCodePageKeepsAscii() { return Ansi().asciiSame; }
 
 char16_t UnicodeFold(char16_t c) { return static_cast<char16_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT)); }
 char16_t UnicodeUpper(char16_t c) { return static_cast<char16_t>(u_toupper(c)); }
@@ -310,6 +321,8 @@ size_t StrLen16(const char16_t* s) {
 
 std::u16string AnsiToWide(const std::string& s) {
   if (s.empty()) return {};
+  // Names and numbers are mostly ASCII: those need no table.
+  if (Ansi().asciiSame && IsAscii(s.data(), s.size())) return std::u16string(s.begin(), s.end());
   std::u16string w(s.size() * 2 + 1, u'\0');
   int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), static_cast<int>(w.size()));
   w.resize(n > 0 ? n : 0);
@@ -318,6 +331,7 @@ std::u16string AnsiToWide(const std::string& s) {
 
 std::string WideToAnsi(const std::u16string& s) {
   if (s.empty()) return {};
+  if (Ansi().asciiSame && IsAscii(s.data(), s.size())) return std::string(s.begin(), s.end());
   std::string a(s.size() * 4 + 1, '\0');
   int n = WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), a.data(), static_cast<int>(a.size()), nullptr, nullptr);
   a.resize(n > 0 ? n : 0);

@@ -28,6 +28,8 @@ namespace vtx {
 // The code page that CP_ACP stands for ($VANTREX_CODEPAGE, else Windows-1252), as its iconv name.
 const char* AnsiCodePageName();
 bool AnsiCodePageIsUtf8();
+// ASCII characters are the same bytes in the ANSI code page (UTF-8 and every common page).
+bool AnsiCodePageKeepsAscii();
 // Unicode case-insensitive comparison (simple case folding, locale-independent).
 int UnicodeICompare(const char16_t* a, const char16_t* b);
 int UnicodeICompare(const char* aUtf8, const char* bUtf8);

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +12,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "platform/codepage.h"
 #include "platform/heap.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -57,6 +61,34 @@ HRESULT FolderEntries(const std::string& folder, std::vector<std::string>* names
   });
   return S_OK;
 }
+
+vtx::FileStamp StampOf(const struct stat& st) {
+  vtx::FileStamp s;
+  s.device = static_cast<uint64_t>(st.st_dev);
+  s.inode = static_cast<uint64_t>(st.st_ino);
+  s.size = static_cast<uint64_t>(st.st_size);
+  s.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return s;
+}
+
+// An inotify instance watching one folder; readable while changes wait to be taken.
+class ChangeNotification : public vtx::sync::Object {
+ public:
+  explicit ChangeNotification(vtx::ScopedFd fd) : fd_(std::move(fd)) {}
+  int PollFd() const override { return fd_.Get(); }
+  DWORD TryAcquire() override {
+    pollfd p{fd_.Get(), POLLIN, 0};
+    return poll(&p, 1, 0) > 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+  }
+  void Drain() {
+    alignas(inotify_event) char buf[8192];
+    while (read(fd_.Get(), buf, sizeof buf) > 0) {
+    }
+  }
+
+ private:
+  vtx::ScopedFd fd_;
+};
 
 std::string TempFolder() {
   const char* t = getenv("TMPDIR");
@@ -208,6 +240,48 @@ UINT GetTempFileNameA(const char* folder, const char* prefix, UINT unique, char*
     return 0;
   }
   return 1;
+}
+
+HANDLE FindFirstChangeNotificationA(const char* folder, BOOL watchSubtree, DWORD filter) {
+  if (!folder || !*folder || watchSubtree) {
+    SetLastError(watchSubtree ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  uint32_t mask = 0;
+  if (filter & FILE_NOTIFY_CHANGE_LAST_WRITE) mask |= IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO;
+  if (filter & FILE_NOTIFY_CHANGE_FILE_NAME) mask |= IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+  if (!mask) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  vtx::ScopedFd fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!fd) {
+    vtx::SetLastErrorFromErrno();
+    return INVALID_HANDLE_VALUE;
+  }
+  if (inotify_add_watch(fd.Get(), folder, mask | IN_ONLYDIR) < 0) {
+    SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : vtx::Win32FromErrno(errno));
+    return INVALID_HANDLE_VALUE;
+  }
+  return vtx::sync::MakeHandle(std::make_shared<ChangeNotification>(std::move(fd)));
+}
+
+BOOL FindNextChangeNotification(HANDLE handle) {
+  auto change = std::dynamic_pointer_cast<ChangeNotification>(vtx::sync::FromHandle(handle));
+  if (!change) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  change->Drain();
+  return TRUE;
+}
+
+BOOL FindCloseChangeNotification(HANDLE handle) {
+  if (!std::dynamic_pointer_cast<ChangeNotification>(vtx::sync::FromHandle(handle))) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return CloseHandle(handle);
 }
 
 namespace vtx {
@@ -365,6 +439,31 @@ HRESULT ReadWholeFile(const ScopedFd& fd, uint64_t limit, size_t zeros, char** b
   std::memset(data + got, 0, length - got + zeros);
   *block = data;
   *size = got;
+  return S_OK;
+}
+
+HRESULT ReadRegularFile(const char* path, size_t maxBytes, std::string* data, FileStamp* stamp) {
+  if (!path || !data || !stamp) return E_INVALIDARG;
+  data->clear();
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return HRESULT_FROM_WIN32(GetLastError());
+  struct stat st;
+  if (fstat(fd.Get(), &st) != 0) return FailFromErrno();
+  if (!S_ISREG(st.st_mode)) return Fail(ERROR_DIRECTORY);
+  *stamp = StampOf(st);
+  size_t want = std::min<uint64_t>(maxBytes, static_cast<uint64_t>(st.st_size));
+  data->resize(want);
+  size_t got = 0;
+  HRESULT hr = ReadFully(fd.Get(), data->data(), want, &got);
+  data->resize(SUCCEEDED(hr) ? got : 0);
+  return hr;
+}
+
+HRESULT StampFile(const char* path, FileStamp* stamp) {
+  if (!path || !stamp) return E_INVALIDARG;
+  struct stat st;
+  if (stat(path, &st) != 0) return FailFromErrno();
+  *stamp = StampOf(st);
   return S_OK;
 }
 

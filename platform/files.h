@@ -17,6 +17,8 @@ constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_NOTIFY_CHANGE_FILE_NAME = 0x01;
+constexpr DWORD FILE_NOTIFY_CHANGE_LAST_WRITE = 0x10;
 
 // The path of a special folder into `path` (MAX_PATH characters), without a trailing "/":
 //   CSIDL_COMMON_APPDATA  $VANTREX_APPDATA, else /var/lib
@@ -51,6 +53,17 @@ DWORD GetTempPathA(DWORD size, char* buffer);
 // characters and ".tmp" in `folder`, and writes its path to `result` (MAX_PATH characters).
 // Nonzero on success; 0 with the last error set. `unique` must be 0.
 UINT GetTempFileNameA(const char* folder, const char* prefix, UINT unique, char* result);
+
+// A change notification on one folder (not its subfolders; `watchSubtree` must be FALSE): a
+// waitable handle, signalled once a file of the folder changes as `filter` says, until
+// FindNextChangeNotification. LAST_WRITE: a file is written, created or moved in; FILE_NAME: a
+// name is created, deleted or renamed. INVALID_HANDLE_VALUE with the last error set (267 when the
+// path is no folder). The handle's descriptor (vtx::sync::FromHandle(h)->PollFd()) is readable
+// while it is signalled, so that another event loop can watch it.
+HANDLE FindFirstChangeNotificationA(const char* folder, BOOL watchSubtree, DWORD filter);
+// Takes the changes reported so far: the handle is signalled again by the next change.
+BOOL FindNextChangeNotification(HANDLE handle);
+BOOL FindCloseChangeNotification(HANDLE handle);
 
 namespace vtx {
 
@@ -129,6 +142,18 @@ HRESULT WriteWholeFile(const char* path, const void* data, size_t size);
 // contents or the new ones, never a part. The file keeps its mode; a new one gets `newMode`.
 HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode);
 HRESULT FileSize(const char* path, uint64_t* size);
+
+// Which file a path named and how it stood: a file that is rewritten or replaced gets another.
+struct FileStamp {
+  uint64_t device = 0, inode = 0, size = 0;
+  int64_t modifiedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the file at `path` now (links followed).
+HRESULT StampFile(const char* path, FileStamp* stamp);
+// At most `maxBytes` of a regular file, and its stamp. The open never waits: a FIFO, a device or
+// a folder is refused with 0x8007010B before anything is read.
+HRESULT ReadRegularFile(const char* path, size_t maxBytes, std::string* data, FileStamp* stamp);
 
 // A new private temporary file (mode 0600) in `folder` (null: the temporary folder) named
 // `prefix`, six random characters and `suffix`, holding `data`. On any failure nothing is left.

@@ -447,7 +447,7 @@ BOOL IsCharAlphaNumericA(char c) {
 }
 
 namespace vtx {
-bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, std::string* time) {
+bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, std::string* time, bool longDate) {
   char name[ULOC_FULLNAME_CAPACITY] = {};
   UErrorCode status = U_ZERO_ERROR;
   int32_t len = uloc_getLocaleForLCID(ResolveLcid(locale), name, sizeof name, &status);
@@ -469,7 +469,8 @@ bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, st
     *out = WideToAnsi(wide);
     return !out->empty();
   };
-  return format(icu::DateFormat::createDateInstance(icu::DateFormat::kShort, loc), date) &&
+  return format(icu::DateFormat::createDateInstance(longDate ? icu::DateFormat::kFull : icu::DateFormat::kShort, loc),
+                date) &&
          format(icu::DateFormat::createTimeInstance(icu::DateFormat::kMedium, loc), time);
 }
 }  // namespace vtx

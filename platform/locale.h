@@ -139,9 +139,11 @@ LCID ResolveLcid(LCID locale);
 }  // namespace vtx
 
 namespace vtx {
-// A UTC time as the locale writes its short date and its time with seconds, in the process's time
-// zone and the ANSI code page; false when the locale or the time cannot be formatted.
-bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, std::string* time);
+// A UTC time as the locale writes its short (or long, with the weekday) date and its time with
+// seconds, in the process's time zone under the rules of that moment (its own daylight-saving
+// offset), in the ANSI code page; false when the locale or the time cannot be formatted.
+bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, std::string* time,
+                         bool longDate = false);
 }  // namespace vtx
 
 // Comparing texts by a locale's collation (ICU): CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN,

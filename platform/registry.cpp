@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/systime.h"
@@ -44,6 +46,26 @@ constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_
 
 using Name = std::u16string;
 
+// The process id, kept current across fork: connections belong to the process that opened them.
+pid_t g_pid = getpid();
+void AfterForkInChild() { g_pid = getpid(); }
+const int g_forkHandler = pthread_atfork(nullptr, nullptr, AfterForkInChild);
+
+// The values of one key, read in one statement inside a transaction and kept while nothing on the
+// connection changes, so that a configuration read value by value costs one statement per key.
+struct ValueCache {
+  struct Row {
+    Name name;
+    DWORD type;
+    std::string data;
+  };
+  uint64_t serial = 0, gen = 0;
+  int64_t key = -1;
+  bool filled = false;
+  std::vector<Row> rows;
+  std::unordered_map<std::string, size_t> byFold;
+};
+
 // ---- the connection of this thread -------------------------------------------------------------
 
 struct Conn {
@@ -59,20 +81,54 @@ struct Conn {
   // The level of the outermost open read scope, 0 when none: nothing inside it may write, since its
   // end would undo the change after the change was reported done.
   int readLevel = 0;
-  std::unordered_map<std::string, sqlite3_stmt*> stmts;
+  // Prepared statements: those of fixed text by the text's address, built ones by their text.
+  std::unordered_map<const char*, sqlite3_stmt*> stmts;
+  std::unordered_map<std::string, sqlite3_stmt*> built;
   uint64_t serial = 0;  // counts outer transactions, so that enumeration cursors know their snapshot
+  // Moves with every change made or undone: what was read before may no longer hold.
+  uint64_t gen = 0;
+  // The level of the outermost open scope whose changes leave the change counter alone, 0 when none.
+  int quietLevel = 0;
+  // The open outer transaction holds changes that move the change counter at its commit.
+  bool counted = false;
+  ValueCache cache;
+  // Moves when keys may have gone: deleted, or made and then undone. Inside a caller's transaction
+  // a key found alive stays alive until it moves, and one key is stamped with its write time once.
+  uint64_t shape = 0;
+  struct KeyMark {
+    int64_t id = 0;
+    uint64_t serial = 0, shape = 0;
+  } alive, touched;
+  // Subkeys found by name inside a caller's transaction: (parent, fold) -> id, while `shape` holds.
+  struct {
+    uint64_t serial = 0, shape = 0;
+    std::unordered_map<std::string, int64_t> ids;
+  } children;
+  bool Holds(const KeyMark& m, int64_t id) const { return level > 0 && m.id == id && m.serial == serial && m.shape == shape; }
+  void Mark(KeyMark& m, int64_t id) {
+    if (level > 0) m = KeyMark{id, serial, shape};
+  }
 
   void Close() {
     // A connection inherited across fork belongs to the parent: leave it alone.
-    if (db && pid == getpid()) {
+    if (db && pid == g_pid) {
       for (auto& s : stmts) sqlite3_finalize(s.second);
+      for (auto& s : built) sqlite3_finalize(s.second);
       sqlite3_close_v2(db);
     }
+    Forget();
+  }
+  // Drops the state of a connection that is closed, or that belongs to the parent after a fork.
+  void Forget() {
     stmts.clear();
+    built.clear();
     db = nullptr;
     readOnly = absent = false;
     openError = ERROR_SUCCESS;
-    level = readLevel = 0;
+    level = readLevel = quietLevel = 0;
+    counted = false;
+    cache = ValueCache();
+    children.ids.clear();
   }
   ~Conn() { Close(); }
 };
@@ -117,6 +173,7 @@ DWORD ExecScript(Conn& c, const char* sql) {
   return FromSqlite(sqlite3_exec(c.db, sql, nullptr, nullptr, nullptr), c.db);
 }
 DWORD Exec(Conn& c, const char* sql);
+DWORD Exec(Conn& c, const std::string& sql);
 
 uint64_t NowFileTime() {
   FILETIME now;
@@ -140,7 +197,11 @@ const char kSchema[] =
     " name BLOB NOT NULL, fold BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);"
     "CREATE UNIQUE INDEX IF NOT EXISTS vals_name ON vals(key, fold);"
     "CREATE INDEX IF NOT EXISTS vals_key ON vals(key);"
-    "PRAGMA user_version = 1;";
+    // The change counter: one row, moved by every committed transaction that changed something
+    // (see RegistryChangeCount).
+    "CREATE TABLE IF NOT EXISTS meta(id INTEGER PRIMARY KEY, changes INTEGER NOT NULL);"
+    "PRAGMA user_version = 2;";
+constexpr int kSchemaVersion = 2;
 
 // The schema version of the store, -1 with `error` set when it cannot be read.
 int SchemaVersion(sqlite3* db, DWORD& error) {
@@ -155,11 +216,12 @@ int SchemaVersion(sqlite3* db, DWORD& error) {
 }
 
 void InsertRoot(Conn& c, int64_t id, const char16_t* name);
+void InsertCounter(Conn& c);
 
 void Open(Conn& c, const std::string& path) {
   c.Close();
   c.path = path;
-  c.pid = getpid();
+  c.pid = g_pid;
   MakeParentDirectory(path);
   struct stat st{};
   if (stat(path.c_str(), &st) != 0) {
@@ -206,13 +268,15 @@ void Open(Conn& c, const std::string& path) {
   Exec(c, "PRAGMA synchronous=NORMAL");
   // Each call inside a caller's scope is a savepoint: keep their journals in memory.
   Exec(c, "PRAGMA temp_store=MEMORY");
-  if (version == 0) {
+  // A new store, or one of an earlier schema: the script only adds what is missing.
+  if (version < kSchemaVersion) {
     DWORD e = Exec(c, "BEGIN IMMEDIATE");
     if (e == ERROR_SUCCESS) {
       e = ExecScript(c, kSchema);
       if (e == ERROR_SUCCESS) {
         InsertRoot(c, 1, u"HKEY_CURRENT_USER");
         InsertRoot(c, 2, u"HKEY_LOCAL_MACHINE");
+        InsertCounter(c);
         e = Exec(c, "COMMIT");
       }
       if (e != ERROR_SUCCESS) Exec(c, "ROLLBACK");
@@ -229,12 +293,9 @@ void Open(Conn& c, const std::string& path) {
 Conn* Connection() {
   Conn& c = t_conn;
   const char* path = vtx::RegistryStorePath();
-  if (c.pid != getpid()) {
-    c.db = nullptr;  // inherited across fork; never touch it
-    c.stmts.clear();
-    c.level = c.readLevel = 0;
+  if (c.pid != g_pid) {
+    c.Forget();  // inherited across fork; never touch it
     c.path.clear();
-    c.absent = false;
   }
   // A store that was missing may have been made since.
   bool same = c.db && c.path == path;
@@ -250,19 +311,24 @@ DWORD Usable(const Conn& c) {
   return c.openError ? c.openError : ERROR_INTERNAL_ERROR;
 }
 
-// A prepared statement of this connection, reset when the holder goes.
+// A prepared statement of this connection, reset when the holder goes. `sql` is a text of fixed
+// address (a literal): the cache knows it by that address.
 class Stmt {
  public:
   Stmt(Conn& c, const char* sql) {
     auto it = c.stmts.find(sql);
-    if (it != c.stmts.end()) {
+    if (it != c.stmts.end())
       s_ = it->second;
-    } else if (sqlite3_prepare_v3(c.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s_, nullptr) == SQLITE_OK) {
+    else if (Prepare(c, sql))
       c.stmts[sql] = s_;
-    } else {
-      s_ = nullptr;
-      err_ = FromSqlite(sqlite3_errcode(c.db), c.db);
-    }
+  }
+  // A statement of built text, known by the text.
+  Stmt(Conn& c, const std::string& sql) {
+    auto it = c.built.find(sql);
+    if (it != c.built.end())
+      s_ = it->second;
+    else if (Prepare(c, sql.c_str()))
+      c.built[sql] = s_;
   }
   ~Stmt() {
     if (s_) {
@@ -287,6 +353,7 @@ class Stmt {
     return sqlite3_step(s_);
   }
   int64_t ColInt(int i) { return sqlite3_column_int64(s_, i); }
+  bool ColNull(int i) { return sqlite3_column_type(s_, i) == SQLITE_NULL; }
   Name ColName(int i) {
     const void* p = sqlite3_column_blob(s_, i);
     int n = sqlite3_column_bytes(s_, i);
@@ -301,18 +368,32 @@ class Stmt {
   }
 
  private:
+  bool Prepare(Conn& c, const char* sql) {
+    if (sqlite3_prepare_v3(c.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s_, nullptr) == SQLITE_OK) return true;
+    s_ = nullptr;
+    err_ = FromSqlite(sqlite3_errcode(c.db), c.db);
+    return false;
+  }
+
   sqlite3_stmt* s_ = nullptr;
   DWORD err_ = ERROR_INTERNAL_ERROR;
 };
 
 // Runs one statement of the cache to its end.
-DWORD Exec(Conn& c, const char* sql) {
-  Stmt s(c, sql);
+DWORD Run(Conn& c, Stmt& s) {
   if (!s.ok()) return s.error();
   int rc;
   while ((rc = s.Step()) == SQLITE_ROW) {
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c.db);
+}
+DWORD Exec(Conn& c, const char* sql) {
+  Stmt s(c, sql);
+  return Run(c, s);
+}
+DWORD Exec(Conn& c, const std::string& sql) {
+  Stmt s(c, sql);
+  return Run(c, s);
 }
 
 // A read transaction around the statements of one call, so that they see one state of the store
@@ -358,6 +439,30 @@ void InsertRoot(Conn& c, int64_t id, const char16_t* name) {
   s.Step();
 }
 
+// The counter starts at the time the store was made, so that a store made anew never repeats the
+// counts of one that was there before.
+void InsertCounter(Conn& c) {
+  Stmt s(c, "INSERT OR IGNORE INTO meta(id, changes) VALUES(1, ?)");
+  s.Int(1, static_cast<int64_t>(NowFileTime() & 0x7FFFFFFFFFFFFFFFull)).Step();
+}
+
+// A scope of `level` ends: the levels that it opened close with it.
+void LeaveScope(Conn& c, int level) {
+  c.level = level - 1;
+  if (c.readLevel >= level) c.readLevel = 0;
+  if (c.quietLevel >= level) c.quietLevel = 0;
+}
+
+DWORD BumpCounter(Conn& c) { return Exec(c, "UPDATE meta SET changes = changes + 1 WHERE id = 1"); }
+
+// Commits the outer transaction, moving the change counter first when it holds counted changes.
+DWORD CommitOuter(Conn& c) {
+  DWORD e = c.counted ? BumpCounter(c) : ERROR_SUCCESS;
+  if (e == ERROR_SUCCESS) e = Exec(c, "COMMIT");
+  if (e == ERROR_SUCCESS) c.counted = false;
+  return e;
+}
+
 // ---- keys ------------------------------------------------------------------------------------
 
 bool IsRoot(HKEY k) {
@@ -382,10 +487,14 @@ DWORD Resolve(HKEY k, int64_t& id, REGSAM& access) {
 // ERROR_SUCCESS when the key still exists, ERROR_KEY_DELETED when not.
 DWORD KeyAlive(Conn& c, int64_t id) {
   if (!c.db) return id <= 2 ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+  if (c.Holds(c.alive, id)) return ERROR_SUCCESS;
   Stmt s(c, "SELECT 1 FROM keys WHERE id = ?");
   if (!s.ok()) return s.error();
   int rc = s.Int(1, id).Step();
-  if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+  if (rc == SQLITE_ROW) {
+    c.Mark(c.alive, id);
+    return ERROR_SUCCESS;
+  }
   if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
   return FromSqlite(rc, c.db);
 }
@@ -419,11 +528,29 @@ DWORD ChildId(Conn& c, int64_t parent, std::u16string_view name, int64_t& id) {
   id = 0;
   if (!c.db) return ERROR_SUCCESS;
   std::string f = Fold(Name(name));
+  // Inside a caller's transaction a key found stays until keys may have gone (shape).
+  std::string known;
+  if (c.level > 0) {
+    auto& kids = c.children;
+    if (kids.serial != c.serial || kids.shape != c.shape) {
+      kids.ids.clear();
+      kids.serial = c.serial;
+      kids.shape = c.shape;
+    }
+    known.assign(reinterpret_cast<const char*>(&parent), sizeof parent);
+    known += f;
+    auto it = kids.ids.find(known);
+    if (it != kids.ids.end()) {
+      id = it->second;
+      return ERROR_SUCCESS;
+    }
+  }
   Stmt s(c, "SELECT id FROM keys WHERE parent = ? AND fold = ?");
   if (!s.ok()) return s.error();
   int rc = s.Int(1, parent).Blob(2, f.data(), f.size()).Step();
   if (rc == SQLITE_ROW) {
     id = s.ColInt(0);
+    if (c.level > 0) c.children.ids.emplace(std::move(known), id);
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c.db);
@@ -437,7 +564,9 @@ HKEY NewHandle(int64_t id, REGSAM access) {
 // Runs a change as one unit: its own transaction, or a savepoint inside the caller's scope.
 class Change {
  public:
-  explicit Change(Conn& c) : c_(c) {
+  // `atomic`: the change is one statement that either happens or does not (with at most a write
+  // time stamped before it), so inside a caller's transaction it needs no savepoint of its own.
+  explicit Change(Conn& c, bool atomic = false) : c_(c) {
     if (!c.db) {
       status_ = c.openError ? c.openError : ERROR_INTERNAL_ERROR;
       return;
@@ -447,8 +576,14 @@ class Change {
       return;
     }
     outer_ = c.level == 0;
-    status_ = Exec(c, outer_ ? "BEGIN IMMEDIATE" : "SAVEPOINT vtx_change");
+    bare_ = atomic && !outer_;
+    status_ = bare_ ? ERROR_SUCCESS : Exec(c, outer_ ? "BEGIN IMMEDIATE" : "SAVEPOINT vtx_change");
     open_ = status_ == ERROR_SUCCESS;
+    if (open_) {
+      ++c.gen;
+      // An outer transaction that any change touched moves the counter at its commit.
+      if (!c.quietLevel) c.counted = true;
+    }
   }
   ~Change() {
     if (open_) Undo();
@@ -460,7 +595,7 @@ class Change {
       Undo();
       return result;
     }
-    DWORD e = Exec(c_, outer_ ? "COMMIT" : "RELEASE vtx_change");
+    DWORD e = bare_ ? ERROR_SUCCESS : outer_ ? CommitOuter(c_) : Exec(c_, "RELEASE vtx_change");
     if (e != ERROR_SUCCESS) {
       Undo();
       return e;
@@ -472,8 +607,12 @@ class Change {
  private:
   void Undo() {
     open_ = false;
+    ++c_.gen;
+    ++c_.shape;
+    if (bare_) return;  // the failed statement changed nothing
     if (outer_) {
       if (!sqlite3_get_autocommit(c_.db)) Exec(c_, "ROLLBACK");
+      c_.counted = false;
     } else {
       Exec(c_, "ROLLBACK TO vtx_change");
       Exec(c_, "RELEASE vtx_change");
@@ -482,14 +621,19 @@ class Change {
   Conn& c_;
   DWORD status_ = ERROR_SUCCESS;
   bool outer_ = false;
+  bool bare_ = false;
   bool open_ = false;
 };
 
+// Stamps a key with its write time; inside a caller's transaction once per key and transaction.
 DWORD Touch(Conn& c, int64_t id) {
+  if (c.Holds(c.touched, id)) return ERROR_SUCCESS;
   Stmt s(c, "UPDATE keys SET written = ? WHERE id = ?");
   if (!s.ok()) return s.error();
   int rc = s.Int(1, static_cast<int64_t>(NowFileTime())).Int(2, id).Step();
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c.db);
+  if (rc != SQLITE_DONE) return FromSqlite(rc, c.db);
+  c.Mark(c.touched, id);
+  return ERROR_SUCCESS;
 }
 
 DWORD OpenKey(HKEY key, const Name& sub, REGSAM access, PHKEY result) {
@@ -616,30 +760,88 @@ DWORD Deliver(const BYTE* p, DWORD size, BYTE* data, DWORD* dataBytes) {
   return ERROR_SUCCESS;
 }
 
-DWORD QueryValue(HKEY key, const Name& name, bool ansi, DWORD* type, BYTE* data, DWORD* dataBytes) {
-  if (data && !dataBytes) return ERROR_INVALID_PARAMETER;
-  Conn* c;
-  int64_t id;
-  DWORD e = Begin(key, KEY_QUERY_VALUE, c, id);
-  if (e) return e;
-  ReadScope scope(*c);
-  if ((e = KeyAlive(*c, id))) return e;
-  if (!c->db) return ERROR_FILE_NOT_FOUND;
-  std::string f = Fold(name);
-  Stmt s(*c, "SELECT type, data FROM vals WHERE key = ? AND fold = ?");
-  if (!s.ok()) return s.error();
-  int rc = s.Int(1, id).Blob(2, f.data(), f.size()).Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
-  DWORD t = static_cast<DWORD>(s.ColInt(0));
-  DWORD size;
-  const BYTE* p = s.ColData(1, size);
+// Delivers one value in the width of the call.
+DWORD DeliverValue(DWORD t, const BYTE* p, DWORD size, bool ansi, DWORD* type, BYTE* data, DWORD* dataBytes) {
   if (type) *type = t;
   if (ansi && IsStringType(t)) {
     std::string a = StoredToAnsi(p, size);
     return Deliver(reinterpret_cast<const BYTE*>(a.data()), static_cast<DWORD>(a.size()), data, dataBytes);
   }
   return Deliver(p, size, data, dataBytes);
+}
+
+// Inside a caller's transaction, the second query of a live key with nothing changed in between
+// reads all of the key's values at once; the queries after it are answered from them. `cached`
+// false: the value must be read on its own; else `row` is the value, null when there is none.
+DWORD ReadCached(Conn& c, int64_t id, const std::string& fold, const ValueCache::Row** row, bool* cached) {
+  *row = nullptr;
+  *cached = false;
+  ValueCache& vc = c.cache;
+  if (vc.serial != c.serial || vc.gen != c.gen || vc.key != id) return ERROR_SUCCESS;
+  if (!vc.filled) {
+    vc.rows.clear();
+    vc.byFold.clear();
+    Stmt s(c, "SELECT name, fold, type, data FROM vals WHERE key = ? ORDER BY id");
+    if (!s.ok()) return s.error();
+    s.Int(1, id);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+      DWORD size, foldSize;
+      const BYTE* f = s.ColData(1, foldSize);
+      const BYTE* p = s.ColData(3, size);
+      vc.byFold.emplace(std::string(reinterpret_cast<const char*>(f), foldSize), vc.rows.size());
+      vc.rows.push_back({s.ColName(0), static_cast<DWORD>(s.ColInt(2)),
+                         std::string(reinterpret_cast<const char*>(p), size)});
+    }
+    if (rc != SQLITE_DONE) {
+      vc.key = -1;
+      return FromSqlite(rc, c.db);
+    }
+    vc.filled = true;
+  }
+  *cached = true;
+  auto it = vc.byFold.find(fold);
+  if (it != vc.byFold.end()) *row = &vc.rows[it->second];
+  return ERROR_SUCCESS;
+}
+
+DWORD QueryValue(HKEY key, const Name& name, bool ansi, DWORD* type, BYTE* data, DWORD* dataBytes) {
+  if (data && !dataBytes) return ERROR_INVALID_PARAMETER;
+  Conn* c;
+  int64_t id;
+  DWORD e = Begin(key, KEY_QUERY_VALUE, c, id);
+  if (e) return e;
+  if (!c->db) return (e = KeyAlive(*c, id)) ? e : ERROR_FILE_NOT_FOUND;
+  std::string f = Fold(name);
+  const bool inCallerScope = c->level > 0;
+  if (inCallerScope) {
+    const ValueCache::Row* row;
+    bool cached;
+    if ((e = ReadCached(*c, id, f, &row, &cached))) return e;
+    if (cached) {
+      if (!row) return ERROR_FILE_NOT_FOUND;
+      return DeliverValue(row->type, reinterpret_cast<const BYTE*>(row->data.data()),
+                          static_cast<DWORD>(row->data.size()), ansi, type, data, dataBytes);
+    }
+  }
+  ReadScope scope(*c);
+  if ((e = KeyAlive(*c, id))) return e;
+  ValueCache& vc = c->cache;
+  if (inCallerScope && (vc.serial != c->serial || vc.gen != c->gen || vc.key != id)) {
+    // The key lives in this snapshot: its next query reads all of its values.
+    c->cache.serial = c->serial;
+    c->cache.gen = c->gen;
+    c->cache.key = id;
+    c->cache.filled = false;
+  }
+  Stmt s(*c, "SELECT type, data FROM vals WHERE key = ? AND fold = ?");
+  if (!s.ok()) return s.error();
+  int rc = s.Int(1, id).Blob(2, f.data(), f.size()).Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return FromSqlite(rc, c->db);
+  DWORD size;
+  const BYTE* p = s.ColData(1, size);
+  return DeliverValue(static_cast<DWORD>(s.ColInt(0)), p, size, ansi, type, data, dataBytes);
 }
 
 DWORD SetValue(HKEY key, const Name& name, DWORD type, const BYTE* data, DWORD size) {
@@ -649,20 +851,17 @@ DWORD SetValue(HKEY key, const Name& name, DWORD type, const BYTE* data, DWORD s
   int64_t id;
   DWORD e = Begin(key, KEY_SET_VALUE, c, id);
   if (e) return e;
-  Change change(*c);
+  Change change(*c, true);
   if ((e = change.status())) return e;
   if ((e = KeyAlive(*c, id))) return change.Finish(e);
+  if ((e = Touch(*c, id))) return change.Finish(e);
   std::string f = Fold(name);
-  {
-    Stmt s(*c,
-           "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
-           " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
-    if (!s.ok()) return change.Finish(s.error());
-    int rc = s.Int(1, id).Text16(2, name).Blob(3, f.data(), f.size()).Int(4, type).Blob(5, data, size).Step();
-    if (rc != SQLITE_DONE) e = FromSqlite(rc, c->db);
-  }
-  if (!e) e = Touch(*c, id);
-  return change.Finish(e);
+  Stmt s(*c,
+         "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
+         " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+  if (!s.ok()) return change.Finish(s.error());
+  int rc = s.Int(1, id).Text16(2, name).Blob(3, f.data(), f.size()).Int(4, type).Blob(5, data, size).Step();
+  return change.Finish(rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c->db));
 }
 
 DWORD DeleteValue(HKEY key, const Name& name) {
@@ -671,21 +870,30 @@ DWORD DeleteValue(HKEY key, const Name& name) {
   DWORD e = Begin(key, KEY_SET_VALUE, c, id);
   if (e) return e;
   if (!c->db) return id <= 2 ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-  Change change(*c);
+  Change change(*c, true);
   if ((e = change.status())) return e;
   if ((e = KeyAlive(*c, id))) return change.Finish(e);
+  if ((e = Touch(*c, id))) return change.Finish(e);
   std::string f = Fold(name);
-  {
-    Stmt s(*c, "DELETE FROM vals WHERE key = ? AND fold = ?");
-    if (!s.ok()) return change.Finish(s.error());
-    int rc = s.Int(1, id).Blob(2, f.data(), f.size()).Step();
-    if (rc != SQLITE_DONE)
-      e = FromSqlite(rc, c->db);
-    else if (sqlite3_changes(c->db) == 0)
-      e = ERROR_FILE_NOT_FOUND;
+  Stmt s(*c, "DELETE FROM vals WHERE key = ? AND fold = ?");
+  if (!s.ok()) return change.Finish(s.error());
+  int rc = s.Int(1, id).Blob(2, f.data(), f.size()).Step();
+  if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c->db));
+  return change.Finish(sqlite3_changes(c->db) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+}
+
+// Follows a path of existing subkeys from `id`: `id` becomes the last key, `parent` the one above
+// it (itself for an empty path); ERROR_FILE_NOT_FOUND when a part is missing.
+DWORD WalkToKey(Conn& c, const std::u16string_view* parts, size_t n, int64_t& id, int64_t& parent) {
+  parent = id;
+  for (size_t i = 0; i < n; ++i) {
+    parent = id;
+    int64_t child;
+    if (DWORD e = ChildId(c, id, parts[i], child)) return e;
+    if (!child) return ERROR_FILE_NOT_FOUND;
+    id = child;
   }
-  if (!e) e = Touch(*c, id);
-  return change.Finish(e);
+  return ERROR_SUCCESS;
 }
 
 DWORD DeleteKey(HKEY key, const Name& sub) {
@@ -704,13 +912,7 @@ DWORD DeleteKey(HKEY key, const Name& sub) {
   if ((e = change.status())) return e;
   if ((e = KeyAlive(c, id))) return change.Finish(e);
   int64_t parent = id;
-  for (size_t i = 0; i < n; ++i) {
-    parent = id;
-    int64_t child;
-    if ((e = ChildId(c, id, parts[i], child))) return change.Finish(e);
-    if (!child) return change.Finish(ERROR_FILE_NOT_FOUND);
-    id = child;
-  }
+  if ((e = WalkToKey(c, parts, n, id, parent))) return change.Finish(e);
   {
     int rc;
     {
@@ -722,6 +924,7 @@ DWORD DeleteKey(HKEY key, const Name& sub) {
     if (rc == SQLITE_ROW) return change.Finish(ERROR_ACCESS_DENIED);
     if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c.db));
   }
+  ++c.shape;
   for (const char* sql : {"DELETE FROM vals WHERE key = ?", "DELETE FROM keys WHERE id = ?"}) {
     Stmt s(c, sql);
     if (!s.ok()) return change.Finish(s.error());
@@ -729,6 +932,42 @@ DWORD DeleteKey(HKEY key, const Name& sub) {
     if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c.db));
   }
   return change.Finish(Touch(c, parent));
+}
+
+// Deletes a key's subkeys and values, and the key itself when a subkey path is given.
+DWORD DeleteTree(HKEY key, const Name& sub) {
+  int64_t id;
+  REGSAM have;
+  DWORD e = Resolve(key, id, have);
+  if (e) return e;
+  constexpr REGSAM need = DELETE_ACCESS | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
+  if ((have & need) != need) return ERROR_ACCESS_DENIED;
+  std::u16string_view parts[kMaxDepth];
+  size_t n;
+  if ((e = ParsePath(sub, parts, n, kMaxDepth))) return e;
+  Conn& c = *Connection();
+  if ((e = Usable(c))) return e;
+  if (!c.db) return id <= 2 ? (n ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS) : ERROR_KEY_DELETED;
+  Change change(c);
+  if ((e = change.status())) return e;
+  if ((e = KeyAlive(c, id))) return change.Finish(e);
+  int64_t parent = id;
+  if ((e = WalkToKey(c, parts, n, id, parent))) return change.Finish(e);
+  ++c.shape;
+  // The roots themselves never go.
+  const bool whole = n > 0;
+  const char* const sqls[] = {
+      "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent = t.id)"
+      " DELETE FROM vals WHERE key IN (SELECT id FROM t)",
+      "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent = t.id)"
+      " DELETE FROM keys WHERE id IN (SELECT id FROM t) AND (id <> ?1 OR ?2) AND id > 2"};
+  for (const char* sql : sqls) {
+    Stmt s(c, sql);
+    if (!s.ok()) return change.Finish(s.error());
+    int rc = s.Int(1, id).Int(2, whole ? 1 : 0).Step();
+    if (rc != SQLITE_DONE) return change.Finish(FromSqlite(rc, c.db));
+  }
+  return change.Finish(Touch(c, whole ? parent : id));
 }
 
 // Whether index is the next one after the cursor's, in the same transaction with nothing changed
@@ -956,6 +1195,8 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR name) { return static_cast<LSTATUS>(Del
 LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) { return static_cast<LSTATUS>(DeleteValue(key, W(name))); }
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) { return static_cast<LSTATUS>(DeleteKey(key, A(subKey))); }
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) { return static_cast<LSTATUS>(DeleteKey(key, W(subKey))); }
+LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) { return static_cast<LSTATUS>(DeleteTree(key, A(subKey))); }
+LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey) { return static_cast<LSTATUS>(DeleteTree(key, W(subKey))); }
 
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* nameChars, DWORD*, LPSTR keyClass, DWORD* classChars,
                       FILETIME* lastWrite) {
@@ -997,21 +1238,25 @@ RegTransaction::RegTransaction(Kind kind) {
     m_status = kind == Read && usable == ERROR_SUCCESS ? ERROR_SUCCESS : (c.openError ? c.openError : ERROR_INTERNAL_ERROR);
     return;
   }
-  if (kind == Write && (c.readOnly || c.readLevel)) {
+  if (kind != Read && (c.readOnly || c.readLevel)) {
     m_status = ERROR_ACCESS_DENIED;
     return;
   }
   m_level = c.level + 1;
   std::string sql;
   if (c.level == 0)
-    sql = kind == Write ? "BEGIN IMMEDIATE" : "BEGIN";
+    sql = kind == Read ? "BEGIN" : "BEGIN IMMEDIATE";
   else
     sql = "SAVEPOINT vtx_scope" + std::to_string(m_level);
-  m_status = Exec(c, sql.c_str());
+  m_status = Exec(c, sql);
   if (m_status == ERROR_SUCCESS) {
-    if (c.level == 0) ++c.serial;
+    if (c.level == 0) {
+      ++c.serial;
+      c.counted = false;
+    }
     c.level = m_level;
     if (kind == Read && !c.readLevel) c.readLevel = m_level;
+    if (kind == Quiet && !c.quietLevel) c.quietLevel = m_level;
     m_open = true;
   }
 }
@@ -1021,15 +1266,13 @@ RegTransaction::~RegTransaction() { Rollback(); }
 DWORD RegTransaction::Commit() {
   if (!m_open) return m_status ? m_status : ERROR_SUCCESS;
   Conn& c = t_conn;
-  std::string sql = m_level == 1 ? std::string("COMMIT") : "RELEASE vtx_scope" + std::to_string(m_level);
-  DWORD e = Exec(c, sql.c_str());
+  DWORD e = m_level == 1 ? CommitOuter(c) : Exec(c, "RELEASE vtx_scope" + std::to_string(m_level));
   if (e != ERROR_SUCCESS) {
     Rollback();
     return e;
   }
   m_open = false;
-  c.level = m_level - 1;
-  if (c.readLevel >= m_level) c.readLevel = 0;
+  LeaveScope(c, m_level);
   return ERROR_SUCCESS;
 }
 
@@ -1037,21 +1280,135 @@ void RegTransaction::Rollback() {
   if (!m_open) return;
   Conn& c = t_conn;
   m_open = false;
+  ++c.gen;
+  ++c.shape;
   if (m_level == 1) {
     if (c.db && !sqlite3_get_autocommit(c.db)) Exec(c, "ROLLBACK");
+    c.counted = false;
   } else {
     std::string n = "vtx_scope" + std::to_string(m_level);
-    Exec(c, ("ROLLBACK TO " + n).c_str());
-    Exec(c, ("RELEASE " + n).c_str());
+    Exec(c, "ROLLBACK TO " + n);
+    Exec(c, "RELEASE " + n);
   }
-  c.level = m_level - 1;
-  if (c.readLevel >= m_level) c.readLevel = 0;
+  LeaveScope(c, m_level);
 }
 
 const char* RegistryStorePath() {
   const char* env = std::getenv("VANTREX_REGISTRY");
   t_pathText = env && *env ? env : "/var/lib/vantrex/registry.db";
   return t_pathText.c_str();
+}
+
+DWORD RegistryChangeCount(uint64_t* count) {
+  if (!count) return ERROR_INVALID_PARAMETER;
+  *count = 0;
+  Conn& c = *Connection();
+  DWORD e = Usable(c);
+  if (e || !c.db) return e;
+  // A store of an earlier schema that this process may not upgrade has no counter: the statement
+  // does not prepare, and every caller reads that as "changed".
+  Stmt s(c, "SELECT changes FROM meta WHERE id = 1");
+  if (!s.ok()) return s.error();
+  int rc = s.Step();
+  if (rc == SQLITE_ROW) {
+    *count = static_cast<uint64_t>(s.ColInt(0));
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : FromSqlite(rc, c.db);
+}
+
+namespace {
+
+// Name and data of one row in the width of the walk, with the NULs the visitor may rely on; the
+// buffers are reused from row to row.
+class TreeText {
+ public:
+  // Stored UTF-16LE bytes as ANSI text.
+  void ToAnsi(std::string& out, const BYTE* p, DWORD size) {
+    // Names and numbers are ASCII as a rule: those need no conversion.
+    if (vtx::AnsiCodePageKeepsAscii()) {
+      out.resize(size / 2);
+      bool ascii = true;
+      for (DWORD i = 0; i < size / 2 && ascii; ++i) {
+        ascii = p[2 * i + 1] == 0 && p[2 * i] < 0x80;
+        out[i] = static_cast<char>(p[2 * i]);
+      }
+      if (ascii) return;
+    }
+    out = StoredToAnsi(p, size);
+  }
+  const void* NameOf(const BYTE* p, DWORD size, bool ansi) {
+    if (ansi) {
+      ToAnsi(a_, p, size);
+      return a_.c_str();
+    }
+    w_.assign(size / 2, u'\0');
+    if (size >= 2) std::memcpy(w_.data(), p, w_.size() * 2);
+    return w_.c_str();
+  }
+  const BYTE* DataOf(DWORD type, const BYTE* p, DWORD& size, bool ansi) {
+    if (ansi && IsStringType(type)) {
+      ToAnsi(d_, p, size);
+      size = static_cast<DWORD>(d_.size());
+    } else {
+      d_.assign(reinterpret_cast<const char*>(p), size);
+    }
+    d_.append(4, '\0');
+    return reinterpret_cast<const BYTE*>(d_.data());
+  }
+  // The value whose name, type and data stand in the columns from `first` on.
+  DWORD Value(Stmt& s, int first, bool ansi, RegTreeVisitor& visitor) {
+    DWORD type = static_cast<DWORD>(s.ColInt(first + 1)), size;
+    const BYTE* p = s.ColData(first + 2, size);
+    const BYTE* data = DataOf(type, p, size, ansi);
+    DWORD nameSize;
+    const BYTE* name = s.ColData(first, nameSize);
+    return visitor.OnValue(NameOf(name, nameSize, ansi), type, data, size);
+  }
+
+ private:
+  std::string a_, d_;
+  std::u16string w_;
+};
+
+}  // namespace
+
+DWORD RegReadTree(HKEY key, bool ansi, RegTreeVisitor& visitor) {
+  Conn* c;
+  int64_t id;
+  DWORD e = Begin(key, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, c, id);
+  if (e) return e;
+  ReadScope scope(*c);
+  if ((e = KeyAlive(*c, id))) return e;
+  if (!c->db) return ERROR_SUCCESS;
+  TreeText text;
+  int rc;
+  {
+    Stmt s(*c, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY id");
+    if (!s.ok()) return s.error();
+    s.Int(1, id);
+    while ((rc = s.Step()) == SQLITE_ROW)
+      if ((e = text.Value(s, 0, ansi, visitor))) return e;
+    if (rc != SQLITE_DONE) return FromSqlite(rc, c->db);
+  }
+  Stmt s(*c,
+         "SELECT k.id, k.name, v.name, v.type, v.data FROM keys k LEFT JOIN vals v ON v.key = k.id"
+         " WHERE k.parent = ? ORDER BY k.fold, v.id");
+  if (!s.ok()) return s.error();
+  s.Int(1, id);
+  int64_t current = 0;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    int64_t sub = s.ColInt(0);
+    if (sub != current) {
+      current = sub;
+      DWORD nameSize;
+      const BYTE* name = s.ColData(1, nameSize);
+      if ((e = visitor.OnSubkey(text.NameOf(name, nameSize, ansi)))) return e;
+    }
+    if (s.ColNull(2)) continue;
+    if ((e = text.Value(s, 2, ansi, visitor))) return e;
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc, c->db);
 }
 
 DWORD RegistryWriteProbe() {

@@ -72,6 +72,11 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
 // Deletes a key that has no subkeys (ERROR_ACCESS_DENIED otherwise), with its values.
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+// Deletes the subkey with everything under it; with a null or empty subkey, everything under the key
+// (its values and subkeys) and not the key. One change: all of it or nothing. The key needs DELETE,
+// KEY_ENUMERATE_SUB_KEYS and KEY_QUERY_VALUE access.
+LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey);
+LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey);
 
 // Name sizes are in characters: in, the buffer with its NUL; out, the name without it.
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* nameChars, DWORD* reserved, LPSTR keyClass,
@@ -96,12 +101,16 @@ namespace vtx {
 // undoes only its own changes, the outermost one decides for all. Engine code runs every "delete,
 // then rewrite" and every read of a whole configuration inside one, so that other processes see the
 // old data or the new, never a half, and a crash midway leaves the old data whole.
+//
+// Every outer transaction that changed something moves the store's change counter as it commits
+// (RegistryChangeCount), unless its changes were made inside a Quiet scope.
 class RegTransaction {
  public:
-  enum Kind { Write, Read };
+  enum Kind { Write, Read, Quiet };
   // A Write scope waits (busy time-out) for other writers; a Read scope sees one snapshot and may
-  // not write: inside it every change and every Write scope fails with ERROR_ACCESS_DENIED. The
-  // constructor's result is Status().
+  // not write: inside it every change and every Write scope fails with ERROR_ACCESS_DENIED. A Quiet
+  // scope is a Write scope whose changes leave the change counter alone: for data that no reader of
+  // the configuration looks at (hit counts). The constructor's result is Status().
   explicit RegTransaction(Kind kind = Write);
   ~RegTransaction();
   RegTransaction(const RegTransaction&) = delete;
@@ -119,6 +128,27 @@ class RegTransaction {
   int m_level = 0;
   bool m_open = false;
 };
+
+// The store's change counter: it moves with every committed change outside Quiet scopes, whoever
+// made it through this layer, so a reader that remembers it knows in microseconds, without a lock,
+// whether anything it read may have changed. Inside a transaction it is the counter of that
+// snapshot. A missing store that cannot be made counts 0; a failure gives its Win32 code.
+DWORD RegistryChangeCount(uint64_t* count);
+
+// Receives what RegReadTree reads. Names and string data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) come
+// in the width that was asked for: ANSI in CP_ACP, or UTF-16. Names end with a NUL; data are
+// followed by two NUL characters of that width beyond `size`. A result other than ERROR_SUCCESS
+// ends the walk with that result.
+class RegTreeVisitor {
+ public:
+  virtual ~RegTreeVisitor() = default;
+  // A direct subkey; its values follow.
+  virtual DWORD OnSubkey(const void* name) = 0;
+  virtual DWORD OnValue(const void* name, DWORD type, const BYTE* data, DWORD size) = 0;
+};
+// The values of an open key in creation order, then each direct subkey in name order with its
+// values; one snapshot, two statements. Needs KEY_QUERY_VALUE and KEY_ENUMERATE_SUB_KEYS.
+DWORD RegReadTree(HKEY key, bool ansi, RegTreeVisitor& visitor);
 
 // The path of the store: $VANTREX_REGISTRY, else the system's default.
 const char* RegistryStorePath();

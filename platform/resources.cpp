@@ -21,21 +21,67 @@
 
 namespace {
 
+// One file as parsed. A catalogue nobody holds stays parsed while its file stays the same, so that
+// loading it again (a call of the web service, an exception's text) costs no parse.
 struct Catalogue {
   std::string path;  // resolved, identifies the file
   int refs = 1;
+  // The file as it was parsed; a file that changed since is parsed anew.
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  bool current = true;  // the latest parse of its file
   std::map<uint32_t, std::u16string> strings;
   std::map<uint32_t, std::u16string> messages;
+
+  bool Is(const struct stat& st) const {
+    return device == st.st_dev && inode == st.st_ino && size == st.st_size &&
+           modified.tv_sec == st.st_mtim.tv_sec && modified.tv_nsec == st.st_mtim.tv_nsec;
+  }
 };
 
-std::mutex g_mutex;
-std::vector<Catalogue*> g_loaded;  // in load order
+// The catalogues of the process, in load order, those nobody holds included. Never destroyed: a
+// handle may still be freed while the process ends.
+struct Loaded {
+  std::mutex mutex;
+  std::vector<Catalogue*> list;
+};
+Loaded& TheLoaded() {
+  static Loaded* const loaded = new Loaded;
+  return *loaded;
+}
 thread_local std::string t_catalogueError;
 
+// A catalogue somebody holds.
 Catalogue* FindLoaded(HMODULE module) {
-  for (Catalogue* c : g_loaded)
-    if (c == module) return c;
+  for (Catalogue* c : TheLoaded().list)
+    if (c == module && c->refs > 0) return c;
   return nullptr;
+}
+
+// The parse of the file that `st` describes; null when there is none. Older parses of the file
+// are no longer handed out, and go once nobody holds them. Under TheLoaded().mutex.
+Catalogue* TakeParsed(const char* resolved, const struct stat& st) {
+  Catalogue* found = nullptr;
+  for (auto it = TheLoaded().list.begin(); it != TheLoaded().list.end();) {
+    Catalogue* c = *it;
+    if (c->path == resolved && c->current) {
+      if (c->Is(st)) {
+        found = c;
+      } else {
+        c->current = false;
+        if (c->refs == 0) {
+          delete c;
+          it = TheLoaded().list.erase(it);
+          continue;
+        }
+      }
+    }
+    ++it;
+  }
+  if (found) ++found->refs;
+  return found;
 }
 
 bool ParseId(const std::string& line, size_t& pos, uint32_t& id) {
@@ -123,7 +169,7 @@ bool ParseCatalogue(const std::string& file, const std::string& data, Catalogue&
 
 // The text of a message-table entry, copied under the lock.
 bool MessageText(HMODULE module, DWORD id, std::u16string& out) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<std::mutex> lock(TheLoaded().mutex);
   if (module) {
     Catalogue* c = FindLoaded(module);
     if (!c) return false;
@@ -132,7 +178,7 @@ bool MessageText(HMODULE module, DWORD id, std::u16string& out) {
     out = it->second;
     return true;
   }
-  for (Catalogue* c : g_loaded) {
+  for (Catalogue* c : TheLoaded().list) {
     auto it = c->messages.find(id);
     if (it != c->messages.end()) {
       out = it->second;
@@ -403,17 +449,17 @@ HMODULE LoadLibraryA(LPCSTR path) {
     t_catalogueError = file + ": not found";
     return nullptr;
   }
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    for (Catalogue* c : g_loaded)
-      if (c->path == resolved) {
-        ++c->refs;
-        return c;
-      }
-  }
   struct stat st{};
+  bool isFile = stat(resolved, &st) == 0 && S_ISREG(st.st_mode);
+  if (isFile) {
+    std::lock_guard<std::mutex> lock(TheLoaded().mutex);
+    if (Catalogue* c = TakeParsed(resolved, st)) {
+      t_catalogueError.clear();
+      return c;
+    }
+  }
   std::ifstream in;
-  if (stat(resolved, &st) == 0 && S_ISREG(st.st_mode)) in.open(resolved, std::ios::binary);
+  if (isFile) in.open(resolved, std::ios::binary);
   if (!in.is_open()) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     t_catalogueError = file + ": cannot be read";
@@ -427,6 +473,10 @@ HMODULE LoadLibraryA(LPCSTR path) {
     return nullptr;
   }
   cat->path = resolved;
+  cat->device = st.st_dev;
+  cat->inode = st.st_ino;
+  cat->size = st.st_size;
+  cat->modified = st.st_mtim;
   std::string error;
   if (!ParseCatalogue(file, data.str(), *cat, error)) {
     delete cat;
@@ -434,26 +484,26 @@ HMODULE LoadLibraryA(LPCSTR path) {
     SetLastError(ERROR_BAD_FORMAT);
     return nullptr;
   }
-  std::lock_guard<std::mutex> lock(g_mutex);
-  // Another thread may have loaded the same file meanwhile.
-  for (Catalogue* c : g_loaded)
-    if (c->path == cat->path) {
-      ++c->refs;
-      delete cat;
-      return c;
-    }
-  g_loaded.push_back(cat);
+  std::lock_guard<std::mutex> lock(TheLoaded().mutex);
+  // Another thread may have parsed the same file meanwhile.
+  if (Catalogue* c = TakeParsed(resolved, st)) {
+    delete cat;
+    t_catalogueError.clear();
+    return c;
+  }
+  TheLoaded().list.push_back(cat);
   t_catalogueError.clear();
   return cat;
 }
 
 BOOL FreeLibrary(HMODULE module) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  for (auto it = g_loaded.begin(); it != g_loaded.end(); ++it) {
-    if (*it != module) continue;
-    if (--(*it)->refs == 0) {
+  std::lock_guard<std::mutex> lock(TheLoaded().mutex);
+  for (auto it = TheLoaded().list.begin(); it != TheLoaded().list.end(); ++it) {
+    if (*it != module || (*it)->refs == 0) continue;
+    // The latest parse of a file stays for the next load; an older one goes.
+    if (--(*it)->refs == 0 && !(*it)->current) {
       delete *it;
-      g_loaded.erase(it);
+      TheLoaded().list.erase(it);
     }
     return TRUE;
   }
@@ -466,7 +516,7 @@ int LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int size) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<std::mutex> lock(TheLoaded().mutex);
   Catalogue* c = FindLoaded(module);
   if (!c) {
     if (size) buffer[0] = 0;
@@ -499,7 +549,7 @@ int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size) {
   }
   std::u16string text;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(TheLoaded().mutex);
     Catalogue* c = FindLoaded(module);
     if (!c) {
       buffer[0] = 0;

@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -70,6 +72,15 @@ std::string FirstLabel(const std::string& name) { return name.substr(0, name.fin
 std::string FullyQualifiedName() {
   std::string host = HostName();
   if (host.find('.') != std::string::npos) return host;
+  // The resolver's answer holds for a minute: a settings load asks for it every time.
+  static std::mutex lock;
+  static std::string askedFor, answer;
+  static std::chrono::steady_clock::time_point askedAt;
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!askedFor.empty() && askedFor == host && now - askedAt < std::chrono::minutes(1)) return answer;
+  }
   addrinfo hints{};
   hints.ai_flags = AI_CANONNAME;
   hints.ai_family = AF_UNSPEC;
@@ -80,6 +91,10 @@ std::string FullyQualifiedName() {
     if (canon && std::strchr(canon, '.') && strcasecmp(FirstLabel(canon).c_str(), host.c_str()) == 0) result = canon;
     freeaddrinfo(found);
   }
+  std::lock_guard<std::mutex> guard(lock);
+  askedFor = host;
+  answer = result;
+  askedAt = now;
   return result;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/errors.h"
 
 namespace {
 
@@ -39,11 +40,33 @@ const char* KindOf(UINT type) {
 
 std::atomic<vtx::ui::MessageBoxBackend> g_backend{nullptr};
 
+// A process without a screen.
+class HeadlessDialogs : public vtx::ui::MessageDialogBackend {
+ public:
+  HRESULT Post(std::function<void()>) override { return E_NOTIMPL; }
+  HRESULT Open(const vtx::ui::MessageDialogSpec&, std::function<void(int)>, vtx::ui::MessageDialogId*) override {
+    return E_NOTIMPL;
+  }
+  void SetText(vtx::ui::MessageDialogId, const char*, bool) override {}
+  void Close(vtx::ui::MessageDialogId) override {}
+  HRESULT ShowModal(const vtx::ui::MessageDialogSpec&, int*) override { return E_NOTIMPL; }
+};
+
+std::atomic<vtx::ui::MessageDialogBackend*> g_dialogs{nullptr};
+
 }  // namespace
 
 namespace vtx::ui {
 
 MessageBoxBackend SetMessageBoxBackend(MessageBoxBackend backend) { return g_backend.exchange(backend); }
+
+MessageDialogBackend* SetMessageDialogBackend(MessageDialogBackend* backend) { return g_dialogs.exchange(backend); }
+
+MessageDialogBackend& MessageDialogs() {
+  static HeadlessDialogs headless;
+  MessageDialogBackend* installed = g_dialogs.load();
+  return installed ? *installed : headless;
+}
 
 std::vector<int> ButtonsOf(UINT type) {
   std::vector<int> ids;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "engine/notify/notifychannels.h"
@@ -24,6 +25,9 @@ constexpr DWORD kEventStopped = 0xB;
 constexpr UINT kTimerUpdate = 1;
 constexpr UINT kTimerLastChange = 2;
 constexpr UINT kTimerLastChangeEach = 3;
+// Hit counts wait in memory at most this long before they are written, all in one step.
+constexpr UINT kTimerHits = 4;
+constexpr UINT kHitWriteMs = 1000;
 
 // Process-wide state of the run; the main thread alone touches it.
 struct Server {
@@ -48,6 +52,9 @@ struct Server {
   // A reload asked for while an update ran waits for the update's result to be applied first; one
   // asked for while the configuration is locked comes with the unlock.
   bool reloadWhenIdle = false;
+  // Hit counts not written yet, by code; the timer that writes them runs while there are some.
+  std::map<std::string, uint64_t> pendingHits;
+  bool hitTimerSet = false;
   bool reloadAtUnlock = false;
   // What the run ends with (RunServer's result).
   int status = 0;
@@ -227,8 +234,33 @@ HRESULT UpdateNow(Server& s) {
   return s.resultsApplied > next && s.resultsApplied - next <= 16 ? s.recentResults[next % 16] : s.lastUpdateResult;
 }
 
+// Writes the counts that wait, in one step; those that could not be written wait for the next time.
+void WriteHits(Server& s) {
+  if (s.hitTimerSet) KillTimer(s.hwndApp, kTimerHits);
+  s.hitTimerSet = false;
+  if (s.pendingHits.empty()) return;
+  std::vector<HitCount> counts;
+  counts.reserve(s.pendingHits.size());
+  for (const auto& [code, n] : s.pendingHits) counts.push_back({code, n});
+  if (s.seams.store->AddUnitHits(counts)) {
+    s.pendingHits.clear();
+  } else {
+    s.hitTimerSet = SetTimer(s.hwndApp, kTimerHits, kHitWriteMs, nullptr) != 0;
+  }
+}
+
+void CountHits(Server& s, const char* code, uint64_t n) {
+  s.pendingHits[code] += n;
+  if (!s.hitTimerSet) s.hitTimerSet = SetTimer(s.hwndApp, kTimerHits, kHitWriteMs, nullptr) != 0;
+  // Without a timer the counts are written at once rather than lost.
+  if (!s.hitTimerSet) WriteHits(s);
+}
+
 void OnTimer(Server& s, WPARAM id) {
   switch (id) {
+    case kTimerHits:
+      WriteHits(s);
+      break;
     case kTimerUpdate:
       if (Stopping())
         break;
@@ -576,7 +608,10 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_VX_COUNTHIT: {
       char code[5];
       if (!UnpackCode(wParam, code)) return 0;
-      return s.seams.store->IncrementUnitHits(code) ? 1 : 0;
+      // lParam: the number of uses; 0 is one, as single counts have always been sent.
+      const DWORD uses = static_cast<DWORD>(static_cast<uint64_t>(lParam));
+      CountHits(s, code, uses ? uses : 1);
+      return 1;
     }
     case WM_COPYDATA: return CopyData(s, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_ENDSESSION:
@@ -610,6 +645,8 @@ void Serve(Server& s) {
   // that the stop cannot end in time is left behind, a failed attempt, and nothing of it is stored.
   vtx::sync::RequestStop();
   WaitWhileUpdating(s, vtx::sync::DeadlineAfter(kStopLimitMs));
+  // The hit counts that wait are written before the program ends.
+  WriteHits(s);
   if (!s.savedAtEndSession) s.settings->Save();
   seams.scheduler->Kill(s.hwndApp);
   KillTimer(s.hwndApp, kTimerLastChange);

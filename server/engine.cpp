@@ -117,7 +117,12 @@ std::unique_ptr<Settings> EngineStore::NewSettings() { return std::make_unique<E
 
 HRESULT EngineStore::CanSaveSettings() { return ::CanSaveSettings(); }
 
-BOOL EngineStore::IncrementUnitHits(const char* code) { return ::IncrementUnitHits(code); }
+BOOL EngineStore::AddUnitHits(const std::vector<HitCount>& counts) {
+  std::vector<UnitHitCount> rows;
+  rows.reserve(counts.size());
+  for (const HitCount& c : counts) rows.push_back({c.code.c_str(), c.count});
+  return ::AddUnitHits(rows.data(), static_cast<uint32_t>(rows.size()));
+}
 
 HRESULT EngineStore::ImportConfiguration(const char* path, DWORD addExtension) {
   return ::ImportConfiguration(path, addExtension != 0);
@@ -218,6 +223,7 @@ HRESULT AppPipe::ServeRequest(HWND hwnd, WNDPROC proc) {
 }
 
 ProgramSeams::ProgramSeams() : scheduler(engine), notifications(scheduler.Thread()) {
+  engine.Notifier().m_pMessageWindow = &messageWindow;
   // A box of the server is answered on the terminal when there is one, else at once.
   vtx::SetMessageBoxHandler(TerminalMessageBox);
   // Custom actions with an account are started by the messenger.

@@ -5,6 +5,7 @@
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/messagewindow.h"
 #include "engine/notify/pipemessage.h"
 #include "engine/update/inetconnection.h"
 #include "engine/update/updaterun.h"
@@ -64,7 +65,7 @@ class EngineStore : public SettingsStore {
  public:
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override;
-  BOOL IncrementUnitHits(const char* code) override;
+  BOOL AddUnitHits(const std::vector<HitCount>& counts) override;
   HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
   HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
   bool ReadAppString(const char* name, std::string& value) override;
@@ -149,6 +150,9 @@ class RunConnection : public InternetConnection {
 struct ProgramSeams {
   ProgramSeams();
   Seams seams() { return Seams{&store, &scheduler, &notifications, &resources, &events, &link, &pipe, &internet}; }
+  // The screen channel's own window: the server shows no dialogs, so it refuses and the notice
+  // takes the channel's fallback. It outlives the update thread.
+  CMessageWindow messageWindow;
   EngineStore store;
   CUpdateEngine engine;
   EngineScheduler scheduler;

@@ -4,6 +4,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/messages.h"
 #include "engine/notify/servercommands.h"
@@ -39,6 +40,12 @@ class Settings {
   virtual HRESULT ExecuteCustomAction(HWND window, std::string& errorText) = 0;
 };
 
+// Uses of one currency, as the hit counters add them.
+struct HitCount {
+  std::string code;
+  uint64_t count = 0;
+};
+
 // Settings services, the configuration file and the registry upgrade of the application key.
 class SettingsStore {
  public:
@@ -46,8 +53,8 @@ class SettingsStore {
   virtual std::unique_ptr<Settings> NewSettings() = 0;
   // 0, or 0x80070005 when the application key cannot be written.
   virtual HRESULT CanSaveSettings() = 0;
-  // 1 on success, 0 on failure.
-  virtual BOOL IncrementUnitHits(const char* code) = 0;
+  // Adds the counts to the hit counters in one step: 1 on success, 0 on failure (nothing added).
+  virtual BOOL AddUnitHits(const std::vector<HitCount>& counts) = 0;
   virtual HRESULT ImportConfiguration(const char* path, DWORD addExtension) = 0;
   virtual HRESULT ExportConfiguration(const char* path, DWORD addExtension) = 0;
   // A string value of the application key; false when it is missing.

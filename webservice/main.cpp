@@ -130,11 +130,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vtxwebservice: %s\n", error.c_str());
     return 1;
   }
+  StartHitSender();
   std::printf("vtxwebservice listening on %s\n", host.Url().c_str());
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stop, &sig);
   host.Stop();
+  // The calls have ended: what they counted goes to the server before the program does.
+  StopHitSender();
   xmlCleanupParser();
   return 0;
 }

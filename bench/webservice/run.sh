@@ -1,27 +1,131 @@
 #!/usr/bin/env bash
-# ConvertToNum calls per second and latency percentiles of vtxwebservice at 1, 16 and 64
-# concurrent connections (wrk), on a private store with 237 active currencies. Release build in
-# build/bench. BENCH_SECONDS (default 10) sets each run's length, BENCH_THREADS the host's pool.
+# vtxwebservice beside nginx on loopback, in one run: ConvertToNum calls per second with their p50
+# and p99 at 1, 16 and 64 connections (wrk), against nginx (4 workers) serving a static file of the
+# same size as our answer, and the ratio of the two rates. Then the same load at 64 connections
+# while a vtxserver on the same store runs an update every 10 seconds, each with a new USD rate:
+# no call may fail, and every call after an update's commit must see its rate.
+# Private store of 237 active currencies; Release build in build/bench. BENCH_SECONDS (default 10)
+# sets each run's length, BENCH_UPDATE_SECONDS (default 45) the run with updates, BENCH_THREADS the
+# host's pool (default: the processor count), BENCH_WRK_THREADS wrk's (default: half of them).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 tools/install-deps.sh
+if ! command -v nginx >/dev/null 2>&1 && [ ! -x /usr/sbin/nginx ]; then
+  echo "Installing: nginx-light (the benchmark's reference server)"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends nginx-light
+fi
+nginx_bin="$(command -v nginx || echo /usr/sbin/nginx)"
+
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVANTREX_BENCH=ON -DVANTREX_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target vtxwebservice bench_webservice >/dev/null
+cmake --build "$build" -j"$(nproc)" --target vtxwebservice vtxserver vtxsetup eurfeed bench_webservice >/dev/null
+
 work="$(mktemp -d /tmp/vtxbench-wrk-XXXXXX)"
-pid=""
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; wait 2>/dev/null || true; rm -rf "$work"; }
+chmod 755 "$work"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
 trap cleanup EXIT
-export VANTREX_REGISTRY="$work/registry.db" VANTREX_RUNTIME_DIR="$work" VANTREX_APPDATA="$work"
+export VANTREX_REGISTRY="$work/registry.db" VANTREX_RUNTIME_DIR="$work/run" VANTREX_APPDATA="$work/appdata"
+export VANTREX_SYSLOG_SOCKET="$work/run/log.sock"
+mkdir -p "$VANTREX_RUNTIME_DIR" "$VANTREX_APPDATA" "$work/static" "$work/pages"
+free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+cores="$(nproc)"
+wrk_threads="${BENCH_WRK_THREADS:-$(( cores / 2 > 0 ? cores / 2 : 1 ))}"
+
 "$build/bench/bench_webservice" --seed
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-"$build/webservice/vtxwebservice" --port "$port" --threads "${BENCH_THREADS:-$(nproc)}" >/dev/null &
-pid=$!
+port="$(free_port)"
+"$build/webservice/vtxwebservice" --port "$port" --threads "${BENCH_THREADS:-$cores}" >"$work/web.log" 2>&1 &
+pids+=($!)
 url="http://127.0.0.1:$port/Vantrex"
 for _ in $(seq 100); do curl -sf -o /dev/null "$url?wsdl" && break; sleep 0.05; done
+
+# nginx serves a file as long as our answer.
+body="$(sed -n 's/^wrk.body = \[\[\(.*\)\]\]$/\1/p' bench/webservice/post.lua)"
+action="$(sed -n 's/^wrk.headers\["SOAPAction"\] = "\(.*\)"$/\1/p' bench/webservice/post.lua | sed 's/\\"/"/g')"
+size="$(curl -s -X POST -H 'Content-Type: text/xml; charset=utf-8' -H "SOAPAction: $action" --data-binary "$body" \
+  "$url" | wc -c)"
+head -c "$size" /dev/zero | tr '\0' 'x' >"$work/static/answer.xml"
+nport="$(free_port)"
+cat >"$work/nginx.conf" <<EOF
+user root;
+worker_processes 4;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  keepalive_requests 1000000;
+  client_body_temp_path $work/nginx-body;
+  proxy_temp_path $work/nginx-proxy;
+  fastcgi_temp_path $work/nginx-fastcgi;
+  uwsgi_temp_path $work/nginx-uwsgi;
+  scgi_temp_path $work/nginx-scgi;
+  server { listen 127.0.0.1:$nport; root $work/static; }
+}
+EOF
+"$nginx_bin" -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
+pids+=($!)
+nurl="http://127.0.0.1:$nport/answer.xml"
+for _ in $(seq 100); do curl -sf -o /dev/null "$nurl" && break; sleep 0.05; done
+
+# One wrk run; prints its rate, p50 and p99 (ms) and the failures it saw as "rate p50 p99 failures".
+measure() {
+  local out="$1" c="$2" seconds="$3"
+  shift 3
+  local t=$(( c < wrk_threads ? c : wrk_threads ))
+  wrk -t "$t" -c "$c" -d "${seconds}s" --latency "$@" >"$out"
+  awk '
+    function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
+    /Requests\/sec/ { rate = $2 }
+    /^ +50%/ { p50 = ms($2) }
+    /^ +99%/ { p99 = ms($2) }
+    /Non-2xx/ { bad += $NF }
+    /Socket errors/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+,?$/) bad += $i }
+    END { printf "%s %.3f %.3f %d\n", rate, p50, p99, bad }' "$out"
+}
+
+echo "answer: $size bytes; vtxwebservice with ${BENCH_THREADS:-$cores} threads, nginx with 4 workers"
+printf '%-12s %14s %10s %10s %14s %10s %10s %8s %9s\n' connections "ours calls/s" "p50 ms" "p99 ms" \
+  "nginx req/s" "p50 ms" "p99 ms" ratio failures
 for c in 1 16 64; do
-  t=$(( c < $(nproc) ? c : $(nproc) ))
-  echo "== $c connections, $t wrk threads"
-  wrk -t "$t" -c "$c" -d "${BENCH_SECONDS:-10}s" --latency -s bench/webservice/post.lua "$url" |
-    grep -E 'Requests/sec|Latency  |50%|75%|90%|99%|Non-2xx|Socket errors'
+  read -r r p50 p99 bad < <(measure "$work/ours-$c.txt" "$c" "${BENCH_SECONDS:-10}" -s bench/webservice/post.lua "$url")
+  read -r nr np50 np99 nbad < <(measure "$work/nginx-$c.txt" "$c" "${BENCH_SECONDS:-10}" "$nurl")
+  ratio="$(awk -v a="$r" -v b="$nr" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')"
+  printf '%-12s %14.0f %10.3f %10.3f %14.0f %10.3f %10.3f %8s %9d\n' "$c" "$r" "$p50" "$p99" "$nr" "$np50" "$np99" \
+    "$ratio" "$((bad + nbad))"
 done
+
+# The same load while vtxserver updates the store every 10 seconds from a rates page.
+product="$work/product"
+mkdir -p "$product/Filters" "$product/Resources/0409" "$product/Actions" "$product/Validators"
+cp resources/filters/* "$product/Filters/"
+cp "$build/filters/eurfeed/eurfeed" "$product/Filters/"
+cp resources/0409/vantrex.cat "$product/Resources/0409/"
+cp "$build/server/vtxserver" "$product/"
+cp resources/samples/eurofxref.html "$work/pages/eurofxref.html"
+cp resources/samples/definitions.txt "$work/pages/definitions.txt"
+export VANTREX_DEFINITIONS_URL="file://$work/pages/definitions.txt"
+"$build/tools/setup/vtxsetup" "$product" --source "file://$work/pages/eurofxref.html" eurfeed.ini \
+  --schedule 3600 86400 >/dev/null
+"$product/vtxserver" /SERVICE 2>"$work/server.log" &
+pids+=($!)
+for _ in $(seq 100); do [ -S "$VANTREX_RUNTIME_DIR/HulvaneVantrexAppPipe" ] && break; sleep 0.1; done
+seconds="${BENCH_UPDATE_SECONDS:-45}"
+echo "== 64 connections for ${seconds} s while vtxserver updates every 10 s"
+"$build/bench/bench_webservice" --updates "$work/pages/eurofxref.html" "$port" "$seconds" 10 >"$work/updates.txt" &
+updater=$!
+read -r r p50 p99 bad < <(measure "$work/ours-updating.txt" 64 "$seconds" -s bench/webservice/post.lua "$url")
+status=0
+wait "$updater" || status=$?
+printf 'calls/s %.0f, p50 %.3f ms, p99 %.3f ms, failed calls %d\n' "$r" "$p50" "$p99" "$bad"
+cat "$work/updates.txt"
+[ "$status" -eq 0 ] && [ "$bad" -eq 0 ] || { echo "FAILED: see above"; exit 1; }

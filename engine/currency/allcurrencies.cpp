@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "engine/currency/currencystore.h"
 #include "engine/foundation/buffer.h"
@@ -143,24 +144,38 @@ bool AddEuroCurrency(CStringList<char>& list, const CurrencyInfo& info) {
 
 int32_t CAllCurrencies::IFindHardcoded(const char* code) {
   if (!code) return -1;
+  // The built-in codes as an indexed list, made once per process; should that copy have failed,
+  // the table itself is searched.
+  static const CStringList<char>* const codes = [] {
+    auto* list = new (std::nothrow) CStringList<char>;
+    for (const CurrencyData& d : g_CurrencyData)
+      if (!list || !list->Add(d.szCode)) break;
+    return list;
+  }();
+  if (codes && codes->GetCount() == kCurrencyDataCount) return codes->IFind(code);
   for (uint32_t i = 0; i < kCurrencyDataCount; ++i)
     if (_stricmp(g_CurrencyData[i].szCode, code) == 0) return static_cast<int32_t>(i);
   return -1;
 }
 
-int32_t CAllCurrencies::IFindCode(const char* code) const {
-  if (!code) return -1;
-  int32_t i = 0;
-  for (CurrencyData* d : *this) {
-    if (_stricmp(d->szCode, code) == 0) return i;
-    ++i;
-  }
-  return -1;
+int32_t CAllCurrencies::IFindCode(const char* code) const { return m_records.IFind(code); }
+
+void CAllCurrencies::Overwrite(uint32_t at, const CurrencyData& record) {
+  CurrencyData* d = (*this)[at];
+  if (d->dwNumericCode != record.dwNumericCode) ++m_numericChanges;
+  // The code stays: callers overwrite the record they found by it.
+  std::memcpy(d, &record, sizeof record);
 }
 
 int32_t CAllCurrencies::Find(uint32_t numericCode) const {
   if (numericCode == 0) return -1;
-  int32_t i = 0;
+  // Records also change their numeric code in place (Overwrite), which the list does not count.
+  const uint64_t layout = m_records.GetLayout() ^ (m_numericChanges << 40);
+  int32_t i = m_numeric.Find(layout, GetCount(), numericCode, [this](NumericIndex::Map& map, uint32_t from) {
+    for (; from < GetCount(); ++from) map.emplace((*this)[from]->dwNumericCode, from);
+  });
+  if (i != NumericIndex::kUnavailable) return i;
+  i = 0;
   for (CurrencyData* d : *this) {
     if (d->dwNumericCode == numericCode) return i;
     ++i;
@@ -186,7 +201,7 @@ bool CAllCurrencies::Add(const CurrencyData& record) {
   copy.szCode[sizeof copy.szCode - 1] = 0;
   int32_t i = IFindCode(copy.szCode);
   if (i >= 0) {
-    std::memcpy((*this)[static_cast<uint32_t>(i)], &copy, sizeof copy);
+    Overwrite(static_cast<uint32_t>(i), copy);
   } else if (!m_records.Add(&copy, kListAppend, sizeof copy)) {
     return false;
   }
@@ -399,7 +414,7 @@ HRESULT CAllCurrencies::Load(const CIniData<char>& data, uint32_t* errorLine) {
       return E_INVALIDARG;
     }
     if (at >= 0) {
-      std::memcpy((*this)[static_cast<uint32_t>(at)], &rec, sizeof rec);
+      Overwrite(static_cast<uint32_t>(at), rec);
     } else if (!m_records.Add(&rec, kListAppend, sizeof rec)) {
       return E_OUTOFMEMORY;
     }

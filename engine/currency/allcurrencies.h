@@ -8,6 +8,7 @@
 #include "engine/currency/currencyinfo.h"
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/inidata.h"
+#include "engine/foundation/listindex.h"
 #include "engine/foundation/stringlist.h"
 #include "engine/notify/servercommands.h"
 
@@ -167,8 +168,14 @@ class CAllCurrencies {
 
  private:
   HRESULT ResetStoredUpdate();
+  // Replaces the record at `at` with one of the same code.
+  void Overwrite(uint32_t at, const CurrencyData& record);
+
+  using NumericIndex = CListIndex<uint32_t>;
 
   CStringList<char> m_records;  // CurrencyData blocks
+  NumericIndex m_numeric;       // positions in m_records by numeric code
+  uint64_t m_numericChanges = 0;  // numeric codes changed in place
   CStringList<char> m_add;      // codes not in the built-in table
   CStringList<char> m_remove;   // built-in codes that were removed
   ICurrencyUpdate* m_update = nullptr;

@@ -187,6 +187,14 @@ bool CCurrencyLocale::SetText(CStringW& field, const char16_t* text) {
 
 CCurrencyLocaleInfo* CCurrencyLocale::IFind(const char* code) const {
   if (!code) return nullptr;
+  if (m_infos.GetCount() >= kIndexFrom) {
+    int32_t i = m_index.Find(m_infos.GetLayout(), m_infos.GetCount(), FoldedAscii(code),
+                             [this](InfoIndex::Map& map, uint32_t from) {
+                               for (; from < m_infos.GetCount(); ++from)
+                                 map.emplace(FoldedAscii(m_infos[from]->GetCurrency()), from);
+                             });
+    if (i != InfoIndex::kUnavailable) return i >= 0 ? m_infos[static_cast<uint32_t>(i)] : nullptr;
+  }
   for (CCurrencyLocaleInfo* info : m_infos)
     if (_stricmp(info->GetCurrency() ? info->GetCurrency() : "", code) == 0) return info;
   return nullptr;

@@ -5,6 +5,7 @@
 
 #include "engine/currency/currencydata.h"
 #include "engine/foundation/cstring.h"
+#include "engine/foundation/listindex.h"
 #include "engine/foundation/pointerlist.h"
 #include "engine/foundation/stringlist.h"
 #include "platform/locale.h"
@@ -165,6 +166,10 @@ class CCurrencyLocale {
   CStringA m_name;
   CStringA m_displayName;
   CPointerList<CCurrencyLocaleInfo> m_infos;
+  // Positions in m_infos by currency code (ASCII letters folded), for the longer lists.
+  using InfoIndex = CListIndex<std::string>;
+  static constexpr uint32_t kIndexFrom = 16;
+  InfoIndex m_index;
 };
 
 class CCurrencyLocaleList {

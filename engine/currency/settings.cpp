@@ -527,6 +527,7 @@ bool CSettingsData::CopyFrom(const CSettingsData& other) {
   if (!Locales.CopyFrom(other.Locales)) return false;
   if (!Sources.CopyFrom(other.Sources)) return false;
   EuroCache.Empty();
+  EuroCacheFilled = false;
   return true;
 }
 
@@ -638,6 +639,7 @@ void CSettings::Load(bool first) {
   if (builtIn) ApplyStoredUpdate(&d.Currencies, nullptr);
   d.Locales.Empty();
   d.EuroCache.Empty();
+  d.EuroCacheFilled = false;
 
   // Data sources; the single source of older versions only matters when "Servers" is missing.
   {

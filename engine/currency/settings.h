@@ -83,6 +83,7 @@ class CSettingsData : public CSettingsValues {
   CAllCurrencies Currencies;
   CDataSourceList Sources;
   CStringList<char> EuroCache;         // CurrencyInfo blocks of the euro area, filled on demand
+  bool EuroCacheFilled = false;        // once filled it is only read, even when the area is empty
 };
 
 // Owns a block while it is being built.
@@ -308,6 +309,13 @@ BOOL SetUnitHits(const char* code, DWORD count);  // 0 deletes the value
 BOOL GetUnitHits(const char* code, DWORD* count);
 // Read and write in one store transaction, so that concurrent counts are not lost; 0xFFFFFFFF stays.
 BOOL IncrementUnitHits(const char* code);
+// Adds counts to several counters in one store transaction, each stopping at 0xFFFFFFFF. Hit
+// counts leave the store's change counter alone: they are no configuration.
+struct UnitHitCount {
+  const char* code;
+  uint64_t count;
+};
+BOOL AddUnitHits(const UnitHitCount* counts, uint32_t n);
 
 // "<Path>/<subfolder>" of the product folder "Path": 1 on success, else the HRESULT of the failure
 // (0x80070003 for an empty "Path").

@@ -72,7 +72,7 @@ const CurrencyInfo* CSettings::IsEuroCurrency(const char* code) {
   CSettingsData& d = *m_data;
   const char* name = d.GetCurrencyName(code);
   if (CStringUtil<char>::StringICmp(name, "EUR") == 0) return &kConstantEuro;
-  if (d.EuroCache.GetCount() == 0) d.Currencies.GetEuroCurrencies(d.EuroCache, 0);
+  if (!d.EuroCacheFilled) d.EuroCacheFilled = d.Currencies.GetEuroCurrencies(d.EuroCache, 0) == 1;
   int32_t i = d.EuroCache.IFind(name);
   return i >= 0 ? reinterpret_cast<const CurrencyInfo*>(d.EuroCache[static_cast<uint32_t>(i)]) : nullptr;
 }

@@ -128,11 +128,15 @@ BOOL SetUnitHits(const char* code, DWORD count) {
   if (!code || !*code) return 0;
   for (uint32_t attempt = 0; attempt < kHitAttempts; ++attempt) {
     if (attempt) Sleep(kHitRetryMs);
+    // Hit counts are no configuration: readers of the settings need not look again.
+    vtx::RegTransaction quiet(vtx::RegTransaction::Quiet);
+    if (quiet.Status() != ERROR_SUCCESS) continue;
     if (count == 0) {
-      if (DeleteRegistryValue(HKEY_LOCAL_MACHINE, kHitsKey, code) ||
-          !RegistryValueExists(HKEY_LOCAL_MACHINE, kHitsKey, code))
+      if ((DeleteRegistryValue(HKEY_LOCAL_MACHINE, kHitsKey, code) ||
+           !RegistryValueExists(HKEY_LOCAL_MACHINE, kHitsKey, code)) &&
+          quiet.Commit() == ERROR_SUCCESS)
         return 1;
-    } else if (RegDwordValue(count).Save(HKEY_LOCAL_MACHINE, kHitsKey, code) == 0) {
+    } else if (RegDwordValue(count).Save(HKEY_LOCAL_MACHINE, kHitsKey, code) == 0 && quiet.Commit() == ERROR_SUCCESS) {
       return 1;
     }
   }
@@ -157,20 +161,38 @@ BOOL GetUnitHits(const char* code, DWORD* count) {
   return 0;
 }
 
-BOOL IncrementUnitHits(const char* code) {
-  if (!code || !*code) return 0;
+BOOL AddUnitHits(const UnitHitCount* counts, uint32_t n) {
+  if (!counts && n) return 0;
+  for (uint32_t i = 0; i < n; ++i)
+    if (!counts[i].code || !*counts[i].code) return 0;
   for (uint32_t attempt = 0; attempt < kHitAttempts; ++attempt) {
     if (attempt) Sleep(kHitRetryMs);
-    // The web service's requests count at the same time; a write scope makes read and write one step.
-    vtx::RegTransaction scope(vtx::RegTransaction::Write);
-    if (scope.Status() != ERROR_SUCCESS) continue;
-    DWORD count = 0;
-    if (!GetUnitHits(code, &count)) return 0;
-    if (count == 0xFFFFFFFFu) return 1;
-    if (!SetUnitHits(code, count + 1)) return 0;
-    if (scope.Commit() == ERROR_SUCCESS) return 1;
+    // Read and write in one step, for all codes at once; the change counter stays, since hit
+    // counts are no configuration.
+    vtx::RegTransaction quiet(vtx::RegTransaction::Quiet);
+    if (quiet.Status() != ERROR_SUCCESS) continue;
+    bool ok = true;
+    for (uint32_t i = 0; i < n && ok; ++i) {
+      if (!counts[i].count) continue;
+      RegDwordValue stored;
+      HRESULT hr = stored.Load(HKEY_LOCAL_MACHINE, kHitsKey, counts[i].code);
+      if (hr != 0 && hr != kFileNotFound && hr != kPathNotFound) {
+        ok = false;
+        break;
+      }
+      uint64_t total = (hr == 0 ? stored.m_dwValue : 0) + counts[i].count;
+      if (hr == 0 && stored.m_dwValue == 0xFFFFFFFFu) continue;
+      ok = RegDwordValue(total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(total))
+               .Save(HKEY_LOCAL_MACHINE, kHitsKey, counts[i].code) == 0;
+    }
+    if (ok && quiet.Commit() == ERROR_SUCCESS) return 1;
   }
   return 0;
+}
+
+BOOL IncrementUnitHits(const char* code) {
+  const UnitHitCount one{code, 1};
+  return AddUnitHits(&one, 1);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -56,6 +56,9 @@ template <class T>
 inline bool NameMatches(const T* pattern, const T* name) {
   if (IsIniAny(pattern)) return true;
   if (!pattern || !name) return !pattern && !name;
+  // Most rows differ in their first letter: settle those without a call.
+  auto fold = [](T c) { return c >= 'A' && c <= 'Z' ? static_cast<T>(c - 'A' + 'a') : c; };
+  if (fold(*pattern) != fold(*name)) return false;
   return CStringUtil<T>::StringICmp(pattern, name) == 0;
 }
 

@@ -1,6 +1,8 @@
 #include "engine/foundation/inidataregistry.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/heap.h"
 
@@ -23,14 +25,6 @@ LONG EnumValue(HKEY k, DWORD i, char* name, DWORD* chars, DWORD* type, BYTE* dat
 LONG EnumValue(HKEY k, DWORD i, char16_t* name, DWORD* chars, DWORD* type, BYTE* data, DWORD* size) {
   return RegEnumValueW(k, i, name, chars, nullptr, type, data, size);
 }
-LONG EnumKey(HKEY k, DWORD i, char* name, DWORD* chars) {
-  return RegEnumKeyExA(k, i, name, chars, nullptr, nullptr, nullptr, nullptr);
-}
-LONG EnumKey(HKEY k, DWORD i, char16_t* name, DWORD* chars) {
-  return RegEnumKeyExW(k, i, name, chars, nullptr, nullptr, nullptr, nullptr);
-}
-LONG OpenKey(HKEY k, const char* name, HKEY* out) { return RegOpenKeyExA(k, name, 0, KEY_READ, out); }
-LONG OpenKey(HKEY k, const char16_t* name, HKEY* out) { return RegOpenKeyExW(k, name, 0, KEY_READ, out); }
 LONG CreateKey(HKEY k, const char* name, HKEY* out) {
   return RegCreateKeyExA(k, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, out, nullptr);
 }
@@ -83,6 +77,51 @@ DWORD CIniDataRegistry<T>::Refuse(DWORD code, const T* section, const T* name) {
 }
 
 template <class T>
+DWORD CIniDataRegistry<T>::AddValue(const IniTableEntry<T>* entry, const T* section, const T* name, DWORD type,
+                                    const T* data, DWORD size) {
+  uint32_t want = entry ? (entry->type & IniTypeMask) : 0;
+  uint32_t chars = size / sizeof(T);
+  bool added;
+  if (type == REG_SZ) {
+    if (IsNumberRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
+    const T* text = data;
+    added = this->Add(IsStringRow(want) || IsListRow(want) ? want : IniTypeString, name, &text, 1);
+  } else if (type == REG_DWORD) {
+    if (IsStringRow(want) || IsListRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
+    if (size != 4) return Refuse(ERROR_INVALID_DATA, section, name);
+    DWORD v;
+    std::memcpy(&v, data, 4);
+    added = want == IniTypeLong ? this->AddLong(name, static_cast<int32_t>(v)) : this->AddULong(name, v);
+  } else if (type == REG_MULTI_SZ) {
+    // A list with no table entry reads as a list of strings.
+    if (entry && !IsListRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
+    // The texts up to the end of the data; the empty text of the closing NUL is not one of them,
+    // so that empty texts inside a list come back too.
+    uint32_t items = 0;
+    bool lastEmpty = false;
+    for (uint32_t pos = 0; pos < chars;) {
+      uint32_t len = CStringUtil<T>::StringLen(data + pos);
+      ++items;
+      lastEmpty = len == 0;
+      pos += len + 1;
+    }
+    if (lastEmpty) --items;
+    LocalBlock list(static_cast<size_t>(items) * sizeof(const T*));
+    if (!list) return ERROR_OUTOFMEMORY;
+    const T** texts = list.as<const T*>();
+    uint32_t pos = 0;
+    for (uint32_t i = 0; i < items; ++i) {
+      texts[i] = data + pos;
+      pos += CStringUtil<T>::StringLen(data + pos) + 1;
+    }
+    added = this->Add(entry ? want : IniTypeMultiString, name, texts, items);
+  } else {
+    return ERROR_SUCCESS;  // REG_EXPAND_SZ, REG_BINARY and the rest are not INI data
+  }
+  return added ? ERROR_SUCCESS : ERROR_OUTOFMEMORY;
+}
+
+template <class T>
 DWORD CIniDataRegistry<T>::LoadSection(HKEY key, const T* section, const IniTableEntry<T>* table, uint32_t count) {
   DWORD values = 0, maxName = 0, maxData = 0;
   LONG r = QueryInfo(key, nullptr, nullptr, &values, &maxName, &maxData, static_cast<T*>(nullptr));
@@ -101,50 +140,62 @@ DWORD CIniDataRegistry<T>::LoadSection(HKEY key, const T* section, const IniTabl
     r = EnumValue(key, index, name, &n, &type, reinterpret_cast<BYTE*>(data), &size);
     if (r == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
     if (r) return static_cast<DWORD>(r);
-    const IniTableEntry<T>* entry = FindIniTableEntry(section, static_cast<const T*>(name), table, count);
-    uint32_t want = entry ? (entry->type & IniTypeMask) : 0;
-    uint32_t chars = size / sizeof(T);
-    data[chars] = 0;
-    bool added;
-    if (type == REG_SZ) {
-      if (IsNumberRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
-      const T* text = data;
-      added = this->Add(IsStringRow(want) || IsListRow(want) ? want : IniTypeString, name, &text, 1);
-    } else if (type == REG_DWORD) {
-      if (IsStringRow(want) || IsListRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
-      if (size != 4) return Refuse(ERROR_INVALID_DATA, section, name);
-      DWORD v;
-      std::memcpy(&v, data, 4);
-      added = want == IniTypeLong ? this->AddLong(name, static_cast<int32_t>(v)) : this->AddULong(name, v);
-    } else if (type == REG_MULTI_SZ) {
-      // A list with no table entry reads as a list of strings.
-      if (entry && !IsListRow(want)) return Refuse(ERROR_INVALID_PARAMETER, section, name);
-      // The texts up to the end of the data; the empty text of the closing NUL is not one of them,
-      // so that empty texts inside a list come back too.
-      uint32_t items = 0;
-      bool lastEmpty = false;
-      for (uint32_t pos = 0; pos < chars;) {
-        uint32_t len = CStringUtil<T>::StringLen(data + pos);
-        ++items;
-        lastEmpty = len == 0;
-        pos += len + 1;
-      }
-      if (lastEmpty) --items;
-      LocalBlock list(static_cast<size_t>(items) * sizeof(const T*));
-      if (!list) return ERROR_OUTOFMEMORY;
-      const T** texts = list.as<const T*>();
-      uint32_t pos = 0;
-      for (uint32_t i = 0; i < items; ++i) {
-        texts[i] = data + pos;
-        pos += CStringUtil<T>::StringLen(data + pos) + 1;
-      }
-      added = this->Add(entry ? want : IniTypeMultiString, name, texts, items);
-    } else {
-      continue;  // REG_EXPAND_SZ, REG_BINARY and the rest are not INI data
-    }
-    if (!added) return ERROR_OUTOFMEMORY;
+    data[size / sizeof(T)] = 0;
+    if (DWORD e = AddValue(FindIniTableEntry(section, static_cast<const T*>(name), table, count), section, name, type,
+                           data, size))
+      return e;
   }
 }
+
+namespace {
+
+// Takes a whole key from the store's walk: the base key's values, then each section with its values.
+template <class T>
+class TreeLoader : public vtx::RegTreeVisitor {
+ public:
+  TreeLoader(CIniDataRegistry<T>& data, const IniTableEntry<T>* table, uint32_t count)
+      : m_data(data), m_table(table), m_count(count) {
+    Enter(nullptr);
+  }
+  DWORD OnSubkey(const void* name) override {
+    m_section = static_cast<const T*>(name);
+    Enter(m_section.c_str());
+    return m_data.AddSection(m_section.c_str()) ? ERROR_SUCCESS : ERROR_OUTOFMEMORY;
+  }
+  DWORD OnValue(const void* name, DWORD type, const BYTE* data, DWORD size) override {
+    // A text ends where its value ends: an odd last byte of 16-bit text is dropped, as on reading
+    // value by value.
+    m_value.assign(reinterpret_cast<const T*>(data), size / sizeof(T));
+    const T* key = static_cast<const T*>(name);
+    // The first table row of this section that names the key: FindIniTableEntry's answer.
+    const IniTableEntry<T>* entry = nullptr;
+    for (const IniTableEntry<T>* row : m_rows)
+      if (vtx::ini::NameMatches(row->key, key)) {
+        entry = row;
+        break;
+      }
+    return m_data.AddValue(entry, m_inSection ? m_section.c_str() : nullptr, key, type, m_value.c_str(), size);
+  }
+
+ private:
+  // The rows of the table that match a section, in table order.
+  void Enter(const T* section) {
+    m_inSection = section != nullptr;
+    m_rows.clear();
+    if (!m_table || static_cast<int32_t>(m_count) < 1) return;
+    for (uint32_t i = 0; i < m_count; ++i)
+      if (vtx::ini::NameMatches(m_table[i].section, section)) m_rows.push_back(&m_table[i]);
+  }
+
+  CIniDataRegistry<T>& m_data;
+  const IniTableEntry<T>* m_table;
+  uint32_t m_count;
+  std::basic_string<T> m_section, m_value;
+  std::vector<const IniTableEntry<T>*> m_rows;
+  bool m_inSection = false;
+};
+
+}  // namespace
 
 template <class T>
 HRESULT CIniDataRegistry<T>::Load(const IniTableEntry<T>* table, uint32_t count) {
@@ -157,31 +208,8 @@ HRESULT CIniDataRegistry<T>::Load(const IniTableEntry<T>* table, uint32_t count)
   HKEY base = nullptr;
   LONG r = RegOpenKeyExA(m_hRoot, m_strBase.GetBuffer(), 0, KEY_READ, &base);
   if (r) return HR(static_cast<DWORD>(r));
-  DWORD subKeys = 0, maxSubKey = 0;
-  r = QueryInfo(base, &subKeys, &maxSubKey, nullptr, nullptr, nullptr, static_cast<T*>(nullptr));
-  if (!r) r = static_cast<LONG>(LoadSection(base, nullptr, table, count));
-  if (!r) {
-    LocalBlock nameBlock((static_cast<size_t>(maxSubKey) + 1) * sizeof(T));
-    T* name = nameBlock.as<T>();
-    if (!nameBlock) r = ERROR_OUTOFMEMORY;
-    for (DWORD index = 0; !r; ++index) {
-      DWORD n = maxSubKey + 1;
-      r = EnumKey(base, index, name, &n);
-      if (r == ERROR_NO_MORE_ITEMS) {
-        r = ERROR_SUCCESS;
-        break;
-      }
-      if (r) break;
-      if (!this->AddSection(name)) {
-        r = ERROR_OUTOFMEMORY;
-        break;
-      }
-      HKEY sub = nullptr;
-      if ((r = OpenKey(base, name, &sub))) break;
-      r = static_cast<LONG>(LoadSection(sub, name, table, count));
-      RegCloseKey(sub);
-    }
-  }
+  TreeLoader<T> loader(*this, table, count);
+  r = static_cast<LONG>(vtx::RegReadTree(base, sizeof(T) == 1, loader));
   RegCloseKey(base);
   return HR(static_cast<DWORD>(r));
 }

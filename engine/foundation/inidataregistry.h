@@ -28,6 +28,11 @@ class CIniDataRegistry : public CIniData<T> {
 
   // Adds the values of an open key as rows of `section` (null: no section); Win32 code.
   DWORD LoadSection(HKEY key, const T* section, const IniTableEntry<T>* table, uint32_t count);
+  // Adds one registry value as a row of `section` by the type mapping, `entry` being its key-table
+  // row (null: none); `data` is terminated after its `size` bytes. Win32 code; a type that does not
+  // fit the table entry is refused.
+  DWORD AddValue(const IniTableEntry<T>* entry, const T* section, const T* name, DWORD type, const T* data,
+                 DWORD size);
 
   // After a load that a value failed: the value's name and its section (null for the base key), for
   // the caller's report; null names when the last load met no such value.

@@ -1,6 +1,9 @@
-// Doubly linked list of pointers whose nodes come from a pool; the list never owns the items.
+// Doubly linked list of pointers whose nodes come from a pool; the list never owns the items. The
+// nodes are also kept in order in an array, so that reaching an index costs no walk.
 #pragma once
 #include <cstdint>
+#include <new>
+#include <vector>
 
 #include "engine/foundation/memorypool.h"
 
@@ -28,6 +31,13 @@ class CPointerList {
 
   // Inserts before the node at `index`; any index outside 0..count-1 appends.
   bool Add(T* item, uint32_t index = kListAppend) {
+    if (m_nodes.size() == m_nodes.capacity()) {
+      try {
+        m_nodes.reserve(m_nodes.empty() ? 16 : m_nodes.size() * 2);
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+    }
     Node* n = static_cast<Node*>(m_pool.Allocate(sizeof(Node)));
     if (!n) return false;
     n->item = item;
@@ -47,6 +57,9 @@ class CPointerList {
       m_tail->next = n;
       m_tail = n;
     }
+    // Room was reserved above: the insert does not allocate.
+    m_nodes.insert(m_nodes.begin() + (index < m_count ? index : m_count), n);
+    if (index < m_count) ++m_layout;
     ++m_count;
     return true;
   }
@@ -58,7 +71,9 @@ class CPointerList {
     else m_head = n->next;
     if (n->next) n->next->prev = n->prev;
     else m_tail = n->prev;
+    m_nodes.erase(m_nodes.begin() + index);
     --m_count;
+    ++m_layout;
     return true;
   }
 
@@ -77,9 +92,14 @@ class CPointerList {
 
   void Empty() {
     m_pool.FreeAll();
+    m_nodes.clear();
     m_head = m_tail = nullptr;
     m_count = 0;
+    ++m_layout;
   }
+  // Counts the changes other than appends (insertions before the end, removals, emptying), so
+  // that an index of the items knows when new items at the end are all that changed.
+  uint64_t GetLayout() const { return m_layout; }
 
   class Iterator {
    public:
@@ -103,13 +123,11 @@ class CPointerList {
   Iterator end() const { return Iterator(); }
 
  private:
-  Node* NodeAt(uint32_t index) const {
-    Node* n = m_head;
-    while (index--) n = n->next;
-    return n;
-  }
+  Node* NodeAt(uint32_t index) const { return m_nodes[index]; }
 
   CMemoryPool m_pool;
+  std::vector<Node*> m_nodes;  // the nodes in list order
+  uint64_t m_layout = 0;
   Node* m_head = nullptr;
   Node* m_tail = nullptr;
   uint32_t m_count = 0;

@@ -367,12 +367,7 @@ LONG DeleteContents(HKEY key, RegNameList keep) {
     LONG r = RegEnumKeyExW(key, 0, kname, &n, nullptr, nullptr, nullptr, nullptr);
     if (r == ERROR_NO_MORE_ITEMS) break;
     if (r) return r;
-    HKEY sub = nullptr;
-    if ((r = RegOpenKeyExW(key, kname, 0, KEY_ALL_ACCESS, &sub))) return r;
-    r = DeleteContents(sub, nullptr);
-    RegCloseKey(sub);
-    if (r) return r;
-    if ((r = RegDeleteKeyW(key, kname))) return r;
+    if ((r = RegDeleteTreeW(key, kname))) return r;
   }
   DWORD maxName = 0;
   LONG r = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, nullptr,
@@ -497,14 +492,8 @@ BOOL DeleteRegistryKey(HKEY root, const char* path) {
     SetLastError(static_cast<DWORD>(r));
     return FALSE;
   }
-  BOOL ok = AllOrNothing([&] {
-    LONG e = DeleteContents(key, nullptr);
-    RegCloseKey(key);
-    key = nullptr;
-    return e ? e : RegDeleteKeyA(root, path);
-  });
-  if (key) RegCloseKey(key);
-  return ok;
+  RegCloseKey(key);
+  return AllOrNothing([&] { return RegDeleteTreeA(root, path); });
 }
 
 BOOL CopyRegistryKeyContents(HKEY target, HKEY source, RegNameList skip1, RegNameList skip2, RegNameList skip3) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/foundation/listindex.h"
 #include "engine/foundation/pointerlist.h"
 #include "engine/foundation/stringutil.h"
 #include "platform/heap.h"
@@ -54,8 +55,22 @@ class CStringList {
   }
   bool Add(const void* data, uint32_t index = kListAppend, uint32_t size = 0) { return AddEx(data, index, size); }
 
+  // The first element whose text equals `text`; -1 when none. IFind ignores case; on a longer list
+  // it looks the text up in an index of the elements' texts, so elements must not change their
+  // text in place.
   int32_t Find(const T* text) const { return FindBy(text, false); }
-  int32_t IFind(const T* text) const { return FindBy(text, true); }
+  int32_t IFind(const T* text) const {
+    if (!text) return -1;
+    if (m_list.GetCount() >= kIndexFrom) {
+      int32_t i = m_index.Find(m_list.GetLayout(), m_list.GetCount(), text, [this](typename Index::Map& map, uint32_t from) {
+        for (auto it = typename CPointerList<T>::Iterator(m_list, from); it; ++it) map.emplace(*it, from++);
+      });
+      if (i != Index::kUnavailable) return i;
+    }
+    return FindBy(text, true);
+  }
+  // Counts the changes of the list other than appends: insertions before the end, removals, emptying.
+  uint64_t GetLayout() const { return m_list.GetLayout(); }
 
   bool Remove(uint32_t index) {
     if (!m_list.Exists(index)) return false;
@@ -79,6 +94,27 @@ class CStringList {
   Iterator end() const { return m_list.end(); }
 
  private:
+  // The index holds the elements' own texts, hashed and compared as StringICmp compares them
+  // (ASCII letters ignoring case): an element stays where it is until it is removed.
+  static T Fold(T c) { return c >= 'A' && c <= 'Z' ? static_cast<T>(c - 'A' + 'a') : c; }
+  struct IHash {
+    size_t operator()(const T* text) const {
+      size_t h = 14695981039346656037ull;
+      for (; *text; ++text) h = (h ^ static_cast<size_t>(Fold(*text))) * 1099511628211ull;
+      return h;
+    }
+  };
+  struct IEqual {
+    bool operator()(const T* a, const T* b) const {
+      for (;; ++a, ++b) {
+        if (Fold(*a) != Fold(*b)) return false;
+        if (!*a) return true;
+      }
+    }
+  };
+  using Index = CListIndex<const T*, IHash, IEqual>;
+  static constexpr uint32_t kIndexFrom = 16;
+
   int32_t FindBy(const T* text, bool ignoreCase) const {
     if (!text) return -1;
     int32_t i = 0;
@@ -90,4 +126,5 @@ class CStringList {
   }
 
   CPointerList<T> m_list;
+  Index m_index;
 };

@@ -1,5 +1,7 @@
 #include "engine/notify/mail.h"
 
+#include <cstring>
+
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/notifychannels.h"
 #include "platform/heap.h"
@@ -65,6 +67,45 @@ void StringToMAPIAddrList(const char* recipients, std::vector<MailMessage::MailA
     p = end + 1;
   }
 }
+
+HRESULT MAPIAddrListToString(const std::vector<MailMessage::MailAddress>& list, char** text) {
+  if (!text) return E_POINTER;
+  *text = nullptr;
+  std::string joined;
+  for (const auto& a : list) {
+    if (!joined.empty()) joined += "; ";
+    if (a.name.empty()) joined += a.address;
+    else if (a.name.find('"') != std::string::npos) joined += "\"" + a.name + "\" <" + a.address + ">";
+    else joined += a.name + " <" + a.address + ">";
+  }
+  auto* out = static_cast<char*>(LocalAlloc(0, joined.size() + 1));
+  if (!out) return E_OUTOFMEMORY;
+  std::memcpy(out, joined.c_str(), joined.size() + 1);
+  *text = out;
+  return S_OK;
+}
+
+HRESULT MAPIAddressBookDialog(HWND, const char*, const char*, const char*, ULONG, const char*, const char*,
+                              char** chosen) {
+  if (!chosen) return E_POINTER;
+  *chosen = nullptr;
+  return kMapiNotAvailable;
+}
+
+HRESULT CheckMAPIRecipients(HWND, const char*, const char* recipients, const char* profile, char** resolved,
+                            uint32_t* unresolved) {
+  if (resolved) *resolved = nullptr;
+  HRESULT hr = vtx::mapi::Logon(profile);
+  if (FAILED(hr)) return profile && *profile ? hr : kMailNoDefaultProfile;
+  std::vector<MailMessage::MailAddress> list;
+  uint32_t missing = 0;
+  StringToMAPIAddrList(recipients, &list, &missing);
+  if (resolved && FAILED(hr = MAPIAddrListToString(list, resolved))) return hr;
+  if (unresolved) *unresolved = missing;
+  return S_OK;
+}
+
+HRESULT GetMAPIProfiles(CStringList<char>&) { return S_OK; }
 
 HRESULT CMAPISender::Send(const char* profile, const char* recipients, const char* subject, const char* body) {
   m_resolved = m_unresolved = 0;

@@ -5,8 +5,12 @@
 #include <vector>
 
 #include "engine/foundation/cstring.h"
+#include "engine/foundation/stringlist.h"
 #include "engine/notify/mailmessage.h"
 #include "platform/types.h"
+
+struct HWND__;
+using HWND = HWND__*;
 
 // The profile names with a meaning of their own.
 extern const char g_szSmtpProfile[];            // "<SMTP>"
@@ -29,6 +33,23 @@ constexpr DWORD MAPI_NT_SERVICE = 0x10000;
 // name (see ParseMailEntry). The resolved ones go to `resolved`; the rest are counted.
 void StringToMAPIAddrList(const char* recipients, std::vector<MailMessage::MailAddress>* resolved,
                           uint32_t* unresolved);
+
+// The address book of mail by profile. Each logs on (a failed logon to the default profile gives
+// 0x8004FFFF) and "resolves" as StringToMAPIAddrList does; texts out are LocalAlloc'd.
+constexpr HRESULT kMapiNotAvailable = 0x800704DB;
+// The entries joined by "; ", each "name <address>" ('"name"' when the name holds a '"'), or the
+// address alone, so that the text resolves to the same list again. 0x80004003 for a null output.
+HRESULT MAPIAddrListToString(const std::vector<MailMessage::MailAddress>& list, char** text);
+// The address book's dialog does not exist here: 0x800704DB (0x80004003 for a null output, which
+// is cleared first).
+HRESULT MAPIAddressBookDialog(HWND owner, const char* caption, const char* newEntryTitle, const char* wellTitle,
+                              ULONG recipientType, const char* recipients, const char* profile, char** chosen);
+// Resolves the recipients without a dialog: the resolved ones as text and the number of entries
+// that could not be resolved, each when asked for. Profile null or empty: the default one.
+HRESULT CheckMAPIRecipients(HWND owner, const char* newEntryTitle, const char* recipients, const char* profile,
+                            char** resolved, uint32_t* unresolved);
+// Adds the names of the mail profiles besides the default one: there are none.
+HRESULT GetMAPIProfiles(CStringList<char>& list);
 
 // One mail through a profile.
 class CMAPISender {

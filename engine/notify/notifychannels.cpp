@@ -392,6 +392,13 @@ HRESULT PipeExecute(HWND owner, const char* file, const char* parameters, const 
   return reply;
 }
 
+HRESULT PipeDeleteDisplayLog() {
+  CPipeMessageClient client;
+  return client.SendMessageTimeoutA(g_szMessengerPipe, VXMSG_DELETEDISPLAYLOG, 0, 0, kDeleteDisplayLogTimeoutMs, nullptr);
+}
+
+BOOL CanSendVXMMessages() { return CPipeMessageClient::PipeExists(g_szMessengerPipe); }
+
 BOOL GetMailAddress(const char** position, CStringA& name, CStringA& address) {
   name.Empty();
   address.Empty();

@@ -95,6 +95,12 @@ HRESULT PipeMessageDialog(DWORD word, const char* text);
 // start failed); 0x8007053D when the request could not be delivered, 0x8007000E without memory.
 HRESULT PipeExecute(HWND owner, const char* file, const char* parameters, const char* directory, const char* user,
                     const char* domain, const char* password, BOOL wait);
+// Asks the messenger to delete the display-messages file (VXMSG_DELETEDISPLAYLOG). The result of
+// the pipe call (0 when the request was delivered), never the messenger's answer.
+constexpr DWORD kDeleteDisplayLogTimeoutMs = 8000;
+HRESULT PipeDeleteDisplayLog();
+// True when the messenger serves its pipe.
+BOOL CanSendVXMMessages();
 
 // Reads the next entry of a recipient list at *position and moves past it: "name" <address>,
 // <address> or a bare address, entries ended by ',' or ';'. TRUE when an address was found;

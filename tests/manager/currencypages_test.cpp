@@ -28,7 +28,7 @@
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fixture.h"
 #include "tests/manager/listrows.h"
-#include "tests/manager/windowrun.h"
+#include "tests/manager/sheetrun.h"
 
 using namespace vtx::manager;
 using vtxtest::ManagerEnvironment;

@@ -14,15 +14,19 @@
 #include <fstream>
 #include <functional>
 
+#include "engine/currency/ratesreport.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/messagewindow.h"
 #include "manager/configsession.h"
 #include "manager/managerdefs.h"
+#include "manager/messagedialogs.h"
 #include "manager/qtparts.h"
 #include "manager/traymenu.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
 #include "tests/manager/fixture.h"
 #include "tests/manager/gallery.h"
+#include "tests/support/dates.h"
 
 using namespace vtx::manager;
 
@@ -108,6 +112,31 @@ std::vector<QWidget*> OpenTrayMenu(const vtxtest::ManagerEnvironment& env, HMODU
   return shown;
 }
 
+std::vector<QWidget*> ShownMessageDialogs() {
+  std::vector<QWidget*> shown;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (dynamic_cast<MessageDialog*>(w) && w->isVisible()) shown.push_back(w);
+  return shown;
+}
+
+// The report of rates from two data sources, the way the configuration window shows it.
+std::unique_ptr<MessageDialog> RatesReport(HMODULE lib) {
+  CRatesData rates;
+  rates.Created = vtxtest::Utc(2024, 3, 5, 14, 15);
+  rates.Expires = vtxtest::Utc(2024, 3, 6, 14, 15);
+  rates.Source = "European Central Bank|Bank of Canada";
+  rates.Copyright = "Euro foreign exchange reference rates|";
+  rates.Message = "|Rates are published at 16:30 Eastern time.";
+  vtx::ui::MessageDialogSpec spec;
+  spec.title = LoadText(lib, kReportTitle);
+  spec.iconId = kMessageWindowIcon;
+  spec.text = BuildRatesInformation(rates, lib);
+  auto dialog = std::make_unique<MessageDialog>(spec);
+  dialog->show();
+  Settle();
+  return dialog;
+}
+
 using vtxtest::Shooter;
 
 // The configuration window of a session on the fixture store, with no server to lock. The window
@@ -183,11 +212,36 @@ int main(int argc, char** argv) {
     QString name;
     std::function<bool(const Shooter&)> take;
   };
+  QtMessageDialogsScope dialogs;
+  CMessageWindow messages;
+  std::unique_ptr<MessageDialog> report;
   std::vector<Shot> shots = {
       {"traymenu", [&](const Shooter& shoot) { return shoot(OpenTrayMenu(env, lib, launcher, controller, keep)); }},
       // What a plain start shows without a server: the configuration window.
       {"configuration", [&](const Shooter& shoot) { return ShootConfiguration(lib, launcher, shoot); }},
+      // The message window after three notices of an update run.
+      {"messagewindow",
+       [&](const Shooter& shoot) {
+         messages.AddMessage(nullptr, "The rates of the data source \"European Central Bank\" are 26 hours old.",
+                             MB_ICONWARNING, lib);
+         messages.AddMessage(nullptr, "The data source \"Bank of Canada\" could not be fetched (0x80072EE7). "
+                             "The next data source is tried.", MB_ICONHAND, lib);
+         messages.AddMessage(nullptr, "The update is complete: 31 rates were stored.", MB_ICONINFORMATION, lib);
+         Settle();
+         return shoot(ShownMessageDialogs());
+       }},
+      {"ratesreport",
+       [&](const Shooter& shoot) {
+         report = RatesReport(lib);
+         return shoot({report.get()});
+       }},
   };
+  const char* pages[] = {"page3-sources", "page4-administration", "page5-connection",
+                         "page6-warnings", "page7-notifications", "page8-information"};
+  for (int page = 3; page <= 8; ++page)
+    shots.push_back({pages[page - 3], [&, page](const Shooter& shoot) {
+                       return vtxtest::ShootServerPage(lib, env, page, shoot);
+                     }});
   for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env))
     shots.push_back({s.name, [open = s.open](const Shooter& shoot) { return shoot(open()); }});
   for (vtxtest::GalleryTake& s : vtxtest::CurrencyShots(lib)) shots.push_back({s.name, s.take});

@@ -9,6 +9,8 @@
 #include <functional>
 #include <vector>
 
+#include "engine/currency/settings.h"
+#include "manager/configsheet.h"
 #include "platform/types.h"
 #include "tests/manager/fixture.h"
 
@@ -41,5 +43,13 @@ std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env)
 // The currency pages with a warned currency and another base, the locale formats dialog and both
 // pages of the currency properties sheet.
 std::vector<GalleryTake> CurrencyShots(HMODULE lib);
+
+// The configuration window open on `page` of `settings`; once it shows, `prepare` (when given)
+// acts on it and `shoot` takes the picture.
+bool ShootConfigurationPage(HMODULE lib, CSettings& settings, int page,
+                            const std::function<void(vtx::manager::ConfigurationSheet&)>& prepare,
+                            const Shooter& shoot);
+// The configuration window open on page 3 to 8 of a fixture configuration.
+bool ShootServerPage(HMODULE lib, const ManagerEnvironment& env, int page, const Shooter& shoot);
 
 }  // namespace vtxtest

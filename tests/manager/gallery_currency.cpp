@@ -66,12 +66,7 @@ GalleryTake PageShot(const QString& name, HMODULE lib, std::shared_ptr<CurrencyF
     for (const char* list : {"SettingsCurrencyColumn", "SettingsAllCurrenciesColumn", "SettingsLocaleListColumn"})
       for (int i = 1; i <= 6; ++i)
         DeleteRegistryValue(HKEY_LOCAL_MACHINE, kAppKey, (std::string(list) + std::to_string(i)).c_str());
-    ConfigurationSheet sheet(lib);
-    QPointer<PropertySheet> slot;
-    bool ok = false;
-    QTimer::singleShot(0, [&] {
-      if (!slot) return;
-      slot->move(60, 60);
+    return ShootConfigurationPage(lib, f->settings, page, [page](ConfigurationSheet& sheet) {
       if (page == 2) {
         // The German locale selected, as a user would before opening its formats.
         QTreeWidget* list = sheet.Kit(2)->Control<QTreeWidget>(kLocaleListId);
@@ -82,12 +77,7 @@ GalleryTake PageShot(const QString& name, HMODULE lib, std::shared_ptr<CurrencyF
         QTreeWidget* list = sheet.Kit(0)->Control<QTreeWidget>(kCurrencyListId);
         if (list->topLevelItemCount() > 2) list->setCurrentItem(list->topLevelItem(2));
       }
-      Settle();
-      ok = shoot({slot});
-      if (slot) slot->reject();
-    });
-    RunConfigurationSheet(sheet, nullptr, QIcon(), f->settings, page, &slot);
-    return ok;
+    }, shoot);
   };
   return shot;
 }

@@ -9,7 +9,10 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QTextEdit>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -20,13 +23,15 @@
 #include "engine/currency/filterdef.h"
 #include "engine/currency/settings.h"
 #include "manager/configsheet.h"
-#include "manager/currencypages.h"
 #include "manager/currencysheet.h"
 #include "manager/datasourcedialog.h"
 #include "manager/dialogs.h"
 #include "manager/localedialog.h"
+#include "manager/offgui.h"
 #include "manager/propertysheet.h"
+#include "manager/qtparts.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/sheetrun.h"
 
 using namespace vtx::manager;
 
@@ -40,7 +45,6 @@ struct Fixture {
   DataSourceDialogData data;
   CDataSource source;
   std::unique_ptr<CCurrencyLocale> locale;
-  std::unique_ptr<ConfigurationSheet> sheet;
   std::vector<std::unique_ptr<CCurrencyPropertiesSheet>> properties;
 };
 
@@ -53,23 +57,6 @@ template <class D>
 Form DialogForm(std::unique_ptr<D> d) {
   CFormKit* kit = &d->Kit();
   return {std::move(d), kit};
-}
-
-// A page of the configuration window built alone, with its kit as the window gives it.
-class PageHolder : public QWidget {
- public:
-  PageHolder(Fixture& f, int index) : pages(MakeCurrencyPages()), kit(std::make_unique<CFormKit>(this, f.lib)) {
-    kit->SetHelpMap(PageHelpMap(index));
-    pages.at(static_cast<size_t>(index))->BuildPage(*f.sheet, this, *kit, index);
-  }
-  std::vector<std::unique_ptr<IConfigPage>> pages;
-  std::unique_ptr<CFormKit> kit;
-};
-
-Form PageForm(Fixture& f, int index) {
-  auto holder = std::make_unique<PageHolder>(f, index);
-  CFormKit* kit = holder->kit.get();
-  return {std::move(holder), kit};
 }
 
 // A page of the currency properties sheet (-1: the sheet's buttons), in the sheet's window.
@@ -97,9 +84,6 @@ const std::vector<FormRow>& Forms() {
       {"data source, new", [](Fixture& f) { return DialogForm(std::make_unique<CDataSourceDialog>(f.data, nullptr, f.filters, nullptr, nullptr, f.lib)); }},
       {"data source, edit", [](Fixture& f) { return DialogForm(std::make_unique<CDataSourceDialog>(f.data, &f.source, f.filters, nullptr, nullptr, f.lib)); }},
       {"dial-up", [](Fixture& f) { return DialogForm(std::make_unique<CDialUpDialog>(f.settings, nullptr, f.lib)); }},
-      {"currency page 0", [](Fixture& f) { return PageForm(f, 0); }},
-      {"currency page 1", [](Fixture& f) { return PageForm(f, 1); }},
-      {"currency page 2", [](Fixture& f) { return PageForm(f, 2); }},
       {"locale formats", [](Fixture& f) {
          auto working = std::make_unique<CCurrencyLocale>(1031);
          working->CopyFrom(*f.locale);
@@ -146,12 +130,10 @@ class HelpMapTest : public QObject {
     f_.source.SetFilter("eurfeed.ini");
     f_.locale = std::make_unique<CCurrencyLocale>(1031);
     QVERIFY(f_.locale->ResetList());
-    f_.sheet = std::make_unique<ConfigurationSheet>(f_.lib);
   }
   void cleanupTestCase() {
     f_.filters.Empty();
     f_.properties.clear();
-    f_.sheet.reset();
   }
 
   void EveryFormMatchesItsHelpMap() {
@@ -159,42 +141,72 @@ class HelpMapTest : public QObject {
     for (const FormRow& row : Forms()) {
       Form form = row.make(f_);
       QWidget* w = form.widget.get();
-      CFormKit& kit = *form.kit;
       w->show();
       QVERIFY2(QTest::qWaitForWindowExposed(w), row.name);
-      QVERIFY2(!kit.Help().empty(), row.name);
-      for (const auto& [id, help] : kit.Help()) {
-        QWidget* control = kit.Control(id);
-        QVERIFY2(control, qPrintable(QString("%1: no control %2").arg(row.name).arg(id)));
-        if (help < 0) continue;
-        QString text = CatalogueText(f_.lib, static_cast<UINT>(help));
-        QVERIFY2(!text.trimmed().isEmpty(), qPrintable(QString("%1: string %2").arg(row.name).arg(help)));
-        QVERIFY2(kit.ShowHelp(control), qPrintable(QString("%1: help of %2").arg(row.name).arg(id)));
-        QCOMPARE(kit.Tooltip().Text(), text);
-        kit.Tooltip().Hide();
-      }
-      for (int id : kit.NoHelp()) {
-        QVERIFY2(kit.Control(id), qPrintable(QString("%1: no control %2").arg(row.name).arg(id)));
-        QVERIFY2(kit.HelpFor(id) < 0, qPrintable(QString("%1: %2 has help after all").arg(row.name).arg(id)));
-      }
-      for (QWidget* input : w->findChildren<QWidget*>()) {
-        // The form's own inputs; a form nested in it, or around it, has its own row.
-        if (!IsInput(input) || input->window() != w->window() || FormOf(input) != kit.Form() ||
-            !input->isVisibleTo(w))
-          continue;
-        QWidget* control = TaggedControl(input, kit.Form());
-        QString what = QString("%1: %2 \"%3\"").arg(row.name, input->metaObject()->className(), input->objectName());
-        QVERIFY2(control, qPrintable(what + " has no id"));
-        int id = VtxId(control);
-        const auto& none = kit.NoHelp();
-        QVERIFY2(kit.HelpFor(id) >= 0 || std::find(none.begin(), none.end(), id) != none.end(),
-                 qPrintable(what + QString(" (id %1) is neither mapped nor listed without help").arg(id)));
-      }
+      CheckForm(row.name, w, *form.kit);
       QCOMPARE(vtxtest::ScriptedBoxes::Unexpected(), 0);
     }
   }
 
+  // The configuration window's pages, each on its tab.
+  void EveryPageMatchesItsHelpMap() {
+    vtxtest::ScriptedBoxes boxes;
+    std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
+    ConfigurationSheet sheet(f_.lib);
+    bool checked = false;
+    vtxtest::RunSheet(sheet, f_.settings, 0, [&](PropertySheet& window) {
+      for (int page = 0; page < kPageCount; ++page) {
+        window.SetCurrentPage(page);
+        QWidget* w = window.Page(page);
+        QTest::qWait(50);  // a page built in an open window shows its controls from the loop
+        CheckForm(qPrintable(QString("page %1").arg(page)), w, *sheet.Kit(page), &window);
+      }
+      checked = true;
+      window.reject();
+    });
+    QVERIFY(checked);
+    QCOMPARE(vtxtest::ScriptedBoxes::Unexpected(), 0);
+    WaitForReleases(10000);
+  }
+
  private:
+  // Each mapped id exists, each help string loads and shows, each control without help exists
+  // and is unmapped, and each visible input of the form is mapped or declared without help.
+  static void CheckForm(const char* name, QWidget* w, CFormKit& kit, QWidget* window = nullptr) {
+    if (!window) window = w;
+    QVERIFY2(!kit.Help().empty(), name);
+    for (const auto& [id, help] : kit.Help()) {
+      QWidget* control = kit.Control(id);
+      QVERIFY2(control, qPrintable(QString("%1: no control %2").arg(name).arg(id)));
+      if (help < 0) continue;
+      QString text = CatalogueText(kit.Module(), static_cast<UINT>(help));
+      QVERIFY2(!text.trimmed().isEmpty(), qPrintable(QString("%1: string %2").arg(name).arg(help)));
+      QVERIFY2(kit.ShowHelp(control), qPrintable(QString("%1: help of %2").arg(name).arg(id)));
+      // A text with inserts shows them filled in (page 0 names its base currency).
+      QRegularExpression shown(QRegularExpression::anchoredPattern(
+          QRegularExpression::escape(text).replace(QRegularExpression(R"(\\?%[1-9])"), ".+")));
+      QVERIFY2(shown.match(kit.Tooltip().Text()).hasMatch(),
+               qPrintable(QString("%1: help of %2 shows \"%3\"").arg(name).arg(id).arg(kit.Tooltip().Text())));
+      kit.Tooltip().Hide();
+    }
+    for (int id : kit.NoHelp()) {
+      QVERIFY2(kit.Control(id), qPrintable(QString("%1: no control %2").arg(name).arg(id)));
+      QVERIFY2(kit.HelpFor(id) < 0, qPrintable(QString("%1: %2 has help after all").arg(name).arg(id)));
+    }
+    for (QWidget* input : w->findChildren<QWidget*>()) {
+      // The form's own inputs; a form nested in it, or around it, has its own row.
+      if (!IsInput(input) || input->window() != window || FormOf(input) != kit.Form() || !input->isVisibleTo(w))
+        continue;
+      QWidget* control = TaggedControl(input, kit.Form());
+      QString what = QString("%1: %2 \"%3\"").arg(name, input->metaObject()->className(), input->objectName());
+      QVERIFY2(control, qPrintable(what + " has no id"));
+      int id = VtxId(control);
+      const auto& none = kit.NoHelp();
+      QVERIFY2(kit.HelpFor(id) >= 0 || std::find(none.begin(), none.end(), id) != none.end(),
+               qPrintable(what + QString(" (id %1) is neither mapped nor listed without help").arg(id)));
+    }
+  }
+
   std::unique_ptr<vtxtest::CatalogueEnvironment> c_;
   Fixture f_;
 };

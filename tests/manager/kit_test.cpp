@@ -17,8 +17,10 @@
 #include "manager/tooltip.h"
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/input.h"
 
 using namespace vtx::manager;
+using vtxtest::MouseAt;
 
 namespace {
 
@@ -56,12 +58,6 @@ struct HelpForm {
 void ContextMenuAt(QWidget* receiver, QPoint pos, QContextMenuEvent::Reason reason = QContextMenuEvent::Mouse) {
   QContextMenuEvent e(reason, pos, receiver->mapToGlobal(pos));
   QApplication::sendEvent(receiver, &e);
-}
-
-void MouseAt(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button = Qt::NoButton) {
-  QMouseEvent e(type, pos, w->mapToGlobal(pos), button, button == Qt::NoButton ? Qt::NoButton : button,
-                Qt::NoModifier);
-  QApplication::sendEvent(w, &e);
 }
 
 }  // namespace

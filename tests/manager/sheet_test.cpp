@@ -20,7 +20,7 @@
 #include "manager/qtparts.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fixture.h"
-#include "tests/manager/windowrun.h"
+#include "tests/manager/sheetrun.h"
 #include "tests/manager/waiting.h"
 
 using namespace vtx::manager;

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "platform/heap.h"
+#include "platform/sync.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 
@@ -215,6 +216,80 @@ TEST(Files, ResolveNamesWithoutRegardToCase) {
   EXPECT_EQ(vtx::ResolveFileName(dir.path().c_str(), "filters/none.ini", &path), 0x80070002u);
   EXPECT_EQ(vtx::ResolveFileName(dir.path().c_str(), "nodir/sovfeed.ini", &path), 0x80070003u);
   EXPECT_EQ(vtx::ResolveFileName((dir / "gone").c_str(), "x", &path), 0x80070003u);
+}
+
+// A watch on a folder is signalled by writes, new files and renames into it, and only once per
+// batch of changes until they are taken.
+TEST(Files, ChangeNotificationOnAFolder) {
+  TempDir dir;
+  Touch(dir / "display.txt");
+  mkdir((dir / "sub").c_str(), 0700);
+  HANDLE h = FindFirstChangeNotificationA(dir.path().c_str(), FALSE, FILE_NOTIFY_CHANGE_LAST_WRITE);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT);
+  struct Change {
+    const char* what;
+    std::string command;
+    bool signals;
+  };
+  const std::string d = dir.path();
+  const Change changes[] = {
+      {"a write to a file that exists", "printf more >> " + d + "/display.txt", true},
+      {"another file of the folder", "printf x > " + d + "/other.txt", true},
+      {"a rename into place", "printf new > " + d + "/t.tmp && mv " + d + "/t.tmp " + d + "/display.txt", true},
+      {"a deletion", "rm " + d + "/other.txt", false},
+      {"a file in a subfolder", "printf x > " + d + "/sub/deep.txt", false},
+  };
+  for (const Change& c : changes) {
+    ASSERT_EQ(std::system(c.command.c_str()), 0) << c.what;
+    EXPECT_EQ(WaitForSingleObject(h, c.signals ? 5000 : 200), c.signals ? WAIT_OBJECT_0 : WAIT_TIMEOUT) << c.what;
+    EXPECT_EQ(WaitForSingleObject(h, 0), c.signals ? WAIT_OBJECT_0 : WAIT_TIMEOUT) << "stays signalled: " << c.what;
+    EXPECT_TRUE(FindNextChangeNotification(h));
+    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT) << "taken: " << c.what;
+  }
+  EXPECT_TRUE(FindCloseChangeNotification(h));
+  EXPECT_FALSE(FindNextChangeNotification(h));
+
+  struct Refused {
+    std::string path;
+    BOOL subtree;
+    DWORD error;
+  };
+  for (const Refused& r : {Refused{dir / "display.txt", FALSE, ERROR_DIRECTORY},
+                           Refused{dir / "missing", FALSE, ERROR_FILE_NOT_FOUND},
+                           Refused{dir.path(), TRUE, ERROR_NOT_SUPPORTED}}) {
+    EXPECT_EQ(FindFirstChangeNotificationA(r.path.c_str(), r.subtree, FILE_NOTIFY_CHANGE_LAST_WRITE),
+              INVALID_HANDLE_VALUE)
+        << r.path;
+    EXPECT_EQ(GetLastError(), r.error) << r.path;
+  }
+}
+
+// Only regular files are read, up to the cap, and never with a wait on a FIFO or a device; the
+// stamp tells a rewritten or replaced file from the one read.
+TEST(Files, RegularFilesUpToACapWithTheirStamp) {
+  TempDir dir;
+  std::ofstream(dir / "f") << "0123456789";
+  std::string data;
+  vtx::FileStamp first, again;
+  ASSERT_EQ(vtx::ReadRegularFile((dir / "f").c_str(), 4, &data, &first), S_OK);
+  EXPECT_EQ(data, "0123");
+  ASSERT_EQ(vtx::ReadRegularFile((dir / "f").c_str(), 100, &data, &again), S_OK);
+  EXPECT_EQ(data, "0123456789");
+  EXPECT_EQ(first, again);
+  ASSERT_EQ(vtx::StampFile((dir / "f").c_str(), &again), S_OK);
+  EXPECT_EQ(first, again);
+  std::ofstream(dir / "g") << "0123456789";
+  ASSERT_EQ(std::rename((dir / "g").c_str(), (dir / "f").c_str()), 0);
+  ASSERT_EQ(vtx::StampFile((dir / "f").c_str(), &again), S_OK);
+  EXPECT_NE(first, again) << "same size and contents, another file";
+
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const std::string& path : {dir / "fifo", std::string("/dev/zero"), dir.path()}) {
+    EXPECT_EQ(vtx::ReadRegularFile(path.c_str(), 100, &data, &again), HRESULT{0x8007010B}) << path;
+    EXPECT_TRUE(data.empty());
+  }
+  EXPECT_EQ(vtx::ReadRegularFile((dir / "missing").c_str(), 100, &data, &again), HRESULT{0x80070002});
 }
 
 // One holder at a time; the others learn who holds it; the lock goes with its holder, also when

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -431,6 +433,291 @@ TEST_F(Registry, TwoProcessesWritingOneKeyLoseNothing) {
   EXPECT_EQ(300u, keys);
   EXPECT_EQ(300u, vals);
   RegCloseKey(k);
+}
+
+uint64_t Changes() {
+  uint64_t n = 0;
+  EXPECT_EQ(ERROR_SUCCESS, vtx::RegistryChangeCount(&n));
+  return n;
+}
+
+TEST_F(Registry, EveryCommittedChangeMovesTheCounterButQuietOnes) {
+  HKEY k = Create("SOFTWARE\\Count");
+  DWORD v = 1;
+  auto set = [&](const char* name) {
+    return RegSetValueExA(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+  };
+  // Each kind of change made on its own, and several in one transaction: the counter moves once each.
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"set", [&] { ASSERT_EQ(ERROR_SUCCESS, set("A")); }},
+      {"delete value", [&] { ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(k, "A")); }},
+      {"create key", [&] { RegCloseKey(Create("SOFTWARE\\Count\\Sub\\Deeper")); }},
+      {"delete key", [&] { ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(k, "Sub\\Deeper")); }},
+      {"delete tree", [&] { ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(k, "Sub")); }},
+      {"transaction",
+       [&] {
+         vtx::RegTransaction tx;
+         ASSERT_EQ(ERROR_SUCCESS, set("B"));
+         { vtx::RegTransaction inner; ASSERT_EQ(ERROR_SUCCESS, set("C")); inner.Commit(); }
+         ASSERT_EQ(ERROR_SUCCESS, tx.Commit());
+       }},
+      {"quiet inside a counted one",
+       [&] {
+         vtx::RegTransaction tx;
+         ASSERT_EQ(ERROR_SUCCESS, set("D"));
+         { vtx::RegTransaction quiet(vtx::RegTransaction::Quiet); ASSERT_EQ(ERROR_SUCCESS, set("E")); quiet.Commit(); }
+         ASSERT_EQ(ERROR_SUCCESS, tx.Commit());
+       }},
+  };
+  for (const auto& [what, change] : changes) {
+    uint64_t before = Changes();
+    change();
+    EXPECT_EQ(before + 1, Changes()) << what;
+  }
+  // Nothing committed, nothing changed, or only quiet changes: the counter stays.
+  const std::vector<std::pair<const char*, std::function<void()>>> stays = {
+      {"rolled back", [&] { vtx::RegTransaction tx; ASSERT_EQ(ERROR_SUCCESS, set("F")); }},
+      {"failed change", [&] { EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(k, "Missing")); }},
+      {"reads", [&] { EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "B", nullptr, nullptr, nullptr, nullptr)); }},
+      {"write probe", [&] { EXPECT_EQ(ERROR_SUCCESS, vtx::RegistryWriteProbe()); }},
+      {"quiet",
+       [&] {
+         vtx::RegTransaction quiet(vtx::RegTransaction::Quiet);
+         ASSERT_EQ(ERROR_SUCCESS, set("G"));
+         RegCloseKey(Create("SOFTWARE\\Count\\Quiet"));
+         { vtx::RegTransaction inner; ASSERT_EQ(ERROR_SUCCESS, set("H")); inner.Commit(); }
+         ASSERT_EQ(ERROR_SUCCESS, quiet.Commit());
+       }},
+  };
+  for (const auto& [what, change] : stays) {
+    uint64_t before = Changes();
+    change();
+    EXPECT_EQ(before, Changes()) << what;
+  }
+  // Another process's commit is seen at once, and inside a read scope the counter is the snapshot's.
+  {
+    vtx::RegTransaction read(vtx::RegTransaction::Read);
+    uint64_t snapshot = Changes();
+    EXPECT_EQ(0, vtxtest::InChild([] {
+      HKEY c = nullptr;
+      DWORD one = 1;
+      if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Count", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &c, nullptr))
+        return 1;
+      return RegSetValueExA(c, "Child", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4) ? 2 : 0;
+    }));
+    EXPECT_EQ(snapshot, Changes());
+    read.Commit();
+    EXPECT_EQ(snapshot + 1, Changes());
+  }
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, ChangeCounterOfANewStoreAndOfAnEarlierSchema) {
+  RegCloseKey(Create("SOFTWARE\\X"));
+  uint64_t first = Changes();
+  EXPECT_GT(first, 0u);
+  // A store made anew elsewhere does not start where this one stands.
+  std::string other = dir_ / "other.db";
+  setenv("VANTREX_REGISTRY", other.c_str(), 1);
+  RegCloseKey(Create("SOFTWARE\\X"));
+  EXPECT_NE(first, Changes());
+  setenv("VANTREX_REGISTRY", store_.c_str(), 1);
+
+  // A store of the first schema (no counter) gets one when it is opened for writing, data kept.
+  std::string old = dir_ / "old.db";
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(old.c_str(), &db));
+    const char* sql =
+        "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL, name BLOB NOT NULL,"
+        " fold BLOB NOT NULL, written INTEGER NOT NULL DEFAULT 0); CREATE UNIQUE INDEX keys_child ON keys(parent, fold);"
+        " CREATE TABLE vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL, name BLOB NOT NULL,"
+        " fold BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);"
+        " CREATE UNIQUE INDEX vals_name ON vals(key, fold); CREATE INDEX vals_key ON vals(key);"
+        " INSERT INTO keys VALUES(1, 0, X'48', X'0048', 0), (2, 0, X'4C', X'004C', 0),"
+        " (3, 2, X'4F006C006400', X'004F004C0044', 0); PRAGMA user_version = 1;";
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+  }
+  setenv("VANTREX_REGISTRY", old.c_str(), 1);
+  HKEY k = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Old", 0, KEY_READ, &k));
+  RegCloseKey(k);
+  uint64_t before = Changes();
+  RegCloseKey(Create("Old\\New"));
+  EXPECT_EQ(before + 1, Changes());
+  setenv("VANTREX_REGISTRY", store_.c_str(), 1);
+}
+
+// Reads inside a transaction are served from what the transaction read before; they must follow
+// its own changes, savepoints undone included.
+TEST_F(Registry, ReadsInsideATransactionFollowItsChanges) {
+  HKEY k = Create("SOFTWARE\\Cache");
+  SetSz(k, "A", "1");
+  SetSz(k, "B", "1");
+  auto text = [&](HKEY key, const char* name) {
+    char buf[32] = "";
+    DWORD size = sizeof buf, type = 0;
+    LSTATUS r = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    return r == ERROR_SUCCESS ? std::string(buf) : "error " + std::to_string(r);
+  };
+  {
+    vtx::RegTransaction tx;
+    EXPECT_EQ("1", text(k, "A"));
+    EXPECT_EQ("1", text(k, "B"));  // the key's values are now read at once
+    SetSz(k, "A", "2");
+    EXPECT_EQ("2", text(k, "A"));
+    EXPECT_EQ("2", text(k, "A"));
+    {
+      vtx::RegTransaction inner;
+      SetSz(k, "B", "3");
+      EXPECT_EQ("3", text(k, "B"));
+      EXPECT_EQ("3", text(k, "B"));
+    }
+    EXPECT_EQ("1", text(k, "B"));
+    EXPECT_EQ("1", text(k, "B"));
+    // A subkey made and undone, then made again: its handle and its path follow.
+    HKEY sub = nullptr;
+    {
+      vtx::RegTransaction inner;
+      sub = Create("SOFTWARE\\Cache\\Sub");
+      SetSz(sub, "V", "old");
+      EXPECT_EQ("old", text(sub, "V"));
+      EXPECT_EQ("old", text(sub, "V"));
+    }
+    EXPECT_EQ("error " + std::to_string(ERROR_KEY_DELETED), text(sub, "V"));
+    RegCloseKey(sub);
+    sub = Create("SOFTWARE\\Cache\\Sub");
+    EXPECT_EQ("error 2", text(sub, "V"));
+    SetSz(sub, "V", "new");
+    HKEY again = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Cache\\Sub", 0, KEY_READ, &again));
+    EXPECT_EQ("new", text(again, "V"));
+    RegCloseKey(again);
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(k, "Sub"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Cache\\Sub", 0, KEY_READ, &again));
+    EXPECT_EQ("error " + std::to_string(ERROR_KEY_DELETED), text(sub, "V"));
+    RegCloseKey(sub);
+    ASSERT_EQ(ERROR_SUCCESS, tx.Commit());
+  }
+  EXPECT_EQ("2", text(k, "A"));
+  EXPECT_EQ("1", text(k, "B"));
+  EXPECT_TRUE(SubKeys(k).empty());
+  RegCloseKey(k);
+}
+
+// Collects what RegReadTree delivers, as "name=value" lines with "[section]" lines.
+class TreeLines : public vtx::RegTreeVisitor {
+ public:
+  explicit TreeLines(bool ansi, int stopAfter = -1) : ansi_(ansi), stopAfter_(stopAfter) {}
+  DWORD OnSubkey(const void* name) override {
+    lines.push_back("[" + Text(name) + "]");
+    return Next();
+  }
+  DWORD OnValue(const void* name, DWORD type, const BYTE* data, DWORD size) override {
+    std::string value;
+    if (type == REG_DWORD) {
+      DWORD v = 0;
+      std::memcpy(&v, data, 4);
+      value = std::to_string(v);
+    } else if (ansi_) {
+      value.assign(reinterpret_cast<const char*>(data), size);
+      EXPECT_EQ(0, data[size]);
+      EXPECT_EQ(0, data[size + 1]);
+    } else {
+      std::u16string w(reinterpret_cast<const char16_t*>(data), size / 2);
+      value = vtx::WideToUtf8(w);
+      EXPECT_EQ(0, reinterpret_cast<const char16_t*>(data)[size / 2]);
+    }
+    for (char& c : value)
+      if (c == 0) c = '|';
+    lines.push_back(Text(name) + "=" + value);
+    return Next();
+  }
+  std::vector<std::string> lines;
+
+ private:
+  std::string Text(const void* name) {
+    return ansi_ ? std::string(static_cast<const char*>(name)) : vtx::WideToUtf8(static_cast<const char16_t*>(name));
+  }
+  DWORD Next() {
+    return stopAfter_ >= 0 && static_cast<int>(lines.size()) >= stopAfter_ ? static_cast<DWORD>(ERROR_CANCELLED) : 0;
+  }
+  bool ansi_;
+  int stopAfter_;
+};
+
+TEST_F(Registry, TreeReadDeliversAKeyWithItsDirectSubkeys) {
+  HKEY k = Create("SOFTWARE\\Tree");
+  SetSz(k, "Top", "t");
+  DWORD n = 7;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(k, "Num", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&n), 4));
+  HKEY b = Create("SOFTWARE\\Tree\\b");
+  SetSz(b, "Z", "last written first");
+  SetSz(b, "Y", "\xE9t\xE9");  // Windows-1252: é
+  const char list[] = "one\0two\0";
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(b, "L", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list));
+  RegCloseKey(Create("SOFTWARE\\Tree\\A"));  // no values
+  RegCloseKey(Create("SOFTWARE\\Tree\\b\\Deeper"));
+  HKEY c = Create("SOFTWARE\\Tree\\c");
+  SetSz(c, "only", "x");
+  RegCloseKey(c);
+
+  // String data come as stored, with their NULs.
+  const std::vector<std::string> expected = {"Top=t|", "Num=7", "[A]", "[b]", "Z=last written first|",
+                                             "Y=\xE9t\xE9|", "L=one|two||", "[c]", "only=x|"};
+  TreeLines ansi(true);
+  ASSERT_EQ(ERROR_SUCCESS, vtx::RegReadTree(k, true, ansi));
+  EXPECT_EQ(expected, ansi.lines);
+  TreeLines wide(false);
+  ASSERT_EQ(ERROR_SUCCESS, vtx::RegReadTree(k, false, wide));
+  std::vector<std::string> utf8 = expected;
+  utf8[5] = "Y=\xC3\xA9t\xC3\xA9|";
+  EXPECT_EQ(utf8, wide.lines);
+
+  TreeLines stops(true, 3);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), vtx::RegReadTree(k, true, stops));
+  EXPECT_EQ(3u, stops.lines.size());
+  HKEY readOnly = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree", 0, KEY_QUERY_VALUE, &readOnly));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), vtx::RegReadTree(readOnly, true, stops));
+  RegCloseKey(readOnly);
+  RegCloseKey(b);
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, DeleteTreeTakesEverythingUnderTheKey) {
+  auto fill = [&] {
+    RegCloseKey(Create("SOFTWARE\\Del\\A\\B\\C"));
+    HKEY d = Create("SOFTWARE\\Del");
+    SetSz(d, "v", "1");
+    RegCloseKey(d);
+    HKEY a = Create("SOFTWARE\\Del\\A\\B");
+    SetSz(a, "w", "1");
+    RegCloseKey(a);
+  };
+  HKEY soft = Create("SOFTWARE");
+  HKEY delicate = Create("SOFTWARE\\Delicate");
+  SetSz(delicate, "stays", "1");
+  fill();
+  // Contents only: the key stays, empty.
+  HKEY d = Create("SOFTWARE\\Del");
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(d, nullptr));
+  EXPECT_TRUE(SubKeys(d).empty());
+  EXPECT_TRUE(Values(d).empty());
+  RegCloseKey(d);
+  // With a subkey path: it goes with everything under it.
+  fill();
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(soft, "del"));
+  EXPECT_EQ((std::vector<std::string>{"Delicate"}), SubKeys(soft));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteTreeA(soft, "Del"));
+  HKEY readOnly = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &readOnly));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteTreeA(readOnly, "Delicate"));
+  RegCloseKey(readOnly);
+  EXPECT_EQ((std::vector<std::string>{"stays"}), Values(delicate));
+  RegCloseKey(delicate);
+  RegCloseKey(soft);
 }
 
 // Writes as a user who may only read the store file, or on a read-only mount.

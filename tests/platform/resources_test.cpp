@@ -83,6 +83,31 @@ TEST_F(Catalogue, SameFileSharesOneHandle) {
   EXPECT_EQ(LoadStringA(module_, 1, buf, sizeof buf), 5);  // still loaded once
 }
 
+// A catalogue is parsed once while its file stays the same, also after every handle was freed; a
+// file that changed is parsed anew, and handles of the old parse keep their texts.
+TEST_F(Catalogue, ParsedAgainOnlyWhenTheFileChanges) {
+  std::string other = Write(dir_, "other.cat", "[strings]\n1 Old\n");
+  HMODULE first = LoadLibraryA(other.c_str());
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(FreeLibrary(first));
+  HMODULE again = LoadLibraryA(other.c_str());
+  EXPECT_EQ(again, first);
+  Write(dir_, "other.cat", "[strings]\n1 New text\n");
+  HMODULE changed = LoadLibraryA(other.c_str());
+  ASSERT_NE(changed, nullptr);
+  EXPECT_NE(changed, again);
+  char buf[16];
+  EXPECT_EQ(LoadStringA(again, 1, buf, sizeof buf), 3);
+  EXPECT_STREQ(buf, "Old");
+  EXPECT_EQ(LoadStringA(changed, 1, buf, sizeof buf), 8);
+  EXPECT_STREQ(buf, "New text");
+  EXPECT_TRUE(FreeLibrary(again));
+  EXPECT_FALSE(FreeLibrary(again));
+  EXPECT_EQ(LoadLibraryA(other.c_str()), changed);
+  EXPECT_TRUE(FreeLibrary(changed));
+  EXPECT_TRUE(FreeLibrary(changed));
+}
+
 TEST_F(Catalogue, MessageTable) {
   char* text = nullptr;
   ASSERT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER, module_, 0xC0000006, 0,

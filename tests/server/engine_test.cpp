@@ -146,13 +146,25 @@ TEST_F(ServerWithEngine, QuitAbandonsARunThatWaits) {
 }
 
 TEST_F(ServerWithEngine, HitsAreCountedInTheStore) {
+  ASSERT_TRUE(SetUnitHits("USD", 5));
+  uint64_t changes = 0, after = 0;
+  ASSERT_EQ(vtx::RegistryChangeCount(&changes), ERROR_SUCCESS);
   Start();
   const DWORD usd = 'U' | 'S' << 8 | 'D' << 16;
   EXPECT_EQ(SendMessageA(hwnd, WM_VX_COUNTHIT, usd, 0), 1);
-  EXPECT_EQ(SendMessageA(hwnd, WM_VX_COUNTHIT, usd, 0), 1);
+  EXPECT_EQ(SendMessageA(hwnd, WM_VX_COUNTHIT, usd, 20), 1);
+  SendMessageA(hwnd, WM_VX_QUIT, 0, 0);
+  thread.join();
   DWORD count = 0;
   ASSERT_TRUE(GetUnitHits("USD", &count));
-  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(count, 26u);
+  // Counting is no change of the configuration: the store's change counter moved only for the
+  // server's own saves.
+  ASSERT_TRUE(SetUnitHits("USD", 0));
+  ASSERT_EQ(vtx::RegistryChangeCount(&changes), ERROR_SUCCESS);
+  ASSERT_TRUE(IncrementUnitHits("GBP"));
+  ASSERT_EQ(vtx::RegistryChangeCount(&after), ERROR_SUCCESS);
+  EXPECT_EQ(after, changes);
 }
 
 TEST_F(ServerWithEngine, SettingsReloadAndSaveGoThroughTheStore) {

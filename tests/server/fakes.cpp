@@ -74,10 +74,13 @@ HRESULT MemorySettings::ExecuteCustomAction(HWND, std::string& errorText) {
 
 std::unique_ptr<Settings> MemoryStore::NewSettings() { return std::make_unique<MemorySettings>(*this); }
 
-BOOL MemoryStore::IncrementUnitHits(const char* code) {
+BOOL MemoryStore::AddUnitHits(const std::vector<HitCount>& counts) {
   std::lock_guard<std::mutex> l(lock);
-  DWORD& n = hits[code];
-  if (n != 0xFFFFFFFF) ++n;
+  ++hitWrites;
+  for (const HitCount& c : counts) {
+    DWORD& n = hits[c.code];
+    n = c.count >= 0xFFFFFFFFull - n ? 0xFFFFFFFF : static_cast<DWORD>(n + c.count);
+  }
   return TRUE;
 }
 

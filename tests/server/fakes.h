@@ -51,7 +51,7 @@ class MemoryStore : public SettingsStore {
  public:
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override { return canSave; }
-  BOOL IncrementUnitHits(const char* code) override;
+  BOOL AddUnitHits(const std::vector<HitCount>& counts) override;
   HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
   HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
   bool ReadAppString(const char* name, std::string& value) override;
@@ -61,6 +61,7 @@ class MemoryStore : public SettingsStore {
   SettingsValues stored;
   std::map<std::string, std::string> appStrings;
   std::map<std::string, DWORD> hits;
+  int hitWrites = 0;  // batches written
   std::vector<std::string> imports, exports;
   HRESULT canSave = S_OK;
   HRESULT saveResult = S_OK;

@@ -613,13 +613,38 @@ TEST_F(Server, HitCountsTakeOnlyCurrencyCodes) {
       {0x44530055, 0, nullptr},  // "U", NUL, "SD"
       {0x0A445355, 0, nullptr},  {static_cast<WPARAM>(0x100445355ull), 0, nullptr},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Send(WM_VX_COUNTHIT, c.packed), c.reply) << std::hex << c.packed;
-    if (c.counted) {
-      EXPECT_EQ(rig.store.hits[c.counted], 1u) << c.counted;
-    }
+  for (const Case& c : cases) EXPECT_EQ(Send(WM_VX_COUNTHIT, c.packed), c.reply) << std::hex << c.packed;
+  Stop();  // an orderly stop writes the counts that wait
+  EXPECT_EQ(rig.store.hits, (std::map<std::string, DWORD>{{"USD", 1}, {"ABCD", 1}, {"1", 1}}));
+}
+
+// lParam carries a number of uses (0 is one); the counts wait in memory and are written together,
+// about a second after the first, and again when the server stops.
+TEST_F(Server, HitCountsAreSummedAndWrittenInBatches) {
+  Start();
+  const WPARAM usd = 0x00445355, gbp = 0x00504247;
+  EXPECT_EQ(Send(WM_VX_COUNTHIT, usd, 0), 1u);
+  EXPECT_EQ(Send(WM_VX_COUNTHIT, usd, 1), 1u);
+  EXPECT_EQ(Send(WM_VX_COUNTHIT, usd, 40000), 1u);
+  EXPECT_EQ(Send(WM_VX_COUNTHIT, gbp, 0xFFFFFFFF), 1u);
+  EXPECT_EQ(Send(WM_VX_COUNTHIT, gbp, 7), 1u);
+  {
+    std::lock_guard<std::mutex> l(rig.store.lock);
+    EXPECT_TRUE(rig.store.hits.empty());
   }
-  EXPECT_EQ(rig.store.hits.size(), 3u);
+  ASSERT_TRUE(Eventually([&] {
+    std::lock_guard<std::mutex> l(rig.store.lock);
+    return rig.store.hitWrites > 0;
+  }));
+  {
+    std::lock_guard<std::mutex> l(rig.store.lock);
+    EXPECT_EQ(rig.store.hitWrites, 1);
+    EXPECT_EQ(rig.store.hits, (std::map<std::string, DWORD>{{"USD", 40002}, {"GBP", 0xFFFFFFFF}}));
+  }
+  EXPECT_EQ(Send(WM_VX_COUNTHIT, usd, 3), 1u);
+  Stop();
+  EXPECT_EQ(rig.store.hitWrites, 2);
+  EXPECT_EQ(rig.store.hits["USD"], 40005u);
 }
 
 TEST_F(Server, SimpleQueries) {
@@ -784,6 +809,7 @@ TEST_F(Server, PipeRequestsAreAnsweredWhileAnUpdateNowWaits) {
   SetEvent(go);
   a.join();
   EXPECT_EQ(first, 0u);
+  Stop();
   EXPECT_EQ(rig.store.hits["CHR"], 1u);
   EXPECT_EQ(rig.store.saveINIs, 1);
 }

@@ -1,4 +1,5 @@
-// Free ports of 127.0.0.1 for the tests' servers, and whether a server listens yet.
+// Free ports of 127.0.0.1 for the tests' servers, whether a server listens yet, and an HTTP/1.1
+// client that keeps its connection.
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -53,5 +55,77 @@ inline bool UnixSocketListens(const std::string& path) {
   }
   return false;
 }
+
+// POSTs requests one after the other over one connection to 127.0.0.1, from another loopback
+// address when `from` names one (a server that limits connections per address counts it apart).
+class HttpConnection {
+ public:
+  explicit HttpConnection(int port, const char* from = nullptr) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+      sockaddr_in self{};
+      self.sin_family = AF_INET;
+      inet_pton(AF_INET, from, &self.sin_addr);
+      if (bind(fd_, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+        close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~HttpConnection() {
+    if (fd_ >= 0) close(fd_);
+  }
+  HttpConnection(const HttpConnection&) = delete;
+  HttpConnection& operator=(const HttpConnection&) = delete;
+
+  // The status of the answer and its body; status 0 when the connection failed.
+  int Post(const std::string& path, const std::string& body, std::string* answer = nullptr,
+           const std::string& type = "text/xml; charset=utf-8") {
+    if (fd_ < 0) return 0;
+    std::string request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+                          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    for (size_t sent = 0; sent < request.size();) {
+      ssize_t n = send(fd_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return 0;
+      sent += static_cast<size_t>(n);
+    }
+    size_t end;
+    while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
+      if (!Receive()) return 0;
+    std::string head = buffer_.substr(0, end);
+    size_t length = 0;
+    for (size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) {
+      std::string line = head.substr(at + 2, head.find("\r\n", at + 2) - at - 2);
+      for (char& c : line) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      if (line.rfind("content-length:", 0) == 0) length = std::strtoul(line.c_str() + 15, nullptr, 10);
+    }
+    while (buffer_.size() < end + 4 + length)
+      if (!Receive()) return 0;
+    if (answer) *answer = buffer_.substr(end + 4, length);
+    buffer_.erase(0, end + 4 + length);
+    return head.size() > 12 ? std::atoi(head.c_str() + 9) : 0;
+  }
+
+ private:
+  bool Receive() {
+    char chunk[8192];
+    ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+    if (n <= 0) return false;
+    buffer_.append(chunk, static_cast<size_t>(n));
+    return true;
+  }
+
+  int fd_ = -1;
+  std::string buffer_;
+};
 
 }  // namespace vtxtest

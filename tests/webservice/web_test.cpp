@@ -1,5 +1,6 @@
 // The web library called directly, on a private store.
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,28 +13,44 @@ using Hulvane::Web::Services::Vantrex;
 
 namespace {
 
-std::vector<std::string> g_hits;
+// The server as the hit counts reach it: uses by code, and the number of hand-overs tried.
+using Hits = std::map<std::string, uint64_t>;
+Hits g_hits;
+int g_hitAttempts = 0;
 HRESULT g_hitAnswer = S_OK;
-HRESULT RecordHit(UINT msg, WPARAM w, LPARAM, DWORD timeout, DWORD* result) {
+HRESULT RecordHit(UINT msg, WPARAM w, LPARAM l, DWORD timeout, DWORD* result) {
   EXPECT_EQ(msg, WM_VX_COUNTHIT);
   EXPECT_EQ(timeout, kHitCountTimeoutMs);
+  EXPECT_NE(l, 1);  // one use travels as 0, as it always has
+  ++g_hitAttempts;
+  if (FAILED(g_hitAnswer)) return g_hitAnswer;
   std::string code;
   for (int i = 0; i < 4; ++i)
     if (char c = static_cast<char>((w >> (8 * i)) & 0xFF)) code += c;
-  g_hits.push_back(code + (w >> 24 ? "+" : ""));
+  g_hits[code + (w >> 24 ? "+" : "")] += l ? static_cast<uint64_t>(l) : 1;
   if (result) *result = 1;
-  return g_hitAnswer;
+  return S_OK;
 }
 
 class WebOps : public WebTest {
  protected:
   void SetUp() override {
     WebTest::SetUp();
+    g_pfnSendVXVMessageTimeout = nullptr;
+    SendHitCounts();  // what earlier tests counted goes nowhere
     g_hits.clear();
+    g_hitAttempts = 0;
     g_hitAnswer = S_OK;
     g_pfnSendVXVMessageTimeout = RecordHit;
   }
   void TearDown() override { g_pfnSendVXVMessageTimeout = nullptr; }
+  // What the server has received once the counts so far are handed over.
+  static Hits Sent() {
+    EXPECT_EQ(SendHitCounts(), S_OK);
+    Hits h = g_hits;
+    g_hits.clear();
+    return h;
+  }
 
   // The exception of a call, as "kind|message|param".
   template <class F>
@@ -60,8 +77,7 @@ TEST_F(WebOps, ConvertToNumConvertsByCodeOrNumericCodeAndRounds) {
   EXPECT_DOUBLE_EQ(v.ConvertToNum(M("k"), M("EUR"), M("JPY"), 1.2345, true, M(nullptr), M(nullptr)), 198);
   EXPECT_DOUBLE_EQ(v.ConvertToNum(M("k"), M("JPY"), M("EUR"), 1, true, M(nullptr), M(nullptr)), 0.01);
   EXPECT_DOUBLE_EQ(v.RateNum(M("k"), M("GBP"), M("USD"), false, M(nullptr), M(nullptr)), 1.5625);
-  EXPECT_EQ(g_hits, (std::vector<std::string>{"EUR", "USD", "EUR", "USD", "USD", "GBP", "EUR", "JPY", "JPY", "EUR",
-                                              "GBP", "USD"}));
+  EXPECT_EQ(Sent(), (Hits{{"EUR", 4}, {"USD", 4}, {"GBP", 2}, {"JPY", 2}}));
 }
 
 TEST_F(WebOps, ArgumentErrorsNameTheirParameter) {
@@ -100,25 +116,18 @@ TEST_F(WebOps, ArgumentErrorsNameTheirParameter) {
   };
   for (const auto& c : cases) EXPECT_EQ(Fails(c.call), c.expected);
   // Reserved arguments are refused before anything is counted; unknown codes are never counted.
-  EXPECT_EQ(g_hits, (std::vector<std::string>{"EUR", "CHF", "EUR", "EUR", "JPY", "EUR", "USD"}));
+  EXPECT_EQ(Sent(), (Hits{{"EUR", 4}, {"CHF", 1}, {"JPY", 1}, {"USD", 1}}));
 }
 
 TEST_F(WebOps, ConvertToStrPlainNumbersAndLists) {
   EXPECT_EQ(Str("EUR", "USD", 10, false, "+"), "12.5");
   EXPECT_EQ(Str("EUR", "JPY", 1.23456, false, "+"), "197.5296");
   EXPECT_EQ(Str("EUR", "JPY", 1.23456, true, "+"), "198");
-  g_hits.clear();
+  Sent();
   EXPECT_EQ(Str("EUR", "USD;GBP;JPY", 2, false, "+"), "2.5;1.6;320");
-  EXPECT_EQ(g_hits, (std::vector<std::string>{"EUR", "USD", "GBP", "JPY"}));
-  g_hits.clear();
+  EXPECT_EQ(Sent(), (Hits{{"EUR", 1}, {"USD", 1}, {"GBP", 1}, {"JPY", 1}}));
   EXPECT_EQ(Str("USD;GBP", "EUR", 2, false, "+"), "1.6;2.5");
-  EXPECT_EQ(g_hits, (std::vector<std::string>{"EUR", "USD", "GBP"}));
-  // A server that does not answer costs one count's time-out per call, not one per item.
-  g_hits.clear();
-  g_hitAnswer = E_TIMEOUT;
-  EXPECT_EQ(Str("EUR", "USD;GBP;JPY", 2, false, "+"), "2.5;1.6;320");
-  EXPECT_EQ(g_hits, (std::vector<std::string>{"EUR"}));
-  g_hitAnswer = S_OK;
+  EXPECT_EQ(Sent(), (Hits{{"EUR", 1}, {"USD", 1}, {"GBP", 1}}));
   EXPECT_EQ(N(v.RateStr(M("k"), M("EUR"), M("USD"), true, M("+"), M(nullptr), M(nullptr))), "1.25");
 
   SetString("Separator", "|");
@@ -130,6 +139,25 @@ TEST_F(WebOps, ConvertToStrPlainNumbersAndLists) {
   std::string many = "USD";
   for (int i = 1; i < 1001; ++i) many += ";USD";
   EXPECT_NE(Fails([&] { Str("EUR", many.c_str(), 1, false, "+"); }).find("more than 1000"), std::string::npos);
+}
+
+// The calls never wait for the server: counts that it did not take are handed over later, exactly
+// once; with no server running nobody counts them.
+TEST_F(WebOps, CountsTheServerDidNotTakeWaitForTheNextHandOver) {
+  for (int i = 0; i < 3; ++i) Str("EUR", "USD;GBP;JPY", 2, false, "+");
+  g_hitAnswer = E_TIMEOUT;
+  EXPECT_EQ(SendHitCounts(), E_TIMEOUT);
+  EXPECT_EQ(g_hitAttempts, 1);  // one time-out ends the round
+  Str("EUR", "USD", 2, false, "+");
+  g_hitAnswer = S_OK;
+  EXPECT_EQ(Sent(), (Hits{{"EUR", 4}, {"USD", 4}, {"GBP", 3}, {"JPY", 3}}));
+  EXPECT_EQ(Sent(), Hits{});
+
+  Str("EUR", "USD", 2, false, "+");
+  g_hitAnswer = E_SERVER_UNAVAILABLE;
+  EXPECT_EQ(SendHitCounts(), E_SERVER_UNAVAILABLE);
+  g_hitAnswer = S_OK;
+  EXPECT_EQ(Sent(), Hits{});
 }
 
 TEST_F(WebOps, ConvertToStrFormatsThroughTheLocales) {

@@ -89,40 +89,6 @@ StringToAnsi::StringToAnsi(const ManagedString& s) {
 
 StringToUni::StringToUni(const ManagedString& s) : m_text(s) {}
 
-CVantrexSession::CVantrexSession() {
-  m_resources = LoadResourceLibrary(g_szAppKey);
-  // The settings come from the store whether or not a catalogue loaded; a store that cannot be
-  // read ends the call before anything is decided from defaults.
-  HKEY key = nullptr;
-  LSTATUS st = RegOpenKeyExA(HKEY_LOCAL_MACHINE, g_szAppKey, 0, KEY_READ, &key);
-  if (st != ERROR_SUCCESS) {
-    m_createResult = HRESULT_FROM_WIN32(st);
-  } else {
-    RegCloseKey(key);
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, g_szSettingsMutex);
-    DWORD wait = mutex ? WaitForSingleObject(mutex, g_dwSettingsLockTimeoutMs) : WAIT_FAILED;
-    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
-      m_createResult = m_settings.Create(m_resources) ? S_OK : E_OUTOFMEMORY;
-      ReleaseMutex(mutex);
-    } else {
-      m_createResult = wait == WAIT_TIMEOUT ? E_TIMEOUT : HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_INTERNAL_ERROR);
-    }
-    if (mutex) CloseHandle(mutex);
-  }
-  if (FAILED(m_createResult)) {
-    if (m_resources) FreeLibrary(m_resources);
-    m_resources = nullptr;
-    char text[200];
-    std::snprintf(text, sizeof text, "The Vantrex settings could not be loaded (0x%08X).", m_createResult);
-    throw WebException(m_createResult == E_OUTOFMEMORY ? WebException::Kind::OutOfMemory : WebException::Kind::HResult,
-                       text, "", m_createResult);
-  }
-}
-
-CVantrexSession::~CVantrexSession() {
-  if (m_resources) FreeLibrary(m_resources);
-}
-
 char16_t GetSeparator() {
   RegStringValueW value;
   if (SUCCEEDED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "Separator")) && value.GetString()) {
@@ -138,8 +104,9 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings) {
   const char16_t* p = text->c_str();
   if (*p >= u'0' && *p <= u'9') return vtx::TextToUnsigned<char16_t>(p, nullptr, 0);
   if (settings) {
-    CCurrencyLocaleList* list = settings->GetLocaleList();
     StringToAnsi name(text);
+    std::unique_lock<std::mutex> locales = LockLocales();
+    CCurrencyLocaleList* list = settings->GetLocaleList();
     if (list)
       if (CCurrencyLocale* locale = list->Find(name.GetAnsi())) return locale->GetLCID();
   }

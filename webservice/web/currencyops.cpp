@@ -77,7 +77,7 @@ ManagedString Vantrex::Currencies(const ManagedString& clientKey) {
   CVantrexSession session;
   Validate(session, clientKey);
   CSettings& s = session.GetSettings();
-  const char16_t separator = GetSeparator();
+  const char16_t separator = session.GetSeparator();
   std::u16string list;
   for (uint32_t i = 0; i < s.GetRates().Active.GetCount(); ++i) {
     if (i) list += separator;
@@ -166,10 +166,12 @@ ManagedString Vantrex::CurrencyName(const ManagedString& clientKey, const Manage
                                     const ManagedString& locale, bool titleStyle) {
   CurrencyCall call(clientKey, currency);
   const char* code = call.Active().szCode;
+  const LCID lcid = GetLocaleID(locale, &call.Settings());
+  // The name's locale may be created in the shared list on the way.
+  std::unique_lock<std::mutex> locales = LockLocales();
   CCurrencyLocaleList* list = call.Settings().GetLocaleList();
   CStringW name;
-  if (!list || !list->GetCurrencyName(name, code, titleStyle, GetLocaleID(locale, &call.Settings())) || name.IsNull())
-    return std::u16string();
+  if (!list || !list->GetCurrencyName(name, code, titleStyle, lcid) || name.IsNull()) return std::u16string();
   return std::u16string(name.c_str());
 }
 
@@ -180,8 +182,11 @@ ManagedString LocaleText(const ManagedString& clientKey, const ManagedString& cu
                          bool symbol) {
   CurrencyCall call(clientKey, currency);
   const char* code = call.Active().szCode;
+  const LCID lcid = GetLocaleID(locale, &call.Settings());
+  // The locale may be created in the shared list on the way.
+  std::unique_lock<std::mutex> locales = LockLocales();
   CCurrencyLocaleList* list = call.Settings().GetLocaleList();
-  CCurrencyLocale* l = list ? list->GetLocale(GetLocaleID(locale, &call.Settings())) : nullptr;
+  CCurrencyLocale* l = list ? list->GetLocale(lcid) : nullptr;
   const CCurrencyLocaleInfo* info = l ? l->IFind(code) : nullptr;
   const char16_t* text = info ? (symbol ? info->GetSymbol() : info->GetCustom()) : nullptr;
   return std::u16string(text ? text : u"");

@@ -10,6 +10,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/cstring.h"
 #include "platform/types.h"
+#include "webservice/web/snapshot.h"
 
 // A string of the web interface: UTF-16, or null.
 using ManagedString = std::optional<std::u16string>;
@@ -46,7 +47,6 @@ extern PipeExecuteFn g_pfnPipeExecute;
 // The validator's limit; a variable so that tests need not wait half a minute.
 extern DWORD g_dwValidatorTimeoutMs;     // 30000
 extern DWORD g_dwSettingsLockTimeoutMs;  // 30000
-constexpr DWORD kHitCountTimeoutMs = 2000;
 // How long an update started by the web service may take before the caller is told it timed out;
 // a variable so that tests need not wait.
 extern DWORD g_dwAdminUpdateTimeoutMs;  // 900000
@@ -74,22 +74,20 @@ class StringToUni {
   std::optional<std::u16string> m_text;
 };
 
-// One per call: the resource library and this call's own copy of the settings and rates. The
-// settings never depend on the library; when they cannot be loaded the constructor throws.
+// One per call: the settings and rates as stored when the call began, which the call shares with
+// the other calls of the snapshot and only reads (see CSettingsSnapshot), and the catalogue. The
+// settings never depend on the catalogue; when they cannot be loaded the constructor throws.
 class CVantrexSession {
  public:
-  CVantrexSession();
-  ~CVantrexSession();
+  CVantrexSession() : m_snapshot(CSettingsSnapshot::Current()) {}
   CVantrexSession(const CVantrexSession&) = delete;
   CVantrexSession& operator=(const CVantrexSession&) = delete;
-  CSettings& GetSettings() { return m_settings; }
-  HMODULE GetResources() const { return m_resources; }
-  HRESULT GetCreateResult() const { return m_createResult; }
+  CSettings& GetSettings() const { return m_snapshot->GetSettings(); }
+  HMODULE GetResources() const { return m_snapshot->GetResources(); }
+  char16_t GetSeparator() const { return m_snapshot->GetSeparator(); }
 
  private:
-  HMODULE m_resources = nullptr;
-  HRESULT m_createResult = 0;
-  CSettings m_settings;
+  std::shared_ptr<const CSettingsSnapshot> m_snapshot;
 };
 
 // Utility functions of the web module.
@@ -98,7 +96,9 @@ class CVantrexSession {
 [[noreturn]] void ThrowNotSetException();
 // Throws the exception that stands for a failing HRESULT.
 [[noreturn]] void ThrowHResult(HRESULT hr);
+// The list separator as stored now (a call takes its session's).
 char16_t GetSeparator();
+// Locale names are looked up under LockLocales().
 LCID GetLocaleID(const ManagedString& text, CSettings* settings);
 // Local time with the offset from UTC of that moment, as 2005-03-01T14:05:09+01:00.
 bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size);

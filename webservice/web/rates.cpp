@@ -9,7 +9,6 @@
 #include "platform/codepage.h"
 #include "platform/numtext.h"
 #include "platform/systime.h"
-#include "engine/notify/servercommands.h"
 #include "webservice/web/operations.h"
 
 namespace Hulvane::Web::Services {
@@ -34,27 +33,19 @@ void ThrowConversion(HRESULT hr) {
   ThrowHResult(hr);
 }
 
-// Counts uses of currencies in the server for one call; only codes of the active list are counted,
-// and a count that fails stays silent. After one failed count the rest of the call counts nothing,
-// so that a server that does not answer delays a call by one time-out at most, whatever its list.
+// Counts the uses of currencies of one call. Only codes of the active list are counted, under the
+// code the list holds; the counts reach the server in the background (SendHitCounts).
 class HitCounter {
  public:
-  explicit HitCounter(CSettings& settings) : m_settings(settings) {}
-  void Count(const char* text) {
-    if (m_unreachable || !g_pfnSendVXVMessageTimeout || !text) return;
+  explicit HitCounter(const CSettings& settings) : m_settings(settings) {}
+  void Count(const char* text) const {
+    if (!text) return;
     int32_t i = m_settings.GetData()->IFind(text);
-    if (i < 0) return;
-    const char* code = m_settings.GetRates()[static_cast<uint32_t>(i)]->szCode;
-    uint32_t packed = 0;
-    for (int k = 0; k < 4 && code[k]; ++k) packed |= static_cast<uint32_t>(static_cast<unsigned char>(code[k])) << (8 * k);
-    DWORD answer = 0;
-    if (FAILED(g_pfnSendVXVMessageTimeout(WM_VX_COUNTHIT, packed, 0, kHitCountTimeoutMs, &answer)))
-      m_unreachable = true;
+    if (i >= 0) CountHit(m_settings.GetRates()[static_cast<uint32_t>(i)]->szCode);
   }
 
  private:
-  CSettings& m_settings;
-  bool m_unreachable = false;
+  const CSettings& m_settings;
 };
 
 std::vector<std::string> SplitList(const char* text, char separator) {
@@ -160,6 +151,8 @@ ManagedString Vantrex::ConvertToStr(const ManagedString& clientKey, const Manage
   Format f = ReadFormat(fmtText.GetUni());
   CCurrencyLocale* locale = nullptr;
   if (f.on) {
+    // A locale once found stays as it is; finding it may create it in the shared list.
+    std::unique_lock<std::mutex> locales = LockLocales();
     CCurrencyLocaleList* list = settings.GetLocaleList();
     if (list && list->GetCount()) {
       if (!f.name.empty()) {
@@ -175,7 +168,7 @@ ManagedString Vantrex::ConvertToStr(const ManagedString& clientKey, const Manage
     if (!rounding) f.flags |= CCurrencyLocale::kPrintAllDigits;
   }
 
-  const char separator = static_cast<char>(GetSeparator());
+  const char separator = static_cast<char>(session.GetSeparator());
   std::vector<std::string> froms = SplitList(from.GetAnsi(), separator);
   std::vector<std::string> tos = SplitList(to.GetAnsi(), separator);
   if (froms.size() > 1 && tos.size() > 1) ThrowArgument("Only one side may hold a list of currencies.");

@@ -88,10 +88,18 @@ TEST(CurrencyDatabase, AddAndRemoveKeepTheirLists) {
   EXPECT_EQ(xyz.dwFlags, 5u);
   EXPECT_EQ(xyz.dwRateDecimals, 0u);
   ASSERT_TRUE(db.Add(xyz));
-  xyz.dwNumericCode = 999;
+  EXPECT_EQ(db.IFind("1234"), -1);
+  xyz.dwNumericCode = 1234;
   ASSERT_TRUE(db.Add(xyz));  // replaces, does not duplicate
   EXPECT_EQ(db.GetCount(), kCurrencyDataCount + 1);
-  EXPECT_EQ(db[static_cast<uint32_t>(db.IFind("xyz"))]->dwNumericCode, 999u);
+  EXPECT_EQ(db[static_cast<uint32_t>(db.IFind("xyz"))]->dwNumericCode, 1234u);
+  // The numeric look-up follows a record whose number changed in place.
+  EXPECT_EQ(db.IFind("1234"), db.IFind("xyz"));
+  CurrencyData dem = *db[static_cast<uint32_t>(db.IFind("DEM"))];
+  dem.dwNumericCode = 1235;
+  ASSERT_TRUE(db.Add(dem));
+  EXPECT_EQ(db.IFind("276"), -1);
+  EXPECT_EQ(db.IFind("1235"), db.IFind("DEM"));
   EXPECT_EQ(db.GetAddList().GetCount(), 1u);
   ASSERT_TRUE(db.IRemove("XYZ"));
   EXPECT_EQ(db.GetAddList().GetCount(), 0u);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <strings.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/foundation/buffer.h"
@@ -235,6 +238,60 @@ TYPED_TEST(Widths, StringListSortedFindAndRemove) {
   EXPECT_EQ(CStringList<T>::Length(element), 2u);
   // Size 0 copies a wide text whole: characters + 1, in bytes of the width.
   EXPECT_EQ(GlobalSize(element), 3 * sizeof(T));
+}
+
+// A long list answers IFind from an index of its texts: the answers must be the search's own,
+// whatever happened to the list since the last look-up.
+TYPED_TEST(Widths, LongListFindFollowsEveryChange) {
+  using T = TypeParam;
+  CStringList<T> list;
+  std::vector<std::string> model;
+  auto search = [&](const std::string& text) {
+    for (size_t i = 0; i < model.size(); ++i)
+      if (strcasecmp(model[i].c_str(), text.c_str()) == 0) return static_cast<int32_t>(i);
+    return -1;
+  };
+  auto check = [&](const char* step) {
+    for (const std::string& probe : {std::string("C0"), std::string("c7"), std::string("C19"), std::string("c39"),
+                                     std::string("DUP"), std::string("new"), std::string("absent")})
+      EXPECT_EQ(search(probe), list.IFind(Str<T>(probe.c_str()).c_str())) << step << ": " << probe;
+  };
+  auto add = [&](const std::string& text, uint32_t at = kListAppend) {
+    ASSERT_TRUE(list.Add(Str<T>(text.c_str()).c_str(), at));
+    model.insert(at < model.size() ? model.begin() + at : model.end(), text);
+  };
+  for (int i = 0; i < 40; ++i) add("c" + std::to_string(i));
+  add("dup");
+  add("Dup");  // the first of equal texts is found
+  check("filled");
+  add("NEW");
+  check("appended");
+  add("c39", 0);
+  check("inserted in front");
+  ASSERT_TRUE(list.Remove(0u));
+  model.erase(model.begin());
+  ASSERT_TRUE(list.IRemove(Str<T>("C7").c_str()));
+  model.erase(model.begin() + 7);
+  check("removed");
+  list.Empty();
+  model.clear();
+  for (int i = 39; i >= 0; --i) add("C" + std::to_string(i));
+  check("emptied and filled again in another order");
+  EXPECT_EQ(-1, list.IFind(nullptr));
+}
+
+TEST(StringList, ThreadsFindInOneListAtOnce) {
+  CStringList<char> list;
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(list.Add(("k" + std::to_string(i)).c_str()));
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i)
+        if (list.IFind(("K" + std::to_string((i + t * 25) % 200)).c_str()) != (i + t * 25) % 200) ++wrong;
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(0, wrong.load());
 }
 
 TEST(StringList, ExplicitSizeBlocksAndRefusedCopies) {

@@ -387,6 +387,50 @@ TEST(MailText, RecipientEntriesForTheProfile) {
   EXPECT_EQ(unresolved, 0u);
 }
 
+// The address book of mail by profile: resolving is the transport's address check, and the text
+// it gives back resolves to the same list again.
+TEST(MailAddressBook, ResolvesToATextThatResolvesAgain) {
+  vtxtest::ScopedEnv transport("VANTREX_SENDMAIL", "/bin/true");
+  char* resolved = reinterpret_cast<char*>(1);
+  uint32_t unresolved = 99;
+  ASSERT_EQ(CheckMAPIRecipients(nullptr, "t", " a@example.org;; Bee <b@example.org>,two words, \"Say \"\"Hi\"\"\" <c@example.org>",
+                                nullptr, &resolved, &unresolved),
+            S_OK);
+  ASSERT_TRUE(resolved);
+  std::string text = resolved;
+  LocalFree(resolved);
+  EXPECT_EQ(text, "a@example.org; Bee <b@example.org>; \"Say \"\"Hi\"\"\" <c@example.org>");
+  EXPECT_EQ(unresolved, 2u);
+  ASSERT_EQ(CheckMAPIRecipients(nullptr, "t", text.c_str(), "", &resolved, &unresolved), S_OK);
+  EXPECT_EQ(std::string(resolved), text);
+  EXPECT_EQ(unresolved, 0u);
+  LocalFree(resolved);
+  EXPECT_EQ(CheckMAPIRecipients(nullptr, "t", "", nullptr, nullptr, nullptr), S_OK);
+
+  // Another profile does not exist; without a transport the default one cannot be used.
+  resolved = reinterpret_cast<char*>(1);
+  EXPECT_EQ(CheckMAPIRecipients(nullptr, "t", "a@example.org", "Outlook", &resolved, nullptr), 0x80040111u);
+  EXPECT_EQ(resolved, nullptr);
+  vtxtest::ScopedEnv none("VANTREX_SENDMAIL", "/nonexistent/sendmail");
+  EXPECT_EQ(CheckMAPIRecipients(nullptr, "t", "a@example.org", nullptr, &resolved, nullptr), 0x8004FFFFu);
+
+  std::vector<MailMessage::MailAddress> empty;
+  EXPECT_EQ(MAPIAddrListToString(empty, nullptr), E_POINTER);
+  ASSERT_EQ(MAPIAddrListToString(empty, &resolved), S_OK);
+  EXPECT_STREQ(resolved, "");
+  LocalFree(resolved);
+}
+
+TEST(MailAddressBook, NoDialogAndNoProfiles) {
+  char* chosen = reinterpret_cast<char*>(1);
+  EXPECT_EQ(MAPIAddressBookDialog(nullptr, "c", "n", "w", 1, "a@example.org", nullptr, &chosen), 0x800704DBu);
+  EXPECT_EQ(chosen, nullptr);
+  EXPECT_EQ(MAPIAddressBookDialog(nullptr, "c", "n", "w", 1, "", nullptr, nullptr), E_POINTER);
+  CStringList<char> profiles;
+  EXPECT_EQ(GetMAPIProfiles(profiles), S_OK);
+  EXPECT_EQ(profiles.GetCount(), 0u);
+}
+
 // ---- The local mail transport: msmtp in sendmail's place, delivering to the same server ----
 
 class TransportMail : public Mail {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
+#include "engine/notify/pipemessage.h"
 #include "platform/heap.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
@@ -388,6 +389,24 @@ TEST_F(Messenger, ExecuteBytesAndReply) {
   Listen(expected.size(), 3);
   EXPECT_EQ(PipeExecute(nullptr, "/bin/act", "-x", "/tmp", nullptr, "", "pw", TRUE), 3u);
   EXPECT_EQ(Blank8(Received()), expected);
+}
+
+// The request is delivered without data; what the messenger answers does not matter.
+TEST_F(Messenger, DeleteDisplayLogBytes) {
+  EXPECT_EQ(PipeDeleteDisplayLog(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  Listen(12, 0x12345678);
+  EXPECT_EQ(PipeDeleteDisplayLog(), S_OK);
+  EXPECT_EQ(Received(), std::string("\x00\x80\x00\x00", 4) + std::string(8, '\0'));
+}
+
+TEST_F(Messenger, CanSendOnlyWhileTheMessengerServes) {
+  EXPECT_FALSE(CanSendVXMMessages());
+  {
+    CPipeMessageServer server;
+    ASSERT_EQ(server.Create(g_szMessengerPipe), S_OK);
+    EXPECT_TRUE(CanSendVXMMessages());
+  }
+  EXPECT_FALSE(CanSendVXMMessages());
 }
 
 TEST_F(Messenger, WithoutTheMessenger) {

@@ -1,0 +1,53 @@
+#include "engine/notify/displayfile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/sync.h"
+
+namespace vtx::notify {
+
+const char kDisplaySeparator[] = "\r\n\r\n---\r\n\r\n";
+
+namespace {
+constexpr int kLockTries = 10;
+constexpr DWORD kLockPauseMs = 500;
+}  // namespace
+
+DisplayFileLock::DisplayFileLock(const std::string& path) {
+  fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+  if (fd_ < 0) return;
+  for (int i = 0; i < kLockTries; ++i) {
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      held_ = true;
+      return;
+    }
+    if (i + 1 < kLockTries) Sleep(kLockPauseMs);
+  }
+}
+
+DisplayFileLock::~DisplayFileLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+HRESULT ReadDisplayFile(const char* path, size_t cap, std::string* text, vtx::FileStamp* stamp) {
+  // One byte more than the cap tells whether the file goes on.
+  HRESULT hr = vtx::ReadRegularFile(path, cap + 1, text, stamp);
+  if (FAILED(hr) || text->size() <= cap) return hr;
+  text->resize(cap);
+  size_t cut = text->rfind(kDisplaySeparator);
+  if (cut != std::string::npos && cut > 0) text->resize(cut);
+  return hr;
+}
+
+bool DeleteDisplayFileIfUnchanged(const std::string& path, const vtx::FileStamp& shown) {
+  DisplayFileLock lock(path);
+  vtx::FileStamp now;
+  return lock.held() && SUCCEEDED(vtx::StampFile(path.c_str(), &now)) && now == shown &&
+         unlink(path.c_str()) == 0;
+}
+
+}  // namespace vtx::notify
