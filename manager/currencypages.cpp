@@ -19,6 +19,7 @@
 #include "engine/currency/currencystore.h"
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/messagewindow.h"
 #include "manager/currencysheet.h"
 #include "manager/currencysort.h"
 #include "manager/configtexts.h"
@@ -27,6 +28,7 @@
 #include "manager/dialogs.h"
 #include "manager/localedialog.h"
 #include "manager/managerdefs.h"
+#include "manager/ratesinfo.h"
 #include "manager/richtext.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -426,6 +428,8 @@ bool CurrencyListPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id
       }
       return true;
     case 1025:
+      // The window's icon is the manager's; the Qt dialogs take no owner.
+      ShowRatesInformation(s, kMessageWindowIcon, nullptr, sheet.Resources());
       return true;
     default:
       return false;

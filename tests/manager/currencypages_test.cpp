@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QTreeWidget>
@@ -22,6 +24,7 @@
 #include "manager/currencysheet.h"
 #include "manager/currencysort.h"
 #include "manager/dialogs.h"
+#include "manager/messagedialogs.h"
 #include "manager/offgui.h"
 #include "manager/propertysheet.h"
 #include "manager/qtparts.h"
@@ -223,6 +226,29 @@ class CurrencyPagesTest : public QObject {
     });
     QCOMPARE(Hits("USD"), DWORD{0});
     QCOMPARE(Hits("GBP"), DWORD{0});
+  }
+
+  void RatesInformationShowsTheRatesOfTheSettings() {
+    QtMessageDialogsScope dialogs;
+    PagesRun run;
+    run.settings.GetRates().Source = "European Central Bank|Bank of Canada";
+    run.settings.GetRates().Copyright = "Reference rates|";
+    QString title, text;
+    run.Run(0, [&](PropertySheet& w) {
+      OnNextModal([&](QDialog* d) {
+        auto* report = dynamic_cast<MessageDialog*>(d);
+        QVERIFY(report);
+        title = report->windowTitle();
+        text = report->TextControl()->toPlainText();
+        report->reject();
+      });
+      qobject_cast<QPushButton*>(run.sheet->Kit(0)->Control(1025))->click();
+      w.reject();
+    });
+    QCOMPARE(title, CatalogueText(run.lib, 422));
+    QVERIFY2(text.contains("Rates from: European Central Bank\nCopyright: Reference rates\n") &&
+                 text.contains("Rates from: Bank of Canada\nCopyright: -"),
+             qPrintable(text));
   }
 
   void ComboBoxesAreTakenOnApply() {
