@@ -557,6 +557,7 @@ void DatabasePage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit&
   SetComboDropHeight(source, 3);
   auto* link = kit.Add(1220, new CRichTextView(page));
   link->setFixedHeight(link->fontMetrics().height() + 8);
+  link->ShowParentBackground();
   auto* grid = new QGridLayout;
   kit.AddRow(grid, 0, 1219, kStrDefinitionsLabel, source);
   grid->addWidget(link, 0, 2);

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -198,6 +199,10 @@ void CCurrencyPropertiesSheet::BuildCurrencyPage(QWidget* page) {
   if (edit) {
     code->setReadOnly(true);
     code->setFocusPolicy(Qt::NoFocus);
+    // Read-only fields look it, on the dialog's background.
+    QPalette p = code->palette();
+    p.setColor(QPalette::Base, p.color(QPalette::Window));
+    code->setPalette(p);
     code->setText(FromAnsi(record_.szCode));
   }
   // 3, 4: the numeric code, the regime and the flags.
