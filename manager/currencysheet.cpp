@@ -482,18 +482,14 @@ int CCurrencyPropertiesSheet::Store() {
   CSettingsData* d = settings_.GetData();
   CAllCurrencies& db = d->Currencies;
   int32_t i = db.IFindCode(record_.szCode);
-  if (!(mode_ & kSheetEdit)) {
-    if (i < 0) {
-      if (!db.Add(record_)) return IDC_CANCEL;
-      i = db.IFindCode(record_.szCode);
-    } else if (FormatMessageBox(window_.data(), kStrAskOverwrite, kStrPropertiesTitleNew, MB_YESNO, module_,
-                                record_.szCode) != IDYES) {
-      return IDC_CANCEL;
-    }
+  if (mode_ & kSheetEdit) {
+    if (i < 0) return IDC_CANCEL;
+  } else if (i >= 0 && FormatMessageBox(window_.data(), kStrAskOverwrite, kStrPropertiesTitleNew, MB_YESNO, module_,
+                                        record_.szCode) != IDYES) {
+    return IDC_CANCEL;
   }
-  if (i < 0) return IDC_CANCEL;
-  CurrencyData& stored = *db[i];
-  stored = record_;
+  // Through the database, so that its look-up by numeric code follows a changed number.
+  if (!db.Add(record_)) return IDC_CANCEL;
   int32_t a = d->IFind(record_.szCode);
   if (a >= 0) {
     CurrencyInfo& active = *settings_.GetRates()[static_cast<uint32_t>(a)];

@@ -200,7 +200,13 @@ class CurrencySheetTest : public QObject {
       sheet.Create(nullptr);
       Type(Edit(sheet, 0, 1130), "usd");
       Type(Edit(sheet, 0, 1127), "1");
+      CAllCurrencies& db = f.s.GetData()->Currencies;
+      const int32_t usd = db.IFindCode("USD");
+      QCOMPARE(db.Find(before.dwNumericCode), usd);  // the look-up by number is built
       QCOMPARE(PressOk(sheet), answer == IDYES ? IDC_OK : IDC_CANCEL);
+      // ... and follows the replaced number.
+      QCOMPARE(db.Find(1u), answer == IDYES ? usd : -1);
+      QCOMPARE(db.Find(before.dwNumericCode), answer == IDYES ? -1 : usd);
       QCOMPARE(ScriptedBoxes::Shown().size(), size_t{1});
       QVERIFY(QString::fromStdString(ScriptedBoxes::Shown().front().text).contains("USD"));
       QCOMPARE(ScriptedBoxes::Shown().front().type & 0xF, static_cast<UINT>(MB_YESNO));
