@@ -7,12 +7,10 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstring>
@@ -119,24 +117,6 @@ bool RegisterControlWindowClass() {
   wc.lpszClassName = kControlWindowClass;
   return RegisterClassA(&wc) != 0;
 }
-
-// A page without settings of its own to edit.
-class TextPage : public IConfigPage {
- public:
-  explicit TextPage(UINT titleId) : titleId_(titleId) {}
-  UINT TitleId() const override { return titleId_; }
-  void BuildPage(ConfigurationSheet&, QWidget* page, CFormKit& kit, int) override {
-    auto* layout = new QVBoxLayout(page);
-    auto* text = new QLabel(kit.Text(kStrPageWithoutSettings), page);
-    text->setWordWrap(true);
-    layout->addWidget(text);
-    layout->addStretch();
-  }
-  void InitPage(ConfigurationSheet&, QWidget*, int) override {}
-
- private:
-  UINT titleId_;
-};
 
 }  // namespace
 
