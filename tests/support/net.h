@@ -3,30 +3,61 @@
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 namespace vtxtest {
 
-// A port that nothing listens on now, or 0 when none could be found.
+// Test programs run in parallel and each starts its server a while after choosing its port, so a
+// port is also claimed by a lock file that the other test programs skip while this one lives.
+inline bool ClaimPort(uint16_t port) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/vtxtest-ports";
+  mkdir(dir.c_str(), 01777);
+  int fd = open((dir + "/" + std::to_string(port)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return true;  // no claims here: the port is taken as it is
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  // The oldest claims go once many are held; their servers have long ended.
+  static std::deque<int> held;
+  held.push_back(fd);
+  if (held.size() > 256) {
+    close(held.front());
+    held.pop_front();
+  }
+  return true;
+}
+
+// A port that nothing listens on now and no other test program has claimed, or 0 when none could be
+// found.
 inline uint16_t FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  uint16_t port = 0;
-  if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  if (s >= 0) close(s);
-  return port;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    uint16_t port = 0;
+    if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port = ntohs(a.sin_port);
+    if (s >= 0) close(s);
+    if (port == 0) return 0;
+    if (ClaimPort(port)) return port;
+  }
+  return 0;
 }
 
 // True when something accepts connections on the port of 127.0.0.1.

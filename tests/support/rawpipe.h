@@ -77,6 +77,7 @@ class SocatPeer {
                          std::to_string(delaySeconds) + "; cat " + f + "/reply";
     pid_ = fork();
     if (pid_ == 0) {
+      setpgid(0, 0);  // its own group, so that Stop ends the connections' scripts too
       execlp("socat", "socat", ("UNIX-LISTEN:" + socketPath + ",fork").c_str(), ("SYSTEM:" + script).c_str(),
              static_cast<char*>(nullptr));
       _exit(127);
@@ -90,8 +91,12 @@ class SocatPeer {
     if (lock_ >= 0) close(lock_);
     lock_ = -1;
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    WaitExit(pid_, std::chrono::seconds(5));
+    kill(-pid_, SIGTERM);
+    if (WaitExit(pid_, std::chrono::seconds(5)) == -1) {
+      kill(-pid_, SIGKILL);
+      WaitExit(pid_, std::chrono::seconds(5));
+    }
+    kill(-pid_, SIGKILL);  // a script still sleeping or waiting for its bytes
     pid_ = -1;
   }
   // The requests received so far.

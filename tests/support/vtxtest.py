@@ -2,6 +2,8 @@
 
 Scripts import it from tests/support: sys.path.insert(0, <tests>/support).
 """
+import fcntl
+import os
 import socket
 import struct
 import time
@@ -32,13 +34,42 @@ def pipe_request(path, data, half_close=False, timeout=10):
     return struct.unpack("<I", reply)[0] if len(reply) == 4 else None
 
 
+_claimed_ports = []
+
+
+def _claim_port(port):
+    """Claims the port against the other test programs running at the same time (tests/support/net.h
+    does the same): each holds a lock on a file named by the port while it lives."""
+    folder = os.path.join(os.environ.get("TMPDIR") or "/tmp", "vtxtest-ports")
+    try:
+        os.makedirs(folder, 0o1777, exist_ok=True)
+    except OSError:
+        pass
+    try:
+        fd = os.open(os.path.join(folder, str(port)), os.O_RDWR | os.O_CREAT | os.O_CLOEXEC | os.O_NOFOLLOW, 0o666)
+    except OSError:
+        return True
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        os.close(fd)
+        return False
+    _claimed_ports.append(fd)
+    if len(_claimed_ports) > 256:
+        os.close(_claimed_ports.pop(0))
+    return True
+
+
 def free_port():
-    """A port of 127.0.0.1 that nothing listens on now."""
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+    """A port of 127.0.0.1 that nothing listens on now and no other test program has claimed."""
+    for _ in range(64):
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+        s.close()
+        if _claim_port(port):
+            return port
+    raise OSError("no free port")
 
 
 def accepts(port):

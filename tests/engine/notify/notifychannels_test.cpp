@@ -32,6 +32,7 @@
 #include "tests/support/files.h"
 #include "tests/support/net.h"
 #include "tests/support/paths.h"
+#include "tests/support/rawpipe.h"
 #include "tests/support/store.h"
 #include "tests/support/syslog.h"
 #include "tests/support/text.h"
@@ -311,35 +312,11 @@ TEST(CommandLine, ProgramAndArguments) {
 // The messenger requests as a listener that is not ours (socat) receives them.
 class Messenger : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(system("command -v socat >/dev/null 2>&1"), 0) << "socat is not installed (tools/packages.txt)";
-  }
-  void TearDown() override {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      vtxtest::WaitExit(pid_, std::chrono::seconds(5));
-    }
-  }
-  // One connection: `size` bytes of the request go to the file "got", then `reply` goes back.
-  void Listen(size_t size, uint32_t reply) {
-    std::string socketPath = dir_ / "HulvaneVantrexMsngPipe";
-    std::string replyBytes;
-    for (int i = 0; i < 4; ++i) replyBytes.push_back(static_cast<char>(reply >> (8 * i)));
-    std::ofstream(dir_ / "reply", std::ios::binary) << replyBytes;
-    std::string script = "head -c " + std::to_string(size) + " > " + (dir_ / "got") + "; cat " + (dir_ / "reply");
-    pid_ = fork();
-    if (pid_ == 0) {
-      execlp("socat", "socat", ("UNIX-LISTEN:" + socketPath).c_str(), ("SYSTEM:" + script).c_str(),
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ASSERT_TRUE(vtxtest::Eventually([&] { return vtxtest::UnixSocketListens(socketPath); })) << "socat did not listen";
-  }
+  // `size` bytes of each request are kept, then `reply` goes back.
+  void Listen(size_t size, uint32_t reply) { ASSERT_EQ(peer_.Listen(dir_ / "HulvaneVantrexMsngPipe", size, reply), ""); }
   // What arrived, with the sender's data pointer (bytes 20-23) blanked.
   std::string Received() {
-    vtxtest::WaitExit(pid_, std::chrono::seconds(10));
-    pid_ = -1;
-    std::string got = ReadFile(dir_ / "got");
+    std::string got = peer_.Received();
     if (got.size() >= 24) got.replace(20, 4, 4, '\0');
     return got;
   }
@@ -363,7 +340,7 @@ class Messenger : public ::testing::Test {
 
   vtxtest::TempDir dir_;
   vtxtest::ScopedEnv runtime_{"VANTREX_RUNTIME_DIR", dir_.path()};
-  pid_t pid_ = -1;
+  vtxtest::SocatPeer peer_{dir_.path()};
 };
 
 TEST_F(Messenger, MessageBoxBytes) {
