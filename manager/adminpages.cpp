@@ -698,10 +698,7 @@ void InfoPage::InitPage(ConfigurationSheet&, QWidget* page, int) {
   for (CRichLinkText* link : {&webService_, &support_}) {
     link->SetClickHandler(OpenLink, 0);
     if (CRichTextView* view = link->Control()) {
-      QPalette p = view->palette();
-      p.setColor(QPalette::Base, Qt::transparent);
-      view->setPalette(p);
-      view->viewport()->setAutoFillBackground(false);
+      view->ShowParentBackground();
       view->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
       view->setFixedHeight(view->fontMetrics().lineSpacing() * 3 + 8);
     }

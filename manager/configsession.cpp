@@ -334,6 +334,7 @@ void CConfigSession::Steps(ConfigurationSheet& sheet, Lock& lock) {
       MessageBoxHResultOK(owner_, kStrOperationFailed, kStrSaveFailedCaption, resources_, hr);
     } else {
       saved = true;
+      sheet.RunAfterSave();
     }
   }
   if (quitting_) return;

@@ -7,12 +7,10 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstring>
@@ -25,6 +23,7 @@
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
 #include "manager/configtexts.h"
+#include "manager/currencypages.h"
 #include "manager/dialogtexts.h"
 #include "manager/listcolumns.h"
 #include "manager/managerdefs.h"
@@ -119,24 +118,6 @@ bool RegisterControlWindowClass() {
   return RegisterClassA(&wc) != 0;
 }
 
-// A page without settings of its own to edit.
-class TextPage : public IConfigPage {
- public:
-  explicit TextPage(UINT titleId) : titleId_(titleId) {}
-  UINT TitleId() const override { return titleId_; }
-  void BuildPage(ConfigurationSheet&, QWidget* page, CFormKit& kit, int) override {
-    auto* layout = new QVBoxLayout(page);
-    auto* text = new QLabel(kit.Text(kStrPageWithoutSettings), page);
-    text->setWordWrap(true);
-    layout->addWidget(text);
-    layout->addStretch();
-  }
-  void InitPage(ConfigurationSheet&, QWidget*, int) override {}
-
- private:
-  UINT titleId_;
-};
-
 }  // namespace
 
 const HelpMap& PageHelpMap(int index) {
@@ -165,8 +146,7 @@ const HelpMap& PageHelpMap(int index) {
 }
 
 std::vector<std::unique_ptr<IConfigPage>> MakeConfigurationPages() {
-  std::vector<std::unique_ptr<IConfigPage>> pages;
-  for (int i = 0; i < 3; ++i) pages.push_back(std::make_unique<TextPage>(kStrPageTitleFirst + i));
+  std::vector<std::unique_ptr<IConfigPage>> pages = MakeCurrencyPages();
   for (auto& page : MakeServerPages()) pages.push_back(std::move(page));
   return pages;
 }
@@ -241,6 +221,7 @@ bool ConfigurationSheet::Run(QWidget* owner, const QIcon& icon, CSettings& setti
   window_->onApply = [this](bool ok) { return Apply(ok); };
 
   accepted_ = false;
+  afterSave_.clear();
   staged_.clear();
   applied_values_.clear();
   accepted_values_.clear();
@@ -449,10 +430,10 @@ void ConfigurationSheet::AttachList(int index, QTreeWidget* list, int listId, Co
       Command(index, kind->removeCommand);
       return true;
     }
-    // The widths are fitted to the list's size once it is laid out and shown.
+    // The widths are fitted to the list's size once it is shown and its page laid out (the page's
+    // layout takes effect after the show).
     if (event->type() == QEvent::Show && !a->fitted && a->list) {
       a->fitted = true;
-      // The window's layout gives the list its width once the events of showing it are done.
       QTimer::singleShot(0, a->list, [a, kind] {
         std::vector<std::string> names;
         for (auto& c : kind->columns) names.push_back(c.second);
@@ -509,7 +490,10 @@ bool ConfigurationSheet::Apply(bool ok) {
     accepted_values_ = staged_;
     HRESULT hr = SaveSettings(settings_);
     applied_values_ = staged_;
-    if (SUCCEEDED(hr)) savedByApply_ = true;
+    if (SUCCEEDED(hr)) {
+      savedByApply_ = true;
+      RunAfterSave();
+    }
     if (FAILED(hr)) MessageBoxHResultOK(nullptr, kStrOperationFailed, kStrSaveFailedCaption, resources_, hr);
     accepted_ = true;
     auto copy = std::make_unique<CSettings>();
@@ -626,6 +610,12 @@ void ConfigurationSheet::WarnWhenListTooShort() {
   uint32_t count = rates.Active.GetCount();
   if (count == 0 || (count == 1 && std::strcmp(rates[0]->szCode, "EUR") != 0))
     FormatMessageBox(nullptr, kStrListTooShort, kStrProduct, MB_ICONWARNING | MB_SETFOREGROUND, resources_);
+}
+
+void ConfigurationSheet::RunAfterSave() {
+  std::vector<std::function<void()>> actions;
+  actions.swap(afterSave_);
+  for (auto& action : actions) action();
 }
 
 bool RunConfigurationSheet(ConfigurationSheet& sheet, QWidget* owner, const QIcon& icon, CSettings& settings,

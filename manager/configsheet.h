@@ -122,6 +122,10 @@ class ConfigurationSheet {
   void SortList(int listId);
   // The test update (button 1016 of page 0; 1146 of page 1 for the definitions only).
   void TestUpdate(bool definitionsOnly);
+  // An action that waits for the edited settings to be saved: by Apply, or by the configuration
+  // session after OK (RunAfterSave). The next run drops what a cancelled or failed one left.
+  void AfterSave(std::function<void()> action) { afterSave_.push_back(std::move(action)); }
+  void RunAfterSave();
   // A DWORD value of the application key that a page keeps outside the settings
   // ("ApplicationMonitor"): taken by ValidatePage, written only with the settings (Apply, and the
   // session's save after OK); an apply refused by a later page writes nothing.
@@ -189,6 +193,7 @@ class ConfigurationSheet {
   HWND controlWindow_ = nullptr;
   QPointer<PropertySheet> window_;
   std::shared_ptr<Worker> worker_;
+  std::vector<std::function<void()>> afterSave_;
 };
 
 // Runs the configuration window on `settings` with the start page (0-8; anything else opens page

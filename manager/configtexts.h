@@ -18,10 +18,8 @@ constexpr UINT kStrListTooShort = 320;
 constexpr UINT kStrRunCustomAction = 364;
 constexpr UINT kStrCustomActionCaption = 382;
 
-// The system's own: the Apply button, the pages' tab titles (in page order) and the text of a
-// page that has no settings to edit.
+// The system's own: the Apply button and the pages' tab titles (in page order).
 constexpr UINT kStrApply = 3200;
 constexpr UINT kStrPageTitleFirst = 3201;
-constexpr UINT kStrPageWithoutSettings = 3210;
 
 }  // namespace vtx::manager

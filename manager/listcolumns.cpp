@@ -15,6 +15,7 @@ namespace vtx::manager {
 
 namespace {
 constexpr int kMinNameWidth = 10;
+constexpr DWORD kMinStoredWidth = 10;
 }
 
 std::vector<int> FitColumnWidths(const ColumnFit& fit) {
@@ -52,15 +53,11 @@ void ApplyColumnWidths(QTreeWidget* list, const std::vector<std::string>& names,
     bool have = i < static_cast<int>(names.size()) &&
                 SUCCEEDED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, names[i].c_str()));
     if (have) stored = value;
-    fit.stored.push_back(have ? static_cast<int>(std::min<DWORD>(stored, 0x7FFF)) : -1);
+    // A column dragged to nothing could never be seen or dragged back: such a width counts as missing.
+    fit.stored.push_back(have && stored >= kMinStoredWidth ? static_cast<int>(std::min<DWORD>(stored, 0x7FFF)) : -1);
     // Sized to its header, as the other platform does it: to the header or the widest row,
-    // whichever is wider (the last column is fitted to the list below).
-    int hint = header->sectionSizeHint(i);
-    if (i + 1 < columns) {
-      list->resizeColumnToContents(i);
-      hint = std::max(hint, header->sectionSize(i));
-    }
-    fit.header.push_back(hint);
+    // whichever is wider (the last column may be widened to fill the list below).
+    fit.header.push_back(std::max(header->sectionSizeHint(i), static_cast<QAbstractItemView*>(list)->sizeHintForColumn(i)));
   }
   fit.listWidth = list->width();
   fit.frame = 2 * list->frameWidth();

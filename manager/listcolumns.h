@@ -28,7 +28,8 @@ struct ColumnFit {
 // least 10 pixels.
 std::vector<int> FitColumnWidths(const ColumnFit& fit);
 
-// The list's columns from the stored values `names` (one per column), fitted as above.
+// The list's columns from the stored values `names` (one per column; a width below 10 counts as
+// missing), fitted as above; a column's header width is that of its header or its widest row.
 void ApplyColumnWidths(QTreeWidget* list, const std::vector<std::string>& names, bool giveToName);
 // Writes every column's current width back under its name.
 void StoreColumnWidths(QTreeWidget* list, const std::vector<std::string>& names);

@@ -95,6 +95,13 @@ CRichTextView::CRichTextView(QWidget* parent) : QTextEdit(parent) {
   document()->setDocumentMargin(2);
 }
 
+void CRichTextView::ShowParentBackground() {
+  QPalette p = palette();
+  p.setColor(QPalette::Base, Qt::transparent);
+  setPalette(p);
+  viewport()->setAutoFillBackground(false);
+}
+
 int CRichTextView::CharacterAt(QPoint viewportPoint) const {
   QPointF at = QPointF(viewportPoint) + QPointF(horizontalScrollBar()->value(), verticalScrollBar()->value());
   for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {

@@ -38,6 +38,9 @@ class CRichTextView : public QTextEdit {
   int CharacterAt(QPoint viewportPoint) const;
   // Where a character is drawn, in viewport coordinates (empty when it is not laid out).
   QRect CharacterRect(int position) const;
+  // Draws no background, so the text stands on its parent as a label does (a tab's page is
+  // lighter than the dialog).
+  void ShowParentBackground();
 
   std::function<void(QPoint)> onMove;
   std::function<void()> onClick;

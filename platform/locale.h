@@ -145,3 +145,39 @@ namespace vtx {
 bool FormatLocalDateTime(const FILETIME& utc, LCID locale, std::string* date, std::string* time,
                          bool longDate = false);
 }  // namespace vtx
+
+// Comparing texts by a locale's collation (ICU): CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN,
+// 0 with last error 87 for a null text. A length of -1 means NUL-terminated. NORM_IGNORECASE
+// ignores case but not accents. The narrow form reads the ANSI code page.
+constexpr DWORD NORM_IGNORECASE = 0x00000001;
+constexpr int CSTR_LESS_THAN = 1;
+constexpr int CSTR_EQUAL = 2;
+constexpr int CSTR_GREATER_THAN = 3;
+int CompareStringW(LCID locale, DWORD flags, LPCWSTR a, int aChars, LPCWSTR b, int bChars);
+int CompareStringA(LCID locale, DWORD flags, LPCSTR a, int aChars, LPCSTR b, int bChars);
+
+// The currency format of GetCurrencyFormatW. Grouping: 0-9 digits per group, or 32 for 3 then 2.
+struct CURRENCYFMTW {
+  UINT NumDigits;
+  UINT LeadingZero;
+  UINT Grouping;
+  LPWSTR lpDecimalSep;
+  LPWSTR lpThousandSep;
+  UINT NegativeOrder;  // 0-15
+  UINT PositiveOrder;  // 0-3
+  LPWSTR lpCurrencySymbol;
+};
+// An amount ("-?digits(.digits)?", no blanks) in the locale's currency form, or in `format` when
+// given (then `flags` must be 0), rounded half away from zero to the format's digits. A separator
+// that cannot be formatted with is refused: the decimal separator must have 1 to 3 characters, the
+// thousands separator 0 to 3, and neither may hold a digit or a control character. Windows semantics
+// of the count (with the NUL, size 0 asks); 0 with last error 87 for a bad text or format, 122 for a
+// short buffer.
+int GetCurrencyFormatW(LCID locale, DWORD flags, LPCWSTR value, const CURRENCYFMTW* format, LPWSTR currency,
+                       int size);
+namespace vtx {
+// The same text, and where its fraction digits stand (at `*fraction`, `format.NumDigits` of them;
+// npos without digits). False (last error 87) where GetCurrencyFormatW refuses.
+bool FormatCurrencyText(const std::u16string& value, const CURRENCYFMTW& format, std::u16string* out,
+                        size_t* fraction);
+}  // namespace vtx

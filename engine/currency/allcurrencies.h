@@ -14,6 +14,7 @@
 
 class CAllCurrencies;
 class CCurrencyLocaleList;
+class CSettings;
 
 // What the database needs from the stored currency-definitions update data ("Update").
 class ICurrencyUpdate {
@@ -119,6 +120,11 @@ class CAllCurrencies {
   // 8 flags them. Texts are tab-separated (GlobalFree them); any output may be null.
   HRESULT SetRates(CStringList<char>& active, CCurrencyLocaleList* locales, uint32_t mode, char** unknownText,
                    uint32_t* unknownCount, char** newText, uint32_t* newCount);
+  // The other way for fixed rates: the active record of a currency whose database rate is not 0 takes
+  // that rate, its decimals, last change and servers. With a code, that currency only (false without
+  // settings, for an unknown or inactive code, or a database rate of 0); without, every active one
+  // (true when any took them).
+  bool Update(CSettings* settings, const char* code) const;
 
   // Euro-area records in table order. Mode bits: 1 built-in table, 2 legal tender only, 4 not legal
   // tender only. 1, or 0 when a record cannot be added.
@@ -135,7 +141,11 @@ class CAllCurrencies {
   bool Reset(const char* code);
 
   uint32_t GetCount() const { return m_records.GetCount(); }
-  CurrencyData* operator[](uint32_t index) const { return reinterpret_cast<CurrencyData*>(m_records[index]); }
+  // An index below 0 or not below the count throws the list's integer; callers of the GUI check it first.
+  CurrencyData* operator[](int64_t index) const {
+    if (index < 0 || index >= GetCount()) throw static_cast<int>(index);
+    return reinterpret_cast<CurrencyData*>(m_records[static_cast<uint32_t>(index)]);
+  }
   const CStringList<char>& GetAddList() const { return m_add; }
   const CStringList<char>& GetRemoveList() const { return m_remove; }
   void Empty();

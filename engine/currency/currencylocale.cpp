@@ -409,9 +409,30 @@ bool CCurrencyLocale::CopyFrom(const CCurrencyLocale& other) {
   m_displayName = other.m_displayName;
   for (CCurrencyLocaleInfo* info : other.m_infos) {
     CCurrencyLocaleInfo* copy = AddLocaleInfo(info->GetCurrency());
-    if (!copy || !copy->CopyFrom(*info)) return false;
+    if (!copy) return false;
+    if (!copy->CopyFrom(*info)) {
+      m_infos.Remove(m_infos.GetCount() - 1);
+      delete copy;
+      return false;
+    }
   }
   return true;
+}
+
+bool CCurrencyLocale::CopyFormatsAndTexts(const CCurrencyLocale& other) {
+  if (&other == this) return true;
+  const LCID lcid = m_lcid;
+  CStringA name, display;
+  name = m_name;
+  display = m_displayName;
+  if ((!m_name.IsNull() && name.IsNull()) || (!m_displayName.IsNull() && display.IsNull())) return false;
+  bool ok = CopyFrom(other);
+  m_lcid = lcid;
+  m_name = std::move(name);
+  m_displayName = std::move(display);
+  m_created = 1;
+  m_changed = 1;
+  return ok;
 }
 
 // ---- CCurrencyLocaleList ----
@@ -512,6 +533,12 @@ bool CCurrencyLocaleList::Reset(const char* code) {
   for (CCurrencyLocale* locale : m_locales)
     if (locale->IsCreated() && locale->Reset(code)) any = true;
   return any;
+}
+
+bool CCurrencyLocaleList::ResetLists() {
+  for (CCurrencyLocale* locale : m_locales)
+    if (locale->IsCreated() && !locale->ResetList()) return false;
+  return true;
 }
 
 bool CCurrencyLocaleList::CopyFrom(const CCurrencyLocaleList& other) {

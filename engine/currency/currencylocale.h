@@ -48,6 +48,11 @@ class CCurrencyLocaleInfo {
 // Grouping codes: 1-9 for "n;0", 32 for "3;2;0"; 0 for a text not in the table.
 uint32_t GroupingCodeFromText(const char16_t* text);
 
+// The system's currency formatting (GetCurrencyFormatW): the count written with the NUL, 0 on
+// failure, among them a separator that cannot be formatted with (see GetCurrencyFormatW).
+int GetCurrencyFormatU(LCID lcid, DWORD flags, const char16_t* value, const CURRENCYFMTW* format, char16_t* output,
+                       int outputSize);
+
 class CCurrencyLocale {
  public:
   // The formats from the system; no infos.
@@ -99,6 +104,16 @@ class CCurrencyLocale {
   CCurrencyLocaleInfo* AddLocaleInfo(const char* code);
   void EmptyInfos();
 
+  // Flags of PrintCurrencyValue: the symbol formats with the currency's symbol (else the ISO-code
+  // formats with the code), ASCII output with numeric character references, every digit of the
+  // number text kept.
+  static constexpr uint32_t kPrintSymbol = 1, kPrintAscii = 2, kPrintAllDigits = 4;
+  // An amount ('.' as decimal point) in this locale's currency format, with the given separators or
+  // the locale's; without a code (or symbol) no symbol and no blank for it. The count that the
+  // formatting gave (with flag 2 the characters written with the NUL), 0 on failure.
+  int PrintCurrencyValue(const char* number, const char* code, const char16_t* decimal, const char16_t* thousand,
+                         char16_t* output, int outputSize, uint32_t flags) const;
+
   // Deletes the info of a code (ignoring case); false when there is none.
   bool RemoveLocaleInfo(const char* code);
   // Appends an info (code only, not marked changed) for each code of `add` that the locale lacks,
@@ -123,7 +138,11 @@ class CCurrencyLocale {
   HRESULT Save() const;
   // Load, else the default names.
   HRESULT Create();
+  // A deep copy; on failure the entry that could not be copied is gone again and the result is false.
   bool CopyFrom(const CCurrencyLocale& other);
+  // Another locale's formats and currency texts, this locale keeping its own id and names; marked
+  // changed. False when out of memory (the texts then are partly copied).
+  bool CopyFormatsAndTexts(const CCurrencyLocale& other);
 
  private:
   void Set(uint32_t& field, uint32_t v) {
@@ -184,6 +203,9 @@ class CCurrencyLocaleList {
   bool GetCurrencyName(CStringW& out, const char* code, bool titleStyle, LCID lcid);
   // Resets a currency in every created locale; true when any was reset.
   bool Reset(const char* code);
+  // Every created locale's infos become the built-in rows of its language (custom texts emptied);
+  // false when out of memory.
+  bool ResetLists();
 
   LCID GetDefaultLocale() const { return m_defaultLCID; }
   void SetDefaultLocale(LCID lcid) { m_defaultLCID = lcid; }

@@ -222,6 +222,14 @@ class CSettings {
   // The table walk and its fallbacks; in domain mode the text is matched against the keys only.
   void DoCountryToCurrency(const char* text, bool activeOnly, bool domainMode, char* output);
 
+  // The euro reset pass: the active list takes the euro-area rows of the database (the built-in
+  // rows when ResetOriginalEuro says so). Currencies the euro replaced are kept with their fixed
+  // rates or removed: with an owner the user is asked once (string 235), without one they are
+  // removed. True when the active list changed.
+  bool ResetEuroArea(void* owner);
+  // One row of that pass; `answer` carries the user's answer through the pass (1: not asked yet).
+  bool DoResetEuro(const CurrencyInfo& record, int& answer, void* owner);
+
   // Rates data.
   void LoadINIBegin();
   // Applies a rates file. `stored` is true for the system's own stored rates. On failure nothing
@@ -290,6 +298,10 @@ class CSettings {
   HMODULE m_resources = nullptr;
   DWORD m_filterTimeoutMs = kDefaultFilterTimeoutMs;
 };
+
+// "ResetOriginalEuro" (moved to "ResetOriginalEMU" when that can be written), else
+// "ResetOriginalEMU", else 0: non-zero makes the euro reset pass take the built-in euro rows.
+uint32_t ResetOriginalEuro();
 
 // Hit counters: one REG_DWORD per currency code under "<application key>\Hits", a missing value
 // counting 0. Each returns 1 on success, 0 on failure, retrying short store conflicts.

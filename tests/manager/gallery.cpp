@@ -137,7 +137,7 @@ std::unique_ptr<MessageDialog> RatesReport(HMODULE lib) {
   return dialog;
 }
 
-using Shooter = std::function<bool(std::vector<QWidget*>)>;
+using vtxtest::Shooter;
 
 // The configuration window of a session on the fixture store, with no server to lock. The window
 // runs inside the session's own wait, so the picture is taken from there; closing the window then
@@ -244,6 +244,7 @@ int main(int argc, char** argv) {
                      }});
   for (vtxtest::GalleryShot& s : vtxtest::DialogShots(lib, env))
     shots.push_back({s.name, [open = s.open](const Shooter& shoot) { return shoot(open()); }});
+  for (vtxtest::GalleryTake& s : vtxtest::CurrencyShots(lib)) shots.push_back({s.name, s.take});
 
   bool ok = true;
   for (Shot& shot : shots) ok = shot.take(shooter(shot.name)) && ok;

@@ -9,6 +9,8 @@
 #include <functional>
 #include <vector>
 
+#include "engine/currency/settings.h"
+#include "manager/configsheet.h"
 #include "platform/types.h"
 #include "tests/manager/fixture.h"
 
@@ -23,17 +25,31 @@ inline void Settle(int ms = 300) {
   loop.exec();
 }
 
+// Grabs the widgets into the shot's picture, checks it and closes them.
+using Shooter = std::function<bool(std::vector<QWidget*>)>;
+
 struct GalleryShot {
   QString name;
   std::function<std::vector<QWidget*>()> open;
 };
+// A shot that takes its picture itself, for a window that runs its own loop.
+struct GalleryTake {
+  QString name;
+  std::function<bool(const Shooter&)> take;
+};
 
 // The dialogs of the configuration pages and a help pop-up.
 std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env);
+// The currency pages with a warned currency and another base, the locale formats dialog and both
+// pages of the currency properties sheet.
+std::vector<GalleryTake> CurrencyShots(HMODULE lib);
 
-// The configuration window open on page 3 to 8 of a fixture configuration; `shoot` takes the
-// picture.
-bool ShootServerPage(HMODULE lib, const ManagerEnvironment& env, int page,
-                     const std::function<bool(std::vector<QWidget*>)>& shoot);
+// The configuration window open on `page` of `settings`; once it shows, `prepare` (when given)
+// acts on it and `shoot` takes the picture.
+bool ShootConfigurationPage(HMODULE lib, CSettings& settings, int page,
+                            const std::function<void(vtx::manager::ConfigurationSheet&)>& prepare,
+                            const Shooter& shoot);
+// The configuration window open on page 3 to 8 of a fixture configuration.
+bool ShootServerPage(HMODULE lib, const ManagerEnvironment& env, int page, const Shooter& shoot);
 
 }  // namespace vtxtest

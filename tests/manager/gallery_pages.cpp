@@ -1,4 +1,4 @@
-// The gallery's pages 3 to 8 of the configuration window, on a fixture store as an administrator
+// The gallery's configuration window open on one page; its pages 3 to 8 on a fixture store as an administrator
 // would set it up: three data sources with automatic updates off, a named proxy, e-mail by SMTP
 // and a messages file.
 #include <QIcon>
@@ -26,8 +26,7 @@ void AddSource(CSettings& settings, const char* url, const char* filter) {
 
 }  // namespace
 
-bool ShootServerPage(HMODULE lib, const ManagerEnvironment& env, int page,
-                     const std::function<bool(std::vector<QWidget*>)>& shoot) {
+bool ShootServerPage(HMODULE lib, const ManagerEnvironment& env, int page, const Shooter& shoot) {
   std::string filters = env / "gallery-page-filters";
   if (!std::filesystem::exists(filters)) std::filesystem::copy(SourcePath("resources/filters"), filters);
   PutAppString("Filters", filters);
@@ -56,6 +55,11 @@ bool ShootServerPage(HMODULE lib, const ManagerEnvironment& env, int page,
   d.MessagesFile = "/var/lib/Hulvane/Vantrex/Logs/notifications.log";
   d.CustomAction = "\"Send rates.sh\" --to accounting";
 
+  return ShootConfigurationPage(lib, settings, page, {}, shoot);
+}
+
+bool ShootConfigurationPage(HMODULE lib, CSettings& settings, int page,
+                            const std::function<void(ConfigurationSheet&)>& prepare, const Shooter& shoot) {
   ConfigurationSheet sheet(lib);
   QPointer<PropertySheet> slot;
   bool ok = false, taken = false;
@@ -64,6 +68,7 @@ bool ShootServerPage(HMODULE lib, const ManagerEnvironment& env, int page,
     if (taken || !slot || !slot->isVisible()) return;
     taken = true;
     slot->move(60, 60);
+    if (prepare) prepare(sheet);
     Settle();
     ok = shoot({slot.data()});
     if (slot) slot->reject();

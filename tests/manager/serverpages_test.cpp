@@ -92,31 +92,19 @@ struct ScriptedPicker : IFilePicker {
 
 // One run of the window with the product's pages on a private store; the script runs once the
 // window is open and must close it.
-struct PagesRun {
-  explicit PagesRun(std::deque<int> answers = {}) : boxes(std::move(answers)) {
-    std::string filters = env / "filters";
-    std::filesystem::copy(vtxtest::SourcePath("resources/filters"), filters);
-    vtxtest::PutAppString("Filters", filters);
-    settings.Create(lib);
-    sheet = std::make_unique<ConfigurationSheet>(lib, ConfigurationSheet::Options{{}, ScriptedEngine::Factory(engine)});
+struct PagesRun : vtxtest::WindowRun {
+  explicit PagesRun(std::deque<int> answers = {})
+      : WindowRun({}, [](ManagerEnvironment& env) {
+          std::string filters = env / "filters";
+          std::filesystem::copy(vtxtest::SourcePath("resources/filters"), filters);
+          vtxtest::PutAppString("Filters", filters);
+        }),
+        boxes(std::move(answers)) {
+    limitMs = 30000;
   }
-  ManagerEnvironment env;
   ScriptedBoxes boxes;
-  HMODULE lib = LoadResourceLibrary(vtx::manager::kAppKey);
-  std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
-  std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
-  CSettings settings;
-  std::unique_ptr<ConfigurationSheet> sheet;
 
-  ~PagesRun() {
-    sheet.reset();
-    WaitForReleases(10000);
-    FreeLibrary(lib);
-  }
   CSettingsData& Data() { return *settings.GetData(); }
-  bool Run(int startPage, const std::function<void(PropertySheet&)>& script) {
-    return vtxtest::RunSheet(*sheet, settings, startPage, script, 30000);
-  }
   QWidget* Control(int page, int id) { return sheet->Kit(page)->Control(id); }
   template <class W>
   W* Control(int page, int id) {

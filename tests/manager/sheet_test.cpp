@@ -32,32 +32,11 @@ using vtxtest::WaitFor;
 
 namespace {
 
-// One run of the window on a private store: the script runs once the window is open and must
-// close it; a window still open after 20 s is cancelled.
-struct SheetRun {
-  ManagerEnvironment env;
-  HMODULE lib = LoadResourceLibrary(vtx::manager::kAppKey);
+// One run of the window with the fake pages.
+struct SheetRun : vtxtest::WindowRun {
   FakePages pages;
-  std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
-  std::unique_ptr<QSocketNotifier> pump = MakeQueuePump([] {});
-  CSettings settings;
-  std::unique_ptr<ConfigurationSheet> sheet;
-
-  SheetRun() {
-    settings.Create(lib);
-    sheet = std::make_unique<ConfigurationSheet>(
-        lib, ConfigurationSheet::Options{pages.Factory(), ScriptedEngine::Factory(engine)});
-  }
-  ~SheetRun() {
-    sheet.reset();
-    WaitForReleases(10000);
-    FreeLibrary(lib);
-  }
+  SheetRun() : WindowRun([this] { return pages.Factory()(); }) {}
   vtxtest::FakePage& Page(int i) { return *pages.pages.at(i); }
-
-  bool Run(int startPage, const std::function<void(PropertySheet&)>& script) {
-    return vtxtest::RunSheet(*sheet, settings, startPage, script);
-  }
 };
 
 void Type(QLineEdit* edit, const QString& text) {
@@ -300,7 +279,7 @@ class SheetTest : public QObject {
       QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, item);
       run.sheet->Window()->reject();
     });
-    QCOMPARE(headers, (QStringList{"Code", "Name", "Rate in USD", "Last Change", "Source", ""}));
+    QCOMPARE(headers, (QStringList{"Code", "Name", "Rate in USD", "Sources", "Hits", ""}));
     // The euro is in every new list.
     QCOMPARE(sortedAsc, (QStringList{"CHF", "EUR", "GBP", "JPY"}));
     QCOMPARE(sortedDesc, (QStringList{"JPY", "GBP", "EUR", "CHF"}));

@@ -163,30 +163,6 @@ TEST_F(Frame, CommandLinesSplitIntoProgramAndArguments) {
   }
 }
 
-TEST_F(Frame, PrintCurrencyValueFollowsTheLocaleFormat) {
-  CSettings s;
-  ASSERT_TRUE(s.Create(nullptr));
-  CCurrencyLocale* de = s.GetLocaleList()->GetLocale(1031);
-  ASSERT_NE(de, nullptr);
-  auto print = [&](const char* number, const char* code, uint32_t flags, int size = 534) {
-    char16_t out[534];
-    int n = PrintCurrencyValue(*de, number, code, nullptr, nullptr, out, size, flags);
-    return n ? N(std::u16string(out)) : "<0>";
-  };
-  EXPECT_EQ(print("1234.5", "EUR", kPrintSymbol), "1.234,50 \xE2\x82\xAC");
-  EXPECT_EQ(print("1234.5", nullptr, kPrintSymbol), "1.234,50");
-  EXPECT_EQ(print("-1234.5", nullptr, kPrintSymbol), "-1.234,50");
-  EXPECT_EQ(print("1234.5", "EUR", 0), "EUR 1.234,50");
-  EXPECT_EQ(print("1234.5", "EUR", kPrintSymbol | kPrintAscii), "1.234,50 &#8364;");
-  EXPECT_EQ(print("1.23456", "EUR", kPrintSymbol | kPrintAllDigits), "1,23456");
-  // The integer part is kept when the one formatted digit would carry into it.
-  EXPECT_EQ(print("9.96", "EUR", kPrintSymbol | kPrintAllDigits), "9,96");
-  EXPECT_EQ(print("0.995", nullptr, kPrintSymbol), "1,00");
-  EXPECT_EQ(print("1234.5", "EUR", kPrintSymbol | kPrintAscii, 16), "<0>");
-  EXPECT_EQ(print("1234.5", "EUR", kPrintSymbol | kPrintAscii, 17), "1.234,50 &#8364;");
-  EXPECT_EQ(print("12e5", "EUR", kPrintSymbol), "<0>");
-}
-
 namespace {
 std::string g_pipeParams, g_pipeAccount;
 HRESULT g_pipeAnswer = 0;

@@ -108,7 +108,7 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings) {
     std::unique_lock<std::mutex> locales = LockLocales();
     CCurrencyLocaleList* list = settings->GetLocaleList();
     if (list)
-      if (CCurrencyLocale* locale = FindLocale(*list, name.GetAnsi())) return locale->GetLCID();
+      if (CCurrencyLocale* locale = list->Find(name.GetAnsi())) return locale->GetLCID();
   }
   return LOCALE_SYSTEM_DEFAULT;
 }

@@ -107,12 +107,6 @@ bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size);
 // 0 accepts the client; `error` (optional) receives a text that explains a refusal.
 HRESULT ExecuteClientValidation(CSettings& settings, uint32_t window, const char* clientKey, CStringA* error);
 
-// Currency locale members the formatted conversions use.
-CCurrencyLocale* FindLocale(const CCurrencyLocaleList& list, const char* name);
-constexpr uint32_t kPrintSymbol = 1, kPrintAscii = 2, kPrintAllDigits = 4;
-int PrintCurrencyValue(const CCurrencyLocale& locale, const char* number, const char* code, const char16_t* decimal,
-                       const char16_t* thousand, char16_t* output, int outputSize, uint32_t flags);
-
 namespace Hulvane::Web::Services {
 
 // Steps every operation shares.

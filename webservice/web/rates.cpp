@@ -86,11 +86,11 @@ Format ReadFormat(const char16_t* text) {
   for (const char16_t* p = text; *p;) {
     char16_t c = *p;
     if (c == u'<') {
-      f.flags &= ~kPrintSymbol, f.indication = true, ++p;
+      f.flags &= ~CCurrencyLocale::kPrintSymbol, f.indication = true, ++p;
     } else if (c == u'>') {
-      f.flags |= kPrintSymbol, f.indication = true, ++p;
+      f.flags |= CCurrencyLocale::kPrintSymbol, f.indication = true, ++p;
     } else if (c == u'&') {
-      f.flags |= kPrintAscii, ++p;
+      f.flags |= CCurrencyLocale::kPrintAscii, ++p;
     } else if (c >= u'0' && c <= u'9') {
       const char16_t* end = p;
       f.lcid = vtx::TextToUnsigned<char16_t>(p, &end, 0);
@@ -156,7 +156,7 @@ ManagedString Vantrex::ConvertToStr(const ManagedString& clientKey, const Manage
     CCurrencyLocaleList* list = settings.GetLocaleList();
     if (list && list->GetCount()) {
       if (!f.name.empty()) {
-        CCurrencyLocale* found = FindLocale(*list, f.name.c_str());
+        CCurrencyLocale* found = list->Find(f.name.c_str());
         locale = found ? list->GetLocale(found->GetLCID()) : nullptr;
       } else if ((f.lcid & 0x3FF) == 0) {
         locale = list->GetLocale(list->GetDefaultLocale());
@@ -164,8 +164,8 @@ ManagedString Vantrex::ConvertToStr(const ManagedString& clientKey, const Manage
         locale = list->GetLocale(f.lcid);
       }
     }
-    if (!f.indication) f.flags |= kPrintSymbol;
-    if (!rounding) f.flags |= kPrintAllDigits;
+    if (!f.indication) f.flags |= CCurrencyLocale::kPrintSymbol;
+    if (!rounding) f.flags |= CCurrencyLocale::kPrintAllDigits;
   }
 
   const char separator = static_cast<char>(session.GetSeparator());
@@ -193,7 +193,7 @@ ManagedString Vantrex::ConvertToStr(const ManagedString& clientKey, const Manage
     if (locale) {
       char16_t out[kFormattedSize];
       const char* code = f.indication ? settings.GetData()->GetCurrencyName(ti.c_str()) : nullptr;
-      int n = PrintCurrencyValue(*locale, number, code, f.separatorCount > 0 ? f.separators[0].c_str() : nullptr,
+      int n = locale->PrintCurrencyValue(number, code, f.separatorCount > 0 ? f.separators[0].c_str() : nullptr,
                                  f.separatorCount > 1 ? f.separators[1].c_str() : nullptr, out, kFormattedSize,
                                  f.flags);
       result += n ? std::u16string(out) : plain;
