@@ -5,25 +5,9 @@
 #include "engine/notify/pipemessage.h"
 #include "platform/errors.h"
 
-namespace {
-struct Bytes {
-  const uint8_t* data;
-  size_t size;
-};
-DWORD Read(void* source, void* buffer, size_t n) {
-  auto* b = static_cast<Bytes*>(source);
-  if (b->size < n) return ERROR_BROKEN_PIPE;
-  std::memcpy(buffer, b->data, n);
-  b->data += n;
-  b->size -= n;
-  return ERROR_SUCCESS;
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Bytes source{data, size};
   PipeRequest request;
-  HRESULT hr = ReadPipeRequest(Read, &source, request);
+  HRESULT hr = ReadPipeRequest(data, size, request);
   if (SUCCEEDED(hr) && request.hasData) {
     if (request.cds.cbData > kPipeMaxData) __builtin_trap();
     if (request.cds.cbData && !request.cds.lpData) __builtin_trap();

@@ -1,6 +1,5 @@
 #include "messenger/messenger.h"
 
-#include <grp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,8 +26,6 @@ constexpr UINT kAlarmFlags = 0x10010;
 constexpr UINT kDialogFlags = 0x80;
 constexpr DWORD kPingLimitMs = 120000;
 constexpr size_t kMaxPath = 260;
-// The product's group: its service accounts have it as their primary group.
-constexpr char kProductGroup[] = "vantrex";
 
 // A line of a text that begins with "---" would let the text pose as more than one entry.
 std::string Neutralised(const char* text) {
@@ -182,8 +179,8 @@ bool Messenger::MayExecute() {
   gid_t gid;
   if (!Pipe().Caller(&uid, &gid)) return false;
   if (uid == 0 || uid == geteuid()) return true;
-  const group* g = getgrnam(kProductGroup);
-  return g && g->gr_gid == gid;
+  gid_t product;
+  return vtx::ProductGroup(&product) && product == gid;
 }
 
 DWORD Messenger::Execute(const COPYDATASTRUCT& cds) {

@@ -121,28 +121,10 @@ const SingleByte& PageTable(UINT cp) { return cp == 1252 ? Cp1252() : Ansi().tab
 bool DecodeUtf8(const unsigned char* s, size_t n, std::u16string& out, bool strict) {
   size_t i = 0;
   while (i < n) {
-    unsigned c = s[i];
     uint32_t cp;
-    size_t len;
-    if (c < 0x80) { cp = c; len = 1; }
-    else if (c >= 0xC2 && c <= 0xDF) { cp = c & 0x1F; len = 2; }
-    else if (c >= 0xE0 && c <= 0xEF) { cp = c & 0x0F; len = 3; }
-    else if (c >= 0xF0 && c <= 0xF4) { cp = c & 0x07; len = 4; }
-    else { if (strict) return false; out.push_back(0xFFFD); ++i; continue; }
-    bool ok = i + len <= n;
-    for (size_t k = 1; ok && k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    // An encoded surrogate is well formed but no character: one U+FFFD for the whole sequence.
-    if (ok && len == 3 && cp >= 0xD800 && cp <= 0xDFFF) {
-      if (strict) return false;
-      out.push_back(0xFFFD);
-      i += len;
-      continue;
-    }
-    if (ok && ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))) ok = false;
-    if (!ok) { if (strict) return false; out.push_back(0xFFFD); ++i; continue; }
+    bool valid;
+    i += vtx::Utf8Next(reinterpret_cast<const char*>(s + i), n - i, &cp, &valid);
+    if (!valid && strict) return false;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -150,7 +132,6 @@ bool DecodeUtf8(const unsigned char* s, size_t n, std::u16string& out, bool stri
     } else {
       out.push_back(static_cast<char16_t>(cp));
     }
-    i += len;
   }
   return true;
 }
@@ -294,6 +275,32 @@ namespace vtx {
 const char* AnsiCodePageName() { return Ansi().name.c_str(); }
 bool AnsiCodePageIsUtf8() { return Ansi().utf8; }
 bool AnsiCodePageKeepsAscii() { return Ansi().asciiSame; }
+
+size_t Utf8Next(const char* text, size_t n, uint32_t* cp, bool* valid) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  if (valid) *valid = false;
+  *cp = 0xFFFD;
+  if (n == 0) return 0;
+  unsigned c = s[0];
+  uint32_t v;
+  size_t len;
+  if (c < 0x80) { v = c; len = 1; }
+  else if (c >= 0xC2 && c <= 0xDF) { v = c & 0x1F; len = 2; }
+  else if (c >= 0xE0 && c <= 0xEF) { v = c & 0x0F; len = 3; }
+  else if (c >= 0xF0 && c <= 0xF4) { v = c & 0x07; len = 4; }
+  else return 1;
+  if (len > n) return 1;
+  for (size_t k = 1; k < len; ++k) {
+    if ((s[k] & 0xC0) != 0x80) return 1;
+    v = (v << 6) | (s[k] & 0x3F);
+  }
+  // An encoded surrogate is well formed but no character: one U+FFFD for the whole sequence.
+  if (len == 3 && v >= 0xD800 && v <= 0xDFFF) return 3;
+  if ((len == 3 && v < 0x800) || (len == 4 && (v < 0x10000 || v > 0x10FFFF))) return 1;
+  *cp = v;
+  if (valid) *valid = true;
+  return len;
+}
 
 char16_t UnicodeFold(char16_t c) { return static_cast<char16_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT)); }
 char16_t UnicodeUpper(char16_t c) { return static_cast<char16_t>(u_toupper(c)); }

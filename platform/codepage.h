@@ -28,6 +28,10 @@ namespace vtx {
 // The code page that CP_ACP stands for ($VANTREX_CODEPAGE, else Windows-1252), as its iconv name.
 const char* AnsiCodePageName();
 bool AnsiCodePageIsUtf8();
+// The character of the UTF-8 text at `text` (n bytes there) and the bytes it takes, as the
+// conversions decode it: an invalid byte stands for U+FFFD and takes one byte, an encoded surrogate
+// for one U+FFFD and its three bytes. 0 only when n is 0.
+size_t Utf8Next(const char* text, size_t n, uint32_t* cp, bool* valid = nullptr);
 // ASCII characters are the same bytes in the ANSI code page (UTF-8 and every common page).
 bool AnsiCodePageKeepsAscii();
 // Unicode case-insensitive comparison (simple case folding, locale-independent).

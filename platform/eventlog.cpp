@@ -97,14 +97,26 @@ std::string EntryText(DWORD eventId, WORD numStrings, LPCSTR* strings) {
   return text;
 }
 
-// One line: line breaks become blanks, trailing blanks go.
+// One line that a terminal shows as it is: line breaks become blanks, trailing blanks go, and
+// every other control character (C0, DEL, and C1 in UTF-8) is written as \xNN.
 std::string OneLine(const std::string& s) {
   std::string r;
-  for (char c : s) {
+  auto escape = [&r](unsigned char c) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    r += hex;
+  };
+  for (size_t i = 0; i < s.size(); ++i) {
+    auto c = static_cast<unsigned char>(s[i]);
     if (c == '\r' || c == '\n') {
       if (!r.empty() && r.back() != ' ') r += ' ';
+    } else if (c < 0x20 || c == 0x7F) {
+      escape(c);
+    } else if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+      escape(static_cast<unsigned char>(s[++i]));  // U+0080 to U+009F
     } else {
-      r += c;
+      r += static_cast<char>(c);
     }
   }
   while (!r.empty() && r.back() == ' ') r.pop_back();

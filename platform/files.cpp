@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "platform/codepage.h"
@@ -312,8 +314,11 @@ ScopedFd OpenFile(const char* path, int flags, unsigned mode) {
 HRESULT LockFile::Take(const std::string& path, long* holder) {
   if (holder) *holder = 0;
   fd_.Reset();
-  ScopedFd fd = OpenFile(path.c_str(), O_RDWR | O_CREAT, 0640);
+  ScopedFd fd = OpenFile(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0660);
   if (!fd) return HRESULT_FROM_WIN32(GetLastError());
+  // Like the other lock files, the product's group shares it.
+  struct stat st;
+  if (fstat(fd.Get(), &st) == 0 && st.st_uid == geteuid()) ShareWithProductGroup(fd.Get(), 0660);
   if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return FailFromErrno();
     char text[32] = {};
@@ -374,15 +379,39 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-HRESULT MakeDirectories(const char* path) {
+HRESULT MakeDirectories(const char* path, unsigned mode) {
   if (!path || !*path) return Fail(ERROR_PATH_NOT_FOUND);
   std::string p = path;
   for (size_t i = 1; i <= p.size(); ++i) {
     if (i < p.size() && p[i] != '/') continue;
     std::string part = p.substr(0, i);
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return FailFromErrno();
+    if (mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) return FailFromErrno();
   }
   if (!IsDirectory(p)) return Fail(ERROR_DIRECTORY);
+  return S_OK;
+}
+
+bool ProductGroup(gid_t* gid) {
+  group entry{};
+  group* found = nullptr;
+  char buffer[4096];
+  if (getgrnam_r("vantrex", &entry, buffer, sizeof buffer, &found) != 0 || !found) return false;
+  if (gid) *gid = found->gr_gid;
+  return true;
+}
+
+HRESULT ShareWithProductGroup(int fd, unsigned mode) {
+  gid_t gid;
+  if (ProductGroup(&gid) && fchown(fd, static_cast<uid_t>(-1), gid) != 0) return FailFromErrno();
+  if (fchmod(fd, static_cast<mode_t>(mode)) != 0) return FailFromErrno();
+  return S_OK;
+}
+
+HRESULT ShareWithProductGroup(const char* path, unsigned mode) {
+  if (!path) return E_INVALIDARG;
+  gid_t gid;
+  if (ProductGroup(&gid) && chown(path, static_cast<uid_t>(-1), gid) != 0) return FailFromErrno();
+  if (chmod(path, static_cast<mode_t>(mode)) != 0) return FailFromErrno();
   return S_OK;
 }
 
@@ -467,9 +496,9 @@ HRESULT StampFile(const char* path, FileStamp* stamp) {
   return S_OK;
 }
 
-HRESULT WriteWholeFile(const char* path, const void* data, size_t size) {
+HRESULT WriteWholeFile(const char* path, const void* data, size_t size, unsigned mode) {
   if (!path || (!data && size)) return E_INVALIDARG;
-  ScopedFd fd = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  ScopedFd fd = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
   if (!fd) return HRESULT_FROM_WIN32(GetLastError());
   HRESULT hr = WriteFully(fd.Get(), data, size);
   HRESULT closed = fd.Close();
@@ -504,25 +533,54 @@ HRESULT FileSize(const char* path, uint64_t* size) {
 }
 
 HRESULT WriteTempFile(const char* folder, const char* prefix, const char* suffix, const void* data,
-                      size_t size, std::string* path) {
+                      size_t size, std::string* path, ScopedFd* inUse) {
   if (!path || (!data && size)) return E_INVALIDARG;
   path->clear();
+  if (inUse) inUse->Reset();
   std::string sfx = suffix ? suffix : "";
   std::string name = JoinPath(folder && *folder ? folder : TempFolder(),
                               std::string(prefix ? prefix : "") + "XXXXXX" + sfx);
   std::vector<char> tmpl(name.begin(), name.end());
   tmpl.push_back(0);
-  ScopedFd fd(mkstemps(tmpl.data(), static_cast<int>(sfx.size())));  // mode 0600
+  ScopedFd fd(mkostemps(tmpl.data(), static_cast<int>(sfx.size()), O_CLOEXEC));  // mode 0600
   if (!fd) return FailFromErrno();
-  HRESULT hr = WriteFully(fd.Get(), data, size);
-  HRESULT closed = fd.Close();
-  if (SUCCEEDED(hr)) hr = closed;
+  HRESULT hr = inUse && flock(fd.Get(), LOCK_SH) != 0 ? FailFromErrno() : S_OK;
+  if (SUCCEEDED(hr)) hr = WriteFully(fd.Get(), data, size);
+  if (SUCCEEDED(hr) && inUse) {
+    *inUse = std::move(fd);
+  } else {
+    HRESULT closed = fd.Close();
+    if (SUCCEEDED(hr)) hr = closed;
+  }
   if (FAILED(hr)) {
+    if (inUse) inUse->Reset();
     unlink(tmpl.data());
     return hr;
   }
   *path = tmpl.data();
   return S_OK;
+}
+
+void RemoveStaleTempFiles(const char* folder, const char* prefix, const char* suffix) {
+  std::string dir = folder && *folder ? folder : TempFolder();
+  std::string pre = prefix ? prefix : "", sfx = suffix ? suffix : "";
+  std::vector<std::string> names;
+  if (FAILED(FolderEntries(dir, &names))) return;
+  time_t now = time(nullptr);
+  for (const std::string& n : names) {
+    if (n.size() < pre.size() + sfx.size() || n.compare(0, pre.size(), pre) != 0 ||
+        n.compare(n.size() - sfx.size(), sfx.size(), sfx) != 0)
+      continue;
+    std::string path = JoinPath(dir, n);
+    ScopedFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st, again;
+    if (!fd || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || now - st.st_mtime < 60)
+      continue;
+    // A file that a living process holds is in use; holding the lock ourselves, the name still
+    // leads to the file we looked at before it goes.
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+    if (lstat(path.c_str(), &again) == 0 && again.st_ino == st.st_ino && again.st_dev == st.st_dev) unlink(path.c_str());
+  }
 }
 
 HRESULT ListFiles(const char* folder, const char* extension, std::vector<std::string>* names) {

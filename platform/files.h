@@ -1,6 +1,8 @@
 // Files and folders: special folders, directories, private temporary files, descriptors that close
 // themselves, whole-file reads, writes and copies, and names whose case may not match the disk.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -100,7 +102,7 @@ class ScopedFd {
 // lock goes with its holder, also when the process dies.
 class LockFile {
  public:
-  // S_OK when taken (the file is made when missing, mode 0640). 0x80070021 (ERROR_LOCK_VIOLATION)
+  // S_OK when taken (the file is made when missing, mode 0660 in the product group). 0x80070021 (ERROR_LOCK_VIOLATION)
   // when another holds it, with that holder's process id in *holder (0 when it cannot be read);
   // other failures as they come.
   HRESULT Take(const std::string& path, long* holder = nullptr);
@@ -123,8 +125,16 @@ HRESULT WriteFully(int fd, const void* data, size_t size, int64_t offset = -1);
 // and without "/", "\" or ":".
 bool IsPlainFileName(const char* name);
 
-// mkdir -p: every missing folder of `path` is created. S_OK when it exists afterwards.
-HRESULT MakeDirectories(const char* path);
+// mkdir -p: every missing folder of `path` is created (with `mode` less the umask). S_OK when it
+// exists afterwards.
+HRESULT MakeDirectories(const char* path, unsigned mode = 0777);
+
+// The product's group "vantrex"; false when the system has none.
+bool ProductGroup(gid_t* gid);
+// Gives a file (or folder) of ours `mode` and, when there is one, the product group: what the
+// product's programs running under different accounts share. The umask plays no part.
+HRESULT ShareWithProductGroup(int fd, unsigned mode);
+HRESULT ShareWithProductGroup(const char* path, unsigned mode);
 
 // The whole file as bytes. 0x80070002 when missing, 0x80070005 when not readable (a folder too).
 HRESULT ReadWholeFile(const char* path, std::string* data);
@@ -135,9 +145,9 @@ HRESULT ReadWholeFile(const char* path, std::string* data);
 HRESULT ReadWholeFile(const char* path, uint64_t limit, size_t zeros, char** block, size_t* size);
 // The same from a file opened already.
 HRESULT ReadWholeFile(const ScopedFd& file, uint64_t limit, size_t zeros, char** block, size_t* size);
-// Creates or truncates the file in place (a new file gets mode 0666 less the umask) and writes
-// every byte; a short write is a failure.
-HRESULT WriteWholeFile(const char* path, const void* data, size_t size);
+// Creates or truncates the file in place (a new file gets `mode` less the umask) and writes every
+// byte; a short write is a failure.
+HRESULT WriteWholeFile(const char* path, const void* data, size_t size, unsigned mode = 0666);
 // Writes a new file beside `path` and renames it over `path`, so that a reader sees the old
 // contents or the new ones, never a part. The file keeps its mode; a new one gets `newMode`.
 HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode);
@@ -157,8 +167,14 @@ HRESULT ReadRegularFile(const char* path, size_t maxBytes, std::string* data, Fi
 
 // A new private temporary file (mode 0600) in `folder` (null: the temporary folder) named
 // `prefix`, six random characters and `suffix`, holding `data`. On any failure nothing is left.
+// With `inUse`, the file stays open there under a lock that marks it as this process's for as long
+// as the holder lives (RemoveStaleTempFiles leaves it alone).
 HRESULT WriteTempFile(const char* folder, const char* prefix, const char* suffix, const void* data,
-                      size_t size, std::string* path);
+                      size_t size, std::string* path, ScopedFd* inUse = nullptr);
+// Deletes what a process that died left of its temporary files: this account's regular files
+// `prefix`*`suffix` in `folder` (null: the temporary folder) that no living process marks as in
+// use and that are older than a minute.
+void RemoveStaleTempFiles(const char* folder, const char* prefix, const char* suffix);
 
 // The regular files of `folder` whose names end in `extension` (with its ".", compared without
 // regard to case; null or "" lists every file), sorted by name without regard to case.

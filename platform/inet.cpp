@@ -1253,4 +1253,21 @@ const char* ErrorText(DWORD code) {
   return nullptr;
 }
 
+std::string MaskPasswords(const std::string& text) {
+  std::string out;
+  size_t from = 0;
+  for (size_t at = text.find("://"); at != std::string::npos; at = text.find("://", at + 3)) {
+    size_t start = at + 3;
+    size_t end = text.find_first_of("/?#\"'<> \t\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    size_t userEnd = text.rfind('@', end - 1);
+    if (userEnd == std::string::npos || userEnd < start || end == start) continue;
+    size_t colon = text.find(':', start);
+    if (colon >= userEnd) continue;  // a user name alone
+    out.append(text, from, colon + 1 - from).append("***");
+    from = userEnd;
+  }
+  return from == 0 ? text : out.append(text, from, std::string::npos);
+}
+
 }  // namespace vtx::inet

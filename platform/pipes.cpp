@@ -2,18 +2,22 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/socket.h"
 
 namespace vtx::pipes {
@@ -135,10 +139,16 @@ DWORD Listener::Create(const char* pipeName) {
   std::string path = PathOf(pipeName);
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return ERROR_INVALID_NAME;
-  std::string dir = path.substr(0, path.rfind('/'));
-  if (!dir.empty()) mkdir(dir.c_str(), 0770);
-  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+  if (pipeName[0] == '/') {
+    std::string dir = path.substr(0, path.rfind('/'));
+    if (!dir.empty()) mkdir(dir.c_str(), 0770);
+  } else if (HRESULT hr = vtx::sync::MakeRuntimeDir(); FAILED(hr)) {
+    return (hr & 0xFFFF0000u) == 0x80070000u ? (hr & 0xFFFF) : ERROR_PATH_NOT_FOUND;
+  }
+  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
   if (lock < 0) return vtx::Win32FromErrno(errno);
+  // The product's programs under other accounts look at the lock to tell whether the pipe is served.
+  vtx::ShareWithProductGroup(lock, 0660);
   if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
     DWORD e = errno == EWOULDBLOCK ? ERROR_PIPE_BUSY : vtx::Win32FromErrno(errno);
     close(lock);
@@ -165,11 +175,8 @@ DWORD Listener::Create(const char* pipeName) {
   mode_t old = umask(0117);
   int rc = bind(fd, reinterpret_cast<sockaddr*>(&tempAddr), sizeof tempAddr);
   umask(old);
-  if (rc == 0 && listen(fd, 64) == 0) {
-    if (group* g = getgrnam("vantrex"))
-      if (chown(temp.c_str(), static_cast<uid_t>(-1), g->gr_gid) != 0) {
-      }
-    rc = chmod(temp.c_str(), 0660) == 0 && rename(temp.c_str(), path.c_str()) == 0 ? 0 : -1;
+  if (rc == 0 && listen(fd, SOMAXCONN) == 0) {
+    rc = SUCCEEDED(vtx::ShareWithProductGroup(temp.c_str(), 0660)) && rename(temp.c_str(), path.c_str()) == 0 ? 0 : -1;
   } else {
     rc = -1;
   }
@@ -205,6 +212,218 @@ void Listener::Close() {
     lock_ = -1;
   }
   path_.clear();
+}
+
+// ---- RequestServer ----
+
+namespace {
+
+// Many waiting clients need many descriptors: the soft limit goes up to what the system allows.
+void RaiseDescriptorLimit() {
+  rlimit r{};
+  if (getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur >= r.rlim_max) return;
+  r.rlim_cur = r.rlim_max == RLIM_INFINITY ? 65536 : std::min<rlim_t>(r.rlim_max, 65536);
+  setrlimit(RLIMIT_NOFILE, &r);
+}
+
+void Count(int eventFd) {
+  uint64_t one = 1;
+  while (write(eventFd, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void Drain(int eventFd) {
+  uint64_t n;
+  while (read(eventFd, &n, sizeof n) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+DWORD RequestServer::Create(const char* pipeName, MeasureFn measure, DWORD deadlineMs) {
+  Close();
+  if (!measure) return ERROR_INVALID_PARAMETER;
+  RaiseDescriptorLimit();
+  if (DWORD e = listener_.Create(pipeName)) return e;
+  measure_ = measure;
+  deadlineMs_ = deadlineMs;
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  ready_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  DWORD e = ERROR_SUCCESS;
+  if (epoll_ < 0 || wake_ < 0 || ready_ < 0) e = vtx::Win32FromErrno(errno);
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.ptr = nullptr;  // the listener
+  if (!e && epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_.Fd(), &ev) != 0) e = vtx::Win32FromErrno(errno);
+  ev.data.ptr = &wake_;
+  if (!e && epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev) != 0) e = vtx::Win32FromErrno(errno);
+  if (!e) {
+    stop_ = false;
+    try {
+      reader_ = std::thread([this] { Loop(); });
+    } catch (...) {
+      e = ERROR_NOT_ENOUGH_MEMORY;
+    }
+  }
+  if (e) Close();
+  return e;
+}
+
+void RequestServer::Close() {
+  if (reader_.joinable()) {
+    stop_ = true;
+    Count(wake_);
+    reader_.join();
+  }
+  for (Connection& c : reading_) close(c.fd);
+  reading_.clear();
+  {
+    std::lock_guard<std::mutex> l(lock_);
+    for (ReceivedRequest& r : waiting_) close(r.fd);
+    waiting_.clear();
+  }
+  held_ = 0;
+  for (int* fd : {&epoll_, &wake_, &ready_})
+    if (*fd >= 0) {
+      close(*fd);
+      *fd = -1;
+    }
+  listener_.Close();
+  acceptPausedUntil_ = 0;
+}
+
+bool RequestServer::Next(ReceivedRequest& request) {
+  std::lock_guard<std::mutex> l(lock_);
+  if (waiting_.empty()) return false;
+  request = std::move(waiting_.front());
+  waiting_.pop_front();
+  held_ -= request.bytes.size();
+  if (waiting_.empty()) Drain(ready_);
+  return true;
+}
+
+void RequestServer::Loop() {
+  epoll_event events[64];
+  while (!stop_) {
+    uint64_t next = reading_.empty() ? vtx::sync::kNoDeadline : reading_.front().deadline;
+    if (acceptPausedUntil_) next = std::min(next, acceptPausedUntil_);
+    int n = epoll_wait(epoll_, events, 64, MsUntil(next));
+    if (n < 0 && errno != EINTR) break;
+    for (int i = 0; i < n && !stop_; ++i) {
+      void* tag = events[i].data.ptr;
+      if (tag == &wake_) continue;
+      if (!tag)
+        AcceptAll();
+      else
+        ReadFrom(*static_cast<Connection*>(tag));
+    }
+    uint64_t now = vtx::sync::NowMs();
+    if (acceptPausedUntil_ && acceptPausedUntil_ <= now) {
+      acceptPausedUntil_ = 0;
+      epoll_event ev{};
+      ev.events = EPOLLIN;
+      ev.data.ptr = nullptr;
+      epoll_ctl(epoll_, EPOLL_CTL_MOD, listener_.Fd(), &ev);
+    }
+    // What did arrive in time is still read before a deadline ends the request.
+    while (!reading_.empty() && reading_.front().deadline <= now) {
+      Connection& c = reading_.front();
+      if (ReadFrom(c)) Finish(c, false);
+    }
+  }
+}
+
+void RequestServer::AcceptAll() {
+  for (;;) {
+    int fd = listener_.Accept();
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE) {
+        if (!reading_.empty()) {
+          Drop(reading_.front());
+          continue;
+        }
+        // Nothing of ours to let go: stop looking at the listener for a moment rather than spin.
+        epoll_event ev{};
+        ev.data.ptr = nullptr;
+        epoll_ctl(epoll_, EPOLL_CTL_MOD, listener_.Fd(), &ev);
+        acceptPausedUntil_ = vtx::sync::NowMs() + 100;
+      }
+      return;
+    }
+    size_t waiting;
+    {
+      std::lock_guard<std::mutex> l(lock_);
+      waiting = waiting_.size();
+    }
+    if (reading_.size() + waiting >= kMaxConnections) {
+      if (reading_.empty()) {
+        close(fd);  // every place is taken by a request that waits for the owner
+        continue;
+      }
+      Drop(reading_.front());
+    }
+    reading_.emplace_back();
+    Connection& c = reading_.back();
+    c.self = std::prev(reading_.end());
+    c.fd = fd;
+    c.deadline = vtx::sync::DeadlineAfter(deadlineMs_);
+    c.needed = measure_(nullptr, 0);
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLRDHUP;
+    ev.data.ptr = &c;
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) Drop(c);
+  }
+}
+
+bool RequestServer::ReadFrom(Connection& c) {
+  unsigned char chunk[65536];
+  for (;;) {
+    size_t want = std::min(c.needed - c.bytes.size(), sizeof chunk);
+    ssize_t n = recv(c.fd, chunk, want, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n <= 0) {
+      Finish(c, false);  // the client stopped sending, or its connection broke
+      return false;
+    }
+    if (held_ + static_cast<size_t>(n) > kMaxHeldBytes) {
+      Drop(c);
+      return false;
+    }
+    held_ += static_cast<size_t>(n);
+    c.bytes.insert(c.bytes.end(), chunk, chunk + n);
+    if (c.bytes.size() < c.needed) continue;
+    size_t whole = measure_(c.bytes.data(), c.bytes.size());
+    if (whole <= c.bytes.size()) {
+      Finish(c, true);
+      return false;
+    }
+    c.needed = whole;
+  }
+}
+
+void RequestServer::Finish(Connection& c, bool complete) {
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
+  if (c.bytes.empty()) {
+    Drop(c);  // nothing to answer
+    return;
+  }
+  ReceivedRequest r;
+  r.fd = c.fd;
+  r.bytes = std::move(c.bytes);
+  r.complete = complete;
+  reading_.erase(c.self);
+  std::lock_guard<std::mutex> l(lock_);
+  waiting_.push_back(std::move(r));
+  Count(ready_);
+}
+
+void RequestServer::Drop(Connection& c) {
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
+  close(c.fd);
+  held_ -= c.bytes.size();
+  reading_.erase(c.self);
 }
 
 }  // namespace vtx::pipes

@@ -3,8 +3,14 @@
 #pragma once
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
+#include <deque>
+#include <list>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/sync.h"
 #include "platform/types.h"
@@ -33,7 +39,8 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadlineMs, size_t* got)
 // Who is at the other end of a connection, as the kernel saw it when it connected.
 bool PeerCredentials(int fd, uid_t* uid, gid_t* gid);
 
-// The listening side. The socket file is mode 0660 with the group "vantrex" when it exists.
+// The listening side. The socket file and its lock are mode 0660 in the product group (when the
+// system has it); a missing runtime folder is made with its parents.
 // The pipe's lock ($VANTREX_RUNTIME_DIR/NAME.lock) is held while listening: it makes the owner the
 // only process that may replace a socket file left behind by a server that died.
 class Listener {
@@ -54,6 +61,74 @@ class Listener {
   int fd_ = -1;
   int lock_ = -1;
   std::string path_;
+};
+
+// One request as a RequestServer read it: the connection (the receiver answers on it and closes it)
+// and the bytes that arrived. Not complete when the client stopped sending, or its deadline
+// passed, before the whole request was there.
+struct ReceivedRequest {
+  int fd = -1;
+  std::vector<unsigned char> bytes;
+  bool complete = false;
+};
+
+// A listener that reads requests from any number of connections at once on a thread of its own,
+// each connection with its own deadline for its whole request, so that a slow or silent client
+// delays nobody. Whole requests wait in arrival order until the owner takes them (Next), on its
+// own thread, one at a time.
+class RequestServer {
+ public:
+  // How many bytes the whole request has, judged from the first `size` bytes (data may be null when
+  // size is 0): a value above `size` asks for more; `size` or less ends the reading here.
+  using MeasureFn = size_t (*)(const unsigned char* data, size_t size);
+
+  RequestServer() = default;
+  ~RequestServer() { Close(); }
+  RequestServer(const RequestServer&) = delete;
+  RequestServer& operator=(const RequestServer&) = delete;
+
+  // As Listener::Create; `deadlineMs` is each connection's time for its whole request.
+  DWORD Create(const char* pipeName, MeasureFn measure, DWORD deadlineMs);
+  // Readable while a request waits to be taken; -1 when closed.
+  int ReadyFd() const { return ready_; }
+  // Takes the oldest waiting request; false when none waits.
+  bool Next(ReceivedRequest& request);
+  void Close();
+
+  // Connections held at once (reading or waiting to be taken): above it the oldest one that is
+  // still being read is dropped. Bytes held at once over all of them: a connection that would go
+  // beyond is dropped.
+  static constexpr size_t kMaxConnections = 4096;
+  static constexpr size_t kMaxHeldBytes = 64u << 20;
+
+ private:
+  struct Connection {
+    int fd = -1;
+    uint64_t deadline = 0;
+    std::vector<unsigned char> bytes;
+    size_t needed = 0;
+    std::list<Connection>::iterator self;
+  };
+  void Loop();
+  void AcceptAll();
+  // Reads what the client has sent; false once the connection is no longer being read.
+  bool ReadFrom(Connection& c);
+  void Finish(Connection& c, bool complete);
+  void Drop(Connection& c);
+
+  Listener listener_;
+  MeasureFn measure_ = nullptr;
+  DWORD deadlineMs_ = 0;
+  int epoll_ = -1;
+  int wake_ = -1;   // tells the reader to stop
+  int ready_ = -1;  // counts the requests waiting to be taken
+  uint64_t acceptPausedUntil_ = 0;
+  std::list<Connection> reading_;  // in arrival order, so in deadline order too
+  std::atomic<size_t> held_{0};
+  std::mutex lock_;  // guards waiting_ and ready_'s count
+  std::deque<ReceivedRequest> waiting_;
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
 };
 
 }  // namespace vtx::pipes

@@ -1,14 +1,18 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -349,6 +353,48 @@ bool ProcessStartTime(pid_t pid, uint64_t* ticks) {
   if (!end || *end) return false;
   *ticks = v;
   return true;
+}
+
+FileAccessAs::FileAccessAs(uid_t uid, gid_t gid) {
+  if (uid == geteuid() && gid == getegid()) {
+    ok_ = true;
+    return;
+  }
+  // The account's groups, as a logon would give them.
+  std::vector<gid_t> groups(64);
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found) {
+    int n = static_cast<int>(groups.size());
+    if (getgrouplist(found->pw_name, gid, groups.data(), &n) < 0) {
+      groups.resize(static_cast<size_t>(n));
+      if (getgrouplist(found->pw_name, gid, groups.data(), &n) < 0) n = 0;
+    }
+    groups.resize(static_cast<size_t>(std::max(n, 0)));
+  } else {
+    groups.assign(1, gid);
+  }
+  int count = getgroups(0, nullptr);
+  if (count < 0) return;
+  oldGroups_.resize(static_cast<size_t>(count));
+  if (count && getgroups(count, oldGroups_.data()) < 0) return;
+  oldUid_ = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1)));
+  oldGid_ = static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1)));
+  // The raw calls change this thread alone (the library's wrappers would change every thread).
+  if (syscall(SYS_setgroups, groups.size(), groups.data()) != 0) return;
+  switched_ = true;
+  setfsgid(gid);
+  setfsuid(uid);
+  ok_ = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))) == uid &&
+        static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1))) == gid;
+}
+
+FileAccessAs::~FileAccessAs() {
+  if (!switched_) return;
+  setfsuid(oldUid_);
+  setfsgid(oldGid_);
+  if (syscall(SYS_setgroups, oldGroups_.size(), oldGroups_.data()) != 0) std::abort();  // never left as another
 }
 
 }  // namespace vtx

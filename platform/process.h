@@ -117,6 +117,33 @@ DWORD CodeFromWaitStatus(int waitStatus);
 // quoted part '""' is a literal '"'; other backslashes are literal. "" is an empty argument.
 std::vector<std::string> SplitParameterText(const char* text);
 
+// An account as the kernel tells it (the caller of a pipe request).
+struct Account {
+  uid_t uid;
+  gid_t gid;
+};
+
+// The files that this thread opens, creates or renames while the object lives are touched with
+// the rights of another account (its user, its group and that user's groups), as a request made on
+// that account's behalf must be; the thread's other rights and the other threads stay as they are.
+// Switching needs a process that may change identities (root) unless the account is its own.
+class FileAccessAs {
+ public:
+  FileAccessAs(uid_t uid, gid_t gid);
+  ~FileAccessAs();
+  FileAccessAs(const FileAccessAs&) = delete;
+  FileAccessAs& operator=(const FileAccessAs&) = delete;
+  // False when the rights could not be taken: nothing may then be touched on the account's behalf.
+  bool Ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+  bool switched_ = false;
+  uid_t oldUid_ = 0;
+  gid_t oldGid_ = 0;
+  std::vector<gid_t> oldGroups_;
+};
+
 }  // namespace vtx
 
 // %NAME% replaced by the value of the environment variable NAME; a name that is not set, a lone

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 
 namespace vtx::sync {
 
@@ -42,6 +43,19 @@ int MsUntil(uint64_t deadline) {
 std::string RuntimeDir() {
   const char* env = std::getenv("VANTREX_RUNTIME_DIR");
   return env && *env ? env : "/run/vantrex";
+}
+
+HRESULT MakeRuntimeDir(const char* sub) {
+  std::string dir = RuntimeDir();
+  bool made = access(dir.c_str(), F_OK) != 0;
+  HRESULT hr = vtx::MakeDirectories(dir.c_str(), 0750);
+  if (FAILED(hr)) return hr;
+  if (made && FAILED(hr = vtx::ShareWithProductGroup(dir.c_str(), 0750))) return hr;
+  if (!sub) return S_OK;
+  std::string inner = vtx::JoinPath(dir, sub);
+  if (mkdir(inner.c_str(), 0770) == 0) return vtx::ShareWithProductGroup(inner.c_str(), 0770);
+  if (errno != EEXIST) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  return S_OK;
 }
 
 // ---- the program's stop ----
@@ -547,22 +561,39 @@ std::string LockFileName(const char* name) {
 }
 
 // Opens the lock file of a named mutex; `create` false means it must exist.
+// Opens the lock file of a named mutex; `create` false means it must exist. -1 with the last error
+// set on failure.
 int OpenLockFile(const std::string& file, bool create, bool* existed) {
-  std::string dir = RuntimeDir();
-  std::string locks = dir + "/locks";
+  std::string locks = RuntimeDir() + "/locks";
   if (create) {
-    mkdir(dir.c_str(), 0770);
-    mkdir(locks.c_str(), 0770);
+    HRESULT hr = MakeRuntimeDir("locks");
+    if (FAILED(hr)) {
+      SetLastError((hr & 0xFFFF0000u) == 0x80070000u ? (hr & 0xFFFF) : ERROR_PATH_NOT_FOUND);
+      return -1;
+    }
   }
   std::string path = locks + "/" + file;
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (fd >= 0) {
     *existed = true;
     return fd;
   }
-  if (!create || errno != ENOENT) return -1;
-  *existed = false;
-  return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+  if (create && errno == ENOENT) {
+    *existed = false;
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0660);
+    if (fd >= 0) {
+      // The product's programs under other accounts take the same locks.
+      vtx::ShareWithProductGroup(fd, 0660);
+      return fd;
+    }
+    if (errno == EEXIST) {  // another process made it first
+      *existed = true;
+      fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+      if (fd >= 0) return fd;
+    }
+  }
+  vtx::SetLastErrorFromErrno();
+  return -1;
 }
 
 std::shared_ptr<MutexObject> NamedMutex(const char* name, bool create, bool* existed) {
@@ -575,10 +606,7 @@ std::shared_ptr<MutexObject> NamedMutex(const char* name, bool create, bool* exi
       return m;
     }
   int fd = OpenLockFile(file, create, existed);
-  if (fd < 0) {
-    vtx::SetLastErrorFromErrno();
-    return nullptr;
-  }
+  if (fd < 0) return nullptr;
   auto m = std::make_shared<MutexObject>(fd);
   g_named[file] = m;
   return m;

@@ -85,6 +85,10 @@ int MsUntil(uint64_t deadline);
 
 // $VANTREX_RUNTIME_DIR, else /run/vantrex.
 std::string RuntimeDir();
+// The runtime folder, created with its missing parents (0750, the last one in the product group)
+// when it is not there; S_OK when it exists afterwards. `sub` names a folder inside it that the
+// product's accounts write into (0770, the product group), created as well.
+HRESULT MakeRuntimeDir(const char* sub = nullptr);
 
 // The program's stop. Once it is asked for (SIGTERM, a quit command), the long waits of the platform
 // (transfers, child processes, pipe exchanges) give up within a fraction of a second with

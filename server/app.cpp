@@ -11,6 +11,7 @@
 #include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/pipes.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/ui.h"
@@ -25,6 +26,10 @@ constexpr DWORD kEventStopped = 0xB;
 constexpr UINT kTimerUpdate = 1;
 constexpr UINT kTimerLastChange = 2;
 constexpr UINT kTimerLastChangeEach = 3;
+// A server killed a moment ago still holds its locks until its process is gone; one that is
+// starting holds the instance lock before it answers. How long a new server waits for either.
+constexpr DWORD kInstanceWaitMs = 10000;
+constexpr DWORD kPingLimitMs = 2000;
 // Hit counts wait in memory at most this long before they are written, all in one step.
 constexpr UINT kTimerHits = 4;
 constexpr UINT kHitWriteMs = 1000;
@@ -316,8 +321,13 @@ HRESULT ShowMessage(Server& s, const COPYDATASTRUCT& cds) {
                                                  ReadU32(data), s.hResLib);
 }
 
-HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import) {
+// The file of a request from another program is read or written with that program's rights: the
+// server never reads or writes a file for a caller that the caller could not itself.
+HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import, Origin origin) {
   if (!cds.lpData || cds.cbData < 8) return E_INVALIDARG;
+  vtx::Account caller{};
+  if (origin == Origin::Outside && !s.seams.pipe->Caller(&caller)) return E_ACCESSDENIED;
+  const vtx::Account* as = origin == Origin::Outside ? &caller : nullptr;
   auto* data = static_cast<const BYTE*>(cds.lpData);
   DWORD offset = 4;
   const char* path = StringIn(data, cds.cbData, offset);
@@ -326,8 +336,8 @@ HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import) {
   HRESULT hr = static_cast<HRESULT>(AppCommand(Origin::Process, s.hwndApp, WM_VX_LOCKCONFIG, 1, 0));
   if (FAILED(hr)) return hr;
   DWORD flag = ReadU32(data);
-  hr = import ? s.seams.store->ImportConfiguration(file.c_str(), flag)
-              : s.seams.store->ExportConfiguration(file.c_str(), flag);
+  hr = import ? s.seams.store->ImportConfiguration(file.c_str(), flag, as)
+              : s.seams.store->ExportConfiguration(file.c_str(), flag, as);
   AppCommand(Origin::Process, s.hwndApp, WM_VX_UNLOCKCONFIG, import ? 1 : 0, 0);
   return hr;
 }
@@ -345,18 +355,18 @@ LRESULT TestNotification(Server& s, const COPYDATASTRUCT& cds) {
     if (!(str = StringIn(data, cds.cbData, offset))) return 0;
   std::unique_ptr<Settings> copy = s.seams.store->NewSettings();
   if (!copy || FAILED(copy->CopyFrom(*s.settings))) return 0;
-  copy->SetNotificationTest(test);
+  HRESULT refused = copy->SetNotificationTest(test);
   s.seams.notifications->ShowNotificationId(*copy, s.serviceMode, s.hwndApp, 175, 32, kNotifyInformation, s.hResLib,
                                             0, 0, 0);
-  return 0;
+  return Reply(FAILED(refused) ? refused : S_OK);
 }
 
-LRESULT CopyData(Server& s, const COPYDATASTRUCT* cds) {
+LRESULT CopyData(Server& s, const COPYDATASTRUCT* cds, Origin origin) {
   if (!cds) return 0;
   switch (cds->dwData) {
     case WM_VX_SHOWMESSAGE: return Reply(ShowMessage(s, *cds));
-    case WM_VX_IMPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, true));
-    case WM_VX_EXPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, false));
+    case WM_VX_IMPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, true, origin));
+    case WM_VX_EXPORTSETTINGS: return Reply(ConfigurationFile(s, *cds, false, origin));
     case WM_VX_TESTNOTIFICATION: return TestNotification(s, *cds);
     default: return 0;
   }
@@ -369,18 +379,19 @@ bool OnlyFromInside(UINT msg) {
   return msg < 0x8000 || (msg >= WM_VX_UPDATEDONE && msg <= WM_VX_DEFINITIONSDONE);
 }
 
-// A named mutex that closes the race of two servers starting together: the one that holds it runs.
-// Null when it is held by another server (*held) or cannot be had at all (then the window and pipe
-// check decides alone).
-HANDLE TakeInstanceLock(bool* held) {
-  *held = false;
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
-  if (!mutex) return nullptr;
-  DWORD r = WaitForSingleObject(mutex, 0);
-  if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) return mutex;
-  *held = r == WAIT_TIMEOUT;
-  CloseHandle(mutex);
-  return nullptr;
+std::string ErrorText(DWORD win32) {
+  const char* text = vtx::SystemErrorText(HRESULT_FROM_WIN32(win32));
+  char code[32];
+  std::snprintf(code, sizeof code, " (0x%08X)", static_cast<unsigned>(HRESULT_FROM_WIN32(win32)));
+  return (text ? std::string(text) : std::string("error")) + code;
+}
+
+// A server that answers a ping is the machine's server; a socket or a lock left by one that is
+// ending does not count.
+bool AnotherServerAnswers(const Seams& seams) {
+  DWORD reply = 0;
+  return seams.link->CanSendVXVMessages() &&
+         SUCCEEDED(seams.link->SendVXVMessageTimeout(WM_VX_PING, 0, 0, kPingLimitMs, &reply)) && reply == 1;
 }
 
 void ReleaseInstanceLock(HANDLE mutex) {
@@ -613,7 +624,7 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       CountHits(s, code, uses ? uses : 1);
       return 1;
     }
-    case WM_COPYDATA: return CopyData(s, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case WM_COPYDATA: return CopyData(s, reinterpret_cast<const COPYDATASTRUCT*>(lParam), origin);
     case WM_ENDSESSION:
       if (!wParam) return 0;
       vtx::sync::RequestStop();
@@ -636,11 +647,21 @@ void Serve(Server& s) {
   const Seams& seams = s.seams;
   seams.scheduler->Schedule(*s.settings, s.hwndApp);
   ArmStalenessTimers(s);
-  seams.pipe->Create(g_szAppPipe);
-  // SIGTERM and SIGINT end the run and stop the waits at once; SIGHUP reads the configuration again.
-  vtx::messages::RouteEndSessionSignals(s.hwndApp, kWmReloadConfiguration, true);
-  MainLoop(s);
-  vtx::messages::RouteEndSessionSignals(nullptr);
+  // A killed server's pipe goes with its process, moments after the kill; without the pipe the
+  // other programs could not reach this server, so it does not run.
+  HRESULT piped = seams.pipe->Create(g_szAppPipe);
+  for (uint64_t until = vtx::sync::DeadlineAfter(kInstanceWaitMs);
+       piped == HRESULT_FROM_WIN32(ERROR_PIPE_BUSY) && vtx::sync::NowMs() < until;)
+    Sleep(50), piped = seams.pipe->Create(g_szAppPipe);
+  if (FAILED(piped)) {
+    SayOnStderr("cannot serve its pipe " + vtx::pipes::SocketPath(g_szAppPipe) + ": " + ErrorText(piped & 0xFFFF));
+    s.status = 1;
+  } else {
+    // SIGTERM and SIGINT end the run and stop the waits at once; SIGHUP reads the configuration again.
+    vtx::messages::RouteEndSessionSignals(s.hwndApp, kWmReloadConfiguration, true);
+    MainLoop(s);
+    vtx::messages::RouteEndSessionSignals(nullptr);
+  }
   // A run still under way hands its result over (and stores its rates) while the window exists; one
   // that the stop cannot end in time is left behind, a failed attempt, and nothing of it is stored.
   vtx::sync::RequestStop();
@@ -710,20 +731,56 @@ void RunAsTheServer(Server& s) {
   seams.internet->Destroy();
 }
 
-// The instance lock of the machine (a named mutex) and the one beside the store. False, with the
-// reason said, when another server holds either or answers already.
+// The instance lock of the machine (a named mutex, which also closes the race of two servers
+// starting together) and the one beside the store. True when this start holds both and no other
+// server answers. A server killed a moment ago holds its locks until its process is gone (on a busy
+// machine, some time after the kill) and answers nothing: locks whose holder does not answer are
+// waited for, up to kInstanceWaitMs. False, with the reason said, when another server answers, or
+// holds a lock without answering for that long, or the instance lock cannot be had at all (the
+// machine would have no guard against a second server).
 bool TakeInstanceLocks(const Seams& seams, HANDLE* mutex, vtx::LockFile& storeLock) {
-  bool held = false;
-  *mutex = TakeInstanceLock(&held);
+  *mutex = nullptr;
+  const std::string store = vtx::RegistryStorePath();
+  HANDLE m = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
+  if (!m) {
+    SayOnStderr("cannot make its instance lock in " + vtx::sync::RuntimeDir() + ": " + ErrorText(GetLastError()));
+    return false;
+  }
+  bool mutexHeld = false;
   long holder = 0;
-  std::string store = vtx::RegistryStorePath();
-  // A lock that cannot be had at all (a read-only folder) leaves the decision to the others.
-  bool storeHeld = storeLock.Take(store + kStoreLockSuffix, &holder) == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
-  if (!held && !storeHeld && !seams.link->CanSendVXVMessages()) return true;
-  std::string who = holder > 0 ? " (process " + std::to_string(holder) + ")" : "";
-  SayOnStderr("Another vtxserver" + who + " runs on the store " + store +
-              "; this one ends. Stop that server first (SIGTERM or its quit command).");
-  return false;
+  uint64_t until = 0;
+  auto giveUp = [&](const std::string& why) {
+    if (mutexHeld) ReleaseMutex(m);
+    CloseHandle(m);
+    storeLock.Release();
+    SayOnStderr(why);
+    return false;
+  };
+  for (;;) {
+    if (!mutexHeld) {
+      DWORD r = WaitForSingleObject(m, 0);
+      if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED)
+        mutexHeld = true;
+      else if (r != WAIT_TIMEOUT)
+        return giveUp("cannot take its instance lock: " + ErrorText(GetLastError()));
+    }
+    // A store lock that cannot be had at all (a read-only folder) leaves the decision to the others.
+    if (mutexHeld && storeLock.Take(store + kStoreLockSuffix, &holder) != HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION))
+      break;
+    std::string who = holder > 0 ? " (process " + std::to_string(holder) + ")" : "";
+    if (AnotherServerAnswers(seams))
+      return giveUp("Another vtxserver" + who + " runs on the store " + store +
+                    "; this one ends. Stop that server first (SIGTERM or its quit command).");
+    if (!until) until = vtx::sync::DeadlineAfter(kInstanceWaitMs);
+    if (vtx::sync::NowMs() >= until)
+      return giveUp("Another vtxserver" + who + " holds the lock of the store " + store + " or of " +
+                    vtx::sync::RuntimeDir() + " and does not answer; this one ends.");
+    Sleep(50);
+  }
+  *mutex = m;
+  if (!AnotherServerAnswers(seams)) return true;
+  *mutex = nullptr;
+  return giveUp("Another vtxserver runs on " + vtx::sync::RuntimeDir() + "; this one ends.");
 }
 
 // The process-wide settings a run changes, as they were before it.

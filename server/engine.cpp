@@ -10,6 +10,7 @@
 #include "engine/notify/reachserver.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
+#include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
@@ -88,19 +89,34 @@ bool EngineSettings::IsMessageEmailProfileSmtp() const {
   return d && d->MessagesEmailProfile.GetBuffer() && _stricmp(d->MessagesEmailProfile.GetBuffer(), "<SMTP>") == 0;
 }
 
-void EngineSettings::SetNotificationTest(const NotificationTest& test) {
+bool IsTestMessagesFileAllowed(const char* configured, const char* requested) {
+  if (!requested || !*requested) return true;  // nothing is written
+  std::string wanted = vtx::notify::MessageFilePath(requested, true);
+  if (configured && *configured && wanted == vtx::notify::MessageFilePath(configured, true)) return true;
+  char logs[MAX_PATH];
+  size_t slash = wanted.rfind('/');
+  if (slash == std::string::npos || !GetLogPath(logs)) return false;
+  return std::strlen(logs) == slash && wanted.compare(0, slash, logs) == 0 &&
+         vtx::IsPlainFileName(wanted.c_str() + slash + 1);
+}
+
+HRESULT EngineSettings::SetNotificationTest(const NotificationTest& test) {
   CSettingsData* d = settings_->GetData();
-  if (!d) return;
+  if (!d) return E_OUTOFMEMORY;
+  // A caller of the pipe names the file: the server writes only where its administrator would.
+  bool fileAllowed = IsTestMessagesFileAllowed(d->MessagesFile.c_str(), test.strings[4]);
   d->MessagesToLog = test.messagesToLog != 0;
-  d->MessagesToFile = test.messagesToFile != 0;
+  d->MessagesToFile = test.messagesToFile != 0 && fileAllowed;
   d->MessagesViaEmail = test.messagesViaEmail != 0;
   d->MessagesOnScreen = test.messagesOnScreen != 0;
   CStringA* strings[5] = {&d->MessagesEmailProfile, &d->MessagesEmailRecipients, &d->MessagesEmailSender,
                           &d->MessagesEmailSmtpServer, &d->MessagesFile};
   for (int i = 0; i < 5; ++i) {
     const char* text = test.strings[i];
+    if (i == 4 && !fileAllowed) continue;
     *strings[i] = text && *text ? text : nullptr;
   }
+  return fileAllowed || !test.messagesToFile ? S_OK : E_ACCESSDENIED;
 }
 
 HRESULT EngineSettings::ExecuteCustomAction(HWND window, std::string& errorText) {
@@ -124,12 +140,12 @@ BOOL EngineStore::AddUnitHits(const std::vector<HitCount>& counts) {
   return ::AddUnitHits(rows.data(), static_cast<uint32_t>(rows.size()));
 }
 
-HRESULT EngineStore::ImportConfiguration(const char* path, DWORD addExtension) {
-  return ::ImportConfiguration(path, addExtension != 0);
+HRESULT EngineStore::ImportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) {
+  return ::ImportConfiguration(path, addExtension != 0, as);
 }
 
-HRESULT EngineStore::ExportConfiguration(const char* path, DWORD addExtension) {
-  return ::ExportConfiguration(path, addExtension != 0);
+HRESULT EngineStore::ExportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) {
+  return ::ExportConfiguration(path, addExtension != 0, as);
 }
 
 bool EngineStore::ReadAppString(const char* name, std::string& value) {
@@ -204,6 +220,10 @@ BOOL VxvLink::CanSendVXVMessages() { return ::CanSendVXVMessages(); }
 
 HRESULT VxvLink::SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) {
   return ::SendVXVMessage(msg, wParam, lParam, result);
+}
+
+HRESULT VxvLink::SendVXVMessageTimeout(UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, DWORD* result) {
+  return ::SendVXVMessageTimeout(msg, wParam, lParam, timeoutMs, result);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/messagewindow.h"
 #include "engine/notify/pipemessage.h"
+#include "engine/update/fetchsource.h"
 #include "engine/update/inetconnection.h"
 #include "engine/update/updaterun.h"
 #include "engine/update/updatesettings.h"
@@ -37,6 +38,11 @@ class SystemEventLog : public EventLog {
 };
 
 // CSettings, owned or a view of another's, and the view of it that the update thread takes.
+// The test notification's rule for the messages file that a caller names (`requested`): the
+// configured one or a file directly in the log folder, ".log" added as the file channel adds it.
+// No file at all is allowed: nothing is written then.
+bool IsTestMessagesFileAllowed(const char* configured, const char* requested);
+
 class EngineSettings : public Settings {
  public:
   EngineSettings();
@@ -51,7 +57,7 @@ class EngineSettings : public Settings {
   HRESULT CopyFrom(const Settings& from) override;
   bool MessagesViaEmail() const override;
   bool IsMessageEmailProfileSmtp() const override;
-  void SetNotificationTest(const NotificationTest& test) override;
+  HRESULT SetNotificationTest(const NotificationTest& test) override;
   HRESULT ExecuteCustomAction(HWND window, std::string& errorText) override;
 
  private:
@@ -66,8 +72,8 @@ class EngineStore : public SettingsStore {
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override;
   BOOL AddUnitHits(const std::vector<HitCount>& counts) override;
-  HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
-  HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
+  HRESULT ImportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) override;
+  HRESULT ExportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) override;
   bool ReadAppString(const char* name, std::string& value) override;
   void UpgradeRegistryAtStartup() override;
 };
@@ -123,6 +129,7 @@ class VxvLink : public ServerLink {
  public:
   BOOL CanSendVXVMessages() override;
   HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) override;
+  HRESULT SendVXVMessageTimeout(UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, DWORD* result) override;
 };
 
 // The application pipe: each request goes through the given procedure as a message to the window.
@@ -131,6 +138,7 @@ class AppPipe : public PipeServer {
   HRESULT Create(const char* pipeName) override { return server_.Create(pipeName); }
   HANDLE GetEvent() override { return server_.GetEvent(); }
   HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override;
+  bool Caller(vtx::Account* account) override { return server_.Caller(&account->uid, &account->gid); }
   void Destroy() override { server_.Close(); }
 
  private:
@@ -140,7 +148,11 @@ class AppPipe : public PipeServer {
 // The connection object that keeps the internet library loaded for the whole run.
 class RunConnection : public InternetConnection {
  public:
-  void Construct() override { connection_ = std::make_unique<CINetConnection>(); }
+  void Construct() override {
+    // What a server killed during a filter run left in the temporary folder goes now.
+    RemoveStaleFilterFiles();
+    connection_ = std::make_unique<CINetConnection>();
+  }
   void Destroy() override { connection_.reset(); }
 
  private:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/messages.h"
+#include "platform/process.h"
 #include "engine/notify/servercommands.h"
 
 namespace vtx::server {
@@ -34,8 +35,10 @@ class Settings {
   virtual HRESULT CopyFrom(const Settings& from) = 0;
   virtual bool MessagesViaEmail() const = 0;
   virtual bool IsMessageEmailProfileSmtp() const = 0;
-  // Puts the test notification's four switches and five strings into these settings.
-  virtual void SetNotificationTest(const NotificationTest& test) = 0;
+  // Puts the test notification's four switches and five strings into these settings. A messages
+  // file other than the configured one or a file of the log folder is refused: the file channel is
+  // then off and the result 0x80070005.
+  virtual HRESULT SetNotificationTest(const NotificationTest& test) = 0;
   // Runs the custom action; on failure an error text may come back in errorText.
   virtual HRESULT ExecuteCustomAction(HWND window, std::string& errorText) = 0;
 };
@@ -55,8 +58,9 @@ class SettingsStore {
   virtual HRESULT CanSaveSettings() = 0;
   // Adds the counts to the hit counters in one step: 1 on success, 0 on failure (nothing added).
   virtual BOOL AddUnitHits(const std::vector<HitCount>& counts) = 0;
-  virtual HRESULT ImportConfiguration(const char* path, DWORD addExtension) = 0;
-  virtual HRESULT ExportConfiguration(const char* path, DWORD addExtension) = 0;
+  // With `as`, the file is read or written with that account's rights (the caller of the request).
+  virtual HRESULT ImportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) = 0;
+  virtual HRESULT ExportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) = 0;
   // A string value of the application key; false when it is missing.
   virtual bool ReadAppString(const char* name, std::string& value) = 0;
   virtual void UpgradeRegistryAtStartup() = 0;
@@ -130,6 +134,7 @@ class ServerLink {
   virtual ~ServerLink() = default;
   virtual BOOL CanSendVXVMessages() = 0;
   virtual HRESULT SendVXVMessage(UINT msg, WPARAM wParam, LPARAM lParam, DWORD* result) = 0;
+  virtual HRESULT SendVXVMessageTimeout(UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, DWORD* result) = 0;
 };
 
 // CPipeMessageServer on the application pipe.
@@ -141,6 +146,8 @@ class PipeServer {
   virtual HANDLE GetEvent() = 0;
   // Serves one request through `proc` as if it were a message to `hwnd`.
   virtual HRESULT ServeRequest(HWND hwnd, WNDPROC proc) = 0;
+  // Inside a request: the account of the process that sent it; false when it cannot be told.
+  virtual bool Caller(vtx::Account* account) = 0;
   virtual void Destroy() = 0;
 };
 

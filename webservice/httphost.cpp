@@ -9,11 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 namespace vtx::soap {
+
 namespace {
 // Connections at once, and from one address: at 1 MiB of body each, a bound on the memory that
 // unfinished uploads can hold.
@@ -41,8 +43,13 @@ MHD_Result FindWsdl(void* cls, MHD_ValueKind, const char* key, const char*) {
   return MHD_YES;
 }
 
-MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
-                  const char* upload, size_t* uploadSize, void** state) {
+HttpHost::Receipt* ReceiptOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info ? static_cast<HttpHost::Receipt*>(info->socket_context) : nullptr;
+}
+
+MHD_Result Respond(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+                   const char* upload, size_t* uploadSize, void** state) {
   auto* host = static_cast<HttpHost*>(cls);
   const HostOptions& opt = host->Options();
   const bool post = std::strcmp(method, "POST") == 0;
@@ -102,12 +109,78 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const 
   return Send(connection, static_cast<unsigned>(reply.status), reply.body, reply.contentType.c_str());
 }
 
-void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const char* method, const char* version,
+                  const char* upload, size_t* uploadSize, void** state) {
+  auto* host = static_cast<HttpHost*>(cls);
+  // The request is in once the handler is called without more of its body: what follows is the
+  // answer, which the time to receive does not cover.
+  bool whole = *state ? *uploadSize == 0 : std::strcmp(method, "POST") != 0;
+  if (whole) host->Received(ReceiptOf(connection));
+  return Respond(cls, connection, url, method, version, upload, uploadSize, state);
+}
+
+void Completed(void* cls, MHD_Connection* connection, void** state, MHD_RequestTerminationCode) {
   delete static_cast<Call*>(*state);
   *state = nullptr;
+  // The time to receive the next request on this connection starts now.
+  static_cast<HttpHost*>(cls)->Receiving(ReceiptOf(connection));
+}
+
+void Connection(void* cls, MHD_Connection* connection, void** socketContext, MHD_ConnectionNotificationCode code) {
+  auto* host = static_cast<HttpHost*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    *socketContext = host->Opened(info ? info->connect_fd : -1);
+  } else {
+    host->Closed(static_cast<HttpHost::Receipt*>(*socketContext));
+    *socketContext = nullptr;
+  }
 }
 
 }  // namespace
+
+HttpHost::Receipt* HttpHost::Opened(int fd) {
+  auto r = std::make_unique<Receipt>();
+  r->fd = fd;
+  r->since = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> l(lock_);
+  Receipt* raw = r.get();
+  open_.emplace(raw, std::move(r));
+  return raw;
+}
+
+void HttpHost::Closed(Receipt* r) {
+  std::lock_guard<std::mutex> l(lock_);
+  open_.erase(r);
+}
+
+void HttpHost::Receiving(Receipt* r) {
+  if (!r) return;
+  std::lock_guard<std::mutex> l(lock_);
+  r->receiving = true;
+  r->since = std::chrono::steady_clock::now();
+}
+
+void HttpHost::Received(Receipt* r) {
+  if (!r) return;
+  std::lock_guard<std::mutex> l(lock_);
+  r->receiving = false;
+}
+
+void HttpHost::Sweep() {
+  const auto limit = std::chrono::seconds(options_.idleTimeoutSeconds);
+  std::unique_lock<std::mutex> l(lock_);
+  while (!stopping_) {
+    wake_.wait_for(l, std::chrono::milliseconds(250));
+    auto now = std::chrono::steady_clock::now();
+    for (auto& [raw, r] : open_)
+      if (r->receiving && !r->ended && r->fd >= 0 && now - r->since > limit) {
+        // The host sees the connection end and closes it: its place is free for others.
+        shutdown(r->fd, SHUT_RDWR);
+        r->ended = true;
+      }
+  }
+}
 
 std::string Authority(const std::string& address, uint16_t port) {
   bool v6 = address.find(':') != std::string::npos;
@@ -177,7 +250,8 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
   MHD_Daemon* d = MHD_start_daemon(flags, port_, nullptr, nullptr, Handle, this, MHD_OPTION_LISTEN_SOCKET, fd,
                                    MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT,
                                    static_cast<unsigned>(options.idleTimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
-                                   Completed, nullptr, MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
+                                   Completed, this, MHD_OPTION_NOTIFY_CONNECTION, Connection, this,
+                                   MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
                                    MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress, MHD_OPTION_END);
   if (!d) {
     // The library may have closed the socket it was given already.
@@ -186,10 +260,23 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
     return false;
   }
   daemon_ = d;
+  {
+    std::lock_guard<std::mutex> l(lock_);
+    stopping_ = false;
+  }
+  sweeper_ = std::thread([this] { Sweep(); });
   return true;
 }
 
 void HttpHost::Stop() {
+  if (sweeper_.joinable()) {
+    {
+      std::lock_guard<std::mutex> l(lock_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    sweeper_.join();
+  }
   if (daemon_) MHD_stop_daemon(static_cast<MHD_Daemon*>(daemon_));
   daemon_ = nullptr;
 }

@@ -1,5 +1,6 @@
 // vtxwebservice: the SOAP host of the Vantrex web service.
 //   vtxwebservice [--address A] [--port N] [--path /P] [--threads N] [--idle-timeout S]
+// The idle time-out also bounds the time to receive a whole request.
 // Defaults come from the registry values "WebServiceAddress", "WebServicePort", "WebServicePath" and
 // "WebServiceThreads" under the application key, else 127.0.0.1, 8080, /Vantrex and 8 threads.
 #include <libxml/parser.h>

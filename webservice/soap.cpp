@@ -3,6 +3,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -182,6 +183,53 @@ std::string ValueText(const Value& v) {
 }
 
 char Hex(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
+
+bool At(const char* p, const char* end, const char* word) {
+  size_t n = std::strlen(word);
+  return static_cast<size_t>(end - p) >= n && std::memcmp(p, word, n) == 0;
+}
+
+// The parser's own checks grow faster than the text (each attribute is compared with the ones
+// before it), so the envelope's shape is bounded first by a look at the bytes alone: attributes of
+// one element, and elements, comments and instructions of the whole text. The look assumes
+// nothing the parser does not check again.
+void CheckShape(const char* p, size_t size) {
+  const char* end = p + size;
+  size_t nodes = 0;
+  auto skipTo = [&](const char* from, const char* word) {
+    const char* e = std::search(from, end, word, word + std::strlen(word));
+    return e == end ? end : e + std::strlen(word);
+  };
+  while ((p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p))))) {
+    if (++nodes > kMaxNodes)
+      Malformed("The request has more than " + std::to_string(kMaxNodes) + " elements.");
+    if (At(p, end, "<!--")) {
+      p = skipTo(p + 4, "-->");
+    } else if (At(p, end, "<![CDATA[")) {
+      p = skipTo(p + 9, "]]>");
+    } else if (At(p, end, "<?")) {
+      p = skipTo(p + 2, "?>");
+    } else {
+      // A tag: the equals signs outside quoted values are its attributes.
+      size_t attributes = 0;
+      char quote = 0;
+      for (++p; p < end; ++p) {
+        char c = *p;
+        if (quote) {
+          if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+          quote = c;
+        } else if (c == '=') {
+          if (++attributes > kMaxAttributes)
+            Malformed("An element of the request has more than " + std::to_string(kMaxAttributes) + " attributes.");
+        } else if (c == '>' || c == '<') {
+          break;
+        }
+      }
+    }
+    if (p >= end) break;
+  }
+}
 }  // namespace
 
 const Operation* Service::Find(const std::string& opName) const {
@@ -271,6 +319,7 @@ Request ParseRequest(const Service& service, const char* body, size_t size, Vers
   ctxt->sax->externalSubset = RefuseDoctype;
   ctxt->_private = nullptr;
   if (size > static_cast<size_t>(INT32_MAX)) Malformed("The request is too large.");
+  CheckShape(body, size);
   std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(ctxt.get(), body, static_cast<int>(size), nullptr, nullptr,
                                                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                                                              XML_PARSE_NOCDATA));

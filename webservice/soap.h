@@ -81,11 +81,17 @@ struct Request {
   std::vector<Value> args;
 };
 
+// Limits of a request's shape, far above what any operation needs: attributes of one element, and
+// elements (with comments and processing instructions) of the whole envelope.
+constexpr size_t kMaxAttributes = 256;
+constexpr size_t kMaxNodes = 1024;
+
 // Reads an envelope. `version` is the form the content type asks for; the envelope's own namespace
 // must agree (an envelope of a namespace of no SOAP version is a VersionMismatch fault), and a
 // header block that must be understood is a MustUnderstand fault (the service understands none).
-// A DOCTYPE, malformed XML, a wrong envelope, an unknown operation or a bad value throw
-// a client ServiceFault; nothing is fetched from the network and no entity is expanded.
+// An envelope beyond the limits above, a DOCTYPE, malformed XML, a wrong envelope, an unknown
+// operation or a bad value throw a client ServiceFault; nothing is fetched from the network and no
+// entity is expanded.
 Request ParseRequest(const Service& service, const char* body, size_t size, Version version,
                      const std::string& soapAction);
 

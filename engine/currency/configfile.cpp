@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -369,7 +370,7 @@ HRESULT ReadConfiguration(const uint8_t* data, size_t size, Visitor* visitor) {
 
 }  // namespace vtx::configfile
 
-HRESULT ExportConfiguration(const char* path, BOOL addExtension) {
+HRESULT ExportConfiguration(const char* path, BOOL addExtension, const vtx::Account* as) {
   if (!path) return E_POINTER;
   if (!*path) return E_INVALIDARG;
   std::string out(reinterpret_cast<const char*>(kMagic), sizeof kMagic);
@@ -389,20 +390,28 @@ HRESULT ExportConfiguration(const char* path, BOOL addExtension) {
     if (r) return HRESULT_FROM_WIN32(static_cast<DWORD>(r));
   }
   if (out.size() > kMaxFileBytes) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+  std::optional<vtx::FileAccessAs> rights;
+  if (as && !rights.emplace(as->uid, as->gid).Ok()) return E_ACCESSDENIED;
   return ReplaceFile(WithExtension(path, addExtension), out);
 }
 
-HRESULT ImportConfiguration(const char* path, BOOL addExtension) {
+HRESULT ImportConfiguration(const char* path, BOOL addExtension, const vtx::Account* as) {
   if (!path) return E_POINTER;
   if (!*path) return E_INVALIDARG;
   std::string file;
-  HRESULT hr = ReadFileWithin(WithExtension(path, addExtension), &file);
+  HRESULT hr;
+  {
+    std::optional<vtx::FileAccessAs> rights;
+    if (as && !rights.emplace(as->uid, as->gid).Ok()) return E_ACCESSDENIED;
+    hr = ReadFileWithin(WithExtension(path, addExtension), &file);
+  }
   if (FAILED(hr)) return hr;
   const auto* data = reinterpret_cast<const uint8_t*>(file.data());
   // The whole file is sound before the store is touched.
   if (FAILED(hr = ReadConfiguration(data, file.size(), nullptr))) return hr;
 
   CSettingsAccess lock;
+  if (!lock.IsHeld()) return lock.Status();
   vtx::RegTransaction scope(vtx::RegTransaction::Write);
   if (scope.Status()) return HRESULT_FROM_WIN32(scope.Status());
   HKEY app = nullptr;

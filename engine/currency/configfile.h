@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/errors.h"
+#include "platform/process.h"
 #include "platform/types.h"
 
 // The file was written in a newer version of the format.
@@ -13,16 +14,17 @@ constexpr HRESULT VX_E_NEWER_CONFIGURATION = 0x8004020D;
 
 // Writes the application key to `path` (".vx-cnf" appended when `addExtension` is set and the name
 // lacks it). The file is private to its owner (mode 0600), as it holds the scrambled credentials;
-// an existing file is replaced whole, or kept as it was when the export fails.
-HRESULT ExportConfiguration(const char* path, BOOL addExtension);
+// an existing file is replaced whole, or kept as it was when the export fails. With `as`, the file
+// is written with that account's rights (the caller whose request it is), never the program's own.
+HRESULT ExportConfiguration(const char* path, BOOL addExtension, const vtx::Account* as = nullptr);
 
 // Replaces the application key's contents with the file's, except the machine's own names, which
 // keep their values (and stay absent when they were). The whole file is checked before anything
 // changes; the change is one store transaction under the settings lock, so a failure leaves the
 // key as it was. 0x80004003 for a null path, 0x8007000D for a file that is not a configuration
 // file or whose body is damaged, VX_E_NEWER_CONFIGURATION, 0x800700DF for a file over the size
-// limit, Win32 errors as 0x8007xxxx.
-HRESULT ImportConfiguration(const char* path, BOOL addExtension);
+// limit, Win32 errors as 0x8007xxxx. With `as`, the file is read with that account's rights.
+HRESULT ImportConfiguration(const char* path, BOOL addExtension, const vtx::Account* as = nullptr);
 
 namespace vtx::configfile {
 

@@ -700,6 +700,7 @@ HRESULT CSettings::Save() { return SaveUnderLock(true); }
 HRESULT CSettings::SaveUnderLock(bool values) {
   if (!m_data) return E_POINTER;
   CSettingsAccess lock;
+  if (!lock.IsHeld()) return lock.Status();
   // Readers in other processes see the old configuration or the new one, never a mix.
   RegTransaction scope(RegTransaction::Write);
   if (scope.Status() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(scope.Status());
@@ -750,12 +751,16 @@ HRESULT SaveRegistryCStringA(const char* text, HKEY root, const char* key, const
   return v.Save(root, key, name);
 }
 
-CSettingsAccess::CSettingsAccess() {
-  // The lock file's rights are the runtime folder's: there is no access list to open up here.
+CSettingsAccess::CSettingsAccess(DWORD timeoutMs) {
+  // The lock file's rights are the product group's: there is no access list to open up here.
   m_mutex = CreateMutexA(nullptr, FALSE, g_szSettingsMutex);
-  if (!m_mutex) return;
-  DWORD w = WaitForSingleObject(m_mutex, INFINITE);
+  if (!m_mutex) {
+    m_status = HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_INVALID_HANDLE);
+    return;
+  }
+  DWORD w = WaitForSingleObject(m_mutex, timeoutMs);
   m_held = w == WAIT_OBJECT_0 || w == WAIT_ABANDONED;
+  m_status = m_held ? S_OK : w == WAIT_TIMEOUT ? E_TIMEOUT : HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_INVALID_HANDLE);
 }
 
 CSettingsAccess::~CSettingsAccess() {

@@ -358,17 +358,24 @@ HRESULT CanSaveSettings();
 HRESULT SaveRegistryCStringA(const char* text, HKEY root, const char* key, const char* name);
 
 // The system-wide settings lock, held for the object's lifetime.
+// How long an operation waits for the settings lock ("HulvaneVantrexMutex") before it gives up
+// with 0x800705B4: a holder that never lets go makes that operation fail, not the waiter hang.
+constexpr DWORD kSettingsLockWaitMs = 5000;
+
 class CSettingsAccess {
  public:
-  CSettingsAccess();
+  explicit CSettingsAccess(DWORD timeoutMs = kSettingsLockWaitMs);
   ~CSettingsAccess();
   CSettingsAccess(const CSettingsAccess&) = delete;
   CSettingsAccess& operator=(const CSettingsAccess&) = delete;
   bool IsHeld() const { return m_held; }
+  // 0 when held, else why not (0x800705B4 at the time limit).
+  HRESULT Status() const { return m_status; }
 
  private:
   HANDLE m_mutex = nullptr;
   bool m_held = false;
+  HRESULT m_status = E_FAIL;
 };
 
 namespace vtx::settings {

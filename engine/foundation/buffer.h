@@ -23,11 +23,11 @@ class CBuffer {
   CBuffer(const CBuffer&) = delete;
   CBuffer& operator=(const CBuffer&) = delete;
 
-  // Appends n elements; grows to capacity + n + growth step when they do not fit.
+  // Appends n elements; grows to capacity + n + growth step when they do not fit, and at least by
+  // half the capacity, so that a long run of small appends copies each element a few times only.
   bool Add(const T* data, uint32_t n) {
     if (static_cast<uint64_t>(m_count) + n > m_capacity) {
-      uint64_t cap = static_cast<uint64_t>(m_capacity) + n + m_growth;
-      if (cap > UINT32_MAX || !Realloc(static_cast<uint32_t>(cap))) return false;
+      if (!Grow(static_cast<uint64_t>(m_capacity) + n + m_growth, static_cast<uint64_t>(m_count) + n)) return false;
     }
     if (n) std::memmove(m_data + m_count, data, static_cast<size_t>(n) * sizeof(T));
     m_count += n;
@@ -35,8 +35,8 @@ class CBuffer {
   }
   bool Add(const T& element) {
     if (m_count >= m_capacity) {
-      uint64_t cap = static_cast<uint64_t>(m_capacity) + (m_growth ? m_growth : 1);
-      if (cap > UINT32_MAX || !Realloc(static_cast<uint32_t>(cap))) return false;
+      if (!Grow(static_cast<uint64_t>(m_capacity) + (m_growth ? m_growth : 1), static_cast<uint64_t>(m_count) + 1))
+        return false;
     }
     m_data[m_count++] = element;
     return true;
@@ -93,6 +93,16 @@ class CBuffer {
   }
 
  private:
+  // Grows to `wanted` or by half, whichever is more; near the limit of the count type, to what is
+  // `needed` at least.
+  bool Grow(uint64_t wanted, uint64_t needed) {
+    uint64_t half = static_cast<uint64_t>(m_capacity) + m_capacity / 2;
+    uint64_t cap = wanted > half ? wanted : half;
+    if (cap > UINT32_MAX) cap = UINT32_MAX;
+    if (cap < needed) return false;
+    return Realloc(static_cast<uint32_t>(cap));
+  }
+
   T* m_data = nullptr;
   uint32_t m_count = 0;
   uint32_t m_capacity = 0;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -18,8 +19,11 @@ constexpr DWORD kLockPauseMs = 500;
 }  // namespace
 
 DisplayFileLock::DisplayFileLock(const std::string& path) {
-  fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+  // Like the other lock files: never through a link, and shared by the product's group.
+  fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
   if (fd_ < 0) return;
+  struct stat st;
+  if (fstat(fd_, &st) == 0 && st.st_uid == geteuid()) vtx::ShareWithProductGroup(fd_, 0660);
   for (int i = 0; i < kLockTries; ++i) {
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
       held_ = true;

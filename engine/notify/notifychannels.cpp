@@ -227,13 +227,38 @@ bool FormatLogEntry(const char* text, UINT flags, HMODULE resourceLibrary, std::
   return true;
 }
 
+std::string MessageFilePath(const char* fileName, bool addLogExtension) {
+  std::string path = fileName ? fileName : "";
+  if (addLogExtension && !path.empty() && !EndsWithNoCase(path, ".log")) path += ".log";
+  return path;
+}
+
 int OpenMessageFile(const char* path, DWORD waitMs) {
   if (!path || !*path) {
     SetLastError(ERROR_INVALID_NAME);
     return -1;
   }
-  vtx::ScopedFd fd = vtx::OpenFile(path, O_RDWR | O_CREAT, 0666);
-  if (!fd) return -1;
+  // Whoever names the file must not make us write through a link, into a device or a FIFO, or
+  // into a file that has another name elsewhere.
+  vtx::ScopedFd fd = vtx::OpenFile(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0640);
+  if (!fd) {
+    if (errno == ELOOP) SetLastError(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd.Get(), &st) != 0) {
+    vtx::SetLastErrorFromErrno();
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_nlink > 1) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  int flags = fcntl(fd.Get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    vtx::SetLastErrorFromErrno();
+    return -1;
+  }
   for (DWORD waited = 0;; waited += 10) {
     if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) return fd.Release();
     if (errno != EWOULDBLOCK && errno != EINTR) {
@@ -284,8 +309,7 @@ HRESULT MessageToFile(const char* text, UINT flags, const char* fileName, HMODUL
   std::string entry;
   DWORD e = ERROR_SUCCESS;
   try {
-    path = fileName;
-    if (addLogExtension && !EndsWithNoCase(path, ".log")) path += ".log";
+    path = vtx::notify::MessageFilePath(fileName, addLogExtension != FALSE);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

@@ -76,9 +76,12 @@ namespace vtx::notify {
 // The entry text of the log file and the run messages (the time is UTC; null: now).
 bool FormatLogEntry(const char* text, UINT flags, HMODULE resourceLibrary, std::string& entry,
                     const FILETIME* when = nullptr);
-// Opens the messages file for reading and writing (created when missing) and takes its lock,
-// waiting up to `waitMs`; -1 with the last error set (32 when another holds the lock). Readers
-// of the file take the same lock.
+// The path that MessageToFile writes for a file name: ".log" added when asked and missing.
+std::string MessageFilePath(const char* fileName, bool addLogExtension);
+// Opens the messages file for reading and writing (created when missing, mode 0640) and takes its
+// lock, waiting up to `waitMs`; -1 with the last error set (32 when another holds the lock). Only a
+// regular file of one name is opened, and a symbolic link as the last part of the path is not
+// followed (5 then). Readers of the file take the same lock.
 int OpenMessageFile(const char* path, DWORD waitMs);
 
 // The payloads of the messenger requests, exactly as they travel (cbData = the size).

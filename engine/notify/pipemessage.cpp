@@ -20,14 +20,28 @@ DWORD GetU32(const BYTE* p) {
          static_cast<DWORD>(p[3]) << 24;
 }
 
-struct SocketSource {
-  int fd;
-  uint64_t deadline;
+struct MemorySource {
+  const unsigned char* at;
+  size_t left;
 };
 
-DWORD ReadSocket(void* source, void* buffer, size_t size) {
-  auto* s = static_cast<SocketSource*>(source);
-  return vtx::pipes::ReadAll(s->fd, buffer, size, s->deadline, nullptr);
+DWORD ReadMemory(void* source, void* buffer, size_t size) {
+  auto* m = static_cast<MemorySource*>(source);
+  if (m->left < size) return ERROR_BROKEN_PIPE;
+  std::memcpy(buffer, m->at, size);
+  m->at += size;
+  m->left -= size;
+  return ERROR_SUCCESS;
+}
+
+// The size of a whole request as its first bytes tell; a size beyond the cap stops the reading, and
+// the request is then refused unread.
+size_t MeasureRequest(const unsigned char* p, size_t size) {
+  if (size < 12) return 12;
+  if (GetU32(p) != WM_COPYDATA) return 12;
+  if (size < 24) return 24;
+  DWORD cb = GetU32(p + 16);
+  return cb > kPipeMaxData ? size : 24 + static_cast<size_t>(cb);
 }
 
 }  // namespace
@@ -53,6 +67,11 @@ HRESULT ReadPipeRequest(PipeReadFn read, void* source, PipeRequest& request) {
   }
   request.cds.lpData = data;
   return S_OK;
+}
+
+HRESULT ReadPipeRequest(const void* bytes, size_t size, PipeRequest& request) {
+  MemorySource source{static_cast<const unsigned char*>(bytes), size};
+  return ReadPipeRequest(ReadMemory, &source, request);
 }
 
 void FreePipeRequest(PipeRequest& request) {
@@ -149,11 +168,11 @@ PipeReply CPipeMessageServer::DeferReply() {
 
 HRESULT CPipeMessageServer::Create(const char* pipeName) {
   Close();
-  DWORD e = listener_.Create(pipeName);
+  DWORD e = server_.Create(pipeName, MeasureRequest, kServeDeadlineMs);
   if (e != ERROR_SUCCESS) return HRESULT_FROM_WIN32(e);
-  event_ = vtx::sync::CreateFdHandle(listener_.Fd());
+  event_ = vtx::sync::CreateFdHandle(server_.ReadyFd());
   if (!event_) {
-    listener_.Close();
+    server_.Close();
     return E_OUTOFMEMORY;
   }
   return S_OK;
@@ -162,19 +181,20 @@ HRESULT CPipeMessageServer::Create(const char* pipeName) {
 void CPipeMessageServer::Close() {
   if (event_) CloseHandle(event_);
   event_ = nullptr;
-  listener_.Close();
+  server_.Close();
 }
 
 HRESULT CPipeMessageServer::ServeRequest(DWORD_PTR context, PipeMessageHandler handler) {
-  if (listener_.Fd() < 0) return E_FAIL;
-  int fd = listener_.Accept();
-  if (fd < 0) return S_OK;  // the client gave up before we came to it
-  SocketSource source{fd, vtx::sync::DeadlineAfter(kServeDeadlineMs)};
+  if (server_.ReadyFd() < 0) return E_FAIL;
+  vtx::pipes::ReceivedRequest received;
+  if (!server_.Next(received)) return S_OK;
+  int fd = received.fd;
   PipeRequest request;
-  HRESULT hr = ReadPipeRequest(ReadSocket, &source, request);
+  HRESULT hr = ReadPipeRequest(received.bytes.data(), received.bytes.size(), request);
+  received.bytes = {};
   DWORD reply = 0;
   if (hr == E_INVALIDDATA || hr == E_OUTOFMEMORY) {
-    reply = hr;  // refused unread; the handler never sees a size without its data
+    reply = hr;  // refused; the handler never sees a size without its data
   } else if (SUCCEEDED(hr)) {
     LPARAM lParam = request.hasData ? reinterpret_cast<LPARAM>(&request.cds) : static_cast<LPARAM>(request.head.lParam);
     // A handler may serve the pipe again inside itself: the caller of this request is restored after.

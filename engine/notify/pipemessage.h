@@ -33,6 +33,8 @@ struct PipeRequest {
 // stays allocated.
 using PipeReadFn = DWORD (*)(void* source, void* buffer, size_t size);
 HRESULT ReadPipeRequest(PipeReadFn read, void* source, PipeRequest& request);
+// The same from the bytes that arrived.
+HRESULT ReadPipeRequest(const void* bytes, size_t size, PipeRequest& request);
 void FreePipeRequest(PipeRequest& request);
 
 class CPipeMessageClient {
@@ -68,6 +70,9 @@ class PipeReply {
   int fd_ = -1;
 };
 
+// Serves a pipe: requests are read from any number of clients at once, each with a few seconds for
+// its whole request, so that a slow or silent client delays nobody; the handler runs on the owner's
+// thread, one request at a time.
 class CPipeMessageServer {
  public:
   CPipeMessageServer() = default;
@@ -77,14 +82,15 @@ class CPipeMessageServer {
 
   // 0x800700E7 when another process serves the pipe.
   HRESULT Create(const char* pipeName);
-  // Signalled while a client waits; the owner waits on it with its message queue.
+  // Signalled while a request waits; the owner waits on it with its message queue.
   HANDLE GetEvent() const { return event_; }
-  // Serves one waiting client (nothing when none waits). A client that does not deliver its
-  // request within a few seconds is dropped. Safe to call again from inside a handler.
+  // Serves the oldest waiting request (nothing when none waits). Safe to call again from inside a
+  // handler.
   HRESULT ServeRequest(DWORD_PTR context, PipeMessageHandler handler);
   void Close();
-  // The listening descriptor (readable while a client waits), -1 when closed.
-  int Fd() const { return listener_.Fd(); }
+  // A descriptor that is readable while a request waits (for another event loop to watch), -1 when
+  // closed.
+  int Fd() const { return server_.ReadyFd(); }
 
   // Inside a handler: who sent the request (the kernel's word, not the request's).
   bool Caller(uid_t* uid, gid_t* gid) const;
@@ -93,7 +99,7 @@ class CPipeMessageServer {
   PipeReply DeferReply();
 
  private:
-  vtx::pipes::Listener listener_;
+  vtx::pipes::RequestServer server_;
   HANDLE event_ = nullptr;
   int serving_ = -1;  // the connection whose request the handler runs
 };

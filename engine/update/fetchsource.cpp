@@ -307,6 +307,8 @@ HRESULT ConvertTwoLineDate(CBuffer<char>& text, CStringA& unmatchedList, uint32_
   }
   ok = ok && AddText(out, "[EUR]\r\n");
 
+  // Built here and handed over once: a page may have very many unmatched columns.
+  std::string list = unmatchedList.IsEmpty() ? std::string() : std::string(unmatchedList.c_str());
   for (;;) {
     std::string code = NextToken(h, headerEnd, " \t*");
     std::string value = NextToken(v, valuesEnd, " \t");
@@ -314,14 +316,10 @@ HRESULT ConvertTwoLineDate(CBuffer<char>& text, CStringA& unmatchedList, uint32_
     size_t dots = 0;
     for (char c : value) dots += c == '.';
     auto unmatched = [&](const std::string& which) {
-      std::string entry = which;
+      if (!list.empty()) list += '\t';
+      list += which;
       CStringA name = EnglishName(which);
-      if (!name.IsEmpty()) entry.append(" (").append(name.c_str()).append(")");
-      if (!unmatchedList.IsEmpty()) entry.insert(entry.begin(), '\t');
-      CString<char> list;
-      list = unmatchedList.c_str();
-      if (!list.Merge(entry.c_str())) return false;
-      unmatchedList = list.c_str();
+      if (!name.IsEmpty()) list.append(" (").append(name.c_str()).append(")");
       ++unmatchedCount;
       return true;
     };
@@ -345,6 +343,7 @@ HRESULT ConvertTwoLineDate(CBuffer<char>& text, CStringA& unmatchedList, uint32_
          out.Add(value.data(), static_cast<uint32_t>(value.size())) && AddText(out, "\r\n");
   }
   ok = ok && AddText(out, "[Private-HulvaneVantrex]\r\nDateNoTime = 1\r\n");
+  if (!list.empty() && (unmatchedList = list.c_str()).IsNull()) return E_OUTOFMEMORY;
   if (!ok || !SetBytes(text, out.GetData(), out.GetCount())) return E_OUTOFMEMORY;
   return S_OK;
 }
@@ -441,7 +440,10 @@ HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address,
                   int32_t urlIndex, int32_t* messageId, CStringA* errorText, CFetchSettings& settings,
                   HMODULE module) {
   std::string path;
-  if (FAILED(vtx::WriteTempFile(nullptr, "HVX", ".tmp", text.GetData(), text.GetCount(), &path))) return E_FAIL;
+  vtx::ScopedFd inUse;  // marks the file as ours until it is deleted below
+  if (FAILED(vtx::WriteTempFile(nullptr, kFilterFilePrefix, kFilterFileSuffix, text.GetData(), text.GetCount(), &path,
+                                &inUse)))
+    return E_FAIL;
 
   DWORD exitCode = 0;
   HRESULT hr = settings.ExecuteFilter(program, path.c_str(), address ? address : "", filterName, urlIndex,
@@ -675,6 +677,8 @@ HRESULT ApplyAppends(CFetchSettings& settings, FetchContext& context, const Sour
 }
 
 }  // namespace
+
+void RemoveStaleFilterFiles() { vtx::RemoveStaleTempFiles(nullptr, kFilterFilePrefix, kFilterFileSuffix); }
 
 HRESULT FetchSource(CFetchThread& thread, FetchContext& context) {
   context.messageId = -1;

@@ -121,11 +121,17 @@ HRESULT LoadWithRetries(CFetchThread& thread, FetchContext& context, const char*
 // files (every "|"-part), the quote protocol nowhere.
 bool NextKeepsScheme(const char* page, const char* next);
 
+// The temporary files of filter runs: "HVX", six characters, ".tmp" in the temporary folder.
+constexpr char kFilterFilePrefix[] = "HVX";
+constexpr char kFilterFileSuffix[] = ".tmp";
 // Runs a filter program over `text` (its count is its length) on a private temporary file "HVX...";
 // on success `text` holds the filter's output, unscrambled, with a NUL after its count.
 HRESULT RunFilter(CBuffer<char>& text, const char* program, const char* address, const char* filterName,
                   int32_t urlIndex, int32_t* messageId, CStringA* errorText, CFetchSettings& settings,
                   HMODULE resourceLibrary);
+
+// Deletes the filter files that a server killed during a run left behind (none of a living one).
+void RemoveStaleFilterFiles();
 
 // Filter output that does not begin (after blanks, TABs, CRs and LFs) with "[" or ";" is scrambled.
 bool IsScrambledOutput(const char* text, uint32_t length);

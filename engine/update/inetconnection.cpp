@@ -264,7 +264,8 @@ HRESULT CINetConnection::Load(const char* url, CBuffer<char>& output, DWORD flag
     }
     const char* path = canonical + 5;
     if (path[0] == '/' && path[1] == '/') path += 2;
-    vtx::ScopedFd file = vtx::OpenFile(path, O_RDONLY);
+    // Not blocking: opening a FIFO would otherwise wait for a writer.
+    vtx::ScopedFd file = vtx::OpenFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (!file) return LastError();
     return LoadFile(file.Get(), output, lineLimit);
   }
@@ -403,23 +404,28 @@ void CINetConnection::CheckRequest(HINTERNET request) {
   }
 }
 
-// One piece of a download: the size cap, the progress report and the line limit. `done` is set when
-// the line limit has been reached and the rest need not be read.
+// One piece of a download: the size cap, the progress report and the line limit. `linesSeen` counts
+// the line feeds of the pieces before (only the new piece is looked at); `done` is set when the line
+// limit has been reached and the rest need not be read.
 HRESULT CINetConnection::AppendRead(CBuffer<char>& output, const char* chunk, uint32_t got, bool progress,
-                                    DWORD lineLimit, bool& done) {
+                                    DWORD lineLimit, uint32_t& linesSeen, bool& done) {
   if (static_cast<uint64_t>(output.GetCount()) + got > kMaxDownloadBytes) {
     output.Empty();
     SetLastError(kErrorDownloadTooLarge);
     return LastError();
   }
+  uint32_t before = output.GetCount();
   if (!output.Add(chunk, got)) return E_OUTOFMEMORY;
   if (progress) {
     HRESULT answer = m_pfnProgress(1, output.GetCount(), 0, m_dwProgressContext);
     if (answer) return answer;
   }
   if (lineLimit) {
-    uint32_t keep = CountLines(output.GetData(), output.GetCount(), lineLimit);
-    if (keep) {
+    uint32_t keep = CountLines(chunk, got, lineLimit - linesSeen);
+    if (!keep) {
+      for (uint32_t i = 0; i < got; ++i) linesSeen += chunk[i] == '\n';
+    } else {
+      keep += before;
       if (keep < output.GetCount()) {
         DWORD e = output.Seek(static_cast<int32_t>(keep), 0);
         if (e) return HRESULT_FROM_WIN32(e);
@@ -447,12 +453,13 @@ HRESULT CINetConnection::LoadInternet(HINTERNET handle, CBuffer<char>& output, D
     }
   }
   char chunk[kReadChunk];
+  uint32_t lines = 0;
   for (;;) {
     DWORD got = 0;
     if (!InternetReadFile(handle, chunk, sizeof chunk, &got)) return LastError();
     if (got == 0) return S_OK;
     bool done = false;
-    HRESULT hr = AppendRead(output, chunk, static_cast<uint32_t>(got), progress, lineLimit, done);
+    HRESULT hr = AppendRead(output, chunk, static_cast<uint32_t>(got), progress, lineLimit, lines, done);
     if (hr != S_OK || done) return hr;
   }
 }
@@ -460,23 +467,34 @@ HRESULT CINetConnection::LoadInternet(HINTERNET handle, CBuffer<char>& output, D
 HRESULT CINetConnection::LoadFile(int file, CBuffer<char>& output, DWORD lineLimit) {
   bool progress = false;
   struct stat st;
-  bool regular = fstat(file, &st) == 0 && S_ISREG(st.st_mode);
-  if (regular && static_cast<uint64_t>(st.st_size) > kMaxDownloadBytes) {
+  if (fstat(file, &st) != 0) {
+    vtx::SetLastErrorFromErrno();
+    return LastError();
+  }
+  // A device or a FIFO has no end that the size limit could see coming, and may never answer.
+  if (!S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_OPEN_FAILED);
+    return LastError();
+  }
+  if (static_cast<uint64_t>(st.st_size) > kMaxDownloadBytes) {
     SetLastError(kErrorDownloadTooLarge);
     return LastError();
   }
-  if (regular && m_pfnProgress) {
+  int flags = fcntl(file, F_GETFL);
+  if (flags >= 0 && (flags & O_NONBLOCK)) fcntl(file, F_SETFL, flags & ~O_NONBLOCK);
+  if (m_pfnProgress) {
     HRESULT answer = m_pfnProgress(0, static_cast<DWORD>(st.st_size), 0, m_dwProgressContext);
     if (answer) return answer;
     progress = true;
   }
   char chunk[kReadChunk];
+  uint32_t lines = 0;
   for (;;) {
     size_t got = 0;
     if (FAILED(vtx::ReadFully(file, chunk, sizeof chunk, &got))) return LastError();
     if (got == 0) return S_OK;
     bool done = false;
-    HRESULT hr = AppendRead(output, chunk, static_cast<uint32_t>(got), progress, lineLimit, done);
+    HRESULT hr = AppendRead(output, chunk, static_cast<uint32_t>(got), progress, lineLimit, lines, done);
     if (hr != S_OK || done) return hr;
   }
 }

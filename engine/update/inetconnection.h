@@ -79,6 +79,7 @@ class CINetConnection {
   HRESULT LoadInternet(HINTERNET handle, CBuffer<char>& output, DWORD lineLimit, BOOL reportProgress);
   HRESULT LoadFile(int file, CBuffer<char>& output, DWORD lineLimit);
   HRESULT AppendRead(CBuffer<char>& output, const char* chunk, uint32_t got, bool progress, DWORD lineLimit,
+                     uint32_t& linesSeen,
                      bool& done);
   HINTERNET OpenUrl(const char* url, const char* headers, DWORD headersLength, DWORD flags, DWORD_PTR context);
   void CheckRequest(HINTERNET request);

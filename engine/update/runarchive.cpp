@@ -1,5 +1,7 @@
 #include "engine/update/runarchive.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "engine/foundation/timetext.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/inet.h"
 #include "platform/systime.h"
 
 namespace {
@@ -81,6 +84,8 @@ HRESULT CreateRunFolder(const char* logsFolder, CStringA& folder, const FILETIME
     if (candidate.size() >= MAX_PATH) return kNameTooLong;
     if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
     if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+      // What a run fetched is for the product's people only: sources may be private.
+      chmod(candidate.c_str(), 0750);
       folder = candidate.c_str();
       return folder.IsNull() ? E_OUTOFMEMORY : S_OK;
     }
@@ -114,7 +119,7 @@ HRESULT WriteRunFile(const char* folder, int32_t index, const char* name, const 
   char file[16] = "";
   if (index >= 0) std::snprintf(file, sizeof file, "%04d_", index);
   std::string path = vtx::JoinPath(folder, std::string(file) + name + extension);
-  return vtx::WriteWholeFile(path.c_str(), data, data ? length : 0);
+  return vtx::WriteWholeFile(path.c_str(), data, data ? length : 0, 0640);
 }
 
 HRESULT ArchiveRunLog(const RunLogLists& lists, const char* runMessages, const char* logsFolder, const FILETIME* now,
@@ -135,9 +140,10 @@ HRESULT ArchiveRunLog(const RunLogLists& lists, const char* runMessages, const c
   const CStringList<char>& urls = *lists[RunLogUrl];
   const CStringList<char>& contentsList = *lists[RunLogContents];
   for (uint32_t i = 0; i < urls.GetCount(); ++i) {
-    std::string info = std::string("Data source: ") + Item(*lists[RunLogSourceName], i) + "\r\nAddress: " +
-                       Item(*lists[RunLogAddress], i) + "\r\nURL: " + Item(urls, i) + "\r\nTime: " +
-                       Item(*lists[RunLogTime], i) + "\r\n";
+    std::string info = vtx::inet::MaskPasswords(
+        std::string("Data source: ") + Item(*lists[RunLogSourceName], i) + "\r\nAddress: " +
+        Item(*lists[RunLogAddress], i) + "\r\nURL: " + Item(urls, i) + "\r\nTime: " + Item(*lists[RunLogTime], i) +
+        "\r\n");
     int32_t n = static_cast<int32_t>(i);
     keep(WriteRunFile(folder, n, "info", ".txt", info.data(), static_cast<uint32_t>(info.size())));
 
@@ -162,8 +168,8 @@ HRESULT ArchiveRunLog(const RunLogLists& lists, const char* runMessages, const c
     const char* filtered = Item(*lists[RunLogConverted], i);
     keep(WriteRunFile(folder, n, "filtered", ".ini", filtered, static_cast<uint32_t>(std::strlen(filtered))));
   }
-  const char* messages = runMessages ? runMessages : "";
-  keep(WriteRunFile(folder, -1, "messages", ".txt", messages, static_cast<uint32_t>(std::strlen(messages))));
+  std::string messages = vtx::inet::MaskPasswords(runMessages ? runMessages : "");
+  keep(WriteRunFile(folder, -1, "messages", ".txt", messages.data(), static_cast<uint32_t>(messages.size())));
   if (createdFolder) *createdFolder = folder;
   return first;
 }

@@ -15,6 +15,7 @@
 #include "engine/update/updatesettings.h"
 #include "platform/codepage.h"
 #include "platform/heap.h"
+#include "platform/inet.h"
 
 namespace {
 
@@ -162,7 +163,10 @@ void CRunNotifier::FanOut(CUpdateThread& thread, HWND owner, const char* text, c
   } catch (const std::bad_alloc&) {
     composed.clear();
   }
-  const char* message = composed.empty() && text ? text : composed.c_str();
+  if (composed.empty() && text) composed = text;
+  // Addresses of sources may carry a password: no channel shows it.
+  composed = vtx::inet::MaskPasswords(composed);
+  const char* message = composed.c_str();
   if (settings) {
     const CSettingsData& s = *settings->GetData();
     if (s.MessagesOnScreen) ToScreen(owner, message, caption, type, module, info, s.MessagesToLog != 0);

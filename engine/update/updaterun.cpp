@@ -16,6 +16,7 @@
 #include "engine/update/useragent.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
+#include "platform/inet.h"
 #include "platform/resources.h"
 #include "platform/sync.h"
 #include "platform/systime.h"
@@ -656,7 +657,9 @@ HRESULT CUpdateEngine::CheckDefinitions(CUpdateThread& thread, const char* unkno
   return RunDefinitionsCheck(*this, thread, address, unknownCodes);
 }
 
-void CUpdateEngine::LogEvent(const char* text, UINT type) { MessageToLog(text, type, &m_notifier.m_EventLog); }
+void CUpdateEngine::LogEvent(const char* text, UINT type) {
+  MessageToLog(vtx::inet::MaskPasswords(text ? text : "").c_str(), type, &m_notifier.m_EventLog);
+}
 
 void CUpdateEngine::Notify(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
                            HMODULE resourceLibrary) {

@@ -117,7 +117,7 @@ bool ReadDigits(const char*& text, uint32_t* value) {
 }
 
 CNameScanner::CNameScanner(CMapIni& map, const char* text) : m_map(map) {
-  m_document.Set(text);  // without it every look-up converts the rest of the text itself
+  m_document.Set(text);  // without it every look-up converts a part of the text itself
   m_indexed = m_index.Build(map);
   if (m_indexed && !vtx::AnsiCodePageIsUtf8()) {
     // A single-byte code page: exactly the bytes whose character begins some name.
@@ -166,9 +166,11 @@ bool CNameScanner::LookupAt(const char* place, char code[4]) {
   bool found;
   if (const char16_t* wide = m_document.At(place)) {
     found = m_indexed ? m_index.Lookup(wide, code) : LookupCurrencyNameAt(m_map, m_document, place, false, code);
+  } else if (m_document.Converted()) {
+    return false;  // inside a character of a multi-byte page: no name starts here
   } else {
-    // A multi-byte code page gives no wide copy at hand: a window of the text after the place,
-    // far longer than any name with the blanks a page puts between its words.
+    // Without a wide copy (no memory for it): a window of the text after the place, far longer
+    // than any name with the blanks a page puts between its words.
     char window[256];
     size_t n = 0;
     while (n < sizeof window - 1 && place[n]) ++n;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <new>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -135,16 +136,52 @@ bool CMapDocument::Set(const char* ansi) {
   m_ansi = ansi;
   m_length = ansi ? CStringUtil<char>::StringLen(ansi) : 0;
   m_wide.Empty();
+  m_marks.clear();
+  m_last = {0, 0};
   if (!ansi) return false;
-  if (vtx::AnsiCodePageIsUtf8()) return true;  // no fixed width: At() has nothing to offer
   if (!ToWide(ansi, &m_wide)) return false;
-  // A single-byte page gives one character per byte.
-  return m_wide.GetLength() == m_length;
+  if (!vtx::AnsiCodePageIsUtf8()) {
+    // A single-byte page gives one character per byte.
+    if (m_wide.GetLength() == m_length) return true;
+    m_wide.Empty();
+    return false;
+  }
+  // Characters of one to four bytes: where each begins is worked out once, by the same decoding
+  // that made the wide text.
+  try {
+    m_marks.reserve(m_length / kMarkBytes + 2);
+    uint32_t byte = 0, wide = 0;
+    size_t next = 0;
+    while (byte < m_length) {
+      for (; next * kMarkBytes <= byte; ++next) m_marks.emplace_back(byte, wide);
+      uint32_t cp;
+      byte += static_cast<uint32_t>(vtx::Utf8Next(ansi + byte, m_length - byte, &cp));
+      wide += cp >= 0x10000 ? 2 : 1;
+    }
+    for (; next * kMarkBytes <= m_length; ++next) m_marks.emplace_back(m_length, wide);
+    if (wide == m_wide.GetLength()) return true;
+  } catch (const std::bad_alloc&) {
+  }
+  m_marks.clear();
+  m_wide.Empty();
+  return false;
 }
 
 const char16_t* CMapDocument::At(const char* place) const {
   if (m_wide.IsNull() || !m_ansi || place < m_ansi || place > m_ansi + m_length) return nullptr;
-  return m_wide.GetBuffer() + (place - m_ansi);
+  uint32_t offset = static_cast<uint32_t>(place - m_ansi);
+  if (m_marks.empty()) return m_wide.GetBuffer() + offset;
+  std::pair<uint32_t, uint32_t> from = m_marks[offset / kMarkBytes];
+  if (from.first > offset) from = m_marks[offset / kMarkBytes - 1];
+  if (m_last.first <= offset && m_last.first > from.first) from = m_last;
+  while (from.first < offset) {
+    uint32_t cp;
+    from.first += static_cast<uint32_t>(vtx::Utf8Next(m_ansi + from.first, m_length - from.first, &cp));
+    from.second += cp >= 0x10000 ? 2 : 1;
+  }
+  if (from.first != offset) return nullptr;
+  m_last = from;
+  return m_wide.GetBuffer() + from.second;
 }
 
 const char* FindNameCodeW(CMapIni& map, const char16_t* text, bool wholeMatch) {

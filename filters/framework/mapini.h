@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/foundation/cstring.h"
@@ -43,13 +44,22 @@ class CMapDocument {
   bool Set(const char* ansi);
   // The ANSI text the document was made from.
   const char* GetText() const { return m_ansi; }
-  // The wide text at a place of the ANSI text; null when the code page has no fixed width.
+  // The wide text is there (Set succeeded).
+  bool Converted() const { return !m_wide.IsNull(); }
+  // The wide text at a place of the ANSI text; null when no character begins there (inside a
+  // character of UTF-8) or the document has no wide text.
   const char16_t* At(const char* place) const;
 
  private:
   const char* m_ansi = nullptr;
   uint32_t m_length = 0;
   CStringW m_wide;
+  // UTF-8 only: for every kMarkBytes-th byte, the first character that begins there or after it,
+  // as its byte and its wide position; and the place last asked for, since a scan asks for place
+  // after place.
+  static constexpr uint32_t kMarkBytes = 64;
+  std::vector<std::pair<uint32_t, uint32_t>> m_marks;
+  mutable std::pair<uint32_t, uint32_t> m_last{0, 0};
 };
 
 // The code of a provider's currency name, or null: [Names] keys in file order, each name tried

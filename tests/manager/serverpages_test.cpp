@@ -789,7 +789,7 @@ class ServerPagesTest : public QObject {
   }
 
   // Once end to end: the real vtxserver sends the test text by SMTP to aiosmtpd and into the
-  // messages file, from the page's values.
+  // messages file (in the log folder), from the page's values.
   void testNotificationThroughTheServer() {
     PagesRun run;
     vtxtest::PutAppDword("MessagesOnScreen", 0);
@@ -807,7 +807,8 @@ class ServerPagesTest : public QObject {
     QVERIFY(server.Start());
     vtxtest::Endpoint relay;
     QVERIFY(relay.Relay(g_szAppPipe, server.Pipe()));
-    std::string file = run.env / "notifications.log";
+    // A caller may name a file of the server's log folder (or the configured one), nowhere else.
+    std::string file = run.env / "appdata/Hulvane/Vantrex/Logs/notifications.log";
     run.Data().MessagesEmailSmtpServer = ("127.0.0.1:" + std::to_string(smtpPort)).c_str();
     run.Data().MessagesEmailSender = "vantrex@example.org";
     run.Run(7, [&](PropertySheet& w) {

@@ -55,6 +55,12 @@ TEST_F(EventLog, EntryArrivesWithIdTypeAndText) {
   EXPECT_EQ(got.rfind("<28>", 0), 0u) << got;
   EXPECT_NE(got.find("event 0x40000001 warning: Rates of 2005-08-22 were stored."), std::string::npos) << got;
 
+  // Control characters of a text reach the log escaped: no terminal or log line is steered by them.
+  LPCSTR controls[] = {"\x1B[31mred\x07\tbell\x7F \x81 end"};
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_WARNING_TYPE, 0, 0x40000001, nullptr, 1, 0, controls, nullptr));
+  got = listener.Receive();
+  EXPECT_NE(got.find("warning: \\x1B[31mred\\x07\\x09bell\\x7F \\x81 end"), std::string::npos) << got;
+
   unsigned char exitCode = 0xFF;
   EXPECT_TRUE(ReportEventA(h, EVENTLOG_ERROR_TYPE, 0, 0xC0000005, nullptr, 0, 1, nullptr, &exitCode));
   got = listener.Receive();

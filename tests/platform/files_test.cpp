@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,6 +176,33 @@ TEST(Files, PrivateTemporaryFiles) {
   EXPECT_EQ(GetTempFileNameA((dir / "missing").c_str(), "HVX", 0, result), 0u);
   EXPECT_TRUE(FAILED(vtx::WriteTempFile((dir / "missing").c_str(), "HVX", ".tmp", "x", 1, &a)));
   EXPECT_TRUE(a.empty());
+}
+
+// What a killed process left goes; what a living one holds, what is fresh and what is not ours stays.
+TEST(Files, StaleTemporaryFilesAreRemoved) {
+  TempDir dir;
+  auto age = [](const std::string& path) {
+    struct timeval old[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+    ASSERT_EQ(utimes(path.c_str(), old), 0);
+  };
+  std::string held, left, fresh;
+  vtx::ScopedFd inUse;
+  ASSERT_EQ(vtx::WriteTempFile(dir.path().c_str(), "HVX", ".tmp", "a", 1, &held, &inUse), S_OK);
+  ASSERT_TRUE(static_cast<bool>(inUse));
+  ASSERT_EQ(vtx::WriteTempFile(dir.path().c_str(), "HVX", ".tmp", "b", 1, &left), S_OK);
+  ASSERT_EQ(vtx::WriteTempFile(dir.path().c_str(), "HVX", ".tmp", "c", 1, &fresh), S_OK);
+  std::string other = dir / "OTHER.tmp", linked = dir / "HVXlink.tmp";
+  std::ofstream(other) << "x";
+  ASSERT_EQ(symlink(other.c_str(), linked.c_str()), 0);
+  for (const std::string& p : {held, left, other}) age(p);
+
+  vtx::RemoveStaleTempFiles(dir.path().c_str(), "HVX", ".tmp");
+  EXPECT_EQ(access(left.c_str(), F_OK), -1);
+  for (const std::string& p : {held, fresh, other, linked}) EXPECT_EQ(access(p.c_str(), F_OK), 0) << p;
+  inUse.Reset();  // its holder is gone
+  vtx::RemoveStaleTempFiles(dir.path().c_str(), "HVX", ".tmp");
+  EXPECT_EQ(access(held.c_str(), F_OK), -1);
+  EXPECT_EQ(access(fresh.c_str(), F_OK), 0);
 }
 
 TEST(Files, PlainFileNames) {

@@ -1,6 +1,7 @@
 #include "platform/sync.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,6 +101,32 @@ TEST_F(Sync, NamedMutexIsRecursivePerThreadAndAbandonedByItsThread) {
   EXPECT_NE(opened, nullptr);
   EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, "VtxTest_Nobody"), nullptr);
   for (HANDLE h : {m, again, opened}) CloseHandle(h);
+}
+
+// The runtime folder is made with its missing parents, closed to others; the lock files in it are
+// for the product's accounts, and a link in a lock file's place is not followed.
+TEST_F(Sync, RuntimeFolderAndLockFilesAreTheProducts) {
+  std::string runDir = dir / "a/b/run";
+  vtxtest::ScopedEnv nested{"VANTREX_RUNTIME_DIR", runDir};
+  mode_t old = umask(0);
+  HANDLE m = CreateMutexA(nullptr, FALSE, "VtxTest_Modes");
+  umask(old);
+  ASSERT_NE(m, nullptr);
+  struct stat st;
+  for (const std::string& folder : {dir / "a", dir / "a/b", runDir}) {
+    ASSERT_EQ(stat(folder.c_str(), &st), 0) << folder;
+    EXPECT_EQ(st.st_mode & 0777, 0750u) << folder;
+  }
+  ASSERT_EQ(stat((runDir + "/locks").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0770u);
+  ASSERT_EQ(stat((runDir + "/locks/VtxTest_Modes").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  CloseHandle(m);
+
+  std::string target = dir / "target";
+  ASSERT_EQ(symlink(target.c_str(), (runDir + "/locks/VtxTest_Link").c_str()), 0);
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, "VtxTest_Link"), nullptr);
+  EXPECT_NE(access(target.c_str(), F_OK), 0);
 }
 
 // Takes the named mutex, says so on its stdout, and on a byte from its stdin either releases it

@@ -19,7 +19,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "engine", "currency"))
 import vxcnf  # noqa: E402
-from vtxtest import message as head, pipe_request as request, wait_for  # noqa: E402
+from vtxtest import message as head, pipe_request as request, private_store, register_product, wait_for  # noqa: E402
 
 sys.setrecursionlimit(5000)  # the trees of 513 levels are walked recursively
 
@@ -94,14 +94,8 @@ def nested(depth, leaf_value):
 class Server:
     def __init__(self, program, setup, source, run):
         self.program, self.run = program, run
-        self.env = dict(os.environ, VANTREX_RUNTIME_DIR=run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
-                        VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, "no-log.sock"))
-        product = os.path.join(run, "product")
-        os.makedirs(os.path.join(product, "Resources"))
-        os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
-        os.symlink(os.path.join(source, "resources", "filters"), os.path.join(product, "Filters"))
-        os.symlink(program, os.path.join(product, "vtxserver"))
-        subprocess.run([setup, product], env=self.env, check=True, stdout=subprocess.DEVNULL)
+        self.env = private_store(run, syslog="no-log.sock")
+        register_product(run, source, setup, program, self.env)
         self.proc = subprocess.Popen([program], env=self.env, stderr=subprocess.DEVNULL)
         self.pipe = os.path.join(run, "HulvaneVantrexAppPipe")
         if not wait_for(lambda: os.path.exists(self.pipe), 10):

@@ -167,6 +167,43 @@ TEST_F(ServerWithEngine, HitsAreCountedInTheStore) {
   EXPECT_EQ(after, changes);
 }
 
+// A caller of the test notification names the messages file: only the configured one or a file of
+// the log folder is taken; any other is refused, with the file channel off and the rest as asked.
+TEST_F(ServerWithEngine, TestNotificationTakesOnlyTheProductsMessagesFiles) {
+  setenv("VANTREX_APPDATA", (dir_ / "appdata").c_str(), 1);
+  std::string configured = dir_ / "configured.log";
+  RegStringValueA file;
+  file = configured.c_str();
+  ASSERT_EQ(file.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "MessagesFile"), S_OK);
+  char logs[MAX_PATH];
+  ASSERT_TRUE(GetLogPath(logs));
+  std::string logFolder = logs;
+  struct {
+    std::string path;
+    bool allowed;
+  } cases[] = {
+      {dir_ / "configured", true},     {configured, true},
+      {logFolder + "/test", true},      {logFolder + "/test.log", true},
+      {"", true},                       {logFolder + "/../escaped", false},
+      {logFolder + "/sub/deeper", false}, {logFolder + "x/name", false},
+      {dir_ / "elsewhere", false},      {"relative", false},
+  };
+  for (const auto& c : cases) {
+    EngineSettings settings;
+    ASSERT_TRUE(settings.Create(nullptr));
+    NotificationTest test;
+    test.messagesToFile = 1;
+    test.messagesOnScreen = 1;
+    test.strings[4] = c.path.c_str();
+    EXPECT_EQ(settings.SetNotificationTest(test), c.allowed ? S_OK : E_ACCESSDENIED) << c.path;
+    const CSettingsData& d = *settings.Get().GetData();
+    EXPECT_EQ(d.MessagesToFile != 0, c.allowed) << c.path;
+    EXPECT_EQ(d.MessagesOnScreen != 0, true) << c.path;
+    EXPECT_EQ(std::string(d.MessagesFile.c_str()), c.allowed ? c.path : configured) << c.path;
+  }
+  unsetenv("VANTREX_APPDATA");
+}
+
 TEST_F(ServerWithEngine, SettingsReloadAndSaveGoThroughTheStore) {
   RegDwordValue proxy;
   proxy.m_dwValue = 0;

@@ -56,7 +56,7 @@ bool MemorySettings::IsMessageEmailProfileSmtp() const {
   return _stricmp(values.emailProfile.c_str(), "<SMTP>") == 0;
 }
 
-void MemorySettings::SetNotificationTest(const NotificationTest& test) {
+HRESULT MemorySettings::SetNotificationTest(const NotificationTest& test) {
   values.channels = test;
   for (int i = 0; i < 5; ++i) {
     values.channelStrings[i] = test.strings[i] ? test.strings[i] : "";
@@ -64,6 +64,7 @@ void MemorySettings::SetNotificationTest(const NotificationTest& test) {
   }
   values.messagesViaEmail = test.messagesViaEmail != 0;
   values.emailProfile = values.channelStrings[0];
+  return S_OK;
 }
 
 HRESULT MemorySettings::ExecuteCustomAction(HWND, std::string& errorText) {
@@ -84,13 +85,13 @@ BOOL MemoryStore::AddUnitHits(const std::vector<HitCount>& counts) {
   return TRUE;
 }
 
-HRESULT MemoryStore::ImportConfiguration(const char* path, DWORD) {
+HRESULT MemoryStore::ImportConfiguration(const char* path, DWORD, const vtx::Account*) {
   std::lock_guard<std::mutex> l(lock);
   imports.push_back(path);
   return configFileResult;
 }
 
-HRESULT MemoryStore::ExportConfiguration(const char* path, DWORD) {
+HRESULT MemoryStore::ExportConfiguration(const char* path, DWORD, const vtx::Account*) {
   std::lock_guard<std::mutex> l(lock);
   exports.push_back(path);
   return configFileResult;

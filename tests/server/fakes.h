@@ -36,7 +36,7 @@ class MemorySettings : public Settings {
   HRESULT CopyFrom(const Settings& from) override;
   bool MessagesViaEmail() const override { return values.messagesViaEmail; }
   bool IsMessageEmailProfileSmtp() const override;
-  void SetNotificationTest(const NotificationTest& test) override;
+  HRESULT SetNotificationTest(const NotificationTest& test) override;
   HRESULT ExecuteCustomAction(HWND window, std::string& errorText) override;
 
   SettingsValues values;
@@ -52,8 +52,8 @@ class MemoryStore : public SettingsStore {
   std::unique_ptr<Settings> NewSettings() override;
   HRESULT CanSaveSettings() override { return canSave; }
   BOOL AddUnitHits(const std::vector<HitCount>& counts) override;
-  HRESULT ImportConfiguration(const char* path, DWORD addExtension) override;
-  HRESULT ExportConfiguration(const char* path, DWORD addExtension) override;
+  HRESULT ImportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) override;
+  HRESULT ExportConfiguration(const char* path, DWORD addExtension, const vtx::Account* as) override;
   bool ReadAppString(const char* name, std::string& value) override;
   void UpgradeRegistryAtStartup() override;
 

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """vtxserver through its pipe, with a client that is not ours: golden request bytes on a raw socket."""
 import os
+import resource
 import socket
 import struct
 import subprocess
@@ -8,7 +9,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from vtxtest import message as head, pipe_request as request, wait_for  # noqa: E402
+from vtxtest import message as head, pipe_request as request, private_store, register_product, wait_for  # noqa: E402
 
 WM_COPYDATA = 0x4A
 WM_TIMER = 0x113
@@ -18,6 +19,7 @@ WM_VX_ISUPDATING, WM_VX_PING, WM_VX_COUNTHIT = 0x806D, 0x806F, 0x8075
 
 def main():
     program, setup, source = sys.argv[1], sys.argv[2], sys.argv[3]
+    os.umask(0o022)
     failures = []
 
     def check(name, got, want):
@@ -25,28 +27,31 @@ def main():
             failures.append(f"{name}: got {got!r}, want {want!r}")
 
     with tempfile.TemporaryDirectory() as run:
-        env = dict(os.environ, VANTREX_RUNTIME_DIR=run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
-                   VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, "log.sock"))
+        # A runtime folder whose parents are missing too.
+        runtime = os.path.join(run, "missing", "parents", "runtime")
+        env = private_store(run, runtime)
         env.pop("ASAN_OPTIONS", None)
-        # A product folder with the program, the filter definitions and the English catalogue,
-        # registered in the private store.
-        product = os.path.join(run, "product")
-        os.makedirs(os.path.join(product, "Resources"))
-        os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
-        os.symlink(os.path.join(source, "resources", "filters"), os.path.join(product, "Filters"))
-        os.symlink(program, os.path.join(product, "vtxserver"))
-        subprocess.run([setup, product], env=env, check=True, stdout=subprocess.DEVNULL)
+        register_product(run, source, setup, program, env)
+        # A runtime folder that cannot be made: no instance lock, no pipe, no server.
+        blocked = os.path.join(run, "a-file")
+        open(blocked, "w").close()
+        refused = subprocess.run([program], env=dict(env, VANTREX_RUNTIME_DIR=os.path.join(blocked, "runtime")),
+                                 capture_output=True, text=True, timeout=60)
+        check("exit without a runtime folder", refused.returncode, 1)
+        check("its reason", "instance lock" in refused.stderr and len(refused.stderr.strip().splitlines()) == 1, True)
         events = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         events.bind(env["VANTREX_SYSLOG_SOCKET"])
         events.settimeout(10)
         server = subprocess.Popen([program, "/SERVICE"], env=env, stderr=subprocess.PIPE, text=True)
-        pipe = os.path.join(run, "HulvaneVantrexAppPipe")
+        pipe = os.path.join(runtime, "HulvaneVantrexAppPipe")
         if not wait_for(lambda: os.path.exists(pipe), 10):
             server.kill()
             print("the pipe never appeared", file=sys.stderr)
             return 1
         mode = os.stat(pipe).st_mode & 0o777
         check("socket mode", oct(mode), oct(0o660))
+        for folder in (os.path.join(run, "missing"), os.path.join(run, "missing", "parents"), runtime):
+            check("mode of " + folder, oct(os.stat(folder).st_mode & 0o777), oct(0o750))
 
         check("ping", request(pipe, head(WM_VX_PING)), 1)
         check("is updating", request(pipe, head(WM_VX_ISUPDATING)), 0)
@@ -69,6 +74,30 @@ def main():
         silent.connect(pipe)
         check("ping after a silent client", request(pipe, head(WM_VX_PING)), 1)
         silent.close()
+        # A thousand silent clients hold nobody up: a ping is answered while they are connected.
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        if soft != resource.RLIM_INFINITY and soft < 2048:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (2048 if hard == resource.RLIM_INFINITY else min(2048, hard), hard))
+        crowd = []
+        for _ in range(1000):
+            c = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            c.connect(pipe)
+            crowd.append(c)
+        check("ping among 1000 silent clients", request(pipe, head(WM_VX_PING), timeout=2), 1)
+        for c in crowd:
+            c.close()
+        # The test notification writes its file entry only into the product's messages files.
+        def test_notification(path):
+            payload = struct.pack("<IIII", 0, 1, 0, 0) + b"\0\0\0\0" + path.encode() + b"\0"
+            return request(pipe, head(WM_COPYDATA) + struct.pack("<III", 0x8076, len(payload), 0) + payload)
+        elsewhere = os.path.join(run, "elsewhere")
+        check("test notification elsewhere", test_notification(elsewhere), 0x80070005)
+        check("nothing written elsewhere", os.path.exists(elsewhere + ".log"), False)
+        logs = os.path.join(run, "Hulvane", "Vantrex", "Logs")
+        check("test notification in the log folder", test_notification(os.path.join(logs, "test")), 0)
+        written = os.path.join(logs, "test.log")
+        check("entry in the log folder", os.path.exists(written) and open(written, "rb").read().startswith(b"---"),
+              True)
         check("quit", request(pipe, head(WM_VX_QUIT, 0x1FF)), 0)
         try:
             code = server.wait(timeout=10)

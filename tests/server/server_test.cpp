@@ -142,6 +142,11 @@ class FakePipe : public PipeServer {
     return S_OK;
   }
   void Destroy() override {}
+  bool Caller(vtx::Account* account) override {
+    *account = caller;
+    return true;
+  }
+  vtx::Account caller{geteuid(), getegid()};
   // From a test thread; the reply of the procedure.
   DWORD Request(UINT msg, WPARAM wParam, LPARAM lParam) {
     msg_ = msg;
@@ -304,14 +309,20 @@ TEST_F(Server, SecondInstanceEndsAtOnce) {
   EXPECT_EQ(Send(WM_VX_PING), 1u);
 }
 
-TEST_F(Server, InstanceLockHeldElsewhereEndsTheRunLikeARunningServer) {
-  // Another server that took the lock but has no window yet: the race of two starts.
+// Another server that took the lock answers once it serves its pipe: the race of two starts ends
+// with the second start bowing out, as before a running server.
+TEST_F(Server, InstanceLockOfAServerThatAnswersEndsTheRun) {
   HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::thread other([&] {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
     SetEvent(taken);
-    WaitForSingleObject(done, 30000);
+    Sleep(300);  // still starting when the second start looks
+    CPipeMessageServer pipe;
+    ASSERT_EQ(pipe.Create(g_szAppPipe), S_OK);
+    HANDLE events[2] = {pipe.GetEvent(), done};
+    while (WaitForMultipleObjects(2, events, FALSE, 30000) == WAIT_OBJECT_0)
+      pipe.ServeRequest(0, [](DWORD_PTR, DWORD msg, WPARAM, LPARAM) -> DWORD { return msg == WM_VX_PING ? 1 : 0; });
     ReleaseMutex(mutex);
     CloseHandle(mutex);
   });
@@ -325,14 +336,35 @@ TEST_F(Server, InstanceLockHeldElsewhereEndsTheRunLikeARunningServer) {
   EXPECT_EQ(rig.store.loads, 0);
 }
 
-// One server per store, whatever its runtime folder: the lock beside the store names its holder.
+// A server killed a moment ago holds its instance lock until its process is gone, and answers
+// nothing: the new server waits for the lock and runs.
+TEST_F(Server, InstanceLockOfAServerThatIsGoingIsWaitedFor) {
+  HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread going([&] {
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+    SetEvent(taken);
+    Sleep(500);
+    CloseHandle(mutex);  // the holder's thread ends without releasing it: abandoned
+  });
+  ASSERT_EQ(WaitForSingleObject(taken, 5000), WAIT_OBJECT_0);
+  Start();
+  going.join();
+  CloseHandle(taken);
+  EXPECT_GE(rig.store.loads, 1);
+  Stop();
+}
+
+// One server per store, whatever its runtime folder: the lock beside the store names its holder. A
+// holder that answers nothing and goes (a server killed a moment ago) is waited for.
 TEST_F(Server, TheStoreLockKeepsASecondServerOffTheStore) {
   vtx::LockFile other;
   ASSERT_EQ(other.Take(dir / "registry.db.lock"), S_OK);
-  EXPECT_EQ(RunServer({}, rig.seams()), 1);
-  EXPECT_EQ(rig.store.loads, 0);
-  other.Release();
+  std::thread going([&] {
+    Sleep(300);
+    other.Release();
+  });
   Start();
+  going.join();
   long holder = 0;
   EXPECT_EQ(other.Take(dir / "registry.db.lock", &holder), HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION));
   EXPECT_EQ(holder, static_cast<long>(getpid()));

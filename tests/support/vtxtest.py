@@ -6,6 +6,7 @@ import fcntl
 import os
 import socket
 import struct
+import subprocess
 import time
 
 
@@ -89,3 +90,22 @@ def wait_for(predicate, seconds):
             return True
         time.sleep(0.02)
     return predicate()
+
+
+def private_store(run, runtime=None, syslog="log.sock"):
+    """The environment of programs on a private store in folder `run` (runtime folder: `runtime`,
+    else `run`), with event entries on the socket `syslog` there."""
+    return dict(os.environ, VANTREX_RUNTIME_DIR=runtime or run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
+                VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, syslog))
+
+
+def register_product(run, source, setup, program, env):
+    """A product folder in `run` with the server `program`, the filter definitions and the English
+    catalogue of the source tree, registered with vtxsetup."""
+    product = os.path.join(run, "product")
+    os.makedirs(os.path.join(product, "Resources"))
+    os.symlink(os.path.join(source, "resources", "0409"), os.path.join(product, "Resources", "0409"))
+    os.symlink(os.path.join(source, "resources", "filters"), os.path.join(product, "Filters"))
+    os.symlink(program, os.path.join(product, "vtxserver"))
+    subprocess.run([setup, product], env=env, check=True, stdout=subprocess.DEVNULL)
+    return product

@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 #include "engine/foundation/timetext.h"
 #include "tests/support/net.h"
@@ -185,4 +188,53 @@ TEST_F(Host, IdleConnectionsAreClosed) {
   char c;
   EXPECT_LE(recv(s, &c, 1, 0), 0);
   close(s);
+}
+
+// A client that trickles its request in, a byte at a time but never idle for long, holds its
+// connection no longer than the time to receive a request (here 2 s), and 64 such clients hold the
+// places of their address no longer either.
+TEST_F(Host, SlowRequestsEndAtTheirDeadlineAndFreeTheirPlaces) {
+  auto open = [] {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port_);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(0, connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    return s;
+  };
+  std::vector<int> slow;
+  for (int i = 0; i < 64; ++i) slow.push_back(open());
+  const std::string head = "POST /Vantrex.asmx HTTP/1.1\r\nHost: x\r\nX-Slow: ";
+  auto started = std::chrono::steady_clock::now();
+  std::vector<bool> ended(slow.size(), false);
+  size_t endedCount = 0;
+  for (size_t sent = 0; endedCount < slow.size() && std::chrono::steady_clock::now() - started < std::chrono::seconds(20);
+       ++sent) {
+    for (size_t i = 0; i < slow.size(); ++i) {
+      if (ended[i]) continue;
+      char c = sent < head.size() ? head[sent] : 'a';
+      if (send(slow[i], &c, 1, MSG_NOSIGNAL) != 1) {
+        ended[i] = true;
+        ++endedCount;
+        continue;
+      }
+      pollfd p{slow[i], POLLIN, 0};
+      char r;
+      if (poll(&p, 1, 0) == 1 && recv(slow[i], &r, 1, MSG_DONTWAIT) <= 0) {
+        ended[i] = true;
+        ++endedCount;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(endedCount, slow.size());
+  EXPECT_LT(took, std::chrono::seconds(15));
+  for (int s : slow) close(s);
+  // Their places are free again: an ordinary call goes through.
+  std::string r = Post(Envelope(std::string("<RateNum xmlns=\"") + kOps +
+                                "\"><clientKey>k</clientKey><baseCurrency>EUR</baseCurrency><toCurrency>USD</toCurrency>"
+                                "<rounding>false</rounding></RateNum>"));
+  EXPECT_NE(r.find("\n200"), std::string::npos) << r;
 }

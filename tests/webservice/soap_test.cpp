@@ -126,6 +126,44 @@ TEST(Soap, MalformedRequestsAreClientFaults) {
   EXPECT_EQ(Call(Envelope(echo), "text/xml", "\"urn:test:echo/Echo\"").status, 200);
 }
 
+// Envelopes whose shape would make the parser's work grow beyond their size are refused before it
+// starts; texts, values and comments that only look like markup count for nothing.
+TEST(Soap, EnvelopesBeyondTheShapeLimitsAreRefused) {
+  auto echo = [](const std::string& inner) {
+    return Envelope(std::string("<t:Echo xmlns:t=\"") + kNs + "\">" + inner + "</t:Echo>");
+  };
+  auto attributes = [](size_t n) {
+    std::string tag = "<x";
+    for (size_t i = 0; i < n; ++i) tag += " a" + std::to_string(i) + "=\"v\"";
+    return tag + "/>";
+  };
+  std::string elements;
+  for (size_t i = 0; i < kMaxNodes; ++i) elements += "<y/>";
+  std::string markupInText = "<t:text><![CDATA[";
+  for (int i = 0; i < 2000; ++i) markupInText += "<z a='1' b=2>";
+  markupInText += "]]>a=b&gt;c<!-- <w x=1> --></t:text>";
+  struct {
+    std::string xml;
+    const char* message;  // null: accepted
+  } cases[] = {
+      {echo(attributes(90000)), "more than 256 attributes"},
+      {echo(attributes(kMaxAttributes + 1)), "more than 256 attributes"},
+      {echo(attributes(kMaxAttributes) + "<t:text a='=\"=' b=\"'>=\">x</t:text>"), nullptr},
+      {echo(elements), "more than 1024 elements"},
+      {echo(markupInText), nullptr},
+  };
+  for (const auto& c : cases) {
+    Reply r = Call(c.xml);
+    if (!c.message) {
+      EXPECT_EQ(r.status, 200) << r.body.substr(0, 400);
+      continue;
+    }
+    EXPECT_EQ(r.status, 500);
+    EXPECT_NE(r.body.find("soap:Client"), std::string::npos);
+    EXPECT_NE(r.body.find(c.message), std::string::npos) << r.body.substr(0, 400);
+  }
+}
+
 TEST(Soap, FaultsCarryTypeParameterAndHResultInBothVersions) {
   const std::string fail = std::string("<Fail xmlns=\"") + kNs + "\"/>";
   Reply r11 = Call(Envelope(fail));

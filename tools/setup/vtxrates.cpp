@@ -61,6 +61,10 @@ int main(int argc, char** argv) {
   }
   // Read under the settings lock, so that a store being written is never seen half-done.
   CSettingsAccess lock;
+  if (!lock.IsHeld()) {
+    std::fprintf(stderr, "vtxrates: the settings lock could not be had (0x%08X)\n", static_cast<unsigned>(lock.Status()));
+    return 1;
+  }
   CSettings settings;
   if (!settings.Create(nullptr)) {
     std::fprintf(stderr, "vtxrates: out of memory\n");

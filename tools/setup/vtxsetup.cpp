@@ -112,6 +112,7 @@ bool Write(const std::string& folder, const char* address, const char* filter, b
   }
   if (!address && !schedule) return true;
   CSettingsAccess lock;
+  if (!lock.IsHeld()) return Report("the settings lock", lock.Status());
   CSettings settings;
   if (!settings.Create(nullptr)) return Report("settings", E_OUTOFMEMORY);
   CSettingsData& d = *settings.GetData();

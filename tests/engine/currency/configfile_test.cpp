@@ -177,6 +177,37 @@ TEST_F(ConfigFile, ExportNamesReplacementAndFailures) {
   EXPECT_EQ(ImportConfiguration(dir_.path().c_str(), FALSE), E_ACCESSDENIED);  // a folder
 }
 
+// A file named by another program's request is read and written with that program's rights: an
+// account that may not write a folder gets no file there, and its file in its own folder is its own.
+TEST_F(ConfigFile, TheCallersRightsDecideWhereItsFileGoes) {
+  PutDword(u"", u"AutoUpdate", 1);
+  const vtx::Account other{65534, 65534};  // nobody
+  std::string closed = dir_ / "closed", open = dir_ / "open";
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(open.c_str(), other.uid, other.gid), 0);
+  }
+  EXPECT_EQ(ExportConfiguration((closed + "/x").c_str(), TRUE, &other), E_ACCESSDENIED);
+  EXPECT_TRUE(FilesIn(closed).empty());
+  if (geteuid() != 0) {
+    // A program that is not root cannot act for another account: the request is refused.
+    EXPECT_EQ(ExportConfiguration((open + "/y").c_str(), TRUE, &other), E_ACCESSDENIED);
+    return;
+  }
+  ASSERT_EQ(ExportConfiguration((open + "/y").c_str(), TRUE, &other), S_OK);
+  struct stat st;
+  ASSERT_EQ(stat((open + "/y.vx-cnf").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, other.uid);
+  EXPECT_EQ(ImportConfiguration((open + "/y").c_str(), TRUE, &other), S_OK);
+  // A file only root may read is not read for the other account.
+  ASSERT_EQ(ExportConfiguration((closed + "/z").c_str(), TRUE), S_OK);
+  EXPECT_EQ(ImportConfiguration((closed + "/z").c_str(), TRUE, &other), E_ACCESSDENIED);
+  // The program's own rights are back afterwards.
+  EXPECT_EQ(ExportConfiguration((closed + "/w").c_str(), TRUE), S_OK);
+}
+
 TEST_F(ConfigFile, AFullConfigurationComesBackWhole) {
   // The machine's own values first, so that they keep their place through the import.
   PutSz(u"", u"Path", u"/opt/vantrex");

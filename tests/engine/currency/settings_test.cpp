@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -429,6 +430,31 @@ TEST_F(SettingsTest, ReadOnlyStoreRefusesSaves) {
 
 // ---------------------------------------------------------------------------------------------
 // Several processes.
+
+// A holder of the settings lock that never lets go makes the waiting operations fail with the
+// time-out instead of hanging them; once it lets go, they go through again.
+TEST_F(SettingsTest, SettingsLockIsWaitedForWithALimit) {
+  CSettings s;
+  ASSERT_TRUE(s.Create(nullptr));
+  std::atomic<bool> held{false}, release{false};
+  std::thread holder([&] {
+    CSettingsAccess lock;
+    held = lock.IsHeld();
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  {
+    CSettingsAccess lock(100);
+    EXPECT_FALSE(lock.IsHeld());
+    EXPECT_EQ(lock.Status(), E_TIMEOUT);
+  }
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(s.Save(), E_TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(kSettingsLockWaitMs + 5000));
+  release = true;
+  holder.join();
+  EXPECT_EQ(s.Save(), S_OK);
+}
 
 TEST_F(SettingsTest, TwoProcessesSavingAtOnce) {
   {

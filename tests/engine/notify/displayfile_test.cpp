@@ -56,6 +56,15 @@ TEST(DisplayFile, DeletedOnlyWhileUnchanged) {
   EXPECT_FALSE(vtx::notify::DeleteDisplayFileIfUnchanged(path, shown)) << "nothing left to delete";
 }
 
+TEST(DisplayFile, ALockFileThatIsALinkIsNotFollowed) {
+  vtxtest::TempDir dir;
+  const std::string path = dir / "display.txt";
+  ASSERT_EQ(symlink((dir / "elsewhere").c_str(), (path + ".lock").c_str()), 0);
+  vtx::notify::DisplayFileLock lock(path);
+  EXPECT_FALSE(lock.held());
+  EXPECT_NE(access((dir / "elsewhere").c_str(), F_OK), 0) << "nothing made where the link points";
+}
+
 // Without a screen (the server, the services) the window refuses at once, so the caller can take
 // another way; a null text is refused before that.
 TEST(MessageWindow, AProcessWithoutDialogsRefuses) {

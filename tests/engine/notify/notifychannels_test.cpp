@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -201,6 +202,33 @@ TEST_F(Channels, LockedLogFileFailsWithSharingViolationAndTellsTheEventLog) {
   EXPECT_EQ(MessageToFile("after", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
   release.join();
   EXPECT_EQ(EntryTexts(ReadFile(path)), (std::vector<std::string>{"after", "kept"}));
+}
+
+// The messages file is a plain file of ours: a link in its place, a second name, a FIFO or a folder
+// is refused and left as it was; a new file is private to the product.
+TEST_F(Channels, LogFileIsOnlyAPlainFileAndNewOnesArePrivate) {
+  std::string target = store_ / "target.txt";
+  std::ofstream(target) << "untouched";
+  std::string link = store_ / "link.log";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  std::string hard = store_ / "hard.log";
+  ASSERT_EQ(::link(target.c_str(), hard.c_str()), 0);
+  std::string fifo = store_ / "fifo.log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string folder = store_ / "folder.log";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const std::string& path : {link, hard, fifo})
+    EXPECT_EQ(MessageToFile("m", 0, path.c_str(), module_, &eventLog_, FALSE), E_ACCESSDENIED) << path;
+  EXPECT_TRUE(FAILED(MessageToFile("m", 0, folder.c_str(), module_, &eventLog_, FALSE)));
+  EXPECT_EQ(ReadFile(target), "untouched");
+
+  mode_t old = umask(0);
+  HRESULT hr = MessageToFile("m", 0, (store_ / "new").c_str(), module_, &eventLog_, TRUE);
+  umask(old);
+  EXPECT_EQ(hr, S_OK);
+  struct stat st;
+  ASSERT_EQ(stat((store_ / "new.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 // A full disk, made by a file size limit: the write fails before the file changes, in both orders.

@@ -219,6 +219,20 @@ TEST_F(Connection, FilesOverTheSizeLimitAreRefusedUnread) {
   EXPECT_TRUE(out.empty());
 }
 
+// A device or a FIFO is no file to download: refused at once, without waiting for a writer or
+// reading an endless device up to the limit.
+TEST_F(Connection, DevicesAndFifosAreRefused) {
+  std::string fifo = www() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  CINetConnection c;
+  std::string out;
+  for (const std::string& path : {std::string("/dev/zero"), fifo, www()}) {
+    EXPECT_EQ(Load(c, "file://" + path, out), HRESULT_FROM_WIN32(ERROR_OPEN_FAILED)) << path;
+    EXPECT_TRUE(out.empty()) << path;
+  }
+  EXPECT_EQ(ErrorText(c, nullptr), "The system cannot open the device or file specified.");
+}
+
 // ---- HTTP ----
 
 struct Progress {

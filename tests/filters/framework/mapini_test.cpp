@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/heap.h"
 
 namespace {
@@ -159,12 +160,15 @@ TEST_F(MapIniTest, TheNameIndexFindsWhatTheWalkFinds) {
                     "yen 110\r\nEuro area\r\nAustralian dollar x\tGold\r\njapanese yen\r\nXTS test";
   CMapDocument document;
   ASSERT_TRUE(document.Set(doc.c_str()));
-  if (AnsiIsUtf8()) GTEST_SKIP() << "a multi-byte page has no wide text at each place";
   CNameIndex index;
   ASSERT_TRUE(index.Build(map));
   int found = 0;
   for (size_t i = 0; i < doc.size(); ++i) {
     const char16_t* wide = document.At(doc.c_str() + i);
+    if (AnsiIsUtf8() && (doc[i] & 0xC0) == 0x80) {
+      EXPECT_EQ(wide, nullptr) << i;  // inside a character
+      continue;
+    }
     ASSERT_NE(wide, nullptr);
     EXPECT_EQ(Code(index.Find(wide)), Code(FindNameCodeW(map, wide, false))) << i;
     char a[4] = "", b[4] = "";
@@ -174,6 +178,47 @@ TEST_F(MapIniTest, TheNameIndexFindsWhatTheWalkFinds) {
     found += viaIndex;
   }
   EXPECT_GE(found, 3);
+}
+
+// Under UTF-8 a place of the text finds its character of the wide text whatever the order of the
+// questions: characters of one to four bytes, invalid bytes (one U+FFFD each), and places inside a
+// character, which begin none.
+TEST(MapDocument, PlacesFindTheirCharacters) {
+  std::string doc;
+  for (int i = 0; i < 40; ++i) doc += std::string("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xFF") + (i % 3 ? "b" : "\xC3");
+  CMapDocument document;
+  ASSERT_TRUE(document.Set(doc.c_str()));
+  if (!AnsiIsUtf8()) {
+    EXPECT_EQ(document.At(doc.c_str() + 1)[0], u'\u00C3');  // one character per byte
+    return;
+  }
+  // The expected place of each byte, decoded here the slow way.
+  std::vector<long> expected(doc.size() + 1, -1);
+  std::u16string wide;
+  for (size_t i = 0; i < doc.size();) {
+    expected[i] = static_cast<long>(wide.size());
+    uint32_t cp;
+    size_t n = vtx::Utf8Next(doc.c_str() + i, doc.size() - i, &cp);
+    wide += vtx::Utf8ToWide(doc.substr(i, n));
+    i += n;
+  }
+  expected[doc.size()] = static_cast<long>(wide.size());
+  std::vector<size_t> order;
+  for (size_t i = 0; i <= doc.size(); ++i) order.push_back(i);
+  for (size_t i = doc.size() + 1; i-- > 0;) order.push_back(i);  // backwards as well
+  for (size_t i = 0; i <= doc.size(); i += 7) order.push_back((i * 131) % (doc.size() + 1));
+  const char16_t* base = document.At(doc.c_str());
+  ASSERT_NE(base, nullptr);
+  for (size_t i : order) {
+    const char16_t* at = document.At(doc.c_str() + i);
+    if (expected[i] < 0) {
+      EXPECT_EQ(at, nullptr) << i;
+    } else {
+      ASSERT_NE(at, nullptr) << i;
+      EXPECT_EQ(at - base, expected[i]) << i;
+    }
+  }
+  EXPECT_EQ(std::u16string(base), wide);
 }
 
 TEST_F(MapIniTest, AddingWithoutMemoryLeavesTheRows) {
