@@ -710,6 +710,18 @@ void RunWithResources(Server& s) {
 // Everything of a run that is the one server of the machine.
 void RunAsTheServer(Server& s) {
   const Seams& seams = s.seams;
+  // A store that cannot be used is named as such, not taken for one without a product folder.
+  {
+    vtx::RegTransaction probe(vtx::RegTransaction::Read);
+    const DWORD e = probe.Status();
+    if (e == ERROR_REGISTRY_CORRUPT || e == ERROR_ACCESS_DENIED) {
+      SayOnStderr(std::string("the registry store ") + vtx::RegistryStorePath() +
+                  (e == ERROR_REGISTRY_CORRUPT ? " is damaged or is not a Vantrex store"
+                                               : " may not be used by this account: " + ErrorText(e)));
+      s.status = 1;
+      return;
+    }
+  }
   seams.internet->Construct();
   seams.store->UpgradeRegistryAtStartup();
   s.hResLib = seams.resources->LoadResourceLibrary(g_szAppKey);

@@ -79,6 +79,7 @@ class ServiceModule {
   // Which verb the command line names ("" for none): the text after a '-' or '/' up to the end
   // of the line is compared without case; a text that is no verb is passed over.
   static std::string FindVerb(const std::vector<std::string>& arguments);
+  void PrintUsage() const;
 
   HRESULT Install();
   HRESULT Uninstall();
@@ -155,7 +156,8 @@ class ServiceModule {
     std::function<void(bool)> done;
   };
 
-  void Run();
+  // The run loop; 0, or the code of a pipe that could not be served.
+  DWORD Run();
   void ArmWatchdog();
   static void TimerProc(HWND, UINT, UINT_PTR, DWORD);
   static DWORD PipeHandler(DWORD_PTR context, DWORD msg, WPARAM wParam, LPARAM lParam);

@@ -322,6 +322,8 @@ BOOL AddUnitHits(const UnitHitCount* counts, uint32_t n);
 HRESULT GetVXFolderName(CStringA& result, const char* subfolder);
 // The log folder (MAX_PATH characters), created when missing, without a trailing "/".
 bool GetLogPath(char* buffer);
+// The folder of the run archives, as GetLogPath names it, without making anything.
+bool LogFolderPath(std::string& path);
 
 // Runs a filter program from `directory` with the four arguments of the filter command line and a
 // time limit; start failures and refused names leave a text in `errorText`.
