@@ -13,6 +13,7 @@ namespace vtx::server {
 struct CommandLine {
   bool serviceMode = false;
   bool help = false;
+  bool confirmed = false;  // the import is confirmed on the command line: nothing is asked
   std::vector<std::string> imports;
   std::vector<std::string> unknown;
 };

@@ -1,5 +1,7 @@
 #include "server/engine.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -38,6 +40,8 @@ void CatalogueResources::FreeResourceLibrary(HMODULE module) {
 int CatalogueResources::LoadString(HMODULE module, UINT id, char* buffer, int bufferSize) {
   return LoadStringA(module, id, buffer, bufferSize);
 }
+
+bool CatalogueResources::CanAsk() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
 
 int CatalogueResources::FormatMessageBox(HWND owner, UINT textId, UINT captionId, UINT type, HMODULE module,
                                          const char* insert) {

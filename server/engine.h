@@ -26,6 +26,7 @@ class CatalogueResources : public Resources {
   int FormatMessageBox(HWND owner, UINT textId, UINT captionId, UINT type, HMODULE module,
                        const char* insert) override;
   int MessageBoxHResultOK(HWND owner, UINT textId, UINT captionId, HMODULE module, HRESULT hr) override;
+  bool CanAsk() override;
 };
 
 // Entries of the event source "Hulvane Vantrex" through the system's event log.

@@ -119,6 +119,8 @@ class Resources {
   virtual int FormatMessageBox(HWND owner, UINT textId, UINT captionId, UINT type, HMODULE module,
                                const char* insert) = 0;
   virtual int MessageBoxHResultOK(HWND owner, UINT textId, UINT captionId, HMODULE module, HRESULT hr) = 0;
+  // Whether a question can be put to someone (a terminal); without one a box takes its default.
+  virtual bool CanAsk() { return true; }
 };
 
 // ReportServerEvent: one entry of the event source "Hulvane Vantrex".
