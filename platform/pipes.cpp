@@ -134,6 +134,16 @@ bool PeerCredentials(int fd, uid_t* uid, gid_t* gid) {
   return true;
 }
 
+pid_t ServerProcess(const char* pipeName) {
+  int fd = -1;
+  if (Connect(pipeName, vtx::sync::DeadlineAfter(1000), &fd) != ERROR_SUCCESS) return 0;
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  pid_t pid = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred ? cred.pid : 0;
+  close(fd);
+  return pid;
+}
+
 DWORD Listener::Create(const char* pipeName) {
   Close();
   std::string path = PathOf(pipeName);

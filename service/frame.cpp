@@ -246,6 +246,13 @@ HRESULT ServiceModule::Uninstall() {
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   }
   if (SUCCEEDED(result)) OnUninstalled();
+  // Without systemd nothing stopped a copy started by hand: say so rather than leave it unseen.
+  if (SUCCEEDED(result) && !vtx::service::SystemdRunning() && CPipeMessageClient::PipeExists(pipeName_.c_str())) {
+    pid_t pid = vtx::pipes::ServerProcess(pipeName_.c_str());
+    Say("systemd is not running here, so the " + program_ + " that serves " +
+        vtx::pipes::SocketPath(pipeName_.c_str()) + " still runs: end it with kill " +
+        (pid > 0 ? std::to_string(pid) : "<its process id>"));
+  }
   return result;
 }
 
@@ -253,6 +260,10 @@ HRESULT ServiceModule::StartService() {
   std::string message;
   HRESULT hr = vtx::service::StartUnit(Units().front().unit, &message);
   if (!message.empty()) Say(message);
+  // Without systemd the service runs by hand, in the foreground of a shell or from an init script.
+  if (FAILED(hr) && !vtx::service::SystemdRunning())
+    Say("start it by hand instead, as the account it serves: " + ProgramPath() +
+        " (it runs in the foreground until SIGTERM; add & or use nohup to leave it running)");
   return hr;
 }
 

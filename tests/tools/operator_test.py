@@ -51,6 +51,14 @@ def services(product, run_dir, env):
         check("second messenger", r.returncode == 1 and f"cannot serve the pipe {pipe}" in r.stderr
               and "\\\\.\\pipe" not in r.stderr, repr(r))
         check("first messenger still serves", first.poll() is None, first.poll())
+        # Without systemd the verbs say how to run the programs by hand, and a removal names what
+        # it could not stop.
+        units = dict(env, VANTREX_UNIT_DIR=os.path.join(run_dir, "units"), VANTREX_PAM_DIR=os.path.join(run_dir, "pam"))
+        r = run([messenger, "-RegServerStartService"], units)
+        check("start without systemd", r.returncode == 1 and "start it by hand instead" in r.stderr, repr(r))
+        r = run([messenger, "-UnregServer"], units)
+        check("removal without systemd", r.returncode == 0 and f"still runs: end it with kill {first.pid}" in r.stderr,
+              repr(r))
     finally:
         first.terminate()
         first.wait(20)
