@@ -735,6 +735,9 @@ void RunAsTheServer(Server& s) {
       return;
     }
   }
+  if (vtx::RegistryWriteProbe() == ERROR_ACCESS_DENIED)
+    SayOnStderr(std::string("the registry store ") + vtx::RegistryStorePath() +
+                " is read-only: updates run, but neither rates nor settings are kept");
   seams.internet->Construct();
   seams.store->UpgradeRegistryAtStartup();
   s.hResLib = seams.resources->LoadResourceLibrary(g_szAppKey);

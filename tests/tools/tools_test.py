@@ -100,6 +100,10 @@ def main():
         script = f"mount --bind -o ro {os.path.dirname(store)} {os.path.dirname(store)} && exec {rates}"
         r = subprocess.run(["unshare", "-m", "sh", "-c", script], env=env, capture_output=True, text=True, timeout=60)
         check("read-only mount", r.returncode == 0 and r.stdout.strip() == "no rates stored yet", repr(r))
+        script = f"mount --bind -o ro {os.path.dirname(store)} {os.path.dirname(store)} && exec {setup} {product}"
+        r = subprocess.run(["unshare", "-m", "sh", "-c", script], env=env, capture_output=True, text=True, timeout=60)
+        check("read-only mount: vtxsetup", r.returncode == 1 and f"the registry store {store} is read-only" in r.stderr,
+              repr(r))
         # An account that may not read the store is told so, not that there is none.
         os.chmod(store, 0o600)
         os.chmod(root, 0o755)

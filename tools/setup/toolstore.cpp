@@ -58,9 +58,19 @@ StoreState OpenStoreToRead(const char* program) {
 }
 
 bool CheckStoreToWrite(const char* program) {
-  vtx::RegTransaction probe(vtx::RegTransaction::Read);
-  if (probe.Status() == ERROR_SUCCESS) return true;
-  Fail(program, vtx::RegistryStorePath(), probe.Status());
+  DWORD e = ERROR_SUCCESS;
+  {
+    vtx::RegTransaction probe(vtx::RegTransaction::Read);
+    e = probe.Status();
+  }
+  if (e == ERROR_SUCCESS) e = vtx::RegistryWriteProbe();
+  if (e == ERROR_SUCCESS) return true;
+  if (e == ERROR_ACCESS_DENIED) {
+    std::fprintf(stderr, "%s: the registry store %s is read-only, or this account may not write it\n", program,
+                 vtx::RegistryStorePath());
+    return false;
+  }
+  Fail(program, vtx::RegistryStorePath(), e);
   return false;
 }
 

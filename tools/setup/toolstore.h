@@ -17,8 +17,8 @@ enum class StoreState {
 // missing, damaged, foreign or unreadable one is named on stderr as "<program>: ...".
 StoreState OpenStoreToRead(const char* program);
 
-// Opens the store for writing (making it when missing); false when it is damaged, foreign or may
-// not be used, said on stderr as "<program>: ...". Nothing is written.
+// Opens the store for writing (making it when missing); false when it is damaged, foreign,
+// read-only or may not be used, said on stderr as "<program>: ...". Nothing is kept of the probe.
 bool CheckStoreToWrite(const char* program);
 
 // A code in words: the catalogue's text of a server code, else the system's text, and the number.
