@@ -26,6 +26,11 @@ namespace {
 // libcurl has no default time-outs; these stand in for WinINet's.
 constexpr DWORD kDefaultConnectTimeoutMs = 60000;
 constexpr DWORD kDefaultReceiveTimeoutMs = 60000;
+// A server that sends a byte now and then never meets the receive time-out; this ends it.
+constexpr DWORD kDefaultTotalTimeoutMs = 300000;
+
+// The bound that the last failure of this thread hit, in words.
+thread_local std::string t_boundText;
 constexpr long kMaxRedirects = 10;
 
 enum class Kind { Session, Connect, Request };
@@ -73,6 +78,10 @@ struct Request : Handle {
   curl_slist* slist = nullptr;
   char errorText[CURL_ERROR_SIZE] = {};
   std::chrono::steady_clock::time_point lastData;  // the receive time-out counts from here
+  DWORD totalTimeoutMs = INFINITE;
+  std::chrono::steady_clock::time_point deadline;  // of the whole answer
+  size_t headerBytes = 0;
+  std::string bound;  // the bound that ended the answer, in words
 };
 
 struct Session : Handle {
@@ -84,6 +93,7 @@ struct Session : Handle {
   std::string proxyUser, proxyPassword;
   DWORD connectTimeoutMs = kDefaultConnectTimeoutMs;
   DWORD receiveTimeoutMs = kDefaultReceiveTimeoutMs;
+  DWORD totalTimeoutMs = kDefaultTotalTimeoutMs;
   CURLM* multi = nullptr;
   std::set<Handle*> children;
 };
@@ -437,6 +447,16 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   auto* r = static_cast<Request*>(user);
   size_t len = size * n;
   r->lastData = std::chrono::steady_clock::now();
+  if (len >= 5 && std::memcmp(data, "HTTP/", 5) == 0) r->headerBytes = 0;
+  r->headerBytes += len;
+  if (len > vtx::inet::kMaxHeaderLine) {
+    r->bound = "sent a header line longer than the limit of " + std::to_string(vtx::inet::kMaxHeaderLine) + " bytes";
+    return 0;
+  }
+  if (r->headerBytes > vtx::inet::kMaxHeaderBytes) {
+    r->bound = "sent more than the limit of " + std::to_string(vtx::inet::kMaxHeaderBytes) + " bytes of headers";
+    return 0;
+  }
   std::string line(data, len);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   if (line.compare(0, 5, "HTTP/") == 0) {
@@ -470,6 +490,9 @@ CURLcode NoTimeCheck(CURL*, void* ctx, void*) {
 }
 
 DWORD MapCurl(const Request& r) {
+  t_boundText = r.bound;
+  if (!r.bound.empty() && r.result != CURLE_ABORTED_BY_CALLBACK)
+    return r.result == CURLE_OPERATION_TIMEDOUT ? ERROR_INTERNET_TIMEOUT : ERROR_HTTP_INVALID_SERVER_RESPONSE;
   switch (r.result) {
     case CURLE_OK: return ERROR_SUCCESS;
     case CURLE_UNSUPPORTED_PROTOCOL: return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
@@ -558,6 +581,12 @@ void Pump(Request* r) {
       curl_multi_remove_handle(multi, r->easy);
       r->done = true;
       r->result = CURLE_OPERATION_TIMEDOUT;
+    } else if (std::chrono::steady_clock::now() > r->deadline) {
+      curl_multi_remove_handle(multi, r->easy);
+      r->done = true;
+      r->result = CURLE_OPERATION_TIMEDOUT;
+      DWORD total = std::min(r->session->totalTimeoutMs, r->totalTimeoutMs);
+      r->bound = "did not finish its answer within " + std::to_string((total + 999) / 1000) + " seconds";
     }
   }
 }
@@ -621,6 +650,14 @@ bool Send(Request* r, const HeaderList& extra) {
   r->answerHeaders.clear();
   r->status = 0;
   r->errorText[0] = 0;
+  r->headerBytes = 0;
+  r->bound.clear();
+  t_boundText.clear();
+  {
+    DWORD total = std::min(s->totalTimeoutMs, r->totalTimeoutMs);
+    r->deadline = total == INFINITE ? std::chrono::steady_clock::time_point::max()
+                                    : std::chrono::steady_clock::now() + std::chrono::milliseconds(total);
+  }
   if (r->slist) {
     curl_slist_free_all(r->slist);
     r->slist = nullptr;
@@ -1004,6 +1041,7 @@ BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD* 
       case INTERNET_OPTION_USER_AGENT: return ReturnText(s->agent, buffer, bufferLength);
       case INTERNET_OPTION_CONNECT_TIMEOUT: return ReturnNumber(s->connectTimeoutMs, buffer, bufferLength);
       case INTERNET_OPTION_RECEIVE_TIMEOUT: return ReturnNumber(s->receiveTimeoutMs, buffer, bufferLength);
+      case INTERNET_OPTION_TOTAL_TIMEOUT: return ReturnNumber(s->totalTimeoutMs, buffer, bufferLength);
     }
   }
   SetLastError(ERROR_INTERNET_INVALID_OPTION);
@@ -1045,6 +1083,18 @@ BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buf
       DWORD v;
       std::memcpy(&v, buffer, sizeof v);
       (option == INTERNET_OPTION_CONNECT_TIMEOUT ? s->connectTimeoutMs : s->receiveTimeoutMs) = v;
+      return TRUE;
+    }
+    case INTERNET_OPTION_TOTAL_TIMEOUT: {
+      Handle* h = LookupAny(handle);
+      if (!h) return FALSE;
+      if (!buffer || bufferLength < sizeof(DWORD) || h->kind == Kind::Connect) {
+        SetLastError(ERROR_INTERNET_BAD_OPTION_LENGTH);
+        return FALSE;
+      }
+      DWORD v;
+      std::memcpy(&v, buffer, sizeof v);
+      (h->kind == Kind::Session ? static_cast<Session*>(h)->totalTimeoutMs : static_cast<Request*>(h)->totalTimeoutMs) = v;
       return TRUE;
     }
   }
@@ -1244,6 +1294,8 @@ DWORD InternetErrorDlg(HWND parent, HINTERNET request, DWORD error, DWORD flags,
 }
 
 namespace vtx::inet {
+
+std::string LastBoundText() { return t_boundText; }
 
 bool Available() { return StartCurl(); }
 

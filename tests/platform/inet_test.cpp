@@ -253,6 +253,34 @@ TEST_F(InetServer, SilentServerEndsTheReadAfterTheReceiveTimeOut) {
   InternetCloseHandle(request);
 }
 
+// A server that keeps each byte within the receive time-out, or sends headers without end, is
+// stopped at the answer's bound, which the thread's bound text names.
+TEST_F(InetServer, AnswersEndAtTheirBounds) {
+  DWORD receive = 1000, total = 1500;
+  ASSERT_TRUE(InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive));
+  ASSERT_TRUE(InternetSetOptionA(session, INTERNET_OPTION_TOTAL_TIMEOUT, &total, sizeof total));
+  HINTERNET request = InternetOpenUrlA(session, Url("/drip").c_str(), nullptr, 0, 0, 0);
+  ASSERT_NE(request, nullptr);
+  EXPECT_EQ(vtx::inet::LastBoundText(), "");
+  std::string body;
+  char chunk[256];
+  DWORD n = 0;
+  BOOL read;
+  while ((read = InternetReadFile(request, chunk, sizeof chunk, &n)) && n) body.append(chunk, n);
+  EXPECT_FALSE(read);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+  EXPECT_EQ(vtx::inet::LastBoundText(), "did not finish its answer within 2 seconds");
+  EXPECT_FALSE(body.empty());
+  InternetCloseHandle(request);
+
+  for (auto [path, text] : {std::pair{"/endless-headers", "sent more than the limit of 262144 bytes of headers"},
+                            std::pair{"/long-header", "sent a header line longer than the limit of 65536 bytes"}}) {
+    EXPECT_EQ(InternetOpenUrlA(session, Url(path).c_str(), nullptr, 0, 0, 0), nullptr) << path;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HTTP_INVALID_SERVER_RESPONSE)) << path;
+    EXPECT_EQ(vtx::inet::LastBoundText(), text) << path;
+  }
+}
+
 // A program that stops gives up a transfer at once, long before any time-out of its own.
 TEST_F(InetServer, AStopEndsATransferAtOnce) {
   HINTERNET request = InternetOpenUrlA(session, Url("/stall").c_str(), nullptr, 0, 0, 0);

@@ -248,6 +248,36 @@ TEST_F(Oanda, SilentServerTimesOut) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+TEST_F(Oanda, ServersThatNeverEndAreStoppedAtTheirBound) {
+  struct Case {
+    const char* what;
+    Script script;
+    HRESULT expected;
+    const char* text;  // after "The quote server 127.0.0.1:PORT "
+  } cases[] = {
+      {"an endless status line", Script().Then("currencies", "fxp/1.1 200 OK", "endless"), 0x8007000D,
+       "sent a line longer than the limit of 65536 bytes"},
+      {"an endless content line",
+       Script().Then("currencies", "fxp/1.1 200 OK\r\ncontent-lines: 1\r\n\r\n", "endless"), 0x8007000D,
+       "sent a line longer than the limit of 65536 bytes"},
+      {"header lines without end", Script().Then("currencies", "fxp/1.1 200 OK\r\n", "endless-lines"), 0x800700DF,
+       "sent more than the limit of 1048576 bytes"},
+      // Each byte comes well within the wait for one, the reply as a whole never.
+      {"a dripping header", Script().Then("currencies", "fxp/1.1 200 OK\r\n", "drip"), 0x800705B4,
+       "did not finish its replies within 1 seconds"},
+  };
+  for (auto& c : cases) {
+    int port = Serve(c.script);
+    client.SetTimeout(500);
+    client.SetLimits(1000, 1024 * 1024, kFxpMaxLineBytes);
+    EXPECT_EQ(Load("fxp://127.0.0.1:" + std::to_string(port)), c.expected) << c.what;
+    EXPECT_EQ(std::string(client.GetErrorString() ? client.GetErrorString() : ""),
+              "The quote server 127.0.0.1:" + std::to_string(port) + " " + c.text)
+        << c.what;
+    server->Stop();
+  }
+}
+
 TEST_F(Oanda, Addresses) {
   struct Case {
     const char* address;
