@@ -134,6 +134,12 @@ bool PeerCredentials(int fd, uid_t* uid, gid_t* gid) {
   return true;
 }
 
+bool PeerGone(int fd) {
+  // A local stream socket hangs up once the other end is closed in both directions.
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 DWORD Listener::Create(const char* pipeName) {
   Close();
   std::string path = PathOf(pipeName);

@@ -38,6 +38,9 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadlineMs, size_t* got)
 
 // Who is at the other end of a connection, as the kernel saw it when it connected.
 bool PeerCredentials(int fd, uid_t* uid, gid_t* gid);
+// The other end has closed the connection: nobody waits for an answer on it any more (a client
+// that only ended its sending still waits).
+bool PeerGone(int fd);
 
 // The listening side. The socket file and its lock are mode 0660 in the product group (when the
 // system has it); a missing runtime folder is made with its parents.

@@ -598,7 +598,12 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         ArmStalenessTimers(s);
       }
       return 0;
-    case WM_VX_LOCKCONFIG: return Reply(LockConfig(s, wParam));
+    case WM_VX_LOCKCONFIG: {
+      HRESULT hr = LockConfig(s, wParam);
+      // A lock that its caller gave up on while it was taken has no session to end it.
+      if (SUCCEEDED(hr) && origin == Origin::Outside && s.seams.pipe->CallerGone()) UnlockConfig(s, 0);
+      return Reply(hr);
+    }
     case WM_VX_UNLOCKCONFIG: return Reply(UnlockConfig(s, wParam));
     case WM_VX_QUIT:
       // Whatever a download, a filter or a notice is doing, it gives up now.

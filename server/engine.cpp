@@ -244,6 +244,7 @@ HRESULT AppPipe::ServeRequest(HWND hwnd, WNDPROC proc) {
 
 ProgramSeams::ProgramSeams() : scheduler(engine), notifications(scheduler.Thread()) {
   engine.Notifier().m_pMessageWindow = &messageWindow;
+  engine.Notifier().m_pMailQueue = &mailQueue;
   // A box of the server is answered on the terminal when there is one, else at once.
   vtx::SetMessageBoxHandler(TerminalMessageBox);
   // Custom actions with an account are started by the messenger.

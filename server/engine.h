@@ -5,6 +5,7 @@
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/mailqueue.h"
 #include "engine/notify/messagewindow.h"
 #include "engine/notify/pipemessage.h"
 #include "engine/update/fetchsource.h"
@@ -139,6 +140,7 @@ class AppPipe : public PipeServer {
   HANDLE GetEvent() override { return server_.GetEvent(); }
   HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override;
   bool Caller(vtx::Account* account) override { return server_.Caller(&account->uid, &account->gid); }
+  bool CallerGone() override { return server_.CallerGone(); }
   void Destroy() override { server_.Close(); }
 
  private:
@@ -167,6 +169,9 @@ struct ProgramSeams {
   CMessageWindow messageWindow;
   EngineStore store;
   CUpdateEngine engine;
+  // Mail of every notice goes out here, so that no thread of the server waits on a mail server; it
+  // outlives the update thread and goes before the engine whose notifier reports its failures.
+  CMailQueue mailQueue;
   EngineScheduler scheduler;
   CatalogueResources resources;
   EngineNotifications notifications;

@@ -148,6 +148,8 @@ class PipeServer {
   virtual HRESULT ServeRequest(HWND hwnd, WNDPROC proc) = 0;
   // Inside a request: the account of the process that sent it; false when it cannot be told.
   virtual bool Caller(vtx::Account* account) = 0;
+  // Inside a request: its caller has gone and will never see the answer.
+  virtual bool CallerGone() { return false; }
   virtual void Destroy() = 0;
 };
 

@@ -97,6 +97,8 @@ class CPipeMessageServer {
   // Inside a handler: keeps the connection open for an answer that the owner sends later through
   // the result; what the handler returns is then not sent.
   PipeReply DeferReply();
+  // Inside a handler: the caller has given up and closed its end; nobody will see the answer.
+  bool CallerGone() const;
 
  private:
   vtx::pipes::RequestServer server_;

@@ -11,6 +11,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/stringlist.h"
 #include "platform/codepage.h"
+#include "platform/numtext.h"
 #include "platform/sync.h"
 
 namespace {
@@ -67,15 +68,17 @@ double GetDouble(const char* text, const char** end, DWORD* decimals) {
   if (end) *end = text;
   if (decimals) *decimals = 0;
   if (!text) return 0.0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '+') ++p;  // strtod takes a '+', from_chars does not
-  double value = 0.0;
-  auto [stop, ec] = std::from_chars(p, p + std::strlen(p), value, std::chars_format::fixed);
-  if (ec != std::errc() || stop == p) return 0.0;
+  // As strtod reads it (exponents too), in the C locale's notation.
+  char* stop = nullptr;
+  double value = vtx::CStrtod(text, &stop);
+  if (!stop || stop == text) return 0.0;
   if (end) *end = stop;
-  const char* dot = static_cast<const char*>(std::memchr(p, '.', static_cast<size_t>(stop - p)));
-  if (decimals && dot) *decimals = static_cast<DWORD>(stop - dot - 1);
+  const char* dot = static_cast<const char*>(std::memchr(text, '.', static_cast<size_t>(stop - text)));
+  if (decimals && dot) {
+    DWORD n = 0;
+    for (const char* p = dot + 1; p < stop && IsDigit(*p); ++p) ++n;
+    *decimals = n;
+  }
   return value;
 }
 

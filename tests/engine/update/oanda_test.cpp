@@ -324,6 +324,13 @@ TEST(OandaText, NumbersAndCodes) {
   EXPECT_EQ(decimals, 0u);  // the '.' of the next number is not this one's
   EXPECT_EQ(GetDouble("x1", &end, &decimals), 0.0);
   EXPECT_EQ(GetDouble("1,5", &end, &decimals), 1.0);  // never a locale's decimal comma
+  // Exponent forms read as strtod reads them; the decimals are the digits after the '.'.
+  EXPECT_DOUBLE_EQ(GetDouble("1.2345e0 1.2347E+0", &end, &decimals), 1.2345);
+  EXPECT_EQ(decimals, 4u);
+  EXPECT_DOUBLE_EQ(GetDouble(end, &end, &decimals), 1.2347);
+  EXPECT_STREQ(end, "");
+  EXPECT_DOUBLE_EQ(GetDouble("12345e-4", &end, &decimals), 1.2345);
+  EXPECT_EQ(decimals, 0u);
   EXPECT_TRUE(IsOandaUrl("fxp://fxp.OANDA.com"));
   EXPECT_FALSE(IsOandaUrl("fxp://quotes.example"));
   EXPECT_TRUE(IgnoreCurrency("adf"));
