@@ -1297,6 +1297,29 @@ namespace vtx::inet {
 
 std::string LastBoundText() { return t_boundText; }
 
+void ParseAnswerHeaders(const char* data, size_t size) {
+  Request r;
+  r.active = true;
+  Register(&r);
+  // Line by line, each with its line end, as the transfer library hands them over.
+  for (size_t start = 0; start < size;) {
+    const void* lf = std::memchr(data + start, '\n', size - start);
+    size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : size;
+    if (OnHeader(const_cast<char*>(data + start), 1, end - start, &r) != end - start) break;
+    start = end;
+  }
+  static const DWORD kLevels[] = {HTTP_QUERY_STATUS_CODE, HTTP_QUERY_STATUS_TEXT, HTTP_QUERY_CONTENT_LENGTH,
+                                  HTTP_QUERY_RAW_HEADERS_CRLF};
+  char text[512];
+  for (DWORD level : kLevels) {
+    for (DWORD flags : {0u, HTTP_QUERY_FLAG_NUMBER}) {
+      DWORD length = sizeof text;
+      HttpQueryInfoA(&r, level | flags, text, &length, nullptr);
+    }
+  }
+  Unregister(&r);
+}
+
 bool Available() { return StartCurl(); }
 
 const char* ErrorText(DWORD code) {

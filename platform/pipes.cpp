@@ -309,6 +309,13 @@ bool RequestServer::Next(ReceivedRequest& request) {
   return true;
 }
 
+bool RequestServer::PeekNext(unsigned char* head, size_t size) {
+  std::lock_guard<std::mutex> l(lock_);
+  if (waiting_.empty() || waiting_.front().bytes.size() < size) return false;
+  std::memcpy(head, waiting_.front().bytes.data(), size);
+  return true;
+}
+
 void RequestServer::Loop() {
   epoll_event events[64];
   while (!stop_) {

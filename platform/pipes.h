@@ -96,6 +96,9 @@ class RequestServer {
   int ReadyFd() const { return ready_; }
   // Takes the oldest waiting request; false when none waits.
   bool Next(ReceivedRequest& request);
+  // The first `size` bytes of the oldest waiting request, without taking it; false when none waits
+  // or it is shorter.
+  bool PeekNext(unsigned char* head, size_t size);
   void Close();
 
   // Connections held at once (reading or waiting to be taken): above it the oldest one that is

@@ -569,6 +569,15 @@ void MigrateMessagesFile(SettingsStore& store) {
   if (CopyFileA(old.c_str(), target.c_str(), TRUE)) DeleteFileA(old.c_str());
 }
 
+void ServeWhileSettingsLockWaits() {
+  Server* s = g_server;
+  if (!s || !s->hwndApp) return;
+  DWORD msg = 0;
+  while (s->seams.pipe->NextMessage(&msg) &&
+         (msg == WM_VX_PING || msg == WM_VX_ISUPDATING || msg == WM_VX_GETPENDINGUPDATES))
+    s->seams.pipe->ServeRequest(s->hwndApp, AppPipeProc);
+}
+
 LRESULT AppWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return AppCommand(Origin::Process, hwnd, msg, wParam, lParam);
 }

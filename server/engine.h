@@ -141,6 +141,7 @@ class AppPipe : public PipeServer {
   HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override;
   bool Caller(vtx::Account* account) override { return server_.Caller(&account->uid, &account->gid); }
   bool CallerGone() override { return server_.CallerGone(); }
+  bool NextMessage(DWORD* msg) override { return server_.NextMessage(msg); }
   void Destroy() override { server_.Close(); }
 
  private:

@@ -15,8 +15,6 @@ namespace {
 
 constexpr char kBoundary[] = "---=_Next_Part_of_Message_987456321147852369";
 constexpr char kAlternativesBoundary[] = "---=_Next_Part_of_Text_HTML_Alternatives_13579820350782";
-// No reply of a server comes near this; a longer one is no reply.
-constexpr size_t kMaxReply = 64 * 1024;
 constexpr size_t kHeaderLineLimit = 998;
 
 bool IsAscii(const std::string& text) {
@@ -259,6 +257,25 @@ std::string ClientStreamSocket::Receive() {
   return m_dwError ? std::string() : std::string(buffer, got);
 }
 
+int SmtpReplyReader::Take(std::string* reply) {
+  size_t end;
+  while ((end = m_pending.find('\n')) != std::string::npos) {
+    std::string line = m_pending.substr(0, end + 1);
+    m_pending.erase(0, end + 1);
+    m_partial += line;
+    // "250-..." goes on; "250 ...", a bare "250" or a line of another form ends the reply.
+    bool more = line.size() >= 4 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) && line[3] == '-';
+    if (!more) {
+      *reply = std::move(m_partial);
+      m_partial.clear();
+      while (!reply->empty() && (reply->back() == '\n' || reply->back() == '\r')) reply->pop_back();
+      return 1;
+    }
+    if (m_partial.size() > kMaxReply) return -1;
+  }
+  return m_partial.size() + m_pending.size() > kMaxReply ? -1 : 0;
+}
+
 bool ClientStreamSocket::ReceiveReply(std::string* reply) {
   reply->clear();
   if (!m_bConnected) return false;
@@ -266,19 +283,9 @@ bool ClientStreamSocket::ReceiveReply(std::string* reply) {
   const bool byDeadline = m_deadlinePassed;
   m_deadlinePassed = false;
   for (;;) {
-    size_t end;
-    while ((end = m_pending.find('\n')) != std::string::npos) {
-      std::string line = m_pending.substr(0, end + 1);
-      m_pending.erase(0, end + 1);
-      *reply += line;
-      // "250-..." goes on; "250 ...", a bare "250" or a line of another form ends the reply.
-      bool more = line.size() >= 4 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) && line[3] == '-';
-      if (!more) {
-        while (!reply->empty() && (reply->back() == '\n' || reply->back() == '\r')) reply->pop_back();
-        return true;
-      }
-    }
-    if (reply->size() + m_pending.size() > kMaxReply) {
+    int taken = m_reader.Take(reply);
+    if (taken > 0) return true;
+    if (taken < 0) {
       m_dwError = WSAENOBUFS;
       return false;
     }
@@ -292,7 +299,7 @@ bool ClientStreamSocket::ReceiveReply(std::string* reply) {
       return false;
     }
     if (got == 0) return false;  // closed
-    m_pending.append(buffer, got);
+    m_reader.Add(buffer, got);
   }
 }
 

@@ -26,6 +26,22 @@ bool IsValidMailName(const char* name);
 // blanks around it. False when it is not exactly one of these or the address is not valid.
 bool ParseMailEntry(const std::string& entry, std::string* name, std::string* address);
 
+// SMTP replies out of the bytes of a server, however its packets cut them: every line up to the one
+// whose code is followed by a blank (or that stands alone or has another form).
+class SmtpReplyReader {
+ public:
+  // No reply of a server comes near this; a longer one is no reply.
+  static constexpr size_t kMaxReply = 64 * 1024;
+  void Add(const char* data, size_t size) { m_pending.append(data, size); }
+  // 1: a whole reply went to `reply` (without its last line end); 0: more bytes are needed; -1: the
+  // reply under way is longer than kMaxReply.
+  int Take(std::string* reply);
+
+ private:
+  std::string m_pending;  // bytes after the last whole line
+  std::string m_partial;  // the lines of the reply under way
+};
+
 class ClientStreamSocket {
  public:
   enum State : uint32_t { Connected = 0, HostNotResolved = 1, ConnectFailed = 2 };
@@ -63,7 +79,7 @@ class ClientStreamSocket {
   DWORD m_dwError = 0;
   uint64_t m_deadline = ~0ull;
   bool m_deadlinePassed = false;
-  std::string m_pending;  // bytes received after the last whole reply
+  SmtpReplyReader m_reader;
   // The time a step may take: its own time-out, cut to what the deadline leaves.
   uint64_t StepDeadline();
 };

@@ -160,6 +160,13 @@ bool CPipeMessageServer::Caller(uid_t* uid, gid_t* gid) const {
   return serving_ >= 0 && vtx::pipes::PeerCredentials(serving_, uid, gid);
 }
 
+bool CPipeMessageServer::NextMessage(DWORD* msg) {
+  unsigned char head[4];
+  if (!server_.PeekNext(head, sizeof head)) return false;
+  *msg = GetU32(head);
+  return true;
+}
+
 bool CPipeMessageServer::CallerGone() const { return serving_ >= 0 && vtx::pipes::PeerGone(serving_); }
 
 PipeReply CPipeMessageServer::DeferReply() {

@@ -99,6 +99,8 @@ class CPipeMessageServer {
   PipeReply DeferReply();
   // Inside a handler: the caller has given up and closed its end; nobody will see the answer.
   bool CallerGone() const;
+  // The message code of the oldest waiting request, without taking it; false when none waits.
+  bool NextMessage(DWORD* msg);
 
  private:
   vtx::pipes::RequestServer server_;

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """vtxserver against peers that hold their side: a mail server that accepts and never greets, and
-clients that give up on a lock request. The pipe answers while the peer still holds the connection,
-and a lock request whose caller has gone leaves the server unlocked."""
+clients that give up on a lock request, and another process that holds the settings lock. The pipe
+answers while the peer still holds its side, and a lock request whose caller has gone leaves the
+server unlocked."""
+import fcntl
 import os
 import signal
 import socket
@@ -75,6 +77,36 @@ def main():
             os.kill(server.pid, signal.SIGCONT)
             check("ping after the stop", request(pipe, head(WM_VX_PING), timeout=5), 1)
             check("lock by the next session", request(pipe, head(WM_VX_LOCKCONFIG, 0)), 0)
+            check("its unlock", request(pipe, head(WM_VX_UNLOCKCONFIG, 0)), 0)
+
+            # Another process holds the settings lock: a lock request waits for it, and pings are
+            # answered while it waits.
+            holder = open(os.path.join(run, "locks", "HulvaneVantrexMutex"), "a+")
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            locking = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            locking.settimeout(15)
+            locking.connect(pipe)
+            locking.sendall(head(WM_VX_LOCKCONFIG, 0))
+            time.sleep(0.3)
+            check("ping while the settings lock is held elsewhere", request(pipe, head(WM_VX_PING), timeout=2), 1)
+            locking.setblocking(False)
+            try:
+                waiting = locking.recv(4) == b""
+                waiting = False
+            except BlockingIOError:
+                waiting = True
+            check("the lock request still waits for the settings lock", waiting, True)
+            fcntl.flock(holder, fcntl.LOCK_UN)
+            holder.close()
+            locking.settimeout(15)
+            reply = b""
+            while len(reply) < 4:
+                chunk = locking.recv(4 - len(reply))
+                if not chunk:
+                    break
+                reply += chunk
+            locking.close()
+            check("the lock once the settings lock is free", reply, struct.pack("<I", 0))
             check("its unlock", request(pipe, head(WM_VX_UNLOCKCONFIG, 0)), 0)
 
             check("quit", request(pipe, head(WM_VX_QUIT, 0)), 0)
