@@ -245,7 +245,7 @@ HRESULT AppPipe::ServeRequest(HWND hwnd, WNDPROC proc) {
 
 ProgramSeams::ProgramSeams() : scheduler(engine), notifications(scheduler.Thread()) {
   engine.Notifier().m_pMessageWindow = &messageWindow;
-  engine.Notifier().m_pMailQueue = &mailQueue;
+  engine.Notifier().m_pNoticeQueue = &noticeQueue;
   // Built on the main thread: its waits for the settings lock answer pings meanwhile.
   SetSettingsLockWaitHook(ServeWhileSettingsLockWaits);
   // A box of the server is answered on the terminal when there is one, else at once.

@@ -5,7 +5,7 @@
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
-#include "engine/notify/mailqueue.h"
+#include "engine/notify/noticequeue.h"
 #include "engine/notify/messagewindow.h"
 #include "engine/notify/pipemessage.h"
 #include "engine/update/fetchsource.h"
@@ -172,7 +172,7 @@ struct ProgramSeams {
   CUpdateEngine engine;
   // Mail of every notice goes out here, so that no thread of the server waits on a mail server; it
   // outlives the update thread and goes before the engine whose notifier reports its failures.
-  CMailQueue mailQueue;
+  CNoticeQueue noticeQueue;
   EngineScheduler scheduler;
   CatalogueResources resources;
   EngineNotifications notifications;

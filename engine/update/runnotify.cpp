@@ -165,7 +165,7 @@ void CRunNotifier::SendMail(const CSettings& settings, bool serviceFlag, HWND ow
                              module, &errorText);
     if (FAILED(hr) || !errorText.IsEmpty()) ReportMailFailure(owner, hr, errorText, module, log);
   };
-  if (m_pMailQueue && m_pMailQueue->Post([send] {
+  if (m_pNoticeQueue && m_pNoticeQueue->Post([send] {
         CEventLog log;
         send(log);
       }))
@@ -189,7 +189,16 @@ void CRunNotifier::FanOut(CUpdateThread& thread, HWND owner, const char* text, c
   const char* message = composed.c_str();
   if (settings) {
     const CSettingsData& s = *settings->GetData();
-    if (s.MessagesOnScreen) ToScreen(owner, message, caption, type, module, info, s.MessagesToLog != 0);
+    if (s.MessagesOnScreen) {
+      const bool logged = s.MessagesToLog != 0;
+      std::string shown = message, title = caption ? caption : "";
+      const bool titled = caption != nullptr;
+      if (!m_pNoticeQueue || !m_pNoticeQueue->Post([=, this] {
+            CEventLog log;
+            ToScreen(owner, shown.c_str(), titled ? title.c_str() : nullptr, type, module, info, logged, &log);
+          }))
+        ToScreen(owner, message, caption, type, module, info, logged);
+    }
     if (s.MessagesToLog) MessageToLog(message, type, &m_EventLog);
     if (s.MessagesToFile) MessageToFile(message, type, s.MessagesFile, module, &m_EventLog, TRUE);
     if (s.MessagesViaEmail) SendMail(*settings, thread.GetServiceFlag(), owner, message, type, module);

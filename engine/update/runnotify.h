@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/foundation/resourcelib.h"
-#include "engine/notify/mailqueue.h"
+#include "engine/notify/noticequeue.h"
 #include "engine/notify/screenwindow.h"
 #include "engine/update/updatethread.h"
 #include "platform/resources.h"
@@ -35,9 +35,9 @@ class CRunNotifier {
 
   CEventLog m_EventLog;
   IMessageWindow* m_pMessageWindow = nullptr;  // the screen channel's own window; may be null
-  // Where mail goes out, off the thread of the notice (null: on that thread). Failures are then
-  // reported from the queue's thread, in the same way.
-  CMailQueue* m_pMailQueue = nullptr;
+  // Where mail and the messenger's part of the screen channel go out, off the thread of the notice
+  // (null: on that thread), in the notices' order. Their failures are reported from there as well.
+  CNoticeQueue* m_pNoticeQueue = nullptr;
 
  private:
   void FanOut(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,

@@ -1,4 +1,4 @@
-#include "engine/notify/mailqueue.h"
+#include "engine/notify/noticequeue.h"
 
 #include <chrono>
 #include <string>
@@ -6,7 +6,7 @@
 #include "engine/notify/notifychannels.h"
 #include "platform/sync.h"
 
-CMailQueue::~CMailQueue() {
+CNoticeQueue::~CNoticeQueue() {
   size_t dropped = 0;
   {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -20,13 +20,13 @@ CMailQueue::~CMailQueue() {
   m_wake.notify_all();
   if (m_thread.joinable()) m_thread.join();
   if (dropped) {
-    std::string text = std::to_string(dropped) + " notice(s) were not sent by e-mail: the server stopped.";
+    std::string text = std::to_string(dropped) + " notice(s) were not sent by e-mail or to the screen: the program stopped.";
     CEventLog log;
     MessageToLog(text.c_str(), MB_ICONEXCLAMATION, &log);
   }
 }
 
-bool CMailQueue::Post(std::function<void()> send) {
+bool CNoticeQueue::Post(std::function<void()> send) {
   std::lock_guard<std::mutex> guard(m_lock);
   if (!m_thread.joinable()) {
     try {
@@ -40,13 +40,13 @@ bool CMailQueue::Post(std::function<void()> send) {
   return true;
 }
 
-bool CMailQueue::WaitIdle(unsigned timeoutMs) {
+bool CNoticeQueue::WaitIdle(unsigned timeoutMs) {
   std::unique_lock<std::mutex> guard(m_lock);
   return m_idle.wait_for(guard, std::chrono::milliseconds(timeoutMs),
                          [this] { return m_waiting.empty() && !m_sending; });
 }
 
-void CMailQueue::Run() {
+void CNoticeQueue::Run() {
   std::unique_lock<std::mutex> guard(m_lock);
   for (;;) {
     m_wake.wait(guard, [this] { return m_ending || !m_waiting.empty(); });
