@@ -557,10 +557,24 @@ void CollectFinished(CURLM* multi) {
   }
 }
 
+// The answer's whole time is up.
+void EndByDeadline(Request* r) {
+  curl_multi_remove_handle(r->session->multi, r->easy);
+  r->done = true;
+  r->result = CURLE_OPERATION_TIMEDOUT;
+  DWORD total = std::min(r->session->totalTimeoutMs, r->totalTimeoutMs);
+  r->bound = "did not finish its answer within " + std::to_string((total + 999) / 1000) + " seconds";
+}
+
 // Runs the session's transfers until this request has body bytes waiting or has ended.
 void Pump(Request* r) {
   CURLM* multi = r->session->multi;
   while (r->active && !r->done && r->pos >= r->pending.size()) {
+    // Checked before each step, so that a server that always has the next bytes ready meets it too.
+    if (std::chrono::steady_clock::now() > r->deadline) {
+      EndByDeadline(r);
+      break;
+    }
     int running = 0;
     CURLMcode mc = curl_multi_perform(multi, &running);
     CollectFinished(multi);
@@ -582,11 +596,7 @@ void Pump(Request* r) {
       r->done = true;
       r->result = CURLE_OPERATION_TIMEDOUT;
     } else if (std::chrono::steady_clock::now() > r->deadline) {
-      curl_multi_remove_handle(multi, r->easy);
-      r->done = true;
-      r->result = CURLE_OPERATION_TIMEDOUT;
-      DWORD total = std::min(r->session->totalTimeoutMs, r->totalTimeoutMs);
-      r->bound = "did not finish its answer within " + std::to_string((total + 999) / 1000) + " seconds";
+      EndByDeadline(r);
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/inet.h"
 #include "platform/sync.h"
@@ -271,6 +272,20 @@ TEST_F(InetServer, AnswersEndAtTheirBounds) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
   EXPECT_EQ(vtx::inet::LastBoundText(), "did not finish its answer within 2 seconds");
   EXPECT_FALSE(body.empty());
+  InternetCloseHandle(request);
+
+  // A server that always has the next bytes ready, to a reader slower than it.
+  request = InternetOpenUrlA(session, Url("/stream/60000000").c_str(), nullptr, 0, 0, 0);
+  ASSERT_NE(request, nullptr);
+  size_t got = 0;
+  std::vector<char> big(65536);
+  while ((read = InternetReadFile(request, big.data(), static_cast<DWORD>(big.size()), &n)) && n) {
+    got += n;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_FALSE(read);
+  EXPECT_EQ(vtx::inet::LastBoundText(), "did not finish its answer within 2 seconds");
+  EXPECT_LT(got, 60000000u);
   InternetCloseHandle(request);
 
   for (auto [path, text] : {std::pair{"/endless-headers", "sent more than the limit of 262144 bytes of headers"},
