@@ -580,6 +580,23 @@ TEST_F(Connection, FtpDownload) {
 
 // ---- Quote addresses ----
 
+// An "fxpd:" answer that drips: the exchange ends at the answer's time limit, with its text.
+TEST_F(Connection, DrippingQuoteAnswerEndsAtItsBound) {
+  int port = vtxtest::FreePort();
+  ASSERT_GT(Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/testhttpd.py"), std::to_string(port),
+                   "drip-posts"},
+                  port, "testhttpd"),
+            0);
+  CINetConnection c;
+  ASSERT_EQ(c.Open(), S_OK);
+  DWORD total = 1000;
+  ASSERT_TRUE(InternetSetOptionA(c.m_hSession, INTERNET_OPTION_TOTAL_TIMEOUT, &total, sizeof total));
+  std::string out;
+  EXPECT_EQ(Load(c, "fxpd://127.0.0.1:" + std::to_string(port), out), HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT));
+  const char* text = c.GetErrorString(nullptr);
+  EXPECT_STREQ(text ? text : "", "The server 127.0.0.1 did not finish its answer within 1 seconds.");
+}
+
 TEST_F(Connection, QuoteExchangeIsOnePostPerQuery) {
   int port = StartTestServer();
   ASSERT_GT(port, 0);

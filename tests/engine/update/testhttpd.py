@@ -1,5 +1,6 @@
 """HTTP server for the connection tests: status pages, redirects, streams without a length, a
-stalled answer, a dripping one, endless or overlong headers, the client's port (to see connection reuse), the request headers and POST answers."""
+stalled answer, a dripping one (with "drip-posts" after the port: every POST answer drips), endless or overlong
+headers, the client's port (to see connection reuse), the request headers and POST answers."""
 import http.server
 import sys
 import time
@@ -85,6 +86,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        if "drip-posts" in sys.argv[2:]:
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            try:
+                self.wfile.write(b"fxp/1.1 200 OK\r\n")
+                while True:
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+                    time.sleep(0.1)
+            except OSError:
+                pass
+            self.close_connection = True
+            return
         self.reply(200, b"answer to " + body)
 
 
