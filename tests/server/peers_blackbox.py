@@ -79,6 +79,18 @@ def main():
             check("lock by the next session", request(pipe, head(WM_VX_LOCKCONFIG, 0)), 0)
             check("its unlock", request(pipe, head(WM_VX_UNLOCKCONFIG, 0)), 0)
 
+            # vtxsetup itself against a server that answers too late (it waits 30 s for the lock).
+            os.kill(server.pid, signal.SIGSTOP)
+            try:
+                late = subprocess.run([setup, os.path.join(run, "product")], env=env, capture_output=True, text=True,
+                                      timeout=90)
+            finally:
+                os.kill(server.pid, signal.SIGCONT)
+            check("vtxsetup gives up", (late.returncode, "does not answer" in late.stderr), (1, True))
+            check("ping after vtxsetup gave up", request(pipe, head(WM_VX_PING), timeout=5), 1)
+            check("lock after vtxsetup gave up", request(pipe, head(WM_VX_LOCKCONFIG, 0)), 0)
+            check("and its unlock", request(pipe, head(WM_VX_UNLOCKCONFIG, 0)), 0)
+
             # Another process holds the settings lock: a lock request waits for it, and pings are
             # answered while it waits.
             holder = open(os.path.join(run, "locks", "HulvaneVantrexMutex"), "a+")
