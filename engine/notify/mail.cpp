@@ -38,7 +38,11 @@ std::string Shown(const char* address) {
   return s;
 }
 
-bool OnlySeparators(const char* p);
+bool OnlySeparators(const char* p) {
+  for (; p && *p; ++p)
+    if (*p != ' ' && *p != '\t' && *p != ',' && *p != ';') return false;
+  return true;
+}
 
 // The text of one list entry, without the separators and blanks around it.
 std::string EntryText(const char* begin, const char* end) {
@@ -62,18 +66,13 @@ Entry NextEntry(const char** position, CStringA& name, CStringA& address, std::s
   return ParseMailEntry(entry, &n, &a) ? Entry::Found : Entry::Unusable;
 }
 
-bool OnlySeparators(const char* p) {
-  for (; p && *p; ++p)
-    if (*p != ' ' && *p != '\t' && *p != ',' && *p != ';') return false;
-  return true;
-}
-
 }  // namespace
 
 void StringToMAPIAddrList(const char* recipients, std::vector<MailMessage::MailAddress>* resolved,
-                          uint32_t* unresolved) {
+                          uint32_t* unresolved, std::vector<std::string>* unresolvedEntries) {
   resolved->clear();
   *unresolved = 0;
+  if (unresolvedEntries) unresolvedEntries->clear();
   if (!recipients) return;
   const char* p = recipients;
   while (*p == ' ' || *p == '\t') ++p;
@@ -83,10 +82,12 @@ void StringToMAPIAddrList(const char* recipients, std::vector<MailMessage::MailA
     const char* end = p;
     while (*end && *end != ';' && *end != ',') ++end;
     std::string name, address;
-    if (ParseMailEntry(std::string(p, end), &name, &address))
+    if (ParseMailEntry(std::string(p, end), &name, &address)) {
       resolved->push_back(MailMessage::MailAddress{name, address});
-    else
+    } else {
       ++*unresolved;
+      if (unresolvedEntries) unresolvedEntries->push_back(EntryText(p, end));
+    }
     if (!*end) break;
     p = end + 1;
   }
@@ -138,7 +139,7 @@ HRESULT CMAPISender::Send(const char* profile, const char* recipients, const cha
   if (FAILED(hr)) return profile && *profile ? hr : kMailNoDefaultProfile;
 
   std::vector<MailMessage::MailAddress> list;
-  StringToMAPIAddrList(recipients, &list, &m_unresolved);
+  StringToMAPIAddrList(recipients, &list, &m_unresolved, &m_unresolvedEntries);
   m_resolved = static_cast<uint32_t>(list.size());
   if (list.empty()) return kMailNoRecipientResolved;
 
@@ -160,6 +161,12 @@ HRESULT MessageToEmail(const char* text, UINT flags, const char* recipients, con
   if (sender.GetUnresolved() && resourceLibrary) {
     std::string counts =
         Taken(PrintFormatMessageNum(kMailUnresolvedText, resourceLibrary, sender.GetUnresolved(), sender.GetResolved()));
+    // Which entries they were, so that the list can be mended.
+    std::string named;
+    for (const std::string& entry : sender.GetUnresolvedEntries())
+      if (!entry.empty()) named += (named.empty() ? "" : ", ") + ("\"" + Shown(entry.c_str()) + "\"");
+    while (!counts.empty() && (counts.back() == '\n' || counts.back() == '\r' || counts.back() == ' ')) counts.pop_back();
+    if (!counts.empty() && !named.empty()) counts += " Not resolved: " + named + ".";
     if (!counts.empty()) SetText(errorText, counts);
   }
   if ((hr == kMailNoDefaultProfile || hr == kMailNoAddressBook) && resourceLibrary) {

@@ -225,9 +225,6 @@ HRESULT COanda::ReadLine(char* buffer, DWORD size) {
     HRESULT hr = m_pfnRead(&c, 1, &got, m_dwReadContext);
     if (FAILED(hr)) {
       buffer[stored] = 0;
-      if (hr == E_TIMEOUT && m_deadline != vtx::sync::kNoDeadline && vtx::sync::MsUntil(m_deadline) == 0)
-        return Bound(hr, ("did not finish its replies within " + std::to_string((m_dwTotalMs + 999) / 1000) +
-                          " seconds").c_str());
       return hr;
     }
     m_bytesRead += got;

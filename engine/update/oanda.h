@@ -125,6 +125,7 @@ HRESULT ParseQuoteAddress(const char* address, uint16_t defaultPort, CStringA* h
 BOOL IsOandaUrl(const char* address);
 // Codes that are quoted but never written ("ADF", "CFP", any case).
 BOOL IgnoreCurrency(const char* code);
-// The number at the start of the text (independent of the locale), where it ends, and its count of
-// digits after a '.' that belongs to it (0 without one). 0.0 with `end` = text when there is none.
+// The number at the start of the text as strtod reads it in the C locale (exponents too), where it
+// ends, and its count of digits after a '.' that belongs to it (0 without one). 0.0 with `end` = text
+// when there is none.
 double GetDouble(const char* text, const char** end, DWORD* decimals);

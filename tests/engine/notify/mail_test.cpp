@@ -390,12 +390,15 @@ TEST(MailText, ToHeaderIsFoldedBefore998Characters) {
 TEST(MailText, RecipientEntriesForTheProfile) {
   std::vector<MailMessage::MailAddress> list;
   uint32_t unresolved = 99;
-  StringToMAPIAddrList(" a@example.org;;\t\"Bee\" <b@example.org>, Cee <c@example.org>,two words", &list, &unresolved);
+  std::vector<std::string> entries;
+  StringToMAPIAddrList(" a@example.org;;\t\"Bee\" <b@example.org>, Cee <c@example.org>,ops@example.org desk@example.org",
+                       &list, &unresolved, &entries);
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[1].name, "Bee");
   EXPECT_EQ(list[2].name, "Cee");
   EXPECT_EQ(list[2].address, "c@example.org");
-  EXPECT_EQ(unresolved, 2u);  // the empty entry and the one that is no address
+  EXPECT_EQ(unresolved, 2u);  // the empty entry and the one that is not one address
+  EXPECT_EQ(entries, (std::vector<std::string>{"", "ops@example.org desk@example.org"}));
   StringToMAPIAddrList(" \t", &list, &unresolved);
   EXPECT_TRUE(list.empty());
   EXPECT_EQ(unresolved, 0u);
@@ -477,8 +480,10 @@ TEST_F(TransportMail, DefaultProfileHandsTheMailToTheTransport) {
   EXPECT_EQ(MessageToEmail(text.c_str(), 0x10030, "admin@example.org; Ops <ops@example.org>;; two words", nullptr,
                            FALSE, module, &error),
             S_OK);
-  // Two of four entries are no addresses: the mail went to the other two, and says so.
-  EXPECT_STREQ(error.c_str(), "2 recipients of the e-mail could not be resolved; the mail went to 2 recipients.");
+  // Two of four entries are no addresses: the mail went to the other two, and says so, naming them.
+  EXPECT_STREQ(error.c_str(),
+               "2 recipients of the e-mail could not be resolved; the mail went to 2 recipients. Not resolved: "
+               "\"two words\".");
   Received m = WaitMail();
   EXPECT_EQ(m.All("rcpt"), (std::vector<std::string>{"admin@example.org", "ops@example.org"}));
   EXPECT_EQ(m.One("mail_from"), "vantrex@example.org");
@@ -498,7 +503,9 @@ TEST_F(TransportMail, ProfilesAndTransportsThatCannotSend) {
   EXPECT_EQ(MessageToEmail("x", 0, "a@example.org", "Outlook", TRUE, module, &error), 0x80040111u);
   // No recipient resolves.
   EXPECT_EQ(MessageToEmail("x", 0, "two words; ;", nullptr, FALSE, module, &error), 0x8004010Fu);
-  EXPECT_STREQ(error.c_str(), "3 recipients of the e-mail could not be resolved; the mail went to nobody.");
+  EXPECT_STREQ(error.c_str(),
+               "3 recipients of the e-mail could not be resolved; the mail went to nobody. Not resolved: "
+               "\"two words\".");
   // No transport: the default profile cannot be used (string 182).
   sendmail_.reset();
   sendmail_.emplace("VANTREX_SENDMAIL", dir_ / "no-sendmail");
