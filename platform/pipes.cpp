@@ -144,6 +144,12 @@ pid_t ServerProcess(const char* pipeName) {
   return pid;
 }
 
+bool PeerGone(int fd) {
+  // A local stream socket hangs up once the other end is closed in both directions.
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 DWORD Listener::Create(const char* pipeName) {
   Close();
   std::string path = PathOf(pipeName);
@@ -310,6 +316,13 @@ bool RequestServer::Next(ReceivedRequest& request) {
   waiting_.pop_front();
   held_ -= request.bytes.size();
   if (waiting_.empty()) Drain(ready_);
+  return true;
+}
+
+bool RequestServer::PeekNext(unsigned char* head, size_t size) {
+  std::lock_guard<std::mutex> l(lock_);
+  if (waiting_.empty() || waiting_.front().bytes.size() < size) return false;
+  std::memcpy(head, waiting_.front().bytes.data(), size);
   return true;
 }
 

@@ -582,6 +582,15 @@ void MigrateMessagesFile(SettingsStore& store) {
   if (CopyFileA(old.c_str(), target.c_str(), TRUE)) DeleteFileA(old.c_str());
 }
 
+void ServeWhileSettingsLockWaits() {
+  Server* s = g_server;
+  if (!s || !s->hwndApp) return;
+  DWORD msg = 0;
+  while (s->seams.pipe->NextMessage(&msg) &&
+         (msg == WM_VX_PING || msg == WM_VX_ISUPDATING || msg == WM_VX_GETPENDINGUPDATES))
+    s->seams.pipe->ServeRequest(s->hwndApp, AppPipeProc);
+}
+
 LRESULT AppWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return AppCommand(Origin::Process, hwnd, msg, wParam, lParam);
 }
@@ -611,7 +620,12 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         ArmStalenessTimers(s);
       }
       return 0;
-    case WM_VX_LOCKCONFIG: return Reply(LockConfig(s, wParam));
+    case WM_VX_LOCKCONFIG: {
+      HRESULT hr = LockConfig(s, wParam);
+      // A lock that its caller gave up on while it was taken has no session to end it.
+      if (SUCCEEDED(hr) && origin == Origin::Outside && s.seams.pipe->CallerGone()) UnlockConfig(s, 0);
+      return Reply(hr);
+    }
     case WM_VX_UNLOCKCONFIG: return Reply(UnlockConfig(s, wParam));
     case WM_VX_QUIT:
       // Whatever a download, a filter or a notice is doing, it gives up now.

@@ -42,6 +42,11 @@ LRESULT AppWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT AppPipeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// While the main thread waits for the settings lock: answers the waiting pipe requests that need
+// neither the lock nor the configuration (a ping, the update and lock state), oldest first, and
+// stops at the first that does.
+void ServeWhileSettingsLockWaits();
+
 // Asks the running server to import a configuration file.
 HRESULT SendImportToServer(ServerLink& link, const char* path);
 // Copies the old display-messages file "messages.txt" beside "Path" to "DisplayMessages".

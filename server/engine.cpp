@@ -16,6 +16,7 @@
 #include "platform/heap.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
+#include "server/app.h"
 
 namespace vtx::server {
 
@@ -248,6 +249,9 @@ HRESULT AppPipe::ServeRequest(HWND hwnd, WNDPROC proc) {
 
 ProgramSeams::ProgramSeams() : scheduler(engine), notifications(scheduler.Thread()) {
   engine.Notifier().m_pMessageWindow = &messageWindow;
+  engine.Notifier().m_pNoticeQueue = &noticeQueue;
+  // Built on the main thread: its waits for the settings lock answer pings meanwhile.
+  SetSettingsLockWaitHook(ServeWhileSettingsLockWaits);
   // A box of the server is answered on the terminal when there is one, else at once.
   vtx::SetMessageBoxHandler(TerminalMessageBox);
   // Custom actions with an account are started by the messenger.

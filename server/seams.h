@@ -150,6 +150,13 @@ class PipeServer {
   virtual HRESULT ServeRequest(HWND hwnd, WNDPROC proc) = 0;
   // Inside a request: the account of the process that sent it; false when it cannot be told.
   virtual bool Caller(vtx::Account* account) = 0;
+  // Inside a request: its caller has gone and will never see the answer.
+  virtual bool CallerGone() { return false; }
+  // The message code of the oldest waiting request, which stays waiting; false when none waits.
+  virtual bool NextMessage(DWORD* msg) {
+    (void)msg;
+    return false;
+  }
   virtual void Destroy() = 0;
 };
 

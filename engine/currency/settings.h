@@ -364,6 +364,11 @@ HRESULT SaveRegistryCStringA(const char* text, HKEY root, const char* key, const
 // with 0x800705B4: a holder that never lets go makes that operation fail, not the waiter hang.
 constexpr DWORD kSettingsLockWaitMs = 5000;
 
+// Called now and then while a thread waits for the settings lock, on that thread: the server's
+// main thread answers meanwhile the requests that do not need the lock. Null: a plain wait.
+using SettingsLockWaitHook = void (*)();
+void SetSettingsLockWaitHook(SettingsLockWaitHook hook);
+
 class CSettingsAccess {
  public:
   explicit CSettingsAccess(DWORD timeoutMs = kSettingsLockWaitMs);
