@@ -17,13 +17,13 @@ bool ReadSovRow(CTableCells& cells, CMapIni& map, SovRecord* record) {
     switch (state) {
       case 0:
         // Cells before the units (a letter code, say) are passed over.
-        if (ReadWholeRate(cell, &record->units)) state = 1;
+        if (!cells.LastCellCut() && ReadWholeRate(cell, &record->units)) state = 1;
         continue;
       case 1:
         moved = LookupCurrencyName(map, cell, true, record->code) && IsCurrencyCode(record->code);
         break;
       case 2:
-        moved = ReadWholeRate(cell, &record->rate);
+        moved = !cells.LastCellCut() && ReadWholeRate(cell, &record->rate);
         if (moved) return true;
         break;
     }

@@ -72,9 +72,9 @@ bool ReadTolRow(CTableCells& cells, TolLayout layout, TolRecord* record) {
     if (number == codeCell)
       ok = haveCode = ThreeLetters(cell, record->code);
     else if (number == unitsCell)
-      ok = haveUnits = ReadCommaNumber(cell, &record->units);
+      ok = haveUnits = !cells.LastCellCut() && ReadCommaNumber(cell, &record->units);
     else if (number == rateCell)
-      ok = haveRate = ReadCommaNumber(cell, &record->rate);
+      ok = haveRate = !cells.LastCellCut() && ReadCommaNumber(cell, &record->rate);
     if (ok) continue;
     restart();
     if (!cells.SkipPastRowEnd()) return false;

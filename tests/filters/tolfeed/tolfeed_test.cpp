@@ -83,6 +83,7 @@ TEST(Tolfeed, RowsThatFail) {
                         Row("GBP", "1", ""),             // empty rate cell: the row is incomplete
                         Row("NOK", "1", "0,00"),         // zero
                         Row("SEK", "1", "nan"),
+                        Row("NZD", "1", "1," + std::string(350, '5')),  // longer than a cell keeps
                         Row("DKK", "1", "1.234,56"),     // two separators: not one number
                         {"short", "row", "1", "JPY", "1"},  // too few cells
                         Row("HUF", "100", "96,80"),
