@@ -422,19 +422,6 @@ TEST_F(UpdateRun, PartialDataAndTheSourcesWarningText) {
   EXPECT_TRUE(Flags("GBP") & kInfoWarning);
 }
 
-TEST_F(UpdateRun, ANegativeRateRefusesTheWholeFileAndKeepsTheOldRates) {
-  Seed({{"USD", "1.0"}, {"GBP", "0.8"}});
-  AddSource(File("a.ini", "USD = 1.1\r\nGBP = -0.8\r\nJPY = 130\r\n"));
-  EXPECT_EQ(Run(), E_INVALIDARG);
-  ASSERT_EQ(Said(), (std::vector<std::string>{"#82"}));
-  EXPECT_EQ(engine.notices[0].text.find("#82 file://" + dir / "www/a.ini|5|"), 0u) << engine.notices[0].text;
-  EXPECT_EQ(engine.notices[0].type, kNotifyError);
-  EXPECT_EQ(Rate("USD"), 1.0);
-  EXPECT_EQ(Rate("GBP"), 0.8);
-  EXPECT_EQ(Info("JPY"), nullptr);
-  EXPECT_TRUE(ChangedAtBefore("USD"));
-}
-
 TEST_F(UpdateRun, RatesThatAnUpdateLeavesUnsetAreNamedInTheEventLog) {
   // The real engine's notices, to the event log only.
   vtxtest::SyslogListener events(dir.syslog());
@@ -723,6 +710,17 @@ TEST_F(UpdateRun, ShippedTextsFormatWithTheirInserts) {
   EXPECT_EQ(Run(), kNoRatesSet);
   ASSERT_EQ(engine.notices.size(), 1u);
   EXPECT_NE(engine.notices[0].text.find("one page was fetched"), std::string::npos) << engine.notices[0].text;
+
+  // A currency that no source gives any more.
+  D().Sources.Empty();
+  D().PartialDataWarnings = 0;
+  Seed({{"USD", "1.0"}, {"GBP", "0.8"}});
+  AddSource(File("usd.ini", "USD = 1.01\r\n"));
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_EQ(engine.notices.size(), 1u);
+  EXPECT_EQ(engine.notices[0].text,
+            "One currency has no rate any more: no data source gave a usable rate for it (one page was fetched): "
+            "GBP (Pound Sterling).");
 }
 
 TEST_F(UpdateRun, PausesBetweenTriesEndWhenTheThreadStops) {
@@ -802,6 +800,21 @@ TEST_F(UpdateThroughThread, AcceptedRatesAreStoredWithLastSaved) {
   EXPECT_EQ(stored.GetRates()[static_cast<uint32_t>(i)]->dwServers, 1u);
   // The periodic definitions check was due too.
   EXPECT_EQ(engine.checked, std::vector<std::string>{"<periodic>"});
+}
+
+TEST_F(UpdateThroughThread, ANegativeRateRefusesTheWholeFileAndKeepsTheOldRates) {
+  Seed({{"USD", "1.0"}, {"GBP", "0.8"}});
+  AddSource(File("a.ini", "USD = 1.1\r\nGBP = -0.8\r\nJPY = 130\r\n"));
+  RunOnServerThread();
+  EXPECT_EQ(reports, (std::vector<UINT>{WM_VX_UPDATEFAILED, WM_VX_UPDATEIDLE}));
+  EXPECT_EQ(result, E_INVALIDARG);
+  ASSERT_EQ(engine.notices.size(), 1u);
+  EXPECT_EQ(engine.notices[0].text.find("#82 file://" + dir / "www/a.ini|5|"), 0u) << engine.notices[0].text;
+  EXPECT_EQ(engine.notices[0].type, kNotifyError);
+  EXPECT_EQ(Rate("USD"), 1.0);
+  EXPECT_EQ(Rate("GBP"), 0.8);
+  EXPECT_EQ(Info("JPY"), nullptr);
+  EXPECT_TRUE(ChangedAtBefore("USD"));
 }
 
 TEST_F(UpdateThroughThread, AFailedRunLeavesTheServersRatesAlone) {
