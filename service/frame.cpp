@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/regupgrade.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/timetext.h"
 #include "engine/notify/notifychannels.h"
+#include "engine/notify/servicepipe.h"
 #include "platform/codepage.h"
 #include "platform/process.h"
 #include "platform/systime.h"
@@ -286,6 +288,12 @@ void ServiceModule::SetServiceStatus(DWORD state, const char* statusText) {
   notice += "STATUS=";
   notice += statusText ? statusText : (state <= SERVICE_RUNNING ? kNames[state] : "");
   vtx::service::Notify(notice.c_str());
+}
+
+const char* ServiceAccountRequestName(const COPYDATASTRUCT* cds) {
+  if (!cds || cds->dwData != VXSVC_ISSERVICEACCOUNT || !cds->lpData || cds->cbData == 0) return nullptr;
+  const auto* name = static_cast<const char*>(cds->lpData);
+  return std::memchr(name, 0, cds->cbData) && *name ? name : nullptr;
 }
 
 bool ServiceModule::RunsAsAccount(const char* account) const {

@@ -36,6 +36,10 @@ struct AlarmChannels {
 };
 AlarmChannels ReadAlarmChannels();
 
+// The account name of a VXSVC_ISSERVICEACCOUNT request: a name that ends inside the data it came
+// with and is not empty; null for anything else.
+const char* ServiceAccountRequestName(const COPYDATASTRUCT* cds);
+
 // "ApplicationMonitor": seconds between two watchdog checks, 0 = none (missing: 3600).
 DWORD ReadApplicationMonitor();
 
