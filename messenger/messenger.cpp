@@ -10,6 +10,7 @@
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/servicepipe.h"
 #include "platform/files.h"
+#include "platform/service.h"
 
 namespace vtx::msg {
 
@@ -63,11 +64,15 @@ HRESULT WriteDisplayLog(const std::string& path, const char* text, UINT flags, H
   if (!header) return S_FALSE;
   std::string entry = header;
   LocalFree(header);
+  if (entry.size() > kMaxDisplayEntryBytes) entry.resize(kMaxDisplayEntryBytes);
   vtx::notify::DisplayFileLock lock(path);
   if (!lock.held()) return E_TIMEOUT;
+  // The oldest entries give way, so that the file stays within its bound.
   std::string old;
-  HRESULT hr = vtx::ReadWholeFile(path.c_str(), &old);
-  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+  size_t room = kMaxDisplayFileBytes - entry.size() - std::strlen(vtx::notify::kDisplaySeparator);
+  vtx::FileStamp stamp;
+  HRESULT hr = vtx::notify::ReadDisplayFile(path.c_str(), room, &old, &stamp);
+  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
     old.clear();
   } else if (FAILED(hr)) {
     return hr;  // never replace a file whose contents could not be read
@@ -123,7 +128,16 @@ Messenger::~Messenger() {
 
 std::vector<vtx::service::UnitConfig> Messenger::Units() const {
   std::vector<vtx::service::UnitConfig> units = ServiceModule::Units();
-  units.front().stopTimeoutSec = 30;
+  vtx::service::UnitConfig& own = units.front();
+  // The messenger keeps root to start programs under other accounts, which get its sandbox too:
+  // only what no such program needs is taken away.
+  own.after = {vtx::service::UnitName("Hulvane Vantrex")};
+  own.killMode = "mixed";
+  own.stopTimeoutSec = 30;
+  own.startTimeoutSec = 30;
+  own.extraLines = {"ProtectKernelTunables=yes", "ProtectKernelModules=yes", "ProtectKernelLogs=yes",
+                    "ProtectControlGroups=yes", "ProtectClock=yes", "ProtectHostname=yes",
+                    "RestrictRealtime=yes", "LockPersonality=yes", "SystemCallArchitectures=native"};
   return units;
 }
 
@@ -142,6 +156,13 @@ HRESULT Messenger::OnInstalled(std::string* message) {
 void Messenger::OnUninstalled() {
   std::string path = vtx::LogonServicePath(), text;
   if (SUCCEEDED(vtx::ReadWholeFile(path.c_str(), &text)) && text == vtx::LogonServiceText()) unlink(path.c_str());
+}
+
+HRESULT Messenger::WriteDisplay(const char* text, UINT flags) {
+  // The product's group names the file: root writes it with the product account's rights.
+  vtx::ProductFileAccess rights(displayLog_);
+  if (!rights.Ok()) return E_ACCESSDENIED;
+  return WriteDisplayLog(displayLog_, text, flags, resources_);
 }
 
 DWORD Messenger::OnStart() {
@@ -234,7 +255,10 @@ void Messenger::FinishRun(WaitedRun* run, bool ended) {
 }
 
 DWORD Messenger::OnRequest(DWORD msg, WPARAM, LPARAM lParam) {
-  if (msg == VXMSG_DELETEDISPLAYLOG) return DeleteDisplayLog(displayLog_) ? 1 : 0;
+  if (msg == VXMSG_DELETEDISPLAYLOG) {
+    vtx::ProductFileAccess rights(displayLog_);
+    return rights.Ok() && DeleteDisplayLog(displayLog_) ? 1 : 0;
+  }
   if (msg != WM_COPYDATA) return 0;
   auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
   if (!cds || !cds->lpData) return 0;
@@ -245,12 +269,12 @@ DWORD Messenger::OnRequest(DWORD msg, WPARAM, LPARAM lParam) {
     case VXMSG_MESSAGEBOX:
       offset = 8;
       if (cds->cbData > 11 && TakeString(data, cds->cbData, offset, &text))
-        WriteDisplayLog(displayLog_, text.c_str(), ReadU32(data + 4), resources_);
+        WriteDisplay(text.c_str(), ReadU32(data + 4));
       return 0;
     case VXMSG_MESSAGEDIALOG:
       offset = 4;
       if (cds->cbData > 7 && TakeString(data, cds->cbData, offset, &text))
-        WriteDisplayLog(displayLog_, text.c_str(), kDialogFlags, resources_);
+        WriteDisplay(text.c_str(), kDialogFlags);
       return 0;
     case VXMSG_EXECUTE: return Execute(*cds);
     default: return 0;
@@ -268,8 +292,9 @@ void Messenger::OnPeerSilent() {
   vtx::svc::AlarmChannels c = vtx::svc::ReadAlarmChannels();
   // The messenger sends no e-mail: when that is the only channel, the event log takes it.
   bool log = c.log || (c.email && !c.screen && !c.file);
-  if (c.screen) WriteDisplayLog(displayLog_, text, kAlarmFlags, resources_);
-  if (log) MessageToLog(text, kAlarmFlags, &EventLog());
+  // A screen notice without a display-messages file to take it goes to the event log instead.
+  bool shown = c.screen && WriteDisplay(text, kAlarmFlags) == S_OK;
+  if (log || (c.screen && !shown)) MessageToLog(text, kAlarmFlags, &EventLog());
   if (c.file) MessageToFile(text, kAlarmFlags, c.messagesFile.c_str(), resources_, &EventLog(), TRUE);
 }
 

@@ -7,6 +7,9 @@
 
 #include <cstring>
 
+#include "engine/foundation/regvalue.h"
+#include "engine/notify/servercommands.h"
+#include "platform/service.h"
 #include "platform/sync.h"
 
 namespace vtx::notify {
@@ -52,6 +55,15 @@ bool DeleteDisplayFileIfUnchanged(const std::string& path, const vtx::FileStamp&
   vtx::FileStamp now;
   return lock.held() && SUCCEEDED(vtx::StampFile(path.c_str(), &now)) && now == shown &&
          unlink(path.c_str()) == 0;
+}
+
+HRESULT RegisterDisplayMessages() {
+  RegStringValueA value;
+  if (SUCCEEDED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "DisplayMessages")) && value.GetString() &&
+      *value.GetString())
+    return S_FALSE;
+  value = vtx::service::DefaultDisplayMessagesPath().c_str();
+  return value.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "DisplayMessages");
 }
 
 }  // namespace vtx::notify
