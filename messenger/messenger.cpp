@@ -78,7 +78,8 @@ HRESULT WriteDisplayLog(const std::string& path, const char* text, UINT flags, H
     return hr;  // never replace a file whose contents could not be read
   }
   std::string whole = old.empty() ? entry : entry + vtx::notify::kDisplaySeparator + old;
-  return vtx::WriteFileReplacing(path.c_str(), whole.data(), whole.size(), 0644);
+  // The product's group reads it (the manager) and deletes it.
+  return vtx::WriteFileReplacing(path.c_str(), whole.data(), whole.size(), 0660);
 }
 
 bool DeleteDisplayLog(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,7 +27,10 @@ DisplayFileLock::DisplayFileLock(const std::string& path) {
   fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
   if (fd_ < 0) return;
   struct stat st;
-  if (fstat(fd_, &st) == 0 && st.st_uid == geteuid()) vtx::ShareWithProductGroup(fd_, 0660);
+  // Made with another account's rights (the messenger writes as the product's account), it is
+  // that account's to share.
+  uid_t fileUser = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1)));
+  if (fstat(fd_, &st) == 0 && st.st_uid == fileUser) vtx::ShareWithProductGroup(fd_, 0660);
   for (int i = 0; i < kLockTries; ++i) {
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
       held_ = true;
