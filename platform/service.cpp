@@ -333,13 +333,14 @@ HRESULT Own(const std::string& path, uid_t uid, gid_t gid, unsigned mode, std::s
     return HRESULT_FROM_WIN32(Win32FromErrno(errno));
   }
   struct stat st{};
-  bool ok = fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && fchown(fd, uid, gid) == 0 &&
-            fchmod(fd, static_cast<mode_t>(mode)) == 0;
+  // A file with another name elsewhere (a hard link the folder's group made) is not ours to give.
+  bool sound = fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink == 1));
+  bool ok = sound && fchown(fd, uid, gid) == 0 && fchmod(fd, static_cast<mode_t>(mode)) == 0;
   int e = errno;
   close(fd);
   if (ok) return S_OK;
   Say(message, "cannot give " + path + " to the product's account: " +
-                   (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? std::strerror(e) : "not a file"));
+                   (sound ? std::strerror(e) : "not a file of its own"));
   return E_FAIL;
 }
 

@@ -48,6 +48,11 @@ class ThrowawayProductAccount {
     return true;
   }
   bool GroupExists() const { return getgrnam(name_.c_str()) != nullptr; }
+  // Makes the group and the system account as an installation does.
+  bool Make() const {
+    return RunAccountCommand("groupadd --system " + name_) &&
+           RunAccountCommand("useradd --system --gid " + name_ + " --no-create-home --shell /usr/sbin/nologin " + name_);
+  }
 
  private:
   void Remove() {
