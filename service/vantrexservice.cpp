@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/currency/settings.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/mail.h"
 #include "engine/notify/notifychannels.h"
@@ -78,6 +79,9 @@ std::vector<vtx::service::UnitConfig> VantrexService::Units() const {
   own.protectHome = "read-only";
   own.addressFamilies = "AF_UNIX AF_INET AF_INET6 AF_NETLINK";
   own.writablePaths = {vtx::service::ProductDataDir(), vtx::service::ProductAppDataDir()};
+  // The web service's administrator loads and saves configurations there, through the server.
+  if (std::string configurations = ConfigurationsFolder(); !configurations.empty())
+    own.writablePaths.push_back(configurations);
   // The start may take the server's minute to answer and two checks of kCheckTimeoutMs, or on
   // failure that minute and the stop of the server; the stop the server's own limit.
   own.startTimeoutSec = (kStartPolls * kStartPollMs + 2 * kCheckTimeoutMs) / 1000 + 30;
@@ -104,6 +108,21 @@ std::vector<vtx::service::UnitConfig> VantrexService::Units() const {
     units.push_back(unit);
   }
   return units;
+}
+
+std::string VantrexService::ConfigurationsFolder() {
+  CStringA folder;
+  return GetVXFolderName(folder, "Configurations") == 1 && folder.c_str() ? folder.c_str() : "";
+}
+
+HRESULT VantrexService::OnInstalled(std::string* message) {
+  // The only folder of the product that the server writes in: the product's account's.
+  std::string configurations = ConfigurationsFolder();
+  struct stat st{};
+  if (configurations.empty() || lstat(configurations.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return S_OK;
+  HRESULT hr = vtx::HandToProduct(configurations.c_str(), 02770);
+  if (FAILED(hr) && message) *message = "cannot give " + configurations + " to the product's account";
+  return hr;
 }
 
 void VantrexService::WatchServer() {

@@ -20,6 +20,7 @@ class VantrexService : public ServiceModule {
   void OnWatchdogTick() override;
   void OnPeerSilent() override;
   std::vector<vtx::service::UnitConfig> Units() const override;
+  HRESULT OnInstalled(std::string* message) override;
 
  private:
   // Polls until the server answers (S_OK), fails (E_FAIL, `why` says how) or a stop comes
@@ -30,6 +31,8 @@ class VantrexService : public ServiceModule {
   // The stop path: the server is told to quit, then given the rest of the limit to end.
   void StopServer();
   void WatchServer();
+  // The product folder's "Configurations" folder as the store names it; "" when none is.
+  static std::string ConfigurationsFolder();
 
   vtx::LockFile instance_;
   vtx::ChildProcess server_;

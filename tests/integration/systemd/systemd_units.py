@@ -178,7 +178,8 @@ def scenario(ns, env, product, data, account, log):
     # The rights model on disk.
     uid, gid = int(subprocess.run(["id", "-u", account], stdout=subprocess.PIPE, text=True).stdout), \
         int(subprocess.run(["getent", "group", account], stdout=subprocess.PIPE, text=True).stdout.split(":")[2])
-    for path, mode in ((data, 0o2770), (os.path.join(data, "registry.db"), 0o660)):
+    for path, mode in ((data, 0o2770), (os.path.join(data, "registry.db"), 0o660),
+                       (os.path.join(product, "Configurations"), 0o2770)):
         st = os.stat(path)
         check(f"owner and mode of {path}", (st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)) == (uid, gid, mode),
               (st.st_uid, st.st_gid, oct(stat.S_IMODE(st.st_mode))))
