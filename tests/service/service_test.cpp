@@ -365,6 +365,25 @@ TEST_F(ServiceProgram, AServerInAFolderThatAnotherAccountMayChangeIsNotRun) {
   }
 }
 
+TEST_F(ServiceProgram, AStopDuringTheStartEndsAServerThatServesNoPipeYetAtOnce) {
+  // A server that has not answered yet cannot be told to quit: it gets SIGTERM, as the system
+  // would send it, instead of a wait for an answer that cannot come.
+  std::string script = dir_ / "silent.sh";
+  std::ofstream(script) << "#!/bin/sh\necho $$ > '" << (dir_ / "silent.pid") << "'\nexec sleep 120\n";
+  chmod(script.c_str(), 0755);
+  Put("Server", script);
+  service_ = Spawn(vtxtest::Program("vtxservice"), {});
+  ASSERT_GT(service_, 0);
+  ASSERT_TRUE(vtxtest::Eventually([&] { return !vtxtest::ReadFile(dir_ / "silent.pid").empty(); }));
+  pid_t server = std::stoi(vtxtest::ReadFile(dir_ / "silent.pid"));
+  auto begin = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(service_, SIGTERM), 0);
+  EXPECT_EQ(vtxtest::WaitExit(service_, std::chrono::seconds(30)), 0);
+  service_ = -1;
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+  EXPECT_NE(kill(server, 0), 0) << "the server outlived its service";
+}
+
 TEST_F(ServiceProgram, AServerThatEndsAtOnceIsNamedWithItsStatus) {
   std::string script = dir_ / "ends3.sh";
   std::ofstream(script) << "#!/bin/sh\nexit 3\n";
