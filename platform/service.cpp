@@ -124,7 +124,8 @@ HRESULT UnitText(const UnitConfig& config, const std::vector<std::string>& keptL
   for (char& c : description)
     if (c == '\n' || c == '\r') c = ' ';
   std::string t;
-  t += "# Written by the service's RegServer switch. User= and Group= lines edited here are kept when it is written again.\n";
+  t += "# Written by the service's RegServer switch. User= and Group= lines edited here are kept when it is\n"
+       "# written again.\n";
   t += "[Unit]\n";
   t += "Description=" + description + "\n";
   std::string after = "network-online.target";
@@ -412,7 +413,8 @@ HRESULT PrepareProductHost(std::string* message) {
     Say(message, "cannot make " + logs + ": " + Reason(hr));
     return hr;
   }
-  if (FAILED(hr = Own(appData, uid, gid, 02770, message)) || FAILED(hr = Own(logs, uid, gid, 02770, message))) return hr;
+  if (FAILED(hr = Own(appData, uid, gid, 02770, message))) return hr;
+  if (FAILED(hr = Own(logs, uid, gid, 02770, message))) return hr;
   return S_OK;
 }
 

@@ -209,7 +209,8 @@ void ServiceModule::Say(const std::string& text) const { std::fprintf(stderr, "%
 HRESULT ServiceModule::Install() {
   // The screen notices need a display-messages file; one chosen before stays.
   if (HRESULT hr = vtx::notify::RegisterDisplayMessages(); FAILED(hr)) {
-    Say("cannot register the display-messages file in the store: " + std::string(vtx::SystemErrorText(hr) ? vtx::SystemErrorText(hr) : "error"));
+    const char* why = vtx::SystemErrorText(hr);
+    Say(std::string("cannot register the display-messages file in the store: ") + (why ? why : "error"));
     return hr;
   }
   // The services' account and the rights on the store, before the units name that account.

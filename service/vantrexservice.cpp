@@ -193,7 +193,8 @@ DWORD VantrexService::OnStart() {
   long holder = 0;
   if (SUCCEEDED(taken)) taken = instance_.Take(vtx::JoinPath(vtx::sync::RuntimeDir(), "vtxservice.lock"), &holder);
   if (taken == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION) || CPipeMessageClient::PipeExists(g_szServicePipe)) {
-    Say("another vtxservice is running here" + (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()));
+    std::string who = holder > 0 ? " (process " + std::to_string(holder) + ")" : "";
+    Say("another vtxservice is running here" + who);
     return ERROR_SERVICE_ALREADY_RUNNING;
   }
   if (FAILED(taken)) {

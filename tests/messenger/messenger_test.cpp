@@ -403,7 +403,8 @@ TEST_F(MessengerProgram, ADisplayFileWhereTheProductAccountMayNotWriteIsNotWritt
   std::string box = U32(0) + U32(0x40) + Str("planted") + Str("") + std::string(4, '\0');
   EXPECT_EQ(Ask(CopyData(1, box, static_cast<uint32_t>(box.size()))), U32(0));
   bool logged = false;
-  for (int i = 0; i < 20 && !logged; ++i) logged = log_->Receive(500).find("service does not answer") != std::string::npos;
+  for (int i = 0; i < 20 && !logged; ++i)
+    logged = log_->Receive(500).find("service does not answer") != std::string::npos;
   EXPECT_TRUE(logged);
   EXPECT_NE(access((closed + "/display.txt").c_str(), F_OK), 0);
   EXPECT_NE(access((closed + "/display.txt.lock").c_str(), F_OK), 0);

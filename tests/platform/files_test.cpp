@@ -381,7 +381,7 @@ TEST(Files, TrustedPathsBelongToRootOrUsAndNobodyElseMayChangeThem) {
   ASSERT_EQ(symlink((good + "/prog").c_str(), (good + "/fine-link").c_str()), 0);
   struct Case {
     std::string path;
-    const char* refusal;  // a piece of the reason, "" when the path is trusted
+    const char* refusal;  // a part of the reason, "" when the path is trusted
   } cases[] = {
       {good + "/prog", ""},
       {good, ""},

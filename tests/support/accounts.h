@@ -51,7 +51,8 @@ class ThrowawayProductAccount {
   // Makes the group and the system account as an installation does.
   bool Make() const {
     return RunAccountCommand("groupadd --system " + name_) &&
-           RunAccountCommand("useradd --system --gid " + name_ + " --no-create-home --shell /usr/sbin/nologin " + name_);
+           RunAccountCommand("useradd --system --gid " + name_ + " --no-create-home --shell /usr/sbin/nologin " +
+                             name_);
   }
 
  private:

@@ -1,7 +1,8 @@
 // Registers an installed product folder in the registry store: the values every program reads to
 // find the server, the filter programs and definitions, the actions, the validators and the
-// English resource catalogue, and the display-messages file unless one is set. Optionally configures the data source and the update schedule. With
-// a server running, it writes inside a configuration session of that server.
+// English resource catalogue, and the display-messages file unless one is set. Optionally
+// configures the data source and the update schedule. With a server running, it writes inside a
+// configuration session of that server.
 #include <sys/stat.h>
 #include <unistd.h>
 

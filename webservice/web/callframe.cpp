@@ -180,7 +180,8 @@ HRESULT ExecuteClientValidation(CSettings& settings, uint32_t, const char* clien
     named.program = program.c_str();
     named.directory = folder.c_str();
     if (std::string why = vtx::UntrustedProgramReason(named); !why.empty()) {
-      if (error) *error = ("The client validation program \"" + std::string(program.c_str()) + "\" is refused: " + why).c_str();
+      std::string text = "The client validation program \"" + std::string(program.c_str()) + "\" is refused: " + why;
+      if (error) *error = text.c_str();
       return E_ACCESSDENIED;
     }
   }
