@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/displayfile.h"
@@ -167,7 +168,14 @@ HRESULT Messenger::WriteDisplay(const char* text, UINT flags) {
 }
 
 DWORD Messenger::OnStart() {
-  resources_ = LoadResourceLibrary(g_szAppKey);
+  {
+    // The store names the catalogue: root reads it with the product account's rights.
+    std::optional<vtx::FileAccessAs> rights;
+    uid_t uid;
+    gid_t gid;
+    if (geteuid() == 0 && vtx::ProductAccount(&uid, &gid)) rights.emplace(uid, gid);
+    if (!rights || rights->Ok()) resources_ = LoadResourceLibrary(g_szAppKey);
+  }
   if (!resources_) {
     LogEvent(kEventNoResources, EVENTLOG_ERROR_TYPE);
     Say("the resource library could not be loaded");

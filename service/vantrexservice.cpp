@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/currency/settings.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/mail.h"
 #include "engine/notify/notifychannels.h"
@@ -80,8 +79,7 @@ std::vector<vtx::service::UnitConfig> VantrexService::Units() const {
   own.addressFamilies = "AF_UNIX AF_INET AF_INET6 AF_NETLINK";
   own.writablePaths = {vtx::service::ProductDataDir(), vtx::service::ProductAppDataDir()};
   // The web service's administrator loads and saves configurations there, through the server.
-  if (std::string configurations = ConfigurationsFolder(); !configurations.empty())
-    own.writablePaths.push_back(configurations);
+  own.writablePaths.push_back(ConfigurationsFolder());
   // The start may take the server's minute to answer and two checks of kCheckTimeoutMs, or on
   // failure that minute and the stop of the server; the stop the server's own limit.
   own.startTimeoutSec = (kStartPolls * kStartPollMs + 2 * kCheckTimeoutMs) / 1000 + 30;
@@ -111,15 +109,16 @@ std::vector<vtx::service::UnitConfig> VantrexService::Units() const {
 }
 
 std::string VantrexService::ConfigurationsFolder() {
-  CStringA folder;
-  return GetVXFolderName(folder, "Configurations") == 1 && folder.c_str() ? folder.c_str() : "";
+  // The folder of this program, which root runs, never the one the store names: the product's
+  // group writes the store.
+  return ProgramFolder() + "/Configurations";
 }
 
 HRESULT VantrexService::OnInstalled(std::string* message) {
   // The only folder of the product that the server writes in: the product's account's.
   std::string configurations = ConfigurationsFolder();
   struct stat st{};
-  if (configurations.empty() || lstat(configurations.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return S_OK;
+  if (lstat(configurations.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return S_OK;
   HRESULT hr = vtx::HandToProduct(configurations.c_str(), 02770);
   if (FAILED(hr) && message) *message = "cannot give " + configurations + " to the product's account";
   return hr;

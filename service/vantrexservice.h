@@ -31,7 +31,7 @@ class VantrexService : public ServiceModule {
   // The stop path: the server is told to quit, then given the rest of the limit to end.
   void StopServer();
   void WatchServer();
-  // The product folder's "Configurations" folder as the store names it; "" when none is.
+  // The "Configurations" folder of the product folder that holds this program.
   static std::string ConfigurationsFolder();
 
   vtx::LockFile instance_;
