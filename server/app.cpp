@@ -327,7 +327,10 @@ HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import, Ori
   if (!cds.lpData || cds.cbData < 8) return E_INVALIDARG;
   vtx::Account caller{};
   if (origin == Origin::Outside && !s.seams.pipe->Caller(&caller)) return E_ACCESSDENIED;
-  const vtx::Account* as = origin == Origin::Outside ? &caller : nullptr;
+  // Root asking a server that runs under the product's account gets the server's own rights,
+  // which are fewer: there is no root's to take.
+  bool rootAsksService = caller.uid == 0 && geteuid() != 0;
+  const vtx::Account* as = origin == Origin::Outside && !rootAsksService ? &caller : nullptr;
   auto* data = static_cast<const BYTE*>(cds.lpData);
   DWORD offset = 4;
   const char* path = StringIn(data, cds.cbData, offset);

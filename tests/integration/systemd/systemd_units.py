@@ -199,6 +199,15 @@ def scenario(ns, env, product, data, account, log):
         time.sleep(0.1)
     check("the web service answers a call", answered, r.stdout[-300:])
 
+    # Root's export through the pipe of a server that runs as the product's account is written
+    # with the server's rights.
+    path = os.path.join(data, "export").encode() + b"\0"
+    block = struct.pack("<I", 1) + path + b"\0" * 4
+    request = struct.pack("<IIIIII", 74, 0, 0, 0x8074, len(block), 0) + block
+    check("root's export through the pipe", pipe_ask(ns, "/run/vantrex/HulvaneVantrexAppPipe", request, 30) == 0)
+    exported = os.path.join(data, "export.vx-cnf")
+    check("the export is the server account's", os.path.exists(exported) and os.stat(exported).st_uid == uid)
+
     # A screen notice reaches the display-messages file, written as the product's account.
     data_block = struct.pack("<II", 0, 0x40) + b"Rates arrived late\0Vantrex\0" + b"\0" * 4
     request = struct.pack("<IIIIII", 74, 0, 0, 1, len(data_block), 0) + data_block
