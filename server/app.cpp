@@ -440,6 +440,9 @@ bool RunImport(const Seams& seams, const std::string& given) {
   if (SUCCEEDED(hr)) {
     if (res.FormatMessageBox(nullptr, 440, 32, MB_YESNO | MB_ICONQUESTION, lib, file.c_str()) == IDYES) {
       HRESULT sent = SendImportToServer(*seams.link, file.c_str());
+      // A server under the product's account cannot take our rights to read our file: we import
+      // it ourselves, with our own rights, inside its configuration session.
+      if (sent == E_ACCESSDENIED) sent = ImportInServerSession(*seams.link, *seams.store, file.c_str());
       ok = SUCCEEDED(sent);
       if (ok)
         res.FormatMessageBox(nullptr, 441, 32, MB_ICONINFORMATION, lib, file.c_str());
@@ -561,6 +564,18 @@ HRESULT SendImportToServer(ServerLink& link, const char* path) {
   HRESULT hr = link.SendVXVMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), &result);
   GlobalFree(block);
   return FAILED(hr) ? hr : result;
+}
+
+HRESULT ImportInServerSession(ServerLink& link, SettingsStore& store, const char* path) {
+  DWORD reply = 0;
+  HRESULT hr = link.SendVXVMessage(WM_VX_LOCKCONFIG, 0, 0, &reply);
+  if (FAILED(hr)) return hr;
+  if (FAILED(static_cast<HRESULT>(reply))) return static_cast<HRESULT>(reply);
+  hr = store.ImportConfiguration(path, 1, nullptr);
+  // Unlocked with a reload when the import changed the store, so that the server's own save keeps it.
+  DWORD ignored = 0;
+  HRESULT unlocked = link.SendVXVMessage(WM_VX_UNLOCKCONFIG, SUCCEEDED(hr) ? 1 : 0, 0, &ignored);
+  return FAILED(hr) ? hr : unlocked;
 }
 
 void MigrateMessagesFile(SettingsStore& store) {

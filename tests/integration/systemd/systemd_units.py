@@ -84,14 +84,16 @@ class EventLog:
         self.sock.close()
 
 
-def pipe_ask(ns, pipe, request, timeout=10):
-    """One request to a pipe inside the namespace: the 32-bit reply, or None."""
+def pipe_ask(ns, pipe, request, timeout=10, prefix=()):
+    """One request to a pipe inside the namespace (`prefix` runs the client under another
+    account): the 32-bit reply, or None."""
     script = ("import socket,struct,sys\n"
               "s=socket.socket(socket.AF_UNIX);s.settimeout(%d);s.connect(sys.argv[1])\n"
               "s.sendall(bytes.fromhex(sys.argv[2]));r=b''\n"
               "while len(r)<4:\n c=s.recv(4-len(r))\n if not c: break\n r+=c\n"
               "print(struct.unpack('<I',r)[0] if len(r)==4 else 'none')\n") % timeout
-    r = ns.run(["/usr/bin/python3", "-c", script, pipe, request.hex()], check=False, timeout=timeout + 10)
+    r = ns.run(list(prefix) + ["/usr/bin/python3", "-c", script, pipe, request.hex()], check=False,
+               timeout=timeout + 10)
     out = r.stdout.strip()
     return int(out) if out.isdigit() else None
 
@@ -198,6 +200,20 @@ def scenario(ns, env, product, data, account, log):
             break
         time.sleep(0.1)
     check("the web service answers a call", answered, r.stdout[-300:])
+
+    # An account of the group reads the store and reaches the pipes; one outside it does neither.
+    member = account + "m"
+    remove_account(member)
+    if check("a member account", account_command(["useradd", "-M", "-N", "-G", account, member])):
+        try:
+            for who, ok in ((member, True), ("nobody", False)):
+                as_who = ["setpriv", "--reuid", who, "--regid", "nogroup", "--init-groups"]
+                r = ns.run(as_who + [os.path.join(product, "vtxrates")], env=env, check=False)
+                check(f"vtxrates as {who}", (r.returncode == 0) == ok, r.stdout)
+                reply = pipe_ask(ns, "/run/vantrex/HulvaneVantrexSvcPipe", struct.pack("<III", 3, 0, 0), prefix=as_who)
+                check(f"the service's pipe for {who}", (reply == 1) == ok, reply)
+        finally:
+            account_command(["userdel", member])
 
     # Root's export through the pipe of a server that runs as the product's account is written
     # with the server's rights.
