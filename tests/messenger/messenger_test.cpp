@@ -103,6 +103,27 @@ TEST_F(DisplayLog, NewestFirstWithSeparatorsAndNoForgedEntries) {
   FreeLibrary(lib);
 }
 
+TEST_F(DisplayLog, TheFileKeepsTheNewestEntriesWithinItsBound) {
+  HMODULE lib = LoadResourceLibrary(kAppKey);
+  ASSERT_NE(lib, nullptr);
+  std::string path = dir_ / "display.txt";
+  // Forty messages of 1 MiB each: every one is cut to its bound, and the oldest give way.
+  std::string big(1024 * 1024, 'x');
+  for (int i = 0; i < 40; ++i) {
+    std::string text = "message " + std::to_string(i) + " " + big;
+    ASSERT_EQ(vtx::msg::WriteDisplayLog(path, text.c_str(), 0x40, lib), S_OK) << i;
+  }
+  std::string whole = vtxtest::ReadFile(path);
+  EXPECT_LE(whole.size(), vtx::msg::kMaxDisplayFileBytes);
+  std::vector<std::string> entries = Split(whole);
+  ASSERT_GE(entries.size(), 10u);
+  for (const std::string& e : entries) EXPECT_LE(e.size(), vtx::msg::kMaxDisplayEntryBytes);
+  EXPECT_NE(entries[0].find("message 39 "), std::string::npos);
+  EXPECT_NE(entries[1].find("message 38 "), std::string::npos);
+  EXPECT_EQ(whole.find("message 0 "), std::string::npos);
+  FreeLibrary(lib);
+}
+
 TEST_F(DisplayLog, ConcurrentWritersLoseNothingAndReadersSeeWholeFiles) {
   HMODULE lib = LoadResourceLibrary(kAppKey);
   ASSERT_NE(lib, nullptr);
