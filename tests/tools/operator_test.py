@@ -13,7 +13,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from vtxtest import message, pipe_request, private_store, wait_for  # noqa: E402
+from vtxtest import message, pipe_request, private_store, throwaway_account, wait_for  # noqa: E402
 
 WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG, WM_VX_QUIT, WM_VX_ISUPDATING = 0x8065, 0x8066, 0x8067, 0x806D
 
@@ -53,12 +53,15 @@ def services(product, run_dir, env):
         check("first messenger still serves", first.poll() is None, first.poll())
         # Without systemd the verbs say how to run the programs by hand, and a removal names what
         # it could not stop.
-        units = dict(env, VANTREX_UNIT_DIR=os.path.join(run_dir, "units"), VANTREX_PAM_DIR=os.path.join(run_dir, "pam"))
-        r = run([messenger, "-RegServerStartService"], units)
-        check("start without systemd", r.returncode == 1 and "start it by hand instead" in r.stderr, repr(r))
-        r = run([messenger, "-UnregServer"], units)
-        check("removal without systemd", r.returncode == 0 and f"still runs: end it with kill {first.pid}" in r.stderr,
-              repr(r))
+        # The registration makes the product's account: one of the test's own.
+        with throwaway_account("op") as account:
+            units = dict(env, VANTREX_UNIT_DIR=os.path.join(run_dir, "units"),
+                         VANTREX_PAM_DIR=os.path.join(run_dir, "pam"), VANTREX_ACCOUNT=account)
+            r = run([messenger, "-RegServerStartService"], units)
+            check("start without systemd", r.returncode == 1 and "start it by hand instead" in r.stderr, repr(r))
+            r = run([messenger, "-UnregServer"], units)
+            check("removal without systemd",
+                  r.returncode == 0 and f"still runs: end it with kill {first.pid}" in r.stderr, repr(r))
     finally:
         first.terminate()
         first.wait(20)
