@@ -105,8 +105,7 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings) {
   if (*p >= u'0' && *p <= u'9') return vtx::TextToUnsigned<char16_t>(p, nullptr, 0);
   if (settings) {
     StringToAnsi name(text);
-    std::unique_lock<std::mutex> locales = LockLocales();
-    CCurrencyLocaleList* list = settings->GetLocaleList();
+    const CCurrencyLocaleList* list = settings->GetLocaleList();
     if (list)
       if (CCurrencyLocale* locale = list->Find(name.GetAnsi())) return locale->GetLCID();
   }
