@@ -74,6 +74,7 @@ struct ValueCache {
 // what they saw, without a transaction or a system call.
 
 bool g_neverCreate = false;
+uint64_t NowFileTime();
 
 struct Published {
   std::string path;  // the store's
@@ -106,7 +107,10 @@ Published* MapPublished(const std::string& store, bool write) {
     if (fd >= 0) {
       if (geteuid() == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
       }
-      if (fchmod(fd, st.st_mode & 0666) != 0 || ftruncate(fd, sizeof(uint64_t)) != 0) {
+      // It starts at the time it was made, so that the words of two stores never compare equal.
+      const uint64_t first = NowFileTime();
+      if (fchmod(fd, st.st_mode & 0666) != 0 ||
+          pwrite(fd, &first, sizeof first, 0) != static_cast<ssize_t>(sizeof first)) {
         close(fd);
         unlink(path.c_str());
         return nullptr;

@@ -54,31 +54,12 @@ MHD_Result Respond(void* cls, MHD_Connection* connection, const char* url, const
   const HostOptions& opt = host->Options();
   const bool post = std::strcmp(method, "POST") == 0;
   if (!*state) {
-    // First call: only the head is known.
-    if (std::strcmp(url, opt.path.c_str()) != 0) return Send(connection, 404, "Not found.\n", "text/plain");
-    if (!post) {
-      if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
-        return Send(connection, 405, "Method not allowed.\n", "text/plain", "GET, POST");
-      bool wsdl = false;
-      int arguments = MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, FindWsdl, &wsdl);
-      if (!wsdl && arguments > 0)
-        return Send(connection, 404, "Ask for " + opt.path + "?wsdl for the service description.\n", "text/plain");
-      const char* hostHeader = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
-      std::string where = hostHeader && *hostHeader ? hostHeader : Authority(opt.address, host->Port());
-      // A Host header can hold anything; the location takes only what an authority can hold.
-      for (char ch : where)
-        if (!(std::isalnum(static_cast<unsigned char>(ch)) || std::strchr(".-:[]_", ch)))
-          where = Authority(opt.address, host->Port());
-      if (!wsdl)  // the path alone: a page for people
-        return Send(connection, 200, WriteServicePage(host->GetService(), "http://" + where + opt.path + "?wsdl"),
-                    "text/html; charset=utf-8");
-      return Send(connection, 200, WriteWsdl(host->GetService(), "http://" + where + opt.path),
-                  "text/xml; charset=utf-8");
-    }
+    // First call: only the head is known. Every answer waits for the next call, when the request is
+    // in whole: one queued now would end the connection instead of keeping it for the next request.
     auto* call = new (std::nothrow) Call;
     if (!call) return MHD_NO;
     const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
-    if (length && std::strtoull(length, nullptr, 10) > opt.maxBodyBytes) call->tooLarge = true;
+    if (post && length && std::strtoull(length, nullptr, 10) > opt.maxBodyBytes) call->tooLarge = true;
     *state = call;
     if (call->tooLarge) {
       host->Log("a request of " + std::string(length) + " bytes refused: larger than 1 MiB");
@@ -100,6 +81,26 @@ MHD_Result Respond(void* cls, MHD_Connection* connection, const char* url, const
   if (call->tooLarge) {
     host->Log("a request refused: larger than 1 MiB");
     return Send(connection, 413, "The request is larger than 1 MiB.\n", "text/plain");
+  }
+  if (std::strcmp(url, opt.path.c_str()) != 0) return Send(connection, 404, "Not found.\n", "text/plain");
+  if (!post) {
+    if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
+      return Send(connection, 405, "Method not allowed.\n", "text/plain", "GET, POST");
+    bool wsdl = false;
+    int arguments = MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, FindWsdl, &wsdl);
+    if (!wsdl && arguments > 0)
+      return Send(connection, 404, "Ask for " + opt.path + "?wsdl for the service description.\n", "text/plain");
+    const char* hostHeader = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
+    std::string where = hostHeader && *hostHeader ? hostHeader : Authority(opt.address, host->Port());
+    // A Host header can hold anything; the location takes only what an authority can hold.
+    for (char ch : where)
+      if (!(std::isalnum(static_cast<unsigned char>(ch)) || std::strchr(".-:[]_", ch)))
+        where = Authority(opt.address, host->Port());
+    if (!wsdl)  // the path alone: a page for people
+      return Send(connection, 200, WriteServicePage(host->GetService(), "http://" + where + opt.path + "?wsdl"),
+                  "text/html; charset=utf-8");
+    return Send(connection, 200, WriteWsdl(host->GetService(), "http://" + where + opt.path),
+                "text/xml; charset=utf-8");
   }
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   const char* action = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "SOAPAction");

@@ -117,6 +117,8 @@ sigset_t BlockStopSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The server makes the store; a service that made an empty one would answer from nothing.
+  vtx::RegistryNeverCreates(true);
   xmlInitParser();
   // Hit counts go to the server, validators with an account through the messenger.
   g_pfnSendVXVMessageTimeout = ::SendVXVMessageTimeout;
@@ -133,8 +135,6 @@ int main(int argc, char** argv) {
   std::string error = ReadArguments(argc, argv, opt);
   if (!error.empty()) return Usage(error.c_str());
   sigset_t stop = BlockStopSignals();
-  // The server makes the store; a service that made an empty one would answer from nothing.
-  vtx::RegistryNeverCreates(true);
 
   static const vtx::soap::Service service = MakeVantrexService();
   vtx::soap::HttpHost host(service);
