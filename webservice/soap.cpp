@@ -1,7 +1,9 @@
 #include "webservice/soap.h"
 
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <charconv>
@@ -311,8 +313,34 @@ bool ParseDouble(const std::string& raw, double* out) {
   return r.ec == std::errc() && r.ptr == t.c_str() + n;
 }
 
+namespace {
+
+// The document names its own encoding: a byte order mark, UTF-16 or UTF-32 without one (zero bytes
+// in its first character), or an encoding in its XML declaration.
+bool NamesItsEncoding(const char* body, size_t size) {
+  const auto* b = reinterpret_cast<const unsigned char*>(body);
+  if (size >= 2 && ((b[0] == 0xFE && b[1] == 0xFF) || (b[0] == 0xFF && b[1] == 0xFE) || !b[0] || !b[1])) return true;
+  if (size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) return true;
+  if (size < 5 || std::memcmp(body, "<?xml", 5) != 0) return false;
+  const char* end = static_cast<const char*>(memmem(body, size, "?>", 2));
+  return end && memmem(body, static_cast<size_t>(end - body), "encoding", 8) != nullptr;
+}
+
+}  // namespace
+
+std::string CharsetOf(const std::string& contentType) {
+  for (size_t at = contentType.find(';'); at != std::string::npos; at = contentType.find(';', at + 1)) {
+    std::string param = Trim(contentType.substr(at + 1, contentType.find(';', at + 1) - at - 1));
+    if (param.size() < 8 || strncasecmp(param.c_str(), "charset=", 8) != 0) continue;
+    std::string value = Trim(param.substr(8));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+  }
+  return {};
+}
+
 Request ParseRequest(const Service& service, const char* body, size_t size, Version version,
-                     const std::string& soapAction) {
+                     const std::string& soapAction, const std::string& charset) {
   std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw std::bad_alloc();
   ctxt->sax->internalSubset = RefuseDoctype;
@@ -320,7 +348,17 @@ Request ParseRequest(const Service& service, const char* body, size_t size, Vers
   ctxt->_private = nullptr;
   if (size > static_cast<size_t>(INT32_MAX)) Malformed("The request is too large.");
   CheckShape(body, size);
-  std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(ctxt.get(), body, static_cast<int>(size), nullptr, nullptr,
+  // The HTTP charset stands in for an encoding that the document does not name.
+  const char* encoding = nullptr;
+  if (!charset.empty() && !NamesItsEncoding(body, size)) {
+    if (xmlCharEncodingHandlerPtr known = xmlFindCharEncodingHandler(charset.c_str())) {
+      xmlCharEncCloseFunc(known);
+    } else {
+      Malformed("The request's charset \"" + Printable(charset) + "\" is not one the service reads.");
+    }
+    encoding = charset.c_str();
+  }
+  std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(ctxt.get(), body, static_cast<int>(size), nullptr, encoding,
                                                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                                                              XML_PARSE_NOCDATA));
   if (ctxt->_private) Malformed("A document type declaration is not allowed.");
@@ -535,7 +573,7 @@ Reply Dispatch(const Service& service, const char* body, size_t size, const std:
     return Reply{status, WriteFault(service, version, f), ctype, std::move(failure)};
   };
   try {
-    Request req = ParseRequest(service, body, size, version, soapAction);
+    Request req = ParseRequest(service, body, size, version, soapAction, CharsetOf(contentType));
     op = req.op;
     Value result = req.op->call(req.args);
     return Reply{200, WriteResponse(service, req, result), ctype, {}};
