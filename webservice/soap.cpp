@@ -44,6 +44,28 @@ void RefuseDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
   xmlStopParser(ctxt);
 }
 
+// This thread's parser context, kept from one request to the next: making one takes a lock of the
+// library's (for its dictionary's seed) that every request would otherwise queue on, and so does a
+// document that shares the context's dictionary (hence XML_PARSE_NODICT). It is made anew after a
+// request that went wrong, and before its dictionary of names grows large.
+constexpr size_t kParserNames = 4096;
+constexpr unsigned kParserUses = 10000;
+thread_local std::unique_ptr<xmlParserCtxt, CtxtFree> t_parser;
+thread_local unsigned t_parserUses = 0;
+
+xmlParserCtxt* ThreadParser() {
+  if (t_parser && (++t_parserUses > kParserUses || static_cast<size_t>(xmlDictSize(t_parser->dict)) > kParserNames)) t_parser.reset();
+  if (!t_parser) {
+    t_parser.reset(xmlNewParserCtxt());
+    if (!t_parser) throw std::bad_alloc();
+    t_parser->sax->internalSubset = RefuseDoctype;
+    t_parser->sax->externalSubset = RefuseDoctype;
+    t_parserUses = 0;
+  }
+  t_parser->_private = nullptr;
+  return t_parser.get();
+}
+
 bool IsNs(const xmlNode* n, const char* ns) {
   return n->ns && n->ns->href && std::strcmp(reinterpret_cast<const char*>(n->ns->href), ns) == 0;
 }
@@ -341,11 +363,6 @@ std::string CharsetOf(const std::string& contentType) {
 
 Request ParseRequest(const Service& service, const char* body, size_t size, Version version,
                      const std::string& soapAction, const std::string& charset) {
-  std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlNewParserCtxt());
-  if (!ctxt) throw std::bad_alloc();
-  ctxt->sax->internalSubset = RefuseDoctype;
-  ctxt->sax->externalSubset = RefuseDoctype;
-  ctxt->_private = nullptr;
   if (size > static_cast<size_t>(INT32_MAX)) Malformed("The request is too large.");
   CheckShape(body, size);
   // The HTTP charset stands in for an encoding that the document does not name.
@@ -358,11 +375,17 @@ Request ParseRequest(const Service& service, const char* body, size_t size, Vers
     }
     encoding = charset.c_str();
   }
-  std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(ctxt.get(), body, static_cast<int>(size), nullptr, encoding,
+  xmlParserCtxt* ctxt = ThreadParser();
+  std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(ctxt, body, static_cast<int>(size), nullptr, encoding,
                                                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                                                             XML_PARSE_NOCDATA));
-  if (ctxt->_private) Malformed("A document type declaration is not allowed.");
-  if (!doc || !ctxt->wellFormed) Malformed("The request is not well-formed XML.");
+                                                             XML_PARSE_NOCDATA | XML_PARSE_NODICT));
+  const bool doctype = ctxt->_private != nullptr, wellFormed = doc && ctxt->wellFormed;
+  if (doctype || !wellFormed) {
+    doc.reset();
+    t_parser.reset();
+  }
+  if (doctype) Malformed("A document type declaration is not allowed.");
+  if (!wellFormed) Malformed("The request is not well-formed XML.");
 
   Request req;
   req.version = version;
