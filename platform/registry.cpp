@@ -141,6 +141,12 @@ Published* FindPublished(const std::string& store, bool write) {
     if (q->path == store && (q->writable || !write)) return t_published = q;
   p = MapPublished(store, write);
   if (!p) return nullptr;
+  if (write && !p->writable) {
+    // A writer that may not move the word: tried again at its next commit, never kept.
+    munmap(p->word, sizeof(uint64_t));
+    delete p;
+    return nullptr;
+  }
   g_published.push_back(p);
   return t_published = p;
 }
