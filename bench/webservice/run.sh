@@ -117,11 +117,18 @@ cpu_sample() {
 profile=""
 goals=()
 for c in 1 16 64; do
-  read -r u0 s0 v0 n0 < <(cpu_sample)
-  t0="$(date +%s.%N)"
-  read -r r p50 p99 bad < <(measure "$work/ours-$c.txt" "$c" "${BENCH_SECONDS:-10}" -s bench/webservice/post.lua "$url")
-  t1="$(date +%s.%N)"
-  read -r u1 s1 v1 n1 < <(cpu_sample)
+  # Sampled inside the run, while its connections' threads are there: 1 s in and 1 s before its end.
+  seconds="${BENCH_SECONDS:-10}"
+  (
+    sleep 1
+    echo "$(date +%s.%N) $(cpu_sample)" >"$work/sample-$c.txt"
+    sleep $(( seconds > 3 ? seconds - 2 : 1 ))
+    echo "$(date +%s.%N) $(cpu_sample)" >>"$work/sample-$c.txt"
+  ) &
+  sampler=$!
+  read -r r p50 p99 bad < <(measure "$work/ours-$c.txt" "$c" "$seconds" -s bench/webservice/post.lua "$url")
+  wait "$sampler" || true
+  { read -r t0 u0 s0 v0 n0; read -r t1 u1 s1 v1 n1; } <"$work/sample-$c.txt"
   read -r nr np50 np99 nbad < <(measure "$work/nginx-$c.txt" "$c" "${BENCH_SECONDS:-10}" "$nurl")
   ratio="$(awk -v a="$r" -v b="$nr" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')"
   printf '%-12s %14.0f %10.3f %10.3f %14.0f %10.3f %10.3f %8s %9d\n' "$c" "$r" "$p50" "$p99" "$nr" "$np50" "$np99" \
