@@ -82,6 +82,9 @@ std::string EntryText(DWORD eventId, WORD numStrings, LPCSTR* strings) {
     char16_t* out = nullptr;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER, source.c_str(), 0, 0,
                              reinterpret_cast<LPWSTR>(&out), 0, &inserts);
+    // Inserts that make the text empty (an empty message for "%1") give an empty entry, not the
+    // text with its inserts unfilled.
+    if (!n && GetLastError() == ERROR_SUCCESS) return std::string();
     if (!n)
       n = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
                          source.c_str(), 0, 0, reinterpret_cast<LPWSTR>(&out), 0, nullptr);

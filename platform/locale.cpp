@@ -9,6 +9,7 @@
 #include <unicode/ucurr.h>
 #include <unicode/uloc.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -227,13 +228,36 @@ LocaleData Build(LCID lcid) {
   return d;
 }
 
+// The locales built so far, found without a lock: a table of slots that are filled once and never
+// change, beside the map that owns the data (and holds any that the table has no room for).
+struct BuiltLocale {
+  LCID lcid;
+  LocaleData data;
+};
+constexpr size_t kLocaleSlots = 1024;
+std::atomic<const BuiltLocale*> g_localeSlots[kLocaleSlots];
+
+size_t SlotOf(LCID lcid) { return (lcid * 2654435761u) % kLocaleSlots; }
+
 const LocaleData& Data(LCID lcid) {
+  for (size_t i = 0, at = SlotOf(lcid); i < kLocaleSlots; ++i, at = (at + 1) % kLocaleSlots) {
+    const BuiltLocale* b = g_localeSlots[at].load(std::memory_order_acquire);
+    if (!b) break;
+    if (b->lcid == lcid) return b->data;
+  }
   static std::mutex mutex;
-  static std::map<LCID, std::unique_ptr<LocaleData>> cache;
+  static std::map<LCID, std::unique_ptr<BuiltLocale>> cache;
   std::lock_guard<std::mutex> lock(mutex);
   auto& slot = cache[lcid];
-  if (!slot) slot = std::make_unique<LocaleData>(Build(lcid));
-  return *slot;
+  if (!slot) {
+    slot = std::make_unique<BuiltLocale>(BuiltLocale{lcid, Build(lcid)});
+    for (size_t i = 0, at = SlotOf(lcid); i < kLocaleSlots; ++i, at = (at + 1) % kLocaleSlots)
+      if (!g_localeSlots[at].load(std::memory_order_relaxed)) {
+        g_localeSlots[at].store(slot.get(), std::memory_order_release);
+        break;
+      }
+  }
+  return slot->data;
 }
 
 // The item as text; the Win32 error for an unknown item, or for a name that an unknown locale

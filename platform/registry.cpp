@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
@@ -71,6 +73,94 @@ struct ValueCache {
   std::vector<Row> rows;
   std::unordered_map<std::string, size_t> byFold;
 };
+
+// ---- the published change generation ----------------------------------------------------------
+// A word in a small file beside the store ("<store>-changes"), mapped shared by every process of the
+// store: writers move it after each commit that moves the change counter, readers compare it with
+// what they saw, without a transaction or a system call.
+
+bool g_neverCreate = false;
+uint64_t NowFileTime();
+
+struct Published {
+  std::string path;  // the store's
+  std::atomic<uint64_t>* word = nullptr;
+  bool writable = false;
+};
+static_assert(std::atomic<uint64_t>::is_always_lock_free, "the word is shared between processes");
+
+std::mutex g_publishedLock;
+// Kept to the end of the process: readers hold them without a lock.
+std::vector<Published*>& g_published = *new std::vector<Published*>;
+thread_local Published* t_published = nullptr;
+
+std::string PublishedPath(const std::string& store) { return store + "-changes"; }
+
+// Maps the word of a store; null when there is none to map (retried at the next call).
+Published* MapPublished(const std::string& store, bool write) {
+  const std::string path = PublishedPath(store);
+  bool writable = true;
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    writable = false;
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  }
+  if (fd < 0 && errno == ENOENT && write) {
+    // Made by a writer with the store's rights, so that whoever may write the store may move it.
+    struct stat st{};
+    if (stat(store.c_str(), &st) != 0) return nullptr;
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, st.st_mode & 0666);
+    if (fd >= 0) {
+      if (geteuid() == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
+      }
+      // It starts at the time it was made, so that the words of two stores never compare equal.
+      const uint64_t first = NowFileTime();
+      if (fchmod(fd, st.st_mode & 0666) != 0 ||
+          pwrite(fd, &first, sizeof first, 0) != static_cast<ssize_t>(sizeof first)) {
+        close(fd);
+        unlink(path.c_str());
+        return nullptr;
+      }
+    } else if (errno == EEXIST) {
+      fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    }
+  }
+  if (fd < 0) return nullptr;
+  struct stat st{};
+  void* at = MAP_FAILED;
+  // A file still being made by another process is not there yet.
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= static_cast<off_t>(sizeof(uint64_t)))
+    at = mmap(nullptr, sizeof(uint64_t), PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
+  close(fd);
+  if (at == MAP_FAILED) return nullptr;
+  auto* p = new (std::nothrow) Published{store, static_cast<std::atomic<uint64_t>*>(at), writable};
+  if (!p) munmap(at, sizeof(uint64_t));
+  return p;
+}
+
+// The word of a store: this thread's, else the process's, else newly mapped.
+Published* FindPublished(const std::string& store, bool write) {
+  Published* p = t_published;
+  if (p && p->path == store && (p->writable || !write)) return p;
+  std::lock_guard<std::mutex> lock(g_publishedLock);
+  for (Published* q : g_published)
+    if (q->path == store && (q->writable || !write)) return t_published = q;
+  p = MapPublished(store, write);
+  if (!p) return nullptr;
+  if (write && !p->writable) {
+    // A writer that may not move the word: tried again at its next commit, never kept.
+    munmap(p->word, sizeof(uint64_t));
+    delete p;
+    return nullptr;
+  }
+  g_published.push_back(p);
+  return t_published = p;
+}
+
+// After a commit that moved the change counter: readers that compare the word read again.
+void Publish(const std::string& store) {
+  if (Published* p = FindPublished(store, true); p && p->writable) p->word->fetch_add(1, std::memory_order_seq_cst);
+}
 
 // ---- the connection of this thread -------------------------------------------------------------
 
@@ -301,8 +391,12 @@ void Open(Conn& c, const std::string& path) {
     }
     return;
   }
-  MakeParentDirectory(path);
   struct stat st{};
+  if (g_neverCreate && stat(path.c_str(), &st) != 0) {
+    c.openError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : vtx::Win32FromErrno(errno);
+    return;
+  }
+  MakeParentDirectory(path);
   if (stat(path.c_str(), &st) != 0) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
     if (fd >= 0) {
@@ -354,6 +448,11 @@ void Open(Conn& c, const std::string& path) {
   Exec(c, "PRAGMA synchronous=NORMAL");
   // Each call inside a caller's scope is a savepoint: keep their journals in memory.
   Exec(c, "PRAGMA temp_store=MEMORY");
+  if (version == 0 && g_neverCreate) {  // an empty file: no store yet
+    c.Close();
+    c.openError = ERROR_FILE_NOT_FOUND;
+    return;
+  }
   // A new store, or one of an earlier schema: the script only adds what is missing.
   if (version < kSchemaVersion) {
     DWORD e = Exec(c, "BEGIN IMMEDIATE");
@@ -364,6 +463,7 @@ void Open(Conn& c, const std::string& path) {
         InsertRoot(c, 2, u"HKEY_LOCAL_MACHINE");
         InsertCounter(c);
         e = Exec(c, "COMMIT");
+        if (e == ERROR_SUCCESS) Publish(path);
       }
       if (e != ERROR_SUCCESS) Exec(c, "ROLLBACK");
     }
@@ -545,7 +645,10 @@ DWORD BumpCounter(Conn& c) { return Exec(c, "UPDATE meta SET changes = changes +
 DWORD CommitOuter(Conn& c) {
   DWORD e = c.counted ? BumpCounter(c) : ERROR_SUCCESS;
   if (e == ERROR_SUCCESS) e = Exec(c, "COMMIT");
-  if (e == ERROR_SUCCESS) c.counted = false;
+  if (e == ERROR_SUCCESS && c.counted) {
+    c.counted = false;
+    Publish(c.path);
+  }
   return e;
 }
 
@@ -1404,6 +1507,16 @@ DWORD RegistryChangeCount(uint64_t* count) {
   }
   return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : FromSqlite(rc, c.db);
 }
+
+bool RegistryChangeGeneration(uint64_t* generation) {
+  if (!generation) return false;
+  Published* p = FindPublished(RegistryStorePath(), false);
+  if (!p) return false;
+  *generation = p->word->load(std::memory_order_seq_cst);
+  return true;
+}
+
+void RegistryNeverCreates(bool never) { g_neverCreate = never; }
 
 namespace {
 

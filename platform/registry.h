@@ -135,6 +135,18 @@ class RegTransaction {
 // snapshot. A missing store that cannot be made counts 0; a failure gives its Win32 code.
 DWORD RegistryChangeCount(uint64_t* count);
 
+// The store's published change generation: a word in shared memory beside the store
+// ("<store>-changes") that every writer through this layer moves after each commit that moves the
+// change counter, once the commit is done. A reader that read it before reading the store, and
+// finds it unchanged, knows that nothing it read has changed; reading it takes no lock and, once
+// mapped, no system call. False when there is none to read (no such file, or one that cannot be
+// mapped): RegistryChangeCount is the authority then.
+bool RegistryChangeGeneration(uint64_t* generation);
+
+// A process that only reads the store (the web service) never makes one: a missing store, or an
+// empty file in its place, is then ERROR_FILE_NOT_FOUND to every call instead of a new store.
+void RegistryNeverCreates(bool never);
+
 // Receives what RegReadTree reads. Names and string data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) come
 // in the width that was asked for: ANSI in CP_ACP, or UTF-16. Names end with a NUL; data are
 // followed by two NUL characters of that width beyond `size`. A result other than ERROR_SUCCESS

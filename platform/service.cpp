@@ -402,7 +402,7 @@ HRESULT PrepareProductHost(std::string* message) {
     Say(message, "the data folder " + data + " holds other files too: it is left as it is, so give the group " + name +
                      " the right to write there yourself");
   }
-  for (const char* suffix : {"", "-wal", "-shm", ".lock"})
+  for (const char* suffix : {"", "-wal", "-shm", "-changes", ".lock"})
     if (FAILED(hr = Own(store + suffix, uid, gid, 0660, message))) return hr;
   for (const char* suffix : {"", ".lock"})
     if (FAILED(hr = Own(display + suffix, uid, gid, 0660, message))) return hr;

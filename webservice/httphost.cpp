@@ -54,31 +54,12 @@ MHD_Result Respond(void* cls, MHD_Connection* connection, const char* url, const
   const HostOptions& opt = host->Options();
   const bool post = std::strcmp(method, "POST") == 0;
   if (!*state) {
-    // First call: only the head is known.
-    if (std::strcmp(url, opt.path.c_str()) != 0) return Send(connection, 404, "Not found.\n", "text/plain");
-    if (!post) {
-      if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
-        return Send(connection, 405, "Method not allowed.\n", "text/plain", "GET, POST");
-      bool wsdl = false;
-      int arguments = MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, FindWsdl, &wsdl);
-      if (!wsdl && arguments > 0)
-        return Send(connection, 404, "Ask for " + opt.path + "?wsdl for the service description.\n", "text/plain");
-      const char* hostHeader = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
-      std::string where = hostHeader && *hostHeader ? hostHeader : Authority(opt.address, host->Port());
-      // A Host header can hold anything; the location takes only what an authority can hold.
-      for (char ch : where)
-        if (!(std::isalnum(static_cast<unsigned char>(ch)) || std::strchr(".-:[]_", ch)))
-          where = Authority(opt.address, host->Port());
-      if (!wsdl)  // the path alone: a page for people
-        return Send(connection, 200, WriteServicePage(host->GetService(), "http://" + where + opt.path + "?wsdl"),
-                    "text/html; charset=utf-8");
-      return Send(connection, 200, WriteWsdl(host->GetService(), "http://" + where + opt.path),
-                  "text/xml; charset=utf-8");
-    }
+    // First call: only the head is known. Every answer waits for the next call, when the request is
+    // in whole: one queued now would end the connection instead of keeping it for the next request.
     auto* call = new (std::nothrow) Call;
     if (!call) return MHD_NO;
     const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
-    if (length && std::strtoull(length, nullptr, 10) > opt.maxBodyBytes) call->tooLarge = true;
+    if (post && length && std::strtoull(length, nullptr, 10) > opt.maxBodyBytes) call->tooLarge = true;
     *state = call;
     if (call->tooLarge) {
       host->Log("a request of " + std::string(length) + " bytes refused: larger than 1 MiB");
@@ -100,6 +81,26 @@ MHD_Result Respond(void* cls, MHD_Connection* connection, const char* url, const
   if (call->tooLarge) {
     host->Log("a request refused: larger than 1 MiB");
     return Send(connection, 413, "The request is larger than 1 MiB.\n", "text/plain");
+  }
+  if (std::strcmp(url, opt.path.c_str()) != 0) return Send(connection, 404, "Not found.\n", "text/plain");
+  if (!post) {
+    if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
+      return Send(connection, 405, "Method not allowed.\n", "text/plain", "GET, POST");
+    bool wsdl = false;
+    int arguments = MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, FindWsdl, &wsdl);
+    if (!wsdl && arguments > 0)
+      return Send(connection, 404, "Ask for " + opt.path + "?wsdl for the service description.\n", "text/plain");
+    const char* hostHeader = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
+    std::string where = hostHeader && *hostHeader ? hostHeader : Authority(opt.address, host->Port());
+    // A Host header can hold anything; the location takes only what an authority can hold.
+    for (char ch : where)
+      if (!(std::isalnum(static_cast<unsigned char>(ch)) || std::strchr(".-:[]_", ch)))
+        where = Authority(opt.address, host->Port());
+    if (!wsdl)  // the path alone: a page for people
+      return Send(connection, 200, WriteServicePage(host->GetService(), "http://" + where + opt.path + "?wsdl"),
+                  "text/html; charset=utf-8");
+    return Send(connection, 200, WriteWsdl(host->GetService(), "http://" + where + opt.path),
+                "text/xml; charset=utf-8");
   }
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   const char* action = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "SOAPAction");
@@ -139,13 +140,25 @@ void Connection(void* cls, MHD_Connection* connection, void** socketContext, MHD
 
 }  // namespace
 
+namespace {
+int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
 HttpHost::Receipt* HttpHost::Opened(int fd) {
   auto r = std::make_unique<Receipt>();
   r->fd = fd;
-  r->since = std::chrono::steady_clock::now();
+  r->since.store(Now(), std::memory_order_relaxed);
   std::lock_guard<std::mutex> l(lock_);
   Receipt* raw = r.get();
   open_.emplace(raw, std::move(r));
+  // A connection that opens while the host stops ends at once.
+  if (stopping_ && fd >= 0) {
+    shutdown(fd, SHUT_RDWR);
+    raw->ended = true;
+  }
   return raw;
 }
 
@@ -156,30 +169,38 @@ void HttpHost::Closed(Receipt* r) {
 
 void HttpHost::Receiving(Receipt* r) {
   if (!r) return;
-  std::lock_guard<std::mutex> l(lock_);
-  r->receiving = true;
-  r->since = std::chrono::steady_clock::now();
+  r->since.store(Now(), std::memory_order_relaxed);
+  r->receiving.store(true, std::memory_order_release);
 }
 
 void HttpHost::Received(Receipt* r) {
-  if (!r) return;
-  std::lock_guard<std::mutex> l(lock_);
-  r->receiving = false;
+  if (r) r->receiving.store(false, std::memory_order_release);
 }
 
 void HttpHost::Sweep() {
-  const auto limit = std::chrono::seconds(options_.idleTimeoutSeconds);
+  const int64_t limit = int64_t{options_.idleTimeoutSeconds} * 1000000000;
   std::unique_lock<std::mutex> l(lock_);
   while (!stopping_) {
     wake_.wait_for(l, std::chrono::milliseconds(250));
-    auto now = std::chrono::steady_clock::now();
+    const int64_t now = Now();
     for (auto& [raw, r] : open_)
-      if (r->receiving && !r->ended && r->fd >= 0 && now - r->since > limit) {
+      if (r->receiving.load(std::memory_order_acquire) && !r->ended && r->fd >= 0 &&
+          now - r->since.load(std::memory_order_relaxed) > limit) {
         // The host sees the connection end and closes it: its place is free for others.
         shutdown(r->fd, SHUT_RDWR);
         r->ended = true;
       }
   }
+}
+
+void HttpHost::EndAll() {
+  std::lock_guard<std::mutex> l(lock_);
+  stopping_ = true;
+  for (auto& [raw, r] : open_)
+    if (!r->ended && r->fd >= 0) {
+      shutdown(r->fd, SHUT_RDWR);
+      r->ended = true;
+    }
 }
 
 std::string Authority(const std::string& address, uint16_t port) {
@@ -191,14 +212,31 @@ HttpHost::~HttpHost() { Stop(); }
 
 std::string HttpHost::Url() const { return "http://" + Authority(options_.address, Port()) + options_.path; }
 
-void HttpHost::Log(const std::string& line) const {
-  if (options_.log) {
-    options_.log(line);
+void HttpHost::Log(const std::string& line) {
+  // A few lines a second: a flood of failing calls must not become a flood of log lines.
+  const int64_t second = Now() / 1000000000;
+  int64_t was = logSecond_.load(std::memory_order_relaxed);
+  std::string out;
+  if (second != was && logSecond_.compare_exchange_strong(was, second, std::memory_order_relaxed)) {
+    logLines_.store(0, std::memory_order_relaxed);
+    if (uint64_t dropped = logDropped_.exchange(0, std::memory_order_relaxed))
+      out = std::to_string(dropped) + " more failed call" + (dropped == 1 ? "" : "s") + " not logged";
+  }
+  auto emit = [this](const std::string& text) {
+    if (options_.log) {
+      options_.log(text);
+      return;
+    }
+    std::string full = "vtxwebservice: " + text + "\n";
+    ssize_t w = write(STDERR_FILENO, full.data(), full.size());
+    (void)w;
+  };
+  if (!out.empty()) emit(out);
+  if (logLines_.fetch_add(1, std::memory_order_relaxed) >= kLogLinesPerSecond) {
+    logDropped_.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  std::string out = "vtxwebservice: " + line + "\n";
-  ssize_t w = write(STDERR_FILENO, out.data(), out.size());
-  (void)w;
+  emit(line);
 }
 
 bool HttpHost::Start(const HostOptions& options, std::string* error) {
@@ -208,7 +246,7 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
   sockaddr* addr;
   socklen_t addrLength;
   int family;
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL;
+  unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL;
   if (inet_pton(AF_INET, options.address.c_str(), &a4.sin_addr) == 1) {
     a4.sin_family = family = AF_INET;
     a4.sin_port = htons(options.port);
@@ -245,10 +283,14 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
   if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0)
     port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
                                     : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
-  unsigned threads = options.threads ? options.threads : 1;
-  // Every connection may buffer a whole request body: the connection limits bound that memory.
+  {
+    std::lock_guard<std::mutex> l(lock_);
+    stopping_ = false;
+  }
+  // Every connection may buffer a whole request body and holds a thread: the connection limits
+  // bound that memory and those threads.
   MHD_Daemon* d = MHD_start_daemon(flags, port_, nullptr, nullptr, Handle, this, MHD_OPTION_LISTEN_SOCKET, fd,
-                                   MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT,
+                                   MHD_OPTION_CONNECTION_TIMEOUT,
                                    static_cast<unsigned>(options.idleTimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
                                    Completed, this, MHD_OPTION_NOTIFY_CONNECTION, Connection, this,
                                    MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
@@ -260,25 +302,22 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
     return false;
   }
   daemon_ = d;
-  {
-    std::lock_guard<std::mutex> l(lock_);
-    stopping_ = false;
-  }
   sweeper_ = std::thread([this] { Sweep(); });
   return true;
 }
 
 void HttpHost::Stop() {
-  if (sweeper_.joinable()) {
-    {
-      std::lock_guard<std::mutex> l(lock_);
-      stopping_ = true;
-    }
-    wake_.notify_all();
-    sweeper_.join();
-  }
+  // Half-sent requests and idle connections end now; calls under way finish their answer.
+  EndAll();
+  wake_.notify_all();
+  if (sweeper_.joinable()) sweeper_.join();
   if (daemon_) MHD_stop_daemon(static_cast<MHD_Daemon*>(daemon_));
   daemon_ = nullptr;
+  if (uint64_t dropped = logDropped_.exchange(0, std::memory_order_relaxed)) {
+    logLines_.store(0, std::memory_order_relaxed);
+    logSecond_.store(0, std::memory_order_relaxed);
+    Log(std::to_string(dropped) + " more failed call" + (dropped == 1 ? "" : "s") + " not logged");
+  }
 }
 
 }  // namespace vtx::soap

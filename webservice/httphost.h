@@ -1,5 +1,6 @@
-// The HTTP side of the SOAP host: a libmicrohttpd thread pool that answers POST <path> with the SOAP
-// dispatch of a service and GET <path>?wsdl with its description.
+// The HTTP side of the SOAP host: libmicrohttpd with a thread of its own for each connection, so that
+// a call that waits (a client validation, an update) holds up no call on another connection. It
+// answers POST <path> with the SOAP dispatch of a service and GET <path>?wsdl with its description.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -20,12 +21,14 @@ struct HostOptions {
   std::string address = "127.0.0.1";
   uint16_t port = 8080;  // 0: any free port
   std::string path = "/Vantrex";
+  // Kept for stored configurations: every connection has a thread of its own.
   unsigned threads = 8;
   // A connection that sends nothing for this long is closed, and so is one whose request (headers
   // and body) has not arrived whole in this time: a slow client holds no connection longer.
   unsigned idleTimeoutSeconds = 30;
   size_t maxBodyBytes = 1u << 20;
-  // Where each failed call is reported, one line each; null: stderr.
+  // Where failed calls are reported, one line each, at most kLogLinesPerSecond lines a second with a
+  // count of those left out; null: stderr.
   std::function<void(const std::string&)> log;
 };
 
@@ -45,7 +48,8 @@ class HttpHost {
   // The service's address: http://authority/path.
   std::string Url() const;
   // Reports one failed call through the options' log.
-  void Log(const std::string& line) const;
+  void Log(const std::string& line);
+  static constexpr unsigned kLogLinesPerSecond = 5;
   void Stop();
   uint16_t Port() const { return port_; }
   const HostOptions& Options() const { return options_; }
@@ -53,11 +57,12 @@ class HttpHost {
 
   // The connections of the host as they come and go, and the receipt of their requests: what the
   // host's callbacks report (the pointer is the connection's own record).
+  // The connection's own thread writes it; the sweeper reads it without a lock.
   struct Receipt {
     int fd = -1;
-    bool receiving = true;  // since `since`: the time to receive a request runs
-    bool ended = false;
-    std::chrono::steady_clock::time_point since;
+    std::atomic<bool> receiving{true};  // since `since`: the time to receive a request runs
+    bool ended = false;                 // under lock_
+    std::atomic<int64_t> since{0};      // steady clock, nanoseconds
   };
   Receipt* Opened(int fd);
   void Closed(Receipt* r);
@@ -67,16 +72,22 @@ class HttpHost {
  private:
   // Ends the connections whose request has taken too long to arrive.
   void Sweep();
+  // Ends every open connection: its thread sees the end at once.
+  void EndAll();
 
   const Service& service_;
   HostOptions options_;
   void* daemon_ = nullptr;
   std::atomic<uint16_t> port_{0};  // read by the workers while Start runs
-  std::mutex lock_;
+  std::mutex lock_;  // the set of connections, as they open and close
   std::condition_variable wake_;
   bool stopping_ = false;
   std::unordered_map<Receipt*, std::unique_ptr<Receipt>> open_;
   std::thread sweeper_;
+  // Lines logged in the current second, the second, and the lines left out since the last report.
+  std::atomic<int64_t> logSecond_{0};
+  std::atomic<unsigned> logLines_{0};
+  std::atomic<uint64_t> logDropped_{0};
 };
 
 }  // namespace vtx::soap

@@ -4,22 +4,32 @@
 // Defaults come from the registry values "WebServiceAddress", "WebServicePort", "WebServicePath" and
 // "WebServiceThreads" under the application key, else 127.0.0.1, 8080, /Vantrex and 8 threads.
 #include <libxml/parser.h>
+#include <malloc.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servercommands.h"
+#include "platform/registry.h"
 #include "webservice/httphost.h"
 #include "webservice/web/service.h"
 #include "webservice/web/operations.h"
 
 namespace {
+
+// The time that calls under way have to finish once the service is told to end.
+constexpr int kStopSeconds = 5;
+// Allocator arenas: more than the threads of the most connections the host holds at once.
+constexpr unsigned kArenas = 320;
 
 bool ReadNumber(const char* text, unsigned long max, unsigned long* out) {
   char* end = nullptr;
@@ -36,10 +46,12 @@ const char kUsage[] =
     "  --address A        the numeric IPv4 or IPv6 address to listen on (default 127.0.0.1)\n"
     "  --port N           the port (default 8080; 0 takes a free one); a port in use is refused\n"
     "  --path /P          the service's path (default /Vantrex)\n"
-    "  --threads N        worker threads, 1 to 256 (default 8)\n"
+    "  --threads N        1 to 256, kept for older configurations: each connection has a thread\n"
+    "                     of its own, up to 256 connections at once\n"
     "  --idle-timeout S   seconds before an idle connection is closed (default 30)\n"
     "The registry values WebServiceAddress, WebServicePort, WebServicePath and WebServiceThreads\n"
-    "of the application key set the defaults. Each failed call is logged on stderr.\n";
+    "of the application key set the defaults. Failed calls are logged on stderr, at most a few lines\n"
+    "a second with a count of those left out.\n";
 
 int Usage(const char* why) {
   std::fprintf(stderr, "vtxwebservice: %s (vtxwebservice --help shows the usage)\n", why);
@@ -108,6 +120,10 @@ sigset_t BlockStopSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // An arena of its own for each connection's thread: calls then never queue on the allocator.
+  mallopt(M_ARENA_MAX, static_cast<int>(kArenas));
+  // The server makes the store; a service that made an empty one would answer from nothing.
+  vtx::RegistryNeverCreates(true);
   xmlInitParser();
   // Hit counts go to the server, validators with an account through the messenger.
   g_pfnSendVXVMessageTimeout = ::SendVXVMessageTimeout;
@@ -136,6 +152,14 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stop, &sig);
+  // A call that waits (a validation program, an update) may not hold the end of the service.
+  std::thread([] {
+    std::this_thread::sleep_for(std::chrono::seconds(kStopSeconds));
+    static const char kLate[] = "vtxwebservice: calls still running; ending without their answers\n";
+    ssize_t w = write(STDERR_FILENO, kLate, sizeof kLate - 1);
+    (void)w;
+    _exit(0);
+  }).detach();
   host.Stop();
   // The calls have ended: what they counted goes to the server before the program does.
   StopHitSender();

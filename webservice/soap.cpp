@@ -1,7 +1,9 @@
 #include "webservice/soap.h"
 
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <charconv>
@@ -40,6 +42,28 @@ void RefuseDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
   auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
   ctxt->_private = reinterpret_cast<void*>(1);
   xmlStopParser(ctxt);
+}
+
+// This thread's parser context, kept from one request to the next: making one takes a lock of the
+// library's (for its dictionary's seed) that every request would otherwise queue on, and so does a
+// document that shares the context's dictionary (hence XML_PARSE_NODICT). It is made anew after a
+// request that went wrong, and before its dictionary of names grows large.
+constexpr size_t kParserNames = 4096;
+constexpr unsigned kParserUses = 10000;
+thread_local std::unique_ptr<xmlParserCtxt, CtxtFree> t_parser;
+thread_local unsigned t_parserUses = 0;
+
+xmlParserCtxt* ThreadParser() {
+  if (t_parser && (++t_parserUses > kParserUses || static_cast<size_t>(xmlDictSize(t_parser->dict)) > kParserNames)) t_parser.reset();
+  if (!t_parser) {
+    t_parser.reset(xmlNewParserCtxt());
+    if (!t_parser) throw std::bad_alloc();
+    t_parser->sax->internalSubset = RefuseDoctype;
+    t_parser->sax->externalSubset = RefuseDoctype;
+    t_parserUses = 0;
+  }
+  t_parser->_private = nullptr;
+  return t_parser.get();
 }
 
 bool IsNs(const xmlNode* n, const char* ns) {
@@ -311,20 +335,57 @@ bool ParseDouble(const std::string& raw, double* out) {
   return r.ec == std::errc() && r.ptr == t.c_str() + n;
 }
 
+namespace {
+
+// The document names its own encoding: a byte order mark, UTF-16 or UTF-32 without one (zero bytes
+// in its first character), or an encoding in its XML declaration.
+bool NamesItsEncoding(const char* body, size_t size) {
+  const auto* b = reinterpret_cast<const unsigned char*>(body);
+  if (size >= 2 && ((b[0] == 0xFE && b[1] == 0xFF) || (b[0] == 0xFF && b[1] == 0xFE) || !b[0] || !b[1])) return true;
+  if (size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) return true;
+  if (size < 5 || std::memcmp(body, "<?xml", 5) != 0) return false;
+  const char* end = static_cast<const char*>(memmem(body, size, "?>", 2));
+  return end && memmem(body, static_cast<size_t>(end - body), "encoding", 8) != nullptr;
+}
+
+}  // namespace
+
+std::string CharsetOf(const std::string& contentType) {
+  for (size_t at = contentType.find(';'); at != std::string::npos; at = contentType.find(';', at + 1)) {
+    std::string param = Trim(contentType.substr(at + 1, contentType.find(';', at + 1) - at - 1));
+    if (param.size() < 8 || strncasecmp(param.c_str(), "charset=", 8) != 0) continue;
+    std::string value = Trim(param.substr(8));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+  }
+  return {};
+}
+
 Request ParseRequest(const Service& service, const char* body, size_t size, Version version,
-                     const std::string& soapAction) {
-  std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlNewParserCtxt());
-  if (!ctxt) throw std::bad_alloc();
-  ctxt->sax->internalSubset = RefuseDoctype;
-  ctxt->sax->externalSubset = RefuseDoctype;
-  ctxt->_private = nullptr;
+                     const std::string& soapAction, const std::string& charset) {
   if (size > static_cast<size_t>(INT32_MAX)) Malformed("The request is too large.");
   CheckShape(body, size);
-  std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(ctxt.get(), body, static_cast<int>(size), nullptr, nullptr,
+  // The HTTP charset stands in for an encoding that the document does not name.
+  const char* encoding = nullptr;
+  if (!charset.empty() && !NamesItsEncoding(body, size)) {
+    if (xmlCharEncodingHandlerPtr known = xmlFindCharEncodingHandler(charset.c_str())) {
+      xmlCharEncCloseFunc(known);
+    } else {
+      Malformed("The request's charset \"" + Printable(charset) + "\" is not one the service reads.");
+    }
+    encoding = charset.c_str();
+  }
+  xmlParserCtxt* ctxt = ThreadParser();
+  std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(ctxt, body, static_cast<int>(size), nullptr, encoding,
                                                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                                                             XML_PARSE_NOCDATA));
-  if (ctxt->_private) Malformed("A document type declaration is not allowed.");
-  if (!doc || !ctxt->wellFormed) Malformed("The request is not well-formed XML.");
+                                                             XML_PARSE_NOCDATA | XML_PARSE_NODICT));
+  const bool doctype = ctxt->_private != nullptr, wellFormed = doc && ctxt->wellFormed;
+  if (doctype || !wellFormed) {
+    doc.reset();
+    t_parser.reset();
+  }
+  if (doctype) Malformed("A document type declaration is not allowed.");
+  if (!wellFormed) Malformed("The request is not well-formed XML.");
 
   Request req;
   req.version = version;
@@ -535,7 +596,7 @@ Reply Dispatch(const Service& service, const char* body, size_t size, const std:
     return Reply{status, WriteFault(service, version, f), ctype, std::move(failure)};
   };
   try {
-    Request req = ParseRequest(service, body, size, version, soapAction);
+    Request req = ParseRequest(service, body, size, version, soapAction, CharsetOf(contentType));
     op = req.op;
     Value result = req.op->call(req.args);
     return Reply{200, WriteResponse(service, req, result), ctype, {}};

@@ -91,9 +91,12 @@ constexpr size_t kMaxNodes = 1024;
 // header block that must be understood is a MustUnderstand fault (the service understands none).
 // An envelope beyond the limits above, a DOCTYPE, malformed XML, a wrong envelope, an unknown
 // operation or a bad value throw a client ServiceFault; nothing is fetched from the network and no
-// entity is expanded.
+// entity is expanded. `charset` (the HTTP Content-Type's) is the encoding of a document that names
+// none of its own (no byte order mark, no encoding in its XML declaration).
 Request ParseRequest(const Service& service, const char* body, size_t size, Version version,
-                     const std::string& soapAction);
+                     const std::string& soapAction, const std::string& charset = "");
+// The charset parameter of a Content-Type, unquoted; empty when it has none.
+std::string CharsetOf(const std::string& contentType);
 
 // The response envelope of a result, and the fault envelope of a fault.
 std::string WriteResponse(const Service& service, const Request& request, const Value& result);

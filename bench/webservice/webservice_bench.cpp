@@ -1,6 +1,7 @@
 // The web service in process: one ConvertToNum call through the library (the session's snapshot,
 // conversion, hit count) and through the SOAP dispatch. For run.sh: `bench_webservice --seed`
-// writes the store of 237 active currencies into $VANTREX_REGISTRY; `bench_webservice --updates
+// writes the store of 237 active currencies into $VANTREX_REGISTRY; `bench_webservice --set <name>
+// <text>` stores a text value under the application key; `bench_webservice --updates
 // <page> <port> <seconds> <every>` runs an update of the running vtxserver every <every> seconds,
 // each on a rates page with a new USD rate, and after each update's commit asks the web service
 // on <port> for that rate, reporting any call that failed or saw the rates from before.
@@ -25,6 +26,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servercommands.h"
+#include "platform/registry.h"
 #include "tests/support/net.h"
 #include "webservice/web/service.h"
 #include "webservice/web/operations.h"
@@ -167,6 +169,16 @@ int main(int argc, char** argv) {
     uint32_t n = Seed();
     std::printf("%u active currencies\n", n);
     return n ? 0 : 1;
+  }
+  if (argc == 4 && std::strcmp(argv[1], "--set") == 0) {
+    HKEY key = nullptr;
+    LSTATUS st = RegCreateKeyExA(HKEY_LOCAL_MACHINE, g_szAppKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (st == ERROR_SUCCESS)
+      st = RegSetValueExA(key, argv[2], 0, REG_SZ, reinterpret_cast<const BYTE*>(argv[3]),
+                          static_cast<DWORD>(std::strlen(argv[3]) + 1));
+    if (key) RegCloseKey(key);
+    if (st != ERROR_SUCCESS) std::fprintf(stderr, "bench_webservice: cannot set %s (%ld)\n", argv[2], static_cast<long>(st));
+    return st == ERROR_SUCCESS ? 0 : 1;
   }
   if (argc == 6 && std::strcmp(argv[1], "--updates") == 0)
     return Updates(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));

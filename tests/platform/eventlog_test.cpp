@@ -77,6 +77,12 @@ TEST_F(EventLog, MissingTextOrInsertsStillLogs) {
   EXPECT_NE(listener.Receive().find("event 0x00000020 information: %1 and %2"), std::string::npos);
   EXPECT_TRUE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0x999, nullptr, 1, 0, strings, nullptr));
   EXPECT_NE(listener.Receive().find("event 0x00000999 information: only one"), std::string::npos);
+  // An empty insert for "%1" is an empty entry, never the "%1" itself.
+  LPCSTR empty[] = {""};
+  EXPECT_TRUE(ReportEventA(h, EVENTLOG_INFORMATION_TYPE, 0, 0x40000001, nullptr, 1, 0, empty, nullptr));
+  std::string got = listener.Receive();
+  EXPECT_NE(got.find("event 0x40000001 information:"), std::string::npos) << got;
+  EXPECT_EQ(got.find("%1"), std::string::npos) << got;
   DeregisterEventSource(h);
 }
 

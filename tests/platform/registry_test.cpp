@@ -470,10 +470,17 @@ TEST_F(Registry, EveryCommittedChangeMovesTheCounterButQuietOnes) {
          ASSERT_EQ(ERROR_SUCCESS, tx.Commit());
        }},
   };
+  // The generation published beside the store moves with the counter, and only with it.
+  auto generation = [] {
+    uint64_t g = 0;
+    EXPECT_TRUE(vtx::RegistryChangeGeneration(&g));
+    return g;
+  };
   for (const auto& [what, change] : changes) {
-    uint64_t before = Changes();
+    uint64_t before = Changes(), published = generation();
     change();
     EXPECT_EQ(before + 1, Changes()) << what;
+    EXPECT_EQ(published + 1, generation()) << what;
   }
   // Nothing committed, nothing changed, or only quiet changes: the counter stays.
   const std::vector<std::pair<const char*, std::function<void()>>> stays = {
@@ -491,10 +498,16 @@ TEST_F(Registry, EveryCommittedChangeMovesTheCounterButQuietOnes) {
        }},
   };
   for (const auto& [what, change] : stays) {
-    uint64_t before = Changes();
+    uint64_t before = Changes(), published = generation();
     change();
     EXPECT_EQ(before, Changes()) << what;
+    EXPECT_EQ(published, generation()) << what;
   }
+  // The word's file has the store's mode, so that whoever may write the store may move it.
+  struct stat store{}, word{};
+  ASSERT_EQ(0, stat(store_.c_str(), &store));
+  ASSERT_EQ(0, stat((store_ + "-changes").c_str(), &word));
+  EXPECT_EQ(store.st_mode & 0777, word.st_mode & 0777);
   // Another process's commit is seen at once, and inside a read scope the counter is the snapshot's.
   {
     vtx::RegTransaction read(vtx::RegTransaction::Read);
@@ -510,6 +523,16 @@ TEST_F(Registry, EveryCommittedChangeMovesTheCounterButQuietOnes) {
     read.Commit();
     EXPECT_EQ(snapshot + 1, Changes());
   }
+  // Another process's commit moves the generation that this one reads.
+  uint64_t published = generation();
+  EXPECT_EQ(0, vtxtest::InChild([] {
+    HKEY c = nullptr;
+    DWORD two = 2;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Count", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &c, nullptr))
+      return 1;
+    return RegSetValueExA(c, "Child", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), 4) ? 2 : 0;
+  }));
+  EXPECT_EQ(published + 1, generation());
   RegCloseKey(k);
 }
 

@@ -121,14 +121,29 @@ class HttpConnection {
   // The status of the answer and its body; status 0 when the connection failed.
   int Post(const std::string& path, const std::string& body, std::string* answer = nullptr,
            const std::string& type = "text/xml; charset=utf-8") {
-    if (fd_ < 0) return 0;
-    std::string request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
-                          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    for (size_t sent = 0; sent < request.size();) {
-      ssize_t n = send(fd_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) return 0;
+    if (!SendRaw("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+                 "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body))
+      return 0;
+    return Answer(answer);
+  }
+  int Get(const std::string& path, std::string* answer = nullptr) {
+    if (!SendRaw("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")) return 0;
+    return Answer(answer);
+  }
+  // Sends bytes as they stand (a request, or a part of one); false when the connection failed.
+  bool SendRaw(const std::string& bytes) {
+    if (fd_ < 0) return false;
+    for (size_t sent = 0; sent < bytes.size();) {
+      ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return false;
       sent += static_cast<size_t>(n);
     }
+    return true;
+  }
+
+ private:
+  // Reads one answer: its status and body.
+  int Answer(std::string* answer) {
     size_t end;
     while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
       if (!Receive()) return 0;
@@ -146,7 +161,6 @@ class HttpConnection {
     return head.size() > 12 ? std::atoi(head.c_str() + 9) : 0;
   }
 
- private:
   bool Receive() {
     char chunk[8192];
     ssize_t n = recv(fd_, chunk, sizeof chunk, 0);

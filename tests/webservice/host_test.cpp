@@ -2,12 +2,15 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "tests/support/net.h"
 #include "tests/support/paths.h"
 #include "tests/support/servers.h"
+#include "tests/support/wait.h"
 #include "tests/webservice/web_fixture.h"
 
 using namespace vtxtest;
@@ -79,6 +83,11 @@ class Host : public WebTest {
 };
 
 const char kOps[] = "urn:hulvane:vantrex:webservice:4.0/";
+
+std::string Envelope(const std::string& inner) {
+  return "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>" + inner +
+         "</s:Body></s:Envelope>";
+}
 
 }  // namespace
 
@@ -237,4 +246,139 @@ TEST_F(Host, SlowRequestsEndAtTheirDeadlineAndFreeTheirPlaces) {
                                 "\"><clientKey>k</clientKey><baseCurrency>EUR</baseCurrency><toCurrency>USD</toCurrency>"
                                 "<rounding>false</rounding></RateNum>"));
   EXPECT_NE(r.find("\n200"), std::string::npos) << r;
+}
+
+namespace {
+
+// A validation program that keeps the call whose key is "slow" until the test lets it go (or 20 s
+// have passed), and accepts every other call at once.
+class SlowValidator {
+ public:
+  SlowValidator() {
+    mkdir((WebDir() / "Validators").c_str(), 0755);
+    std::remove(started().c_str());
+    std::remove(release().c_str());
+    WriteScript(WebDir() / "Validators/gate.sh",
+                "[ \"$1\" = slow ] || exit 0\ntouch '" + started() + "'\ni=0\nwhile [ ! -e '" + release() +
+                    "' ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\nexit 0\n");
+    SetString("Path", WebDir().path().c_str());
+    SetString("ClientValidation", "gate.sh");
+  }
+  ~SlowValidator() {
+    Release();
+    SetString("ClientValidation", "");
+  }
+  static std::string started() { return WebDir() / "gate.started"; }
+  static std::string release() { return WebDir() / "gate.release"; }
+  static bool Started() { return access(started().c_str(), 0) == 0; }
+  static void Release() { WriteFile(release(), ""); }
+};
+
+std::string RateCall(const char* key) {
+  return Envelope(std::string("<RateNum xmlns=\"") + kOps + "\"><clientKey>" + key +
+                  "</clientKey><baseCurrency>EUR</baseCurrency><toCurrency>USD</toCurrency><rounding>false</rounding>"
+                  "</RateNum>");
+}
+
+}  // namespace
+
+// While a call waits for its validation, quick calls on other keep-alive connections are answered:
+// a connection never waits for a call of another.
+TEST_F(Host, AQuickCallIsAnsweredWhileASlowOneWaits) {
+  std::vector<std::unique_ptr<HttpConnection>> quick;
+  for (int i = 0; i < 16; ++i) {
+    quick.push_back(std::make_unique<HttpConnection>(port_));
+    ASSERT_EQ(quick.back()->Post("/Vantrex.asmx", RateCall("quick")), 200);
+  }
+  SlowValidator gate;
+  HttpConnection slow(port_);
+  std::atomic<int> slowStatus{-1};
+  std::thread slowCall([&] { slowStatus = slow.Post("/Vantrex.asmx", RateCall("slow")); });
+  ASSERT_TRUE(Eventually([] { return SlowValidator::Started(); }));
+  for (auto& c : quick) {
+    std::string answer;
+    EXPECT_EQ(c->Post("/Vantrex.asmx", RateCall("quick"), &answer), 200) << answer;
+    EXPECT_NE(answer.find("<RateNumResult>1.25</RateNumResult>"), std::string::npos) << answer;
+  }
+  EXPECT_EQ(slowStatus.load(), -1) << "the slow call ended before the quick ones";
+  SlowValidator::Release();
+  slowCall.join();
+  EXPECT_EQ(slowStatus.load(), 200);
+}
+
+// The service description over one connection, again and again, as a browser or a client asks.
+TEST_F(Host, GetAnswersKeepTheConnection) {
+  HttpConnection c(port_);
+  for (int i = 0; i < 3; ++i) {
+    std::string answer;
+    ASSERT_EQ(c.Get("/Vantrex.asmx?wsdl", &answer), 200) << i;
+    EXPECT_NE(answer.find("<wsdl:definitions"), std::string::npos);
+    ASSERT_EQ(c.Get("/Vantrex.asmx", &answer), 200) << i;
+    EXPECT_NE(answer.find("<html>"), std::string::npos);
+  }
+  EXPECT_EQ(c.Post("/Vantrex.asmx", RateCall("k")), 200);
+}
+
+// A service of its own for the tests that end it.
+class HostAlone : public WebTest {
+ protected:
+  void SetUp() override { SeedStore(); }
+  std::string Start(const std::vector<std::string>& extra = {}) {
+    port_ = FreePort();
+    std::vector<std::string> argv = {Program("vtxwebservice"), "--port", std::to_string(port_)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::remove(log().c_str());
+    return server_.Start(argv, port_, log());
+  }
+  static std::string log() { return WebDir() / "alone.log"; }
+  ServerProcess server_;
+  uint16_t port_ = 0;
+};
+
+// SIGTERM ends the service within seconds while many requests from two addresses are half sent, a
+// call waits for its validation, and the time-out for idle connections is far off.
+TEST_F(HostAlone, SigtermEndsTheServiceWhateverItsConnectionsDo) {
+  ASSERT_EQ(Start({"--idle-timeout", "120"}), "");
+  std::vector<std::unique_ptr<HttpConnection>> half;
+  for (int i = 0; i < 100; ++i) {
+    half.push_back(std::make_unique<HttpConnection>(port_, i % 2 ? "127.0.0.2" : nullptr));
+    ASSERT_TRUE(half.back()->SendRaw("POST /Vantrex HTTP/1.1\r\nHost: x\r\nContent-Length: 300\r\n\r\n<?xml"));
+  }
+  SlowValidator gate;
+  HttpConnection slow(port_);
+  std::thread slowCall([&] { slow.Post("/Vantrex", RateCall("slow")); });
+  ASSERT_TRUE(Eventually([] { return SlowValidator::Started(); }));
+  EXPECT_EQ(server_.Stop(std::chrono::seconds(10)), 0) << ReadFile(log());
+  SlowValidator::Release();
+  slowCall.join();
+}
+
+// A flood of failing calls leaves a few lines a second in the log and a count of the others.
+TEST_F(HostAlone, FailedCallsAreLoggedAFewLinesASecond) {
+  ASSERT_EQ(Start(), "");
+  HttpConnection c(port_);
+  const auto begun = std::chrono::steady_clock::now();
+  for (int i = 0; i < 60; ++i) ASSERT_EQ(c.Post("/Vantrex", "<a/>", nullptr, "text/plain"), 415);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begun);
+  ASSERT_EQ(server_.Stop(std::chrono::seconds(10)), 0);
+  std::string text = ReadFile(log());
+  size_t lines = 0;
+  for (size_t at = 0; (at = text.find("a request refused", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_GE(lines, 1u) << text;
+  EXPECT_LE(lines, 5u * static_cast<size_t>(seconds.count() + 1)) << text;
+  EXPECT_NE(text.find(" more failed calls not logged"), std::string::npos) << text;
+}
+
+// The service never makes a store: without one, each call fails and none appears.
+TEST_F(HostAlone, AMissingStoreIsAFaultOfEachCallAndIsNeverMade) {
+  const std::string missing = WebDir() / "none/registry.db";
+  ScopedEnv store("VANTREX_REGISTRY", missing.c_str());
+  ASSERT_EQ(Start(), "");
+  HttpConnection c(port_);
+  for (int i = 0; i < 2; ++i) {
+    std::string answer;
+    EXPECT_EQ(c.Post("/Vantrex", RateCall("k"), &answer), 500) << answer;
+    EXPECT_NE(answer.find("The Vantrex settings could not be loaded (0x80070002)"), std::string::npos) << answer;
+  }
+  EXPECT_NE(access((WebDir() / "none").c_str(), 0), 0);
 }

@@ -11,6 +11,7 @@
 #include "engine/foundation/timetext.h"
 #include "platform/systime.h"
 #include "engine/notify/servercommands.h"
+#include "tests/support/dates.h"
 #include "tests/support/paths.h"
 #include "tests/webservice/web_fixture.h"
 
@@ -156,14 +157,14 @@ TEST_F(Operations, CurrencyFacts) {
 
 TEST_F(Operations, TimesAndSeconds) {
   EXPECT_EQ(N(v.CurrencyLastChangeTimeUT(k, M("USD"))), "2005-02-28T13:05:09Z");
-  EXPECT_EQ(N(v.CurrencyLastChangeTimeLocal(k, M("USD"))), "2005-02-28T14:05:09+01:00");
+  EXPECT_EQ(N(v.CurrencyLastChangeTimeLocal(k, M("USD"))), LocalByPresentOffset("2005-02-28T13:05:09Z"));
   EXPECT_EQ(N(v.CurrencyLastChangeTimeUT(k, M("CHF"))), "") << "never set";
   EXPECT_EQ(v.CurrencySecondsSinceLastChange(k, M("CHF")), 2147483647);
   int32_t since = v.CurrencySecondsSinceLastChange(k, M("USD"));
   EXPECT_GT(since, 600000000);
   EXPECT_EQ(N(v.InformationCreationTimeUT(k)), "2005-03-01T13:05:09Z");
   EXPECT_EQ(N(v.InformationExpirationTimeUT(k)), "2005-03-02T13:05:09Z");
-  EXPECT_EQ(N(v.InformationExpirationTimeLocal(k)), "2005-03-02T14:05:09+01:00");
+  EXPECT_EQ(N(v.InformationExpirationTimeLocal(k)), LocalByPresentOffset("2005-03-02T13:05:09Z"));
   EXPECT_EQ(N(v.LastChangeTimeUT(k)), N(v.LastChangeTimeUT(k)));
   EXPECT_EQ(N(v.Version(k)), "4.0");
   EXPECT_EQ(N(v.InformationSource(k)), "Test bank");
@@ -186,6 +187,14 @@ TEST_F(Operations, TimesAndSeconds) {
   EXPECT_EQ(v.CurrencySecondsSinceLastChange(k, M("GBP")), 2147483647);
   EXPECT_EQ(v.CurrencySecondsSinceLastChange(k, M("JPY")), -2147483647 - 1);
   EXPECT_EQ(v.SecondsSinceLastChange(k), -2147483647 - 1) << "the latest change is the one ahead";
+
+  // A time before 1970 answers in local time as in universal time.
+  FILETIME moon;
+  ASSERT_TRUE(StringToTime("1969-07-20T20:17:40Z", &moon));
+  s.GetRates()[static_cast<uint32_t>(s.GetData()->IFind("USD"))]->ftLastChange = moon;
+  ASSERT_EQ(0u, s.SaveINI());
+  EXPECT_EQ(N(v.CurrencyLastChangeTimeUT(k, M("USD"))), "1969-07-20T20:17:40Z");
+  EXPECT_EQ(N(v.CurrencyLastChangeTimeLocal(k, M("USD"))), LocalByPresentOffset("1969-07-20T20:17:40Z"));
 }
 
 TEST_F(Operations, HitsNamesAndSymbols) {

@@ -24,7 +24,7 @@ using Hulvane::Web::Services::Vantrex;
 namespace {
 
 class Snapshot : public WebTest {
- protected:
+ public:
   static double UsdPerEuro() {
     return Vantrex().ConvertToNum(M("k"), M("EUR"), M("USD"), 1, false, M(nullptr), M(nullptr));
   }
@@ -48,8 +48,9 @@ class Snapshot : public WebTest {
   }
 };
 
-TEST_F(Snapshot, ACallThatBeginsAfterACommitSeesIt) {
-  EXPECT_DOUBLE_EQ(UsdPerEuro(), 1.25);
+// Commits by each kind of writer, each seen by the next call.
+void CommitsAreSeen(const std::string& folder) {
+  EXPECT_DOUBLE_EQ(Snapshot::UsdPerEuro(), 1.25);
   struct Writer {
     const char* who;
     std::function<void()> commit;
@@ -59,7 +60,7 @@ TEST_F(Snapshot, ACallThatBeginsAfterACommitSeesIt) {
       {"the server's store of an update, in another process",
        [] {
          pid_t pid = fork();
-         if (pid == 0) _exit(StoreRates(Rates(1.5)) == S_OK ? 0 : 1);
+         if (pid == 0) _exit(Snapshot::StoreRates(Snapshot::Rates(1.5)) == S_OK ? 0 : 1);
          int status = -1;
          waitpid(pid, &status, 0);
          ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -78,20 +79,20 @@ TEST_F(Snapshot, ACallThatBeginsAfterACommitSeesIt) {
       {"a raw write of the whole rates key in one transaction",
        [] {
          vtx::RegTransaction tx;
-         ASSERT_EQ(StoreRates(Rates(2.0)), S_OK);
+         ASSERT_EQ(Snapshot::StoreRates(Snapshot::Rates(2.0)), S_OK);
          ASSERT_EQ(ERROR_SUCCESS, tx.Commit());
        },
        2.0},
   };
   for (const Writer& w : writers) {
     w.commit();
-    EXPECT_DOUBLE_EQ(UsdPerEuro(), w.usd) << w.who;
+    EXPECT_DOUBLE_EQ(Snapshot::UsdPerEuro(), w.usd) << w.who;
   }
 
   // vtxsetup registers a data source: the next call's settings hold it. It asks for a product folder
   // with a server program and the source's filter definition.
   std::string program = Program("vtxsetup");
-  std::string folder = WebDir() / "product", source = "file:///nowhere/rates.html", filter = "eurfeed.ini";
+  std::string source = "file:///nowhere/rates.html", filter = "eurfeed.ini";
   mkdir(folder.c_str(), 0755);
   mkdir((folder + "/Filters").c_str(), 0755);
   std::ofstream(folder + "/Filters/" + filter) << std::ifstream(SourcePath("resources/filters/" + filter)).rdbuf();
@@ -107,6 +108,27 @@ TEST_F(Snapshot, ACallThatBeginsAfterACommitSeesIt) {
   const CDataSourceList& sources = session.GetSettings().GetData()->Sources;
   ASSERT_EQ(sources.GetCount(), 1u);
   EXPECT_STREQ(sources[0]->GetURL(), source.c_str());
+}
+
+TEST_F(Snapshot, ACallThatBeginsAfterACommitSeesIt) {
+  // The generation that writers publish beside the store moves with each commit.
+  uint64_t before = 0, after = 0;
+  ASSERT_TRUE(vtx::RegistryChangeGeneration(&before));
+  CommitsAreSeen(WebDir() / "product");
+  ASSERT_TRUE(vtx::RegistryChangeGeneration(&after));
+  EXPECT_GE(after - before, 4u);
+}
+
+// Without the published generation (here its place is taken, so nobody can make it) the store's own
+// counter decides, and a commit is seen all the same.
+TEST_F(Snapshot, ACallThatBeginsAfterACommitSeesItWithoutTheSharedCounter) {
+  PrivateStore store;
+  ASSERT_EQ(0, mkdir((store.registry() + "-changes").c_str(), 0755));
+  SeedStore();
+  uint64_t generation = 0;
+  EXPECT_FALSE(vtx::RegistryChangeGeneration(&generation));
+  CommitsAreSeen(store / "product");
+  EXPECT_FALSE(vtx::RegistryChangeGeneration(&generation));
 }
 
 TEST_F(Snapshot, UnchangedStoreIsReadOnce) {

@@ -372,3 +372,33 @@ TEST(Host, PortInUseIPv6AndTheLogOfFailedCalls) {
   EXPECT_EQ(Authority("fe80::1", 8080), "[fe80::1]:8080");
   EXPECT_EQ(Authority("10.0.0.1", 80), "10.0.0.1:80");
 }
+
+// The HTTP charset reads a body whose document names no encoding; the document's own name, or a
+// byte order mark, wins over it; a charset nobody knows is the caller's fault.
+TEST(Soap, TheHttpCharsetReadsABodyThatNamesNoEncoding) {
+  const std::string latin1 = Envelope(std::string("<t:Echo xmlns:t=\"") + kNs + "\"><t:text>caf\xE9</t:text></t:Echo>");
+  const std::string utf8 = Envelope(std::string("<t:Echo xmlns:t=\"") + kNs + "\"><t:text>caf\xC3\xA9</t:text></t:Echo>");
+  struct {
+    std::string body, type;
+    int status;
+    const char* result;
+  } cases[] = {
+      {latin1, "text/xml; charset=ISO-8859-1", 200, "[caf\xC3\xA9]"},
+      {latin1, "text/xml; Charset=\"iso-8859-1\"", 200, "[caf\xC3\xA9]"},
+      {"<?xml version=\"1.0\"?>" + latin1, "text/xml; charset=iso-8859-1", 200, "[caf\xC3\xA9]"},
+      {"<?xml version=\"1.0\" encoding=\"utf-8\"?>" + utf8, "text/xml; charset=iso-8859-1", 200, "[caf\xC3\xA9]"},
+      {"\xEF\xBB\xBF" + utf8, "text/xml; charset=iso-8859-1", 200, "[caf\xC3\xA9]"},
+      {utf8, "text/xml", 200, "[caf\xC3\xA9]"},
+      {utf8, "text/xml; charset=no-such-charset", 500, nullptr},
+  };
+  for (const auto& c : cases) {
+    Reply r = Call(c.body, c.type);
+    EXPECT_EQ(r.status, c.status) << c.type << " " << r.body;
+    if (c.result)
+      EXPECT_EQ(Result(r), c.result) << c.type;
+    else
+      EXPECT_NE(r.body.find("charset &quot;no-such-charset&quot; is not one the service reads"), std::string::npos) << r.body;
+  }
+  EXPECT_EQ(CharsetOf("text/xml; action=x; charset=\"utf-8\" "), "utf-8");
+  EXPECT_EQ(CharsetOf("text/xml"), "");
+}

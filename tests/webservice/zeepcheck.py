@@ -7,6 +7,18 @@ def check(name, got, want):
         failures.append(f"{name}: got {got!r}, want {want!r}")
 
 
+def local(utc_text):
+    """A UTC time text as the local-time operations give it: moved by the present offset from UTC
+    and carrying it."""
+    import datetime
+    import time
+    offset = time.localtime().tm_gmtoff
+    t = datetime.datetime.strptime(utc_text, '%Y-%m-%dT%H:%M:%SZ') + datetime.timedelta(seconds=offset)
+    sign = '-' if offset < 0 else '+'
+    minutes = abs(offset) // 60
+    return t.strftime('%Y-%m-%dT%H:%M:%S') + f'{sign}{minutes // 60:02d}:{minutes % 60:02d}'
+
+
 def fault_of(call):
     """The fault a call ends in: (code, message, detail elements by name), or None."""
     from zeep.exceptions import Fault

@@ -1,5 +1,6 @@
 // The frame every operation shares: exceptions, the session, client validation and the utilities.
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -105,8 +106,7 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings) {
   if (*p >= u'0' && *p <= u'9') return vtx::TextToUnsigned<char16_t>(p, nullptr, 0);
   if (settings) {
     StringToAnsi name(text);
-    std::unique_lock<std::mutex> locales = LockLocales();
-    CCurrencyLocaleList* list = settings->GetLocaleList();
+    const CCurrencyLocaleList* list = settings->GetLocaleList();
     if (list)
       if (CCurrencyLocale* locale = list->Find(name.GetAnsi())) return locale->GetLCID();
   }
@@ -114,17 +114,24 @@ LCID GetLocaleID(const ManagedString& text, CSettings* settings) {
 }
 
 bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size) {
-  uint64_t ticks = FileTimeToU64(utc);
-  if (ticks < kUnixEpochFileTime || size == 0) return false;
-  time_t seconds = static_cast<time_t>((ticks - kUnixEpochFileTime) / kFileTimeTicksPerSecond);
-  tm local{};
-  if (!localtime_r(&seconds, &local)) return false;
-  long offset = local.tm_gmtoff / 60;
-  char sign = offset < 0 ? '-' : '+';
-  if (offset < 0) offset = -offset;
-  int n = std::snprintf(buffer, size, "%d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", local.tm_year + 1900,
-                        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, sign, offset / 60,
-                        offset % 60);
+  if (size == 0) return false;
+  // The offset of the present moment, for the time and for its suffix, as the system's conversion
+  // of a file time to local time has it: a moment in winter, asked in summer, carries the summer
+  // offset.
+  const time_t now = std::time(nullptr);
+  tm present{};
+  if (!localtime_r(&now, &present)) return false;
+  const int64_t offset = present.tm_gmtoff;  // seconds east of UTC
+  const int64_t ticks = static_cast<int64_t>(FileTimeToU64(utc));
+  const int64_t shift = offset * static_cast<int64_t>(kFileTimeTicksPerSecond);
+  if (ticks < 0 || (shift < 0 && ticks < -shift) || (shift > 0 && ticks > INT64_MAX - shift)) return false;
+  const FILETIME local = U64ToFileTime(static_cast<uint64_t>(ticks + shift));
+  SYSTEMTIME st;
+  if (!FileTimeToSystemTime(&local, &st)) return false;
+  const int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+  int n = std::snprintf(buffer, size, "%d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", st.wYear, st.wMonth, st.wDay,
+                        st.wHour, st.wMinute, st.wSecond, offset < 0 ? '-' : '+', static_cast<int>(minutes / 60),
+                        static_cast<int>(minutes % 60));
   return n > 0 && static_cast<size_t>(n) < size;
 }
 

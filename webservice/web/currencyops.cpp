@@ -166,12 +166,21 @@ ManagedString Vantrex::CurrencyName(const ManagedString& clientKey, const Manage
                                     const ManagedString& locale, bool titleStyle) {
   CurrencyCall call(clientKey, currency);
   const char* code = call.Active().szCode;
-  const LCID lcid = GetLocaleID(locale, &call.Settings());
-  // The name's locale may be created in the shared list on the way.
-  std::unique_lock<std::mutex> locales = LockLocales();
-  CCurrencyLocaleList* list = call.Settings().GetLocaleList();
+  LCID lcid = GetLocaleID(locale, &call.Settings());
+  const CCurrencyLocaleList* list = call.Settings().GetLocaleList();
+  if (!list) return std::u16string();
+  // The name in the list's default locale when the language is not given.
+  if ((lcid & 0x3FF) == 0) lcid = list->GetDefaultLocale();
+  CallLocale held(call.Settings(), lcid);
+  const CCurrencyLocaleInfo* info = held.get() ? held.get()->IFind(code) : nullptr;
+  if (!info || !info->GetName() || !*info->GetName()) return std::u16string();
   CStringW name;
-  if (!list || !list->GetCurrencyName(name, code, titleStyle, lcid) || name.IsNull()) return std::u16string();
+  if (titleStyle) {
+    if (held.get()->MakeTitleStyleString(name, info->GetName()) != 0) return std::u16string();
+  } else {
+    name = info->GetName();
+  }
+  if (name.IsNull()) return std::u16string();
   return std::u16string(name.c_str());
 }
 
@@ -183,10 +192,8 @@ ManagedString LocaleText(const ManagedString& clientKey, const ManagedString& cu
   CurrencyCall call(clientKey, currency);
   const char* code = call.Active().szCode;
   const LCID lcid = GetLocaleID(locale, &call.Settings());
-  // The locale may be created in the shared list on the way.
-  std::unique_lock<std::mutex> locales = LockLocales();
-  CCurrencyLocaleList* list = call.Settings().GetLocaleList();
-  CCurrencyLocale* l = list ? list->GetLocale(lcid) : nullptr;
+  CallLocale held(call.Settings(), lcid);
+  const CCurrencyLocale* l = held.get();
   const CCurrencyLocaleInfo* info = l ? l->IFind(code) : nullptr;
   const char16_t* text = info ? (symbol ? info->GetSymbol() : info->GetCustom()) : nullptr;
   return std::u16string(text ? text : u"");

@@ -98,9 +98,9 @@ class CVantrexSession {
 [[noreturn]] void ThrowHResult(HRESULT hr);
 // The list separator as stored now (a call takes its session's).
 char16_t GetSeparator();
-// Locale names are looked up under LockLocales().
 LCID GetLocaleID(const ManagedString& text, CSettings* settings);
-// Local time with the offset from UTC of that moment, as 2005-03-01T14:05:09+01:00.
+// Local time by the offset from UTC of the present moment, with that offset, as
+// 2005-03-01T14:05:09+01:00 (asked in winter).
 bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size);
 
 // Settings services the operations build on.

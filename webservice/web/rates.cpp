@@ -1,5 +1,6 @@
 // The rate and conversion operations.
 #include <cmath>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -149,20 +150,17 @@ ManagedString Vantrex::ConvertToStr(const ManagedString& clientKey, const Manage
   CSettings& settings = session.GetSettings();
 
   Format f = ReadFormat(fmtText.GetUni());
+  std::optional<CallLocale> held;
   CCurrencyLocale* locale = nullptr;
   if (f.on) {
-    // A locale once found stays as it is; finding it may create it in the shared list.
-    std::unique_lock<std::mutex> locales = LockLocales();
-    CCurrencyLocaleList* list = settings.GetLocaleList();
+    const CCurrencyLocaleList* list = settings.GetLocaleList();
     if (list && list->GetCount()) {
       if (!f.name.empty()) {
-        CCurrencyLocale* found = list->Find(f.name.c_str());
-        locale = found ? list->GetLocale(found->GetLCID()) : nullptr;
-      } else if ((f.lcid & 0x3FF) == 0) {
-        locale = list->GetLocale(list->GetDefaultLocale());
+        if (const CCurrencyLocale* found = list->Find(f.name.c_str())) held.emplace(settings, found->GetLCID());
       } else {
-        locale = list->GetLocale(f.lcid);
+        held.emplace(settings, (f.lcid & 0x3FF) == 0 ? list->GetDefaultLocale() : f.lcid);
       }
+      if (held) locale = held->get();
     }
     if (!f.indication) f.flags |= CCurrencyLocale::kPrintSymbol;
     if (!rounding) f.flags |= CCurrencyLocale::kPrintAllDigits;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "engine/currency/currencylocale.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/servercommands.h"
 #include "platform/errors.h"
@@ -24,7 +25,6 @@ std::atomic<std::shared_ptr<const CSettingsSnapshot>>& TheCurrent() {
   return *current;
 }
 std::timed_mutex g_reload;  // one reading of the store at a time in this process
-std::mutex g_locales;
 
 [[noreturn]] void ThrowLoad(HRESULT hr) {
   char text[200];
@@ -40,13 +40,22 @@ CSettingsSnapshot::~CSettingsSnapshot() {
 }
 
 std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Current() {
+  // The published generation first: a commit it has not seen yet is one that this call began before.
+  uint64_t generation = 0;
+  const bool published = vtx::RegistryChangeGeneration(&generation);
+  std::shared_ptr<const CSettingsSnapshot> s = TheCurrent().load(std::memory_order_acquire);
+  if (published && s && s->m_counted && s->m_published.load(std::memory_order_acquire) == generation + 1) return s;
+  // Without it, or once it moved, the store's own counter decides.
   uint64_t changes = 0;
   const bool counted = vtx::RegistryChangeCount(&changes) == ERROR_SUCCESS;
   auto fresh = [&](const std::shared_ptr<const CSettingsSnapshot>& s) {
     return s && counted && s->m_counted && s->m_changes == changes;
   };
-  std::shared_ptr<const CSettingsSnapshot> s = TheCurrent().load(std::memory_order_acquire);
-  if (fresh(s)) return s;
+  if (fresh(s)) {
+    // Nothing changed since this generation was read: the next call needs no transaction.
+    if (published) s->m_published.store(generation + 1, std::memory_order_release);
+    return s;
+  }
   // A call waits for another's reading no longer than it would wait for the settings lock itself.
   std::unique_lock<std::timed_mutex> reload(g_reload, std::defer_lock);
   if (!reload.try_lock_for(std::chrono::milliseconds(g_dwSettingsLockTimeoutMs))) ThrowLoad(E_TIMEOUT);
@@ -71,15 +80,18 @@ std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Read() {
   DWORD wait = mutex ? WaitForSingleObject(mutex, g_dwSettingsLockTimeoutMs) : WAIT_FAILED;
   HRESULT hr = S_OK;
   if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
-    // The counter before the data: a change committed in between is read with the data but makes
-    // the next call read again, never the other way round.
+    // The generation and the counter before the data: a change committed in between is read with
+    // the data but makes the next call read again, never the other way round.
+    uint64_t generation = 0;
+    if (vtx::RegistryChangeGeneration(&generation)) snapshot->m_published.store(generation + 1, std::memory_order_relaxed);
     snapshot->m_counted = vtx::RegistryChangeCount(&snapshot->m_changes) == ERROR_SUCCESS;
     CSettings& settings = snapshot->m_settings;
     if (!settings.Create(snapshot->m_resources)) {
       hr = E_OUTOFMEMORY;
     } else {
       // What the calls would otherwise fill in on first use, while they share the settings.
-      settings.GetLocaleList();
+      // The system default locale, which calls without a locale ask for, beside the list's own.
+      if (CCurrencyLocaleList* list = settings.GetLocaleList()) list->GetLocale(LOCALE_SYSTEM_DEFAULT);
       settings.IsEuroCurrency("DEM");
       snapshot->m_separator = ::GetSeparator();
     }
@@ -92,7 +104,17 @@ std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Read() {
   return snapshot;
 }
 
-std::unique_lock<std::mutex> LockLocales() { return std::unique_lock<std::mutex>(g_locales); }
+CallLocale::CallLocale(CSettings& settings, LCID lcid) {
+  const CCurrencyLocaleList* list = settings.GetLocaleList();
+  if (!list) return;
+  CCurrencyLocale* shared = list->Find(lcid);
+  if (shared && shared->IsCreated()) {
+    m_locale = shared;
+    return;
+  }
+  m_own.reset(new (std::nothrow) CCurrencyLocale(lcid));
+  if (m_own && (list->IsResetMode() ? m_own->ResetList() : m_own->Create() == 0)) m_locale = m_own.get();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Hit counts: summed per code in shards, so that calls on different threads seldom meet on a lock.
