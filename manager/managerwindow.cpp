@@ -191,9 +191,14 @@ void CManagerWindow::Quit() {
   if (quitting_) return;
   quitting_ = true;
   quitWhenConfigurationEnds_ = false;
+  startCalls_.Abandon();
   // The server's lock goes back before the loop may end.
   session_->EndForQuit();
   QCoreApplication::exit(0);
+}
+
+void CManagerWindow::RecoverConfigurationLock() {
+  if (!quitting_) vtx::manager::RecoverConfigurationLock(nullptr, resources_, startCalls_);
 }
 
 void CManagerWindow::ShowTrayMenu() {
@@ -329,7 +334,7 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
   vtx::messages::RouteEndSessionSignals(manager.Window());
   desktopQuit.Route(manager.Window());
   // A manager killed while it held the server's configuration lock cannot give it back itself.
-  RecoverConfigurationLock();
+  manager.RecoverConfigurationLock();
   if (!sw.silent) {
     manager.OpenConfiguration(nullptr, nullptr);
     manager.RunMessageLoop(true);

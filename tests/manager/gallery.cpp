@@ -139,10 +139,10 @@ std::unique_ptr<MessageDialog> RatesReport(HMODULE lib) {
 
 using vtxtest::Shooter;
 
-// The configuration window of a session on the fixture store, with no server to lock. The window
-// runs inside the session's own wait, so the picture is taken from there; closing the window then
-// ends the session.
-bool ShootConfiguration(HMODULE lib, ILauncher& launcher, const Shooter& shoot) {
+// The configuration window of a session on the fixture store, with no server to lock, switched to
+// `page` after it opened at its first page. The window runs inside the session's own wait, so the
+// picture is taken from there; closing the window then ends the session.
+bool ShootConfiguration(HMODULE lib, ILauncher& launcher, const Shooter& shoot, int page = 0) {
   SessionOptions options;
   options.launcher = &launcher;
   CConfigSession session(std::move(options));
@@ -153,6 +153,10 @@ bool ShootConfiguration(HMODULE lib, ILauncher& launcher, const Shooter& shoot) 
     taken = true;
     session.Window()->move(60, 60);
     Settle();
+    if (page) {
+      session.Window()->SetCurrentPage(page);
+      Settle();
+    }
     ok = shoot({session.Window()});
   });
   look.start(100);
@@ -219,6 +223,9 @@ int main(int argc, char** argv) {
       {"traymenu", [&](const Shooter& shoot) { return shoot(OpenTrayMenu(env, lib, launcher, controller, keep)); }},
       // What a plain start shows without a server: the configuration window.
       {"configuration", [&](const Shooter& shoot) { return ShootConfiguration(lib, launcher, shoot); }},
+      // Its tallest page, reached from the first: the window grows to hold it.
+      {"configuration-warnings",
+       [&](const Shooter& shoot) { return ShootConfiguration(lib, launcher, shoot, 6); }},
       // The message window after three notices of an update run.
       {"messagewindow",
        [&](const Shooter& shoot) {

@@ -2,6 +2,7 @@
 // store on apply and what they refuse; the duration and number fields; the browse check; the
 // warning-limit rule; the watchdog interval; the test notification against a socat peer and,
 // once, against the real vtxserver with SMTP (aiosmtpd) and the file channel; the links.
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -890,6 +891,34 @@ class ServerPagesTest : public QObject {
   }
 
   // The proxy port and the warning-limit rule as plain functions.
+  // Opened at its first page and then taken through every page, the window grows to each page's
+  // fields rather than squeeze them.
+  void everyPageFits() {
+    PagesRun run;
+    QStringList squeezed;
+    int seen = 0;
+    QVERIFY(!run.Run(0, [&](PropertySheet& w) {
+      for (int page = 0; page < w.PageCount(); ++page) {
+        w.SetCurrentPage(page);
+        QTest::qWait(50);
+        for (QWidget* field : w.Page(page)->findChildren<QWidget*>()) {
+          if (!field->isVisible() || !(qobject_cast<QAbstractSpinBox*>(field) || qobject_cast<QLineEdit*>(field) ||
+                                       qobject_cast<QComboBox*>(field)))
+            continue;
+          // The edit inside a spin box or a combo box is the box's.
+          if (qobject_cast<QAbstractSpinBox*>(field->parentWidget()) || qobject_cast<QComboBox*>(field->parentWidget()))
+            continue;
+          ++seen;
+          if (field->height() < field->sizeHint().height())
+            squeezed << QString("page %1: %2 px of %3").arg(page).arg(field->height()).arg(field->sizeHint().height());
+        }
+      }
+      w.reject();
+    }));
+    QVERIFY(seen > 20);
+    QVERIFY2(squeezed.isEmpty(), qPrintable(squeezed.join("; ")));
+  }
+
   void rules() {
     for (auto [text, ok] : std::vector<std::pair<const char*, bool>>{
              {"1", true}, {"65535", true}, {"08080", true}, {"0", false}, {"65536", false}, {"", false},

@@ -33,6 +33,7 @@
 #include "tests/manager/fixture.h"
 #include "tests/manager/serverpeer.h"
 #include "tests/manager/waiting.h"
+#include "tests/manager/xdisplay.h"
 
 using namespace vtx::manager;
 using vtxtest::Ended;
@@ -58,7 +59,8 @@ QStringList ToList(const std::vector<std::string>& v) {
 
 std::string Text(HMODULE lib, UINT id) { return LoadText(lib, id); }
 
-bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+// The holder file names a manager: one holds the server's lock, or a killed one left it behind.
+bool HolderNamed() { return !vtxtest::ReadFile(ManagerLockFilePath()).empty(); }
 
 // ---- processes ----
 
@@ -90,7 +92,8 @@ struct ServerScene {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert("VTX_MANAGER_LOG", QString::fromStdString(env / "manager.log"));
-    for (auto& [k, v] : vars) e.insert(k, v);
+    // An empty value takes the variable away.
+    for (auto& [k, v] : vars) v.isEmpty() ? e.remove(k) : e.insert(k, v);
     QString command = program;
     QStringList arguments = args;
     if (unprivileged) {
@@ -259,7 +262,7 @@ class SessionTest : public QObject {
     QCOMPARE(seen, expected);
     QCOMPARE(ToList(scene.relay.Requests()), requests);
     QCOMPARE(scene.Log().contains("window open"), window);
-    QVERIFY(!FileExists(ManagerLockFilePath()));
+    QVERIFY(!HolderNamed());
     if (setup == "locked first") vtxtest::AskServer(scene.server.Pipe(), WM_VX_UNLOCKCONFIG);
     if (setup != "no server") QVERIFY(scene.ServerUnlocked());
   }
@@ -279,20 +282,28 @@ class SessionTest : public QObject {
     QCOMPARE(ToList(scene.relay.Requests()), QStringList{});
   }
 
-  // vtxmanager ended while its window is open, by a close request or by SIGTERM: the server is
-  // unlocked before it ends; killed outright, the next manager unlocks.
+  // vtxmanager ended while its window is open, by a close request, by SIGTERM or SIGHUP, or by
+  // its display going away (Qt ends the program with exit()): the server is unlocked before it
+  // ends.
   void quitWhileTheWindowIsOpen_data() {
     QTest::addColumn<QString>("how");
     QTest::newRow("close request") << "close";
     QTest::newRow("SIGTERM") << "sigterm";
-    QTest::newRow("SIGKILL, then a new manager") << "sigkill";
+    QTest::newRow("SIGHUP") << "sighup";
+    QTest::newRow("the display goes away") << "display";
   }
   void quitWhileTheWindowIsOpen() {
     QFETCH(QString, how);
     ServerScene scene;
     QVERIFY(scene.Start());
-    auto manager = scene.Start(kManager, {}, {});
-    QVERIFY(WaitFor([] { return FileExists(ManagerLockFilePath()); }));
+    vtxtest::PrivateDisplay display;
+    std::map<QString, QString> vars;
+    if (how == "display") {
+      QVERIFY(!display.Name().empty());
+      vars = {{"DISPLAY", QString::fromStdString(display.Name())}, {"QT_QPA_PLATFORM", ""}};
+    }
+    auto manager = scene.Start(kManager, {}, vars);
+    QVERIFY(WaitFor([] { return HolderNamed(); }));
     QVERIFY(!scene.ServerUnlocked());
     QElapsedTimer t;
     t.start();
@@ -300,27 +311,57 @@ class SessionTest : public QObject {
       vtx::manager::OtherManager other;
       other.socket = ManagerSocketPath();
       QVERIFY(SendToOther(other, WM_VXMGR_CLOSE, nullptr));
+    } else if (how == "display") {
+      display.Kill();
     } else {
-      kill(static_cast<pid_t>(manager->processId()), how == "sigterm" ? SIGTERM : SIGKILL);
+      kill(static_cast<pid_t>(manager->processId()), how == "sigterm" ? SIGTERM : SIGHUP);
     }
-    int code = Ended(*manager, 15000);
-    if (how == "sigkill") {
-      QCOMPARE(code, -2000);
-      QVERIFY(!scene.ServerUnlocked());  // no lock expires
-      QVERIFY(FileExists(ManagerLockFilePath()));
-      auto next = scene.Start(kManager, {"/s"}, {});
-      QVERIFY(WaitFor([] { return !FileExists(ManagerLockFilePath()); }));
-      QVERIFY(scene.ServerUnlocked());
-      kill(static_cast<pid_t>(next->processId()), SIGTERM);
-      QCOMPARE(Ended(*next), 0);
-      QCOMPARE(ToList(scene.relay.Requests()), (QStringList{"LOCK 0", "UNLOCK 0"}));
-      return;
-    }
-    QCOMPARE(code, 0);
+    QCOMPARE(Ended(*manager, 15000), how == "display" ? 1 : 0);
     QVERIFY2(t.elapsed() < 6000, qPrintable(QString::number(t.elapsed())));
     QVERIFY(scene.ServerUnlocked());
-    QVERIFY(!FileExists(ManagerLockFilePath()));
+    QVERIFY(!HolderNamed());
     QCOMPARE(ToList(scene.relay.Requests()), (QStringList{"LOCK 0", "UNLOCK 0"}));
+  }
+
+  // A manager killed outright cannot give the lock back, and no lock expires: the next manager,
+  // silent or not, gives it back with a reload (what the killed one saved with Apply counts) and
+  // asks about the updates the server held back meanwhile.
+  void killedManagerRecovered_data() {
+    QTest::addColumn<bool>("heldBack");
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<QStringList>("requests");
+    QTest::newRow("nothing held back") << false << "" << QStringList{"LOCK 0", "UNLOCK 1", "GETPENDING 0"};
+    QTest::newRow("held back, run it") << true << "6"
+                                       << QStringList{"LOCK 0", "UNLOCK 1", "GETPENDING 0", "ISUPDATING 0",
+                                                      "UPDATENOW 0"};
+    QTest::newRow("held back, not now") << true << "7"
+                                        << QStringList{"LOCK 0", "UNLOCK 1", "GETPENDING 0", "ISUPDATING 0"};
+  }
+  void killedManagerRecovered() {
+    QFETCH(bool, heldBack);
+    QFETCH(QString, answers);
+    QFETCH(QStringList, requests);
+    ServerScene scene;
+    QVERIFY(scene.Start());
+    scene.heldBackUpdate = heldBack;
+    auto killed = scene.Start(kManager, {}, {});
+    QVERIFY(WaitFor([] { return HolderNamed(); }));
+    kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    QCOMPARE(Ended(*killed), -2000);
+    QVERIFY(!scene.ServerUnlocked());
+    QVERIFY(HolderNamed());
+
+    auto next = scene.Start(kHost, {"/s"}, {{"VTX_BOXES", answers}});
+    QVERIFY(WaitFor([&] { return scene.relay.Requests().size() >= size_t(requests.size()); }, 20000));
+    QVERIFY(WaitFor([] { return !HolderNamed(); }));
+    kill(static_cast<pid_t>(next->processId()), SIGTERM);
+    QCOMPARE(Ended(*next), 0);
+    // The update that was asked for may still run.
+    QVERIFY(WaitFor([&] { return scene.ServerUnlocked(); }));
+    QCOMPARE(ToList(scene.relay.Requests()), requests);
+    QStringList boxes = scene.Log().filter("box ");
+    QCOMPARE(boxes.size(), answers.isEmpty() ? 0 : 1);
+    if (!answers.isEmpty()) QVERIFY2(boxes[0].startsWith("box 0x10034 Vantrex: Updates of"), qPrintable(boxes[0]));
   }
 
   // Answers the server cannot be made to give, from a scripted endpoint.
@@ -445,7 +486,7 @@ class SessionTest : public QObject {
     QCOMPARE(ToList(scene.server.Requests()), (QStringList{"LOCK 0", "UNLOCK 0"}));
     QVERIFY(g_notified.empty());
     QCOMPARE(ScriptedBoxes::Shown().size(), size_t{0});
-    QVERIFY(!FileExists(ManagerLockFilePath()));
+    QVERIFY(!HolderNamed());
   }
 
   // The quit path while the lock request is under way: the lock that comes back goes back.
@@ -473,12 +514,16 @@ class SessionTest : public QObject {
     QCOMPARE(ToList(scene.server.Requests()), (QStringList{"LOCK 0", "UNLOCK 1"}));
   }
 
-  // A second start while the window is open raises it and starts nothing.
+  // A second start while the window is open raises it, minimized or not, and starts nothing.
   void secondStartRaises() {
     Scene scene;
     int starts = 0;
     scene.Run([&](CConfigSession& s) {
+      s.Window()->showMinimized();
+      QVERIFY(s.Window()->isMinimized());
       QCOMPARE(s.Start(scene.lib, nullptr, scene.notify, WM_VXMGR_CONTROLWINDOWCLOSED), S_OK);
+      QVERIFY(!s.Window()->isMinimized());
+      QVERIFY(s.Window()->isVisible());
       QVERIFY(s.RaiseWindow());
       starts = scene.pages.log.Count("build");
       PressCancel(s);
