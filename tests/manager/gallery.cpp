@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSet>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include "manager/messagedialogs.h"
 #include "manager/qtparts.h"
 #include "manager/traymenu.h"
+#include "platform/errors.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
 #include "tests/manager/fixture.h"
@@ -219,6 +221,7 @@ int main(int argc, char** argv) {
   QtMessageDialogsScope dialogs;
   CMessageWindow messages;
   std::unique_ptr<MessageDialog> report;
+  std::unique_ptr<QMessageBox> box;
   std::vector<Shot> shots = {
       {"traymenu", [&](const Shooter& shoot) { return shoot(OpenTrayMenu(env, lib, launcher, controller, keep)); }},
       // What a plain start shows without a server: the configuration window.
@@ -236,6 +239,17 @@ int main(int argc, char** argv) {
          messages.AddMessage(nullptr, "The update is complete: 31 rates were stored.", MB_ICONINFORMATION, lib);
          Settle();
          return shoot(ShownMessageDialogs());
+       }},
+      // The box of a save that failed: its whole title shows.
+      {"savefailed",
+       [&](const Shooter& shoot) {
+         std::string text = vtx::SystemErrorText(E_ACCESSDENIED);
+         std::string caption = LoadText(lib, 185);
+         box = MakeQtMessageBox(text.c_str(), caption.c_str(), MB_ICONHAND | MB_SETFOREGROUND);
+         box->move(80, 80);
+         box->show();
+         Settle();
+         return shoot({box.get()});
        }},
       {"ratesreport",
        [&](const Shooter& shoot) {

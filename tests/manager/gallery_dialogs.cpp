@@ -26,6 +26,7 @@ struct DialogFixture {
   CFilterList filters;
   CDataSource source;
   DataSourceDialogData data;
+  std::vector<std::shared_ptr<DataSourceDialogData>> newData;
   std::vector<std::unique_ptr<QWidget>> open;
 };
 
@@ -97,6 +98,14 @@ std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env)
       {"datasource",
        [f, lib] {
          return Show(*f, std::make_unique<CDataSourceDialog>(f->data, &f->source, f->filters, nullptr, nullptr, lib));
+       }},
+      // A new data source: the default filter with its first address.
+      {"datasource-new",
+       [f, lib] {
+         auto data = std::make_shared<DataSourceDialogData>();
+         auto d = std::make_unique<CDataSourceDialog>(*data, nullptr, f->filters, nullptr, nullptr, lib);
+         f->newData.push_back(data);
+         return Show(*f, std::move(d));
        }},
       {"dialup", [f, lib] { return Show(*f, std::make_unique<CDialUpDialog>(f->settings, nullptr, lib)); }},
       {"helppopup",

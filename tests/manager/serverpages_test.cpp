@@ -164,13 +164,13 @@ void WhenModal(const std::function<void(QWidget*)>& act) {
 }
 
 // The data-source dialog, once it opens, gets the address typed and OK.
-void TypeAddressWhenAsked(const char* url) {
+void TypeAddressWhenAsked(const std::string& url) {
   WhenModal([url](QWidget* modal) {
     auto* d = dynamic_cast<CDataSourceDialog*>(modal);
     QVERIFY(d);
     QLineEdit* address = d->AddressBox()->lineEdit();
     address->selectAll();
-    QTest::keyClicks(address, url);
+    QTest::keyClicks(address, QString::fromStdString(url));
     d->OkButton()->click();
   });
 }
@@ -265,17 +265,22 @@ class ServerPagesTest : public QObject {
     AddSource(run.settings, "https://first.example/rates.xml", "eurfeed.ini");
     QStringList rows, filters;
     bool orderBefore = true, orderAfter = false, marked = false;
-    int selected = -1;
+    int selected = -1, shown = 0, needed = 1;
+    const QString longAddress = "https://second.example/" + QString(120, 'x') + "/feed.xml";
     run.Run(3, [&](PropertySheet& w) {
       auto* list = run.Control<QTreeWidget>(3, kSourceListId);
       orderBefore = run.Control(3, 1165)->isEnabled();
-      TypeAddressWhenAsked("https://second.example/feed.xml");
+      TypeAddressWhenAsked(longAddress.toStdString());
       QTest::mouseClick(run.Control<QPushButton>(3, 1014), Qt::LeftButton);
+      // The new address shows whole.
+      shown = list->columnWidth(0);
+      needed = list->fontMetrics().horizontalAdvance(longAddress);
       orderAfter = run.Control(3, 1165)->isEnabled();
       marked = w.PageChanged(3);
       selected = list->indexOfTopLevelItem(list->currentItem());
       TypeAddressWhenAsked("https://first.example/other.xml");
-      QPoint first = list->visualItemRect(list->topLevelItem(0)).center();
+      QRect firstRow = list->visualItemRect(list->topLevelItem(0));
+      QPoint first(firstRow.left() + 20, firstRow.center().y());
       QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
       QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
       rows = Column(list, 0);
@@ -286,7 +291,8 @@ class ServerPagesTest : public QObject {
     QVERIFY(orderAfter);
     QVERIFY(marked);
     QCOMPARE(selected, 1);
-    QCOMPARE(rows, (QStringList{"https://first.example/other.xml", "https://second.example/feed.xml"}));
+    QVERIFY2(shown > needed, qPrintable(QString("%1 px for %2").arg(shown).arg(needed)));
+    QCOMPARE(rows, (QStringList{"https://first.example/other.xml", longAddress}));
     QCOMPARE(filters.front(), QString("European Central Bank"));
     QCOMPARE(run.Data().Sources.GetCount(), 2u);
     QCOMPARE(std::string(run.Data().Sources[0]->GetURL()), std::string("https://first.example/other.xml"));

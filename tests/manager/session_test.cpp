@@ -369,6 +369,10 @@ class SessionTest : public QObject {
     QTest::addColumn<QString>("answer");  // a code, or "never"
     QTest::addColumn<QString>("box");     // the box's text: "" none, "83" the code in string 83, else the system's
     QTest::addColumn<QStringList>("requests");
+    QTest::newRow("the server imports") << "0x80040206"
+                                        << "The server is importing or exporting a configuration file. Try again "
+                                           "when it has finished."
+                                        << QStringList{"LOCK 0"};
     QTest::newRow("own facility, no such string") << "0x80040300" << "83" << QStringList{"LOCK 0"};
     QTest::newRow("own facility, low word 0") << "0x80040000" << "" << QStringList{"LOCK 0"};
     QTest::newRow("another code") << "0x80070005" << "system" << QStringList{"LOCK 0"};
@@ -402,6 +406,8 @@ class SessionTest : public QObject {
     QCOMPARE(shown.type, MB_ICONHAND | MB_SETFOREGROUND);
     if (box == "83") {
       QCOMPARE(shown.text, std::string("The operation failed with error 0x80040300."));
+    } else if (box.startsWith("The ")) {
+      QCOMPARE(QString::fromStdString(shown.text), box);
     } else {
       QCOMPARE(shown.text, std::string(vtx::SystemErrorText(code)));
     }
