@@ -5,6 +5,8 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -838,6 +840,28 @@ class ServerPagesTest : public QObject {
     QVERIFY2(mail.find(text.substr(0, 40)) != std::string::npos, mail.c_str());
     QCOMPARE(relay.Requests().size(), size_t{1});
     QCOMPARE(ScriptedBoxes::Shown().size(), size_t{0});
+
+    // A file elsewhere is refused by the server: the page says why nothing was written.
+    std::string elsewhere = run.env / "elsewhere.log";
+    QString note;
+    bool noteBefore = true;
+    run.Run(7, [&](PropertySheet& w) {
+      run.Control<QAbstractButton>(7, 1076)->setChecked(false);
+      run.Control<QAbstractButton>(7, 1083)->setChecked(true);
+      run.Control<QLineEdit>(7, 1085)->setText(QString::fromStdString(elsewhere));
+      QLabel* label = nullptr;
+      for (QLabel* l : w.Page(7)->findChildren<QLabel*>())
+        if (l->wordWrap()) label = l;
+      QVERIFY(label);
+      noteBefore = label->isVisible();
+      QTest::mouseClick(run.Control<QPushButton>(7, 1080), Qt::LeftButton);
+      QVERIFY(WaitFor([&] { return run.Control(7, 1080)->isEnabled() && label->isVisible(); }));
+      note = label->text();
+      w.reject();
+    });
+    QVERIFY(!noteBefore);
+    QVERIFY2(note.contains(QString::fromStdString(elsewhere)) && note.contains("log folder"), qPrintable(note));
+    QVERIFY(!QFile::exists(QString::fromStdString(elsewhere)));
     smtp.terminate();
     smtp.waitForFinished(5000);
   }
