@@ -334,7 +334,8 @@ OffGuiOutcome CConfigSession::Request(UINT msg, WPARAM wParam, DWORD boundMs, Of
 void CConfigSession::Steps(ConfigurationSheet& sheet, Lock& lock) {
   CSettings settings;
   // Write test: the user may look without the right to save.
-  if (settings.CanSave() == E_ACCESSDENIED &&
+  bool onlyLooking = settings.CanSave() == E_ACCESSDENIED;
+  if (onlyLooking &&
       FormatMessageBox(owner_, kStrNoWriteAccess, kStrProduct, MB_OKCANCEL | MB_ICONWARNING | MB_SETFOREGROUND,
                        resources_) != IDOK)
     return;
@@ -364,6 +365,8 @@ void CConfigSession::Steps(ConfigurationSheet& sheet, Lock& lock) {
     }
     return;
   }
+  // An account that may only look may not reach the server either; it has agreed to look.
+  if (reply.hr == E_ACCESSDENIED && onlyLooking) reply.hr = E_SERVER_UNAVAILABLE;
   if (reply.hr != S_OK && reply.hr != E_SERVER_UNAVAILABLE) {
     // Only a server that is not there lets the session go on unlocked.
     MessageBoxHResultOK(owner_, kStrOperationFailed, kStrProduct, resources_, reply.hr);

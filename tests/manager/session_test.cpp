@@ -267,6 +267,31 @@ class SessionTest : public QObject {
     if (setup != "no server") QVERIFY(scene.ServerUnlocked());
   }
 
+  // An account outside the product's group: it reads the store but reaches neither the runtime
+  // folder nor the server. It is told why it cannot save, looks, and its save fails in words.
+  void anOutsiderLooks() {
+    ServerScene scene;
+    QVERIFY(scene.Start());
+    chmod(scene.env.path().c_str(), 0755);
+    for (const char* f : {"registry.db", "registry.db-wal", "registry.db-shm"}) chmod((scene.env / f).c_str(), 0644);
+    std::string log = scene.env / "manager.log";
+    close(open(log.c_str(), O_WRONLY | O_CREAT, 0666));
+    chmod(log.c_str(), 0666);
+    // The server's own runtime folder, closed to others as installed.
+    std::string run = scene.env / "server-run";
+    chmod(run.c_str(), 0750);
+    auto manager = scene.Start(kHost, {}, {{"VTX_SHEET", "ok"}, {"VTX_BOXES", "1,1"},
+                                           {"VANTREX_RUNTIME_DIR", QString::fromStdString(run)}}, true);
+    QCOMPARE(Ended(*manager, 30000), 0);
+    QStringList boxes = scene.Log().filter("box ");
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY2(boxes[0].contains("only root and the members of the group \"vantrex\""), qPrintable(boxes[0]));
+    QVERIFY2(boxes[1].startsWith("box 0x10010 Vantrex Settings Not Saved: "), qPrintable(boxes[1]));
+    QVERIFY(scene.Log().contains("window open"));
+    QCOMPARE(ToList(scene.relay.Requests()), QStringList{});
+    QVERIFY(scene.ServerUnlocked());
+  }
+
   // A second tray click while the write-access question is up starts nothing new.
   void trayClickDuringTheWriteQuestion() {
     ServerScene scene;
