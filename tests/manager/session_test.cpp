@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <filesystem>
 #include <functional>
 
 #include "engine/foundation/resourcelib.h"
@@ -89,6 +90,13 @@ struct ServerScene {
   }
   std::unique_ptr<QProcess> Start(const QString& program, const QStringList& args,
                                   const std::map<QString, QString>& vars, bool unprivileged = false) {
+    // Unprivileged: as an account that may read the store but not write it.
+    return StartAs(program, args, vars, unprivileged ? 65534 : -1, -1);
+  }
+  // As the account `uid` (its own group the same number), a member of `group` when that is not -1;
+  // as this process's account when `uid` is -1.
+  std::unique_ptr<QProcess> StartAs(const QString& program, const QStringList& args,
+                                    const std::map<QString, QString>& vars, int uid, int group) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert("VTX_MANAGER_LOG", QString::fromStdString(env / "manager.log"));
@@ -96,15 +104,15 @@ struct ServerScene {
     for (auto& [k, v] : vars) v.isEmpty() ? e.remove(k) : e.insert(k, v);
     QString command = program;
     QStringList arguments = args;
-    if (unprivileged) {
-      // As an account that may read the store but not write it.
-      std::string xdg = env / "xdg-other";
+    if (uid >= 0) {
+      std::string xdg = env / ("xdg-" + std::to_string(uid));
       mkdir(xdg.c_str(), 0700);
-      chown(xdg.c_str(), 65534, 65534);
+      chown(xdg.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(uid));
       e.insert("XDG_RUNTIME_DIR", QString::fromStdString(xdg));
       e.insert("HOME", QString::fromStdString(xdg));
       command = "setpriv";
-      arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args;
+      QString groups = group < 0 ? "--clear-groups" : QString("--groups=%1").arg(group);
+      arguments = QStringList{QString("--reuid=%1").arg(uid), QString("--regid=%1").arg(uid), groups, program} + args;
     }
     p->setProcessEnvironment(e);
     p->setProcessChannelMode(QProcess::ForwardedChannels);
@@ -126,6 +134,23 @@ struct ServerScene {
     chmod((run + "/locks").c_str(), 0777);
     QDir locks(QString::fromStdString(run + "/locks"));
     for (const QString& f : locks.entryList(QDir::Files)) chmod(locks.filePath(f).toLocal8Bit().constData(), 0666);
+  }
+  // The store and the runtime folder as installed for the product group `group`: its members
+  // write the store and take the locks; new files there take the group.
+  void ShareWithGroup(int group) {
+    std::string log = env / "manager.log";
+    close(open(log.c_str(), O_WRONLY | O_CREAT, 0666));
+    chmod(log.c_str(), 0666);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(env.path())) {
+      if (entry.is_symlink() || entry.path().filename().string().rfind("xdg", 0) == 0) continue;
+      chown(entry.path().c_str(), 0, static_cast<gid_t>(group));
+      chmod(entry.path().c_str(), entry.is_directory() ? 02770 : 0660);
+    }
+    // The runtime folder itself is the server's: members only pass through it (the store beside it
+    // keeps its files).
+    chown(env.path().c_str(), 0, static_cast<gid_t>(group));
+    chmod(env.path().c_str(), 02750);
+    chmod(log.c_str(), 0666);
   }
   QStringList Log() { return Lines(env / "manager.log"); }
 };
@@ -289,6 +314,32 @@ class SessionTest : public QObject {
     QVERIFY2(boxes[1].startsWith("box 0x10010 Vantrex Settings Not Saved: "), qPrintable(boxes[1]));
     QVERIFY(scene.Log().contains("window open"));
     QCOMPARE(ToList(scene.relay.Requests()), QStringList{});
+    QVERIFY(scene.ServerUnlocked());
+  }
+
+  // Members of the product group: a member's manager killed while it held the lock is recovered
+  // by another member's next start, which then configures and saves.
+  void membersRecoverAndSave() {
+    const int group = 61460, killedMember = 61461, nextMember = 61462;
+    ServerScene scene;
+    QVERIFY(scene.Start());
+    scene.ShareWithGroup(group);
+    auto killed = scene.StartAs(kManager, {}, {}, killedMember, group);
+    QVERIFY(WaitFor([] { return HolderNamed(); }));
+    struct stat st;
+    QCOMPARE(stat(ManagerLockFilePath().c_str(), &st), 0);
+    QCOMPARE(int(st.st_gid), group);
+    kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    QCOMPARE(Ended(*killed), -2000);
+    QVERIFY(!scene.ServerUnlocked());
+
+    auto next = scene.StartAs(kHost, {}, {{"VTX_SHEET", "ok"}}, nextMember, group);
+    QCOMPARE(Ended(*next, 30000), 0);
+    QCOMPARE(scene.Log().filter("box "), QStringList{});
+    QVERIFY(scene.Log().contains("window open"));
+    QCOMPARE(ToList(scene.relay.Requests()), (QStringList{"LOCK 0", "UNLOCK 1", "GETPENDING 0", "LOCK 0",
+                                                          "UNLOCK 1", "GETPENDING 0"}));
+    QVERIFY(!HolderNamed());
     QVERIFY(scene.ServerUnlocked());
   }
 
