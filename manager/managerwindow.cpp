@@ -333,6 +333,8 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
   }
   vtx::messages::RouteEndSessionSignals(manager.Window());
   desktopQuit.Route(manager.Window());
+  // Whatever else ends Qt's loop, the quit path runs before the loop unwinds.
+  QMetaObject::Connection ending = QObject::connect(&app, &QCoreApplication::aboutToQuit, [&manager] { manager.Quit(); });
   // A manager killed while it held the server's configuration lock cannot give it back itself.
   manager.RecoverConfigurationLock();
   if (!sw.silent) {
@@ -341,6 +343,7 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
   } else {
     manager.RunMessageLoop(false);
   }
+  QObject::disconnect(ending);
   manager.Destroy();
   // A test update's worker still finishing its run.
   WaitForReleases(kQuitWaitMs);
