@@ -18,10 +18,17 @@ rm -f build/test/ctest-results.xml
 status=0
 (cd build/test && ctest --output-on-failure -j"$jobs" --output-junit ctest-results.xml) || status=$?
 /usr/bin/python3 tests/support/check_skips.py build/test/ctest-results.xml tests/allowed-skips.txt || status=1
+# The last line of the run says how it went.
+summary() { /usr/bin/python3 tests/support/check_skips.py --summary build/test/ctest-results.xml || true; }
 if [ "$status" -ne 0 ]; then
-  echo "test.sh: tests failed or did not run" >&2
+  summary
   exit "$status"
 fi
 if [ -x tools/run-fuzz.sh ]; then
-  tools/run-fuzz.sh
+  if ! tools/run-fuzz.sh; then
+    summary
+    echo "test.sh: the fuzz run failed"
+    exit 1
+  fi
 fi
+summary

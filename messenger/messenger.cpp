@@ -82,6 +82,25 @@ bool DeleteDisplayLog(const std::string& path) {
   return lock.held() && DeleteFileA(path.c_str());
 }
 
+bool ReadDisplayRequest(ULONG_PTR kind, const void* data, DWORD size, std::string* text, UINT* flags) {
+  if (!data) return false;
+  const auto* bytes = static_cast<const char*>(data);
+  DWORD offset;
+  switch (kind) {
+    case VXMSG_MESSAGEBOX:
+      offset = 8;
+      if (size <= 11 || !TakeString(bytes, size, offset, text)) return false;
+      *flags = ReadU32(bytes + 4);
+      return true;
+    case VXMSG_MESSAGEDIALOG:
+      offset = 4;
+      if (size <= 7 || !TakeString(bytes, size, offset, text)) return false;
+      *flags = kDialogFlags;
+      return true;
+    default: return false;
+  }
+}
+
 bool ParseExecute(const void* data, DWORD size, ExecuteRequest* r) {
   if (!data || size < 8) return false;
   const auto* bytes = static_cast<const char*>(data);
@@ -238,23 +257,12 @@ DWORD Messenger::OnRequest(DWORD msg, WPARAM, LPARAM lParam) {
   if (msg != WM_COPYDATA) return 0;
   auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
   if (!cds || !cds->lpData) return 0;
-  const auto* data = static_cast<const char*>(cds->lpData);
+  if (cds->dwData == VXMSG_EXECUTE) return Execute(*cds);
   std::string text;
-  DWORD offset;
-  switch (cds->dwData) {
-    case VXMSG_MESSAGEBOX:
-      offset = 8;
-      if (cds->cbData > 11 && TakeString(data, cds->cbData, offset, &text))
-        WriteDisplayLog(displayLog_, text.c_str(), ReadU32(data + 4), resources_);
-      return 0;
-    case VXMSG_MESSAGEDIALOG:
-      offset = 4;
-      if (cds->cbData > 7 && TakeString(data, cds->cbData, offset, &text))
-        WriteDisplayLog(displayLog_, text.c_str(), kDialogFlags, resources_);
-      return 0;
-    case VXMSG_EXECUTE: return Execute(*cds);
-    default: return 0;
-  }
+  UINT flags = 0;
+  if (ReadDisplayRequest(cds->dwData, cds->lpData, cds->cbData, &text, &flags))
+    WriteDisplayLog(displayLog_, text.c_str(), flags, resources_);
+  return 0;
 }
 
 void Messenger::OnWatchdogTick() {

@@ -20,6 +20,10 @@ HRESULT WriteDisplayLog(const std::string& path, const char* text, UINT flags, H
 // Deletes the file under the same lock; true when a file was deleted.
 bool DeleteDisplayLog(const std::string& path);
 
+// The text and the message-box flags of a VXMSG_MESSAGEBOX or VXMSG_MESSAGEDIALOG request, read
+// within its data; false for another request or data that do not hold a whole text.
+bool ReadDisplayRequest(ULONG_PTR kind, const void* data, DWORD size, std::string* text, UINT* flags);
+
 // A VXMSG_EXECUTE request, read within its data.
 struct ExecuteRequest {
   DWORD owner = 0;

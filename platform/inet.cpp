@@ -26,6 +26,11 @@ namespace {
 // libcurl has no default time-outs; these stand in for WinINet's.
 constexpr DWORD kDefaultConnectTimeoutMs = 60000;
 constexpr DWORD kDefaultReceiveTimeoutMs = 60000;
+// A server that sends a byte now and then never meets the receive time-out; this ends it.
+constexpr DWORD kDefaultTotalTimeoutMs = 300000;
+
+// The bound that the last failure of this thread hit, in words.
+thread_local std::string t_boundText;
 constexpr long kMaxRedirects = 10;
 
 enum class Kind { Session, Connect, Request };
@@ -73,6 +78,10 @@ struct Request : Handle {
   curl_slist* slist = nullptr;
   char errorText[CURL_ERROR_SIZE] = {};
   std::chrono::steady_clock::time_point lastData;  // the receive time-out counts from here
+  DWORD totalTimeoutMs = INFINITE;
+  std::chrono::steady_clock::time_point deadline;  // of the whole answer
+  size_t headerBytes = 0;
+  std::string bound;  // the bound that ended the answer, in words
 };
 
 struct Session : Handle {
@@ -84,6 +93,7 @@ struct Session : Handle {
   std::string proxyUser, proxyPassword;
   DWORD connectTimeoutMs = kDefaultConnectTimeoutMs;
   DWORD receiveTimeoutMs = kDefaultReceiveTimeoutMs;
+  DWORD totalTimeoutMs = kDefaultTotalTimeoutMs;
   CURLM* multi = nullptr;
   std::set<Handle*> children;
 };
@@ -437,6 +447,16 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   auto* r = static_cast<Request*>(user);
   size_t len = size * n;
   r->lastData = std::chrono::steady_clock::now();
+  if (len >= 5 && std::memcmp(data, "HTTP/", 5) == 0) r->headerBytes = 0;
+  r->headerBytes += len;
+  if (len > vtx::inet::kMaxHeaderLine) {
+    r->bound = "sent a header line longer than the limit of " + std::to_string(vtx::inet::kMaxHeaderLine) + " bytes";
+    return 0;
+  }
+  if (r->headerBytes > vtx::inet::kMaxHeaderBytes) {
+    r->bound = "sent more than the limit of " + std::to_string(vtx::inet::kMaxHeaderBytes) + " bytes of headers";
+    return 0;
+  }
   std::string line(data, len);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   if (line.compare(0, 5, "HTTP/") == 0) {
@@ -470,6 +490,9 @@ CURLcode NoTimeCheck(CURL*, void* ctx, void*) {
 }
 
 DWORD MapCurl(const Request& r) {
+  t_boundText = r.bound;
+  if (!r.bound.empty() && r.result != CURLE_ABORTED_BY_CALLBACK)
+    return r.result == CURLE_OPERATION_TIMEDOUT ? ERROR_INTERNET_TIMEOUT : ERROR_HTTP_INVALID_SERVER_RESPONSE;
   switch (r.result) {
     case CURLE_OK: return ERROR_SUCCESS;
     case CURLE_UNSUPPORTED_PROTOCOL: return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
@@ -534,10 +557,24 @@ void CollectFinished(CURLM* multi) {
   }
 }
 
+// The answer's whole time is up.
+void EndByDeadline(Request* r) {
+  curl_multi_remove_handle(r->session->multi, r->easy);
+  r->done = true;
+  r->result = CURLE_OPERATION_TIMEDOUT;
+  DWORD total = std::min(r->session->totalTimeoutMs, r->totalTimeoutMs);
+  r->bound = "did not finish its answer within " + std::to_string((total + 999) / 1000) + " seconds";
+}
+
 // Runs the session's transfers until this request has body bytes waiting or has ended.
 void Pump(Request* r) {
   CURLM* multi = r->session->multi;
   while (r->active && !r->done && r->pos >= r->pending.size()) {
+    // Checked before each step, so that a server that always has the next bytes ready meets it too.
+    if (std::chrono::steady_clock::now() > r->deadline) {
+      EndByDeadline(r);
+      break;
+    }
     int running = 0;
     CURLMcode mc = curl_multi_perform(multi, &running);
     CollectFinished(multi);
@@ -558,6 +595,8 @@ void Pump(Request* r) {
       curl_multi_remove_handle(multi, r->easy);
       r->done = true;
       r->result = CURLE_OPERATION_TIMEDOUT;
+    } else if (std::chrono::steady_clock::now() > r->deadline) {
+      EndByDeadline(r);
     }
   }
 }
@@ -621,6 +660,14 @@ bool Send(Request* r, const HeaderList& extra) {
   r->answerHeaders.clear();
   r->status = 0;
   r->errorText[0] = 0;
+  r->headerBytes = 0;
+  r->bound.clear();
+  t_boundText.clear();
+  {
+    DWORD total = std::min(s->totalTimeoutMs, r->totalTimeoutMs);
+    r->deadline = total == INFINITE ? std::chrono::steady_clock::time_point::max()
+                                    : std::chrono::steady_clock::now() + std::chrono::milliseconds(total);
+  }
   if (r->slist) {
     curl_slist_free_all(r->slist);
     r->slist = nullptr;
@@ -1004,6 +1051,7 @@ BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD* 
       case INTERNET_OPTION_USER_AGENT: return ReturnText(s->agent, buffer, bufferLength);
       case INTERNET_OPTION_CONNECT_TIMEOUT: return ReturnNumber(s->connectTimeoutMs, buffer, bufferLength);
       case INTERNET_OPTION_RECEIVE_TIMEOUT: return ReturnNumber(s->receiveTimeoutMs, buffer, bufferLength);
+      case INTERNET_OPTION_TOTAL_TIMEOUT: return ReturnNumber(s->totalTimeoutMs, buffer, bufferLength);
     }
   }
   SetLastError(ERROR_INTERNET_INVALID_OPTION);
@@ -1045,6 +1093,18 @@ BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buf
       DWORD v;
       std::memcpy(&v, buffer, sizeof v);
       (option == INTERNET_OPTION_CONNECT_TIMEOUT ? s->connectTimeoutMs : s->receiveTimeoutMs) = v;
+      return TRUE;
+    }
+    case INTERNET_OPTION_TOTAL_TIMEOUT: {
+      Handle* h = LookupAny(handle);
+      if (!h) return FALSE;
+      if (!buffer || bufferLength < sizeof(DWORD) || h->kind == Kind::Connect) {
+        SetLastError(ERROR_INTERNET_BAD_OPTION_LENGTH);
+        return FALSE;
+      }
+      DWORD v;
+      std::memcpy(&v, buffer, sizeof v);
+      (h->kind == Kind::Session ? static_cast<Session*>(h)->totalTimeoutMs : static_cast<Request*>(h)->totalTimeoutMs) = v;
       return TRUE;
     }
   }
@@ -1244,6 +1304,31 @@ DWORD InternetErrorDlg(HWND parent, HINTERNET request, DWORD error, DWORD flags,
 }
 
 namespace vtx::inet {
+
+std::string LastBoundText() { return t_boundText; }
+
+void ParseAnswerHeaders(const char* data, size_t size) {
+  Request r;
+  r.active = true;
+  Register(&r);
+  // Line by line, each with its line end, as the transfer library hands them over.
+  for (size_t start = 0; start < size;) {
+    const void* lf = std::memchr(data + start, '\n', size - start);
+    size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : size;
+    if (OnHeader(const_cast<char*>(data + start), 1, end - start, &r) != end - start) break;
+    start = end;
+  }
+  static const DWORD kLevels[] = {HTTP_QUERY_STATUS_CODE, HTTP_QUERY_STATUS_TEXT, HTTP_QUERY_CONTENT_LENGTH,
+                                  HTTP_QUERY_RAW_HEADERS_CRLF};
+  char text[512];
+  for (DWORD level : kLevels) {
+    for (DWORD flags : {0u, HTTP_QUERY_FLAG_NUMBER}) {
+      DWORD length = sizeof text;
+      HttpQueryInfoA(&r, level | flags, text, &length, nullptr);
+    }
+  }
+  Unregister(&r);
+}
 
 bool Available() { return StartCurl(); }
 

@@ -511,7 +511,7 @@ bool SplitNumberText(const std::string& value, uint32_t digits, bool leadingZero
   size_t z = 0;
   while (z < r.integer.size() && r.integer[z] == '0') ++z;
   r.integer.erase(0, z);
-  if (r.integer.empty() && (leadingZero || digits == 0)) r.integer = "0";
+  if (r.integer.empty() && (leadingZero || digits == 0)) r.integer.push_back('0');  // empty here
   if (all.find_first_not_of('0') == std::string::npos) r.negative = false;
   *out = r;
   return true;

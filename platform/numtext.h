@@ -1,9 +1,18 @@
 // 32-bit number text for both character widths, independent of the process locale:
 // _ltoa/_ultoa and strtol/strtoul with the 32-bit results the engine was written for.
 #pragma once
+#include <locale.h>
+
 #include <cstdint>
+#include <cstdlib>
 
 namespace vtx {
+
+// strtod as the C locale reads numbers, whatever the process locale says.
+inline double CStrtod(const char* text, char** end) {
+  static locale_t c = newlocale(LC_NUMERIC_MASK, "C", nullptr);
+  return c ? strtod_l(text, end, c) : std::strtod(text, end);
+}
 
 template <class T>
 inline bool IsAsciiSpace(T c) {

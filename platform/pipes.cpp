@@ -134,6 +134,22 @@ bool PeerCredentials(int fd, uid_t* uid, gid_t* gid) {
   return true;
 }
 
+pid_t ServerProcess(const char* pipeName) {
+  int fd = -1;
+  if (Connect(pipeName, vtx::sync::DeadlineAfter(1000), &fd) != ERROR_SUCCESS) return 0;
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  pid_t pid = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred ? cred.pid : 0;
+  close(fd);
+  return pid;
+}
+
+bool PeerGone(int fd) {
+  // A local stream socket hangs up once the other end is closed in both directions.
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 DWORD Listener::Create(const char* pipeName) {
   Close();
   std::string path = PathOf(pipeName);
@@ -307,6 +323,13 @@ bool RequestServer::Next(ReceivedRequest& request) {
   waiting_.pop_front();
   held_ -= request.bytes.size();
   if (waiting_.empty()) Drain(ready_);
+  return true;
+}
+
+bool RequestServer::PeekNext(unsigned char* head, size_t size) {
+  std::lock_guard<std::mutex> l(lock_);
+  if (waiting_.empty() || waiting_.front().bytes.size() < size) return false;
+  std::memcpy(head, waiting_.front().bytes.data(), size);
   return true;
 }
 

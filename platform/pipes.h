@@ -38,6 +38,12 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadlineMs, size_t* got)
 
 // Who is at the other end of a connection, as the kernel saw it when it connected.
 bool PeerCredentials(int fd, uid_t* uid, gid_t* gid);
+// The process that serves the pipe (as the kernel saw it when it began to listen), 0 when none
+// answers within a second. It connects and leaves without a request.
+pid_t ServerProcess(const char* pipeName);
+// The other end has closed the connection: nobody waits for an answer on it any more (a client
+// that only ended its sending still waits).
+bool PeerGone(int fd);
 
 // The listening side. The socket file and its lock are mode 0660 in the product group (when the
 // system has it); a missing runtime folder is made with its parents.
@@ -93,6 +99,9 @@ class RequestServer {
   int ReadyFd() const { return ready_; }
   // Takes the oldest waiting request; false when none waits.
   bool Next(ReceivedRequest& request);
+  // The first `size` bytes of the oldest waiting request, without taking it; false when none waits
+  // or it is shorter.
+  bool PeekNext(unsigned char* head, size_t size);
   void Close();
 
   // Connections held at once (reading or waiting to be taken): above it the oldest one that is

@@ -4,9 +4,11 @@
 #include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +50,9 @@ using Name = std::u16string;
 
 // The process id, kept current across fork: connections belong to the process that opened them.
 pid_t g_pid = getpid();
+// Set by the programs that only read: the store is opened read-only and never made, converted or
+// switched to another journal.
+bool g_readOnlyStore = false;
 void AfterForkInChild() { g_pid = getpid(); }
 const int g_forkHandler = pthread_atfork(nullptr, nullptr, AfterForkInChild);
 
@@ -218,10 +223,83 @@ int SchemaVersion(sqlite3* db, DWORD& error) {
 void InsertRoot(Conn& c, int64_t id, const char16_t* name);
 void InsertCounter(Conn& c);
 
+// True when the file holds tables of some other program's database: no store of ours, and never
+// to be changed into one.
+bool ForeignDatabase(sqlite3* db, int version) {
+  sqlite3_stmt* s = nullptr;
+  const char* sql = version == 0 ? "SELECT count(*) FROM sqlite_master"
+                                 : "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('keys', 'vals')";
+  int n = -1;
+  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+    n = sqlite3_column_int(s, 0);
+  sqlite3_finalize(s);
+  return version == 0 ? n != 0 : n != 2;
+}
+
+// A read-only open of the store; a store on a read-only file system, whose WAL index cannot be
+// made there, is read as an unchanging file.
+int OpenToRead(const std::string& path, sqlite3** db, int* version, DWORD& error) {
+  for (bool immutable : {false, true}) {
+    std::string uri = "file:";
+    for (char ch : path) {
+      if (ch == '?' || ch == '#' || ch == '%') {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(ch));
+        uri += hex;
+      } else {
+        uri += ch;
+      }
+    }
+    if (immutable) uri += "?immutable=1";
+    int rc = sqlite3_open_v2(uri.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK) {
+      error = ERROR_SUCCESS;
+      *version = SchemaVersion(*db, error);
+      if (*version >= 0) return SQLITE_OK;
+      rc = SQLITE_ERROR;
+    } else {
+      error = FromSqlite(rc, *db);
+    }
+    sqlite3_close_v2(*db);
+    *db = nullptr;
+    struct statvfs fs{};
+    if (immutable || statvfs(path.c_str(), &fs) != 0 || !(fs.f_flag & ST_RDONLY)) return rc;
+  }
+  return SQLITE_ERROR;
+}
+
 void Open(Conn& c, const std::string& path) {
   c.Close();
   c.path = path;
   c.pid = g_pid;
+  sqlite3* db = nullptr;
+  if (g_readOnlyStore) {
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0) {
+      c.absent = true;
+      c.openError = errno == ENOENT ? ERROR_ACCESS_DENIED : vtx::Win32FromErrno(errno);
+      return;
+    }
+    int version = -1;
+    DWORD error = ERROR_SUCCESS;
+    if (OpenToRead(path, &db, &version, error) != SQLITE_OK) {
+      c.openError = error ? error : ERROR_REGISTRY_CORRUPT;
+      return;
+    }
+    c.db = db;
+    c.readOnly = true;
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db, 0);
+    if (ForeignDatabase(db, version)) {
+      c.Close();
+      c.openError = ERROR_REGISTRY_CORRUPT;
+    } else if (version == 0) {  // an empty file: an empty store
+      c.Close();
+      c.absent = true;
+      c.openError = ERROR_ACCESS_DENIED;
+    }
+    return;
+  }
   MakeParentDirectory(path);
   struct stat st{};
   if (stat(path.c_str(), &st) != 0) {
@@ -236,7 +314,6 @@ void Open(Conn& c, const std::string& path) {
       return;
     }
   }
-  sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     c.openError = FromSqlite(rc, db);
@@ -252,6 +329,12 @@ void Open(Conn& c, const std::string& path) {
   if (version < 0) {
     c.Close();
     c.openError = error;
+    return;
+  }
+  // Another program's database is left as it is: no journal switch, no tables of ours added.
+  if (ForeignDatabase(db, version)) {
+    c.Close();
+    c.openError = ERROR_REGISTRY_CORRUPT;
     return;
   }
   if (c.readOnly) {
@@ -1292,6 +1375,8 @@ void RegTransaction::Rollback() {
   }
   LeaveScope(c, m_level);
 }
+
+void SetRegistryReadOnly(bool readOnly) { g_readOnlyStore = readOnly; }
 
 const char* RegistryStorePath() {
   const char* env = std::getenv("VANTREX_REGISTRY");

@@ -152,6 +152,9 @@ DWORD RegReadTree(HKEY key, bool ansi, RegTreeVisitor& visitor);
 
 // The path of the store: $VANTREX_REGISTRY, else the system's default.
 const char* RegistryStorePath();
+// For programs that only read, before their first use of the store: it is opened read-only and
+// never made or changed (a store on a read-only file system included).
+void SetRegistryReadOnly(bool readOnly);
 // ERROR_SUCCESS when this process may write the store, ERROR_ACCESS_DENIED when the store or its file
 // system is read-only, or the failure met; nothing is changed.
 DWORD RegistryWriteProbe();

@@ -93,7 +93,9 @@ void ClearStop() {
 
 namespace {
 std::mutex g_handleLock;
-std::unordered_map<uintptr_t, std::shared_ptr<Object>> g_handles;
+// Never destroyed: a thread still waiting when the process exits must not find the table gone.
+std::unordered_map<uintptr_t, std::shared_ptr<Object>>& g_handles =
+    *new std::unordered_map<uintptr_t, std::shared_ptr<Object>>;
 uintptr_t g_nextHandle = 0x1000;
 }  // namespace
 

@@ -422,9 +422,13 @@ std::string FromWorkingFolder(const std::string& file) {
   return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + file : file;
 }
 
-// False when the file could not be handed over (a declined import is no failure).
-bool RunImport(const Seams& seams, const std::string& given) {
+// False when the file was not imported: it could not be handed over, or the import was declined
+// or could not be asked about.
+bool RunImport(const Seams& seams, const std::string& given, bool confirmed) {
   std::string file = FromWorkingFolder(given);
+  // The server adds the extension to a name without it: say the name it looks for.
+  std::string looked = file;
+  if (looked.size() < 7 || _stricmp(looked.c_str() + looked.size() - 7, ".vx-cnf") != 0) looked += ".vx-cnf";
   Resources& res = *seams.resources;
   HMODULE lib = res.LoadResourceLibrary(g_szAppKey);
   if (!lib) {
@@ -434,18 +438,23 @@ bool RunImport(const Seams& seams, const std::string& given) {
   }
   bool ok = false;
   HRESULT hr = seams.store->CanSaveSettings();
-  if (SUCCEEDED(hr)) {
-    if (res.FormatMessageBox(nullptr, 440, 32, MB_YESNO | MB_ICONQUESTION, lib, file.c_str()) == IDYES) {
+  if (SUCCEEDED(hr) && !confirmed && !res.CanAsk()) {
+    // Nobody to ask: a default answer must not replace the whole configuration.
+    SayOnStderr(looked + " was not imported: there is no terminal to ask on. Confirm the import with /y: "
+                "vtxserver /l:" + given + " /y");
+  } else if (SUCCEEDED(hr)) {
+    if (confirmed || res.FormatMessageBox(nullptr, 440, 32, MB_YESNO | MB_ICONQUESTION, lib, looked.c_str()) == IDYES) {
       HRESULT sent = SendImportToServer(*seams.link, file.c_str());
       ok = SUCCEEDED(sent);
       if (ok)
-        res.FormatMessageBox(nullptr, 441, 32, MB_ICONINFORMATION, lib, file.c_str());
+        res.FormatMessageBox(nullptr, 441, 32, MB_ICONINFORMATION, lib, looked.c_str());
       else if (IsServerFacility(sent))
         res.FormatMessageBox(nullptr, sent & 0xFFFF, 32, 0, lib, nullptr);
       else
         res.MessageBoxHResultOK(nullptr, 83, 32, lib, sent);
+      if (!ok) SayOnStderr(looked + " was not imported.");
     } else {
-      ok = true;
+      SayOnStderr("the import of " + looked + " was cancelled.");
     }
   } else if (hr == E_ACCESSDENIED) {
     res.FormatMessageBox(nullptr, 442, 32, MB_ICONHAND, lib, nullptr);
@@ -487,12 +496,14 @@ void MainLoop(Server& s) {
 }  // namespace
 
 const char kServerUsage[] =
-    "usage: vtxserver [/SERVICE] [/l:<configuration file>]\n"
+    "usage: vtxserver [/SERVICE] [/l:<configuration file> [/y]]\n"
     "The Vantrex server: keeps the exchange rates of the registry store ($VANTREX_REGISTRY) current\n"
     "and answers the other programs on its pipe ($VANTREX_RUNTIME_DIR/HulvaneVantrexAppPipe). It runs\n"
     "until SIGTERM or the quit command; SIGHUP reads the configuration again.\n"
     "  /SERVICE                  run as the service: event-log entries at the start and the end\n"
-    "  /l:<configuration file>   hand a configuration export file to the running server and end\n"
+    "  /l:<configuration file>   hand a configuration export file to the running server and end;\n"
+    "                            it asks first on the terminal (\".vx-cnf\" is added when missing)\n"
+    "  /y                        the import is confirmed: nothing is asked (needed without a terminal)\n"
     "Switches may begin with '-' as well as '/'. The store needs a product folder registered with\n"
     "vtxsetup.\n";
 
@@ -510,6 +521,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& tokens) {
     std::string rest = t.substr(1);
     if (_stricmp(rest.c_str(), "SERVICE") == 0) {
       cl.serviceMode = true;
+    } else if (rest == "y") {
+      cl.confirmed = true;
     } else if (rest[0] == 'l' && rest.size() > 1 && (rest[1] == ':' || rest[1] == '/')) {
       // On Linux a plain path such as "/lib/x" starts with the switch character too, so the
       // file must follow a colon or be an absolute path itself.
@@ -569,6 +582,15 @@ void MigrateMessagesFile(SettingsStore& store) {
   if (CopyFileA(old.c_str(), target.c_str(), TRUE)) DeleteFileA(old.c_str());
 }
 
+void ServeWhileSettingsLockWaits() {
+  Server* s = g_server;
+  if (!s || !s->hwndApp) return;
+  DWORD msg = 0;
+  while (s->seams.pipe->NextMessage(&msg) &&
+         (msg == WM_VX_PING || msg == WM_VX_ISUPDATING || msg == WM_VX_GETPENDINGUPDATES))
+    s->seams.pipe->ServeRequest(s->hwndApp, AppPipeProc);
+}
+
 LRESULT AppWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return AppCommand(Origin::Process, hwnd, msg, wParam, lParam);
 }
@@ -598,7 +620,12 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         ArmStalenessTimers(s);
       }
       return 0;
-    case WM_VX_LOCKCONFIG: return Reply(LockConfig(s, wParam));
+    case WM_VX_LOCKCONFIG: {
+      HRESULT hr = LockConfig(s, wParam);
+      // A lock that its caller gave up on while it was taken has no session to end it.
+      if (SUCCEEDED(hr) && origin == Origin::Outside && s.seams.pipe->CallerGone()) UnlockConfig(s, 0);
+      return Reply(hr);
+    }
     case WM_VX_UNLOCKCONFIG: return Reply(UnlockConfig(s, wParam));
     case WM_VX_QUIT:
       // Whatever a download, a filter or a notice is doing, it gives up now.
@@ -710,6 +737,21 @@ void RunWithResources(Server& s) {
 // Everything of a run that is the one server of the machine.
 void RunAsTheServer(Server& s) {
   const Seams& seams = s.seams;
+  // A store that cannot be used is named as such, not taken for one without a product folder.
+  {
+    vtx::RegTransaction probe(vtx::RegTransaction::Read);
+    const DWORD e = probe.Status();
+    if (e == ERROR_REGISTRY_CORRUPT || e == ERROR_ACCESS_DENIED) {
+      SayOnStderr(std::string("the registry store ") + vtx::RegistryStorePath() +
+                  (e == ERROR_REGISTRY_CORRUPT ? " is damaged or is not a Vantrex store"
+                                               : " may not be used by this account: " + ErrorText(e)));
+      s.status = 1;
+      return;
+    }
+  }
+  if (vtx::RegistryWriteProbe() == ERROR_ACCESS_DENIED)
+    SayOnStderr(std::string("the registry store ") + vtx::RegistryStorePath() +
+                " is read-only: updates run, but neither rates nor settings are kept");
   seams.internet->Construct();
   seams.store->UpgradeRegistryAtStartup();
   s.hResLib = seams.resources->LoadResourceLibrary(g_szAppKey);
@@ -814,21 +856,22 @@ int RunServer(const std::vector<std::string>& arguments, const Seams& seams) {
   MigrateMessagesFile(*seams.store);
   s.serviceMode = cl.serviceMode;
   for (const std::string& file : cl.imports)
-    if (!RunImport(seams, file)) s.status = 1;
-  if (s.serviceMode) seams.events->ReportServerEvent(kEventStarted, EVENTLOG_INFORMATION_TYPE, nullptr, 0);
+    if (!RunImport(seams, file, cl.confirmed)) s.status = 1;
 
   // One server per machine and per store: an import hands its file over and ends, and so does a
-  // start while another server holds an instance lock or answers.
+  // start while another server holds an instance lock or answers. Only the run that became the
+  // server is framed by the started and stopped entries: the log never shows a start that was not.
   HANDLE instanceLock = nullptr;
   vtx::LockFile storeLock;
   if (cl.imports.empty()) {
-    if (TakeInstanceLocks(seams, &instanceLock, storeLock))
+    if (TakeInstanceLocks(seams, &instanceLock, storeLock)) {
+      if (s.serviceMode) seams.events->ReportServerEvent(kEventStarted, EVENTLOG_INFORMATION_TYPE, nullptr, 0);
       RunAsTheServer(s);
-    else
+      if (s.serviceMode) seams.events->ReportServerEvent(kEventStopped, EVENTLOG_INFORMATION_TYPE, &s.exitCode, 1);
+    } else {
       s.status = 1;
+    }
   }
-
-  if (s.serviceMode) seams.events->ReportServerEvent(kEventStopped, EVENTLOG_INFORMATION_TYPE, &s.exitCode, 1);
   ReleaseInstanceLock(instanceLock);
   return s.status;
 }

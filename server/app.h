@@ -13,6 +13,7 @@ namespace vtx::server {
 struct CommandLine {
   bool serviceMode = false;
   bool help = false;
+  bool confirmed = false;  // the import is confirmed on the command line: nothing is asked
   std::vector<std::string> imports;
   std::vector<std::string> unknown;
 };
@@ -40,6 +41,11 @@ LRESULT AppWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // window codes below 0x8000 other than WM_COPYDATA are refused with 0.
 LRESULT AppPipeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// While the main thread waits for the settings lock: answers the waiting pipe requests that need
+// neither the lock nor the configuration (a ping, the update and lock state), oldest first, and
+// stops at the first that does.
+void ServeWhileSettingsLockWaits();
 
 // Asks the running server to import a configuration file.
 HRESULT SendImportToServer(ServerLink& link, const char* path);

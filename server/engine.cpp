@@ -1,5 +1,7 @@
 #include "server/engine.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +16,7 @@
 #include "platform/heap.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
+#include "server/app.h"
 
 namespace vtx::server {
 
@@ -38,6 +41,8 @@ void CatalogueResources::FreeResourceLibrary(HMODULE module) {
 int CatalogueResources::LoadString(HMODULE module, UINT id, char* buffer, int bufferSize) {
   return LoadStringA(module, id, buffer, bufferSize);
 }
+
+bool CatalogueResources::CanAsk() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
 
 int CatalogueResources::FormatMessageBox(HWND owner, UINT textId, UINT captionId, UINT type, HMODULE module,
                                          const char* insert) {
@@ -244,6 +249,9 @@ HRESULT AppPipe::ServeRequest(HWND hwnd, WNDPROC proc) {
 
 ProgramSeams::ProgramSeams() : scheduler(engine), notifications(scheduler.Thread()) {
   engine.Notifier().m_pMessageWindow = &messageWindow;
+  engine.Notifier().m_pNoticeQueue = &noticeQueue;
+  // Built on the main thread: its waits for the settings lock answer pings meanwhile.
+  SetSettingsLockWaitHook(ServeWhileSettingsLockWaits);
   // A box of the server is answered on the terminal when there is one, else at once.
   vtx::SetMessageBoxHandler(TerminalMessageBox);
   // Custom actions with an account are started by the messenger.

@@ -5,6 +5,7 @@
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/noticequeue.h"
 #include "engine/notify/messagewindow.h"
 #include "engine/notify/pipemessage.h"
 #include "engine/update/fetchsource.h"
@@ -26,6 +27,7 @@ class CatalogueResources : public Resources {
   int FormatMessageBox(HWND owner, UINT textId, UINT captionId, UINT type, HMODULE module,
                        const char* insert) override;
   int MessageBoxHResultOK(HWND owner, UINT textId, UINT captionId, HMODULE module, HRESULT hr) override;
+  bool CanAsk() override;
 };
 
 // Entries of the event source "Hulvane Vantrex" through the system's event log.
@@ -139,6 +141,8 @@ class AppPipe : public PipeServer {
   HANDLE GetEvent() override { return server_.GetEvent(); }
   HRESULT ServeRequest(HWND hwnd, WNDPROC proc) override;
   bool Caller(vtx::Account* account) override { return server_.Caller(&account->uid, &account->gid); }
+  bool CallerGone() override { return server_.CallerGone(); }
+  bool NextMessage(DWORD* msg) override { return server_.NextMessage(msg); }
   void Destroy() override { server_.Close(); }
 
  private:
@@ -167,6 +171,9 @@ struct ProgramSeams {
   CMessageWindow messageWindow;
   EngineStore store;
   CUpdateEngine engine;
+  // Mail of every notice goes out here, so that no thread of the server waits on a mail server; it
+  // outlives the update thread and goes before the engine whose notifier reports its failures.
+  CNoticeQueue noticeQueue;
   EngineScheduler scheduler;
   CatalogueResources resources;
   EngineNotifications notifications;

@@ -119,6 +119,8 @@ class Resources {
   virtual int FormatMessageBox(HWND owner, UINT textId, UINT captionId, UINT type, HMODULE module,
                                const char* insert) = 0;
   virtual int MessageBoxHResultOK(HWND owner, UINT textId, UINT captionId, HMODULE module, HRESULT hr) = 0;
+  // Whether a question can be put to someone (a terminal); without one a box takes its default.
+  virtual bool CanAsk() { return true; }
 };
 
 // ReportServerEvent: one entry of the event source "Hulvane Vantrex".
@@ -148,6 +150,13 @@ class PipeServer {
   virtual HRESULT ServeRequest(HWND hwnd, WNDPROC proc) = 0;
   // Inside a request: the account of the process that sent it; false when it cannot be told.
   virtual bool Caller(vtx::Account* account) = 0;
+  // Inside a request: its caller has gone and will never see the answer.
+  virtual bool CallerGone() { return false; }
+  // The message code of the oldest waiting request, which stays waiting; false when none waits.
+  virtual bool NextMessage(DWORD* msg) {
+    (void)msg;
+    return false;
+  }
   virtual void Destroy() = 0;
 };
 

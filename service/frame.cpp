@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/regupgrade.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/timetext.h"
 #include "engine/notify/notifychannels.h"
+#include "engine/notify/servicepipe.h"
 #include "platform/codepage.h"
 #include "platform/process.h"
 #include "platform/systime.h"
@@ -116,9 +118,40 @@ std::string ServiceModule::FindVerb(const std::vector<std::string>& arguments) {
   return "";
 }
 
+void ServiceModule::PrintUsage() const {
+  std::string description = description_;
+  while (!description.empty() && description.back() == '.') description.pop_back();
+  std::printf(
+      "usage: %s [-RegServer | -RegServerStartService | -StartService | -StopService | -UnregServer]\n"
+      "%s.\n"
+      "Without a switch it runs in the foreground (as systemd starts it) until SIGTERM, serving\n"
+      "%s.\n"
+      "  -RegServer              write and enable its systemd unit\n"
+      "  -RegServerStartService  the same, then start the unit\n"
+      "  -StartService           start the unit (systemctl start)\n"
+      "  -StopService            stop the unit (systemctl stop)\n"
+      "  -UnregServer            stop and remove the unit\n"
+      "Switches may begin with '/' as well as '-' and are compared without case.\n",
+      program_.c_str(), description.c_str(), vtx::pipes::SocketPath(pipeName_.c_str()).c_str());
+}
+
 int ServiceModule::WinMain(const std::vector<std::string>& arguments) {
-  UpgradeRegistryAtStartup();
+  for (const std::string& a : arguments)
+    if (a == "--help" || a == "-h" || a == "-?" || a == "/?") {
+      PrintUsage();
+      return 0;
+    }
   std::string verb = FindVerb(arguments);
+  // Anything but one verb alone is a mistake, not a request to run the service.
+  if (!arguments.empty() && (verb.empty() || arguments.size() > 1)) {
+    std::string named;
+    for (const std::string& a : arguments)
+      if (a.size() < 2 || (a[0] != '-' && a[0] != '/') || _stricmp(a.c_str() + 1, verb.c_str()) != 0)
+        named += (named.empty() ? "" : " ") + a;
+    Say("unknown argument: " + named + " (" + program_ + " --help shows the usage)");
+    return 2;
+  }
+  UpgradeRegistryAtStartup();
   if (verb.empty()) return ExitStatusFromCode(ServiceMain());
   HRESULT hr;
   if (verb == "RegServerStartService") {
@@ -215,6 +248,13 @@ HRESULT ServiceModule::Uninstall() {
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   }
   if (SUCCEEDED(result)) OnUninstalled();
+  // Without systemd nothing stopped a copy started by hand: say so rather than leave it unseen.
+  if (SUCCEEDED(result) && !vtx::service::SystemdRunning() && CPipeMessageClient::PipeExists(pipeName_.c_str())) {
+    pid_t pid = vtx::pipes::ServerProcess(pipeName_.c_str());
+    Say("systemd is not running here, so the " + program_ + " that serves " +
+        vtx::pipes::SocketPath(pipeName_.c_str()) + " still runs: end it with kill " +
+        (pid > 0 ? std::to_string(pid) : "<its process id>"));
+  }
   return result;
 }
 
@@ -222,6 +262,10 @@ HRESULT ServiceModule::StartService() {
   std::string message;
   HRESULT hr = vtx::service::StartUnit(Units().front().unit, &message);
   if (!message.empty()) Say(message);
+  // Without systemd the service runs by hand, in the foreground of a shell or from an init script.
+  if (FAILED(hr) && !vtx::service::SystemdRunning())
+    Say("start it by hand instead, as the account it serves: " + ProgramPath() +
+        " (it runs in the foreground until SIGTERM; add & or use nohup to leave it running)");
   return hr;
 }
 
@@ -244,6 +288,12 @@ void ServiceModule::SetServiceStatus(DWORD state, const char* statusText) {
   notice += "STATUS=";
   notice += statusText ? statusText : (state <= SERVICE_RUNNING ? kNames[state] : "");
   vtx::service::Notify(notice.c_str());
+}
+
+const char* ServiceAccountRequestName(const COPYDATASTRUCT* cds) {
+  if (!cds || cds->dwData != VXSVC_ISSERVICEACCOUNT || !cds->lpData || cds->cbData == 0) return nullptr;
+  const auto* name = static_cast<const char*>(cds->lpData);
+  return std::memchr(name, 0, cds->cbData) && *name ? name : nullptr;
 }
 
 bool ServiceModule::RunsAsAccount(const char* account) const {
@@ -369,12 +419,18 @@ DWORD ServiceModule::WatchdogMs() const {
 
 ServiceModule* ServiceModule::running_ = nullptr;
 
-void ServiceModule::Run() {
+DWORD ServiceModule::Run() {
   runThreadId_ = GetCurrentThreadId();
+  // The pipe first: a service reported ready answers its pipe, and a second instance, which finds
+  // it taken, ends.
+  HRESULT piped = pipe_.Create(pipeName_.c_str());
+  if (FAILED(piped)) {
+    const char* why = vtx::SystemErrorText(piped);
+    Say("cannot serve the pipe " + vtx::pipes::SocketPath(pipeName_.c_str()) + ": " + (why ? why : "error") +
+        (piped == HRESULT_FROM_WIN32(ERROR_PIPE_BUSY) ? " (another " + program_ + " serves it)" : ""));
+    return piped == HRESULT_FROM_WIN32(ERROR_PIPE_BUSY) ? ERROR_PIPE_BUSY : ERROR_INVALID_FUNCTION;
+  }
   running_ = this;
-  // The pipe first: a service reported ready answers its pipe.
-  HRESULT hr = pipe_.Create(pipeName_.c_str());
-  if (FAILED(hr)) Say("cannot serve the pipe " + pipeName_ + ": " + (vtx::SystemErrorText(hr) ? vtx::SystemErrorText(hr) : "error"));
   SetServiceStatus(SERVICE_RUNNING);
   LogEvent(2, EVENTLOG_INFORMATION_TYPE);
   ArmWatchdog();
@@ -424,6 +480,7 @@ void ServiceModule::Run() {
   peerPing_.Cancel();
   pipe_.Close();
   running_ = nullptr;
+  return 0;
 }
 
 DWORD ServiceModule::ServiceMain() {
@@ -441,12 +498,12 @@ DWORD ServiceModule::ServiceMain() {
     DestroyControlWindow();
     return exitCode;
   }
-  if (!stopRequested_) Run();
+  DWORD runCode = stopRequested_ ? 0 : Run();
   OnRunEnded();
   SetServiceStatus(SERVICE_STOPPED);
-  LogEvent(3, EVENTLOG_INFORMATION_TYPE);
+  if (runCode == 0) LogEvent(3, EVENTLOG_INFORMATION_TYPE);
   DestroyControlWindow();
-  return 0;
+  return runCode;
 }
 
 }  // namespace vtx::svc

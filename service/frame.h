@@ -36,6 +36,10 @@ struct AlarmChannels {
 };
 AlarmChannels ReadAlarmChannels();
 
+// The account name of a VXSVC_ISSERVICEACCOUNT request: a name that ends inside the data it came
+// with and is not empty; null for anything else.
+const char* ServiceAccountRequestName(const COPYDATASTRUCT* cds);
+
 // "ApplicationMonitor": seconds between two watchdog checks, 0 = none (missing: 3600).
 DWORD ReadApplicationMonitor();
 
@@ -79,6 +83,7 @@ class ServiceModule {
   // Which verb the command line names ("" for none): the text after a '-' or '/' up to the end
   // of the line is compared without case; a text that is no verb is passed over.
   static std::string FindVerb(const std::vector<std::string>& arguments);
+  void PrintUsage() const;
 
   HRESULT Install();
   HRESULT Uninstall();
@@ -155,7 +160,8 @@ class ServiceModule {
     std::function<void(bool)> done;
   };
 
-  void Run();
+  // The run loop; 0, or the code of a pipe that could not be served.
+  DWORD Run();
   void ArmWatchdog();
   static void TimerProc(HWND, UINT, UINT_PTR, DWORD);
   static DWORD PipeHandler(DWORD_PTR context, DWORD msg, WPARAM wParam, LPARAM lParam);

@@ -181,12 +181,8 @@ DWORD VantrexService::OnRequest(DWORD msg, WPARAM, LPARAM lParam) {
     case VXSVC_ISLOCALSYSTEM: return RunsAsAccount(nullptr) ? 1 : 0;
     case VXSVC_PING: return 1;
     case WM_COPYDATA: {
-      auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-      if (!cds || cds->dwData != VXSVC_ISSERVICEACCOUNT || !cds->lpData || cds->cbData == 0) return 0;
-      // The name must end inside the data it came with; an empty name names nobody.
-      auto* name = static_cast<const char*>(cds->lpData);
-      if (!std::memchr(name, 0, cds->cbData) || !*name) return 0;
-      return RunsAsAccount(name) ? 1 : 0;
+      const char* name = ServiceAccountRequestName(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+      return name && RunsAsAccount(name) ? 1 : 0;
     }
     default: return 0;
   }

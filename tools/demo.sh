@@ -140,9 +140,9 @@ fi
 echo "   vtxserver runs as process $pid and serves its command pipe $pipe."
 echo "   Asked it whether it is alive (a ping): $( [ "$(ask 0x806F 0 0)" = "0x00000001" ] && echo "it answered" || echo "no answer")."
 
-echo "== Asking for an update now"
+echo "== Asking for an update now (vtxctl update)"
 echo "   The server fetches the page, runs eurfeed on it, checks the new rates and stores them."
-echo "   The update $(say "$(ask 0x8068 0 0)")."
+"$product/vtxctl" update 2>&1 | sed 's/^/   /' || true
 echo "== The stored rates (vtxrates)"
 "$product/vtxrates" | sed 's/^/   /'
 
@@ -150,6 +150,9 @@ echo "== Locking the configuration, as an editing session does"
 echo "   The first lock $(say "$(ask 0x8065 0 0)"); the server holds back updates and warnings meanwhile."
 echo "   A second lock $(say "$(ask 0x8065 0 0)")."
 echo "   Unlocking with a reload of the configuration $(say "$(ask 0x8066 1 0)")."
+
+echo "== The server's state as an operator sees it (vtxctl status)"
+"$product/vtxctl" status 2>&1 | sed 's/^/   /' || true
 
 echo "== Starting a second vtxserver on the same store"
 second="$("$server" /SERVICE 2>&1 >/dev/null)" && status=0 || status=$?

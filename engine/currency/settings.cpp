@@ -1,9 +1,11 @@
 #include "engine/currency/settings.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "engine/currency/currencystore.h"
 #include "engine/currency/filterdef.h"
@@ -751,6 +753,17 @@ HRESULT SaveRegistryCStringA(const char* text, HKEY root, const char* key, const
   return v.Save(root, key, name);
 }
 
+namespace {
+std::atomic<SettingsLockWaitHook> g_lockWaitHook{nullptr};
+std::atomic<std::thread::id> g_lockWaitThread{};
+constexpr DWORD kLockWaitSliceMs = 20;
+}  // namespace
+
+void SetSettingsLockWaitHook(SettingsLockWaitHook hook) {
+  g_lockWaitThread = std::this_thread::get_id();
+  g_lockWaitHook = hook;
+}
+
 CSettingsAccess::CSettingsAccess(DWORD timeoutMs) {
   // The lock file's rights are the product group's: there is no access list to open up here.
   m_mutex = CreateMutexA(nullptr, FALSE, g_szSettingsMutex);
@@ -758,7 +771,21 @@ CSettingsAccess::CSettingsAccess(DWORD timeoutMs) {
     m_status = HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_INVALID_HANDLE);
     return;
   }
-  DWORD w = WaitForSingleObject(m_mutex, timeoutMs);
+  SettingsLockWaitHook hook = g_lockWaitThread.load() == std::this_thread::get_id() ? g_lockWaitHook.load() : nullptr;
+  DWORD w;
+  if (!hook || timeoutMs == 0) {
+    w = WaitForSingleObject(m_mutex, timeoutMs);
+  } else {
+    // In short slices, with the hook between them; the limit stays the whole wait's.
+    const uint64_t deadline = vtx::sync::DeadlineAfter(timeoutMs);
+    for (;;) {
+      int left = vtx::sync::MsUntil(deadline);
+      DWORD slice = left < 0 || static_cast<DWORD>(left) > kLockWaitSliceMs ? kLockWaitSliceMs : static_cast<DWORD>(left);
+      w = WaitForSingleObject(m_mutex, slice);
+      if (w != WAIT_TIMEOUT || left == 0 || static_cast<DWORD>(left) <= slice) break;
+      hook();
+    }
+  }
   m_held = w == WAIT_OBJECT_0 || w == WAIT_ABANDONED;
   m_status = m_held ? S_OK : w == WAIT_TIMEOUT ? E_TIMEOUT : HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_INVALID_HANDLE);
 }

@@ -322,6 +322,8 @@ BOOL AddUnitHits(const UnitHitCount* counts, uint32_t n);
 HRESULT GetVXFolderName(CStringA& result, const char* subfolder);
 // The log folder (MAX_PATH characters), created when missing, without a trailing "/".
 bool GetLogPath(char* buffer);
+// The folder of the run archives, as GetLogPath names it, without making anything.
+bool LogFolderPath(std::string& path);
 
 // Runs a filter program from `directory` with the four arguments of the filter command line and a
 // time limit; start failures and refused names leave a text in `errorText`.
@@ -361,6 +363,11 @@ HRESULT SaveRegistryCStringA(const char* text, HKEY root, const char* key, const
 // How long an operation waits for the settings lock ("HulvaneVantrexMutex") before it gives up
 // with 0x800705B4: a holder that never lets go makes that operation fail, not the waiter hang.
 constexpr DWORD kSettingsLockWaitMs = 5000;
+
+// Called now and then while a thread waits for the settings lock, on that thread: the server's
+// main thread answers meanwhile the requests that do not need the lock. Null: a plain wait.
+using SettingsLockWaitHook = void (*)();
+void SetSettingsLockWaitHook(SettingsLockWaitHook hook);
 
 class CSettingsAccess {
  public:

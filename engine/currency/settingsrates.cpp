@@ -205,6 +205,9 @@ HRESULT CSettings::LoadINI(const CIniData<char>& data, CStringA* next, uint32_t*
 
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
+  // A last change is stored in whole seconds; kept finer, it would differ from itself after a
+  // reload, and the staleness watch would take every reload for a change.
+  now = WholeSeconds(now);
   bool dateSeen = false;
   uint32_t fileDateNoTime = 0;
   auto refuse = [&](const char* row) {

@@ -212,24 +212,30 @@ HRESULT GetVXFolderName(CStringA& result, const char* subfolder) {
   return result.IsNull() ? E_OUTOFMEMORY : 1;
 }
 
+bool LogFolderPath(std::string& path) {
+  char appData[MAX_PATH];
+  if (GetSpecialFolderPath(CSIDL_COMMON_APPDATA, appData)) {
+    path = appData;
+    if (path.empty() || path.back() != '/') path += '/';
+    path += "Hulvane/Vantrex/Logs";
+  } else {
+    CStringA logs;
+    if (GetVXFolderName(logs, "Logs") != 1) return false;
+    path = logs.c_str();
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path.size() + 1 < MAX_PATH;
+}
+
 bool GetLogPath(char* buffer) {
   if (!buffer) return false;
   buffer[0] = 0;
   char appData[MAX_PATH];
+  // The common application data folder is made when missing, as on the first run of a machine.
+  if (!GetSpecialFolderPath(CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, appData)) appData[0] = 0;
   std::string path;
-  if (GetSpecialFolderPath(CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, appData) ||
-      GetSpecialFolderPath(CSIDL_COMMON_APPDATA, appData)) {
-    path = appData;
-    if (path.empty() || path.back() != '/') path += '/';
-    path += "Hulvane/Vantrex/Logs/";
-  } else {
-    CStringA logs;
-    if (GetVXFolderName(logs, "Logs") != 1) return false;
-    path = std::string(logs.c_str()) + "/";
-  }
-  if (path.size() >= MAX_PATH) return false;
-  if (FAILED(MakeSureDirectoryPathExists(path.c_str()))) return false;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (!LogFolderPath(path)) return false;
+  if (FAILED(MakeSureDirectoryPathExists((path + "/").c_str()))) return false;
   std::memcpy(buffer, path.c_str(), path.size() + 1);
   return true;
 }

@@ -228,6 +228,13 @@ void AddSeconds(FILETIME& time, int64_t seconds) {
   time = U64ToFileTime(static_cast<uint64_t>(t));
 }
 
+FILETIME WholeSeconds(const FILETIME& time) {
+  const uint64_t t = FileTimeToU64(time);
+  return U64ToFileTime(t - t % kFileTimeTicksPerSecond);
+}
+
+bool SameSecond(uint64_t a, uint64_t b) { return a / kFileTimeTicksPerSecond == b / kFileTimeTicksPerSecond; }
+
 bool IsAlphaNumeric(char16_t c) { return IsCharAlphaNumericW(c) != FALSE; }
 
 bool IsUncapitalizeWord(const char16_t* position) {

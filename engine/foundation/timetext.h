@@ -26,6 +26,10 @@ bool StringToTime(const T* text, FILETIME* out);
 int64_t SecondsSince(const FILETIME& time);
 // Adds (or with a negative count subtracts) seconds, clamped to the FILETIME range.
 void AddSeconds(FILETIME& time, int64_t seconds);
+// The time cut to whole seconds, the precision in which the text above stores it.
+FILETIME WholeSeconds(const FILETIME& time);
+// Two times fall in the same second: a time read back from its text equals the one written.
+bool SameSecond(uint64_t a, uint64_t b);
 
 bool IsAlphaNumeric(char16_t c);
 // A small word of the title-case list stands at `position`, followed by a separator.

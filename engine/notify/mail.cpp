@@ -44,12 +44,35 @@ bool OnlySeparators(const char* p) {
   return true;
 }
 
+// The text of one list entry, without the separators and blanks around it.
+std::string EntryText(const char* begin, const char* end) {
+  while (begin < end && (*begin == ' ' || *begin == '\t' || *begin == ',' || *begin == ';')) ++begin;
+  while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == ',' || end[-1] == ';')) --end;
+  return std::string(begin, end);
+}
+
+// The next entry of a list as one name and one address: an entry of two addresses, or one with a
+// line break or another control character, is no entry (`entry` then says what it was).
+enum class Entry { Found, None, Unusable };
+Entry NextEntry(const char** position, CStringA& name, CStringA& address, std::string& entry) {
+  const char* start = *position;
+  const bool more = !OnlySeparators(start);
+  if (!GetMailAddress(position, name, address)) {
+    entry = EntryText(start, start + std::strlen(start));
+    return more ? Entry::Unusable : Entry::None;
+  }
+  entry = EntryText(start, *position);
+  std::string n, a;
+  return ParseMailEntry(entry, &n, &a) ? Entry::Found : Entry::Unusable;
+}
+
 }  // namespace
 
 void StringToMAPIAddrList(const char* recipients, std::vector<MailMessage::MailAddress>* resolved,
-                          uint32_t* unresolved) {
+                          uint32_t* unresolved, std::vector<std::string>* unresolvedEntries) {
   resolved->clear();
   *unresolved = 0;
+  if (unresolvedEntries) unresolvedEntries->clear();
   if (!recipients) return;
   const char* p = recipients;
   while (*p == ' ' || *p == '\t') ++p;
@@ -59,10 +82,12 @@ void StringToMAPIAddrList(const char* recipients, std::vector<MailMessage::MailA
     const char* end = p;
     while (*end && *end != ';' && *end != ',') ++end;
     std::string name, address;
-    if (ParseMailEntry(std::string(p, end), &name, &address))
+    if (ParseMailEntry(std::string(p, end), &name, &address)) {
       resolved->push_back(MailMessage::MailAddress{name, address});
-    else
+    } else {
       ++*unresolved;
+      if (unresolvedEntries) unresolvedEntries->push_back(EntryText(p, end));
+    }
     if (!*end) break;
     p = end + 1;
   }
@@ -114,7 +139,7 @@ HRESULT CMAPISender::Send(const char* profile, const char* recipients, const cha
   if (FAILED(hr)) return profile && *profile ? hr : kMailNoDefaultProfile;
 
   std::vector<MailMessage::MailAddress> list;
-  StringToMAPIAddrList(recipients, &list, &m_unresolved);
+  StringToMAPIAddrList(recipients, &list, &m_unresolved, &m_unresolvedEntries);
   m_resolved = static_cast<uint32_t>(list.size());
   if (list.empty()) return kMailNoRecipientResolved;
 
@@ -136,6 +161,12 @@ HRESULT MessageToEmail(const char* text, UINT flags, const char* recipients, con
   if (sender.GetUnresolved() && resourceLibrary) {
     std::string counts =
         Taken(PrintFormatMessageNum(kMailUnresolvedText, resourceLibrary, sender.GetUnresolved(), sender.GetResolved()));
+    // Which entries they were, so that the list can be mended.
+    std::string named;
+    for (const std::string& entry : sender.GetUnresolvedEntries())
+      if (!entry.empty()) named += (named.empty() ? "" : ", ") + ("\"" + Shown(entry.c_str()) + "\"");
+    while (!counts.empty() && (counts.back() == '\n' || counts.back() == '\r' || counts.back() == ' ')) counts.pop_back();
+    if (!counts.empty() && !named.empty()) counts += " Not resolved: " + named + ".";
     if (!counts.empty()) SetText(errorText, counts);
   }
   if ((hr == kMailNoDefaultProfile || hr == kMailNoAddressBook) && resourceLibrary) {
@@ -152,7 +183,15 @@ HRESULT MessageToSMTPMail(const char* text, UINT flags, const char* recipients, 
   if (!server || !*server || !recipients) return E_INVALIDARG;
   const char* position = sender;
   CStringA name, address;
-  if (!sender || !GetMailAddress(&position, name, address)) return E_INVALIDARG;
+  std::string entry;
+  if (!sender) return E_INVALIDARG;
+  switch (NextEntry(&position, name, address, entry)) {
+    case Entry::None: return E_INVALIDARG;
+    case Entry::Unusable:
+      SetText(errorText, "The sender \"" + Shown(entry.c_str()) + "\" is not one e-mail address.");
+      return E_INVALIDARG;
+    case Entry::Found: break;
+  }
 
   MailMessage message(name.c_str(), address.c_str(), server, g_szMailFallbackSubject);
   if (!message.IsValid()) {
@@ -161,15 +200,14 @@ HRESULT MessageToSMTPMail(const char* text, UINT flags, const char* recipients, 
   }
   message.Subject(Subject(flags, resourceLibrary).c_str());
   message.Body(text);
-  // Every entry of the list must be usable: a mail to only some of them would pass unnoticed.
+  // Every entry of the list must be one usable address: a mail to only some of them would pass
+  // unnoticed.
   for (position = recipients;;) {
-    const bool more = !OnlySeparators(position);
-    if (!GetMailAddress(&position, name, address)) {
-      if (more) {
-        SetText(errorText, "The recipient list \"" + Shown(recipients) + "\" cannot be read.");
-        return E_INVALIDARG;
-      }
-      break;
+    Entry found = NextEntry(&position, name, address, entry);
+    if (found == Entry::None) break;
+    if (found == Entry::Unusable) {
+      SetText(errorText, "The recipient entry \"" + Shown(entry.c_str()) + "\" is not one e-mail address.");
+      return E_INVALIDARG;
     }
     if (!message.To(address.c_str(), name.c_str())) {
       SetText(errorText, "The recipient \"" + Shown(address.c_str()) + "\" cannot be used as an e-mail address.");

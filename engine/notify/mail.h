@@ -32,7 +32,7 @@ constexpr DWORD MAPI_NT_SERVICE = 0x10000;
 // counts) and "resolves" each entry: it is resolved when it is one valid address with an optional
 // name (see ParseMailEntry). The resolved ones go to `resolved`; the rest are counted.
 void StringToMAPIAddrList(const char* recipients, std::vector<MailMessage::MailAddress>* resolved,
-                          uint32_t* unresolved);
+                          uint32_t* unresolved, std::vector<std::string>* unresolvedEntries = nullptr);
 
 // The address book of mail by profile. Each logs on (a failed logon to the default profile gives
 // 0x8004FFFF) and "resolves" as StringToMAPIAddrList does; texts out are LocalAlloc'd.
@@ -62,6 +62,8 @@ class CMAPISender {
   DWORD GetFlags() const { return m_dwFlags; }
   uint32_t GetResolved() const { return m_resolved; }
   uint32_t GetUnresolved() const { return m_unresolved; }
+  // The entries that were not resolved, as they stood in the list.
+  const std::vector<std::string>& GetUnresolvedEntries() const { return m_unresolvedEntries; }
   // What the transport said when it refused the message or failed.
   const std::string& GetErrorText() const { return m_error; }
   void SetTimeout(DWORD ms) { m_timeoutMs = ms; }
@@ -70,6 +72,7 @@ class CMAPISender {
   DWORD m_dwFlags;
   uint32_t m_resolved = 0;
   uint32_t m_unresolved = 0;
+  std::vector<std::string> m_unresolvedEntries;
   std::string m_error;
   DWORD m_timeoutMs = kMailTimeoutMs;
 };

@@ -15,8 +15,6 @@ namespace {
 
 constexpr char kBoundary[] = "---=_Next_Part_of_Message_987456321147852369";
 constexpr char kAlternativesBoundary[] = "---=_Next_Part_of_Text_HTML_Alternatives_13579820350782";
-// No reply of a server comes near this; a longer one is no reply.
-constexpr size_t kMaxReply = 64 * 1024;
 constexpr size_t kHeaderLineLimit = 998;
 
 bool IsAscii(const std::string& text) {
@@ -230,9 +228,24 @@ ClientStreamSocket::ClientStreamSocket(const char* host, uint16_t port, DWORD ti
 
 ClientStreamSocket::~ClientStreamSocket() { Close(); }
 
+uint64_t ClientStreamSocket::StepDeadline() {
+  uint64_t own = vtx::sync::DeadlineAfter(m_dwTimeoutMs);
+  m_deadlinePassed = false;
+  if (m_deadline < own) {
+    m_deadlinePassed = true;  // true only when the step fails for lack of time
+    return m_deadline;
+  }
+  return own;
+}
+
 BOOL ClientStreamSocket::Send(const std::string& text) {
   if (!m_bConnected) return FALSE;
-  m_dwError = m_socket.Send(text.data(), text.size(), m_dwTimeoutMs);
+  const uint64_t deadline = StepDeadline();
+  const bool byDeadline = m_deadlinePassed;
+  int left = vtx::sync::MsUntil(deadline);
+  m_dwError = left == 0 ? static_cast<DWORD>(WSAETIMEDOUT)
+                        : m_socket.Send(text.data(), text.size(), left < 0 ? INFINITE : static_cast<DWORD>(left));
+  m_deadlinePassed = byDeadline && m_dwError == WSAETIMEDOUT;
   return m_dwError == 0 ? TRUE : FALSE;
 }
 
@@ -244,24 +257,35 @@ std::string ClientStreamSocket::Receive() {
   return m_dwError ? std::string() : std::string(buffer, got);
 }
 
+int SmtpReplyReader::Take(std::string* reply) {
+  size_t end;
+  while ((end = m_pending.find('\n')) != std::string::npos) {
+    std::string line = m_pending.substr(0, end + 1);
+    m_pending.erase(0, end + 1);
+    m_partial += line;
+    // "250-..." goes on; "250 ...", a bare "250" or a line of another form ends the reply.
+    bool more = line.size() >= 4 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) && line[3] == '-';
+    if (!more) {
+      *reply = std::move(m_partial);
+      m_partial.clear();
+      while (!reply->empty() && (reply->back() == '\n' || reply->back() == '\r')) reply->pop_back();
+      return 1;
+    }
+    if (m_partial.size() > kMaxReply) return -1;
+  }
+  return m_partial.size() + m_pending.size() > kMaxReply ? -1 : 0;
+}
+
 bool ClientStreamSocket::ReceiveReply(std::string* reply) {
   reply->clear();
   if (!m_bConnected) return false;
-  const uint64_t deadline = vtx::sync::DeadlineAfter(m_dwTimeoutMs);
+  const uint64_t deadline = StepDeadline();
+  const bool byDeadline = m_deadlinePassed;
+  m_deadlinePassed = false;
   for (;;) {
-    size_t end;
-    while ((end = m_pending.find('\n')) != std::string::npos) {
-      std::string line = m_pending.substr(0, end + 1);
-      m_pending.erase(0, end + 1);
-      *reply += line;
-      // "250-..." goes on; "250 ...", a bare "250" or a line of another form ends the reply.
-      bool more = line.size() >= 4 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) && line[3] == '-';
-      if (!more) {
-        while (!reply->empty() && (reply->back() == '\n' || reply->back() == '\r')) reply->pop_back();
-        return true;
-      }
-    }
-    if (reply->size() + m_pending.size() > kMaxReply) {
+    int taken = m_reader.Take(reply);
+    if (taken > 0) return true;
+    if (taken < 0) {
       m_dwError = WSAENOBUFS;
       return false;
     }
@@ -270,9 +294,12 @@ bool ClientStreamSocket::ReceiveReply(std::string* reply) {
     int left = vtx::sync::MsUntil(deadline);
     m_dwError = left == 0 ? static_cast<DWORD>(WSAETIMEDOUT)
                           : m_socket.Receive(buffer, sizeof buffer, &got, left < 0 ? INFINITE : static_cast<DWORD>(left));
-    if (m_dwError) return false;
+    if (m_dwError) {
+      m_deadlinePassed = byDeadline && m_dwError == WSAETIMEDOUT;
+      return false;
+    }
     if (got == 0) return false;  // closed
-    m_pending.append(buffer, got);
+    m_reader.Add(buffer, got);
   }
 }
 
@@ -466,7 +493,12 @@ void MailMessage::Send(std::string& error) {
   }
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
 
-  ClientStreamSocket socket(host.c_str(), port, m_timeoutMs);
+  // The whole dialogue has a limit of its own, so that a server that answers each step just in time
+  // cannot hold the sender for long.
+  const uint64_t deadline = vtx::sync::DeadlineAfter(m_totalMs);
+  const std::string total = std::to_string((m_totalMs + 999) / 1000);
+  ClientStreamSocket socket(host.c_str(), port, m_totalMs < m_timeoutMs ? m_totalMs : m_timeoutMs);
+  socket.SetDeadline(deadline);
   if (!socket.IsConnected()) {
     const char* reason = vtx::SystemErrorText(socket.GetLastSocketError());
     if (socket.GetState() == ClientStreamSocket::HostNotResolved)
@@ -481,7 +513,13 @@ void MailMessage::Send(std::string& error) {
   // is not the expected one.
   auto step = [&](const std::string& command, const char* what, const char* expected, const char* alsoGood) {
     const bool greeting = command.empty();
+    auto late = [&] {
+      error = "The SMTP server " + m_server + " did not finish the dialogue within " + total +
+              " seconds (stopped at " + what + ")";
+      return false;
+    };
     if (!greeting && !socket.Send(command)) {
+      if (socket.DeadlinePassed()) return late();
       const char* reason = vtx::SystemErrorText(socket.GetLastSocketError());
       error = std::string("Unable to send ") + what + " to the SMTP server" + (reason ? std::string(": ") + reason : "");
       return false;
@@ -489,9 +527,12 @@ void MailMessage::Send(std::string& error) {
     std::string reply;
     if (!socket.ReceiveReply(&reply)) {
       DWORD e = socket.GetLastSocketError();
+      if (socket.DeadlinePassed())
+        return late();
       if (e == WSAETIMEDOUT)
-        error = greeting ? "No greeting from SMTP server within " + seconds + " seconds"
-                         : std::string("No response from SMTP server to ") + what + " within " + seconds + " seconds";
+        error = greeting ? "No greeting from SMTP server " + m_server + " within " + seconds + " seconds"
+                         : "No response from SMTP server " + m_server + " to " + what + " within " + seconds +
+                               " seconds";
       else if (e == 0)
         error = greeting ? std::string("The SMTP server closed the connection without a greeting")
                          : std::string("The SMTP server closed the connection instead of answering ") + what;

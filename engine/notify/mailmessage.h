@@ -13,6 +13,8 @@
 constexpr uint16_t kSmtpPort = 25;
 // How long a connect, a send and the wait for one reply may take.
 constexpr DWORD kMailTimeoutMs = 60000;
+// How long the whole dialogue with the server may take, however it paces its replies.
+constexpr DWORD kMailTotalTimeoutMs = 180000;
 
 // An address that can stand in a command or header as it is: not empty, and without blanks, control
 // characters, '<' or '>'.
@@ -23,6 +25,22 @@ bool IsValidMailName(const char* name);
 // One recipient entry of a list: "name" <address>, name <address>, <address> or a bare address, with
 // blanks around it. False when it is not exactly one of these or the address is not valid.
 bool ParseMailEntry(const std::string& entry, std::string* name, std::string* address);
+
+// SMTP replies out of the bytes of a server, however its packets cut them: every line up to the one
+// whose code is followed by a blank (or that stands alone or has another form).
+class SmtpReplyReader {
+ public:
+  // No reply of a server comes near this; a longer one is no reply.
+  static constexpr size_t kMaxReply = 64 * 1024;
+  void Add(const char* data, size_t size) { m_pending.append(data, size); }
+  // 1: a whole reply went to `reply` (without its last line end); 0: more bytes are needed; -1: the
+  // reply under way is longer than kMaxReply.
+  int Take(std::string* reply);
+
+ private:
+  std::string m_pending;  // bytes after the last whole line
+  std::string m_partial;  // the lines of the reply under way
+};
 
 class ClientStreamSocket {
  public:
@@ -42,6 +60,10 @@ class ClientStreamSocket {
   // alone), however the server's packets cut it, within the time-out. False on time-out, a closed
   // connection or a reply that will not end.
   bool ReceiveReply(std::string* reply);
+  // A deadline for every send and receive from now on, on top of each one's own time-out.
+  void SetDeadline(uint64_t deadline) { m_deadline = deadline; }
+  // The last failure was the deadline's, not a single step's time-out.
+  bool DeadlinePassed() const { return m_deadlinePassed; }
   void Close();
 
   uint32_t GetState() const { return m_state; }
@@ -55,7 +77,11 @@ class ClientStreamSocket {
   BOOL m_bConnected = FALSE;
   DWORD m_dwTimeoutMs;
   DWORD m_dwError = 0;
-  std::string m_pending;  // bytes received after the last whole reply
+  uint64_t m_deadline = ~0ull;
+  bool m_deadlinePassed = false;
+  SmtpReplyReader m_reader;
+  // The time a step may take: its own time-out, cut to what the deadline leaves.
+  uint64_t StepDeadline();
 };
 
 class MailMessage {
@@ -104,6 +130,8 @@ class MailMessage {
   void Send(std::string& error);
 
   void SetTimeout(DWORD ms) { m_timeoutMs = ms; }
+  // The limit of the whole dialogue, from the connect to the last reply.
+  void SetTotalTimeout(DWORD ms) { m_totalMs = ms; }
   bool IsValid() const { return m_valid; }
   const std::vector<MailAddress>& Recipients() const { return m_to; }
 
@@ -119,6 +147,7 @@ class MailMessage {
   std::string m_server;
   std::string m_mailer;
   DWORD m_timeoutMs = kMailTimeoutMs;
+  DWORD m_totalMs = kMailTotalTimeoutMs;
   bool m_valid = true;  // the sender could stand in a header
 };
 

@@ -160,6 +160,15 @@ bool CPipeMessageServer::Caller(uid_t* uid, gid_t* gid) const {
   return serving_ >= 0 && vtx::pipes::PeerCredentials(serving_, uid, gid);
 }
 
+bool CPipeMessageServer::NextMessage(DWORD* msg) {
+  unsigned char head[4];
+  if (!server_.PeekNext(head, sizeof head)) return false;
+  *msg = GetU32(head);
+  return true;
+}
+
+bool CPipeMessageServer::CallerGone() const { return serving_ >= 0 && vtx::pipes::PeerGone(serving_); }
+
 PipeReply CPipeMessageServer::DeferReply() {
   int fd = serving_;
   serving_ = -1;
@@ -195,6 +204,12 @@ HRESULT CPipeMessageServer::ServeRequest(DWORD_PTR context, PipeMessageHandler h
   DWORD reply = 0;
   if (hr == E_INVALIDDATA || hr == E_OUTOFMEMORY) {
     reply = hr;  // refused; the handler never sees a size without its data
+  } else if (SUCCEEDED(hr) && vtx::pipes::PeerGone(fd)) {
+    // The caller gave up before its turn (it was told of a time-out): serving the request now would
+    // change what it believes did not happen.
+    FreePipeRequest(request);
+    close(fd);
+    return HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE);
   } else if (SUCCEEDED(hr)) {
     LPARAM lParam = request.hasData ? reinterpret_cast<LPARAM>(&request.cds) : static_cast<LPARAM>(request.head.lParam);
     // A handler may serve the pipe again inside itself: the caller of this request is restored after.

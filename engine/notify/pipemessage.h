@@ -97,6 +97,10 @@ class CPipeMessageServer {
   // Inside a handler: keeps the connection open for an answer that the owner sends later through
   // the result; what the handler returns is then not sent.
   PipeReply DeferReply();
+  // Inside a handler: the caller has given up and closed its end; nobody will see the answer.
+  bool CallerGone() const;
+  // The message code of the oldest waiting request, without taking it; false when none waits.
+  bool NextMessage(DWORD* msg);
 
  private:
   vtx::pipes::RequestServer server_;

@@ -71,6 +71,11 @@ CINetConnection::~CINetConnection() { Close(); }
 HRESULT CINetConnection::LastError() {
   DWORD e = GetLastError();
   m_dwLastError = e;
+  // A bound of the answer is named in the error's text, with the server that hit it.
+  std::string bound = e == ERROR_INTERNET_TIMEOUT || e == ERROR_HTTP_INVALID_SERVER_RESPONSE
+                          ? vtx::inet::LastBoundText()
+                          : std::string();
+  m_strBound = bound.empty() ? "" : ("The server " + std::string(m_strSourceHost.c_str()) + " " + bound + ".").c_str();
   return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
 }
 
@@ -507,6 +512,9 @@ HRESULT CINetConnection::PostOandaQuery(const char* query, DWORD_PTR connection)
   HINTERNET request =
       HttpOpenRequestA(self->m_hQuoteConnection, "POST", "", nullptr, nullptr, accept, self->m_dwRequestFlags, 0);
   if (!request) return self->LastError();
+  // Each answer gets no more than the whole exchange has left.
+  DWORD left = self->m_Oanda.RemainingMs();
+  InternetSetOptionA(request, INTERNET_OPTION_TOTAL_TIMEOUT, &left, sizeof left);
   if (!HttpSendRequestA(request, nullptr, 0, const_cast<char*>(query), static_cast<DWORD>(std::strlen(query)))) {
     HRESULT hr = self->LastError();
     InternetCloseHandle(request);
@@ -552,6 +560,10 @@ const char* CINetConnection::GetErrorString(DWORD* kind) {
   }
   if (m_dwLastError) {
     if (kind) *kind = m_dwLastError < INTERNET_ERROR_BASE ? 1 : 2;
+    if (!m_strBound.IsEmpty()) {
+      m_strError = m_strBound;
+      return m_strError.c_str();
+    }
     char text[200];
     const char* known = m_dwLastError >= INTERNET_ERROR_BASE ? vtx::inet::ErrorText(m_dwLastError)
                                                              : vtx::SystemErrorText(m_dwLastError);

@@ -93,6 +93,7 @@ class CINetConnection {
   }
   void ClearError() {
     m_dwLastError = 0;
+    m_strBound.Empty();
     m_dwRasError = 0;
     m_dwHttpStatus = 0;
   }
@@ -131,6 +132,8 @@ class CINetConnection {
   CStringA m_strCredentialHost;
   // The HTTP status behind a status error, so that its text can name it.
   DWORD m_dwHttpStatus = 0;
+  // The bound of an answer that the last error hit, in words with the server's name; empty when none.
+  CStringA m_strBound;
 };
 
 // Configures the connection from the settings; 0, 0x8004006D for a named proxy without a host, or,

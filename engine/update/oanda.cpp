@@ -4,12 +4,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/stringlist.h"
 #include "platform/codepage.h"
+#include "platform/numtext.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -65,15 +68,17 @@ double GetDouble(const char* text, const char** end, DWORD* decimals) {
   if (end) *end = text;
   if (decimals) *decimals = 0;
   if (!text) return 0.0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '+') ++p;  // strtod takes a '+', from_chars does not
-  double value = 0.0;
-  auto [stop, ec] = std::from_chars(p, p + std::strlen(p), value, std::chars_format::fixed);
-  if (ec != std::errc() || stop == p) return 0.0;
+  // As strtod reads it (exponents too), in the C locale's notation.
+  char* stop = nullptr;
+  double value = vtx::CStrtod(text, &stop);
+  if (!stop || stop == text) return 0.0;
   if (end) *end = stop;
-  const char* dot = static_cast<const char*>(std::memchr(p, '.', static_cast<size_t>(stop - p)));
-  if (decimals && dot) *decimals = static_cast<DWORD>(stop - dot - 1);
+  const char* dot = static_cast<const char*>(std::memchr(text, '.', static_cast<size_t>(stop - text)));
+  if (decimals && dot) {
+    DWORD n = 0;
+    for (const char* p = dot + 1; p < stop && IsDigit(*p); ++p) ++n;
+    *decimals = n;
+  }
   return value;
 }
 
@@ -113,12 +118,57 @@ HRESULT ParseQuoteAddress(const char* address, uint16_t defaultPort, CStringA* h
   return S_OK;
 }
 
+void COanda::BeginExchange(const char* address, uint16_t defaultPort) {
+  m_deadline = vtx::sync::DeadlineAfter(m_dwTotalMs);
+  m_bytesRead = 0;
+  m_inboxPos = m_inboxEnd = 0;
+  CStringA host;
+  uint16_t port = defaultPort;
+  m_strPeer = "";
+  if (address && SUCCEEDED(ParseQuoteAddress(address, defaultPort, &host, &port))) {
+    std::string peer = std::string(host.c_str()) + ":" + std::to_string(port);
+    m_strPeer = peer.c_str();
+  }
+}
+
+DWORD COanda::RemainingMs() const {
+  if (m_deadline == vtx::sync::kNoDeadline) return INFINITE;
+  int left = vtx::sync::MsUntil(m_deadline);
+  return left <= 0 ? 1 : static_cast<DWORD>(left);
+}
+
+DWORD COanda::StepMs() const {
+  if (m_deadline == vtx::sync::kNoDeadline) return m_dwTimeoutMs;
+  int left = vtx::sync::MsUntil(m_deadline);
+  if (left <= 0) return 0;
+  return static_cast<DWORD>(left) < m_dwTimeoutMs ? static_cast<DWORD>(left) : m_dwTimeoutMs;
+}
+
+HRESULT COanda::Bound(HRESULT hr, const char* what) {
+  std::string text = "The quote server ";
+  text += m_strPeer.IsEmpty() ? "" : m_strPeer.c_str();
+  text += " ";
+  text += what;
+  m_strError = text.c_str();
+  return hr;
+}
+
+HRESULT COanda::EndExchange(HRESULT hr) {
+  // A step that failed for want of time is the exchange's time limit, whichever step it was.
+  if (FAILED(hr) && m_strError.IsEmpty() && m_deadline != vtx::sync::kNoDeadline &&
+      vtx::sync::MsUntil(m_deadline) == 0)
+    Bound(hr, ("did not finish its replies within " + std::to_string((m_dwTotalMs + 999) / 1000) + " seconds").c_str());
+  m_deadline = vtx::sync::kNoDeadline;
+  return hr;
+}
+
 HRESULT COanda::Open(const char* address) {
   if (!address) return E_POINTER;
   if (m_Socket.IsConnected()) return S_OK;
   HRESULT hr = ParseQuoteAddress(address, kFxpDefaultPort, &m_strHost, &m_wPort);
   if (FAILED(hr)) return hr;
-  DWORD e = m_Socket.Connect(m_strHost.c_str(), m_wPort, m_dwTimeoutMs);
+  m_inboxPos = m_inboxEnd = 0;
+  DWORD e = m_Socket.Connect(m_strHost.c_str(), m_wPort, StepMs() ? StepMs() : 1);
   if (e) return FromSocketError(e, kNoConnection);
   return S_OK;
 }
@@ -134,7 +184,8 @@ HRESULT COanda::WriteQuery(const char* text, DWORD_PTR object) {
   if (!self->m_Socket.IsConnected()) return E_UNEXPECTED;
   if (!text) return E_INVALIDARG;
   if (!*text) return S_OK;
-  DWORD e = self->m_Socket.Send(text, std::strlen(text), self->m_dwTimeoutMs);
+  DWORD ms = self->StepMs();
+  DWORD e = ms ? self->m_Socket.Send(text, std::strlen(text), ms) : static_cast<DWORD>(WSAETIMEDOUT);
   return e ? FromSocketError(e, kSendFailed) : S_OK;
 }
 
@@ -144,11 +195,21 @@ HRESULT COanda::Read(void* destination, DWORD size, DWORD* count, DWORD_PTR obje
   if (!self) return E_POINTER;
   if (!self->m_Socket.IsConnected()) return E_UNEXPECTED;
   if (!destination) return E_INVALIDARG;
-  size_t got = 0;
-  DWORD e = self->m_Socket.Receive(destination, size, &got, self->m_dwTimeoutMs);
-  if (e) return FromSocketError(e, kReceiveFailed);
-  if (got == 0) return E_TIMEOUT;  // the server closed the connection
-  if (count) *count = static_cast<DWORD>(got);
+  if (self->m_inboxPos == self->m_inboxEnd) {
+    size_t got = 0;
+    DWORD ms = self->StepMs();
+    DWORD e = ms ? self->m_Socket.Receive(self->m_inbox, sizeof self->m_inbox, &got, ms)
+                 : static_cast<DWORD>(WSAETIMEDOUT);
+    if (e) return FromSocketError(e, kReceiveFailed);
+    if (got == 0) return E_TIMEOUT;  // the server closed the connection
+    self->m_inboxPos = 0;
+    self->m_inboxEnd = static_cast<DWORD>(got);
+  }
+  DWORD n = self->m_inboxEnd - self->m_inboxPos;
+  if (n > size) n = size;
+  std::memcpy(destination, self->m_inbox + self->m_inboxPos, n);
+  self->m_inboxPos += n;
+  if (count) *count = n;
   return S_OK;
 }
 
@@ -156,6 +217,7 @@ HRESULT COanda::ReadLine(char* buffer, DWORD size) {
   if (!m_pfnRead) return E_POINTER;
   if (!buffer || size == 0) return E_INVALIDARG;
   DWORD stored = 0;
+  uint64_t length = 0;
   bool any = false;
   for (;;) {
     char c;
@@ -164,6 +226,17 @@ HRESULT COanda::ReadLine(char* buffer, DWORD size) {
     if (FAILED(hr)) {
       buffer[stored] = 0;
       return hr;
+    }
+    m_bytesRead += got;
+    if (got && m_bytesRead > m_dwMaxBytes) {
+      buffer[stored] = 0;
+      return Bound(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                   ("sent more than the limit of " + std::to_string(m_dwMaxBytes) + " bytes").c_str());
+    }
+    if (got && ++length > m_dwMaxLineBytes) {
+      buffer[stored] = 0;
+      return Bound(E_INVALIDDATA,
+                   ("sent a line longer than the limit of " + std::to_string(m_dwMaxLineBytes) + " bytes").c_str());
     }
     if (got == 0) {
       // A transport without more data: the reply ended early.
@@ -345,11 +418,13 @@ HRESULT COanda::LoadFxp(const char* address, CBuffer<char>* output, CSettings* s
   m_pSettings = settings;
   m_bNamedProvider = IsOandaUrl(address);
   m_strError.Empty();
+  BeginExchange(address, kFxpDefaultPort);
   SetWriteQueryFunc(WriteQuery, reinterpret_cast<DWORD_PTR>(this));
   SetReadFunc(Read, reinterpret_cast<DWORD_PTR>(this));
   HRESULT hr = Open(address);
   if (SUCCEEDED(hr)) hr = GetData();
   Close();
+  hr = EndExchange(hr);
   SetWriteQueryFunc(nullptr, 0);
   SetReadFunc(nullptr, 0);
   return hr;
@@ -361,5 +436,6 @@ HRESULT COanda::LoadFxpd(const char* address, CBuffer<char>* output, CSettings* 
   m_pSettings = settings;
   m_bNamedProvider = IsOandaUrl(address);
   m_strError.Empty();
-  return GetData();
+  BeginExchange(address, 80);
+  return EndExchange(GetData());
 }

@@ -20,6 +20,11 @@ using OandaReadFunc = HRESULT (*)(void* destination, DWORD size, DWORD* count, D
 constexpr uint16_t kFxpDefaultPort = 5011;
 // How long a connect, a send or a wait for answer bytes may take.
 constexpr DWORD kFxpTimeoutMs = 60000;
+// Bounds of one whole exchange, whatever the server sends or withholds: its time from the connect
+// to the last reply, the bytes of all replies, and the length of one line.
+constexpr DWORD kFxpTotalTimeoutMs = 300000;
+constexpr DWORD kFxpMaxBytes = 16u * 1024u * 1024u;
+constexpr DWORD kFxpMaxLineBytes = 64u * 1024u;
 
 class COanda {
  public:
@@ -67,10 +72,27 @@ class COanda {
   void ClearError() { m_strError.Empty(); }
   // The time limit of each connect, send and wait for answer bytes of the socket transport.
   void SetTimeout(DWORD ms) { m_dwTimeoutMs = ms; }
+  // The bounds of a whole exchange (see kFxpTotalTimeoutMs); a bound that is hit fails the load
+  // with an error text that names the server and the bound.
+  void SetLimits(DWORD totalMs, DWORD maxBytes, DWORD maxLineBytes) {
+    m_dwTotalMs = totalMs;
+    m_dwMaxBytes = maxBytes;
+    m_dwMaxLineBytes = maxLineBytes;
+  }
+  // Milliseconds the exchange under way has left (INFINITE without a limit), at least 1.
+  DWORD RemainingMs() const;
 
  protected:
   // Reads and drops `count` content lines and the line that ends the reply.
   HRESULT SkipReply(DWORD count);
+  // Starts the bounds of an exchange with the server of the address.
+  void BeginExchange(const char* address, uint16_t defaultPort);
+  // Ends the bounds; a failure for want of time gets the text of the time limit.
+  HRESULT EndExchange(HRESULT hr);
+  // Fails the exchange for a bound: the error text names the server and the bound.
+  HRESULT Bound(HRESULT hr, const char* what);
+  // The time a step may take: its own time-out, cut to what the exchange has left (0: none left).
+  DWORD StepMs() const;
 
   vtx::TcpConnection m_Socket;
   uint16_t m_wPort = kFxpDefaultPort;
@@ -84,6 +106,15 @@ class COanda {
   OandaReadFunc m_pfnRead = nullptr;
   DWORD_PTR m_dwReadContext = 0;
   DWORD m_dwTimeoutMs = kFxpTimeoutMs;
+  DWORD m_dwTotalMs = kFxpTotalTimeoutMs;
+  DWORD m_dwMaxBytes = kFxpMaxBytes;
+  DWORD m_dwMaxLineBytes = kFxpMaxLineBytes;
+  uint64_t m_deadline = ~0ull;
+  uint64_t m_bytesRead = 0;
+  CStringA m_strPeer;  // host:port, for the texts of the bounds
+  // Bytes received but not yet read: the socket is read in blocks, lines byte by byte.
+  char m_inbox[4096];
+  DWORD m_inboxPos = 0, m_inboxEnd = 0;
 };
 
 // The host and port of an "fxp:" or "fxpd:" address: after the scheme and "//", the host runs to
@@ -94,6 +125,7 @@ HRESULT ParseQuoteAddress(const char* address, uint16_t defaultPort, CStringA* h
 BOOL IsOandaUrl(const char* address);
 // Codes that are quoted but never written ("ADF", "CFP", any case).
 BOOL IgnoreCurrency(const char* code);
-// The number at the start of the text (independent of the locale), where it ends, and its count of
-// digits after a '.' that belongs to it (0 without one). 0.0 with `end` = text when there is none.
+// The number at the start of the text as strtod reads it in the C locale (exponents too), where it
+// ends, and its count of digits after a '.' that belongs to it (0 without one). 0.0 with `end` = text
+// when there is none.
 double GetDouble(const char* text, const char** end, DWORD* decimals);

@@ -1,6 +1,7 @@
 #include "engine/update/runnotify.h"
 
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -109,7 +110,8 @@ std::string SourceNoticeText(const CSettings& settings, int32_t sourceIndex, con
 
 }  // namespace vtx::update
 
-void CRunNotifier::ReportMailFailure(HWND owner, HRESULT hr, const CStringA& errorText, HMODULE module) {
+void CRunNotifier::ReportMailFailure(HWND owner, HRESULT hr, const CStringA& errorText, HMODULE module,
+                                     CEventLog& log) {
   std::string reason = errorText.IsEmpty() ? SystemText(hr) : std::string(errorText.c_str());
   if (reason.empty()) {
     char code[16];
@@ -118,12 +120,12 @@ void CRunNotifier::ReportMailFailure(HWND owner, HRESULT hr, const CStringA& err
   }
   LocalText message{PrintFormatMessage(kMailFailureText, module, reason.c_str())};
   std::string text = message.p ? std::string(message.p) : "A notification could not be sent by e-mail: " + reason;
-  MessageToLog(text.c_str(), MB_ICONHAND, &m_EventLog);
-  ToScreen(owner, text.c_str(), nullptr, MB_ICONHAND, module, true, true);
+  MessageToLog(text.c_str(), MB_ICONHAND, &log);
+  ToScreen(owner, text.c_str(), nullptr, MB_ICONHAND, module, true, true, &log);
 }
 
 void CRunNotifier::ToScreen(HWND owner, const char* text, const char* caption, UINT type, HMODULE module, bool info,
-                            bool logged) {
+                            bool logged, CEventLog* log) {
   HRESULT hr = info ? PipeMessageDialog(0, text) : PipeMessageBox(nullptr, text, caption ? caption : "", type);
   if (SUCCEEDED(hr)) return;
   // An informational text (type 0) shows with the user icon.
@@ -131,26 +133,44 @@ void CRunNotifier::ToScreen(HWND owner, const char* text, const char* caption, U
   if (m_pMessageWindow && SUCCEEDED(m_pMessageWindow->AddMessage(owner, text, windowType, module)))
     return;
   // No screen to show it on: the event log keeps it, at least as a warning.
-  if (!logged) MessageToLog(text, (type & 0xF0) == MB_ICONHAND ? MB_ICONHAND : MB_ICONEXCLAMATION, &m_EventLog);
+  if (!logged)
+    MessageToLog(text, (type & 0xF0) == MB_ICONHAND ? MB_ICONHAND : MB_ICONEXCLAMATION, log ? log : &m_EventLog);
 }
 
 void CRunNotifier::SendMail(const CSettings& settings, bool serviceFlag, HWND owner, const char* text, UINT type,
                             HMODULE module) {
   const CSettingsData& s = *settings.GetData();
-  CStringA errorText;
-  HRESULT hr;
-  if (_stricmp(s.MessagesEmailProfile.c_str(), g_szSmtpProfile) == 0) {
-    hr = MessageToSMTPMail(text, type, s.MessagesEmailRecipients, s.MessagesEmailSender, s.MessagesEmailSmtpServer,
-                           module, &errorText);
-  } else {
-    const char* profile = s.MessagesEmailProfile.IsEmpty() ||
-                                  _stricmp(s.MessagesEmailProfile.c_str(), g_szDefaultMailProfile) == 0
-                              ? nullptr
-                              : s.MessagesEmailProfile.c_str();
-    hr = MessageToEmail(text, type, s.MessagesEmailRecipients, profile, serviceFlag ? TRUE : FALSE, module,
-                        &errorText);
-  }
-  if (FAILED(hr) || !errorText.IsEmpty()) ReportMailFailure(owner, hr, errorText, module);
+  // Everything the mail needs, copied: it may go out after these settings are gone.
+  struct Mail {
+    bool smtp;
+    std::string profile, recipients, sender, server, text;
+  };
+  auto mail = std::make_shared<Mail>();
+  mail->smtp = _stricmp(s.MessagesEmailProfile.c_str(), g_szSmtpProfile) == 0;
+  const bool defaultProfile =
+      s.MessagesEmailProfile.IsEmpty() || _stricmp(s.MessagesEmailProfile.c_str(), g_szDefaultMailProfile) == 0;
+  mail->profile = defaultProfile ? "" : s.MessagesEmailProfile.c_str();
+  mail->recipients = s.MessagesEmailRecipients.c_str();
+  mail->sender = s.MessagesEmailSender.c_str();
+  mail->server = s.MessagesEmailSmtpServer.c_str();
+  mail->text = text ? text : "";
+  auto send = [this, mail, serviceFlag, owner, type, module](CEventLog& log) {
+    CStringA errorText;
+    HRESULT hr =
+        mail->smtp
+            ? MessageToSMTPMail(mail->text.c_str(), type, mail->recipients.c_str(), mail->sender.c_str(),
+                                mail->server.c_str(), module, &errorText)
+            : MessageToEmail(mail->text.c_str(), type, mail->recipients.c_str(),
+                             mail->profile.empty() ? nullptr : mail->profile.c_str(), serviceFlag ? TRUE : FALSE,
+                             module, &errorText);
+    if (FAILED(hr) || !errorText.IsEmpty()) ReportMailFailure(owner, hr, errorText, module, log);
+  };
+  if (m_pNoticeQueue && m_pNoticeQueue->Post([send] {
+        CEventLog log;
+        send(log);
+      }))
+    return;
+  send(m_EventLog);
 }
 
 void CRunNotifier::FanOut(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
@@ -169,7 +189,16 @@ void CRunNotifier::FanOut(CUpdateThread& thread, HWND owner, const char* text, c
   const char* message = composed.c_str();
   if (settings) {
     const CSettingsData& s = *settings->GetData();
-    if (s.MessagesOnScreen) ToScreen(owner, message, caption, type, module, info, s.MessagesToLog != 0);
+    if (s.MessagesOnScreen) {
+      const bool logged = s.MessagesToLog != 0;
+      std::string shown = message, title = caption ? caption : "";
+      const bool titled = caption != nullptr;
+      if (!m_pNoticeQueue || !m_pNoticeQueue->Post([=, this] {
+            CEventLog log;
+            ToScreen(owner, shown.c_str(), titled ? title.c_str() : nullptr, type, module, info, logged, &log);
+          }))
+        ToScreen(owner, message, caption, type, module, info, logged);
+    }
     if (s.MessagesToLog) MessageToLog(message, type, &m_EventLog);
     if (s.MessagesToFile) MessageToFile(message, type, s.MessagesFile, module, &m_EventLog, TRUE);
     if (s.MessagesViaEmail) SendMail(*settings, thread.GetServiceFlag(), owner, message, type, module);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/noticequeue.h"
 #include "engine/notify/screenwindow.h"
 #include "engine/update/updatethread.h"
 #include "platform/resources.h"
@@ -34,18 +35,22 @@ class CRunNotifier {
 
   CEventLog m_EventLog;
   IMessageWindow* m_pMessageWindow = nullptr;  // the screen channel's own window; may be null
+  // Where mail and the messenger's part of the screen channel go out, off the thread of the notice
+  // (null: on that thread), in the notices' order. Their failures are reported from there as well.
+  CNoticeQueue* m_pNoticeQueue = nullptr;
 
  private:
   void FanOut(CUpdateThread& thread, HWND owner, const char* text, const char* caption, UINT type,
               HMODULE resourceLibrary, bool info);
   void SendMail(const CSettings& settings, bool serviceFlag, HWND owner, const char* text, UINT type,
                 HMODULE resourceLibrary);
-  void ReportMailFailure(HWND owner, HRESULT hr, const CStringA& errorText, HMODULE resourceLibrary);
+  void ReportMailFailure(HWND owner, HRESULT hr, const CStringA& errorText, HMODULE resourceLibrary,
+                         CEventLog& log);
   // The screen channel: the messenger (a box, or with `info` its display log), else the own message
   // window, else the event log (as a warning, an error staying an error) unless the entry is
   // `logged` there already.
   void ToScreen(HWND owner, const char* text, const char* caption, UINT type, HMODULE resourceLibrary, bool info,
-                bool logged);
+                bool logged, CEventLog* log = nullptr);
 };
 
 namespace vtx::update {

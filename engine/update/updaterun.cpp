@@ -57,6 +57,7 @@ enum : UINT {
   kMsgCrossCheckError = 431,
   kMsgMissing = 432,
   kMsgMissingError = 433,
+  kMsgRatesLost = 3453,
 };
 
 struct LocalText {
@@ -174,6 +175,7 @@ class UpdateRunner {
   bool NotifyFlagged(UINT textId, UINT captionId, UINT type);
   void CheckUnknownCodes();
   void Warn();
+  void WarnLostRates();
 
   CUpdateEngine& m_engine;
   CUpdateThread& m_thread;
@@ -192,6 +194,7 @@ class UpdateRunner {
   std::string m_missing;
   uint32_t m_missingCount = 0;
   bool m_warnNothingSet = false;
+  std::vector<std::string> m_hadRate;  // codes with a usable rate before the run
 };
 
 HRESULT UpdateRunner::Execute() {
@@ -219,6 +222,10 @@ HRESULT UpdateRunner::Execute() {
   m_previousMessage = Rates().Message;
   if (!Rates().Message.IsNull() && m_previousMessage.IsNull()) hr = E_OUTOFMEMORY;
   if (SUCCEEDED(hr)) {
+    for (char* block : Rates().Active) {
+      const CurrencyInfo& r = *reinterpret_cast<const CurrencyInfo*>(block);
+      if (r.dRate > 0) m_hadRate.emplace_back(r.szCode);
+    }
     m_settings.ClearInfo();
     Rates().Warning.Empty();
     Rates().Error.Empty();
@@ -628,6 +635,7 @@ void UpdateRunner::Warn() {
       Say(kMsgPartialData, kCaptionRates, kNotifyWarning, {m_context.pageCount, joined.c_str(), count});
     }
   }
+  WarnLostRates();
   NotifyFlagged(kMsgFluctuation, kCaptionRates, kNotifyWarning);
   const uint32_t fixedModes[2] = {d.ConflictingEMU == 1 ? 19u : 0u, d.ConflictingPegged == 1 ? 21u : 0u};
   for (uint32_t mode : fixedModes) {
@@ -639,6 +647,23 @@ void UpdateRunner::Warn() {
     Say(kMsgFixedRates, kCaptionRates, kNotifyWarning, {count, joined.c_str()});
   }
   if (!Rates().Warning.IsEmpty()) SayText(Rates().Warning, kCaptionRates, kNotifyWarning);
+}
+
+void UpdateRunner::WarnLostRates() {
+  // A currency that had a rate and has none now (dropped by the end of the load, or set to zero)
+  // would otherwise vanish from conversions without a word: whatever the partial-data setting, the
+  // loss is named.
+  std::string lost;
+  uint32_t count = 0;
+  for (const std::string& code : m_hadRate) {
+    int32_t i = FindRecord(Rates().Active, code.c_str());
+    if (i >= 0 && Record(Rates().Active, static_cast<uint32_t>(i))->dRate > 0) continue;
+    if (count++) lost += '\t';
+    lost += vtx::update::CodeWithName(m_settings, code.c_str());
+  }
+  if (!count) return;
+  std::string joined = Joined(lost, m_module);
+  Say(kMsgRatesLost, kCaptionRates, kNotifyWarning, {m_context.pageCount, joined.c_str(), count});
 }
 
 }  // namespace

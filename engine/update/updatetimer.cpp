@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/foundation/resourcelib.h"
+#include "engine/foundation/timetext.h"
 #include "engine/update/inetconnection.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
@@ -100,7 +101,9 @@ LastChangeDelay LastChangeDelaySeconds(const LastChangeInputs& in) {
   LastChangeDelay out;
   out.reference = in.reference ? in.reference : in.now;
   uint64_t base = in.lastChange ? in.lastChange : out.reference;
-  if (in.lastChange == in.checked && in.lastWarning && in.lastWarning > base) {
+  // Compared in whole seconds: last changes come back from the stored rates without a fraction,
+  // and a check stored before they were cut keeps one.
+  if (SameSecond(in.lastChange, in.checked) && in.lastWarning && in.lastWarning > base) {
     base = in.lastWarning;
     out.warned = true;
   }
@@ -312,7 +315,7 @@ bool UpdateTimer::DoCheckLastChange(CUpdateSettings& settings, HWND hwnd) {
   uint64_t now;
   if (!d || !Now(&now)) return true;
   const FILETIME t = s.GetLastChange();
-  if (FileTimeToU64(t) != FileTimeToU64(d->LastChangeChecked)) return true;  // the rates changed since the arm
+  if (!SameSecond(FileTimeToU64(t), FileTimeToU64(d->LastChangeChecked))) return true;  // the rates changed since the arm
   if (!s.OnlyConstantCurrencies()) {
     HRESULT hr;
     if (FileTimeToU64(t)) {

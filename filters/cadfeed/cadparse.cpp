@@ -165,7 +165,7 @@ DWORD ParseCadfeed(CMapIni& map, const char* text, CFeedList<CadRecord>& rows, F
     for (size_t i = 0; i < codes.size() && !again; i += 3) again = IsCode(record.code, codes.substr(i, 3).c_str());
     if (again) break;
     codes.append(record.code, 3);
-    if (!(record.value > 0)) continue;
+    if (record.value == 0) continue;
     if (!rows.Append(record)) return FilterExitCode(kProgram, FilterFailure::RecordMemory);
   }
   return 0;
@@ -180,7 +180,7 @@ DWORD ConvertCadfeed(CMapIni& map, char* text, uint32_t size, CFilterOutput& out
   double euro = 0;
   for (const CadRecord* r = rows.First(); r; r = r->next)
     if (IsCode(r->code, "EUR")) euro = r->value;
-  if (!(euro > 0)) return FilterExitCode(kProgram, FilterFailure::NoEuro);
+  if (euro == 0) return FilterExitCode(kProgram, FilterFailure::NoEuro);
 
   CadRecord* home = rows.Append();
   if (!home) return FilterExitCode(kProgram, FilterFailure::HomeCurrencyMemory);

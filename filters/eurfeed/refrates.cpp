@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "filters/framework/feedtext.h"
 #include "filters/framework/htmltext.h"
 #include "filters/framework/ratetime.h"
 #include "platform/heap.h"
@@ -208,18 +209,6 @@ const char* CCellReader::Next() {
   }
 }
 
-bool IsPlainDecimal(const char* text) {
-  const char* p = text;
-  if (!IsDigit(*p)) return false;
-  while (IsDigit(*p)) ++p;
-  if (*p == '.') {
-    ++p;
-    if (!IsDigit(*p)) return false;
-    while (IsDigit(*p)) ++p;
-  }
-  return *p == 0;
-}
-
 bool ParseReferenceRow(CCellReader& cells, CMapIni& map, ReferenceRow* row) {
   int state = 0;
   while (const char* cell = cells.Next()) {
@@ -237,8 +226,9 @@ bool ParseReferenceRow(CCellReader& cells, CMapIni& map, ReferenceRow* row) {
         }
         break;
       case 2:
-        // A rate of zero is no rate: the currency would convert to nothing.
-        if (length < sizeof row->rate && IsPlainDecimal(cell) && std::strpbrk(cell, "123456789")) {
+        // Kept as the page writes it, whatever its value: the server refuses the whole file for a
+        // rate it cannot take (a negative one, an exponent), so one bad cell never goes unnoticed.
+        if (length < sizeof row->rate && ReadsWholeAsNumber(cell)) {
           std::memcpy(row->rate, cell, length + 1);
           row->next = nullptr;
           return true;

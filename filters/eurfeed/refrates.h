@@ -41,12 +41,9 @@ class CCellReader {
   char m_text[kMaxText + 1] = {};
 };
 
-// True for a rate text the server can take whole: digits, optionally a '.' and more digits.
-bool IsPlainDecimal(const char* text);
-
 // The next row: a cell of three capital letters (the code, after its [Codes] alias), a name of
-// fewer than 80 characters, a positive plain decimal of fewer than 40 characters. A cell that does
-// not fit starts the search for a code again. False when the cells end.
+// fewer than 80 characters, a cell of fewer than 40 characters that reads whole as a number. A
+// cell that does not fit starts the search for a code again. False when the cells end.
 bool ParseReferenceRow(CCellReader& cells, CMapIni& map, ReferenceRow* row);
 
 // The whole page into the output text. 0, or the exit code.

@@ -1,5 +1,6 @@
 #include "filters/framework/feedtext.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -27,25 +28,19 @@ FeedNumber ReadFeedNumber(const char* text, const char** end, double* value) {
   if (end) *end = text;
   if (!text) return FeedNumber::None;
   char* stop = const_cast<char*>(text);
+  errno = 0;
   double v = CLocale() ? strtod_l(text, &stop, CLocale()) : std::strtod(text, &stop);
+  const bool outOfRange = errno == ERANGE;
   if (stop == text) return FeedNumber::None;
-  if (end) *end = stop;
-  // strtod also takes signs, exponents, hexadecimal, "inf" and "nan": only plain decimals are rates.
-  const char* p = text;
-  while (p < stop && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '\v' || *p == '\f')) ++p;
-  if (p < stop && *p == '+') ++p;
-  bool digit = false;
-  bool point = false;
-  for (; p < stop; ++p) {
-    if (*p >= '0' && *p <= '9') {
-      digit = true;
-    } else if (*p == '.' && !point) {
-      point = true;
-    } else {
-      return FeedNumber::Refused;
-    }
+  // "1,5" or "1,234.56": a decimal comma or a thousands separator, not the number 1.
+  if (*stop == ',' && stop[1] >= '0' && stop[1] <= '9') {
+    for (++stop; (*stop >= '0' && *stop <= '9') || *stop == ',' || *stop == '.';) ++stop;
+    if (end) *end = stop;
+    return FeedNumber::Refused;
   }
-  if (!digit || !std::isfinite(v) || !(v > 0.0)) return FeedNumber::Refused;
+  if (end) *end = stop;
+  // A value that overflowed or vanished below the smallest double is not the page's number.
+  if (outOfRange || !std::isfinite(v) || v == 0.0) return FeedNumber::Refused;
   if (value) *value = v;
   return FeedNumber::Rate;
 }
@@ -58,6 +53,16 @@ bool ReadWholeRate(const char* text, double* value) {
   if (*end) return false;
   if (value) *value = v;
   return true;
+}
+
+bool ReadsWholeAsNumber(const char* text) {
+  if (!text || !*text || IsBlankOrLine(*text) || *text == '\v' || *text == '\f') return false;
+  char* stop = const_cast<char*>(text);
+  if (CLocale())
+    strtod_l(text, &stop, CLocale());
+  else
+    std::strtod(text, &stop);
+  return stop != text && *stop == 0;
 }
 
 bool IsCurrencyCode(const char* code) {

@@ -12,16 +12,22 @@
 // What a number text at a place is worth as a rate.
 enum class FeedNumber {
   None,     // no number starts here
-  Rate,     // a positive finite decimal: digits with at most one '.', an optional '+'
-  Refused,  // a number that is no rate: zero, negative, infinity, nan, hexadecimal, exponent
+  Rate,     // a finite number other than zero, as strtod reads it: signs and exponents included
+  Refused,  // a number that is no rate: zero, infinity, nan, beyond the range of a double, or
+            // one that runs on into a comma and digits
 };
 
 // Reads the number where strtod would, in the C locale whatever the process locale is. `end`
-// receives where strtod stops (the text itself for None); `value` the number for Rate.
+// receives where strtod stops (the text itself for None); `value` the number for Rate. A negative
+// rate is a Rate: it goes into the output, and the server refuses the whole file for it.
 FeedNumber ReadFeedNumber(const char* text, const char** end, double* value);
 
 // The whole text (leading and trailing blanks, TABs, CR and LF aside) is a rate.
 bool ReadWholeRate(const char* text, double* value);
+
+// The whole text reads as one number as strtod reads it in the C locale, whatever its value;
+// nothing before or after it, not even a blank.
+bool ReadsWholeAsNumber(const char* text);
 
 // A character at which a number text of a row can start: a digit, a sign or a point.
 inline bool IsNumberStart(char c) { return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'; }

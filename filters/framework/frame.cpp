@@ -5,6 +5,7 @@
 #include <fcntl.h>
 
 #include <cstdio>
+#include <cmath>
 #include <cstring>
 
 #include "engine/foundation/calculator.h"
@@ -190,11 +191,18 @@ bool CFilterOutput::AddQuoted(const char* key, const char* value) {
 
 CFilterOutput::RateResult CFilterOutput::AddRate(const char* code, double value) {
   if (m_failed) return RateResult::NoMemory;
-  if (!(value >= 0.0)) return RateResult::Skipped;  // negative or not a number
+  if (!std::isfinite(value)) return RateResult::Skipped;
+  // A negative rate is written as it is: the server refuses the whole file for it, so a fault of
+  // the provider is reported rather than costing that currency its rate in silence.
+  const bool negative = value < 0;
+  const double magnitude = negative ? -value : value;
   char text[400];
-  if (!DoubleToString(value, text, 16)) return RateResult::Skipped;
+  char* digits = negative ? text + 1 : text;
+  const uint32_t room = negative ? sizeof text - 1 : sizeof text;
+  if (!DoubleToString(magnitude, digits, 16)) return RateResult::Skipped;
   // The server refuses a whole file for one exponent form: very small or large values go plain.
-  if (std::strpbrk(text, "eE") && !PlainAmountText(value, 0, text, sizeof text)) return RateResult::Skipped;
+  if (std::strpbrk(digits, "eE") && !PlainAmountText(magnitude, 0, digits, room)) return RateResult::Skipped;
+  if (negative) text[0] = '-';
   return AddValue(code, text) ? RateResult::Written : RateResult::NoMemory;
 }
 

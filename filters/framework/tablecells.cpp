@@ -33,6 +33,7 @@ void CTableCells::StartCollecting() {
   m_collecting = true;
   m_atStart = true;
   m_length = 0;
+  m_cut = false;
 }
 
 CTableCells::Event CTableCells::Next(char cell[kCellChars + 1], uint32_t* number) {
@@ -59,6 +60,7 @@ CTableCells::Event CTableCells::Next(char cell[kCellChars + 1], uint32_t* number
           if (had && length) {
             std::memcpy(cell, m_text, length);
             cell[length] = 0;
+            m_lastCut = m_cut;
             if (number) *number = m_cellNumber;
             return Event::Cell;
           }
@@ -100,7 +102,10 @@ CTableCells::Event CTableCells::Next(char cell[kCellChars + 1], uint32_t* number
     }
     m_p += taken;
     m_atStart = false;
-    if (m_length < kCellChars) m_text[m_length++] = c;
+    if (m_length < kCellChars)
+      m_text[m_length++] = c;
+    else
+      m_cut = true;
   }
   return Event::End;
 }

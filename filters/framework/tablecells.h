@@ -25,6 +25,8 @@ class CTableCells {
   bool SkipPastRowEnd();
 
   const char* Place() const { return m_p; }
+  // The last cell lost characters beyond kCellChars: a number in it is not the page's number.
+  bool LastCellCut() const { return m_lastCut; }
   // Cells opened since the last row tag.
   uint32_t CellsInRow() const { return m_cellsInRow; }
   void ResetRow() { m_cellsInRow = 0; }
@@ -42,6 +44,8 @@ class CTableCells {
   bool m_collecting = false;
   bool m_atStart = true;
   uint32_t m_length = 0;
+  bool m_cut = false;
+  bool m_lastCut = false;
   uint32_t m_cellsInRow = 0;
   uint32_t m_cellNumber = 0;
   char m_text[kCellChars + 1] = {};

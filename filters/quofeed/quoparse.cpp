@@ -200,7 +200,7 @@ DWORD ConvertQuofeed(CMapIni& map, char* text, uint32_t size, CFilterOutput& out
       if (table.FieldCount(line) < 3 || std::strlen(table.Field(line, 1)) != 3) continue;
       char code[4];
       if (!LookupCurrencyCode(map, table.Field(line, 1), code) || !IsCurrencyCode(code)) continue;
-      if (!(euro > 0)) return FilterExitCode(kProgram, FilterFailure::NoEuro);
+      if (euro == 0) return FilterExitCode(kProgram, FilterFailure::NoEuro);
       double rate = 0;
       if (ReadWholeRate(table.Field(line, 3), &rate)) out.AddRate(code, rate / euro);
     }

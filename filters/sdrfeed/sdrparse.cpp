@@ -143,7 +143,7 @@ SdrRow ReadSdrRow(CSdrTokens& tokens, CMapIni& map, SdrRecord* record) {
       if (!ReadWholeRate(token, &value)) {
         value = 0;
         const char* end = token;
-        // A number that is no rate (zero, negative, exponent...) is a missing value, as are
+        // A number that is no rate (zero, infinity, nan) is a missing value, as are
         // the words for one; any other text ends the table.
         if (ReadFeedNumber(token, &end, nullptr) == FeedNumber::None && !IsNotAvailable(token)) return SdrRow::End;
       }
@@ -195,10 +195,10 @@ DWORD ConvertSdrfeed(CMapIni& map, const char* text, uint32_t size, CFilterOutpu
         column = static_cast<int32_t>(c);
     if (column < 0) break;
     euroValue = euro && static_cast<uint32_t>(column) < euro->count ? euro->values[column] : 0;
-    if (euroValue > 0) break;
+    if (euroValue != 0) break;
     cleared[column] = true;
   }
-  if (column < 0 || !(euroValue > 0)) return FilterExitCode(kProgram, FilterFailure::NoEuro);
+  if (column < 0 || euroValue == 0) return FilterExitCode(kProgram, FilterFailure::NoEuro);
 
   SdrRecord* home = rows.Append();
   if (!home) return FilterExitCode(kProgram, FilterFailure::HomeCurrencyMemory);
@@ -213,7 +213,7 @@ DWORD ConvertSdrfeed(CMapIni& map, const char* text, uint32_t size, CFilterOutpu
   out.BeginRates();
   for (const SdrRecord* r = rows.First(); r; r = r->next) {
     double value = static_cast<uint32_t>(column) < r->count ? r->values[column] : 0;
-    if (value > 0) out.AddRate(r->code, euroValue / value);
+    if (value != 0) out.AddRate(r->code, euroValue / value);
   }
   return out.Failed() ? FilterExitCode(kProgram, FilterFailure::OutputMemory) : 0;
 }

@@ -17,13 +17,13 @@ bool ReadSovRow(CTableCells& cells, CMapIni& map, SovRecord* record) {
     switch (state) {
       case 0:
         // Cells before the units (a letter code, say) are passed over.
-        if (ReadWholeRate(cell, &record->units)) state = 1;
+        if (!cells.LastCellCut() && ReadWholeRate(cell, &record->units)) state = 1;
         continue;
       case 1:
         moved = LookupCurrencyName(map, cell, true, record->code) && IsCurrencyCode(record->code);
         break;
       case 2:
-        moved = ReadWholeRate(cell, &record->rate);
+        moved = !cells.LastCellCut() && ReadWholeRate(cell, &record->rate);
         if (moved) return true;
         break;
     }
@@ -56,7 +56,8 @@ DWORD ConvertSovfeed(CMapIni& map, const char* text, uint32_t size, CFilterOutpu
   const SovRecord* euro = nullptr;
   for (const SovRecord* r = rows.First(); r && !euro; r = r->next)
     if (IsCode(r->code, "EUR")) euro = r;
-  if (!euro || !(euro->rate > 0) || !(euro->units > 0)) return FilterExitCode(kProgram, FilterFailure::NoEuro);
+  // A negative euro rate makes the rouble's rate negative too, and the server refuses the file.
+  if (!euro || euro->rate == 0 || euro->units == 0) return FilterExitCode(kProgram, FilterFailure::NoEuro);
   // Roubles per euro: the euro's row may quote more than one euro as well.
   double euroRate = euro->rate / euro->units;
 
@@ -71,7 +72,7 @@ DWORD ConvertSovfeed(CMapIni& map, const char* text, uint32_t size, CFilterOutpu
   out.AddGeneralSection(kProgram, dated ? &date : nullptr);
   out.BeginRates();
   for (const SovRecord* r = rows.First(); r; r = r->next) {
-    if (IsCode(r->code, "EUR") || !(r->rate > 0)) continue;
+    if (IsCode(r->code, "EUR") || r->rate == 0) continue;
     out.AddRate(r->code, euroRate / r->rate * r->units);
   }
   out.AddEuroRate();

@@ -72,9 +72,9 @@ bool ReadTolRow(CTableCells& cells, TolLayout layout, TolRecord* record) {
     if (number == codeCell)
       ok = haveCode = ThreeLetters(cell, record->code);
     else if (number == unitsCell)
-      ok = haveUnits = ReadCommaNumber(cell, &record->units);
+      ok = haveUnits = !cells.LastCellCut() && ReadCommaNumber(cell, &record->units);
     else if (number == rateCell)
-      ok = haveRate = ReadCommaNumber(cell, &record->rate);
+      ok = haveRate = !cells.LastCellCut() && ReadCommaNumber(cell, &record->rate);
     if (ok) continue;
     restart();
     if (!cells.SkipPastRowEnd()) return false;
@@ -119,7 +119,8 @@ DWORD ConvertTolfeed(char* text, uint32_t size, CFilterOutput& out) {
   const TolRecord* euro = nullptr;
   for (const TolRecord* r = rows.First(); r && !euro; r = r->next)
     if (IsCode(r->code, "EUR")) euro = r;
-  if (!euro || !(euro->rate > 0) || !(euro->units > 0)) return FilterExitCode(kProgram, FilterFailure::NoEuro);
+  // A negative euro rate makes the tolar's rate negative too, and the server refuses the file.
+  if (!euro || euro->rate == 0 || euro->units == 0) return FilterExitCode(kProgram, FilterFailure::NoEuro);
   double euroRate = euro->rate / euro->units;
 
   TolRecord* home = rows.Append();
@@ -133,7 +134,7 @@ DWORD ConvertTolfeed(char* text, uint32_t size, CFilterOutput& out) {
   out.AddGeneralSection(kProgram, dated ? &date : nullptr);
   out.BeginRates();
   for (const TolRecord* r = rows.First(); r; r = r->next) {
-    if (IsCode(r->code, "EUR") || !(r->rate > 0)) continue;
+    if (IsCode(r->code, "EUR") || r->rate == 0) continue;
     out.AddRate(r->code, euroRate / r->rate * r->units);
   }
   out.AddEuroRate();

@@ -100,7 +100,7 @@ bool CDollarLines::Read(UsdRecord* record) {
           record->value = value;
           return true;
         }
-        // Zero, negative and the like: the line yields nothing.
+        // Zero, infinity and the like: the line yields nothing.
         *record = UsdRecord{};
         haveCode = false;
         continue;
@@ -131,7 +131,7 @@ DWORD ConvertUsdfeed(CMapIni& map, char* text, uint32_t size, CFilterOutput& out
   double euro = 0;
   for (const UsdRecord* r = rows.First(); r; r = r->next)
     if (IsCode(r->code, "EUR")) euro = r->dollarQuoted ? r->value : 1 / r->value;
-  if (!(euro > 0)) return FilterExitCode(kProgram, FilterFailure::NoEuro);
+  if (euro == 0) return FilterExitCode(kProgram, FilterFailure::NoEuro);
 
   UsdRecord* home = rows.Append();
   if (!home) return FilterExitCode(kProgram, FilterFailure::HomeCurrencyMemory);
@@ -144,7 +144,7 @@ DWORD ConvertUsdfeed(CMapIni& map, char* text, uint32_t size, CFilterOutput& out
   out.BeginRates();
   for (const UsdRecord* r = rows.First(); r; r = r->next) {
     double value = r->dollarQuoted ? r->value : 1 / r->value;  // dollars per unit
-    if (value > 0) out.AddRate(r->code, euro / value);
+    if (value != 0) out.AddRate(r->code, euro / value);
   }
   return out.Failed() ? FilterExitCode(kProgram, FilterFailure::OutputMemory) : 0;
 }

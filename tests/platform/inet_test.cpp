@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/inet.h"
 #include "platform/sync.h"
@@ -251,6 +252,48 @@ TEST_F(InetServer, SilentServerEndsTheReadAfterTheReceiveTimeOut) {
   EXPECT_FALSE(InternetReadFile(request, chunk, sizeof chunk, &n));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
   InternetCloseHandle(request);
+}
+
+// A server that keeps each byte within the receive time-out, or sends headers without end, is
+// stopped at the answer's bound, which the thread's bound text names.
+TEST_F(InetServer, AnswersEndAtTheirBounds) {
+  DWORD receive = 1000, total = 1500;
+  ASSERT_TRUE(InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive));
+  ASSERT_TRUE(InternetSetOptionA(session, INTERNET_OPTION_TOTAL_TIMEOUT, &total, sizeof total));
+  HINTERNET request = InternetOpenUrlA(session, Url("/drip").c_str(), nullptr, 0, 0, 0);
+  ASSERT_NE(request, nullptr);
+  EXPECT_EQ(vtx::inet::LastBoundText(), "");
+  std::string body;
+  char chunk[256];
+  DWORD n = 0;
+  BOOL read;
+  while ((read = InternetReadFile(request, chunk, sizeof chunk, &n)) && n) body.append(chunk, n);
+  EXPECT_FALSE(read);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+  EXPECT_EQ(vtx::inet::LastBoundText(), "did not finish its answer within 2 seconds");
+  EXPECT_FALSE(body.empty());
+  InternetCloseHandle(request);
+
+  // A server that always has the next bytes ready, to a reader slower than it.
+  request = InternetOpenUrlA(session, Url("/stream/60000000").c_str(), nullptr, 0, 0, 0);
+  ASSERT_NE(request, nullptr);
+  size_t got = 0;
+  std::vector<char> big(65536);
+  while ((read = InternetReadFile(request, big.data(), static_cast<DWORD>(big.size()), &n)) && n) {
+    got += n;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_FALSE(read);
+  EXPECT_EQ(vtx::inet::LastBoundText(), "did not finish its answer within 2 seconds");
+  EXPECT_LT(got, 60000000u);
+  InternetCloseHandle(request);
+
+  for (auto [path, text] : {std::pair{"/endless-headers", "sent more than the limit of 262144 bytes of headers"},
+                            std::pair{"/long-header", "sent a header line longer than the limit of 65536 bytes"}}) {
+    EXPECT_EQ(InternetOpenUrlA(session, Url(path).c_str(), nullptr, 0, 0, 0), nullptr) << path;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HTTP_INVALID_SERVER_RESPONSE)) << path;
+    EXPECT_EQ(vtx::inet::LastBoundText(), text) << path;
+  }
 }
 
 // A program that stops gives up a transfer at once, long before any time-out of its own.

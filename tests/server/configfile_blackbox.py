@@ -273,10 +273,18 @@ def check_import_switch(server, crafted):
 
     output, status = answer_on_terminal(server, "-l:site.vx-cnf", b"n")
     check("no: the question names the whole path", '"%s"' % whole in output, True)
-    check("no: exit status", status, 0)
+    check("no: exit status", status, 1)
+    check("no: said", "the import of %s was cancelled" % whole in output, True)
     check("no: nothing imported", marker(), vxcnf.sz("crafted \u20ac"))
+    # Without a terminal nothing is asked and nothing imported, unless /y confirms it.
+    r = subprocess.run([server.program, "-l:site.vx-cnf"], env=server.env, cwd=server.run, stdin=subprocess.DEVNULL,
+                       capture_output=True, text=True, timeout=30)
+    check("no terminal: refused", (r.returncode, "no terminal to ask on" in r.stderr, "/y" in r.stderr),
+          (1, True, True))
+    check("no terminal: nothing imported", marker(), vxcnf.sz("crafted \u20ac"))
+    # A name without the extension: the question names the file looked for.
     output, status = answer_on_terminal(server, "-l:site", b"y")
-    check("yes: the question", "Import the configuration file" in output, True)
+    check("yes: the question", "Import the configuration file" in output and '"%s"' % whole in output, True)
     check("yes: the confirmation", "was imported" in output, True)
     check("yes: exit status", status, 0)
     check("yes: imported", marker(), vxcnf.sz("from the terminal"))
@@ -286,6 +294,18 @@ def check_import_switch(server, crafted):
     output, status = answer_on_terminal(server, "/l:new.vx-cnf", b"y")
     check("newer: the server's text", "newer version" in output, True)
     check("newer: exit status", status, 1)  # an import that failed
+    # A missing file is named with the extension that was added to it.
+    r = subprocess.run([server.program, "-l:/etc/hostname", "-y"], env=server.env, cwd=server.run,
+                       stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+    check("missing: named", (r.returncode, "/etc/hostname.vx-cnf was not imported" in r.stderr), (1, True))
+    crafted.values = [v for v in crafted.values if v[0] != "Marker"]
+    crafted.values.append(("Marker", vxcnf.REG_SZ, vxcnf.sz("confirmed")))
+    with open(os.path.join(server.run, "site.vx-cnf"), "wb") as f:
+        f.write(vxcnf.write(crafted))
+    r = subprocess.run([server.program, "-l:site.vx-cnf", "/y"], env=server.env, cwd=server.run,
+                       stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+    check("confirmed: exit status", r.returncode, 0)
+    check("confirmed: imported", marker(), vxcnf.sz("confirmed"))
 
 
 def main():

@@ -302,8 +302,8 @@ TEST_F(Server, SecondInstanceEndsAtOnce) {
   Start();
   Rig second;
   EXPECT_EQ(RunServer({"-SERVICE"}, second.seams()), 1);
-  EXPECT_EQ(second.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
-  EXPECT_EQ(second.events.exitCode, 0);
+  // A start that never became the server leaves no started or stopped entry.
+  EXPECT_TRUE(second.events.Ids().empty());
   EXPECT_EQ(second.store.loads, 0);
   EXPECT_TRUE(second.pipe.created.empty());
   EXPECT_EQ(Send(WM_VX_PING), 1u);
@@ -332,7 +332,7 @@ TEST_F(Server, InstanceLockOfAServerThatAnswersEndsTheRun) {
   other.join();
   CloseHandle(taken);
   CloseHandle(done);
-  EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
+  EXPECT_TRUE(rig.events.Ids().empty());
   EXPECT_EQ(rig.store.loads, 0);
 }
 
@@ -735,8 +735,9 @@ TEST_F(ImportSwitch, AsksThenHandsTheFileToTheRunningServer) {
   EXPECT_EQ(rig.store.imports.size(), 1u);
   Send(WM_VX_UNLOCKCONFIG, 0);
 
+  // Declined: nothing is imported and the run says so with its status.
   answer = IDNO;
-  RunImport("/l:/tmp/site.vx-cnf");
+  RunImport("/l:/tmp/site.vx-cnf", 1);
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_EQ(rig.store.imports.size(), 1u);
 
@@ -871,7 +872,7 @@ TEST_F(Server, ProgramIsReachedAcrossProcesses) {
 
   // A second server sees the first through its pipe.
   EXPECT_EQ(RunServer({"/SERVICE"}, rig.seams()), 1);
-  EXPECT_EQ(rig.events.Ids(), (std::vector<DWORD>{0xA, 0xB}));
+  EXPECT_TRUE(rig.events.Ids().empty());
   EXPECT_EQ(rig.store.loads, 0);
 
   // The import switch hands its file over; the program's answer for a missing file comes back as a

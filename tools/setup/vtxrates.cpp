@@ -1,28 +1,19 @@
 // Prints the stored rates: one line per active currency with its rate per euro and the time of its
 // last change, after the texts of the last rates file. Reads an existing store only.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/timetext.h"
-#include "platform/errors.h"
-#include "platform/registry.h"
+#include "tools/setup/toolstore.h"
 
 namespace {
-const char kAppKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
 const char kUsage[] =
     "usage: vtxrates\n"
     "Prints the exchange rates stored in the registry store ($VANTREX_REGISTRY, default\n"
     "/var/lib/vantrex/registry.db): the source of the last rates file and, per currency, its rate\n"
     "per euro and the time of its last change.\n";
 
-int Fail(const char* what, DWORD code) {
-  const char* why = vtx::SystemErrorText(HRESULT_FROM_WIN32(code));
-  std::fprintf(stderr, "vtxrates: %s: %s\n", what, why ? why : "unknown error");
-  return 1;
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,30 +25,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vtxrates: unknown argument %s\n%s", argv[1], kUsage);
     return 2;
   }
-  // The store is only read here: a missing one is not made.
-  const char* path = vtx::RegistryStorePath();
-  struct stat st{};
-  if (stat(path, &st) != 0) {
-    std::fprintf(stderr, "vtxrates: there is no registry store at %s (vtxsetup makes one)\n", path);
-    return 1;
-  }
-  std::string where = std::string("cannot read the registry store ") + path;
-  {
-    // A damaged or unreadable store is told apart from one that holds no rates yet.
-    vtx::RegTransaction read(vtx::RegTransaction::Read);
-    if (read.Status() != ERROR_SUCCESS) return Fail(where.c_str(), read.Status());
-    HKEY key = nullptr;
-    LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppKey, 0, KEY_READ, &key);
-    if (rc == ERROR_FILE_NOT_FOUND) {
-      std::puts("no rates stored yet");
-      return 0;
-    }
-    if (rc != ERROR_SUCCESS) return Fail(where.c_str(), static_cast<DWORD>(rc));
-    DWORD subKeys = 0;
-    rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                          nullptr, nullptr);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS) return Fail(where.c_str(), static_cast<DWORD>(rc));
+  // The store is only read here: a missing one is not made, and nothing in it is changed.
+  switch (vtx::tools::OpenStoreToRead("vtxrates")) {
+    case vtx::tools::StoreState::Failed: return 1;
+    case vtx::tools::StoreState::NoAppKey: std::puts("no rates stored yet"); return 0;
+    case vtx::tools::StoreState::Ready: break;
   }
   // Read under the settings lock, so that a store being written is never seen half-done.
   CSettingsAccess lock;

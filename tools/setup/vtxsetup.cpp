@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "engine/currency/filterdef.h"
 #include "engine/currency/settings.h"
@@ -20,18 +21,28 @@
 #include "engine/notify/servercommands.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/registry.h"
 #include "platform/resources.h"
+#include "tools/setup/toolstore.h"
 
 namespace {
 const char kUsage[] =
-    "usage: vtxsetup <product folder> [--source <address> <filter definition>]\n"
+    "usage: vtxsetup <product folder> [--source <address> <filter definition>]...\n"
     "                [--schedule <seconds at most> <seconds at least>]\n"
     "Registers an installed product folder (an absolute path that holds vtxserver and Filters/) in the\n"
     "registry store ($VANTREX_REGISTRY, default /var/lib/vantrex/registry.db).\n"
-    "  --source    the one data source: an http://, https://, ftp://, file:, fxp: or fxpd: address and\n"
-    "              the name of its filter definition in the folder's Filters/ (for example eurfeed.ini)\n"
+    "  --source    a data source: an http://, https://, ftp://, file:, fxp: or fxpd: address and the\n"
+    "              name of its filter definition in the folder's Filters/ (for example eurfeed.ini);\n"
+    "              given several times, the sources are tried in that order. They replace the\n"
+    "              configured sources and switch automatic updates on\n"
     "  --schedule  the shortest and the longest time between automatic updates, in seconds\n"
-    "              (0 < at most <= at least); switches automatic updates on\n";
+    "              (0 < at most <= at least); switches automatic updates on. Without it the stored\n"
+    "              times stay (by default at most every 3600 s, at least every 86400 s)\n";
+
+struct Source {
+  const char* address;
+  const char* filter;
+};
 
 bool Report(const char* what, HRESULT hr) {
   if (SUCCEEDED(hr)) return true;
@@ -60,6 +71,8 @@ bool Seconds(const char* text, uint32_t* value) {
   return true;
 }
 
+std::string Text(const char* s) { return s ? s : ""; }
+
 bool IsDirectory(const std::string& path) {
   struct stat st{};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -79,26 +92,11 @@ int Fail(const std::string& why) {
   return 1;
 }
 
-// A code in words: the catalogue's text of a server code, else the system's text, and the number.
-std::string CodeText(HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", hr);
-  std::string text;
-  if (IsServerFacility(hr)) {
-    if (HMODULE module = LoadResourceLibrary(g_szAppKey)) {
-      text = LoadText(module, hr & 0xFFFF);
-      FreeLibrary(module);
-    }
-  } else if (const char* system = vtx::SystemErrorText(hr)) {
-    text = system;
-  }
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text.empty() ? code : text + " (" + code + ")";
-}
+using vtx::tools::CodeText;
 
 // The values of the product folder, and the data source and schedule when given.
-bool Write(const std::string& folder, const char* address, const char* filter, bool schedule, uint32_t atMost,
-           uint32_t atLeast) {
+bool Write(const std::string& folder, const std::vector<Source>& sources, bool schedule, uint32_t atMost,
+           uint32_t atLeast, std::string& said) {
   // The catalogue answers for every language too ("Resources0000"), so any locale finds it.
   const std::string catalogue = folder + "/Resources/0409/vantrex.cat";
   bool ok = Put("Path", folder) && Put("Filters", folder + "/Filters") && Put("Actions", folder + "/Actions") &&
@@ -110,31 +108,36 @@ bool Write(const std::string& folder, const char* address, const char* filter, b
     std::fprintf(stderr, "vtxsetup: cannot create %s/Configurations: %s\n", folder.c_str(), std::strerror(errno));
     return false;
   }
-  if (!address && !schedule) return true;
+  if (sources.empty() && !schedule) return true;
   CSettingsAccess lock;
   if (!lock.IsHeld()) return Report("the settings lock", lock.Status());
   CSettings settings;
   if (!settings.Create(nullptr)) return Report("settings", E_OUTOFMEMORY);
   CSettingsData& d = *settings.GetData();
-  if (address) {
-    // The one data source of this installation.
-    auto* source = new (std::nothrow) CDataSource;
-    bool made = source && source->SetURL(address) && source->SetFilter(filter);
-    if (made) {
-      d.Sources.Empty();
-      made = d.Sources.Add(source);
-    }
-    if (!made) {
-      delete source;
-      return Report("data source", E_OUTOFMEMORY);
+  if (!sources.empty()) {
+    // The sources of this installation, in the order they are tried.
+    d.Sources.Empty();
+    for (const Source& given : sources) {
+      auto* source = new (std::nothrow) CDataSource;
+      if (!source || !source->SetURL(given.address) || !source->SetFilter(given.filter) || !d.Sources.Add(source)) {
+        delete source;
+        return Report("data source", E_OUTOFMEMORY);
+      }
     }
   }
+  // A system given its sources updates on its schedule without a further step.
+  d.AutoUpdate = 1;
   if (schedule) {
-    d.AutoUpdate = 1;
     d.UpdateAtMost = atMost;
     d.UpdateAtLeast = atLeast;
   }
-  return Report("settings", settings.Save());
+  if (!Report("settings", settings.Save())) return false;
+  for (uint32_t i = 0; i < d.Sources.GetCount(); ++i)
+    said += "data source " + std::to_string(i + 1) + ": " + Text(d.Sources[i]->GetURL()) + " (" +
+            Text(d.Sources[i]->GetFilter()) + ")\n";
+  said += "automatic updates: on, at most every " + std::to_string(d.UpdateAtMost) + " s, at least every " +
+          std::to_string(d.UpdateAtLeast) + " s\n";
+  return true;
 }
 
 // Why the folder is not an installed product folder, or empty when it is one.
@@ -154,17 +157,22 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc < 2) return Refuse(std::string("no product folder given\n") + kUsage);
+  // A switch where the folder belongs is a switch, not a folder name.
+  if (argv[1][0] == '-') {
+    if (std::strcmp(argv[1], "--source") == 0 || std::strcmp(argv[1], "--schedule") == 0)
+      return Refuse(std::string("no product folder given before ") + argv[1] + "\n" + kUsage);
+    return Refuse(std::string("unknown switch ") + argv[1] + "\n" + kUsage);
+  }
   std::string folder = argv[1];
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  const char* address = nullptr;
-  const char* filter = nullptr;
+  std::vector<Source> sources;
   bool schedule = false;
   uint32_t atMost = 0, atLeast = 0;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--source") == 0) {
       if (i + 2 >= argc) return Refuse("--source needs an address and a filter definition");
-      address = argv[++i];
-      filter = argv[++i];
+      sources.push_back({argv[i + 1], argv[i + 2]});
+      i += 2;
     } else if (std::strcmp(argv[i], "--schedule") == 0) {
       if (i + 2 >= argc) return Refuse("--schedule needs two numbers of seconds");
       if (!Seconds(argv[i + 1], &atMost) || !Seconds(argv[i + 2], &atLeast))
@@ -175,25 +183,28 @@ int main(int argc, char** argv) {
                       " s)");
       schedule = true;
       i += 2;
+    } else if (argv[i][0] == '-') {
+      return Refuse(std::string("unknown switch ") + argv[i] + "\n" + kUsage);
     } else {
       return Refuse(std::string("unknown argument ") + argv[i] + "\n" + kUsage);
     }
   }
   std::string problem = FolderProblem(folder);
   if (!problem.empty()) return Refuse(problem);
-  if (address && !SupportedAddress(address))
-    return Refuse(std::string("the address ") + address +
-                  " has no scheme the update can fetch (http://, https://, ftp://, file:, fxp:, fxpd:)");
-  if (filter) {
+  for (const Source& source : sources) {
+    if (!SupportedAddress(source.address))
+      return Refuse(std::string("the address ") + source.address +
+                    " has no scheme the update can fetch (http://, https://, ftp://, file:, fxp:, fxpd:)");
     CFilter definition;
     HRESULT hr = E_FAIL;
-    if (!definition.Create((folder + "/Filters").c_str(), filter, &hr)) {
+    if (!definition.Create((folder + "/Filters").c_str(), source.filter, &hr)) {
       const char* why = vtx::SystemErrorText(hr);
-      return Refuse(std::string("the filter definition ") + filter + " cannot be loaded from " + folder +
+      return Refuse(std::string("the filter definition ") + source.filter + " cannot be loaded from " + folder +
                     "/Filters: " + (why ? why : "not a definition file"));
     }
   }
 
+  if (!vtx::tools::CheckStoreToWrite("vtxsetup")) return 1;
   // A running server is asked for the configuration lock first, as a configuration session does,
   // and reads the new configuration when it is unlocked: the change takes effect at once and its
   // own save at the end keeps it.
@@ -205,13 +216,14 @@ int main(int argc, char** argv) {
     if (FAILED(static_cast<HRESULT>(reply)))
       return Fail("the running vtxserver refuses the configuration lock: " + CodeText(static_cast<HRESULT>(reply)));
   }
-  bool ok = Write(folder, address, filter, schedule, atMost, atLeast);
+  std::string said;
+  bool ok = Write(folder, sources, schedule, atMost, atLeast, said);
   if (session) {
     DWORD reply = 0;
     HRESULT hr = SendVXVMessageTimeout(WM_VX_UNLOCKCONFIG, ok ? 1 : 0, 0, kServerTimeoutMs, &reply);
     if (FAILED(hr)) return Fail("the running vtxserver could not be unlocked: " + CodeText(hr));
   }
   if (!ok) return 1;
-  std::printf("registered %s\n", folder.c_str());
+  std::printf("registered %s in %s\n%s", folder.c_str(), vtx::RegistryStorePath(), said.c_str());
   return 0;
 }

@@ -220,8 +220,10 @@ TEST_F(Mail, SilentServersTimeOut) {
     const char* mode;
     const char* error;
   } cases[] = {
-      {"silent", "No greeting from SMTP server within 1 seconds"},
-      {"slow-data", "No response from SMTP server to message body within "},
+      {"silent", "No greeting from SMTP server 127.0.0.1:%d within 1 seconds"},
+      {"slow-data", "No response from SMTP server 127.0.0.1:%d to message body within "},
+      // Each reply comes within its own limit, the dialogue as a whole does not.
+      {"slow-replies", "The SMTP server 127.0.0.1:%d did not finish the dialogue within 1 seconds"},
   };
   for (const Case& c : cases) {
     std::string smtp = Serve({c.mode});
@@ -229,10 +231,13 @@ TEST_F(Mail, SilentServersTimeOut) {
     ASSERT_TRUE(message.To("admin@example.org", nullptr));
     message.Body("waiting");
     message.SetTimeout(400);
+    message.SetTotalTimeout(1000);
     auto start = std::chrono::steady_clock::now();
     std::string error;
     message.Send(error);
-    EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+    char expected[200];
+    std::snprintf(expected, sizeof expected, c.error, port);
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << error;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     server->Stop();
   }
@@ -250,6 +255,9 @@ TEST_F(Mail, AddressesAndNamesCannotInjectCommandsOrHeaders) {
       {"admin@example.org", "vantrex@example.org>\r\nRCPT TO:<x@evil.example"},
       {"admin@example.org", "\"Vantrex\x01\" <vantrex@example.org>"},
       {"admin@example.org, \"unclosed <x@example.org>", "vantrex@example.org"},
+      {"ops@example.org desk@example.org", "vantrex@example.org"},
+      {"admin@example.org", "1\r\nvantrex@example.org"},
+      {"admin@example.org", "vantrex@example.org other@example.org"},
   };
   for (const Case& c : cases) {
     CStringA error;
@@ -258,6 +266,12 @@ TEST_F(Mail, AddressesAndNamesCannotInjectCommandsOrHeaders) {
     EXPECT_FALSE(error.IsEmpty());
     EXPECT_EQ(std::string(error.c_str()).find_first_of("\r\n"), std::string::npos);
   }
+  // An entry of two addresses is named, not cut down to its last one.
+  CStringA two;
+  EXPECT_EQ(MessageToSMTPMail("x", 0, "a@example.org; ops@example.org desk@example.org", "v@example.org",
+                              smtp.c_str(), module, &two),
+            E_INVALIDARG);
+  EXPECT_STREQ(two.c_str(), "The recipient entry \"ops@example.org desk@example.org\" is not one e-mail address.");
   // The Part's own refusals: no server, no sender, no recipient.
   for (auto [recipients, sender, server] : {std::tuple{"a@example.org", "v@example.org", ""},
                                             std::tuple{"a@example.org", "", smtp.c_str()},
@@ -376,12 +390,15 @@ TEST(MailText, ToHeaderIsFoldedBefore998Characters) {
 TEST(MailText, RecipientEntriesForTheProfile) {
   std::vector<MailMessage::MailAddress> list;
   uint32_t unresolved = 99;
-  StringToMAPIAddrList(" a@example.org;;\t\"Bee\" <b@example.org>, Cee <c@example.org>,two words", &list, &unresolved);
+  std::vector<std::string> entries;
+  StringToMAPIAddrList(" a@example.org;;\t\"Bee\" <b@example.org>, Cee <c@example.org>,ops@example.org desk@example.org",
+                       &list, &unresolved, &entries);
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[1].name, "Bee");
   EXPECT_EQ(list[2].name, "Cee");
   EXPECT_EQ(list[2].address, "c@example.org");
-  EXPECT_EQ(unresolved, 2u);  // the empty entry and the one that is no address
+  EXPECT_EQ(unresolved, 2u);  // the empty entry and the one that is not one address
+  EXPECT_EQ(entries, (std::vector<std::string>{"", "ops@example.org desk@example.org"}));
   StringToMAPIAddrList(" \t", &list, &unresolved);
   EXPECT_TRUE(list.empty());
   EXPECT_EQ(unresolved, 0u);
@@ -463,8 +480,10 @@ TEST_F(TransportMail, DefaultProfileHandsTheMailToTheTransport) {
   EXPECT_EQ(MessageToEmail(text.c_str(), 0x10030, "admin@example.org; Ops <ops@example.org>;; two words", nullptr,
                            FALSE, module, &error),
             S_OK);
-  // Two of four entries are no addresses: the mail went to the other two, and says so.
-  EXPECT_STREQ(error.c_str(), "2 recipients of the e-mail could not be resolved; the mail went to 2 recipients.");
+  // Two of four entries are no addresses: the mail went to the other two, and says so, naming them.
+  EXPECT_STREQ(error.c_str(),
+               "2 recipients of the e-mail could not be resolved; the mail went to 2 recipients. Not resolved: "
+               "\"two words\".");
   Received m = WaitMail();
   EXPECT_EQ(m.All("rcpt"), (std::vector<std::string>{"admin@example.org", "ops@example.org"}));
   EXPECT_EQ(m.One("mail_from"), "vantrex@example.org");
@@ -484,7 +503,9 @@ TEST_F(TransportMail, ProfilesAndTransportsThatCannotSend) {
   EXPECT_EQ(MessageToEmail("x", 0, "a@example.org", "Outlook", TRUE, module, &error), 0x80040111u);
   // No recipient resolves.
   EXPECT_EQ(MessageToEmail("x", 0, "two words; ;", nullptr, FALSE, module, &error), 0x8004010Fu);
-  EXPECT_STREQ(error.c_str(), "3 recipients of the e-mail could not be resolved; the mail went to nobody.");
+  EXPECT_STREQ(error.c_str(),
+               "3 recipients of the e-mail could not be resolved; the mail went to nobody. Not resolved: "
+               "\"two words\".");
   // No transport: the default profile cannot be used (string 182).
   sendmail_.reset();
   sendmail_.emplace("VANTREX_SENDMAIL", dir_ / "no-sendmail");

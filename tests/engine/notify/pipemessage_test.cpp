@@ -146,9 +146,17 @@ TEST_F(Pipes, NoServerTimeoutsAndBusyPipes) {
   uint64_t took = vtx::sync::NowMs() - t0;
   EXPECT_GE(took, 290u);
   EXPECT_LT(took, 3000u);
-  // When the server comes to it, the request is there but its sender is gone.
+  // When the server comes to it, the request is there but its sender is gone: it is not served,
+  // since its sender was told it failed.
   EXPECT_EQ(WaitForSingleObject(server.GetEvent(), 0), WAIT_OBJECT_0);
-  EXPECT_EQ(server.ServeRequest(0, Handler), HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE));
+  bool served = false;
+  EXPECT_EQ(server.ServeRequest(reinterpret_cast<DWORD_PTR>(&served),
+                                [](DWORD_PTR served, DWORD, WPARAM, LPARAM) -> DWORD {
+                                  *reinterpret_cast<bool*>(served) = true;
+                                  return 0;
+                                }),
+            HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE));
+  EXPECT_FALSE(served);
 
   // Only one process (here: one listener) serves a pipe name.
   CPipeMessageServer second;

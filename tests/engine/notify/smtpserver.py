@@ -6,7 +6,7 @@ Python's email package and written down for the test to read.
 
 Modes: split-greeting (a multi-line greeting in several packets), silent (never greets),
 refuse-helo, refuse-rcpt (refuses addresses that begin with "nobody"), slow-data (never answers
-the end of DATA). Addresses that begin with "moved" are taken with 251; each QUIT adds a line to
+the end of DATA), slow-replies (each reply comes 0.3 s late). Addresses that begin with "moved" are taken with 251; each QUIT adds a line to
 OUTDIR/quit.log.
 
 Each message becomes OUTDIR/mail-N.txt, one "key: value" line each, values as JSON strings:
@@ -86,6 +86,8 @@ class TestSMTP(SMTP):
     greeted = False
 
     async def push(self, status):
+        if "slow-replies" in modes:
+            await asyncio.sleep(0.3)
         if not self.greeted and isinstance(status, str) and status.startswith("220 "):
             self.greeted = True
             if "silent" in modes:

@@ -6,8 +6,9 @@
 
 SCRIPT is a JSON object that maps a query to its reply: "currencies" for the currency list,
 a currency code for its quote, "*" for any other code. A reply is the raw text to send, or an
-object {"text": ..., "then": "close" | "silent"} that sends the text and then closes the
-connection or sends nothing more. Every query received is appended to LOG as one line
+object {"text": ..., "then": "close" | "silent" | "endless" | "endless-lines" | "drip"} that sends
+the text and then closes the connection, sends nothing more, sends bytes without a line end for
+ever, sends header lines for ever, or sends one byte every 0.1 s for ever. Every query received is appended to LOG as one line
 ("currencies" or the code), before the reply goes out.
 """
 import asyncio
@@ -66,6 +67,16 @@ async def serve(port, script, log):
                     break
                 if then == "silent":
                     await asyncio.sleep(3600)
+                if then in ("endless", "endless-lines"):
+                    chunk = b"x" * 65536 if then == "endless" else b"x-pad: y\r\n" * 6000
+                    while True:
+                        writer.write(chunk)
+                        await writer.drain()
+                if then == "drip":
+                    while True:
+                        writer.write(b"x")
+                        await writer.drain()
+                        await asyncio.sleep(0.1)
         except (ConnectionError, asyncio.CancelledError):
             pass
         finally:

@@ -318,6 +318,22 @@ TEST_F(Connection, StreamOverTheSizeLimitFails) {
   EXPECT_TRUE(out.empty());
 }
 
+TEST_F(Connection, DrippingServerFailsAtTheTotalTimeWithATextNamingIt) {
+  int port = StartTestServer();
+  ASSERT_GT(port, 0);
+  CINetConnection c;
+  ASSERT_EQ(c.Open(), S_OK);
+  DWORD total = 1000;
+  ASSERT_TRUE(InternetSetOptionA(c.m_hSession, INTERNET_OPTION_TOTAL_TIMEOUT, &total, sizeof total));
+  std::string out;
+  EXPECT_EQ(Load(c, "http://127.0.0.1:" + std::to_string(port) + "/drip", out), HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT));
+  const char* text = c.GetErrorString(nullptr);
+  EXPECT_STREQ(text ? text : "", "The server 127.0.0.1 did not finish its answer within 1 seconds.");
+  // The next load starts with a clean slate.
+  EXPECT_EQ(Load(c, "http://127.0.0.1:" + std::to_string(port) + "/status/200", out), S_OK);
+  EXPECT_EQ(c.GetErrorString(nullptr), nullptr);
+}
+
 TEST_F(Connection, OneSessionKeepsItsConnectionAndSendsAgentAndNoCache) {
   int port = StartTestServer();
   ASSERT_GT(port, 0);
@@ -563,6 +579,23 @@ TEST_F(Connection, FtpDownload) {
 }
 
 // ---- Quote addresses ----
+
+// An "fxpd:" answer that drips: the exchange ends at the answer's time limit, with its text.
+TEST_F(Connection, DrippingQuoteAnswerEndsAtItsBound) {
+  int port = vtxtest::FreePort();
+  ASSERT_GT(Start({"/usr/bin/python3", vtxtest::SourcePath("tests/engine/update/testhttpd.py"), std::to_string(port),
+                   "drip-posts"},
+                  port, "testhttpd"),
+            0);
+  CINetConnection c;
+  ASSERT_EQ(c.Open(), S_OK);
+  DWORD total = 1000;
+  ASSERT_TRUE(InternetSetOptionA(c.m_hSession, INTERNET_OPTION_TOTAL_TIMEOUT, &total, sizeof total));
+  std::string out;
+  EXPECT_EQ(Load(c, "fxpd://127.0.0.1:" + std::to_string(port), out), HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT));
+  const char* text = c.GetErrorString(nullptr);
+  EXPECT_STREQ(text ? text : "", "The server 127.0.0.1 did not finish its answer within 1 seconds.");
+}
 
 TEST_F(Connection, QuoteExchangeIsOnePostPerQuery) {
   int port = StartTestServer();

@@ -248,6 +248,36 @@ TEST_F(Oanda, SilentServerTimesOut) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+TEST_F(Oanda, ServersThatNeverEndAreStoppedAtTheirBound) {
+  struct Case {
+    const char* what;
+    Script script;
+    HRESULT expected;
+    const char* text;  // after "The quote server 127.0.0.1:PORT "
+  } cases[] = {
+      {"an endless status line", Script().Then("currencies", "fxp/1.1 200 OK", "endless"), 0x8007000D,
+       "sent a line longer than the limit of 65536 bytes"},
+      {"an endless content line",
+       Script().Then("currencies", "fxp/1.1 200 OK\r\ncontent-lines: 1\r\n\r\n", "endless"), 0x8007000D,
+       "sent a line longer than the limit of 65536 bytes"},
+      {"header lines without end", Script().Then("currencies", "fxp/1.1 200 OK\r\n", "endless-lines"), 0x800700DF,
+       "sent more than the limit of 1048576 bytes"},
+      // Each byte comes well within the wait for one, the reply as a whole never.
+      {"a dripping header", Script().Then("currencies", "fxp/1.1 200 OK\r\n", "drip"), 0x800705B4,
+       "did not finish its replies within 1 seconds"},
+  };
+  for (auto& c : cases) {
+    int port = Serve(c.script);
+    client.SetTimeout(500);
+    client.SetLimits(1000, 1024 * 1024, kFxpMaxLineBytes);
+    EXPECT_EQ(Load("fxp://127.0.0.1:" + std::to_string(port)), c.expected) << c.what;
+    EXPECT_EQ(std::string(client.GetErrorString() ? client.GetErrorString() : ""),
+              "The quote server 127.0.0.1:" + std::to_string(port) + " " + c.text)
+        << c.what;
+    server->Stop();
+  }
+}
+
 TEST_F(Oanda, Addresses) {
   struct Case {
     const char* address;
@@ -294,6 +324,13 @@ TEST(OandaText, NumbersAndCodes) {
   EXPECT_EQ(decimals, 0u);  // the '.' of the next number is not this one's
   EXPECT_EQ(GetDouble("x1", &end, &decimals), 0.0);
   EXPECT_EQ(GetDouble("1,5", &end, &decimals), 1.0);  // never a locale's decimal comma
+  // Exponent forms read as strtod reads them; the decimals are the digits after the '.'.
+  EXPECT_DOUBLE_EQ(GetDouble("1.2345e0 1.2347E+0", &end, &decimals), 1.2345);
+  EXPECT_EQ(decimals, 4u);
+  EXPECT_DOUBLE_EQ(GetDouble(end, &end, &decimals), 1.2347);
+  EXPECT_STREQ(end, "");
+  EXPECT_DOUBLE_EQ(GetDouble("12345e-4", &end, &decimals), 1.2345);
+  EXPECT_EQ(decimals, 0u);
   EXPECT_TRUE(IsOandaUrl("fxp://fxp.OANDA.com"));
   EXPECT_FALSE(IsOandaUrl("fxp://quotes.example"));
   EXPECT_TRUE(IgnoreCurrency("adf"));

@@ -1,5 +1,6 @@
 """HTTP server for the connection tests: status pages, redirects, streams without a length, a
-stalled answer, the client's port (to see connection reuse), the request headers and POST answers."""
+stalled answer, a dripping one (with "drip-posts" after the port: every POST answer drips), endless or overlong
+headers, the client's port (to see connection reuse), the request headers and POST answers."""
 import http.server
 import sys
 import time
@@ -40,6 +41,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(10)
             self.close_connection = True
+        elif path == "/drip":
+            # Each byte comes in time, the answer as a whole never.
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            try:
+                while True:
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+                    time.sleep(0.1)
+            except OSError:
+                pass
+            self.close_connection = True
+        elif path in ("/endless-headers", "/long-header"):
+            self.send_response(200)
+            try:
+                if path == "/long-header":
+                    self.send_header("X-Long", "y" * 80000)
+                    self.end_headers()
+                else:
+                    while True:
+                        self.send_header("X-Pad", "y" * 100)
+                        self.flush_headers()
+            except OSError:
+                pass
+            self.close_connection = True
         elif path.startswith("/stream/"):
             left = int(path.split("/")[2])
             self.send_response(200)
@@ -59,6 +86,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        if "drip-posts" in sys.argv[2:]:
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            try:
+                self.wfile.write(b"fxp/1.1 200 OK\r\n")
+                while True:
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+                    time.sleep(0.1)
+            except OSError:
+                pass
+            self.close_connection = True
+            return
         self.reply(200, b"answer to " + body)
 
 

@@ -26,6 +26,7 @@
 #include "tests/support/paths.h"
 #include "tests/support/servers.h"
 #include "tests/support/store.h"
+#include "tests/support/syslog.h"
 #include "tests/support/wait.h"
 
 using vtxtest::ReadFile;
@@ -69,7 +70,8 @@ const char kCatalogue[] =
     "431 #431 %1|%2|%3\n"
     "432 #432 %1|%2\n"
     "433 #433 %1|%2\n"
-    "455 #455 %1\n";
+    "455 #455 %1\n"
+    "3453 #3453 %1|%2|%3\n";
 
 struct Notice {
   std::string text, caption;
@@ -420,6 +422,43 @@ TEST_F(UpdateRun, PartialDataAndTheSourcesWarningText) {
   EXPECT_TRUE(Flags("GBP") & kInfoWarning);
 }
 
+TEST_F(UpdateRun, RatesThatAnUpdateLeavesUnsetAreNamedInTheEventLog) {
+  // The real engine's notices, to the event log only.
+  vtxtest::SyslogListener events(dir.syslog());
+  ASSERT_TRUE(events.bound());
+  Seed({{"USD", "1.0"}, {"GBP", "0.8"}, {"JPY", "130"}, {"CHF", "0.95"}});
+  D().PartialDataWarnings = 0;  // the loss is named whatever that setting says
+  D().MessagesOnScreen = 0;
+  D().MessagesToLog = 1;
+  D().MessagesViaEmail = 0;
+  // GBP is gone from the source, JPY comes as zero; a currency new to the list is no loss.
+  AddSource(File("a.ini", "USD = 1.1\r\nJPY = 0\r\nCHF = 0.96\r\nSEK = 11.2\r\n"));
+
+  CUpdateEngine real;
+  CUpdateThread logging{std::make_unique<CUpdateSettings>(), real};
+  ASSERT_EQ(logging.Start(module, false), S_OK);
+  CUpdateSettings work(live);
+  logging.SetSettingsInUse(&work);
+  EXPECT_EQ(real.UpdateRun(logging), S_OK);
+  logging.SetSettingsInUse(nullptr);
+  logging.Stop(INFINITE);
+
+  EXPECT_EQ(Info("GBP"), nullptr);
+  EXPECT_EQ(Rate("JPY"), 0.0);
+  std::vector<std::string> entries = events.Drain(1000);
+  std::string lost;
+  for (const std::string& e : entries)
+    if (e.find("#3453 ") != std::string::npos) lost += e;
+  EXPECT_NE(lost.find("#3453 1|GBP (Pound Sterling) and JPY (Yen)|2"), std::string::npos)
+      << ::testing::PrintToString(entries);
+
+  // A run that keeps every rate says nothing of the kind.
+  D().Sources.Empty();
+  AddSource(File("b.ini", "USD = 1.2\r\nJPY = 131\r\nCHF = 0.97\r\nSEK = 11.3\r\n"));
+  ASSERT_EQ(Run(), S_OK);
+  EXPECT_FALSE(SaidId("#3453")) << ::testing::PrintToString(Said());
+}
+
 TEST_F(UpdateRun, IncomingRatesReplacedByFixedOnes) {
   D().AlwaysRetainEuro = 0;
   Seed({{"USD", "1.0"}});
@@ -671,6 +710,17 @@ TEST_F(UpdateRun, ShippedTextsFormatWithTheirInserts) {
   EXPECT_EQ(Run(), kNoRatesSet);
   ASSERT_EQ(engine.notices.size(), 1u);
   EXPECT_NE(engine.notices[0].text.find("one page was fetched"), std::string::npos) << engine.notices[0].text;
+
+  // A currency that no source gives any more.
+  D().Sources.Empty();
+  D().PartialDataWarnings = 0;
+  Seed({{"USD", "1.0"}, {"GBP", "0.8"}});
+  AddSource(File("usd.ini", "USD = 1.01\r\n"));
+  ASSERT_EQ(Run(), S_OK);
+  ASSERT_EQ(engine.notices.size(), 1u);
+  EXPECT_EQ(engine.notices[0].text,
+            "One currency has no rate any more: no data source gave a usable rate for it (one page was fetched): "
+            "GBP (Pound Sterling).");
 }
 
 TEST_F(UpdateRun, PausesBetweenTriesEndWhenTheThreadStops) {
@@ -750,6 +800,21 @@ TEST_F(UpdateThroughThread, AcceptedRatesAreStoredWithLastSaved) {
   EXPECT_EQ(stored.GetRates()[static_cast<uint32_t>(i)]->dwServers, 1u);
   // The periodic definitions check was due too.
   EXPECT_EQ(engine.checked, std::vector<std::string>{"<periodic>"});
+}
+
+TEST_F(UpdateThroughThread, ANegativeRateRefusesTheWholeFileAndKeepsTheOldRates) {
+  Seed({{"USD", "1.0"}, {"GBP", "0.8"}});
+  AddSource(File("a.ini", "USD = 1.1\r\nGBP = -0.8\r\nJPY = 130\r\n"));
+  RunOnServerThread();
+  EXPECT_EQ(reports, (std::vector<UINT>{WM_VX_UPDATEFAILED, WM_VX_UPDATEIDLE}));
+  EXPECT_EQ(result, E_INVALIDARG);
+  ASSERT_EQ(engine.notices.size(), 1u);
+  EXPECT_EQ(engine.notices[0].text.find("#82 file://" + dir / "www/a.ini|5|"), 0u) << engine.notices[0].text;
+  EXPECT_EQ(engine.notices[0].type, kNotifyError);
+  EXPECT_EQ(Rate("USD"), 1.0);
+  EXPECT_EQ(Rate("GBP"), 0.8);
+  EXPECT_EQ(Info("JPY"), nullptr);
+  EXPECT_TRUE(ChangedAtBefore("USD"));
 }
 
 TEST_F(UpdateThroughThread, AFailedRunLeavesTheServersRatesAlone) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/currency/ratesdata.h"
+#include "engine/foundation/inidatabuffer.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/resources.h"
@@ -87,6 +89,9 @@ TEST(LastChangeDelay, WeekendRuleAndPause) {
       {"the deadline passed on Tuesday", {kFriday, 0, 0, 1, kFriday + 4 * kDay, 91200, 86400, true}, -81600, false},
       {"warned 10 hours ago: the rest of the pause",
        {kFriday, kFriday, kFriday + 30 * kHour, 1, kFriday + 40 * kHour, 91200, 86400, true}, 86400 - 36000, true},
+      {"a check stored with a fraction of a second still matches the change read back without it",
+       {kFriday, kFriday + kSecond / 2, kFriday + 30 * kHour, 1, kFriday + 40 * kHour, 91200, 86400, true},
+       86400 - 36000, true},
       {"a warning older than the change does not count",
        {kFriday, kFriday, kFriday - kHour, 1, kFriday, 91200, 86400, false}, 91200, false},
       {"changed since the last check: counted from the change",
@@ -374,6 +379,35 @@ TEST_F(UpdateTimerTest, FridayNoonWarnsMondayAt1320AndThenAfterThePause) {
   Fire(2);
   EXPECT_EQ(engine.Notices().size(), 2u);
   EXPECT_EQ(clock.Ms(2), 86400000u);
+}
+
+TEST_F(UpdateTimerTest, TheWarningPauseOutlivesARestartOnStoredRates) {
+  d().LastChangeMaxSeconds = 60;
+  d().LastChangeNoWeekendWarnings = 0;
+  // A fresh download sets the last change to the time of the load, which the store keeps in text.
+  CIniDataBuffer<char> ini;
+  ASSERT_TRUE(ini.SetBuffer("[EUR]\r\nUSD = 1.0856\r\n"));
+  ASSERT_EQ(ini.Load(g_IniTable, kIniTableCount), S_OK);
+  live.Get().LoadINIBegin();
+  ASSERT_EQ(live.Get().LoadINI(ini, nullptr, nullptr, false), S_OK);
+  live.Get().LoadINIEnd();
+  FILETIME loaded;
+  GetSystemTimeAsFileTime(&loaded);
+  clock.time = FileTimeToU64(loaded) + 2 * kHour + kSecond / 3;
+  timer.ArmLastChangeTimer(live, hwnd);
+  ASSERT_EQ(engine.Notices().size(), 1u) << "overdue: warned at once";
+  ASSERT_EQ(live.Get().Save(), S_OK);
+
+  for (int restart = 0; restart < 2; ++restart) {
+    clock.time += kHour;
+    CUpdateSettings again;
+    ASSERT_TRUE(again.Get().Create(module));
+    ASSERT_EQ(again.Get().GetRates().Active.GetCount(), 1u);
+    timer.ArmLastChangeTimer(again, hwnd);
+    EXPECT_EQ(engine.Notices().size(), 1u) << "restart " << restart << ": still within the pause";
+    EXPECT_EQ(clock.Ms(2), (86400u - 3600u * (restart + 1u)) * 1000u);
+    ASSERT_EQ(again.Get().Save(), S_OK);
+  }
 }
 
 TEST_F(UpdateTimerTest, ChangedRatesRestartTheWatchWithoutAWarning) {

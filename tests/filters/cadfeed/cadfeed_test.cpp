@@ -80,9 +80,11 @@ TEST_F(Cadfeed, Rows) {
   // N/A in the wanted column leaves the row out; in another column it is a column all the same.
   EXPECT_EQ(Rows(head + "Euro 1.6 N/A\nU.S. Dollar n.a. 1.24\nSwiss Franc 1.05 1.06\n"),
             (RowList{{"USD", 1.24}, {"CHF", 1.06}}));
-  // Numbers that are no rates count as columns and give no row.
-  EXPECT_EQ(Rows(head + "Euro 1.6 1.7\nU.S. Dollar -1.2 1.24\nSwiss Franc 1.05 1e0\nU.K. Pound 0x1 nan\n"),
-            (RowList{{"EUR", 1.7}, {"USD", 1.24}}));
+  // Numbers as strtod reads them (a negative one is the server's to refuse); zero, nan and a
+  // decimal comma count as columns and give no row.
+  EXPECT_EQ(Rows(head + "Euro 1.6 1.7\nU.S. Dollar -1.2 -1.24\nSwiss Franc 1.05 1e0\nU.K. Pound 0x1 nan\n"
+                        "Japanese Yen 1 0.000\nDanish Krone 1 1,06\n"),
+            (RowList{{"EUR", 1.7}, {"USD", -1.24}, {"CHF", 1}}));
   // A row shorter than the wanted column ends the rows.
   EXPECT_EQ(Rows(head + "Euro 1.6 1.7\nU.S. Dollar 1.2\nSwiss Franc 1.05 1.06\n"), (RowList{{"EUR", 1.7}}));
   // A name alone on its line does not take the numbers of the next one.

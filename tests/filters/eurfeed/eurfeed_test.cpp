@@ -112,18 +112,21 @@ TEST_F(Eurfeed, OddSpacingAndLineBreaks) {
                 "EUR = \"EU euro\"\r\n");
 }
 
-TEST_F(Eurfeed, MalformedRatesLoseOnlyTheirRows) {
+TEST_F(Eurfeed, RatesThatReadWholeAsNumbersAreCopiedOthersLoseTheirRows) {
+  // A rate the server cannot take (negative, an exponent, inf) is passed on as written, and the
+  // server refuses the whole file for it; "163,42", "24.615.1" and "n/a" are no numbers.
   std::string page = Page("malformed.html");
   ASSERT_EQ(Convert(page), 0u);
   EXPECT_EQ(Unscrambled(ReadFile(page)),
             kGeneral +
                 "Date = 2026-12-10T13:15:00Z\r\n"
                 "\r\n[EUR]\r\n\r\n"
-                "USD = 1.0856\r\n"
-                "ZAR = 19.6432\r\n"
+                "USD = 1.0856\r\nDKK = -7.4612\r\nGBP = 8.3945e-1\r\nPLN = 0.0000\r\nRON = .5092\r\nSEK = 11.\r\n"
+                "CHF = inf\r\nBRL = +5.98\r\nZAR = 19.6432\r\n"
                 "EUR = 1.00\r\n"
                 "\r\n[Names]\r\n\r\n"
-                "USD = \"US dollar\"\r\n"
+                "USD = \"US dollar\"\r\nDKK = \"Danish krone\"\r\nGBP = \"Pound sterling\"\r\nPLN = \"Polish zloty\"\r\n"
+                "RON = \"Romanian leu\"\r\nSEK = \"Swedish krona\"\r\nCHF = \"Swiss franc\"\r\nBRL = \"Brazilian real\"\r\n"
                 "ZAR = \"South African rand\"\r\n"
                 "EUR = \"EU euro\"\r\n");
 }

@@ -153,16 +153,19 @@ TEST(FilterOutput, GeneralSectionInItsOrder) {
   EXPECT_NE(Text(undated).find("Source = \"European Central Bank\"\r\n"), std::string::npos);
 }
 
-TEST(FilterOutput, RatesThatCannotBeStoredAreSkipped) {
+TEST(FilterOutput, RatesThatCannotBeWrittenAreSkippedNegativeOnesAreNot) {
   CFilterOutput out;
   ASSERT_TRUE(out.Create(0));
   const double inf = std::numeric_limits<double>::infinity();
-  for (double bad : {inf, -inf, std::nan(""), -0.5, -1e-300})
+  for (double bad : {inf, -inf, std::nan("")})
     EXPECT_EQ(out.AddRate("XYZ", bad), CFilterOutput::RateResult::Skipped) << bad;
   EXPECT_EQ(out.Length(), 0u);
   EXPECT_EQ(out.AddRate("ABC", -0.0), CFilterOutput::RateResult::Written);
   EXPECT_EQ(out.AddRate("JPY", 123.456789), CFilterOutput::RateResult::Written);
-  EXPECT_EQ(Text(out), "ABC = 0\r\nJPY = 123.456789\r\n");
+  // The server refuses the whole file for a negative rate: it is written, plain.
+  EXPECT_EQ(out.AddRate("USD", -0.5), CFilterOutput::RateResult::Written);
+  EXPECT_EQ(out.AddRate("XAU", -6.5e-20), CFilterOutput::RateResult::Written);
+  EXPECT_EQ(Text(out), "ABC = 0\r\nJPY = 123.456789\r\nUSD = -0.5\r\nXAU = -0.000000000000000000065\r\n");
 }
 
 TEST(FilterOutput, ExtremeRatesAreWrittenPlainSoThatTheServerReadsThem) {

@@ -124,7 +124,8 @@ TEST_F(Quofeed, Rates) {
                     "SEK,Krona\n",
                     &text),
             0u);
-  EXPECT_EQ(RateLines(text), (std::vector<std::string>{"EUR = 1", "TWD = 40"}));
+  // Numbers as strtod reads them, a negative one too (the server refuses the file for it).
+  EXPECT_EQ(RateLines(text), (std::vector<std::string>{"EUR = 1", "JPY = -1.25", "CHF = 1.25", "TWD = 40"}));
   EXPECT_EQ(Convert("\"Base Currency\",USD\nEUR,Euro,0.8\nUSD,\"US Dollar\",1\n"), 0x8004C003u);
   EXPECT_EQ(Convert("\"Base Currency\",USD\nEUR,Euro,0,0\nUSD,\"US Dollar\",1\n"), 0x8004C003u);
   EXPECT_EQ(Convert("\"Base Currency\",USD\nUSD,\"US Dollar\",1\n"), 0x8004C003u);

@@ -92,7 +92,8 @@ TEST_F(Sdrfeed, ValuesThatAreNoRates) {
   std::vector<std::vector<double>> values;
   Codes(Report(kTwoDays, {"Euro -0.87 1e-1 nan inf 0x1A 0 \"\" \" x\" n.a. \"N. A.\" 0.5"}), &values);
   ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(values[0], (std::vector<double>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0.5}));
+  // Numbers as strtod reads them; zero, nan and infinity are missing values.
+  EXPECT_EQ(values[0], (std::vector<double>{-0.87, 0.1, 0, 0, 26, 0, 0, 0, 0, 0, 0.5}));
 }
 
 TEST_F(Sdrfeed, Header) {

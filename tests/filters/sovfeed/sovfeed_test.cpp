@@ -75,15 +75,34 @@ TEST_F(Sovfeed, WithoutAEuroValueNothingIsWritten) {
   EXPECT_EQ(Convert("no date in here"), 0x8004C001u);
 }
 
-TEST_F(Sovfeed, OnlyPositiveDecimalsMakeARow) {
-  for (const char* bad : {"0", "-20.5", "1e1", "nan", "inf", "0x14", "20,5", ""}) {
+TEST_F(Sovfeed, BadCellsAsUnitsAndAsRate) {
+  // A cell that reads whole as a non-zero number is taken, a negative one too (its rate comes out
+  // negative and the server refuses the file for it); anything else fails the row.
+  using V = std::vector<std::string>;
+  const V skipped{"CHF = 2", "RUB = 41", "EUR = 1.00"};
+  const struct {
+    std::string cell;
+    V lines;
+  } cases[] = {
+      {"0", skipped},
+      {"0.0000", skipped},
+      {"-20.5", {"CHF = 2", "USD = -2", "JPY = -33.62", "RUB = 41", "EUR = 1.00"}},
+      {"1e1", {"CHF = 2", "USD = 4.1", "JPY = 16.4", "RUB = 41", "EUR = 1.00"}},
+      {"nan", skipped},
+      {std::string(400, '9'), skipped},  // more than a cell keeps: not cut down to a number
+      {"inf", skipped},
+      {"0." + std::string(349, '0') + "1", skipped},
+      {"20,5", skipped},
+      {"", skipped},
+  };
+  for (const auto& c : cases) {
     std::string text;
-    ASSERT_EQ(Convert(Page("01/03/2005", {{"1", "Euro", "41"}, {"1", "Swiss Franc", "20.5"}, {"1", "US Dollar", bad},
-                                          {bad, "Japanese Yen", "25"}}),
+    ASSERT_EQ(Convert(Page("01/03/2005", {{"1", "Euro", "41"}, {"1", "Swiss Franc", "20.5"}, {"1", "US Dollar", c.cell},
+                                          {c.cell, "Japanese Yen", "25"}}),
                       &text),
               0u)
-        << bad;
-    EXPECT_EQ(RateLines(text), (std::vector<std::string>{"CHF = 2", "RUB = 41", "EUR = 1.00"})) << bad;
+        << c.cell;
+    EXPECT_EQ(RateLines(text), c.lines) << c.cell.substr(0, 40);
   }
 }
 

@@ -78,15 +78,20 @@ TEST(Tolfeed, RowsThatFail) {
   ASSERT_EQ(Convert(Page({
                         Row("EUR", "1", "239,64"),
                         Row("US", "1", "181,09"),        // no three-letter code
-                        Row("USD", "-1", "181,09"),      // negative units
-                        Row("CHF", "1", "1e2"),          // exponent
+                        Row("USD", "-1", "181,09"),      // negative units: a negative rate, which the server refuses
+                        Row("CHF", "1", "1e2"),          // an exponent, as strtod reads it
                         Row("GBP", "1", ""),             // empty rate cell: the row is incomplete
+                        Row("NOK", "1", "0,00"),         // zero
+                        Row("SEK", "1", "nan"),
+                        Row("NZD", "1", "1," + std::string(350, '5')),  // longer than a cell keeps
+                        Row("DKK", "1", "1.234,56"),     // two separators: not one number
                         {"short", "row", "1", "JPY", "1"},  // too few cells
                         Row("HUF", "100", "96,80"),
                     }),
                     &text),
             0u);
-  EXPECT_EQ(RateLines(text), (std::vector<std::string>{"HUF = 247.56198347107", "SIT = 239.64", "EUR = 1.00"}));
+  EXPECT_EQ(RateLines(text), (std::vector<std::string>{"USD = -1.3233198961842", "CHF = 2.3964", "HUF = 247.56198347107",
+                                                       "SIT = 239.64", "EUR = 1.00"}));
 }
 
 TEST(TolfeedProgram, ConvertsTheFixtures) {

@@ -52,13 +52,16 @@ TEST_F(Usdfeed, LinesWithoutARate) {
                         " Swiss Franc -1.2\n"
                         " Swiss Franc 1e1\n"
                         " Swiss Franc nan\n"
+                        " Swiss Franc 1,2\n"
                         " Chinese Yuan n.a. 8.27\n"
                         " Japanese Yen ** 110\n"
                         " Mexican Peso11.15\n"
                         " Danish Krone 6.0",
                     &text),
             0u);
-  EXPECT_EQ(RateLines(text), (std::vector<std::string>{"EUR = 1", "DKK = 7.5", "USD = 1.25"}));
+  // Numbers as strtod reads them, a negative one too (the server refuses the file for it); zero
+  // and nan give no line.
+  EXPECT_EQ(RateLines(text), (std::vector<std::string>{"EUR = 1", "CHF = -1.5", "CHF = 12.5", "DKK = 7.5", "USD = 1.25"}));
 }
 
 TEST_F(Usdfeed, WithoutAEuroValueNothingIsWritten) {

@@ -21,7 +21,7 @@ sys.path.insert(0, os.path.join(here, "..", "mainroad"))
 from mainroad import WM_VX_PING, WM_VX_QUIT, WM_VX_UPDATENOW, Installation, ask, check, finish  # noqa: E402
 from vtxtest import wait_for  # noqa: E402
 
-WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG = 0x8065, 0x8066
+WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG, WM_VX_ISUPDATING = 0x8065, 0x8066, 0x806D
 
 STOP_LIMIT = 10  # seconds
 
@@ -174,6 +174,8 @@ def main():
         inst.setup("--source", first, "eurfeed.ini")
         s = Server(inst)
         check("configuration: up", s.up(), "")
+        # A store given its source updates at once; a configuration lock waits for that update.
+        check("configuration: first update over", wait_for(lambda: ask(inst.pipe, WM_VX_ISUPDATING) == 0, 30), "")
         r = subprocess.run([os.path.join(inst.product, "vtxsetup"), inst.product, "--source", second, "eurfeed.ini"],
                            env=inst.env, capture_output=True, text=True)
         check("vtxsetup beside the server", r.returncode == 0, repr(r))
