@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/displayfile.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/servicepipe.h"
 #include "platform/files.h"
+#include "platform/service.h"
 
 namespace vtx::msg {
 
@@ -63,17 +65,22 @@ HRESULT WriteDisplayLog(const std::string& path, const char* text, UINT flags, H
   if (!header) return S_FALSE;
   std::string entry = header;
   LocalFree(header);
+  if (entry.size() > kMaxDisplayEntryBytes) entry.resize(kMaxDisplayEntryBytes);
   vtx::notify::DisplayFileLock lock(path);
   if (!lock.held()) return E_TIMEOUT;
+  // The oldest entries give way, so that the file stays within its bound.
   std::string old;
-  HRESULT hr = vtx::ReadWholeFile(path.c_str(), &old);
-  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+  size_t room = kMaxDisplayFileBytes - entry.size() - std::strlen(vtx::notify::kDisplaySeparator);
+  vtx::FileStamp stamp;
+  HRESULT hr = vtx::notify::ReadDisplayFile(path.c_str(), room, &old, &stamp);
+  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
     old.clear();
   } else if (FAILED(hr)) {
     return hr;  // never replace a file whose contents could not be read
   }
   std::string whole = old.empty() ? entry : entry + vtx::notify::kDisplaySeparator + old;
-  return vtx::WriteFileReplacing(path.c_str(), whole.data(), whole.size(), 0644);
+  // The product's group reads it (the manager) and deletes it.
+  return vtx::WriteFileReplacing(path.c_str(), whole.data(), whole.size(), 0660);
 }
 
 bool DeleteDisplayLog(const std::string& path) {
@@ -142,7 +149,16 @@ Messenger::~Messenger() {
 
 std::vector<vtx::service::UnitConfig> Messenger::Units() const {
   std::vector<vtx::service::UnitConfig> units = ServiceModule::Units();
-  units.front().stopTimeoutSec = 30;
+  vtx::service::UnitConfig& own = units.front();
+  // The messenger keeps root to start programs under other accounts, which get its sandbox too:
+  // only what no such program needs is taken away.
+  own.after = {vtx::service::UnitName("Hulvane Vantrex")};
+  own.killMode = "mixed";
+  own.stopTimeoutSec = 30;
+  own.startTimeoutSec = 30;
+  own.extraLines = {"ProtectKernelTunables=yes", "ProtectKernelModules=yes", "ProtectKernelLogs=yes",
+                    "ProtectControlGroups=yes", "ProtectClock=yes", "ProtectHostname=yes",
+                    "RestrictRealtime=yes", "LockPersonality=yes", "SystemCallArchitectures=native"};
   return units;
 }
 
@@ -163,8 +179,22 @@ void Messenger::OnUninstalled() {
   if (SUCCEEDED(vtx::ReadWholeFile(path.c_str(), &text)) && text == vtx::LogonServiceText()) unlink(path.c_str());
 }
 
+HRESULT Messenger::WriteDisplay(const char* text, UINT flags) {
+  // The product's group names the file: root writes it with the product account's rights.
+  vtx::ProductFileAccess rights(displayLog_);
+  if (!rights.Ok()) return E_ACCESSDENIED;
+  return WriteDisplayLog(displayLog_, text, flags, resources_);
+}
+
 DWORD Messenger::OnStart() {
-  resources_ = LoadResourceLibrary(g_szAppKey);
+  {
+    // The store names the catalogue: root reads it with the product account's rights.
+    std::optional<vtx::FileAccessAs> rights;
+    uid_t uid;
+    gid_t gid;
+    if (geteuid() == 0 && vtx::ProductAccount(&uid, &gid)) rights.emplace(uid, gid);
+    if (!rights || rights->Ok()) resources_ = LoadResourceLibrary(g_szAppKey);
+  }
   if (!resources_) {
     LogEvent(kEventNoResources, EVENTLOG_ERROR_TYPE);
     Say("the resource library could not be loaded");
@@ -253,15 +283,17 @@ void Messenger::FinishRun(WaitedRun* run, bool ended) {
 }
 
 DWORD Messenger::OnRequest(DWORD msg, WPARAM, LPARAM lParam) {
-  if (msg == VXMSG_DELETEDISPLAYLOG) return DeleteDisplayLog(displayLog_) ? 1 : 0;
+  if (msg == VXMSG_DELETEDISPLAYLOG) {
+    vtx::ProductFileAccess rights(displayLog_);
+    return rights.Ok() && DeleteDisplayLog(displayLog_) ? 1 : 0;
+  }
   if (msg != WM_COPYDATA) return 0;
   auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
   if (!cds || !cds->lpData) return 0;
   if (cds->dwData == VXMSG_EXECUTE) return Execute(*cds);
   std::string text;
   UINT flags = 0;
-  if (ReadDisplayRequest(cds->dwData, cds->lpData, cds->cbData, &text, &flags))
-    WriteDisplayLog(displayLog_, text.c_str(), flags, resources_);
+  if (ReadDisplayRequest(cds->dwData, cds->lpData, cds->cbData, &text, &flags)) WriteDisplay(text.c_str(), flags);
   return 0;
 }
 
@@ -276,8 +308,9 @@ void Messenger::OnPeerSilent() {
   vtx::svc::AlarmChannels c = vtx::svc::ReadAlarmChannels();
   // The messenger sends no e-mail: when that is the only channel, the event log takes it.
   bool log = c.log || (c.email && !c.screen && !c.file);
-  if (c.screen) WriteDisplayLog(displayLog_, text, kAlarmFlags, resources_);
-  if (log) MessageToLog(text, kAlarmFlags, &EventLog());
+  // A screen notice without a display-messages file to take it goes to the event log instead.
+  bool shown = c.screen && WriteDisplay(text, kAlarmFlags) == S_OK;
+  if (log || (c.screen && !shown)) MessageToLog(text, kAlarmFlags, &EventLog());
   if (c.file) MessageToFile(text, kAlarmFlags, c.messagesFile.c_str(), resources_, &EventLog(), TRUE);
 }
 

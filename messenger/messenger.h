@@ -16,6 +16,10 @@ namespace vtx::msg {
 // old file or the new one); writers take the lock file "<path>.lock", up to 10 tries 500 ms
 // apart. S_FALSE when there is nothing to write (no path or no text), E_TIMEOUT when the lock was
 // not to be had (the entry is lost), else the result of the write.
+// The file keeps the newest entries within kMaxDisplayFileBytes; one entry is cut at
+// kMaxDisplayEntryBytes.
+constexpr size_t kMaxDisplayFileBytes = 1024 * 1024;
+constexpr size_t kMaxDisplayEntryBytes = 64 * 1024;
 HRESULT WriteDisplayLog(const std::string& path, const char* text, UINT flags, HMODULE resourceLibrary);
 // Deletes the file under the same lock; true when a file was deleted.
 bool DeleteDisplayLog(const std::string& path);
@@ -57,6 +61,9 @@ class Messenger : public vtx::svc::ServiceModule {
  private:
   struct WaitedRun;
   DWORD Execute(const COPYDATASTRUCT& cds);
+  // WriteDisplayLog of the configured file, as ProductFileAccess allows: S_OK when the entry
+  // was written.
+  HRESULT WriteDisplay(const char* text, UINT flags);
   bool MayExecute();
   void FinishRun(WaitedRun* run, bool ended);
 

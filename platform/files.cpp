@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -404,13 +405,99 @@ HRESULT MakeDirectories(const char* path, unsigned mode) {
   return S_OK;
 }
 
+std::string ProductAccountName() {
+  const char* name = std::getenv("VANTREX_ACCOUNT");
+  return name && *name ? name : "vantrex";
+}
+
 bool ProductGroup(gid_t* gid) {
   group entry{};
   group* found = nullptr;
-  char buffer[4096];
-  if (getgrnam_r("vantrex", &entry, buffer, sizeof buffer, &found) != 0 || !found) return false;
+  std::vector<char> buffer(65536);
+  if (getgrnam_r(ProductAccountName().c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return false;
   if (gid) *gid = found->gr_gid;
   return true;
+}
+
+bool ProductAccount(uid_t* uid, gid_t* gid) {
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwnam_r(ProductAccountName().c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found) return false;
+  if (uid) *uid = found->pw_uid;
+  if (gid) *gid = found->pw_gid;
+  return true;
+}
+
+namespace {
+// Who a file that this process makes for the product belongs to: (-1, -1) keeps it as it is.
+void ProductOwner(uid_t* uid, gid_t* gid) {
+  *uid = static_cast<uid_t>(-1);
+  *gid = static_cast<gid_t>(-1);
+  uid_t account;
+  gid_t group;
+  if (geteuid() == 0 && ProductAccount(&account, nullptr)) *uid = account;
+  if (ProductGroup(&group)) *gid = group;
+}
+}  // namespace
+
+HRESULT HandToProduct(int fd, unsigned mode) {
+  uid_t uid;
+  gid_t gid;
+  ProductOwner(&uid, &gid);
+  if ((uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)) && fchown(fd, uid, gid) != 0)
+    return FailFromErrno();
+  if (fchmod(fd, static_cast<mode_t>(mode)) != 0) return FailFromErrno();
+  return S_OK;
+}
+
+HRESULT HandToProduct(const char* path, unsigned mode) {
+  if (!path) return E_INVALIDARG;
+  uid_t uid;
+  gid_t gid;
+  ProductOwner(&uid, &gid);
+  if ((uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)) && lchown(path, uid, gid) != 0)
+    return FailFromErrno();
+  if (chmod(path, static_cast<mode_t>(mode)) != 0) return FailFromErrno();
+  return S_OK;
+}
+
+std::string UntrustedPathReason(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path + " is not an absolute path";
+  uid_t self = geteuid();
+  std::string part;
+  size_t pos = 0;
+  // Each component from the root down, the last one included; links are followed where they stand.
+  while (true) {
+    std::string at = part.empty() ? "/" : part;
+    struct stat st{};
+    if (lstat(at.c_str(), &st) != 0) return at + ": " + std::strerror(errno);
+    if (S_ISLNK(st.st_mode)) {
+      char target[4096];
+      ssize_t n = readlink(at.c_str(), target, sizeof target - 1);
+      if (n <= 0) return at + " is a link that cannot be read";
+      target[n] = 0;
+      if (st.st_uid != 0 && st.st_uid != self) return at + " is a link of another account";
+      std::string rest = pos < path.size() ? path.substr(pos) : "";
+      std::string base = at.substr(0, at.rfind('/'));
+      std::string next = target[0] == '/' ? std::string(target) : (base.empty() ? "" : base) + "/" + target;
+      if (path.size() > 8 * 4096) return path + " has too many links";
+      return UntrustedPathReason(next + rest);
+    }
+    if (st.st_uid != 0 && st.st_uid != self) return at + " belongs to another account";
+    bool sharedWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    bool stickyRootFolder = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) && st.st_uid == 0;
+    if (sharedWrite && !(stickyRootFolder && pos < path.size())) return at + " may be changed by other accounts";
+    if (pos >= path.size()) return "";
+    size_t next = path.find('/', pos + 1);
+    if (next == std::string::npos) next = path.size();
+    std::string name = path.substr(pos + 1, next - pos - 1);
+    pos = next;
+    if (name.empty() || name == ".") continue;
+    if (name == "..") return path + " holds \"..\"";
+    part += "/" + name;
+  }
 }
 
 HRESULT ShareWithProductGroup(int fd, unsigned mode) {

@@ -134,12 +134,28 @@ bool IsPlainFileName(const char* name);
 // exists afterwards.
 HRESULT MakeDirectories(const char* path, unsigned mode = 0777);
 
-// The product's group "vantrex"; false when the system has none.
+// The name of the product's account and of its group: $VANTREX_ACCOUNT, else "vantrex". The group
+// holds the configuration administrators; the account (whose own group it is) runs vtxserver and
+// vtxwebservice.
+std::string ProductAccountName();
+// The product's group; false when the system has none.
 bool ProductGroup(gid_t* gid);
+// The product's account; false when the system has none.
+bool ProductAccount(uid_t* uid, gid_t* gid);
 // Gives a file (or folder) of ours `mode` and, when there is one, the product group: what the
 // product's programs running under different accounts share. The umask plays no part.
 HRESULT ShareWithProductGroup(int fd, unsigned mode);
 HRESULT ShareWithProductGroup(const char* path, unsigned mode);
+// The same, and a file that root makes goes to the product's account as well, so that the
+// services, which run under that account, own what the installation made for them.
+HRESULT HandToProduct(int fd, unsigned mode);
+HRESULT HandToProduct(const char* path, unsigned mode);
+
+// Why a program or folder that a process runs from cannot be trusted, or "" when it can: the path
+// is absolute, and it and every folder above it belong to root or to this process's own account
+// and nobody else may change them (no group or other write, except a root folder with the sticky
+// bit, such as /tmp, whose entries only their owners replace).
+std::string UntrustedPathReason(const std::string& path);
 
 // The whole file as bytes. 0x80070002 when missing, 0x80070005 when not readable (a folder too).
 HRESULT ReadWholeFile(const char* path, std::string* data);

@@ -22,6 +22,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/service.h"
 #include "platform/sync.h"
 
 extern char** environ;
@@ -214,6 +215,7 @@ HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode
   }
   pid_ = -1;
   session_.reset();
+  lastStatus_ = status;
   *exitCode = CodeFromWaitStatus(status);
   return S_OK;
 }
@@ -388,6 +390,34 @@ FileAccessAs::FileAccessAs(uid_t uid, gid_t gid) {
   setfsuid(uid);
   ok_ = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))) == uid &&
         static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1))) == gid;
+}
+
+std::string UntrustedProgramReason(const ProgramStart& start) {
+  std::string path;
+  // A missing program is left to the start, which fails with its own code.
+  if (FAILED(ResolveProgram(start, &path))) return "";
+  if (!path.empty() && path[0] != '/') {
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) return path + " cannot be found";
+    path = JoinPath(cwd, path);
+  }
+  return UntrustedPathReason(path);
+}
+
+ProductFileAccess::ProductFileAccess(const std::string& path) {
+  if (geteuid() != 0) return;
+  uid_t uid;
+  gid_t gid;
+  if (ProductAccount(&uid, &gid)) {
+    rights_ = std::make_unique<FileAccessAs>(uid, gid);
+    ok_ = rights_->Ok();
+    return;
+  }
+  // Without the product's group nobody but root writes the store: its names are root's own.
+  if (!ProductGroup(nullptr)) return;
+  size_t slash = path.rfind('/');
+  ok_ = slash != std::string::npos && path.substr(0, slash) == vtx::service::ProductDataDir() &&
+        path.find("/../") == std::string::npos && path.compare(slash, 3, "/..") != 0;
 }
 
 FileAccessAs::~FileAccessAs() {

@@ -29,6 +29,10 @@ struct ProgramStart {
 
 // The program file that `start` names, or 0x80070002 when it does not exist.
 HRESULT ResolveProgram(const ProgramStart& start, std::string* path);
+// Why the program that `start` names may not be run, or "" when it may (or does not exist, which
+// its start then says): it and every folder above it must be safe from other accounts
+// (UntrustedPathReason), as a program that the store names must be before a service runs it.
+std::string UntrustedProgramReason(const ProgramStart& start);
 
 // The PAM session of a program started under another account; it ends when the program has ended.
 class LogonSession;
@@ -74,6 +78,8 @@ class ChildProcess {
   // Readable once the child has ended (-1 on a kernel without process descriptors).
   int PidFd() const { return pidfd_; }
   bool Running() const { return pid_ > 0; }
+  // The wait status of the last program that a wait saw end; -1 when none did.
+  int LastWaitStatus() const { return lastStatus_; }
 
  private:
   HRESULT WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode);
@@ -82,6 +88,7 @@ class ChildProcess {
 
   pid_t pid_ = -1;
   int pidfd_ = -1;
+  int lastStatus_ = -1;
   std::unique_ptr<LogonSession, LogonSessionDeleter> session_;
 };
 
@@ -142,6 +149,24 @@ class FileAccessAs {
   uid_t oldUid_ = 0;
   gid_t oldGid_ = 0;
   std::vector<gid_t> oldGroups_;
+};
+
+// For a process about to touch a file that the registry store names, which the product's group
+// writes: run by root, the thread takes the rights of the product's account while the object
+// lives, or, where the system has the group but no such account, only a file directly in the
+// product's data folder may be touched. Without the group only root writes the store, and any
+// process other than root keeps its own rights.
+class ProductFileAccess {
+ public:
+  explicit ProductFileAccess(const std::string& path);
+  ProductFileAccess(const ProductFileAccess&) = delete;
+  ProductFileAccess& operator=(const ProductFileAccess&) = delete;
+  // False when the file may not be touched.
+  bool Ok() const { return ok_; }
+
+ private:
+  std::unique_ptr<FileAccessAs> rights_;
+  bool ok_ = true;
 };
 
 }  // namespace vtx

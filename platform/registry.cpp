@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/systime.h"
 
 // Where the last enumeration of a handle stood, so that walking index by index inside one
@@ -303,8 +304,10 @@ void Open(Conn& c, const std::string& path) {
   MakeParentDirectory(path);
   struct stat st{};
   if (stat(path.c_str(), &st) != 0) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
     if (fd >= 0) {
+      // The product's group administers the configuration: it may read and write the store.
+      vtx::HandToProduct(fd, 0660);
       close(fd);
     } else if (errno != EEXIST) {
       // ENOENT: the directory could not be made either.

@@ -1,5 +1,8 @@
 #include "platform/service.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <systemd/sd-daemon.h>
@@ -13,6 +16,8 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/sync.h"
 
 namespace vtx::service {
 
@@ -20,13 +25,14 @@ namespace {
 
 constexpr char kWantedBy[] = "multi-user.target";
 // systemctl waits for the job: a start for the service's own start-up limit, a stop for its stop limit.
-constexpr DWORD kSystemctlStartMs = 150000;
+constexpr DWORD kSystemctlStartMs = 200000;
 constexpr DWORD kSystemctlStopMs = 120000;
 constexpr DWORD kSystemctlOtherMs = 60000;
 
 // The product's environment that a service needs to find what was registered.
 constexpr const char* kProductVariables[] = {"VANTREX_REGISTRY",      "VANTREX_RUNTIME_DIR", "VANTREX_APPDATA",
-                                             "VANTREX_SYSLOG_SOCKET", "VANTREX_CODEPAGE",    "VANTREX_PAM_DIR"};
+                                             "VANTREX_SYSLOG_SOCKET", "VANTREX_CODEPAGE",    "VANTREX_PAM_DIR",
+                                             "VANTREX_ACCOUNT"};
 
 // A value inside double quotes of a unit line: '\\' and '"' escaped, '%' doubled (specifiers).
 // Neither the program's path nor an Environment= line expands variables, so '$' stays.
@@ -49,7 +55,7 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
-// The User= lines of the [Service] section of an existing unit.
+// The User= and Group= lines of the [Service] section of an existing unit.
 std::vector<std::string> KeptLines(const std::string& path) {
   std::vector<std::string> kept;
   std::string text;
@@ -62,7 +68,7 @@ std::vector<std::string> KeptLines(const std::string& path) {
     std::string line = Trim(text.substr(pos, end - pos));
     pos = end + 1;
     if (!line.empty() && line[0] == '[') inService = line == "[Service]";
-    else if (inService && line.compare(0, 5, "User=") == 0) kept.push_back(line);
+    else if (inService && (line.compare(0, 5, "User=") == 0 || line.compare(0, 6, "Group=") == 0)) kept.push_back(line);
   }
   return kept;
 }
@@ -118,17 +124,27 @@ HRESULT UnitText(const UnitConfig& config, const std::vector<std::string>& keptL
   for (char& c : description)
     if (c == '\n' || c == '\r') c = ' ';
   std::string t;
-  t += "# Written by the service's RegServer switch. A User= line edited here is kept when it is written again.\n";
+  t += "# Written by the service's RegServer switch. User= and Group= lines edited here are kept when it is\n"
+       "# written again.\n";
   t += "[Unit]\n";
   t += "Description=" + description + "\n";
   std::string after = "network-online.target";
   for (const std::string& a : config.after) after += " " + a;
   t += "After=" + after + "\n";
-  t += "Wants=" + after + "\n";
+  t += "Wants=network-online.target\n";
   t += "\n[Service]\n";
   t += config.notify ? "Type=notify\nNotifyAccess=main\n" : "Type=simple\n";
   t += "ExecStart=" + program + "\n";
-  for (const std::string& line : keptLines) t += line + "\n";
+  bool keptUser = false;
+  for (const std::string& line : keptLines) {
+    t += line + "\n";
+    keptUser = keptUser || line.compare(0, 5, "User=") == 0;
+  }
+  if (!keptUser && !config.user.empty()) {
+    std::string user;
+    if (!Quote(config.user, &user) || config.user.find_first_of(" \t\"\\%") != std::string::npos) return E_INVALIDARG;
+    t += "User=" + config.user + "\nGroup=" + config.user + "\n";
+  }
   for (const char* name : kProductVariables) {
     const char* value = std::getenv(name);
     if (!value || !*value) continue;
@@ -136,11 +152,46 @@ HRESULT UnitText(const UnitConfig& config, const std::vector<std::string>& keptL
     if (!Quote(std::string(name) + "=" + value, &quoted)) return E_INVALIDARG;
     t += "Environment=" + quoted + "\n";
   }
-  // The program stops what it started itself when it is told to stop; anything left then goes.
-  t += "KillMode=mixed\n";
-  t += "TimeoutStartSec=90\n";
+  if (config.sandbox) {
+    // What the program makes is the product group's to share.
+    t += "UMask=0007\n";
+    std::string runtime = vtx::sync::RuntimeDir();
+    std::vector<std::string> writable = config.writablePaths;
+    if (runtime == "/run/vantrex") {
+      // Shared by the product's units and kept when one of them stops.
+      t += "RuntimeDirectory=vantrex\nRuntimeDirectoryMode=0750\nRuntimeDirectoryPreserve=yes\n";
+    } else {
+      writable.push_back(runtime);
+    }
+    std::string paths;
+    for (const std::string& p : writable) {
+      std::string quoted;
+      // '-': a folder that is not there yet is not an error.
+      if (!Quote("-" + p, &quoted)) return E_INVALIDARG;
+      paths += (paths.empty() ? "" : " ") + quoted;
+    }
+    t += "ProtectSystem=strict\n";
+    if (!paths.empty()) t += "ReadWritePaths=" + paths + "\n";
+    t += "ProtectHome=" + config.protectHome + "\n";
+    t += "PrivateTmp=yes\nPrivateDevices=yes\nNoNewPrivileges=yes\nCapabilityBoundingSet=\n";
+    t += "RestrictAddressFamilies=" + config.addressFamilies + "\n";
+    t += "ProtectKernelTunables=yes\nProtectKernelModules=yes\nProtectKernelLogs=yes\nProtectControlGroups=yes\n";
+    // Callers of the pipes are told apart by their uids, and the processes they name are looked
+    // up: no private user namespace and no hidden /proc.
+    t += "ProtectClock=yes\nProtectHostname=yes\nRestrictNamespaces=yes\n";
+    t += "RestrictRealtime=yes\nRestrictSUIDSGID=yes\nLockPersonality=yes\n";
+    t += "SystemCallArchitectures=native\nSystemCallFilter=@system-service\nSystemCallErrorNumber=EPERM\n";
+    t += "DevicePolicy=closed\nKeyringMode=private\n";
+  }
+  for (const std::string& line : config.extraLines) {
+    if (line.find_first_of("\r\n") != std::string::npos) return E_INVALIDARG;
+    t += line + "\n";
+  }
+  t += "KillMode=" + config.killMode + "\n";
+  t += "TimeoutStartSec=" + std::to_string(config.startTimeoutSec) + "\n";
   t += "TimeoutStopSec=" + std::to_string(config.stopTimeoutSec) + "\n";
-  t += "Restart=no\n";
+  t += "Restart=" + config.restart + "\n";
+  if (config.restart != "no") t += "RestartSec=5\n";
   t += "\n[Install]\n";
   t += std::string("WantedBy=") + kWantedBy + "\n";
   *text = t;
@@ -204,21 +255,32 @@ HRESULT RemoveUnit(const std::string& unit, std::string* message) {
 }
 
 namespace {
-HRESULT ControlUnit(const char* verb, const std::string& unit, DWORD timeoutMs, std::string* message) {
+HRESULT ControlUnits(const char* verb, const std::vector<std::string>& units, DWORD timeoutMs, std::string* message) {
+  std::string names;
+  for (const std::string& u : units) names += (names.empty() ? "" : " ") + u;
   if (!SystemdRunning()) {
-    Say(message, std::string("cannot ") + verb + " " + unit + ": systemd is not running on this machine");
+    Say(message, std::string("cannot ") + verb + " " + names + ": systemd is not running on this machine");
     return E_FAIL;
   }
-  if (FAILED(Systemctl({verb, unit}, timeoutMs))) {
-    Say(message, std::string("systemctl ") + verb + " " + unit + " failed");
+  std::vector<std::string> arguments{verb};
+  arguments.insert(arguments.end(), units.begin(), units.end());
+  if (FAILED(Systemctl(arguments, timeoutMs))) {
+    Say(message, std::string("systemctl ") + verb + " " + names + " failed");
     return E_FAIL;
   }
   return S_OK;
+}
+HRESULT ControlUnit(const char* verb, const std::string& unit, DWORD timeoutMs, std::string* message) {
+  return ControlUnits(verb, {unit}, timeoutMs, message);
 }
 }  // namespace
 
 HRESULT StartUnit(const std::string& unit, std::string* message) {
   return ControlUnit("start", unit, kSystemctlStartMs, message);
+}
+
+HRESULT StartUnits(const std::vector<std::string>& units, std::string* message) {
+  return ControlUnits("start", units, kSystemctlStartMs, message);
 }
 
 HRESULT StopUnit(const std::string& unit, std::string* message) {
@@ -227,6 +289,133 @@ HRESULT StopUnit(const std::string& unit, std::string* message) {
 
 void Notify(const char* state) {
   if (state) sd_notify(0, state);
+}
+
+std::string ProductDataDir() {
+  std::string store = vtx::RegistryStorePath();
+  size_t slash = store.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : store.substr(0, slash);
+}
+
+std::string ProductAppDataDir() {
+  // As CSIDL_COMMON_APPDATA names it, also while it does not exist yet.
+  const char* folder = std::getenv("VANTREX_APPDATA");
+  return JoinPath(folder && *folder ? folder : "/var/lib", "Hulvane/Vantrex");
+}
+
+std::string DefaultDisplayMessagesPath() { return JoinPath(ProductDataDir(), "DisplayMessages.txt"); }
+
+namespace {
+
+// useradd and groupadd refuse while another program holds the account files' lock: tried again
+// for a few seconds.
+HRESULT RunAccountTool(const std::vector<std::string>& arguments) {
+  ProgramStart start;
+  start.program = arguments.front();
+  start.arguments.assign(arguments.begin() + 1, arguments.end());
+  HRESULT hr = E_FAIL;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    DWORD code = E_FAIL;
+    hr = RunProgram(start, 30000, &code);
+    if (SUCCEEDED(hr) && code == 0) return S_OK;
+    if (SUCCEEDED(hr)) hr = E_FAIL;
+    Sleep(250);
+  }
+  return hr;
+}
+
+HRESULT Own(const std::string& path, uid_t uid, gid_t gid, unsigned mode, std::string* message) {
+  // Never through a link: the folder's group may place one.
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT) return S_FALSE;
+    Say(message, "cannot open " + path + ": " + std::strerror(errno));
+    return HRESULT_FROM_WIN32(Win32FromErrno(errno));
+  }
+  struct stat st{};
+  // A file with another name elsewhere (a hard link the folder's group made) is not ours to give.
+  bool sound = fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink == 1));
+  bool ok = sound && fchown(fd, uid, gid) == 0 && fchmod(fd, static_cast<mode_t>(mode)) == 0;
+  int e = errno;
+  close(fd);
+  if (ok) return S_OK;
+  Say(message, "cannot give " + path + " to the product's account: " +
+                   (sound ? std::strerror(e) : "not a file of its own"));
+  return E_FAIL;
+}
+
+// True when every entry of the folder begins with one of the names.
+bool OnlyProductFiles(const std::string& folder, const std::vector<std::string>& names) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return false;
+  bool only = true;
+  while (dirent* e = readdir(dir)) {
+    std::string entry = e->d_name;
+    if (entry == "." || entry == "..") continue;
+    bool ours = false;
+    for (const std::string& n : names) ours = ours || entry.compare(0, n.size(), n) == 0;
+    if (!ours) {
+      only = false;
+      break;
+    }
+  }
+  closedir(dir);
+  return only;
+}
+
+}  // namespace
+
+HRESULT PrepareProductHost(std::string* message) {
+  if (geteuid() != 0) return S_FALSE;
+  std::string name = ProductAccountName();
+  std::string data = ProductDataDir();
+  gid_t gid;
+  if (!ProductGroup(&gid)) {
+    if (FAILED(RunAccountTool({"/usr/sbin/groupadd", "--system", name})) || !ProductGroup(&gid)) {
+      Say(message, "cannot make the group " + name + " (groupadd failed)");
+      return E_FAIL;
+    }
+  }
+  uid_t uid;
+  if (!ProductAccount(&uid, nullptr)) {
+    if (FAILED(RunAccountTool({"/usr/sbin/useradd", "--system", "--gid", name, "--home-dir", data, "--no-create-home",
+                               "--shell", "/usr/sbin/nologin", "--comment", "Vantrex services", name})) ||
+        !ProductAccount(&uid, nullptr)) {
+      Say(message, "cannot make the account " + name + " (useradd failed)");
+      return E_FAIL;
+    }
+  }
+  HRESULT hr = MakeDirectories(data.c_str(), 0755);
+  if (FAILED(hr)) {
+    Say(message, "cannot make the data folder " + data + ": " + Reason(hr));
+    return hr;
+  }
+  std::string store = vtx::RegistryStorePath();
+  std::string display = DefaultDisplayMessagesPath();
+  // The group administers the store: it makes the store's journal files beside it, and they
+  // take the folder's group. A folder that holds anything else (a store put in /var/lib itself)
+  // is not the product's to give.
+  if (OnlyProductFiles(data, {store.substr(store.rfind('/') + 1), display.substr(display.rfind('/') + 1)})) {
+    if (FAILED(hr = Own(data, uid, gid, 02770, message))) return hr;
+  } else {
+    Say(message, "the data folder " + data + " holds other files too: it is left as it is, so give the group " + name +
+                     " the right to write there yourself");
+  }
+  for (const char* suffix : {"", "-wal", "-shm", ".lock"})
+    if (FAILED(hr = Own(store + suffix, uid, gid, 0660, message))) return hr;
+  for (const char* suffix : {"", ".lock"})
+    if (FAILED(hr = Own(display + suffix, uid, gid, 0660, message))) return hr;
+  // The server writes the logs of its updates here.
+  std::string appData = ProductAppDataDir();
+  std::string logs = JoinPath(appData, "Logs");
+  if (FAILED(hr = MakeDirectories(logs.c_str(), 0755))) {
+    Say(message, "cannot make " + logs + ": " + Reason(hr));
+    return hr;
+  }
+  if (FAILED(hr = Own(appData, uid, gid, 02770, message))) return hr;
+  if (FAILED(hr = Own(logs, uid, gid, 02770, message))) return hr;
+  return S_OK;
 }
 
 bool AccountUid(const char* account, uid_t* uid) {

@@ -50,7 +50,8 @@ HRESULT MakeRuntimeDir(const char* sub) {
   bool made = access(dir.c_str(), F_OK) != 0;
   HRESULT hr = vtx::MakeDirectories(dir.c_str(), 0750);
   if (FAILED(hr)) return hr;
-  if (made && FAILED(hr = vtx::ShareWithProductGroup(dir.c_str(), 0750))) return hr;
+  // Made by root (the messenger, an installation), it still goes to the services' account.
+  if (made && FAILED(hr = vtx::HandToProduct(dir.c_str(), 0750))) return hr;
   if (!sub) return S_OK;
   std::string inner = vtx::JoinPath(dir, sub);
   if (mkdir(inner.c_str(), 0770) == 0) return vtx::ShareWithProductGroup(inner.c_str(), 0770);

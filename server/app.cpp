@@ -327,7 +327,10 @@ HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import, Ori
   if (!cds.lpData || cds.cbData < 8) return E_INVALIDARG;
   vtx::Account caller{};
   if (origin == Origin::Outside && !s.seams.pipe->Caller(&caller)) return E_ACCESSDENIED;
-  const vtx::Account* as = origin == Origin::Outside ? &caller : nullptr;
+  // Root asking a server that runs under the product's account gets the server's own rights,
+  // which are fewer: there is no root's to take.
+  bool rootAsksService = caller.uid == 0 && geteuid() != 0;
+  const vtx::Account* as = origin == Origin::Outside && !rootAsksService ? &caller : nullptr;
   auto* data = static_cast<const BYTE*>(cds.lpData);
   DWORD offset = 4;
   const char* path = StringIn(data, cds.cbData, offset);
@@ -445,6 +448,9 @@ bool RunImport(const Seams& seams, const std::string& given, bool confirmed) {
   } else if (SUCCEEDED(hr)) {
     if (confirmed || res.FormatMessageBox(nullptr, 440, 32, MB_YESNO | MB_ICONQUESTION, lib, looked.c_str()) == IDYES) {
       HRESULT sent = SendImportToServer(*seams.link, file.c_str());
+      // A server under the product's account cannot take our rights to read our file: we import
+      // it ourselves, with our own rights, inside its configuration session.
+      if (sent == E_ACCESSDENIED) sent = ImportInServerSession(*seams.link, *seams.store, file.c_str());
       ok = SUCCEEDED(sent);
       if (ok)
         res.FormatMessageBox(nullptr, 441, 32, MB_ICONINFORMATION, lib, looked.c_str());
@@ -571,6 +577,18 @@ HRESULT SendImportToServer(ServerLink& link, const char* path) {
   HRESULT hr = link.SendVXVMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), &result);
   GlobalFree(block);
   return FAILED(hr) ? hr : result;
+}
+
+HRESULT ImportInServerSession(ServerLink& link, SettingsStore& store, const char* path) {
+  DWORD reply = 0;
+  HRESULT hr = link.SendVXVMessage(WM_VX_LOCKCONFIG, 0, 0, &reply);
+  if (FAILED(hr)) return hr;
+  if (FAILED(static_cast<HRESULT>(reply))) return static_cast<HRESULT>(reply);
+  hr = store.ImportConfiguration(path, 1, nullptr);
+  // Unlocked with a reload when the import changed the store, so that the server's own save keeps it.
+  DWORD ignored = 0;
+  HRESULT unlocked = link.SendVXVMessage(WM_VX_UNLOCKCONFIG, SUCCEEDED(hr) ? 1 : 0, 0, &ignored);
+  return FAILED(hr) ? hr : unlocked;
 }
 
 void MigrateMessagesFile(SettingsStore& store) {

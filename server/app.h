@@ -49,6 +49,9 @@ void ServeWhileSettingsLockWaits();
 
 // Asks the running server to import a configuration file.
 HRESULT SendImportToServer(ServerLink& link, const char* path);
+// Imports the file with this program's own rights inside a configuration session of the running
+// server (locked, imported, unlocked with a reload).
+HRESULT ImportInServerSession(ServerLink& link, SettingsStore& store, const char* path);
 // Copies the old display-messages file "messages.txt" beside "Path" to "DisplayMessages".
 void MigrateMessagesFile(SettingsStore& store);
 

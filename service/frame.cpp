@@ -10,6 +10,7 @@
 #include "engine/foundation/regupgrade.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/timetext.h"
+#include "engine/notify/displayfile.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/servicepipe.h"
 #include "platform/codepage.h"
@@ -188,6 +189,9 @@ std::vector<vtx::service::UnitConfig> ServiceModule::Units() const {
   unit.unit = vtx::service::UnitName(serviceName_.c_str());
   unit.description = description_;
   unit.program = ProgramPath();
+  // A service that ends by a failure (a crash, a kill) is started again by systemd; its own
+  // programs it never restarts.
+  unit.restart = "on-failure";
   return {unit};
 }
 
@@ -200,19 +204,29 @@ std::string ServiceModule::NowText() {
 }
 
 void ServiceModule::CheckPeer(const char* peerName, bool reachable, const char* pipeName, DWORD msg, DWORD limitMs) {
-  if (peerPing_.Pending()) return;
   std::string peer = peerName;
   auto silent = [this, peer] {
     std::string status = peer + " did not answer at " + NowText();
     SetServiceStatus(SERVICE_RUNNING, status.c_str());
     OnPeerSilent();
   };
-  // The answer may take up to the interval: a longer wait would overlap the next tick.
-  if (!reachable || FAILED(peerPing_.Send(pipeName, msg, std::min(limitMs, WatchdogMs())))) {
+  if (peerPing_.Pending()) {
+    // Still no answer to the last tick's question: that tick's silence is told now.
+    if (peerWatch_) Unwatch(peerWatch_);
+    peerWatch_ = 0;
+    peerPing_.Cancel();
+    silent();
+  }
+  // The answer has three quarters of the interval: every tick asks anew and every silent one is
+  // told.
+  DWORD interval = WatchdogMs();
+  DWORD wait = std::min(limitMs, std::max<DWORD>(interval - interval / 4, 1));
+  if (!reachable || FAILED(peerPing_.Send(pipeName, msg, wait))) {
     silent();
     return;
   }
-  Watch(peerPing_.Handle(), peerPing_.Deadline(), [this, peer, silent](bool answered) {
+  peerWatch_ = Watch(peerPing_.Handle(), peerPing_.Deadline(), [this, peer, silent](bool answered) {
+    peerWatch_ = 0;
     DWORD reply = 0;
     HRESULT hr = answered ? peerPing_.Finish(&reply) : E_TIMEOUT;
     peerPing_.Cancel();
@@ -226,6 +240,17 @@ void ServiceModule::CheckPeer(const char* peerName, bool reachable, const char* 
 void ServiceModule::Say(const std::string& text) const { std::fprintf(stderr, "%s: %s\n", program_.c_str(), text.c_str()); }
 
 HRESULT ServiceModule::Install() {
+  // The screen notices need a display-messages file; one chosen before stays.
+  if (HRESULT hr = vtx::notify::RegisterDisplayMessages(); FAILED(hr)) {
+    const char* why = vtx::SystemErrorText(hr);
+    Say(std::string("cannot register the display-messages file in the store: ") + (why ? why : "error"));
+    return hr;
+  }
+  // The services' account and the rights on the store, before the units name that account.
+  std::string prepared;
+  HRESULT ready = vtx::service::PrepareProductHost(&prepared);
+  if (!prepared.empty()) Say(prepared);
+  if (FAILED(ready)) return ready;
   for (const vtx::service::UnitConfig& unit : Units()) {
     std::string message;
     HRESULT hr = vtx::service::InstallUnit(unit, &message);
@@ -260,7 +285,10 @@ HRESULT ServiceModule::Uninstall() {
 
 HRESULT ServiceModule::StartService() {
   std::string message;
-  HRESULT hr = vtx::service::StartUnit(Units().front().unit, &message);
+  // The service's own unit, and after it the others that it installs (the web service).
+  std::vector<std::string> names;
+  for (const vtx::service::UnitConfig& unit : Units()) names.push_back(unit.unit);
+  HRESULT hr = vtx::service::StartUnits(names, &message);
   if (!message.empty()) Say(message);
   // Without systemd the service runs by hand, in the foreground of a shell or from an init script.
   if (FAILED(hr) && !vtx::service::SystemdRunning())

@@ -185,6 +185,7 @@ class ServiceModule {
   CEventLog eventLog_;
   std::vector<WatchEntry> watches_;
   PipePing peerPing_;
+  WatchId peerWatch_ = 0;
   static ServiceModule* running_;
   WatchId nextWatch_ = 1;
 };

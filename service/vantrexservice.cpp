@@ -2,7 +2,9 @@
 // when the service stops.
 #include "service/vantrexservice.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +15,8 @@
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servicepipe.h"
 #include "engine/notify/servercommands.h"
+#include "platform/files.h"
+#include "platform/sync.h"
 
 namespace vtx::svc {
 
@@ -35,6 +39,8 @@ constexpr DWORD kPingLimitMs = 300000;
 // time-out of the unit is longer.
 constexpr DWORD kStopLimitMs = 30000;
 constexpr DWORD kLeastExitWaitMs = 5000;
+// A server ends within 10 s of a SIGTERM, whatever it does.
+constexpr DWORD kServerOwnStopMs = 12000;
 // The checks at start-up wait this long for the server's answer.
 constexpr DWORD kCheckTimeoutMs = 30000;
 
@@ -43,6 +49,13 @@ std::string CodeText(HRESULT hr) {
   std::snprintf(code, sizeof code, "0x%08X", hr);
   const char* text = vtx::SystemErrorText(hr);
   return text ? std::string(text) + " (" + code + ")" : code;
+}
+
+// How a program ended: its exit status, the signal that ended it, else its code in words.
+std::string ExitText(int waitStatus, DWORD code) {
+  if (waitStatus >= 0 && WIFEXITED(waitStatus)) return "status " + std::to_string(WEXITSTATUS(waitStatus));
+  if (waitStatus >= 0 && WIFSIGNALED(waitStatus)) return "signal " + std::to_string(WTERMSIG(waitStatus));
+  return "code " + CodeText(static_cast<HRESULT>(code));
 }
 
 }  // namespace
@@ -56,6 +69,24 @@ VantrexService::~VantrexService() {
 
 std::vector<vtx::service::UnitConfig> VantrexService::Units() const {
   std::vector<vtx::service::UnitConfig> units = ServiceModule::Units();
+  // The server runs under the product's account, in a sandbox that leaves it the store's folder,
+  // its logs and the runtime folder. Homes stay readable for the configuration files that
+  // their owners import.
+  vtx::service::UnitConfig& own = units.front();
+  own.user = vtx::ProductAccountName();
+  own.sandbox = true;
+  own.protectHome = "read-only";
+  own.addressFamilies = "AF_UNIX AF_INET AF_INET6 AF_NETLINK";
+  own.writablePaths = {vtx::service::ProductDataDir(), vtx::service::ProductAppDataDir()};
+  // The web service's administrator loads and saves configurations there, through the server.
+  own.writablePaths.push_back(ConfigurationsFolder());
+  // The start may take the server's minute to answer and two checks of kCheckTimeoutMs, or on
+  // failure that minute and the stop of the server; the stop the server's own limit.
+  own.startTimeoutSec = (kStartPolls * kStartPollMs + 2 * kCheckTimeoutMs) / 1000 + 30;
+  own.stopTimeoutSec = (kStopLimitMs + kLeastExitWaitMs) / 1000 + 25;
+  // A stop (or the death of vtxservice) tells every process of the unit to end: the server
+  // ends itself on SIGTERM and writes its "stopped" event.
+  own.killMode = "control-group";
   // Nothing else hosts the web service here: it gets a unit of its own, after the server's.
   std::string web = ProgramFolder() + "/vtxwebservice";
   struct stat st{};
@@ -66,10 +97,31 @@ std::vector<vtx::service::UnitConfig> VantrexService::Units() const {
     unit.program = web;
     unit.after = {units.front().unit};
     unit.notify = false;
+    unit.user = vtx::ProductAccountName();
+    unit.sandbox = true;
+    unit.writablePaths = {vtx::service::ProductDataDir()};
+    unit.startTimeoutSec = 30;
     unit.stopTimeoutSec = 30;
+    unit.restart = "on-failure";
     units.push_back(unit);
   }
   return units;
+}
+
+std::string VantrexService::ConfigurationsFolder() {
+  // The folder of this program, which root runs, never the one the store names: the product's
+  // group writes the store.
+  return ProgramFolder() + "/Configurations";
+}
+
+HRESULT VantrexService::OnInstalled(std::string* message) {
+  // The only folder of the product that the server writes in: the product's account's.
+  std::string configurations = ConfigurationsFolder();
+  struct stat st{};
+  if (lstat(configurations.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return S_OK;
+  HRESULT hr = vtx::HandToProduct(configurations.c_str(), 02770);
+  if (FAILED(hr) && message) *message = "cannot give " + configurations + " to the product's account";
+  return hr;
 }
 
 void VantrexService::WatchServer() {
@@ -87,7 +139,7 @@ void VantrexService::WatchServer() {
   });
 }
 
-HRESULT VantrexService::WaitForServer() {
+HRESULT VantrexService::WaitForServer(std::string* why) {
   for (int i = 0; i < kStartPolls; ++i) {
     if (CanSendVXVMessages()) return S_OK;
     if (!PumpFor(kStartPollMs, serverHandle_)) return S_FALSE;
@@ -96,10 +148,11 @@ HRESULT VantrexService::WaitForServer() {
       if (CanSendVXVMessages()) return S_OK;
       DWORD code = E_FAIL;
       server_.Wait(0, &code);
-      Say("vtxserver ended at start with code " + CodeText(code));
+      *why = "vtxserver ended at its start with " + ExitText(server_.LastWaitStatus(), code);
       return E_FAIL;
     }
   }
+  *why = "vtxserver did not answer within a minute";
   return E_FAIL;
 }
 
@@ -112,7 +165,14 @@ void VantrexService::StopServer() {
   uint64_t deadline = vtx::sync::DeadlineAfter(kStopLimitMs);
   if (serverWatch_) Unwatch(serverWatch_);
   serverWatch_ = 0;
-  StopServerApp(kStopLimitMs);
+  // A server that cannot be told (it serves no pipe yet) is asked as the system asks, by SIGTERM,
+  // and ends within its own limit.
+  if (CanSendVXVMessages()) {
+    StopServerApp(kStopLimitMs);
+  } else if (server_.Running()) {
+    kill(server_.Pid(), SIGTERM);
+    deadline = vtx::sync::DeadlineAfter(kServerOwnStopMs);
+  }
   if (server_.Running()) {
     uint64_t now = vtx::sync::NowMs();
     DWORD left = deadline > now ? static_cast<DWORD>(deadline - now) : 0;
@@ -126,10 +186,19 @@ void VantrexService::StopServer() {
 }
 
 DWORD VantrexService::OnStart() {
-  // A second service on the same machine would take the first one's server for its own.
-  if (CPipeMessageClient::PipeExists(g_szServicePipe)) {
-    Say("another vtxservice is running here");
+  // A second service on the same machine would take the first one's server for its own: the
+  // lock comes before anything else, so that of two started at once one goes on.
+  HRESULT taken = vtx::sync::MakeRuntimeDir();
+  long holder = 0;
+  if (SUCCEEDED(taken)) taken = instance_.Take(vtx::JoinPath(vtx::sync::RuntimeDir(), "vtxservice.lock"), &holder);
+  if (taken == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION) || CPipeMessageClient::PipeExists(g_szServicePipe)) {
+    std::string who = holder > 0 ? " (process " + std::to_string(holder) + ")" : "";
+    Say("another vtxservice is running here" + who);
     return ERROR_SERVICE_ALREADY_RUNNING;
+  }
+  if (FAILED(taken)) {
+    Say("cannot take the lock " + vtx::JoinPath(vtx::sync::RuntimeDir(), "vtxservice.lock") + ": " + CodeText(taken));
+    return HRESULT_CODE(taken);
   }
   RegStringValueA path;
   HRESULT hr = path.Load(HKEY_LOCAL_MACHINE, g_szAppKey, kServerValue);
@@ -141,18 +210,21 @@ DWORD VantrexService::OnStart() {
     vtx::ProgramStart start;
     start.program = path.GetString();
     start.arguments = {"/SERVICE"};
-    hr = server_.Start(start);
-    if (FAILED(hr)) {
+    // "Server" comes from the store, which the product's group writes.
+    std::string untrusted = vtx::UntrustedProgramReason(start);
+    hr = untrusted.empty() ? server_.Start(start) : E_ACCESSDENIED;
+    if (!untrusted.empty()) {
+      why = std::string("the program ") + path.GetString() + " is refused: " + untrusted;
+    } else if (FAILED(hr)) {
       why = std::string("cannot start ") + path.GetString();
     } else {
       if (serverHandle_) CloseHandle(serverHandle_);
       serverHandle_ = server_.PidFd() >= 0 ? vtx::sync::CreateFdHandle(server_.PidFd()) : nullptr;
-      hr = WaitForServer();
+      hr = WaitForServer(&why);
       if (hr == S_FALSE) {
         // Stopped while waiting: the run ends as a stop does.
         return 0;
       }
-      if (FAILED(hr)) why = "vtxserver did not answer within a minute";
     }
   }
   if (FAILED(hr)) {
@@ -200,8 +272,9 @@ void VantrexService::OnPeerSilent() {
   LoadStringA(lib, kCaptionText, caption, sizeof caption);
   LoadStringA(lib, kAlarmText, text, sizeof text);
   AlarmChannels c = ReadAlarmChannels();
-  if (c.screen) PipeMessageBox(nullptr, text, caption, kAlarmFlags);
-  if (c.log) MessageToLog(text, kAlarmFlags, &EventLog());
+  // A screen notice that no messenger takes goes to the event log instead.
+  bool shown = c.screen && SUCCEEDED(PipeMessageBox(nullptr, text, caption, kAlarmFlags));
+  if (c.log || (c.screen && !shown)) MessageToLog(text, kAlarmFlags, &EventLog());
   if (c.file) MessageToFile(text, kAlarmFlags, c.messagesFile.c_str(), lib, &EventLog(), TRUE);
   if (c.email) {
     if (_stricmp(c.profile.c_str(), g_szSmtpProfile) == 0)

@@ -94,6 +94,12 @@ HRESULT RunFilterProgram(HRESULT folderResult, const char* folder, const char* p
   // An argument vector, never a quoted command line: a '"' in an address stays inside its argument.
   start.arguments = {text1, address, text3 ? text3 : "", std::to_string(number)};
   start.directory = folder;
+  // The folder comes from the store, which the product's group writes.
+  if (std::string why = vtx::UntrustedProgramReason(start); !why.empty()) {
+    std::string text = std::string("The filter program \"") + program + "\" is refused: " + why;
+    if (errorText) *errorText = text.c_str();
+    return E_ACCESSDENIED;
+  }
   vtx::ChildProcess child;
   if (FAILED(child.Start(start))) {
     std::string fallback = std::string("The filter program \"") + program + "\" could not be started.";
@@ -285,6 +291,16 @@ HRESULT CSettings::ExecuteCustomAction(HWND window, char** errorText) const {
   CStringA folder;
   HRESULT hr = GetVXFolderName(folder, "Actions");
   if (hr != 1) return hr;
+  {
+    // The folder comes from the store, which the product's group writes.
+    vtx::ProgramStart named;
+    named.program = program;
+    named.directory = folder.c_str();
+    if (std::string why = vtx::UntrustedProgramReason(named); !why.empty()) {
+      if (errorText) *errorText = GlobalText(("The custom action \"" + program + "\" is refused: " + why).c_str());
+      return E_ACCESSDENIED;
+    }
+  }
 
   hr = kServerUnavailable;
   if (vtx::settings::PipeExecute)

@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 
+#include "engine/foundation/regvalue.h"
+#include "engine/notify/servercommands.h"
+#include "platform/service.h"
 #include "platform/sync.h"
 
 namespace vtx::notify {
@@ -23,7 +27,10 @@ DisplayFileLock::DisplayFileLock(const std::string& path) {
   fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
   if (fd_ < 0) return;
   struct stat st;
-  if (fstat(fd_, &st) == 0 && st.st_uid == geteuid()) vtx::ShareWithProductGroup(fd_, 0660);
+  // Made with another account's rights (the messenger writes as the product's account), it is
+  // that account's to share.
+  uid_t fileUser = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1)));
+  if (fstat(fd_, &st) == 0 && st.st_uid == fileUser) vtx::ShareWithProductGroup(fd_, 0660);
   for (int i = 0; i < kLockTries; ++i) {
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
       held_ = true;
@@ -52,6 +59,15 @@ bool DeleteDisplayFileIfUnchanged(const std::string& path, const vtx::FileStamp&
   vtx::FileStamp now;
   return lock.held() && SUCCEEDED(vtx::StampFile(path.c_str(), &now)) && now == shown &&
          unlink(path.c_str()) == 0;
+}
+
+HRESULT RegisterDisplayMessages() {
+  RegStringValueA value;
+  if (SUCCEEDED(value.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "DisplayMessages")) && value.GetString() &&
+      *value.GetString())
+    return S_FALSE;
+  value = vtx::service::DefaultDisplayMessagesPath().c_str();
+  return value.Save(HKEY_LOCAL_MACHINE, g_szAppKey, "DisplayMessages");
 }
 
 }  // namespace vtx::notify

@@ -36,4 +36,8 @@ HRESULT ReadDisplayFile(const char* path, size_t cap, std::string* text, vtx::Fi
 // written since then stays). True when the file was deleted.
 bool DeleteDisplayFileIfUnchanged(const std::string& path, const vtx::FileStamp& shown);
 
+// Registers the default display-messages file ("DisplayMessages.txt" in the product's data folder)
+// as "DisplayMessages" unless the store names one already (S_FALSE then).
+HRESULT RegisterDisplayMessages();
+
 }  // namespace vtx::notify

@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/locale.h"
+#include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/sysinfo.h"
 #include "platform/systime.h"
@@ -239,11 +240,19 @@ int OpenMessageFile(const char* path, DWORD waitMs) {
     return -1;
   }
   // Whoever names the file must not make us write through a link, into a device or a FIFO, or
-  // into a file that has another name elsewhere.
-  vtx::ScopedFd fd = vtx::OpenFile(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0640);
-  if (!fd) {
-    if (errno == ELOOP) SetLastError(ERROR_ACCESS_DENIED);
-    return -1;
+  // into a file that has another name elsewhere; nor make root write where that one may not.
+  vtx::ScopedFd fd;
+  {
+    vtx::ProductFileAccess rights(path);
+    if (!rights.Ok()) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return -1;
+    }
+    fd = vtx::OpenFile(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0640);
+    if (!fd) {
+      if (errno == ELOOP) SetLastError(ERROR_ACCESS_DENIED);
+      return -1;
+    }
   }
   struct stat st;
   if (fstat(fd.Get(), &st) != 0) {

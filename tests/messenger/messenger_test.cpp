@@ -23,6 +23,7 @@
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "tests/support/accounts.h"
 #include "tests/support/child.h"
 #include "tests/support/env.h"
 #include "tests/support/paths.h"
@@ -99,6 +100,27 @@ TEST_F(DisplayLog, NewestFirstWithSeparatorsAndNoForgedEntries) {
   EXPECT_EQ(vtx::msg::WriteDisplayLog(path, nullptr, 0, lib), S_FALSE);
   EXPECT_TRUE(vtx::msg::DeleteDisplayLog(path));
   EXPECT_FALSE(vtx::msg::DeleteDisplayLog(path));
+  FreeLibrary(lib);
+}
+
+TEST_F(DisplayLog, TheFileKeepsTheNewestEntriesWithinItsBound) {
+  HMODULE lib = LoadResourceLibrary(kAppKey);
+  ASSERT_NE(lib, nullptr);
+  std::string path = dir_ / "display.txt";
+  // Forty messages of 1 MiB each: every one is cut to its bound, and the oldest give way.
+  std::string big(1024 * 1024, 'x');
+  for (int i = 0; i < 40; ++i) {
+    std::string text = "message " + std::to_string(i) + " " + big;
+    ASSERT_EQ(vtx::msg::WriteDisplayLog(path, text.c_str(), 0x40, lib), S_OK) << i;
+  }
+  std::string whole = vtxtest::ReadFile(path);
+  EXPECT_LE(whole.size(), vtx::msg::kMaxDisplayFileBytes);
+  std::vector<std::string> entries = Split(whole);
+  ASSERT_GE(entries.size(), 10u);
+  for (const std::string& e : entries) EXPECT_LE(e.size(), vtx::msg::kMaxDisplayEntryBytes);
+  EXPECT_NE(entries[0].find("message 39 "), std::string::npos);
+  EXPECT_NE(entries[1].find("message 38 "), std::string::npos);
+  EXPECT_EQ(whole.find("message 0 "), std::string::npos);
   FreeLibrary(lib);
 }
 
@@ -253,9 +275,14 @@ class MessengerProgram : public Store {
     return pid;
   }
   void Start() {
-    // The installation writes the PAM service file that the logons use.
+    // The installation writes the PAM service file that the logons use, and makes the product's
+    // account, whose rights the messenger takes for the display-messages file.
     ASSERT_EQ(Run({"-RegServer"}), 0);
     ASSERT_EQ(vtxtest::ReadFile(dir_ / "pam.d/hulvane-vantrex"), vtx::LogonServiceText());
+    uid_t uid;
+    gid_t gid;
+    ASSERT_TRUE(account_.Ids(&uid, &gid)) << "the installation made no account " << account_.name();
+    ASSERT_EQ(chown(dir_.path().c_str(), uid, gid), 0);
     pid_ = Spawn({});
     bool ready = false;
     for (int i = 0; i < 100 && !ready; ++i) ready = notify_->Receive(300).find("READY=1") != std::string::npos;
@@ -273,6 +300,7 @@ class MessengerProgram : public Store {
   static std::string user_;
   static int uid_, gid_;
   static bool made_;
+  vtxtest::ThrowawayProductAccount account_{"q"};
   vtxtest::ScopedEnv units_{"VANTREX_UNIT_DIR", dir_ / "units"}, pam_{"VANTREX_PAM_DIR", dir_ / "pam.d"},
       notifySocket_{"NOTIFY_SOCKET", dir_ / "notify.sock"};
   std::unique_ptr<vtxtest::SyslogListener> log_, notify_;
@@ -381,6 +409,26 @@ TEST_F(MessengerProgram, WatchdogAlarmWhenTheServiceIsSilent) {
   bool logged = false;
   for (int i = 0; i < 20 && !logged; ++i) logged = log_->Receive(500).find("service does not answer") != std::string::npos;
   EXPECT_TRUE(logged);
+}
+
+TEST_F(MessengerProgram, ADisplayFileWhereTheProductAccountMayNotWriteIsNotWrittenAndTheAlarmIsLogged) {
+  // A member of the product's group names a file that only root may write: the messenger, which
+  // runs as root, writes with the product account's rights, so nothing is written there, and the
+  // screen-only alarm reaches the event log instead.
+  std::string closed = dir_ / "root-only";
+  ASSERT_EQ(mkdir(closed.c_str(), 0700), 0);
+  Put("DisplayMessages", closed + "/display.txt");
+  PutDword("ApplicationMonitor", 1);
+  PutDword("MessagesToLog", 0);
+  Start();
+  std::string box = U32(0) + U32(0x40) + Str("planted") + Str("") + std::string(4, '\0');
+  EXPECT_EQ(Ask(CopyData(1, box, static_cast<uint32_t>(box.size()))), U32(0));
+  bool logged = false;
+  for (int i = 0; i < 20 && !logged; ++i)
+    logged = log_->Receive(500).find("service does not answer") != std::string::npos;
+  EXPECT_TRUE(logged);
+  EXPECT_NE(access((closed + "/display.txt").c_str(), F_OK), 0);
+  EXPECT_NE(access((closed + "/display.txt.lock").c_str(), F_OK), 0);
 }
 
 TEST_F(MessengerProgram, WithoutItsResourceLibraryItStopsWithCodeTwo) {

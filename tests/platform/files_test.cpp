@@ -374,3 +374,54 @@ TEST(Files, LockFileHasOneHolderAndNamesIt) {
   waitpid(child, nullptr, 0);
   EXPECT_EQ(first.Take(path), S_OK);
 }
+
+TEST(Files, TrustedPathsBelongToRootOrUsAndNobodyElseMayChangeThem) {
+  TempDir dir;  // 0700 root under the sticky /tmp
+  ASSERT_EQ(geteuid(), 0u) << "the owners of the cases need root";
+  const uid_t nobody = 65534;
+  auto folder = [&](const std::string& name, unsigned mode, uid_t owner) {
+    std::string p = dir / name;
+    EXPECT_EQ(mkdir(p.c_str(), 0700), 0) << p;
+    EXPECT_EQ(chown(p.c_str(), owner, static_cast<gid_t>(-1)), 0) << p;
+    EXPECT_EQ(chmod(p.c_str(), mode), 0) << p;
+    return p;
+  };
+  std::string good = folder("good", 0755, 0);
+  std::string shared = folder("shared", 0775, 0);
+  std::string others = folder("others", 0755, nobody);
+  std::string sticky = folder("sticky", 01777, 0);
+  Touch(good + "/prog");
+  Touch(shared + "/prog");
+  Touch(others + "/prog");
+  Touch(sticky + "/prog");
+  std::string writable = good + "/writable";
+  Touch(writable);
+  chmod(writable.c_str(), 0666);
+  ASSERT_EQ(symlink((others + "/prog").c_str(), (good + "/link").c_str()), 0);
+  ASSERT_EQ(symlink((good + "/prog").c_str(), (good + "/fine-link").c_str()), 0);
+  struct Case {
+    std::string path;
+    const char* refusal;  // a part of the reason, "" when the path is trusted
+  } cases[] = {
+      {good + "/prog", ""},
+      {good, ""},
+      {good + "/fine-link", ""},
+      {sticky + "/prog", ""},  // a root folder with the sticky bit above it, as /tmp
+      {sticky, "may be changed by other accounts"},
+      {shared + "/prog", "may be changed by other accounts"},
+      {others + "/prog", "belongs to another account"},
+      {writable, "may be changed by other accounts"},
+      {good + "/link", "belongs to another account"},
+      {good + "/../good/prog", "\"..\""},
+      {"relative/prog", "not an absolute path"},
+      {good + "/missing", "No such file"},
+  };
+  for (const Case& c : cases) {
+    std::string why = vtx::UntrustedPathReason(c.path);
+    if (!*c.refusal) {
+      EXPECT_EQ(why, "") << c.path;
+    } else {
+      EXPECT_NE(why.find(c.refusal), std::string::npos) << c.path << ": " << why;
+    }
+  }
+}

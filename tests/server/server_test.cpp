@@ -709,7 +709,9 @@ class ImportSwitch : public Server {
     EXPECT_EQ(RunServer({arg}, client.seams()), status);
     EXPECT_EQ(client.store.loads, 0);  // the import run never becomes a server
     boxes = client.resources.boxes;
+    clientImports = client.store.imports;
   }
+  std::vector<std::string> clientImports;
   int answer = IDYES;
   HRESULT canSave = S_OK;
   std::vector<Box> boxes;
@@ -747,6 +749,18 @@ TEST_F(ImportSwitch, AsksThenHandsTheFileToTheRunningServer) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].textId, 83u);
   EXPECT_EQ(boxes[1].hr, 0x80070002u);
+  EXPECT_TRUE(clientImports.empty());
+
+  // A server that cannot take the caller's rights (it runs as the product's account): the caller
+  // imports the file itself, with its own rights, inside the server's configuration session.
+  rig.store.configFileResult = E_ACCESSDENIED;
+  RunImport("/l:/tmp/mine.vx-cnf");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].textId, 441u);
+  EXPECT_EQ(clientImports, (std::vector<std::string>{"/tmp/mine.vx-cnf"}));
+  EXPECT_EQ(Send(WM_VX_LOCKCONFIG, 0), 0u);  // unlocked again
+  Send(WM_VX_UNLOCKCONFIG, 0);
+  rig.store.configFileResult = S_OK;
 
   canSave = E_ACCESSDENIED;
   RunImport("/l:/tmp/site.vx-cnf", 1);

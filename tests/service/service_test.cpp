@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +20,9 @@
 
 #include "engine/foundation/regvalue.h"
 #include "service/frame.h"
+#include "tests/support/accounts.h"
 #include "tests/support/child.h"
+#include "tests/support/command.h"
 #include "tests/support/env.h"
 #include "tests/support/paths.h"
 #include "tests/support/rawpipe.h"
@@ -144,6 +148,7 @@ TEST(ServiceVerbs, TheTextAfterTheSwitchIsComparedWhole) {
 }
 
 TEST_F(ServiceProgram, RegisterWritesAVerifiedUnitAndTheSystemctlVerbsFailWithoutSystemd) {
+  vtxtest::ThrowawayProductAccount account;
   const std::string program = vtxtest::Program("vtxservice");
   const std::string unit = dir_ / "units/hulvane-vantrex.service";
   ASSERT_EQ(RunToEnd(program, {"-RegServer"}), 0);
@@ -229,6 +234,166 @@ TEST_F(ServiceProgram, WatchdogAlarmsForASilentServerAndStopEndsBothWithinTheLim
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin).count();
   EXPECT_LT(seconds, 45);
   EXPECT_NE(kill(server, 0), 0) << "vtxserver outlived its service";
+}
+
+TEST_F(ServiceProgram, AFreshInstallMakesTheAccountAndGivesItTheStoreAndItsFolders) {
+  vtxtest::ThrowawayProductAccount account;
+  // A store in a folder of its own, as /var/lib/vantrex is.
+  vtxtest::ScopedEnv store("VANTREX_REGISTRY", dir_ / "data/registry.db");
+  vtxtest::ScopedEnv appdata("VANTREX_APPDATA", dir_ / "appdata");
+  ASSERT_EQ(RunToEnd(vtxtest::Program("vtxservice"), {"-RegServer"}), 0);
+  // Twice: the second run finds everything made and changes nothing.
+  ASSERT_EQ(RunToEnd(vtxtest::Program("vtxservice"), {"-RegServer"}), 0);
+  uid_t uid;
+  gid_t gid;
+  ASSERT_TRUE(account.Ids(&uid, &gid));
+  passwd* pw = getpwnam(account.name().c_str());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(pw->pw_gid, gid);
+  EXPECT_LT(pw->pw_uid, 1000u) << "a system account";
+  EXPECT_STREQ(pw->pw_shell, "/usr/sbin/nologin");
+  struct Case {
+    std::string path;
+    unsigned mode;
+  } cases[] = {
+      {dir_ / "data", 02770},
+      {dir_ / "data/registry.db", 0660},
+      {dir_ / "appdata/Hulvane/Vantrex", 02770},
+      {dir_ / "appdata/Hulvane/Vantrex/Logs", 02770},
+  };
+  for (const Case& c : cases) {
+    struct stat st{};
+    ASSERT_EQ(stat(c.path.c_str(), &st), 0) << c.path;
+    EXPECT_EQ(st.st_uid, uid) << c.path;
+    EXPECT_EQ(st.st_gid, gid) << c.path;
+    EXPECT_EQ(st.st_mode & 07777, c.mode) << c.path;
+  }
+  RegStringValueA display;
+  ASSERT_EQ(display.Load(HKEY_LOCAL_MACHINE, kAppKey, "DisplayMessages"), S_OK);
+  EXPECT_STREQ(display.GetString(), (dir_ / "data/DisplayMessages.txt").c_str());
+  // The service runs under that account, in a sandbox that leaves it its folders.
+  std::string unit = vtxtest::ReadFile(dir_ / "units/hulvane-vantrex.service");
+  EXPECT_NE(unit.find("\nUser=" + account.name() + "\nGroup=" + account.name() + "\n"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("ReadWritePaths=\"-" + (dir_ / "data") + "\""), std::string::npos) << unit;
+  EXPECT_NE(unit.find("Environment=\"VANTREX_ACCOUNT=" + account.name() + "\""), std::string::npos) << unit;
+  std::string cmd = "systemd-analyze verify --man=no '" + (dir_ / "units/hulvane-vantrex.service") + "' 2>&1";
+  int status = -1;
+  std::string said = vtxtest::RunCommand(cmd, &status);
+  EXPECT_EQ(status, 0) << said;
+  // A display-messages file chosen before stays.
+  RegStringValueA chosen;
+  chosen = "/elsewhere/messages.txt";
+  ASSERT_EQ(chosen.Save(HKEY_LOCAL_MACHINE, kAppKey, "DisplayMessages"), S_OK);
+  ASSERT_EQ(RunToEnd(vtxtest::Program("vtxservice"), {"-RegServer"}), 0);
+  ASSERT_EQ(display.Load(HKEY_LOCAL_MACHINE, kAppKey, "DisplayMessages"), S_OK);
+  EXPECT_STREQ(display.GetString(), "/elsewhere/messages.txt");
+}
+
+TEST_F(ServiceProgram, OfTwoServicesStartedTogetherOneRunsAndTheOtherEndsWithoutTouchingIt) {
+  std::vector<pid_t> services;
+  for (int i = 0; i < 2; ++i) services.push_back(Spawn(vtxtest::Program("vtxservice"), {}));
+  int status = -1;
+  pid_t loser = -1;
+  // The loser ends at once with status 1; the winner reports that it runs.
+  ASSERT_TRUE(vtxtest::Eventually([&] {
+    for (pid_t p : services)
+      if (waitpid(p, &status, WNOHANG) == p) {
+        loser = p;
+        return true;
+      }
+    return false;
+  }, std::chrono::seconds(30)));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  service_ = services[0] == loser ? services[1] : services[0];
+  ASSERT_TRUE(Notified("READY=1", 30000));
+  pid_t server = Server();
+  ASSERT_GT(server, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(kill(server, 0), 0) << "the loser quit the winner's server";
+  EXPECT_EQ(Socat("HulvaneVantrexSvcPipe", Request(3)), U32(1));
+  ASSERT_EQ(kill(service_, SIGTERM), 0);
+  EXPECT_EQ(vtxtest::WaitExit(service_, std::chrono::seconds(15)), 0);
+  service_ = -1;
+}
+
+TEST_F(ServiceProgram, EverySilentTickOfAShortIntervalAlarmsAndAScreenNoticeWithoutMessengerIsLogged) {
+  // Screen only, and no messenger runs: the alarm must still reach the event log.
+  PutDword("MessagesToFile", 0);
+  PutDword("MessagesToLog", 0);
+  PutDword("MessagesOnScreen", 1);
+  PutDword("ApplicationMonitor", 2);
+  StartService();
+  pid_t server = Server();
+  ASSERT_GT(server, 0);
+  ASSERT_EQ(kill(server, SIGSTOP), 0);
+  // Ticks at 2 s apart: in 11 s at least four of them find the server silent.
+  int alarms = 0;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(11);
+  while (std::chrono::steady_clock::now() < end) {
+    int left = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+    if (log_->Receive(std::max(left, 1)).find("Vantrex server does not answer") != std::string::npos) ++alarms;
+  }
+  EXPECT_GE(alarms, 4);
+  EXPECT_LE(alarms, 6);
+  kill(server, SIGCONT);
+}
+
+TEST_F(ServiceProgram, AServerInAFolderThatAnotherAccountMayChangeIsNotRun) {
+  // A member of the product's group registers a folder of its own; the service must not run
+  // the program it puts there.
+  struct Case {
+    const char* what;
+    uid_t owner;
+    unsigned mode;
+  } cases[] = {{"another account's folder", 65534, 0755}, {"a folder others may write", 0, 0777}};
+  for (const Case& c : cases) {
+    std::string folder = dir_ / ("member-" + std::to_string(c.owner) + "-" + std::to_string(c.mode));
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::string marker = dir_ / "ran";
+    std::ofstream(folder + "/vtxserver") << "#!/bin/sh\ntouch '" << marker << "'\nexit 0\n";
+    chmod((folder + "/vtxserver").c_str(), 0755);
+    ASSERT_EQ(chown(folder.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(chmod(folder.c_str(), c.mode), 0);
+    Put("Server", folder + "/vtxserver");
+    int status = -1;
+    std::string said = vtxtest::RunCommand("'" + vtxtest::Program("vtxservice") + "' 2>&1", &status);
+    EXPECT_EQ(status, 5) << c.what << ": " << said;  // access denied
+    EXPECT_NE(said.find("is refused"), std::string::npos) << c.what << ": " << said;
+    EXPECT_NE(access(marker.c_str(), F_OK), 0) << c.what << ": the program ran";
+  }
+}
+
+TEST_F(ServiceProgram, AStopDuringTheStartEndsAServerThatServesNoPipeYetAtOnce) {
+  // A server that has not answered yet cannot be told to quit: it gets SIGTERM, as the system
+  // would send it, instead of a wait for an answer that cannot come.
+  std::string script = dir_ / "silent.sh";
+  std::ofstream(script) << "#!/bin/sh\necho $$ > '" << (dir_ / "silent.pid") << "'\nexec sleep 120\n";
+  chmod(script.c_str(), 0755);
+  Put("Server", script);
+  service_ = Spawn(vtxtest::Program("vtxservice"), {});
+  ASSERT_GT(service_, 0);
+  ASSERT_TRUE(vtxtest::Eventually([&] { return !vtxtest::ReadFile(dir_ / "silent.pid").empty(); }));
+  pid_t server = std::stoi(vtxtest::ReadFile(dir_ / "silent.pid"));
+  auto begin = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(service_, SIGTERM), 0);
+  EXPECT_EQ(vtxtest::WaitExit(service_, std::chrono::seconds(30)), 0);
+  service_ = -1;
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+  EXPECT_NE(kill(server, 0), 0) << "the server outlived its service";
+}
+
+TEST_F(ServiceProgram, AServerThatEndsAtOnceIsNamedWithItsStatus) {
+  std::string script = dir_ / "ends3.sh";
+  std::ofstream(script) << "#!/bin/sh\nexit 3\n";
+  chmod(script.c_str(), 0755);
+  Put("Server", script);
+  int status = -1;
+  std::string said = vtxtest::RunCommand("'" + vtxtest::Program("vtxservice") + "' 2>&1", &status);
+  EXPECT_EQ(status, 1) << said;
+  EXPECT_NE(said.find("vtxserver ended at its start with status 3"), std::string::npos) << said;
+  EXPECT_EQ(said.find("within a minute"), std::string::npos) << said;
 }
 
 TEST_F(ServiceProgram, AServerThatCannotStartStopsTheServiceWithItsCode) {

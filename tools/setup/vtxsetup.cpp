@@ -1,7 +1,8 @@
 // Registers an installed product folder in the registry store: the values every program reads to
 // find the server, the filter programs and definitions, the actions, the validators and the
-// English resource catalogue. Optionally configures the data source and the update schedule. With
-// a server running, it writes inside a configuration session of that server.
+// English resource catalogue, and the display-messages file unless one is set. Optionally
+// configures the data source and the update schedule. With a server running, it writes inside a
+// configuration session of that server.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/notify/displayfile.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servercommands.h"
 #include "platform/codepage.h"
@@ -101,7 +103,8 @@ bool Write(const std::string& folder, const std::vector<Source>& sources, bool s
   const std::string catalogue = folder + "/Resources/0409/vantrex.cat";
   bool ok = Put("Path", folder) && Put("Filters", folder + "/Filters") && Put("Actions", folder + "/Actions") &&
             Put("Validators", folder + "/Validators") && Put("Server", folder + "/vtxserver") &&
-            Put("Resources0409", catalogue) && Put("Resources0000", catalogue);
+            Put("Resources0409", catalogue) && Put("Resources0000", catalogue) &&
+            Report("DisplayMessages", vtx::notify::RegisterDisplayMessages());
   if (!ok) return false;
   // Configuration files that the web service's administrator loads and saves live here.
   if (mkdir((folder + "/Configurations").c_str(), 0750) != 0 && errno != EEXIST) {

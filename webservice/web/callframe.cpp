@@ -174,6 +174,17 @@ HRESULT ExecuteClientValidation(CSettings& settings, uint32_t, const char* clien
   CStringA folder;
   HRESULT hr = GetVXFolderName(folder, "Validators");
   if (FAILED(hr)) return hr;
+  {
+    // The folder comes from the store, which the product's group writes.
+    vtx::ProgramStart named;
+    named.program = program.c_str();
+    named.directory = folder.c_str();
+    if (std::string why = vtx::UntrustedProgramReason(named); !why.empty()) {
+      std::string text = "The client validation program \"" + std::string(program.c_str()) + "\" is refused: " + why;
+      if (error) *error = text.c_str();
+      return E_ACCESSDENIED;
+    }
+  }
 
   hr = E_SERVER_UNAVAILABLE;
   if (g_pfnPipeExecute) {

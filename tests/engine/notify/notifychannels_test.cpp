@@ -28,6 +28,7 @@
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/sysinfo.h"
+#include "tests/support/accounts.h"
 #include "tests/support/child.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
@@ -202,6 +203,37 @@ TEST_F(Channels, LockedLogFileFailsWithSharingViolationAndTellsTheEventLog) {
   EXPECT_EQ(MessageToFile("after", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
   release.join();
   EXPECT_EQ(EntryTexts(ReadFile(path)), (std::vector<std::string>{"after", "kept"}));
+}
+
+// The store names the messages file, and the product's group writes the store: a root process
+// writes it with the rights of the product's account, never where only root may write; without
+// that account (but with the group) only in the store's folder.
+TEST_F(Channels, RootWritesTheMessagesFileOnlyWhereTheProductAccountMay) {
+  ASSERT_EQ(geteuid(), 0u) << "the case is root's";
+  vtxtest::ThrowawayProductAccount account("n");
+  ASSERT_TRUE(account.Make());
+  uid_t uid;
+  gid_t gid;
+  ASSERT_TRUE(account.Ids(&uid, &gid));
+  std::string closed = store_ / "root-only";
+  std::string open = store_ / "accounts";
+  ASSERT_EQ(mkdir(closed.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(chown(open.c_str(), uid, gid), 0);
+  chmod(store_.path().c_str(), 0755);
+  std::ofstream(closed + "/secret.log") << "root's own\n";
+  EXPECT_EQ(MessageToFile("planted", 0, (closed + "/secret.log").c_str(), module_, &eventLog_, FALSE),
+            HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadFile(closed + "/secret.log"), "root's own\n");
+  EXPECT_EQ(MessageToFile("new", 0, (closed + "/new.log").c_str(), module_, &eventLog_, FALSE),
+            HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+  EXPECT_NE(access((closed + "/new.log").c_str(), F_OK), 0);
+  // Where the account may write, the file is written, and it is the account's.
+  ASSERT_EQ(MessageToFile("kept", 0, (open + "/alarm.log").c_str(), module_, &eventLog_, FALSE), S_OK);
+  struct stat st{};
+  ASSERT_EQ(stat((open + "/alarm.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, uid);
+  EXPECT_EQ(EntryTexts(ReadFile(open + "/alarm.log")), (std::vector<std::string>{"kept"}));
 }
 
 // The messages file is a plain file of ours: a link in its place, a second name, a FIFO or a folder
