@@ -2,6 +2,7 @@
 // catalogue registered, and message boxes answered from a script.
 #pragma once
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <deque>
@@ -56,6 +57,8 @@ class ManagerEnvironment {
  private:
   PrivateStore dir_;
   ScopedEnv xdg_{"XDG_RUNTIME_DIR", dir_ / "xdg"};
+  // No product account or group, whatever the host has: the test's files stay the test's.
+  ScopedEnv account_{"VANTREX_ACCOUNT", "vtxnone" + std::to_string(getpid())};
 };
 
 // A test's environment with the catalogue loaded.

@@ -35,6 +35,7 @@
 #include "tests/manager/serverpeer.h"
 #include "tests/manager/waiting.h"
 #include "tests/manager/xdisplay.h"
+#include "tests/support/accounts.h"
 
 using namespace vtx::manager;
 using vtxtest::Ended;
@@ -320,8 +321,14 @@ class SessionTest : public QObject {
   // Members of the product group: a member's manager killed while it held the lock is recovered
   // by another member's next start, which then configures and saves.
   void membersRecoverAndSave() {
-    const int group = 61460, killedMember = 61461, nextMember = 61462;
+    const int killedMember = 61461, nextMember = 61462;
     ServerScene scene;
+    vtxtest::ThrowawayProductAccount account("g");
+    QVERIFY(account.Make());
+    uid_t productUid;
+    gid_t productGid;
+    QVERIFY(account.Ids(&productUid, &productGid));
+    const int group = static_cast<int>(productGid);
     QVERIFY(scene.Start());
     scene.ShareWithGroup(group);
     auto killed = scene.StartAs(kManager, {}, {}, killedMember, group);
