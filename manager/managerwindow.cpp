@@ -18,6 +18,7 @@
 #include "manager/offgui.h"
 #include "manager/qtparts.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
@@ -112,7 +113,15 @@ CManagerWindow::~CManagerWindow() { Destroy(); }
 bool CManagerWindow::Create(DWORD mode) {
   resources_ = LoadResourceLibrary(kAppKey);
   if (!resources_) {
-    MessageBoxA(nullptr, kNoResources, kCaption, MB_ICONHAND);
+    // An account outside the product's group may not open the store at all: it is told so.
+    std::string why = kNoResources;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppKey, 0, KEY_READ, &key) == ERROR_ACCESS_DENIED)
+      why = "Your account may not read the Vantrex settings: only root and the members of the group \"" +
+            vtx::ProductAccountName() + "\" may.";
+    if (key) RegCloseKey(key);
+    std::fprintf(stderr, "vtxmanager: %s\n", why.c_str());
+    MessageBoxA(nullptr, why.c_str(), kCaption, MB_ICONHAND);
     return false;
   }
   trayMenu_ = std::make_unique<TrayMenuController>(resources_, *launcher_, [this] { OpenConfiguration(nullptr, nullptr); });

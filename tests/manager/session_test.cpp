@@ -318,6 +318,28 @@ class SessionTest : public QObject {
     QVERIFY(scene.ServerUnlocked());
   }
 
+  // As installed, the store's folder is closed to accounts outside the product's group: an
+  // outsider's manager cannot open the settings and says why, in a box and on stderr.
+  void anOutsiderIsToldWhyItCannotOpenTheSettings() {
+    ServerScene scene;
+    vtxtest::ThrowawayProductAccount account("o");
+    QVERIFY(account.Make());
+    uid_t productUid;
+    gid_t productGid;
+    QVERIFY(account.Ids(&productUid, &productGid));
+    QVERIFY(scene.Start());
+    scene.ShareWithGroup(static_cast<int>(productGid));
+    // The outsider passes through the folder to the test's log and its own runtime folder there.
+    chmod(scene.env.path().c_str(), 02771);
+    auto manager = scene.Start(kHost, {}, {{"VTX_SHEET", "ok"}}, true);
+    QCOMPARE(Ended(*manager, 30000), 255);
+    std::string why = "Your account may not read the Vantrex settings: only root and the members of the group \"" +
+                      account.name() + "\" may.";
+    QCOMPARE(scene.Log(), (QStringList{QString::fromStdString("box 0x10 Vantrex Manager: " + why + " [unexpected]"),
+                                        "exit 255"}));
+    QCOMPARE(ToList(scene.relay.Requests()), QStringList{});
+  }
+
   // Members of the product group: a member's manager killed while it held the lock is recovered
   // by another member's next start, which then configures and saves.
   void membersRecoverAndSave() {
