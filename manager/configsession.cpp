@@ -337,7 +337,7 @@ void CConfigSession::Steps(ConfigurationSheet& sheet, Lock& lock) {
   bool onlyLooking = settings.CanSave() == E_ACCESSDENIED;
   if (onlyLooking &&
       FormatMessageBox(owner_, kStrNoWriteAccess, kStrProduct, MB_OKCANCEL | MB_ICONWARNING | MB_SETFOREGROUND,
-                       resources_) != IDOK)
+                       resources_, vtx::ProductAccountName().c_str()) != IDOK)
     return;
   if (quitting_) return;
   QIcon icon = ManagerIcon();

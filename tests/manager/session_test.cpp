@@ -28,6 +28,7 @@
 #include "manager/offgui.h"
 #include "manager/qtparts.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/pipes.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fakes.h"
@@ -279,7 +280,10 @@ class SessionTest : public QObject {
       QStringList parts = b.split(' ');
       std::string caption = Text(lib, parts[1] == "185" ? 185 : 32);
       // A failed save shows the system's text of the code.
-      std::string text = parts.size() > 2 ? vtx::SystemErrorText(E_ACCESSDENIED) : Text(lib, parts[1].toUInt());
+      std::string account = vtx::ProductAccountName();
+      std::string text = parts.size() > 2        ? vtx::SystemErrorText(E_ACCESSDENIED)
+                         : parts[1] == "184" ? FormatString(lib, 184, {account.c_str()})
+                                             : Text(lib, parts[1].toUInt());
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
       expected << QString("box %1 %2: %3").arg(parts[0], QString::fromStdString(caption), QString::fromStdString(text));
     }
@@ -311,7 +315,9 @@ class SessionTest : public QObject {
     QCOMPARE(Ended(*manager, 30000), 0);
     QStringList boxes = scene.Log().filter("box ");
     QCOMPARE(boxes.size(), 2);
-    QVERIFY2(boxes[0].contains("only root and the members of the group \"vantrex\""), qPrintable(boxes[0]));
+    QVERIFY2(boxes[0].contains(QString("only root and the members of the group \"%1\"")
+                                   .arg(QString::fromStdString(vtx::ProductAccountName()))),
+             qPrintable(boxes[0]));
     QVERIFY2(boxes[1].startsWith("box 0x10010 Vantrex Settings Not Saved: "), qPrintable(boxes[1]));
     QVERIFY(scene.Log().contains("window open"));
     QCOMPARE(ToList(scene.relay.Requests()), QStringList{});

@@ -43,6 +43,8 @@ def services(product, run_dir, env):
         check(f"{program}: nothing started", not [n for n in os.listdir(run_dir) if n.startswith("Hulvane")],
               os.listdir(run_dir))
     messenger = os.path.join(product, "vtxmessenger")
+    # The installation below makes the product's account: one of this test's own, never the host's.
+    account = "vtxo" + str(os.getpid() % 100000)
     first = subprocess.Popen([messenger], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         pipe = os.path.join(run_dir, "HulvaneVantrexMsngPipe")
@@ -53,7 +55,8 @@ def services(product, run_dir, env):
         check("first messenger still serves", first.poll() is None, first.poll())
         # Without systemd the verbs say how to run the programs by hand, and a removal names what
         # it could not stop.
-        units = dict(env, VANTREX_UNIT_DIR=os.path.join(run_dir, "units"), VANTREX_PAM_DIR=os.path.join(run_dir, "pam"))
+        units = dict(env, VANTREX_UNIT_DIR=os.path.join(run_dir, "units"), VANTREX_PAM_DIR=os.path.join(run_dir, "pam"),
+                     VANTREX_ACCOUNT=account)
         r = run([messenger, "-RegServerStartService"], units)
         check("start without systemd", r.returncode == 1 and "start it by hand instead" in r.stderr, repr(r))
         r = run([messenger, "-UnregServer"], units)
@@ -62,6 +65,8 @@ def services(product, run_dir, env):
     finally:
         first.terminate()
         first.wait(20)
+        for command in (["userdel", account], ["groupdel", account]):
+            subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def main():
