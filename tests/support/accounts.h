@@ -14,6 +14,10 @@
 
 namespace vtxtest {
 
+// The product's account for every test that makes none of its own: a name no host has, so that an
+// installed product's "vantrex" never changes what a test sees (main.cpp, vtxtest.py).
+inline constexpr const char* kNoProductAccount = "vtxtest-none";
+
 // useradd, userdel and their kin refuse while another program holds the account files' lock:
 // tried again for up to ten seconds.
 inline bool RunAccountCommand(const std::string& command) {

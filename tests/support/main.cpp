@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/accounts.h"
 #include "tests/support/child.h"
 
 namespace vtxtest {
@@ -51,6 +53,9 @@ int main(int argc, char** argv) {
     }
     return found->second(std::vector<std::string>(argv + 3, argv + argc));
   }
+  // The product's account of the host (an installed product) must not change what a test sees: a
+  // test that wants one makes its own (accounts.h).
+  setenv("VANTREX_ACCOUNT", vtxtest::kNoProductAccount, 1);
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new vtxtest::SetUpFailuresFail);
   return RUN_ALL_TESTS();

@@ -2,6 +2,7 @@
 
 Scripts import it from tests/support: sys.path.insert(0, <tests>/support).
 """
+import contextlib
 import fcntl
 import os
 import socket
@@ -92,11 +93,45 @@ def wait_for(predicate, seconds):
     return predicate()
 
 
+# The product's account for programs that a test gives none of its own: a name no host has
+# (tests/support/accounts.h).
+NO_PRODUCT_ACCOUNT = "vtxtest-none"
+
+
 def private_store(run, runtime=None, syslog="log.sock"):
     """The environment of programs on a private store in folder `run` (runtime folder: `runtime`,
-    else `run`), with event entries on the socket `syslog` there."""
+    else `run`), with event entries on the socket `syslog` there, and no product account of the host."""
     return dict(os.environ, VANTREX_RUNTIME_DIR=runtime or run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
-                VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, syslog))
+                VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, syslog),
+                VANTREX_ACCOUNT=NO_PRODUCT_ACCOUNT)
+
+
+def account_command(argv):
+    """useradd and its kin wait for the account files' lock that other tests may hold."""
+    for _ in range(40):
+        if subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+            return True
+        time.sleep(0.25)
+    return False
+
+
+def remove_account(name):
+    if subprocess.run(["getent", "passwd", name], stdout=subprocess.DEVNULL).returncode == 0:
+        account_command(["userdel", name])
+    if subprocess.run(["getent", "group", name], stdout=subprocess.DEVNULL).returncode == 0:
+        account_command(["groupdel", name])
+
+
+@contextlib.contextmanager
+def throwaway_account(tag):
+    """A name for the product's account that an installation run by the test may make; whatever was
+    made under it is removed at the end (and what an earlier run left, at the start)."""
+    name = f"vtx{tag}{os.getpid() % 100000}"
+    remove_account(name)
+    try:
+        yield name
+    finally:
+        remove_account(name)
 
 
 def register_product(run, source, setup, program, env):

@@ -13,7 +13,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from vtxtest import message, pipe_request, private_store, wait_for  # noqa: E402
+from vtxtest import message, pipe_request, private_store, throwaway_account, wait_for  # noqa: E402
 
 WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG, WM_VX_QUIT, WM_VX_ISUPDATING = 0x8065, 0x8066, 0x8067, 0x806D
 
@@ -43,8 +43,6 @@ def services(product, run_dir, env):
         check(f"{program}: nothing started", not [n for n in os.listdir(run_dir) if n.startswith("Hulvane")],
               os.listdir(run_dir))
     messenger = os.path.join(product, "vtxmessenger")
-    # The installation below makes the product's account: one of this test's own, never the host's.
-    account = "vtxo" + str(os.getpid() % 100000)
     first = subprocess.Popen([messenger], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         pipe = os.path.join(run_dir, "HulvaneVantrexMsngPipe")
@@ -55,18 +53,18 @@ def services(product, run_dir, env):
         check("first messenger still serves", first.poll() is None, first.poll())
         # Without systemd the verbs say how to run the programs by hand, and a removal names what
         # it could not stop.
-        units = dict(env, VANTREX_UNIT_DIR=os.path.join(run_dir, "units"), VANTREX_PAM_DIR=os.path.join(run_dir, "pam"),
-                     VANTREX_ACCOUNT=account)
-        r = run([messenger, "-RegServerStartService"], units)
-        check("start without systemd", r.returncode == 1 and "start it by hand instead" in r.stderr, repr(r))
-        r = run([messenger, "-UnregServer"], units)
-        check("removal without systemd", r.returncode == 0 and f"still runs: end it with kill {first.pid}" in r.stderr,
-              repr(r))
+        # The registration makes the product's account: one of the test's own.
+        with throwaway_account("op") as account:
+            units = dict(env, VANTREX_UNIT_DIR=os.path.join(run_dir, "units"),
+                         VANTREX_PAM_DIR=os.path.join(run_dir, "pam"), VANTREX_ACCOUNT=account)
+            r = run([messenger, "-RegServerStartService"], units)
+            check("start without systemd", r.returncode == 1 and "start it by hand instead" in r.stderr, repr(r))
+            r = run([messenger, "-UnregServer"], units)
+            check("removal without systemd",
+                  r.returncode == 0 and f"still runs: end it with kill {first.pid}" in r.stderr, repr(r))
     finally:
         first.terminate()
         first.wait(20)
-        for command in (["userdel", account], ["groupdel", account]):
-            subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def main():
