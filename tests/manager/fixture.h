@@ -2,7 +2,6 @@
 // catalogue registered, and message boxes answered from a script.
 #pragma once
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <deque>
@@ -14,6 +13,7 @@
 #include "platform/codepage.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
+#include "tests/support/accounts.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 #include "tests/support/paths.h"
@@ -58,7 +58,7 @@ class ManagerEnvironment {
   PrivateStore dir_;
   ScopedEnv xdg_{"XDG_RUNTIME_DIR", dir_ / "xdg"};
   // No product account or group, whatever the host has: the test's files stay the test's.
-  ScopedEnv account_{"VANTREX_ACCOUNT", "vtxnone" + std::to_string(getpid())};
+  ScopedEnv account_{"VANTREX_ACCOUNT", kNoProductAccount};
 };
 
 // A test's environment with the catalogue loaded.
