@@ -412,6 +412,7 @@ class NotificationsPage : public ServerPage {
   void CheckNames();
   void MailSettings();
   void Test();
+  void ShowFileRefused(const std::string& file);
   // The profile the combo box stands for, as mail by profile takes it (null: the default one).
   std::string ChosenProfile() const;
 
@@ -423,6 +424,7 @@ class NotificationsPage : public ServerPage {
   QLineEdit* fileName_ = nullptr;
   QComboBox* profile_ = nullptr;
   QLineEdit* recipients_ = nullptr;
+  QLabel* testNote_ = nullptr;
   bool sending_ = false;
 };
 
@@ -452,8 +454,13 @@ void NotificationsPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFor
   mailRows->setColumnStretch(1, 1);
 
   auto* test = new QHBoxLayout;
-  test->addWidget(kit.AddButton(1080, kStrTestNotification));
-  test->addStretch();
+  test->addWidget(kit.AddButton(1080, kStrTestNotification), 0, Qt::AlignTop);
+  // Why the last test wrote nothing to the file, when the server refused it.
+  testNote_ = new QLabel(page);
+  testNote_->setWordWrap(true);
+  testNote_->setTextFormat(Qt::PlainText);
+  testNote_->hide();
+  test->addWidget(testNote_, 1);
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(screen_);
@@ -619,17 +626,31 @@ void NotificationsPage::Test() {
   v.smtpServer = text(d.MessagesEmailSmtpServer);
   v.file = text(d.MessagesFile);
   sending_ = true;
+  testNote_->hide();
   UpdateTest();
   bool started = RunOffGuiThreadLater(
-      [v] { return OffGuiReply{SendTestNotification(v, kTestNotificationBoundMs), 0}; }, page_,
-      [this](const OffGuiReply&) {
+      [v] {
+        DWORD reply = 0;
+        HRESULT hr = SendTestNotification(v, kTestNotificationBoundMs, &reply);
+        return OffGuiReply{hr, reply};
+      },
+      page_,
+      [this, file = v.file, toFile = v.messagesToFile](const OffGuiReply& r) {
         sending_ = false;
         UpdateTest();
+        if (toFile && r.hr == S_OK && r.value == E_ACCESSDENIED) ShowFileRefused(file);
       });
   if (!started) {
     sending_ = false;
     UpdateTest();
   }
+}
+
+void NotificationsPage::ShowFileRefused(const std::string& file) {
+  char logs[MAX_PATH] = {};
+  if (!GetLogPath(logs)) logs[0] = 0;
+  testNote_->setText(FromAnsi(FormatString(kit_->Module(), kStrTestFileRefused, {file.c_str(), logs}).c_str()));
+  testNote_->show();
 }
 
 HRESULT NotificationsPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -65,16 +66,28 @@ OffGuiReply Send(UINT msg, WPARAM wParam, DWORD boundMs) {
 // Whether the server's answer to an unlock means the lock is gone.
 bool LockGone(HRESULT hr) { return hr == S_OK || hr == E_SERVER_UNAVAILABLE; }
 
-void WriteLockFile() {
-  uint64_t start = 0;
-  if (!vtx::ProcessStartTime(getpid(), &start)) return;
-  char text[64];
-  int n = std::snprintf(text, sizeof text, "%d %llu\n", static_cast<int>(getpid()),
-                        static_cast<unsigned long long>(start));
-  vtx::WriteFileReplacing(ManagerLockFilePath().c_str(), text, static_cast<size_t>(n), 0664);
+// How long a new holder waits for a manager that is giving back a killed manager's lock to let
+// go of the holder file.
+constexpr DWORD kHolderFileWaitMs = 3000;
+
+// Takes the holder file: its flock lasts as long as this process holds the server's lock, and it
+// names this process. False when it cannot be had.
+bool TakeHolderFile(vtx::LockFile& file) {
+  if (FAILED(vtx::sync::MakeRuntimeDir("locks"))) return false;
+  uint64_t deadline = vtx::sync::DeadlineAfter(kHolderFileWaitMs);
+  for (;;) {
+    HRESULT hr = file.Take(ManagerLockFilePath());
+    if (hr != HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION) || vtx::sync::MsUntil(deadline) == 0) return SUCCEEDED(hr);
+    Sleep(20);
+  }
 }
 
-void RemoveLockFile() { unlink(ManagerLockFilePath().c_str()); }
+// The lock went back: the file is emptied, so nobody gives it back again. While no answer came,
+// the name stays, and a later manager tries again.
+void LetGoOfHolderFile(vtx::LockFile& file, HRESULT unlocked) {
+  if (LockGone(unlocked)) file.Clear();
+  file.Release();
+}
 
 std::string UserName() {
   std::vector<char> buf(16384);
@@ -134,7 +147,8 @@ class CConfigSession::Lock {
           if (giveBack) {
             Send(WM_VX_UNLOCKCONFIG, kUnlockDrop, b.quitMs);
           } else if (granted) {
-            WriteLockFile();
+            std::lock_guard<std::mutex> l(state->m);
+            TakeHolderFile(state->holder);
           }
           End(state);
           return r;
@@ -188,6 +202,7 @@ class CConfigSession::Lock {
     bool locked = false;
     bool gaveUp = false;
     int out = 0;  // requests under way
+    vtx::LockFile holder;
   };
 
   void Begin() {
@@ -202,8 +217,10 @@ class CConfigSession::Lock {
   static std::function<OffGuiReply()> UnlockCall(std::shared_ptr<State> state, WPARAM reload, DWORD boundMs) {
     return [state, reload, boundMs] {
       OffGuiReply r = Send(WM_VX_UNLOCKCONFIG, reload, boundMs);
-      // While no answer came, a later manager still finds the file and tries again.
-      if (LockGone(r.hr)) RemoveLockFile();
+      {
+        std::lock_guard<std::mutex> l(state->m);
+        LetGoOfHolderFile(state->holder, r.hr);
+      }
       End(state);
       return r;
     };
@@ -238,9 +255,16 @@ HRESULT CConfigSession::Start(HMODULE resources, HWND owner, HWND notifyWindow, 
 
 bool CConfigSession::RaiseWindow() {
   if (!window_) return false;
+  // A minimized window comes back as it was before.
+  window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
   window_->show();
   window_->raise();
   window_->activateWindow();
+  // A box or dialog of the session stays above the window it belongs to.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != window_) {
+    modal->raise();
+    modal->activateWindow();
+  }
   return true;
 }
 
@@ -264,8 +288,27 @@ void CConfigSession::EndForQuit() {
   if (lock_) lock_->ReleaseForQuit(sheet_ && sheet_->SavedByApply() ? kUnlockReload : kUnlockDrop);
 }
 
+namespace {
+
+// The session whose lock goes back when the program ends by exit(): Qt's way out when the
+// display goes away under an open configuration window.
+CConfigSession* g_atExit = nullptr;
+std::once_flag g_atExitOnce;
+
+void ReleaseAtExit() {
+  if (g_atExit) g_atExit->ReleaseLockAtExit();
+}
+
+}  // namespace
+
+void CConfigSession::ReleaseLockAtExit() {
+  // Nothing of Qt here: the display may be gone.
+  if (lock_) lock_->ReleaseForQuit(sheet_ && sheet_->SavedByApply() ? kUnlockReload : kUnlockDrop);
+}
+
 void CConfigSession::Run() {
   if (quitting_) return;
+  std::call_once(g_atExitOnce, [] { std::atexit(ReleaseAtExit); });
   {
     ConfigurationSheet sheet(resources_, options_.sheet);
     Lock lock(*calls_, options_.bounds);
@@ -273,7 +316,9 @@ void CConfigSession::Run() {
     PublishedLinks links(&browser, launcher_);
     sheet_ = &sheet;
     lock_ = &lock;
+    g_atExit = this;
     Steps(sheet, lock);
+    g_atExit = nullptr;
     sheet_ = nullptr;
     lock_ = nullptr;
   }
@@ -289,9 +334,10 @@ OffGuiOutcome CConfigSession::Request(UINT msg, WPARAM wParam, DWORD boundMs, Of
 void CConfigSession::Steps(ConfigurationSheet& sheet, Lock& lock) {
   CSettings settings;
   // Write test: the user may look without the right to save.
-  if (settings.CanSave() == E_ACCESSDENIED &&
+  bool onlyLooking = settings.CanSave() == E_ACCESSDENIED;
+  if (onlyLooking &&
       FormatMessageBox(owner_, kStrNoWriteAccess, kStrProduct, MB_OKCANCEL | MB_ICONWARNING | MB_SETFOREGROUND,
-                       resources_) != IDOK)
+                       resources_, vtx::ProductAccountName().c_str()) != IDOK)
     return;
   if (quitting_) return;
   QIcon icon = ManagerIcon();
@@ -319,6 +365,8 @@ void CConfigSession::Steps(ConfigurationSheet& sheet, Lock& lock) {
     }
     return;
   }
+  // An account that may only look may not reach the server either; it has agreed to look.
+  if (reply.hr == E_ACCESSDENIED && onlyLooking) reply.hr = E_SERVER_UNAVAILABLE;
   if (reply.hr != S_OK && reply.hr != E_SERVER_UNAVAILABLE) {
     // Only a server that is not there lets the session go on unlocked.
     MessageBoxHResultOK(owner_, kStrOperationFailed, kStrProduct, resources_, reply.hr);
@@ -346,7 +394,8 @@ void CConfigSession::Steps(ConfigurationSheet& sheet, Lock& lock) {
   }
   if (quitting_) return;
   if (lock.Locked()) lock.Unlock(kUnlockDrop);
-  if (!sheet.TestUpdateStarted() && !quitting_) AskForPendingUpdate();
+  if (!sheet.TestUpdateStarted() && !quitting_)
+    AskForHeldBackUpdate(owner_, resources_, *calls_, options_.bounds.requestMs);
 }
 
 void CConfigSession::OfferCustomAction(const CSettings& settings) {
@@ -383,22 +432,25 @@ void CConfigSession::OfferCustomAction(const CSettings& settings) {
   }
 }
 
-void CConfigSession::AskForPendingUpdate() {
+void AskForHeldBackUpdate(HWND owner, HMODULE resources, OffGuiCalls& calls, DWORD boundMs) {
+  auto request = [&calls, boundMs](UINT msg, DWORD bound, OffGuiReply* reply) {
+    return calls.RunOffGuiThread([msg, bound] { return Send(msg, 0, bound); }, bound, reply);
+  };
   OffGuiReply pending;
-  if (Request(WM_VX_GETPENDINGUPDATES, 0, options_.bounds.requestMs, &pending) != OffGuiOutcome::Done ||
-      pending.hr != S_OK || static_cast<int32_t>(pending.value) < 1)
+  if (request(WM_VX_GETPENDINGUPDATES, boundMs, &pending) != OffGuiOutcome::Done || pending.hr != S_OK ||
+      static_cast<int32_t>(pending.value) < 1)
     return;
   OffGuiReply busy;
-  OffGuiOutcome asked = Request(WM_VX_ISUPDATING, 0, options_.bounds.requestMs, &busy);
+  OffGuiOutcome asked = request(WM_VX_ISUPDATING, boundMs, &busy);
   if (asked == OffGuiOutcome::Abandoned) return;
   if (asked == OffGuiOutcome::Done && busy.hr == S_OK && busy.value != 0) return;
-  if (FormatMessageBox(owner_, kStrPendingUpdates, kStrProduct, MB_YESNO | MB_ICONWARNING | MB_SETFOREGROUND,
-                       resources_) != IDYES ||
-      quitting_)
+  if (FormatMessageBox(owner, kStrPendingUpdates, kStrProduct, MB_YESNO | MB_ICONWARNING | MB_SETFOREGROUND,
+                       resources) != IDYES ||
+      calls.Abandoned())
     return;
   // Returns when the server's update has ended; the quit path leaves it running in the server.
   OffGuiReply ignored;
-  Request(WM_VX_UPDATENOW, 0, 0, &ignored);
+  request(WM_VX_UPDATENOW, 0, &ignored);
 }
 
 BOOL CheckMapiServiceAccount(HWND owner, UINT stringId, HMODULE module, OffGuiCalls& calls, DWORD boundMs) {
@@ -448,19 +500,30 @@ HRESULT OpenLink(const char* text, DWORD) {
   return g_browser->Show(text, 0);
 }
 
-std::string ManagerLockFilePath() { return vtx::sync::RuntimeDir() + "/vtxmanager.lock"; }
+std::string ManagerLockFilePath() { return vtx::sync::RuntimeDir() + "/locks/vtxmanager.lock"; }
 
-void RecoverConfigurationLock(DWORD boundMs) {
-  std::string text;
-  if (FAILED(vtx::ReadWholeFile(ManagerLockFilePath().c_str(), &text))) return;
-  int pid = 0;
-  unsigned long long start = 0;
-  if (std::sscanf(text.c_str(), "%d %llu", &pid, &start) == 2) {
-    uint64_t running = 0;
-    // Its manager still runs and holds the lock.
-    if (vtx::ProcessStartTime(pid, &running) && running == start) return;
+bool RecoverConfigurationLock(HWND owner, HMODULE resources, OffGuiCalls& calls, SessionBounds bounds) {
+  auto holder = std::make_shared<vtx::LockFile>();
+  std::string previous;
+  // Held by a manager that runs, or nothing left behind.
+  if (FAILED(holder->Take(ManagerLockFilePath(), nullptr, &previous))) return false;
+  if (previous.empty()) {
+    holder->Clear();
+    holder->Release();
+    return false;
   }
-  if (LockGone(Send(WM_VX_UNLOCKCONFIG, kUnlockDrop, boundMs).hr)) RemoveLockFile();
+  // What the killed manager saved with Apply is in the store: the server takes it.
+  OffGuiReply unlocked;
+  OffGuiOutcome outcome = calls.RunOffGuiThread(
+      [holder, bound = bounds.requestMs] {
+        OffGuiReply r = Send(WM_VX_UNLOCKCONFIG, kUnlockReload, bound);
+        LetGoOfHolderFile(*holder, r.hr);
+        return r;
+      },
+      bounds.requestMs, &unlocked);
+  if (outcome != OffGuiOutcome::Done || unlocked.hr != S_OK) return false;
+  AskForHeldBackUpdate(owner, resources, calls, bounds.requestMs);
+  return true;
 }
 
 }  // namespace vtx::manager

@@ -41,6 +41,9 @@ class CConfigSession : public IConfigSession {
   // Rejects the open modal dialogs from the top down, then closes the configuration window,
   // skips the follow-ups and gives the lock back within the quit bound.
   void EndForQuit() override;
+  // The program ends without the quit path (exit() when the display has gone): gives the lock
+  // back within the quit bound, touching nothing of Qt.
+  void ReleaseLockAtExit();
 
   // While a session runs: its configuration window (once open) and its sheet.
   PropertySheet* Window() const { return window_; }
@@ -50,7 +53,6 @@ class CConfigSession : public IConfigSession {
   class Lock;
   void Run();
   void Steps(ConfigurationSheet& sheet, Lock& lock);
-  void AskForPendingUpdate();
   void OfferCustomAction(const CSettings& settings);
   OffGuiOutcome Request(UINT msg, WPARAM wParam, DWORD boundMs, OffGuiReply* reply);
 
@@ -80,11 +82,16 @@ BOOL CheckMapiServiceAccount(HWND owner, UINT stringId, HMODULE module, OffGuiCa
 // browser of the running session (0x80004003 without one). The flag is ignored.
 HRESULT OpenLink(const char* text, DWORD flag);
 
-// The file that names the manager holding the server's configuration lock (pid and process start
-// time), in $VANTREX_RUNTIME_DIR.
+// The file that names the manager holding the server's configuration lock, in the product's lock
+// folder: the holder keeps it locked for as long as it holds the server's lock and empties it when
+// the lock went back.
 std::string ManagerLockFilePath();
-// At the start of a manager: a lock left by a manager that no longer runs is given back once, and
-// its file removed.
-void RecoverConfigurationLock(DWORD boundMs = SessionBounds{}.quitMs);
+// Step 10 of a session's end: when updates were held back and none runs, asks whether to run one
+// now and runs it on yes.
+void AskForHeldBackUpdate(HWND owner, HMODULE resources, OffGuiCalls& calls, DWORD boundMs);
+// At the start of a manager: a lock that a killed manager left behind is given back with a reload
+// (what it saved with Apply counts), and the held-back updates are offered. True when it gave one
+// back.
+bool RecoverConfigurationLock(HWND owner, HMODULE resources, OffGuiCalls& calls, SessionBounds bounds = {});
 
 }  // namespace vtx::manager

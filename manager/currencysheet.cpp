@@ -194,7 +194,7 @@ void CCurrencyPropertiesSheet::BuildCurrencyPage(QWidget* page) {
   grid->setColumnStretch(1, 1);
 
   // 1: the caption of the rate; 2: the code.
-  rateLabel->setText(FromAnsi(FormatString(module_, kStrRateCaption, {base_, record_.szCode}).c_str()));
+  rateLabel->setText(RateCaption());
   code->setMaxLength(3);
   if (edit) {
     code->setReadOnly(true);
@@ -301,6 +301,12 @@ bool CCurrencyPropertiesSheet::ComputeValid() const {
   return true;
 }
 
+QString CCurrencyPropertiesSheet::RateCaption() const {
+  // A new currency has no code to name until one is typed.
+  if (!record_.szCode[0]) return FromAnsi(FormatString(module_, kStrRateCaptionNoCode, {base_}).c_str());
+  return FromAnsi(FormatString(module_, kStrRateCaption, {base_, record_.szCode}).c_str());
+}
+
 void CCurrencyPropertiesSheet::UpdateValid() {
   valid_ = ComputeValid();
   window_->OkButton()->setEnabled(valid_);
@@ -311,8 +317,7 @@ void CCurrencyPropertiesSheet::OnCodeEdited() {
   std::snprintf(record_.szCode, sizeof record_.szCode, "%s", code.c_str());
   rateMode_ = ComputeRateMode();
   kits_[0]->Control(1121)->setEnabled(rateMode_ == 0);
-  kits_[0]->Control<QLabel>(1147)->setText(
-      FromAnsi(FormatString(module_, kStrRateCaption, {base_, record_.szCode}).c_str()));
+  kits_[0]->Control<QLabel>(1147)->setText(RateCaption());
   UpdateValid();
 }
 

@@ -72,6 +72,7 @@ class CCurrencyPropertiesSheet {
   int ComputeRateMode();
   bool ComputeValid() const;
   void UpdateValid();
+  QString RateCaption() const;
   void OnCodeEdited();
   void LoadTexts();
   void StoreTexts();

@@ -87,5 +87,6 @@ constexpr UINT kStrDefinitionsLabel = 3348;
 constexpr UINT kStrMakeDefaultButton = 3349;
 constexpr UINT kStrCopyLocaleCheck = 3350;
 constexpr UINT kStrDefaultLocaleLabel = 3351;
+constexpr UINT kStrRateCaptionNoCode = 3352;  // %1 base: a new currency without its code yet
 
 }  // namespace vtx::manager

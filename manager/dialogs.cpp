@@ -10,8 +10,11 @@
 #include <QPixmap>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyleFactory>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -57,8 +60,35 @@ QFont CreateDialogFont(int height, bool normalWeight) {
   return font;
 }
 
+namespace {
+
+// Drop lists that scroll after their number of rows: some styles show every entry in a menu of
+// their own, as high as the screen.
+class ListDropStyle : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* answer) const override {
+    if (hint == SH_ComboBox_Popup) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, answer);
+  }
+};
+
+QStyle* ListDrop() {
+  static QPointer<ListDropStyle> style;
+  if (!style && qApp) {
+    QStyle* base = QStyleFactory::create(QApplication::style()->name());
+    style = base ? new ListDropStyle(base) : new ListDropStyle();
+    style->setParent(qApp);
+  }
+  return style;
+}
+
+}  // namespace
+
 bool SetComboDropHeight(QComboBox* combo, int items) {
   if (!combo || items < 1) return false;
+  if (QStyle* style = ListDrop(); style && combo->style() != style) combo->setStyle(style);
   combo->setMaxVisibleItems(items);
   return true;
 }

@@ -18,6 +18,7 @@
 #include "manager/offgui.h"
 #include "manager/qtparts.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
@@ -112,7 +113,15 @@ CManagerWindow::~CManagerWindow() { Destroy(); }
 bool CManagerWindow::Create(DWORD mode) {
   resources_ = LoadResourceLibrary(kAppKey);
   if (!resources_) {
-    MessageBoxA(nullptr, kNoResources, kCaption, MB_ICONHAND);
+    // An account outside the product's group may not open the store at all: it is told so.
+    std::string why = kNoResources;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppKey, 0, KEY_READ, &key) == ERROR_ACCESS_DENIED)
+      why = "Your account may not read the Vantrex settings: only root and the members of the group \"" +
+            vtx::ProductAccountName() + "\" may.";
+    if (key) RegCloseKey(key);
+    std::fprintf(stderr, "vtxmanager: %s\n", why.c_str());
+    MessageBoxA(nullptr, why.c_str(), kCaption, MB_ICONHAND);
     return false;
   }
   trayMenu_ = std::make_unique<TrayMenuController>(resources_, *launcher_, [this] { OpenConfiguration(nullptr, nullptr); });
@@ -191,9 +200,14 @@ void CManagerWindow::Quit() {
   if (quitting_) return;
   quitting_ = true;
   quitWhenConfigurationEnds_ = false;
+  startCalls_.Abandon();
   // The server's lock goes back before the loop may end.
   session_->EndForQuit();
   QCoreApplication::exit(0);
+}
+
+void CManagerWindow::RecoverConfigurationLock() {
+  if (!quitting_) vtx::manager::RecoverConfigurationLock(nullptr, resources_, startCalls_);
 }
 
 void CManagerWindow::ShowTrayMenu() {
@@ -328,14 +342,17 @@ int ManagerMain(int argc, char** argv, ManagerParts parts) {
   }
   vtx::messages::RouteEndSessionSignals(manager.Window());
   desktopQuit.Route(manager.Window());
+  // Whatever else ends Qt's loop, the quit path runs before the loop unwinds.
+  QMetaObject::Connection ending = QObject::connect(&app, &QCoreApplication::aboutToQuit, [&manager] { manager.Quit(); });
   // A manager killed while it held the server's configuration lock cannot give it back itself.
-  RecoverConfigurationLock();
+  manager.RecoverConfigurationLock();
   if (!sw.silent) {
     manager.OpenConfiguration(nullptr, nullptr);
     manager.RunMessageLoop(true);
   } else {
     manager.RunMessageLoop(false);
   }
+  QObject::disconnect(ending);
   manager.Destroy();
   // A test update's worker still finishing its run.
   WaitForReleases(kQuitWaitMs);

@@ -7,6 +7,7 @@
 
 #include "engine/notify/pipemessage.h"
 #include "manager/instance.h"
+#include "manager/offgui.h"
 #include "manager/seams.h"
 #include "manager/traymenu.h"
 #include "platform/messages.h"
@@ -77,6 +78,9 @@ class CManagerWindow {
   void ShowTrayMenu();
   // The quit path: ends a running configuration session, then leaves the loop.
   void Quit();
+  // Gives back a configuration lock that a killed manager left behind (asking about the updates
+  // it held back); the quit path ends it.
+  void RecoverConfigurationLock();
   void Destroy();
 
   HWND Window() const { return window_; }
@@ -107,6 +111,7 @@ class CManagerWindow {
   std::unique_ptr<ITrayView> tray_;
   ILauncher* launcher_;
   std::unique_ptr<TrayMenuController> trayMenu_;
+  OffGuiCalls startCalls_;
   CPipeMessageServer server_;
   std::unique_ptr<QSocketNotifier> serverNotifier_;
   std::unique_ptr<QSocketNotifier> queueNotifier_;

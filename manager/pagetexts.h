@@ -82,5 +82,6 @@ constexpr UINT kStrMailSettings = 3447;
 constexpr UINT kStrMessageOnlyOnce = 3448;
 constexpr UINT kStrTestNotification = 3449;
 constexpr UINT kStrSupportLink = 3450;
+constexpr UINT kStrTestFileRefused = 3454;  // %1 the file, %2 the log folder
 
 }  // namespace vtx::manager

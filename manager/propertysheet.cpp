@@ -2,7 +2,9 @@
 
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -69,6 +71,18 @@ void PropertySheet::View(int index) {
   if (!started_ || index < 0 || index >= static_cast<int>(viewed_.size()) || viewed_[index]) return;
   viewed_[index] = true;
   if (onFirstView) onFirstView(index);
+  // The new fields of a visible page show from the event loop; only then do they count.
+  FitPages();
+  QTimer::singleShot(0, this, [this] { FitPages(); });
+}
+
+void PropertySheet::FitPages() {
+  // A page built later may need more room than the window has: it grows rather than squeeze the
+  // page's fields, within the screen.
+  if (layout()) layout()->activate();
+  QSize want = sizeHint().expandedTo(size());
+  if (QScreen* s = screen()) want = want.boundedTo(s->availableGeometry().size());
+  if (want != size()) resize(want);
 }
 
 void PropertySheet::SetPageChanged(int index, bool changed) {

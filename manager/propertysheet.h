@@ -57,6 +57,7 @@ class PropertySheet : public QDialog {
 
  private:
   void View(int index);
+  void FitPages();
 
   QTabWidget* tabs_;
   QDialogButtonBox* buttons_;

@@ -5,12 +5,15 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QEvent>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QSpacerItem>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
@@ -147,8 +150,26 @@ void InstallQtClipboard(bool install) {
 
 void InstallQtMessageBoxes() { vtx::ui::SetMessageBoxBackend(QtBoxBackend); }
 
+namespace {
+
+// A box as wide as its text would cut a longer caption in its title bar: the box is made wide
+// enough for the caption, the title bar's icon and buttons, in a bold title font.
+void FitCaption(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (!grid) return;
+  QFont title = box.font();
+  title.setBold(true);
+  QFontMetrics metrics(title);
+  int width = metrics.horizontalAdvance(box.windowTitle()) + 6 * metrics.height();
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                grid->columnCount());
+}
+
+}  // namespace
+
 std::unique_ptr<QMessageBox> MakeQtMessageBox(const char* text, const char* caption, UINT type) {
   auto box = std::make_unique<QMessageBox>(QtIcon(type), FromAnsi(caption), FromAnsi(text));
+  FitCaption(*box);
   std::vector<int> ids = vtx::ui::ButtonsOf(type);
   std::vector<QPushButton*> buttons;
   for (int id : ids) buttons.push_back(box->addButton(QtButton(id)));

@@ -107,6 +107,7 @@ class SourcesPage : public ServerPage {
   void UpdateButtons();
   void UpdateSchedule();
   void Add();
+  void ShowWholeAddress();
   void Edit();
   void Remove();
   void Move(bool up);
@@ -220,6 +221,7 @@ void SourcesPage::Fill(const CDataSource* select) {
 void SourcesPage::SetRow(QTreeWidgetItem* row, CDataSource* source) {
   row->setData(0, kSourceRole, QVariant::fromValue(reinterpret_cast<quintptr>(source)));
   SetListItemText(row, 0, source->GetURL() ? source->GetURL() : "");
+  row->setToolTip(0, row->text(0));
   const char* filter = source->GetFilter();
   int32_t i = filters_.Find(filter && *filter ? filter : nullptr);
   SetListItemText(row, 1, i >= 0 ? filters_[static_cast<uint32_t>(i)]->GetDisplayName() : filter ? filter : "");
@@ -285,8 +287,16 @@ void SourcesPage::Add() {
   list_->clearSelection();
   list_->setCurrentItem(row);
   row->setSelected(true);
+  ShowWholeAddress();
   UpdateButtons();
   MarkChanged();
+}
+
+void SourcesPage::ShowWholeAddress() {
+  // A new or changed address longer than its column widens it; the list scrolls sideways.
+  int width = list_->columnWidth(0);
+  list_->resizeColumnToContents(0);
+  if (list_->columnWidth(0) < width) list_->setColumnWidth(0, width);
 }
 
 void SourcesPage::Edit() {
@@ -296,6 +306,7 @@ void SourcesPage::Edit() {
   if (DataSourceDialog(data, source, &filters_, nullptr, page_, kit_->Module()) != IDC_OK) return;
   Take(*source, data);
   SetRow(list_->selectedItems().front(), source);
+  ShowWholeAddress();
   MarkChanged();
 }
 

@@ -312,8 +312,11 @@ ScopedFd OpenFile(const char* path, int flags, unsigned mode) {
   return ScopedFd(fd);
 }
 
-HRESULT LockFile::Take(const std::string& path, long* holder) {
+HRESULT LockFile::Take(const std::string& path, long* holder) { return Take(path, holder, nullptr); }
+
+HRESULT LockFile::Take(const std::string& path, long* holder, std::string* previous) {
   if (holder) *holder = 0;
+  if (previous) previous->clear();
   fd_.Reset();
   ScopedFd fd = OpenFile(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0660);
   if (!fd) return HRESULT_FROM_WIN32(GetLastError());
@@ -327,12 +330,22 @@ HRESULT LockFile::Take(const std::string& path, long* holder) {
     if (holder && SUCCEEDED(ReadFully(fd.Get(), text, sizeof text - 1, &got, 0))) *holder = std::atol(text);
     return HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
   }
+  if (previous) {
+    char text[65] = {};
+    size_t got = 0;
+    if (SUCCEEDED(ReadFully(fd.Get(), text, sizeof text - 1, &got, 0))) previous->assign(text, got);
+  }
   std::string pid = std::to_string(getpid()) + "\n";
   if (ftruncate(fd.Get(), 0) != 0) return FailFromErrno();
   HRESULT hr = WriteFully(fd.Get(), pid.data(), pid.size(), 0);
   if (FAILED(hr)) return hr;
   fd_ = std::move(fd);
   return S_OK;
+}
+
+HRESULT LockFile::Clear() {
+  if (!fd_) return E_HANDLE;
+  return ftruncate(fd_.Get(), 0) == 0 ? S_OK : FailFromErrno();
 }
 
 HRESULT ReadFully(int fd, void* buffer, size_t size, size_t* got, int64_t offset) {

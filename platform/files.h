@@ -106,6 +106,11 @@ class LockFile {
   // when another holds it, with that holder's process id in *holder (0 when it cannot be read);
   // other failures as they come.
   HRESULT Take(const std::string& path, long* holder = nullptr);
+  // The same; `previous` gets what the file held before it was taken (up to 64 bytes), so that a
+  // holder that died without clearing it can be told from one that let go.
+  HRESULT Take(const std::string& path, long* holder, std::string* previous);
+  // Empties the file while it is held: the holder let go in order.
+  HRESULT Clear();
   void Release() { fd_.Reset(); }
   bool Held() const { return static_cast<bool>(fd_); }
 

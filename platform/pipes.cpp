@@ -161,10 +161,17 @@ DWORD Listener::Create(const char* pipeName) {
   } else if (HRESULT hr = vtx::sync::MakeRuntimeDir(); FAILED(hr)) {
     return (hr & 0xFFFF0000u) == 0x80070000u ? (hr & 0xFFFF) : ERROR_PATH_NOT_FOUND;
   }
-  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
+  // A desktop program's own socket (an absolute path in its user's folder) is its user's alone;
+  // an account outside the product's group runs one too.
+  bool personal = pipeName[0] == '/';
+  auto share = [personal](const char* file) -> HRESULT {
+    if (!personal) return vtx::ShareWithProductGroup(file, 0660);
+    return chmod(file, 0600) == 0 ? S_OK : HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  };
+  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, personal ? 0600 : 0660);
   if (lock < 0) return vtx::Win32FromErrno(errno);
   // The product's programs under other accounts look at the lock to tell whether the pipe is served.
-  vtx::ShareWithProductGroup(lock, 0660);
+  if (!personal) vtx::ShareWithProductGroup(lock, 0660);
   if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
     DWORD e = errno == EWOULDBLOCK ? ERROR_PIPE_BUSY : vtx::Win32FromErrno(errno);
     close(lock);
@@ -192,7 +199,7 @@ DWORD Listener::Create(const char* pipeName) {
   int rc = bind(fd, reinterpret_cast<sockaddr*>(&tempAddr), sizeof tempAddr);
   umask(old);
   if (rc == 0 && listen(fd, SOMAXCONN) == 0) {
-    rc = SUCCEEDED(vtx::ShareWithProductGroup(temp.c_str(), 0660)) && rename(temp.c_str(), path.c_str()) == 0 ? 0 : -1;
+    rc = SUCCEEDED(share(temp.c_str())) && rename(temp.c_str(), path.c_str()) == 0 ? 0 : -1;
   } else {
     rc = -1;
   }

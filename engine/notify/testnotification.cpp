@@ -29,9 +29,11 @@ std::string MakeTestNotificationData(const TestNotificationValues& v) {
   return out;
 }
 
-HRESULT SendTestNotification(const TestNotificationValues& values, DWORD timeoutMs) {
+HRESULT SendTestNotification(const TestNotificationValues& values, DWORD timeoutMs, DWORD* reply) {
   std::string data = MakeTestNotificationData(values);
   COPYDATASTRUCT cds{WM_VX_TESTNOTIFICATION, static_cast<DWORD>(data.size()), data.data()};
-  DWORD reply = 0;
-  return SendVXVMessageTimeout(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), timeoutMs, &reply);
+  DWORD answer = 0;
+  HRESULT hr = SendVXVMessageTimeout(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), timeoutMs, &answer);
+  if (reply) *reply = hr == 0 ? answer : 0;
+  return hr;
 }

@@ -20,5 +20,5 @@ struct TestNotificationValues {
 std::string MakeTestNotificationData(const TestNotificationValues& values);
 
 // Sends the record to the server and waits up to `timeoutMs` (0: without limit). 0x8007053D when no
-// server runs.
-HRESULT SendTestNotification(const TestNotificationValues& values, DWORD timeoutMs);
+// server runs. `reply` (when given) gets the server's answer: 0x80070005 when it refused the file.
+HRESULT SendTestNotification(const TestNotificationValues& values, DWORD timeoutMs, DWORD* reply = nullptr);

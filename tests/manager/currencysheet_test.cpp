@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QtTest>
 
@@ -172,7 +173,15 @@ class CurrencySheetTest : public QObject {
     QVERIFY(sheet.Open(nullptr));
     sheet.Create(nullptr);
     QCOMPARE(sheet.Window()->windowTitle(), CatalogueText(c_->lib, 35));
+    // The rate's caption names the currency once it has a code.
+    auto* caption = sheet.Kit(0)->Control<QLabel>(1147);
+    QVERIFY2(QRegularExpression(R"(^&Rate \(per [A-Z]{3}\):$)").match(caption->text()).hasMatch(),
+             qPrintable(caption->text()));
     Type(Edit(sheet, 0, 1130), "qq1");
+    QVERIFY2(QRegularExpression(R"(^&Rate \(qq1 per [A-Z]{3}\):$)", QRegularExpression::CaseInsensitiveOption)
+                 .match(caption->text())
+                 .hasMatch(),
+             qPrintable(caption->text()));
     Type(Edit(sheet, 0, 1127), "42");
     Type(Edit(sheet, 0, 1121), "12.50");
     Type(Edit(sheet, 0, 1123), "0.005");

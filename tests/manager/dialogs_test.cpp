@@ -2,12 +2,14 @@
 // list choice, mail server, data source (on fixture filter definitions) and dial-up, the
 // minimum-version comparison and the shared dialog functions.
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -21,9 +23,11 @@
 #include "manager/datasourcedialog.h"
 #include "manager/dialogs.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/waiting.h"
 
 using namespace vtx::manager;
 using vtxtest::ScriptedBoxes;
+using vtxtest::WaitFor;
 
 namespace {
 
@@ -251,6 +255,22 @@ class DialogsTest : public QObject {
     }
     CListChoiceDialog empty({}, "x", nullptr, lib_);
     QVERIFY(!empty.OkButton()->isEnabled());
+
+    // A long list drops down 9 rows high and scrolls, whatever the style does by itself.
+    std::vector<std::string> many;
+    for (int i = 0; i < 60; ++i) many.push_back("Currency " + std::to_string(i));
+    CListChoiceDialog tall(many, "Currency 30", nullptr, lib_);
+    tall.show();
+    auto* combo = tall.Kit().Control<QComboBox>(1094);
+    combo->showPopup();
+    QAbstractItemView* view = combo->view();
+    QVERIFY(WaitFor([&] { return view->isVisible(); }));
+    int row = view->sizeHintForRow(0);
+    QVERIFY(row > 0);
+    QVERIFY2(view->height() <= 10 * row && view->height() >= 8 * row,
+             qPrintable(QString("%1 px for rows of %2 px").arg(view->height()).arg(row)));
+    QVERIFY(view->verticalScrollBar()->maximum() > 0);
+    combo->hidePopup();
   }
 
   void MailServer() {

@@ -13,6 +13,7 @@
 #include "platform/codepage.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
+#include "tests/support/accounts.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 #include "tests/support/paths.h"
@@ -56,6 +57,8 @@ class ManagerEnvironment {
  private:
   PrivateStore dir_;
   ScopedEnv xdg_{"XDG_RUNTIME_DIR", dir_ / "xdg"};
+  // No product account or group, whatever the host has: the test's files stay the test's.
+  ScopedEnv account_{"VANTREX_ACCOUNT", kNoProductAccount};
 };
 
 // A test's environment with the catalogue loaded.

@@ -562,6 +562,19 @@ class FrameTest : public QObject {
     QCOMPARE(seenText, QString::fromUtf8("Text \xC3\xA9"));  // from the ANSI code page
     QCOMPARE(seenTitle, QString("Caption"));
   }
+
+  // A short text under a long caption: the box is wide enough for its whole title.
+  void qtMessageBoxShowsItsWholeTitle() {
+    const char* caption = "Vantrex Settings Not Saved Because The Registry Key Is Read-Only";
+    std::unique_ptr<QMessageBox> box = MakeQtMessageBox("Access is denied.", caption, MB_ICONHAND);
+    box->show();
+    QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+    QFont bold = box->font();
+    bold.setBold(true);
+    // The title bar also holds the window's icon and buttons.
+    int title = QFontMetrics(bold).horizontalAdvance(caption) + 4 * QFontMetrics(bold).height();
+    QVERIFY2(box->width() > title, qPrintable(QString("%1 px for a title of %2").arg(box->width()).arg(title)));
+  }
 };
 
 QTEST_MAIN(FrameTest)

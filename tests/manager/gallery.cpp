@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSet>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include "manager/messagedialogs.h"
 #include "manager/qtparts.h"
 #include "manager/traymenu.h"
+#include "platform/errors.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
 #include "tests/manager/fixture.h"
@@ -139,10 +141,10 @@ std::unique_ptr<MessageDialog> RatesReport(HMODULE lib) {
 
 using vtxtest::Shooter;
 
-// The configuration window of a session on the fixture store, with no server to lock. The window
-// runs inside the session's own wait, so the picture is taken from there; closing the window then
-// ends the session.
-bool ShootConfiguration(HMODULE lib, ILauncher& launcher, const Shooter& shoot) {
+// The configuration window of a session on the fixture store, with no server to lock, switched to
+// `page` after it opened at its first page. The window runs inside the session's own wait, so the
+// picture is taken from there; closing the window then ends the session.
+bool ShootConfiguration(HMODULE lib, ILauncher& launcher, const Shooter& shoot, int page = 0) {
   SessionOptions options;
   options.launcher = &launcher;
   CConfigSession session(std::move(options));
@@ -153,6 +155,10 @@ bool ShootConfiguration(HMODULE lib, ILauncher& launcher, const Shooter& shoot) 
     taken = true;
     session.Window()->move(60, 60);
     Settle();
+    if (page) {
+      session.Window()->SetCurrentPage(page);
+      Settle();
+    }
     ok = shoot({session.Window()});
   });
   look.start(100);
@@ -215,10 +221,14 @@ int main(int argc, char** argv) {
   QtMessageDialogsScope dialogs;
   CMessageWindow messages;
   std::unique_ptr<MessageDialog> report;
+  std::unique_ptr<QMessageBox> box;
   std::vector<Shot> shots = {
       {"traymenu", [&](const Shooter& shoot) { return shoot(OpenTrayMenu(env, lib, launcher, controller, keep)); }},
       // What a plain start shows without a server: the configuration window.
       {"configuration", [&](const Shooter& shoot) { return ShootConfiguration(lib, launcher, shoot); }},
+      // Its tallest page, reached from the first: the window grows to hold it.
+      {"configuration-warnings",
+       [&](const Shooter& shoot) { return ShootConfiguration(lib, launcher, shoot, 6); }},
       // The message window after three notices of an update run.
       {"messagewindow",
        [&](const Shooter& shoot) {
@@ -229,6 +239,17 @@ int main(int argc, char** argv) {
          messages.AddMessage(nullptr, "The update is complete: 31 rates were stored.", MB_ICONINFORMATION, lib);
          Settle();
          return shoot(ShownMessageDialogs());
+       }},
+      // The box of a save that failed: its whole title shows.
+      {"savefailed",
+       [&](const Shooter& shoot) {
+         std::string text = vtx::SystemErrorText(E_ACCESSDENIED);
+         std::string caption = LoadText(lib, 185);
+         box = MakeQtMessageBox(text.c_str(), caption.c_str(), MB_ICONHAND | MB_SETFOREGROUND);
+         box->move(80, 80);
+         box->show();
+         Settle();
+         return shoot({box.get()});
        }},
       {"ratesreport",
        [&](const Shooter& shoot) {

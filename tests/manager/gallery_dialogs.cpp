@@ -1,5 +1,7 @@
 // The gallery's dialogs of the configuration pages, filled as a user would find them, and the help
 // pop-up of the data-source dialog's address.
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -24,6 +26,7 @@ struct DialogFixture {
   CFilterList filters;
   CDataSource source;
   DataSourceDialogData data;
+  std::vector<std::shared_ptr<DataSourceDialogData>> newData;
   std::vector<std::unique_ptr<QWidget>> open;
 };
 
@@ -72,6 +75,22 @@ std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env)
          std::vector<std::string> codes{"EUR", "USD (US Dollar)", "JPY (Yen)", "GBP (Pound Sterling)"};
          return Show(*f, std::make_unique<CListChoiceDialog>(codes, "usd (us dollar)", nullptr, lib));
        }},
+      // The base currency chosen from a long list: the list drops down 9 rows high.
+      {"listchoice-open",
+       [f, lib] {
+         std::vector<std::string> codes;
+         for (const char* c : {"AUD", "BGN", "BRL", "CAD", "CHF", "CNY", "CZK", "DKK", "EUR", "GBP", "HKD", "HUF",
+                               "IDR", "ILS", "INR", "ISK", "JPY", "KRW", "MXN", "MYR", "NOK", "NZD", "PHP", "PLN",
+                               "RON", "SEK", "SGD", "THB", "TRY", "USD", "ZAR"})
+           codes.push_back(c);
+         auto d = std::make_unique<CListChoiceDialog>(codes, "EUR", nullptr, lib);
+         auto* combo = d->Kit().Control<QComboBox>(1094);
+         std::vector<QWidget*> shown = Show(*f, std::move(d));
+         combo->showPopup();
+         Settle();
+         shown.push_back(combo->view()->window());
+         return shown;
+       }},
       {"mailserver",
        [f, lib] {
          return Show(*f, std::make_unique<CMailServerDialog>("smtp.example.com:587", "rates@example.com", nullptr, lib));
@@ -79,6 +98,14 @@ std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env)
       {"datasource",
        [f, lib] {
          return Show(*f, std::make_unique<CDataSourceDialog>(f->data, &f->source, f->filters, nullptr, nullptr, lib));
+       }},
+      // A new data source: the default filter with its first address.
+      {"datasource-new",
+       [f, lib] {
+         auto data = std::make_shared<DataSourceDialogData>();
+         auto d = std::make_unique<CDataSourceDialog>(*data, nullptr, f->filters, nullptr, nullptr, lib);
+         f->newData.push_back(data);
+         return Show(*f, std::move(d));
        }},
       {"dialup", [f, lib] { return Show(*f, std::make_unique<CDialUpDialog>(f->settings, nullptr, lib)); }},
       {"helppopup",

@@ -2,6 +2,7 @@
 // written by the real messenger, and the rates information report.
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -15,11 +16,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/messagewindow.h"
 #include "engine/notify/notifychannels.h"
+#include "engine/notify/reachserver.h"
+#include "engine/notify/servercommands.h"
+#include "engine/foundation/regvalue.h"
 #include "manager/dialogkit.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
@@ -28,6 +33,7 @@
 #include "manager/ratesinfo.h"
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
+#include "tests/support/accounts.h"
 #include "tests/support/child.h"
 #include "tests/support/files.h"
 #include "tests/support/paths.h"
@@ -346,6 +352,66 @@ class MessageWindowTest : public QObject {
 
     setup.Replace("Put in place by a rename.");
     QTRY_COMPARE(ShownText(), QString("Put in place by a rename."));
+  }
+
+  // As the README installs it: vtxsetup registers the display-messages file beside the store, the
+  // messenger writes it as the product's account, and a silent manager shows what the server sent
+  // to the screen (a channel that is on by default), and has it deleted when confirmed.
+  void screenNoticesOfAnInstalledServer() {
+    QtMessageDialogsScope dialogs;
+    vtxtest::ThrowawayProductAccount account("d");
+    QVERIFY(account.Make());
+    uid_t productUid;
+    gid_t productGid;
+    QVERIFY(account.Ids(&productUid, &productGid));
+    // The store's folder as installed: the product's account and group write there.
+    QCOMPARE(chown(env_->path().c_str(), 0, productGid), 0);
+    QCOMPARE(chmod(env_->path().c_str(), 02770), 0);
+    std::string product = *env_ / "product";
+    QCOMPARE(mkdir(product.c_str(), 0755), 0);
+    QCOMPARE(mkdir((product + "/Resources").c_str(), 0755), 0);
+    QCOMPARE(symlink(vtxtest::SourcePath("resources/0409").c_str(), (product + "/Resources/0409").c_str()), 0);
+    QCOMPARE(symlink(vtxtest::SourcePath("resources/filters").c_str(), (product + "/Filters").c_str()), 0);
+    QCOMPARE(symlink(vtxtest::Program("vtxserver").c_str(), (product + "/vtxserver").c_str()), 0);
+    std::string setup = vtxtest::Program("vtxsetup");
+    char* setupArgv[] = {setup.data(), product.data(), nullptr};
+    pid_t pid = -1;
+    QCOMPARE(posix_spawn(&pid, setup.c_str(), nullptr, nullptr, setupArgv, environ), 0);
+    QCOMPARE(vtxtest::WaitExit(pid), 0);
+    RegStringValueA registered;
+    QVERIFY(SUCCEEDED(registered.Load(HKEY_LOCAL_MACHINE, kAppKey, "DisplayMessages")));
+    std::string display = registered.GetString();
+    QCOMPARE(display.substr(0, display.rfind('/')), env_->path());
+
+    Messenger messenger;
+    QVERIFY(messenger.Start());
+    SilentManager silent;
+    QVERIFY(silent.created);
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.setStandardOutputFile(QProcess::nullDevice());
+    server.start(QString::fromStdString(vtxtest::Program("vtxserver")), {"/SERVICE"});
+    QVERIFY(server.waitForStarted(10000));
+    QVERIFY(vtxtest::Eventually([] { return CanSendVXVMessages() != FALSE; }));
+
+    // A notice of the server through its configured channels, the screen among them by default.
+    std::string record(4, '\0');
+    DWORD type = MB_ICONWARNING;
+    std::memcpy(record.data(), &type, 4);
+    record += std::string("The rates of the data source are 26 hours old.") + '\0';
+    COPYDATASTRUCT cds{WM_VX_SHOWMESSAGE, static_cast<DWORD>(record.size()), record.data()};
+    DWORD reply = 1;
+    QCOMPARE(SendVXVMessageTimeout(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), 10000, &reply), S_OK);
+    QCOMPARE(reply, 0u);
+    QTRY_VERIFY_WITH_TIMEOUT(ShownText().contains("The rates of the data source are 26 hours old."), 10000);
+    struct stat st;
+    QCOMPARE(stat(display.c_str(), &st), 0);
+    QCOMPARE(st.st_uid, productUid);
+
+    PressOk(Shown()[0]);
+    QTRY_VERIFY(access(display.c_str(), F_OK) != 0);
+    server.terminate();
+    QVERIFY(server.waitForFinished(15000));
   }
 
   // Confirming deletes the log through the messenger, or here when it is not running; a message

@@ -2,8 +2,11 @@
 // store on apply and what they refuse; the duration and number fields; the browse check; the
 // warning-limit rule; the watchdog interval; the test notification against a socat peer and,
 // once, against the real vtxserver with SMTP (aiosmtpd) and the file channel; the links.
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -163,13 +166,13 @@ void WhenModal(const std::function<void(QWidget*)>& act) {
 }
 
 // The data-source dialog, once it opens, gets the address typed and OK.
-void TypeAddressWhenAsked(const char* url) {
+void TypeAddressWhenAsked(const std::string& url) {
   WhenModal([url](QWidget* modal) {
     auto* d = dynamic_cast<CDataSourceDialog*>(modal);
     QVERIFY(d);
     QLineEdit* address = d->AddressBox()->lineEdit();
     address->selectAll();
-    QTest::keyClicks(address, url);
+    QTest::keyClicks(address, QString::fromStdString(url));
     d->OkButton()->click();
   });
 }
@@ -264,17 +267,22 @@ class ServerPagesTest : public QObject {
     AddSource(run.settings, "https://first.example/rates.xml", "eurfeed.ini");
     QStringList rows, filters;
     bool orderBefore = true, orderAfter = false, marked = false;
-    int selected = -1;
+    int selected = -1, shown = 0, needed = 1;
+    const QString longAddress = "https://second.example/" + QString(120, 'x') + "/feed.xml";
     run.Run(3, [&](PropertySheet& w) {
       auto* list = run.Control<QTreeWidget>(3, kSourceListId);
       orderBefore = run.Control(3, 1165)->isEnabled();
-      TypeAddressWhenAsked("https://second.example/feed.xml");
+      TypeAddressWhenAsked(longAddress.toStdString());
       QTest::mouseClick(run.Control<QPushButton>(3, 1014), Qt::LeftButton);
+      // The new address shows whole.
+      shown = list->columnWidth(0);
+      needed = list->fontMetrics().horizontalAdvance(longAddress);
       orderAfter = run.Control(3, 1165)->isEnabled();
       marked = w.PageChanged(3);
       selected = list->indexOfTopLevelItem(list->currentItem());
       TypeAddressWhenAsked("https://first.example/other.xml");
-      QPoint first = list->visualItemRect(list->topLevelItem(0)).center();
+      QRect firstRow = list->visualItemRect(list->topLevelItem(0));
+      QPoint first(firstRow.left() + 20, firstRow.center().y());
       QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
       QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
       rows = Column(list, 0);
@@ -285,7 +293,8 @@ class ServerPagesTest : public QObject {
     QVERIFY(orderAfter);
     QVERIFY(marked);
     QCOMPARE(selected, 1);
-    QCOMPARE(rows, (QStringList{"https://first.example/other.xml", "https://second.example/feed.xml"}));
+    QVERIFY2(shown > needed, qPrintable(QString("%1 px for %2").arg(shown).arg(needed)));
+    QCOMPARE(rows, (QStringList{"https://first.example/other.xml", longAddress}));
     QCOMPARE(filters.front(), QString("European Central Bank"));
     QCOMPARE(run.Data().Sources.GetCount(), 2u);
     QCOMPARE(std::string(run.Data().Sources[0]->GetURL()), std::string("https://first.example/other.xml"));
@@ -831,6 +840,28 @@ class ServerPagesTest : public QObject {
     QVERIFY2(mail.find(text.substr(0, 40)) != std::string::npos, mail.c_str());
     QCOMPARE(relay.Requests().size(), size_t{1});
     QCOMPARE(ScriptedBoxes::Shown().size(), size_t{0});
+
+    // A file elsewhere is refused by the server: the page says why nothing was written.
+    std::string elsewhere = run.env / "elsewhere.log";
+    QString note;
+    bool noteBefore = true;
+    run.Run(7, [&](PropertySheet& w) {
+      run.Control<QAbstractButton>(7, 1076)->setChecked(false);
+      run.Control<QAbstractButton>(7, 1083)->setChecked(true);
+      run.Control<QLineEdit>(7, 1085)->setText(QString::fromStdString(elsewhere));
+      QLabel* label = nullptr;
+      for (QLabel* l : w.Page(7)->findChildren<QLabel*>())
+        if (l->wordWrap()) label = l;
+      QVERIFY(label);
+      noteBefore = label->isVisible();
+      QTest::mouseClick(run.Control<QPushButton>(7, 1080), Qt::LeftButton);
+      QVERIFY(WaitFor([&] { return run.Control(7, 1080)->isEnabled() && label->isVisible(); }));
+      note = label->text();
+      w.reject();
+    });
+    QVERIFY(!noteBefore);
+    QVERIFY2(note.contains(QString::fromStdString(elsewhere)) && note.contains("log folder"), qPrintable(note));
+    QVERIFY(!QFile::exists(QString::fromStdString(elsewhere)));
     smtp.terminate();
     smtp.waitForFinished(5000);
   }
@@ -890,6 +921,34 @@ class ServerPagesTest : public QObject {
   }
 
   // The proxy port and the warning-limit rule as plain functions.
+  // Opened at its first page and then taken through every page, the window grows to each page's
+  // fields rather than squeeze them.
+  void everyPageFits() {
+    PagesRun run;
+    QStringList squeezed;
+    int seen = 0;
+    QVERIFY(!run.Run(0, [&](PropertySheet& w) {
+      for (int page = 0; page < w.PageCount(); ++page) {
+        w.SetCurrentPage(page);
+        QTest::qWait(50);
+        for (QWidget* field : w.Page(page)->findChildren<QWidget*>()) {
+          if (!field->isVisible() || !(qobject_cast<QAbstractSpinBox*>(field) || qobject_cast<QLineEdit*>(field) ||
+                                       qobject_cast<QComboBox*>(field)))
+            continue;
+          // The edit inside a spin box or a combo box is the box's.
+          if (qobject_cast<QAbstractSpinBox*>(field->parentWidget()) || qobject_cast<QComboBox*>(field->parentWidget()))
+            continue;
+          ++seen;
+          if (field->height() < field->sizeHint().height())
+            squeezed << QString("page %1: %2 px of %3").arg(page).arg(field->height()).arg(field->sizeHint().height());
+        }
+      }
+      w.reject();
+    }));
+    QVERIFY(seen > 20);
+    QVERIFY2(squeezed.isEmpty(), qPrintable(squeezed.join("; ")));
+  }
+
   void rules() {
     for (auto [text, ok] : std::vector<std::pair<const char*, bool>>{
              {"1", true}, {"65535", true}, {"08080", true}, {"0", false}, {"65536", false}, {"", false},

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <filesystem>
 #include <functional>
 
 #include "engine/foundation/resourcelib.h"
@@ -27,12 +28,15 @@
 #include "manager/offgui.h"
 #include "manager/qtparts.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/pipes.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
 #include "tests/manager/serverpeer.h"
 #include "tests/manager/waiting.h"
+#include "tests/manager/xdisplay.h"
+#include "tests/support/accounts.h"
 
 using namespace vtx::manager;
 using vtxtest::Ended;
@@ -58,7 +62,8 @@ QStringList ToList(const std::vector<std::string>& v) {
 
 std::string Text(HMODULE lib, UINT id) { return LoadText(lib, id); }
 
-bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+// The holder file names a manager: one holds the server's lock, or a killed one left it behind.
+bool HolderNamed() { return !vtxtest::ReadFile(ManagerLockFilePath()).empty(); }
 
 // ---- processes ----
 
@@ -87,21 +92,29 @@ struct ServerScene {
   }
   std::unique_ptr<QProcess> Start(const QString& program, const QStringList& args,
                                   const std::map<QString, QString>& vars, bool unprivileged = false) {
+    // Unprivileged: as an account that may read the store but not write it.
+    return StartAs(program, args, vars, unprivileged ? 65534 : -1, -1);
+  }
+  // As the account `uid` (its own group the same number), a member of `group` when that is not -1;
+  // as this process's account when `uid` is -1.
+  std::unique_ptr<QProcess> StartAs(const QString& program, const QStringList& args,
+                                    const std::map<QString, QString>& vars, int uid, int group) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert("VTX_MANAGER_LOG", QString::fromStdString(env / "manager.log"));
-    for (auto& [k, v] : vars) e.insert(k, v);
+    // An empty value takes the variable away.
+    for (auto& [k, v] : vars) v.isEmpty() ? e.remove(k) : e.insert(k, v);
     QString command = program;
     QStringList arguments = args;
-    if (unprivileged) {
-      // As an account that may read the store but not write it.
-      std::string xdg = env / "xdg-other";
+    if (uid >= 0) {
+      std::string xdg = env / ("xdg-" + std::to_string(uid));
       mkdir(xdg.c_str(), 0700);
-      chown(xdg.c_str(), 65534, 65534);
+      chown(xdg.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(uid));
       e.insert("XDG_RUNTIME_DIR", QString::fromStdString(xdg));
       e.insert("HOME", QString::fromStdString(xdg));
       command = "setpriv";
-      arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args;
+      QString groups = group < 0 ? "--clear-groups" : QString("--groups=%1").arg(group);
+      arguments = QStringList{QString("--reuid=%1").arg(uid), QString("--regid=%1").arg(uid), groups, program} + args;
     }
     p->setProcessEnvironment(e);
     p->setProcessChannelMode(QProcess::ForwardedChannels);
@@ -123,6 +136,23 @@ struct ServerScene {
     chmod((run + "/locks").c_str(), 0777);
     QDir locks(QString::fromStdString(run + "/locks"));
     for (const QString& f : locks.entryList(QDir::Files)) chmod(locks.filePath(f).toLocal8Bit().constData(), 0666);
+  }
+  // The store and the runtime folder as installed for the product group `group`: its members
+  // write the store and take the locks; new files there take the group.
+  void ShareWithGroup(int group) {
+    std::string log = env / "manager.log";
+    close(open(log.c_str(), O_WRONLY | O_CREAT, 0666));
+    chmod(log.c_str(), 0666);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(env.path())) {
+      if (entry.is_symlink() || entry.path().filename().string().rfind("xdg", 0) == 0) continue;
+      chown(entry.path().c_str(), 0, static_cast<gid_t>(group));
+      chmod(entry.path().c_str(), entry.is_directory() ? 02770 : 0660);
+    }
+    // The runtime folder itself is the server's: members only pass through it (the store beside it
+    // keeps its files).
+    chown(env.path().c_str(), 0, static_cast<gid_t>(group));
+    chmod(env.path().c_str(), 02750);
+    chmod(log.c_str(), 0666);
   }
   QStringList Log() { return Lines(env / "manager.log"); }
 };
@@ -250,7 +280,10 @@ class SessionTest : public QObject {
       QStringList parts = b.split(' ');
       std::string caption = Text(lib, parts[1] == "185" ? 185 : 32);
       // A failed save shows the system's text of the code.
-      std::string text = parts.size() > 2 ? vtx::SystemErrorText(E_ACCESSDENIED) : Text(lib, parts[1].toUInt());
+      std::string account = vtx::ProductAccountName();
+      std::string text = parts.size() > 2        ? vtx::SystemErrorText(E_ACCESSDENIED)
+                         : parts[1] == "184" ? FormatString(lib, 184, {account.c_str()})
+                                             : Text(lib, parts[1].toUInt());
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
       expected << QString("box %1 %2: %3").arg(parts[0], QString::fromStdString(caption), QString::fromStdString(text));
     }
@@ -259,9 +292,90 @@ class SessionTest : public QObject {
     QCOMPARE(seen, expected);
     QCOMPARE(ToList(scene.relay.Requests()), requests);
     QCOMPARE(scene.Log().contains("window open"), window);
-    QVERIFY(!FileExists(ManagerLockFilePath()));
+    QVERIFY(!HolderNamed());
     if (setup == "locked first") vtxtest::AskServer(scene.server.Pipe(), WM_VX_UNLOCKCONFIG);
     if (setup != "no server") QVERIFY(scene.ServerUnlocked());
+  }
+
+  // An account outside the product's group: it reads the store but reaches neither the runtime
+  // folder nor the server. It is told why it cannot save, looks, and its save fails in words.
+  void anOutsiderLooks() {
+    ServerScene scene;
+    QVERIFY(scene.Start());
+    chmod(scene.env.path().c_str(), 0755);
+    for (const char* f : {"registry.db", "registry.db-wal", "registry.db-shm"}) chmod((scene.env / f).c_str(), 0644);
+    std::string log = scene.env / "manager.log";
+    close(open(log.c_str(), O_WRONLY | O_CREAT, 0666));
+    chmod(log.c_str(), 0666);
+    // The server's own runtime folder, closed to others as installed.
+    std::string run = scene.env / "server-run";
+    chmod(run.c_str(), 0750);
+    auto manager = scene.Start(kHost, {}, {{"VTX_SHEET", "ok"}, {"VTX_BOXES", "1,1"},
+                                           {"VANTREX_RUNTIME_DIR", QString::fromStdString(run)}}, true);
+    QCOMPARE(Ended(*manager, 30000), 0);
+    QStringList boxes = scene.Log().filter("box ");
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY2(boxes[0].contains(QString("only root and the members of the group \"%1\"")
+                                   .arg(QString::fromStdString(vtx::ProductAccountName()))),
+             qPrintable(boxes[0]));
+    QVERIFY2(boxes[1].startsWith("box 0x10010 Vantrex Settings Not Saved: "), qPrintable(boxes[1]));
+    QVERIFY(scene.Log().contains("window open"));
+    QCOMPARE(ToList(scene.relay.Requests()), QStringList{});
+    QVERIFY(scene.ServerUnlocked());
+  }
+
+  // As installed, the store's folder is closed to accounts outside the product's group: an
+  // outsider's manager cannot open the settings and says why, in a box and on stderr.
+  void anOutsiderIsToldWhyItCannotOpenTheSettings() {
+    ServerScene scene;
+    vtxtest::ThrowawayProductAccount account("o");
+    QVERIFY(account.Make());
+    uid_t productUid;
+    gid_t productGid;
+    QVERIFY(account.Ids(&productUid, &productGid));
+    QVERIFY(scene.Start());
+    scene.ShareWithGroup(static_cast<int>(productGid));
+    // The outsider passes through the folder to the test's log and its own runtime folder there.
+    chmod(scene.env.path().c_str(), 02771);
+    auto manager = scene.Start(kHost, {}, {{"VTX_SHEET", "ok"}}, true);
+    QCOMPARE(Ended(*manager, 30000), 255);
+    std::string why = "Your account may not read the Vantrex settings: only root and the members of the group \"" +
+                      account.name() + "\" may.";
+    QCOMPARE(scene.Log(), (QStringList{QString::fromStdString("box 0x10 Vantrex Manager: " + why + " [unexpected]"),
+                                        "exit 255"}));
+    QCOMPARE(ToList(scene.relay.Requests()), QStringList{});
+  }
+
+  // Members of the product group: a member's manager killed while it held the lock is recovered
+  // by another member's next start, which then configures and saves.
+  void membersRecoverAndSave() {
+    const int killedMember = 61461, nextMember = 61462;
+    ServerScene scene;
+    vtxtest::ThrowawayProductAccount account("g");
+    QVERIFY(account.Make());
+    uid_t productUid;
+    gid_t productGid;
+    QVERIFY(account.Ids(&productUid, &productGid));
+    const int group = static_cast<int>(productGid);
+    QVERIFY(scene.Start());
+    scene.ShareWithGroup(group);
+    auto killed = scene.StartAs(kManager, {}, {}, killedMember, group);
+    QVERIFY(WaitFor([] { return HolderNamed(); }));
+    struct stat st;
+    QCOMPARE(stat(ManagerLockFilePath().c_str(), &st), 0);
+    QCOMPARE(int(st.st_gid), group);
+    kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    QCOMPARE(Ended(*killed), -2000);
+    QVERIFY(!scene.ServerUnlocked());
+
+    auto next = scene.StartAs(kHost, {}, {{"VTX_SHEET", "ok"}}, nextMember, group);
+    QCOMPARE(Ended(*next, 30000), 0);
+    QCOMPARE(scene.Log().filter("box "), QStringList{});
+    QVERIFY(scene.Log().contains("window open"));
+    QCOMPARE(ToList(scene.relay.Requests()), (QStringList{"LOCK 0", "UNLOCK 1", "GETPENDING 0", "LOCK 0",
+                                                          "UNLOCK 1", "GETPENDING 0"}));
+    QVERIFY(!HolderNamed());
+    QVERIFY(scene.ServerUnlocked());
   }
 
   // A second tray click while the write-access question is up starts nothing new.
@@ -279,20 +393,28 @@ class SessionTest : public QObject {
     QCOMPARE(ToList(scene.relay.Requests()), QStringList{});
   }
 
-  // vtxmanager ended while its window is open, by a close request or by SIGTERM: the server is
-  // unlocked before it ends; killed outright, the next manager unlocks.
+  // vtxmanager ended while its window is open, by a close request, by SIGTERM or SIGHUP, or by
+  // its display going away (Qt ends the program with exit()): the server is unlocked before it
+  // ends.
   void quitWhileTheWindowIsOpen_data() {
     QTest::addColumn<QString>("how");
     QTest::newRow("close request") << "close";
     QTest::newRow("SIGTERM") << "sigterm";
-    QTest::newRow("SIGKILL, then a new manager") << "sigkill";
+    QTest::newRow("SIGHUP") << "sighup";
+    QTest::newRow("the display goes away") << "display";
   }
   void quitWhileTheWindowIsOpen() {
     QFETCH(QString, how);
     ServerScene scene;
     QVERIFY(scene.Start());
-    auto manager = scene.Start(kManager, {}, {});
-    QVERIFY(WaitFor([] { return FileExists(ManagerLockFilePath()); }));
+    vtxtest::PrivateDisplay display;
+    std::map<QString, QString> vars;
+    if (how == "display") {
+      QVERIFY(!display.Name().empty());
+      vars = {{"DISPLAY", QString::fromStdString(display.Name())}, {"QT_QPA_PLATFORM", ""}};
+    }
+    auto manager = scene.Start(kManager, {}, vars);
+    QVERIFY(WaitFor([] { return HolderNamed(); }));
     QVERIFY(!scene.ServerUnlocked());
     QElapsedTimer t;
     t.start();
@@ -300,27 +422,57 @@ class SessionTest : public QObject {
       vtx::manager::OtherManager other;
       other.socket = ManagerSocketPath();
       QVERIFY(SendToOther(other, WM_VXMGR_CLOSE, nullptr));
+    } else if (how == "display") {
+      display.Kill();
     } else {
-      kill(static_cast<pid_t>(manager->processId()), how == "sigterm" ? SIGTERM : SIGKILL);
+      kill(static_cast<pid_t>(manager->processId()), how == "sigterm" ? SIGTERM : SIGHUP);
     }
-    int code = Ended(*manager, 15000);
-    if (how == "sigkill") {
-      QCOMPARE(code, -2000);
-      QVERIFY(!scene.ServerUnlocked());  // no lock expires
-      QVERIFY(FileExists(ManagerLockFilePath()));
-      auto next = scene.Start(kManager, {"/s"}, {});
-      QVERIFY(WaitFor([] { return !FileExists(ManagerLockFilePath()); }));
-      QVERIFY(scene.ServerUnlocked());
-      kill(static_cast<pid_t>(next->processId()), SIGTERM);
-      QCOMPARE(Ended(*next), 0);
-      QCOMPARE(ToList(scene.relay.Requests()), (QStringList{"LOCK 0", "UNLOCK 0"}));
-      return;
-    }
-    QCOMPARE(code, 0);
+    QCOMPARE(Ended(*manager, 15000), how == "display" ? 1 : 0);
     QVERIFY2(t.elapsed() < 6000, qPrintable(QString::number(t.elapsed())));
     QVERIFY(scene.ServerUnlocked());
-    QVERIFY(!FileExists(ManagerLockFilePath()));
+    QVERIFY(!HolderNamed());
     QCOMPARE(ToList(scene.relay.Requests()), (QStringList{"LOCK 0", "UNLOCK 0"}));
+  }
+
+  // A manager killed outright cannot give the lock back, and no lock expires: the next manager,
+  // silent or not, gives it back with a reload (what the killed one saved with Apply counts) and
+  // asks about the updates the server held back meanwhile.
+  void killedManagerRecovered_data() {
+    QTest::addColumn<bool>("heldBack");
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<QStringList>("requests");
+    QTest::newRow("nothing held back") << false << "" << QStringList{"LOCK 0", "UNLOCK 1", "GETPENDING 0"};
+    QTest::newRow("held back, run it") << true << "6"
+                                       << QStringList{"LOCK 0", "UNLOCK 1", "GETPENDING 0", "ISUPDATING 0",
+                                                      "UPDATENOW 0"};
+    QTest::newRow("held back, not now") << true << "7"
+                                        << QStringList{"LOCK 0", "UNLOCK 1", "GETPENDING 0", "ISUPDATING 0"};
+  }
+  void killedManagerRecovered() {
+    QFETCH(bool, heldBack);
+    QFETCH(QString, answers);
+    QFETCH(QStringList, requests);
+    ServerScene scene;
+    QVERIFY(scene.Start());
+    scene.heldBackUpdate = heldBack;
+    auto killed = scene.Start(kManager, {}, {});
+    QVERIFY(WaitFor([] { return HolderNamed(); }));
+    kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    QCOMPARE(Ended(*killed), -2000);
+    QVERIFY(!scene.ServerUnlocked());
+    QVERIFY(HolderNamed());
+
+    auto next = scene.Start(kHost, {"/s"}, {{"VTX_BOXES", answers}});
+    QVERIFY(WaitFor([&] { return scene.relay.Requests().size() >= size_t(requests.size()); }, 20000));
+    QVERIFY(WaitFor([] { return !HolderNamed(); }));
+    kill(static_cast<pid_t>(next->processId()), SIGTERM);
+    QCOMPARE(Ended(*next), 0);
+    // The update that was asked for may still run.
+    QVERIFY(WaitFor([&] { return scene.ServerUnlocked(); }));
+    QCOMPARE(ToList(scene.relay.Requests()), requests);
+    QStringList boxes = scene.Log().filter("box ");
+    QCOMPARE(boxes.size(), answers.isEmpty() ? 0 : 1);
+    if (!answers.isEmpty()) QVERIFY2(boxes[0].startsWith("box 0x10034 Vantrex: Updates of"), qPrintable(boxes[0]));
   }
 
   // Answers the server cannot be made to give, from a scripted endpoint.
@@ -328,6 +480,10 @@ class SessionTest : public QObject {
     QTest::addColumn<QString>("answer");  // a code, or "never"
     QTest::addColumn<QString>("box");     // the box's text: "" none, "83" the code in string 83, else the system's
     QTest::addColumn<QStringList>("requests");
+    QTest::newRow("the server imports") << "0x80040206"
+                                        << "The server is importing or exporting a configuration file. Try again "
+                                           "when it has finished."
+                                        << QStringList{"LOCK 0"};
     QTest::newRow("own facility, no such string") << "0x80040300" << "83" << QStringList{"LOCK 0"};
     QTest::newRow("own facility, low word 0") << "0x80040000" << "" << QStringList{"LOCK 0"};
     QTest::newRow("another code") << "0x80070005" << "system" << QStringList{"LOCK 0"};
@@ -361,6 +517,8 @@ class SessionTest : public QObject {
     QCOMPARE(shown.type, MB_ICONHAND | MB_SETFOREGROUND);
     if (box == "83") {
       QCOMPARE(shown.text, std::string("The operation failed with error 0x80040300."));
+    } else if (box.startsWith("The ")) {
+      QCOMPARE(QString::fromStdString(shown.text), box);
     } else {
       QCOMPARE(shown.text, std::string(vtx::SystemErrorText(code)));
     }
@@ -445,7 +603,7 @@ class SessionTest : public QObject {
     QCOMPARE(ToList(scene.server.Requests()), (QStringList{"LOCK 0", "UNLOCK 0"}));
     QVERIFY(g_notified.empty());
     QCOMPARE(ScriptedBoxes::Shown().size(), size_t{0});
-    QVERIFY(!FileExists(ManagerLockFilePath()));
+    QVERIFY(!HolderNamed());
   }
 
   // The quit path while the lock request is under way: the lock that comes back goes back.
@@ -473,12 +631,16 @@ class SessionTest : public QObject {
     QCOMPARE(ToList(scene.server.Requests()), (QStringList{"LOCK 0", "UNLOCK 1"}));
   }
 
-  // A second start while the window is open raises it and starts nothing.
+  // A second start while the window is open raises it, minimized or not, and starts nothing.
   void secondStartRaises() {
     Scene scene;
     int starts = 0;
     scene.Run([&](CConfigSession& s) {
+      s.Window()->showMinimized();
+      QVERIFY(s.Window()->isMinimized());
       QCOMPARE(s.Start(scene.lib, nullptr, scene.notify, WM_VXMGR_CONTROLWINDOWCLOSED), S_OK);
+      QVERIFY(!s.Window()->isMinimized());
+      QVERIFY(s.Window()->isVisible());
       QVERIFY(s.RaiseWindow());
       starts = scene.pages.log.Count("build");
       PressCancel(s);

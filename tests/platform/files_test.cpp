@@ -320,6 +320,26 @@ TEST(Files, RegularFilesUpToACapWithTheirStamp) {
   EXPECT_EQ(vtx::ReadRegularFile((dir / "missing").c_str(), 100, &data, &again), HRESULT{0x80070002});
 }
 
+// The next holder learns what the last one left in the file: a holder that let go in order
+// emptied it, one that died did not.
+TEST(Files, LockFileTellsAnOrderlyHolderFromADeadOne) {
+  TempDir dir;
+  std::string path = dir / "vtxmanager.lock";
+  vtx::LockFile lock;
+  std::string previous = "x";
+  ASSERT_EQ(lock.Take(path, nullptr, &previous), S_OK);
+  EXPECT_EQ(previous, "");
+  EXPECT_EQ(lock.Clear(), S_OK);
+  lock.Release();
+  EXPECT_EQ(lock.Clear(), E_HANDLE);
+  ASSERT_EQ(lock.Take(path, nullptr, &previous), S_OK);
+  EXPECT_EQ(previous, "");
+  lock.Release();  // without clearing, as a killed holder leaves it
+  ASSERT_EQ(lock.Take(path, nullptr, &previous), S_OK);
+  EXPECT_EQ(previous, std::to_string(getpid()) + "\n");
+  lock.Release();
+}
+
 // One holder at a time; the others learn who holds it; the lock goes with its holder, also when
 // the holding process dies.
 TEST(Files, LockFileHasOneHolderAndNamesIt) {

@@ -199,6 +199,22 @@ TEST_F(Pipes, StaleSocketFileIsReplacedAndTheSocketIsNotOpenToOthers) {
   EXPECT_EQ(vtx::pipes::SocketPath("\\\\.\\PIPE\\Name"), dir / "Name");
 }
 
+// A desktop program's own socket, named by its absolute path, is its user's alone: no group is
+// asked for, so an account outside the product's group serves one as well.
+TEST_F(Pipes, APersonalSocketIsItsUsersAlone) {
+  std::string path = dir / "own/Manager";
+  CPipeMessageServer own;
+  ASSERT_EQ(own.Create(path.c_str()), S_OK);
+  for (const std::string& file : {path, path + ".lock"}) {
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+    EXPECT_EQ(st.st_gid, getegid()) << file;
+  }
+  EXPECT_TRUE(CPipeMessageClient::PipeExists(path.c_str()));
+  own.Close();
+}
+
 TEST_F(Pipes, MalformedRequestsAreRefusedWithoutTheHandler) {
   StartServer();
   std::string head = U32(WM_COPYDATA) + U32(0) + U32(0);
