@@ -92,11 +92,36 @@ def wait_for(predicate, seconds):
     return predicate()
 
 
+def test_account():
+    """The name of the product's account and group for this test program (VANTREX_ACCOUNT): none
+    exists unless the test makes it, so that the host's own "vantrex" never changes what the
+    programs do, and an installation that a test runs makes this one (remove_account ends it)."""
+    return "vtxq%d" % (os.getpid() % 100000)
+
+
 def private_store(run, runtime=None, syslog="log.sock"):
     """The environment of programs on a private store in folder `run` (runtime folder: `runtime`,
-    else `run`), with event entries on the socket `syslog` there."""
+    else `run`), with event entries on the socket `syslog` there, under the test's own account name."""
     return dict(os.environ, VANTREX_RUNTIME_DIR=runtime or run, VANTREX_REGISTRY=os.path.join(run, "registry.db"),
-                VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, syslog))
+                VANTREX_APPDATA=run, VANTREX_SYSLOG_SOCKET=os.path.join(run, syslog), VANTREX_ACCOUNT=test_account())
+
+
+def account_command(argv):
+    """Runs useradd or one of its kin, which refuse while another program holds the account files'
+    lock: tried again for up to ten seconds. True when it succeeded."""
+    for _ in range(40):
+        if subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+            return True
+        time.sleep(0.25)
+    return False
+
+
+def remove_account(name):
+    """Removes the account and the group of that name, where they exist."""
+    if subprocess.run(["getent", "passwd", name], stdout=subprocess.DEVNULL).returncode == 0:
+        account_command(["userdel", name])
+    if subprocess.run(["getent", "group", name], stdout=subprocess.DEVNULL).returncode == 0:
+        account_command(["groupdel", name])
 
 
 def register_product(run, source, setup, program, env):

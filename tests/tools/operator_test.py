@@ -13,7 +13,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from vtxtest import message, pipe_request, private_store, wait_for  # noqa: E402
+from vtxtest import message, pipe_request, private_store, remove_account, test_account, wait_for  # noqa: E402
 
 WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG, WM_VX_QUIT, WM_VX_ISUPDATING = 0x8065, 0x8066, 0x8067, 0x806D
 
@@ -65,7 +65,15 @@ def services(product, run_dir, env):
 
 
 def main():
-    cmake, build, source = sys.argv[1:4]
+    # The services' registration below makes the product's account: under the test's own name.
+    remove_account(test_account())
+    try:
+        return scenario(*sys.argv[1:4])
+    finally:
+        remove_account(test_account())
+
+
+def scenario(cmake, build, source):
     with tempfile.TemporaryDirectory() as root:
         product = os.path.join(root, "product")
         subprocess.run([cmake, "--install", build, "--prefix", product], check=True, stdout=subprocess.DEVNULL)
