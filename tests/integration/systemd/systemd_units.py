@@ -204,6 +204,8 @@ def operate(ns, env, product, account, uid, gid, feed):
         os.chown(damaged, member_uid, 65534)
         status, out = run([ctl, "import", damaged], as_member)
         check("a member's import of a damaged file", status == 1 and "0x8007000D" in out and sources() == [feed], out)
+        status, out = run([os.path.join(product, "vtxsetup"), product, "--schedule", "1800", "43200"], as_member)
+        check("a member's vtxsetup", status == 0 and "at most every 1800 s" in run([ctl, "status"])[1], out)
         status, out = run([ctl, "update"], as_member)
         check("a member's update", status == 0, out)
         status, out = run([ctl, "status"], as_member)
