@@ -333,6 +333,19 @@ def scenario(ns, env, product, data, account, log, source):
     stopped = sum("Vantrex application stopped." in e for e in log.entries)
     check("the server's stopped event at each end", stopped >= 2, stopped)
 
+    # The README's upgrade and uninstall: a restart of the three units, then the removal of running
+    # services, which stops them and takes their units away.
+    r = ns.systemctl("start", *UNITS, timeout=200)
+    check("the units start again", r.returncode == 0 and all(ns.property(u, "ActiveState") == "active"
+                                                             for u in UNITS), r.stdout)
+    for program in ("vtxmessenger", "vtxservice"):
+        r = ns.run([os.path.join(product, program), "-UnregServer"], env=env, check=False, timeout=200)
+        check(f"{program} -UnregServer", r.returncode == 0, r.stdout)
+    left = [u for u in UNITS if ns.run(["test", "-e", "/etc/systemd/system/" + u], check=False).returncode == 0]
+    check("no unit left", not left, left)
+    running = ns.run(["pgrep", "-l", "^vtx"], check=False).stdout.split()
+    check("no program left running", not running, running)
+
 
 if __name__ == "__main__":
     sys.exit(main(*sys.argv[1:4]))
