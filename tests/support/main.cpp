@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   // The product's account and group under a name of this test program's own, which no host has:
   // a host's own "vantrex" must not change what the programs under test do (accounts.h makes one
   // where a test needs it).
-  setenv("VANTREX_ACCOUNT", ("vtxn" + std::to_string(getpid() % 100000)).c_str(), 0);
+  setenv("VANTREX_ACCOUNT", ("vtxz" + std::to_string(getpid() % 100000)).c_str(), 0);
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new vtxtest::SetUpFailuresFail);
   return RUN_ALL_TESTS();

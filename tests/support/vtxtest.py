@@ -96,7 +96,7 @@ def test_account():
     """The name of the product's account and group for this test program (VANTREX_ACCOUNT): none
     exists unless the test makes it, so that the host's own "vantrex" never changes what the
     programs do, and an installation that a test runs makes this one (remove_account ends it)."""
-    return "vtxq%d" % (os.getpid() % 100000)
+    return "vtxy%d" % (os.getpid() % 100000)
 
 
 def private_store(run, runtime=None, syslog="log.sock"):
