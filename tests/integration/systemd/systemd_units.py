@@ -293,6 +293,16 @@ def scenario(ns, env, product, data, account, log, source):
         time.sleep(0.1)
     check("the web service answers a call", answered, r.stdout[-300:])
 
+    # Root's export through the pipe of a server under the product's account is refused, even into
+    # a folder that the server could write: the server never acts on a file with rights other than
+    # the caller's (vtxctl then writes the file itself, below).
+    path = os.path.join(data, "export").encode() + b"\0"
+    block = struct.pack("<I", 1) + path + b"\0" * 3
+    request = struct.pack("<IIIIII", 74, 0, 0, 0x8074, len(block), 0) + block
+    check("root's export through the pipe", pipe_ask(ns, "/run/vantrex/HulvaneVantrexAppPipe", request, 30)
+          == 0x80070005)
+    check("no export written by the server", not os.path.exists(os.path.join(data, "export.vx-cnf")))
+
     operate(ns, env, product, account, uid, gid, feed)
 
     # A screen notice reaches the display-messages file, written as the product's account.
