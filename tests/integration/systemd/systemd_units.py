@@ -305,6 +305,13 @@ def scenario(ns, env, product, data, account, log, source):
 
     operate(ns, env, product, account, uid, gid, feed)
 
+    # A registration run again (as after an upgrade) writes the unit anew and keeps the drop-in.
+    r = ns.run([os.path.join(product, "vtxservice"), "-RegServer"], env=env, check=False, timeout=200)
+    check("-RegServer again", r.returncode == 0, r.stdout)
+    environment = ns.property(UNITS[0], "Environment")
+    check("the drop-in's variable stays", "VANTREX_DEFINITIONS_URL=file://" in environment
+          and "VANTREX_ACCOUNT=" + account in environment, environment)
+
     # A screen notice reaches the display-messages file, written as the product's account.
     data_block = struct.pack("<II", 0, 0x40) + b"Rates arrived late\0Vantrex\0" + b"\0" * 4
     request = struct.pack("<IIIIII", 74, 0, 0, 1, len(data_block), 0) + data_block
