@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/notify/notifychannels.h"
+#include "engine/notify/serversession.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
@@ -30,6 +31,8 @@ constexpr UINT kTimerLastChangeEach = 3;
 // starting holds the instance lock before it answers. How long a new server waits for either.
 constexpr DWORD kInstanceWaitMs = 10000;
 constexpr DWORD kPingLimitMs = 2000;
+// How long an import by the switch waits for each answer of the running server.
+constexpr DWORD kImportLimitMs = 60000;
 // Hit counts wait in memory at most this long before they are written, all in one step.
 constexpr UINT kTimerHits = 4;
 constexpr UINT kHitWriteMs = 1000;
@@ -327,10 +330,9 @@ HRESULT ConfigurationFile(Server& s, const COPYDATASTRUCT& cds, bool import, Ori
   if (!cds.lpData || cds.cbData < 8) return E_INVALIDARG;
   vtx::Account caller{};
   if (origin == Origin::Outside && !s.seams.pipe->Caller(&caller)) return E_ACCESSDENIED;
-  // Root asking a server that runs under the product's account gets the server's own rights,
-  // which are fewer: there is no root's to take.
-  bool rootAsksService = caller.uid == 0 && geteuid() != 0;
-  const vtx::Account* as = origin == Origin::Outside && !rootAsksService ? &caller : nullptr;
+  // A server under the product's account cannot take another account's rights, root's included:
+  // it refuses, and the caller reads or writes its file itself inside a configuration session.
+  const vtx::Account* as = origin == Origin::Outside ? &caller : nullptr;
   auto* data = static_cast<const BYTE*>(cds.lpData);
   DWORD offset = 4;
   const char* path = StringIn(data, cds.cbData, offset);
@@ -447,10 +449,7 @@ bool RunImport(const Seams& seams, const std::string& given, bool confirmed) {
                 "vtxserver /l:" + given + " /y");
   } else if (SUCCEEDED(hr)) {
     if (confirmed || res.FormatMessageBox(nullptr, 440, 32, MB_YESNO | MB_ICONQUESTION, lib, looked.c_str()) == IDYES) {
-      HRESULT sent = SendImportToServer(*seams.link, file.c_str());
-      // A server under the product's account cannot take our rights to read our file: we import
-      // it ourselves, with our own rights, inside its configuration session.
-      if (sent == E_ACCESSDENIED) sent = ImportInServerSession(*seams.link, *seams.store, file.c_str());
+      HRESULT sent = SendImportToServer(*seams.link, *seams.store, file.c_str());
       ok = SUCCEEDED(sent);
       if (ok)
         res.FormatMessageBox(nullptr, 441, 32, MB_ICONINFORMATION, lib, looked.c_str());
@@ -562,33 +561,13 @@ std::vector<std::string> SplitCommandLine(const std::string& text) {
   return tokens;
 }
 
-HRESULT SendImportToServer(ServerLink& link, const char* path) {
-  if (!path || !*path) return E_INVALIDARG;
-  size_t len = std::strlen(path);
-  if (len > 0x7FFFFFF0u) return E_INVALIDARG;
-  DWORD size = static_cast<DWORD>(len + 8);
-  auto* block = static_cast<BYTE*>(GlobalAlloc(GPTR, size));
-  if (!block) return E_OUTOFMEMORY;
-  DWORD flag = 1;
-  std::memcpy(block, &flag, sizeof flag);
-  std::memcpy(block + 4, path, len + 1);
-  COPYDATASTRUCT cds{WM_VX_IMPORTSETTINGS, size, block};
-  DWORD result = 0;
-  HRESULT hr = link.SendVXVMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), &result);
-  GlobalFree(block);
-  return FAILED(hr) ? hr : result;
-}
-
-HRESULT ImportInServerSession(ServerLink& link, SettingsStore& store, const char* path) {
-  DWORD reply = 0;
-  HRESULT hr = link.SendVXVMessage(WM_VX_LOCKCONFIG, 0, 0, &reply);
-  if (FAILED(hr)) return hr;
-  if (FAILED(static_cast<HRESULT>(reply))) return static_cast<HRESULT>(reply);
-  hr = store.ImportConfiguration(path, 1, nullptr);
-  // Unlocked with a reload when the import changed the store, so that the server's own save keeps it.
-  DWORD ignored = 0;
-  HRESULT unlocked = link.SendVXVMessage(WM_VX_UNLOCKCONFIG, SUCCEEDED(hr) ? 1 : 0, 0, &ignored);
-  return FAILED(hr) ? hr : unlocked;
+HRESULT SendImportToServer(ServerLink& link, SettingsStore& store, const char* path) {
+  auto call = [&link](UINT msg, WPARAM wParam, LPARAM lParam, DWORD* reply) {
+    return link.SendVXVMessageTimeout(msg, wParam, lParam, kImportLimitMs, reply);
+  };
+  std::string file = path ? path : "";
+  return vtx::notify::ConfigurationFileAsCaller(call, true, path,
+                                                [&] { return store.ImportConfiguration(file.c_str(), 1, nullptr); });
 }
 
 void MigrateMessagesFile(SettingsStore& store) {

@@ -47,11 +47,10 @@ LRESULT AppCommand(Origin origin, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 // stops at the first that does.
 void ServeWhileSettingsLockWaits();
 
-// Asks the running server to import a configuration file.
-HRESULT SendImportToServer(ServerLink& link, const char* path);
-// Imports the file with this program's own rights inside a configuration session of the running
-// server (locked, imported, unlocked with a reload).
-HRESULT ImportInServerSession(ServerLink& link, SettingsStore& store, const char* path);
+// Asks the running server to import a configuration file with this program's rights: a server
+// that cannot take them refuses, and the file is then imported into `store` here, inside the
+// server's configuration session (locked, imported, unlocked with a reload).
+HRESULT SendImportToServer(ServerLink& link, SettingsStore& store, const char* path);
 // Copies the old display-messages file "messages.txt" beside "Path" to "DisplayMessages".
 void MigrateMessagesFile(SettingsStore& store);
 

@@ -70,12 +70,11 @@ VantrexService::~VantrexService() {
 std::vector<vtx::service::UnitConfig> VantrexService::Units() const {
   std::vector<vtx::service::UnitConfig> units = ServiceModule::Units();
   // The server runs under the product's account, in a sandbox that leaves it the store's folder,
-  // its logs and the runtime folder. Homes stay readable for the configuration files that
-  // their owners import.
+  // its logs and the runtime folder. Homes are hidden: a configuration file of another account is
+  // read or written by that account's own program, never by the server.
   vtx::service::UnitConfig& own = units.front();
   own.user = vtx::ProductAccountName();
   own.sandbox = true;
-  own.protectHome = "read-only";
   own.addressFamilies = "AF_UNIX AF_INET AF_INET6 AF_NETLINK";
   own.writablePaths = {vtx::service::ProductDataDir(), vtx::service::ProductAppDataDir()};
   // The web service's administrator loads and saves configurations there, through the server.

@@ -107,7 +107,8 @@ def private_store(run, runtime=None, syslog="log.sock"):
 
 
 def account_command(argv):
-    """useradd and its kin wait for the account files' lock that other tests may hold."""
+    """Runs useradd or one of its kin, which refuse while another program holds the account files'
+    lock: tried again for up to ten seconds. True when it succeeded."""
     for _ in range(40):
         if subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
             return True
@@ -116,6 +117,7 @@ def account_command(argv):
 
 
 def remove_account(name):
+    """Removes the account and the group of that name, where they exist."""
     if subprocess.run(["getent", "passwd", name], stdout=subprocess.DEVNULL).returncode == 0:
         account_command(["userdel", name])
     if subprocess.run(["getent", "group", name], stdout=subprocess.DEVNULL).returncode == 0:

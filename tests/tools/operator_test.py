@@ -52,8 +52,7 @@ def services(product, run_dir, env):
               and "\\\\.\\pipe" not in r.stderr, repr(r))
         check("first messenger still serves", first.poll() is None, first.poll())
         # Without systemd the verbs say how to run the programs by hand, and a removal names what
-        # it could not stop.
-        # The registration makes the product's account: one of the test's own.
+        # it could not stop. The registration makes the product's account: one of the test's own.
         with throwaway_account("op") as account:
             units = dict(env, VANTREX_UNIT_DIR=os.path.join(run_dir, "units"),
                          VANTREX_PAM_DIR=os.path.join(run_dir, "pam"), VANTREX_ACCOUNT=account)

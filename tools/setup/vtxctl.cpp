@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/currency/configfile.h"
 #include "engine/currency/settings.h"
 #include "engine/foundation/timetext.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servercommands.h"
+#include "engine/notify/serversession.h"
 #include "engine/update/inetconnection.h"
 #include "engine/update/updatetimer.h"
 #include "platform/files.h"
@@ -37,10 +40,10 @@ const char kUsage[] =
     "                      due, the configuration lock, the data sources and the waiting requests\n"
     "  update [--wait S]   starts an update now and waits for its result (at most S seconds,\n"
     "                      default 900); exit status 0 when it succeeded, 1 when not\n"
-    "  export <file>       the server writes its configuration to <file> (\".vx-cnf\" is added\n"
-    "                      when missing), with the rights of the caller\n"
-    "  import <file>       the server reads the configuration of <file> (an export) and takes it\n"
-    "                      in one step, with the rights of the caller\n"
+    "  export <file>       writes the server's configuration to <file> (\".vx-cnf\" is added when\n"
+    "                      missing), with the rights of the caller\n"
+    "  import <file>       the server takes the configuration of <file> (an export) in one step;\n"
+    "                      the file is read with the rights of the caller\n"
     "  logs                prints the folder of the per-run logs (one folder per run, named by\n"
     "                      its UTC time: messages.txt, and with \"LogFXData\" 2 the downloads)\n"
     "The store is $VANTREX_REGISTRY (default /var/lib/vantrex/registry.db), the server's pipe is in\n"
@@ -71,6 +74,19 @@ bool ServerAnswers() {
   DWORD reply = 0;
   return CanSendVXVMessages() &&
          SUCCEEDED(SendVXVMessageTimeout(WM_VX_PING, 0, 0, kPingLimitMs, &reply)) && reply == 1;
+}
+
+// A pipe that this account may not reach looks to the pipe client as if no server ran.
+bool PipeRefusesThisAccount() {
+  const std::string path = PipePath();
+  struct stat st{};
+  if (stat(path.c_str(), &st) != 0) return errno == EACCES;
+  return access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+}
+
+std::string PipeRefusal() {
+  return "this account may not use the server's pipe " + PipePath() + " (members of the group " +
+         vtx::ProductAccountName() + " may)";
 }
 
 std::string TimeText(uint64_t time) {
@@ -225,6 +241,8 @@ int Status() {
     std::printf("server:            running, pipe %s\n", PipePath().c_str());
     if (FAILED(SendVXVMessageTimeout(WM_VX_ISUPDATING, 0, 0, kPingLimitMs, &updating))) updating = 0;
     if (FAILED(SendVXVMessageTimeout(WM_VX_GETPENDINGUPDATES, 0, 0, kPingLimitMs, &pending))) pending = 0;
+  } else if (PipeRefusesThisAccount()) {
+    std::printf("server:            unknown: %s\n", PipeRefusal().c_str());
   } else {
     std::printf("server:            not running (nothing answers on %s)\n", PipePath().c_str());
   }
@@ -293,7 +311,10 @@ int Status() {
   return 0;
 }
 
-int NotRunning() { return Fail("vtxserver is not running (nothing answers on " + PipePath() + ")"); }
+int NotRunning() {
+  if (PipeRefusesThisAccount()) return Fail(PipeRefusal());
+  return Fail("vtxserver is not running (nothing answers on " + PipePath() + ")");
+}
 
 int Update(unsigned waitSeconds) {
   if (!ServerAnswers()) return NotRunning();
@@ -319,7 +340,8 @@ int Update(unsigned waitSeconds) {
   return SUCCEEDED(result) ? 0 : 1;
 }
 
-// Export and import: the server opens the file, with the rights of this caller.
+// Export and import with the rights of this caller: the server opens the file when it can take
+// them, else this program does, inside the server's configuration session.
 int ConfigurationFile(bool import, const char* given) {
   std::string file = given;
   if (file.empty()) return Usage("no file named");
@@ -334,18 +356,16 @@ int ConfigurationFile(bool import, const char* given) {
       strcasecmp(shown.c_str() + shown.size() - (sizeof kExtension - 1), kExtension) != 0)
     shown += kExtension;
   if (!ServerAnswers()) return NotRunning();
-  std::string payload(4, '\0');
-  payload[0] = 1;  // ".vx-cnf" is added when the name lacks it
-  payload += file;
-  payload += '\0';
-  COPYDATASTRUCT cds{import ? WM_VX_IMPORTSETTINGS : WM_VX_EXPORTSETTINGS, static_cast<DWORD>(payload.size()),
-                     payload.data()};
-  DWORD reply = 0;
-  HRESULT hr = SendVXVMessageTimeout(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), kCommandLimitMs, &reply);
-  if (FAILED(hr)) return Fail("the running vtxserver does not answer: " + vtx::tools::CodeText(hr));
-  const HRESULT result = static_cast<HRESULT>(reply);
-  if (FAILED(result))
-    return Fail(std::string(import ? "import of " : "export to ") + shown + " failed: " + vtx::tools::CodeText(result));
+  auto call = [](UINT msg, WPARAM wParam, LPARAM lParam, DWORD* reply) {
+    return SendVXVMessageTimeout(msg, wParam, lParam, kCommandLimitMs, reply);
+  };
+  HRESULT hr = vtx::notify::ConfigurationFileAsCaller(call, import, file.c_str(), [&] {
+    return import ? ImportConfiguration(file.c_str(), TRUE) : ExportConfiguration(file.c_str(), TRUE);
+  });
+  if (hr == E_SERVER_UNAVAILABLE || hr == E_TIMEOUT)
+    return Fail("the running vtxserver does not answer: " + vtx::tools::CodeText(hr));
+  if (FAILED(hr))
+    return Fail(std::string(import ? "import of " : "export to ") + shown + " failed: " + vtx::tools::CodeText(hr));
   std::printf("%s %s\n", import ? "imported the configuration of" : "exported the configuration to", shown.c_str());
   return 0;
 }

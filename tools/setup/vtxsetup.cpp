@@ -21,6 +21,7 @@
 #include "engine/notify/displayfile.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servercommands.h"
+#include "engine/notify/serversession.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
@@ -211,20 +212,26 @@ int main(int argc, char** argv) {
   // A running server is asked for the configuration lock first, as a configuration session does,
   // and reads the new configuration when it is unlocked: the change takes effect at once and its
   // own save at the end keeps it.
-  bool session = CanSendVXVMessages() != FALSE;
-  if (session) {
-    DWORD reply = 0;
-    HRESULT hr = SendVXVMessageTimeout(WM_VX_LOCKCONFIG, 0, 0, kServerTimeoutMs, &reply);
-    if (FAILED(hr)) return Fail("the running vtxserver does not answer: " + CodeText(hr));
-    if (FAILED(static_cast<HRESULT>(reply)))
-      return Fail("the running vtxserver refuses the configuration lock: " + CodeText(static_cast<HRESULT>(reply)));
-  }
   std::string said;
-  bool ok = Write(folder, sources, schedule, atMost, atLeast, said);
-  if (session) {
-    DWORD reply = 0;
-    HRESULT hr = SendVXVMessageTimeout(WM_VX_UNLOCKCONFIG, ok ? 1 : 0, 0, kServerTimeoutMs, &reply);
-    if (FAILED(hr)) return Fail("the running vtxserver could not be unlocked: " + CodeText(hr));
+  bool ok = false;
+  auto write = [&] {
+    ok = Write(folder, sources, schedule, atMost, atLeast, said);
+    return ok ? S_OK : E_FAIL;
+  };
+  if (CanSendVXVMessages()) {
+    auto call = [](UINT msg, WPARAM wParam, LPARAM lParam, DWORD* reply) {
+      return SendVXVMessageTimeout(msg, wParam, lParam, kServerTimeoutMs, reply);
+    };
+    vtx::notify::SessionStep step = vtx::notify::SessionStep::Lock;
+    HRESULT hr = vtx::notify::InConfigurationSession(call, 0, true, write, &step);
+    const bool silent = hr == E_SERVER_UNAVAILABLE || hr == E_TIMEOUT;
+    if (step == vtx::notify::SessionStep::Lock)
+      return Fail(silent ? "the running vtxserver does not answer: " + CodeText(hr)
+                         : "the running vtxserver refuses the configuration lock: " + CodeText(hr));
+    if (step == vtx::notify::SessionStep::Unlock)
+      return Fail("the running vtxserver could not be unlocked: " + CodeText(hr));
+  } else {
+    write();
   }
   if (!ok) return 1;
   std::printf("registered %s in %s\n%s", folder.c_str(), vtx::RegistryStorePath(), said.c_str());

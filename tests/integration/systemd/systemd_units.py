@@ -21,7 +21,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
 from systemdns import NamespaceError, SystemdNamespace  # noqa: E402
-from vtxtest import wait_for  # noqa: E402
+from vtxtest import account_command, remove_account, wait_for  # noqa: E402
 
 WM_VX_PING = 0x806F
 UNITS = ["hulvane-vantrex.service", "hulvane-vantrex-web.service", "hulvane-vantrex-messenger.service"]
@@ -35,22 +35,6 @@ def check(name, ok, detail=""):
     if not ok:
         failures.append(f"{name}: {detail}")
     return ok
-
-
-def account_command(argv):
-    """useradd and its kin wait for the account files' lock that other tests may hold."""
-    for _ in range(40):
-        if subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
-            return True
-        time.sleep(0.25)
-    return False
-
-
-def remove_account(name):
-    if subprocess.run(["getent", "passwd", name], stdout=subprocess.DEVNULL).returncode == 0:
-        account_command(["userdel", name])
-    if subprocess.run(["getent", "group", name], stdout=subprocess.DEVNULL).returncode == 0:
-        account_command(["groupdel", name])
 
 
 class EventLog:
@@ -136,7 +120,7 @@ def main(cmake, build, source):
         shutil.rmtree(root, ignore_errors=True)
         return 1
     try:
-        scenario(ns, env, product, data, account, log)
+        scenario(ns, env, product, data, account, log, source)
     finally:
         ns.stop()
         log.close()
@@ -148,14 +132,122 @@ def main(cmake, build, source):
     return 1 if failures else 0
 
 
-def scenario(ns, env, product, data, account, log):
+def operate(ns, env, product, account, uid, gid, feed):
+    """The README's day-two commands under the running units, as root, as a member of the product's
+    group and as an account outside it, each with its own rights (numeric ids)."""
+    ctl = os.path.join(product, "vtxctl")
+    folder = os.path.dirname(product)
+    member = account + "m"
+    remove_account(member)
+    if not check("a member account", account_command(["useradd", "-M", "-N", "-G", account, member])):
+        return
+    try:
+        member_uid = int(subprocess.run(["id", "-u", member], stdout=subprocess.PIPE, text=True).stdout)
+        as_member = ["setpriv", f"--reuid={member_uid}", "--regid=65534", f"--groups={gid}"]
+        as_outsider = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+
+        def run(argv, who=()):
+            r = ns.run(list(who) + argv, env=env, check=False, timeout=120, input="")
+            return r.returncode, r.stdout
+
+        def sources():
+            return re.findall(r"^(?:data sources:)? +\d+\. (\S+)", run([ctl, "status"])[1], re.M)
+
+        status, out = run([ctl, "status"])
+        check("vtxctl status", status == 0 and re.search(r"^server: +running", out, re.M) and sources() == [feed],
+              out)
+        status, out = run([ctl, "update"])
+        check("vtxctl update", (status, out.strip()) == (0, "update succeeded"), out)
+        status, out = run([ctl, "status"])
+        check("status after the update", status == 0 and "rates accepted:    never" not in out
+              and re.search(r"^last run: .*succeeded", out, re.M) and "automatic updates: on" in out, out)
+        status, out = run([ctl, "logs"])
+        check("vtxctl logs", status == 0 and out.strip() == os.path.join(env["VANTREX_APPDATA"], "Hulvane", "Vantrex",
+                                                                          "Logs"), out)
+
+        # Backup and restore as root, in a folder only root may enter (the server's account may not).
+        home = os.path.join(folder, "root-home")
+        os.mkdir(home, 0o700)
+        backup = os.path.join(home, "vantrex")
+        status, out = run([ctl, "export", backup])
+        st = os.stat(backup + ".vx-cnf") if os.path.exists(backup + ".vx-cnf") else None
+        check("root's export", status == 0 and st and (st.st_uid, stat.S_IMODE(st.st_mode)) == (0, 0o600),
+              (out, st and (st.st_uid, oct(st.st_mode))))
+        status, out = run([os.path.join(product, "vtxsetup"), product, "--source", feed + "?second", "eurfeed.ini",
+                           "--source", feed, "eurfeed.ini"])
+        check("a second source", status == 0 and sources() == [feed + "?second", feed], out)
+        status, out = run([ctl, "import", backup + ".vx-cnf"])
+        check("root's import", status == 0 and sources() == [feed], out)
+        # The import switch of the server program takes the same way; without a terminal and without
+        # /y it imports nothing and says so with its status.
+        status, out = run([os.path.join(product, "vtxserver"), "-l:" + backup])
+        check("vtxserver -l without a terminal", status == 1 and "/y" in out, out)
+        status, out = run([os.path.join(product, "vtxserver"), "-l:" + backup, "/y"])
+        check("vtxserver -l /y as root", status == 0, out)
+
+        # A member of the group: its own files, with its own rights; root's are closed to it.
+        own = os.path.join(folder, "member-home")
+        os.mkdir(own, 0o700)
+        os.chown(own, member_uid, 65534)
+        status, out = run([ctl, "export", os.path.join(own, "mine")], as_member)
+        mine = os.path.join(own, "mine.vx-cnf")
+        st = os.stat(mine) if os.path.exists(mine) else None
+        check("a member's export", status == 0 and st and (st.st_uid, stat.S_IMODE(st.st_mode)) == (member_uid, 0o600),
+              (out, st and (st.st_uid, oct(st.st_mode))))
+        status, out = run([ctl, "import", mine], as_member)
+        check("a member's import", status == 0 and "imported" in out and sources() == [feed], out)
+        status, out = run([ctl, "import", backup], as_member)
+        check("a member's import of root's file", status == 1 and "0x80070005" in out, out)
+        damaged = os.path.join(own, "damaged.vx-cnf")
+        with open(damaged, "wb") as f:
+            f.write(b"\x89hulvane.vxcnf\r\n\x1a\n4\0\0\0\0\0\2")
+        os.chown(damaged, member_uid, 65534)
+        status, out = run([ctl, "import", damaged], as_member)
+        check("a member's import of a damaged file", status == 1 and "0x8007000D" in out and sources() == [feed], out)
+        status, out = run([os.path.join(product, "vtxsetup"), product, "--schedule", "1800", "43200"], as_member)
+        check("a member's vtxsetup", status == 0 and "at most every 1800 s" in run([ctl, "status"])[1], out)
+        status, out = run([ctl, "update"], as_member)
+        check("a member's update", status == 0, out)
+        status, out = run([ctl, "status"], as_member)
+        check("a member's status", status == 0 and re.search(r"^server: +running", out, re.M), out)
+        status, out = run([os.path.join(product, "vtxrates")], as_member)
+        check("a member's vtxrates", status == 0 and "USD" in out, out)
+        reply = pipe_ask(ns, "/run/vantrex/HulvaneVantrexSvcPipe", struct.pack("<III", 3, 0, 0), prefix=as_member)
+        check("the service's pipe for a member", reply == 1, reply)
+
+        # An account outside the group is refused, and told why.
+        status, out = run([ctl, "update"], as_outsider)
+        check("an outsider's update", status == 1 and "may not use the server's pipe" in out
+              and "not running" not in out, out)
+        status, out = run([ctl, "export", "/tmp/x"], as_outsider)
+        check("an outsider's export", status == 1 and "may not use the server's pipe" in out, out)
+        status, out = run([ctl, "status"], as_outsider)
+        check("an outsider's status", status == 1 and "may not be read by this account" in out, out)
+        status, out = run([os.path.join(product, "vtxrates")], as_outsider)
+        check("an outsider's vtxrates", status == 1, out)
+        reply = pipe_ask(ns, "/run/vantrex/HulvaneVantrexSvcPipe", struct.pack("<III", 3, 0, 0), prefix=as_outsider)
+        check("the service's pipe for an outsider", reply is None, reply)
+    finally:
+        remove_account(member)
+
+
+def scenario(ns, env, product, data, account, log, source):
+    # The data source and the currency definitions as local copies that the server's account may read.
+    samples = os.path.join(os.path.dirname(product), "samples")
+    os.mkdir(samples)
+    for name in ("eurofxref.html", "definitions.txt"):
+        shutil.copy(os.path.join(source, "resources", "samples", name), samples)
     # The sanitizer's leak check cannot run in the sandbox (no ptrace): off for these builds only.
+    # The definitions' address goes into a drop-in, as the README has it.
     for unit in UNITS:
+        extra = f"Environment=VANTREX_DEFINITIONS_URL=file://{samples}/definitions.txt\\n" if unit == UNITS[0] else ""
         ns.run(["sh", "-c", f"mkdir -p /etc/systemd/system/{unit}.d && printf '[Service]\\n"
-                            f"Environment=ASAN_OPTIONS=detect_leaks=0\\n' > /etc/systemd/system/{unit}.d/asan.conf"])
+                            f"Environment=ASAN_OPTIONS=detect_leaks=0\\n{extra}' > "
+                            f"/etc/systemd/system/{unit}.d/asan.conf"])
 
     # The README's steps.
-    r = ns.run([os.path.join(product, "vtxsetup"), product], env=env, check=False)
+    feed = "file://" + os.path.join(samples, "eurofxref.html")
+    r = ns.run([os.path.join(product, "vtxsetup"), product, "--source", feed, "eurfeed.ini"], env=env, check=False)
     check("vtxsetup", r.returncode == 0, r.stdout)
     begin = time.monotonic()
     r = ns.run([os.path.join(product, "vtxservice"), "-RegServerStartService"], env=env, check=False, timeout=200)
@@ -201,28 +293,24 @@ def scenario(ns, env, product, data, account, log):
         time.sleep(0.1)
     check("the web service answers a call", answered, r.stdout[-300:])
 
-    # An account of the group reads the store and reaches the pipes; one outside it does neither.
-    member = account + "m"
-    remove_account(member)
-    if check("a member account", account_command(["useradd", "-M", "-N", "-G", account, member])):
-        try:
-            for who, ok in ((member, True), ("nobody", False)):
-                as_who = ["setpriv", "--reuid", who, "--regid", "nogroup", "--init-groups"]
-                r = ns.run(as_who + [os.path.join(product, "vtxrates")], env=env, check=False)
-                check(f"vtxrates as {who}", (r.returncode == 0) == ok, r.stdout)
-                reply = pipe_ask(ns, "/run/vantrex/HulvaneVantrexSvcPipe", struct.pack("<III", 3, 0, 0), prefix=as_who)
-                check(f"the service's pipe for {who}", (reply == 1) == ok, reply)
-        finally:
-            account_command(["userdel", member])
-
-    # Root's export through the pipe of a server that runs as the product's account is written
-    # with the server's rights.
+    # Root's export through the pipe of a server under the product's account is refused, even into
+    # a folder that the server could write: the server never acts on a file with rights other than
+    # the caller's (vtxctl then writes the file itself, below).
     path = os.path.join(data, "export").encode() + b"\0"
-    block = struct.pack("<I", 1) + path + b"\0" * 4
+    block = struct.pack("<I", 1) + path + b"\0" * 3
     request = struct.pack("<IIIIII", 74, 0, 0, 0x8074, len(block), 0) + block
-    check("root's export through the pipe", pipe_ask(ns, "/run/vantrex/HulvaneVantrexAppPipe", request, 30) == 0)
-    exported = os.path.join(data, "export.vx-cnf")
-    check("the export is the server account's", os.path.exists(exported) and os.stat(exported).st_uid == uid)
+    check("root's export through the pipe", pipe_ask(ns, "/run/vantrex/HulvaneVantrexAppPipe", request, 30)
+          == 0x80070005)
+    check("no export written by the server", not os.path.exists(os.path.join(data, "export.vx-cnf")))
+
+    operate(ns, env, product, account, uid, gid, feed)
+
+    # A registration run again (as after an upgrade) writes the unit anew and keeps the drop-in.
+    r = ns.run([os.path.join(product, "vtxservice"), "-RegServer"], env=env, check=False, timeout=200)
+    check("-RegServer again", r.returncode == 0, r.stdout)
+    environment = ns.property(UNITS[0], "Environment")
+    check("the drop-in's variable stays", "VANTREX_DEFINITIONS_URL=file://" in environment
+          and "VANTREX_ACCOUNT=" + account in environment, environment)
 
     # A screen notice reaches the display-messages file, written as the product's account.
     data_block = struct.pack("<II", 0, 0x40) + b"Rates arrived late\0Vantrex\0" + b"\0" * 4
@@ -261,6 +349,19 @@ def scenario(ns, env, product, data, account, log):
         check(f"{unit} stops as a success", result == "success", result)
     stopped = sum("Vantrex application stopped." in e for e in log.entries)
     check("the server's stopped event at each end", stopped >= 2, stopped)
+
+    # The README's upgrade and uninstall: a restart of the three units, then the removal of running
+    # services, which stops them and takes their units away.
+    r = ns.systemctl("start", *UNITS, timeout=200)
+    check("the units start again", r.returncode == 0 and all(ns.property(u, "ActiveState") == "active"
+                                                             for u in UNITS), r.stdout)
+    for program in ("vtxmessenger", "vtxservice"):
+        r = ns.run([os.path.join(product, program), "-UnregServer"], env=env, check=False, timeout=200)
+        check(f"{program} -UnregServer", r.returncode == 0, r.stdout)
+    left = [u for u in UNITS if ns.run(["test", "-e", "/etc/systemd/system/" + u], check=False).returncode == 0]
+    check("no unit left", not left, left)
+    running = ns.run(["pgrep", "-l", "^vtx"], check=False).stdout.split()
+    check("no program left running", not running, running)
 
 
 if __name__ == "__main__":
