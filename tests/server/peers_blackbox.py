@@ -14,7 +14,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from vtxtest import message as head, pipe_request as request, private_store, register_product, wait_for  # noqa: E402
+from vtxtest import message as head, pipe_request as request, private_store, read_reply, register_product, wait_for  # noqa: E402
 
 WM_COPYDATA = 0x4A
 WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG = 0x8065, 0x8066
@@ -111,14 +111,9 @@ def main():
             fcntl.flock(holder, fcntl.LOCK_UN)
             holder.close()
             locking.settimeout(15)
-            reply = b""
-            while len(reply) < 4:
-                chunk = locking.recv(4 - len(reply))
-                if not chunk:
-                    break
-                reply += chunk
+            reply = read_reply(locking)
             locking.close()
-            check("the lock once the settings lock is free", reply, struct.pack("<I", 0))
+            check("the lock once the settings lock is free", reply, 0)
             check("its unlock", request(pipe, head(WM_VX_UNLOCKCONFIG, 0)), 0)
 
             # SIGTERM while a mail waits on the mute server: the server ends within seconds.

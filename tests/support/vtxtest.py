@@ -25,14 +25,20 @@ def pipe_request(path, data, half_close=False, timeout=10):
         s.sendall(data)
         if half_close:
             s.shutdown(socket.SHUT_WR)
-        reply = b""
-        while len(reply) < 4:
-            chunk = s.recv(4 - len(reply))
-            if not chunk:
-                break
-            reply += chunk
+        return read_reply(s)
     finally:
         s.close()
+
+
+def read_reply(s):
+    """The 4-byte reply of a pipe request on the connected socket `s` as a number, or None when the
+    server closed it first."""
+    reply = b""
+    while len(reply) < 4:
+        chunk = s.recv(4 - len(reply))
+        if not chunk:
+            break
+        reply += chunk
     return struct.unpack("<I", reply)[0] if len(reply) == 4 else None
 
 

@@ -14,20 +14,9 @@ import tempfile
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "..", "support"))
 sys.path.insert(0, os.path.join(here, "..", "mainroad"))
-from mainroad import WM_VX_UPDATENOW, Installation, ask, check, finish  # noqa: E402
+from mainroad import WM_VX_UPDATENOW, Installation, ask, check, finish, page_with_dollar  # noqa: E402
 
 E_INVALIDARG = 0x80070057
-
-
-def page(source, path, usd):
-    """The sample page with its own dollar cell."""
-    with open(os.path.join(source, "resources", "samples", "eurofxref.html"), encoding="utf-8") as f:
-        text = f.read()
-    at = text.index('id="USD"')
-    start = text.index('<span class="rate">', at) + len('<span class="rate">')
-    end = text.index("<", start)
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(text[:start] + usd + text[end:])
 
 
 def drain(log):
@@ -68,7 +57,7 @@ def main():
             words = said_refused if outcome == "refused" else said_lost
             name = f"{cell[:12]}{'...' if len(cell) > 12 else ''}"
             inst.store(f"case{number}")
-            page(source, rates_page, "1.1111")
+            page_with_dollar(source, rates_page, "1.1111")
             inst.setup("--source", "file://" + rates_page, "eurfeed.ini")
             server = inst.start()
             try:
@@ -76,7 +65,7 @@ def main():
                 before = inst.rates()
                 check(f"{name}: first rates", before.get("USD") == 1.1111, repr(before))
                 drain(log)
-                page(source, rates_page, cell)
+                page_with_dollar(source, rates_page, cell)
                 reply = ask(inst.pipe, WM_VX_UPDATENOW)
                 events = drain(log)
             finally:

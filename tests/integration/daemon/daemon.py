@@ -18,7 +18,7 @@ import time
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "..", "support"))
 sys.path.insert(0, os.path.join(here, "..", "mainroad"))
-from mainroad import WM_VX_PING, WM_VX_QUIT, WM_VX_UPDATENOW, Installation, ask, check, finish  # noqa: E402
+from mainroad import WM_VX_PING, WM_VX_QUIT, WM_VX_UPDATENOW, Installation, ask, check, finish, page_with_dollar  # noqa: E402
 from vtxtest import wait_for  # noqa: E402
 
 WM_VX_LOCKCONFIG, WM_VX_UNLOCKCONFIG, WM_VX_ISUPDATING = 0x8065, 0x8066, 0x806D
@@ -73,15 +73,9 @@ class SilentSource:
 
 
 def page(root, name, usd):
-    """A copy of the sample page with its own dollar rate."""
-    with open(os.path.join(SOURCE, "resources", "samples", "eurofxref.html"), encoding="utf-8") as f:
-        text = f.read()
-    at = text.index('id="USD"')
-    start = text.index('<span class="rate">', at) + len('<span class="rate">')
-    end = text.index("<", start)
+    """A copy of the sample page with its own dollar rate, as a file: address."""
     path = os.path.join(root, name)
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(text[:start] + usd + text[end:])
+    page_with_dollar(SOURCE, path, usd)
     return "file://" + path
 
 

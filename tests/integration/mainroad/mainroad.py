@@ -40,6 +40,17 @@ def ask(pipe, msg, wparam=0, timeout=120):
         return None
 
 
+def page_with_dollar(source, path, usd):
+    """Writes to `path` the sample page of the source tree `source` with its own dollar cell."""
+    with open(os.path.join(source, "resources", "samples", "eurofxref.html"), encoding="utf-8") as f:
+        text = f.read()
+    at = text.index('id="USD"')
+    start = text.index('<span class="rate">', at) + len('<span class="rate">')
+    end = text.index("<", start)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text[:start] + usd + text[end:])
+
+
 def expected_rates(text):
     """The [EUR] section of a rates file as {code: rate}."""
     rates, section = {}, None
