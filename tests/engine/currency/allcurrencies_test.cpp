@@ -11,10 +11,16 @@
 #include "engine/foundation/regvalue.h"
 #include "platform/heap.h"
 #include "tests/engine/currency/store_fixture.h"
+#include "tests/support/storetest.h"
 
 namespace {
 
 using vtxtest::CurrencyStoreTest;
+
+// Creating a database checks the stored stamp and may reset the stored update: a store of the
+// test's own, never the host's.
+class CurrencyDatabase : public vtxtest::PrivateStoreTest {};
+
 const char kUpdateKey[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Update";
 
 std::vector<std::string> Codes(const CAllCurrencies& db) {
@@ -49,7 +55,7 @@ std::vector<std::string> ActiveCodes(const CStringList<char>& list) {
 
 void MarkUpdate() { ASSERT_EQ(vtx::currency::WriteDword(kUpdateKey, "Marker", 1), 0u); }
 
-TEST(CurrencyDatabase, LookUps) {
+TEST_F(CurrencyDatabase, LookUps) {
   CAllCurrencies db;
   ASSERT_EQ(db.Create(true), 1u);
   EXPECT_EQ(db.GetCount(), kCurrencyDataCount);
@@ -70,7 +76,7 @@ TEST(CurrencyDatabase, LookUps) {
   EXPECT_EQ(db.IFind(nullptr), -1);
 }
 
-TEST(CurrencyDatabase, AddAndRemoveKeepTheirLists) {
+TEST_F(CurrencyDatabase, AddAndRemoveKeepTheirLists) {
   CAllCurrencies db;
   ASSERT_EQ(db.Create(true), 1u);
   ASSERT_TRUE(db.IRemove("dem"));
@@ -106,7 +112,7 @@ TEST(CurrencyDatabase, AddAndRemoveKeepTheirLists) {
   EXPECT_EQ(db.GetRemoveList().GetCount(), 0u);
 }
 
-TEST(CurrencyDatabase, CompareListsDifferencesInOrder) {
+TEST_F(CurrencyDatabase, CompareListsDifferencesInOrder) {
   CAllCurrencies a, b;
   ASSERT_EQ(a.Create(true), 1u);
   ASSERT_TRUE(b.CopyFrom(a));
@@ -135,7 +141,7 @@ TEST(CurrencyDatabase, CompareListsDifferencesInOrder) {
   EXPECT_EQ(a.Compare(nullptr, &text, &count), 0x80004003u);
 }
 
-TEST(CurrencyDatabase, EuroCurrencies) {
+TEST_F(CurrencyDatabase, EuroCurrencies) {
   CAllCurrencies db;
   ASSERT_EQ(db.Create(true), 1u);
   CStringList<char> list;
@@ -410,7 +416,7 @@ class FakeUpdate : public ICurrencyUpdate {
   std::set<std::string> localeCodes;
 };
 
-TEST(CurrencyDatabase, SetRatesFollowsTheActiveList) {
+TEST_F(CurrencyDatabase, SetRatesFollowsTheActiveList) {
   struct Case {
     uint32_t mode;
     std::vector<std::string> activeAfter;
@@ -469,7 +475,7 @@ TEST(CurrencyDatabase, SetRatesFollowsTheActiveList) {
   }
 }
 
-TEST(CurrencyDatabase, SetRatesKeepsKnownRateForNeverSetOne) {
+TEST_F(CurrencyDatabase, SetRatesKeepsKnownRateForNeverSetOne) {
   CAllCurrencies db;
   ASSERT_EQ(db.Create(true), 1u);
   CStringList<char> active;

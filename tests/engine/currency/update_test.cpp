@@ -13,8 +13,13 @@
 #include "platform/codepage.h"
 #include "platform/heap.h"
 #include "tests/engine/currency/settings_fixture.h"
+#include "tests/support/storetest.h"
 
 using vtxtest::SettingsTest;
+
+// Creating a database checks the stored stamp and may reset the stored update: a store of the
+// test's own, never the host's.
+class DefinitionsUpdate : public vtxtest::PrivateStoreTest {};
 
 namespace {
 
@@ -97,7 +102,7 @@ const CurrencyData* Record(const CAllCurrencies& db, const char* code) {
 
 }  // namespace
 
-TEST(DefinitionsUpdate, LoadKeepsOnlyDifferencesInEveryEncoding) {
+TEST_F(DefinitionsUpdate, LoadKeepsOnlyDifferencesInEveryEncoding) {
   CAllCurrencies db;
   ASSERT_EQ(db.Create(true), 1u);
   CCurrencyLocaleList locales;
@@ -163,7 +168,7 @@ TEST(DefinitionsUpdate, LoadKeepsOnlyDifferencesInEveryEncoding) {
   }
 }
 
-TEST(DefinitionsUpdate, RefusedRowsNameTheirLine) {
+TEST_F(DefinitionsUpdate, RefusedRowsNameTheirLine) {
   CAllCurrencies db;
   ASSERT_EQ(db.Create(true), 1u);
   const struct {
@@ -202,7 +207,7 @@ TEST(DefinitionsUpdate, RefusedRowsNameTheirLine) {
   EXPECT_EQ(update.Load(nullptr, 0, &db, nullptr, nullptr, nullptr, nullptr, nullptr), E_POINTER);
 }
 
-TEST(DefinitionsUpdate, ChangedCodesLeaveOutWhatThePreviousUpdateDid) {
+TEST_F(DefinitionsUpdate, ChangedCodesLeaveOutWhatThePreviousUpdateDid) {
   CAllCurrencies db;
   ASSERT_EQ(db.Create(true), 1u);
   CUpdate previous;
@@ -223,7 +228,7 @@ TEST(DefinitionsUpdate, ChangedCodesLeaveOutWhatThePreviousUpdateDid) {
   EXPECT_TRUE(text.IsEmpty());  // a name alone makes no currency
 }
 
-TEST(DefinitionsUpdate, UpdateAppliesRecordsRemovalsAndNames) {
+TEST_F(DefinitionsUpdate, UpdateAppliesRecordsRemovalsAndNames) {
   CAllCurrencies reference;
   ASSERT_EQ(reference.Create(true), 1u);
   CUpdate update;

@@ -108,6 +108,8 @@ def main(cmake, build, source):
         "VANTREX_REGISTRY": os.path.join(data, "registry.db"),
         "VANTREX_APPDATA": os.path.join(root, "appdata"),
         "VANTREX_SYSLOG_SOCKET": os.path.join(root, "log.sock"),
+        # The namespace's /etc is the host's: the logon service goes here instead.
+        "VANTREX_PAM_DIR": os.path.join(root, "pam.d"),
         "VANTREX_ACCOUNT": account,
         "ASAN_OPTIONS": "detect_leaks=0",
     }
@@ -254,6 +256,7 @@ def scenario(ns, env, product, data, account, log, source):
     check("vtxservice -RegServerStartService", r.returncode == 0, r.stdout)
     r = ns.run([os.path.join(product, "vtxmessenger"), "-RegServerStartService"], env=env, check=False, timeout=200)
     check("vtxmessenger -RegServerStartService", r.returncode == 0, r.stdout)
+    check("the logon service", os.path.exists(os.path.join(env["VANTREX_PAM_DIR"], "hulvane-vantrex")))
     print(f"the three units started in {time.monotonic() - begin:.1f} s")
 
     for unit in UNITS:
