@@ -1,5 +1,5 @@
-// The product's paths, apart from the store and the service manager that declare them, so that a
-// program that knows where the store lives links neither SQLite nor libsystemd.
+// The product's paths. registry.h and service.h declare them; they live in the core so that a
+// program that only needs a path links neither SQLite nor libsystemd.
 #include <cstdlib>
 #include <string>
 
