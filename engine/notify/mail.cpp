@@ -163,8 +163,11 @@ HRESULT MessageToEmail(const char* text, UINT flags, const char* recipients, con
         Taken(PrintFormatMessageNum(kMailUnresolvedText, resourceLibrary, sender.GetUnresolved(), sender.GetResolved()));
     // Which entries they were, so that the list can be mended.
     std::string named;
-    for (const std::string& entry : sender.GetUnresolvedEntries())
-      if (!entry.empty()) named += (named.empty() ? "" : ", ") + ("\"" + Shown(entry.c_str()) + "\"");
+    for (const std::string& entry : sender.GetUnresolvedEntries()) {
+      if (entry.empty()) continue;
+      if (!named.empty()) named += ", ";
+      named.append("\"").append(Shown(entry.c_str())).append("\"");
+    }
     while (!counts.empty() && (counts.back() == '\n' || counts.back() == '\r' || counts.back() == ' ')) counts.pop_back();
     if (!counts.empty() && !named.empty()) counts += " Not resolved: " + named + ".";
     if (!counts.empty()) SetText(errorText, counts);
