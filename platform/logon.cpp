@@ -134,22 +134,20 @@ void Append(std::vector<std::string>& env, const std::string& entry) {
 }  // namespace
 
 // An open PAM session; closed (and the credentials dropped) when it goes.
-class LogonSession {
+class PamSession final : public LogonSession {
  public:
-  explicit LogonSession(pam_handle_t* h) : h_(h) {}
-  ~LogonSession() {
+  explicit PamSession(pam_handle_t* h) : h_(h) {}
+  ~PamSession() override {
     if (sessionOpen_) pam_close_session(h_, 0);
     if (credentials_) pam_setcred(h_, PAM_DELETE_CRED);
     pam_end(h_, PAM_SUCCESS);
   }
-  LogonSession(const LogonSession&) = delete;
-  LogonSession& operator=(const LogonSession&) = delete;
+  PamSession(const PamSession&) = delete;
+  PamSession& operator=(const PamSession&) = delete;
   pam_handle_t* h_;
   bool credentials_ = false;
   bool sessionOpen_ = false;
 };
-
-void LogonSessionDeleter::operator()(LogonSession* s) const { delete s; }
 
 std::string LogonServicePath() {
   const char* dir = std::getenv("VANTREX_PAM_DIR");
@@ -250,7 +248,8 @@ HRESULT ChildProcess::StartWithLogon(const ProgramStart& start, const char* user
   const char* dir = std::getenv("VANTREX_PAM_DIR");
   int r = dir && *dir ? pam_start_confdir(kPamService, user, &conv, dir, &h) : pam_start(kPamService, user, &conv, &h);
   if (r != PAM_SUCCESS || !h) return FromPam(r == PAM_SUCCESS ? PAM_SYSTEM_ERR : r);
-  std::unique_ptr<LogonSession, LogonSessionDeleter> session(new (std::nothrow) LogonSession(h));
+  PamSession* pam = new (std::nothrow) PamSession(h);
+  std::unique_ptr<LogonSession, LogonSessionDeleter> session(pam);
   if (!session) {
     pam_end(h, PAM_BUF_ERR);
     return E_OUTOFMEMORY;
@@ -266,10 +265,10 @@ HRESULT ChildProcess::StartWithLogon(const ProgramStart& start, const char* user
   if (!ByName(name, &id)) return FromWin32(ERROR_LOGON_FAILURE);
   r = pam_setcred(h, PAM_ESTABLISH_CRED);
   if (r != PAM_SUCCESS) return FromPam(r);
-  session->credentials_ = true;
+  pam->credentials_ = true;
   r = pam_open_session(h, 0);
   if (r != PAM_SUCCESS) return FromPam(r);
-  session->sessionOpen_ = true;
+  pam->sessionOpen_ = true;
 
   std::vector<std::string> env = {"HOME=" + id.home, "USER=" + id.name, "LOGNAME=" + id.name, "SHELL=" + id.shell,
                                   "PATH=/usr/local/bin:/usr/bin:/bin"};

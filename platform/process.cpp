@@ -135,6 +135,8 @@ HRESULT ResolveProgram(const ProgramStart& start, std::string* path) {
   return S_OK;
 }
 
+void LogonSessionDeleter::operator()(LogonSession* s) const { delete s; }
+
 ChildProcess::~ChildProcess() {
   if (pidfd_ >= 0) close(pidfd_);
   if (pid_ > 0) ReapLater(pid_, std::move(session_));

@@ -35,7 +35,11 @@ HRESULT ResolveProgram(const ProgramStart& start, std::string* path);
 std::string UntrustedProgramReason(const ProgramStart& start);
 
 // The PAM session of a program started under another account; it ends when the program has ended.
-class LogonSession;
+// Only the logon code makes one, so that a program that never logs on does not link PAM.
+class LogonSession {
+ public:
+  virtual ~LogonSession() = default;
+};
 struct LogonSessionDeleter {
   void operator()(LogonSession* session) const;
 };

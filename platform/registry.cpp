@@ -230,7 +230,6 @@ struct Conn {
 };
 
 thread_local Conn t_conn;
-thread_local std::string t_pathText;
 
 DWORD FromSqlite(int rc, sqlite3* db = nullptr) {
   switch (rc & 0xFF) {
@@ -1483,12 +1482,6 @@ void RegTransaction::Rollback() {
 }
 
 void SetRegistryReadOnly(bool readOnly) { g_readOnlyStore = readOnly; }
-
-const char* RegistryStorePath() {
-  const char* env = std::getenv("VANTREX_REGISTRY");
-  t_pathText = env && *env ? env : "/var/lib/vantrex/registry.db";
-  return t_pathText.c_str();
-}
 
 DWORD RegistryChangeCount(uint64_t* count) {
   if (!count) return ERROR_INVALID_PARAMETER;

@@ -291,21 +291,6 @@ void Notify(const char* state) {
   if (state) sd_notify(0, state);
 }
 
-std::string ProductDataDir() {
-  std::string store = vtx::RegistryStorePath();
-  size_t slash = store.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : store.substr(0, slash);
-}
-
-std::string ProductAppDataDir() {
-  // As CSIDL_COMMON_APPDATA names it, also while it does not exist yet.
-  const char* folder = std::getenv("VANTREX_APPDATA");
-  return JoinPath(folder && *folder ? folder : "/var/lib", "Hulvane/Vantrex");
-}
-
-std::string DefaultDisplayMessagesPath() { return JoinPath(ProductDataDir(), "DisplayMessages.txt"); }
-
 namespace {
 
 // useradd and groupadd refuse while another program holds the account files' lock: tried again

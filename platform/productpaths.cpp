@@ -1,0 +1,37 @@
+// The product's paths. registry.h and service.h declare them; they live in the core so that a
+// program that only needs a path links neither SQLite nor libsystemd.
+#include <cstdlib>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/service.h"
+
+namespace vtx {
+
+const char* RegistryStorePath() {
+  thread_local std::string text;
+  const char* env = std::getenv("VANTREX_REGISTRY");
+  text = env && *env ? env : "/var/lib/vantrex/registry.db";
+  return text.c_str();
+}
+
+namespace service {
+
+std::string ProductDataDir() {
+  std::string store = vtx::RegistryStorePath();
+  size_t slash = store.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : store.substr(0, slash);
+}
+
+std::string ProductAppDataDir() {
+  // As CSIDL_COMMON_APPDATA names it, also while it does not exist yet.
+  const char* folder = std::getenv("VANTREX_APPDATA");
+  return JoinPath(folder && *folder ? folder : "/var/lib", "Hulvane/Vantrex");
+}
+
+std::string DefaultDisplayMessagesPath() { return JoinPath(ProductDataDir(), "DisplayMessages.txt"); }
+
+}  // namespace service
+}  // namespace vtx
