@@ -326,6 +326,17 @@ bool ForeignDatabase(sqlite3* db, int version) {
   return version == 0 ? n != 0 : n != 2;
 }
 
+// The schema version (-1 with `error` set when it cannot be read) and whether the file is another
+// program's, read in one snapshot: a store that another process makes at this moment shows either
+// no tables and version 0 or all of them.
+int ReadSchema(sqlite3* db, bool* foreign, DWORD& error) {
+  bool snapshot = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+  int version = SchemaVersion(db, error);
+  *foreign = version >= 0 && ForeignDatabase(db, version);
+  if (snapshot) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  return version;
+}
+
 // A read-only open of the store; a store on a read-only file system, whose WAL index cannot be
 // made there, is read as an unchanging file.
 int OpenToRead(const std::string& path, sqlite3** db, int* version, DWORD& error) {
@@ -380,9 +391,11 @@ void Open(Conn& c, const std::string& path) {
     c.readOnly = true;
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db, 0);
-    if (ForeignDatabase(db, version)) {
+    bool foreign = false;
+    version = ReadSchema(db, &foreign, error);
+    if (version < 0 || foreign) {
       c.Close();
-      c.openError = ERROR_REGISTRY_CORRUPT;
+      c.openError = version < 0 ? error : ERROR_REGISTRY_CORRUPT;
     } else if (version == 0) {  // an empty file: an empty store
       c.Close();
       c.absent = true;
@@ -421,14 +434,15 @@ void Open(Conn& c, const std::string& path) {
   sqlite3_extended_result_codes(db, 0);
   c.readOnly = sqlite3_db_readonly(db, "main") == 1;
   DWORD error = ERROR_SUCCESS;
-  int version = SchemaVersion(db, error);
+  bool foreign = false;
+  int version = ReadSchema(db, &foreign, error);
   if (version < 0) {
     c.Close();
     c.openError = error;
     return;
   }
   // Another program's database is left as it is: no journal switch, no tables of ours added.
-  if (ForeignDatabase(db, version)) {
+  if (foreign) {
     c.Close();
     c.openError = ERROR_REGISTRY_CORRUPT;
     return;
