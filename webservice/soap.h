@@ -65,6 +65,9 @@ struct Service {
   std::string ns;    // target namespace; soapAction = ns + operation
   std::string description;
   std::vector<Operation> operations;
+  // Whether a call of the operation may wait now (for a program, the server or a reading of the
+  // store): a host runs such calls apart from the quick ones. Null: no call waits.
+  std::function<bool(const Operation&)> mayWait;
 
   const Operation* Find(const std::string& name) const;
 };
@@ -124,5 +127,16 @@ struct Reply {
 };
 Reply Dispatch(const Service& service, const char* body, size_t size, const std::string& contentType,
                const std::string& soapAction);
+
+// Dispatch in two steps, so that a host can decide where a call runs once it knows the operation:
+// Prepare reads the request (a request it cannot read has its reply already), Run runs it.
+struct Prepared {
+  Version version = Version::Soap11;
+  std::optional<Request> request;
+  Reply reply;
+};
+Prepared Prepare(const Service& service, const char* body, size_t size, const std::string& contentType,
+                 const std::string& soapAction);
+Reply Run(const Service& service, Prepared& prepared);
 
 }  // namespace vtx::soap

@@ -67,6 +67,14 @@ std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Current() {
   return s;
 }
 
+std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Published() {
+  uint64_t generation = 0;
+  if (!vtx::RegistryChangeGeneration(&generation)) return nullptr;
+  std::shared_ptr<const CSettingsSnapshot> s = TheCurrent().load(std::memory_order_acquire);
+  if (s && s->m_counted && s->m_published.load(std::memory_order_acquire) == generation + 1) return s;
+  return nullptr;
+}
+
 std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Read() {
   // The settings come from the store whether or not a catalogue loads; a store that cannot be read
   // ends the call before anything is decided from defaults.
