@@ -297,7 +297,7 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
   sockaddr* addr;
   socklen_t addrLength;
   int family;
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_TURBO;
   if (inet_pton(AF_INET, options.address.c_str(), &a4.sin_addr) == 1) {
     a4.sin_family = family = AF_INET;
     a4.sin_port = htons(options.port);
