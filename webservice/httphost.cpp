@@ -9,12 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <system_error>
-#include <algorithm>
 
 namespace vtx::soap {
 
@@ -119,7 +118,7 @@ MHD_Result Respond(void* cls, MHD_Connection* connection, const char* url, const
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   const char* action = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "SOAPAction");
   Prepared prepared = Prepare(service, call->body.data(), call->body.size(), type ? type : "", action ? action : "");
-  if (prepared.request && service.mayWait && service.mayWait(*prepared.request->op)) {
+  if (prepared.request && opt.mayWait && opt.mayWait(*prepared.request->op)) {
     // The loop goes on with its other connections; this one rests until the call has its reply.
     if (!host->BeginApart()) return Send(connection, 503, "The service is ending.\n", "text/plain");
     call->prepared = std::move(prepared);
@@ -217,7 +216,7 @@ bool HttpHost::BeginApart() {
 void HttpHost::RunApart(std::function<void()> work) {
   try {
     std::thread(work).detach();
-  } catch (const std::system_error&) {
+  } catch (...) {
     work();  // no thread to be had: the loop runs the call itself
   }
 }

@@ -32,6 +32,9 @@ struct HostOptions {
   // Where failed calls are reported, one line each, at most kLogLinesPerSecond lines a second with a
   // count of those left out; null: stderr.
   std::function<void(const std::string&)> log;
+  // Whether a call of the operation may wait if it begins now (for a program, the server or a
+  // reading of the store): such calls run apart from the quick ones. Null: no call waits.
+  std::function<bool(const Operation&)> mayWait;
 };
 
 // "address:port", an IPv6 address in brackets.

@@ -140,6 +140,7 @@ int main(int argc, char** argv) {
   vtx::soap::HostOptions opt = StoredOptions();
   std::string error = ReadArguments(argc, argv, opt);
   if (!error.empty()) return Usage(error.c_str());
+  opt.mayWait = VantrexCallMayWait;
   sigset_t stop = BlockStopSignals();
 
   static const vtx::soap::Service service = MakeVantrexService();

@@ -65,9 +65,6 @@ struct Service {
   std::string ns;    // target namespace; soapAction = ns + operation
   std::string description;
   std::vector<Operation> operations;
-  // Whether a call of the operation may wait now (for a program, the server or a reading of the
-  // store): a host runs such calls apart from the quick ones. Null: no call waits.
-  std::function<bool(const Operation&)> mayWait;
 
   const Operation* Find(const std::string& name) const;
 };

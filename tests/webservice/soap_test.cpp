@@ -25,7 +25,7 @@ namespace {
 const char kNs[] = "urn:test:echo/";
 
 Service MakeService() {
-  Service s{"Echo", kNs, "A test service.", {}, {}};
+  Service s{"Echo", kNs, "A test service.", {}};
   s.operations.push_back(Operation{"Echo", "Echoes text.", {{"clientKey", Type::String}, {"text", Type::String}},
                                    Type::String, [](const std::vector<Value>& a) {
                                      if (!a[1].text) return Value::Str("<null>");
@@ -395,7 +395,6 @@ TEST(Host, ACallThatMayWaitHoldsUpNoOtherConnection) {
                                        --waiting;
                                        return Value::Str("waited " + a[0].text.value_or(""));
                                      }});
-    s.mayWait = [](const Operation& op) { return std::string(op.name) == "Wait"; };
     return s;
   }();
   HostOptions options;
@@ -403,6 +402,7 @@ TEST(Host, ACallThatMayWaitHoldsUpNoOtherConnection) {
   options.path = "/Echo";
   options.threads = 1;
   options.log = [](const std::string&) {};
+  options.mayWait = [](const Operation& op) { return std::string(op.name) == "Wait"; };
   HttpHost host(service);
   std::string error;
   ASSERT_TRUE(host.Start(options, &error)) << error;

@@ -40,7 +40,7 @@ ManagedString S(const std::vector<Value>& a, size_t i) { return ToManaged(a[i]);
 }  // namespace
 
 vtx::soap::Service MakeVantrexService() {
-  vtx::soap::Service s{"Vantrex", g_szServiceNamespace, Vantrex::kDescription, {}, {}};
+  vtx::soap::Service s{"Vantrex", g_szServiceNamespace, Vantrex::kDescription, {}};
   const Type Str = Type::String, Dbl = Type::Double, Bool = Type::Boolean;
   s.operations.push_back(
       {"ConvertToNum",
@@ -372,14 +372,15 @@ vtx::soap::Service MakeVantrexService() {
          v.AdminUpdateNow(S(a, 0));
          return Value::Nothing();
        })});
+  return s;
+}
+
+bool VantrexCallMayWait(const vtx::soap::Operation& op) {
   // The administrative calls wait for the server; any call may wait for a validation program or
   // for a reading of the store that has changed.
-  s.mayWait = [](const vtx::soap::Operation& op) {
-    if (std::strncmp(op.name, "Admin", 5) == 0) return true;
-    std::shared_ptr<const CSettingsSnapshot> current = CSettingsSnapshot::Published();
-    if (!current) return true;
-    const auto* data = current->GetSettings().GetData();
-    return !data || !data->ClientValidation.IsEmpty();
-  };
-  return s;
+  if (std::strncmp(op.name, "Admin", 5) == 0) return true;
+  std::shared_ptr<const CSettingsSnapshot> current = CSettingsSnapshot::Published();
+  if (!current) return true;
+  const auto* data = current->GetSettings().GetData();
+  return !data || !data->ClientValidation.IsEmpty();
 }

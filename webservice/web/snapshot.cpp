@@ -40,11 +40,11 @@ CSettingsSnapshot::~CSettingsSnapshot() {
 }
 
 std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Current() {
+  if (std::shared_ptr<const CSettingsSnapshot> s = Published()) return s;
   // The published generation first: a commit it has not seen yet is one that this call began before.
   uint64_t generation = 0;
   const bool published = vtx::RegistryChangeGeneration(&generation);
   std::shared_ptr<const CSettingsSnapshot> s = TheCurrent().load(std::memory_order_acquire);
-  if (published && s && s->m_counted && s->m_published.load(std::memory_order_acquire) == generation + 1) return s;
   // Without it, or once it moved, the store's own counter decides.
   uint64_t changes = 0;
   const bool counted = vtx::RegistryChangeCount(&changes) == ERROR_SUCCESS;
