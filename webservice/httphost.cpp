@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,12 @@ constexpr unsigned kConnectionsPerAddress = 64;
 struct Call {
   std::string body;
   bool tooLarge = false;
+  // A call run apart: its request, and its reply once `answered` (set before the connection resumes,
+  // which is what lets the loop read it).
+  Prepared prepared;
+  Reply reply;
+  bool apart = false;
+  bool answered = false;
 };
 
 MHD_Result Send(MHD_Connection* c, unsigned status, const std::string& body, const char* type,
@@ -102,10 +109,29 @@ MHD_Result Respond(void* cls, MHD_Connection* connection, const char* url, const
     return Send(connection, 200, WriteWsdl(host->GetService(), "http://" + where + opt.path),
                 "text/xml; charset=utf-8");
   }
+  const Service& service = host->GetService();
+  if (call->answered) {
+    if (!call->reply.failure.empty()) host->Log(call->reply.failure);
+    return Send(connection, static_cast<unsigned>(call->reply.status), call->reply.body,
+                call->reply.contentType.c_str());
+  }
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   const char* action = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "SOAPAction");
-  Reply reply = Dispatch(host->GetService(), call->body.data(), call->body.size(), type ? type : "",
-                         action ? action : "");
+  Prepared prepared = Prepare(service, call->body.data(), call->body.size(), type ? type : "", action ? action : "");
+  if (prepared.request && opt.mayWait && opt.mayWait(*prepared.request->op)) {
+    // The loop goes on with its other connections; this one rests until the call has its reply.
+    if (!host->BeginApart()) return Send(connection, 503, "The service is ending.\n", "text/plain");
+    call->prepared = std::move(prepared);
+    call->apart = true;
+    MHD_suspend_connection(connection);
+    host->RunApart([host, call, connection] {
+      call->reply = Run(host->GetService(), call->prepared);
+      call->answered = true;
+      MHD_resume_connection(connection);
+    });
+    return MHD_YES;
+  }
+  Reply reply = Run(service, prepared);
   if (!reply.failure.empty()) host->Log(reply.failure);
   return Send(connection, static_cast<unsigned>(reply.status), reply.body, reply.contentType.c_str());
 }
@@ -121,7 +147,10 @@ MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const 
 }
 
 void Completed(void* cls, MHD_Connection* connection, void** state, MHD_RequestTerminationCode) {
-  delete static_cast<Call*>(*state);
+  auto* call = static_cast<Call*>(*state);
+  // A call run apart ends when its answer has gone (or its connection has).
+  if (call && call->apart) static_cast<HttpHost*>(cls)->EndApart();
+  delete call;
   *state = nullptr;
   // The time to receive the next request on this connection starts now.
   static_cast<HttpHost*>(cls)->Receiving(ReceiptOf(connection));
@@ -177,6 +206,27 @@ void HttpHost::Received(Receipt* r) {
   if (r) r->receiving.store(false, std::memory_order_release);
 }
 
+bool HttpHost::BeginApart() {
+  std::lock_guard<std::mutex> l(lock_);
+  if (stopping_) return false;
+  ++apart_;
+  return true;
+}
+
+void HttpHost::RunApart(std::function<void()> work) {
+  try {
+    std::thread(work).detach();
+  } catch (...) {
+    work();  // no thread to be had: the loop runs the call itself
+  }
+}
+
+void HttpHost::EndApart() {
+  std::lock_guard<std::mutex> l(lock_);
+  --apart_;
+  wake_.notify_all();
+}
+
 void HttpHost::Sweep() {
   const int64_t limit = int64_t{options_.idleTimeoutSeconds} * 1000000000;
   std::unique_lock<std::mutex> l(lock_);
@@ -197,7 +247,7 @@ void HttpHost::EndAll() {
   std::lock_guard<std::mutex> l(lock_);
   stopping_ = true;
   for (auto& [raw, r] : open_)
-    if (!r->ended && r->fd >= 0) {
+    if (r->receiving.load(std::memory_order_acquire) && !r->ended && r->fd >= 0) {
       shutdown(r->fd, SHUT_RDWR);
       r->ended = true;
     }
@@ -246,7 +296,7 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
   sockaddr* addr;
   socklen_t addrLength;
   int family;
-  unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_TURBO;
   if (inet_pton(AF_INET, options.address.c_str(), &a4.sin_addr) == 1) {
     a4.sin_family = family = AF_INET;
     a4.sin_port = htons(options.port);
@@ -287,14 +337,15 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
     std::lock_guard<std::mutex> l(lock_);
     stopping_ = false;
   }
-  // Every connection may buffer a whole request body and holds a thread: the connection limits
-  // bound that memory and those threads.
+  // Every connection may buffer a whole request body and a call that waits holds a thread: the
+  // connection limits bound that memory and those threads.
   MHD_Daemon* d = MHD_start_daemon(flags, port_, nullptr, nullptr, Handle, this, MHD_OPTION_LISTEN_SOCKET, fd,
                                    MHD_OPTION_CONNECTION_TIMEOUT,
                                    static_cast<unsigned>(options.idleTimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
                                    Completed, this, MHD_OPTION_NOTIFY_CONNECTION, Connection, this,
                                    MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
-                                   MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress, MHD_OPTION_END);
+                                   MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
+                                   MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, options.threads), MHD_OPTION_END);
   if (!d) {
     // The library may have closed the socket it was given already.
     if (fcntl(fd, F_GETFD) != -1) close(fd);
@@ -307,10 +358,16 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
 }
 
 void HttpHost::Stop() {
-  // Half-sent requests and idle connections end now; calls under way finish their answer.
+  // Half-sent requests and idle connections end now; calls under way finish their answer, those run
+  // apart too before the loops end.
   EndAll();
   wake_.notify_all();
   if (sweeper_.joinable()) sweeper_.join();
+  {
+    // Their connections rest until they end; the program bounds how long it waits for them.
+    std::unique_lock<std::mutex> l(lock_);
+    wake_.wait(l, [this] { return apart_ == 0; });
+  }
   if (daemon_) MHD_stop_daemon(static_cast<MHD_Daemon*>(daemon_));
   daemon_ = nullptr;
   if (uint64_t dropped = logDropped_.exchange(0, std::memory_order_relaxed)) {

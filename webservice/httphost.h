@@ -1,6 +1,8 @@
-// The HTTP side of the SOAP host: libmicrohttpd with a thread of its own for each connection, so that
-// a call that waits (a client validation, an update) holds up no call on another connection. It
-// answers POST <path> with the SOAP dispatch of a service and GET <path>?wsdl with its description.
+// The HTTP side of the SOAP host: libmicrohttpd with a pool of event loops (epoll) that answer quick
+// calls where they are read, and a thread of its own for each call that may wait (a client
+// validation, an update, a reading of the store), whose connection rests meanwhile, so that no call
+// holds up a call on another connection. It answers POST <path> with the SOAP dispatch of a service
+// and GET <path>?wsdl with its description.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -21,7 +23,7 @@ struct HostOptions {
   std::string address = "127.0.0.1";
   uint16_t port = 8080;  // 0: any free port
   std::string path = "/Vantrex";
-  // Kept for stored configurations: every connection has a thread of its own.
+  // The event loops that read requests and answer quick calls.
   unsigned threads = 8;
   // A connection that sends nothing for this long is closed, and so is one whose request (headers
   // and body) has not arrived whole in this time: a slow client holds no connection longer.
@@ -30,6 +32,9 @@ struct HostOptions {
   // Where failed calls are reported, one line each, at most kLogLinesPerSecond lines a second with a
   // count of those left out; null: stderr.
   std::function<void(const std::string&)> log;
+  // Whether a call of the operation may wait if it begins now (for a program, the server or a
+  // reading of the store): such calls run apart from the quick ones. Null: no call waits.
+  std::function<bool(const Operation&)> mayWait;
 };
 
 // "address:port", an IPv6 address in brackets.
@@ -68,11 +73,17 @@ class HttpHost {
   void Closed(Receipt* r);
   void Receiving(Receipt* r);
   void Received(Receipt* r);
+  // Counts a call to run apart; false once the host stops.
+  bool BeginApart();
+  // Runs a call that may wait on a thread of its own; `work` resumes its connection when done.
+  void RunApart(std::function<void()> work);
+  // The call's answer has gone, or its connection has: Stop waits for these calls.
+  void EndApart();
 
  private:
   // Ends the connections whose request has taken too long to arrive.
   void Sweep();
-  // Ends every open connection: its thread sees the end at once.
+  // Ends every connection that waits for a request; those with a call under way answer first.
   void EndAll();
 
   const Service& service_;
@@ -84,6 +95,8 @@ class HttpHost {
   bool stopping_ = false;
   std::unordered_map<Receipt*, std::unique_ptr<Receipt>> open_;
   std::thread sweeper_;
+  // Calls run apart and not yet answered, under lock_; wake_ tells Stop when one ends.
+  unsigned apart_ = 0;
   // Lines logged in the current second, the second, and the lines left out since the last report.
   std::atomic<int64_t> logSecond_{0};
   std::atomic<unsigned> logLines_{0};

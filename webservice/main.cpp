@@ -28,7 +28,7 @@ namespace {
 
 // The time that calls under way have to finish once the service is told to end.
 constexpr int kStopSeconds = 5;
-// Allocator arenas: more than the threads of the most connections the host holds at once.
+// Allocator arenas: more than the event loops and the calls that wait, one for each connection.
 constexpr unsigned kArenas = 320;
 
 bool ReadNumber(const char* text, unsigned long max, unsigned long* out) {
@@ -46,8 +46,9 @@ const char kUsage[] =
     "  --address A        the numeric IPv4 or IPv6 address to listen on (default 127.0.0.1)\n"
     "  --port N           the port (default 8080; 0 takes a free one); a port in use is refused\n"
     "  --path /P          the service's path (default /Vantrex)\n"
-    "  --threads N        1 to 256, kept for older configurations: each connection has a thread\n"
-    "                     of its own, up to 256 connections at once\n"
+    "  --threads N        1 to 256 (default 8): the event loops that read requests and answer\n"
+    "                     quick calls; a call that waits (a validation program, the server)\n"
+    "                     runs on a thread of its own. Up to 256 connections at once\n"
     "  --idle-timeout S   seconds before an idle connection is closed (default 30)\n"
     "The registry values WebServiceAddress, WebServicePort, WebServicePath and WebServiceThreads\n"
     "of the application key set the defaults. Failed calls are logged on stderr, at most a few lines\n"
@@ -139,6 +140,7 @@ int main(int argc, char** argv) {
   vtx::soap::HostOptions opt = StoredOptions();
   std::string error = ReadArguments(argc, argv, opt);
   if (!error.empty()) return Usage(error.c_str());
+  opt.mayWait = VantrexCallMayWait;
   sigset_t stop = BlockStopSignals();
 
   static const vtx::soap::Service service = MakeVantrexService();

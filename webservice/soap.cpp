@@ -571,42 +571,72 @@ std::string WriteServicePage(const Service& service, const std::string& wsdlAddr
   return o;
 }
 
-Reply Dispatch(const Service& service, const char* body, size_t size, const std::string& contentType,
-               const std::string& soapAction) {
+namespace {
+Reply FaultReply(const Service& service, Version version, const Operation* op, const ServiceFault& f) {
+  const std::string ctype =
+      version == Version::Soap12 ? "application/soap+xml; charset=utf-8" : "text/xml; charset=utf-8";
+  int status = version == Version::Soap12 && f.client && f.code.empty() ? 400 : 500;
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", f.hr);
+  std::string failure = std::string(op ? op->name : "a request") + " failed with " + code + " (" + f.type +
+                        (f.client ? ", the caller's fault" : ", the service's fault") + "): " + Printable(f.what());
+  return Reply{status, WriteFault(service, version, f), ctype, std::move(failure)};
+}
+
+Reply OutOfMemory(const Service& service, Version version, const Operation* op) {
+  return FaultReply(service, version, op,
+                    ServiceFault(false, "System.OutOfMemoryException", "Out of memory.", "", kE_OUTOFMEMORY));
+}
+}  // namespace
+
+Prepared Prepare(const Service& service, const char* body, size_t size, const std::string& contentType,
+                 const std::string& soapAction) {
+  Prepared p;
   std::string media = contentType.substr(0, contentType.find(';'));
   media = Trim(media);
   for (char& c : media) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  Version version;
   if (media == "text/xml") {
-    version = Version::Soap11;
+    p.version = Version::Soap11;
   } else if (media == "application/soap+xml") {
-    version = Version::Soap12;
+    p.version = Version::Soap12;
   } else {
-    return Reply{415, "Content type must be text/xml (SOAP 1.1) or application/soap+xml (SOAP 1.2).\n",
-                 "text/plain; charset=utf-8", "a request refused: content type \"" + Printable(contentType) + "\""};
+    p.reply = Reply{415, "Content type must be text/xml (SOAP 1.1) or application/soap+xml (SOAP 1.2).\n",
+                    "text/plain; charset=utf-8", "a request refused: content type \"" + Printable(contentType) + "\""};
+    return p;
   }
-  const std::string ctype = version == Version::Soap12 ? "application/soap+xml; charset=utf-8" : "text/xml; charset=utf-8";
-  const Operation* op = nullptr;
-  auto faultReply = [&](const ServiceFault& f) {
-    int status = version == Version::Soap12 && f.client && f.code.empty() ? 400 : 500;
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", f.hr);
-    std::string failure = std::string(op ? op->name : "a request") + " failed with " + code + " (" + f.type +
-                          (f.client ? ", the caller's fault" : ", the service's fault") + "): " + Printable(f.what());
-    return Reply{status, WriteFault(service, version, f), ctype, std::move(failure)};
-  };
   try {
-    Request req = ParseRequest(service, body, size, version, soapAction, CharsetOf(contentType));
-    op = req.op;
-    Value result = req.op->call(req.args);
-    return Reply{200, WriteResponse(service, req, result), ctype, {}};
+    p.request = ParseRequest(service, body, size, p.version, soapAction, CharsetOf(contentType));
   } catch (const ServiceFault& f) {
-    return faultReply(f);
+    p.reply = FaultReply(service, p.version, nullptr, f);
   } catch (const std::bad_alloc&) {
-    return faultReply(ServiceFault(false, "System.OutOfMemoryException", "Out of memory.", "", kE_OUTOFMEMORY));
+    p.reply = OutOfMemory(service, p.version, nullptr);
   } catch (const std::exception& e) {
-    return faultReply(ServiceFault(false, "System.Exception", e.what(), "", kE_FAIL));
+    p.reply = FaultReply(service, p.version, nullptr, ServiceFault(false, "System.Exception", e.what(), "", kE_FAIL));
   }
+  return p;
+}
+
+Reply Run(const Service& service, Prepared& p) {
+  if (!p.request) return std::move(p.reply);
+  const Operation* op = p.request->op;
+  try {
+    Value result = op->call(p.request->args);
+    const char* ctype =
+        p.version == Version::Soap12 ? "application/soap+xml; charset=utf-8" : "text/xml; charset=utf-8";
+    return Reply{200, WriteResponse(service, *p.request, result), ctype, {}};
+  } catch (const ServiceFault& f) {
+    return FaultReply(service, p.version, op, f);
+  } catch (const std::bad_alloc&) {
+    return OutOfMemory(service, p.version, op);
+  } catch (const std::exception& e) {
+    return FaultReply(service, p.version, op, ServiceFault(false, "System.Exception", e.what(), "", kE_FAIL));
+  }
+}
+
+Reply Dispatch(const Service& service, const char* body, size_t size, const std::string& contentType,
+               const std::string& soapAction) {
+  Prepared p = Prepare(service, body, size, contentType, soapAction);
+  return Run(service, p);
 }
 
 }  // namespace vtx::soap

@@ -125,4 +125,15 @@ struct Reply {
 Reply Dispatch(const Service& service, const char* body, size_t size, const std::string& contentType,
                const std::string& soapAction);
 
+// Dispatch in two steps, so that a host can decide where a call runs once it knows the operation:
+// Prepare reads the request (a request it cannot read has its reply already), Run runs it.
+struct Prepared {
+  Version version = Version::Soap11;
+  std::optional<Request> request;
+  Reply reply;
+};
+Prepared Prepare(const Service& service, const char* body, size_t size, const std::string& contentType,
+                 const std::string& soapAction);
+Reply Run(const Service& service, Prepared& prepared);
+
 }  // namespace vtx::soap

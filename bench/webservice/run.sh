@@ -11,7 +11,8 @@
 # checked at the end; a missed one prints where the service's time went at 64 connections.
 # Private store of 237 active currencies; Release build in build/bench. BENCH_SECONDS (default 10)
 # sets each run's length, BENCH_UPDATE_SECONDS (default 45) the run with updates, BENCH_THREADS the
-# host's pool (default: the processor count), BENCH_WRK_THREADS wrk's (default: half of them).
+# host's event loops (default: as many as nginx's workers, 4), BENCH_WRK_THREADS wrk's (default:
+# half the processors). More loops than the processors that wrk leaves free only add preemption.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 tools/install-deps.sh
@@ -44,10 +45,11 @@ mkdir -p "$VANTREX_RUNTIME_DIR" "$VANTREX_APPDATA" "$work/static" "$work/pages"
 free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 cores="$(nproc)"
 wrk_threads="${BENCH_WRK_THREADS:-$(( cores / 2 > 0 ? cores / 2 : 1 ))}"
+loops="${BENCH_THREADS:-4}"
 
 "$build/bench/bench_webservice" --seed
 port="$(free_port)"
-"$build/webservice/vtxwebservice" --port "$port" --threads "${BENCH_THREADS:-$cores}" >"$work/web.log" 2>&1 &
+"$build/webservice/vtxwebservice" --port "$port" --threads "$loops" >"$work/web.log" 2>&1 &
 web_pid=$!
 pids+=($web_pid)
 url="http://127.0.0.1:$port/Vantrex"
@@ -99,7 +101,7 @@ measure() {
     END { printf "%s %.3f %.3f %d\n", rate, p50, p99, bad }' "$out"
 }
 
-echo "answer: $size bytes; vtxwebservice with ${BENCH_THREADS:-$cores} threads, nginx with 4 workers"
+echo "answer: $size bytes; vtxwebservice with $loops event loops, nginx with 4 workers"
 printf '%-12s %14s %10s %10s %14s %10s %10s %8s %9s\n' connections "ours calls/s" "p50 ms" "p99 ms" \
   "nginx req/s" "p50 ms" "p99 ms" ratio failures
 # The service's CPU time (user, kernel, in clock ticks) and its threads' context switches

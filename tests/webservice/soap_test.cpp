@@ -3,15 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "tests/support/files.h"
+#include "tests/support/net.h"
+#include "tests/support/wait.h"
 #include "webservice/httphost.h"
 
 using namespace vtx::soap;
+using vtxtest::Eventually;
+using vtxtest::HttpConnection;
 
 namespace {
 
@@ -371,6 +378,70 @@ TEST(Host, PortInUseIPv6AndTheLogOfFailedCalls) {
       << wsdl.substr(0, 300);
   EXPECT_EQ(Authority("fe80::1", 8080), "[fe80::1]:8080");
   EXPECT_EQ(Authority("10.0.0.1", 80), "10.0.0.1:80");
+}
+
+// A call that may wait runs apart from the host's one event loop: a quick call on another
+// keep-alive connection answers meanwhile, the waiting call answers on its own connection, which
+// serves on, and Stop lets a call under way give its answer.
+TEST(Host, ACallThatMayWaitHoldsUpNoOtherConnection) {
+  static std::atomic<bool> release{false};
+  static std::atomic<int> waiting{0};
+  static const Service service = [] {
+    Service s = MakeService();
+    s.operations.push_back(Operation{"Wait", "Waits to be let go.", {{"text", Type::String}}, Type::String,
+                                     [](const std::vector<Value>& a) {
+                                       ++waiting;
+                                       Eventually([] { return release.load(); });
+                                       --waiting;
+                                       return Value::Str("waited " + a[0].text.value_or(""));
+                                     }});
+    return s;
+  }();
+  HostOptions options;
+  options.port = 0;
+  options.path = "/Echo";
+  options.threads = 1;
+  options.log = [](const std::string&) {};
+  options.mayWait = [](const Operation& op) { return std::string(op.name) == "Wait"; };
+  HttpHost host(service);
+  std::string error;
+  ASSERT_TRUE(host.Start(options, &error)) << error;
+  const std::string wait = Envelope("<Wait xmlns=\"urn:test:echo/\"><text>w</text></Wait>");
+  const std::string echo = Envelope("<Echo xmlns=\"urn:test:echo/\"><clientKey/><text>q</text></Echo>");
+
+  HttpConnection slow(host.Port()), quick(host.Port());
+  std::string slowAnswer;
+  std::atomic<int> slowStatus{-1};
+  std::thread slowCall([&] { slowStatus = slow.Post("/Echo", wait, &slowAnswer); });
+  ASSERT_TRUE(Eventually([] { return waiting.load() == 1; }));
+  for (int i = 0; i < 3; ++i) {
+    std::string answer;
+    EXPECT_EQ(quick.Post("/Echo", echo, &answer), 200);
+    EXPECT_NE(answer.find("[q]"), std::string::npos) << answer;
+  }
+  EXPECT_EQ(slowStatus.load(), -1);
+  release = true;
+  slowCall.join();
+  EXPECT_EQ(slowStatus.load(), 200);
+  EXPECT_NE(slowAnswer.find("waited w"), std::string::npos) << slowAnswer;
+  std::string answer;
+  EXPECT_EQ(slow.Post("/Echo", echo, &answer), 200);
+  EXPECT_NE(answer.find("[q]"), std::string::npos) << answer;
+
+  release = false;
+  HttpConnection last(host.Port());
+  std::atomic<int> lastStatus{-1};
+  std::thread lastCall([&] { lastStatus = last.Post("/Echo", wait, &answer); });
+  ASSERT_TRUE(Eventually([] { return waiting.load() == 1; }));
+  std::thread letGo([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    release = true;
+  });
+  host.Stop();
+  letGo.join();
+  lastCall.join();
+  EXPECT_EQ(lastStatus.load(), 200);
+  EXPECT_NE(answer.find("waited w"), std::string::npos) << answer;
 }
 
 // The HTTP charset reads a body whose document names no encoding; the document's own name, or a

@@ -1,5 +1,6 @@
 #include "webservice/web/service.h"
 
+#include <cstring>
 #include <new>
 
 #include "platform/codepage.h"
@@ -372,4 +373,14 @@ vtx::soap::Service MakeVantrexService() {
          return Value::Nothing();
        })});
   return s;
+}
+
+bool VantrexCallMayWait(const vtx::soap::Operation& op) {
+  // The administrative calls wait for the server; any call may wait for a validation program or
+  // for a reading of the store that has changed.
+  if (std::strncmp(op.name, "Admin", 5) == 0) return true;
+  std::shared_ptr<const CSettingsSnapshot> current = CSettingsSnapshot::Published();
+  if (!current) return true;
+  const auto* data = current->GetSettings().GetData();
+  return !data || !data->ClientValidation.IsEmpty();
 }

@@ -6,3 +6,5 @@
 extern const char g_szServiceNamespace[];
 
 vtx::soap::Service MakeVantrexService();
+// Whether a call of the operation may wait if it begins now (HostOptions::mayWait).
+bool VantrexCallMayWait(const vtx::soap::Operation& op);

@@ -40,11 +40,11 @@ CSettingsSnapshot::~CSettingsSnapshot() {
 }
 
 std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Current() {
+  if (std::shared_ptr<const CSettingsSnapshot> s = Published()) return s;
   // The published generation first: a commit it has not seen yet is one that this call began before.
   uint64_t generation = 0;
   const bool published = vtx::RegistryChangeGeneration(&generation);
   std::shared_ptr<const CSettingsSnapshot> s = TheCurrent().load(std::memory_order_acquire);
-  if (published && s && s->m_counted && s->m_published.load(std::memory_order_acquire) == generation + 1) return s;
   // Without it, or once it moved, the store's own counter decides.
   uint64_t changes = 0;
   const bool counted = vtx::RegistryChangeCount(&changes) == ERROR_SUCCESS;
@@ -65,6 +65,14 @@ std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Current() {
   s = Read();
   TheCurrent().store(s, std::memory_order_release);
   return s;
+}
+
+std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Published() {
+  uint64_t generation = 0;
+  if (!vtx::RegistryChangeGeneration(&generation)) return nullptr;
+  std::shared_ptr<const CSettingsSnapshot> s = TheCurrent().load(std::memory_order_acquire);
+  if (s && s->m_counted && s->m_published.load(std::memory_order_acquire) == generation + 1) return s;
+  return nullptr;
 }
 
 std::shared_ptr<const CSettingsSnapshot> CSettingsSnapshot::Read() {

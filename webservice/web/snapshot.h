@@ -32,6 +32,9 @@ class CSettingsSnapshot {
   // (waited for at most g_dwSettingsLockTimeoutMs). Throws WebException when the settings cannot
   // be read.
   static std::shared_ptr<const CSettingsSnapshot> Current();
+  // The current snapshot when the published generation shows it current, which costs no lock, no
+  // transaction and no system call; else null, and Current may have to read the store.
+  static std::shared_ptr<const CSettingsSnapshot> Published();
 
  private:
   static std::shared_ptr<const CSettingsSnapshot> Read();
