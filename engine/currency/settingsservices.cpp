@@ -7,14 +7,14 @@
 #include <string>
 
 #include "engine/currency/settings.h"
-#include "engine/foundation/commandline.h"
 #include "engine/foundation/calculator.h"
+#include "engine/foundation/commandline.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/codepage.h"
-#include "platform/files.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/process.h"
 #include "platform/sync.h"
