@@ -1,5 +1,5 @@
-// The product's paths. registry.h and service.h declare them; they live in the core so that a
-// program that only needs a path links neither SQLite nor libsystemd.
+// The product's environment and paths. productpaths.h, registry.h and service.h declare them; they
+// live in the core so that a program that only needs a path links neither SQLite nor libsystemd.
 #include <cstdlib>
 #include <string>
 
