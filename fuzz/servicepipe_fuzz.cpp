@@ -8,7 +8,7 @@
 
 #include "engine/notify/servicepipe.h"
 #include "platform/service.h"
-#include "service/frame.h"
+#include "serviceframe/frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 1u << 16) return 0;

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "engine/foundation/resourcelib.h"
+#include "engine/foundation/servercommands.h"
 #include "engine/notify/pipemessage.h"
 #include "engine/notify/reachserver.h"
-#include "engine/notify/servercommands.h"
 #include "engine/notify/servicepipe.h"
 #include "manager/browserview.h"
 #include "manager/configtexts.h"

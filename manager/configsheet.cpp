@@ -17,8 +17,8 @@
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/foundation/servercommands.h"
 #include "engine/notify/messagewindow.h"
-#include "engine/notify/servercommands.h"
 #include "engine/update/updaterun.h"
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"

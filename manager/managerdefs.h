@@ -1,6 +1,6 @@
 // Names, message codes and text numbers of vtxmanager.
 #pragma once
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/messages.h"
 
 namespace vtx::manager {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "service/frame.h"
+#include "serviceframe/frame.h"
 
 namespace vtx::msg {
 

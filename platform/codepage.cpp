@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/productpaths.h"
 
 namespace {
 
@@ -80,8 +81,7 @@ bool BuildFromIconv(const std::string& name, SingleByte& t) {
 const AnsiPage& Ansi() {
   static AnsiPage page = [] {
     AnsiPage p;
-    const char* env = std::getenv("VANTREX_CODEPAGE");
-    std::string name = env && *env ? env : "";
+    std::string name = vtx::env::Get(vtx::env::kCodePage, "");
     std::string upper;
     for (char c : name) upper += static_cast<char>((c >= 'a' && c <= 'z') ? c - 32 : c);
     if (upper == "UTF-8" || upper == "UTF8" || upper == "65001") {

@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
+#include "platform/productpaths.h"
 #include "platform/resources.h"
 
 namespace {
@@ -128,8 +129,7 @@ std::string OneLine(const std::string& s) {
 
 // True when the system log took the datagram.
 bool Send(const std::string& datagram) {
-  const char* path = std::getenv("VANTREX_SYSLOG_SOCKET");
-  if (!path || !*path) path = "/dev/log";
+  const char* path = vtx::env::Get(vtx::env::kSyslogSocket, vtx::env::kDefaultSyslogSocket);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (std::strlen(path) >= sizeof addr.sun_path) return false;

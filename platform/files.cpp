@@ -19,6 +19,7 @@
 
 #include "platform/codepage.h"
 #include "platform/heap.h"
+#include "platform/productpaths.h"
 #include "platform/sync.h"
 
 namespace {
@@ -111,7 +112,7 @@ HRESULT SHGetFolderPathA(void*, int folder, HANDLE, DWORD, char* path) {
   const char* homeRelative = nullptr;
   const char* fallback = nullptr;
   switch (folder & 0xFF) {
-    case CSIDL_COMMON_APPDATA: env = "VANTREX_APPDATA"; fallback = "/var/lib"; break;
+    case CSIDL_COMMON_APPDATA: env = vtx::env::kAppData; fallback = vtx::env::kDefaultAppData; break;
     case CSIDL_APPDATA: env = "XDG_CONFIG_HOME"; homeRelative = "/.config"; break;
     case CSIDL_LOCAL_APPDATA: env = "XDG_DATA_HOME"; homeRelative = "/.local/share"; break;
     case CSIDL_PERSONAL: env = "HOME"; break;
@@ -406,8 +407,7 @@ HRESULT MakeDirectories(const char* path, unsigned mode) {
 }
 
 std::string ProductAccountName() {
-  const char* name = std::getenv("VANTREX_ACCOUNT");
-  return name && *name ? name : "vantrex";
+  return env::Get(env::kAccount, env::kDefaultAccount);
 }
 
 bool ProductGroup(gid_t* gid) {

@@ -17,6 +17,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/productpaths.h"
 #include "platform/process.h"
 #include "platform/sysinfo.h"
 
@@ -150,8 +151,7 @@ class PamSession final : public LogonSession {
 };
 
 std::string LogonServicePath() {
-  const char* dir = std::getenv("VANTREX_PAM_DIR");
-  return JoinPath(dir && *dir ? dir : "/etc/pam.d", kPamService);
+  return JoinPath(env::Get(env::kPamDir, env::kDefaultPamDir), kPamService);
 }
 
 const char* LogonServiceText() { return kPamText; }
@@ -245,8 +245,8 @@ HRESULT ChildProcess::StartWithLogon(const ProgramStart& start, const char* user
   std::string secret = password ? password : "";
   pam_conv conv{Converse, secret.data()};
   pam_handle_t* h = nullptr;
-  const char* dir = std::getenv("VANTREX_PAM_DIR");
-  int r = dir && *dir ? pam_start_confdir(kPamService, user, &conv, dir, &h) : pam_start(kPamService, user, &conv, &h);
+  const char* dir = env::Get(env::kPamDir);
+  int r = dir ? pam_start_confdir(kPamService, user, &conv, dir, &h) : pam_start(kPamService, user, &conv, &h);
   if (r != PAM_SUCCESS || !h) return FromPam(r == PAM_SUCCESS ? PAM_SYSTEM_ERR : r);
   PamSession* pam = new (std::nothrow) PamSession(h);
   std::unique_ptr<LogonSession, LogonSessionDeleter> session(pam);

@@ -8,6 +8,7 @@
 
 #include "platform/codepage.h"
 #include "platform/process.h"
+#include "platform/productpaths.h"
 
 namespace {
 
@@ -61,8 +62,7 @@ std::string LastLine(const std::string& text) {
 namespace vtx::mapi {
 
 std::string TransportProgram() {
-  const char* env = std::getenv("VANTREX_SENDMAIL");
-  return env && *env ? env : "/usr/sbin/sendmail";
+  return env::Get(env::kSendmail, env::kDefaultSendmail);
 }
 
 HRESULT Logon(const char* profile) {

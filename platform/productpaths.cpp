@@ -1,18 +1,27 @@
-// The product's paths. registry.h and service.h declare them; they live in the core so that a
-// program that only needs a path links neither SQLite nor libsystemd.
+// The product's environment and paths. productpaths.h, registry.h and service.h declare them; they
+// live in the core so that a program that only needs a path links neither SQLite nor libsystemd.
 #include <cstdlib>
 #include <string>
 
 #include "platform/files.h"
+#include "platform/productpaths.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 
 namespace vtx {
 
+namespace env {
+
+const char* Get(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+}  // namespace env
+
 const char* RegistryStorePath() {
   thread_local std::string text;
-  const char* env = std::getenv("VANTREX_REGISTRY");
-  text = env && *env ? env : "/var/lib/vantrex/registry.db";
+  text = env::Get(env::kRegistry, env::kDefaultRegistry);
   return text.c_str();
 }
 
@@ -27,8 +36,7 @@ std::string ProductDataDir() {
 
 std::string ProductAppDataDir() {
   // As CSIDL_COMMON_APPDATA names it, also while it does not exist yet.
-  const char* folder = std::getenv("VANTREX_APPDATA");
-  return JoinPath(folder && *folder ? folder : "/var/lib", "Hulvane/Vantrex");
+  return JoinPath(env::Get(env::kAppData, env::kDefaultAppData), "Hulvane/Vantrex");
 }
 
 std::string DefaultDisplayMessagesPath() { return JoinPath(ProductDataDir(), "DisplayMessages.txt"); }

@@ -15,6 +15,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/productpaths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -28,11 +29,6 @@ constexpr char kWantedBy[] = "multi-user.target";
 constexpr DWORD kSystemctlStartMs = 200000;
 constexpr DWORD kSystemctlStopMs = 120000;
 constexpr DWORD kSystemctlOtherMs = 60000;
-
-// The product's environment that a service needs to find what was registered.
-constexpr const char* kProductVariables[] = {"VANTREX_REGISTRY",      "VANTREX_RUNTIME_DIR", "VANTREX_APPDATA",
-                                             "VANTREX_SYSLOG_SOCKET", "VANTREX_CODEPAGE",    "VANTREX_PAM_DIR",
-                                             "VANTREX_ACCOUNT"};
 
 // A value inside double quotes of a unit line: '\\' and '"' escaped, '%' doubled (specifiers).
 // Neither the program's path nor an Environment= line expands variables, so '$' stays.
@@ -99,8 +95,7 @@ std::string Reason(HRESULT hr) {
 }  // namespace
 
 std::string UnitDir() {
-  const char* dir = std::getenv("VANTREX_UNIT_DIR");
-  return dir && *dir ? dir : "/etc/systemd/system";
+  return env::Get(env::kUnitDir, env::kDefaultUnitDir);
 }
 
 std::string UnitName(const char* serviceName) {
@@ -145,9 +140,9 @@ HRESULT UnitText(const UnitConfig& config, const std::vector<std::string>& keptL
     if (!Quote(config.user, &user) || config.user.find_first_of(" \t\"\\%") != std::string::npos) return E_INVALIDARG;
     t += "User=" + config.user + "\nGroup=" + config.user + "\n";
   }
-  for (const char* name : kProductVariables) {
-    const char* value = std::getenv(name);
-    if (!value || !*value) continue;
+  for (const char* name : env::kServiceVariables) {
+    const char* value = env::Get(name);
+    if (!value) continue;
     std::string quoted;
     if (!Quote(std::string(name) + "=" + value, &quoted)) return E_INVALIDARG;
     t += "Environment=" + quoted + "\n";
@@ -157,7 +152,7 @@ HRESULT UnitText(const UnitConfig& config, const std::vector<std::string>& keptL
     t += "UMask=0007\n";
     std::string runtime = vtx::sync::RuntimeDir();
     std::vector<std::string> writable = config.writablePaths;
-    if (runtime == "/run/vantrex") {
+    if (runtime == env::kDefaultRuntimeDir) {
       // Shared by the product's units and kept when one of them stops.
       t += "RuntimeDirectory=vantrex\nRuntimeDirectoryMode=0750\nRuntimeDirectoryPreserve=yes\n";
     } else {

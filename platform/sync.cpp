@@ -21,6 +21,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/productpaths.h"
 
 namespace vtx::sync {
 
@@ -41,8 +42,7 @@ int MsUntil(uint64_t deadline) {
 }
 
 std::string RuntimeDir() {
-  const char* env = std::getenv("VANTREX_RUNTIME_DIR");
-  return env && *env ? env : "/run/vantrex";
+  return env::Get(env::kRuntimeDir, env::kDefaultRuntimeDir);
 }
 
 HRESULT MakeRuntimeDir(const char* sub) {

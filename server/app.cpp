@@ -21,7 +21,6 @@ namespace vtx::server {
 
 namespace {
 
-constexpr WORD EVENTLOG_INFORMATION_TYPE = 4;
 constexpr DWORD kEventStarted = 0xA;
 constexpr DWORD kEventStopped = 0xB;
 constexpr UINT kTimerUpdate = 1;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/servercommands.h"
 #include "platform/messages.h"
 #include "platform/process.h"
-#include "engine/notify/servercommands.h"
 
 namespace vtx::server {
 

@@ -10,11 +10,11 @@
 #include <cstring>
 
 #include "engine/foundation/regvalue.h"
+#include "engine/foundation/servercommands.h"
 #include "engine/notify/mail.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servicepipe.h"
-#include "engine/notify/servercommands.h"
 #include "platform/files.h"
 #include "platform/sync.h"
 

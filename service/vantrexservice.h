@@ -4,7 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
-#include "service/frame.h"
+#include "serviceframe/frame.h"
 
 namespace vtx::svc {
 

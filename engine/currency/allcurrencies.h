@@ -9,8 +9,8 @@
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/inidata.h"
 #include "engine/foundation/listindex.h"
+#include "engine/foundation/servercommands.h"
 #include "engine/foundation/stringlist.h"
-#include "engine/notify/servercommands.h"
 
 class CAllCurrencies;
 class CCurrencyLocaleList;

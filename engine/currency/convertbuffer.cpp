@@ -4,10 +4,7 @@
 #include <string>
 
 #include "engine/foundation/numbertext.h"
-
-namespace {
-constexpr HRESULT kNotFound = 0x80070490;
-}  // namespace
+#include "platform/errors.h"
 
 HRESULT ConvertBuffer(const char* text, CWriteStorage& writer, const char* from, const char* to, CSettings& settings,
                       bool round, bool format, uint32_t* count) {
@@ -57,7 +54,7 @@ HRESULT ConvertClipboard(CSettings& settings, const char* from, const char* to, 
   if (FAILED(hr)) return hr;
   CReadClipboard in;
   hr = in.Create(CF_TEXT, CReadBuffer::Copy);
-  if (hr == kNotFound) return S_OK;
+  if (hr == E_NOTFOUND) return S_OK;
   if (FAILED(hr)) return hr;
   // The clipboard's text, terminated whatever the block held.
   std::string text(in.GetSize(), '\0');

@@ -5,8 +5,8 @@
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/regvalue.h"
+#include "engine/foundation/servercommands.h"
 #include "engine/foundation/timetext.h"
-#include "engine/notify/servercommands.h"
 #include "platform/locale.h"
 #include "platform/registry.h"
 

@@ -7,12 +7,13 @@
 #include <string>
 
 #include "engine/currency/settings.h"
-#include "engine/foundation/commandline.h"
 #include "engine/foundation/calculator.h"
+#include "engine/foundation/commandline.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/process.h"
@@ -28,11 +29,6 @@ namespace {
 constexpr char kHitsKey[] = VTX_APP_KEY "\\Hits";
 constexpr uint32_t kHitAttempts = 5;
 constexpr DWORD kHitRetryMs = 250;
-constexpr HRESULT kFileNotFound = 0x80070002;
-constexpr HRESULT kPathNotFound = 0x80070003;
-constexpr HRESULT kNotFound = 0x80070490;          // not an active currency
-constexpr HRESULT kRateNotSet = 0x80020012;        // no usable rate
-constexpr HRESULT kServerUnavailable = 0x8007053D; // the messenger cannot be reached
 constexpr UINT kMsgProgramRefused = 439;           // %1 program, %2 folder
 constexpr UINT kMsgProgramNotStarted = 206;        // %1 program
 constexpr char kProfileSmtp[] = "<SMTP>";
@@ -86,7 +82,7 @@ HRESULT RunFilterProgram(HRESULT folderResult, const char* folder, const char* p
     return E_INVALIDARG;
   }
   if (folderResult != 1) return folderResult;
-  if (!folder || !*folder) return kPathNotFound;
+  if (!folder || !*folder) return E_NOTFOUND_PATH;
   std::string address(text2);
   if (address.size() > 254) address.resize(254);
   vtx::ProgramStart start;
@@ -159,7 +155,7 @@ BOOL GetUnitHits(const char* code, DWORD* count) {
       *count = v;
       return 1;
     }
-    if (hr == kFileNotFound || hr == kPathNotFound) {
+    if (hr == E_NOTFOUND_FILE || hr == E_NOTFOUND_PATH) {
       *count = 0;
       return 1;
     }
@@ -182,7 +178,7 @@ BOOL AddUnitHits(const UnitHitCount* counts, uint32_t n) {
       if (!counts[i].count) continue;
       RegDwordValue stored;
       HRESULT hr = stored.Load(HKEY_LOCAL_MACHINE, kHitsKey, counts[i].code);
-      if (hr != 0 && hr != kFileNotFound && hr != kPathNotFound) {
+      if (hr != 0 && hr != E_NOTFOUND_FILE && hr != E_NOTFOUND_PATH) {
         ok = false;
         break;
       }
@@ -210,7 +206,7 @@ HRESULT GetVXFolderName(CStringA& result, const char* subfolder) {
   HRESULT hr = path.Load(HKEY_LOCAL_MACHINE, g_szAppKey, "Path");
   if (FAILED(hr)) return hr;
   // An empty product folder would put the programs' folders at the root of the file system.
-  if (!path.GetString() || !*path.GetString()) return kPathNotFound;
+  if (!path.GetString() || !*path.GetString()) return E_NOTFOUND_PATH;
   std::string folder = path.GetString();
   if (folder.back() != '/') folder += '/';
   folder += subfolder;
@@ -302,15 +298,15 @@ HRESULT CSettings::ExecuteCustomAction(HWND window, char** errorText) const {
     }
   }
 
-  hr = kServerUnavailable;
+  hr = E_SERVER_UNAVAILABLE;
   if (vtx::settings::PipeExecute)
     hr = vtx::settings::PipeExecute(window, program.c_str(), arguments.c_str(), folder.c_str(), user.c_str(),
                                     domain.c_str(), d.CustomActionPassword.c_str() ? d.CustomActionPassword.c_str() : "",
                                     FALSE);
-  if (hr != kServerUnavailable) return hr;
+  if (hr != E_SERVER_UNAVAILABLE) return hr;
   // Only the messenger can start a program under another account; with one configured, running it
   // with the server's own rights instead would be a silent escalation.
-  if (!account.empty()) return kServerUnavailable;
+  if (!account.empty()) return E_SERVER_UNAVAILABLE;
   vtx::ProgramStart start;
   start.program = program;
   start.arguments = vtx::SplitParameterText(arguments.c_str());
@@ -374,10 +370,10 @@ HRESULT CSettings::ConvertUnit(double amount, const char* from, const char* to, 
       return 0;
     }
     int32_t i = m_data->IFind(code);
-    if (i < 0) return kNotFound;
+    if (i < 0) return E_NOTFOUND;
     *out = GetRates()[static_cast<uint32_t>(i)];
     // -1.0 marks a rate never set: converting with it would give a negative amount.
-    return (*out)->dRate > 0 && std::isfinite((*out)->dRate) ? 0 : kRateNotSet;
+    return (*out)->dRate > 0 && std::isfinite((*out)->dRate) ? 0 : E_RATE_NOT_SET;
   };
   const CurrencyInfo* a = nullptr;
   const CurrencyInfo* b = nullptr;

@@ -1,7 +1,7 @@
 #include "engine/foundation/regupgrade.h"
 
 #include "engine/foundation/regvalue.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/sync.h"
 
 namespace {

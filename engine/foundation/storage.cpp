@@ -8,13 +8,13 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/heap.h"
 
 namespace {
 
 constexpr HRESULT kEndOfData = 0x80070026;     // ERROR_HANDLE_EOF
 constexpr HRESULT kNegativeSeek = 0x80070083;  // ERROR_NEGATIVE_SEEK
-constexpr HRESULT kNotFound = 0x80070490;
 
 const uint16_t* CrcTable() {
   static uint16_t table[256];
@@ -246,7 +246,7 @@ HRESULT CReadBuffer::Close() {
 
 HRESULT CReadClipboard::Create(UINT format, uint32_t flags) {
   HGLOBAL block = GetClipboardData(format);
-  if (!block) return GetLastError() == ERROR_NOT_FOUND ? kNotFound : Win32Error();
+  if (!block) return GetLastError() == ERROR_NOT_FOUND ? E_NOTFOUND : Win32Error();
   const void* data = GlobalLock(block);
   HRESULT hr = CReadBuffer::Create(data, static_cast<uint32_t>(GlobalSize(block)), flags & Copy);
   GlobalUnlock(block);

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "engine/foundation/regvalue.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/service.h"
 #include "platform/sync.h"
 

@@ -7,6 +7,7 @@
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/stringlist.h"
 #include "engine/notify/mailmessage.h"
+#include "platform/mapi.h"
 #include "platform/types.h"
 
 struct HWND__;
@@ -21,7 +22,7 @@ extern const char g_szMailFallbackSubject[];    // "Hulvane Vantrex"
 // Results of mail by profile.
 constexpr HRESULT kMailNoDefaultProfile = 0x8004FFFF;  // string 182
 constexpr HRESULT kMailNoAddressBook = 0x8004FFFE;     // string 181
-constexpr HRESULT kMailNoRecipientResolved = 0x8004010F;
+constexpr HRESULT kMailNoRecipientResolved = vtx::mapi::MAPI_E_NOT_FOUND;
 constexpr UINT kMailUnresolvedText = 174;
 constexpr UINT kMailNoAddressBookText = 181;
 constexpr UINT kMailNoDefaultProfileText = 182;

@@ -9,7 +9,7 @@
 #include "engine/foundation/cstring.h"
 #include "engine/foundation/eventlog.h"
 #include "engine/foundation/resourcelib.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 #include "platform/types.h"

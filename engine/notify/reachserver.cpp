@@ -1,7 +1,7 @@
 #include "engine/notify/reachserver.h"
 
+#include "engine/foundation/servercommands.h"
 #include "engine/notify/pipemessage.h"
-#include "engine/notify/servercommands.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 

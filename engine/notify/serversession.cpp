@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 

@@ -1,6 +1,6 @@
 // The pipe of vtxservice and its requests (vtxmanager and vtxmessenger ask them).
 #pragma once
-#include "engine/notify/servercommands.h"  // g_szServicePipe
+#include "engine/foundation/servercommands.h"  // g_szServicePipe
 #include "platform/types.h"
 
 // Plain messages.

@@ -1,7 +1,7 @@
 #include "engine/notify/testnotification.h"
 
+#include "engine/foundation/servercommands.h"
 #include "engine/notify/reachserver.h"
-#include "engine/notify/servercommands.h"
 #include "platform/messages.h"
 
 namespace {

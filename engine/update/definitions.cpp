@@ -9,6 +9,7 @@
 #include "engine/update/ratechecks.h"
 #include "engine/update/updaterun.h"
 #include "platform/codepage.h"
+#include "platform/productpaths.h"
 
 const char g_szDefinitionsAddress[] = VANTREX_DEFINITIONS_URL;
 
@@ -248,8 +249,7 @@ HRESULT DefinitionsRun::Execute(const char* address) {
 }  // namespace
 
 const char* DefinitionsAddress() {
-  const char* address = std::getenv("VANTREX_DEFINITIONS_URL");
-  return address && *address ? address : g_szDefinitionsAddress;
+  return vtx::env::Get(vtx::env::kDefinitionsUrl, g_szDefinitionsAddress);
 }
 
 HRESULT RunDefinitionsCheck(CUpdateEngine& engine, CUpdateThread& thread, const char* address,

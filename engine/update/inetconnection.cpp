@@ -10,12 +10,12 @@
 #include "engine/foundation/base64.h"
 #include "engine/foundation/urlhost.h"
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/heap.h"
 
 namespace {
 
-constexpr HRESULT kNoInterface = 0x80004002;     // a system library is missing
 constexpr HRESULT kProxyWithoutHost = 0x8004006D;  // server code: text 109
 // A dial-up setting longer than its field; the low word is the text that names the field.
 constexpr HRESULT kDialUpEntryTooLong = 0x8004025B;     // text 603
@@ -84,7 +84,7 @@ HRESULT CINetConnection::Open() {
   m_dwRasError = 0;
   m_dwHttpStatus = 0;
   if (!m_hSession) {
-    if (!m_bINetAvailable) return kNoInterface;
+    if (!m_bINetAvailable) return E_NOINTERFACE;
     DWORD access;
     const char* proxy = nullptr;
     const char* bypass = nullptr;
@@ -102,7 +102,7 @@ HRESULT CINetConnection::Open() {
   }
 
   if (m_hRasConnection || (!m_DialParams.szEntryName[0] && !m_DialParams.szPhoneNumber[0])) return S_OK;
-  if (!CheckRasAPI()) return kNoInterface;
+  if (!CheckRasAPI()) return E_NOINTERFACE;
   if (AlreadyConnected()) return S_OK;
 
   HRASCONN connection = nullptr;
@@ -146,7 +146,7 @@ HRESULT CINetConnection::EnumEntries(RASENTRYNAMEA** entries, DWORD* count) {
   if (!entries || !count) return E_INVALIDARG;
   *entries = nullptr;
   *count = 0;
-  if (!CheckRasAPI()) return kNoInterface;
+  if (!CheckRasAPI()) return E_NOINTERFACE;
   DWORD bytes = sizeof(RASENTRYNAMEA);
   for (int attempt = 0; attempt < 2; ++attempt) {
     auto* block = static_cast<RASENTRYNAMEA*>(LocalAlloc(LMEM_ZEROINIT, bytes));
@@ -170,7 +170,7 @@ HRESULT CINetConnection::EnumEntries(RASENTRYNAMEA** entries, DWORD* count) {
 
 HRESULT CINetConnection::EditPhonebookEntry(HWND owner, const char* phonebook, const char* entry) {
   ClearError();
-  if (!CheckRasAPI()) return kNoInterface;
+  if (!CheckRasAPI()) return E_NOINTERFACE;
   DWORD rc = RasEditPhonebookEntryA(owner, phonebook, entry);
   if (rc == 0) return S_OK;
   m_dwRasError = rc;
@@ -222,7 +222,7 @@ void CINetConnection::SetAgent(const char* agent) {
 }
 
 HRESULT CINetConnection::CanonicalizeUrl(const char* url, CBuffer<char>& output, DWORD flags) {
-  if (!m_bINetAvailable) return kNoInterface;
+  if (!m_bINetAvailable) return E_NOINTERFACE;
   char one[1];
   DWORD size = 1;
   if (InternetCanonicalizeUrlA(url, one, &size, flags)) return E_UNEXPECTED;
@@ -280,7 +280,7 @@ HRESULT CINetConnection::Load(const char* url, CBuffer<char>& output, DWORD flag
     return m_Oanda.LoadFxp(canonical, &output, settings);
   }
 
-  if (!m_bINetAvailable || !m_hSession) return kNoInterface;
+  if (!m_bINetAvailable || !m_hSession) return E_NOINTERFACE;
 
   if (StartsWithNoCase(canonical, "fxpd:")) {
     m_bQuoteMode = TRUE;

@@ -31,7 +31,6 @@ static_assert(static_cast<uint32_t>(FetchLogCount) == static_cast<uint32_t>(RunL
 
 namespace {
 
-constexpr HRESULT kNoInterface = 0x80004002;  // a system library is missing
 constexpr UINT kCaptionRates = 32;
 constexpr UINT kCaptionError = 81;
 constexpr int kCaptionMax = 500;
@@ -525,7 +524,7 @@ void UpdateRunner::ReportError(HRESULT hr) {
     return;
   }
   if (!failed) return;
-  if (hr == kNoInterface) {
+  if (hr == E_NOINTERFACE) {
     bool said = false;
     if (!m_connection.m_bINetAvailable) {
       Say(kMsgNoInternet, kCaptionError, kNotifyError);

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "engine/foundation/cstring.h"
+#include "engine/foundation/servercommands.h"
 #include "engine/foundation/stringlist.h"
 #include "engine/foundation/workerthread.h"
 #include "engine/notify/notifychannels.h"
-#include "engine/notify/servercommands.h"
 #include "engine/update/inetconnection.h"
 #include "platform/messages.h"
 

@@ -19,12 +19,12 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "engine/foundation/servercommands.h"
 #include "engine/notify/messagewindow.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
-#include "engine/notify/servercommands.h"
-#include "engine/foundation/regvalue.h"
 #include "manager/dialogkit.h"
 #include "manager/managerdefs.h"
 #include "manager/managerwindow.h"
@@ -33,12 +33,12 @@
 #include "manager/ratesinfo.h"
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
+#include "tests/manager/gallery.h"
 #include "tests/support/accounts.h"
 #include "tests/support/child.h"
 #include "tests/support/files.h"
 #include "tests/support/paths.h"
 #include "tests/support/wait.h"
-#include "tests/manager/gallery.h"
 
 using vtxtest::Settle;
 

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/messages.h"
 #include "platform/pipes.h"
 #include "platform/sync.h"

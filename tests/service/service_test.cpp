@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
-#include "service/frame.h"
+#include "serviceframe/frame.h"
 #include "tests/support/accounts.h"
 #include "tests/support/child.h"
 #include "tests/support/command.h"

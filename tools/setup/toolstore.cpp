@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "engine/foundation/resourcelib.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/resources.h"

@@ -17,9 +17,9 @@
 
 #include "engine/currency/configfile.h"
 #include "engine/currency/settings.h"
+#include "engine/foundation/servercommands.h"
 #include "engine/foundation/timetext.h"
 #include "engine/notify/reachserver.h"
-#include "engine/notify/servercommands.h"
 #include "engine/notify/serversession.h"
 #include "engine/update/inetconnection.h"
 #include "engine/update/updatetimer.h"

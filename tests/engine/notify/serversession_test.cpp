@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 

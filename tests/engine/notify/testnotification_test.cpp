@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 #include "tests/support/env.h"

@@ -1,4 +1,4 @@
-#include "service/frame.h"
+#include "serviceframe/frame.h"
 
 #include <unistd.h>
 

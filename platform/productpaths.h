@@ -1,0 +1,34 @@
+// The product's environment variables and the defaults of the paths they override. Every program
+// reads them here, and the units' writer hands the same names on to the services.
+#pragma once
+
+namespace vtx::env {
+
+constexpr char kRegistry[] = "VANTREX_REGISTRY";
+constexpr char kRuntimeDir[] = "VANTREX_RUNTIME_DIR";
+constexpr char kAppData[] = "VANTREX_APPDATA";
+constexpr char kSyslogSocket[] = "VANTREX_SYSLOG_SOCKET";
+constexpr char kCodePage[] = "VANTREX_CODEPAGE";
+constexpr char kPamDir[] = "VANTREX_PAM_DIR";
+constexpr char kAccount[] = "VANTREX_ACCOUNT";
+constexpr char kUnitDir[] = "VANTREX_UNIT_DIR";
+constexpr char kSendmail[] = "VANTREX_SENDMAIL";
+constexpr char kDefinitionsUrl[] = "VANTREX_DEFINITIONS_URL";
+
+// What a service needs to find what was registered; the unit carries each that is set.
+constexpr const char* kServiceVariables[] = {kRegistry,     kRuntimeDir, kAppData, kSyslogSocket,
+                                             kCodePage,     kPamDir,     kAccount};
+
+constexpr char kDefaultRegistry[] = "/var/lib/vantrex/registry.db";
+constexpr char kDefaultRuntimeDir[] = "/run/vantrex";
+constexpr char kDefaultAppData[] = "/var/lib";
+constexpr char kDefaultSyslogSocket[] = "/dev/log";
+constexpr char kDefaultPamDir[] = "/etc/pam.d";
+constexpr char kDefaultAccount[] = "vantrex";
+constexpr char kDefaultUnitDir[] = "/etc/systemd/system";
+constexpr char kDefaultSendmail[] = "/usr/sbin/sendmail";
+
+// The variable's value, or `fallback` when it is unset or empty.
+const char* Get(const char* name, const char* fallback = nullptr);
+
+}  // namespace vtx::env
