@@ -18,7 +18,7 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/registry.h"
 #include "webservice/httphost.h"
 #include "webservice/web/service.h"

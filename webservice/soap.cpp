@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/codepage.h"
+#include "platform/errors.h"
 
 namespace vtx::soap {
 
@@ -21,12 +22,8 @@ const char kSoap11Ns[] = "http://schemas.xmlsoap.org/soap/envelope/";
 const char kSoap12Ns[] = "http://www.w3.org/2003/05/soap-envelope";
 namespace {
 const char kXsiNs[] = "http://www.w3.org/2001/XMLSchema-instance";
-constexpr uint32_t kE_INVALIDARG = 0x80070057;
-constexpr uint32_t kE_INVALIDDATA = 0x8007000D;
-constexpr uint32_t kE_OUTOFMEMORY = 0x8007000E;
-constexpr uint32_t kE_FAIL = 0x80004005;
 
-[[noreturn]] void Malformed(const std::string& message, uint32_t hr = kE_INVALIDDATA) {
+[[noreturn]] void Malformed(const std::string& message, uint32_t hr = E_INVALIDDATA) {
   throw ServiceFault(true, "System.Web.Services.Protocols.SoapException", message, "", hr);
 }
 
@@ -167,20 +164,20 @@ Value ReadValue(const Param& p, const xmlNode* n) {
     if (IsNil(n)) return Value::Str(std::nullopt);
     return Value::Str(Content(n));
   }
-  if (IsNil(n)) Malformed(std::string("Parameter ") + p.name + " requires a value.", kE_INVALIDARG);
+  if (IsNil(n)) Malformed(std::string("Parameter ") + p.name + " requires a value.", E_INVALIDARG);
   std::string t = Trim(Content(n));
   if (p.type == Type::Int) {
     int32_t v = 0;
-    if (!ParseInt(t, &v)) Malformed(std::string("Parameter ") + p.name + " is not an int.", kE_INVALIDARG);
+    if (!ParseInt(t, &v)) Malformed(std::string("Parameter ") + p.name + " is not an int.", E_INVALIDARG);
     return Value::Int(v);
   }
   if (p.type == Type::Boolean) {
     if (t == "true" || t == "1") return Value::Bool(true);
     if (t == "false" || t == "0") return Value::Bool(false);
-    Malformed(std::string("Parameter ") + p.name + " is not a boolean.", kE_INVALIDARG);
+    Malformed(std::string("Parameter ") + p.name + " is not a boolean.", E_INVALIDARG);
   }
   double d;
-  if (!ParseDouble(t, &d)) Malformed(std::string("Parameter ") + p.name + " is not a double.", kE_INVALIDARG);
+  if (!ParseDouble(t, &d)) Malformed(std::string("Parameter ") + p.name + " is not a double.", E_INVALIDARG);
   return Value::Num(d);
 }
 
@@ -396,7 +393,7 @@ Request ParseRequest(const Service& service, const char* body, size_t size, Vers
     if (IsNs(env, kSoap11Ns) || IsNs(env, kSoap12Ns))
       Malformed("The envelope's namespace does not match the content type's SOAP version.");
     ServiceFault f(true, "System.Web.Services.Protocols.SoapException",
-                   "The envelope's namespace is not one of a SOAP version this service speaks.", "", kE_INVALIDDATA);
+                   "The envelope's namespace is not one of a SOAP version this service speaks.", "", E_INVALIDDATA);
     f.code = "VersionMismatch";
     throw f;
   }
@@ -406,7 +403,7 @@ Request ParseRequest(const Service& service, const char* body, size_t size, Vers
       if (!MustUnderstand(block, version)) continue;
       std::string name = reinterpret_cast<const char*>(block->name);
       ServiceFault f(true, "System.Web.Services.Protocols.SoapHeaderException",
-                     "The SOAP header " + name + " was not understood.", "", kE_INVALIDARG);
+                     "The SOAP header " + name + " was not understood.", "", E_INVALIDARG);
       f.code = "MustUnderstand";
       f.headerName = name;
       f.headerNs = block->ns && block->ns->href ? reinterpret_cast<const char*>(block->ns->href) : "";
@@ -420,18 +417,18 @@ Request ParseRequest(const Service& service, const char* body, size_t size, Vers
   if (FirstElement(wrapper->next)) Malformed("The Body holds more than one element.");
   std::string opName = reinterpret_cast<const char*>(wrapper->name);
   req.op = IsNs(wrapper, service.ns.c_str()) ? service.Find(opName) : nullptr;
-  if (!req.op) Malformed("Unknown operation: " + opName, kE_INVALIDARG);
+  if (!req.op) Malformed("Unknown operation: " + opName, E_INVALIDARG);
   std::string action = soapAction;
   if (action.size() >= 2 && action.front() == '"' && action.back() == '"') action = action.substr(1, action.size() - 2);
   if (!action.empty() && action != service.ns + opName)
-    Malformed("The SOAPAction \"" + action + "\" does not match the operation " + opName + ".", kE_INVALIDARG);
+    Malformed("The SOAPAction \"" + action + "\" does not match the operation " + opName + ".", E_INVALIDARG);
 
   std::vector<const xmlNode*> found(req.op->params.size(), nullptr);
   for (const xmlNode* c = FirstElement(wrapper->children); c; c = FirstElement(c->next)) {
     if (!IsNs(c, service.ns.c_str())) continue;  // not ours: ignored, as unknown elements are
     for (size_t i = 0; i < found.size(); ++i) {
       if (!IsName(c, req.op->params[i].name)) continue;
-      if (found[i]) Malformed(std::string("Parameter ") + req.op->params[i].name + " is given twice.", kE_INVALIDARG);
+      if (found[i]) Malformed(std::string("Parameter ") + req.op->params[i].name + " is given twice.", E_INVALIDARG);
       found[i] = c;
     }
   }
@@ -443,7 +440,7 @@ Request ParseRequest(const Service& service, const char* body, size_t size, Vers
     } else if (p.type == Type::String) {
       req.args.push_back(Value::Str(std::nullopt));
     } else {
-      Malformed(std::string("Parameter ") + p.name + " is required.", kE_INVALIDARG);
+      Malformed(std::string("Parameter ") + p.name + " is required.", E_INVALIDARG);
     }
   }
   return req;
@@ -585,7 +582,7 @@ Reply FaultReply(const Service& service, Version version, const Operation* op, c
 
 Reply OutOfMemory(const Service& service, Version version, const Operation* op) {
   return FaultReply(service, version, op,
-                    ServiceFault(false, "System.OutOfMemoryException", "Out of memory.", "", kE_OUTOFMEMORY));
+                    ServiceFault(false, "System.OutOfMemoryException", "Out of memory.", "", E_OUTOFMEMORY));
 }
 }  // namespace
 
@@ -611,7 +608,7 @@ Prepared Prepare(const Service& service, const char* body, size_t size, const st
   } catch (const std::bad_alloc&) {
     p.reply = OutOfMemory(service, p.version, nullptr);
   } catch (const std::exception& e) {
-    p.reply = FaultReply(service, p.version, nullptr, ServiceFault(false, "System.Exception", e.what(), "", kE_FAIL));
+    p.reply = FaultReply(service, p.version, nullptr, ServiceFault(false, "System.Exception", e.what(), "", E_FAIL));
   }
   return p;
 }
@@ -629,7 +626,7 @@ Reply Run(const Service& service, Prepared& p) {
   } catch (const std::bad_alloc&) {
     return OutOfMemory(service, p.version, op);
   } catch (const std::exception& e) {
-    return FaultReply(service, p.version, op, ServiceFault(false, "System.Exception", e.what(), "", kE_FAIL));
+    return FaultReply(service, p.version, op, ServiceFault(false, "System.Exception", e.what(), "", E_FAIL));
   }
 }
 

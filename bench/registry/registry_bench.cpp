@@ -9,7 +9,7 @@
 
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/regvalue.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/inidataregistry.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -155,7 +156,7 @@ BENCHMARK(BM_LoadPart_StoredRates)->Unit(benchmark::kMillisecond);
 sqlite3* RawStore() {
   static sqlite3* db = [] {
     sqlite3* d = nullptr;
-    if (sqlite3_open_v2(std::getenv("VANTREX_REGISTRY"), &d, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) std::abort();
+    if (sqlite3_open_v2(vtx::RegistryStorePath(), &d, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) std::abort();
     sqlite3_busy_timeout(d, 30000);
     return d;
   }();

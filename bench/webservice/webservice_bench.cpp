@@ -25,7 +25,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/notify/reachserver.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/registry.h"
 #include "tests/support/net.h"
 #include "webservice/web/service.h"

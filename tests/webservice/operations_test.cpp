@@ -10,7 +10,7 @@
 
 #include "engine/foundation/timetext.h"
 #include "platform/systime.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "tests/support/dates.h"
 #include "tests/support/paths.h"
 #include "tests/webservice/web_fixture.h"

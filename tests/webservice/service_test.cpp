@@ -12,7 +12,7 @@
 
 #include "engine/foundation/timetext.h"
 #include "engine/notify/reachserver.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "tests/support/command.h"
 #include "tests/support/net.h"
 #include "tests/support/paths.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/foundation/timetext.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "tests/support/dates.h"
 #include "tests/webservice/web_fixture.h"
 

@@ -10,7 +10,7 @@
 #include "engine/currency/configfile.h"
 #include "platform/heap.h"
 #include "platform/messages.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "webservice/web/operations.h"
 
 DWORD g_dwAdminUpdateTimeoutMs = 900000;

@@ -8,6 +8,7 @@
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/timetext.h"
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/numtext.h"
 #include "platform/systime.h"
 #include "webservice/web/operations.h"
@@ -18,8 +19,6 @@ const char* const Vantrex::kDescription = "Vantrex - An exchange rate informatio
 
 namespace {
 
-constexpr HRESULT kNotFound = 0x80070490;
-constexpr HRESULT kNotSet = 0x80020012;
 constexpr uint32_t kNumberTextSize = 34;
 constexpr int kFormattedSize = 534;
 
@@ -29,8 +28,8 @@ void CheckReserved(const ManagedString& date, const ManagedString& type) {
 }
 
 void ThrowConversion(HRESULT hr) {
-  if (hr == kNotFound) ThrowNoCurrencyException();
-  if (hr == kNotSet) ThrowNotSetException();
+  if (hr == E_NOTFOUND) ThrowNoCurrencyException();
+  if (hr == E_RATE_NOT_SET) ThrowNotSetException();
   ThrowHResult(hr);
 }
 

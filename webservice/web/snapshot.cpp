@@ -11,7 +11,7 @@
 
 #include "engine/currency/currencylocale.h"
 #include "engine/foundation/resourcelib.h"
-#include "engine/notify/servercommands.h"
+#include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
