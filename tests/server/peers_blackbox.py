@@ -87,6 +87,12 @@ def main():
             finally:
                 os.kill(server.pid, signal.SIGCONT)
             check("vtxsetup gives up", (late.returncode, "does not answer" in late.stderr), (1, True))
+            if late.returncode == 0:
+                # vtxsetup found no server to ask: say what the server was doing.
+                failures.append(f"vtxsetup said {late.stdout!r} {late.stderr!r}; the server's status {server.poll()!r}")
+                if server.poll() is None:
+                    server.kill()
+                failures.append("the server's stderr: " + server.stderr.read()[-4000:])
             check("ping after vtxsetup gave up", request(pipe, head(WM_VX_PING), timeout=5), 1)
             check("lock after vtxsetup gave up", request(pipe, head(WM_VX_LOCKCONFIG, 0)), 0)
             check("and its unlock", request(pipe, head(WM_VX_UNLOCKCONFIG, 0)), 0)
