@@ -21,6 +21,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def drip(self, first=b""):
+        """An answer whose every byte comes in time and whose whole never does."""
+        self.send_response(200)
+        self.send_header("Content-Length", "100000")
+        self.end_headers()
+        try:
+            self.wfile.write(first)
+            while True:
+                self.wfile.write(b"x")
+                self.wfile.flush()
+                time.sleep(0.1)
+        except OSError:
+            pass
+        self.close_connection = True
+
     def do_GET(self):
         path = self.path
         if path.startswith("/status/"):
@@ -42,18 +57,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(10)
             self.close_connection = True
         elif path == "/drip":
-            # Each byte comes in time, the answer as a whole never.
-            self.send_response(200)
-            self.send_header("Content-Length", "100000")
-            self.end_headers()
-            try:
-                while True:
-                    self.wfile.write(b"x")
-                    self.wfile.flush()
-                    time.sleep(0.1)
-            except OSError:
-                pass
-            self.close_connection = True
+            self.drip()
         elif path in ("/endless-headers", "/long-header"):
             self.send_response(200)
             try:
@@ -87,18 +91,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         if "drip-posts" in sys.argv[2:]:
-            self.send_response(200)
-            self.send_header("Content-Length", "100000")
-            self.end_headers()
-            try:
-                self.wfile.write(b"fxp/1.1 200 OK\r\n")
-                while True:
-                    self.wfile.write(b"x")
-                    self.wfile.flush()
-                    time.sleep(0.1)
-            except OSError:
-                pass
-            self.close_connection = True
+            self.drip(b"fxp/1.1 200 OK\r\n")
             return
         self.reply(200, b"answer to " + body)
 
