@@ -19,6 +19,7 @@
 
 #include "platform/codepage.h"
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/productpaths.h"
 #include "platform/sync.h"
 
@@ -311,6 +312,16 @@ ScopedFd OpenFile(const char* path, int flags, unsigned mode) {
   while (fd < 0 && errno == EINTR);
   if (fd < 0) SetLastErrorFromErrno();
   return ScopedFd(fd);
+}
+
+HRESULT LockWithin(int fd, DWORD timeoutMs) {
+  uint64_t deadline = vtx::sync::DeadlineAfter(timeoutMs);
+  for (;;) {
+    if (vtx::sys::Flock(fd, LOCK_EX | LOCK_NB) == 0) return S_OK;
+    if (errno != EWOULDBLOCK && errno != EINTR) return FailFromErrno();
+    if (vtx::sync::NowMs() >= deadline) return Fail(ERROR_SHARING_VIOLATION);
+    vtx::sys::SleepMs(10);
+  }
 }
 
 HRESULT LockFile::Take(const std::string& path, long* holder) { return Take(path, holder, nullptr); }

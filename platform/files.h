@@ -118,6 +118,11 @@ class LockFile {
   ScopedFd fd_;
 };
 
+// Takes an exclusive lock (flock) on an open file, trying again every 10 ms for up to
+// `timeoutMs` (0: once). S_OK; 0x80070020 (ERROR_SHARING_VIOLATION) when another held it all that
+// time; other failures as they come. The one way the product waits for a lock file.
+HRESULT LockWithin(int fd, DWORD timeoutMs);
+
 // open(2), again after an interruption. An empty holder with the last error set on failure.
 ScopedFd OpenFile(const char* path, int flags, unsigned mode = 0);
 // Reads until `size` bytes are in or the file ends (`*got` tells how many), at `offset` when it is
