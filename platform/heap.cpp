@@ -78,6 +78,7 @@ size_t LocalSize(HLOCAL block) {
 
 namespace vtx::heap {
 void FailAfter(long n) { g_failAfter.store(n); }
+bool Refuses() { return ShouldFail(); }
 }
 
 LPVOID GlobalLock(HGLOBAL block) {

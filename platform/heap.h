@@ -1,5 +1,9 @@
 // Global and local heap blocks that remember the size they were asked for.
 #pragma once
+#include <new>
+#include <utility>
+
+#include "platform/errors.h"
 #include "platform/types.h"
 
 constexpr UINT GMEM_FIXED = 0x0000;
@@ -20,6 +24,17 @@ size_t LocalSize(HLOCAL block);
 namespace vtx::heap {
 // Tests: let the next `n` allocations succeed, then refuse every one until reset with -1.
 void FailAfter(long n);
+// Whether the next allocation is to be refused (FailAfter counts it as one).
+bool Refuses();
+
+// An object on the free store, or null (last error 0x8007000E) when the heap refuses: the one way
+// the product makes an object whose lack of memory it reports rather than throws.
+template <class T, class... Args>
+T* New(Args&&... args) {
+  T* object = Refuses() ? nullptr : new (std::nothrow) T(std::forward<Args>(args)...);
+  if (!object) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return object;
+}
 }
 
 // Moveable blocks are fixed ones here: locking gives the block itself.
