@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 
 namespace {
 

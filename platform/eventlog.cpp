@@ -17,7 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/heap.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "platform/resources.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "platform/process.h"
 #include "platform/sysinfo.h"
 

@@ -8,7 +8,7 @@
 
 #include "platform/codepage.h"
 #include "platform/process.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 
 namespace {
 

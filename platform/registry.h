@@ -6,6 +6,7 @@
 // stored as UTF-16LE; the A forms convert names and string data through CP_ACP.
 #pragma once
 #include "platform/errors.h"
+#include "platform/native/productpaths.h"  // RegistryStorePath
 #include "platform/types.h"
 
 struct VtxRegKey;
@@ -162,8 +163,6 @@ class RegTreeVisitor {
 // values; one snapshot, two statements. Needs KEY_QUERY_VALUE and KEY_ENUMERATE_SUB_KEYS.
 DWORD RegReadTree(HKEY key, bool ansi, RegTreeVisitor& visitor);
 
-// The path of the store: $VANTREX_REGISTRY, else the system's default.
-const char* RegistryStorePath();
 // For programs that only read, before their first use of the store: it is opened read-only and
 // never made or changed (a store on a read-only file system included).
 void SetRegistryReadOnly(bool readOnly);

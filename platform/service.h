@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/native/productpaths.h"  // ProductDataDir and the other paths
 #include "platform/types.h"
 
 namespace vtx::service {
@@ -69,14 +70,6 @@ HRESULT StopUnit(const std::string& unit, std::string* message);
 // The service manager's notification protocol (READY=1, STOPPING=1, STATUS=...); nothing
 // happens when the program does not run under systemd.
 void Notify(const char* state);
-
-// The product's data folder: the folder of the registry store (/var/lib/vantrex by default).
-std::string ProductDataDir();
-// The product's folder of common application data, where the update logs go
-// ($VANTREX_APPDATA, else /var/lib, with "Hulvane/Vantrex").
-std::string ProductAppDataDir();
-// The default display-messages file: "DisplayMessages.txt" in the product's data folder.
-std::string DefaultDisplayMessagesPath();
 
 // The accounts and rights of an installed product, made when missing and set right when they are
 // not; running it again changes nothing. Only root does this (for anyone else nothing happens:

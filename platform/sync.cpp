@@ -21,7 +21,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 
 namespace vtx::sync {
 

@@ -9,7 +9,7 @@
 #include "engine/update/ratechecks.h"
 #include "engine/update/updaterun.h"
 #include "platform/codepage.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 
 const char g_szDefinitionsAddress[] = VANTREX_DEFINITIONS_URL;
 

@@ -33,9 +33,9 @@ int StatvfsCall(const char* path, struct statvfs* st) { return ::statvfs(path, s
 char* GetenvCall(const char* name) { return ::getenv(name); }
 
 Table g_table = {
-    ::open, ::openat, ::close, ::read, ::write, ::pread, ::pwrite, ::fsync, ::fdatasync, ::ftruncate,
+    ::open, ::openat, ::close, ::read, ::write, ::pread, ::pwrite, ::fsync, ::fdatasync, ::posix_fadvise, ::ftruncate,
     FstatCall, StatCall, LstatCall, FstatatCall, ::fcntl, ::flock, ::rename, ::unlink, ::unlinkat, ::mkdir, ::rmdir,
-    ::chmod, ::fchmod, ::chown, ::fchown, ::access, ::readlink, ::realpath, ::link, ::symlink,
+    ::chmod, ::fchmod, ::chown, ::lchown, ::fchown, ::access, ::readlink, ::realpath, ::link, ::symlink,
     ::opendir, ::fdopendir, ::readdir, ::closedir, StatvfsCall, ::dup, ::dup2, ::pipe2, ::chdir,
     ::umask,
 
@@ -130,6 +130,7 @@ ssize_t Pwrite(int fd, const void* data, size_t size, off_t offset) {
 }
 int Fsync(int fd) { VTX_COUNTED("fsync", -1, g_table.fsync(fd)); }
 int Fdatasync(int fd) { VTX_COUNTED("fdatasync", -1, g_table.fdatasync(fd)); }
+int Fadvise(int fd, off_t offset, off_t size, int advice) { return g_table.posix_fadvise(fd, offset, size, advice); }
 int Ftruncate(int fd, off_t size) { VTX_COUNTED("ftruncate", -1, g_table.ftruncate(fd, size)); }
 int Fstat(int fd, struct stat* st) { VTX_COUNTED("fstat", -1, g_table.fstat(fd, st)); }
 int Stat(const char* path, struct stat* st) { VTX_COUNTED("stat", -1, g_table.stat(path, st)); }
@@ -148,6 +149,7 @@ int Rmdir(const char* path) { VTX_COUNTED("rmdir", -1, g_table.rmdir(path)); }
 int Chmod(const char* path, mode_t mode) { VTX_COUNTED("chmod", -1, g_table.chmod(path, mode)); }
 int Fchmod(int fd, mode_t mode) { VTX_COUNTED("fchmod", -1, g_table.fchmod(fd, mode)); }
 int Chown(const char* path, uid_t uid, gid_t gid) { VTX_COUNTED("chown", -1, g_table.chown(path, uid, gid)); }
+int Lchown(const char* path, uid_t uid, gid_t gid) { VTX_COUNTED("lchown", -1, g_table.lchown(path, uid, gid)); }
 int Fchown(int fd, uid_t uid, gid_t gid) { VTX_COUNTED("fchown", -1, g_table.fchown(fd, uid, gid)); }
 int Access(const char* path, int mode) { VTX_COUNTED("access", -1, g_table.access(path, mode)); }
 ssize_t Readlink(const char* path, char* buffer, size_t size) {

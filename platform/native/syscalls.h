@@ -4,6 +4,7 @@
 // interruptions as those calls do: a caller that needs EINTR handled handles it.
 #pragma once
 #include <dirent.h>
+#include <fcntl.h>  // struct flock, which Fcntl names: else it would be a type of its own here
 #include <poll.h>
 #include <pwd.h>
 #include <grp.h>
@@ -32,6 +33,7 @@ struct Table {
   ssize_t (*pwrite)(int, const void*, size_t, off_t);
   int (*fsync)(int);
   int (*fdatasync)(int);
+  int (*posix_fadvise)(int, off_t, off_t, int);
   int (*ftruncate)(int, off_t);
   int (*fstat)(int, struct stat*);
   int (*stat)(const char*, struct stat*);
@@ -47,6 +49,7 @@ struct Table {
   int (*chmod)(const char*, mode_t);
   int (*fchmod)(int, mode_t);
   int (*chown)(const char*, uid_t, gid_t);
+  int (*lchown)(const char*, uid_t, gid_t);
   int (*fchown)(int, uid_t, gid_t);
   int (*access)(const char*, int);
   ssize_t (*readlink)(const char*, char*, size_t);
@@ -129,6 +132,9 @@ ssize_t Pread(int fd, void* buffer, size_t size, off_t offset);
 ssize_t Pwrite(int fd, const void* data, size_t size, off_t offset);
 int Fsync(int fd);
 int Fdatasync(int fd);
+// A hint about how a file will be read: its failure changes nothing, so it is not counted. The
+// error is the value, as posix_fadvise(3) gives it.
+int Fadvise(int fd, off_t offset, off_t size, int advice);
 int Ftruncate(int fd, off_t size);
 int Fstat(int fd, struct stat* st);
 int Stat(const char* path, struct stat* st);
@@ -146,6 +152,7 @@ int Rmdir(const char* path);
 int Chmod(const char* path, mode_t mode);
 int Fchmod(int fd, mode_t mode);
 int Chown(const char* path, uid_t uid, gid_t gid);
+int Lchown(const char* path, uid_t uid, gid_t gid);
 int Fchown(int fd, uid_t uid, gid_t gid);
 int Access(const char* path, int mode);
 ssize_t Readlink(const char* path, char* buffer, size_t size);

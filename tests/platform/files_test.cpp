@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/sync.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
@@ -228,6 +229,21 @@ TEST(Files, ListByExtensionWithoutRegardToCase) {
   EXPECT_EQ(names.size(), 5u);
   EXPECT_EQ(vtx::ListFiles((dir / "none").c_str(), ".ini", &names), 0x80070003u);
   EXPECT_TRUE(names.empty());
+}
+
+TEST(Files, AFolderThatFailsToBeReadMidwayIsAFailureNotAShorterList) {
+  TempDir dir;
+  Touch(dir / "a.ini");
+  Touch(dir / "b.ini");
+  std::vector<std::string> names{"left over"};
+  // The calls: opendir, then readdir; the second readdir fails.
+  vtx::sys::faults::FailCall(2, EIO);
+  EXPECT_EQ(vtx::ListFiles(dir.path().c_str(), ".ini", &names), HRESULT_FROM_WIN32(ERROR_READ_FAULT));
+  EXPECT_STREQ(vtx::sys::faults::HitName(), "readdir");
+  vtx::sys::faults::FailCall(-1, 0);
+  EXPECT_TRUE(names.empty());
+  ASSERT_EQ(vtx::ListFiles(dir.path().c_str(), ".ini", &names), S_OK);
+  EXPECT_EQ(names, (std::vector<std::string>{"a.ini", "b.ini"}));
 }
 
 TEST(Files, ResolveNamesWithoutRegardToCase) {

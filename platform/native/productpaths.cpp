@@ -1,19 +1,18 @@
-// The product's environment and paths. productpaths.h, registry.h and service.h declare them; they
-// live in the core so that a program that only needs a path links neither SQLite nor libsystemd.
-#include <cstdlib>
+// The product's environment and paths; they live in the seam so that a program that only needs a
+// path links neither SQLite nor libsystemd.
+#include "platform/native/productpaths.h"
+
 #include <string>
 
-#include "platform/files.h"
-#include "platform/productpaths.h"
-#include "platform/registry.h"
-#include "platform/service.h"
+#include "platform/native/files.h"
+#include "platform/native/syscalls.h"
 
 namespace vtx {
 
 namespace env {
 
 const char* Get(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
+  const char* value = sys::Getenv(name);
   return value && *value ? value : fallback;
 }
 

@@ -1,6 +1,7 @@
 // The product's environment variables and the defaults of the paths they override. Every program
 // reads them here, and the units' writer hands the same names on to the services.
 #pragma once
+#include <string>
 
 namespace vtx::env {
 
@@ -32,3 +33,22 @@ constexpr char kDefaultSendmail[] = "/usr/sbin/sendmail";
 const char* Get(const char* name, const char* fallback = nullptr);
 
 }  // namespace vtx::env
+
+namespace vtx {
+
+// The path of the store: $VANTREX_REGISTRY, else the system's default.
+const char* RegistryStorePath();
+
+}  // namespace vtx
+
+namespace vtx::service {
+
+// The product's data folder: the folder of the registry store (/var/lib/vantrex by default).
+std::string ProductDataDir();
+// The product's folder of common application data, where the update logs go
+// ($VANTREX_APPDATA, else /var/lib, with "Hulvane/Vantrex").
+std::string ProductAppDataDir();
+// The default display-messages file: "DisplayMessages.txt" in the product's data folder.
+std::string DefaultDisplayMessagesPath();
+
+}  // namespace vtx::service
