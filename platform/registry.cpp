@@ -6,7 +6,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
+
+#include <cstdarg>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +22,8 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/systime.h"
 
 // Where the last enumeration of a handle stood, so that walking index by index inside one
@@ -52,11 +55,11 @@ constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_
 using Name = std::u16string;
 
 // The process id, kept current across fork: connections belong to the process that opened them.
-pid_t g_pid = getpid();
+pid_t g_pid = vtx::sys::Getpid();
 // Set by the programs that only read: the store is opened read-only and never made, converted or
 // switched to another journal.
 bool g_readOnlyStore = false;
-void AfterForkInChild() { g_pid = getpid(); }
+void AfterForkInChild() { g_pid = vtx::sys::Getpid(); }
 const int g_forkHandler = pthread_atfork(nullptr, nullptr, AfterForkInChild);
 
 // The values of one key, read in one statement inside a transaction and kept while nothing on the
@@ -100,41 +103,41 @@ std::string PublishedPath(const std::string& store) { return store + "-changes";
 Published* MapPublished(const std::string& store, bool write) {
   const std::string path = PublishedPath(store);
   bool writable = true;
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  int fd = vtx::sys::Open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
     writable = false;
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    fd = vtx::sys::Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   }
   if (fd < 0 && errno == ENOENT && write) {
     // Made by a writer with the store's rights, so that whoever may write the store may move it.
     struct stat st{};
-    if (stat(store.c_str(), &st) != 0) return nullptr;
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, st.st_mode & 0666);
+    if (vtx::sys::Stat(store.c_str(), &st) != 0) return nullptr;
+    fd = vtx::sys::Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, st.st_mode & 0666);
     if (fd >= 0) {
-      if (geteuid() == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
+      if (vtx::sys::Geteuid() == 0 && vtx::sys::Fchown(fd, st.st_uid, st.st_gid) != 0) {
       }
       // It starts at the time it was made, so that the words of two stores never compare equal.
       const uint64_t first = NowFileTime();
-      if (fchmod(fd, st.st_mode & 0666) != 0 ||
-          pwrite(fd, &first, sizeof first, 0) != static_cast<ssize_t>(sizeof first)) {
-        close(fd);
-        unlink(path.c_str());
+      if (vtx::sys::Fchmod(fd, st.st_mode & 0666) != 0 ||
+          vtx::sys::Pwrite(fd, &first, sizeof first, 0) != static_cast<ssize_t>(sizeof first)) {
+        vtx::sys::Close(fd);
+        vtx::sys::Unlink(path.c_str());
         return nullptr;
       }
     } else if (errno == EEXIST) {
-      fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+      fd = vtx::sys::Open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     }
   }
   if (fd < 0) return nullptr;
   struct stat st{};
   void* at = MAP_FAILED;
   // A file still being made by another process is not there yet.
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= static_cast<off_t>(sizeof(uint64_t)))
-    at = mmap(nullptr, sizeof(uint64_t), PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
-  close(fd);
+  if (vtx::sys::Fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= static_cast<off_t>(sizeof(uint64_t)))
+    at = vtx::sys::Mmap(nullptr, sizeof(uint64_t), PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, 0);
+  vtx::sys::Close(fd);
   if (at == MAP_FAILED) return nullptr;
-  auto* p = new (std::nothrow) Published{store, static_cast<std::atomic<uint64_t>*>(at), writable};
-  if (!p) munmap(at, sizeof(uint64_t));
+  auto* p = vtx::heap::New<Published>(store, static_cast<std::atomic<uint64_t>*>(at), writable);
+  if (!p) vtx::sys::Munmap(at, sizeof(uint64_t));
   return p;
 }
 
@@ -149,7 +152,7 @@ Published* FindPublished(const std::string& store, bool write) {
   if (!p) return nullptr;
   if (write && !p->writable) {
     // A writer that may not move the word: tried again at its next commit, never kept.
-    munmap(p->word, sizeof(uint64_t));
+    vtx::sys::Munmap(p->word, sizeof(uint64_t));
     delete p;
     return nullptr;
   }
@@ -239,6 +242,7 @@ DWORD FromSqlite(int rc, sqlite3* db = nullptr) {
       return ERROR_SUCCESS;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
+    case SQLITE_PROTOCOL:  // the WAL's locks could not be had, however often they were tried
       return ERROR_BUSY;
     case SQLITE_READONLY:
     case SQLITE_PERM:
@@ -276,11 +280,99 @@ uint64_t NowFileTime() {
   return FileTimeToU64(now);
 }
 
+// ---- SQLite's system calls on the native seam ------------------------------------------------------
+// SQLite's unix VFS makes its file calls through a table of its own; pointed at the seam, they fail
+// where the seam's faults say, as the product's other file calls do. The adapters have SQLite's
+// exact signatures.
+
+int SqliteOpen(const char* path, int flags, int mode) { return vtx::sys::Open(path, flags, static_cast<mode_t>(mode)); }
+int SqliteClose(int fd) { return vtx::sys::Close(fd); }
+int SqliteAccess(const char* path, int mode) { return vtx::sys::Access(path, mode); }
+int SqliteStat(const char* path, struct stat* st) { return vtx::sys::Stat(path, st); }
+int SqliteLstat(const char* path, struct stat* st) { return vtx::sys::Lstat(path, st); }
+int SqliteFstat(int fd, struct stat* st) { return vtx::sys::Fstat(fd, st); }
+int SqliteFtruncate(int fd, off_t size) { return vtx::sys::Ftruncate(fd, size); }
+int SqliteFcntl(int fd, int command, ...) {
+  va_list arguments;
+  va_start(arguments, command);
+  int result;
+  switch (command) {
+    case F_GETLK:
+    case F_SETLK:
+    case F_SETLKW:
+    case F_OFD_GETLK:
+    case F_OFD_SETLK:
+    case F_OFD_SETLKW:
+      result = vtx::sys::Fcntl(fd, command, va_arg(arguments, struct flock*));
+      break;
+    case F_GETFD:
+    case F_GETFL:
+      result = vtx::sys::Fcntl(fd, command);
+      break;
+    default:
+      result = vtx::sys::Fcntl(fd, command, va_arg(arguments, int));
+  }
+  va_end(arguments);
+  return result;
+}
+ssize_t SqliteRead(int fd, void* buffer, size_t size) { return vtx::sys::Read(fd, buffer, size); }
+ssize_t SqlitePread(int fd, void* buffer, size_t size, off_t offset) { return vtx::sys::Pread(fd, buffer, size, offset); }
+ssize_t SqliteWrite(int fd, const void* data, size_t size) { return vtx::sys::Write(fd, data, size); }
+ssize_t SqlitePwrite(int fd, const void* data, size_t size, off_t offset) {
+  return vtx::sys::Pwrite(fd, data, size, offset);
+}
+int SqliteFchmod(int fd, mode_t mode) { return vtx::sys::Fchmod(fd, mode); }
+int SqliteUnlink(const char* path) { return vtx::sys::Unlink(path); }
+int SqliteMkdir(const char* path, mode_t mode) { return vtx::sys::Mkdir(path, mode); }
+int SqliteRmdir(const char* path) { return vtx::sys::Rmdir(path); }
+int SqliteFchown(int fd, uid_t uid, gid_t gid) { return vtx::sys::Fchown(fd, uid, gid); }
+uid_t SqliteGeteuid() { return vtx::sys::Geteuid(); }
+void* SqliteMmap(void* address, size_t size, int protection, int flags, int fd, off_t offset) {
+  return vtx::sys::Mmap(address, size, protection, flags, fd, offset);
+}
+int SqliteMunmap(void* address, size_t size) { return vtx::sys::Munmap(address, size); }
+ssize_t SqliteReadlink(const char* path, char* buffer, size_t size) { return vtx::sys::Readlink(path, buffer, size); }
+
+template <class F>
+sqlite3_syscall_ptr AsSyscall(F* call) {
+  return reinterpret_cast<sqlite3_syscall_ptr>(call);
+}
+
+// Points the unix VFS's calls at the seam, once per process. A call that this SQLite does not
+// make (a null entry) stays as it is; fsync and fdatasync are not in its table at all.
+void RouteSqliteThroughSeam() {
+  static const bool routed = [] {
+    const struct {
+      const char* name;
+      sqlite3_syscall_ptr call;
+    } calls[] = {
+        {"open", AsSyscall(SqliteOpen)},     {"close", AsSyscall(SqliteClose)},
+        {"access", AsSyscall(SqliteAccess)}, {"stat", AsSyscall(SqliteStat)},
+        {"lstat", AsSyscall(SqliteLstat)},   {"fstat", AsSyscall(SqliteFstat)},
+        {"ftruncate", AsSyscall(SqliteFtruncate)}, {"fcntl", AsSyscall(SqliteFcntl)},
+        {"read", AsSyscall(SqliteRead)},     {"pread", AsSyscall(SqlitePread)},
+        {"pread64", AsSyscall(SqlitePread)}, {"write", AsSyscall(SqliteWrite)},
+        {"pwrite", AsSyscall(SqlitePwrite)}, {"pwrite64", AsSyscall(SqlitePwrite)},
+        {"fchmod", AsSyscall(SqliteFchmod)}, {"unlink", AsSyscall(SqliteUnlink)},
+        {"mkdir", AsSyscall(SqliteMkdir)},   {"rmdir", AsSyscall(SqliteRmdir)},
+        {"fchown", AsSyscall(SqliteFchown)}, {"geteuid", AsSyscall(SqliteGeteuid)},
+        {"mmap", AsSyscall(SqliteMmap)},     {"munmap", AsSyscall(SqliteMunmap)},
+        {"readlink", AsSyscall(SqliteReadlink)},
+    };
+    sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    if (!vfs || vfs->iVersion < 3 || !vfs->xSetSystemCall) return false;
+    for (const auto& c : calls)
+      if (vfs->xGetSystemCall(vfs, c.name)) vfs->xSetSystemCall(vfs, c.name, c.call);
+    return true;
+  }();
+  (void)routed;
+}
+
 void MakeParentDirectory(const std::string& path) {
   for (size_t i = 1; i < path.size(); ++i) {
     if (path[i] != '/') continue;
     std::string dir = path.substr(0, i);
-    if (mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return;
+    if (vtx::sys::Mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return;
   }
 }
 
@@ -364,19 +456,20 @@ int OpenToRead(const std::string& path, sqlite3** db, int* version, DWORD& error
     sqlite3_close_v2(*db);
     *db = nullptr;
     struct statvfs fs{};
-    if (immutable || statvfs(path.c_str(), &fs) != 0 || !(fs.f_flag & ST_RDONLY)) return rc;
+    if (immutable || vtx::sys::Statvfs(path.c_str(), &fs) != 0 || !(fs.f_flag & ST_RDONLY)) return rc;
   }
   return SQLITE_ERROR;
 }
 
 void Open(Conn& c, const std::string& path) {
+  RouteSqliteThroughSeam();
   c.Close();
   c.path = path;
   c.pid = g_pid;
   sqlite3* db = nullptr;
   if (g_readOnlyStore) {
     struct stat st{};
-    if (stat(path.c_str(), &st) != 0) {
+    if (vtx::sys::Stat(path.c_str(), &st) != 0) {
       c.absent = true;
       c.openError = errno == ENOENT ? ERROR_ACCESS_DENIED : vtx::Win32FromErrno(errno);
       return;
@@ -404,17 +497,17 @@ void Open(Conn& c, const std::string& path) {
     return;
   }
   struct stat st{};
-  if (g_neverCreate && stat(path.c_str(), &st) != 0) {
+  if (g_neverCreate && vtx::sys::Stat(path.c_str(), &st) != 0) {
     c.openError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : vtx::Win32FromErrno(errno);
     return;
   }
   MakeParentDirectory(path);
-  if (stat(path.c_str(), &st) != 0) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
+  if (vtx::sys::Stat(path.c_str(), &st) != 0) {
+    int fd = vtx::sys::Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
     if (fd >= 0) {
       // The product's group administers the configuration: it may read and write the store.
       vtx::HandToProduct(fd, 0660);
-      close(fd);
+      vtx::sys::Close(fd);
     } else if (errno != EEXIST) {
       // ENOENT: the directory could not be made either.
       int e = errno;
@@ -759,8 +852,7 @@ DWORD ChildId(Conn& c, int64_t parent, std::u16string_view name, int64_t& id) {
 }
 
 HKEY NewHandle(int64_t id, REGSAM access) {
-  auto* k = new (std::nothrow) VtxRegKey(kKeyMagic, id, access);
-  return k;
+  return vtx::heap::New<VtxRegKey>(kKeyMagic, id, access);
 }
 
 // Runs a change as one unit: its own transaction, or a savepoint inside the caller's scope.
