@@ -1,5 +1,6 @@
-// The product's environment variables and the defaults of the paths they override. Every program
-// reads them here, and the units' writer hands the same names on to the services.
+// The product's environment variables, the defaults of the paths they override and the paths
+// built from them. Every program reads them here, and the units' writer hands the same names on to
+// the services.
 #pragma once
 #include <string>
 

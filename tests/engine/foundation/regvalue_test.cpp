@@ -416,7 +416,7 @@ TEST_F(StartupUpgrade, CopiesAllOrNothingAndTriesAgainNextStart) {
   std::string whole = Dump(kOld);
   int failed = 0;
   // Fail the copy at every allocation in turn: the current key is either whole or absent.
-  for (int n = 0; n < 60; ++n) {
+  for (int n = 0; n < 1000; ++n) {
     vtx::heap::FailAfter(n);
     UpgradeRegistryAtStartup();
     vtx::heap::FailAfter(-1);
