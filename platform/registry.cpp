@@ -86,6 +86,7 @@ bool g_neverCreate = false;
 uint64_t NowFileTime();
 
 struct Published {
+  Published(std::string store, std::atomic<uint64_t>* at, bool write) : path(std::move(store)), word(at), writable(write) {}
   std::string path;  // the store's
   std::atomic<uint64_t>* word = nullptr;
   bool writable = false;
