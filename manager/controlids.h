@@ -261,7 +261,7 @@ namespace localeformatsdialog {
 enum Control : int {
   kCurrencyList = 1108,
   kCurrencyProperties = 1110,
-  kResetTexts = 1112,
+  kResetNames = 1112,
   kResetList = 1113,
   kResetFormats = 1114,
   kPositiveSymbol = 1119,
@@ -325,9 +325,9 @@ enum Control : int {
 // The message window's dialog.
 namespace messagedialog {
 enum Control : int {
-  kRichText = 1046,
+  kRichEdit = 1046,
   kSizeGrip = 1088,
-  kPlainText = 1090,
+  kPlainEdit = 1090,
 };
 }  // namespace messagedialog
 

@@ -92,7 +92,7 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
   list_->header()->setSectionsClickable(true);
   list_->header()->setStretchLastSection(false);
   QPushButton* properties = kit_.AddButton(localeformatsdialog::kCurrencyProperties, kStrCurrencyPropertiesButton);
-  QPushButton* resetTexts = kit_.AddButton(localeformatsdialog::kResetTexts, kStrResetTextsButton);
+  QPushButton* resetTexts = kit_.AddButton(localeformatsdialog::kResetNames, kStrResetTextsButton);
   QPushButton* resetList = kit_.AddButton(localeformatsdialog::kResetList, kStrResetListButton);
 
   // The formats.
@@ -185,7 +185,7 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
                    {IDC_CANCEL, 277},
                    {localeformatsdialog::kCurrencyList, 256},
                    {localeformatsdialog::kCurrencyProperties, 258},
-                   {localeformatsdialog::kResetTexts, 260},
+                   {localeformatsdialog::kResetNames, 260},
                    {localeformatsdialog::kResetList, 261},
                    {localeformatsdialog::kResetFormats, 262},
                    {localeformatsdialog::kPositiveSymbol, 264},

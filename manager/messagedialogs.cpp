@@ -42,7 +42,7 @@ MessageDialog::MessageDialog(const vtx::ui::MessageDialogSpec& spec) : QDialog(n
 
   text_ = new QPlainTextEdit(this);
   text_->setReadOnly(true);
-  SetVtxId(text_, spec.flags & vtx::ui::kMessageDialogRichEdit ? messagedialog::kRichText : messagedialog::kPlainText);
+  SetVtxId(text_, spec.flags & vtx::ui::kMessageDialogRichEdit ? messagedialog::kRichEdit : messagedialog::kPlainEdit);
   QPalette palette = text_->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Button));
   text_->setPalette(palette);

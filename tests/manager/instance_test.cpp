@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "manager/instance.h"
 #include "manager/managerdefs.h"
+#include "platform/native/syscalls.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 
@@ -22,6 +24,12 @@ namespace {
 unsigned ModeOf(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFF;
+}
+
+size_t OpenFiles() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
 }
 
 }  // namespace
@@ -73,6 +81,29 @@ class InstanceTest : public QObject {
     release.join();
     QVERIFY(third.Held());
     QCOMPARE(ModeOf(runtime / "vantrex/" + kCreationLockName), 0600u);
+  }
+
+  // A system call that fails on the way to the lock leaves it not taken, and no file open.
+  void CreationLockUnderIoFaults() {
+    TempDir runtime;
+    ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.path());
+    const size_t open = OpenFiles();
+    for (long k = 0;; ++k) {
+      QVERIFY(k < 100);
+      std::filesystem::remove_all(runtime / "vantrex");
+      vtx::sys::faults::FailCall(k, EIO);
+      bool held = CreationLock(0).Held();
+      bool hit = vtx::sys::faults::Hit();
+      std::string call = vtx::sys::faults::HitName();
+      vtx::sys::faults::FailCall(-1, 0);
+      QCOMPARE(OpenFiles(), open);
+      if (!hit) {
+        QVERIFY(held);
+        QVERIFY(k >= 3);  // mkdir, lstat and flock at least
+        break;
+      }
+      QVERIFY2(!held, call.c_str());
+    }
   }
 };
 

@@ -209,7 +209,7 @@ class MessageWindowTest : public QObject {
     QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY(!dialog->windowIcon().isNull());
     QVERIFY(dialog->TextControl()->isReadOnly());
-    QCOMPARE(VtxId(dialog->TextControl()), int{messagedialog::kPlainText});
+    QCOMPARE(VtxId(dialog->TextControl()), int{messagedialog::kPlainEdit});
     QVERIFY(FindControl(dialog, messagedialog::kSizeGrip));
 
     PressOk(dialog);
