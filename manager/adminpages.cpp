@@ -26,6 +26,7 @@
 #include "engine/notify/testnotification.h"
 #include "manager/configsession.h"
 #include "manager/configtexts.h"
+#include "manager/controlids.h"
 #include "manager/dialogs.h"
 #include "manager/duration.h"
 #include "manager/filepicker.h"
@@ -135,24 +136,26 @@ class AdminPage : public ServerPage {
 
 void AdminPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int) {
   Bind(sheet, page, kit);
-  com_ = AddCheck(kit, 1176, kStrAllowAdminCom, page);
-  webService_ = AddCheck(kit, 1177, kStrAllowAdminWebService, page);
-  action_ = {AddEdit(kit, 1172, page), "Actions"};
-  validation_ = {AddEdit(kit, 1180, page), "Validators"};
-  when_ = AddCombo(kit, 1174, {kStrCustomActionItems[0], kStrCustomActionItems[1], kStrCustomActionItems[2]}, page);
+  com_ = AddCheck(kit, adminpage::kAllowAdminCom, kStrAllowAdminCom, page);
+  webService_ = AddCheck(kit, adminpage::kAllowAdminWebService, kStrAllowAdminWebService, page);
+  action_ = {AddEdit(kit, adminpage::kCustomAction, page), "Actions"};
+  validation_ = {AddEdit(kit, adminpage::kClientValidation, page), "Validators"};
+  when_ = AddCombo(kit, adminpage::kRunCustomAction,
+                   {kStrCustomActionItems[0], kStrCustomActionItems[1], kStrCustomActionItems[2]}, page);
 
   auto* grid = new QGridLayout;
-  grid->addWidget(kit.AddLabel(1173, kStrCustomActionLabel, action_.edit), 0, 0, 1, 3);
+  grid->addWidget(kit.AddLabel(adminpage::kCustomActionLabel, kStrCustomActionLabel, action_.edit), 0, 0, 1, 3);
   grid->addWidget(action_.edit, 1, 0, 1, 2);
-  grid->addWidget(kit.AddButton(1171, kStrBrowse), 1, 2);
-  grid->addWidget(kit.AddLabel(1175, kStrRunCustomActionLabel, when_), 2, 0);
+  grid->addWidget(kit.AddButton(adminpage::kBrowseCustomAction, kStrBrowse), 1, 2);
+  grid->addWidget(kit.AddLabel(adminpage::kRunCustomActionLabel, kStrRunCustomActionLabel, when_), 2, 0);
   grid->addWidget(when_, 2, 1);
-  grid->addWidget(kit.AddButton(1178, kStrRunAs), 2, 2);
+  grid->addWidget(kit.AddButton(adminpage::kCustomActionRunAs, kStrRunAs), 2, 2);
   grid->setRowMinimumHeight(3, 12);
-  grid->addWidget(kit.AddLabel(1179, kStrClientValidationLabel, validation_.edit), 4, 0, 1, 3);
+  grid->addWidget(kit.AddLabel(adminpage::kClientValidationLabel, kStrClientValidationLabel, validation_.edit), 4, 0, 1,
+                  3);
   grid->addWidget(validation_.edit, 5, 0, 1, 2);
-  grid->addWidget(kit.AddButton(1181, kStrBrowse), 5, 2);
-  grid->addWidget(kit.AddButton(1184, kStrRunAs), 6, 2);
+  grid->addWidget(kit.AddButton(adminpage::kBrowseClientValidation, kStrBrowse), 5, 2);
+  grid->addWidget(kit.AddButton(adminpage::kClientValidationRunAs, kStrRunAs), 6, 2);
   grid->setColumnStretch(1, 1);
 
   auto* layout = new QVBoxLayout(page);
@@ -172,8 +175,8 @@ void AdminPage::InitPage(ConfigurationSheet&, QWidget*, int) {
   when_->setCurrentIndex(d.ExecuteCustomAction <= 2 ? static_cast<int>(d.ExecuteCustomAction) : -1);
   // Programs under another account are started by the messenger.
   bool messenger = CanSendVXMMessages();
-  kit_->Control(1178)->setEnabled(messenger);
-  kit_->Control(1184)->setEnabled(messenger);
+  kit_->Control(adminpage::kCustomActionRunAs)->setEnabled(messenger);
+  kit_->Control(adminpage::kClientValidationRunAs)->setEnabled(messenger);
   UpdateEnabling();
 }
 
@@ -182,11 +185,11 @@ void AdminPage::UpdateEnabling() { when_->setEnabled(!action_.edit->text().isEmp
 bool AdminPage::OnPageCommand(ConfigurationSheet&, QWidget*, int id, UINT, int) {
   CSettingsData& d = Data();
   switch (id) {
-    case 1171: Browse(action_); return true;
-    case 1181: Browse(validation_); return true;
-    case 1178: RunAs(d.CustomActionUserName, d.CustomActionPassword); return true;
-    case 1184: RunAs(d.ClientValidationUserName, d.ClientValidationPassword); return true;
-    case 1172: UpdateEnabling(); return true;
+    case adminpage::kBrowseCustomAction: Browse(action_); return true;
+    case adminpage::kBrowseClientValidation: Browse(validation_); return true;
+    case adminpage::kCustomActionRunAs: RunAs(d.CustomActionUserName, d.CustomActionPassword); return true;
+    case adminpage::kClientValidationRunAs: RunAs(d.ClientValidationUserName, d.ClientValidationPassword); return true;
+    case adminpage::kCustomAction: UpdateEnabling(); return true;
     default: return false;
   }
 }
@@ -270,42 +273,45 @@ class WarningsPage : public ServerPage {
 
 void WarningsPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
   Bind(sheet, page, kit);
-  fluctuationError_ = AddCombo(kit, 1188, {kStrErrorItems[0], kStrErrorItems[1]}, page);
-  crossCheckError_ = AddCombo(kit, 1200, {kStrErrorItems[0], kStrErrorItems[1]}, page);
-  maxFluctuation_ = AddNumberField(sheet, kit, index, 1182, 1183, 0, INT_MAX, page);
-  crossCheckMax_ = AddNumberField(sheet, kit, index, 1197, 1198, 0, INT_MAX, page);
-  monitor_ = AddDurationField(sheet, kit, index, 1179, 1193, page);
-  max_ = AddDurationField(sheet, kit, index, 1184, 1185, page);
-  each_ = AddDurationField(sheet, kit, index, 1202, 1203, page);
-  pause_ = AddDurationField(sheet, kit, index, 1186, 1192, page);
-  weekends_ = AddCheck(kit, 1194, kStrNoWeekendWarnings, page);
-  partial_ = AddCheck(kit, 1204, kStrPartialDataWarnings, page);
+  fluctuationError_ = AddCombo(kit, warningspage::kFluctuationError, {kStrErrorItems[0], kStrErrorItems[1]}, page);
+  crossCheckError_ = AddCombo(kit, warningspage::kCrossCheckError, {kStrErrorItems[0], kStrErrorItems[1]}, page);
+  maxFluctuation_ = AddNumberField(sheet, kit, index, warningspage::kMaxFluctuation,
+                                   warningspage::kMaxFluctuationUpDown, 0, INT_MAX, page);
+  crossCheckMax_ = AddNumberField(sheet, kit, index, warningspage::kCrossCheckMax, warningspage::kCrossCheckMaxUpDown,
+                                  0, INT_MAX, page);
+  monitor_ = AddDurationField(sheet, kit, index, warningspage::kMonitor, warningspage::kMonitorUpDown, page);
+  max_ = AddDurationField(sheet, kit, index, warningspage::kLastChange, warningspage::kLastChangeUpDown, page);
+  each_ = AddDurationField(sheet, kit, index, warningspage::kLastChangeEach, warningspage::kLastChangeEachUpDown, page);
+  pause_ = AddDurationField(sheet, kit, index, warningspage::kWarningPause, warningspage::kWarningPauseUpDown, page);
+  weekends_ = AddCheck(kit, warningspage::kNoWeekendWarnings, kStrNoWeekendWarnings, page);
+  partial_ = AddCheck(kit, warningspage::kPartialDataWarnings, kStrPartialDataWarnings, page);
 
   auto* checks = new QGroupBox(kit.Text(kStrRateChecksGroup), page);
   auto* checksGrid = new QGridLayout(checks);
-  kit.AddRow(checksGrid, 0, 1187, kStrFluctuationErrorLabel, fluctuationError_);
-  kit.AddRow(checksGrid, 1, 1189, kStrMaxFluctuationLabel, maxFluctuation_);
-  kit.AddRow(checksGrid, 2, 1199, kStrCrossCheckErrorLabel, crossCheckError_);
-  kit.AddRow(checksGrid, 3, 1195, kStrCrossCheckMaxLabel, crossCheckMax_);
+  kit.AddRow(checksGrid, 0, warningspage::kFluctuationErrorLabel, kStrFluctuationErrorLabel, fluctuationError_);
+  kit.AddRow(checksGrid, 1, warningspage::kMaxFluctuationLabel, kStrMaxFluctuationLabel, maxFluctuation_);
+  kit.AddRow(checksGrid, 2, warningspage::kCrossCheckErrorLabel, kStrCrossCheckErrorLabel, crossCheckError_);
+  kit.AddRow(checksGrid, 3, warningspage::kCrossCheckMaxLabel, kStrCrossCheckMaxLabel, crossCheckMax_);
   checksGrid->setColumnStretch(2, 1);
 
   auto* watchdog = new QGroupBox(kit.Text(kStrWatchdogGroup), page);
   auto* watchdogGrid = new QGridLayout(watchdog);
-  kit.AddRow(watchdogGrid, 0, 1178, kStrMonitorLabel, monitor_);
+  kit.AddRow(watchdogGrid, 0, warningspage::kMonitorLabel, kStrMonitorLabel, monitor_);
   watchdogGrid->addWidget(Units(kit, page), 0, 2);
   watchdogGrid->setColumnStretch(3, 1);
 
   auto* stale = new QGroupBox(kit.Text(kStrStaleRatesGroup), page);
   auto* staleGrid = new QGridLayout(stale);
-  kit.AddRow(staleGrid, 0, 1190, kStrLastChangeLabel, max_);
+  kit.AddRow(staleGrid, 0, warningspage::kLastChangeLabel, kStrLastChangeLabel, max_);
   staleGrid->addWidget(Units(kit, page), 0, 2);
-  kit.AddRow(staleGrid, 1, 1201, kStrLastChangeEachLabel, each_);
+  kit.AddRow(staleGrid, 1, warningspage::kLastChangeEachLabel, kStrLastChangeEachLabel, each_);
   staleGrid->addWidget(Units(kit, page), 1, 2);
-  kit.AddRow(staleGrid, 2, 1191, kStrWarningPauseLabel, pause_);
-  staleGrid->addWidget(Units(kit, page, 1217), 2, 2);
+  kit.AddRow(staleGrid, 2, warningspage::kWarningPauseLabel, kStrWarningPauseLabel, pause_);
+  staleGrid->addWidget(Units(kit, page, warningspage::kWarningPauseUnits), 2, 2);
   staleGrid->addWidget(weekends_, 3, 0, 1, 3);
   staleGrid->setColumnStretch(3, 1);
-  warningControls_ = {kit.Control(1191), pause_, kit.Control(1217), weekends_};
+  warningControls_ = {kit.Control(warningspage::kWarningPauseLabel), pause_,
+                      kit.Control(warningspage::kWarningPauseUnits), weekends_};
   // The clamp of the rule runs when a limit is left, not while it is typed.
   max_->SetOnFocusOut([this] { Clamp(true); });
   each_->SetOnFocusOut([this] { Clamp(false); });
@@ -364,8 +370,8 @@ void WarningsPage::Clamp(bool changeInMax) {
 }
 
 bool WarningsPage::OnPageCommand(ConfigurationSheet&, QWidget*, int id, UINT code, int) {
-  if ((id == 1184 || id == 1202) && code == EN_CHANGE) {
-    lastChangeInMax_ = id == 1184;
+  if ((id == warningspage::kLastChange || id == warningspage::kLastChangeEach) && code == EN_CHANGE) {
+    lastChangeInMax_ = id == warningspage::kLastChange;
     UpdateEnabling();
     return true;
   }
@@ -430,31 +436,31 @@ class NotificationsPage : public ServerPage {
 
 void NotificationsPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int) {
   Bind(sheet, page, kit);
-  screen_ = AddCheck(kit, 1077, kStrOnScreen, page);
-  log_ = AddCheck(kit, 1075, kStrToLog, page);
-  file_ = AddCheck(kit, 1083, kStrToFile, page);
-  mail_ = AddCheck(kit, 1076, kStrViaEmail, page);
-  once_ = AddCheck(kit, 1087, kStrMessageOnlyOnce, page);
-  fileName_ = AddEdit(kit, 1085, page);
-  profile_ = kit.Add(1078, new QComboBox(page));
-  recipients_ = AddEdit(kit, 1079, page);
+  screen_ = AddCheck(kit, notificationspage::kOnScreen, kStrOnScreen, page);
+  log_ = AddCheck(kit, notificationspage::kToLog, kStrToLog, page);
+  file_ = AddCheck(kit, notificationspage::kToFile, kStrToFile, page);
+  mail_ = AddCheck(kit, notificationspage::kViaEmail, kStrViaEmail, page);
+  once_ = AddCheck(kit, notificationspage::kMessageOnlyOnce, kStrMessageOnlyOnce, page);
+  fileName_ = AddEdit(kit, notificationspage::kFile, page);
+  profile_ = kit.Add(notificationspage::kProfile, new QComboBox(page));
+  recipients_ = AddEdit(kit, notificationspage::kRecipients, page);
 
   auto* fileRow = new QGridLayout;
   fileRow->setContentsMargins(20, 0, 0, 0);
-  kit.AddRow(fileRow, 0, 1084, kStrFileLabel, fileName_);
-  fileRow->addWidget(kit.AddButton(1086, kStrBrowse), 0, 2);
+  kit.AddRow(fileRow, 0, notificationspage::kFileLabel, kStrFileLabel, fileName_);
+  fileRow->addWidget(kit.AddButton(notificationspage::kBrowseFile, kStrBrowse), 0, 2);
   fileRow->setColumnStretch(1, 1);
 
   auto* mailRows = new QGridLayout;
   mailRows->setContentsMargins(20, 0, 0, 0);
-  kit.AddRow(mailRows, 0, 1081, kStrProfileLabel, profile_);
-  mailRows->addWidget(kit.AddButton(1210, kStrMailSettings), 0, 2);
-  kit.AddRow(mailRows, 1, 1082, kStrRecipientsLabel, recipients_);
-  mailRows->addWidget(kit.AddButton(1089, kStrCheckNames), 1, 2);
+  kit.AddRow(mailRows, 0, notificationspage::kProfileLabel, kStrProfileLabel, profile_);
+  mailRows->addWidget(kit.AddButton(notificationspage::kMailSettings, kStrMailSettings), 0, 2);
+  kit.AddRow(mailRows, 1, notificationspage::kRecipientsLabel, kStrRecipientsLabel, recipients_);
+  mailRows->addWidget(kit.AddButton(notificationspage::kCheckNames, kStrCheckNames), 1, 2);
   mailRows->setColumnStretch(1, 1);
 
   auto* test = new QHBoxLayout;
-  test->addWidget(kit.AddButton(1080, kStrTestNotification), 0, Qt::AlignTop);
+  test->addWidget(kit.AddButton(notificationspage::kTestNotification, kStrTestNotification), 0, Qt::AlignTop);
   // Why the last test wrote nothing to the file, when the server refused it.
   testNote_ = new QLabel(page);
   testNote_->setWordWrap(true);
@@ -512,34 +518,43 @@ void NotificationsPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
 
 void NotificationsPage::UpdateMail() {
   bool on = mail_->isChecked();
-  for (int id : {1081, 1078, 1082, 1079}) kit_->Control(id)->setEnabled(on);
+  for (int id : {notificationspage::kProfileLabel, notificationspage::kProfile, notificationspage::kRecipientsLabel,
+                 notificationspage::kRecipients})
+    kit_->Control(id)->setEnabled(on);
   // The mail server dialog for SMTP; a profile's mail settings belong to the local mail transport.
-  kit_->Control(1210)->setEnabled(on && profile_->currentIndex() == kSmtpItem);
+  kit_->Control(notificationspage::kMailSettings)->setEnabled(on && profile_->currentIndex() == kSmtpItem);
   // There is no address book with a dialog to check names against.
-  kit_->Control(1089)->setEnabled(false);
+  kit_->Control(notificationspage::kCheckNames)->setEnabled(false);
 }
 
 void NotificationsPage::UpdateFile() {
   bool on = file_->isChecked();
-  for (int id : {1084, 1085, 1086}) kit_->Control(id)->setEnabled(on);
+  for (int id : {notificationspage::kFileLabel, notificationspage::kFile, notificationspage::kBrowseFile})
+    kit_->Control(id)->setEnabled(on);
 }
 
 void NotificationsPage::UpdateTest() {
   bool channel = log_->isChecked() || file_->isChecked() || mail_->isChecked() || screen_->isChecked();
-  kit_->Control(1080)->setEnabled(channel && !sending_ && CanSendVXVMessages());
+  kit_->Control(notificationspage::kTestNotification)->setEnabled(channel && !sending_ && CanSendVXVMessages());
 }
 
 bool NotificationsPage::OnPageCommand(ConfigurationSheet&, QWidget*, int id, UINT, int) {
   switch (id) {
-    case 1075:
-    case 1077: UpdateTest(); return true;
-    case 1083: UpdateFile(); UpdateTest(); return true;
-    case 1076: UpdateMail(); UpdateTest(); return true;
-    case 1078: UpdateMail(); return true;
-    case 1086: BrowseFile(); return true;
-    case 1089: CheckNames(); return true;
-    case 1210: MailSettings(); return true;
-    case 1080: Test(); return true;
+    case notificationspage::kToLog:
+    case notificationspage::kOnScreen: UpdateTest(); return true;
+    case notificationspage::kToFile:
+      UpdateFile();
+      UpdateTest();
+      return true;
+    case notificationspage::kViaEmail:
+      UpdateMail();
+      UpdateTest();
+      return true;
+    case notificationspage::kProfile: UpdateMail(); return true;
+    case notificationspage::kBrowseFile: BrowseFile(); return true;
+    case notificationspage::kCheckNames: CheckNames(); return true;
+    case notificationspage::kMailSettings: MailSettings(); return true;
+    case notificationspage::kTestNotification: Test(); return true;
     default: return false;
   }
 }
@@ -699,9 +714,11 @@ void InfoPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit
   Bind(sheet, page, kit);
   auto* layout = new QVBoxLayout(page);
   // The views are made here, so that a page built while the window is open shows them.
-  for (int id : {1062, 1060}) layout->addWidget(kit.Add(id, new CRichTextView(page)));
+  for (int id : {infopage::kWebServiceLink, infopage::kSupportLink})
+    layout->addWidget(kit.Add(id, new CRichTextView(page)));
   layout->addStretch();
-  kit.SetHelpMap({{1062, static_cast<int>(kStrWebServiceLinkHelp)}, {1060, static_cast<int>(kStrSupportLinkHelp)}});
+  kit.SetHelpMap({{infopage::kWebServiceLink, static_cast<int>(kStrWebServiceLinkHelp)},
+                  {infopage::kSupportLink, static_cast<int>(kStrSupportLinkHelp)}});
 }
 
 void InfoPage::InitPage(ConfigurationSheet&, QWidget* page, int) {
@@ -709,12 +726,12 @@ void InfoPage::InitPage(ConfigurationSheet&, QWidget* page, int) {
   RegStringValue<char> url;
   if (SUCCEEDED(url.Load(HKEY_LOCAL_MACHINE, kAppKey, "WebServiceURL")) && url.GetString() && *url.GetString()) {
     std::string text = LoadText(module, kStrWebService);
-    webService_.SetLink(page, 1062, text.c_str(), url.GetString(), kHandCursor, module);
+    webService_.SetLink(page, infopage::kWebServiceLink, text.c_str(), url.GetString(), kHandCursor, module);
   } else {
-    webService_.SetText(page, 1062, kStrWebServiceNotSet, kHandCursor, module);
+    webService_.SetText(page, infopage::kWebServiceLink, kStrWebServiceNotSet, kHandCursor, module);
   }
   std::string support = LoadText(module, kStrSupportLink);
-  support_.SetLink(page, 1060, support.c_str(), kSupportPage, kHandCursor, module);
+  support_.SetLink(page, infopage::kSupportLink, support.c_str(), kSupportPage, kHandCursor, module);
   // Links open in the session's browser; the texts stand on the page as labels do.
   for (CRichLinkText* link : {&webService_, &support_}) {
     link->SetClickHandler(OpenLink, 0);

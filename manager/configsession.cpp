@@ -5,9 +5,7 @@
 #include <QIcon>
 #include <QTimer>
 
-#include <pwd.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -28,8 +26,10 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/process.h"
 #include "platform/sync.h"
+#include "platform/sysinfo.h"
 #include "platform/ui.h"
 
 namespace vtx::manager {
@@ -93,15 +93,15 @@ std::string UserName() {
   std::vector<char> buf(16384);
   passwd pw{};
   passwd* found = nullptr;
-  if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found || !found->pw_name) return "";
+  if (vtx::sys::GetpwuidR(vtx::sys::Geteuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found || !found->pw_name)
+    return "";
   return found->pw_name;
 }
 
 std::string ShortHostName() {
   char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return "";
-  std::string host = name;
-  return host.substr(0, host.find('.'));
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? name : "";
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "engine/update/updatesettings.h"
 #include "engine/update/updatethread.h"
 #include "manager/configtexts.h"
+#include "manager/controlids.h"
 #include "manager/currencypages.h"
 #include "manager/dialogtexts.h"
 #include "manager/listcolumns.h"
@@ -61,22 +62,42 @@ constexpr UINT kBaseCodeHeader = 199;
 
 const std::vector<ListKind>& ListKinds() {
   static const std::vector<ListKind> kinds = {
-      {kCurrencyListId, 1013, 1014, true, 0, true,
+      {currencylistpage::kCurrencyList,
+       currencylistpage::kRemove,
+       currencylistpage::kProperties,
+       true,
+       0,
+       true,
        {{27, "SettingsCurrencyColumn1"},
         {151, "SettingsCurrencyColumn2"},
         {kBaseCodeHeader, "SettingsCurrencyColumn3"},
         {365, "SettingsCurrencyColumn4"},
         {321, "SettingsCurrencyColumn5"},
         {kImageOnlyHeader, "SettingsCurrencyColumn6"}}},
-      {kDatabaseListId, 1143, 1142, true, 0, true,
+      {databasepage::kDatabaseList,
+       databasepage::kRemove,
+       databasepage::kProperties,
+       true,
+       0,
+       true,
        {{284, "SettingsAllCurrenciesColumn1"},
         {285, "SettingsAllCurrenciesColumn2"},
         {286, "SettingsAllCurrenciesColumn3"},
         {287, "SettingsAllCurrenciesColumn4"},
         {458, "SettingsAllCurrenciesColumn5"}}},
-      {kLocaleListId, 0, 1106, true, 1, false,
+      {localespage::kLocaleList,
+       0,
+       localespage::kProperties,
+       true,
+       1,
+       false,
        {{238, "SettingsLocaleListColumn1"}, {237, "SettingsLocaleListColumn2"}}},
-      {kSourceListId, 1020, 1015, false, 0, false,
+      {sourcespage::kSourceList,
+       sourcespage::kRemoveSource,
+       sourcespage::kEditSource,
+       false,
+       0,
+       false,
        {{336, "SettingsServerListColumn1"}, {337, "SettingsServerListColumn2"}}},
   };
   return kinds;
@@ -121,26 +142,106 @@ bool RegisterControlWindowClass() {
 }  // namespace
 
 const HelpMap& PageHelpMap(int index) {
-  static const std::vector<HelpMap> maps = {
-      {{1003, 38}, {1012, 39}, {1013, 41}, {1014, 40}, {1015, 43}, {1016, 176}, {1017, 200}, {1018, 323},
-       {1019, 322}, {1025, 346}, {1158, 315}, {1159, 315}, {1160, 316}, {1161, 316}, {1162, 317}, {1163, 317}},
-      {{1140, 288}, {1141, 289}, {1142, 290}, {1143, 291}, {1144, 305}, {1145, 304}, {1146, 477}, {1218, 476},
-       {1219, 476}},
-      {{1104, 255}, {1105, 251}, {1106, 252}, {1107, 253}, {1138, 254}},
-      {{1009, 54},  {1012, 55},  {1016, 55},  {1018, 55},  {1013, 56},  {1017, 56},  {1019, 56},
-       {1014, 325}, {1015, 326}, {1020, 327}, {1021, 330}, {1022, 330}, {1163, 330}, {1023, 331},
-       {1024, 331}, {1164, 331}, {1160, 324}, {1161, 328}, {1162, 329}, {1165, 332}, {1166, 332}},
-      {{1171, 354}, {1172, 353}, {1173, 353}, {1174, 355}, {1175, 355}, {1176, 351}, {1177, 352}, {1178, 375},
-       {1179, 405}, {1180, 405}, {1181, 407}, {1184, 406}},
-      {{1029, 62}, {1030, 63}, {1034, 67}, {1039, 67}, {1035, 68}, {1036, 64}, {1037, 65}, {1038, 66},
-       {1040, 66}, {1041, 139}, {1042, 227}},
-      {{1178, 358}, {1179, 358}, {1193, 358}, {1182, 359}, {1183, 359}, {1189, 359}, {1184, 361}, {1185, 361},
-       {1190, 361}, {1186, 362}, {1191, 362}, {1192, 362}, {1187, 360}, {1188, 360}, {1194, 363}, {1195, 366},
-       {1197, 366}, {1198, 366}, {1199, 367}, {1200, 367}, {1201, 368}, {1202, 368}, {1203, 368}, {1204, 369}},
-      {{1075, 159}, {1076, 160}, {1077, 161}, {1078, 163}, {1081, 163}, {1079, 164}, {1082, 164}, {1080, 162},
-       {1083, 216}, {1084, 217}, {1085, 217}, {1086, 218}, {1087, 53}, {1089, 171}, {1210, 229}},
-      {},
-  };
+  static const std::vector<HelpMap> maps = [] {
+    std::vector<HelpMap> m(kPageCount);
+    {
+      using namespace currencylistpage;
+      m[0] = {{kCurrencyList, 38},
+              {kAdd, 39},
+              {kRemove, 41},
+              {kProperties, 40},
+              {kResetEuroArea, 43},
+              {kTestUpdate, 176},
+              {kChooseBase, 200},
+              {kClearWarnings, 323},
+              {kResetHits, 322},
+              {kRatesInfo, 346},
+              {kUpdateRule, 315},
+              {kUpdateRuleLabel, 315},
+              {kConflictingEmuLabel, 316},
+              {kConflictingEmu, 316},
+              {kUnknownCurrenciesLabel, 317},
+              {kUnknownCurrencies, 317}};
+    }
+    {
+      using namespace databasepage;
+      m[1] = {{kDatabaseList, 288},    {kNew, 289},           {kProperties, 290},
+              {kRemove, 291},          {kResetDatabase, 305}, {kResetSelected, 304},
+              {kTestDefinitions, 477}, {kDefinitions, 476},   {kDefinitionsLabel, 476}};
+    }
+    {
+      using namespace localespage;
+      m[2] = {{kDefaultLocale, 255}, {kLocaleList, 251}, {kProperties, 252}, {kMakeDefault, 253}, {kCopyLocale, 254}};
+    }
+    {
+      using namespace sourcespage;
+      m[3] = {{kAutoUpdate, 54},       {kAtLeast, 55},          {kAtLeastLabel, 55},   {kAtLeastUnits, 55},
+              {kAtMost, 56},           {kAtMostLabel, 56},      {kAtMostUnits, 56},    {kAddSource, 325},
+              {kEditSource, 326},      {kRemoveSource, 327},    {kAttemptsLabel, 330}, {kAttempts, 330},
+              {kAttemptsUpDown, 330},  {kRetryPauseLabel, 331}, {kRetryPause, 331},    {kRetryPauseUpDown, 331},
+              {kSourceList, 324},      {kMoveUp, 328},          {kMoveDown, 329},      {kSourceOrder, 332},
+              {kSourceOrderLabel, 332}};
+    }
+    {
+      using namespace adminpage;
+      m[4] = {{kBrowseCustomAction, 354},   {kCustomAction, 353},           {kCustomActionLabel, 353},
+              {kRunCustomAction, 355},      {kRunCustomActionLabel, 355},   {kAllowAdminCom, 351},
+              {kAllowAdminWebService, 352}, {kCustomActionRunAs, 375},      {kClientValidationLabel, 405},
+              {kClientValidation, 405},     {kBrowseClientValidation, 407}, {kClientValidationRunAs, 406}};
+    }
+    {
+      using namespace connectionpage;
+      m[5] = {{kDialUp, 62},         {kLan, 63},   {kProxyPort, 67},      {kProxyPortLabel, 67}, {kNoProxyForLan, 68},
+              {kDialUpSettings, 64}, {kProxy, 65}, {kProxyHostLabel, 66}, {kProxyHost, 66},      {kProxyAccount, 139},
+              {kLanSettings, 227}};
+    }
+    {
+      using namespace warningspage;
+      m[6] = {{kMonitorLabel, 358},
+              {kMonitor, 358},
+              {kMonitorUpDown, 358},
+              {kMaxFluctuation, 359},
+              {kMaxFluctuationUpDown, 359},
+              {kMaxFluctuationLabel, 359},
+              {kLastChange, 361},
+              {kLastChangeUpDown, 361},
+              {kLastChangeLabel, 361},
+              {kWarningPause, 362},
+              {kWarningPauseLabel, 362},
+              {kWarningPauseUpDown, 362},
+              {kFluctuationErrorLabel, 360},
+              {kFluctuationError, 360},
+              {kNoWeekendWarnings, 363},
+              {kCrossCheckMaxLabel, 366},
+              {kCrossCheckMax, 366},
+              {kCrossCheckMaxUpDown, 366},
+              {kCrossCheckErrorLabel, 367},
+              {kCrossCheckError, 367},
+              {kLastChangeEachLabel, 368},
+              {kLastChangeEach, 368},
+              {kLastChangeEachUpDown, 368},
+              {kPartialDataWarnings, 369}};
+    }
+    {
+      using namespace notificationspage;
+      m[7] = {{kToLog, 159},
+              {kViaEmail, 160},
+              {kOnScreen, 161},
+              {kProfile, 163},
+              {kProfileLabel, 163},
+              {kRecipients, 164},
+              {kRecipientsLabel, 164},
+              {kTestNotification, 162},
+              {kToFile, 216},
+              {kFileLabel, 217},
+              {kFile, 217},
+              {kBrowseFile, 218},
+              {kMessageOnlyOnce, 53},
+              {kCheckNames, 171},
+              {kMailSettings, 229}};
+    }
+    return m;
+  }();
   static const HelpMap none;
   return index >= 0 && index < static_cast<int>(maps.size()) ? maps[index] : none;
 }

@@ -72,12 +72,6 @@ class IConfigPage {
   virtual void RefillPage(ConfigurationSheet& sheet, QWidget* page, int index) { InitPage(sheet, page, index); }
 };
 
-// The lists with the common behaviour, by their control ids.
-constexpr int kCurrencyListId = 1003;
-constexpr int kDatabaseListId = 1140;
-constexpr int kLocaleListId = 1105;
-constexpr int kSourceListId = 1160;
-
 constexpr int kPageCount = 9;
 
 class ConfigurationSheet {
@@ -120,7 +114,7 @@ class ConfigurationSheet {
   void AttachList(int index, QTreeWidget* list, int listId, Compare compare = {});
   // Sorts the list by its stored sort column and order.
   void SortList(int listId);
-  // The test update (button 1016 of page 0; 1146 of page 1 for the definitions only).
+  // The test update (page 0's button; page 1's for the definitions only).
   void TestUpdate(bool definitionsOnly);
   // An action that waits for the edited settings to be saved: by Apply, or by the configuration
   // session after OK (RunAfterSave). The next run drops what a cancelled or failed one left.

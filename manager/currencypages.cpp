@@ -20,6 +20,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/notify/messagewindow.h"
+#include "manager/controlids.h"
 #include "manager/currencysheet.h"
 #include "manager/currencysort.h"
 #include "manager/configtexts.h"
@@ -228,25 +229,26 @@ class LocalesPage : public CurrencyPage {
 // ==== Page 0 ====
 
 void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  Begin(sheet, page, kit, index, kCurrencyListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
-    auto key = [](const QTreeWidgetItem* r, std::string& code, std::u16string& name) {
-      code = Code(r);
-      name = r->text(1).toStdU16String();
-      CurrencyRowKey k;
-      k.code = code.c_str();
-      k.name = name.c_str();
-      k.hasValue = r->data(0, kValueRole).isValid();
-      k.value = r->data(0, kValueRole).toDouble();
-      k.servers = r->data(0, kServersRole).toUInt();
-      k.hits = r->data(0, kHitsRole).toUInt();
-      k.warning = r->data(0, kWarningRole).toBool();
-      return k;
-    };
-    std::string ca, cb;
-    std::u16string na, nb;
-    CurrencyRowKey ka = key(a, ca, na), kb = key(b, cb, nb);
-    return CompareCurrencyRows(ka, kb, column, false);
-  });
+  Begin(sheet, page, kit, index, currencylistpage::kCurrencyList,
+        [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
+          auto key = [](const QTreeWidgetItem* r, std::string& code, std::u16string& name) {
+            code = Code(r);
+            name = r->text(1).toStdU16String();
+            CurrencyRowKey k;
+            k.code = code.c_str();
+            k.name = name.c_str();
+            k.hasValue = r->data(0, kValueRole).isValid();
+            k.value = r->data(0, kValueRole).toDouble();
+            k.servers = r->data(0, kServersRole).toUInt();
+            k.hits = r->data(0, kHitsRole).toUInt();
+            k.warning = r->data(0, kWarningRole).toBool();
+            return k;
+          };
+          std::string ca, cb;
+          std::u16string na, nb;
+          CurrencyRowKey ka = key(a, ca, na), kb = key(b, cb, nb);
+          return CompareCurrencyRows(ka, kb, column, false);
+        });
   list_->setIconSize(QSize(16, 16));
   auto combo = [&](int id, const UINT (&items)[3]) {
     auto* c = kit.Add(id, new QComboBox(page));
@@ -254,18 +256,24 @@ void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CForm
     SetComboDropHeight(c, 3);
     return c;
   };
-  QComboBox* rules = combo(1158, kStrUpdateRules);
-  QComboBox* emu = combo(1161, kStrConflictingEmu);
-  QComboBox* unknown = combo(1163, kStrUnknownCurrencies);
+  QComboBox* rules = combo(currencylistpage::kUpdateRule, kStrUpdateRules);
+  QComboBox* emu = combo(currencylistpage::kConflictingEmu, kStrConflictingEmu);
+  QComboBox* unknown = combo(currencylistpage::kUnknownCurrencies, kStrUnknownCurrencies);
 
   auto* buttons = new QVBoxLayout;
-  const std::pair<int, UINT> kButtons[] = {{1012, kStrAddButton},         {1013, kStrRemoveButton},
-                                           {1014, kStrPropertiesButton},  {1017, kStrBaseButton},
-                                           {1015, kStrResetEuroButton},   {1018, kStrClearWarningsButton},
-                                           {1019, kStrResetHitsButton},   {1025, kStrRatesInfoButton},
-                                           {1016, kStrTestUpdateButton}};
+  const std::pair<int, UINT> kButtons[] = {{currencylistpage::kAdd, kStrAddButton},
+                                           {currencylistpage::kRemove, kStrRemoveButton},
+                                           {currencylistpage::kProperties, kStrPropertiesButton},
+                                           {currencylistpage::kChooseBase, kStrBaseButton},
+                                           {currencylistpage::kResetEuroArea, kStrResetEuroButton},
+                                           {currencylistpage::kClearWarnings, kStrClearWarningsButton},
+                                           {currencylistpage::kResetHits, kStrResetHitsButton},
+                                           {currencylistpage::kRatesInfo, kStrRatesInfoButton},
+                                           {currencylistpage::kTestUpdate, kStrTestUpdateButton}};
   for (const auto& [id, text] : kButtons) {
-    if (id == 1015 || id == 1025 || id == 1016) buttons->addSpacing(8);
+    if (id == currencylistpage::kResetEuroArea || id == currencylistpage::kRatesInfo ||
+        id == currencylistpage::kTestUpdate)
+      buttons->addSpacing(8);
     buttons->addWidget(kit.AddButton(id, text));
   }
   buttons->addStretch();
@@ -273,9 +281,9 @@ void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CForm
   top->addWidget(list_, 1);
   top->addLayout(buttons);
   auto* grid = new QGridLayout;
-  kit.AddRow(grid, 0, 1159, kStrUpdateRuleLabel, rules);
-  kit.AddRow(grid, 1, 1160, kStrConflictingEmuLabel, emu);
-  kit.AddRow(grid, 2, 1162, kStrUnknownCurrenciesLabel, unknown);
+  kit.AddRow(grid, 0, currencylistpage::kUpdateRuleLabel, kStrUpdateRuleLabel, rules);
+  kit.AddRow(grid, 1, currencylistpage::kConflictingEmuLabel, kStrConflictingEmuLabel, emu);
+  kit.AddRow(grid, 2, currencylistpage::kUnknownCurrenciesLabel, kStrUnknownCurrenciesLabel, unknown);
   grid->setColumnStretch(1, 1);
   auto* layout = new QVBoxLayout(page);
   layout->addLayout(top, 1);
@@ -285,12 +293,15 @@ void CurrencyListPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CForm
 
 void CurrencyListPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
   CSettingsData& d = *sheet.Settings().GetData();
-  kit_->Control<QComboBox>(1158)->setCurrentIndex(d.OnlyUpdateExisting ? 2 : d.AlwaysRetainEuro ? 1 : 0);
-  kit_->Control<QComboBox>(1161)->setCurrentIndex(d.ConflictingEMU <= 2 ? static_cast<int>(d.ConflictingEMU) : -1);
-  kit_->Control<QComboBox>(1163)->setCurrentIndex(d.UnknownCurrencies <= 2 ? static_cast<int>(d.UnknownCurrencies) : -1);
+  kit_->Control<QComboBox>(currencylistpage::kUpdateRule)
+      ->setCurrentIndex(d.OnlyUpdateExisting ? 2 : d.AlwaysRetainEuro ? 1 : 0);
+  kit_->Control<QComboBox>(currencylistpage::kConflictingEmu)
+      ->setCurrentIndex(d.ConflictingEMU <= 2 ? static_cast<int>(d.ConflictingEMU) : -1);
+  kit_->Control<QComboBox>(currencylistpage::kUnknownCurrencies)
+      ->setCurrentIndex(d.UnknownCurrencies <= 2 ? static_cast<int>(d.UnknownCurrencies) : -1);
   Refill();
   BaseRule(*sheet_);
-  kit_->Control(1016)->setEnabled(sheet.ControlWindow() != nullptr);
+  kit_->Control(currencylistpage::kTestUpdate)->setEnabled(sheet.ControlWindow() != nullptr);
 }
 
 void CurrencyListPage::RefillPage(ConfigurationSheet&, QWidget*, int) {
@@ -306,7 +317,7 @@ void CurrencyListPage::Refill() {
   list_->headerItem()->setText(2, FromAnsi(FormatString(sheet_->Resources(), kStrRateInBaseColumn,
                                                         {sheet_->Settings().GetData()->BaseUnit})
                                                .c_str()));
-  sheet_->SortList(kCurrencyListId);
+  sheet_->SortList(currencylistpage::kCurrencyList);
   UpdateButtons();
   list_->setUpdatesEnabled(true);
 }
@@ -374,36 +385,26 @@ bool CurrencyListPage::BaseRule(ConfigurationSheet& sheet) {
 void CurrencyListPage::UpdateButtons() {
   if (!list_) return;
   const qsizetype n = list_->selectedItems().size();
-  kit_->Control(1014)->setEnabled(n == 1);
-  kit_->Control(1013)->setEnabled(n >= 1);
+  kit_->Control(currencylistpage::kProperties)->setEnabled(n == 1);
+  kit_->Control(currencylistpage::kRemove)->setEnabled(n >= 1);
 }
 
 bool CurrencyListPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, UINT, int) {
   CSettings& s = sheet.Settings();
   switch (id) {
-    case 1012:
-      Add();
-      return true;
-    case 1013:
-      Remove();
-      return true;
-    case 1014:
-      Properties();
-      return true;
-    case 1015:
+    case currencylistpage::kAdd: Add(); return true;
+    case currencylistpage::kRemove: Remove(); return true;
+    case currencylistpage::kProperties: Properties(); return true;
+    case currencylistpage::kResetEuroArea:
       s.ResetEuroArea(page_);
       Refill();
       BaseRule(*sheet_);
       if (state_->database) state_->database->RefreshAll();
       sheet.MarkPageChanged(0);
       return true;
-    case 1016:
-      sheet.TestUpdate(false);
-      return true;
-    case 1017:
-      ChooseBase();
-      return true;
-    case 1018: {
+    case currencylistpage::kTestUpdate: sheet.TestUpdate(false); return true;
+    case currencylistpage::kChooseBase: ChooseBase(); return true;
+    case currencylistpage::kClearWarnings: {
       bool any = false;
       for (char* e : s.GetRates().Active) {
         auto* record = reinterpret_cast<CurrencyInfo*>(e);
@@ -419,7 +420,7 @@ bool CurrencyListPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id
       }
       return true;
     }
-    case 1019:
+    case currencylistpage::kResetHits:
       // Written at once: the counts are the server's, not part of the settings.
       for (char* e : s.GetRates().Active) SetUnitHits(reinterpret_cast<CurrencyInfo*>(e)->szCode, 0);
       for (int i = 0; i < list_->topLevelItemCount(); ++i) {
@@ -427,7 +428,7 @@ bool CurrencyListPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id
         list_->topLevelItem(i)->setData(0, kHitsRole, 0u);
       }
       return true;
-    case 1025:
+    case currencylistpage::kRatesInfo:
       // The window's icon is the manager's; the Qt dialogs take no owner.
       ShowRatesInformation(s, kMessageWindowIcon, nullptr, sheet.Resources());
       return true;
@@ -453,7 +454,7 @@ void CurrencyListPage::Add() {
     SetRow(new QTreeWidgetItem(list_), *added);
     if (state_->database) state_->database->RefreshRow(added->szCode);
   }
-  sheet_->SortList(kCurrencyListId);
+  sheet_->SortList(currencylistpage::kCurrencyList);
   sheet_->MarkPageChanged(0);
   BaseRule(*sheet_);
   UpdateButtons();
@@ -510,20 +511,20 @@ void CurrencyListPage::ChooseBase() {
 }
 
 LRESULT CurrencyListPage::OnPageNotify(ConfigurationSheet&, QWidget*, const PageNotification& n, int) {
-  if (n.controlId == kCurrencyListId && n.code == LVN_ITEMCHANGED) UpdateButtons();
+  if (n.controlId == currencylistpage::kCurrencyList && n.code == LVN_ITEMCHANGED) UpdateButtons();
   return 0;
 }
 
 HRESULT CurrencyListPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int) {
   CSettingsData& d = *sheet.Settings().GetData();
-  int rule = kit_->Control<QComboBox>(1158)->currentIndex();
+  int rule = kit_->Control<QComboBox>(currencylistpage::kUpdateRule)->currentIndex();
   if (rule >= 0) {
     d.OnlyUpdateExisting = rule == 2;
     d.AlwaysRetainEuro = rule == 1;
   }
-  int emu = kit_->Control<QComboBox>(1161)->currentIndex();
+  int emu = kit_->Control<QComboBox>(currencylistpage::kConflictingEmu)->currentIndex();
   if (emu >= 0) d.ConflictingEMU = static_cast<uint32_t>(emu);
-  int unknown = kit_->Control<QComboBox>(1163)->currentIndex();
+  int unknown = kit_->Control<QComboBox>(currencylistpage::kUnknownCurrencies)->currentIndex();
   if (unknown >= 0) d.UnknownCurrencies = static_cast<uint32_t>(unknown);
   return 0;
 }
@@ -531,50 +532,54 @@ HRESULT CurrencyListPage::ValidatePage(ConfigurationSheet& sheet, QWidget*, int)
 // ==== Page 1 ====
 
 void DatabasePage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  Begin(sheet, page, kit, index, kDatabaseListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
-    std::string ca = Code(a), cb = Code(b);
-    std::u16string na = a->text(1).toStdU16String(), nb = b->text(1).toStdU16String();
-    DatabaseRowKey ka{ca.c_str(), na.c_str(), a->data(0, kRegimeRole).toUInt(), a->data(0, kLegalRole).toBool(),
-                      a->data(0, kActiveRole).toBool()};
-    DatabaseRowKey kb{cb.c_str(), nb.c_str(), b->data(0, kRegimeRole).toUInt(), b->data(0, kLegalRole).toBool(),
-                      b->data(0, kActiveRole).toBool()};
-    return CompareDatabaseRows(ka, kb, column, false);
-  });
+  Begin(sheet, page, kit, index, databasepage::kDatabaseList,
+        [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
+          std::string ca = Code(a), cb = Code(b);
+          std::u16string na = a->text(1).toStdU16String(), nb = b->text(1).toStdU16String();
+          DatabaseRowKey ka{ca.c_str(), na.c_str(), a->data(0, kRegimeRole).toUInt(), a->data(0, kLegalRole).toBool(),
+                            a->data(0, kActiveRole).toBool()};
+          DatabaseRowKey kb{cb.c_str(), nb.c_str(), b->data(0, kRegimeRole).toUInt(), b->data(0, kLegalRole).toBool(),
+                            b->data(0, kActiveRole).toBool()};
+          return CompareDatabaseRows(ka, kb, column, false);
+        });
   auto* buttons = new QVBoxLayout;
-  const std::pair<int, UINT> kButtons[] = {{1141, kStrNewButton},          {1142, kStrPropertiesButton},
-                                           {1143, kStrRemoveButton},       {1145, kStrResetSelectedButton},
-                                           {1144, kStrResetDatabaseButton}, {1146, kStrTestDefinitionsButton}};
+  const std::pair<int, UINT> kButtons[] = {{databasepage::kNew, kStrNewButton},
+                                           {databasepage::kProperties, kStrPropertiesButton},
+                                           {databasepage::kRemove, kStrRemoveButton},
+                                           {databasepage::kResetSelected, kStrResetSelectedButton},
+                                           {databasepage::kResetDatabase, kStrResetDatabaseButton},
+                                           {databasepage::kTestDefinitions, kStrTestDefinitionsButton}};
   for (const auto& [id, text] : kButtons) {
-    if (id == 1145 || id == 1146) buttons->addSpacing(8);
+    if (id == databasepage::kResetSelected || id == databasepage::kTestDefinitions) buttons->addSpacing(8);
     buttons->addWidget(kit.AddButton(id, text));
   }
   buttons->addStretch();
   auto* top = new QHBoxLayout;
   top->addWidget(list_, 1);
   top->addLayout(buttons);
-  auto* source = kit.Add(1218, new QComboBox(page));
+  auto* source = kit.Add(databasepage::kDefinitions, new QComboBox(page));
   source->addItem(kit.Text(kStrDefinitionsUpdate));
   SetComboDropHeight(source, 3);
-  auto* link = kit.Add(1220, new CRichTextView(page));
+  auto* link = kit.Add(databasepage::kHomePageLink, new CRichTextView(page));
   link->setFixedHeight(link->fontMetrics().height() + 8);
   link->ShowParentBackground();
   auto* grid = new QGridLayout;
-  kit.AddRow(grid, 0, 1219, kStrDefinitionsLabel, source);
+  kit.AddRow(grid, 0, databasepage::kDefinitionsLabel, kStrDefinitionsLabel, source);
   grid->addWidget(link, 0, 2);
   grid->setColumnStretch(2, 1);
   auto* layout = new QVBoxLayout(page);
   layout->addLayout(top, 1);
   layout->addLayout(grid);
   const std::string linkText = LoadText(sheet.Resources(), kStrHomePageLink);
-  link_.SetLink(page, 1220, linkText.c_str(), kProductPage, kHandCursor, sheet.Resources());
+  link_.SetLink(page, databasepage::kHomePageLink, linkText.c_str(), kProductPage, kHandCursor, sheet.Resources());
 
   // The link has no topic.
-  kit.SetHelpMap(kit.Help(), {1220});
+  kit.SetHelpMap(kit.Help(), {databasepage::kHomePageLink});
 }
 
 void DatabasePage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
-  kit_->Control<QComboBox>(1218)->setCurrentIndex(0);
-  kit_->Control(1146)->setEnabled(sheet.ControlWindow() != nullptr);
+  kit_->Control<QComboBox>(databasepage::kDefinitions)->setCurrentIndex(0);
+  kit_->Control(databasepage::kTestDefinitions)->setEnabled(sheet.ControlWindow() != nullptr);
   Fill();
 }
 
@@ -582,7 +587,7 @@ void DatabasePage::Fill() {
   list_->setUpdatesEnabled(false);
   list_->clear();
   for (CurrencyData* record : sheet_->Settings().GetData()->Currencies) SetRow(new QTreeWidgetItem(list_), *record);
-  sheet_->SortList(kDatabaseListId);
+  sheet_->SortList(databasepage::kDatabaseList);
   UpdateButtons();
   list_->setUpdatesEnabled(true);
 }
@@ -631,31 +636,19 @@ void DatabasePage::RefreshAll() {
 void DatabasePage::UpdateButtons() {
   if (!list_) return;
   const qsizetype n = list_->selectedItems().size();
-  kit_->Control(1142)->setEnabled(n == 1);
-  kit_->Control(1143)->setEnabled(n >= 1);
-  kit_->Control(1145)->setEnabled(n >= 1);
+  kit_->Control(databasepage::kProperties)->setEnabled(n == 1);
+  kit_->Control(databasepage::kRemove)->setEnabled(n >= 1);
+  kit_->Control(databasepage::kResetSelected)->setEnabled(n >= 1);
 }
 
 bool DatabasePage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, UINT, int) {
   switch (id) {
-    case 1141:
-      Edit(true);
-      return true;
-    case 1142:
-      Edit(false);
-      return true;
-    case 1143:
-      Remove();
-      return true;
-    case 1144:
-      Reset(false);
-      return true;
-    case 1145:
-      Reset(true);
-      return true;
-    case 1146:
-      sheet.TestUpdate(true);
-      return true;
+    case databasepage::kNew: Edit(true); return true;
+    case databasepage::kProperties: Edit(false); return true;
+    case databasepage::kRemove: Remove(); return true;
+    case databasepage::kResetDatabase: Reset(false); return true;
+    case databasepage::kResetSelected: Reset(true); return true;
+    case databasepage::kTestDefinitions: sheet.TestUpdate(true); return true;
     default:
       return false;
   }
@@ -674,7 +667,7 @@ void DatabasePage::Edit(bool create) {
   s.GetData()->EuroCache.Empty();
   code = properties.Record().szCode;
   RefreshRow(code.c_str());
-  sheet_->SortList(kDatabaseListId);
+  sheet_->SortList(databasepage::kDatabaseList);
   SelectOnly(list_, RowOf(list_, code.c_str()));
   UpdateButtons();
   sheet_->MarkPageChanged(1);
@@ -767,30 +760,31 @@ void DatabasePage::Reset(bool selection) {
 }
 
 LRESULT DatabasePage::OnPageNotify(ConfigurationSheet&, QWidget*, const PageNotification& n, int) {
-  if (n.controlId == kDatabaseListId && n.code == LVN_ITEMCHANGED) UpdateButtons();
+  if (n.controlId == databasepage::kDatabaseList && n.code == LVN_ITEMCHANGED) UpdateButtons();
   return 0;
 }
 
 // ==== Page 2 ====
 
 void LocalesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int index) {
-  Begin(sheet, page, kit, index, kLocaleListId, [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
-    std::string na = ToAnsi(a->text(1)), nb = ToAnsi(b->text(1));
-    LocaleRowKey ka{a->data(0, kLcidRole).toUInt(), na.c_str()};
-    LocaleRowKey kb{b->data(0, kLcidRole).toUInt(), nb.c_str()};
-    return CompareLocaleRows(ka, kb, column, false);
-  });
-  auto* defaultLocale = kit.Add(1104, new QLabel(page));
-  auto* copy = kit.Add(1138, new QCheckBox(kit.Text(kStrCopyLocaleCheck), page));
+  Begin(sheet, page, kit, index, localespage::kLocaleList,
+        [](const QTreeWidgetItem* a, const QTreeWidgetItem* b, int column) {
+          std::string na = ToAnsi(a->text(1)), nb = ToAnsi(b->text(1));
+          LocaleRowKey ka{a->data(0, kLcidRole).toUInt(), na.c_str()};
+          LocaleRowKey kb{b->data(0, kLcidRole).toUInt(), nb.c_str()};
+          return CompareLocaleRows(ka, kb, column, false);
+        });
+  auto* defaultLocale = kit.Add(localespage::kDefaultLocale, new QLabel(page));
+  auto* copy = kit.Add(localespage::kCopyLocale, new QCheckBox(kit.Text(kStrCopyLocaleCheck), page));
   auto* buttons = new QVBoxLayout;
-  buttons->addWidget(kit.AddButton(1106, kStrPropertiesButton));
-  buttons->addWidget(kit.AddButton(1107, kStrMakeDefaultButton));
+  buttons->addWidget(kit.AddButton(localespage::kProperties, kStrPropertiesButton));
+  buttons->addWidget(kit.AddButton(localespage::kMakeDefault, kStrMakeDefaultButton));
   buttons->addStretch();
   auto* top = new QHBoxLayout;
   top->addWidget(list_, 1);
   top->addLayout(buttons);
   auto* grid = new QGridLayout;
-  kit.AddRow(grid, 0, 3340, kStrDefaultLocaleLabel, defaultLocale);
+  kit.AddRow(grid, 0, localespage::kDefaultLocaleLabel, kStrDefaultLocaleLabel, defaultLocale);
   grid->addWidget(copy, 1, 0, 1, 2);
   grid->setColumnStretch(1, 1);
   auto* layout = new QVBoxLayout(page);
@@ -800,7 +794,7 @@ void LocalesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& 
 
 void LocalesPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
   list_->clear();
-  kit_->Control<QCheckBox>(1138)->setChecked(false);
+  kit_->Control<QCheckBox>(localespage::kCopyLocale)->setChecked(false);
   CCurrencyLocaleList* locales = sheet.Settings().GetLocaleList();
   QTreeWidgetItem* selected = nullptr;
   if (locales) {
@@ -812,7 +806,7 @@ void LocalesPage::InitPage(ConfigurationSheet& sheet, QWidget*, int) {
       if (l->GetLCID() == locales->GetDefaultLocale()) selected = row;
     }
   }
-  sheet.SortList(kLocaleListId);
+  sheet.SortList(localespage::kLocaleList);
   SelectOnly(list_, selected);
   previous_ = selected ? selected->data(0, kLcidRole).toUInt() : 0;
   ShowDefault();
@@ -832,14 +826,14 @@ void LocalesPage::ShowDefault() {
   char text[160];
   std::snprintf(text, sizeof text, "%d - %s", static_cast<int>(locales->GetDefaultLocale()),
                 l ? l->GetDisplayName() : "");
-  kit_->Control<QLabel>(1104)->setText(FromAnsi(text));
+  kit_->Control<QLabel>(localespage::kDefaultLocale)->setText(FromAnsi(text));
 }
 
 void LocalesPage::OnSelectionChanged() {
   QList<QTreeWidgetItem*> rows = list_->selectedItems();
   if (rows.size() != 1) return;
   const LCID now = rows.front()->data(0, kLcidRole).toUInt();
-  auto* copy = kit_->Control<QCheckBox>(1138);
+  auto* copy = kit_->Control<QCheckBox>(localespage::kCopyLocale);
   if (copy->isChecked() && now != previous_) {
     copy->setChecked(false);
     CCurrencyLocaleList* locales = sheet_->Settings().GetLocaleList();
@@ -861,7 +855,7 @@ void LocalesPage::OnSelectionChanged() {
 
 bool LocalesPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, UINT, int) {
   switch (id) {
-    case 1106: {
+    case localespage::kProperties: {
       CCurrencyLocale* locale = Selected();
       if (!locale || LocaleFormatsDialog(sheet.Settings(), *locale, page_, sheet.Resources()) != IDC_OK) return true;
       for (char* e : sheet.Settings().GetRates().Active)
@@ -870,7 +864,7 @@ bool LocalesPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, UIN
       sheet.MarkPageChanged(2);
       return true;
     }
-    case 1107: {
+    case localespage::kMakeDefault: {
       CCurrencyLocale* locale = Selected();
       CCurrencyLocaleList* locales = sheet.Settings().GetLocaleList();
       if (!locale || !locales) return true;
@@ -885,9 +879,10 @@ bool LocalesPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, UIN
 }
 
 LRESULT LocalesPage::OnPageNotify(ConfigurationSheet&, QWidget*, const PageNotification& n, int) {
-  if (n.controlId != kLocaleListId || n.code != LVN_ITEMCHANGED) return 0;
+  if (n.controlId != localespage::kLocaleList || n.code != LVN_ITEMCHANGED) return 0;
   const bool one = list_->selectedItems().size() == 1;
-  for (int id : {1106, 1107, 1138}) kit_->Control(id)->setEnabled(one);
+  for (int id : {localespage::kProperties, localespage::kMakeDefault, localespage::kCopyLocale})
+    kit_->Control(id)->setEnabled(one);
   OnSelectionChanged();
   return 0;
 }

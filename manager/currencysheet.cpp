@@ -16,6 +16,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/calculator.h"
 #include "engine/foundation/resourcelib.h"
+#include "manager/controlids.h"
 #include "manager/currencytexts.h"
 #include "manager/dialogkit.h"
 #include "manager/dialogs.h"
@@ -171,25 +172,25 @@ std::string CCurrencyPropertiesSheet::RateText(double rate, uint32_t decimals) {
 void CCurrencyPropertiesSheet::BuildCurrencyPage(QWidget* page) {
   CFormKit& kit = *kits_[0];
   const bool edit = (mode_ & kSheetEdit) != 0;
-  auto* code = kit.Add(1130, new QLineEdit(page));
-  auto* numeric = kit.Add(1127, new QLineEdit(page));
-  auto* regime = kit.Add(1129, new QComboBox(page));
-  auto* physical = kit.Add(1146, new QCheckBox(kit.Text(kStrPhysicalCheck), page));
-  auto* legal = kit.Add(1144, new QCheckBox(kit.Text(kStrLegalTenderCheck), page));
-  auto* rate = kit.Add(1121, new QLineEdit(page));
-  auto* smallest = kit.Add(1123, new QLineEdit(page));
-  auto* rateLabel = kit.Add(1147, new QLabel(page));
+  auto* code = kit.Add(currencysheet::kCode, new QLineEdit(page));
+  auto* numeric = kit.Add(currencysheet::kNumericCode, new QLineEdit(page));
+  auto* regime = kit.Add(currencysheet::kRegime, new QComboBox(page));
+  auto* physical = kit.Add(currencysheet::kPhysical, new QCheckBox(kit.Text(kStrPhysicalCheck), page));
+  auto* legal = kit.Add(currencysheet::kLegalTender, new QCheckBox(kit.Text(kStrLegalTenderCheck), page));
+  auto* rate = kit.Add(currencysheet::kRate, new QLineEdit(page));
+  auto* smallest = kit.Add(currencysheet::kSmallest, new QLineEdit(page));
+  auto* rateLabel = kit.Add(currencysheet::kRateLabel, new QLabel(page));
   rateLabel->setBuddy(rate);
 
   auto* grid = new QGridLayout(page);
-  kit.AddRow(grid, 0, 1145, kStrCodeLabel, code);
-  kit.AddRow(grid, 1, 1126, kStrNumericCodeLabel, numeric);
-  kit.AddRow(grid, 2, 1128, kStrRegimeLabel, regime);
+  kit.AddRow(grid, 0, currencysheet::kCodeLabel, kStrCodeLabel, code);
+  kit.AddRow(grid, 1, currencysheet::kNumericCodeLabel, kStrNumericCodeLabel, numeric);
+  kit.AddRow(grid, 2, currencysheet::kRegimeLabel, kStrRegimeLabel, regime);
   grid->addWidget(legal, 3, 1);
   grid->addWidget(physical, 4, 1);
   grid->addWidget(rateLabel, 5, 0);
   grid->addWidget(rate, 5, 1);
-  kit.AddRow(grid, 6, 1122, kStrSmallestLabel, smallest);
+  kit.AddRow(grid, 6, currencysheet::kSmallestLabel, kStrSmallestLabel, smallest);
   grid->setRowStretch(7, 1);
   grid->setColumnStretch(1, 1);
 
@@ -241,22 +242,22 @@ void CCurrencyPropertiesSheet::BuildCurrencyPage(QWidget* page) {
   QObject::connect(smallest, &QLineEdit::textEdited, page, [this] { UpdateValid(); });
   QObject::connect(numeric, &QLineEdit::textEdited, page, [this] { UpdateValid(); });
 
-  kit.SetHelpMap({{1121, 45},
-                  {1147, 45},
-                  {1122, 46},
-                  {1123, 46},
-                  {1126, 299},
-                  {1127, 299},
-                  {1128, 294},
-                  {1129, 294},
-                  {1130, edit ? 298 : 44},
-                  {1145, edit ? 298 : 44},
-                  {1144, 296},
-                  {1146, 295}});
+  kit.SetHelpMap({{currencysheet::kRate, 45},
+                  {currencysheet::kRateLabel, 45},
+                  {currencysheet::kSmallestLabel, 46},
+                  {currencysheet::kSmallest, 46},
+                  {currencysheet::kNumericCodeLabel, 299},
+                  {currencysheet::kNumericCode, 299},
+                  {currencysheet::kRegimeLabel, 294},
+                  {currencysheet::kRegime, 294},
+                  {currencysheet::kCode, edit ? 298 : 44},
+                  {currencysheet::kCodeLabel, edit ? 298 : 44},
+                  {currencysheet::kLegalTender, 296},
+                  {currencysheet::kPhysical, 295}});
 }
 
 int CCurrencyPropertiesSheet::ComputeRateMode() {
-  auto* rate = kits_[0]->Control<QLineEdit>(1121);
+  auto* rate = kits_[0]->Control<QLineEdit>(currencysheet::kRate);
   const char* code = record_.szCode;
   auto show = [rate](const std::string& text) { rate->setText(FromAnsi(text.c_str())); };
   if (baseIsEur_) {
@@ -284,17 +285,17 @@ int CCurrencyPropertiesSheet::ComputeRateMode() {
 
 bool CCurrencyPropertiesSheet::ComputeValid() const {
   const CFormKit& kit = *kits_[0];
-  std::string code = ToAnsi(kit.Control<QLineEdit>(1130)->text());
+  std::string code = ToAnsi(kit.Control<QLineEdit>(currencysheet::kCode)->text());
   if (code.empty()) return false;
   // Codes go into the INI text and registry forms as keys: plain letters and digits only.
   if (!(mode_ & kSheetEdit) && !ValidCurrencyCode(Upper(code))) return false;
   double value;
   uint32_t decimals;
-  std::string unit = ToAnsi(kit.Control<QLineEdit>(1123)->text());
+  std::string unit = ToAnsi(kit.Control<QLineEdit>(currencysheet::kSmallest)->text());
   if (!unit.empty() && !ReadPositiveAmount(unit, false, &value, &decimals)) return false;
   uint32_t numeric;
-  if (!ReadNumericCode(ToAnsi(kit.Control<QLineEdit>(1127)->text()), &numeric)) return false;
-  std::string rate = ToAnsi(kit.Control<QLineEdit>(1121)->text());
+  if (!ReadNumericCode(ToAnsi(kit.Control<QLineEdit>(currencysheet::kNumericCode)->text()), &numeric)) return false;
+  std::string rate = ToAnsi(kit.Control<QLineEdit>(currencysheet::kRate)->text());
   if (rateMode_ == 0 && !rate.empty() && !ReadPositiveAmount(rate, !(mode_ & kSheetRateRequired), &value, &decimals))
     return false;
   if ((mode_ & kSheetRateRequired) && rate.empty()) return false;
@@ -313,11 +314,11 @@ void CCurrencyPropertiesSheet::UpdateValid() {
 }
 
 void CCurrencyPropertiesSheet::OnCodeEdited() {
-  std::string code = ToAnsi(kits_[0]->Control<QLineEdit>(1130)->text());
+  std::string code = ToAnsi(kits_[0]->Control<QLineEdit>(currencysheet::kCode)->text());
   std::snprintf(record_.szCode, sizeof record_.szCode, "%s", code.c_str());
   rateMode_ = ComputeRateMode();
-  kits_[0]->Control(1121)->setEnabled(rateMode_ == 0);
-  kits_[0]->Control<QLabel>(1147)->setText(RateCaption());
+  kits_[0]->Control(currencysheet::kRate)->setEnabled(rateMode_ == 0);
+  kits_[0]->Control<QLabel>(currencysheet::kRateLabel)->setText(RateCaption());
   UpdateValid();
 }
 
@@ -333,8 +334,8 @@ bool CCurrencyPropertiesSheet::Apply() {
       std::string code = Upper(record_.szCode).substr(0, sizeof record_.szCode - 1);
       std::memcpy(record_.szCode, code.c_str(), code.size() + 1);
     }
-    std::string rate = ToAnsi(kit.Control<QLineEdit>(1121)->text()).substr(0, kFieldLimit);
-    std::string unit = ToAnsi(kit.Control<QLineEdit>(1123)->text()).substr(0, kFieldLimit);
+    std::string rate = ToAnsi(kit.Control<QLineEdit>(currencysheet::kRate)->text()).substr(0, kFieldLimit);
+    std::string unit = ToAnsi(kit.Control<QLineEdit>(currencysheet::kSmallest)->text()).substr(0, kFieldLimit);
     double typed = 0;
     uint32_t decimals = 0;
     // An unedited rate field is never read; an edited rate of 0 is ignored.
@@ -368,11 +369,12 @@ bool CCurrencyPropertiesSheet::Apply() {
       record_.dwSmallestDecimals = decimals;
     }
     uint32_t numeric = 0;
-    if (ReadNumericCode(ToAnsi(kit.Control<QLineEdit>(1127)->text()), &numeric)) record_.dwNumericCode = numeric;
+    if (ReadNumericCode(ToAnsi(kit.Control<QLineEdit>(currencysheet::kNumericCode)->text()), &numeric))
+      record_.dwNumericCode = numeric;
     uint32_t flags = record_.dwFlags & ~(kCurrencyLegalTender | kCurrencyPhysical | kCurrencyEuroArea | kCurrencyPeggedEuro);
-    if (kit.Control<QCheckBox>(1146)->isChecked()) flags |= kCurrencyPhysical;
-    if (kit.Control<QCheckBox>(1144)->isChecked()) flags |= kCurrencyLegalTender;
-    int regime = kit.Control<QComboBox>(1129)->currentIndex();
+    if (kit.Control<QCheckBox>(currencysheet::kPhysical)->isChecked()) flags |= kCurrencyPhysical;
+    if (kit.Control<QCheckBox>(currencysheet::kLegalTender)->isChecked()) flags |= kCurrencyLegalTender;
+    int regime = kit.Control<QComboBox>(currencysheet::kRegime)->currentIndex();
     if (regime == 1) flags |= kCurrencyEuroArea;
     if (regime == 2) flags |= kCurrencyPeggedEuro;
     record_.dwFlags = flags;
@@ -386,12 +388,12 @@ bool CCurrencyPropertiesSheet::Apply() {
 void CCurrencyPropertiesSheet::BuildTextsPage(QWidget* page) {
   CFormKit& kit = *kits_[1];
   const QFont font = CreateDialogFont(-11, true);
-  auto* locales = kit.Add(1125, new QComboBox(page));
-  auto* name = kit.Add(1148, new QLineEdit(page));
-  auto* symbol = kit.Add(1150, new QLineEdit(page));
-  auto* custom = kit.Add(1152, new QLineEdit(page));
-  auto* typed = kit.Add(1154, new QLabel(page));
-  auto* title = kit.Add(1155, new QLabel(page));
+  auto* locales = kit.Add(currencysheet::kLocale, new QComboBox(page));
+  auto* name = kit.Add(currencysheet::kName, new QLineEdit(page));
+  auto* symbol = kit.Add(currencysheet::kSymbol, new QLineEdit(page));
+  auto* custom = kit.Add(currencysheet::kCustom, new QLineEdit(page));
+  auto* typed = kit.Add(currencysheet::kTypedPreview, new QLabel(page));
+  auto* title = kit.Add(currencysheet::kTitlePreview, new QLabel(page));
   for (QWidget* w : std::initializer_list<QWidget*>{name, symbol, custom, typed, title}) w->setFont(font);
   symbol->setMaxLength(5);
   for (QLabel* l : {typed, title}) {
@@ -400,12 +402,12 @@ void CCurrencyPropertiesSheet::BuildTextsPage(QWidget* page) {
   }
 
   auto* grid = new QGridLayout(page);
-  kit.AddRow(grid, 0, 1124, kStrLocaleLabel, locales);
-  kit.AddRow(grid, 1, 1149, kStrNameLabel, name);
-  kit.AddRow(grid, 2, 1151, kStrSymbolLabel, symbol);
-  kit.AddRow(grid, 3, 1153, kStrCustomLabel, custom);
-  kit.AddRow(grid, 4, 3330, kStrTypedPreviewLabel, typed);
-  kit.AddRow(grid, 5, 3331, kStrTitlePreviewLabel, title);
+  kit.AddRow(grid, 0, currencysheet::kLocaleLabel, kStrLocaleLabel, locales);
+  kit.AddRow(grid, 1, currencysheet::kNameLabel, kStrNameLabel, name);
+  kit.AddRow(grid, 2, currencysheet::kSymbolLabel, kStrSymbolLabel, symbol);
+  kit.AddRow(grid, 3, currencysheet::kCustomLabel, kStrCustomLabel, custom);
+  kit.AddRow(grid, 4, currencysheet::kTypedPreviewLabel, kStrTypedPreviewLabel, typed);
+  kit.AddRow(grid, 5, currencysheet::kTitlePreviewLabel, kStrTitlePreviewLabel, title);
   grid->setRowStretch(6, 1);
   grid->setColumnStretch(1, 1);
 
@@ -429,15 +431,23 @@ void CCurrencyPropertiesSheet::BuildTextsPage(QWidget* page) {
   for (QLineEdit* e : {name, symbol, custom})
     QObject::connect(e, &QLineEdit::textEdited, page, [this] { textsEdited_ = true; });
 
-  kit.SetHelpMap({{1124, 297}, {1125, 297}, {1148, 279}, {1149, 279}, {1150, 280}, {1151, 280}, {1152, 281},
-                  {1153, 281}, {3330, 279}, {3331, 279}});
+  kit.SetHelpMap({{currencysheet::kLocaleLabel, 297},
+                  {currencysheet::kLocale, 297},
+                  {currencysheet::kName, 279},
+                  {currencysheet::kNameLabel, 279},
+                  {currencysheet::kSymbol, 280},
+                  {currencysheet::kSymbolLabel, 280},
+                  {currencysheet::kCustom, 281},
+                  {currencysheet::kCustomLabel, 281},
+                  {currencysheet::kTypedPreviewLabel, 279},
+                  {currencysheet::kTitlePreviewLabel, 279}});
 }
 
 void CCurrencyPropertiesSheet::LoadTexts() {
   if (textsEdited_) StoreTexts();
   textsEdited_ = false;
   CFormKit& kit = *kits_[1];
-  auto* locales = kit.Control<QComboBox>(1125);
+  auto* locales = kit.Control<QComboBox>(currencysheet::kLocale);
   currentLocale_ = nullptr;
   if (locales->currentIndex() >= 0) {
     LCID lcid = locales->currentData().toUInt();
@@ -457,28 +467,28 @@ void CCurrencyPropertiesSheet::LoadTexts() {
                info->GetCustom() ? info->GetCustom() : u""};
     }
   }
-  kit.Control<QLineEdit>(1148)->setText(QString::fromStdU16String(texts.name));
-  kit.Control<QLineEdit>(1150)->setText(QString::fromStdU16String(texts.symbol));
-  kit.Control<QLineEdit>(1152)->setText(QString::fromStdU16String(texts.custom));
+  kit.Control<QLineEdit>(currencysheet::kName)->setText(QString::fromStdU16String(texts.name));
+  kit.Control<QLineEdit>(currencysheet::kSymbol)->setText(QString::fromStdU16String(texts.symbol));
+  kit.Control<QLineEdit>(currencysheet::kCustom)->setText(QString::fromStdU16String(texts.custom));
   UpdatePreviews();
 }
 
 void CCurrencyPropertiesSheet::StoreTexts() {
   if (!currentLocale_) return;
   const CFormKit& kit = *kits_[1];
-  editedTexts_[currentLocale_->GetLCID()] = {kit.Control<QLineEdit>(1148)->text().toStdU16String(),
-                                             kit.Control<QLineEdit>(1150)->text().toStdU16String(),
-                                             kit.Control<QLineEdit>(1152)->text().toStdU16String()};
+  editedTexts_[currentLocale_->GetLCID()] = {kit.Control<QLineEdit>(currencysheet::kName)->text().toStdU16String(),
+                                             kit.Control<QLineEdit>(currencysheet::kSymbol)->text().toStdU16String(),
+                                             kit.Control<QLineEdit>(currencysheet::kCustom)->text().toStdU16String()};
 }
 
 void CCurrencyPropertiesSheet::UpdatePreviews() {
   const CFormKit& kit = *kits_[1];
-  QString name = kit.Control<QLineEdit>(1148)->text();
-  kit.Control<QLabel>(1154)->setText(name);
+  QString name = kit.Control<QLineEdit>(currencysheet::kName)->text();
+  kit.Control<QLabel>(currencysheet::kTypedPreview)->setText(name);
   CStringW title;
   std::u16string wide = name.toStdU16String();
   bool made = currentLocale_ && currentLocale_->MakeTitleStyleString(title, wide.c_str()) == 0;
-  kit.Control<QLabel>(1155)->setText(made ? Wide(title.c_str()) : QString());
+  kit.Control<QLabel>(currencysheet::kTitlePreview)->setText(made ? Wide(title.c_str()) : QString());
 }
 
 // ---- After the sheet ----

@@ -21,6 +21,7 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
 #include "engine/update/inetconnection.h"
+#include "manager/controlids.h"
 #include "manager/dialogs.h"
 #include "platform/codepage.h"
 #include "platform/heap.h"
@@ -91,27 +92,27 @@ CDataSourceDialog::CDataSourceDialog(DataSourceDialogData& data, const CDataSour
   }
   textLimit_ = std::max<int>(500, 2 * static_cast<int>(FromAnsi(data_.url.c_str()).size()));
 
-  filterBox_ = kit_.Add(1014, new QComboBox(this));
-  auto* address = kit_.Add(1011, new AddressCombo(this));
+  filterBox_ = kit_.Add(datasourcedialog::kFilter, new QComboBox(this));
+  auto* address = kit_.Add(datasourcedialog::kAddress, new AddressCombo(this));
   addressBox_ = address;
   addressBox_->setEditable(true);
   addressBox_->setInsertPolicy(QComboBox::NoInsert);
   addressBox_->setCompleter(nullptr);
   addressBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   addressBox_->setMinimumContentsLength(50);
-  userData_ = kit_.Add(1209, new QLineEdit(this));
-  QPushButton* account = kit_.AddButton(1061, kStrAccountButton);
-  description_ = kit_.Add(1169, new QPlainTextEdit(this));
+  userData_ = kit_.Add(datasourcedialog::kUserData, new QLineEdit(this));
+  QPushButton* account = kit_.AddButton(datasourcedialog::kAccount, kStrAccountButton);
+  description_ = kit_.Add(datasourcedialog::kDescription, new QPlainTextEdit(this));
   description_->setReadOnly(true);
   description_->setFixedHeight(description_->fontMetrics().lineSpacing() * 3 + 12);
   auto* descriptionLabel = new QLabel(kit_.Text(kStrDescriptionLabel), this);
-  auto* link = kit_.Add(1168, new CRichTextView(this));
+  auto* link = kit_.Add(datasourcedialog::kHomePageLink, new CRichTextView(this));
   link->setFixedHeight(link->fontMetrics().lineSpacing() + 8);
 
   auto* grid = new QGridLayout(this);
-  kit_.AddRow(grid, 0, 1024, kStrFilterLabel, filterBox_, 2);
-  kit_.AddRow(grid, 1, 1023, kStrAddressLabel, addressBox_, 2);
-  kit_.AddRow(grid, 2, 1025, kStrUserDataLabel, userData_);
+  kit_.AddRow(grid, 0, datasourcedialog::kFilterLabel, kStrFilterLabel, filterBox_, 2);
+  kit_.AddRow(grid, 1, datasourcedialog::kAddressLabel, kStrAddressLabel, addressBox_, 2);
+  kit_.AddRow(grid, 2, datasourcedialog::kUserDataLabel, kStrUserDataLabel, userData_);
   grid->addWidget(account, 2, 2);
   grid->addWidget(descriptionLabel, 3, 0, Qt::AlignTop);
   grid->addWidget(description_, 3, 1, 1, 2);
@@ -145,14 +146,14 @@ CDataSourceDialog::CDataSourceDialog(DataSourceDialogData& data, const CDataSour
 
   kit_.SetHelpMap({{IDC_OK, source ? 340 : 342},
                    {IDC_CANCEL, source ? 341 : 343},
-                   {1011, 51},
-                   {1023, 51},
-                   {1014, 204},
-                   {1024, 204},
-                   {1025, 399},
-                   {1209, 399},
-                   {1061, 138}},
-                  {1169, 1168});
+                   {datasourcedialog::kAddress, 51},
+                   {datasourcedialog::kAddressLabel, 51},
+                   {datasourcedialog::kFilter, 204},
+                   {datasourcedialog::kFilterLabel, 204},
+                   {datasourcedialog::kUserDataLabel, 399},
+                   {datasourcedialog::kUserData, 399},
+                   {datasourcedialog::kAccount, 138}},
+                  {datasourcedialog::kDescription, datasourcedialog::kHomePageLink});
 }
 
 CDataSourceDialog::~CDataSourceDialog() = default;
@@ -255,9 +256,9 @@ void CDataSourceDialog::Update() {
   const char* information = filter_ ? filter_->GetInformation() : nullptr;
   if (information && *information) {
     std::string text = LoadText(Kit().Module(), kStrHomePageLink, 100);
-    homePage_.SetLink(this, 1168, text.c_str(), information, kLinkCursor, Kit().Module());
+    homePage_.SetLink(this, datasourcedialog::kHomePageLink, text.c_str(), information, kLinkCursor, Kit().Module());
   } else {
-    homePage_.SetText(this, 1168, static_cast<const char*>(nullptr), -1, Kit().Module());
+    homePage_.SetText(this, datasourcedialog::kHomePageLink, static_cast<const char*>(nullptr), -1, Kit().Module());
   }
   if (entry && entry->GetRequiredVersion() && *entry->GetRequiredVersion())
     CheckVersion(entry->GetRequiredVersion(), kStrAddressNeedsVersion);
@@ -328,19 +329,19 @@ int DataSourceDialog(DataSourceDialogData& data, const CDataSource* source, CFil
 CDialUpDialog::CDialUpDialog(CSettings& settings, QWidget* owner, HMODULE module)
     : CKitDialog(owner, module, kStrDialUpTitle), settings_(settings), connection_(std::make_unique<CINetConnection>()) {
   CSettingsData* data = settings_.GetData();
-  auto* entries = kit_.Add(1034, new QComboBox(this));
-  QPushButton* edit = kit_.AddButton(1031, kStrDialUpEditButton);
-  auto* user = kit_.Add(1033, new QLineEdit(FromAnsi(data->DialUpUserName.c_str()), this));
-  auto* password = kit_.Add(1035, new CPasswordEdit(this));
-  auto* domain = kit_.Add(1036, new QLineEdit(FromAnsi(data->DialUpDomain.c_str()), this));
-  auto* hangUp = kit_.Add(1032, new QCheckBox(kit_.Text(kStrDialUpHangUp), this));
+  auto* entries = kit_.Add(dialupdialog::kEntry, new QComboBox(this));
+  QPushButton* edit = kit_.AddButton(dialupdialog::kEditEntry, kStrDialUpEditButton);
+  auto* user = kit_.Add(dialupdialog::kUser, new QLineEdit(FromAnsi(data->DialUpUserName.c_str()), this));
+  auto* password = kit_.Add(dialupdialog::kPassword, new CPasswordEdit(this));
+  auto* domain = kit_.Add(dialupdialog::kDomain, new QLineEdit(FromAnsi(data->DialUpDomain.c_str()), this));
+  auto* hangUp = kit_.Add(dialupdialog::kHangUp, new QCheckBox(kit_.Text(kStrDialUpHangUp), this));
 
   auto* grid = new QGridLayout(this);
-  kit_.AddRow(grid, 0, 1041, kStrDialUpEntryLabel, entries);
+  kit_.AddRow(grid, 0, dialupdialog::kEntryLabel, kStrDialUpEntryLabel, entries);
   grid->addWidget(edit, 0, 2);
-  kit_.AddRow(grid, 1, 1042, kStrUserLabel, user, 2);
-  kit_.AddRow(grid, 2, 1043, kStrPasswordLabel, password, 2);
-  kit_.AddRow(grid, 3, 1044, kStrDomainLabel, domain, 2);
+  kit_.AddRow(grid, 1, dialupdialog::kUserLabel, kStrUserLabel, user, 2);
+  kit_.AddRow(grid, 2, dialupdialog::kPasswordLabel, kStrPasswordLabel, password, 2);
+  kit_.AddRow(grid, 3, dialupdialog::kDomainLabel, kStrDomainLabel, domain, 2);
   grid->addWidget(hangUp, 4, 1, 1, 2);
   grid->setColumnMinimumWidth(1, 220);
   grid->setColumnStretch(1, 1);
@@ -372,32 +373,32 @@ CDialUpDialog::CDialUpDialog(CSettings& settings, QWidget* owner, HMODULE module
 
   kit_.SetHelpMap({{IDC_OK, 75},
                    {IDC_CANCEL, 76},
-                   {1031, 70},
-                   {1032, 74},
-                   {1033, 71},
-                   {1034, 69},
-                   {1035, 72},
-                   {1043, 72},
-                   {1036, 73},
-                   {1044, 73},
-                   {1041, 69},
-                   {1042, 71}});
+                   {dialupdialog::kEditEntry, 70},
+                   {dialupdialog::kHangUp, 74},
+                   {dialupdialog::kUser, 71},
+                   {dialupdialog::kEntry, 69},
+                   {dialupdialog::kPassword, 72},
+                   {dialupdialog::kPasswordLabel, 72},
+                   {dialupdialog::kDomain, 73},
+                   {dialupdialog::kDomainLabel, 73},
+                   {dialupdialog::kEntryLabel, 69},
+                   {dialupdialog::kUserLabel, 71}});
 }
 
 CDialUpDialog::~CDialUpDialog() = default;
 
 void CDialUpDialog::OnOk() {
   CSettingsData* data = settings_.GetData();
-  auto* entries = kit_.Control<QComboBox>(1034);
+  auto* entries = kit_.Control<QComboBox>(dialupdialog::kEntry);
   data->DialUp = entries->currentIndex() >= 0 ? ToAnsi(entries->currentText()).c_str() : "";
   // An empty field keeps what is stored.
-  std::string user = ToAnsi(kit_.Control<QLineEdit>(1033)->text());
-  std::string domain = ToAnsi(kit_.Control<QLineEdit>(1036)->text());
-  auto* password = static_cast<CPasswordEdit*>(kit_.Control(1035));
+  std::string user = ToAnsi(kit_.Control<QLineEdit>(dialupdialog::kUser)->text());
+  std::string domain = ToAnsi(kit_.Control<QLineEdit>(dialupdialog::kDomain)->text());
+  auto* password = static_cast<CPasswordEdit*>(kit_.Control(dialupdialog::kPassword));
   if (!user.empty()) data->DialUpUserName = user.c_str();
   if (password->Edited() && !password->text().isEmpty()) data->DialUpPassword = ToAnsi(password->text()).c_str();
   if (!domain.empty()) data->DialUpDomain = domain.c_str();
-  data->HangUp = kit_.Control<QCheckBox>(1032)->isChecked() ? 1 : 0;
+  data->HangUp = kit_.Control<QCheckBox>(dialupdialog::kHangUp)->isChecked() ? 1 : 0;
   done(IDC_OK);
 }
 

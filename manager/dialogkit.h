@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "manager/controlids.h"
 #include "manager/dialogtexts.h"
 #include "manager/tooltip.h"
 #include "platform/types.h"
@@ -105,10 +106,6 @@ class CFormKit : public QObject {
   QPointer<QMenu> menu_;  // a child of the form
   QPointer<QWidget> menuControl_;
 };
-
-// Control ids of every dialog's OK and Cancel buttons.
-constexpr int IDC_OK = 1;
-constexpr int IDC_CANCEL = 2;
 
 // A modal dialog: title from the catalogue, its kit, OK (1) and Cancel (2). OK runs OnOk, which
 // ends the dialog with 1 unless it stays; Cancel, Escape and closing end it with 2.

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "engine/currency/settings.h"
+#include "manager/controlids.h"
 
 static void InitDialogResources() { Q_INIT_RESOURCE(dialogs); }
 
@@ -143,7 +144,7 @@ void CPasswordEdit::focusInEvent(QFocusEvent* e) {
 
 CCurrencyChoiceDialog::CCurrencyChoiceDialog(CSettings& settings, QWidget* owner, HMODULE module)
     : CKitDialog(owner, module, kStrCurrencyChoiceTitle) {
-  list_ = kit_.Add(1212, new QTreeWidget(this));
+  list_ = kit_.Add(currencychoicedialog::kCurrencyList, new QTreeWidget(this));
   list_->setColumnCount(2);
   list_->setHeaderLabels({kit_.Text(kStrCurrencyCodeHeader), kit_.Text(kStrCurrencyNameHeader)});
   list_->setRootIsDecorated(false);
@@ -182,7 +183,7 @@ CCurrencyChoiceDialog::CCurrencyChoiceDialog(CSettings& settings, QWidget* owner
   layout->addWidget(MakeButtons());
   ok_->setEnabled(false);
   resize(380, 420);
-  kit_.SetHelpMap({{IDC_OK, 302}, {IDC_CANCEL, 303}, {1212, 301}});
+  kit_.SetHelpMap({{IDC_OK, 302}, {IDC_CANCEL, 303}, {currencychoicedialog::kCurrencyList, 301}});
 }
 
 void CCurrencyChoiceDialog::SortBy(int column) {
@@ -215,9 +216,9 @@ int CurrencyChoiceDialog(CSettings& settings, QWidget* owner, HMODULE module, st
 CAccountDialog::CAccountDialog(const char* user, const char* password, QWidget* owner, HMODULE module, int kind)
     : CKitDialog(owner, module, kStrAccountTitle[kind >= 0 && kind <= 2 ? kind : 0]),
       password_(password ? password : "") {
-  auto* userEdit = kit_.Add(1062, new QLineEdit(this));
-  auto* passwordEdit = kit_.Add(1063, new CPasswordEdit(this));
-  auto* domainEdit = kit_.Add(1067, new QLineEdit(this));
+  auto* userEdit = kit_.Add(accountdialog::kUser, new QLineEdit(this));
+  auto* passwordEdit = kit_.Add(accountdialog::kPassword, new CPasswordEdit(this));
+  auto* domainEdit = kit_.Add(accountdialog::kDomain, new QLineEdit(this));
   QString whole = FromAnsi(user);
   qsizetype slash = whole.indexOf('\\');
   if (slash >= 0) {
@@ -229,29 +230,29 @@ CAccountDialog::CAccountDialog(const char* user, const char* password, QWidget* 
   passwordEdit->ShowStored(!password_.empty());
 
   auto* grid = new QGridLayout(this);
-  kit_.AddRow(grid, 0, 1064, kStrUserLabel, userEdit);
-  kit_.AddRow(grid, 1, 1065, kStrPasswordLabel, passwordEdit);
-  kit_.AddRow(grid, 2, 1066, kStrDomainLabel, domainEdit);
+  kit_.AddRow(grid, 0, accountdialog::kUserLabel, kStrUserLabel, userEdit);
+  kit_.AddRow(grid, 1, accountdialog::kPasswordLabel, kStrPasswordLabel, passwordEdit);
+  kit_.AddRow(grid, 2, accountdialog::kDomainLabel, kStrDomainLabel, domainEdit);
   grid->setColumnMinimumWidth(1, 220);
   grid->addWidget(MakeButtons(), 3, 0, 1, 2);
 
   static const int kHelp[3][5] = {{129, 130, 143, 131, 132}, {133, 134, 144, 135, 136}, {376, 377, 378, 379, 380}};
   const int* h = kHelp[kind >= 0 && kind <= 2 ? kind : 0];
-  kit_.SetHelpMap({{1062, h[0]},
-                   {1064, h[0]},
-                   {1063, h[1]},
-                   {1065, h[1]},
-                   {1066, h[2]},
-                   {1067, h[2]},
+  kit_.SetHelpMap({{accountdialog::kUser, h[0]},
+                   {accountdialog::kUserLabel, h[0]},
+                   {accountdialog::kPassword, h[1]},
+                   {accountdialog::kPasswordLabel, h[1]},
+                   {accountdialog::kDomainLabel, h[2]},
+                   {accountdialog::kDomain, h[2]},
                    {IDC_OK, h[3]},
                    {IDC_CANCEL, h[4]}});
 }
 
 void CAccountDialog::OnOk() {
-  QString domain = kit_.Control<QLineEdit>(1067)->text();
-  QString user = kit_.Control<QLineEdit>(1062)->text();
+  QString domain = kit_.Control<QLineEdit>(accountdialog::kDomain)->text();
+  QString user = kit_.Control<QLineEdit>(accountdialog::kUser)->text();
   userOut_ = ToAnsi(domain.isEmpty() ? user : domain + '\\' + user);
-  passwordOut_ = static_cast<CPasswordEdit*>(kit_.Control(1063))->Result(password_.c_str());
+  passwordOut_ = static_cast<CPasswordEdit*>(kit_.Control(accountdialog::kPassword))->Result(password_.c_str());
   done(IDC_OK);
 }
 
@@ -271,7 +272,7 @@ int AccountDialog(const char* user, const char* password, QWidget* owner, HMODUL
 CListChoiceDialog::CListChoiceDialog(const std::vector<std::string>& strings, const char* preselected,
                                      QWidget* owner, HMODULE module)
     : CKitDialog(owner, module, kStrListChoiceTitle) {
-  auto* combo = kit_.Add(1094, new QComboBox(this));
+  auto* combo = kit_.Add(listchoicedialog::kChoice, new QComboBox(this));
   QString wanted = FromAnsi(preselected);
   int selected = strings.empty() ? -1 : 0;
   bool matched = false;
@@ -287,17 +288,18 @@ CListChoiceDialog::CListChoiceDialog(const std::vector<std::string>& strings, co
   SetComboDropHeight(combo, 9);
 
   auto* grid = new QGridLayout(this);
-  grid->addWidget(kit_.AddLabel(1093, kStrListChoiceLabel, combo), 0, 0);
+  grid->addWidget(kit_.AddLabel(listchoicedialog::kChoiceLabel, kStrListChoiceLabel, combo), 0, 0);
   grid->addWidget(combo, 1, 0);
   grid->setColumnMinimumWidth(0, 260);
   grid->addWidget(MakeButtons(), 2, 0);
   ok_->setEnabled(combo->currentIndex() >= 0);
   QObject::connect(combo, &QComboBox::currentIndexChanged, this, [this](int i) { ok_->setEnabled(i >= 0); });
-  kit_.SetHelpMap({{IDC_OK, 203}, {IDC_CANCEL, 202}, {1093, 201}, {1094, 201}});
+  kit_.SetHelpMap(
+      {{IDC_OK, 203}, {IDC_CANCEL, 202}, {listchoicedialog::kChoiceLabel, 201}, {listchoicedialog::kChoice, 201}});
 }
 
 void CListChoiceDialog::OnOk() {
-  chosen_ = kit_.Control<QComboBox>(1094)->currentIndex();
+  chosen_ = kit_.Control<QComboBox>(listchoicedialog::kChoice)->currentIndex();
   done(chosen_ >= 0 ? IDC_OK : IDC_CANCEL);
 }
 
@@ -313,27 +315,32 @@ int ListChoiceDialog(const std::vector<std::string>& strings, const char* presel
 
 CMailServerDialog::CMailServerDialog(const char* server, const char* sender, QWidget* owner, HMODULE module)
     : CKitDialog(owner, module, kStrMailServerTitle) {
-  auto* serverEdit = kit_.Add(1214, new QLineEdit(FromAnsi(server), this));
-  auto* senderEdit = kit_.Add(1216, new QLineEdit(FromAnsi(sender), this));
+  auto* serverEdit = kit_.Add(mailserverdialog::kServer, new QLineEdit(FromAnsi(server), this));
+  auto* senderEdit = kit_.Add(mailserverdialog::kSender, new QLineEdit(FromAnsi(sender), this));
   auto* grid = new QGridLayout(this);
-  kit_.AddRow(grid, 0, 1213, kStrMailServerLabel, serverEdit);
-  kit_.AddRow(grid, 1, 1215, kStrMailSenderLabel, senderEdit);
+  kit_.AddRow(grid, 0, mailserverdialog::kServerLabel, kStrMailServerLabel, serverEdit);
+  kit_.AddRow(grid, 1, mailserverdialog::kSenderLabel, kStrMailSenderLabel, senderEdit);
   grid->setColumnMinimumWidth(1, 260);
   grid->addWidget(MakeButtons(), 2, 0, 1, 2);
   for (QLineEdit* e : {serverEdit, senderEdit})
     QObject::connect(e, &QLineEdit::textChanged, this, [this] { UpdateOk(); });
   UpdateOk();
-  kit_.SetHelpMap({{1213, 462}, {1214, 462}, {1215, 463}, {1216, 463}, {IDC_OK, 464}, {IDC_CANCEL, 465}});
+  kit_.SetHelpMap({{mailserverdialog::kServerLabel, 462},
+                   {mailserverdialog::kServer, 462},
+                   {mailserverdialog::kSenderLabel, 463},
+                   {mailserverdialog::kSender, 463},
+                   {IDC_OK, 464},
+                   {IDC_CANCEL, 465}});
 }
 
 void CMailServerDialog::UpdateOk() {
-  ok_->setEnabled(!HasControlCharacter(kit_.Control<QLineEdit>(1214)->text()) &&
-                  !HasControlCharacter(kit_.Control<QLineEdit>(1216)->text()));
+  ok_->setEnabled(!HasControlCharacter(kit_.Control<QLineEdit>(mailserverdialog::kServer)->text()) &&
+                  !HasControlCharacter(kit_.Control<QLineEdit>(mailserverdialog::kSender)->text()));
 }
 
 void CMailServerDialog::OnOk() {
-  QString server = kit_.Control<QLineEdit>(1214)->text().trimmed();
-  QString sender = kit_.Control<QLineEdit>(1216)->text().trimmed();
+  QString server = kit_.Control<QLineEdit>(mailserverdialog::kServer)->text().trimmed();
+  QString sender = kit_.Control<QLineEdit>(mailserverdialog::kSender)->text().trimmed();
   if (HasControlCharacter(server) || HasControlCharacter(sender)) return;
   serverOut_ = ToAnsi(server);
   senderOut_ = ToAnsi(sender);

@@ -1,16 +1,14 @@
 #include "manager/instance.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "engine/notify/pipemessage.h"
 #include "manager/managerdefs.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/pipes.h"
 #include "platform/sync.h"
 
@@ -20,23 +18,23 @@ namespace {
 
 // A private folder: made when missing, ours, and closed to everyone else.
 bool PrivateFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (vtx::sys::Mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
-  return (st.st_mode & 077) == 0 || chmod(path.c_str(), 0700) == 0;
+  if (vtx::sys::Lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != vtx::sys::Geteuid()) return false;
+  return (st.st_mode & 077) == 0 || vtx::sys::Chmod(path.c_str(), 0700) == 0;
 }
 
 }  // namespace
 
 std::string ManagerFolder() {
   std::string folder;
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  const char* xdg = vtx::sys::Getenv("XDG_RUNTIME_DIR");
   if (xdg && xdg[0] == '/') {
     folder = JoinPath(xdg, "vantrex");
   } else {
     std::string runtime = vtx::sync::RuntimeDir();
     MakeDirectories(runtime.c_str());
-    folder = JoinPath(runtime, "user-" + std::to_string(geteuid()));
+    folder = JoinPath(runtime, "user-" + std::to_string(vtx::sys::Geteuid()));
   }
   return PrivateFolder(folder) ? folder : std::string();
 }
@@ -49,22 +47,8 @@ std::string ManagerSocketPath() {
 CreationLock::CreationLock(DWORD timeoutMs) {
   std::string folder = ManagerFolder();
   if (folder.empty()) return;
-  int fd = open(JoinPath(folder, kCreationLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  uint64_t deadline = vtx::sync::DeadlineAfter(timeoutMs);
-  for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      fd_ = fd;
-      return;
-    }
-    if ((errno != EWOULDBLOCK && errno != EINTR) || vtx::sync::NowMs() >= deadline) break;
-    usleep(10000);
-  }
-  close(fd);
-}
-
-CreationLock::~CreationLock() {
-  if (fd_ >= 0) close(fd_);
+  ScopedFd fd = OpenFile(JoinPath(folder, kCreationLockName).c_str(), O_RDWR | O_CREAT, 0600);
+  if (fd && SUCCEEDED(LockWithin(fd.Get(), timeoutMs))) fd_ = std::move(fd);
 }
 
 OtherManager FindOtherManager() {

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "platform/files.h"
 #include "platform/messages.h"
 
 namespace vtx::manager {
@@ -17,13 +18,12 @@ std::string ManagerSocketPath();
 class CreationLock {
  public:
   explicit CreationLock(DWORD timeoutMs = 10000);
-  ~CreationLock();
   CreationLock(const CreationLock&) = delete;
   CreationLock& operator=(const CreationLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return static_cast<bool>(fd_); }
 
  private:
-  int fd_ = -1;
+  ScopedFd fd_;
 };
 
 // Another manager: a window of this process, or the manager that serves the user's socket.

@@ -19,6 +19,7 @@
 
 #include "engine/currency/settings.h"
 #include "engine/foundation/resourcelib.h"
+#include "manager/controlids.h"
 #include "manager/currencysheet.h"
 #include "manager/currencysort.h"
 #include "manager/currencytexts.h"
@@ -77,7 +78,7 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
   };
 
   // The currencies.
-  list_ = kit_.Add(1108, new QTreeWidget(this));
+  list_ = kit_.Add(localeformatsdialog::kCurrencyList, new QTreeWidget(this));
   list_->setColumnCount(5);
   QStringList headers;
   for (UINT id : kStrInfoColumn) headers << kit_.Text(id);
@@ -90,9 +91,9 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
   list_->setFont(font);
   list_->header()->setSectionsClickable(true);
   list_->header()->setStretchLastSection(false);
-  QPushButton* properties = kit_.AddButton(1110, kStrCurrencyPropertiesButton);
-  QPushButton* resetTexts = kit_.AddButton(1112, kStrResetTextsButton);
-  QPushButton* resetList = kit_.AddButton(1113, kStrResetListButton);
+  QPushButton* properties = kit_.AddButton(localeformatsdialog::kCurrencyProperties, kStrCurrencyPropertiesButton);
+  QPushButton* resetTexts = kit_.AddButton(localeformatsdialog::kResetNames, kStrResetTextsButton);
+  QPushButton* resetList = kit_.AddButton(localeformatsdialog::kResetList, kStrResetListButton);
 
   // The formats.
   auto combo = [&](int id, bool withFont) {
@@ -102,23 +103,24 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
     c->setMinimumContentsLength(12);
     return c;
   };
-  positiveSymbol_ = combo(1119, true);
-  positiveIso_ = combo(1121, true);
-  negativeSymbol_ = combo(1120, true);
-  negativeIso_ = combo(1122, true);
-  digits_ = combo(1124, false);
+  positiveSymbol_ = combo(localeformatsdialog::kPositiveSymbol, true);
+  positiveIso_ = combo(localeformatsdialog::kPositiveIso, true);
+  negativeSymbol_ = combo(localeformatsdialog::kNegativeSymbol, true);
+  negativeIso_ = combo(localeformatsdialog::kNegativeIso, true);
+  digits_ = combo(localeformatsdialog::kDigits, false);
   digits_->setMinimumContentsLength(3);
-  decimal_ = combo(1123, true);
-  thousand_ = combo(1125, true);
+  decimal_ = combo(localeformatsdialog::kDecimalSeparator, true);
+  thousand_ = combo(localeformatsdialog::kThousandSeparator, true);
   for (QComboBox* c : {decimal_, thousand_}) {
     c->setEditable(true);
     c->setInsertPolicy(QComboBox::NoInsert);
     c->lineEdit()->setMaxLength(3);
     c->setMinimumContentsLength(3);
   }
-  grouping_ = combo(1126, true);
-  capitalize_ = kit_.Add(1127, new QCheckBox(kit_.Text(kStrCapitalizeTitles), this));
-  const int sampleIds[4] = {1128, 1130, 1129, 1131};
+  grouping_ = combo(localeformatsdialog::kGrouping, true);
+  capitalize_ = kit_.Add(localeformatsdialog::kCapitalizeTitles, new QCheckBox(kit_.Text(kStrCapitalizeTitles), this));
+  const int sampleIds[4] = {localeformatsdialog::kPositiveSymbolSample, localeformatsdialog::kPositiveIsoSample,
+                            localeformatsdialog::kNegativeSymbolSample, localeformatsdialog::kNegativeIsoSample};
   for (int i = 0; i < 4; ++i) {
     samples_[i] = kit_.Add(sampleIds[i], new QLabel(this));
     samples_[i]->setFont(font);
@@ -126,7 +128,7 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
     samples_[i]->setFrameShape(QFrame::StyledPanel);
     samples_[i]->setTextInteractionFlags(Qt::NoTextInteraction);
   }
-  QPushButton* resetFormats = kit_.AddButton(1114, kStrResetFormatsButton);
+  QPushButton* resetFormats = kit_.AddButton(localeformatsdialog::kResetFormats, kStrResetFormatsButton);
 
   auto* currencies = new QGroupBox(kit_.Text(kStrLocaleCurrenciesGroup), this);
   auto* top = new QVBoxLayout(currencies);
@@ -140,29 +142,30 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
 
   auto* formats = new QGroupBox(kit_.Text(kStrLocaleFormatsGroup), this);
   auto* grid = new QGridLayout(formats);
-  kit_.AddRow(grid, 0, 3302, kStrPositiveSymbolLabel, positiveSymbol_);
-  kit_.AddRow(grid, 1, 3304, kStrNegativeSymbolLabel, negativeSymbol_);
-  kit_.AddRow(grid, 2, 3316, kStrSymbolSampleLabel, samples_[0]);
+  kit_.AddRow(grid, 0, localeformatsdialog::kPositiveSymbolLabel, kStrPositiveSymbolLabel, positiveSymbol_);
+  kit_.AddRow(grid, 1, localeformatsdialog::kNegativeSymbolLabel, kStrNegativeSymbolLabel, negativeSymbol_);
+  kit_.AddRow(grid, 2, localeformatsdialog::kSymbolSampleLabel, kStrSymbolSampleLabel, samples_[0]);
   grid->addWidget(samples_[2], 3, 1);
   grid->setColumnMinimumWidth(2, 16);
-  grid->addWidget(kit_.AddLabel(3303, kStrPositiveIsoLabel, positiveIso_), 0, 3);
+  grid->addWidget(kit_.AddLabel(localeformatsdialog::kPositiveIsoLabel, kStrPositiveIsoLabel, positiveIso_), 0, 3);
   grid->addWidget(positiveIso_, 0, 4);
-  grid->addWidget(kit_.AddLabel(3305, kStrNegativeIsoLabel, negativeIso_), 1, 3);
+  grid->addWidget(kit_.AddLabel(localeformatsdialog::kNegativeIsoLabel, kStrNegativeIsoLabel, negativeIso_), 1, 3);
   grid->addWidget(negativeIso_, 1, 4);
-  grid->addWidget(kit_.AddLabel(3317, kStrIsoSampleLabel), 2, 3);
+  grid->addWidget(kit_.AddLabel(localeformatsdialog::kIsoSampleLabel, kStrIsoSampleLabel), 2, 3);
   grid->addWidget(samples_[1], 2, 4);
   grid->addWidget(samples_[3], 3, 4);
   auto* numbers = new QHBoxLayout;
-  numbers->addWidget(kit_.AddLabel(3306, kStrDigitsLabel, digits_));
+  numbers->addWidget(kit_.AddLabel(localeformatsdialog::kDigitsLabel, kStrDigitsLabel, digits_));
   numbers->addWidget(digits_);
   numbers->addSpacing(12);
-  numbers->addWidget(kit_.AddLabel(3307, kStrDecimalSeparatorLabel, decimal_));
+  numbers->addWidget(kit_.AddLabel(localeformatsdialog::kDecimalSeparatorLabel, kStrDecimalSeparatorLabel, decimal_));
   numbers->addWidget(decimal_);
   numbers->addSpacing(12);
-  numbers->addWidget(kit_.AddLabel(3308, kStrThousandSeparatorLabel, thousand_));
+  numbers->addWidget(
+      kit_.AddLabel(localeformatsdialog::kThousandSeparatorLabel, kStrThousandSeparatorLabel, thousand_));
   numbers->addWidget(thousand_);
   numbers->addSpacing(12);
-  numbers->addWidget(kit_.AddLabel(3309, kStrGroupingLabel, grouping_));
+  numbers->addWidget(kit_.AddLabel(localeformatsdialog::kGroupingLabel, kStrGroupingLabel, grouping_));
   numbers->addWidget(grouping_);
   numbers->addStretch();
   grid->addLayout(numbers, 4, 0, 1, 5);
@@ -178,11 +181,36 @@ CLocaleFormatsDialog::CLocaleFormatsDialog(CSettings& settings, CCurrencyLocale&
   layout->addWidget(MakeButtons());
   resize(640, 600);
 
-  kit_.SetHelpMap({{IDC_OK, 276},  {IDC_CANCEL, 277}, {1108, 256}, {1110, 258}, {1112, 260}, {1113, 261},
-                   {1114, 262},    {1119, 264},       {1120, 266}, {1121, 263}, {1122, 265}, {1123, 268},
-                   {1124, 269},    {1125, 270},       {1126, 271}, {1127, 267}, {1128, 273}, {1129, 275},
-                   {1130, 272},    {1131, 274},       {3302, 264}, {3303, 263}, {3304, 266}, {3305, 265},
-                   {3306, 269},    {3307, 268},       {3308, 270}, {3309, 271}, {3316, 273}, {3317, 272}});
+  kit_.SetHelpMap({{IDC_OK, 276},
+                   {IDC_CANCEL, 277},
+                   {localeformatsdialog::kCurrencyList, 256},
+                   {localeformatsdialog::kCurrencyProperties, 258},
+                   {localeformatsdialog::kResetNames, 260},
+                   {localeformatsdialog::kResetList, 261},
+                   {localeformatsdialog::kResetFormats, 262},
+                   {localeformatsdialog::kPositiveSymbol, 264},
+                   {localeformatsdialog::kNegativeSymbol, 266},
+                   {localeformatsdialog::kPositiveIso, 263},
+                   {localeformatsdialog::kNegativeIso, 265},
+                   {localeformatsdialog::kDecimalSeparator, 268},
+                   {localeformatsdialog::kDigits, 269},
+                   {localeformatsdialog::kThousandSeparator, 270},
+                   {localeformatsdialog::kGrouping, 271},
+                   {localeformatsdialog::kCapitalizeTitles, 267},
+                   {localeformatsdialog::kPositiveSymbolSample, 273},
+                   {localeformatsdialog::kNegativeSymbolSample, 275},
+                   {localeformatsdialog::kPositiveIsoSample, 272},
+                   {localeformatsdialog::kNegativeIsoSample, 274},
+                   {localeformatsdialog::kPositiveSymbolLabel, 264},
+                   {localeformatsdialog::kPositiveIsoLabel, 263},
+                   {localeformatsdialog::kNegativeSymbolLabel, 266},
+                   {localeformatsdialog::kNegativeIsoLabel, 265},
+                   {localeformatsdialog::kDigitsLabel, 269},
+                   {localeformatsdialog::kDecimalSeparatorLabel, 268},
+                   {localeformatsdialog::kThousandSeparatorLabel, 270},
+                   {localeformatsdialog::kGroupingLabel, 271},
+                   {localeformatsdialog::kSymbolSampleLabel, 273},
+                   {localeformatsdialog::kIsoSampleLabel, 272}});
 
   // Initialisation: the list and its selection (its widths when it is shown), then the formats.
   for (CCurrencyLocaleInfo* info : *working_) AddRow(info);
@@ -320,7 +348,7 @@ QTreeWidgetItem* CLocaleFormatsDialog::SelectedRow() const {
 }
 
 void CLocaleFormatsDialog::UpdatePropertiesButton() {
-  kit_.Control(1110)->setEnabled(list_->selectedItems().size() == 1);
+  kit_.Control(localeformatsdialog::kCurrencyProperties)->setEnabled(list_->selectedItems().size() == 1);
 }
 
 void CLocaleFormatsDialog::OnSelectionTimer() {

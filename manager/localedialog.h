@@ -30,8 +30,8 @@ class CLocaleFormatsDialog : public CKitDialog {
                        QWidget* owner, HMODULE module);
   ~CLocaleFormatsDialog() override;
 
-  // The currency properties of a code with the working copy as locale (button 1110); the
-  // properties sheet unless a test sets its own. 1 when the sheet stored something.
+  // The currency properties of a code with the working copy as locale (its properties
+  // button); the properties sheet unless a test sets its own. 1 when the sheet stored something.
   using PropertiesOpener = std::function<int(const char* code, CCurrencyLocale& working, QWidget* owner)>;
   void SetPropertiesOpener(PropertiesOpener opener) { openProperties_ = std::move(opener); }
   // Timers 1 (selection), 2 and 3 (a separator picked from its list) run this long (250 ms).
@@ -86,7 +86,7 @@ class CLocaleFormatsDialog : public CKitDialog {
   QComboBox* thousand_;
   QComboBox* grouping_;
   QCheckBox* capitalize_;
-  QLabel* samples_[4];  // 1128, 1130, 1129, 1131
+  QLabel* samples_[4];  // with symbol and ISO code: positive, then negative
   QTimer timers_[3];
   int sortColumn_ = -1;
   bool descending_ = false;

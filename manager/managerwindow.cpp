@@ -3,8 +3,6 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +17,7 @@
 #include "manager/qtparts.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
@@ -228,7 +227,7 @@ DWORD CManagerWindow::OnSocketRequest(DWORD_PTR context, DWORD msg, WPARAM, LPAR
   // Only the user's own processes, and they may only ask to open the configuration or to close.
   uid_t uid;
   gid_t gid;
-  if (!self->server_.Caller(&uid, &gid) || uid != geteuid()) return 0;
+  if (!self->server_.Caller(&uid, &gid) || uid != vtx::sys::Geteuid()) return 0;
   if (msg != WM_VXMGR_OPENCONFIGURATION && msg != WM_VXMGR_CLOSE) return 0;
   if (self->parts_.onRequest) self->parts_.onRequest(msg);
   if (!self->window_) return 0;
@@ -288,7 +287,7 @@ namespace {
 
 bool HaveDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* v = std::getenv(name);
+    const char* v = vtx::sys::Getenv(name);
     if (v && *v) return true;
   }
   return false;

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include "engine/notify/messagewindow.h"
+#include "manager/controlids.h"
 #include "manager/dialogkit.h"
 #include "manager/qtparts.h"
 #include "platform/errors.h"
@@ -19,10 +20,6 @@ namespace vtx::manager {
 
 namespace {
 
-constexpr int kPlainEditControl = 1090;
-constexpr int kRichEditControl = 1046;
-constexpr int kSizeGrip = 1088;
-constexpr int kOkButton = 1;
 // The text fills the dialog less these margins; the OK button sits centred in the strip below.
 constexpr int kMarginWidth = 22;
 constexpr int kMarginHeight = 50;
@@ -45,18 +42,18 @@ MessageDialog::MessageDialog(const vtx::ui::MessageDialogSpec& spec) : QDialog(n
 
   text_ = new QPlainTextEdit(this);
   text_->setReadOnly(true);
-  SetVtxId(text_, spec.flags & vtx::ui::kMessageDialogRichEdit ? kRichEditControl : kPlainEditControl);
+  SetVtxId(text_, spec.flags & vtx::ui::kMessageDialogRichEdit ? messagedialog::kRichEdit : messagedialog::kPlainEdit);
   QPalette palette = text_->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Button));
   text_->setPalette(palette);
 
   buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   buttons_->setCenterButtons(true);
-  SetVtxId(buttons_->button(QDialogButtonBox::Ok), kOkButton);
-  connect(buttons_, &QDialogButtonBox::accepted, this, [this] { done(1); });  // IDOK
+  SetVtxId(buttons_->button(QDialogButtonBox::Ok), IDC_OK);
+  connect(buttons_, &QDialogButtonBox::accepted, this, [this] { done(IDOK); });
 
   setSizeGripEnabled(true);
-  if (QSizeGrip* grip = findChild<QSizeGrip*>()) SetVtxId(grip, kSizeGrip);
+  if (QSizeGrip* grip = findChild<QSizeGrip*>()) SetVtxId(grip, messagedialog::kSizeGrip);
   resize(520, 340);
   if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
   SetText(spec.text.c_str(), true);

@@ -20,7 +20,7 @@ class MessageDialog : public QDialog {
   // follows to the end when he was there.
   void SetText(const char* text, bool replace);
   QPlainTextEdit* TextControl() const { return text_; }
-  void reject() override { done(2); }  // IDCANCEL: Escape and the window's close button
+  void reject() override { done(IDCANCEL); }  // Escape and the window's close button
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

@@ -4,9 +4,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -15,6 +13,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/native/syscalls.h"
 #include "platform/sync.h"
 
 namespace vtx::manager {
@@ -23,9 +22,9 @@ namespace {
 
 // What the calling thread and the call share; it lives as long as either holds it.
 struct Shared {
-  Shared() : fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  Shared() : fd(vtx::sys::Eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
   ~Shared() {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) vtx::sys::Close(fd);
   }
   int fd;
   std::mutex m;
@@ -51,7 +50,7 @@ bool Launch(const std::shared_ptr<Shared>& shared, std::function<OffGuiReply()> 
         shared->done = true;
       }
       uint64_t one = 1;
-      if (write(shared->fd, &one, sizeof one) < 0) {
+      if (vtx::sys::Write(shared->fd, &one, sizeof one) < 0) {
       }
     }).detach();
   } catch (const std::system_error&) {
@@ -110,7 +109,7 @@ OffGuiOutcome OffGuiCalls::RunAndWait(std::function<OffGuiReply()> call, DWORD b
     int ms = deadline == vtx::sync::kNoDeadline ? -1 : vtx::sync::MsUntil(deadline);
     if (ms == 0) return OffGuiOutcome::TimedOut;
     pollfd p{shared->fd, POLLIN, 0};
-    poll(&p, 1, ms);
+    vtx::sys::Poll(&p, 1, ms);
   }
   return OffGuiOutcome::Done;
 }

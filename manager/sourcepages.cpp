@@ -18,6 +18,7 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
 #include "manager/configtexts.h"
+#include "manager/controlids.h"
 #include "manager/datasourcedialog.h"
 #include "manager/dialogs.h"
 #include "manager/duration.h"
@@ -127,23 +128,23 @@ void SourcesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& 
   Bind(sheet, page, kit);
   // The duration fields are one control with their arrows here: their help is the field's.
   HelpMap help = PageHelpMap(index);
-  help.push_back({1195, 55});
-  help.push_back({1196, 56});
+  help.push_back({sourcespage::kAtLeastUpDown, 55});
+  help.push_back({sourcespage::kAtMostUpDown, 56});
   kit.SetHelpMap(help);
 
-  list_ = kit.Add(kSourceListId, new QTreeWidget(page));
+  list_ = kit.Add(sourcespage::kSourceList, new QTreeWidget(page));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setAllColumnsShowFocus(true);
   list_->setUniformRowHeights(true);
-  sheet.AttachList(index, list_, kSourceListId);
+  sheet.AttachList(index, list_, sourcespage::kSourceList);
 
   auto* buttons = new QVBoxLayout;
-  buttons->addWidget(kit.AddButton(1014, kStrAddSource));
-  buttons->addWidget(kit.AddButton(1015, kStrEditSource));
-  buttons->addWidget(kit.AddButton(1020, kStrRemoveSource));
+  buttons->addWidget(kit.AddButton(sourcespage::kAddSource, kStrAddSource));
+  buttons->addWidget(kit.AddButton(sourcespage::kEditSource, kStrEditSource));
+  buttons->addWidget(kit.AddButton(sourcespage::kRemoveSource, kStrRemoveSource));
   auto* arrows = new QHBoxLayout;
-  for (auto [id, icon] : {std::pair{1161, kUpIcon}, std::pair{1162, kDownIcon}}) {
+  for (auto [id, icon] : {std::pair{sourcespage::kMoveUp, kUpIcon}, std::pair{sourcespage::kMoveDown, kDownIcon}}) {
     auto* b = kit.Add(id, new QPushButton(page));
     CIconButton().Set(page, id, icon, kit.Module());
     arrows->addWidget(b);
@@ -154,27 +155,27 @@ void SourcesPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& 
   top->addWidget(list_, 1);
   top->addLayout(buttons);
 
-  order_ = kit.Add(1165, new QComboBox(page));
+  order_ = kit.Add(sourcespage::kSourceOrder, new QComboBox(page));
   for (UINT item : kStrSourceOrderItems) order_->addItem(kit.Text(item));
   SetComboDropHeight(order_, 3);
   auto* retries = new QGridLayout;
-  kit.AddRow(retries, 0, 1166, kStrSourceOrderLabel, order_, 3);
-  attempts_ = AddNumberField(sheet, kit, index, 1022, 1163, 1, 10, page);
-  pause_ = AddNumberField(sheet, kit, index, 1024, 1164, 0, 32767, page);
-  kit.AddRow(retries, 1, 1021, kStrAttemptsLabel, attempts_);
-  retries->addWidget(kit.AddLabel(1023, kStrRetryPauseLabel, pause_), 1, 2);
+  kit.AddRow(retries, 0, sourcespage::kSourceOrderLabel, kStrSourceOrderLabel, order_, 3);
+  attempts_ = AddNumberField(sheet, kit, index, sourcespage::kAttempts, sourcespage::kAttemptsUpDown, 1, 10, page);
+  pause_ = AddNumberField(sheet, kit, index, sourcespage::kRetryPause, sourcespage::kRetryPauseUpDown, 0, 32767, page);
+  kit.AddRow(retries, 1, sourcespage::kAttemptsLabel, kStrAttemptsLabel, attempts_);
+  retries->addWidget(kit.AddLabel(sourcespage::kRetryPauseLabel, kStrRetryPauseLabel, pause_), 1, 2);
   retries->addWidget(pause_, 1, 3);
   retries->setColumnStretch(4, 1);
 
-  auto_ = kit.Add(1009, new QCheckBox(kit.Text(kStrAutoUpdate), page));
-  atLeast_ = AddDurationField(sheet, kit, index, 1012, 1195, page);
-  atMost_ = AddDurationField(sheet, kit, index, 1013, 1196, page);
+  auto_ = kit.Add(sourcespage::kAutoUpdate, new QCheckBox(kit.Text(kStrAutoUpdate), page));
+  atLeast_ = AddDurationField(sheet, kit, index, sourcespage::kAtLeast, sourcespage::kAtLeastUpDown, page);
+  atMost_ = AddDurationField(sheet, kit, index, sourcespage::kAtMost, sourcespage::kAtMostUpDown, page);
   auto* schedule = new QGridLayout;
   schedule->setContentsMargins(20, 0, 0, 0);
-  kit.AddRow(schedule, 0, 1016, kStrAtLeastLabel, atLeast_);
-  schedule->addWidget(kit.AddLabel(1018, kStrDurationUnits), 0, 2);
-  kit.AddRow(schedule, 1, 1017, kStrAtMostLabel, atMost_);
-  schedule->addWidget(kit.AddLabel(1019, kStrDurationUnits), 1, 2);
+  kit.AddRow(schedule, 0, sourcespage::kAtLeastLabel, kStrAtLeastLabel, atLeast_);
+  schedule->addWidget(kit.AddLabel(sourcespage::kAtLeastUnits, kStrDurationUnits), 0, 2);
+  kit.AddRow(schedule, 1, sourcespage::kAtMostLabel, kStrAtMostLabel, atMost_);
+  schedule->addWidget(kit.AddLabel(sourcespage::kAtMostUnits, kStrDurationUnits), 1, 2);
   schedule->setColumnStretch(3, 1);
   // Leaving a duration field shows what it will be read as.
   atLeast_->SetOnFocusOut([this] { atLeast_->Read(Data().UpdateAtLeast); });
@@ -236,32 +237,34 @@ void SourcesPage::UpdateButtons() {
   int selected = static_cast<int>(list_->selectedItems().size());
   int row = selected == 1 ? list_->indexOfTopLevelItem(list_->selectedItems().front()) : -1;
   int count = list_->topLevelItemCount();
-  kit_->Control(1015)->setEnabled(selected == 1);
-  kit_->Control(1020)->setEnabled(selected >= 1);
-  kit_->Control(1161)->setEnabled(row > 0);
-  kit_->Control(1162)->setEnabled(row >= 0 && row < count - 1);
+  kit_->Control(sourcespage::kEditSource)->setEnabled(selected == 1);
+  kit_->Control(sourcespage::kRemoveSource)->setEnabled(selected >= 1);
+  kit_->Control(sourcespage::kMoveUp)->setEnabled(row > 0);
+  kit_->Control(sourcespage::kMoveDown)->setEnabled(row >= 0 && row < count - 1);
   order_->setEnabled(count > 1);
 }
 
 void SourcesPage::UpdateSchedule() {
   bool on = auto_->isChecked();
-  for (int id : {1195, 1196, 1016, 1017, 1018, 1019}) kit_->Control(id)->setEnabled(on);
+  for (int id : {sourcespage::kAtLeastUpDown, sourcespage::kAtMostUpDown, sourcespage::kAtLeastLabel,
+                 sourcespage::kAtMostLabel, sourcespage::kAtLeastUnits, sourcespage::kAtMostUnits})
+    kit_->Control(id)->setEnabled(on);
 }
 
 bool SourcesPage::OnPageCommand(ConfigurationSheet&, QWidget*, int id, UINT, int) {
   switch (id) {
-    case 1014: Add(); return true;
-    case 1015: Edit(); return true;
-    case 1020: Remove(); return true;
-    case 1161: Move(true); return true;
-    case 1162: Move(false); return true;
-    case 1009: UpdateSchedule(); return true;
+    case sourcespage::kAddSource: Add(); return true;
+    case sourcespage::kEditSource: Edit(); return true;
+    case sourcespage::kRemoveSource: Remove(); return true;
+    case sourcespage::kMoveUp: Move(true); return true;
+    case sourcespage::kMoveDown: Move(false); return true;
+    case sourcespage::kAutoUpdate: UpdateSchedule(); return true;
     default: return false;
   }
 }
 
 LRESULT SourcesPage::OnPageNotify(ConfigurationSheet&, QWidget*, const PageNotification& n, int) {
-  if (n.controlId == kSourceListId && n.code == LVN_ITEMCHANGED) UpdateButtons();
+  if (n.controlId == sourcespage::kSourceList && n.code == LVN_ITEMCHANGED) UpdateButtons();
   return 0;
 }
 
@@ -380,34 +383,34 @@ class ConnectionPage : public ServerPage {
 
 void ConnectionPage::BuildPage(ConfigurationSheet& sheet, QWidget* page, CFormKit& kit, int) {
   Bind(sheet, page, kit);
-  dialUp_ = kit.Add(1029, new QRadioButton(kit.Text(kStrDialUp), page));
-  lan_ = kit.Add(1030, new QRadioButton(kit.Text(kStrLan), page));
+  dialUp_ = kit.Add(connectionpage::kDialUp, new QRadioButton(kit.Text(kStrDialUp), page));
+  lan_ = kit.Add(connectionpage::kLan, new QRadioButton(kit.Text(kStrLan), page));
   auto* connection = new QGridLayout;
   connection->addWidget(dialUp_, 0, 0);
-  connection->addWidget(kit.AddButton(1036, kStrDialUpSettings), 0, 1);
+  connection->addWidget(kit.AddButton(connectionpage::kDialUpSettings, kStrDialUpSettings), 0, 1);
   connection->addWidget(lan_, 1, 0);
-  connection->addWidget(kit.AddButton(1042, kStrLanSettings), 1, 1);
+  connection->addWidget(kit.AddButton(connectionpage::kLanSettings, kStrLanSettings), 1, 1);
   connection->setColumnStretch(2, 1);
 
-  proxy_ = kit.Add(1037, new QComboBox(page));
+  proxy_ = kit.Add(connectionpage::kProxy, new QComboBox(page));
   for (UINT item : kStrProxyItems) proxy_->addItem(kit.Text(item));
   SetComboDropHeight(proxy_, 3);
-  host_ = kit.Add(1040, new QLineEdit(page));
-  port_ = kit.Add(1034, new QLineEdit(page));
+  host_ = kit.Add(connectionpage::kProxyHost, new QLineEdit(page));
+  port_ = kit.Add(connectionpage::kProxyPort, new QLineEdit(page));
   port_->setMaxLength(100);
   port_->setMaximumWidth(port_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
-  noProxyForLan_ = kit.Add(1035, new QCheckBox(kit.Text(kStrNoProxyForLan), page));
+  noProxyForLan_ = kit.Add(connectionpage::kNoProxyForLan, new QCheckBox(kit.Text(kStrNoProxyForLan), page));
   auto* proxyLabel = new QLabel(kit.Text(kStrProxyLabel), page);
   proxyLabel->setBuddy(proxy_);
   auto* proxy = new QGridLayout;
   proxy->addWidget(proxyLabel, 0, 0);
   proxy->addWidget(proxy_, 0, 1, 1, 3);
-  kit.AddRow(proxy, 1, 1038, kStrProxyHostLabel, host_);
-  proxy->addWidget(kit.AddLabel(1039, kStrProxyPortLabel, port_), 1, 2);
+  kit.AddRow(proxy, 1, connectionpage::kProxyHostLabel, kStrProxyHostLabel, host_);
+  proxy->addWidget(kit.AddLabel(connectionpage::kProxyPortLabel, kStrProxyPortLabel, port_), 1, 2);
   proxy->addWidget(port_, 1, 3);
   proxy->addWidget(noProxyForLan_, 2, 1, 1, 3);
   auto* account = new QHBoxLayout;
-  account->addWidget(kit.AddButton(1041, kStrProxyAccount));
+  account->addWidget(kit.AddButton(connectionpage::kProxyAccount, kStrProxyAccount));
   account->addStretch();
   proxy->addLayout(account, 3, 1, 1, 3);
   proxy->setColumnStretch(1, 1);
@@ -437,25 +440,25 @@ void ConnectionPage::InitPage(ConfigurationSheet&, QWidget*, int) {
 }
 
 void ConnectionPage::UpdateEnabling() {
-  kit_->Control(1036)->setEnabled(dialUp_->isChecked());
+  kit_->Control(connectionpage::kDialUpSettings)->setEnabled(dialUp_->isChecked());
   // There is no system dialog of LAN settings to open here.
-  kit_->Control(1042)->setEnabled(false);
+  kit_->Control(connectionpage::kLanSettings)->setEnabled(false);
   bool named = proxy_->currentIndex() == kNamedProxyItem;
-  for (int id : {1038, 1039, 1040, 1034, 1041, 1035}) kit_->Control(id)->setEnabled(named);
+  for (int id : {connectionpage::kProxyHostLabel, connectionpage::kProxyPortLabel, connectionpage::kProxyHost,
+                 connectionpage::kProxyPort, connectionpage::kProxyAccount, connectionpage::kNoProxyForLan})
+    kit_->Control(id)->setEnabled(named);
 }
 
 bool ConnectionPage::OnPageCommand(ConfigurationSheet& sheet, QWidget*, int id, UINT, int) {
   CSettingsData& d = Data();
   switch (id) {
-    case 1029:
-    case 1030:
-    case 1037:
-      UpdateEnabling();
-      return true;
-    case 1036:
+    case connectionpage::kDialUp:
+    case connectionpage::kLan:
+    case connectionpage::kProxy: UpdateEnabling(); return true;
+    case connectionpage::kDialUpSettings:
       if (DialUpDialog(sheet.Settings(), page_, kit_->Module()) == IDC_OK) MarkChanged();
       return true;
-    case 1041: {
+    case connectionpage::kProxyAccount: {
       std::string user, password;
       if (AccountDialog(d.ProxyUserName.c_str(), d.ProxyPassword.c_str(), page_, kit_->Module(), 1, user, password) !=
           IDC_OK)

@@ -1,6 +1,5 @@
 #include "manager/traymenu.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include "manager/managerdefs.h"
 #include "platform/codepage.h"
 #include "platform/launcher.h"
+#include "platform/native/syscalls.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 
@@ -35,21 +35,21 @@ struct Entry {
 // The entries the menu shows, sorted; folders are only real folders, never links to them.
 std::vector<Entry> ListEntries(const std::string& folder) {
   std::vector<Entry> entries;
-  DIR* dir = opendir(folder.c_str());
+  DIR* dir = vtx::sys::Opendir(folder.c_str());
   if (!dir) return entries;
-  while (dirent* d = readdir(dir)) {
+  while (dirent* d = vtx::sys::Readdir(dir)) {
     if (d->d_name[0] == '.') continue;
     std::string path = folder + "/" + d->d_name;
     struct stat own, target;
-    if (lstat(path.c_str(), &own) != 0) continue;
+    if (vtx::sys::Lstat(path.c_str(), &own) != 0) continue;
     if (S_ISDIR(own.st_mode)) {
       entries.push_back({d->d_name, true});
     } else if (S_ISREG(own.st_mode) ||
-               (S_ISLNK(own.st_mode) && stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode))) {
+               (S_ISLNK(own.st_mode) && vtx::sys::Stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode))) {
       entries.push_back({d->d_name, false});
     }
   }
-  closedir(dir);
+  vtx::sys::Closedir(dir);
   std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     int c = UnicodeICompare(a.name.c_str(), b.name.c_str());
     return c != 0 ? c < 0 : a.name < b.name;
@@ -148,7 +148,7 @@ bool TrayMenuController::Build() {
   if (ReadAppPath("Path", path)) {
     std::string help = path + (path.back() == '/' ? "" : "/") + kHelpFile;
     struct stat st;
-    if (stat(help.c_str(), &st) == 0) helpFile_ = help;
+    if (vtx::sys::Stat(help.c_str(), &st) == 0) helpFile_ = help;
   }
   bool haveActions = ReadAppPath("Actions", actionsFolder_);
   table_ = {kStrMenuOpen | kMenuStateDefault << 16,

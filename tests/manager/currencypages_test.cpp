@@ -153,13 +153,13 @@ class CurrencyPagesTest : public QObject {
         SelectRows(choice->List(), {"FRF", "JPY"});
         choice->OkButton()->click();
       });
-      run.sheet->Command(0, 1012);
-      QTreeWidget* list = run.List(0, 1003);
+      run.sheet->Command(0, currencylistpage::kAdd);
+      QTreeWidget* list = run.List(0, currencylistpage::kCurrencyList);
       QVERIFY(Row(list, "FRF") && Row(list, "JPY"));
       QVERIFY(w.PageChanged(0));
       // Page 1 shows them in the list.
       w.SetCurrentPage(1);
-      QCOMPARE(Row(run.List(1, 1140), "FRF")->text(4), CatalogueText(run.lib, 244));
+      QCOMPARE(Row(run.List(1, databasepage::kDatabaseList), "FRF")->text(4), CatalogueText(run.lib, 244));
       w.OkButton()->click();
     });
     QVERIFY(ok);
@@ -179,15 +179,15 @@ class CurrencyPagesTest : public QObject {
     std::strcpy(run.settings.GetData()->BaseUnit, "USD");
     run.Run(1, [&](PropertySheet& w) {
       w.SetCurrentPage(0);
-      QTreeWidget* list = run.List(0, 1003);
+      QTreeWidget* list = run.List(0, currencylistpage::kCurrencyList);
       QCOMPARE(list->headerItem()->text(2), QString("Rate in USD"));
       QCOMPARE(Row(list, "GBP")->text(2).left(5), QString("1.714"));  // USD per GBP
       SelectRows(list, {"USD"});
-      run.sheet->Command(0, 1013);
+      run.sheet->Command(0, currencylistpage::kRemove);
       QCOMPARE(QString(run.Edited().GetData()->BaseUnit), QString("EUR"));
       QCOMPARE(list->headerItem()->text(2), QString("Rate in EUR"));
       QCOMPARE(Row(list, "GBP")->text(2).left(5), QString("1.428"));
-      QCOMPARE(Row(run.List(1, 1140), "USD")->text(4), CatalogueText(run.lib, 245));
+      QCOMPARE(Row(run.List(1, databasepage::kDatabaseList), "USD")->text(4), CatalogueText(run.lib, 245));
       w.reject();
     });
   }
@@ -202,8 +202,8 @@ class CurrencyPagesTest : public QObject {
         combo->setCurrentIndex(combo->findText("GBP", Qt::MatchStartsWith));
         static_cast<CListChoiceDialog*>(d)->OkButton()->click();
       });
-      run.sheet->Command(0, 1017);
-      QTreeWidget* list = run.List(0, 1003);
+      run.sheet->Command(0, currencylistpage::kChooseBase);
+      QTreeWidget* list = run.List(0, currencylistpage::kCurrencyList);
       QCOMPARE(list->headerItem()->text(2), QString("Rate in GBP"));
       QCOMPARE(Row(list, "GBP")->text(2), QString("1"));
       QVERIFY(w.PageChanged(0));
@@ -216,9 +216,9 @@ class CurrencyPagesTest : public QObject {
     SetUnitHits("USD", 5);
     SetUnitHits("GBP", 3000000000u);
     run.Run(0, [&](PropertySheet& w) {
-      QTreeWidget* list = run.List(0, 1003);
+      QTreeWidget* list = run.List(0, currencylistpage::kCurrencyList);
       QCOMPARE(Row(list, "GBP")->text(4), QString("3000000000"));
-      run.sheet->Command(0, 1019);
+      run.sheet->Command(0, currencylistpage::kResetHits);
       QCOMPARE(Hits("USD"), DWORD{0});
       QCOMPARE(Row(list, "USD")->text(4), QString("0"));
       QVERIFY(!w.PageChanged(0));
@@ -242,7 +242,7 @@ class CurrencyPagesTest : public QObject {
         text = report->TextControl()->toPlainText();
         report->reject();
       });
-      qobject_cast<QPushButton*>(run.sheet->Kit(0)->Control(1025))->click();
+      qobject_cast<QPushButton*>(run.sheet->Kit(0)->Control(currencylistpage::kRatesInfo))->click();
       w.reject();
     });
     QCOMPARE(title, CatalogueText(run.lib, 422));
@@ -255,9 +255,9 @@ class CurrencyPagesTest : public QObject {
     PagesRun run;
     bool ok = run.Run(0, [&](PropertySheet& w) {
       CFormKit& kit = *run.sheet->Kit(0);
-      kit.Control<QComboBox>(1158)->setCurrentIndex(2);
-      kit.Control<QComboBox>(1161)->setCurrentIndex(1);
-      kit.Control<QComboBox>(1163)->setCurrentIndex(2);
+      kit.Control<QComboBox>(currencylistpage::kUpdateRule)->setCurrentIndex(2);
+      kit.Control<QComboBox>(currencylistpage::kConflictingEmu)->setCurrentIndex(1);
+      kit.Control<QComboBox>(currencylistpage::kUnknownCurrencies)->setCurrentIndex(2);
       w.OkButton()->click();
     });
     QVERIFY(ok);
@@ -277,12 +277,12 @@ class CurrencyPagesTest : public QObject {
       bool ok = run.Run(1, [&](PropertySheet& w) {
         w.SetCurrentPage(0);
         w.SetCurrentPage(1);
-        QTreeWidget* list = run.List(1, 1140);
+        QTreeWidget* list = run.List(1, databasepage::kDatabaseList);
         SelectRows(list, {"GBP"});
-        run.sheet->Command(1, 1143);
+        run.sheet->Command(1, databasepage::kRemove);
         QVERIFY(!Row(list, "GBP"));
         QCOMPARE(list->selectedItems().size(), 1);  // the next row
-        QVERIFY(!Row(run.List(0, 1003), "GBP"));
+        QVERIFY(!Row(run.List(0, currencylistpage::kCurrencyList), "GBP"));
         QCOMPARE(Hits("GBP"), DWORD{7});
         if (accept)
           w.OkButton()->click();
@@ -310,8 +310,10 @@ class CurrencyPagesTest : public QObject {
       for (int answer : {IDYES, IDNO, IDCANCEL})
         for (bool ignore : {false, true})
           QTest::newRow(qPrintable(QString("%1 %2 %3")
-                                       .arg(selection ? "1145" : "1144")
-                                       .arg(answer == IDYES ? "Yes" : answer == IDNO ? "No" : "Cancel")
+                                       .arg(selection ? "selected" : "database")
+                                       .arg(answer == IDYES  ? "Yes"
+                                            : answer == IDNO ? "No"
+                                                             : "Cancel")
                                        .arg(ignore ? "ignored" : "update")))
               << selection << answer << ignore;
   }
@@ -336,8 +338,8 @@ class CurrencyPagesTest : public QObject {
 
     ScriptedBoxes boxes({answer});
     run.Run(1, [&](PropertySheet& w) {
-      if (selection) SelectRows(run.List(1, 1140), {"QQQ", "USD", "DEM"});
-      run.sheet->Command(1, selection ? 1145 : 1144);
+      if (selection) SelectRows(run.List(1, databasepage::kDatabaseList), {"QQQ", "USD", "DEM"});
+      run.sheet->Command(1, selection ? databasepage::kResetSelected : databasepage::kResetDatabase);
       QCOMPARE(w.PageChanged(1), answer != IDCANCEL);
       w.OkButton()->click();
     });
@@ -380,12 +382,12 @@ class CurrencyPagesTest : public QObject {
       run.settings.GetLocaleList()->GetLocale(1031)->SetDecimalSeparator(u"#");
       ScriptedBoxes boxes({answer});
       run.Run(2, [&](PropertySheet& w) {
-        QTreeWidget* list = run.List(2, 1105);
+        QTreeWidget* list = run.List(2, localespage::kLocaleList);
         // The default locale is selected at the start.
         QCOMPARE(list->selectedItems().size(), 1);
         QCOMPARE(list->selectedItems().front()->text(0), QString("1033"));
         SelectRows(list, {"1031"});
-        auto* copy = run.sheet->Kit(2)->Control<QCheckBox>(1138);
+        auto* copy = run.sheet->Kit(2)->Control<QCheckBox>(localespage::kCopyLocale);
         copy->setChecked(true);
         SelectRows(list, {"1040"});
         QVERIFY(!copy->isChecked());
@@ -403,9 +405,9 @@ class CurrencyPagesTest : public QObject {
   void MakeDefault() {
     PagesRun run;
     bool ok = run.Run(2, [&](PropertySheet& w) {
-      SelectRows(run.List(2, 1105), {"1031"});
-      run.sheet->Command(2, 1107);
-      QVERIFY(run.sheet->Kit(2)->Control<QLabel>(1104)->text().startsWith("1031 - German"));
+      SelectRows(run.List(2, localespage::kLocaleList), {"1031"});
+      run.sheet->Command(2, localespage::kMakeDefault);
+      QVERIFY(run.sheet->Kit(2)->Control<QLabel>(localespage::kDefaultLocale)->text().startsWith("1031 - German"));
       w.OkButton()->click();
     });
     QVERIFY(ok);

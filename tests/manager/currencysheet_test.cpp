@@ -110,7 +110,7 @@ class CurrencySheetTest : public QObject {
       CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, kSheetEdit | kSheetRateRequired);
       QVERIFY(sheet.Open(c.code));
       sheet.Create(nullptr);
-      QLineEdit* rate = Edit(sheet, 0, 1121);
+      QLineEdit* rate = Edit(sheet, 0, currencysheet::kRate);
       QVERIFY2(rate->text().startsWith(c.shown), qPrintable(QString("%1/%2: %3").arg(c.base, c.code, rate->text())));
       QCOMPARE(sheet.RateMode(), c.mode);
       QCOMPARE(rate->isEnabled(), c.mode == 0);
@@ -123,7 +123,7 @@ class CurrencySheetTest : public QObject {
     CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, kSheetEdit | kSheetRateRequired);
     QVERIFY(sheet.Open("GBP"));
     sheet.Create(nullptr);
-    Type(Edit(sheet, 0, 1121), "0.5");
+    Type(Edit(sheet, 0, currencysheet::kRate), "0.5");
     QCOMPARE(PressOk(sheet), IDC_OK);
     // 0.5 GBP per USD is 0.6 GBP per euro.
     QCOMPARE(f.Active("GBP")->dRate, 0.6);
@@ -138,20 +138,34 @@ class CurrencySheetTest : public QObject {
       const char* text;
       bool valid;
     } cases[] = {
-        {"code", 1130, "QQQ", true},     {"code", 1130, "q1", true},      {"code", 1130, "", false},
-        {"code", 1130, "Q=Q", false},    {"code", 1130, "Q Q", false},    {"code", 1130, "\xc3\x9cQ", false},
-        {"code", 1130, "[Q", false},     {"numeric", 1127, "999", true},  {"numeric", 1127, "", true},
-        {"numeric", 1127, "-1", false},  {"numeric", 1127, "1e2", false}, {"rate", 1121, "1.25", true},
-        {"rate", 1121, "0", true},       {"rate", 1121, "-1", false},     {"rate", 1121, "1.5abc", false},
-        {"rate", 1121, "", true},        {"smallest", 1123, "0.005", true}, {"smallest", 1123, "", true},
-        {"smallest", 1123, "0", false},  {"smallest", 1123, "-0.01", false}, {"smallest", 1123, "x", false},
+        {"code", currencysheet::kCode, "QQQ", true},
+        {"code", currencysheet::kCode, "q1", true},
+        {"code", currencysheet::kCode, "", false},
+        {"code", currencysheet::kCode, "Q=Q", false},
+        {"code", currencysheet::kCode, "Q Q", false},
+        {"code", currencysheet::kCode, "\xc3\x9cQ", false},
+        {"code", currencysheet::kCode, "[Q", false},
+        {"numeric", currencysheet::kNumericCode, "999", true},
+        {"numeric", currencysheet::kNumericCode, "", true},
+        {"numeric", currencysheet::kNumericCode, "-1", false},
+        {"numeric", currencysheet::kNumericCode, "1e2", false},
+        {"rate", currencysheet::kRate, "1.25", true},
+        {"rate", currencysheet::kRate, "0", true},
+        {"rate", currencysheet::kRate, "-1", false},
+        {"rate", currencysheet::kRate, "1.5abc", false},
+        {"rate", currencysheet::kRate, "", true},
+        {"smallest", currencysheet::kSmallest, "0.005", true},
+        {"smallest", currencysheet::kSmallest, "", true},
+        {"smallest", currencysheet::kSmallest, "0", false},
+        {"smallest", currencysheet::kSmallest, "-0.01", false},
+        {"smallest", currencysheet::kSmallest, "x", false},
     };
     for (const auto& c : cases) {
       Fixture f(c_->lib);
       CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, 0);
       QVERIFY(sheet.Open(nullptr));
       sheet.Create(nullptr);
-      if (c.id != 1130) Type(Edit(sheet, 0, 1130), "QQQ");
+      if (c.id != currencysheet::kCode) Type(Edit(sheet, 0, currencysheet::kCode), "QQQ");
       Type(Edit(sheet, 0, c.id), QString::fromUtf8(c.text));
       QVERIFY2(sheet.Valid() == c.valid, qPrintable(QString("%1 \"%2\"").arg(c.field, QString::fromUtf8(c.text))));
       QCOMPARE(sheet.Window()->OkButton()->isEnabled(), c.valid);
@@ -162,7 +176,7 @@ class CurrencySheetTest : public QObject {
       CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, kSheetEdit | kSheetRateRequired);
       QVERIFY(sheet.Open("USD"));
       sheet.Create(nullptr);
-      Type(Edit(sheet, 0, 1121), text);
+      Type(Edit(sheet, 0, currencysheet::kRate), text);
       QVERIFY(!sheet.Valid());
     }
   }
@@ -174,19 +188,19 @@ class CurrencySheetTest : public QObject {
     sheet.Create(nullptr);
     QCOMPARE(sheet.Window()->windowTitle(), CatalogueText(c_->lib, 35));
     // The rate's caption names the currency once it has a code.
-    auto* caption = sheet.Kit(0)->Control<QLabel>(1147);
+    auto* caption = sheet.Kit(0)->Control<QLabel>(currencysheet::kRateLabel);
     QVERIFY2(QRegularExpression(R"(^&Rate \(per [A-Z]{3}\):$)").match(caption->text()).hasMatch(),
              qPrintable(caption->text()));
-    Type(Edit(sheet, 0, 1130), "qq1");
+    Type(Edit(sheet, 0, currencysheet::kCode), "qq1");
     QVERIFY2(QRegularExpression(R"(^&Rate \(qq1 per [A-Z]{3}\):$)", QRegularExpression::CaseInsensitiveOption)
                  .match(caption->text())
                  .hasMatch(),
              qPrintable(caption->text()));
-    Type(Edit(sheet, 0, 1127), "42");
-    Type(Edit(sheet, 0, 1121), "12.50");
-    Type(Edit(sheet, 0, 1123), "0.005");
-    sheet.Kit(0)->Control<QComboBox>(1129)->setCurrentIndex(2);
-    sheet.Kit(0)->Control<QCheckBox>(1146)->setChecked(false);
+    Type(Edit(sheet, 0, currencysheet::kNumericCode), "42");
+    Type(Edit(sheet, 0, currencysheet::kRate), "12.50");
+    Type(Edit(sheet, 0, currencysheet::kSmallest), "0.005");
+    sheet.Kit(0)->Control<QComboBox>(currencysheet::kRegime)->setCurrentIndex(2);
+    sheet.Kit(0)->Control<QCheckBox>(currencysheet::kPhysical)->setChecked(false);
     QCOMPARE(PressOk(sheet), IDC_OK);
     CurrencyData* q = f.Db("QQ1");
     QVERIFY(q);
@@ -207,8 +221,8 @@ class CurrencySheetTest : public QObject {
       CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, 0);
       QVERIFY(sheet.Open(nullptr));
       sheet.Create(nullptr);
-      Type(Edit(sheet, 0, 1130), "usd");
-      Type(Edit(sheet, 0, 1127), "1");
+      Type(Edit(sheet, 0, currencysheet::kCode), "usd");
+      Type(Edit(sheet, 0, currencysheet::kNumericCode), "1");
       CAllCurrencies& db = f.s.GetData()->Currencies;
       const int32_t usd = db.IFindCode("USD");
       QCOMPARE(db.Find(before.dwNumericCode), usd);  // the look-up by number is built
@@ -230,8 +244,8 @@ class CurrencySheetTest : public QObject {
     CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, kSheetEdit);
     QVERIFY(sheet.Open("USD"));
     sheet.Create(nullptr);
-    QCOMPARE(Edit(sheet, 0, 1121)->text(), QString("1.0"));
-    Type(Edit(sheet, 0, 1127), "840");
+    QCOMPARE(Edit(sheet, 0, currencysheet::kRate)->text(), QString("1.0"));
+    Type(Edit(sheet, 0, currencysheet::kNumericCode), "840");
     QCOMPARE(PressOk(sheet), IDC_OK);
     QCOMPARE(f.Db("USD")->dRate, 0.0);
     QCOMPARE(f.Active("USD")->dRate, -1.0);
@@ -244,7 +258,7 @@ class CurrencySheetTest : public QObject {
       CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, kSheetEdit | kSheetRateRequired);
       QVERIFY(sheet.Open("USD"));
       sheet.Create(nullptr);
-      Type(Edit(sheet, 0, 1123), "0.05");
+      Type(Edit(sheet, 0, currencysheet::kSmallest), "0.05");
       QCOMPARE(PressOk(sheet), IDC_OK);
       QCOMPARE(U64(f.Active("USD")->ftLastChange), 7u);
       QCOMPARE(f.Active("USD")->dSmallest, 0.05);
@@ -254,8 +268,8 @@ class CurrencySheetTest : public QObject {
       CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, kSheetEdit | kSheetRateRequired);
       QVERIFY(sheet.Open("USD"));
       sheet.Create(nullptr);
-      Type(Edit(sheet, 0, 1121), "1.3");
-      sheet.Kit(0)->Control<QCheckBox>(1144)->setChecked(false);
+      Type(Edit(sheet, 0, currencysheet::kRate), "1.3");
+      sheet.Kit(0)->Control<QCheckBox>(currencysheet::kLegalTender)->setChecked(false);
       QCOMPARE(PressOk(sheet), IDC_OK);
       QCOMPARE(U64(f.Active("USD")->ftLastChange), kNow);
       QCOMPARE(f.Active("USD")->dRate, 1.3);
@@ -266,7 +280,7 @@ class CurrencySheetTest : public QObject {
     CCurrencyPropertiesSheet sheet(f.s, nullptr, c_->lib, kSheetEdit);
     QVERIFY(sheet.Open("USD"));
     sheet.Create(nullptr);
-    Type(Edit(sheet, 0, 1121), "0");
+    Type(Edit(sheet, 0, currencysheet::kRate), "0");
     QCOMPARE(PressOk(sheet), IDC_OK);
     QCOMPARE(f.Active("USD")->dRate, 1.3);
   }
@@ -286,13 +300,13 @@ class CurrencySheetTest : public QObject {
     sheet.Create(nullptr);
     QCOMPARE(sheet.Window()->CurrentPage(), 1);
     QVERIFY(!sheet.Window()->Viewed(0));
-    auto* locales = sheet.Kit(1)->Control<QComboBox>(1125);
+    auto* locales = sheet.Kit(1)->Control<QComboBox>(currencysheet::kLocale);
     QCOMPARE(locales->count(), 1);
     QVERIFY(!locales->isEnabled());
-    QCOMPARE(Edit(sheet, 1, 1148)->text(), QString("US-Dollar"));
-    Type(Edit(sheet, 1, 1148), "amerikanischer dollar");
-    QCOMPARE(sheet.Kit(1)->Control<QLabel>(1154)->text(), QString("amerikanischer dollar"));
-    Type(Edit(sheet, 1, 1150), "US$");
+    QCOMPARE(Edit(sheet, 1, currencysheet::kName)->text(), QString("US-Dollar"));
+    Type(Edit(sheet, 1, currencysheet::kName), "amerikanischer dollar");
+    QCOMPARE(sheet.Kit(1)->Control<QLabel>(currencysheet::kTypedPreview)->text(), QString("amerikanischer dollar"));
+    Type(Edit(sheet, 1, currencysheet::kSymbol), "US$");
     QCOMPARE(PressOk(sheet), IDC_OK);
     QCOMPARE(QString::fromStdU16String(working.IFind("USD")->GetName()), QString("amerikanischer dollar"));
     QCOMPARE(QString::fromStdU16String(working.IFind("USD")->GetSymbol()), QString("US$"));
@@ -309,7 +323,7 @@ class CurrencySheetTest : public QObject {
     QVERIFY(sheet.Open("GBP"));
     sheet.Create(nullptr);
     sheet.Window()->SetCurrentPage(1);
-    auto* locales = sheet.Kit(1)->Control<QComboBox>(1125);
+    auto* locales = sheet.Kit(1)->Control<QComboBox>(currencysheet::kLocale);
     QVERIFY(locales->count() > 1);
     QCOMPARE(locales->currentData().toUInt(), 1033u);
     auto choose = [&](LCID lcid) {
@@ -318,13 +332,13 @@ class CurrencySheetTest : public QObject {
       locales->setCurrentIndex(i);
       emit locales->activated(i);
     };
-    Type(Edit(sheet, 1, 1152), "first");
+    Type(Edit(sheet, 1, currencysheet::kCustom), "first");
     choose(1031);
-    QCOMPARE(Edit(sheet, 1, 1148)->text(), QString("Pfund Sterling"));
-    Type(Edit(sheet, 1, 1152), "zweiter");
+    QCOMPARE(Edit(sheet, 1, currencysheet::kName)->text(), QString("Pfund Sterling"));
+    Type(Edit(sheet, 1, currencysheet::kCustom), "zweiter");
     choose(1033);
-    QCOMPARE(Edit(sheet, 1, 1152)->text(), QString("first"));  // the edited texts come back
-    Type(Edit(sheet, 1, 1152), "third");
+    QCOMPARE(Edit(sheet, 1, currencysheet::kCustom)->text(), QString("first"));  // the edited texts come back
+    Type(Edit(sheet, 1, currencysheet::kCustom), "third");
     QCOMPARE(PressOk(sheet), IDC_OK);
     CCurrencyLocaleList& list = *f.s.GetLocaleList();
     QCOMPARE(QString::fromStdU16String(list.GetLocale(1033)->IFind("GBP")->GetCustom()), QString("third"));

@@ -119,11 +119,11 @@ class DialogsTest : public QObject {
     for (const auto& c : cases) {
       CAccountDialog d(c.user, c.password, nullptr, lib_, 0);
       d.show();
-      QCOMPARE(d.Kit().Control<QLineEdit>(1067)->text(), QString(c.domainShown));
-      QCOMPARE(d.Kit().Control<QLineEdit>(1062)->text(), QString(c.userShown));
-      auto* password = d.Kit().Control<QLineEdit>(1063);
+      QCOMPARE(d.Kit().Control<QLineEdit>(accountdialog::kDomain)->text(), QString(c.domainShown));
+      QCOMPARE(d.Kit().Control<QLineEdit>(accountdialog::kUser)->text(), QString(c.userShown));
+      auto* password = d.Kit().Control<QLineEdit>(accountdialog::kPassword);
       QCOMPARE(password->text(), QString(c.password && *c.password ? kPasswordPlaceholder : ""));
-      if (c.typeDomain) Type(d.Kit().Control<QLineEdit>(1067), c.typeDomain);
+      if (c.typeDomain) Type(d.Kit().Control<QLineEdit>(accountdialog::kDomain), c.typeDomain);
       if (c.typePassword) {
         password->selectAll();
         if (*c.typePassword) QTest::keyClicks(password, c.typePassword);
@@ -144,8 +144,8 @@ class DialogsTest : public QObject {
     CAccountDialog d("u", "secret", nullptr, lib_, 0);
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
-    auto* password = static_cast<CPasswordEdit*>(d.Kit().Control(1063));
-    d.Kit().Control(1062)->setFocus();
+    auto* password = static_cast<CPasswordEdit*>(d.Kit().Control(accountdialog::kPassword));
+    d.Kit().Control(accountdialog::kUser)->setFocus();
     password->setFocus(Qt::MouseFocusReason);
     password->setCursorPosition(3);  // as a click puts the caret
     QTRY_COMPARE(password->selectedText(), QString(kPasswordPlaceholder));
@@ -153,7 +153,7 @@ class DialogsTest : public QObject {
     QTest::keyClicks(password, "x");
     QVERIFY(password->Edited());
     QCOMPARE(password->text(), QString("x"));
-    d.Kit().Control(1062)->setFocus();
+    d.Kit().Control(accountdialog::kUser)->setFocus();
     password->setFocus();
     QTest::qWait(20);
     QVERIFY(password->selectedText().isEmpty());  // an edited password is not selected
@@ -245,7 +245,7 @@ class DialogsTest : public QObject {
     } cases[] = {{"USD (US DOLLAR)", 1}, {"jpy (yen)", 2}, {"CHF", 0}, {nullptr, 0}};
     for (const auto& c : cases) {
       CListChoiceDialog d(strings, c.preselected, nullptr, lib_);
-      auto* combo = d.Kit().Control<QComboBox>(1094);
+      auto* combo = d.Kit().Control<QComboBox>(listchoicedialog::kChoice);
       QCOMPARE(combo->count(), 3);
       QCOMPARE(combo->currentIndex(), c.index);
       QCOMPARE(combo->maxVisibleItems(), 9);
@@ -261,7 +261,7 @@ class DialogsTest : public QObject {
     for (int i = 0; i < 60; ++i) many.push_back("Currency " + std::to_string(i));
     CListChoiceDialog tall(many, "Currency 30", nullptr, lib_);
     tall.show();
-    auto* combo = tall.Kit().Control<QComboBox>(1094);
+    auto* combo = tall.Kit().Control<QComboBox>(listchoicedialog::kChoice);
     combo->showPopup();
     QAbstractItemView* view = combo->view();
     QVERIFY(WaitFor([&] { return view->isVisible(); }));
@@ -300,7 +300,7 @@ class DialogsTest : public QObject {
     // Removing the line break enables OK again.
     CMailServerDialog d("smtp.example.com\n", "a@example.com", nullptr, lib_);
     QVERIFY(!d.OkButton()->isEnabled());
-    d.Kit().Control<QLineEdit>(1214)->setText("smtp.example.com");
+    d.Kit().Control<QLineEdit>(mailserverdialog::kServer)->setText("smtp.example.com");
     QVERIFY(d.OkButton()->isEnabled());
   }
 
@@ -340,10 +340,10 @@ class DialogsTest : public QObject {
     QCOMPARE(d.AddressBox()->currentText(), QString("Alpha rates"));  // its display name, selected
     QCOMPARE(d.SelectedEntry(), 0);
     QCOMPARE(d.AddressBox()->lineEdit()->selectedText(), QString("Alpha rates"));
-    QCOMPARE(d.Kit().Control<QPlainTextEdit>(1169)->toPlainText(), QString("Daily rates"));
+    QCOMPARE(d.Kit().Control<QPlainTextEdit>(datasourcedialog::kDescription)->toPlainText(), QString("Daily rates"));
     QCOMPARE(d.HomePageLink().DisplayText(), Text(lib_, kStrHomePageLink));
     QCOMPARE(d.HomePageLink().Links().at(0).address, QString("https://alpha.example/"));
-    QVERIFY(!d.Kit().Control(1209)->isEnabled());  // no [1] in the address
+    QVERIFY(!d.Kit().Control(datasourcedialog::kUserData)->isEnabled());  // no [1] in the address
     d.OkButton()->click();
     QCOMPARE(data.url, std::string("https://alpha.example/rates.csv"));
     QCOMPARE(data.filterName, std::string("alpha.ini"));
@@ -407,7 +407,7 @@ class DialogsTest : public QObject {
       CDataSourceDialog d(data, nullptr, list_, "alpha.ini", nullptr, lib_);
       ChooseAlphaClientEntry(d);
       QCOMPARE(d.AddressBox()->currentText(), QString("https://alpha.example/client/[1]/rates.csv"));
-      QVERIFY(d.Kit().Control(1209)->isEnabled());
+      QVERIFY(d.Kit().Control(datasourcedialog::kUserData)->isEnabled());
       d.OkButton()->click();
       QCOMPARE(ScriptedBoxes::Shown().size(), size_t{1});
       QCOMPARE(ScriptedBoxes::Shown()[0].type, UINT{0x33});
@@ -454,7 +454,7 @@ class DialogsTest : public QObject {
     Type(d.AddressBox()->lineEdit(), "HTTP://h/[1]/./x");  // user data needed: left as typed
     d.OnAddressLeft();
     QCOMPARE(d.AddressBox()->currentText(), QString("HTTP://h/[1]/./x"));
-    QVERIFY(d.Kit().Control(1209)->isEnabled());
+    QVERIFY(d.Kit().Control(datasourcedialog::kUserData)->isEnabled());
   }
 
   void DataSourceAccountButton() {
@@ -467,12 +467,12 @@ class DialogsTest : public QObject {
     d.show();
     OnNextModal([this](QDialog* account) {
       QCOMPARE(account->windowTitle(), Text(lib_, kStrAccountTitle[0]));
-      auto* user = FindControl(account, 1062);
+      auto* user = FindControl(account, accountdialog::kUser);
       QCOMPARE(static_cast<QLineEdit*>(user)->text(), QString("me"));
       static_cast<QLineEdit*>(user)->setText("you");
       static_cast<QPushButton*>(FindControl(account, IDC_OK))->click();
     });
-    static_cast<QPushButton*>(d.Kit().Control(1061))->click();
+    static_cast<QPushButton*>(d.Kit().Control(datasourcedialog::kAccount))->click();
     QCOMPARE(data.user, std::string("DOM\\you"));
     QCOMPARE(data.password, std::string("old"));
   }
@@ -544,16 +544,16 @@ class DialogsTest : public QObject {
     {
       CDialUpDialog d(settings, nullptr, lib_);
       d.show();
-      QCOMPARE(d.Kit().Control<QComboBox>(1034)->count(), 0);
-      QVERIFY(!d.Kit().Control(1031)->isEnabled());
-      QCOMPARE(d.Kit().Control<QLineEdit>(1033)->text(), QString("me"));
-      QCOMPARE(d.Kit().Control<QLineEdit>(1035)->text(), QString(kPasswordPlaceholder));
-      QCOMPARE(d.Kit().Control<QLineEdit>(1036)->text(), QString("DOM"));
-      QVERIFY(d.Kit().Control<QCheckBox>(1032)->isChecked());
+      QCOMPARE(d.Kit().Control<QComboBox>(dialupdialog::kEntry)->count(), 0);
+      QVERIFY(!d.Kit().Control(dialupdialog::kEditEntry)->isEnabled());
+      QCOMPARE(d.Kit().Control<QLineEdit>(dialupdialog::kUser)->text(), QString("me"));
+      QCOMPARE(d.Kit().Control<QLineEdit>(dialupdialog::kPassword)->text(), QString(kPasswordPlaceholder));
+      QCOMPARE(d.Kit().Control<QLineEdit>(dialupdialog::kDomain)->text(), QString("DOM"));
+      QVERIFY(d.Kit().Control<QCheckBox>(dialupdialog::kHangUp)->isChecked());
       // Emptied fields keep the stored values; the hang-up box is taken as it is.
-      Type(d.Kit().Control<QLineEdit>(1033), "");
-      d.Kit().Control<QLineEdit>(1036)->clear();
-      d.Kit().Control<QCheckBox>(1032)->setChecked(false);
+      Type(d.Kit().Control<QLineEdit>(dialupdialog::kUser), "");
+      d.Kit().Control<QLineEdit>(dialupdialog::kDomain)->clear();
+      d.Kit().Control<QCheckBox>(dialupdialog::kHangUp)->setChecked(false);
       d.OkButton()->click();
       QCOMPARE(d.result(), IDC_OK);
     }
@@ -565,9 +565,9 @@ class DialogsTest : public QObject {
     {
       CDialUpDialog d(settings, nullptr, lib_);
       d.show();
-      Type(d.Kit().Control<QLineEdit>(1033), "you");
-      d.Kit().Control<QLineEdit>(1035)->selectAll();
-      QTest::keyClicks(d.Kit().Control<QLineEdit>(1035), "new");
+      Type(d.Kit().Control<QLineEdit>(dialupdialog::kUser), "you");
+      d.Kit().Control<QLineEdit>(dialupdialog::kPassword)->selectAll();
+      QTest::keyClicks(d.Kit().Control<QLineEdit>(dialupdialog::kPassword), "new");
       d.OkButton()->click();
     }
     QCOMPARE(std::string(s->DialUpUserName.c_str()), std::string("you"));
@@ -585,13 +585,13 @@ class DialogsTest : public QObject {
     QCOMPARE(combo.maxVisibleItems(), 3);
     QWidget form;
     CFormKit kit(&form, lib_);
-    auto* up = kit.Add(1161, new QPushButton(&form));
-    kit.Add(1162, new QPushButton(&form));
+    auto* up = kit.Add(sourcespage::kMoveUp, new QPushButton(&form));
+    kit.Add(sourcespage::kMoveDown, new QPushButton(&form));
     CIconButton button;
-    QVERIFY(button.Set(&form, 1161, 142, lib_));
+    QVERIFY(button.Set(&form, sourcespage::kMoveUp, 142, lib_));
     QVERIFY(!up->icon().isNull());
-    QVERIFY(button.Set(&form, 1162, 143, lib_));
-    QVERIFY(!button.Set(&form, 1162, 999, lib_));
+    QVERIFY(button.Set(&form, sourcespage::kMoveDown, 143, lib_));
+    QVERIFY(!button.Set(&form, sourcespage::kMoveDown, 999, lib_));
     QVERIFY(!button.Set(&form, 1, 142, lib_));
     QPlainTextEdit edit;
     edit.resize(200, 60);

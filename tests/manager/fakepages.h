@@ -25,7 +25,11 @@
 namespace vtxtest {
 
 constexpr int kEditId = 1500, kCheckId = 1501, kComboId = 1502, kPushId = 1503;
-constexpr int kRemoveId = 1013, kPropertiesId = 1014, kTestId = 1016, kDefinitionsTestId = 1146;
+// The frame's commands of the product's pages 0 and 1.
+constexpr int kRemoveId = vtx::manager::currencylistpage::kRemove;
+constexpr int kPropertiesId = vtx::manager::currencylistpage::kProperties;
+constexpr int kTestId = vtx::manager::currencylistpage::kTestUpdate;
+constexpr int kDefinitionsTestId = vtx::manager::databasepage::kTestDefinitions;
 
 struct PageLog {
   std::vector<std::string> lines;
@@ -65,9 +69,9 @@ class FakePage : public vtx::manager::IConfigPage {
     combo = Add(layout, kComboId, new QComboBox(page));
     combo->addItems({"one", "two", "three"});
     push = Add(layout, kPushId, new QPushButton("push", page));
-    int listId = index == 0 ? vtx::manager::kCurrencyListId
-                 : index == 1 ? vtx::manager::kDatabaseListId
-                 : index == 3 ? vtx::manager::kSourceListId
+    int listId = index == 0   ? vtx::manager::currencylistpage::kCurrencyList
+                 : index == 1 ? vtx::manager::databasepage::kDatabaseList
+                 : index == 3 ? vtx::manager::sourcespage::kSourceList
                               : 0;
     if (listId) {
       list = Add(layout, listId, new QTreeWidget(page));

@@ -69,12 +69,12 @@ GalleryTake PageShot(const QString& name, HMODULE lib, std::shared_ptr<CurrencyF
     return ShootConfigurationPage(lib, f->settings, page, [page](ConfigurationSheet& sheet) {
       if (page == 2) {
         // The German locale selected, as a user would before opening its formats.
-        QTreeWidget* list = sheet.Kit(2)->Control<QTreeWidget>(kLocaleListId);
+        QTreeWidget* list = sheet.Kit(2)->Control<QTreeWidget>(localespage::kLocaleList);
         for (int i = 0; i < list->topLevelItemCount(); ++i)
           if (list->topLevelItem(i)->text(0) == "1031") list->setCurrentItem(list->topLevelItem(i));
       }
       if (page == 0) {
-        QTreeWidget* list = sheet.Kit(0)->Control<QTreeWidget>(kCurrencyListId);
+        QTreeWidget* list = sheet.Kit(0)->Control<QTreeWidget>(currencylistpage::kCurrencyList);
         if (list->topLevelItemCount() > 2) list->setCurrentItem(list->topLevelItem(2));
       }
     }, shoot);

@@ -84,7 +84,7 @@ std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env)
                                "RON", "SEK", "SGD", "THB", "TRY", "USD", "ZAR"})
            codes.push_back(c);
          auto d = std::make_unique<CListChoiceDialog>(codes, "EUR", nullptr, lib);
-         auto* combo = d->Kit().Control<QComboBox>(1094);
+         auto* combo = d->Kit().Control<QComboBox>(listchoicedialog::kChoice);
          std::vector<QWidget*> shown = Show(*f, std::move(d));
          combo->showPopup();
          Settle();
@@ -113,7 +113,7 @@ std::vector<GalleryShot> DialogShots(HMODULE lib, const ManagerEnvironment& env)
          auto d = std::make_unique<CDataSourceDialog>(f->data, nullptr, f->filters, nullptr, nullptr, lib);
          CDataSourceDialog* dialog = d.get();
          std::vector<QWidget*> shown = Show(*f, std::move(d));
-         dialog->Kit().ShowHelp(1011);
+         dialog->Kit().ShowHelp(datasourcedialog::kAddress);
          Settle();
          if (QWidget* pop = dialog->Kit().Tooltip().Window()) shown.push_back(pop);
          return shown;

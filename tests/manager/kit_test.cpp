@@ -255,13 +255,13 @@ class KitTest : public QObject {
     QDialog dialog;
     auto* layout = new QVBoxLayout(&dialog);
     auto* placeholder = new QLabel("placeholder", &dialog);
-    SetVtxId(placeholder, 1168);
+    SetVtxId(placeholder, datasourcedialog::kHomePageLink);
     layout->addWidget(placeholder);
     CRichLinkText link;
-    QCOMPARE(link.SetLink(&dialog, 1168, "a|b", "http://x/?q=|", 109, lib_), S_OK);
+    QCOMPARE(link.SetLink(&dialog, datasourcedialog::kHomePageLink, "a|b", "http://x/?q=|", 109, lib_), S_OK);
     // Made in place: the view has the item's id and layout slot; the placeholder is hidden.
     QVERIFY(link.Control());
-    QCOMPARE(FindControl(&dialog, 1168), link.Control());
+    QCOMPARE(FindControl(&dialog, datasourcedialog::kHomePageLink), link.Control());
     QCOMPARE(layout->indexOf(link.Control()), 0);
     QVERIFY(placeholder->isHidden());
     QCOMPARE(link.DisplayText(), QString("a|b"));
@@ -269,18 +269,18 @@ class KitTest : public QObject {
     QCOMPARE(link.Links()[0].last, 2);
     QCOMPARE(link.Links()[0].address, QString("http://x/?q=|"));
 
-    QCOMPARE(link.SetLink(&dialog, 1168, nullptr, nullptr, 109, lib_), S_OK);
+    QCOMPARE(link.SetLink(&dialog, datasourcedialog::kHomePageLink, nullptr, nullptr, 109, lib_), S_OK);
     QCOMPARE(link.DisplayText(), QString("a|b"));  // "both null changes nothing"
-    QCOMPARE(link.SetLink(&dialog, 1168, "a", nullptr, 109, lib_), E_INVALIDARG);
-    QCOMPARE(link.SetLink(&dialog, 1168, "", "http://x/", 109, lib_), S_OK);
+    QCOMPARE(link.SetLink(&dialog, datasourcedialog::kHomePageLink, "a", nullptr, 109, lib_), E_INVALIDARG);
+    QCOMPARE(link.SetLink(&dialog, datasourcedialog::kHomePageLink, "", "http://x/", 109, lib_), S_OK);
     QVERIFY(link.DisplayText().isEmpty());
     QVERIFY(link.Control()->toPlainText().isEmpty());
-    QCOMPARE(link.SetText(&dialog, 1168, UINT{65000}, 109, lib_), E_INVALIDARG);
+    QCOMPARE(link.SetText(&dialog, datasourcedialog::kHomePageLink, UINT{65000}, 109, lib_), E_INVALIDARG);
     QCOMPARE(link.SetText(&dialog, 999, "x", 109, lib_), E_INVALIDARG);
-    QCOMPARE(link.SetText(nullptr, 1168, "x", 109, lib_), E_INVALIDARG);
+    QCOMPARE(link.SetText(nullptr, datasourcedialog::kHomePageLink, "x", 109, lib_), E_INVALIDARG);
 
     CRichText plain;
-    QCOMPARE(plain.Attach(&dialog, 1168, UINT{kStrHomePageLink}, lib_), S_OK);
+    QCOMPARE(plain.Attach(&dialog, datasourcedialog::kHomePageLink, UINT{kStrHomePageLink}, lib_), S_OK);
     QCOMPARE(plain.Control()->toPlainText(), CatalogueText(lib_, kStrHomePageLink));
     QCOMPARE(plain.SetText(UINT{65000}, lib_), E_INVALIDARG);
   }

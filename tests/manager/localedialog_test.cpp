@@ -97,16 +97,16 @@ class LocaleDialogTest : public QObject {
     // German's own currency is selected at the start.
     QCOMPARE(d.List()->selectedItems().size(), 1);
     QCOMPARE(d.List()->selectedItems().front()->text(0), QString("EUR"));
-    QCOMPARE(sample(1128), U("123.456.789,00 ") + U(kEuro));
-    QCOMPARE(sample(1129), U("-123.456.789,00 ") + U(kEuro));
-    QCOMPARE(sample(1130), QString("EUR 123.456.789,00"));
-    QCOMPARE(sample(1131), QString("EUR -123.456.789,00"));
+    QCOMPARE(sample(localeformatsdialog::kPositiveSymbolSample), U("123.456.789,00 ") + U(kEuro));
+    QCOMPARE(sample(localeformatsdialog::kNegativeSymbolSample), U("-123.456.789,00 ") + U(kEuro));
+    QCOMPARE(sample(localeformatsdialog::kPositiveIsoSample), QString("EUR 123.456.789,00"));
+    QCOMPARE(sample(localeformatsdialog::kNegativeIsoSample), QString("EUR -123.456.789,00"));
     // Without a selection: no symbol and no blank for it.
     d.List()->clearSelection();
     RunSelectionTimer(d);
-    QCOMPARE(sample(1128), QString("123.456.789,00"));
-    QCOMPARE(sample(1129), QString("-123.456.789,00"));
-    QVERIFY(!d.Kit().Control(1110)->isEnabled());
+    QCOMPARE(sample(localeformatsdialog::kPositiveSymbolSample), QString("123.456.789,00"));
+    QCOMPARE(sample(localeformatsdialog::kNegativeSymbolSample), QString("-123.456.789,00"));
+    QVERIFY(!d.Kit().Control(localeformatsdialog::kCurrencyProperties)->isEnabled());
   }
 
   void SamplesOfACurrencyWithoutCodeAreEmpty() {
@@ -115,20 +115,22 @@ class LocaleDialogTest : public QObject {
     CLocaleFormatsDialog d(settings_, *locale, CopyOf(*locale), nullptr, c_->lib);
     SelectRows(d.List(), {""});
     RunSelectionTimer(d);
-    for (int id : {1128, 1129, 1130, 1131}) QCOMPARE(d.Kit().Control<QLabel>(id)->text(), QString());
+    for (int id : {localeformatsdialog::kPositiveSymbolSample, localeformatsdialog::kNegativeSymbolSample,
+                   localeformatsdialog::kPositiveIsoSample, localeformatsdialog::kNegativeIsoSample})
+      QCOMPARE(d.Kit().Control<QLabel>(id)->text(), QString());
   }
 
   void SeparatorsAreCheckedByFormatting() {
     auto locale = German();
     CLocaleFormatsDialog d(settings_, *locale, CopyOf(*locale), nullptr, c_->lib);
     d.show();
-    auto* decimal = d.Kit().Control<QComboBox>(1123);
-    auto* thousand = d.Kit().Control<QComboBox>(1125);
-    auto* positive = d.Kit().Control<QComboBox>(1119);
-    auto* grouping = d.Kit().Control<QComboBox>(1126);
+    auto* decimal = d.Kit().Control<QComboBox>(localeformatsdialog::kDecimalSeparator);
+    auto* thousand = d.Kit().Control<QComboBox>(localeformatsdialog::kThousandSeparator);
+    auto* positive = d.Kit().Control<QComboBox>(localeformatsdialog::kPositiveSymbol);
+    auto* grouping = d.Kit().Control<QComboBox>(localeformatsdialog::kGrouping);
     QCOMPARE(Items(positive), (QStringList{U(kEuro) + "1,1", "1,1" + U(kEuro), U(kEuro) + " 1,1", "1,1 " + U(kEuro)}));
     QCOMPARE(positive->currentIndex(), 3);
-    QCOMPARE(d.Kit().Control<QComboBox>(1120)->count(), 16);
+    QCOMPARE(d.Kit().Control<QComboBox>(localeformatsdialog::kNegativeSymbol)->count(), 16);
     QCOMPARE(Items(grouping), (QStringList{"123456789", "123.456.789", "12.34.56.789"}));
 
     // Accepted: stored, the pattern lists rebuilt with it, the selection kept, the samples redone.
@@ -136,7 +138,7 @@ class LocaleDialogTest : public QObject {
     QCOMPARE(QString::fromStdU16String(d.Working().GetDecimalSeparator()), QString("#"));
     QCOMPARE(positive->itemText(3), "1#1 " + U(kEuro));
     QCOMPARE(positive->currentIndex(), 3);
-    QCOMPARE(d.Kit().Control<QLabel>(1128)->text(), "123.456.789#00 " + U(kEuro));
+    QCOMPARE(d.Kit().Control<QLabel>(localeformatsdialog::kPositiveSymbolSample)->text(), "123.456.789#00 " + U(kEuro));
     // Refused (a digit): the box shows the stored separator again, nothing else changes.
     Type(decimal, "5");
     QCOMPARE(decimal->currentText(), QString("#"));
@@ -158,16 +160,16 @@ class LocaleDialogTest : public QObject {
     auto locale = German();
     CLocaleFormatsDialog d(settings_, *locale, CopyOf(*locale), nullptr, c_->lib);
     d.SetTimerInterval(30);
-    auto* decimal = d.Kit().Control<QComboBox>(1123);
+    auto* decimal = d.Kit().Control<QComboBox>(localeformatsdialog::kDecimalSeparator);
     decimal->setCurrentIndex(0);  // the pick puts "." into the box
     emit decimal->activated(0);
     QVERIFY(d.Timer(2).isActive());
     QCOMPARE(QString::fromStdU16String(d.Working().GetDecimalSeparator()), QString(","));
     QTRY_COMPARE(QString::fromStdU16String(d.Working().GetDecimalSeparator()), QString("."));
-    QCOMPARE(d.Kit().Control<QComboBox>(1119)->itemText(0), U(kEuro) + "1.1");
+    QCOMPARE(d.Kit().Control<QComboBox>(localeformatsdialog::kPositiveSymbol)->itemText(0), U(kEuro) + "1.1");
     // A pick that cannot be formatted with goes back as well.
     d.Working().SetThousandSeparator(u".");
-    auto* thousand = d.Kit().Control<QComboBox>(1125);
+    auto* thousand = d.Kit().Control<QComboBox>(localeformatsdialog::kThousandSeparator);
     thousand->setEditText("9");
     emit thousand->activated(0);
     QTRY_VERIFY(!d.Timer(3).isActive());
@@ -177,21 +179,21 @@ class LocaleDialogTest : public QObject {
   void PatternsAndFlagsReachTheWorkingCopy() {
     auto locale = German();
     CLocaleFormatsDialog d(settings_, *locale, CopyOf(*locale), nullptr, c_->lib);
-    auto* negative = d.Kit().Control<QComboBox>(1122);
+    auto* negative = d.Kit().Control<QComboBox>(localeformatsdialog::kNegativeIso);
     negative->setCurrentIndex(0);
     emit negative->activated(0);
     QCOMPARE(d.Working().GetNegativeIsoFmt(), 0u);
-    QCOMPARE(d.Kit().Control<QLabel>(1131)->text(), QString("(EUR123.456.789,00)"));
-    auto* grouping = d.Kit().Control<QComboBox>(1126);
+    QCOMPARE(d.Kit().Control<QLabel>(localeformatsdialog::kNegativeIsoSample)->text(), QString("(EUR123.456.789,00)"));
+    auto* grouping = d.Kit().Control<QComboBox>(localeformatsdialog::kGrouping);
     grouping->setCurrentIndex(2);
     emit grouping->activated(2);
     QCOMPARE(d.Working().GetGrouping(), 32u);
-    QCOMPARE(d.Kit().Control<QLabel>(1130)->text(), QString("EUR 12.34.56.789,00"));
-    auto* digits = d.Kit().Control<QComboBox>(1124);
+    QCOMPARE(d.Kit().Control<QLabel>(localeformatsdialog::kPositiveIsoSample)->text(), QString("EUR 12.34.56.789,00"));
+    auto* digits = d.Kit().Control<QComboBox>(localeformatsdialog::kDigits);
     digits->setCurrentIndex(0);
     emit digits->activated(0);
-    QCOMPARE(d.Kit().Control<QLabel>(1130)->text(), QString("EUR 12.34.56.789"));
-    d.Kit().Control<QCheckBox>(1127)->click();
+    QCOMPARE(d.Kit().Control<QLabel>(localeformatsdialog::kPositiveIsoSample)->text(), QString("EUR 12.34.56.789"));
+    d.Kit().Control<QCheckBox>(localeformatsdialog::kCapitalizeTitles)->click();
     QCOMPARE(d.Working().GetCapitalizeTitles(), 1u);
   }
 
@@ -199,22 +201,29 @@ class LocaleDialogTest : public QObject {
     auto locale = German();
     CLocaleFormatsDialog d(settings_, *locale, CopyOf(*locale), nullptr, c_->lib);
     d.show();
-    Type(d.Kit().Control<QComboBox>(1123), "#");
+    Type(d.Kit().Control<QComboBox>(localeformatsdialog::kDecimalSeparator), "#");
     d.Working().SetPositiveIsoFmt(0);
     d.Working().SetDigitsAfterDecimal(5);
     d.OnResetFormats();
     const CCurrencyLocale system(1031);
     auto index = [&](int id) { return d.Kit().Control<QComboBox>(id)->currentIndex(); };
-    QCOMPARE(index(1119), static_cast<int>(system.GetPositiveSymFmt()));
-    QCOMPARE(index(1121), static_cast<int>(system.GetPositiveIsoFmt()));
-    QCOMPARE(index(1120), static_cast<int>(system.GetNegativeSymFmt()));
-    QCOMPARE(index(1122), static_cast<int>(system.GetNegativeIsoFmt()));
-    QCOMPARE(index(1124), static_cast<int>(system.GetDigitsAfterDecimal()));
-    QCOMPARE(index(1126), system.GetGrouping() == 3 ? 1 : system.GetGrouping() == 32 ? 2 : 0);
-    QCOMPARE(d.Kit().Control<QComboBox>(1123)->currentText(), QString::fromStdU16String(system.GetDecimalSeparator()));
-    QCOMPARE(d.Kit().Control<QComboBox>(1125)->currentText(), QString::fromStdU16String(system.GetThousandSeparator()));
-    QCOMPARE(d.Kit().Control<QCheckBox>(1127)->isChecked(), system.GetCapitalizeTitles() != 0);
-    QCOMPARE(d.Kit().Control<QComboBox>(1119)->itemText(0).contains(QString::fromStdU16String(system.GetDecimalSeparator())), true);
+    QCOMPARE(index(localeformatsdialog::kPositiveSymbol), static_cast<int>(system.GetPositiveSymFmt()));
+    QCOMPARE(index(localeformatsdialog::kPositiveIso), static_cast<int>(system.GetPositiveIsoFmt()));
+    QCOMPARE(index(localeformatsdialog::kNegativeSymbol), static_cast<int>(system.GetNegativeSymFmt()));
+    QCOMPARE(index(localeformatsdialog::kNegativeIso), static_cast<int>(system.GetNegativeIsoFmt()));
+    QCOMPARE(index(localeformatsdialog::kDigits), static_cast<int>(system.GetDigitsAfterDecimal()));
+    QCOMPARE(index(localeformatsdialog::kGrouping), system.GetGrouping() == 3 ? 1 : system.GetGrouping() == 32 ? 2 : 0);
+    QCOMPARE(d.Kit().Control<QComboBox>(localeformatsdialog::kDecimalSeparator)->currentText(),
+             QString::fromStdU16String(system.GetDecimalSeparator()));
+    QCOMPARE(d.Kit().Control<QComboBox>(localeformatsdialog::kThousandSeparator)->currentText(),
+             QString::fromStdU16String(system.GetThousandSeparator()));
+    QCOMPARE(d.Kit().Control<QCheckBox>(localeformatsdialog::kCapitalizeTitles)->isChecked(),
+             system.GetCapitalizeTitles() != 0);
+    QCOMPARE(d.Kit()
+                 .Control<QComboBox>(localeformatsdialog::kPositiveSymbol)
+                 ->itemText(0)
+                 .contains(QString::fromStdU16String(system.GetDecimalSeparator())),
+             true);
   }
 
   void ListOrderAndResets() {
@@ -273,12 +282,13 @@ class LocaleDialogTest : public QObject {
     });
     SelectRows(d.List(), {"USD"});
     RunSelectionTimer(d);
-    QVERIFY(d.Kit().Control(1110)->isEnabled());
-    d.Kit().Control<QPushButton>(1110)->click();
+    QVERIFY(d.Kit().Control(localeformatsdialog::kCurrencyProperties)->isEnabled());
+    d.Kit().Control<QPushButton>(localeformatsdialog::kCurrencyProperties)->click();
     QCOMPARE(asked, std::string("USD"));
     QCOMPARE(Row(d.List(), "USD")->text(2), QString("US$"));
-    QCOMPARE(d.Kit().Control<QLabel>(1128)->text(), QString("123.456.789,00 US$"));
-    QCOMPARE(d.Kit().Control<QComboBox>(1119)->itemText(0), QString("US$1,1"));
+    QCOMPARE(d.Kit().Control<QLabel>(localeformatsdialog::kPositiveSymbolSample)->text(),
+             QString("123.456.789,00 US$"));
+    QCOMPARE(d.Kit().Control<QComboBox>(localeformatsdialog::kPositiveSymbol)->itemText(0), QString("US$1,1"));
   }
 
   void ColumnWidthsAreKept() {

@@ -209,8 +209,8 @@ class MessageWindowTest : public QObject {
     QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY(!dialog->windowIcon().isNull());
     QVERIFY(dialog->TextControl()->isReadOnly());
-    QCOMPARE(VtxId(dialog->TextControl()), 1090);
-    QVERIFY(FindControl(dialog, 1088));
+    QCOMPARE(VtxId(dialog->TextControl()), int{messagedialog::kPlainEdit});
+    QVERIFY(FindControl(dialog, messagedialog::kSizeGrip));
 
     PressOk(dialog);
     QTRY_COMPARE(NotifyTarget::got.size(), size_t{1});

@@ -201,19 +201,20 @@ class ServerPagesTest : public QObject {
     QString shownAtMost;
     bool fieldsDisabled = false, upAtTop = true, downAtBottom = true;
     run.Run(3, [&](PropertySheet& w) {
-      auto* list = run.Control<QTreeWidget>(3, kSourceListId);
-      fieldsDisabled = !run.Control(3, 1195)->isEnabled() && !run.Control(3, 1196)->isEnabled();
+      auto* list = run.Control<QTreeWidget>(3, sourcespage::kSourceList);
+      fieldsDisabled = !run.Control(3, sourcespage::kAtLeastUpDown)->isEnabled() &&
+                       !run.Control(3, sourcespage::kAtMostUpDown)->isEnabled();
       before = Column(list, 0);
       Select(list, 0);
-      upAtTop = run.Control(3, 1161)->isEnabled();
+      upAtTop = run.Control(3, sourcespage::kMoveUp)->isEnabled();
       Select(list, 2);
-      downAtBottom = run.Control(3, 1162)->isEnabled();
-      QTest::mouseClick(run.Control<QPushButton>(3, 1161), Qt::LeftButton);  // c up
+      downAtBottom = run.Control(3, sourcespage::kMoveDown)->isEnabled();
+      QTest::mouseClick(run.Control<QPushButton>(3, sourcespage::kMoveUp), Qt::LeftButton);  // c up
       Select(list, 0);
-      QTest::mouseClick(run.Control<QPushButton>(3, 1162), Qt::LeftButton);  // a down
+      QTest::mouseClick(run.Control<QPushButton>(3, sourcespage::kMoveDown), Qt::LeftButton);  // a down
       after = Column(list, 0);
       w.ApplyButton()->click();
-      shownAtMost = QString::fromStdString(run.Duration(3, 1196)->Text());
+      shownAtMost = QString::fromStdString(run.Duration(3, sourcespage::kAtMostUpDown)->Text());
       w.reject();
     });
     QVERIFY(fieldsDisabled);
@@ -240,12 +241,13 @@ class ServerPagesTest : public QObject {
     bool stayed = false, marked = false, editDisabled = false;
     bool accepted = run.Run(0, [&](PropertySheet& w) {
       w.SetCurrentPage(3);
-      auto* list = run.Control<QTreeWidget>(3, kSourceListId);
+      auto* list = run.Control<QTreeWidget>(3, sourcespage::kSourceList);
       Select(list, 0);
       list->setFocus();
       QTest::keyClick(list, Qt::Key_Delete);
       marked = w.PageChanged(3);
-      editDisabled = !run.Control(3, 1015)->isEnabled() && !run.Control(3, 1020)->isEnabled();
+      editDisabled = !run.Control(3, sourcespage::kEditSource)->isEnabled() &&
+                     !run.Control(3, sourcespage::kRemoveSource)->isEnabled();
       w.SetCurrentPage(0);
       w.OkButton()->click();
       stayed = w.isVisible() && w.CurrentPage() == 3;
@@ -270,14 +272,14 @@ class ServerPagesTest : public QObject {
     int selected = -1, shown = 0, needed = 1;
     const QString longAddress = "https://second.example/" + QString(120, 'x') + "/feed.xml";
     run.Run(3, [&](PropertySheet& w) {
-      auto* list = run.Control<QTreeWidget>(3, kSourceListId);
-      orderBefore = run.Control(3, 1165)->isEnabled();
+      auto* list = run.Control<QTreeWidget>(3, sourcespage::kSourceList);
+      orderBefore = run.Control(3, sourcespage::kSourceOrder)->isEnabled();
       TypeAddressWhenAsked(longAddress.toStdString());
-      QTest::mouseClick(run.Control<QPushButton>(3, 1014), Qt::LeftButton);
+      QTest::mouseClick(run.Control<QPushButton>(3, sourcespage::kAddSource), Qt::LeftButton);
       // The new address shows whole.
       shown = list->columnWidth(0);
       needed = list->fontMetrics().horizontalAdvance(longAddress);
-      orderAfter = run.Control(3, 1165)->isEnabled();
+      orderAfter = run.Control(3, sourcespage::kSourceOrder)->isEnabled();
       marked = w.PageChanged(3);
       selected = list->indexOfTopLevelItem(list->currentItem());
       TypeAddressWhenAsked("https://first.example/other.xml");
@@ -304,10 +306,10 @@ class ServerPagesTest : public QObject {
   void arrowsMarkThePage_data() {
     QTest::addColumn<int>("page");
     QTest::addColumn<int>("upDown");
-    QTest::newRow("attempts") << 3 << 1163;
-    QTest::newRow("at least") << 3 << 1195;
-    QTest::newRow("largest change") << 6 << 1183;
-    QTest::newRow("watchdog") << 6 << 1193;
+    QTest::newRow("attempts") << 3 << int{sourcespage::kAttemptsUpDown};
+    QTest::newRow("at least") << 3 << int{sourcespage::kAtLeastUpDown};
+    QTest::newRow("largest change") << 6 << int{warningspage::kMaxFluctuationUpDown};
+    QTest::newRow("watchdog") << 6 << int{warningspage::kMonitorUpDown};
   }
   void arrowsMarkThePage() {
     QFETCH(int, page);
@@ -372,15 +374,15 @@ class ServerPagesTest : public QObject {
     QString shownHost, shownPort;
     bool hostEnabled = false;
     bool accepted = run.Run(5, [&](PropertySheet& w) {
-      auto* combo = run.Control<QComboBox>(5, 1037);
+      auto* combo = run.Control<QComboBox>(5, connectionpage::kProxy);
       shown = combo->currentIndex();
-      shownHost = run.Control<QLineEdit>(5, 1040)->text();
-      shownPort = run.Control<QLineEdit>(5, 1034)->text();
-      hostEnabled = run.Control(5, 1040)->isEnabled();
+      shownHost = run.Control<QLineEdit>(5, connectionpage::kProxyHost)->text();
+      shownPort = run.Control<QLineEdit>(5, connectionpage::kProxyPort)->text();
+      hostEnabled = run.Control(5, connectionpage::kProxyHost)->isEnabled();
       if (item != -2) combo->setCurrentIndex(item);
-      run.Control<QLineEdit>(5, 1040)->setText(host);
-      run.Control<QLineEdit>(5, 1034)->setText(port);
-      run.Control<QRadioButton>(5, modem ? 1029 : 1030)->setChecked(true);
+      run.Control<QLineEdit>(5, connectionpage::kProxyHost)->setText(host);
+      run.Control<QLineEdit>(5, connectionpage::kProxyPort)->setText(port);
+      run.Control<QRadioButton>(5, modem ? connectionpage::kDialUp : connectionpage::kLan)->setChecked(true);
       w.OkButton()->click();
       if (w.isVisible()) w.reject();
     });
@@ -447,23 +449,23 @@ class ServerPagesTest : public QObject {
     QString actionShown, validationAfterRefusal, askedFolder, filter;
     bool comboEnabledBefore = true, comboEnabledAfter = false, stayed = false;
     run.Run(4, [&](PropertySheet& w) {
-      comboEnabledBefore = run.Control(4, 1174)->isEnabled();
+      comboEnabledBefore = run.Control(4, adminpage::kRunCustomAction)->isEnabled();
       picker.answer = QString::fromStdString(product + "/Actions/send rates.sh");
-      QTest::mouseClick(run.Control<QPushButton>(4, 1171), Qt::LeftButton);
+      QTest::mouseClick(run.Control<QPushButton>(4, adminpage::kBrowseCustomAction), Qt::LeftButton);
       askedFolder = picker.folder;
       filter = picker.filter;
-      actionShown = run.Control<QLineEdit>(4, 1172)->text();
-      comboEnabledAfter = run.Control(4, 1174)->isEnabled();
+      actionShown = run.Control<QLineEdit>(4, adminpage::kCustomAction)->text();
+      comboEnabledAfter = run.Control(4, adminpage::kRunCustomAction)->isEnabled();
       // Another folder: refused, the edit unchanged.
-      run.Control<QLineEdit>(4, 1180)->setText("check.sh -v");
+      run.Control<QLineEdit>(4, adminpage::kClientValidation)->setText("check.sh -v");
       picker.answer = QString::fromStdString(product + "/Actions/send rates.sh");
-      QTest::mouseClick(run.Control<QPushButton>(4, 1181), Qt::LeftButton);
-      validationAfterRefusal = run.Control<QLineEdit>(4, 1180)->text();
+      QTest::mouseClick(run.Control<QPushButton>(4, adminpage::kBrowseClientValidation), Qt::LeftButton);
+      validationAfterRefusal = run.Control<QLineEdit>(4, adminpage::kClientValidation)->text();
       // Typed with a path: refused on apply.
-      run.Control<QLineEdit>(4, 1180)->setText("../Actions/check.sh");
+      run.Control<QLineEdit>(4, adminpage::kClientValidation)->setText("../Actions/check.sh");
       w.OkButton()->click();
       stayed = w.isVisible();
-      run.Control<QLineEdit>(4, 1180)->setText("\"check.sh\" -v");
+      run.Control<QLineEdit>(4, adminpage::kClientValidation)->setText("\"check.sh\" -v");
       w.OkButton()->click();
     });
     SetFilePicker(nullptr);
@@ -495,7 +497,8 @@ class ServerPagesTest : public QObject {
         QCOMPARE(peer.Listen(std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/HulvaneVantrexMsngPipe", 12, 0), std::string());
       bool enabled = !messenger;
       run.Run(4, [&](PropertySheet& w) {
-        enabled = run.Control(4, 1178)->isEnabled() && run.Control(4, 1184)->isEnabled();
+        enabled = run.Control(4, adminpage::kCustomActionRunAs)->isEnabled() &&
+                  run.Control(4, adminpage::kClientValidationRunAs)->isEnabled();
         w.reject();
       });
       QCOMPARE(enabled, messenger);
@@ -504,21 +507,35 @@ class ServerPagesTest : public QObject {
 
   // ---- Page 6 ----
 
-  // The warning-limit rule: typing never rewrites a limit; leaving 1184 or 1202 applies it.
+  // The warning-limit rule: typing never rewrites a limit; leaving either limit applies it.
   void warningLimits_data() {
     QTest::addColumn<QString>("max");
     QTest::addColumn<QString>("old");  // each max as stored
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("field");    // the field typed in
-    QTest::addColumn<QString>("shown");  // 1202 after leaving the field
+    QTest::addColumn<QString>("shown");  // the per-currency limit after leaving the field
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("each grew below max") << "10" << "0" << "5" << 1202 << "10:00:00" << true;
-    QTest::newRow("each shrank below max") << "10" << "12" << "5" << 1202 << "00:00:00" << true;
-    QTest::newRow("each above max") << "10" << "0" << "12" << 1202 << "12:00:00" << true;
-    QTest::newRow("max grew past each") << "2" << "5" << "10" << 1184 << "10:00:00" << true;
-    QTest::newRow("each off stays off") << "2" << "0" << "10" << 1184 << "00:00:00" << true;
-    QTest::newRow("both off") << "5" << "0" << "0" << 1184 << "00:00:00" << false;
-    QTest::newRow("malformed typed") << "10" << "12" << "1:2:" << 1202 << "12:00:00" << true;
+    QTest::newRow("each grew below max") << "10"
+                                         << "0"
+                                         << "5" << int{warningspage::kLastChangeEach} << "10:00:00" << true;
+    QTest::newRow("each shrank below max") << "10"
+                                           << "12"
+                                           << "5" << int{warningspage::kLastChangeEach} << "00:00:00" << true;
+    QTest::newRow("each above max") << "10"
+                                    << "0"
+                                    << "12" << int{warningspage::kLastChangeEach} << "12:00:00" << true;
+    QTest::newRow("max grew past each") << "2"
+                                        << "5"
+                                        << "10" << int{warningspage::kLastChange} << "10:00:00" << true;
+    QTest::newRow("each off stays off") << "2"
+                                        << "0"
+                                        << "10" << int{warningspage::kLastChange} << "00:00:00" << true;
+    QTest::newRow("both off") << "5"
+                              << "0"
+                              << "0" << int{warningspage::kLastChange} << "00:00:00" << false;
+    QTest::newRow("malformed typed") << "10"
+                                     << "12"
+                                     << "1:2:" << int{warningspage::kLastChangeEach} << "12:00:00" << true;
   }
   void warningLimits() {
     QFETCH(QString, max);
@@ -533,12 +550,14 @@ class ServerPagesTest : public QObject {
     QString whileTyping, after;
     bool isEnabled = !enabled;
     run.Run(6, [&](PropertySheet& w) {
-      CDurationSpinBox* box = run.Duration(6, field == 1184 ? 1185 : 1203);
+      CDurationSpinBox* box = run.Duration(6, field == warningspage::kLastChange ? warningspage::kLastChangeUpDown
+                                                                                 : warningspage::kLastChangeEachUpDown);
       Type(box->Edit(), typed);
       whileTyping = QString::fromStdString(box->Text());
       Leave(w.OkButton());
-      after = QString::fromStdString(run.Duration(6, 1203)->Text());
-      isEnabled = run.Control(6, 1192)->isEnabled() && run.Control(6, 1194)->isEnabled();
+      after = QString::fromStdString(run.Duration(6, warningspage::kLastChangeEachUpDown)->Text());
+      isEnabled = run.Control(6, warningspage::kWarningPauseUpDown)->isEnabled() &&
+                  run.Control(6, warningspage::kNoWeekendWarnings)->isEnabled();
       w.reject();
     });
     QCOMPARE(whileTyping, typed);
@@ -553,7 +572,7 @@ class ServerPagesTest : public QObject {
     run.Data().LastChangeEachMaxSeconds = 0;
     QString partial, whole;
     run.Run(6, [&](PropertySheet& w) {
-      QLineEdit* edit = run.Duration(6, 1203)->Edit();
+      QLineEdit* edit = run.Duration(6, warningspage::kLastChangeEachUpDown)->Edit();
       Activate(edit);
       edit->setFocus();
       edit->selectAll();
@@ -587,8 +606,8 @@ class ServerPagesTest : public QObject {
     run.Data().MessagesFile = how == "refused" ? nullptr : "/tmp/x.log";
     QString shown;
     bool accepted = run.Run(6, [&](PropertySheet& w) {
-      shown = QString::fromStdString(run.Duration(6, 1193)->Text());
-      Type(run.Duration(6, 1193)->Edit(), "2");
+      shown = QString::fromStdString(run.Duration(6, warningspage::kMonitorUpDown)->Text());
+      Type(run.Duration(6, warningspage::kMonitorUpDown)->Edit(), "2");
       if (how == "refused") w.SetCurrentPage(7);
       if (how == "test") {
         run.sheet->TestUpdate(false);
@@ -655,12 +674,12 @@ class ServerPagesTest : public QObject {
     }
     int shown = -3;
     bool accepted = run.Run(7, [&](PropertySheet& w) {
-      shown = run.Control<QComboBox>(7, 1078)->currentIndex();
-      run.Control<QAbstractButton>(7, 1076)->setChecked(mail);
-      run.Control<QAbstractButton>(7, 1083)->setChecked(file);
-      if (item != -2) run.Control<QComboBox>(7, 1078)->setCurrentIndex(item);
-      run.Control<QLineEdit>(7, 1079)->setText(recipients);
-      run.Control<QLineEdit>(7, 1085)->setText(fileName);
+      shown = run.Control<QComboBox>(7, notificationspage::kProfile)->currentIndex();
+      run.Control<QAbstractButton>(7, notificationspage::kViaEmail)->setChecked(mail);
+      run.Control<QAbstractButton>(7, notificationspage::kToFile)->setChecked(file);
+      if (item != -2) run.Control<QComboBox>(7, notificationspage::kProfile)->setCurrentIndex(item);
+      run.Control<QLineEdit>(7, notificationspage::kRecipients)->setText(recipients);
+      run.Control<QLineEdit>(7, notificationspage::kFile)->setText(fileName);
       w.OkButton()->click();
       if (w.isVisible()) w.reject();
     });
@@ -694,19 +713,21 @@ class ServerPagesTest : public QObject {
     bool fileOff = true, fileOn = false, smtpSettings = false, transportSettings = true, checkNames = true;
     QString fileName;
     run.Run(7, [&](PropertySheet& w) {
-      fileOff = run.Control(7, 1085)->isEnabled() || run.Control(7, 1086)->isEnabled();
-      run.Control<QAbstractButton>(7, 1083)->click();
-      fileOn = run.Control(7, 1085)->isEnabled() && run.Control(7, 1086)->isEnabled();
-      smtpSettings = run.Control(7, 1210)->isEnabled();
-      checkNames = run.Control(7, 1089)->isEnabled();
-      auto* combo = run.Control<QComboBox>(7, 1078);
+      fileOff = run.Control(7, notificationspage::kFile)->isEnabled() ||
+                run.Control(7, notificationspage::kBrowseFile)->isEnabled();
+      run.Control<QAbstractButton>(7, notificationspage::kToFile)->click();
+      fileOn = run.Control(7, notificationspage::kFile)->isEnabled() &&
+               run.Control(7, notificationspage::kBrowseFile)->isEnabled();
+      smtpSettings = run.Control(7, notificationspage::kMailSettings)->isEnabled();
+      checkNames = run.Control(7, notificationspage::kCheckNames)->isEnabled();
+      auto* combo = run.Control<QComboBox>(7, notificationspage::kProfile);
       combo->setFocus();
       QTest::keyClick(combo, Qt::Key_Down);
-      transportSettings = run.Control(7, 1210)->isEnabled();
-      checkNames = checkNames || run.Control(7, 1089)->isEnabled();
-      run.Control<QLineEdit>(7, 1085)->setText("vantrex.log");
-      QTest::mouseClick(run.Control<QPushButton>(7, 1086), Qt::LeftButton);
-      fileName = run.Control<QLineEdit>(7, 1085)->text();
+      transportSettings = run.Control(7, notificationspage::kMailSettings)->isEnabled();
+      checkNames = checkNames || run.Control(7, notificationspage::kCheckNames)->isEnabled();
+      run.Control<QLineEdit>(7, notificationspage::kFile)->setText("vantrex.log");
+      QTest::mouseClick(run.Control<QPushButton>(7, notificationspage::kBrowseFile), Qt::LeftButton);
+      fileName = run.Control<QLineEdit>(7, notificationspage::kFile)->text();
       w.reject();
     });
     SetFilePicker(nullptr);
@@ -721,7 +742,7 @@ class ServerPagesTest : public QObject {
   }
 
   // The test notification: the page's unapplied values reach the server's pipe as the record,
-  // with the four zero bytes; 1080 is disabled while it is sent; without a server nothing is sent
+  // with the four zero bytes; the test button is disabled while it is sent; without a server nothing is sent
   // and nothing shown; a reply after the window closed is dropped.
   void testNotificationRecord() {
     PagesRun run;
@@ -745,13 +766,13 @@ class ServerPagesTest : public QObject {
     QCOMPARE(peer.Listen(pipe, expected.size(), 0, 1), std::string());
     bool disabledWhileSending = false, enabledAfter = false;
     run.Run(7, [&](PropertySheet& w) {
-      run.Control<QAbstractButton>(7, 1076)->click();
-      run.Control<QAbstractButton>(7, 1083)->click();
-      run.Control<QLineEdit>(7, 1079)->setText(QString::fromStdString(recipients));
-      run.Control<QLineEdit>(7, 1085)->setText(QString::fromStdString(file));
-      QTest::mouseClick(run.Control<QPushButton>(7, 1080), Qt::LeftButton);
-      disabledWhileSending = !run.Control(7, 1080)->isEnabled();
-      enabledAfter = WaitFor([&] { return run.Control(7, 1080)->isEnabled(); });
+      run.Control<QAbstractButton>(7, notificationspage::kViaEmail)->click();
+      run.Control<QAbstractButton>(7, notificationspage::kToFile)->click();
+      run.Control<QLineEdit>(7, notificationspage::kRecipients)->setText(QString::fromStdString(recipients));
+      run.Control<QLineEdit>(7, notificationspage::kFile)->setText(QString::fromStdString(file));
+      QTest::mouseClick(run.Control<QPushButton>(7, notificationspage::kTestNotification), Qt::LeftButton);
+      disabledWhileSending = !run.Control(7, notificationspage::kTestNotification)->isEnabled();
+      enabledAfter = WaitFor([&] { return run.Control(7, notificationspage::kTestNotification)->isEnabled(); });
       w.reject();
     });
     QVERIFY(disabledWhileSending);
@@ -771,11 +792,11 @@ class ServerPagesTest : public QObject {
     QCOMPARE(second.Listen(pipe2, expected.size(), 0), std::string());
     bool wasEnabled = false, enabledAfterClick = false;
     gone.Run(7, [&](PropertySheet& w) {
-      wasEnabled = gone.Control(7, 1080)->isEnabled();
+      wasEnabled = gone.Control(7, notificationspage::kTestNotification)->isEnabled();
       second.Stop();
       unlink(pipe2.c_str());
-      QTest::mouseClick(gone.Control<QPushButton>(7, 1080), Qt::LeftButton);
-      enabledAfterClick = gone.Control(7, 1080)->isEnabled();
+      QTest::mouseClick(gone.Control<QPushButton>(7, notificationspage::kTestNotification), Qt::LeftButton);
+      enabledAfterClick = gone.Control(7, notificationspage::kTestNotification)->isEnabled();
       w.reject();
     });
     QVERIFY(wasEnabled);
@@ -790,7 +811,7 @@ class ServerPagesTest : public QObject {
     vtxtest::SocatPeer peer(run.env.path());
     QCOMPARE(peer.Listen(pipe, 24 + 16, 0, 2), std::string());
     run.Run(7, [&](PropertySheet& w) {
-      QTest::mouseClick(run.Control<QPushButton>(7, 1080), Qt::LeftButton);
+      QTest::mouseClick(run.Control<QPushButton>(7, notificationspage::kTestNotification), Qt::LeftButton);
       w.reject();
     });
     QVERIFY(WaitFor([&] { return !peer.Requests().empty(); }));
@@ -821,15 +842,15 @@ class ServerPagesTest : public QObject {
     run.Data().MessagesEmailSmtpServer = ("127.0.0.1:" + std::to_string(smtpPort)).c_str();
     run.Data().MessagesEmailSender = "vantrex@example.org";
     run.Run(7, [&](PropertySheet& w) {
-      run.Control<QAbstractButton>(7, 1077)->setChecked(false);
-      run.Control<QAbstractButton>(7, 1075)->setChecked(false);
-      run.Control<QAbstractButton>(7, 1083)->setChecked(true);
-      run.Control<QLineEdit>(7, 1085)->setText(QString::fromStdString(file));
-      run.Control<QAbstractButton>(7, 1076)->setChecked(true);
-      run.Control<QComboBox>(7, 1078)->setCurrentIndex(0);
-      run.Control<QLineEdit>(7, 1079)->setText("ops@example.org");
-      QTest::mouseClick(run.Control<QPushButton>(7, 1080), Qt::LeftButton);
-      QVERIFY(WaitFor([&] { return run.Control(7, 1080)->isEnabled(); }, 60000));
+      run.Control<QAbstractButton>(7, notificationspage::kOnScreen)->setChecked(false);
+      run.Control<QAbstractButton>(7, notificationspage::kToLog)->setChecked(false);
+      run.Control<QAbstractButton>(7, notificationspage::kToFile)->setChecked(true);
+      run.Control<QLineEdit>(7, notificationspage::kFile)->setText(QString::fromStdString(file));
+      run.Control<QAbstractButton>(7, notificationspage::kViaEmail)->setChecked(true);
+      run.Control<QComboBox>(7, notificationspage::kProfile)->setCurrentIndex(0);
+      run.Control<QLineEdit>(7, notificationspage::kRecipients)->setText("ops@example.org");
+      QTest::mouseClick(run.Control<QPushButton>(7, notificationspage::kTestNotification), Qt::LeftButton);
+      QVERIFY(WaitFor([&] { return run.Control(7, notificationspage::kTestNotification)->isEnabled(); }, 60000));
       w.reject();
     });
     std::string text = Text(run.lib, 175);
@@ -846,16 +867,17 @@ class ServerPagesTest : public QObject {
     QString note;
     bool noteBefore = true;
     run.Run(7, [&](PropertySheet& w) {
-      run.Control<QAbstractButton>(7, 1076)->setChecked(false);
-      run.Control<QAbstractButton>(7, 1083)->setChecked(true);
-      run.Control<QLineEdit>(7, 1085)->setText(QString::fromStdString(elsewhere));
+      run.Control<QAbstractButton>(7, notificationspage::kViaEmail)->setChecked(false);
+      run.Control<QAbstractButton>(7, notificationspage::kToFile)->setChecked(true);
+      run.Control<QLineEdit>(7, notificationspage::kFile)->setText(QString::fromStdString(elsewhere));
       QLabel* label = nullptr;
       for (QLabel* l : w.Page(7)->findChildren<QLabel*>())
         if (l->wordWrap()) label = l;
       QVERIFY(label);
       noteBefore = label->isVisible();
-      QTest::mouseClick(run.Control<QPushButton>(7, 1080), Qt::LeftButton);
-      QVERIFY(WaitFor([&] { return run.Control(7, 1080)->isEnabled() && label->isVisible(); }));
+      QTest::mouseClick(run.Control<QPushButton>(7, notificationspage::kTestNotification), Qt::LeftButton);
+      QVERIFY(WaitFor(
+          [&] { return run.Control(7, notificationspage::kTestNotification)->isEnabled() && label->isVisible(); }));
       note = label->text();
       w.reject();
     });
@@ -892,12 +914,12 @@ class ServerPagesTest : public QObject {
         session.Window()->SetCurrentPage(8);
         QTest::qWait(100);
         CFormKit* kit = session.Sheet()->Kit(8);
-        for (int id : {1062, 1060}) {
+        for (int id : {infopage::kWebServiceLink, infopage::kSupportLink}) {
           auto* view = dynamic_cast<CRichTextView*>(kit->Control(id));
           QVERIFY(view);
           QString text = view->toPlainText();
-          if (id == 1062) shown = text;
-          int at = id == 1062 && !withUrl ? static_cast<int>(text.indexOf("documentation")) : 0;
+          if (id == infopage::kWebServiceLink) shown = text;
+          int at = id == infopage::kWebServiceLink && !withUrl ? static_cast<int>(text.indexOf("documentation")) : 0;
           QPoint point = view->CharacterRect(at).center();
           MouseAt(view->viewport(), QEvent::MouseMove, point);
           MouseAt(view->viewport(), QEvent::MouseButtonPress, point, Qt::LeftButton);

@@ -283,13 +283,13 @@ class SheetTest : public QObject {
     // The euro is in every new list.
     QCOMPARE(sortedAsc, (QStringList{"CHF", "EUR", "GBP", "JPY"}));
     QCOMPARE(sortedDesc, (QStringList{"JPY", "GBP", "EUR", "CHF"}));
-    QCOMPARE(run.sheet->Sort(kCurrencyListId).column, 1);
-    QVERIFY(!run.sheet->Sort(kCurrencyListId).descending);
+    QCOMPARE(run.sheet->Sort(currencylistpage::kCurrencyList).column, 1);
+    QVERIFY(!run.sheet->Sort(currencylistpage::kCurrencyList).descending);
     QVERIFY(removeWithSelection);
     QVERIFY(!removeWithout);  // deselection runs the rules too
     QVERIFY(run.pages.log.Has("command 0 1013 0"));
     QVERIFY(run.pages.log.Has("command 0 1014 0"));
-    QCOMPARE(ConfigurationSheet(run.lib).Sort(kLocaleListId).column, 1);
+    QCOMPARE(ConfigurationSheet(run.lib).Sort(localespage::kLocaleList).column, 1);
   }
 
   // F1 on the currency list shows its topic with the base currency; a control without a topic
