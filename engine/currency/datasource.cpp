@@ -10,6 +10,7 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/scramble.h"
 #include "engine/foundation/stringutil.h"
+#include "platform/native/syscalls.h"
 #include "platform/systime.h"
 
 namespace {
@@ -20,7 +21,7 @@ constexpr uint8_t kCredentialCount = 7;  // what the stored value's first byte s
 // Bytes for the padding of stored credentials; they only need to differ between saves.
 uint32_t TickCount() {
   timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
+  vtx::sys::ClockGettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
