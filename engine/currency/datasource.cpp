@@ -10,6 +10,7 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/scramble.h"
 #include "engine/foundation/stringutil.h"
+#include "platform/heap.h"
 #include "platform/native/syscalls.h"
 #include "platform/systime.h"
 
@@ -382,7 +383,7 @@ int CDataSourceList::CopyFrom(const CDataSourceList& other) {
   if (this == &other) return 1;
   Empty();
   for (const CDataSource* s : other) {
-    CDataSource* copy = new (std::nothrow) CDataSource;
+    CDataSource* copy = vtx::heap::New<CDataSource>();
     if (!copy) return 0;
     if (!copy->CopyFrom(*s) || !Add(copy)) {
       delete copy;
@@ -407,7 +408,7 @@ HRESULT CDataSourceList::Load(HKEY root, const char* appKey, const char* oldAddr
       HRESULT hr = url.Load(root, path, "URL");
       if (hr == E_OUTOFMEMORY) return hr;
       if (FAILED(hr)) break;
-      CDataSource* source = new (std::nothrow) CDataSource;
+      CDataSource* source = vtx::heap::New<CDataSource>();
       if (!source) return E_OUTOFMEMORY;
       if (!source->SetURL(url.GetString()) ||
           (hr = ReadOptional(root, path, "Filter", *source, &CDataSource::SetFilter)) != S_OK ||
@@ -420,7 +421,7 @@ HRESULT CDataSourceList::Load(HKEY root, const char* appKey, const char* oldAddr
     }
   } else if (oldAddress) {
     // Without an address there is nothing to fetch, and a source without one could never be saved.
-    CDataSource* source = new (std::nothrow) CDataSource;
+    CDataSource* source = vtx::heap::New<CDataSource>();
     if (!source) return E_OUTOFMEMORY;
     if (!source->SetURL(oldAddress) || !source->SetFilter(oldFilter) || !source->SetUserData1(oldUserId) ||
         !source->SetUserNameA(oldUserName) || !source->SetPassword(oldPassword) || !Add(source)) {
