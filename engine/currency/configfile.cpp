@@ -158,9 +158,11 @@ LONG WriteKey(HKEY key, uint32_t depth, std::string& out) {
 // file becomes private first, since the new one takes its mode.
 HRESULT ReplaceFile(const std::string& file, const std::string& data) {
   struct stat st;
-  if (vtx::sys::Lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777) != 0600 &&
-      vtx::sys::Chmod(file.c_str(), 0600) != 0)
+  if (vtx::sys::Lstat(file.c_str(), &st) != 0) {
+    if (errno != ENOENT) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  } else if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != 0600 && vtx::sys::Chmod(file.c_str(), 0600) != 0) {
     return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  }
   return vtx::WriteFileReplacing(file.c_str(), data.data(), data.size(), 0600);
 }
 
