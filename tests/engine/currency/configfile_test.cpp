@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -176,6 +177,22 @@ TEST_F(ConfigFile, ExportNamesReplacementAndFailures) {
   EXPECT_EQ(ImportConfiguration(nullptr, TRUE), E_POINTER);
   EXPECT_EQ(ImportConfiguration((dir_ / "none").c_str(), TRUE), 0x80070002u);
   EXPECT_EQ(ImportConfiguration(dir_.path().c_str(), FALSE), E_ACCESSDENIED);  // a folder
+}
+
+// A link in the export's place gives way to a private file; what it pointed to stays as it was.
+TEST_F(ConfigFile, AnExportOverALinkIsAPrivateFileOfItsOwn) {
+  PutDword(u"", u"AutoUpdate", 1);
+  const std::string target = dir_ / "target", link = dir_ / "l.vx-cnf";
+  ASSERT_TRUE(vtxtest::WriteFile(target, "kept"));
+  ASSERT_EQ(chmod(target.c_str(), 0644), 0);
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(S_OK, ExportConfiguration(link.c_str(), FALSE));
+  struct stat st{};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(vtxtest::ReadFile(target), "kept");
+  EXPECT_EQ(ModeOf(target), 0644u);
 }
 
 // A file named by another program's request is read and written with that program's rights: an
