@@ -8,6 +8,7 @@
 #include "engine/currency/currencystore.h"
 #include "engine/foundation/buffer.h"
 #include "platform/errors.h"
+#include "platform/heap.h"
 
 const char g_szAllCurrenciesKey[] = VTX_APP_KEY "\\AllCurrencies";
 const char g_szAllCurrenciesStamp[] = "AllCurrenciesStamp";
@@ -147,7 +148,7 @@ int32_t CAllCurrencies::IFindHardcoded(const char* code) {
   // The built-in codes as an indexed list, made once per process; should that copy have failed,
   // the table itself is searched.
   static const CStringList<char>* const codes = [] {
-    auto* list = new (std::nothrow) CStringList<char>;
+    auto* list = vtx::heap::New<CStringList<char>>();
     for (const CurrencyData& d : g_CurrencyData)
       if (!list || !list->Add(d.szCode)) break;
     return list;

@@ -1,7 +1,6 @@
 #include "engine/currency/configfile.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -17,6 +16,7 @@
 #include "engine/foundation/regvalue.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/registry.h"
 
 using namespace vtx::configfile;
@@ -154,27 +154,27 @@ LONG WriteKey(HKEY key, uint32_t depth, std::string& out) {
   return ERROR_SUCCESS;
 }
 
-// Puts `data` in place of `file` in one step: a private temporary file beside it, renamed over it.
+// Puts `data` in place of `file` in one step. The export holds the scrambled credentials and the
+// new file takes the old one's mode: an old file becomes private first, and a link, which would
+// lend its target's mode, gives way to a file of its own.
 HRESULT ReplaceFile(const std::string& file, const std::string& data) {
-  size_t slash = file.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-  std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
-  if (base.empty()) return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
-  std::string temp;
-  HRESULT hr = vtx::WriteTempFile(folder.c_str(), ("." + base + ".").c_str(), ".tmp", data.data(), data.size(), &temp);
-  if (FAILED(hr)) return hr;
-  if (rename(temp.c_str(), file.c_str()) != 0) {
-    hr = HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
-    unlink(temp.c_str());
-  }
-  return hr;
+  struct stat st;
+  int r = 0;
+  if (vtx::sys::Lstat(file.c_str(), &st) != 0)
+    r = errno == ENOENT ? 0 : -1;
+  else if (S_ISLNK(st.st_mode))
+    r = vtx::sys::Unlink(file.c_str());
+  else if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != 0600)
+    r = vtx::sys::Chmod(file.c_str(), 0600);
+  if (r != 0) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  return vtx::WriteFileReplacing(file.c_str(), data.data(), data.size(), 0600);
 }
 
 // ---- import ----
 
 HRESULT ReadFileWithin(const std::string& file, std::string* data) {
   struct stat st;
-  if (stat(file.c_str(), &st) != 0) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  if (vtx::sys::Stat(file.c_str(), &st) != 0) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
   if (S_ISDIR(st.st_mode)) return E_ACCESSDENIED;
   if (!S_ISREG(st.st_mode)) return E_INVALIDDATA;
   if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);

@@ -9,6 +9,7 @@
 #include "engine/foundation/inidata.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/heap.h"
 
 const char g_szLocalesKey[] = VTX_APP_KEY "\\Locales";
 const char g_szDefaultLocale[] = "DefaultLocale";
@@ -201,7 +202,7 @@ CCurrencyLocaleInfo* CCurrencyLocale::IFind(const char* code) const {
 }
 
 CCurrencyLocaleInfo* CCurrencyLocale::AddLocaleInfo(const char* code) {
-  auto* info = new (std::nothrow) CCurrencyLocaleInfo;
+  auto* info = vtx::heap::New<CCurrencyLocaleInfo>();
   if (!info) return nullptr;
   if (!info->SetCurrency(code) || !m_infos.Add(info)) {
     delete info;
@@ -444,7 +445,7 @@ void CCurrencyLocaleList::Empty() {
 }
 
 bool CCurrencyLocaleList::Append(LCID lcid) {
-  auto* locale = new (std::nothrow) CCurrencyLocale(lcid);
+  auto* locale = vtx::heap::New<CCurrencyLocale>(lcid);
   if (!locale) return false;
   if (!m_locales.Add(locale)) {
     delete locale;
@@ -494,7 +495,7 @@ CCurrencyLocale* CCurrencyLocaleList::GetLocale(LCID lcid) {
   if (locale && locale->IsCreated()) return locale;
   bool fresh = locale == nullptr;
   if (fresh) {
-    locale = new (std::nothrow) CCurrencyLocale(lcid);
+    locale = vtx::heap::New<CCurrencyLocale>(lcid);
     if (!locale) return nullptr;
   }
   bool ok = m_resetMode ? locale->ResetList() : locale->Create() == 0;
@@ -547,7 +548,7 @@ bool CCurrencyLocaleList::CopyFrom(const CCurrencyLocaleList& other) {
   m_defaultLCID = other.m_defaultLCID;
   m_resetMode = other.m_resetMode;
   for (CCurrencyLocale* locale : other.m_locales) {
-    auto* copy = new (std::nothrow) CCurrencyLocale(locale->GetLCID());
+    auto* copy = vtx::heap::New<CCurrencyLocale>(locale->GetLCID());
     if (!copy) return false;
     if (!m_locales.Add(copy)) {
       delete copy;

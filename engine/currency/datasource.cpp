@@ -10,6 +10,8 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/scramble.h"
 #include "engine/foundation/stringutil.h"
+#include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/systime.h"
 
 namespace {
@@ -20,7 +22,7 @@ constexpr uint8_t kCredentialCount = 7;  // what the stored value's first byte s
 // Bytes for the padding of stored credentials; they only need to differ between saves.
 uint32_t TickCount() {
   timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
+  vtx::sys::ClockGettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
@@ -381,7 +383,7 @@ int CDataSourceList::CopyFrom(const CDataSourceList& other) {
   if (this == &other) return 1;
   Empty();
   for (const CDataSource* s : other) {
-    CDataSource* copy = new (std::nothrow) CDataSource;
+    CDataSource* copy = vtx::heap::New<CDataSource>();
     if (!copy) return 0;
     if (!copy->CopyFrom(*s) || !Add(copy)) {
       delete copy;
@@ -406,7 +408,7 @@ HRESULT CDataSourceList::Load(HKEY root, const char* appKey, const char* oldAddr
       HRESULT hr = url.Load(root, path, "URL");
       if (hr == E_OUTOFMEMORY) return hr;
       if (FAILED(hr)) break;
-      CDataSource* source = new (std::nothrow) CDataSource;
+      CDataSource* source = vtx::heap::New<CDataSource>();
       if (!source) return E_OUTOFMEMORY;
       if (!source->SetURL(url.GetString()) ||
           (hr = ReadOptional(root, path, "Filter", *source, &CDataSource::SetFilter)) != S_OK ||
@@ -419,7 +421,7 @@ HRESULT CDataSourceList::Load(HKEY root, const char* appKey, const char* oldAddr
     }
   } else if (oldAddress) {
     // Without an address there is nothing to fetch, and a source without one could never be saved.
-    CDataSource* source = new (std::nothrow) CDataSource;
+    CDataSource* source = vtx::heap::New<CDataSource>();
     if (!source) return E_OUTOFMEMORY;
     if (!source->SetURL(oldAddress) || !source->SetFilter(oldFilter) || !source->SetUserData1(oldUserId) ||
         !source->SetUserNameA(oldUserName) || !source->SetPassword(oldPassword) || !Add(source)) {

@@ -8,6 +8,7 @@
 #include "engine/foundation/stringutil.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/heap.h"
 #include "platform/numtext.h"
 
 namespace {
@@ -183,7 +184,7 @@ HRESULT CFilter::Load(const char* path, uint32_t* errorLine) {
       sectionName = Ini::GetSection(row);
       section = FindIniTableEntryID<char>(sectionName, nullptr, g_FilterIniTable, g_FilterIniTableCount);
       if (section == kIdURL) {
-        url = new (std::nothrow) CFilterURL;
+        url = vtx::heap::New<CFilterURL>();
         if (!url) return E_OUTOFMEMORY;
         if (!m_urls.Add(url)) {
           delete url;
@@ -298,7 +299,7 @@ int CFilterList::Create(const char* filtersFolder, bool sorted) {
   std::vector<std::string> names;
   if (FAILED(vtx::ListFiles(filtersFolder, ".ini", &names))) return 1;  // no folder: no definitions
   for (const std::string& name : names) {
-    CFilter* filter = new (std::nothrow) CFilter;
+    CFilter* filter = vtx::heap::New<CFilter>();
     if (!filter) return 0;
     HRESULT hr = S_OK;
     if (!filter->Create(filtersFolder, name.c_str(), &hr)) {

@@ -496,7 +496,7 @@ bool CRatesData::CopyFrom(const CRatesData& other) {
   return true;
 }
 
-CSettingsData::CSettingsData() { Rates = new (std::nothrow) CRatesData; }
+CSettingsData::CSettingsData() { Rates = vtx::heap::New<CRatesData>(); }
 
 CSettingsData::~CSettingsData() {
   for (CStringA* s : {&DialUpUserName, &DialUpPassword, &DialUpDomain, &ServerUserName, &ServerPassword,
@@ -551,7 +551,7 @@ const char* CSettingsData::GetCurrencyName(const char* text) const {
 
 CSettingsData* CSettingsDataHolder::Create() {
   delete m_data;
-  m_data = new (std::nothrow) CSettingsData;
+  m_data = vtx::heap::New<CSettingsData>();
   if (m_data && !m_data->Rates) {
     delete m_data;
     m_data = nullptr;

@@ -198,7 +198,7 @@ HRESULT CSettings::LoadINI(const CIniData<char>& data, CStringA* next, uint32_t*
   CSettingsData& d = *m_data;
 
   // All changes go to a copy that replaces the current rates only when the whole file applied.
-  std::unique_ptr<CRatesData> work(new (std::nothrow) CRatesData);
+  std::unique_ptr<CRatesData> work(vtx::heap::New<CRatesData>());
   if (!work || !work->CopyFrom(*d.Rates)) return E_OUTOFMEMORY;
   CRatesData& r = *work;
   r.OwnData = 0;

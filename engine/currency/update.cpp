@@ -10,6 +10,7 @@
 #include "engine/foundation/timetext.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/heap.h"
 
 const IniTableEntry<char16_t> g_UpdIniTable[kUpdIniTableCount] = {
     {u"General", nullptr, UpdGeneral, IniTypeSection},
@@ -31,7 +32,7 @@ const IniTableEntry<char16_t> g_UpdIniTable[kUpdIniTableCount] = {
 };
 
 std::unique_ptr<ICurrencyUpdate> MakeStoredCurrencyUpdate() {
-  return std::unique_ptr<ICurrencyUpdate>(new (std::nothrow) CUpdate);
+  return std::unique_ptr<ICurrencyUpdate>(vtx::heap::New<CUpdate>());
 }
 
 namespace {
@@ -158,7 +159,7 @@ void EmptyTexts(CPointerList<CUpdateText>& list) {
 
 bool CopyTexts(const CPointerList<CUpdateText>& from, CPointerList<CUpdateText>& to) {
   for (const CUpdateText* t : from) {
-    auto* copy = new (std::nothrow) CUpdateText;
+    auto* copy = vtx::heap::New<CUpdateText>();
     if (!copy) return false;
     copy->lcid = t->lcid;
     copy->code = t->code;
@@ -384,7 +385,7 @@ HRESULT CUpdate::LoadText(bool symbols, const char16_t* key, const char16_t* con
     record->text = text;
     if (record->text.IsNull()) return E_OUTOFMEMORY;
   } else {
-    auto* fresh = new (std::nothrow) CUpdateText;
+    auto* fresh = vtx::heap::New<CUpdateText>();
     if (!fresh) return E_OUTOFMEMORY;
     fresh->lcid = lcid;
     fresh->code = code;

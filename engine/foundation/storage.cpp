@@ -1,7 +1,7 @@
 #include "engine/foundation/storage.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,9 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 
 namespace {
 
@@ -120,26 +122,22 @@ uint32_t DetectMacBinary(const uint8_t* h, uint64_t fileSize, uint64_t* dataOffs
 HRESULT CReadFile::Create(const char* name) {
   Close();
   if (!name) return E_INVALIDARG;
-  errno = 0;
-  m_file = std::fopen(name, "rb");
-  if (!m_file) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  // Never waits on a FIFO: only a regular file is read.
+  vtx::ScopedFd fd = vtx::OpenFile(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return Win32Error();
   struct stat st{};
-  if (fstat(fileno(m_file), &st) != 0 || !S_ISREG(st.st_mode)) {
-    Close();
-    return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-  }
+  if (vtx::sys::Fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   uint8_t header[128];
-  size_t got = std::fread(header, 1, sizeof header, m_file);
+  size_t got = 0;
+  HRESULT hr = vtx::ReadFully(fd.Get(), header, sizeof header, &got, 0);
+  if (FAILED(hr)) return hr;
   uint64_t offset = 0, length = size;
   m_macBinary = got == sizeof header ? DetectMacBinary(header, size, &offset, &length) : 0;
   m_start = offset;
   m_length = length;
   m_position = 0;
-  if (std::fseek(m_file, static_cast<long>(m_start), SEEK_SET) != 0) {
-    Close();
-    return E_FAIL;
-  }
+  m_fd = fd.Release();
   return S_OK;
 }
 
@@ -149,29 +147,30 @@ HRESULT CReadFile::Create(const char16_t* name) {
 
 HRESULT CReadFile::Read(void* buffer, uint32_t size, uint32_t* read) {
   if (read) *read = 0;
-  if (!m_file) return E_UNEXPECTED;
+  if (m_fd < 0) return E_UNEXPECTED;
   if (!buffer && size) return E_POINTER;
   uint64_t left = m_position < static_cast<int64_t>(m_length) ? m_length - static_cast<uint64_t>(m_position) : 0;
   uint32_t want = size < left ? size : static_cast<uint32_t>(left);
-  size_t got = want ? std::fread(buffer, 1, want, m_file) : 0;
+  size_t got = 0;
+  HRESULT hr = want ? vtx::ReadFully(m_fd, buffer, want, &got, static_cast<int64_t>(m_start) + m_position) : S_OK;
   m_position += static_cast<int64_t>(got);
   if (read) *read = static_cast<uint32_t>(got);
-  if (got < want && std::ferror(m_file)) return E_FAIL;
+  if (FAILED(hr)) return hr;
   return got < size ? kEndOfData : S_OK;
 }
 
 HRESULT CReadFile::Seek(int64_t offset, int origin) {
-  if (!m_file) return E_UNEXPECTED;
+  if (m_fd < 0) return E_UNEXPECTED;
   int64_t to;
   if (!Target(offset, origin, m_position, static_cast<int64_t>(m_length), &to)) return kNegativeSeek;
-  if (std::fseek(m_file, static_cast<long>(static_cast<int64_t>(m_start) + to), SEEK_SET) != 0) return E_FAIL;
+  if (to > INT64_MAX - static_cast<int64_t>(m_start)) return E_FAIL;
   m_position = to;
   return S_OK;
 }
 
 HRESULT CReadFile::Close() {
-  if (m_file) std::fclose(m_file);
-  m_file = nullptr;
+  if (m_fd >= 0) vtx::sys::Close(m_fd);
+  m_fd = -1;
   return S_OK;
 }
 
@@ -256,10 +255,9 @@ HRESULT CReadClipboard::Create(UINT format, uint32_t flags) {
 HRESULT CWriteFile::Create(const char* name) {
   Close();
   if (!name) return E_INVALIDARG;
-  errno = 0;
-  m_file = std::fopen(name, "wb");
-  if (!m_file) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
-  m_position = 0;
+  m_fd = vtx::OpenFile(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666).Release();
+  if (m_fd < 0) return Win32Error();
+  m_position = m_end = 0;
   return S_OK;
 }
 
@@ -268,34 +266,32 @@ HRESULT CWriteFile::Create(const char16_t* name) {
 }
 
 HRESULT CWriteFile::Write(const void* data, uint32_t size) {
-  if (!m_file) return E_UNEXPECTED;
+  if (m_fd < 0) return E_UNEXPECTED;
   if (!data && size) return E_POINTER;
-  errno = 0;
-  if (size && std::fwrite(data, 1, size, m_file) != size) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno ? errno : EIO));
+  if (size) {
+    HRESULT hr = vtx::WriteFully(m_fd, data, size, m_position);
+    if (FAILED(hr)) return hr;
+  }
   m_position += size;
+  if (m_position > m_end) m_end = m_position;
   return S_OK;
 }
 
 HRESULT CWriteFile::Seek(int64_t offset, int origin) {
-  if (!m_file) return E_UNEXPECTED;
-  std::fflush(m_file);
-  struct stat st{};
-  int64_t end = fstat(fileno(m_file), &st) == 0 ? static_cast<int64_t>(st.st_size) : m_position;
-  if (end < m_position) end = m_position;
+  if (m_fd < 0) return E_UNEXPECTED;
+  int64_t end = m_end > m_position ? m_end : m_position;
   int64_t to;
   if (!Target(offset, origin, m_position, end, &to)) return kNegativeSeek;
-  if (std::fseek(m_file, static_cast<long>(to), SEEK_SET) != 0) return E_FAIL;
   m_position = to;
   return S_OK;
 }
 
 HRESULT CWriteFile::Close() {
-  if (!m_file) return S_OK;
+  if (m_fd < 0) return S_OK;
   HRESULT hr = S_OK;
-  if (std::fflush(m_file) != 0 || ftruncate(fileno(m_file), static_cast<off_t>(m_position)) != 0)
-    hr = HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
-  if (std::fclose(m_file) != 0 && hr == S_OK) hr = HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
-  m_file = nullptr;
+  if (vtx::sys::Ftruncate(m_fd, static_cast<off_t>(m_position)) != 0) hr = HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  if (vtx::sys::Close(m_fd) != 0 && hr == S_OK) hr = HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+  m_fd = -1;
   return hr;
 }
 

@@ -68,7 +68,7 @@ class CReadFile : public CReadStorage {
   HRESULT Close() override;
 
  private:
-  FILE* m_file = nullptr;
+  int m_fd = -1;
   uint64_t m_start = 0, m_length = 0;
   int64_t m_position = 0;
   uint32_t m_macBinary = 0;
@@ -125,8 +125,9 @@ class CWriteFile : public CWriteStorage {
   HRESULT Close() override;
 
  private:
-  FILE* m_file = nullptr;
+  int m_fd = -1;
   int64_t m_position = 0;
+  int64_t m_end = 0;  // the furthest byte written
 };
 
 // Counts what would be written.

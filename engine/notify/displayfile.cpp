@@ -1,47 +1,38 @@
 #include "engine/notify/displayfile.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/servercommands.h"
+#include "platform/native/syscalls.h"
 #include "platform/service.h"
-#include "platform/sync.h"
 
 namespace vtx::notify {
 
 const char kDisplaySeparator[] = "\r\n\r\n---\r\n\r\n";
 
 namespace {
-constexpr int kLockTries = 10;
-constexpr DWORD kLockPauseMs = 500;
+// A writer holds the lock for one read and one replace of a bounded file.
+constexpr DWORD kLockWaitMs = 4500;
 }  // namespace
 
 DisplayFileLock::DisplayFileLock(const std::string& path) {
   // Like the other lock files: never through a link, and shared by the product's group.
-  fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
+  fd_ = vtx::sys::Open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
   if (fd_ < 0) return;
   struct stat st;
   // Made with another account's rights (the messenger writes as the product's account), it is
   // that account's to share.
-  uid_t fileUser = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1)));
-  if (fstat(fd_, &st) == 0 && st.st_uid == fileUser) vtx::ShareWithProductGroup(fd_, 0660);
-  for (int i = 0; i < kLockTries; ++i) {
-    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-      held_ = true;
-      return;
-    }
-    if (i + 1 < kLockTries) Sleep(kLockPauseMs);
-  }
+  uid_t fileUser = static_cast<uid_t>(vtx::sys::Setfsuid(static_cast<uid_t>(-1)));
+  if (vtx::sys::Fstat(fd_, &st) == 0 && st.st_uid == fileUser) vtx::ShareWithProductGroup(fd_, 0660);
+  held_ = SUCCEEDED(vtx::LockWithin(fd_, kLockWaitMs));
 }
 
 DisplayFileLock::~DisplayFileLock() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) vtx::sys::Close(fd_);
 }
 
 HRESULT ReadDisplayFile(const char* path, size_t cap, std::string* text, vtx::FileStamp* stamp) {
@@ -58,7 +49,7 @@ bool DeleteDisplayFileIfUnchanged(const std::string& path, const vtx::FileStamp&
   DisplayFileLock lock(path);
   vtx::FileStamp now;
   return lock.held() && SUCCEEDED(vtx::StampFile(path.c_str(), &now)) && now == shown &&
-         unlink(path.c_str()) == 0;
+         vtx::sys::Unlink(path.c_str()) == 0;
 }
 
 HRESULT RegisterDisplayMessages() {

@@ -13,7 +13,7 @@ namespace vtx::notify {
 
 extern const char kDisplaySeparator[];  // "\r\n\r\n---\r\n\r\n"
 
-// The lock of the display-messages file at `path`: up to 10 tries, 500 ms apart.
+// The lock of the display-messages file at `path`, waited for up to 4.5 s.
 class DisplayFileLock {
  public:
   explicit DisplayFileLock(const std::string& path);

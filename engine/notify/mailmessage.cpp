@@ -9,6 +9,7 @@
 #include "engine/foundation/base64.h"
 #include "platform/files.h"
 #include "platform/codepage.h"
+#include "platform/native/syscalls.h"
 #include "platform/sync.h"
 
 namespace {
@@ -84,7 +85,9 @@ void AddDate(std::string& out) {
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::time_t now = std::time(nullptr);
+  timespec clock{};
+  vtx::sys::ClockGettime(CLOCK_REALTIME, &clock);
+  std::time_t now = clock.tv_sec;
   std::tm t{};
   localtime_r(&now, &t);
   long offset = t.tm_gmtoff / 60;  // east of UTC is positive

@@ -1,14 +1,11 @@
 #include "engine/notify/notifychannels.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/timetext.h"
@@ -18,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/locale.h"
+#include "platform/native/syscalls.h"
 #include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/sysinfo.h"
@@ -53,14 +51,14 @@ DWORD ReadAt(int fd, char* data, size_t size, off_t offset) {
 
 // Reserves the room first: a full disk then fails before a byte of the old contents is touched.
 DWORD Reserve(int fd, off_t offset, off_t length) {
-  int e = posix_fallocate(fd, offset, length);
+  int e = vtx::sys::Fallocate(fd, offset, length);
   return e ? vtx::Win32FromErrno(e) : ERROR_SUCCESS;
 }
 
 // Writes the entry into the locked file. On any failure the old contents and size are put back.
 DWORD WriteEntry(int fd, const std::string& entry, bool onTop) {
   struct stat st{};
-  if (fstat(fd, &st) != 0) return vtx::Win32FromErrno(errno);
+  if (vtx::sys::Fstat(fd, &st) != 0) return vtx::Win32FromErrno(errno);
   off_t oldSize = st.st_size;
   DWORD e;
   if (onTop && oldSize > 0) {
@@ -76,7 +74,7 @@ DWORD WriteEntry(int fd, const std::string& entry, bool onTop) {
     e = Reserve(fd, 0, static_cast<off_t>(whole.size()));
     if (e) {
       // Nothing was overwritten; only the size may have moved.
-      if (ftruncate(fd, oldSize) != 0) {
+      if (vtx::sys::Ftruncate(fd, oldSize) != 0) {
       }
       return e;
     }
@@ -84,7 +82,7 @@ DWORD WriteEntry(int fd, const std::string& entry, bool onTop) {
     if (e) {
       // The room was there, so the old contents fit back where they were.
       if (WriteAt(fd, whole.data() + entry.size(), static_cast<size_t>(oldSize), 0) == ERROR_SUCCESS &&
-          ftruncate(fd, oldSize) != 0) {
+          vtx::sys::Ftruncate(fd, oldSize) != 0) {
       }
       return e;
     }
@@ -92,7 +90,7 @@ DWORD WriteEntry(int fd, const std::string& entry, bool onTop) {
     e = Reserve(fd, oldSize, static_cast<off_t>(entry.size()));
     if (!e) e = WriteAt(fd, entry.data(), entry.size(), oldSize);
     if (e) {
-      if (ftruncate(fd, oldSize) != 0) {
+      if (vtx::sys::Ftruncate(fd, oldSize) != 0) {
       }
       return e;
     }
@@ -255,7 +253,7 @@ int OpenMessageFile(const char* path, DWORD waitMs) {
     }
   }
   struct stat st;
-  if (fstat(fd.Get(), &st) != 0) {
+  if (vtx::sys::Fstat(fd.Get(), &st) != 0) {
     vtx::SetLastErrorFromErrno();
     return -1;
   }
@@ -263,22 +261,13 @@ int OpenMessageFile(const char* path, DWORD waitMs) {
     SetLastError(ERROR_ACCESS_DENIED);
     return -1;
   }
-  int flags = fcntl(fd.Get(), F_GETFL);
-  if (flags < 0 || fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  int flags = vtx::sys::Fcntl(fd.Get(), F_GETFL);
+  if (flags < 0 || vtx::sys::Fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
     vtx::SetLastErrorFromErrno();
     return -1;
   }
-  for (DWORD waited = 0;; waited += 10) {
-    if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) return fd.Release();
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-      vtx::SetLastErrorFromErrno();
-      return -1;
-    }
-    if (waited >= waitMs) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  SetLastError(ERROR_SHARING_VIOLATION);
-  return -1;
+  if (FAILED(vtx::LockWithin(fd.Get(), waitMs))) return -1;
+  return fd.Release();
 }
 
 std::string MessageBoxPayload(DWORD owner, DWORD style, const char* text, const char* caption) {

@@ -1,11 +1,10 @@
 #include "engine/notify/pipemessage.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
 #include "platform/errors.h"
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 
 namespace {
 
@@ -89,7 +88,7 @@ BOOL CPipeMessageClient::CallPipe(const char* pipeName, const void* in, DWORD in
   if (e == ERROR_SUCCESS) e = vtx::pipes::WriteAll(fd, in, inSize, deadline);
   size_t got = 0;
   if (e == ERROR_SUCCESS) e = vtx::pipes::ReadAll(fd, out, outSize, deadline, &got);
-  if (fd >= 0) close(fd);
+  if (fd >= 0) vtx::sys::Close(fd);
   if (bytesRead) *bytesRead = static_cast<DWORD>(got);
   if (e != ERROR_SUCCESS) {
     SetLastError(e);
@@ -143,7 +142,7 @@ PipeReply& PipeReply::operator=(PipeReply&& other) noexcept {
 }
 
 void PipeReply::Close() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) vtx::sys::Close(fd_);
   fd_ = -1;
 }
 
@@ -208,7 +207,7 @@ HRESULT CPipeMessageServer::ServeRequest(DWORD_PTR context, PipeMessageHandler h
     // The caller gave up before its turn (it was told of a time-out): serving the request now would
     // change what it believes did not happen.
     FreePipeRequest(request);
-    close(fd);
+    vtx::sys::Close(fd);
     return HRESULT_FROM_WIN32(ERROR_BROKEN_PIPE);
   } else if (SUCCEEDED(hr)) {
     LPARAM lParam = request.hasData ? reinterpret_cast<LPARAM>(&request.cds) : static_cast<LPARAM>(request.head.lParam);
@@ -227,6 +226,6 @@ HRESULT CPipeMessageServer::ServeRequest(DWORD_PTR context, PipeMessageHandler h
     DWORD e = vtx::pipes::WriteAll(fd, out, sizeof out, vtx::sync::DeadlineAfter(kServeDeadlineMs));
     if (SUCCEEDED(hr) && e != ERROR_SUCCESS) hr = HRESULT_FROM_WIN32(e);
   }
-  close(fd);
+  vtx::sys::Close(fd);
   return hr;
 }

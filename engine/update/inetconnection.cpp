@@ -13,6 +13,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 
 namespace {
 
@@ -472,7 +473,7 @@ HRESULT CINetConnection::LoadInternet(HINTERNET handle, CBuffer<char>& output, D
 HRESULT CINetConnection::LoadFile(int file, CBuffer<char>& output, DWORD lineLimit) {
   bool progress = false;
   struct stat st;
-  if (fstat(file, &st) != 0) {
+  if (vtx::sys::Fstat(file, &st) != 0) {
     vtx::SetLastErrorFromErrno();
     return LastError();
   }
@@ -485,8 +486,8 @@ HRESULT CINetConnection::LoadFile(int file, CBuffer<char>& output, DWORD lineLim
     SetLastError(kErrorDownloadTooLarge);
     return LastError();
   }
-  int flags = fcntl(file, F_GETFL);
-  if (flags >= 0 && (flags & O_NONBLOCK)) fcntl(file, F_SETFL, flags & ~O_NONBLOCK);
+  int flags = vtx::sys::Fcntl(file, F_GETFL);
+  if (flags >= 0 && (flags & O_NONBLOCK)) vtx::sys::Fcntl(file, F_SETFL, flags & ~O_NONBLOCK);
   if (m_pfnProgress) {
     HRESULT answer = m_pfnProgress(0, static_cast<DWORD>(st.st_size), 0, m_dwProgressContext);
     if (answer) return answer;

@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/inet.h"
+#include "platform/native/syscalls.h"
 #include "platform/systime.h"
 
 namespace {
@@ -84,8 +85,13 @@ HRESULT CreateRunFolder(const char* logsFolder, CStringA& folder, const FILETIME
     if (candidate.size() >= MAX_PATH) return kNameTooLong;
     if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
     if (CreateDirectoryA(candidate.c_str(), nullptr)) {
-      // What a run fetched is for the product's people only: sources may be private.
-      chmod(candidate.c_str(), 0750);
+      // What a run fetched is for the product's people only: sources may be private, so a folder
+      // that cannot be closed to others is not used.
+      if (vtx::sys::Chmod(candidate.c_str(), 0750) != 0) {
+        HRESULT hr = HRESULT_FROM_WIN32(vtx::SetLastErrorFromErrno());
+        vtx::sys::Rmdir(candidate.c_str());
+        return hr;
+      }
       folder = candidate.c_str();
       return folder.IsNull() ? E_OUTOFMEMORY : S_OK;
     }
@@ -119,7 +125,8 @@ HRESULT WriteRunFile(const char* folder, int32_t index, const char* name, const 
   char file[16] = "";
   if (index >= 0) std::snprintf(file, sizeof file, "%04d_", index);
   std::string path = vtx::JoinPath(folder, std::string(file) + name + extension);
-  return vtx::WriteWholeFile(path.c_str(), data, data ? length : 0, 0640);
+  // Whole or not at all: a file that fails leaves no part of itself to be taken for the page.
+  return vtx::WriteFileReplacing(path.c_str(), data ? data : "", data ? length : 0, 0640);
 }
 
 HRESULT ArchiveRunLog(const RunLogLists& lists, const char* runMessages, const char* logsFolder, const FILETIME* now,

@@ -32,11 +32,12 @@ HRESULT CreateRunFolder(const char* logsFolder, CStringA& folder, const FILETIME
 // does not count), else ".txt".
 void RunFileExtension(const char* url, CStringA& extension);
 // Writes "<folder>/<index as 4 digits>_<name><extension>" (no number when index is negative)
-// with exactly `length` bytes; a name that would not fit a path with 40 characters to spare is
-// skipped with 0x800700CE.
+// with exactly `length` bytes, whole or not at all; a name that would not fit a path with 40
+// characters to spare is skipped with 0x800700CE.
 HRESULT WriteRunFile(const char* folder, int32_t index, const char* name, const char* extension, const void* data,
                      uint32_t length);
 // The whole archive of a run into a new folder under `logsFolder` (null: GetRunLogsFolder).
-// A file that cannot be written is skipped; the result is the first failure, 0 when all went.
+// A file that cannot be written is skipped (none of it is left); the result is the first failure,
+// 0 when all went.
 HRESULT ArchiveRunLog(const RunLogLists& lists, const char* runMessages, const char* logsFolder = nullptr,
                       const FILETIME* now = nullptr, CStringA* createdFolder = nullptr);

@@ -235,7 +235,7 @@ HRESULT UpdateRunner::Execute() {
   if (SUCCEEDED(hr)) {
     for (char* block : Rates().Active) reinterpret_cast<CurrencyInfo*>(block)->dwServers = 0;
     if (m_sourceCount > 1) {
-      m_backup.reset(new (std::nothrow) CSettings);
+      m_backup.reset(vtx::heap::New<CSettings>());
       if (!m_backup || !m_backup->CopyFrom(m_settings)) hr = E_OUTOFMEMORY;
     }
   }
@@ -320,7 +320,7 @@ HRESULT UpdateRunner::FetchAll() {
       ++i;
       if (FAILED(hr)) break;
       // Each source starts from the rates before the run; what it set is kept for the cross-check.
-      auto list = std::unique_ptr<CStringList<char>>(new (std::nothrow) CStringList<char>);
+      auto list = std::unique_ptr<CStringList<char>>(vtx::heap::New<CStringList<char>>());
       if (!list || !CopyRecords(Rates().Active, *list) || !CopyRecords(m_backup->GetRates().Active, Rates().Active)) {
         hr = E_OUTOFMEMORY;
         break;

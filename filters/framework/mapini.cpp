@@ -1,13 +1,12 @@
 #include "filters/framework/mapini.h"
 
-#include <unistd.h>
-
 #include <cstring>
 #include <new>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 
 namespace {
 
@@ -121,7 +120,7 @@ HRESULT LoadIniFile(CMapIni* map, const char* path, const IniTableEntry<char16_t
 
 bool LoadMapIni(CMapIni* map) {
   char self[4096];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self);
+  ssize_t n = vtx::sys::Readlink("/proc/self/exe", self, sizeof self);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof self) return false;  // none, or cut short
   self[n] = 0;
   char* slash = std::strrchr(self, '/');

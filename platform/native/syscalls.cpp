@@ -38,6 +38,7 @@ Table g_table = {
     ::chmod, ::fchmod, ::chown, ::lchown, ::fchown, ::access, ::readlink, ::realpath, ::link, ::symlink,
     ::opendir, ::fdopendir, ::readdir, ::closedir, StatvfsCall, ::dup, ::dup2, ::pipe2, ::chdir,
     ::umask,
+    ::posix_fallocate,
 
     ::fork, ::execve, ::posix_spawn, ::waitpid, ::kill, ::setsid, ::setuid, ::setgid, ::setgroups,
     SetfsuidCall, SetfsgidCall, ::getpid, ::getuid, ::geteuid, ::getgid, ::getegid, ::getpwnam_r,
@@ -176,6 +177,10 @@ int Dup2(int fd, int target) { VTX_COUNTED("dup2", -1, g_table.dup2(fd, target))
 int Pipe2(int fds[2], int flags) { VTX_COUNTED("pipe2", -1, g_table.pipe2(fds, flags)); }
 int Chdir(const char* path) { VTX_COUNTED("chdir", -1, g_table.chdir(path)); }
 mode_t Umask(mode_t mask) { return g_table.umask(mask); }
+int Fallocate(int fd, off_t offset, off_t length) {
+  if (Fails("posix_fallocate")) return errno;
+  return g_table.posix_fallocate(fd, offset, length);
+}
 
 pid_t Fork() { VTX_COUNTED("fork", -1, g_table.fork()); }
 int Execve(const char* path, char* const argv[], char* const envp[]) { return g_table.execve(path, argv, envp); }

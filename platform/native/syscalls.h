@@ -66,6 +66,7 @@ struct Table {
   int (*pipe2)(int*, int);
   int (*chdir)(const char*);
   mode_t (*umask)(mode_t);
+  int (*posix_fallocate)(int, off_t, off_t);
 
   pid_t (*fork)();
   int (*execve)(const char*, char* const*, char* const*);
@@ -169,6 +170,8 @@ int Dup2(int fd, int target);
 int Pipe2(int fds[2], int flags);
 int Chdir(const char* path);
 mode_t Umask(mode_t mask);
+// posix_fallocate(3): the error number as its value, 0 on success.
+int Fallocate(int fd, off_t offset, off_t length);
 
 pid_t Fork();
 int Execve(const char* path, char* const argv[], char* const envp[]);

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/heap.h"
 #include "tests/engine/currency/settings_fixture.h"
+#include "tests/support/iofaults.h"
 #include "tests/support/paths.h"
 
 namespace {
@@ -177,6 +179,22 @@ TEST_F(ConfigFile, ExportNamesReplacementAndFailures) {
   EXPECT_EQ(ImportConfiguration(dir_.path().c_str(), FALSE), E_ACCESSDENIED);  // a folder
 }
 
+// A link in the export's place gives way to a private file; what it pointed to stays as it was.
+TEST_F(ConfigFile, AnExportOverALinkIsAPrivateFileOfItsOwn) {
+  PutDword(u"", u"AutoUpdate", 1);
+  const std::string target = dir_ / "target", link = dir_ / "l.vx-cnf";
+  ASSERT_TRUE(vtxtest::WriteFile(target, "kept"));
+  ASSERT_EQ(chmod(target.c_str(), 0644), 0);
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(S_OK, ExportConfiguration(link.c_str(), FALSE));
+  struct stat st{};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(vtxtest::ReadFile(target), "kept");
+  EXPECT_EQ(ModeOf(target), 0644u);
+}
+
 // A file named by another program's request is read and written with that program's rights: an
 // account that may not write a folder gets no file there, and its file in its own folder is its own.
 TEST_F(ConfigFile, TheCallersRightsDecideWhereItsFileGoes) {
@@ -294,6 +312,57 @@ TEST_F(ConfigFile, AnImportThatFailsMidwayLeavesTheKeyAsItWas) {
             "\\Servers\\0/\n"
             "\\Servers\\1|URL|1|file:/b.txt\n"
             "\\Servers\\1/\n");
+}
+
+// An export over an old file and an import into a store with settings, each failing at every
+// system call in turn: the file holds its old bytes or the whole new export, no temporary stays
+// beside it, and a failed import leaves the settings as they were.
+TEST_F(ConfigFile, ExportAndImportLeaveNothingHalfWhateverCallFails) {
+  PutSz(u"", u"Path", u"/opt/vantrex");
+  PutDword(u"", u"AutoUpdate", 1);
+  PutSz(u"Servers\\0", u"URL", u"file:/a.txt");
+  ASSERT_EQ(S_OK, ExportConfiguration((dir_ / "new").c_str(), TRUE));
+  const std::string fresh = vtxtest::ReadFile(dir_ / "new.vx-cnf");
+  PutSz(u"Servers\\0", u"URL", u"file:/b.txt");
+  PutSz(u"Hits", u"USD", u"7");
+  ASSERT_EQ(S_OK, ExportConfiguration((dir_ / "old").c_str(), TRUE));
+  // The store as each file leaves it.
+  ASSERT_EQ(S_OK, ImportConfiguration((dir_ / "new").c_str(), TRUE));
+  const std::string after = Dump();
+  ASSERT_EQ(S_OK, ImportConfiguration((dir_ / "old").c_str(), TRUE));
+  const std::string before = Dump();
+  ASSERT_NE(before, after);
+  const std::string file = dir_ / "e.vx-cnf";
+
+  for (bool sticky : {false, true}) {
+    SCOPED_TRACE(sticky ? "full disk from there on" : "one call fails");
+    vtxtest::WalkIoFaults<HRESULT>(
+        [&] {
+          ASSERT_TRUE(vtxtest::WriteFile(file, "old export"));
+          ASSERT_EQ(S_OK, ImportConfiguration((dir_ / "old").c_str(), TRUE));
+        },
+        [&] { return ExportConfiguration(file.c_str(), FALSE); },
+        [&](const vtxtest::IoFault&, const HRESULT& hr) {
+          const std::string now = vtxtest::ReadFile(file);
+          EXPECT_EQ(now, SUCCEEDED(hr) ? vtxtest::ReadFile(dir_ / "old.vx-cnf") : "old export");
+          if (SUCCEEDED(hr)) {
+            EXPECT_EQ(ModeOf(file), 0600u);
+          }
+          if (!sticky) {
+            EXPECT_EQ(FilesIn(dir_.path()), (std::vector<std::string>{"e.vx-cnf", "new.vx-cnf", "old.vx-cnf"}));
+          }
+        },
+        sticky ? ENOSPC : EIO, sticky);
+
+    vtxtest::WalkIoFaults<HRESULT>(
+        [&] { ASSERT_EQ(S_OK, ImportConfiguration((dir_ / "old").c_str(), TRUE)); },
+        [&] { return ImportConfiguration((dir_ / "new").c_str(), TRUE); },
+        [&](const vtxtest::IoFault&, const HRESULT& hr) {
+          EXPECT_EQ(Dump(), SUCCEEDED(hr) ? after : before);
+          EXPECT_EQ(vtxtest::ReadFile(dir_ / "new.vx-cnf"), fresh);
+        },
+        sticky ? ENOSPC : EIO, sticky);
+  }
 }
 
 TEST_F(ConfigFile, AnotherMachinesFileKeepsThisMachinesOwnNames) {

@@ -206,6 +206,26 @@ TEST_F(CurrencyStoreTest, LocalesSaveIsAllOrNothing) {
   }
 }
 
+// Making and copying the list of locales run short of memory at each allocation in turn: the
+// failure is reported, and nothing leaks.
+TEST_F(CurrencyStoreTest, LocaleListsThatRunShortSaySo) {
+  for (long n = 0;; n = n < 16 ? n + 1 : n * 5 / 4) {
+    CCurrencyLocaleList list, copy;
+    vtx::heap::FailAfter(n);
+    HRESULT hr = list.Create(false);
+    bool copied = hr == 0 && copy.CopyFrom(list);
+    vtx::heap::FailAfter(-1);
+    if (copied) {
+      EXPECT_EQ(Name(copy, "USD", 0x0410), Name(list, "USD", 0x0410));
+      EXPECT_GT(n, 16);
+      break;
+    }
+    if (hr != 0) {
+      ASSERT_EQ(hr, E_OUTOFMEMORY) << n;
+    }
+  }
+}
+
 TEST_F(CurrencyStoreTest, StoredLocaleUnknownHereSurvivesASave) {
   const char path[] = "SOFTWARE\\Hulvane\\Vantrex\\4.0\\Locales\\4660";  // 0x1234
   ASSERT_EQ(vtxtest::WriteKey<char16_t>(path, [](CIniData<char16_t>& d) {

@@ -14,6 +14,7 @@
 #include "platform/heap.h"
 #include "tests/support/command.h"
 #include "tests/support/clipboard.h"
+#include "tests/support/iofaults.h"
 
 using vtxtest::TempDir;
 
@@ -191,6 +192,54 @@ TEST(Storage, WriteFileCutsAtThePosition) {
   EXPECT_EQ(vtxtest::ReadFile(path), "hello!");
   CWriteFile bad;
   EXPECT_EQ(bad.Create((dir / "no/such/folder").c_str()), 0x80070002u);
+}
+
+// File streams fail at each system call in turn, and with short transfers: a failure is reported,
+// and a success wrote or read exactly the bytes.
+TEST(Storage, FileStreamsReportEveryFailedCall) {
+  TempDir dir;
+  const std::string path = dir / "stream.bin";
+  const std::string data(3000, 'd');
+  for (auto kind : {vtx::sys::faults::Kind::kError, vtx::sys::faults::Kind::kShort}) {
+    vtxtest::WalkIoFaults<HRESULT>(
+        [] {},
+        [&] {
+          CWriteFile f;
+          HRESULT hr = f.Create(path.c_str());
+          if (SUCCEEDED(hr)) hr = f.Write(data.data(), static_cast<uint32_t>(data.size()));
+          if (SUCCEEDED(hr)) hr = f.Seek(-1, kSeekEnd);
+          if (SUCCEEDED(hr)) hr = f.Write("!", 1);
+          HRESULT closed = f.Close();
+          return FAILED(hr) ? hr : closed;
+        },
+        [&](const vtxtest::IoFault&, const HRESULT& hr) {
+          if (SUCCEEDED(hr)) {
+            EXPECT_EQ(vtxtest::ReadFile(path), data.substr(0, data.size() - 1) + "!");
+          }
+        },
+        EIO, false, kind);
+    ASSERT_TRUE(vtxtest::WriteFile(path, data));
+    vtxtest::WalkIoFaults<HRESULT>(
+        [] {},
+        [&] {
+          CReadFile f;
+          std::string got(data.size(), '\0');
+          uint32_t read = 0;
+          HRESULT hr = f.Create(path.c_str());
+          if (SUCCEEDED(hr)) hr = f.Read(got.data(), static_cast<uint32_t>(got.size()), &read);
+          if (SUCCEEDED(hr) && got != data) hr = E_UNEXPECTED;  // a success with other bytes
+          f.Close();
+          return hr;
+        },
+        [&](const vtxtest::IoFault& fault, const HRESULT& hr) {
+          EXPECT_NE(hr, E_UNEXPECTED);
+          // Short reads are read on; closing a file that was only read loses nothing.
+          if (kind == vtx::sys::faults::Kind::kError && !fault.call.empty() && fault.call != "close") {
+            EXPECT_TRUE(FAILED(hr)) << fault.call;
+          }
+        },
+        EIO, false, kind);
+  }
 }
 
 TEST(Storage, ClipboardWithAndWithoutADesktop) {

@@ -1,12 +1,19 @@
-// The display-messages file as the manager reads and deletes it, and the message window of a
-// process that shows no dialogs.
+// The display-messages file as the manager reads and deletes it and the messenger writes it, also
+// under a failing system call, and the message window of a process that shows no dialogs.
 #include "engine/notify/displayfile.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <vector>
+
 #include "engine/notify/messagewindow.h"
+#include "messenger/messenger.h"
+#include "platform/resources.h"
 #include "tests/support/files.h"
+#include "tests/support/iofaults.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -63,6 +70,75 @@ TEST(DisplayFile, ALockFileThatIsALinkIsNotFollowed) {
   vtx::notify::DisplayFileLock lock(path);
   EXPECT_FALSE(lock.held());
   EXPECT_NE(access((dir / "elsewhere").c_str(), F_OK), 0) << "nothing made where the link points";
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  EXPECT_EQ(vtx::ListFiles(folder.c_str(), nullptr, &names), S_OK);
+  return names;
+}
+
+// An entry on top fails at each system call in turn: the file holds the old entries, or the new
+// one whole above them, and no temporary file stays.
+TEST(DisplayFile, AnEntryOnTopIsWholeOrAbsentWhateverCallFails) {
+  HMODULE lib = LoadLibraryA(vtxtest::SourcePath("resources/0409/vantrex.cat").c_str());
+  ASSERT_NE(lib, nullptr);
+  vtxtest::TempDir dir;
+  const std::string path = dir / "display.txt";
+  const std::string old = std::string("older entry") + kDisplaySeparator + "oldest entry";
+  ASSERT_EQ(vtx::msg::WriteDisplayLog(path, "fresh", 0x40, lib), S_OK);
+  const std::string alone = vtxtest::ReadFile(path);  // the new entry by itself, for its length
+  ASSERT_NE(alone.find("fresh"), std::string::npos);
+  const std::vector<std::string> files = FilesIn(dir.path());
+  for (bool sticky : {false, true}) {
+    vtxtest::WalkIoFaults<HRESULT>(
+        [&] { ASSERT_TRUE(vtxtest::WriteFile(path, old)); },
+        [&] { return vtx::msg::WriteDisplayLog(path, "fresh", 0x40, lib); },
+        [&](const vtxtest::IoFault&, const HRESULT& hr) {
+          std::string now = vtxtest::ReadFile(path);
+          if (now != old) {
+            ASSERT_EQ(now.size(), alone.size() + std::strlen(kDisplaySeparator) + old.size());
+            EXPECT_EQ(now.substr(alone.size()), kDisplaySeparator + old);
+            EXPECT_NE(now.find("fresh"), std::string::npos);
+          }
+          if (SUCCEEDED(hr)) {
+            EXPECT_NE(now, old) << "a success without the entry";
+          }
+          if (FAILED(hr)) {
+            EXPECT_EQ(now, old);
+          }
+          if (!sticky) {
+            EXPECT_EQ(FilesIn(dir.path()), files);
+          }
+        },
+        sticky ? ENOSPC : EIO, sticky);
+  }
+  FreeLibrary(lib);
+}
+
+// The delete of a shown file fails at each system call in turn: the file is gone when the call
+// said so, and else still holds what was shown.
+TEST(DisplayFile, TheDeleteOfAShownFileSaysWhatItDidWhateverCallFails) {
+  vtxtest::TempDir dir;
+  const std::string path = dir / "display.txt";
+  vtx::FileStamp shown;
+  for (int way = 0; way < 2; ++way) {
+    vtxtest::WalkIoFaults<bool>(
+        [&] {
+          ASSERT_TRUE(vtxtest::WriteFile(path, "shown"));
+          std::string text;
+          ASSERT_EQ(vtx::notify::ReadDisplayFile(path.c_str(), 100, &text, &shown), S_OK);
+        },
+        [&] {
+          return way == 0 ? vtx::notify::DeleteDisplayFileIfUnchanged(path, shown) : vtx::msg::DeleteDisplayLog(path);
+        },
+        [&](const vtxtest::IoFault&, const bool& deleted) {
+          EXPECT_EQ(deleted, access(path.c_str(), F_OK) != 0);
+          if (!deleted) {
+            EXPECT_EQ(vtxtest::ReadFile(path), "shown");
+          }
+        });
+  }
 }
 
 // Without a screen (the server, the services) the window refuses at once, so the caller can take

@@ -32,6 +32,7 @@
 #include "tests/support/child.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
+#include "tests/support/iofaults.h"
 #include "tests/support/net.h"
 #include "tests/support/paths.h"
 #include "tests/support/rawpipe.h"
@@ -287,6 +288,45 @@ TEST_F(Channels, FullDiskLeavesTheLogFileWhole) {
     EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_DISK_FULL)) << onTop;
     EXPECT_EQ(ReadFile(path), before) << onTop;
     EXPECT_NE(listener.Receive().find("could not be written to the messages file"), std::string::npos);
+  }
+}
+
+// An entry fails at each system call in turn, on top and at the end, with EIO and with short
+// transfers: the file holds its old entries, or those and the new one whole; a success always has
+// it. (A full disk is the file size limit's test above: the room is reserved before anything is
+// written, so later calls do not run out of it.)
+TEST_F(Channels, AnEntryIsWholeOrAbsentWhateverCallFails) {
+  const std::string path = store_ / "walk.log";
+  ASSERT_EQ(MessageToFile("first", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
+  ASSERT_EQ(MessageToFile("second", 0, path.c_str(), module_, &eventLog_, FALSE), S_OK);
+  const std::string before = ReadFile(path);
+  const std::vector<std::string> oldTexts = EntryTexts(before);
+  const std::string one = store_ / "one.log";
+  ASSERT_EQ(MessageToFile("walk", 0, one.c_str(), module_, &eventLog_, FALSE), S_OK);
+  const size_t entrySize = ReadFile(one).size();
+  using Kind = vtx::sys::faults::Kind;
+  for (DWORD onTop : {1u, 0u}) {
+    SetRecentOnTop(onTop);
+    std::vector<std::string> withEntry = oldTexts;
+    withEntry.insert(onTop ? withEntry.begin() : withEntry.end(), "walk");
+    for (Kind kind : {Kind::kError, Kind::kShort}) {
+      SCOPED_TRACE(std::string(onTop ? "on top" : "at the end") + (kind == Kind::kShort ? ", short" : ", EIO"));
+      vtxtest::WalkIoFaults<HRESULT>(
+          [&] { ASSERT_TRUE(vtxtest::WriteFile(path, before)); },
+          [&] { return MessageToFile("walk", 0, path.c_str(), module_, &eventLog_, FALSE); },
+          [&](const vtxtest::IoFault&, const HRESULT& hr) {
+            std::string now = ReadFile(path);
+            if (now == before) {
+              EXPECT_TRUE(FAILED(hr)) << "a success without the entry";
+              return;
+            }
+            // The old bytes untouched, and exactly one whole entry beside them.
+            ASSERT_EQ(now.size(), before.size() + entrySize) << now;
+            EXPECT_EQ(onTop ? now.substr(now.size() - before.size()) : now.substr(0, before.size()), before);
+            EXPECT_EQ(EntryTexts(now), withEntry) << now;
+          },
+          EIO, false, kind);
+    }
   }
 }
 

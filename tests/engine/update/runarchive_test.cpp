@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "tests/support/dates.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
+#include "tests/support/iofaults.h"
 
 namespace {
 
@@ -143,6 +146,68 @@ TEST(RunArchive, RunsInTheSameSecondGetNumberedFolders) {
   std::string deep = dir.path() + "/" + std::string(250, 'd');
   EXPECT_EQ(CreateRunFolder(deep.c_str(), folder, &now), 0x800700CEu);
   EXPECT_EQ(WriteRunFile(dir.path().c_str(), 0, std::string(230, 'n').c_str(), ".txt", "x", 1), 0x800700CEu);
+}
+
+// Each file of the archive by its name.
+std::map<std::string, std::string> FilesOf(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  std::vector<std::string> names;
+  if (SUCCEEDED(vtx::ListFiles(folder.c_str(), nullptr, &names)))
+    for (const std::string& name : names) files[name] = ReadFile(folder + "/" + name);
+  return files;
+}
+
+// An archive fails at each system call in turn. A failure is reported and leaves either no run
+// folder or one that holds only whole files, each with exactly its bytes, and is private once it
+// holds any: a file that failed is not there at all. A success has every file.
+TEST(RunArchive, AFailedArchiveLeavesOnlyWholeFilesWhateverCallFails) {
+  vtxtest::TempDir dir;
+  Lists log;
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://x.org/r.csv", "S", "A", "1;2;3", 5, "t", "[EUR]\r\n"));
+  ASSERT_TRUE(AddRunLogPage(log.lists, "http://y.org/", "T", "B", "xyz", 3, "u", ""));
+  FILETIME now = vtxtest::Utc(2005, 8, 22, 9, 57, 19);
+  CStringA folder;
+  ASSERT_EQ(ArchiveRunLog(log.lists, "messages", dir.path().c_str(), &now, &folder), S_OK);
+  const std::map<std::string, std::string> whole = FilesOf(folder.c_str());
+  ASSERT_EQ(whole.size(), 7u);
+  const std::string logs = dir / "logs", run = logs + "/20050822T095719Z";
+  for (bool sticky : {false, true}) {
+    SCOPED_TRACE(sticky ? "full disk from there on" : "one call fails");
+    vtxtest::WalkIoFaults<HRESULT>(
+        [&] {
+          std::filesystem::remove_all(logs);
+          ASSERT_TRUE(std::filesystem::create_directory(logs));
+        },
+        [&] { return ArchiveRunLog(log.lists, "messages", logs.c_str(), &now); },
+        [&](const vtxtest::IoFault&, const HRESULT& hr) {
+          std::vector<std::string> runs;
+          for (const auto& entry : std::filesystem::directory_iterator(logs)) runs.push_back(entry.path());
+          if (SUCCEEDED(hr)) {
+            ASSERT_EQ(runs, std::vector<std::string>{run});
+            EXPECT_EQ(FilesOf(run), whole);
+            return;
+          }
+          if (runs.empty()) return;
+          ASSERT_EQ(runs, std::vector<std::string>{run});
+          size_t pages = 0;
+          for (const auto& [name, bytes] : FilesOf(run)) {
+            // Under a full disk from there on, the removal of a temporary fails as well.
+            if (!whole.count(name)) {
+              EXPECT_TRUE(sticky) << "a stray file " << name;
+              continue;
+            }
+            ++pages;
+            EXPECT_EQ(bytes, whole.at(name)) << name;
+          }
+          EXPECT_LT(pages, whole.size()) << "a failure with every file written";
+          struct stat st{};
+          ASSERT_EQ(stat(run.c_str(), &st), 0);
+          if (pages) {
+            EXPECT_EQ(st.st_mode & 0777, 0750u) << "pages in a folder open to others";
+          }
+        },
+        sticky ? ENOSPC : EIO, sticky);
+  }
 }
 
 TEST(RunArchive, LogsFolderUnderTheCommonApplicationData) {

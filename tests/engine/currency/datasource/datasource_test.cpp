@@ -413,6 +413,20 @@ TEST_F(DataSourceStore, OutOfMemoryIsReported) {
     if (hr == S_OK) break;
     ASSERT_EQ(hr, E_OUTOFMEMORY) << n;
   }
+
+  // A copy that runs short says so.
+  for (long n = 0;; ++n) {
+    CDataSourceList copy;
+    vtx::heap::FailAfter(n);
+    int copied = copy.CopyFrom(list);
+    vtx::heap::FailAfter(-1);
+    if (copied) {
+      EXPECT_EQ(copy.GetCount(), 3u);
+      EXPECT_GT(n, 3);
+      break;
+    }
+    ASSERT_LT(copy.GetCount(), 3u) << n;
+  }
 }
 
 }  // namespace
