@@ -19,6 +19,7 @@
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
 #include "engine/foundation/servercommands.h"
+#include "platform/native/syscalls.h"
 #include "platform/registry.h"
 #include "webservice/httphost.h"
 #include "webservice/web/service.h"
@@ -113,8 +114,10 @@ sigset_t BlockStopSignals() {
   sigaddset(&stop, SIGTERM);
   sigaddset(&stop, SIGINT);
   sigaddset(&stop, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  vtx::sys::PthreadSigmask(SIG_BLOCK, &stop, nullptr);
+  struct sigaction ignore{};
+  ignore.sa_handler = SIG_IGN;
+  vtx::sys::Sigaction(SIGPIPE, &ignore, nullptr);
   return stop;
 }
 
@@ -153,12 +156,12 @@ int main(int argc, char** argv) {
   std::printf("vtxwebservice listening on %s\n", host.Url().c_str());
   std::fflush(stdout);
   int sig = 0;
-  sigwait(&stop, &sig);
+  vtx::sys::Sigwait(&stop, &sig);
   // A call that waits (a validation program, an update) may not hold the end of the service.
   std::thread([] {
     std::this_thread::sleep_for(std::chrono::seconds(kStopSeconds));
     static const char kLate[] = "vtxwebservice: calls still running; ending without their answers\n";
-    ssize_t w = write(STDERR_FILENO, kLate, sizeof kLate - 1);
+    ssize_t w = vtx::sys::Write(STDERR_FILENO, kLate, sizeof kLate - 1);
     (void)w;
     _exit(0);
   }).detach();

@@ -49,6 +49,8 @@ Table g_table = {
     ::mmap, ::munmap,
 
     ::clock_gettime, ::nanosleep, GetenvCall, ::sysconf,
+
+    ::getcwd, ::isatty, ::getsockname, ::sigaction, ::pthread_sigmask, ::sigwait,
 };
 
 // A plan belongs to the thread that armed it.
@@ -277,6 +279,31 @@ void SleepMs(unsigned ms) {
 }
 const char* Getenv(const char* name) { return g_table.getenv(name); }
 long Sysconf(int name) { return g_table.sysconf(name); }
+
+char* Getcwd(char* buffer, size_t size) {
+  if (Fails("getcwd")) return nullptr;
+  return g_table.getcwd(buffer, size);
+}
+int Isatty(int fd) {
+  if (Fails("isatty")) return 0;
+  return g_table.isatty(fd);
+}
+int Getsockname(int fd, struct sockaddr* address, socklen_t* size) {
+  if (Fails("getsockname")) return -1;
+  return g_table.getsockname(fd, address, size);
+}
+int Sigaction(int signal, const struct sigaction* action, struct sigaction* previous) {
+  if (Fails("sigaction")) return -1;
+  return g_table.sigaction(signal, action, previous);
+}
+int PthreadSigmask(int how, const sigset_t* set, sigset_t* previous) {
+  if (Fails("pthread_sigmask")) return errno;
+  return g_table.pthread_sigmask(how, set, previous);
+}
+int Sigwait(const sigset_t* set, int* signal) {
+  if (Fails("sigwait")) return errno;
+  return g_table.sigwait(set, signal);
+}
 
 namespace faults {
 

@@ -115,6 +115,13 @@ struct Table {
   int (*nanosleep)(const struct timespec*, struct timespec*);
   char* (*getenv)(const char*);
   long (*sysconf)(int);
+
+  char* (*getcwd)(char*, size_t);
+  int (*isatty)(int);
+  int (*getsockname)(int, struct sockaddr*, socklen_t*);
+  int (*sigaction)(int, const struct sigaction*, struct sigaction*);
+  int (*pthread_sigmask)(int, const sigset_t*, sigset_t*);
+  int (*sigwait)(const sigset_t*, int*);
 };
 
 // The table in use; its entries start as the C library's.
@@ -217,6 +224,15 @@ void SleepMs(unsigned ms);
 // The variable's value, or null.
 const char* Getenv(const char* name);
 long Sysconf(int name);
+
+char* Getcwd(char* buffer, size_t size);
+// 1 for a terminal; 0 with errno set otherwise.
+int Isatty(int fd);
+int Getsockname(int fd, struct sockaddr* address, socklen_t* size);
+int Sigaction(int signal, const struct sigaction* action, struct sigaction* previous);
+// These two report their error as their value, as the calls do.
+int PthreadSigmask(int how, const sigset_t* set, sigset_t* previous);
+int Sigwait(const sigset_t* set, int* signal);
 
 // Tests: I/O faults, the way heap::FailAfter gives memory faults. Once armed, the calls that can
 // fail (all but the clock, the environment, sleeping and the process's own ids) are counted on
