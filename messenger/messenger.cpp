@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -167,6 +168,12 @@ HRESULT Messenger::OnInstalled(std::string* message) {
   // Our own PAM service for the accounts that programs run under; one set up by hand stays.
   std::string path = vtx::LogonServicePath();
   if (vtx::sys::Access(path.c_str(), F_OK) == 0) return S_OK;
+  // Only a file that is surely missing is written: one that could not be looked at may be there.
+  if (errno != ENOENT) {
+    HRESULT hr = HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+    if (message) *message = "cannot tell whether " + path + " exists";
+    return hr;
+  }
   const char* text = vtx::LogonServiceText();
   std::string dir = path.substr(0, path.rfind('/'));
   HRESULT hr = vtx::MakeDirectories(dir.c_str());
