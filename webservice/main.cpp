@@ -114,7 +114,7 @@ sigset_t BlockStopSignals() {
   sigaddset(&stop, SIGTERM);
   sigaddset(&stop, SIGINT);
   sigaddset(&stop, SIGHUP);
-  vtx::sys::PthreadSigmask(SIG_BLOCK, &stop, nullptr);
+  vtx::sys::Sigprocmask(SIG_BLOCK, &stop, nullptr);
   struct sigaction ignore{};
   ignore.sa_handler = SIG_IGN;
   vtx::sys::Sigaction(SIGPIPE, &ignore, nullptr);
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     static const char kLate[] = "vtxwebservice: calls still running; ending without their answers\n";
     ssize_t w = vtx::sys::Write(STDERR_FILENO, kLate, sizeof kLate - 1);
     (void)w;
-    _exit(0);
+    vtx::sys::Exit(0);
   }).detach();
   host.Stop();
   // The calls have ended: what they counted goes to the server before the program does.

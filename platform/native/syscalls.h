@@ -117,10 +117,11 @@ struct Table {
   long (*sysconf)(int);
 
   char* (*getcwd)(char*, size_t);
+  int (*sigaction)(int, const struct sigaction*, struct sigaction*);
+  int (*sigprocmask)(int, const sigset_t*, sigset_t*);
+  void (*exit)(int);
   int (*isatty)(int);
   int (*getsockname)(int, struct sockaddr*, socklen_t*);
-  int (*sigaction)(int, const struct sigaction*, struct sigaction*);
-  int (*pthread_sigmask)(int, const sigset_t*, sigset_t*);
   int (*sigwait)(const sigset_t*, int*);
 };
 
@@ -226,12 +227,13 @@ const char* Getenv(const char* name);
 long Sysconf(int name);
 
 char* Getcwd(char* buffer, size_t size);
-// 1 for a terminal; 0 with errno set otherwise.
+int Sigaction(int signal, const struct sigaction* action, struct sigaction* old);
+int Sigprocmask(int how, const sigset_t* set, sigset_t* old);
+// _exit(2): ends the process at once (a child that could not start a program).
+[[noreturn]] void Exit(int status);
 int Isatty(int fd);
 int Getsockname(int fd, struct sockaddr* address, socklen_t* size);
-int Sigaction(int signal, const struct sigaction* action, struct sigaction* previous);
-// These two report their error as their value, as the calls do.
-int PthreadSigmask(int how, const sigset_t* set, sigset_t* previous);
+// sigwait(3): the error number as its value, 0 on success.
 int Sigwait(const sigset_t* set, int* signal);
 
 // Tests: I/O faults, the way heap::FailAfter gives memory faults. Once armed, the calls that can
