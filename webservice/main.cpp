@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -159,7 +158,7 @@ int main(int argc, char** argv) {
   vtx::sys::Sigwait(&stop, &sig);
   // A call that waits (a validation program, an update) may not hold the end of the service.
   std::thread([] {
-    std::this_thread::sleep_for(std::chrono::seconds(kStopSeconds));
+    vtx::sys::SleepMs(kStopSeconds * 1000);
     static const char kLate[] = "vtxwebservice: calls still running; ending without their answers\n";
     ssize_t w = vtx::sys::Write(STDERR_FILENO, kLate, sizeof kLate - 1);
     (void)w;
