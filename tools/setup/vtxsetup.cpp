@@ -150,7 +150,8 @@ std::string FolderProblem(const std::string& folder) {
   if (folder.empty() || folder[0] != '/') return "the product folder must be an absolute path: " + folder;
   if (!IsDirectory(folder)) return "the product folder " + folder + " does not exist";
   std::string server = folder + "/vtxserver";
-  if (vtx::sys::Access(server.c_str(), X_OK) != 0) return folder + " is not a product folder: it holds no vtxserver program";
+  if (vtx::sys::Access(server.c_str(), X_OK) != 0)
+    return folder + " is not a product folder: it holds no vtxserver program";
   if (!IsDirectory(folder + "/Filters")) return folder + " is not a product folder: it holds no Filters folder";
   return "";
 }
