@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -11,6 +12,7 @@
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/servicepipe.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/service.h"
 
 namespace vtx::msg {
@@ -165,7 +167,13 @@ std::vector<vtx::service::UnitConfig> Messenger::Units() const {
 HRESULT Messenger::OnInstalled(std::string* message) {
   // Our own PAM service for the accounts that programs run under; one set up by hand stays.
   std::string path = vtx::LogonServicePath();
-  if (access(path.c_str(), F_OK) == 0) return S_OK;
+  if (vtx::sys::Access(path.c_str(), F_OK) == 0) return S_OK;
+  // Only a file that is surely missing is written: one that could not be looked at may be there.
+  if (errno != ENOENT) {
+    HRESULT hr = HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+    if (message) *message = "cannot tell whether " + path + " exists";
+    return hr;
+  }
   const char* text = vtx::LogonServiceText();
   std::string dir = path.substr(0, path.rfind('/'));
   HRESULT hr = vtx::MakeDirectories(dir.c_str());
@@ -176,7 +184,8 @@ HRESULT Messenger::OnInstalled(std::string* message) {
 
 void Messenger::OnUninstalled() {
   std::string path = vtx::LogonServicePath(), text;
-  if (SUCCEEDED(vtx::ReadWholeFile(path.c_str(), &text)) && text == vtx::LogonServiceText()) unlink(path.c_str());
+  if (SUCCEEDED(vtx::ReadWholeFile(path.c_str(), &text)) && text == vtx::LogonServiceText())
+    vtx::sys::Unlink(path.c_str());
 }
 
 HRESULT Messenger::WriteDisplay(const char* text, UINT flags) {
@@ -192,7 +201,7 @@ DWORD Messenger::OnStart() {
     std::optional<vtx::FileAccessAs> rights;
     uid_t uid;
     gid_t gid;
-    if (geteuid() == 0 && vtx::ProductAccount(&uid, &gid)) rights.emplace(uid, gid);
+    if (vtx::sys::Geteuid() == 0 && vtx::ProductAccount(&uid, &gid)) rights.emplace(uid, gid);
     if (!rights || rights->Ok()) resources_ = LoadResourceLibrary(g_szAppKey);
   }
   if (!resources_) {
@@ -227,7 +236,7 @@ bool Messenger::MayExecute() {
   uid_t uid;
   gid_t gid;
   if (!Pipe().Caller(&uid, &gid)) return false;
-  if (uid == 0 || uid == geteuid()) return true;
+  if (uid == 0 || uid == vtx::sys::Geteuid()) return true;
   gid_t product;
   return vtx::ProductGroup(&product) && product == gid;
 }

@@ -12,6 +12,7 @@
 #include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/pipes.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -423,7 +424,7 @@ HWND CreateAppWindow(Server& s, HINSTANCE instance) {
 std::string FromWorkingFolder(const std::string& file) {
   if (file.empty() || file[0] == '/') return file;
   char cwd[4096];
-  return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + file : file;
+  return vtx::sys::Getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + file : file;
 }
 
 // False when the file was not imported: it could not be handed over, or the import was declined

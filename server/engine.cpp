@@ -14,6 +14,7 @@
 #include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
 #include "server/app.h"
@@ -42,7 +43,7 @@ int CatalogueResources::LoadString(HMODULE module, UINT id, char* buffer, int bu
   return LoadStringA(module, id, buffer, bufferSize);
 }
 
-bool CatalogueResources::CanAsk() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
+bool CatalogueResources::CanAsk() { return vtx::sys::Isatty(STDIN_FILENO) && vtx::sys::Isatty(STDERR_FILENO); }
 
 int CatalogueResources::FormatMessageBox(HWND owner, UINT textId, UINT captionId, UINT type, HMODULE module,
                                          const char* insert) {

@@ -1,10 +1,9 @@
 // vtxserver's entry point.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/native/syscalls.h"
 #include "server/app.h"
 #include "server/engine.h"
 
@@ -15,7 +14,7 @@ int main(int argc, char** argv) {
   // An update that the stop could not end in time is left behind: its thread is not waited for.
   if (program.scheduler.IsBusy()) {
     std::fflush(nullptr);
-    _exit(status);
+    vtx::sys::Exit(status);
   }
   return status;
 }

@@ -2,8 +2,6 @@
 // when the service stops.
 #include "service/vantrexservice.h"
 
-#include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include "engine/notify/reachserver.h"
 #include "engine/notify/servicepipe.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/sync.h"
 
 namespace vtx::svc {
@@ -89,7 +88,7 @@ std::vector<vtx::service::UnitConfig> VantrexService::Units() const {
   // Nothing else hosts the web service here: it gets a unit of its own, after the server's.
   std::string web = ProgramFolder() + "/vtxwebservice";
   struct stat st{};
-  if (stat(web.c_str(), &st) == 0) {
+  if (vtx::sys::Stat(web.c_str(), &st) == 0) {
     vtx::service::UnitConfig unit;
     unit.unit = "hulvane-vantrex-web.service";
     unit.description = "Answers rate, conversion and currency questions of SOAP clients from the stored data.";
@@ -117,7 +116,7 @@ HRESULT VantrexService::OnInstalled(std::string* message) {
   // The only folder of the product that the server writes in: the product's account's.
   std::string configurations = ConfigurationsFolder();
   struct stat st{};
-  if (lstat(configurations.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return S_OK;
+  if (vtx::sys::Lstat(configurations.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return S_OK;
   HRESULT hr = vtx::HandToProduct(configurations.c_str(), 02770);
   if (FAILED(hr) && message) *message = "cannot give " + configurations + " to the product's account";
   return hr;
@@ -169,7 +168,7 @@ void VantrexService::StopServer() {
   if (CanSendVXVMessages()) {
     StopServerApp(kStopLimitMs);
   } else if (server_.Running()) {
-    kill(server_.Pid(), SIGTERM);
+    vtx::sys::Kill(server_.Pid(), SIGTERM);
     deadline = vtx::sync::DeadlineAfter(kServerOwnStopMs);
   }
   if (server_.Running()) {

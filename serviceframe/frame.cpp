@@ -1,7 +1,5 @@
 #include "serviceframe/frame.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/servicepipe.h"
 #include "platform/codepage.h"
+#include "platform/native/syscalls.h"
 #include "platform/process.h"
 #include "platform/systime.h"
 
@@ -71,7 +70,7 @@ HRESULT PipePing::Send(const char* pipeName, DWORD msg, DWORD timeoutMs) {
   if (e == ERROR_SUCCESS) e = vtx::pipes::WriteAll(fd, request, sizeof request, connectBy);
   if (e == ERROR_SUCCESS && !(handle_ = vtx::sync::CreateFdHandle(fd))) e = ERROR_NOT_ENOUGH_MEMORY;
   if (e != ERROR_SUCCESS) {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) vtx::sys::Close(fd);
     return HRESULT_FROM_WIN32(e);
   }
   fd_ = fd;
@@ -94,7 +93,7 @@ HRESULT PipePing::Finish(DWORD* reply) {
 void PipePing::Cancel() {
   if (handle_) CloseHandle(handle_);
   handle_ = nullptr;
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) vtx::sys::Close(fd_);
   fd_ = -1;
 }
 
@@ -172,7 +171,7 @@ int ServiceModule::WinMain(const std::vector<std::string>& arguments) {
 
 std::string ServiceModule::ProgramPath() {
   char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  ssize_t n = vtx::sys::Readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return "";
   path[n] = 0;
   return path;
@@ -325,7 +324,7 @@ const char* ServiceAccountRequestName(const COPYDATASTRUCT* cds) {
 }
 
 bool ServiceModule::RunsAsAccount(const char* account) const {
-  uid_t self = geteuid();
+  uid_t self = vtx::sys::Geteuid();
   if (!account) return self == 0;
   uid_t uid;
   return vtx::service::AccountUid(account, &uid) && uid == self;

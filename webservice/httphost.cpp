@@ -6,14 +6,15 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <strings.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <new>
+
+#include "platform/heap.h"
+#include "platform/native/syscalls.h"
 
 namespace vtx::soap {
 
@@ -63,7 +64,7 @@ MHD_Result Respond(void* cls, MHD_Connection* connection, const char* url, const
   if (!*state) {
     // First call: only the head is known. Every answer waits for the next call, when the request is
     // in whole: one queued now would end the connection instead of keeping it for the next request.
-    auto* call = new (std::nothrow) Call;
+    auto* call = vtx::heap::New<Call>();
     if (!call) return MHD_NO;
     const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
     if (post && length && std::strtoull(length, nullptr, 10) > opt.maxBodyBytes) call->tooLarge = true;
@@ -185,7 +186,7 @@ HttpHost::Receipt* HttpHost::Opened(int fd) {
   open_.emplace(raw, std::move(r));
   // A connection that opens while the host stops ends at once.
   if (stopping_ && fd >= 0) {
-    shutdown(fd, SHUT_RDWR);
+    vtx::sys::Shutdown(fd, SHUT_RDWR);
     raw->ended = true;
   }
   return raw;
@@ -237,7 +238,7 @@ void HttpHost::Sweep() {
       if (r->receiving.load(std::memory_order_acquire) && !r->ended && r->fd >= 0 &&
           now - r->since.load(std::memory_order_relaxed) > limit) {
         // The host sees the connection end and closes it: its place is free for others.
-        shutdown(r->fd, SHUT_RDWR);
+        vtx::sys::Shutdown(r->fd, SHUT_RDWR);
         r->ended = true;
       }
   }
@@ -248,7 +249,7 @@ void HttpHost::EndAll() {
   stopping_ = true;
   for (auto& [raw, r] : open_)
     if (r->receiving.load(std::memory_order_acquire) && !r->ended && r->fd >= 0) {
-      shutdown(r->fd, SHUT_RDWR);
+      vtx::sys::Shutdown(r->fd, SHUT_RDWR);
       r->ended = true;
     }
 }
@@ -278,7 +279,7 @@ void HttpHost::Log(const std::string& line) {
       return;
     }
     std::string full = "vtxwebservice: " + text + "\n";
-    ssize_t w = write(STDERR_FILENO, full.data(), full.size());
+    ssize_t w = vtx::sys::Write(STDERR_FILENO, full.data(), full.size());
     (void)w;
   };
   if (!out.empty()) emit(out);
@@ -315,13 +316,13 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
   // The listening socket is ours, so that a port in use is refused with its reason. Address reuse
   // lets a restart bind while old connections linger; it never lets two listeners share a port.
   const std::string where = Authority(options.address, options.port);
-  int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = vtx::sys::Socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
-  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-      (family == AF_INET6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) ||
-      bind(fd, addr, addrLength) != 0 || listen(fd, SOMAXCONN) != 0) {
+  if (fd < 0 || vtx::sys::Setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+      (family == AF_INET6 && vtx::sys::Setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) ||
+      vtx::sys::Bind(fd, addr, addrLength) != 0 || vtx::sys::Listen(fd, SOMAXCONN) != 0) {
     int e = errno;
-    if (fd >= 0) close(fd);
+    if (fd >= 0) vtx::sys::Close(fd);
     if (error)
       *error = "cannot listen on " + where + ": " +
                (e == EADDRINUSE ? std::string("the port is in use by another program") : std::strerror(e));
@@ -330,7 +331,7 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
   sockaddr_storage bound{};
   socklen_t boundLength = sizeof bound;
   port_ = options.port;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0)
+  if (vtx::sys::Getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0)
     port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
                                     : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
   {
@@ -348,7 +349,7 @@ bool HttpHost::Start(const HostOptions& options, std::string* error) {
                                    MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, options.threads), MHD_OPTION_END);
   if (!d) {
     // The library may have closed the socket it was given already.
-    if (fcntl(fd, F_GETFD) != -1) close(fd);
+    if (vtx::sys::Fcntl(fd, F_GETFD) != -1) vtx::sys::Close(fd);
     if (error) *error = "cannot serve on " + where;
     return false;
   }

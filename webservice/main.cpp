@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "engine/notify/notifychannels.h"
 #include "engine/notify/reachserver.h"
 #include "engine/foundation/servercommands.h"
+#include "platform/native/syscalls.h"
 #include "platform/registry.h"
 #include "webservice/httphost.h"
 #include "webservice/web/service.h"
@@ -113,8 +113,10 @@ sigset_t BlockStopSignals() {
   sigaddset(&stop, SIGTERM);
   sigaddset(&stop, SIGINT);
   sigaddset(&stop, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  vtx::sys::Sigprocmask(SIG_BLOCK, &stop, nullptr);
+  struct sigaction ignore{};
+  ignore.sa_handler = SIG_IGN;
+  vtx::sys::Sigaction(SIGPIPE, &ignore, nullptr);
   return stop;
 }
 
@@ -153,14 +155,14 @@ int main(int argc, char** argv) {
   std::printf("vtxwebservice listening on %s\n", host.Url().c_str());
   std::fflush(stdout);
   int sig = 0;
-  sigwait(&stop, &sig);
+  vtx::sys::Sigwait(&stop, &sig);
   // A call that waits (a validation program, an update) may not hold the end of the service.
   std::thread([] {
-    std::this_thread::sleep_for(std::chrono::seconds(kStopSeconds));
+    vtx::sys::SleepMs(kStopSeconds * 1000);
     static const char kLate[] = "vtxwebservice: calls still running; ending without their answers\n";
-    ssize_t w = write(STDERR_FILENO, kLate, sizeof kLate - 1);
+    ssize_t w = vtx::sys::Write(STDERR_FILENO, kLate, sizeof kLate - 1);
     (void)w;
-    _exit(0);
+    vtx::sys::Exit(0);
   }).detach();
   host.Stop();
   // The calls have ended: what they counted goes to the server before the program does.

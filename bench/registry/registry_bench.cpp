@@ -10,6 +10,7 @@
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/servercommands.h"
+#include "platform/productpaths.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void Store() {
   static bool made = [] {
     static char dir[] = "/tmp/vtxbench-XXXXXX";
     if (!mkdtemp(dir)) std::abort();
-    setenv("VANTREX_REGISTRY", (std::string(dir) + "/registry.db").c_str(), 1);
+    setenv(vtx::env::kRegistry, (std::string(dir) + "/registry.db").c_str(), 1);
     std::atexit([] {
       std::string cmd = std::string("rm -rf '") + dir + "'";
       if (std::system(cmd.c_str()) != 0) {

@@ -16,6 +16,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/inidataregistry.h"
+#include "platform/productpaths.h"
 #include "platform/registry.h"
 
 namespace {
@@ -48,8 +49,8 @@ void MakeStore() {
   char tmpl[] = "/tmp/vtx-bench-XXXXXX";
   if (!mkdtemp(tmpl)) std::abort();
   g_dir = tmpl;
-  setenv("VANTREX_REGISTRY", (g_dir + "/registry.db").c_str(), 1);
-  setenv("VANTREX_RUNTIME_DIR", g_dir.c_str(), 1);
+  setenv(vtx::env::kRegistry, (g_dir + "/registry.db").c_str(), 1);
+  setenv(vtx::env::kRuntimeDir, g_dir.c_str(), 1);
   CSettings s;
   if (!s.Create(nullptr)) std::abort();
   s.GetData()->OnlyUpdateExisting = 0;

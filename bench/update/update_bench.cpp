@@ -13,6 +13,7 @@
 #include "engine/currency/currencydata.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/update/updaterun.h"
+#include "platform/productpaths.h"
 
 namespace {
 
@@ -49,8 +50,8 @@ void MakeStore() {
   char tmpl[] = "/tmp/vtx-bench-XXXXXX";
   if (!mkdtemp(tmpl)) std::abort();
   g_dir = tmpl;
-  setenv("VANTREX_REGISTRY", (g_dir + "/registry.db").c_str(), 1);
-  setenv("VANTREX_RUNTIME_DIR", g_dir.c_str(), 1);
+  setenv(vtx::env::kRegistry, (g_dir + "/registry.db").c_str(), 1);
+  setenv(vtx::env::kRuntimeDir, g_dir.c_str(), 1);
   setenv("TMPDIR", g_dir.c_str(), 1);
   for (const char* d : {"/www", "/definitions", "/product", "/product/Filters"})
     mkdir((g_dir + d).c_str(), 0700);

@@ -26,6 +26,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/notify/reachserver.h"
 #include "engine/foundation/servercommands.h"
+#include "platform/productpaths.h"
 #include "platform/registry.h"
 #include "tests/support/net.h"
 #include "webservice/web/service.h"
@@ -63,8 +64,8 @@ void PrivateStore() {
     char dir[] = "/tmp/vtxbench-web-XXXXXX";
     if (!mkdtemp(dir)) std::abort();
     g_dir = dir;
-    setenv("VANTREX_REGISTRY", (g_dir + "/registry.db").c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", g_dir.c_str(), 1);
+    setenv(vtx::env::kRegistry, (g_dir + "/registry.db").c_str(), 1);
+    setenv(vtx::env::kRuntimeDir, g_dir.c_str(), 1);
     std::atexit([] {
       std::string cmd = "rm -rf '" + g_dir + "'";
       if (std::system(cmd.c_str()) != 0) {

@@ -31,6 +31,9 @@ int FstatCall(int fd, struct stat* st) { return ::fstat(fd, st); }
 int FstatatCall(int dir, const char* path, struct stat* st, int flags) { return ::fstatat(dir, path, st, flags); }
 int StatvfsCall(const char* path, struct statvfs* st) { return ::statvfs(path, st); }
 char* GetenvCall(const char* name) { return ::getenv(name); }
+int SigactionCall(int signal, const struct sigaction* action, struct sigaction* old) {
+  return ::sigaction(signal, action, old);
+}
 
 Table g_table = {
     ::open, ::openat, ::close, ::read, ::write, ::pread, ::pwrite, ::fsync, ::fdatasync, ::posix_fadvise, ::ftruncate,
@@ -50,6 +53,8 @@ Table g_table = {
     ::mmap, ::munmap,
 
     ::clock_gettime, ::nanosleep, GetenvCall, ::sysconf,
+
+    ::getcwd, SigactionCall, ::sigprocmask, ::_exit, ::isatty, ::getsockname, ::sigwait,
 };
 
 // A plan belongs to the thread that armed it.
@@ -273,6 +278,27 @@ void* Mmap(void* address, size_t size, int protection, int flags, int fd, off_t 
   VTX_COUNTED("mmap", MAP_FAILED, g_table.mmap(address, size, protection, flags, fd, offset));
 }
 int Munmap(void* address, size_t size) { return g_table.munmap(address, size); }
+
+char* Getcwd(char* buffer, size_t size) { VTX_COUNTED("getcwd", nullptr, g_table.getcwd(buffer, size)); }
+int Sigaction(int signal, const struct sigaction* action, struct sigaction* old) {
+  VTX_COUNTED("sigaction", -1, g_table.sigaction(signal, action, old));
+}
+int Sigprocmask(int how, const sigset_t* set, sigset_t* old) {
+  VTX_COUNTED("sigprocmask", -1, g_table.sigprocmask(how, set, old));
+}
+void Exit(int status) {
+  g_table.exit(status);
+  ::_exit(status);  // a replaced entry that returns does not keep the process alive
+}
+int Isatty(int fd) { VTX_COUNTED("isatty", 0, g_table.isatty(fd)); }
+int Getsockname(int fd, struct sockaddr* address, socklen_t* size) {
+  VTX_COUNTED("getsockname", -1, g_table.getsockname(fd, address, size));
+}
+int Sigwait(const sigset_t* set, int* signal) {
+  // The error is the value, as sigwait(3) gives it.
+  if (Fails("sigwait")) return errno;
+  return g_table.sigwait(set, signal);
+}
 
 #undef VTX_COUNTED
 

@@ -119,6 +119,14 @@ struct Table {
   int (*nanosleep)(const struct timespec*, struct timespec*);
   char* (*getenv)(const char*);
   long (*sysconf)(int);
+
+  char* (*getcwd)(char*, size_t);
+  int (*sigaction)(int, const struct sigaction*, struct sigaction*);
+  int (*sigprocmask)(int, const sigset_t*, sigset_t*);
+  void (*exit)(int);
+  int (*isatty)(int);
+  int (*getsockname)(int, struct sockaddr*, socklen_t*);
+  int (*sigwait)(const sigset_t*, int*);
 };
 
 // The table in use; its entries start as the C library's.
@@ -227,6 +235,16 @@ void SleepMs(unsigned ms);
 // The variable's value, or null.
 const char* Getenv(const char* name);
 long Sysconf(int name);
+
+char* Getcwd(char* buffer, size_t size);
+int Sigaction(int signal, const struct sigaction* action, struct sigaction* old);
+int Sigprocmask(int how, const sigset_t* set, sigset_t* old);
+// _exit(2): ends the process at once (a child that could not start a program).
+[[noreturn]] void Exit(int status);
+int Isatty(int fd);
+int Getsockname(int fd, struct sockaddr* address, socklen_t* size);
+// sigwait(3): the error number as its value, 0 on success.
+int Sigwait(const sigset_t* set, int* signal);
 
 // Tests: I/O faults, the way heap::FailAfter gives memory faults. Once armed, the calls that can
 // fail (all but the clock, the environment, sleeping and the process's own ids) are counted on

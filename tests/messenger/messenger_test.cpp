@@ -1,6 +1,7 @@
 // vtxmessenger: the display-messages file (entries, separators, concurrent writers, the writers'
-// lock), the EXECUTE payload, and the program in the foreground on a private store, asked with
-// socat: messages, programs under a real account made for the test, refusals, the watchdog alarm.
+// lock), the PAM service file under I/O faults, the EXECUTE payload, and the program in the
+// foreground on a private store, asked with socat: messages, programs under a real account made
+// for the test, refusals, the watchdog alarm.
 #include "messenger/messenger.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -23,9 +25,12 @@
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
+#include "platform/productpaths.h"
 #include "tests/support/accounts.h"
 #include "tests/support/child.h"
 #include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/iofaults.h"
 #include "tests/support/paths.h"
 #include "tests/support/rawpipe.h"
 #include "tests/support/store.h"
@@ -191,6 +196,55 @@ TEST_F(DisplayLog, AWriterWaitsForTheLockAndGivesUpAfterTenTries) {
   FreeLibrary(lib);
 }
 
+// The installation's PAM service file, each system call failing in turn: a file set up by hand
+// is never replaced, and a write that fails says so and leaves neither a part nor a temporary.
+using PamServiceFile = Store;
+
+TEST_F(PamServiceFile, IsWrittenWholeOrNotAtAllUnderIoFaults) {
+  struct Installer : vtx::msg::Messenger {
+    using vtx::msg::Messenger::OnInstalled;
+  };
+  const std::string folder = dir_ / "pam.d", file = folder + "/hulvane-vantrex";
+  const std::string byHand = "auth required pam_deny.so\n";
+  vtxtest::ScopedEnv pam(vtx::env::kPamDir, folder);
+  for (bool handMade : {false, true}) {
+    SCOPED_TRACE(handMade ? "a file set up by hand" : "no file yet");
+    Installer installer;
+    std::string message;
+    vtxtest::WalkIoFaults<HRESULT>(
+        [&] {
+          std::filesystem::remove_all(folder);
+          message.clear();
+          if (handMade) {
+            ASSERT_TRUE(std::filesystem::create_directory(folder) && vtxtest::WriteFile(file, byHand));
+          }
+        },
+        [&] { return installer.OnInstalled(&message); },
+        [&](const vtxtest::IoFault& fault, const HRESULT& hr) {
+          if (fault.call.empty()) {
+            EXPECT_EQ(hr, S_OK);
+          }
+          if (FAILED(hr)) {
+            EXPECT_FALSE(message.empty());
+          }
+          if (handMade) {
+            EXPECT_EQ(vtxtest::ReadFile(file), byHand);
+          } else if (hr == S_OK) {
+            EXPECT_EQ(vtxtest::ReadFile(file), vtx::LogonServiceText());
+          } else {
+            EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+            EXPECT_FALSE(std::filesystem::exists(file));
+          }
+          std::vector<std::string> left = vtxtest::FolderNames(folder);
+          if (handMade || hr == S_OK) {
+            EXPECT_EQ(left, std::vector<std::string>{"hulvane-vantrex"});
+          } else {
+            EXPECT_TRUE(left.empty()) << left.front();
+          }
+        });
+  }
+}
+
 TEST(ExecutePayload, StringsMustEndInsideTheData) {
   std::string good = U32(7) + U32(1) + Str("\"/a b/prog\"") + Str("-x \"two words\"") + Str("/tmp") + Str("u") +
                      Str("") + Str("pw");
@@ -301,7 +355,7 @@ class MessengerProgram : public Store {
   static int uid_, gid_;
   static bool made_;
   vtxtest::ThrowawayProductAccount account_{"q"};
-  vtxtest::ScopedEnv units_{"VANTREX_UNIT_DIR", dir_ / "units"}, pam_{"VANTREX_PAM_DIR", dir_ / "pam.d"},
+  vtxtest::ScopedEnv units_{vtx::env::kUnitDir, dir_ / "units"}, pam_{vtx::env::kPamDir, dir_ / "pam.d"},
       notifySocket_{"NOTIFY_SOCKET", dir_ / "notify.sock"};
   std::unique_ptr<vtxtest::SyslogListener> log_, notify_;
   pid_t pid_ = -1;

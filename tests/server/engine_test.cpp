@@ -11,6 +11,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/update/updatesettings.h"
+#include "platform/productpaths.h"
 #include "platform/sync.h"
 #include "server/app.h"
 #include "server/engine.h"
@@ -170,7 +171,7 @@ TEST_F(ServerWithEngine, HitsAreCountedInTheStore) {
 // A caller of the test notification names the messages file: only the configured one or a file of
 // the log folder is taken; any other is refused, with the file channel off and the rest as asked.
 TEST_F(ServerWithEngine, TestNotificationTakesOnlyTheProductsMessagesFiles) {
-  setenv("VANTREX_APPDATA", (dir_ / "appdata").c_str(), 1);
+  setenv(vtx::env::kAppData, (dir_ / "appdata").c_str(), 1);
   std::string configured = dir_ / "configured.log";
   RegStringValueA file;
   file = configured.c_str();
@@ -201,7 +202,7 @@ TEST_F(ServerWithEngine, TestNotificationTakesOnlyTheProductsMessagesFiles) {
     EXPECT_EQ(d.MessagesOnScreen != 0, true) << c.path;
     EXPECT_EQ(std::string(d.MessagesFile.c_str()), c.allowed ? c.path : configured) << c.path;
   }
-  unsetenv("VANTREX_APPDATA");
+  unsetenv(vtx::env::kAppData);
 }
 
 TEST_F(ServerWithEngine, SettingsReloadAndSaveGoThroughTheStore) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
+#include "platform/productpaths.h"
 #include "serviceframe/frame.h"
 #include "tests/support/accounts.h"
 #include "tests/support/child.h"
@@ -123,7 +124,7 @@ class ServiceProgram : public ::testing::Test {
   }
 
   vtxtest::PrivateStore dir_;
-  vtxtest::ScopedEnv units_{"VANTREX_UNIT_DIR", dir_ / "units"}, notifySocket_{"NOTIFY_SOCKET", dir_ / "notify.sock"};
+  vtxtest::ScopedEnv units_{vtx::env::kUnitDir, dir_ / "units"}, notifySocket_{"NOTIFY_SOCKET", dir_ / "notify.sock"};
   std::unique_ptr<vtxtest::SyslogListener> log_, notify_;
   std::vector<std::string> notices_, events_;
   pid_t service_ = -1;
@@ -239,8 +240,8 @@ TEST_F(ServiceProgram, WatchdogAlarmsForASilentServerAndStopEndsBothWithinTheLim
 TEST_F(ServiceProgram, AFreshInstallMakesTheAccountAndGivesItTheStoreAndItsFolders) {
   vtxtest::ThrowawayProductAccount account;
   // A store in a folder of its own, as /var/lib/vantrex is.
-  vtxtest::ScopedEnv store("VANTREX_REGISTRY", dir_ / "data/registry.db");
-  vtxtest::ScopedEnv appdata("VANTREX_APPDATA", dir_ / "appdata");
+  vtxtest::ScopedEnv store(vtx::env::kRegistry, dir_ / "data/registry.db");
+  vtxtest::ScopedEnv appdata(vtx::env::kAppData, dir_ / "appdata");
   ASSERT_EQ(RunToEnd(vtxtest::Program("vtxservice"), {"-RegServer"}), 0);
   // Twice: the second run finds everything made and changes nothing.
   ASSERT_EQ(RunToEnd(vtxtest::Program("vtxservice"), {"-RegServer"}), 0);

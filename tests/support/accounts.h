@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/productpaths.h"
 #include "tests/support/env.h"
 
 namespace vtxtest {
@@ -34,7 +35,7 @@ inline bool RunAccountCommand(const std::string& command) {
 class ThrowawayProductAccount {
  public:
   explicit ThrowawayProductAccount(const std::string& tag = "p")
-      : name_("vtx" + tag + std::to_string(getpid() % 100000)), env_("VANTREX_ACCOUNT", name_) {
+      : name_("vtx" + tag + std::to_string(getpid() % 100000)), env_(vtx::env::kAccount, name_) {
     Remove();
   }
   ~ThrowawayProductAccount() { Remove(); }

@@ -2,8 +2,11 @@
 #pragma once
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -18,6 +21,16 @@ inline std::string ReadFile(const std::string& path) {
 // Writes the bytes as the whole file; false when it cannot be written.
 inline bool WriteFile(const std::string& path, const std::string& bytes) {
   return vtx::WriteWholeFile(path.c_str(), bytes.data(), bytes.size()) == S_OK;
+}
+
+// The names in a folder, sorted; none when it is missing. What a failed write left behind shows here.
+inline std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // Writes a shell script that its owner may run: "#!/bin/sh", then the body.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/productpaths.h"
 #include "tests/support/accounts.h"
 #include "tests/support/child.h"
 
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
   }
   // The product's account of the host (an installed product) must not change what a test sees: a
   // test that wants one makes its own (accounts.h).
-  setenv("VANTREX_ACCOUNT", vtxtest::kNoProductAccount, 1);
+  setenv(vtx::env::kAccount, vtxtest::kNoProductAccount, 1);
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new vtxtest::SetUpFailuresFail);
   return RUN_ALL_TESTS();

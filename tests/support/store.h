@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "platform/productpaths.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 
@@ -11,17 +12,17 @@ namespace vtxtest {
 class PrivateStore {
  public:
   PrivateStore()
-      : registry_("VANTREX_REGISTRY", registry()),
-        runtime_("VANTREX_RUNTIME_DIR", dir_.path()),
-        appdata_("VANTREX_APPDATA", dir_.path()),
-        syslog_("VANTREX_SYSLOG_SOCKET", syslog()) {}
+      : registry_(vtx::env::kRegistry, registry()),
+        runtime_(vtx::env::kRuntimeDir, dir_.path()),
+        appdata_(vtx::env::kAppData, dir_.path()),
+        syslog_(vtx::env::kSyslogSocket, syslog()) {}
 
   // Points the variables here again, after a test of another store in the same program.
   void Use() const {
-    setenv("VANTREX_REGISTRY", registry().c_str(), 1);
-    setenv("VANTREX_RUNTIME_DIR", dir_.path().c_str(), 1);
-    setenv("VANTREX_APPDATA", dir_.path().c_str(), 1);
-    setenv("VANTREX_SYSLOG_SOCKET", syslog().c_str(), 1);
+    setenv(vtx::env::kRegistry, registry().c_str(), 1);
+    setenv(vtx::env::kRuntimeDir, dir_.path().c_str(), 1);
+    setenv(vtx::env::kAppData, dir_.path().c_str(), 1);
+    setenv(vtx::env::kSyslogSocket, syslog().c_str(), 1);
   }
 
   const std::string& path() const { return dir_.path(); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/foundation/timetext.h"
+#include "platform/productpaths.h"
 #include "tests/support/net.h"
 #include "tests/support/paths.h"
 #include "tests/support/servers.h"
@@ -372,7 +373,7 @@ TEST_F(HostAlone, FailedCallsAreLoggedAFewLinesASecond) {
 // The service never makes a store: without one, each call fails and none appears.
 TEST_F(HostAlone, AMissingStoreIsAFaultOfEachCallAndIsNeverMade) {
   const std::string missing = WebDir() / "none/registry.db";
-  ScopedEnv store("VANTREX_REGISTRY", missing.c_str());
+  ScopedEnv store(vtx::env::kRegistry, missing.c_str());
   ASSERT_EQ(Start(), "");
   HttpConnection c(port_);
   for (int i = 0; i < 2; ++i) {

@@ -13,6 +13,7 @@
 #include "engine/foundation/timetext.h"
 #include "engine/notify/reachserver.h"
 #include "engine/foundation/servercommands.h"
+#include "platform/productpaths.h"
 #include "tests/support/command.h"
 #include "tests/support/net.h"
 #include "tests/support/paths.h"
@@ -54,7 +55,7 @@ class Service : public WebTest {
  protected:
   static void SetUpTestSuite() {
     WebTest::SetUpTestSuite();
-    setenv("VANTREX_SYSLOG_SOCKET", (WebDir() / "log.sock").c_str(), 1);
+    setenv(vtx::env::kSyslogSocket, (WebDir() / "log.sock").c_str(), 1);
     events_ = new SyslogListener(WebDir() / "log.sock");
     ASSERT_TRUE(events_->bound());
     SeedStore(kRates);

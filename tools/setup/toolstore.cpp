@@ -8,6 +8,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
+#include "platform/native/syscalls.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 
@@ -37,7 +38,7 @@ StoreState OpenStoreToRead(const char* program) {
   vtx::SetRegistryReadOnly(true);
   const char* path = vtx::RegistryStorePath();
   struct stat st{};
-  if (stat(path, &st) != 0) {
+  if (vtx::sys::Stat(path, &st) != 0) {
     if (errno == EACCES) return Fail(program, path, ERROR_ACCESS_DENIED);
     std::fprintf(stderr, "%s: there is no registry store at %s (vtxsetup makes one)\n", program, path);
     return StoreState::Failed;

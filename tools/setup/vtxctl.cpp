@@ -1,8 +1,6 @@
 // The operator's command on a host without a desktop: the server's state from the store and its
 // run archives, and the server's own commands (update now, export and import of a configuration
 // file) sent over its pipe with the caller's rights.
-#include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +22,7 @@
 #include "engine/update/inetconnection.h"
 #include "engine/update/updatetimer.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/pipes.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -80,8 +79,8 @@ bool ServerAnswers() {
 bool PipeRefusesThisAccount() {
   const std::string path = PipePath();
   struct stat st{};
-  if (stat(path.c_str(), &st) != 0) return errno == EACCES;
-  return access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+  if (vtx::sys::Stat(path.c_str(), &st) != 0) return errno == EACCES;
+  return vtx::sys::Access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
 }
 
 std::string PipeRefusal() {
@@ -131,18 +130,19 @@ uint64_t RunFolderTime(const std::string& name, int* suffix) {
 
 RunFolder NewestRun(const std::string& logs, const std::vector<std::string>& before = {}) {
   RunFolder newest;
-  DIR* dir = opendir(logs.c_str());
+  DIR* dir = vtx::sys::Opendir(logs.c_str());
   if (!dir) return newest;
-  while (dirent* e = readdir(dir)) {
+  while (dirent* e = vtx::sys::Readdir(dir)) {
     int suffix = 0;
     uint64_t t = RunFolderTime(e->d_name, &suffix);
     if (!t || std::find(before.begin(), before.end(), e->d_name) != before.end()) continue;
     if (t > newest.time || (t == newest.time && suffix > newest.suffix))
       newest = RunFolder{e->d_name, logs + "/" + e->d_name, t, suffix, 0};
   }
-  closedir(dir);
+  vtx::sys::Closedir(dir);
   struct stat st{};
-  if (newest.time && (stat((newest.path + "/messages.txt").c_str(), &st) == 0 || stat(newest.path.c_str(), &st) == 0))
+  if (newest.time && (vtx::sys::Stat((newest.path + "/messages.txt").c_str(), &st) == 0 ||
+                      vtx::sys::Stat(newest.path.c_str(), &st) == 0))
     newest.written = static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull + kUnixEpochFileTime +
                      static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
   return newest;
@@ -151,9 +151,9 @@ RunFolder NewestRun(const std::string& logs, const std::vector<std::string>& bef
 // The names of the run folders there are now.
 std::vector<std::string> RunNames(const std::string& logs) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir(logs.c_str())) {
-    while (dirent* e = readdir(dir)) names.push_back(e->d_name);
-    closedir(dir);
+  if (DIR* dir = vtx::sys::Opendir(logs.c_str())) {
+    while (dirent* e = vtx::sys::Readdir(dir)) names.push_back(e->d_name);
+    vtx::sys::Closedir(dir);
   }
   return names;
 }
@@ -347,7 +347,7 @@ int ConfigurationFile(bool import, const char* given) {
   if (file.empty()) return Usage("no file named");
   if (file[0] != '/') {
     char cwd[4096];
-    if (!getcwd(cwd, sizeof cwd)) return Fail("the working folder cannot be named");
+    if (!vtx::sys::Getcwd(cwd, sizeof cwd)) return Fail("the working folder cannot be named");
     file = std::string(cwd) + "/" + file;
   }
   std::string shown = file;

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -24,6 +23,8 @@
 #include "engine/notify/serversession.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "tools/setup/toolstore.h"
@@ -78,7 +79,7 @@ std::string Text(const char* s) { return s ? s : ""; }
 
 bool IsDirectory(const std::string& path) {
   struct stat st{};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return vtx::sys::Stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The addresses the update's connection can fetch.
@@ -108,7 +109,7 @@ bool Write(const std::string& folder, const std::vector<Source>& sources, bool s
             Report("DisplayMessages", vtx::notify::RegisterDisplayMessages());
   if (!ok) return false;
   // Configuration files that the web service's administrator loads and saves live here.
-  if (mkdir((folder + "/Configurations").c_str(), 0750) != 0 && errno != EEXIST) {
+  if (vtx::sys::Mkdir((folder + "/Configurations").c_str(), 0750) != 0 && errno != EEXIST) {
     std::fprintf(stderr, "vtxsetup: cannot create %s/Configurations: %s\n", folder.c_str(), std::strerror(errno));
     return false;
   }
@@ -122,7 +123,7 @@ bool Write(const std::string& folder, const std::vector<Source>& sources, bool s
     // The sources of this installation, in the order they are tried.
     d.Sources.Empty();
     for (const Source& given : sources) {
-      auto* source = new (std::nothrow) CDataSource;
+      auto* source = vtx::heap::New<CDataSource>();
       if (!source || !source->SetURL(given.address) || !source->SetFilter(given.filter) || !d.Sources.Add(source)) {
         delete source;
         return Report("data source", E_OUTOFMEMORY);
@@ -149,7 +150,8 @@ std::string FolderProblem(const std::string& folder) {
   if (folder.empty() || folder[0] != '/') return "the product folder must be an absolute path: " + folder;
   if (!IsDirectory(folder)) return "the product folder " + folder + " does not exist";
   std::string server = folder + "/vtxserver";
-  if (access(server.c_str(), X_OK) != 0) return folder + " is not a product folder: it holds no vtxserver program";
+  if (vtx::sys::Access(server.c_str(), X_OK) != 0)
+    return folder + " is not a product folder: it holds no vtxserver program";
   if (!IsDirectory(folder + "/Filters")) return folder + " is not a product folder: it holds no Filters folder";
   return "";
 }

@@ -1,7 +1,6 @@
 // The administrative operations: configuration files, a message through the server's channels and
 // an update, each a command to vtxserver, when the setting AllowAdminWebService allows them.
 #include <limits.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <string>
@@ -10,6 +9,7 @@
 #include "engine/currency/configfile.h"
 #include "platform/heap.h"
 #include "platform/messages.h"
+#include "platform/native/syscalls.h"
 #include "engine/foundation/servercommands.h"
 #include "webservice/web/operations.h"
 
@@ -64,7 +64,7 @@ bool Inside(const std::string& path, const std::string& folder) {
 
 std::string Canonical(const std::string& path) {
   char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+  return vtx::sys::Realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
 // The file a configuration name stands for: a relative name inside the "Configurations" folder

@@ -16,6 +16,7 @@
 #include "engine/notify/notifychannels.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/native/syscalls.h"
 #include "platform/numtext.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -118,7 +119,9 @@ bool TimeToLocalString(const FILETIME& utc, char* buffer, size_t size) {
   // The offset of the present moment, for the time and for its suffix, as the system's conversion
   // of a file time to local time has it: a moment in winter, asked in summer, carries the summer
   // offset.
-  const time_t now = std::time(nullptr);
+  timespec realtime{};
+  vtx::sys::ClockGettime(CLOCK_REALTIME, &realtime);
+  const time_t now = realtime.tv_sec;
   tm present{};
   if (!localtime_r(&now, &present)) return false;
   const int64_t offset = present.tm_gmtoff;  // seconds east of UTC

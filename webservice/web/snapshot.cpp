@@ -13,6 +13,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
+#include "platform/heap.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "webservice/web/operations.h"
@@ -120,7 +121,7 @@ CallLocale::CallLocale(CSettings& settings, LCID lcid) {
     m_locale = shared;
     return;
   }
-  m_own.reset(new (std::nothrow) CCurrencyLocale(lcid));
+  m_own.reset(vtx::heap::New<CCurrencyLocale>(lcid));
   if (m_own && (list->IsResetMode() ? m_own->ResetList() : m_own->Create() == 0)) m_locale = m_own.get();
 }
 
