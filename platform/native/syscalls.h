@@ -7,13 +7,16 @@
 #include <poll.h>
 #include <pwd.h>
 #include <grp.h>
+#include <netdb.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
+#include <sys/utsname.h>
 #include <time.h>
 
 #include <cstddef>
@@ -115,6 +118,26 @@ struct Table {
   int (*nanosleep)(const struct timespec*, struct timespec*);
   char* (*getenv)(const char*);
   long (*sysconf)(int);
+
+  ssize_t (*sendto)(int, const void*, size_t, int, const struct sockaddr*, socklen_t);
+  char* (*getcwd)(char*, size_t);
+  int (*sigaction)(int, const struct sigaction*, struct sigaction*);
+  int (*sigprocmask)(int, const sigset_t*, sigset_t*);
+  int (*setpgid)(pid_t, pid_t);
+  int (*close_range)(unsigned, unsigned, int);
+  int (*pidfd_open)(pid_t, unsigned);
+  void (*exit)(int);
+  int (*timerfd_settime)(int, int, const struct itimerspec*, struct itimerspec*);
+  int (*getrlimit)(int, struct rlimit*);
+  int (*setrlimit)(int, const struct rlimit*);
+  int (*gethostname)(char*, size_t);
+  int (*uname)(struct utsname*);
+  int (*isatty)(int);
+  int (*getaddrinfo)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
+  void (*freeaddrinfo)(struct addrinfo*);
+  int (*getgrouplist)(const char*, gid_t, gid_t*, int*);
+  int (*getgroups)(int, gid_t*);
+  int (*setgroups_thread)(size_t, const gid_t*);
 };
 
 // The table in use; its entries start as the C library's.
@@ -218,9 +241,35 @@ void SleepMs(unsigned ms);
 const char* Getenv(const char* name);
 long Sysconf(int name);
 
+ssize_t Sendto(int fd, const void* data, size_t size, int flags, const struct sockaddr* to, socklen_t toSize);
+char* Getcwd(char* buffer, size_t size);
+int Sigaction(int signal, const struct sigaction* action, struct sigaction* old);
+int Sigprocmask(int how, const sigset_t* set, sigset_t* old);
+int Setpgid(pid_t pid, pid_t group);
+// close_range(2); flags as there (4 is CLOSE_RANGE_CLOEXEC).
+int CloseRange(unsigned first, unsigned last, int flags);
+// A descriptor that becomes readable when the process ends; -1 on a kernel without them.
+int PidfdOpen(pid_t pid, unsigned flags);
+// _exit(2): ends the process at once (a child that could not start a program).
+[[noreturn]] void Exit(int status);
+int TimerfdSettime(int fd, int flags, const struct itimerspec* value, struct itimerspec* old);
+int Getrlimit(int resource, struct rlimit* limit);
+int Setrlimit(int resource, const struct rlimit* limit);
+int Gethostname(char* name, size_t size);
+int Uname(struct utsname* names);
+int Isatty(int fd);
+// getaddrinfo(3): its own error codes as its value; an injected fault gives EAI_SYSTEM with errno.
+int Getaddrinfo(const char* host, const char* service, const struct addrinfo* hints, struct addrinfo** list);
+void Freeaddrinfo(struct addrinfo* list);
+int Getgrouplist(const char* user, gid_t group, gid_t* groups, int* count);
+int Getgroups(int size, gid_t* groups);
+// setgroups(2) for the calling thread alone (the library's setgroups changes every thread).
+int SetgroupsThread(size_t count, const gid_t* groups);
+
 // Tests: I/O faults, the way heap::FailAfter gives memory faults. Once armed, the calls that can
 // fail (all but the clock, the environment, sleeping and the process's own ids) are counted on
-// the arming thread only, so that another thread's work does not move the count.
+// the arming thread only, so that another thread's work does not move the count (nor a child's
+// that the thread forks).
 namespace faults {
 
 enum class Kind {
