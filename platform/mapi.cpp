@@ -31,11 +31,11 @@ class MemoryFile {
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
     }
-    return lseek(fd_, 0, SEEK_SET) == 0;
+    return vtx::sys::Lseek(fd_, 0, SEEK_SET) == 0;
   }
   std::string ReadAll() {
     std::string text;
-    if (lseek(fd_, 0, SEEK_SET) != 0) return text;
+    if (vtx::sys::Lseek(fd_, 0, SEEK_SET) != 0) return text;
     char buf[4096];
     for (ssize_t n; (n = vtx::sys::Read(fd_, buf, sizeof buf)) != 0;) {
       if (n < 0 && errno == EINTR) continue;

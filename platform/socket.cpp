@@ -50,7 +50,7 @@ int ConnectOne(const addrinfo& a, uint64_t deadline, DWORD* error) {
     return -1;
   }
   int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // queries are small and answered at once
+  vtx::sys::Setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // queries are small and answered at once
   return fd;
 }
 

@@ -348,7 +348,7 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
 
 void Sleep(DWORD ms) {
   if (ms == INFINITE) {
-    for (;;) pause();
+    for (;;) vtx::sys::SleepMs(0xFFFFFFFFu);
   }
   uint64_t deadline = NowMs() + ms;
   for (int left; (left = MsUntil(deadline)) > 0;) vtx::sys::SleepMs(static_cast<unsigned>(left));
@@ -558,7 +558,6 @@ std::string LockFileName(const char* name) {
   return n;
 }
 
-// Opens the lock file of a named mutex; `create` false means it must exist.
 // Opens the lock file of a named mutex; `create` false means it must exist. -1 with the last error
 // set on failure.
 int OpenLockFile(const std::string& file, bool create, bool* existed) {
@@ -622,8 +621,9 @@ HANDLE CreateMutexA(SECURITY_ATTRIBUTES*, BOOL initialOwner, const char* name) {
   } else {
     m = std::make_shared<MutexObject>(-1);
   }
-  // As on Windows, an existing mutex is opened without taking the initial ownership.
-  if (initialOwner && !existed) m->Acquire(kNoDeadline);
+  // As on Windows, an existing mutex is opened without taking the initial ownership. A creator
+  // that cannot lock its file does not own it: no handle, the last error says why.
+  if (initialOwner && !existed && m->Acquire(kNoDeadline) == WAIT_FAILED) return nullptr;
   HANDLE h = MakeHandle(m);
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return h;

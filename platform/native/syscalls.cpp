@@ -71,7 +71,7 @@ Table g_table = {
 
     ::sendto, ::getcwd, SigactionCall, ::sigprocmask, ::setpgid, CloseRangeCall, PidfdOpenCall, ::_exit,
     ::timerfd_settime, GetrlimitCall, SetrlimitCall, ::gethostname, UnameCall, ::isatty, ::getaddrinfo,
-    ::freeaddrinfo, ::getgrouplist, ::getgroups, SetgroupsThreadCall,
+    ::freeaddrinfo, ::getgrouplist, ::getgroups, SetgroupsThreadCall, ::lseek,
 };
 
 // A plan belongs to the thread that armed it.
@@ -335,6 +335,7 @@ int Getgroups(int size, gid_t* groups) { return g_table.getgroups(size, groups);
 int SetgroupsThread(size_t count, const gid_t* groups) {
   VTX_COUNTED("setgroups", -1, g_table.setgroups_thread(count, groups));
 }
+off_t Lseek(int fd, off_t offset, int whence) { VTX_COUNTED("lseek", -1, g_table.lseek(fd, offset, whence)); }
 
 #undef VTX_COUNTED
 

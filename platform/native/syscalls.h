@@ -138,6 +138,7 @@ struct Table {
   int (*getgrouplist)(const char*, gid_t, gid_t*, int*);
   int (*getgroups)(int, gid_t*);
   int (*setgroups_thread)(size_t, const gid_t*);
+  off_t (*lseek)(int, off_t, int);
 };
 
 // The table in use; its entries start as the C library's.
@@ -265,6 +266,7 @@ int Getgrouplist(const char* user, gid_t group, gid_t* groups, int* count);
 int Getgroups(int size, gid_t* groups);
 // setgroups(2) for the calling thread alone (the library's setgroups changes every thread).
 int SetgroupsThread(size_t count, const gid_t* groups);
+off_t Lseek(int fd, off_t offset, int whence);
 
 // Tests: I/O faults, the way heap::FailAfter gives memory faults. Once armed, the calls that can
 // fail (all but the clock, the environment, sleeping and the process's own ids) are counted on

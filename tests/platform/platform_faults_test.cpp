@@ -1,7 +1,9 @@
 // The platform's pipes and program starts with each of their system calls failing in turn: a
 // failure is reported with its code, and nothing opened or made for it stays behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,36 +36,54 @@ class PlatformFaults : public ::testing::Test {
 
 struct Listening {
   DWORD error = ERROR_SUCCESS;
-  std::unique_ptr<vtx::pipes::Listener> listener;
+  std::shared_ptr<void> server;
 };
 
+size_t WholeAsSent(const unsigned char*, size_t size) { return size; }
+
+// A pipe's listener, alone or with a request server's reading thread around it.
 TEST_F(PlatformFaults, AListenerIsMadeWholeOrNotAtAll) {
   const std::string socket = vtx::pipes::SocketPath(kPipe.c_str());
-  std::set<std::string> failed;
-  vtxtest::WalkIoFaults<Listening>(
-      [&] { before_ = vtxtest::OpenDescriptors(); },
-      [&] {
-        Listening made{ERROR_SUCCESS, std::make_unique<vtx::pipes::Listener>()};
-        made.error = made.listener->Create(kPipe.c_str());
-        return made;
-      },
-      [&](const vtxtest::IoFault& fault, const Listening& made) {
-        failed.insert(fault.call);
-        EXPECT_FALSE(Exists(socket + ".new")) << "the socket's temporary name stays behind";
-        if (made.error == ERROR_SUCCESS) {
-          int fd = -1;
-          EXPECT_EQ(vtx::pipes::Connect(kPipe.c_str(), vtx::sync::DeadlineAfter(2000), &fd), 0u);
-          if (fd >= 0) close(fd);
-          EXPECT_EQ(vtxtest::OpenDescriptors().size(), before_.size() + 2) << "the socket and its lock";
-          return;
-        }
-        EXPECT_FALSE(fault.call.empty()) << "fails only when made to";
-        EXPECT_EQ(made.listener->Fd(), -1);
-        EXPECT_EQ(vtxtest::OpenDescriptors(), before_) << "a descriptor of the failed listener stays open";
-        EXPECT_FALSE(Exists(socket)) << "a socket that nobody serves";
-      });
-  for (const char* call : {"open", "flock", "socket", "bind", "listen", "rename"})
-    EXPECT_EQ(failed.count(call), 1u) << call << " was never made to fail";
+  struct Case {
+    const char* name;
+    std::function<Listening()> create;
+    size_t descriptors;  // held while it listens
+    std::set<std::string> calls;  // among those made to fail
+  } cases[] = {
+      {"a listener",
+       [] {
+         auto l = std::make_shared<vtx::pipes::Listener>();
+         return Listening{l->Create(kPipe.c_str()), l};
+       },
+       2, {"open", "flock", "socket", "bind", "listen", "rename"}},
+      {"a request server",
+       [] {
+         auto r = std::make_shared<vtx::pipes::RequestServer>();
+         return Listening{r->Create(kPipe.c_str(), WholeAsSent, 1000), r};
+       },
+       5, {"getrlimit", "socket", "epoll_create1", "eventfd", "epoll_ctl"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::set<std::string> failed;
+    vtxtest::WalkIoFaults<Listening>(
+        [&] { before_ = vtxtest::OpenDescriptors(); }, k.create,
+        [&](const vtxtest::IoFault& fault, const Listening& made) {
+          failed.insert(fault.call);
+          EXPECT_FALSE(Exists(socket + ".new")) << "the socket's temporary name stays behind";
+          if (made.error == ERROR_SUCCESS) {
+            EXPECT_EQ(vtxtest::OpenDescriptors().size(), before_.size() + k.descriptors);
+            int fd = -1;
+            EXPECT_EQ(vtx::pipes::Connect(kPipe.c_str(), vtx::sync::DeadlineAfter(2000), &fd), 0u);
+            if (fd >= 0) close(fd);
+            return;
+          }
+          EXPECT_FALSE(fault.call.empty()) << "fails only when made to";
+          EXPECT_EQ(vtxtest::OpenDescriptors(), before_) << "a descriptor of the failed listener stays open";
+          EXPECT_FALSE(Exists(socket)) << "a socket that nobody serves";
+        });
+    for (const std::string& call : k.calls) EXPECT_EQ(failed.count(call), 1u) << call << " was never made to fail";
+  }
 }
 
 TEST_F(PlatformFaults, AClientThatCannotConnectHoldsNothing) {
@@ -97,6 +117,43 @@ TEST_F(PlatformFaults, AClientThatCannotConnectHoldsNothing) {
         EXPECT_EQ(vtxtest::OpenDescriptors(), before_);
       });
   EXPECT_EQ(failed, (std::set<std::string>{"socket", "connect", ""}));
+}
+
+struct Created {
+  HANDLE handle;
+  DWORD error;
+};
+
+// A new named mutex that its creator is to own: owned (its lock file locked) when it is there.
+TEST_F(PlatformFaults, ANamedMutexIsOwnedOrNotThere) {
+  const std::string file = dir_ / "locks/faults";
+  std::set<std::string> failed;
+  vtxtest::WalkIoFaults<Created>(
+      [&] {
+        unlink(file.c_str());
+        before_ = vtxtest::OpenDescriptors();
+      },
+      [] {
+        HANDLE h = CreateMutexA(nullptr, TRUE, "Local\\faults");
+        return Created{h, GetLastError()};
+      },
+      [&](const vtxtest::IoFault& fault, const Created& c) {
+        failed.insert(fault.call);
+        if (c.handle) {
+          EXPECT_EQ(c.error, 0u);
+          int other = open(file.c_str(), O_RDWR | O_CLOEXEC);
+          EXPECT_TRUE(other >= 0 && flock(other, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+              << "a mutex reported as owned whose lock file nobody holds";
+          close(other);
+          EXPECT_TRUE(ReleaseMutex(c.handle));
+          EXPECT_TRUE(CloseHandle(c.handle));
+        } else {
+          EXPECT_FALSE(fault.call.empty());
+          EXPECT_NE(c.error, 0u);
+        }
+        EXPECT_EQ(vtxtest::OpenDescriptors(), before_);
+      });
+  for (const char* call : {"open", "flock", "pwrite"}) EXPECT_EQ(failed.count(call), 1u) << call;
 }
 
 struct Started {
