@@ -69,9 +69,10 @@ Table g_table = {
 
     ::clock_gettime, ::nanosleep, GetenvCall, ::sysconf,
 
-    ::sendto, ::getcwd, SigactionCall, ::sigprocmask, ::setpgid, CloseRangeCall, PidfdOpenCall, ::_exit,
-    ::timerfd_settime, GetrlimitCall, SetrlimitCall, ::gethostname, UnameCall, ::isatty, ::getaddrinfo,
-    ::freeaddrinfo, ::getgrouplist, ::getgroups, SetgroupsThreadCall, ::lseek,
+    ::getcwd, SigactionCall, ::sigprocmask, ::_exit, ::isatty,
+    ::sendto, ::setpgid, CloseRangeCall, PidfdOpenCall, ::timerfd_settime, GetrlimitCall, SetrlimitCall,
+    ::gethostname, UnameCall, ::getaddrinfo, ::freeaddrinfo, ::getgrouplist, ::getgroups, SetgroupsThreadCall,
+    ::lseek,
 };
 
 // A plan belongs to the thread that armed it.
@@ -295,9 +296,6 @@ void* Mmap(void* address, size_t size, int protection, int flags, int fd, off_t 
 }
 int Munmap(void* address, size_t size) { return g_table.munmap(address, size); }
 
-ssize_t Sendto(int fd, const void* data, size_t size, int flags, const struct sockaddr* to, socklen_t toSize) {
-  VTX_COUNTED("sendto", -1, g_table.sendto(fd, data, size, flags, to, toSize));
-}
 char* Getcwd(char* buffer, size_t size) { VTX_COUNTED("getcwd", nullptr, g_table.getcwd(buffer, size)); }
 int Sigaction(int signal, const struct sigaction* action, struct sigaction* old) {
   VTX_COUNTED("sigaction", -1, g_table.sigaction(signal, action, old));
@@ -305,15 +303,19 @@ int Sigaction(int signal, const struct sigaction* action, struct sigaction* old)
 int Sigprocmask(int how, const sigset_t* set, sigset_t* old) {
   VTX_COUNTED("sigprocmask", -1, g_table.sigprocmask(how, set, old));
 }
+void Exit(int status) {
+  g_table.exit(status);
+  ::_exit(status);  // a replaced entry that returns does not keep the process alive
+}
+int Isatty(int fd) { VTX_COUNTED("isatty", 0, g_table.isatty(fd)); }
+ssize_t Sendto(int fd, const void* data, size_t size, int flags, const struct sockaddr* to, socklen_t toSize) {
+  VTX_COUNTED("sendto", -1, g_table.sendto(fd, data, size, flags, to, toSize));
+}
 int Setpgid(pid_t pid, pid_t group) { VTX_COUNTED("setpgid", -1, g_table.setpgid(pid, group)); }
 int CloseRange(unsigned first, unsigned last, int flags) {
   VTX_COUNTED("close_range", -1, g_table.close_range(first, last, flags));
 }
 int PidfdOpen(pid_t pid, unsigned flags) { VTX_COUNTED("pidfd_open", -1, g_table.pidfd_open(pid, flags)); }
-void Exit(int status) {
-  g_table.exit(status);
-  ::_exit(status);  // a replaced entry that returns does not keep the process alive
-}
 int TimerfdSettime(int fd, int flags, const struct itimerspec* value, struct itimerspec* old) {
   VTX_COUNTED("timerfd_settime", -1, g_table.timerfd_settime(fd, flags, value, old));
 }
@@ -323,7 +325,6 @@ int Setrlimit(int resource, const struct rlimit* limit) {
 }
 int Gethostname(char* name, size_t size) { VTX_COUNTED("gethostname", -1, g_table.gethostname(name, size)); }
 int Uname(struct utsname* names) { VTX_COUNTED("uname", -1, g_table.uname(names)); }
-int Isatty(int fd) { VTX_COUNTED("isatty", 0, g_table.isatty(fd)); }
 int Getaddrinfo(const char* host, const char* service, const struct addrinfo* hints, struct addrinfo** list) {
   VTX_COUNTED("getaddrinfo", EAI_SYSTEM, g_table.getaddrinfo(host, service, hints, list));
 }

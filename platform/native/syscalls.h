@@ -119,20 +119,20 @@ struct Table {
   char* (*getenv)(const char*);
   long (*sysconf)(int);
 
-  ssize_t (*sendto)(int, const void*, size_t, int, const struct sockaddr*, socklen_t);
   char* (*getcwd)(char*, size_t);
   int (*sigaction)(int, const struct sigaction*, struct sigaction*);
   int (*sigprocmask)(int, const sigset_t*, sigset_t*);
+  void (*exit)(int);
+  int (*isatty)(int);
+  ssize_t (*sendto)(int, const void*, size_t, int, const struct sockaddr*, socklen_t);
   int (*setpgid)(pid_t, pid_t);
   int (*close_range)(unsigned, unsigned, int);
   int (*pidfd_open)(pid_t, unsigned);
-  void (*exit)(int);
   int (*timerfd_settime)(int, int, const struct itimerspec*, struct itimerspec*);
   int (*getrlimit)(int, struct rlimit*);
   int (*setrlimit)(int, const struct rlimit*);
   int (*gethostname)(char*, size_t);
   int (*uname)(struct utsname*);
-  int (*isatty)(int);
   int (*getaddrinfo)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
   void (*freeaddrinfo)(struct addrinfo*);
   int (*getgrouplist)(const char*, gid_t, gid_t*, int*);
@@ -242,23 +242,23 @@ void SleepMs(unsigned ms);
 const char* Getenv(const char* name);
 long Sysconf(int name);
 
-ssize_t Sendto(int fd, const void* data, size_t size, int flags, const struct sockaddr* to, socklen_t toSize);
 char* Getcwd(char* buffer, size_t size);
 int Sigaction(int signal, const struct sigaction* action, struct sigaction* old);
 int Sigprocmask(int how, const sigset_t* set, sigset_t* old);
+// _exit(2): ends the process at once (a child that could not start a program).
+[[noreturn]] void Exit(int status);
+int Isatty(int fd);
+ssize_t Sendto(int fd, const void* data, size_t size, int flags, const struct sockaddr* to, socklen_t toSize);
 int Setpgid(pid_t pid, pid_t group);
 // close_range(2); flags as there (4 is CLOSE_RANGE_CLOEXEC).
 int CloseRange(unsigned first, unsigned last, int flags);
 // A descriptor that becomes readable when the process ends; -1 on a kernel without them.
 int PidfdOpen(pid_t pid, unsigned flags);
-// _exit(2): ends the process at once (a child that could not start a program).
-[[noreturn]] void Exit(int status);
 int TimerfdSettime(int fd, int flags, const struct itimerspec* value, struct itimerspec* old);
 int Getrlimit(int resource, struct rlimit* limit);
 int Setrlimit(int resource, const struct rlimit* limit);
 int Gethostname(char* name, size_t size);
 int Uname(struct utsname* names);
-int Isatty(int fd);
 // getaddrinfo(3): its own error codes as its value; an injected fault gives EAI_SYSTEM with errno.
 int Getaddrinfo(const char* host, const char* service, const struct addrinfo* hints, struct addrinfo** list);
 void Freeaddrinfo(struct addrinfo* list);
