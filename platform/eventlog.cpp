@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <new>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -18,6 +17,7 @@
 #include "platform/errors.h"
 #include "platform/heap.h"
 #include "platform/native/productpaths.h"
+#include "platform/native/syscalls.h"
 #include "platform/resources.h"
 
 namespace {
@@ -134,12 +134,12 @@ bool Send(const std::string& datagram) {
   addr.sun_family = AF_UNIX;
   if (std::strlen(path) >= sizeof addr.sun_path) return false;
   std::strcpy(addr.sun_path, path);
-  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int fd = vtx::sys::Socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   // A full or missing listener loses the entry rather than stopping the program.
-  ssize_t r = sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+  ssize_t r = vtx::sys::Sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                      reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  close(fd);
+  vtx::sys::Close(fd);
   return r == static_cast<ssize_t>(datagram.size());
 }
 
@@ -166,11 +166,8 @@ HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto* s = new (std::nothrow) EventSource;
-  if (!s) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
+  auto* s = vtx::heap::New<EventSource>();
+  if (!s) return nullptr;
   for (const char* p = source; *p; ++p)
     if (*p != ' ' && *p != '\t') s->ident += *p;
   s->ident = vtx::AnsiToUtf8(s->ident);
@@ -200,7 +197,9 @@ BOOL ReportEventA(HANDLE eventLog, WORD type, WORD, DWORD eventId, PSID, WORD nu
     return FALSE;
   }
   char head[128];
-  time_t now = time(nullptr);
+  timespec clock{};
+  vtx::sys::ClockGettime(CLOCK_REALTIME, &clock);
+  time_t now = clock.tv_sec;
   tm local{};
   localtime_r(&now, &local);
   char stamp[32];
@@ -209,7 +208,7 @@ BOOL ReportEventA(HANDLE eventLog, WORD type, WORD, DWORD eventId, PSID, WORD nu
                 local.tm_min, local.tm_sec);
   std::snprintf(head, sizeof head, "<%d>%s ", kFacilityDaemon * 8 + Severity(type), stamp);
   const size_t headLength = std::strlen(head);
-  std::string msg = head + s->ident + "[" + std::to_string(getpid()) + "]: ";
+  std::string msg = head + s->ident + "[" + std::to_string(vtx::sys::Getpid()) + "]: ";
   char id[64];
   std::snprintf(id, sizeof id, "event 0x%08X %s: ", eventId, TypeName(type));
   msg += id;
@@ -232,7 +231,7 @@ BOOL ReportEventA(HANDLE eventLog, WORD type, WORD, DWORD eventId, PSID, WORD nu
   if (!Send(msg) && g_foreground) {
     // Nobody takes it: a program in the foreground shows it on stderr, one line per entry.
     std::string line = msg.substr(headLength) + "\n";
-    ssize_t w = write(STDERR_FILENO, line.data(), line.size());
+    ssize_t w = vtx::sys::Write(STDERR_FILENO, line.data(), line.size());
     (void)w;
   }
   return TRUE;

@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/process.h"
 
 namespace vtx {
@@ -49,15 +50,15 @@ HRESULT OpenFile(const char* path, const char* folder) {
     std::string base = folder && *folder ? folder : ".";
     if (base[0] != '/') {
       char cwd[4096];
-      if (!getcwd(cwd, sizeof cwd)) return E_FAIL;
+      if (!vtx::sys::Getcwd(cwd, sizeof cwd)) return E_FAIL;
       base = JoinPath(cwd, base);
     }
     full = JoinPath(base, full);
   }
   struct stat st;
-  if (stat(full.c_str(), &st) != 0) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  if (vtx::sys::Stat(full.c_str(), &st) != 0) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   const char* dir = folder && *folder ? folder : nullptr;
-  if (S_ISREG(st.st_mode) && access(full.c_str(), X_OK) == 0)
+  if (S_ISREG(st.st_mode) && vtx::sys::Access(full.c_str(), X_OK) == 0)
     return StartDetached(ProgramStart{full, {}, dir ? dir : ""});
   // An absolute path never reads as an option of the opener.
   return RunOpener(full, dir);

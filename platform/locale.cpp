@@ -21,6 +21,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/native/syscalls.h"
 
 namespace {
 
@@ -366,7 +367,7 @@ int GetInfo(LCID locale, LCTYPE type, T* data, int size) {
 
 LCID LcidFromEnvironment() {
   for (const char* var : {"LC_ALL", "LANG"}) {
-    const char* v = std::getenv(var);
+    const char* v = vtx::sys::Getenv(var);
     if (!v || !*v) continue;
     if (!std::strcmp(v, "C") || !std::strcmp(v, "POSIX") || !std::strncmp(v, "C.", 2)) return kEnUs;
     LCID lcid = vtx::LcidFromLocaleName(v);

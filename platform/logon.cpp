@@ -6,18 +6,18 @@
 #include <pwd.h>
 #include <security/pam_appl.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/heap.h"
 #include "platform/native/productpaths.h"
+#include "platform/native/syscalls.h"
 #include "platform/process.h"
 #include "platform/sysinfo.h"
 
@@ -49,7 +49,7 @@ bool FromPasswd(const passwd& pw, Identity* id) {
   for (;;) {
     id->groups.assign(static_cast<size_t>(n), 0);
     int count = n;
-    if (getgrouplist(id->name.c_str(), id->gid, id->groups.data(), &count) >= 0) {
+    if (vtx::sys::Getgrouplist(id->name.c_str(), id->gid, id->groups.data(), &count) >= 0) {
       id->groups.resize(static_cast<size_t>(count));
       return true;
     }
@@ -62,14 +62,14 @@ bool ByName(const char* name, Identity* id) {
   std::vector<char> buf(16384);
   passwd pw{};
   passwd* found = nullptr;
-  return getpwnam_r(name, &pw, buf.data(), buf.size(), &found) == 0 && found && FromPasswd(pw, id);
+  return vtx::sys::GetpwnamR(name, &pw, buf.data(), buf.size(), &found) == 0 && found && FromPasswd(pw, id);
 }
 
 bool ByUid(uid_t uid, Identity* id) {
   std::vector<char> buf(16384);
   passwd pw{};
   passwd* found = nullptr;
-  return getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && FromPasswd(pw, id);
+  return vtx::sys::GetpwuidR(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && FromPasswd(pw, id);
 }
 
 HRESULT FromWin32(DWORD e) {
@@ -163,7 +163,8 @@ HRESULT ChildProcess::StartAsIdentity(const ProgramStart& start, uid_t uid, gid_
   HRESULT hr = ResolveProgram(start, &path);
   if (FAILED(hr)) return hr;
   std::string directory = start.directory.empty() ? home : start.directory;
-  if (access(directory.c_str(), F_OK) != 0) directory.assign(1, '/');  // not = "/": g++ 12 warns falsely (-Wrestrict)
+  // not = "/": g++ 12 warns falsely (-Wrestrict)
+  if (vtx::sys::Access(directory.c_str(), F_OK) != 0) directory.assign(1, '/');
 
   // Everything the child needs is made here: between fork and exec it only makes system calls.
   std::vector<char*> argv{const_cast<char*>(path.c_str())};
@@ -174,61 +175,62 @@ HRESULT ChildProcess::StartAsIdentity(const ProgramStart& start, uid_t uid, gid_
   envp.push_back(nullptr);
 
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return FromWin32(Win32FromErrno(errno));
-  pid_t pid = fork();
+  if (vtx::sys::Pipe2(report, O_CLOEXEC) != 0) return FromWin32(Win32FromErrno(errno));
+  pid_t pid = vtx::sys::Fork();
   if (pid < 0) {
     int e = errno;
-    close(report[0]);
-    close(report[1]);
+    vtx::sys::Close(report[0]);
+    vtx::sys::Close(report[1]);
     return FromWin32(Win32FromErrno(e));
   }
   if (pid == 0) {
-    setpgid(0, 0);
+    vtx::sys::Setpgid(0, 0);
     struct sigaction dfl{};
     dfl.sa_handler = SIG_DFL;
     for (int s = 1; s < 32; ++s)
-      if (s != SIGKILL && s != SIGSTOP) sigaction(s, &dfl, nullptr);
+      if (s != SIGKILL && s != SIGSTOP) vtx::sys::Sigaction(s, &dfl, nullptr);
     sigset_t none;
     sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    int in = open("/dev/null", O_RDONLY);
+    vtx::sys::Sigprocmask(SIG_SETMASK, &none, nullptr);
+    int in = vtx::sys::Open("/dev/null", O_RDONLY);
     if (in >= 0 && in != 0) {
-      dup2(in, 0);
-      close(in);
+      vtx::sys::Dup2(in, 0);
+      vtx::sys::Close(in);
     }
-    syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
+    vtx::sys::CloseRange(3u, ~0u, 4 /* CLOSE_RANGE_CLOEXEC */);
     int e = 0;
-    if (setgroups(groups.size(), groups.data()) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+    if (vtx::sys::Setgroups(groups.size(), groups.data()) != 0 || vtx::sys::Setgid(gid) != 0 ||
+        vtx::sys::Setuid(uid) != 0)
       e = errno;
-    else if (chdir(directory.c_str()) != 0)
+    else if (vtx::sys::Chdir(directory.c_str()) != 0)
       e = errno;
     else
-      execve(path.c_str(), argv.data(), envp.data());
+      vtx::sys::Execve(path.c_str(), argv.data(), envp.data());
     if (!e) e = errno;
-    if (write(report[1], &e, sizeof e) < 0) {
+    if (vtx::sys::Write(report[1], &e, sizeof e) < 0) {
     }
-    _exit(127);
+    vtx::sys::Exit(127);
   }
-  close(report[1]);
+  vtx::sys::Close(report[1]);
   int e = 0;
   ssize_t n;
-  do n = read(report[0], &e, sizeof e);
+  do n = vtx::sys::Read(report[0], &e, sizeof e);
   while (n < 0 && errno == EINTR);
-  close(report[0]);
+  vtx::sys::Close(report[0]);
   if (n == static_cast<ssize_t>(sizeof e)) {
     int st;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    while (vtx::sys::Waitpid(pid, &st, 0) < 0 && errno == EINTR) {
     }
     DWORD w = e == ENOEXEC ? static_cast<DWORD>(ERROR_BAD_FORMAT) : Win32FromErrno(e);
     return FromWin32(w);
   }
   pid_ = pid;
-  pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  pidfd_ = vtx::sys::PidfdOpen(pid, 0);
   return S_OK;
 }
 
 HRESULT ChildProcess::StartAsUid(const ProgramStart& start, uid_t uid) {
-  if (uid == geteuid()) return Start(start);
+  if (uid == vtx::sys::Geteuid()) return Start(start);
   Identity id;
   if (!ByUid(uid, &id)) return FromWin32(ERROR_NO_SUCH_USER);
   std::vector<std::string> env = {"HOME=" + id.home, "USER=" + id.name, "LOGNAME=" + id.name, "SHELL=" + id.shell,
@@ -248,7 +250,7 @@ HRESULT ChildProcess::StartWithLogon(const ProgramStart& start, const char* user
   const char* dir = env::Get(env::kPamDir);
   int r = dir ? pam_start_confdir(kPamService, user, &conv, dir, &h) : pam_start(kPamService, user, &conv, &h);
   if (r != PAM_SUCCESS || !h) return FromPam(r == PAM_SUCCESS ? PAM_SYSTEM_ERR : r);
-  PamSession* pam = new (std::nothrow) PamSession(h);
+  PamSession* pam = vtx::heap::New<PamSession>(h);
   std::unique_ptr<LogonSession, LogonSessionDeleter> session(pam);
   if (!session) {
     pam_end(h, PAM_BUF_ERR);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/codepage.h"
+#include "platform/native/syscalls.h"
 #include "platform/process.h"
 #include "platform/native/productpaths.h"
 
@@ -15,9 +16,9 @@ namespace {
 // An anonymous file that the child reads or writes; closed with the object.
 class MemoryFile {
  public:
-  explicit MemoryFile(const char* name) : fd_(memfd_create(name, MFD_CLOEXEC)) {}
+  explicit MemoryFile(const char* name) : fd_(vtx::sys::MemfdCreate(name, MFD_CLOEXEC)) {}
   ~MemoryFile() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) vtx::sys::Close(fd_);
   }
   MemoryFile(const MemoryFile&) = delete;
   MemoryFile& operator=(const MemoryFile&) = delete;
@@ -25,18 +26,18 @@ class MemoryFile {
 
   bool Write(const std::string& data) {
     for (size_t done = 0; done < data.size();) {
-      ssize_t n = write(fd_, data.data() + done, data.size() - done);
+      ssize_t n = vtx::sys::Write(fd_, data.data() + done, data.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
     }
-    return lseek(fd_, 0, SEEK_SET) == 0;
+    return vtx::sys::Lseek(fd_, 0, SEEK_SET) == 0;
   }
   std::string ReadAll() {
     std::string text;
-    if (lseek(fd_, 0, SEEK_SET) != 0) return text;
+    if (vtx::sys::Lseek(fd_, 0, SEEK_SET) != 0) return text;
     char buf[4096];
-    for (ssize_t n; (n = read(fd_, buf, sizeof buf)) != 0;) {
+    for (ssize_t n; (n = vtx::sys::Read(fd_, buf, sizeof buf)) != 0;) {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 || text.size() > 65536) break;
       text.append(buf, static_cast<size_t>(n));
@@ -67,7 +68,7 @@ std::string TransportProgram() {
 
 HRESULT Logon(const char* profile) {
   if (profile && *profile) return MAPI_E_LOGON_FAILED;
-  return access(TransportProgram().c_str(), X_OK) == 0 ? S_OK : MAPI_E_LOGON_FAILED;
+  return vtx::sys::Access(TransportProgram().c_str(), X_OK) == 0 ? S_OK : MAPI_E_LOGON_FAILED;
 }
 
 HRESULT Submit(const std::string& message, DWORD timeoutMs, std::string* errorText) {

@@ -22,6 +22,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/native/syscalls.h"
 
 using vtx::sync::NowMs;
 
@@ -66,24 +67,24 @@ struct Queue {
   int ep = -1, ev = -1, tf = -1;
 
   bool Open() {
-    ep = epoll_create1(EPOLL_CLOEXEC);
-    ev = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    tf = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    ep = vtx::sys::EpollCreate1(EPOLL_CLOEXEC);
+    ev = vtx::sys::Eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    tf = vtx::sys::TimerfdCreate(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (ep < 0 || ev < 0 || tf < 0) return false;
     epoll_event e{};
     e.events = EPOLLIN;
     e.data.fd = ev;
-    if (epoll_ctl(ep, EPOLL_CTL_ADD, ev, &e) != 0) return false;
+    if (vtx::sys::EpollCtl(ep, EPOLL_CTL_ADD, ev, &e) != 0) return false;
     e.data.fd = tf;
-    return epoll_ctl(ep, EPOLL_CTL_ADD, tf, &e) == 0;
+    return vtx::sys::EpollCtl(ep, EPOLL_CTL_ADD, tf, &e) == 0;
   }
   ~Queue() {
     for (int fd : {ep, ev, tf})
-      if (fd >= 0) close(fd);
+      if (fd >= 0) vtx::sys::Close(fd);
   }
   void Wake() {
     uint64_t one = 1;
-    while (write(ev, &one, sizeof one) < 0 && errno == EINTR) {
+    while (vtx::sys::Write(ev, &one, sizeof one) < 0 && errno == EINTR) {
     }
   }
   // Caller holds m: the timer descriptor fires at the earliest deadline not yet due.
@@ -97,7 +98,7 @@ struct Queue {
       its.it_value.tv_sec = static_cast<time_t>(next / 1000);
       its.it_value.tv_nsec = static_cast<long>((next % 1000) * 1000000);
     }
-    timerfd_settime(tf, TFD_TIMER_ABSTIME, &its, nullptr);
+    vtx::sys::TimerfdSettime(tf, TFD_TIMER_ABSTIME, &its, nullptr);
   }
   // Caller holds m: timers whose deadline passed become pending (new input).
   void MarkDueTimers() {
@@ -233,9 +234,9 @@ LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 // Empties the wake descriptors and turns passed deadlines into pending timers.
 void Refresh(Queue* q) {
   uint64_t v;
-  while (read(q->ev, &v, sizeof v) == sizeof v) {
+  while (vtx::sys::Read(q->ev, &v, sizeof v) == sizeof v) {
   }
-  while (read(q->tf, &v, sizeof v) == sizeof v) {
+  while (vtx::sys::Read(q->tf, &v, sizeof v) == sizeof v) {
   }
   std::lock_guard<std::mutex> l(q->m);
   q->MarkDueTimers();
@@ -274,7 +275,7 @@ void WaitQueueFd(Queue* q, uint64_t deadline) {
     ms = deadline <= now ? 0 : static_cast<int>(std::min<uint64_t>(deadline - now, 0x7FFFFFFF));
   }
   pollfd p{q->ep, POLLIN, 0};
-  poll(&p, 1, ms);
+  vtx::sys::Poll(&p, 1, ms);
 }
 
 bool Matches(const MSG& m, HWND filter, UINT lo, UINT hi) {
@@ -463,7 +464,7 @@ DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
-  if (processId) *processId = static_cast<DWORD>(getpid());
+  if (processId) *processId = static_cast<DWORD>(vtx::sys::Getpid());
   return w->tid;
 }
 
@@ -794,7 +795,7 @@ std::once_flag g_signalOnce;
 void OnSignal(int signo) {
   int saved = errno;
   unsigned char b = static_cast<unsigned char>(signo);
-  if (write(g_signalPipe[1], &b, 1) < 0) {
+  if (vtx::sys::Write(g_signalPipe[1], &b, 1) < 0) {
   }
   errno = saved;
 }
@@ -803,7 +804,7 @@ void OnSignal(int signo) {
 void SignalThread() {
   unsigned char b;
   for (;;) {
-    ssize_t n = read(g_signalPipe[0], &b, 1);
+    ssize_t n = vtx::sys::Read(g_signalPipe[0], &b, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     HWND h = g_signalTarget.load();
@@ -822,7 +823,7 @@ void SignalThread() {
 bool RouteEndSessionSignals(HWND hwnd, UINT hangUpMessage, bool stopWaits) {
   bool ok = true;
   std::call_once(g_signalOnce, [&] {
-    if (pipe2(g_signalPipe, O_CLOEXEC) != 0) {
+    if (vtx::sys::Pipe2(g_signalPipe, O_CLOEXEC) != 0) {
       ok = false;
       return;
     }
@@ -837,7 +838,7 @@ bool RouteEndSessionSignals(HWND hwnd, UINT hangUpMessage, bool stopWaits) {
   sa.sa_flags = SA_RESTART;
   sa.sa_handler = hwnd ? OnSignal : SIG_DFL;
   for (int s : {SIGTERM, SIGINT, SIGHUP})
-    if (sigaction(s, &sa, nullptr) != 0) ok = false;
+    if (vtx::sys::Sigaction(s, &sa, nullptr) != 0) ok = false;
   return ok;
 }
 

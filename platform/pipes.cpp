@@ -18,6 +18,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/socket.h"
 
 namespace vtx::pipes {
@@ -62,11 +63,11 @@ std::string SocketPath(const char* pipeName) {
 bool Exists(const char* pipeName) {
   std::string path = PathOf(pipeName);
   if (path.empty()) return false;
-  int lock = open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+  int lock = vtx::sys::Open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
   if (lock < 0) return false;
-  bool held = flock(lock, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  close(lock);
-  return held && access(path.c_str(), F_OK) == 0;
+  bool held = vtx::sys::Flock(lock, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  vtx::sys::Close(lock);
+  return held && vtx::sys::Access(path.c_str(), F_OK) == 0;
 }
 
 DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
@@ -74,14 +75,14 @@ DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
   sockaddr_un addr;
   if (!FillAddress(PathOf(pipeName), addr)) return ERROR_INVALID_NAME;
   for (;;) {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int fd = vtx::sys::Socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return vtx::Win32FromErrno(errno);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    if (vtx::sys::Connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
       *out = fd;
       return ERROR_SUCCESS;
     }
     int e = errno;
-    close(fd);
+    vtx::sys::Close(fd);
     if (e == ENOENT || e == ECONNREFUSED) return ERROR_FILE_NOT_FOUND;
     if (e == EACCES || e == EPERM) return ERROR_ACCESS_DENIED;
     if (e != EAGAIN && e != EINTR) return vtx::Win32FromErrno(e);
@@ -89,7 +90,7 @@ DWORD Connect(const char* pipeName, uint64_t deadline, int* out) {
     if (vtx::sync::StopRequested()) return ERROR_OPERATION_ABORTED;
     int left = MsUntil(deadline);
     if (left == 0) return ERROR_TIMEOUT;
-    usleep(static_cast<useconds_t>(left < 0 || left > 5 ? 5 : left) * 1000);
+    vtx::sys::SleepMs(static_cast<unsigned>(left < 0 || left > 5 ? 5 : left));
   }
 }
 
@@ -104,7 +105,7 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadline, size_t* got) {
   size_t done = 0;
   DWORD result = ERROR_SUCCESS;
   while (done < size) {
-    ssize_t n = recv(fd, p + done, size - done, MSG_DONTWAIT);
+    ssize_t n = vtx::sys::Recv(fd, p + done, size - done, MSG_DONTWAIT);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
@@ -128,7 +129,7 @@ DWORD ReadAll(int fd, void* data, size_t size, uint64_t deadline, size_t* got) {
 bool PeerCredentials(int fd, uid_t* uid, gid_t* gid) {
   ucred cred{};
   socklen_t len = sizeof cred;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) return false;
+  if (vtx::sys::Getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) return false;
   if (uid) *uid = cred.uid;
   if (gid) *gid = cred.gid;
   return true;
@@ -139,15 +140,15 @@ pid_t ServerProcess(const char* pipeName) {
   if (Connect(pipeName, vtx::sync::DeadlineAfter(1000), &fd) != ERROR_SUCCESS) return 0;
   ucred cred{};
   socklen_t len = sizeof cred;
-  pid_t pid = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred ? cred.pid : 0;
-  close(fd);
+  pid_t pid = vtx::sys::Getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred ? cred.pid : 0;
+  vtx::sys::Close(fd);
   return pid;
 }
 
 bool PeerGone(int fd) {
   // A local stream socket hangs up once the other end is closed in both directions.
   pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  return vtx::sys::Poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 DWORD Listener::Create(const char* pipeName) {
@@ -157,7 +158,7 @@ DWORD Listener::Create(const char* pipeName) {
   if (!FillAddress(path, addr)) return ERROR_INVALID_NAME;
   if (pipeName[0] == '/') {
     std::string dir = path.substr(0, path.rfind('/'));
-    if (!dir.empty()) mkdir(dir.c_str(), 0770);
+    if (!dir.empty()) vtx::sys::Mkdir(dir.c_str(), 0770);
   } else if (HRESULT hr = vtx::sync::MakeRuntimeDir(); FAILED(hr)) {
     return (hr & 0xFFFF0000u) == 0x80070000u ? (hr & 0xFFFF) : ERROR_PATH_NOT_FOUND;
   }
@@ -166,23 +167,24 @@ DWORD Listener::Create(const char* pipeName) {
   bool personal = pipeName[0] == '/';
   auto share = [personal](const char* file) -> HRESULT {
     if (!personal) return vtx::ShareWithProductGroup(file, 0660);
-    return chmod(file, 0600) == 0 ? S_OK : HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
+    return vtx::sys::Chmod(file, 0600) == 0 ? S_OK : HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
   };
-  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, personal ? 0600 : 0660);
+  int lock =
+      vtx::sys::Open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, personal ? 0600 : 0660);
   if (lock < 0) return vtx::Win32FromErrno(errno);
   // The product's programs under other accounts look at the lock to tell whether the pipe is served.
   if (!personal) vtx::ShareWithProductGroup(lock, 0660);
-  if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+  if (vtx::sys::Flock(lock, LOCK_EX | LOCK_NB) != 0) {
     DWORD e = errno == EWOULDBLOCK ? ERROR_PIPE_BUSY : vtx::Win32FromErrno(errno);
-    close(lock);
+    vtx::sys::Close(lock);
     return e;
   }
   // Holding the lock, any socket file there was left by a server that is gone.
-  unlink(path.c_str());
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  vtx::sys::Unlink(path.c_str());
+  int fd = vtx::sys::Socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     DWORD e = vtx::Win32FromErrno(errno);
-    close(lock);
+    vtx::sys::Close(lock);
     return e;
   }
   // Bound under a temporary name and renamed once it listens, so that a client never finds the
@@ -190,24 +192,24 @@ DWORD Listener::Create(const char* pipeName) {
   std::string temp = path + ".new";
   sockaddr_un tempAddr;
   if (!FillAddress(temp, tempAddr)) {
-    close(fd);
-    close(lock);
+    vtx::sys::Close(fd);
+    vtx::sys::Close(lock);
     return ERROR_INVALID_NAME;
   }
-  unlink(temp.c_str());
-  mode_t old = umask(0117);
-  int rc = bind(fd, reinterpret_cast<sockaddr*>(&tempAddr), sizeof tempAddr);
-  umask(old);
-  if (rc == 0 && listen(fd, SOMAXCONN) == 0) {
-    rc = SUCCEEDED(share(temp.c_str())) && rename(temp.c_str(), path.c_str()) == 0 ? 0 : -1;
+  vtx::sys::Unlink(temp.c_str());
+  mode_t old = vtx::sys::Umask(0117);
+  int rc = vtx::sys::Bind(fd, reinterpret_cast<sockaddr*>(&tempAddr), sizeof tempAddr);
+  vtx::sys::Umask(old);
+  if (rc == 0 && vtx::sys::Listen(fd, SOMAXCONN) == 0) {
+    rc = SUCCEEDED(share(temp.c_str())) && vtx::sys::Rename(temp.c_str(), path.c_str()) == 0 ? 0 : -1;
   } else {
     rc = -1;
   }
   if (rc != 0) {
     DWORD e = vtx::Win32FromErrno(errno);
-    unlink(temp.c_str());
-    close(fd);
-    close(lock);
+    vtx::sys::Unlink(temp.c_str());
+    vtx::sys::Close(fd);
+    vtx::sys::Close(lock);
     return e;
   }
   fd_ = fd;
@@ -219,19 +221,19 @@ DWORD Listener::Create(const char* pipeName) {
 int Listener::Accept() {
   if (fd_ < 0) return -1;
   for (;;) {
-    int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    int c = vtx::sys::Accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (c >= 0 || errno != EINTR) return c;
   }
 }
 
 void Listener::Close() {
   if (fd_ >= 0) {
-    unlink(path_.c_str());
-    close(fd_);
+    vtx::sys::Unlink(path_.c_str());
+    vtx::sys::Close(fd_);
     fd_ = -1;
   }
   if (lock_ >= 0) {
-    close(lock_);
+    vtx::sys::Close(lock_);
     lock_ = -1;
   }
   path_.clear();
@@ -244,20 +246,20 @@ namespace {
 // Many waiting clients need many descriptors: the soft limit goes up to what the system allows.
 void RaiseDescriptorLimit() {
   rlimit r{};
-  if (getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur >= r.rlim_max) return;
+  if (vtx::sys::Getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur >= r.rlim_max) return;
   r.rlim_cur = r.rlim_max == RLIM_INFINITY ? 65536 : std::min<rlim_t>(r.rlim_max, 65536);
-  setrlimit(RLIMIT_NOFILE, &r);
+  vtx::sys::Setrlimit(RLIMIT_NOFILE, &r);
 }
 
 void Count(int eventFd) {
   uint64_t one = 1;
-  while (write(eventFd, &one, sizeof one) < 0 && errno == EINTR) {
+  while (vtx::sys::Write(eventFd, &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
 void Drain(int eventFd) {
   uint64_t n;
-  while (read(eventFd, &n, sizeof n) < 0 && errno == EINTR) {
+  while (vtx::sys::Read(eventFd, &n, sizeof n) < 0 && errno == EINTR) {
   }
 }
 
@@ -270,17 +272,17 @@ DWORD RequestServer::Create(const char* pipeName, MeasureFn measure, DWORD deadl
   if (DWORD e = listener_.Create(pipeName)) return e;
   measure_ = measure;
   deadlineMs_ = deadlineMs;
-  epoll_ = epoll_create1(EPOLL_CLOEXEC);
-  wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  ready_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  epoll_ = vtx::sys::EpollCreate1(EPOLL_CLOEXEC);
+  wake_ = vtx::sys::Eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  ready_ = vtx::sys::Eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   DWORD e = ERROR_SUCCESS;
   if (epoll_ < 0 || wake_ < 0 || ready_ < 0) e = vtx::Win32FromErrno(errno);
   epoll_event ev{};
   ev.events = EPOLLIN;
   ev.data.ptr = nullptr;  // the listener
-  if (!e && epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_.Fd(), &ev) != 0) e = vtx::Win32FromErrno(errno);
+  if (!e && vtx::sys::EpollCtl(epoll_, EPOLL_CTL_ADD, listener_.Fd(), &ev) != 0) e = vtx::Win32FromErrno(errno);
   ev.data.ptr = &wake_;
-  if (!e && epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev) != 0) e = vtx::Win32FromErrno(errno);
+  if (!e && vtx::sys::EpollCtl(epoll_, EPOLL_CTL_ADD, wake_, &ev) != 0) e = vtx::Win32FromErrno(errno);
   if (!e) {
     stop_ = false;
     try {
@@ -299,17 +301,17 @@ void RequestServer::Close() {
     Count(wake_);
     reader_.join();
   }
-  for (Connection& c : reading_) close(c.fd);
+  for (Connection& c : reading_) vtx::sys::Close(c.fd);
   reading_.clear();
   {
     std::lock_guard<std::mutex> l(lock_);
-    for (ReceivedRequest& r : waiting_) close(r.fd);
+    for (ReceivedRequest& r : waiting_) vtx::sys::Close(r.fd);
     waiting_.clear();
   }
   held_ = 0;
   for (int* fd : {&epoll_, &wake_, &ready_})
     if (*fd >= 0) {
-      close(*fd);
+      vtx::sys::Close(*fd);
       *fd = -1;
     }
   listener_.Close();
@@ -338,7 +340,7 @@ void RequestServer::Loop() {
   while (!stop_) {
     uint64_t next = reading_.empty() ? vtx::sync::kNoDeadline : reading_.front().deadline;
     if (acceptPausedUntil_) next = std::min(next, acceptPausedUntil_);
-    int n = epoll_wait(epoll_, events, 64, MsUntil(next));
+    int n = vtx::sys::EpollWait(epoll_, events, 64, MsUntil(next));
     if (n < 0 && errno != EINTR) break;
     for (int i = 0; i < n && !stop_; ++i) {
       void* tag = events[i].data.ptr;
@@ -354,7 +356,7 @@ void RequestServer::Loop() {
       epoll_event ev{};
       ev.events = EPOLLIN;
       ev.data.ptr = nullptr;
-      epoll_ctl(epoll_, EPOLL_CTL_MOD, listener_.Fd(), &ev);
+      vtx::sys::EpollCtl(epoll_, EPOLL_CTL_MOD, listener_.Fd(), &ev);
     }
     // What did arrive in time is still read before a deadline ends the request.
     while (!reading_.empty() && reading_.front().deadline <= now) {
@@ -376,7 +378,7 @@ void RequestServer::AcceptAll() {
         // Nothing of ours to let go: stop looking at the listener for a moment rather than spin.
         epoll_event ev{};
         ev.data.ptr = nullptr;
-        epoll_ctl(epoll_, EPOLL_CTL_MOD, listener_.Fd(), &ev);
+        vtx::sys::EpollCtl(epoll_, EPOLL_CTL_MOD, listener_.Fd(), &ev);
         acceptPausedUntil_ = vtx::sync::NowMs() + 100;
       }
       return;
@@ -388,7 +390,7 @@ void RequestServer::AcceptAll() {
     }
     if (reading_.size() + waiting >= kMaxConnections) {
       if (reading_.empty()) {
-        close(fd);  // every place is taken by a request that waits for the owner
+        vtx::sys::Close(fd);  // every place is taken by a request that waits for the owner
         continue;
       }
       Drop(reading_.front());
@@ -402,7 +404,7 @@ void RequestServer::AcceptAll() {
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLRDHUP;
     ev.data.ptr = &c;
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) Drop(c);
+    if (vtx::sys::EpollCtl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) Drop(c);
   }
 }
 
@@ -410,7 +412,7 @@ bool RequestServer::ReadFrom(Connection& c) {
   unsigned char chunk[65536];
   for (;;) {
     size_t want = std::min(c.needed - c.bytes.size(), sizeof chunk);
-    ssize_t n = recv(c.fd, chunk, want, MSG_DONTWAIT);
+    ssize_t n = vtx::sys::Recv(c.fd, chunk, want, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
     if (n <= 0) {
@@ -434,7 +436,7 @@ bool RequestServer::ReadFrom(Connection& c) {
 }
 
 void RequestServer::Finish(Connection& c, bool complete) {
-  epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
+  vtx::sys::EpollCtl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
   if (c.bytes.empty()) {
     Drop(c);  // nothing to answer
     return;
@@ -450,8 +452,8 @@ void RequestServer::Finish(Connection& c, bool complete) {
 }
 
 void RequestServer::Drop(Connection& c) {
-  epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
-  close(c.fd);
+  vtx::sys::EpollCtl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
+  vtx::sys::Close(c.fd);
   held_ -= c.bytes.size();
   reading_.erase(c.self);
 }

@@ -8,7 +8,6 @@
 #include <spawn.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/service.h"
 #include "platform/sync.h"
 
@@ -42,14 +42,14 @@ void ReapLater(pid_t pid, std::unique_ptr<vtx::LogonSession, vtx::LogonSessionDe
   try {
     std::thread([pid, s = std::move(session)]() mutable {
       int st;
-      while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+      while (vtx::sys::Waitpid(pid, &st, 0) < 0 && errno == EINTR) {
       }
       s.reset();
     }).detach();
   } catch (...) {
     // No thread to be had: collect it now if it has ended; otherwise it stays until we exit.
     int st;
-    waitpid(pid, &st, WNOHANG);
+    vtx::sys::Waitpid(pid, &st, WNOHANG);
   }
 }
 
@@ -92,7 +92,7 @@ HRESULT Spawn(const vtx::ProgramStart& start, bool detached, pid_t* pidOut) {
   if (rc == 0 && !detached) rc = posix_spawnattr_setpgroup(&attr, 0);
 
   pid_t pid = -1;
-  if (rc == 0) rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  if (rc == 0) rc = vtx::sys::PosixSpawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return FromErrno(rc);
@@ -114,7 +114,7 @@ HRESULT ResolveProgram(const ProgramStart& start, std::string* path) {
   if (start.program.empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   std::string found;
   if (start.program[0] == '/') {
-    if (access(start.program.c_str(), F_OK) != 0) return FromErrno(errno);
+    if (vtx::sys::Access(start.program.c_str(), F_OK) != 0) return FromErrno(errno);
     found = start.program;
   } else {
     std::string base = start.directory.empty() ? "." : start.directory;
@@ -128,7 +128,7 @@ HRESULT ResolveProgram(const ProgramStart& start, std::string* path) {
   // The child changes to its directory before it starts: a relative path would no longer hold.
   if (found[0] != '/') {
     char cwd[4096];
-    if (!getcwd(cwd, sizeof cwd)) return FromErrno(errno);
+    if (!vtx::sys::Getcwd(cwd, sizeof cwd)) return FromErrno(errno);
     found = JoinPath(cwd, found);
   }
   *path = found;
@@ -138,7 +138,7 @@ HRESULT ResolveProgram(const ProgramStart& start, std::string* path) {
 void LogonSessionDeleter::operator()(LogonSession* s) const { delete s; }
 
 ChildProcess::~ChildProcess() {
-  if (pidfd_ >= 0) close(pidfd_);
+  if (pidfd_ >= 0) vtx::sys::Close(pidfd_);
   if (pid_ > 0) ReapLater(pid_, std::move(session_));
 }
 
@@ -148,7 +148,7 @@ HRESULT ChildProcess::Start(const ProgramStart& start) {
   HRESULT hr = Spawn(start, false, &pid);
   if (FAILED(hr)) return hr;
   pid_ = pid;
-  pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));  // -1 on an old kernel: the wait polls
+  pidfd_ = vtx::sys::PidfdOpen(pid, 0);  // -1 on an old kernel: the wait polls
   return S_OK;
 }
 
@@ -168,7 +168,7 @@ HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode
   bool ended = false;
   int pause = 1;
   for (;;) {
-    pid_t r = waitpid(pid_, &status, WNOHANG);
+    pid_t r = vtx::sys::Waitpid(pid_, &status, WNOHANG);
     if (r == pid_) {
       ended = true;
       break;
@@ -189,10 +189,10 @@ HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode
     }
     if (pidfd_ >= 0) {
       pollfd p[2] = {{pidfd_, POLLIN, 0}, {vtx::sync::StopFd(), POLLIN, 0}};
-      poll(p, p[1].fd >= 0 ? 2 : 1, p[1].fd >= 0 ? waitMs : std::min(waitMs < 0 ? 250 : waitMs, 250));
+      vtx::sys::Poll(p, p[1].fd >= 0 ? 2 : 1, p[1].fd >= 0 ? waitMs : std::min(waitMs < 0 ? 250 : waitMs, 250));
     } else {
       int step = waitMs < 0 ? pause : std::min(pause, waitMs);
-      std::this_thread::sleep_for(std::chrono::milliseconds(step));
+      vtx::sys::SleepMs(static_cast<unsigned>(step));
       pause = std::min(pause * 2, 50);
     }
   }
@@ -203,9 +203,9 @@ HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode
   }
   if (!ended) {
     // The program and everything it started go: its time is up, or the program stops.
-    kill(-pid_, SIGKILL);
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    vtx::sys::Kill(-pid_, SIGKILL);
+    vtx::sys::Kill(pid_, SIGKILL);
+    while (vtx::sys::Waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
     session_.reset();
@@ -224,7 +224,7 @@ HRESULT ChildProcess::WaitFor(DWORD timeoutMs, bool killAtLimit, DWORD* exitCode
 
 HRESULT FindOnPath(const char* name, std::string* path) {
   path->clear();
-  const char* list = std::getenv("PATH");
+  const char* list = vtx::sys::Getenv("PATH");
   if (!name || !*name || std::strchr(name, '/') || !list) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   std::string all = list;
   size_t start = 0;
@@ -235,7 +235,8 @@ HRESULT FindOnPath(const char* name, std::string* path) {
     if (!dir.empty() && dir[0] == '/') {
       std::string candidate = JoinPath(dir, name);
       struct stat st;
-      if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+      if (vtx::sys::Stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+          vtx::sys::Access(candidate.c_str(), X_OK) == 0) {
         *path = candidate;
         return S_OK;
       }
@@ -360,7 +361,7 @@ bool ProcessStartTime(pid_t pid, uint64_t* ticks) {
 }
 
 FileAccessAs::FileAccessAs(uid_t uid, gid_t gid) {
-  if (uid == geteuid() && gid == getegid()) {
+  if (uid == vtx::sys::Geteuid() && gid == vtx::sys::Getegid()) {
     ok_ = true;
     return;
   }
@@ -369,29 +370,29 @@ FileAccessAs::FileAccessAs(uid_t uid, gid_t gid) {
   passwd entry{};
   passwd* found = nullptr;
   char buffer[4096];
-  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found) {
+  if (vtx::sys::GetpwuidR(uid, &entry, buffer, sizeof buffer, &found) == 0 && found) {
     int n = static_cast<int>(groups.size());
-    if (getgrouplist(found->pw_name, gid, groups.data(), &n) < 0) {
+    if (vtx::sys::Getgrouplist(found->pw_name, gid, groups.data(), &n) < 0) {
       groups.resize(static_cast<size_t>(n));
-      if (getgrouplist(found->pw_name, gid, groups.data(), &n) < 0) n = 0;
+      if (vtx::sys::Getgrouplist(found->pw_name, gid, groups.data(), &n) < 0) n = 0;
     }
     groups.resize(static_cast<size_t>(std::max(n, 0)));
   } else {
     groups.assign(1, gid);
   }
-  int count = getgroups(0, nullptr);
+  int count = vtx::sys::Getgroups(0, nullptr);
   if (count < 0) return;
   oldGroups_.resize(static_cast<size_t>(count));
-  if (count && getgroups(count, oldGroups_.data()) < 0) return;
-  oldUid_ = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1)));
-  oldGid_ = static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1)));
-  // The raw calls change this thread alone (the library's wrappers would change every thread).
-  if (syscall(SYS_setgroups, groups.size(), groups.data()) != 0) return;
+  if (count && vtx::sys::Getgroups(count, oldGroups_.data()) < 0) return;
+  oldUid_ = static_cast<uid_t>(vtx::sys::Setfsuid(static_cast<uid_t>(-1)));
+  oldGid_ = static_cast<gid_t>(vtx::sys::Setfsgid(static_cast<gid_t>(-1)));
+  // This thread alone changes (the library's setgroups would change every thread).
+  if (vtx::sys::SetgroupsThread(groups.size(), groups.data()) != 0) return;
   switched_ = true;
-  setfsgid(gid);
-  setfsuid(uid);
-  ok_ = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))) == uid &&
-        static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1))) == gid;
+  vtx::sys::Setfsgid(gid);
+  vtx::sys::Setfsuid(uid);
+  ok_ = static_cast<uid_t>(vtx::sys::Setfsuid(static_cast<uid_t>(-1))) == uid &&
+        static_cast<gid_t>(vtx::sys::Setfsgid(static_cast<gid_t>(-1))) == gid;
 }
 
 std::string UntrustedProgramReason(const ProgramStart& start) {
@@ -400,14 +401,14 @@ std::string UntrustedProgramReason(const ProgramStart& start) {
   if (FAILED(ResolveProgram(start, &path))) return "";
   if (!path.empty() && path[0] != '/') {
     char cwd[4096];
-    if (!getcwd(cwd, sizeof cwd)) return path + " cannot be found";
+    if (!vtx::sys::Getcwd(cwd, sizeof cwd)) return path + " cannot be found";
     path = JoinPath(cwd, path);
   }
   return UntrustedPathReason(path);
 }
 
 ProductFileAccess::ProductFileAccess(const std::string& path) {
-  if (geteuid() != 0) return;
+  if (vtx::sys::Geteuid() != 0) return;
   uid_t uid;
   gid_t gid;
   if (ProductAccount(&uid, &gid)) {
@@ -424,9 +425,9 @@ ProductFileAccess::ProductFileAccess(const std::string& path) {
 
 FileAccessAs::~FileAccessAs() {
   if (!switched_) return;
-  setfsuid(oldUid_);
-  setfsgid(oldGid_);
-  if (syscall(SYS_setgroups, oldGroups_.size(), oldGroups_.data()) != 0) std::abort();  // never left as another
+  vtx::sys::Setfsuid(oldUid_);
+  vtx::sys::Setfsgid(oldGid_);
+  if (vtx::sys::SetgroupsThread(oldGroups_.size(), oldGroups_.data()) != 0) std::abort();  // never left as another
 }
 
 }  // namespace vtx
@@ -443,7 +444,7 @@ std::string ExpandText(const std::string& in) {
       continue;
     }
     std::string name = in.substr(i + 1, close - i - 1);
-    const char* value = std::getenv(name.c_str());
+    const char* value = vtx::sys::Getenv(name.c_str());
     if (value && name.find('=') == std::string::npos) {
       out += value;
       i = close + 1;

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -16,7 +15,9 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/native/syscalls.h"
 #include "platform/numtext.h"
 
 namespace {
@@ -444,13 +445,13 @@ HMODULE LoadLibraryA(LPCSTR path) {
   }
   std::string file = vtx::AnsiCodePageIsUtf8() ? std::string(path) : vtx::AnsiToUtf8(path);
   char resolved[PATH_MAX];
-  if (!realpath(file.c_str(), resolved)) {
+  if (!vtx::sys::Realpath(file.c_str(), resolved)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     t_catalogueError = file + ": not found";
     return nullptr;
   }
   struct stat st{};
-  bool isFile = stat(resolved, &st) == 0 && S_ISREG(st.st_mode);
+  bool isFile = vtx::sys::Stat(resolved, &st) == 0 && S_ISREG(st.st_mode);
   if (isFile) {
     std::lock_guard<std::mutex> lock(TheLoaded().mutex);
     if (Catalogue* c = TakeParsed(resolved, st)) {
@@ -458,27 +459,21 @@ HMODULE LoadLibraryA(LPCSTR path) {
       return c;
     }
   }
-  std::ifstream in;
-  if (isFile) in.open(resolved, std::ios::binary);
-  if (!in.is_open()) {
+  std::string data;
+  if (!isFile || FAILED(vtx::ReadWholeFile(resolved, &data))) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     t_catalogueError = file + ": cannot be read";
     return nullptr;
   }
-  std::stringstream data;
-  if (st.st_size > 0) data << in.rdbuf();
-  auto* cat = new (std::nothrow) Catalogue;
-  if (!cat) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
+  auto* cat = vtx::heap::New<Catalogue>();
+  if (!cat) return nullptr;
   cat->path = resolved;
   cat->device = st.st_dev;
   cat->inode = st.st_ino;
   cat->size = st.st_size;
   cat->modified = st.st_mtim;
   std::string error;
-  if (!ParseCatalogue(file, data.str(), *cat, error)) {
+  if (!ParseCatalogue(file, data, *cat, error)) {
     delete cat;
     t_catalogueError = error;
     SetLastError(ERROR_BAD_FORMAT);

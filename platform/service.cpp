@@ -16,6 +16,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/native/productpaths.h"
+#include "platform/native/syscalls.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -73,7 +74,7 @@ std::string WantsLink(const std::string& unit) { return JoinPath(UnitDir(), std:
 
 HRESULT Systemctl(const std::vector<std::string>& arguments, DWORD timeoutMs) {
   ProgramStart start;
-  start.program = access("/usr/bin/systemctl", X_OK) == 0 ? "/usr/bin/systemctl" : "/bin/systemctl";
+  start.program = vtx::sys::Access("/usr/bin/systemctl", X_OK) == 0 ? "/usr/bin/systemctl" : "/bin/systemctl";
   start.arguments = arguments;
   DWORD code = E_FAIL;
   HRESULT hr = RunProgram(start, timeoutMs, &code);
@@ -212,8 +213,8 @@ HRESULT InstallUnit(const UnitConfig& config, std::string* message) {
   std::string link = WantsLink(config.unit);
   hr = MakeDirectories(JoinPath(dir, std::string(kWantedBy) + ".wants").c_str());
   if (SUCCEEDED(hr)) {
-    unlink(link.c_str());
-    if (symlink(path.c_str(), link.c_str()) != 0) hr = HRESULT_FROM_WIN32(Win32FromErrno(errno));
+    vtx::sys::Unlink(link.c_str());
+    if (vtx::sys::Symlink(path.c_str(), link.c_str()) != 0) hr = HRESULT_FROM_WIN32(Win32FromErrno(errno));
   }
   if (FAILED(hr)) {
     Say(message, "cannot enable " + config.unit + " (" + link + "): " + Reason(hr));
@@ -233,14 +234,14 @@ HRESULT InstallUnit(const UnitConfig& config, std::string* message) {
 HRESULT RemoveUnit(const std::string& unit, std::string* message) {
   std::string path = JoinPath(UnitDir(), unit);
   struct stat st{};
-  if (lstat(path.c_str(), &st) != 0) return S_OK;
+  if (vtx::sys::Lstat(path.c_str(), &st) != 0) return S_OK;
   bool systemd = SystemdRunning();
   if (systemd && FAILED(Systemctl({"stop", unit}, kSystemctlStopMs))) {
     Say(message, "systemctl stop " + unit + " failed; the unit stays");
     return E_FAIL;
   }
-  unlink(WantsLink(unit).c_str());
-  if (unlink(path.c_str()) != 0) {
+  vtx::sys::Unlink(WantsLink(unit).c_str());
+  if (vtx::sys::Unlink(path.c_str()) != 0) {
     HRESULT hr = HRESULT_FROM_WIN32(Win32FromErrno(errno));
     Say(message, "cannot remove " + path + ": " + Reason(hr));
     return hr;
@@ -307,7 +308,7 @@ HRESULT RunAccountTool(const std::vector<std::string>& arguments) {
 
 HRESULT Own(const std::string& path, uid_t uid, gid_t gid, unsigned mode, std::string* message) {
   // Never through a link: the folder's group may place one.
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  int fd = vtx::sys::Open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return S_FALSE;
     Say(message, "cannot open " + path + ": " + std::strerror(errno));
@@ -315,10 +316,10 @@ HRESULT Own(const std::string& path, uid_t uid, gid_t gid, unsigned mode, std::s
   }
   struct stat st{};
   // A file with another name elsewhere (a hard link the folder's group made) is not ours to give.
-  bool sound = fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink == 1));
-  bool ok = sound && fchown(fd, uid, gid) == 0 && fchmod(fd, static_cast<mode_t>(mode)) == 0;
+  bool sound = vtx::sys::Fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink == 1));
+  bool ok = sound && vtx::sys::Fchown(fd, uid, gid) == 0 && vtx::sys::Fchmod(fd, static_cast<mode_t>(mode)) == 0;
   int e = errno;
-  close(fd);
+  vtx::sys::Close(fd);
   if (ok) return S_OK;
   Say(message, "cannot give " + path + " to the product's account: " +
                    (sound ? std::strerror(e) : "not a file of its own"));
@@ -327,10 +328,10 @@ HRESULT Own(const std::string& path, uid_t uid, gid_t gid, unsigned mode, std::s
 
 // True when every entry of the folder begins with one of the names.
 bool OnlyProductFiles(const std::string& folder, const std::vector<std::string>& names) {
-  DIR* dir = opendir(folder.c_str());
+  DIR* dir = vtx::sys::Opendir(folder.c_str());
   if (!dir) return false;
   bool only = true;
-  while (dirent* e = readdir(dir)) {
+  while (dirent* e = vtx::sys::Readdir(dir)) {
     std::string entry = e->d_name;
     if (entry == "." || entry == "..") continue;
     bool ours = false;
@@ -340,14 +341,14 @@ bool OnlyProductFiles(const std::string& folder, const std::vector<std::string>&
       break;
     }
   }
-  closedir(dir);
+  vtx::sys::Closedir(dir);
   return only;
 }
 
 }  // namespace
 
 HRESULT PrepareProductHost(std::string* message) {
-  if (geteuid() != 0) return S_FALSE;
+  if (vtx::sys::Geteuid() != 0) return S_FALSE;
   std::string name = ProductAccountName();
   std::string data = ProductDataDir();
   gid_t gid;
@@ -411,7 +412,7 @@ bool AccountUid(const char* account, uid_t* uid) {
   std::vector<char> buf(16384);
   passwd pw{};
   passwd* found = nullptr;
-  if (getpwnam_r(name.c_str(), &pw, buf.data(), buf.size(), &found) != 0 || !found) return false;
+  if (vtx::sys::GetpwnamR(name.c_str(), &pw, buf.data(), buf.size(), &found) != 0 || !found) return false;
   *uid = found->pw_uid;
   return true;
 }

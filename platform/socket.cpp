@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/native/syscalls.h"
 #include "platform/sync.h"
 
 namespace {
@@ -30,26 +31,26 @@ DWORD FromResolver(int rc) {
 
 // One connect attempt to one address: the socket, or -1 with `error` set.
 int ConnectOne(const addrinfo& a, uint64_t deadline, DWORD* error) {
-  int fd = ::socket(a.ai_family, a.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.ai_protocol);
+  int fd = vtx::sys::Socket(a.ai_family, a.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.ai_protocol);
   if (fd < 0) {
     *error = vtx::SocketErrorFromErrno(errno);
     return -1;
   }
-  int e = ::connect(fd, a.ai_addr, a.ai_addrlen) == 0 ? 0 : errno;
+  int e = vtx::sys::Connect(fd, a.ai_addr, a.ai_addrlen) == 0 ? 0 : errno;
   if (e == EINPROGRESS) {
     e = vtx::WaitForSocket(fd, POLLOUT, deadline);
     if (e == 0) {
       socklen_t len = sizeof e;
-      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &e, &len) != 0) e = errno;
+      if (vtx::sys::Getsockopt(fd, SOL_SOCKET, SO_ERROR, &e, &len) != 0) e = errno;
     }
   }
   if (e) {
     *error = vtx::SocketErrorFromErrno(e);
-    close(fd);
+    vtx::sys::Close(fd);
     return -1;
   }
   int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // queries are small and answered at once
+  vtx::sys::Setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // queries are small and answered at once
   return fd;
 }
 
@@ -84,7 +85,7 @@ int WaitForSocket(int fd, short events, uint64_t deadline) {
   for (;;) {
     if (sync::StopRequested()) return ECANCELED;
     pollfd p[2] = {{fd, events, 0}, {sync::StopFd(), POLLIN, 0}};
-    int n = poll(p, p[1].fd >= 0 ? 2 : 1, sync::MsUntil(deadline));
+    int n = vtx::sys::Poll(p, p[1].fd >= 0 ? 2 : 1, sync::MsUntil(deadline));
     if (n > 0 && p[0].revents) return 0;  // errors and hang-ups show in the call that follows
     if (n > 0) continue;                  // the program stops
     if (n == 0) return ETIMEDOUT;
@@ -95,7 +96,7 @@ int WaitForSocket(int fd, short events, uint64_t deadline) {
 int SendAllBytes(int fd, const void* data, size_t size, uint64_t deadline) {
   const char* p = static_cast<const char*>(data);
   while (size) {
-    ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n = vtx::sys::Send(fd, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       p += n;
       size -= static_cast<size_t>(n);
@@ -123,11 +124,11 @@ DWORD TcpConnection::Connect(const char* host, uint16_t port, DWORD timeoutMs) {
   char service[8];
   std::snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
   addrinfo* list = nullptr;
-  int rc = getaddrinfo(host, service, &hints, &list);
+  int rc = vtx::sys::Getaddrinfo(host, service, &hints, &list);
   if (rc == EAI_NONAME || rc == EAI_ADDRFAMILY) {
     // AI_ADDRCONFIG hides loopback literals on a host without other addresses.
     hints.ai_flags = 0;
-    rc = getaddrinfo(host, service, &hints, &list);
+    rc = vtx::sys::Getaddrinfo(host, service, &hints, &list);
   }
   if (rc != 0) return FromResolver(rc);
 
@@ -144,7 +145,7 @@ DWORD TcpConnection::Connect(const char* host, uint16_t port, DWORD timeoutMs) {
       break;
     }
   }
-  freeaddrinfo(list);
+  vtx::sys::Freeaddrinfo(list);
   return error;
 }
 
@@ -159,7 +160,7 @@ DWORD TcpConnection::Receive(void* buffer, size_t size, size_t* received, DWORD 
   if (!buffer || !size) return WSAEINVAL;
   const uint64_t deadline = sync::DeadlineAfter(timeoutMs);
   for (;;) {
-    ssize_t n = ::recv(fd_, buffer, size, MSG_DONTWAIT);
+    ssize_t n = vtx::sys::Recv(fd_, buffer, size, MSG_DONTWAIT);
     if (n >= 0) {
       if (received) *received = static_cast<size_t>(n);
       return 0;
@@ -172,7 +173,7 @@ DWORD TcpConnection::Receive(void* buffer, size_t size, size_t* received, DWORD 
 
 void TcpConnection::Close() {
   if (fd_ >= 0) {
-    ::close(fd_);
+    vtx::sys::Close(fd_);
     fd_ = -1;
   }
 }

@@ -22,12 +22,13 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/native/productpaths.h"
+#include "platform/native/syscalls.h"
 
 namespace vtx::sync {
 
 uint64_t NowMs() {
   timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
+  vtx::sys::ClockGettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
@@ -47,14 +48,14 @@ std::string RuntimeDir() {
 
 HRESULT MakeRuntimeDir(const char* sub) {
   std::string dir = RuntimeDir();
-  bool made = access(dir.c_str(), F_OK) != 0;
+  bool made = vtx::sys::Access(dir.c_str(), F_OK) != 0;
   HRESULT hr = vtx::MakeDirectories(dir.c_str(), 0750);
   if (FAILED(hr)) return hr;
   // Made by root (the messenger, an installation), it still goes to the services' account.
   if (made && FAILED(hr = vtx::HandToProduct(dir.c_str(), 0750))) return hr;
   if (!sub) return S_OK;
   std::string inner = vtx::JoinPath(dir, sub);
-  if (mkdir(inner.c_str(), 0770) == 0) return vtx::ShareWithProductGroup(inner.c_str(), 0770);
+  if (vtx::sys::Mkdir(inner.c_str(), 0770) == 0) return vtx::ShareWithProductGroup(inner.c_str(), 0770);
   if (errno != EEXIST) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
   return S_OK;
 }
@@ -68,7 +69,7 @@ int g_stopFd = -1;
 }  // namespace
 
 int StopFd() {
-  std::call_once(g_stopFdOnce, [] { g_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); });
+  std::call_once(g_stopFdOnce, [] { g_stopFd = vtx::sys::Eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); });
   return g_stopFd;
 }
 
@@ -76,7 +77,7 @@ void RequestStop() {
   int fd = StopFd();
   g_stop = true;
   uint64_t one = 1;
-  if (fd >= 0 && write(fd, &one, sizeof one) < 0) {
+  if (fd >= 0 && vtx::sys::Write(fd, &one, sizeof one) < 0) {
   }
 }
 
@@ -86,7 +87,7 @@ void ClearStop() {
   int fd = StopFd();
   g_stop = false;
   uint64_t count;
-  if (fd >= 0 && read(fd, &count, sizeof count) < 0) {
+  if (fd >= 0 && vtx::sys::Read(fd, &count, sizeof count) < 0) {
   }
 }
 
@@ -124,21 +125,21 @@ DWORD Object::Wait(uint64_t deadlineMs) {
     int fd = PollFd();
     if (fd >= 0) {
       pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, left) < 0 && errno != EINTR) return WAIT_FAILED;
+      if (vtx::sys::Poll(&p, 1, left) < 0 && errno != EINTR) return WAIT_FAILED;
     } else {
-      usleep(static_cast<useconds_t>(std::min(left < 0 ? 5 : left, 5)) * 1000);
+      vtx::sys::SleepMs(static_cast<unsigned>(std::min(left < 0 ? 5 : left, 5)));
     }
   }
 }
 
 static void Drain(int fd) {
   uint64_t v;
-  while (read(fd, &v, sizeof v) == sizeof v) {
+  while (vtx::sys::Read(fd, &v, sizeof v) == sizeof v) {
   }
 }
 
 static void Signal(int fd, uint64_t n = 1) {
-  while (write(fd, &n, sizeof n) < 0 && errno == EINTR) {
+  while (vtx::sys::Write(fd, &n, sizeof n) < 0 && errno == EINTR) {
   }
 }
 
@@ -146,11 +147,11 @@ static void Signal(int fd, uint64_t n = 1) {
 
 class EventObject : public Object {
  public:
-  EventObject(bool manual, bool initial) : manual_(manual), fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  EventObject(bool manual, bool initial) : manual_(manual), fd_(vtx::sys::Eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (initial) Set();
   }
   ~EventObject() override {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) vtx::sys::Close(fd_);
   }
   bool ok() const { return fd_ >= 0; }
   int PollFd() const override { return fd_; }
@@ -190,14 +191,14 @@ class EventObject : public Object {
 class SemaphoreObject : public Object {
  public:
   SemaphoreObject(LONG initial, LONG maximum)
-      : max_(maximum), fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC | EFD_SEMAPHORE)) {
+      : max_(maximum), fd_(vtx::sys::Eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC | EFD_SEMAPHORE)) {
     if (initial > 0 && fd_ >= 0) {
       count_ = initial;
       Signal(fd_, static_cast<uint64_t>(initial));
     }
   }
   ~SemaphoreObject() override {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) vtx::sys::Close(fd_);
   }
   bool ok() const { return fd_ >= 0; }
   int PollFd() const override { return fd_; }
@@ -205,7 +206,7 @@ class SemaphoreObject : public Object {
     std::lock_guard<std::mutex> l(m_);
     if (count_ == 0) return WAIT_TIMEOUT;
     uint64_t v;
-    if (read(fd_, &v, sizeof v) != sizeof v) return WAIT_TIMEOUT;
+    if (vtx::sys::Read(fd_, &v, sizeof v) != sizeof v) return WAIT_TIMEOUT;
     --count_;
     return WAIT_OBJECT_0;
   }
@@ -233,7 +234,7 @@ class FdObject : public Object {
   int PollFd() const override { return fd_; }
   DWORD TryAcquire() override {
     pollfd p{fd_, POLLIN, 0};
-    return poll(&p, 1, 0) > 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    return vtx::sys::Poll(&p, 1, 0) > 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
   }
 
  private:
@@ -257,9 +258,9 @@ thread_local DWORD t_threadId = 0;
 
 class ThreadObject : public Object {
  public:
-  ThreadObject() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+  ThreadObject() : fd_(vtx::sys::Eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
   ~ThreadObject() override {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) vtx::sys::Close(fd_);
   }
   bool ok() const { return fd_ >= 0; }
   int PollFd() const override { return fd_; }
@@ -347,10 +348,10 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
 
 void Sleep(DWORD ms) {
   if (ms == INFINITE) {
-    for (;;) pause();
+    for (;;) vtx::sys::SleepMs(0xFFFFFFFFu);
   }
   uint64_t deadline = NowMs() + ms;
-  for (int left; (left = MsUntil(deadline)) > 0;) usleep(static_cast<useconds_t>(left) * 1000);
+  for (int left; (left = MsUntil(deadline)) > 0;) vtx::sys::SleepMs(static_cast<unsigned>(left));
 }
 
 HANDLE CreateEventA(SECURITY_ATTRIBUTES*, BOOL manualReset, BOOL initialState, const char* name) {
@@ -434,7 +435,7 @@ class MutexObject : public Object, public std::enable_shared_from_this<MutexObje
   // fd: the lock file of a named mutex, or -1 for a mutex of this process only.
   explicit MutexObject(int fd) : fd_(fd) {}
   ~MutexObject() override {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) vtx::sys::Close(fd_);
   }
 
   DWORD TryAcquire() override { return Acquire(NowMs()); }
@@ -459,26 +460,20 @@ class MutexObject : public Object, public std::enable_shared_from_this<MutexObje
     l.unlock();
     bool abandoned = false;
     if (fd_ >= 0) {
-      for (;;) {
-        if (flock(fd_, LOCK_EX | LOCK_NB) == 0) break;
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-          DWORD e = vtx::Win32FromErrno(errno);
-          Unreserve();
-          SetLastError(e);
-          return WAIT_FAILED;
-        }
-        int left = MsUntil(deadline);
-        if (left == 0) {
-          Unreserve();
-          return WAIT_TIMEOUT;
-        }
-        usleep(static_cast<useconds_t>(left < 0 || left > 5 ? 5 : left) * 1000);
+      DWORD kept = GetLastError();
+      int left = MsUntil(deadline);
+      HRESULT hr = vtx::LockWithin(fd_, left < 0 ? INFINITE : static_cast<DWORD>(left));
+      if (FAILED(hr)) {
+        bool timedOut = hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
+        Unreserve();
+        SetLastError(timedOut ? kept : static_cast<DWORD>(HRESULT_CODE(hr)));
+        return timedOut ? WAIT_TIMEOUT : WAIT_FAILED;
       }
       // The file holds '1' while owned: finding it set means the last holder died holding it.
       char mark = 0;
-      if (pread(fd_, &mark, 1, 0) == 1 && mark == '1') abandoned = true;
+      if (vtx::sys::Pread(fd_, &mark, 1, 0) == 1 && mark == '1') abandoned = true;
       mark = '1';
-      if (pwrite(fd_, &mark, 1, 0) != 1) {
+      if (vtx::sys::Pwrite(fd_, &mark, 1, 0) != 1) {
       }
     }
     l.lock();
@@ -496,9 +491,9 @@ class MutexObject : public Object, public std::enable_shared_from_this<MutexObje
     if (--count_ > 0) return true;
     if (fd_ >= 0) {
       char mark = '0';
-      if (pwrite(fd_, &mark, 1, 0) != 1) {
+      if (vtx::sys::Pwrite(fd_, &mark, 1, 0) != 1) {
       }
-      flock(fd_, LOCK_UN);
+      vtx::sys::Flock(fd_, LOCK_UN);
     }
     owner_ = 0;
     l.unlock();
@@ -517,7 +512,7 @@ class MutexObject : public Object, public std::enable_shared_from_this<MutexObje
   void Abandon(DWORD thread) {
     std::unique_lock<std::mutex> l(m_);
     if (owner_ != thread) return;
-    if (fd_ >= 0) flock(fd_, LOCK_UN);  // the file keeps its '1' mark
+    if (fd_ >= 0) vtx::sys::Flock(fd_, LOCK_UN);  // the file keeps its '1' mark
     owner_ = 0;
     count_ = 0;
     abandonedHere_ = true;
@@ -563,7 +558,6 @@ std::string LockFileName(const char* name) {
   return n;
 }
 
-// Opens the lock file of a named mutex; `create` false means it must exist.
 // Opens the lock file of a named mutex; `create` false means it must exist. -1 with the last error
 // set on failure.
 int OpenLockFile(const std::string& file, bool create, bool* existed) {
@@ -576,14 +570,14 @@ int OpenLockFile(const std::string& file, bool create, bool* existed) {
     }
   }
   std::string path = locks + "/" + file;
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  int fd = vtx::sys::Open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (fd >= 0) {
     *existed = true;
     return fd;
   }
   if (create && errno == ENOENT) {
     *existed = false;
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0660);
+    fd = vtx::sys::Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0660);
     if (fd >= 0) {
       // The product's programs under other accounts take the same locks.
       vtx::ShareWithProductGroup(fd, 0660);
@@ -591,7 +585,7 @@ int OpenLockFile(const std::string& file, bool create, bool* existed) {
     }
     if (errno == EEXIST) {  // another process made it first
       *existed = true;
-      fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+      fd = vtx::sys::Open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
       if (fd >= 0) return fd;
     }
   }
@@ -627,8 +621,9 @@ HANDLE CreateMutexA(SECURITY_ATTRIBUTES*, BOOL initialOwner, const char* name) {
   } else {
     m = std::make_shared<MutexObject>(-1);
   }
-  // As on Windows, an existing mutex is opened without taking the initial ownership.
-  if (initialOwner && !existed) m->Acquire(kNoDeadline);
+  // As on Windows, an existing mutex is opened without taking the initial ownership. A creator
+  // that cannot lock its file does not own it: no handle, the last error says why.
+  if (initialOwner && !existed && m->Acquire(kNoDeadline) == WAIT_FAILED) return nullptr;
   HANDLE h = MakeHandle(m);
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return h;
@@ -700,16 +695,16 @@ DWORD vtx::sync::WaitAny(DWORD count, const HANDLE* handles, int extraFd, uint64
     }
     if (extraFd >= 0) {
       pollfd p{extraFd, POLLIN, 0};
-      if (poll(&p, 1, 0) > 0) return count;
+      if (vtx::sys::Poll(&p, 1, 0) > 0) return count;
     }
     int left = MsUntil(deadlineMs);
     if (left == 0) return WAIT_TIMEOUT;
     if (polled && (left < 0 || left > 5)) left = 5;
     if (fds.empty()) {
-      usleep(static_cast<useconds_t>(left < 0 ? 5 : left) * 1000);
+      vtx::sys::SleepMs(static_cast<unsigned>(left < 0 ? 5 : left));
       continue;
     }
-    if (poll(fds.data(), fds.size(), left) < 0 && errno != EINTR) {
+    if (vtx::sys::Poll(fds.data(), fds.size(), left) < 0 && errno != EINTR) {
       vtx::SetLastErrorFromErrno();
       return WAIT_FAILED;
     }

@@ -10,18 +10,21 @@
 #include <cstdlib>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/native/syscalls.h"
+
 namespace vtx {
 namespace {
 
 bool ReadLine(const std::string& path, std::string* line) {
-  std::ifstream in(path);
-  if (!in || !std::getline(in, *line)) return false;
+  std::string text;
+  if (FAILED(ReadWholeFile(path.c_str(), &text)) || text.empty()) return false;
+  *line = text.substr(0, text.find('\n'));
   while (!line->empty() && (line->back() == '\n' || line->back() == '\r' || line->back() == ' ')) line->pop_back();
   return true;
 }
@@ -61,7 +64,7 @@ bool ParseCpuList(const std::string& text, std::vector<uint32_t>* cpus) {
 
 std::string HostName() {
   char name[HOST_NAME_MAX + 1] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || !name[0]) return "localhost";
+  if (vtx::sys::Gethostname(name, sizeof name - 1) != 0 || !name[0]) return "localhost";
   return name;
 }
 
@@ -86,10 +89,10 @@ std::string FullyQualifiedName() {
   hints.ai_family = AF_UNSPEC;
   addrinfo* found = nullptr;
   std::string result = host;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found) {
+  if (vtx::sys::Getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found) {
     const char* canon = found->ai_canonname;
     if (canon && std::strchr(canon, '.') && strcasecmp(FirstLabel(canon).c_str(), host.c_str()) == 0) result = canon;
-    freeaddrinfo(found);
+    vtx::sys::Freeaddrinfo(found);
   }
   std::lock_guard<std::mutex> guard(lock);
   askedFor = host;
@@ -113,8 +116,9 @@ std::string Unquote(const std::string& raw) {
 }
 
 bool ReadOsRelease(const std::string& path, std::string* name) {
-  std::ifstream in(path);
-  if (!in) return false;
+  std::string text;
+  if (FAILED(ReadWholeFile(path.c_str(), &text))) return false;
+  std::istringstream in(text);
   std::string pretty, plain, version, line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -161,7 +165,7 @@ ProcessorTopology ReadProcessorTopology(const char* sysfs) {
   }
   std::vector<uint32_t> online;
   if (!ReadLine(cpu + "online", &line) || !ParseCpuList(line, &online)) {
-    long n = sysfs ? 0 : sysconf(_SC_NPROCESSORS_ONLN);
+    long n = sysfs ? 0 : vtx::sys::Sysconf(_SC_NPROCESSORS_ONLN);
     t.processors = n > 0 ? static_cast<uint32_t>(n) : 1;
     return t;
   }
@@ -191,7 +195,7 @@ bool ReadOsReleaseName(std::string* name, const char* root) {
 
 bool KernelName(std::string* name) {
   utsname u{};
-  if (!name || uname(&u) != 0) return false;
+  if (!name || vtx::sys::Uname(&u) != 0) return false;
   *name = std::string(u.sysname) + " " + u.release;
   return true;
 }

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "platform/errors.h"
+#include "platform/native/syscalls.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ using vtx::DaysFromCivil;
 void GetSystemTimeAsFileTime(FILETIME* out) {
   if (!out) return;
   timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
+  vtx::sys::ClockGettime(CLOCK_REALTIME, &ts);
   uint64_t t = kUnixEpochFileTime + static_cast<uint64_t>(ts.tv_sec) * kTicksPerSecond +
                static_cast<uint64_t>(ts.tv_nsec) / 100;
   *out = U64ToFileTime(t);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/native/syscalls.h"
 #include "platform/systime.h"
 
 namespace vtx::tz {
@@ -272,18 +274,11 @@ bool SafeZoneId(const char* id) {
 }
 
 bool LoadTzif(const std::string& path, Zone* z) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::vector<unsigned char> d;
-  unsigned char chunk[8192];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-    d.insert(d.end(), chunk, chunk + n);
-    if (d.size() > (16u << 20)) break;  // no zone file is this large
-  }
-  bool readError = std::ferror(f) != 0;
-  std::fclose(f);
-  if (readError || d.size() > (16u << 20)) return false;
+  constexpr size_t kLargest = 16u << 20;  // no zone file is this large
+  std::string text;
+  vtx::FileStamp stamp;
+  if (FAILED(vtx::ReadRegularFile(path.c_str(), kLargest + 1, &text, &stamp)) || text.size() > kLargest) return false;
+  std::vector<unsigned char> d(text.begin(), text.end());
 
   Header h1;
   if (!ReadHeader(d, 0, &h1)) return false;
@@ -308,7 +303,7 @@ bool LoadTzif(const std::string& path, Zone* z) {
 }
 
 std::string ZoneDirectory() {
-  const char* dir = std::getenv("TZDIR");
+  const char* dir = vtx::sys::Getenv("TZDIR");
   return dir && *dir ? dir : "/usr/share/zoneinfo";
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/native/syscalls.h"
 
 namespace {
 
@@ -114,6 +115,6 @@ int MessageBoxOn(FILE* in, FILE* out, bool interactive, const char* text, const 
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
   if (vtx::ui::MessageBoxBackend backend = g_backend.load()) return backend(owner, text, caption, type);
-  bool tty = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+  bool tty = vtx::sys::Isatty(STDIN_FILENO) && vtx::sys::Isatty(STDERR_FILENO);
   return vtx::ui::MessageBoxOn(stdin, stderr, tty, text, caption, type);
 }

@@ -10,7 +10,7 @@
 #include "engine/foundation/inidataregistry.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/servercommands.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 
 namespace {
 

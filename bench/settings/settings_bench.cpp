@@ -16,7 +16,7 @@
 #include "engine/currency/settings.h"
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/inidataregistry.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "platform/registry.h"
 
 namespace {

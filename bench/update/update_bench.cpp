@@ -13,7 +13,7 @@
 #include "engine/currency/currencydata.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/update/updaterun.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 
 namespace {
 

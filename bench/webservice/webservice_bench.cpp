@@ -26,7 +26,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/notify/reachserver.h"
 #include "engine/foundation/servercommands.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "platform/registry.h"
 #include "tests/support/net.h"
 #include "webservice/web/service.h"

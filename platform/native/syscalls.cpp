@@ -6,6 +6,7 @@
 #include <sys/fsuid.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +35,21 @@ char* GetenvCall(const char* name) { return ::getenv(name); }
 int SigactionCall(int signal, const struct sigaction* action, struct sigaction* old) {
   return ::sigaction(signal, action, old);
 }
+int CloseRangeCall(unsigned first, unsigned last, int flags) {
+  return static_cast<int>(::syscall(SYS_close_range, first, last, flags));
+}
+int PidfdOpenCall(pid_t pid, unsigned flags) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, flags)); }
+int GetrlimitCall(int resource, struct rlimit* limit) {
+  return ::getrlimit(static_cast<__rlimit_resource_t>(resource), limit);
+}
+int SetrlimitCall(int resource, const struct rlimit* limit) {
+  return ::setrlimit(static_cast<__rlimit_resource_t>(resource), limit);
+}
+int UnameCall(struct utsname* names) { return ::uname(names); }
+// The raw call: the library's wrapper would change the groups of every thread.
+int SetgroupsThreadCall(size_t count, const gid_t* groups) {
+  return static_cast<int>(::syscall(SYS_setgroups, count, groups));
+}
 
 Table g_table = {
     ::open, ::openat, ::close, ::read, ::write, ::pread, ::pwrite, ::fsync, ::fdatasync, ::posix_fadvise, ::ftruncate,
@@ -55,6 +71,9 @@ Table g_table = {
     ::clock_gettime, ::nanosleep, GetenvCall, ::sysconf,
 
     ::getcwd, SigactionCall, ::sigprocmask, ::_exit, ::isatty, ::getsockname, ::sigwait,
+    ::sendto, ::setpgid, CloseRangeCall, PidfdOpenCall, ::timerfd_settime, GetrlimitCall, SetrlimitCall,
+    ::gethostname, UnameCall, ::getaddrinfo, ::freeaddrinfo, ::getgrouplist, ::getgroups, SetgroupsThreadCall,
+    ::lseek,
 };
 
 // A plan belongs to the thread that armed it.
@@ -187,7 +206,12 @@ int Fallocate(int fd, off_t offset, off_t length) {
   return g_table.posix_fallocate(fd, offset, length);
 }
 
-pid_t Fork() { VTX_COUNTED("fork", -1, g_table.fork()); }
+pid_t Fork() {
+  if (Fails("fork")) return -1;
+  pid_t pid = g_table.fork();
+  if (pid == 0) t_plan = Plan{};  // the faults were armed for the parent's calls
+  return pid;
+}
 int Execve(const char* path, char* const argv[], char* const envp[]) { return g_table.execve(path, argv, envp); }
 int PosixSpawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
                const posix_spawnattr_t* attributes, char* const argv[], char* const envp[]) {
@@ -299,6 +323,35 @@ int Sigwait(const sigset_t* set, int* signal) {
   if (Fails("sigwait")) return errno;
   return g_table.sigwait(set, signal);
 }
+ssize_t Sendto(int fd, const void* data, size_t size, int flags, const struct sockaddr* to, socklen_t toSize) {
+  VTX_COUNTED("sendto", -1, g_table.sendto(fd, data, size, flags, to, toSize));
+}
+int Setpgid(pid_t pid, pid_t group) { VTX_COUNTED("setpgid", -1, g_table.setpgid(pid, group)); }
+int CloseRange(unsigned first, unsigned last, int flags) {
+  VTX_COUNTED("close_range", -1, g_table.close_range(first, last, flags));
+}
+int PidfdOpen(pid_t pid, unsigned flags) { VTX_COUNTED("pidfd_open", -1, g_table.pidfd_open(pid, flags)); }
+int TimerfdSettime(int fd, int flags, const struct itimerspec* value, struct itimerspec* old) {
+  VTX_COUNTED("timerfd_settime", -1, g_table.timerfd_settime(fd, flags, value, old));
+}
+int Getrlimit(int resource, struct rlimit* limit) { VTX_COUNTED("getrlimit", -1, g_table.getrlimit(resource, limit)); }
+int Setrlimit(int resource, const struct rlimit* limit) {
+  VTX_COUNTED("setrlimit", -1, g_table.setrlimit(resource, limit));
+}
+int Gethostname(char* name, size_t size) { VTX_COUNTED("gethostname", -1, g_table.gethostname(name, size)); }
+int Uname(struct utsname* names) { VTX_COUNTED("uname", -1, g_table.uname(names)); }
+int Getaddrinfo(const char* host, const char* service, const struct addrinfo* hints, struct addrinfo** list) {
+  VTX_COUNTED("getaddrinfo", EAI_SYSTEM, g_table.getaddrinfo(host, service, hints, list));
+}
+void Freeaddrinfo(struct addrinfo* list) { g_table.freeaddrinfo(list); }
+int Getgrouplist(const char* user, gid_t group, gid_t* groups, int* count) {
+  VTX_COUNTED("getgrouplist", -1, g_table.getgrouplist(user, group, groups, count));
+}
+int Getgroups(int size, gid_t* groups) { return g_table.getgroups(size, groups); }
+int SetgroupsThread(size_t count, const gid_t* groups) {
+  VTX_COUNTED("setgroups", -1, g_table.setgroups_thread(count, groups));
+}
+off_t Lseek(int fd, off_t offset, int whence) { VTX_COUNTED("lseek", -1, g_table.lseek(fd, offset, whence)); }
 
 #undef VTX_COUNTED
 

@@ -8,13 +8,16 @@
 #include <poll.h>
 #include <pwd.h>
 #include <grp.h>
+#include <netdb.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
+#include <sys/utsname.h>
 #include <time.h>
 
 #include <cstddef>
@@ -127,6 +130,21 @@ struct Table {
   int (*isatty)(int);
   int (*getsockname)(int, struct sockaddr*, socklen_t*);
   int (*sigwait)(const sigset_t*, int*);
+  ssize_t (*sendto)(int, const void*, size_t, int, const struct sockaddr*, socklen_t);
+  int (*setpgid)(pid_t, pid_t);
+  int (*close_range)(unsigned, unsigned, int);
+  int (*pidfd_open)(pid_t, unsigned);
+  int (*timerfd_settime)(int, int, const struct itimerspec*, struct itimerspec*);
+  int (*getrlimit)(int, struct rlimit*);
+  int (*setrlimit)(int, const struct rlimit*);
+  int (*gethostname)(char*, size_t);
+  int (*uname)(struct utsname*);
+  int (*getaddrinfo)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
+  void (*freeaddrinfo)(struct addrinfo*);
+  int (*getgrouplist)(const char*, gid_t, gid_t*, int*);
+  int (*getgroups)(int, gid_t*);
+  int (*setgroups_thread)(size_t, const gid_t*);
+  off_t (*lseek)(int, off_t, int);
 };
 
 // The table in use; its entries start as the C library's.
@@ -245,10 +263,30 @@ int Isatty(int fd);
 int Getsockname(int fd, struct sockaddr* address, socklen_t* size);
 // sigwait(3): the error number as its value, 0 on success.
 int Sigwait(const sigset_t* set, int* signal);
+ssize_t Sendto(int fd, const void* data, size_t size, int flags, const struct sockaddr* to, socklen_t toSize);
+int Setpgid(pid_t pid, pid_t group);
+// close_range(2); flags as there (4 is CLOSE_RANGE_CLOEXEC).
+int CloseRange(unsigned first, unsigned last, int flags);
+// A descriptor that becomes readable when the process ends; -1 on a kernel without them.
+int PidfdOpen(pid_t pid, unsigned flags);
+int TimerfdSettime(int fd, int flags, const struct itimerspec* value, struct itimerspec* old);
+int Getrlimit(int resource, struct rlimit* limit);
+int Setrlimit(int resource, const struct rlimit* limit);
+int Gethostname(char* name, size_t size);
+int Uname(struct utsname* names);
+// getaddrinfo(3): its own error codes as its value; an injected fault gives EAI_SYSTEM with errno.
+int Getaddrinfo(const char* host, const char* service, const struct addrinfo* hints, struct addrinfo** list);
+void Freeaddrinfo(struct addrinfo* list);
+int Getgrouplist(const char* user, gid_t group, gid_t* groups, int* count);
+int Getgroups(int size, gid_t* groups);
+// setgroups(2) for the calling thread alone (the library's setgroups changes every thread).
+int SetgroupsThread(size_t count, const gid_t* groups);
+off_t Lseek(int fd, off_t offset, int whence);
 
 // Tests: I/O faults, the way heap::FailAfter gives memory faults. Once armed, the calls that can
 // fail (all but the clock, the environment, sleeping and the process's own ids) are counted on
-// the arming thread only, so that another thread's work does not move the count.
+// the arming thread only, so that another thread's work does not move the count (nor a child's
+// that the thread forks).
 namespace faults {
 
 enum class Kind {

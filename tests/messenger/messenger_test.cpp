@@ -25,7 +25,7 @@
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/resourcelib.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/accounts.h"
 #include "tests/support/child.h"
 #include "tests/support/env.h"

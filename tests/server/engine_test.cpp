@@ -11,7 +11,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/regvalue.h"
 #include "engine/update/updatesettings.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "platform/sync.h"
 #include "server/app.h"
 #include "server/engine.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "serviceframe/frame.h"
 #include "tests/support/accounts.h"
 #include "tests/support/child.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/env.h"
 
 namespace vtxtest {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/accounts.h"
 #include "tests/support/child.h"
 

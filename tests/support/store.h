@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 

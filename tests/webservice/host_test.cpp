@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/foundation/timetext.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/net.h"
 #include "tests/support/paths.h"
 #include "tests/support/servers.h"

@@ -13,7 +13,7 @@
 #include "engine/foundation/timetext.h"
 #include "engine/notify/reachserver.h"
 #include "engine/foundation/servercommands.h"
-#include "platform/productpaths.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/command.h"
 #include "tests/support/net.h"
 #include "tests/support/paths.h"
