@@ -91,11 +91,17 @@ class InstanceTest : public QObject {
     for (long k = 0;; ++k) {
       QVERIFY(k < 100);
       std::filesystem::remove_all(runtime / "vantrex");
-      vtx::sys::faults::FailCall(k, EIO);
-      bool held = CreationLock(0).Held();
-      bool hit = vtx::sys::faults::Hit();
-      std::string call = vtx::sys::faults::HitName();
-      vtx::sys::faults::FailCall(-1, 0);
+      bool held, hit;
+      std::string call;
+      {
+        vtx::sys::faults::FailCall(k, EIO);
+        CreationLock lock(0);
+        held = lock.Held();
+        hit = vtx::sys::faults::Hit();
+        call = vtx::sys::faults::HitName();
+        // Letting go is not part of taking it.
+        vtx::sys::faults::FailCall(-1, 0);
+      }
       QCOMPARE(OpenFiles(), open);
       if (!hit) {
         QVERIFY(held);
