@@ -164,8 +164,18 @@ int FstatAt(int dir, const char* path, struct stat* st, int flags) {
   VTX_COUNTED("fstatat", -1, g_table.fstatat(dir, path, st, flags));
 }
 int Fcntl(int fd, int command, int argument) { VTX_COUNTED("fcntl", -1, g_table.fcntl(fd, command, argument)); }
-int Fcntl(int fd, int command, struct flock* lock) { VTX_COUNTED("fcntl", -1, g_table.fcntl(fd, command, lock)); }
-int Flock(int fd, int operation) { VTX_COUNTED("flock", -1, g_table.flock(fd, operation)); }
+// Releasing a lock is not made to fail: on a local file it does not, and SQLite's read path takes
+// no account of a failed release, so its own table of the process's locks would keep the lock.
+int Fcntl(int fd, int command, struct flock* lock) {
+  bool release = lock && lock->l_type == F_UNLCK &&
+                 (command == F_SETLK || command == F_SETLKW || command == F_OFD_SETLK || command == F_OFD_SETLKW);
+  if (release) return g_table.fcntl(fd, command, lock);
+  VTX_COUNTED("fcntl", -1, g_table.fcntl(fd, command, lock));
+}
+int Flock(int fd, int operation) {
+  if ((operation & ~LOCK_NB) == LOCK_UN) return g_table.flock(fd, operation);
+  VTX_COUNTED("flock", -1, g_table.flock(fd, operation));
+}
 int Rename(const char* from, const char* to) { VTX_COUNTED("rename", -1, g_table.rename(from, to)); }
 int Unlink(const char* path) { VTX_COUNTED("unlink", -1, g_table.unlink(path)); }
 int UnlinkAt(int dir, const char* path, int flags) { VTX_COUNTED("unlinkat", -1, g_table.unlinkat(dir, path, flags)); }

@@ -284,7 +284,8 @@ int SetgroupsThread(size_t count, const gid_t* groups);
 off_t Lseek(int fd, off_t offset, int whence);
 
 // Tests: I/O faults, the way heap::FailAfter gives memory faults. Once armed, the calls that can
-// fail (all but the clock, the environment, sleeping and the process's own ids) are counted on
+// fail (all but the clock, the environment, sleeping, the process's own ids and the release of a
+// lock) are counted on
 // the arming thread only, so that another thread's work does not move the count (nor a child's
 // that the thread forks).
 namespace faults {

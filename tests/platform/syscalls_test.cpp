@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,6 +145,35 @@ TEST_F(Seam, ACloseMadeToFailStillCloses) {
   faults::FailCall(-1, 0);
   EXPECT_FALSE(held);
   EXPECT_EQ(fcntl(number, F_GETFD), -1);
+}
+
+// A lock's release is never made to fail, nor counted; taking the lock is.
+TEST_F(Seam, ALockIsReleasedWhateverTheFaults) {
+  TempDir dir;
+  vtx::ScopedFd fd(vtx::sys::Open((dir / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  ASSERT_TRUE(fd);
+  struct flock record = {};
+  record.l_type = F_WRLCK;
+  record.l_whence = SEEK_SET;
+  record.l_len = 1;
+  faults::FailCall(0, EIO, faults::Kind::kError, true);
+  EXPECT_EQ(vtx::sys::Flock(fd.Get(), LOCK_EX | LOCK_NB), -1);
+  EXPECT_EQ(vtx::sys::Fcntl(fd.Get(), F_SETLK, &record), -1);
+  EXPECT_EQ(faults::Counted(), 2);
+  faults::FailCall(-1, 0);
+  ASSERT_EQ(vtx::sys::Flock(fd.Get(), LOCK_EX | LOCK_NB), 0);
+  ASSERT_EQ(vtx::sys::Fcntl(fd.Get(), F_OFD_SETLK, &record), 0);
+  faults::FailCall(0, EIO, faults::Kind::kError, true);
+  EXPECT_EQ(vtx::sys::Flock(fd.Get(), LOCK_UN), 0);
+  record.l_type = F_UNLCK;
+  EXPECT_EQ(vtx::sys::Fcntl(fd.Get(), F_OFD_SETLK, &record), 0);
+  EXPECT_EQ(faults::Counted(), 0);
+  faults::FailCall(-1, 0);
+  // Another descriptor of the file now gets both locks.
+  vtx::ScopedFd other(vtx::sys::Open((dir / "lock").c_str(), O_RDWR | O_CLOEXEC));
+  EXPECT_EQ(flock(other.Get(), LOCK_EX | LOCK_NB), 0);
+  record.l_type = F_WRLCK;
+  EXPECT_EQ(fcntl(other.Get(), F_OFD_SETLK, &record), 0);
 }
 
 // The folder's names, sorted.
