@@ -13,6 +13,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "fuzz/privatestore.h"
 #include "platform/heap.h"
+#include "platform/native/productpaths.h"
 #include "platform/resources.h"
 
 namespace {
@@ -33,7 +34,7 @@ void Format(DWORD flags, const void* source, DWORD id) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = [] {
     fuzzstore::UsePrivateStore("catalogue");
-    return std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/fuzz.cat";
+    return std::string(std::getenv(vtx::env::kRuntimeDir)) + "/fuzz.cat";
   }();
   if (size > 1u << 20) return 0;
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -11,11 +11,12 @@
 
 #include "engine/notify/displayfile.h"
 #include "fuzz/privatestore.h"
+#include "platform/native/productpaths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = [] {
     fuzzstore::UsePrivateStore("displayfile");
-    return std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/display.txt";
+    return std::string(std::getenv(vtx::env::kRuntimeDir)) + "/display.txt";
   }();
   if (size < 2 || size > 1u << 16) return 0;
   // The first two bytes give the cap, the rest is the file.

@@ -10,11 +10,12 @@
 
 #include "engine/currency/filterdef.h"
 #include "fuzz/privatestore.h"
+#include "platform/native/productpaths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string folder = [] {
     fuzzstore::UsePrivateStore("filterdef");
-    return std::string(std::getenv("VANTREX_RUNTIME_DIR"));
+    return std::string(std::getenv(vtx::env::kRuntimeDir));
   }();
   if (size > 1u << 20) return 0;
   {

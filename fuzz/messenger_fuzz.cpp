@@ -13,6 +13,7 @@
 #include "engine/notify/notifychannels.h"
 #include "fuzz/privatestore.h"
 #include "messenger/messenger.h"
+#include "platform/native/productpaths.h"
 #include "platform/resources.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzstore::UsePrivateStore("messenger");
     catalogue = LoadLibraryA(VANTREX_SOURCE_DIR "/resources/0409/vantrex.cat");
     if (!catalogue) std::abort();
-    return std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/display.txt";
+    return std::string(std::getenv(vtx::env::kRuntimeDir)) + "/display.txt";
   }();
   if (size < 1 || size > 1u << 16) return 0;
   // The first byte picks the request, the rest is its data.

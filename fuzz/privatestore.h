@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/native/productpaths.h"
+
 namespace fuzzstore {
 
 // Makes /tmp/vtx-<name>-fuzz-XXXXXX and points the store's overrides there.
@@ -15,8 +17,8 @@ inline void UsePrivateStore(const char* name) {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   });
-  setenv("VANTREX_REGISTRY", (dir + "/registry.db").c_str(), 1);
-  setenv("VANTREX_RUNTIME_DIR", dir.c_str(), 1);
+  setenv(vtx::env::kRegistry, (dir + "/registry.db").c_str(), 1);
+  setenv(vtx::env::kRuntimeDir, dir.c_str(), 1);
 }
 
 }  // namespace fuzzstore

@@ -15,6 +15,7 @@
 #include "engine/foundation/inidatabuffer.h"
 #include "engine/foundation/regvalue.h"
 #include "fuzz/privatestore.h"
+#include "platform/native/productpaths.h"
 #include "platform/resources.h"
 #include "webservice/soap.h"
 #include "webservice/web/service.h"
@@ -25,7 +26,7 @@ namespace {
 
 void Seed() {
   fuzzstore::UsePrivateStore("webops");
-  setenv("VANTREX_APPDATA", std::getenv("VANTREX_RUNTIME_DIR"), 1);
+  setenv(vtx::env::kAppData, std::getenv(vtx::env::kRuntimeDir), 1);
   CSettings s;
   if (!s.Create(nullptr)) std::abort();
   CIniDataBuffer<char> ini;

@@ -10,12 +10,13 @@
 #include <string>
 
 #include "fuzz/privatestore.h"
+#include "platform/native/productpaths.h"
 #include "platform/timezone.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string file = [] {
     fuzzstore::UsePrivateStore("zone");
-    std::string dir = std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/zoneinfo";
+    std::string dir = std::string(std::getenv(vtx::env::kRuntimeDir)) + "/zoneinfo";
     mkdir(dir.c_str(), 0700);
     mkdir((dir + "/Fuzz").c_str(), 0700);
     setenv("TZDIR", dir.c_str(), 1);

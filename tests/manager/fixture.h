@@ -11,6 +11,7 @@
 #include "engine/foundation/resourcelib.h"
 #include "manager/managerdefs.h"
 #include "platform/codepage.h"
+#include "platform/native/productpaths.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
 #include "tests/support/accounts.h"
@@ -58,7 +59,7 @@ class ManagerEnvironment {
   PrivateStore dir_;
   ScopedEnv xdg_{"XDG_RUNTIME_DIR", dir_ / "xdg"};
   // No product account or group, whatever the host has: the test's files stay the test's.
-  ScopedEnv account_{"VANTREX_ACCOUNT", kNoProductAccount};
+  ScopedEnv account_{vtx::env::kAccount, kNoProductAccount};
 };
 
 // A test's environment with the catalogue loaded.

@@ -36,6 +36,7 @@
 #include "manager/qtparts.h"
 #include "manager/richtext.h"
 #include "manager/serverpages.h"
+#include "platform/native/productpaths.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fakes.h"
 #include "tests/manager/fixture.h"
@@ -494,7 +495,7 @@ class ServerPagesTest : public QObject {
       PagesRun run;
       vtxtest::SocatPeer peer(run.env.path());
       if (messenger)
-        QCOMPARE(peer.Listen(std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/HulvaneVantrexMsngPipe", 12, 0), std::string());
+        QCOMPARE(peer.Listen(std::string(std::getenv(vtx::env::kRuntimeDir)) + "/HulvaneVantrexMsngPipe", 12, 0), std::string());
       bool enabled = !messenger;
       run.Run(4, [&](PropertySheet& w) {
         enabled = run.Control(4, adminpage::kCustomActionRunAs)->isEnabled() &&
@@ -703,7 +704,7 @@ class ServerPagesTest : public QObject {
   // SMTP only, check names never; browse for the file asks to save in the logs folder.
   void notificationsEnabling() {
     PagesRun run;
-    vtxtest::ScopedEnv appData("VANTREX_APPDATA", run.env / "appdata");
+    vtxtest::ScopedEnv appData(vtx::env::kAppData, run.env / "appdata");
     run.Data().MessagesToFile = 0;
     run.Data().MessagesViaEmail = 1;
     run.settings.SetMessageEmailProfileSmtp();
@@ -746,7 +747,7 @@ class ServerPagesTest : public QObject {
   // and nothing shown; a reply after the window closed is dropped.
   void testNotificationRecord() {
     PagesRun run;
-    std::string pipe = std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/HulvaneVantrexAppPipe";
+    std::string pipe = std::string(std::getenv(vtx::env::kRuntimeDir)) + "/HulvaneVantrexAppPipe";
     CSettingsData& d = run.Data();
     d.MessagesOnScreen = 0;
     d.MessagesToLog = 1;
@@ -788,7 +789,7 @@ class ServerPagesTest : public QObject {
     // The server goes away after the page opened: nothing is sent, nothing shown.
     PagesRun gone;
     vtxtest::SocatPeer second(gone.env.path());
-    std::string pipe2 = std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/HulvaneVantrexAppPipe";
+    std::string pipe2 = std::string(std::getenv(vtx::env::kRuntimeDir)) + "/HulvaneVantrexAppPipe";
     QCOMPARE(second.Listen(pipe2, expected.size(), 0), std::string());
     bool wasEnabled = false, enabledAfterClick = false;
     gone.Run(7, [&](PropertySheet& w) {
@@ -807,7 +808,7 @@ class ServerPagesTest : public QObject {
 
   void testNotificationReplyAfterClose() {
     PagesRun run;
-    std::string pipe = std::string(std::getenv("VANTREX_RUNTIME_DIR")) + "/HulvaneVantrexAppPipe";
+    std::string pipe = std::string(std::getenv(vtx::env::kRuntimeDir)) + "/HulvaneVantrexAppPipe";
     vtxtest::SocatPeer peer(run.env.path());
     QCOMPARE(peer.Listen(pipe, 24 + 16, 0, 2), std::string());
     run.Run(7, [&](PropertySheet& w) {

@@ -21,6 +21,7 @@
 
 #include "engine/foundation/servercommands.h"
 #include "platform/messages.h"
+#include "platform/native/productpaths.h"
 #include "platform/pipes.h"
 #include "platform/sync.h"
 #include "tests/manager/fixture.h"
@@ -199,15 +200,15 @@ class ServerProcess {
   ~ServerProcess() { Stop(); }
 
   bool Start() {
-    std::string managerRun = std::getenv("VANTREX_RUNTIME_DIR");
+    std::string managerRun = std::getenv(vtx::env::kRuntimeDir);
     mkdir(managerRun.c_str(), 0777);
     mkdir((managerRun + "/locks").c_str(), 0777);
     mkdir(run_.c_str(), 0755);
     if (symlink((managerRun + "/locks").c_str(), (run_ + "/locks").c_str()) != 0) return false;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert("VANTREX_RUNTIME_DIR", QString::fromStdString(run_));
-    e.insert("VANTREX_APPDATA", QString::fromStdString(env_ / "appdata"));
-    e.insert("VANTREX_SYSLOG_SOCKET", QString::fromStdString(env_ / "no-syslog"));
+    e.insert(vtx::env::kRuntimeDir, QString::fromStdString(run_));
+    e.insert(vtx::env::kAppData, QString::fromStdString(env_ / "appdata"));
+    e.insert(vtx::env::kSyslogSocket, QString::fromStdString(env_ / "no-syslog"));
     process_.setProcessEnvironment(e);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.setStandardOutputFile(QProcess::nullDevice());

@@ -29,6 +29,7 @@
 #include "manager/qtparts.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/native/productpaths.h"
 #include "platform/pipes.h"
 #include "tests/manager/fakepages.h"
 #include "tests/manager/fakes.h"
@@ -128,7 +129,7 @@ struct ServerScene {
     chmod(env.path().c_str(), 0755);
     for (const char* f : {"registry.db", "registry.db-wal", "registry.db-shm"})
       chmod((env / f).c_str(), 0644);
-    std::string run = std::getenv("VANTREX_RUNTIME_DIR");
+    std::string run = std::getenv(vtx::env::kRuntimeDir);
     chmod(run.c_str(), 0777);
     std::string log = env / "manager.log";
     close(open(log.c_str(), O_WRONLY | O_CREAT, 0666));
@@ -311,7 +312,7 @@ class SessionTest : public QObject {
     std::string run = scene.env / "server-run";
     chmod(run.c_str(), 0750);
     auto manager = scene.Start(kHost, {}, {{"VTX_SHEET", "ok"}, {"VTX_BOXES", "1,1"},
-                                           {"VANTREX_RUNTIME_DIR", QString::fromStdString(run)}}, true);
+                                           {vtx::env::kRuntimeDir, QString::fromStdString(run)}}, true);
     QCOMPARE(Ended(*manager, 30000), 0);
     QStringList boxes = scene.Log().filter("box ");
     QCOMPARE(boxes.size(), 2);

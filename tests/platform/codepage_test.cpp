@@ -7,12 +7,13 @@
 #include <iterator>
 
 #include "platform/errors.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/child.h"
 
 namespace {
 
 bool AnsiIsUtf8Requested() {
-  const char* e = std::getenv("VANTREX_CODEPAGE");
+  const char* e = std::getenv(vtx::env::kCodePage);
   return e && std::string(e) == "UTF-8";
 }
 
@@ -78,7 +79,7 @@ VTX_CHILD(Utf8AnsiPage) {
 }
 
 TEST(CodePage, AnsiPageFromEnvironment) {
-  vtxtest::Child child("Utf8AnsiPage", {}, {{"VANTREX_CODEPAGE", "UTF-8"}});
+  vtxtest::Child child("Utf8AnsiPage", {}, {{vtx::env::kCodePage, "UTF-8"}});
   ASSERT_TRUE(child.Started());
   EXPECT_EQ(child.Wait(), 0) << "the check that failed; " << child.Output();
 }
@@ -93,7 +94,7 @@ VTX_CHILD(FallbackAnsiPage) {
 
 TEST(CodePage, MultiBytePageFallsBackToWindows1252) {
   for (const char* page : {"CP932", "CP936", "CP949", "EUC-JP", "GB18030"}) {
-    vtxtest::Child child("FallbackAnsiPage", {}, {{"VANTREX_CODEPAGE", page}});
+    vtxtest::Child child("FallbackAnsiPage", {}, {{vtx::env::kCodePage, page}});
     EXPECT_EQ(child.Wait(), 0) << page << ": " << child.Output();
     EXPECT_NE(child.Output().find(std::string("code page \"") + page +
                                   "\" is not a single-byte code page known here; using Windows-1252"),
@@ -122,7 +123,7 @@ VTX_CHILD(SingleBytePage) {
 TEST(CodePage, SingleBytePagesFromIconv) {
   for (size_t i = 0; i < std::size(kSingleBytePages); ++i) {
     const PageCase& p = kSingleBytePages[i];
-    vtxtest::Child child("SingleBytePage", {std::to_string(i)}, {{"VANTREX_CODEPAGE", p.page}});
+    vtxtest::Child child("SingleBytePage", {std::to_string(i)}, {{vtx::env::kCodePage, p.page}});
     EXPECT_EQ(child.Wait(), 0) << p.page << ": " << child.Output();
     EXPECT_EQ(child.Output().find("using Windows-1252"), std::string::npos) << p.page << ": " << child.Output();
   }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/native/productpaths.h"
 #include "platform/resources.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
@@ -34,7 +35,7 @@ class EventLog : public ::testing::Test {
   void TearDown() override { FreeLibrary(module_); }
   vtxtest::TempDir dir_;
   std::string socket_ = dir_ / "log";
-  vtxtest::ScopedEnv syslog_{"VANTREX_SYSLOG_SOCKET", socket_};
+  vtxtest::ScopedEnv syslog_{vtx::env::kSyslogSocket, socket_};
   HMODULE module_ = nullptr;
 };
 

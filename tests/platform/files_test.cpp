@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "platform/heap.h"
+#include "platform/native/productpaths.h"
 #include "platform/native/syscalls.h"
 #include "platform/sync.h"
 #include "tests/support/env.h"
@@ -26,7 +27,7 @@ void Touch(const std::string& path) { std::ofstream(path) << "x"; }
 
 TEST(Files, CommonAppDataFollowsTheOverrideAndIsCreatedOnRequest) {
   TempDir dir;
-  vtxtest::ScopedEnv env("VANTREX_APPDATA", dir / "app/data/");
+  vtxtest::ScopedEnv env(vtx::env::kAppData, dir / "app/data/");
   char path[MAX_PATH];
   EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), 0x80070002u);
   ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, path), S_OK);
@@ -51,7 +52,7 @@ TEST(Files, UserFoldersFollowTheBaseDirectories) {
 }
 
 TEST(Files, CommonAppDataDefault) {
-  vtxtest::ScopedEnv appdata("VANTREX_APPDATA", nullptr);
+  vtxtest::ScopedEnv appdata(vtx::env::kAppData, nullptr);
   char path[MAX_PATH];
   EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), S_OK);
   EXPECT_STREQ(path, "/var/lib");

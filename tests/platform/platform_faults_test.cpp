@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/native/productpaths.h"
 #include "platform/pipes.h"
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -30,7 +31,7 @@ bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 class PlatformFaults : public ::testing::Test {
  protected:
   vtxtest::TempDir dir_;
-  vtxtest::ScopedEnv runtime_{"VANTREX_RUNTIME_DIR", dir_.path()};
+  vtxtest::ScopedEnv runtime_{vtx::env::kRuntimeDir, dir_.path()};
   std::set<int> before_;
 };
 

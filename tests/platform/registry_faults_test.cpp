@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/native/productpaths.h"
 #include "platform/native/syscalls.h"
 #include "platform/registry.h"
 #include "tests/support/env.h"
@@ -114,14 +115,14 @@ LSTATUS SaveNew() {
 
 void WalkSave(int error, bool sticky) {
   vtxtest::TempDir dir;
-  vtxtest::ScopedEnv store("VANTREX_REGISTRY", dir / "elsewhere.db");
+  vtxtest::ScopedEnv store(vtx::env::kRegistry, dir / "elsewhere.db");
   long run = 0;
   std::string path;
   vtxtest::WalkIoFaults<LSTATUS>(
       [&] {
         // A store of its own for each run: the connection of the run before is closed with it.
         path = dir / ("registry-" + std::to_string(run++) + ".db");
-        setenv("VANTREX_REGISTRY", path.c_str(), 1);
+        setenv(vtx::env::kRegistry, path.c_str(), 1);
         WriteOld();
         ASSERT_EQ(ReadAfresh(), kOld);
       },
@@ -145,10 +146,10 @@ void WalkSave(int error, bool sticky) {
                         (lock && result == ERROR_BUSY))
                 << result;
           }
-          setenv("VANTREX_REGISTRY", (dir / "elsewhere.db").c_str(), 1);
+          setenv(vtx::env::kRegistry, (dir / "elsewhere.db").c_str(), 1);
           uint64_t count = 0;
           EXPECT_EQ(vtx::RegistryChangeCount(&count), ERROR_SUCCESS);
-          setenv("VANTREX_REGISTRY", path.c_str(), 1);
+          setenv(vtx::env::kRegistry, path.c_str(), 1);
         }
       },
       error, sticky);

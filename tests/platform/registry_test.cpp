@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/child.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
@@ -66,7 +67,7 @@ class Registry : public ::testing::Test {
   }
   vtxtest::TempDir dir_;
   std::string store_ = dir_ / "lib/vantrex/registry.db";
-  vtxtest::ScopedEnv registry_{"VANTREX_REGISTRY", store_};
+  vtxtest::ScopedEnv registry_{vtx::env::kRegistry, store_};
 };
 
 TEST_F(Registry, CreatesStoreFileAndDirectoryWithPrivateModes) {
@@ -542,10 +543,10 @@ TEST_F(Registry, ChangeCounterOfANewStoreAndOfAnEarlierSchema) {
   EXPECT_GT(first, 0u);
   // A store made anew elsewhere does not start where this one stands.
   std::string other = dir_ / "other.db";
-  setenv("VANTREX_REGISTRY", other.c_str(), 1);
+  setenv(vtx::env::kRegistry, other.c_str(), 1);
   RegCloseKey(Create("SOFTWARE\\X"));
   EXPECT_NE(first, Changes());
-  setenv("VANTREX_REGISTRY", store_.c_str(), 1);
+  setenv(vtx::env::kRegistry, store_.c_str(), 1);
 
   // A store of the first schema (no counter) gets one when it is opened for writing, data kept.
   std::string old = dir_ / "old.db";
@@ -563,14 +564,14 @@ TEST_F(Registry, ChangeCounterOfANewStoreAndOfAnEarlierSchema) {
     EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
     sqlite3_close(db);
   }
-  setenv("VANTREX_REGISTRY", old.c_str(), 1);
+  setenv(vtx::env::kRegistry, old.c_str(), 1);
   HKEY k = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Old", 0, KEY_READ, &k));
   RegCloseKey(k);
   uint64_t before = Changes();
   RegCloseKey(Create("Old\\New"));
   EXPECT_EQ(before + 1, Changes());
-  setenv("VANTREX_REGISTRY", store_.c_str(), 1);
+  setenv(vtx::env::kRegistry, store_.c_str(), 1);
 }
 
 // Reads inside a transaction are served from what the transaction read before; they must follow

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/native/productpaths.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 
@@ -47,7 +48,7 @@ class UnitFolder : public ::testing::Test {
   std::string UnitPath() const { return dir_ / "units/hulvane-vantrex.service"; }
 
   vtxtest::TempDir dir_;
-  vtxtest::ScopedEnv units_{"VANTREX_UNIT_DIR", dir_ / "units"};
+  vtxtest::ScopedEnv units_{vtx::env::kUnitDir, dir_ / "units"};
   std::string program_;
 };
 
@@ -79,7 +80,7 @@ TEST(ServiceNames, AccountsCompareByUid) {
 
 TEST_F(UnitFolder, InstalledUnitPassesTheVerifierAndIsEnabled) {
   // The store's path travels into the unit; quotes and blanks must survive.
-  vtxtest::ScopedEnv store("VANTREX_REGISTRY", dir_ / "a \"quoted\" store%.db");
+  vtxtest::ScopedEnv store(vtx::env::kRegistry, dir_ / "a \"quoted\" store%.db");
   std::string message;
   ASSERT_EQ(vtx::service::InstallUnit(Config(), &message), S_OK) << message;
   if (!vtx::service::SystemdRunning()) {
@@ -125,7 +126,7 @@ TEST_F(UnitFolder, RewriteKeepsAUserSetByHand) {
 }
 
 TEST_F(UnitFolder, ValuesWithLineBreaksAreRefusedAndNothingIsWritten) {
-  vtxtest::ScopedEnv store("VANTREX_REGISTRY", "/tmp/x\nExecStartPre=/bin/evil");
+  vtxtest::ScopedEnv store(vtx::env::kRegistry, "/tmp/x\nExecStartPre=/bin/evil");
   std::string message;
   EXPECT_EQ(vtx::service::InstallUnit(Config(), &message), E_INVALIDARG);
   EXPECT_FALSE(message.empty());

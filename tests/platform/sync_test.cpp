@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/child.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
@@ -19,7 +20,7 @@ namespace {
 class Sync : public ::testing::Test {
  protected:
   vtxtest::TempDir dir;
-  vtxtest::ScopedEnv runtime{"VANTREX_RUNTIME_DIR", dir.path()};
+  vtxtest::ScopedEnv runtime{vtx::env::kRuntimeDir, dir.path()};
 };
 
 TEST_F(Sync, EventsSemaphoresAndThreads) {
@@ -107,7 +108,7 @@ TEST_F(Sync, NamedMutexIsRecursivePerThreadAndAbandonedByItsThread) {
 // for the product's accounts, and a link in a lock file's place is not followed.
 TEST_F(Sync, RuntimeFolderAndLockFilesAreTheProducts) {
   std::string runDir = dir / "a/b/run";
-  vtxtest::ScopedEnv nested{"VANTREX_RUNTIME_DIR", runDir};
+  vtxtest::ScopedEnv nested{vtx::env::kRuntimeDir, runDir};
   mode_t old = umask(0);
   HANDLE m = CreateMutexA(nullptr, FALSE, "VtxTest_Modes");
   umask(old);

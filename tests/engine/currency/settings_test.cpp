@@ -13,6 +13,7 @@
 
 #include "engine/foundation/regvalue.h"
 #include "engine/foundation/scramble.h"
+#include "platform/native/productpaths.h"
 #include "platform/sync.h"
 #include "tests/engine/currency/settings_fixture.h"
 #include "tests/support/child.h"
@@ -399,7 +400,7 @@ TEST_F(SettingsTest, CanSaveLeavesNothingBehind) {
 TEST_F(SettingsTest, ReadOnlyStoreRefusesSaves) {
   vtxtest::TempDir dir;
   const std::string path = dir / "ro.db", run = dir / "run";
-  vtxtest::ScopedEnv store("VANTREX_REGISTRY", path);
+  vtxtest::ScopedEnv store(vtx::env::kRegistry, path);
   {
     CSettings s;
     ASSERT_TRUE(s.Create(nullptr));
@@ -411,7 +412,7 @@ TEST_F(SettingsTest, ReadOnlyStoreRefusesSaves) {
   for (const char* x : {"", "-wal", "-shm"}) chmod((path + x).c_str(), 0444);
   ASSERT_EQ(0, chmod(dir.path().c_str(), 0555));
   int r = vtxtest::InChild([&run] {
-    setenv("VANTREX_RUNTIME_DIR", run.c_str(), 1);
+    setenv(vtx::env::kRuntimeDir, run.c_str(), 1);
     if (!vtxtest::DropRoot()) return 99;
     // A thread of its own: store connections are per thread and opened on first use.
     int step = 0;

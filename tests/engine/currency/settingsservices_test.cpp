@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/foundation/regvalue.h"
+#include "platform/native/productpaths.h"
 #include "platform/resources.h"
 #include "platform/systime.h"
 #include "tests/engine/currency/settings_fixture.h"
@@ -84,7 +85,7 @@ class Services : public SettingsTest {
   }
 
   vtxtest::TempDir dir;
-  vtxtest::ScopedEnv appdata{"VANTREX_APPDATA", dir / "appdata"};
+  vtxtest::ScopedEnv appdata{vtx::env::kAppData, dir / "appdata"};
   HMODULE module = nullptr;
   CSettings s;
 };
@@ -170,7 +171,7 @@ TEST_F(Services, LogFolderIsCreatedUnderTheCommonDataFolderElseUnderTheProduct) 
   EXPECT_TRUE(S_ISDIR(st.st_mode));
 
   // A common data folder too long for a path: the product's "Logs".
-  vtxtest::ScopedEnv tooLong("VANTREX_APPDATA", dir / std::string(300, 'a'));
+  vtxtest::ScopedEnv tooLong(vtx::env::kAppData, dir / std::string(300, 'a'));
   EXPECT_FALSE(GetLogPath(path));  // no "Path" either
   SetPath(product().c_str());
   ASSERT_TRUE(GetLogPath(path));

@@ -15,6 +15,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/heap.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/child.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
@@ -185,7 +186,7 @@ TEST(HeadlessBox, AnswersWithTheDefaultButton) {
 // The value names tried, in order: each one found names a catalogue that is not there, so the
 // next one is read.
 TEST_F(ResourceLib, LoadResourceLibraryCandidates) {
-  vtxtest::ScopedEnv store("VANTREX_REGISTRY", dir_ / "registry.db"), locale("LC_ALL", "de_DE.UTF-8");
+  vtxtest::ScopedEnv store(vtx::env::kRegistry, dir_ / "registry.db"), locale("LC_ALL", "de_DE.UTF-8");
   const char* key = "SOFTWARE\\Hulvane\\Vantrex\\4.0";
   EXPECT_EQ(LoadResourceLibrary(key), nullptr);  // no values at all
   std::string bad = dir_ / "bad.cat";
@@ -290,16 +291,16 @@ TEST(SpecialFolders, FromTheEnvironment) {
   vtxtest::TempDir dir;
   char buf[MAX_PATH];
   {
-    vtxtest::ScopedEnv appdata("VANTREX_APPDATA", dir.path());
+    vtxtest::ScopedEnv appdata(vtx::env::kAppData, dir.path());
     EXPECT_TRUE(GetSpecialFolderPath(CSIDL_COMMON_APPDATA, buf));
     EXPECT_EQ(std::string(buf), dir.path());
   }
   {
-    vtxtest::ScopedEnv appdata("VANTREX_APPDATA", dir / "new");
+    vtxtest::ScopedEnv appdata(vtx::env::kAppData, dir / "new");
     EXPECT_TRUE(GetSpecialFolderPath(CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, buf));
     EXPECT_TRUE(IsDir(dir / "new"));
   }
-  vtxtest::ScopedEnv appdata("VANTREX_APPDATA", std::nullopt);
+  vtxtest::ScopedEnv appdata(vtx::env::kAppData, std::nullopt);
   EXPECT_TRUE(GetSpecialFolderPath(CSIDL_COMMON_APPDATA, buf));
   EXPECT_EQ(std::string(buf), "/var/lib");
   EXPECT_FALSE(GetSpecialFolderPath(0x0026, buf));

@@ -17,6 +17,7 @@
 
 #include "engine/notify/notifychannels.h"
 #include "platform/heap.h"
+#include "platform/native/productpaths.h"
 #include "platform/resources.h"
 #include "tests/support/env.h"
 #include "tests/support/paths.h"
@@ -407,7 +408,7 @@ TEST(MailText, RecipientEntriesForTheProfile) {
 // The address book of mail by profile: resolving is the transport's address check, and the text
 // it gives back resolves to the same list again.
 TEST(MailAddressBook, ResolvesToATextThatResolvesAgain) {
-  vtxtest::ScopedEnv transport("VANTREX_SENDMAIL", "/bin/true");
+  vtxtest::ScopedEnv transport(vtx::env::kSendmail, "/bin/true");
   char* resolved = reinterpret_cast<char*>(1);
   uint32_t unresolved = 99;
   ASSERT_EQ(CheckMAPIRecipients(nullptr, "t", " a@example.org;; Bee <b@example.org>,two words, \"Say \"\"Hi\"\"\" <c@example.org>",
@@ -428,7 +429,7 @@ TEST(MailAddressBook, ResolvesToATextThatResolvesAgain) {
   resolved = reinterpret_cast<char*>(1);
   EXPECT_EQ(CheckMAPIRecipients(nullptr, "t", "a@example.org", "Outlook", &resolved, nullptr), 0x80040111u);
   EXPECT_EQ(resolved, nullptr);
-  vtxtest::ScopedEnv none("VANTREX_SENDMAIL", "/nonexistent/sendmail");
+  vtxtest::ScopedEnv none(vtx::env::kSendmail, "/nonexistent/sendmail");
   EXPECT_EQ(CheckMAPIRecipients(nullptr, "t", "a@example.org", nullptr, &resolved, nullptr), 0x8004FFFFu);
 
   std::vector<MailMessage::MailAddress> empty;
@@ -455,7 +456,7 @@ class TransportMail : public Mail {
   void SetUp() override {
     Mail::SetUp();
     // msmtp itself rather than its sendmail link, which would displace a host's own mail transport.
-    sendmail_.emplace("VANTREX_SENDMAIL", kMsmtp);
+    sendmail_.emplace(vtx::env::kSendmail, kMsmtp);
   }
 
   // msmtp reads its configuration from $HOME/.msmtprc.
@@ -508,13 +509,13 @@ TEST_F(TransportMail, ProfilesAndTransportsThatCannotSend) {
                "\"two words\".");
   // No transport: the default profile cannot be used (string 182).
   sendmail_.reset();
-  sendmail_.emplace("VANTREX_SENDMAIL", dir_ / "no-sendmail");
+  sendmail_.emplace(vtx::env::kSendmail, dir_ / "no-sendmail");
   EXPECT_EQ(MessageToEmail("x", 0, "a@example.org", nullptr, FALSE, module, &error), 0x8004FFFFu);
   char said[512];
   ASSERT_GT(LoadStringA(module, 182, said, sizeof said), 0);
   EXPECT_STREQ(error.c_str(), said);
   sendmail_.reset();
-  sendmail_.emplace("VANTREX_SENDMAIL", kMsmtp);
+  sendmail_.emplace(vtx::env::kSendmail, kMsmtp);
   // A transport that cannot deliver: its own complaint is the error text.
   Configure(vtxtest::FreePort());
   EXPECT_EQ(MessageToEmail("x", 0, "a@example.org", nullptr, FALSE, module, &error), E_FAIL);

@@ -25,6 +25,7 @@
 #include "engine/foundation/regvalue.h"
 #include "engine/notify/pipemessage.h"
 #include "platform/heap.h"
+#include "platform/native/productpaths.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/sysinfo.h"
@@ -444,7 +445,7 @@ class Messenger : public ::testing::Test {
   }
 
   vtxtest::TempDir dir_;
-  vtxtest::ScopedEnv runtime_{"VANTREX_RUNTIME_DIR", dir_.path()};
+  vtxtest::ScopedEnv runtime_{vtx::env::kRuntimeDir, dir_.path()};
   vtxtest::SocatPeer peer_{dir_.path()};
 };
 

@@ -15,6 +15,7 @@
 
 #include "engine/notify/reachserver.h"
 #include "platform/errors.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 
@@ -92,7 +93,7 @@ class Pipes : public ::testing::Test {
   static std::string U32(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 
   vtxtest::TempDir dir;
-  vtxtest::ScopedEnv runtime{"VANTREX_RUNTIME_DIR", dir.path()};
+  vtxtest::ScopedEnv runtime{vtx::env::kRuntimeDir, dir.path()};
   CPipeMessageServer server;
   std::thread thread;
   HANDLE stop = nullptr;

@@ -6,6 +6,7 @@
 #include "engine/foundation/servercommands.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
 #include "tests/support/rawpipe.h"
@@ -16,7 +17,7 @@ using vtxtest::U32;
 
 TEST(TestNotification, RecordOnThePipe) {
   vtxtest::TempDir dir;
-  vtxtest::ScopedEnv runtime("VANTREX_RUNTIME_DIR", dir.path());
+  vtxtest::ScopedEnv runtime(vtx::env::kRuntimeDir, dir.path());
   TestNotificationValues v;
   v.messagesToLog = 1;
   v.messagesToFile = 0;
@@ -46,7 +47,7 @@ TEST(TestNotification, RecordOnThePipe) {
 
 TEST(TestNotification, NoServer) {
   vtxtest::TempDir dir;
-  vtxtest::ScopedEnv runtime("VANTREX_RUNTIME_DIR", dir.path());
+  vtxtest::ScopedEnv runtime(vtx::env::kRuntimeDir, dir.path());
   EXPECT_EQ(SendTestNotification(TestNotificationValues{}, 1000), E_SERVER_UNAVAILABLE);
 }
 

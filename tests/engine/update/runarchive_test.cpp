@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/native/productpaths.h"
 #include "platform/systime.h"
 #include "tests/support/dates.h"
 #include "tests/support/env.h"
@@ -212,7 +213,7 @@ TEST(RunArchive, AFailedArchiveLeavesOnlyWholeFilesWhateverCallFails) {
 
 TEST(RunArchive, LogsFolderUnderTheCommonApplicationData) {
   vtxtest::TempDir dir;
-  vtxtest::ScopedEnv appdata("VANTREX_APPDATA", dir.path());
+  vtxtest::ScopedEnv appdata(vtx::env::kAppData, dir.path());
   CStringA folder;
   ASSERT_EQ(GetRunLogsFolder(folder), S_OK);
   EXPECT_EQ(std::string(folder.c_str()), dir / "Hulvane/Vantrex/Logs");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/foundation/scramble.h"
+#include "platform/native/productpaths.h"
 #include "platform/process.h"
 #include "tests/support/env.h"
 #include "tests/support/files.h"
@@ -57,7 +58,7 @@ class Eurfeed : public ::testing::Test {
   }
 
   vtxtest::TempDir dir;
-  vtxtest::ScopedEnv codePage{"VANTREX_CODEPAGE", "Windows-1252"};  // the pages' names are ANSI text of it
+  vtxtest::ScopedEnv codePage{vtx::env::kCodePage, "Windows-1252"};  // the pages' names are ANSI text of it
 };
 
 TEST_F(Eurfeed, NormalPage) {

@@ -1,4 +1,5 @@
 #include "filters/framework/htmltext.h"
+#include "platform/native/productpaths.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 namespace {
 
 bool AnsiIsUtf8() {
-  const char* e = std::getenv("VANTREX_CODEPAGE");
+  const char* e = std::getenv(vtx::env::kCodePage);
   return e && std::string(e) == "UTF-8";
 }
 

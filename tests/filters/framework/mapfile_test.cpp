@@ -9,6 +9,7 @@
 #include "filters/framework/mapini.h"
 #include "platform/codepage.h"
 #include "platform/heap.h"
+#include "platform/native/productpaths.h"
 #include "tests/support/files.h"
 #include "tests/support/paths.h"
 
@@ -17,7 +18,7 @@ namespace {
 using vtxtest::WriteFile;
 
 bool AnsiIsUtf8() {
-  const char* e = std::getenv("VANTREX_CODEPAGE");
+  const char* e = std::getenv(vtx::env::kCodePage);
   return e && std::string(e) == "UTF-8";
 }
 

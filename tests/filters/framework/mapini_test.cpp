@@ -9,11 +9,12 @@
 
 #include "platform/codepage.h"
 #include "platform/heap.h"
+#include "platform/native/productpaths.h"
 
 namespace {
 
 bool AnsiIsUtf8() {
-  const char* e = std::getenv("VANTREX_CODEPAGE");
+  const char* e = std::getenv(vtx::env::kCodePage);
   return e && std::string(e) == "UTF-8";
 }
 
