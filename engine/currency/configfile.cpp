@@ -154,20 +154,12 @@ LONG WriteKey(HKEY key, uint32_t depth, std::string& out) {
   return ERROR_SUCCESS;
 }
 
-// Puts `data` in place of `file` in one step. The export holds the scrambled credentials and the
-// new file takes the old one's mode: an old file becomes private first, and a link, which would
-// lend its target's mode, gives way to a file of its own.
+// Puts `data` in place of `file` in one step. The export holds the scrambled credentials, so the
+// file is private whatever stood there: the old file is not looked at, and a link gives way to a
+// file of its own.
 HRESULT ReplaceFile(const std::string& file, const std::string& data) {
-  struct stat st;
-  int r = 0;
-  if (vtx::sys::Lstat(file.c_str(), &st) != 0)
-    r = errno == ENOENT ? 0 : -1;
-  else if (S_ISLNK(st.st_mode))
-    r = vtx::sys::Unlink(file.c_str());
-  else if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != 0600)
-    r = vtx::sys::Chmod(file.c_str(), 0600);
-  if (r != 0) return HRESULT_FROM_WIN32(vtx::Win32FromErrno(errno));
-  return vtx::WriteFileReplacing(file.c_str(), data.data(), data.size(), 0600);
+  if (file.empty() || file.back() == '/') return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+  return vtx::WriteFileReplacing(file.c_str(), data.data(), data.size(), 0600, vtx::ReplaceMode::kAlwaysNew);
 }
 
 // ---- import ----

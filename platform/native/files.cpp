@@ -156,8 +156,13 @@ HRESULT LockWithin(int fd, DWORD timeoutMs) {
   for (;;) {
     if (sys::Flock(fd, LOCK_EX | LOCK_NB) == 0) return S_OK;
     if (errno != EWOULDBLOCK && errno != EINTR) return FailFromErrno();
-    if (timeoutMs != INFINITE && MonotonicMs() - start >= timeoutMs) return Fail(ERROR_SHARING_VIOLATION);
-    sys::SleepMs(10);
+    unsigned pause = 10;
+    if (timeoutMs != INFINITE) {
+      uint64_t waited = MonotonicMs() - start;
+      if (waited >= timeoutMs) return Fail(ERROR_SHARING_VIOLATION);
+      pause = static_cast<unsigned>(std::min<uint64_t>(pause, timeoutMs - waited));  // a short wait stays short
+    }
+    sys::SleepMs(pause);
   }
 }
 
@@ -430,12 +435,14 @@ HRESULT WriteWholeFile(const char* path, const void* data, size_t size, unsigned
   return FAILED(hr) ? hr : closed;
 }
 
-HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode) {
+HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode, ReplaceMode how) {
   if (!path || !*path || (!data && size)) return E_INVALIDARG;
   struct stat old;
   mode_t mode = static_cast<mode_t>(newMode);
-  if (sys::Stat(path, &old) == 0) mode = old.st_mode & 07777;
-  else if (errno != ENOENT) return FailFromErrno();  // the file is there, but its mode is not known
+  if (how == ReplaceMode::kKeepOld) {
+    if (sys::Stat(path, &old) == 0) mode = old.st_mode & 07777;
+    else if (errno != ENOENT) return FailFromErrno();  // the file is there, but its mode is not known
+  }
   std::string temp;
   ScopedFd fd = CreateUnique(std::string(path) + ".", "", &temp);
   if (!fd) return FailFromErrno();

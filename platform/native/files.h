@@ -115,9 +115,14 @@ HRESULT ReadWholeFile(const char* path, std::string* data);
 // Creates or truncates the file in place (a new file gets `mode` less the umask) and writes every
 // byte; a short write is a failure.
 HRESULT WriteWholeFile(const char* path, const void* data, size_t size, unsigned mode = 0666);
+// Which mode a replaced file gets: the old file's (a new one gets `newMode`; a file that is there
+// but cannot be looked at is not replaced), or `newMode` whatever was there (the old file is not
+// looked at, and a link gives way to a file of its own).
+enum class ReplaceMode { kKeepOld, kAlwaysNew };
 // Writes a new file beside `path` and renames it over `path`, so that a reader sees the old
-// contents or the new ones, never a part. The file keeps its mode; a new one gets `newMode`.
-HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode);
+// contents or the new ones, never a part.
+HRESULT WriteFileReplacing(const char* path, const void* data, size_t size, unsigned newMode,
+                           ReplaceMode how = ReplaceMode::kKeepOld);
 HRESULT FileSize(const char* path, uint64_t* size);
 
 // Which file a path named and how it stood: a file that is rewritten or replaced gets another.
