@@ -26,6 +26,25 @@ def copydata(code, payload):
     return head(WM_COPYDATA) + struct.pack("<III", code, len(payload), 0) + payload
 
 
+def served_state(pipe, pid):
+    """What vtxsetup looks at to tell whether a server serves the pipe, and the server's own state."""
+    try:
+        with open(pipe + ".lock") as lock:
+            try:
+                fcntl.flock(lock, fcntl.LOCK_SH | fcntl.LOCK_NB)
+                held = "free"
+            except BlockingIOError:
+                held = "held"
+    except OSError as e:
+        held = f"cannot be opened ({e.strerror})"
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            state = stat.read().rsplit(")", 1)[1].split()[0]
+    except OSError:
+        state = "gone"
+    return f"lock file {held}, socket {'there' if os.path.exists(pipe) else 'missing'}, server state {state}"
+
+
 def main():
     program, setup, source = sys.argv[1], sys.argv[2], sys.argv[3]
     failures = []
@@ -84,12 +103,14 @@ def main():
             try:
                 late = subprocess.run([setup, os.path.join(run, "product")], env=env, capture_output=True, text=True,
                                       timeout=90)
+                seen = served_state(pipe, server.pid)
             finally:
                 os.kill(server.pid, signal.SIGCONT)
             check("vtxsetup gives up", (late.returncode, "does not answer" in late.stderr), (1, True))
             if late.returncode == 0:
                 # vtxsetup found no server to ask: say what the server was doing.
-                failures.append(f"vtxsetup said {late.stdout!r} {late.stderr!r}; the server's status {server.poll()!r}")
+                failures.append(f"vtxsetup said {late.stdout!r} {late.stderr!r}; the server's status {server.poll()!r}; "
+                                f"while it ran: {seen}")
                 if server.poll() is None:
                     server.kill()
                 failures.append("the server's stderr: " + server.stderr.read()[-4000:])
