@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/native/files.h"
 #include "platform/native/productpaths.h"
 
 namespace {
@@ -236,14 +237,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const char16_t* src, int src
   return Deliver8(out, dst, dstBytes);
 }
 
-int _stricmp(const char* a, const char* b) {
-  const auto* x = reinterpret_cast<const unsigned char*>(a);
-  const auto* y = reinterpret_cast<const unsigned char*>(b);
-  for (;; ++x, ++y) {
-    int d = FoldAscii(*x) - FoldAscii(*y);
-    if (d || !*x) return d;
-  }
-}
+int _stricmp(const char* a, const char* b) { return vtx::CompareNoCase(a, b); }
 
 int _strnicmp(const char* a, const char* b, size_t n) {
   const auto* x = reinterpret_cast<const unsigned char*>(a);

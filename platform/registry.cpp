@@ -283,16 +283,10 @@ uint64_t NowFileTime() {
 
 // ---- SQLite's system calls on the native seam ------------------------------------------------------
 // SQLite's unix VFS makes its file calls through a table of its own; pointed at the seam, they fail
-// where the seam's faults say, as the product's other file calls do. The adapters have SQLite's
-// exact signatures.
+// where the seam's faults say, as the product's other file calls do. The seam's calls have the C
+// library's signatures, which are SQLite's, but for open's mode and fcntl's variable argument.
 
 int SqliteOpen(const char* path, int flags, int mode) { return vtx::sys::Open(path, flags, static_cast<mode_t>(mode)); }
-int SqliteClose(int fd) { return vtx::sys::Close(fd); }
-int SqliteAccess(const char* path, int mode) { return vtx::sys::Access(path, mode); }
-int SqliteStat(const char* path, struct stat* st) { return vtx::sys::Stat(path, st); }
-int SqliteLstat(const char* path, struct stat* st) { return vtx::sys::Lstat(path, st); }
-int SqliteFstat(int fd, struct stat* st) { return vtx::sys::Fstat(fd, st); }
-int SqliteFtruncate(int fd, off_t size) { return vtx::sys::Ftruncate(fd, size); }
 int SqliteFcntl(int fd, int command, ...) {
   va_list arguments;
   va_start(arguments, command);
@@ -316,23 +310,6 @@ int SqliteFcntl(int fd, int command, ...) {
   va_end(arguments);
   return result;
 }
-ssize_t SqliteRead(int fd, void* buffer, size_t size) { return vtx::sys::Read(fd, buffer, size); }
-ssize_t SqlitePread(int fd, void* buffer, size_t size, off_t offset) { return vtx::sys::Pread(fd, buffer, size, offset); }
-ssize_t SqliteWrite(int fd, const void* data, size_t size) { return vtx::sys::Write(fd, data, size); }
-ssize_t SqlitePwrite(int fd, const void* data, size_t size, off_t offset) {
-  return vtx::sys::Pwrite(fd, data, size, offset);
-}
-int SqliteFchmod(int fd, mode_t mode) { return vtx::sys::Fchmod(fd, mode); }
-int SqliteUnlink(const char* path) { return vtx::sys::Unlink(path); }
-int SqliteMkdir(const char* path, mode_t mode) { return vtx::sys::Mkdir(path, mode); }
-int SqliteRmdir(const char* path) { return vtx::sys::Rmdir(path); }
-int SqliteFchown(int fd, uid_t uid, gid_t gid) { return vtx::sys::Fchown(fd, uid, gid); }
-uid_t SqliteGeteuid() { return vtx::sys::Geteuid(); }
-void* SqliteMmap(void* address, size_t size, int protection, int flags, int fd, off_t offset) {
-  return vtx::sys::Mmap(address, size, protection, flags, fd, offset);
-}
-int SqliteMunmap(void* address, size_t size) { return vtx::sys::Munmap(address, size); }
-ssize_t SqliteReadlink(const char* path, char* buffer, size_t size) { return vtx::sys::Readlink(path, buffer, size); }
 
 template <class F>
 sqlite3_syscall_ptr AsSyscall(F* call) {
@@ -342,23 +319,24 @@ sqlite3_syscall_ptr AsSyscall(F* call) {
 // Points the unix VFS's calls at the seam, once per process. A call that this SQLite does not
 // make (a null entry) stays as it is; fsync and fdatasync are not in its table at all.
 void RouteSqliteThroughSeam() {
+  namespace sys = vtx::sys;
   static const bool routed = [] {
     const struct {
       const char* name;
       sqlite3_syscall_ptr call;
     } calls[] = {
-        {"open", AsSyscall(SqliteOpen)},     {"close", AsSyscall(SqliteClose)},
-        {"access", AsSyscall(SqliteAccess)}, {"stat", AsSyscall(SqliteStat)},
-        {"lstat", AsSyscall(SqliteLstat)},   {"fstat", AsSyscall(SqliteFstat)},
-        {"ftruncate", AsSyscall(SqliteFtruncate)}, {"fcntl", AsSyscall(SqliteFcntl)},
-        {"read", AsSyscall(SqliteRead)},     {"pread", AsSyscall(SqlitePread)},
-        {"pread64", AsSyscall(SqlitePread)}, {"write", AsSyscall(SqliteWrite)},
-        {"pwrite", AsSyscall(SqlitePwrite)}, {"pwrite64", AsSyscall(SqlitePwrite)},
-        {"fchmod", AsSyscall(SqliteFchmod)}, {"unlink", AsSyscall(SqliteUnlink)},
-        {"mkdir", AsSyscall(SqliteMkdir)},   {"rmdir", AsSyscall(SqliteRmdir)},
-        {"fchown", AsSyscall(SqliteFchown)}, {"geteuid", AsSyscall(SqliteGeteuid)},
-        {"mmap", AsSyscall(SqliteMmap)},     {"munmap", AsSyscall(SqliteMunmap)},
-        {"readlink", AsSyscall(SqliteReadlink)},
+        {"open", AsSyscall(SqliteOpen)},      {"close", AsSyscall(sys::Close)},
+        {"access", AsSyscall(sys::Access)},   {"stat", AsSyscall(sys::Stat)},
+        {"lstat", AsSyscall(sys::Lstat)},     {"fstat", AsSyscall(sys::Fstat)},
+        {"ftruncate", AsSyscall(sys::Ftruncate)}, {"fcntl", AsSyscall(SqliteFcntl)},
+        {"read", AsSyscall(sys::Read)},       {"pread", AsSyscall(sys::Pread)},
+        {"pread64", AsSyscall(sys::Pread)},   {"write", AsSyscall(sys::Write)},
+        {"pwrite", AsSyscall(sys::Pwrite)},   {"pwrite64", AsSyscall(sys::Pwrite)},
+        {"fchmod", AsSyscall(sys::Fchmod)},   {"unlink", AsSyscall(sys::Unlink)},
+        {"mkdir", AsSyscall(sys::Mkdir)},     {"rmdir", AsSyscall(sys::Rmdir)},
+        {"fchown", AsSyscall(sys::Fchown)},   {"geteuid", AsSyscall(sys::Geteuid)},
+        {"mmap", AsSyscall(sys::Mmap)},       {"munmap", AsSyscall(sys::Munmap)},
+        {"readlink", AsSyscall(sys::Readlink)},
     };
     sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
     if (!vfs || vfs->iVersion < 3 || !vfs->xSetSystemCall) return false;

@@ -26,15 +26,6 @@ HRESULT Fail(DWORD win32) {
   return HRESULT_FROM_WIN32(win32);
 }
 
-// ASCII letters fold to lower case and nothing else, as the emulation's _stricmp does.
-int CompareNoCase(const char* a, const char* b) {
-  auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : static_cast<int>(c); };
-  for (;; ++a, ++b) {
-    int d = fold(static_cast<unsigned char>(*a)) - fold(static_cast<unsigned char>(*b));
-    if (d || !*a) return d;
-  }
-}
-
 bool EndsWithNoCase(const std::string& name, const char* ext) {
   size_t n = strlen(ext);
   return name.size() >= n && CompareNoCase(name.c_str() + name.size() - n, ext) == 0;
@@ -243,6 +234,14 @@ HRESULT WriteFully(int fd, const void* data, size_t size, int64_t offset) {
     done += static_cast<size_t>(n);
   }
   return S_OK;
+}
+
+int CompareNoCase(const char* a, const char* b) {
+  auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : static_cast<int>(c); };
+  for (;; ++a, ++b) {
+    int d = fold(static_cast<unsigned char>(*a)) - fold(static_cast<unsigned char>(*b));
+    if (d || !*a) return d;
+  }
 }
 
 bool IsPlainFileName(const char* name) {

@@ -78,6 +78,9 @@ HRESULT ReadFully(int fd, void* buffer, size_t size, size_t* got, int64_t offset
 // Writes every byte, at `offset` when it is 0 or more, else at the file position.
 HRESULT WriteFully(int fd, const void* data, size_t size, int64_t offset = -1);
 
+// Compares as file names and _stricmp do: ASCII letters fold to lower case, nothing else.
+int CompareNoCase(const char* a, const char* b);
+
 // True for a name that stays inside the folder it is looked up in: not empty, not "." or "..",
 // and without "/", "\" or ":".
 bool IsPlainFileName(const char* name);

@@ -26,12 +26,6 @@ unsigned ModeOf(const std::string& path) {
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFF;
 }
 
-size_t OpenFiles() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
-
 }  // namespace
 
 class InstanceTest : public QObject {
@@ -87,7 +81,7 @@ class InstanceTest : public QObject {
   void CreationLockUnderIoFaults() {
     TempDir runtime;
     ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.path());
-    const size_t open = OpenFiles();
+    const size_t open = vtxtest::OpenDescriptors().size();
     for (long k = 0;; ++k) {
       QVERIFY(k < 100);
       std::filesystem::remove_all(runtime / "vantrex");
@@ -102,7 +96,7 @@ class InstanceTest : public QObject {
         // Letting go is not part of taking it.
         vtx::sys::faults::FailCall(-1, 0);
       }
-      QCOMPARE(OpenFiles(), open);
+      QCOMPARE(vtxtest::OpenDescriptors().size(), open);
       if (!hit) {
         QVERIFY(held);
         QVERIFY(k >= 3);  // mkdir, lstat and flock at least

@@ -1,13 +1,11 @@
 #include "platform/native/syscalls.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <thread>
@@ -176,17 +174,6 @@ TEST_F(Seam, ALockIsReleasedWhateverTheFaults) {
   EXPECT_EQ(fcntl(other.Get(), F_OFD_SETLK, &record), 0);
 }
 
-// The folder's names, sorted.
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* d = opendir(folder.c_str());
-  while (const dirent* e = d ? readdir(d) : nullptr)
-    if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.emplace_back(e->d_name);
-  if (d) closedir(d);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // An atomic replace under a fault at each of its calls: the file holds the old contents or (only
 // after a success) the new ones with the old mode, no temporary file stays, and a failure carries
 // the error that was met.
@@ -218,7 +205,7 @@ void WalkReplace(int error, bool sticky, faults::Kind kind) {
         }
         // Under a sticky fault the clean-up's unlink fails as well, and the temporary file stays.
         if (!sticky) {
-          EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"settings.conf"});
+          EXPECT_EQ(vtxtest::FolderNames(dir.path()), std::vector<std::string>{"settings.conf"});
         }
       },
       error, sticky, kind);

@@ -1,10 +1,12 @@
 // Private temporary folders and whole files, for tests.
 #pragma once
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,17 @@ inline std::vector<std::string> FolderNames(const std::string& folder) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The descriptors this process holds, to see that a failed operation left none open.
+inline std::set<int> OpenDescriptors() {
+  std::set<int> fds;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.' && std::atoi(e->d_name) != dirfd(d)) fds.insert(std::atoi(e->d_name));
+    closedir(d);
+  }
+  return fds;
 }
 
 // Writes a shell script that its owner may run: "#!/bin/sh", then the body.

@@ -3,15 +3,12 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <functional>
-#include <set>
 #include <string>
 
 #include "platform/native/syscalls.h"
+#include "tests/support/files.h"
 
 namespace vtxtest {
 
@@ -44,17 +41,6 @@ void WalkIoFaults(const std::function<void()>& setup, const std::function<Result
     check(fault, result);
     if (::testing::Test::HasFatalFailure() || !hit) return;
   }
-}
-
-// The descriptors this process holds: a run that failed holds none more than before it.
-inline std::set<int> OpenDescriptors() {
-  std::set<int> fds;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.' && std::atoi(e->d_name) != dirfd(d)) fds.insert(std::atoi(e->d_name));
-    closedir(d);
-  }
-  return fds;
 }
 
 }  // namespace vtxtest

@@ -72,12 +72,6 @@ TEST(DisplayFile, ALockFileThatIsALinkIsNotFollowed) {
   EXPECT_NE(access((dir / "elsewhere").c_str(), F_OK), 0) << "nothing made where the link points";
 }
 
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  EXPECT_EQ(vtx::ListFiles(folder.c_str(), nullptr, &names), S_OK);
-  return names;
-}
-
 // An entry on top fails at each system call in turn: the file holds the old entries, or the new
 // one whole above them, and no temporary file stays.
 TEST(DisplayFile, AnEntryOnTopIsWholeOrAbsentWhateverCallFails) {
@@ -89,7 +83,7 @@ TEST(DisplayFile, AnEntryOnTopIsWholeOrAbsentWhateverCallFails) {
   ASSERT_EQ(vtx::msg::WriteDisplayLog(path, "fresh", 0x40, lib), S_OK);
   const std::string alone = vtxtest::ReadFile(path);  // the new entry by itself, for its length
   ASSERT_NE(alone.find("fresh"), std::string::npos);
-  const std::vector<std::string> files = FilesIn(dir.path());
+  const std::vector<std::string> files = vtxtest::FolderNames(dir.path());
   for (bool sticky : {false, true}) {
     vtxtest::WalkIoFaults<HRESULT>(
         [&] { ASSERT_TRUE(vtxtest::WriteFile(path, old)); },
@@ -108,7 +102,7 @@ TEST(DisplayFile, AnEntryOnTopIsWholeOrAbsentWhateverCallFails) {
             EXPECT_EQ(now, old);
           }
           if (!sticky) {
-            EXPECT_EQ(FilesIn(dir.path()), files);
+            EXPECT_EQ(vtxtest::FolderNames(dir.path()), files);
           }
         },
         sticky ? ENOSPC : EIO, sticky);
